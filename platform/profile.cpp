@@ -1,0 +1,668 @@
+#include "platform/profile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <optional>
+
+#include "platform/zov_home.h"
+
+namespace zov {
+
+namespace {
+
+thread_local int tlsLastError = 0;
+
+// One lock for every profile file of the process: the read-modify-write of an update must not
+// interleave with another thread's update of the same file, and the files are small.
+std::mutex& profileMutex() {
+  static std::mutex m;
+  return m;
+}
+
+// ---- Text helpers ----
+
+bool isBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
+
+std::string_view trim(std::string_view s) {
+  while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+char lower(char c) {
+  return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+}
+
+bool equalsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+// ---- The parsed file ----
+
+enum class LineKind { Other, Section, Key };
+
+struct LineInfo {
+  LineKind kind = LineKind::Other;
+  std::string_view name;   // section or key name, trimmed
+  std::string_view value;  // key value, trimmed
+};
+
+LineInfo classify(std::string_view line) {
+  LineInfo info;
+  std::string_view t = trim(line);
+  if (t.empty() || t.front() == ';' || t.front() == '#') return info;
+  if (t.front() == '[') {
+    size_t close = t.find(']');
+    if (close == std::string_view::npos) return info;
+    info.kind = LineKind::Section;
+    info.name = trim(t.substr(1, close - 1));
+    return info;
+  }
+  size_t eq = t.find('=');
+  if (eq == std::string_view::npos) return info;
+  std::string_view name = trim(t.substr(0, eq));
+  if (name.empty()) return info;
+  info.kind = LineKind::Key;
+  info.name = name;
+  info.value = trim(t.substr(eq + 1));
+  return info;
+}
+
+struct Document {
+  std::vector<std::string> lines;
+  bool crlf = false;
+
+  static Document parse(const std::string& text) {
+    Document doc;
+    size_t start = 0;
+    while (start < text.size()) {
+      size_t end = text.find('\n', start);
+      if (end == std::string::npos) end = text.size();
+      std::string line = text.substr(start, end - start);
+      if (!line.empty() && line.back() == '\r') {
+        line.pop_back();
+        doc.crlf = true;
+      }
+      doc.lines.push_back(std::move(line));
+      start = end + 1;
+    }
+    return doc;
+  }
+
+  std::string serialise() const {
+    std::string out;
+    const char* eol = crlf ? "\r\n" : "\n";
+    for (const std::string& line : lines) {
+      out += line;
+      out += eol;
+    }
+    return out;
+  }
+
+  // Index of the header of the first section with this name, or npos.
+  size_t findSection(std::string_view section, size_t from = 0) const {
+    for (size_t i = from; i < lines.size(); ++i) {
+      LineInfo info = classify(lines[i]);
+      if (info.kind == LineKind::Section && equalsNoCase(info.name, section)) return i;
+    }
+    return std::string::npos;
+  }
+
+  // One past the last line of the section whose header is at `header`.
+  size_t sectionEnd(size_t header) const {
+    for (size_t i = header + 1; i < lines.size(); ++i) {
+      if (classify(lines[i]).kind == LineKind::Section) return i;
+    }
+    return lines.size();
+  }
+
+  size_t findKey(size_t header, std::string_view key) const {
+    size_t end = sectionEnd(header);
+    for (size_t i = header + 1; i < end; ++i) {
+      LineInfo info = classify(lines[i]);
+      if (info.kind == LineKind::Key && equalsNoCase(info.name, key)) return i;
+    }
+    return std::string::npos;
+  }
+
+  std::optional<std::string_view> value(std::string_view section, std::string_view key) const {
+    size_t header = findSection(section);
+    if (header == std::string::npos) return std::nullopt;
+    size_t line = findKey(header, key);
+    if (line == std::string::npos) return std::nullopt;
+    return classify(lines[line]).value;
+  }
+
+  // Where a new key of the section goes: after its last key, or right after the header.
+  size_t insertionPoint(size_t header) const {
+    size_t end = sectionEnd(header);
+    size_t at = header + 1;
+    for (size_t i = header + 1; i < end; ++i) {
+      if (classify(lines[i]).kind == LineKind::Key) at = i + 1;
+    }
+    return at;
+  }
+
+  // Appends a new section header (after a blank line when the file has content).
+  size_t appendSection(std::string_view section) {
+    if (!lines.empty() && !trim(lines.back()).empty()) lines.emplace_back();
+    std::string header = "[";
+    header += section;
+    header += ']';
+    lines.push_back(std::move(header));
+    return lines.size() - 1;
+  }
+};
+
+// Drops one pair of matching quotes around a whole value, as the Windows reads do.
+std::string_view unquote(std::string_view v) {
+  if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) {
+    return v.substr(1, v.size() - 2);
+  }
+  return v;
+}
+
+// ---- File access with a cache of the parsed content ----
+
+// What identifies one version of a file: our writes replace the inode, other editors change
+// the modification time or size.
+struct FileStamp {
+  dev_t dev = 0;
+  ino_t ino = 0;
+  off_t size = 0;
+  timespec mtime{};
+  timespec ctime{};
+  bool operator==(const FileStamp& o) const {
+    return dev == o.dev && ino == o.ino && size == o.size && mtime.tv_sec == o.mtime.tv_sec &&
+           mtime.tv_nsec == o.mtime.tv_nsec && ctime.tv_sec == o.ctime.tv_sec &&
+           ctime.tv_nsec == o.ctime.tv_nsec;
+  }
+};
+
+FileStamp stampOf(const struct stat& st) {
+  return FileStamp{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+}
+
+struct CacheEntry {
+  FileStamp stamp;
+  Document doc;
+};
+
+std::map<std::string, CacheEntry>& cache() {
+  static std::map<std::string, CacheEntry> c;
+  return c;
+}
+
+size_t gFailAfterBytes = 0;
+bool gFailArmed = false;
+
+// Reads and parses the file (a missing file is an empty document). Returns an errno value.
+// Called with the profile mutex held.
+int loadDocument(const std::filesystem::path& path, Document& doc) {
+  const std::string key = path.string();
+  int fd = ::open(key.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    int err = errno;
+    cache().erase(key);
+    doc = Document{};
+    return err == ENOENT ? 0 : err;
+  }
+  struct stat st {};
+  if (fstat(fd, &st) != 0) {
+    int err = errno;
+    ::close(fd);
+    return err;
+  }
+  FileStamp stamp = stampOf(st);
+  auto it = cache().find(key);
+  if (it != cache().end() && it->second.stamp == stamp) {
+    ::close(fd);
+    doc = it->second.doc;
+    return 0;
+  }
+  std::string text;
+  char buf[65536];
+  for (;;) {
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      int err = errno;
+      ::close(fd);
+      return err;
+    }
+    if (n == 0) break;
+    text.append(buf, size_t(n));
+  }
+  ::close(fd);
+  doc = Document::parse(text);
+  cache()[key] = CacheEntry{stamp, doc};
+  return 0;
+}
+
+int writeAll(int fd, const char* p, size_t n) {
+  while (n > 0) {
+    ssize_t w = ::write(fd, p, n);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    p += w;
+    n -= size_t(w);
+  }
+  return 0;
+}
+
+// Replaces the file by `doc` atomically: temporary file in the same folder, flushed, renamed.
+// Called with the profile mutex held. Returns an errno value.
+int storeDocument(const std::filesystem::path& path, const Document& doc) {
+  std::filesystem::path target = path;
+  std::error_code ec;
+  // Keep a symbolic link pointing where it did: write through to the file it names.
+  if (std::filesystem::is_symlink(path, ec)) {
+    std::filesystem::path resolved = std::filesystem::weakly_canonical(path, ec);
+    if (!ec) target = resolved;
+  }
+  std::filesystem::path dir = target.parent_path();
+  if (dir.empty()) dir = ".";
+  if (!std::filesystem::is_directory(dir, ec)) {
+    std::filesystem::create_directories(dir, ec);
+    if (ec) return ec.value();
+  }
+
+  std::string tmpName = ".";
+  tmpName += target.filename().string();
+  tmpName += ".tmp-XXXXXX";
+  std::string tmpl = (dir / tmpName).string();
+  int fd = ::mkstemp(tmpl.data());
+  if (fd < 0) return errno;
+  auto fail = [&](int err) {
+    ::close(fd);
+    ::unlink(tmpl.c_str());
+    return err;
+  };
+
+  struct stat st {};
+  mode_t mode = (::stat(target.c_str(), &st) == 0) ? (st.st_mode & 07777) : 0644;
+  if (::fchmod(fd, mode) != 0) return fail(errno);
+
+  const std::string text = doc.serialise();
+  if (gFailArmed) {
+    // A simulated crash in the middle of the write: part of the temporary file is on disk and
+    // nothing else happens.
+    gFailArmed = false;
+    size_t n = std::min(gFailAfterBytes, text.size());
+    writeAll(fd, text.data(), n);
+    ::close(fd);
+    return EIO;
+  }
+  if (int err = writeAll(fd, text.data(), text.size())) return fail(err);
+  if (::fsync(fd) != 0) return fail(errno);
+  if (::close(fd) != 0) {
+    int err = errno;
+    ::unlink(tmpl.c_str());
+    return err;
+  }
+  if (::rename(tmpl.c_str(), target.c_str()) != 0) {
+    int err = errno;
+    ::unlink(tmpl.c_str());
+    return err;
+  }
+  // Make the rename itself durable.
+  int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd >= 0) {
+    ::fsync(dfd);
+    ::close(dfd);
+  }
+
+  struct stat after {};
+  if (::stat(target.c_str(), &after) == 0) {
+    cache()[path.string()] = CacheEntry{stampOf(after), doc};
+  } else {
+    cache().erase(path.string());
+  }
+  return 0;
+}
+
+bool hasLineBreak(std::string_view s) {
+  return s.find('\n') != std::string_view::npos || s.find('\r') != std::string_view::npos;
+}
+
+// A section name that reads back as itself.
+bool validSection(std::string_view s) {
+  return !s.empty() && trim(s) == s && s.find(']') == std::string_view::npos && !hasLineBreak(s);
+}
+
+// A key name that reads back as itself.
+bool validKey(std::string_view k) {
+  return !k.empty() && trim(k) == k && k.find('=') == std::string_view::npos && k[0] != '[' &&
+         k[0] != ';' && k[0] != '#' && !hasLineBreak(k);
+}
+
+std::string keyLine(std::string_view key, std::string_view value) {
+  std::string line(key);
+  line += '=';
+  line += value;
+  return line;
+}
+
+}  // namespace
+
+bool parseProfileUnsigned(std::string_view text, uint32_t& value) {
+  size_t i = 0;
+  while (i < text.size() && (isBlank(text[i]) || text[i] == '\n')) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  size_t digitsStart = i;
+  uint32_t v = 0;
+  // Accumulates modulo 2^32 with no overflow check, as the Windows conversion does.
+  while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+    v = v * 10u + uint32_t(text[i] - '0');
+    ++i;
+  }
+  if (i == digitsStart) return false;
+  value = negative ? uint32_t(0u - v) : v;
+  return true;
+}
+
+ProfileFile::ProfileFile(std::string_view fileName) : path_(resolveInZovHome(fileName)) {}
+
+bool ProfileFile::lookup(std::string_view section, std::string_view key, std::string& value) const {
+  std::lock_guard lock(profileMutex());
+  Document doc;
+  lastError_ = tlsLastError = loadDocument(path_, doc);
+  auto v = doc.value(section, key);
+  if (!v) return false;
+  value = std::string(unquote(*v));
+  return true;
+}
+
+uint32_t ProfileFile::getInt(std::string_view section, std::string_view key,
+                             int32_t defaultValue) const {
+  std::string text;
+  uint32_t v = 0;
+  if (!lookup(section, key, text) || !parseProfileUnsigned(text, v)) return uint32_t(defaultValue);
+  return v;
+}
+
+std::string ProfileFile::getString(std::string_view section, std::string_view key,
+                                   std::string_view defaultValue, size_t size) const {
+  std::string text;
+  if (!lookup(section, key, text)) {
+    while (!defaultValue.empty() && defaultValue.back() == ' ') defaultValue.remove_suffix(1);
+    text = std::string(defaultValue);
+  }
+  if (size == 0) return {};
+  if (text.size() > size - 1) text.resize(size - 1);
+  return text;
+}
+
+bool ProfileFile::hasSection(std::string_view section) const {
+  std::lock_guard lock(profileMutex());
+  Document doc;
+  lastError_ = tlsLastError = loadDocument(path_, doc);
+  return doc.findSection(section) != std::string::npos;
+}
+
+bool ProfileFile::hasKey(std::string_view section, std::string_view key) const {
+  std::string ignored;
+  return lookup(section, key, ignored);
+}
+
+std::vector<std::pair<std::string, std::string>> ProfileFile::entries(
+    std::string_view section) const {
+  std::lock_guard lock(profileMutex());
+  Document doc;
+  lastError_ = tlsLastError = loadDocument(path_, doc);
+  std::vector<std::pair<std::string, std::string>> out;
+  size_t header = doc.findSection(section);
+  if (header == std::string::npos) return out;
+  size_t end = doc.sectionEnd(header);
+  for (size_t i = header + 1; i < end; ++i) {
+    LineInfo info = classify(doc.lines[i]);
+    if (info.kind != LineKind::Key) continue;
+    // A repeated key reads as its first occurrence, so it is listed once.
+    bool seen = false;
+    for (const auto& e : out) seen = seen || equalsNoCase(e.first, info.name);
+    if (!seen) out.emplace_back(std::string(info.name), std::string(unquote(info.value)));
+  }
+  return out;
+}
+
+std::vector<std::string> ProfileFile::keys(std::string_view section) const {
+  std::vector<std::string> out;
+  for (auto& e : entries(section)) out.push_back(std::move(e.first));
+  return out;
+}
+
+std::vector<std::string> ProfileFile::sections() const {
+  std::lock_guard lock(profileMutex());
+  Document doc;
+  lastError_ = tlsLastError = loadDocument(path_, doc);
+  std::vector<std::string> out;
+  for (const std::string& line : doc.lines) {
+    LineInfo info = classify(line);
+    if (info.kind != LineKind::Section) continue;
+    bool seen = false;
+    for (const auto& s : out) seen = seen || equalsNoCase(s, info.name);
+    if (!seen) out.emplace_back(info.name);
+  }
+  return out;
+}
+
+bool ProfileFile::writeString(std::string_view section, std::string_view key,
+                              std::string_view value) {
+  if (!validSection(section) || !validKey(key) || hasLineBreak(value)) {
+    lastError_ = tlsLastError = EINVAL;
+    return false;
+  }
+  std::lock_guard lock(profileMutex());
+  Document doc;
+  // Never write over a file that could not be read: that would lose its content.
+  if (int err = loadDocument(path_, doc)) {
+    lastError_ = tlsLastError = err;
+    return false;
+  }
+  size_t header = doc.findSection(section);
+  if (header == std::string::npos) header = doc.appendSection(section);
+  size_t line = doc.findKey(header, key);
+  if (line != std::string::npos) {
+    // Keep the spelling of the key found in the file.
+    std::string name(classify(doc.lines[line]).name);
+    doc.lines[line] = keyLine(name, value);
+  } else {
+    size_t at = doc.insertionPoint(header);
+    doc.lines.insert(doc.lines.begin() + ptrdiff_t(at), keyLine(key, value));
+  }
+  lastError_ = tlsLastError = storeDocument(path_, doc);
+  return lastError_ == 0;
+}
+
+bool ProfileFile::writeInt(std::string_view section, std::string_view key, int32_t value) {
+  return writeString(section, key, std::to_string(value));
+}
+
+bool ProfileFile::deleteKey(std::string_view section, std::string_view key) {
+  std::lock_guard lock(profileMutex());
+  Document doc;
+  if (int err = loadDocument(path_, doc)) {
+    lastError_ = tlsLastError = err;
+    return false;
+  }
+  lastError_ = tlsLastError = 0;
+  size_t header = doc.findSection(section);
+  if (header == std::string::npos) return true;
+  bool changed = false;
+  // Every occurrence goes, so that no later duplicate shows through.
+  for (size_t line; (line = doc.findKey(header, key)) != std::string::npos;) {
+    doc.lines.erase(doc.lines.begin() + ptrdiff_t(line));
+    changed = true;
+  }
+  if (!changed) return true;
+  lastError_ = tlsLastError = storeDocument(path_, doc);
+  return lastError_ == 0;
+}
+
+bool ProfileFile::deleteSection(std::string_view section) {
+  std::lock_guard lock(profileMutex());
+  Document doc;
+  if (int err = loadDocument(path_, doc)) {
+    lastError_ = tlsLastError = err;
+    return false;
+  }
+  lastError_ = tlsLastError = 0;
+  bool changed = false;
+  for (size_t header; (header = doc.findSection(section)) != std::string::npos;) {
+    doc.lines.erase(doc.lines.begin() + ptrdiff_t(header),
+                    doc.lines.begin() + ptrdiff_t(doc.sectionEnd(header)));
+    changed = true;
+  }
+  if (!changed) return true;
+  lastError_ = tlsLastError = storeDocument(path_, doc);
+  return lastError_ == 0;
+}
+
+bool ProfileFile::replaceSection(std::string_view section,
+                                 const std::vector<std::pair<std::string, std::string>>& entries) {
+  bool valid = validSection(section);
+  for (const auto& e : entries) valid = valid && validKey(e.first) && !hasLineBreak(e.second);
+  if (!valid) {
+    lastError_ = tlsLastError = EINVAL;
+    return false;
+  }
+  std::lock_guard lock(profileMutex());
+  Document doc;
+  if (int err = loadDocument(path_, doc)) {
+    lastError_ = tlsLastError = err;
+    return false;
+  }
+  size_t header = doc.findSection(section);
+  if (header == std::string::npos) {
+    header = doc.appendSection(section);
+  } else {
+    // Everything of the old section goes except the blank lines that separate it from the next.
+    size_t end = doc.sectionEnd(header);
+    size_t keepFrom = end;
+    while (keepFrom > header + 1 && trim(doc.lines[keepFrom - 1]).empty()) --keepFrom;
+    doc.lines.erase(doc.lines.begin() + ptrdiff_t(header + 1),
+                    doc.lines.begin() + ptrdiff_t(keepFrom));
+  }
+  std::vector<std::string> newLines;
+  for (const auto& e : entries) newLines.push_back(keyLine(e.first, e.second));
+  doc.lines.insert(doc.lines.begin() + ptrdiff_t(header + 1), newLines.begin(), newLines.end());
+  lastError_ = tlsLastError = storeDocument(path_, doc);
+  return lastError_ == 0;
+}
+
+int profileLastError() {
+  return tlsLastError;
+}
+
+// ---- The Windows shape ----
+
+uint32_t getPrivateProfileInt(const char* section, const char* key, int32_t defaultValue,
+                              const char* fileName) {
+  if (!section || !key || !fileName) return uint32_t(defaultValue);
+  return ProfileFile(fileName).getInt(section, key, defaultValue);
+}
+
+namespace {
+
+// Copies a list of NUL-terminated names, ended by a second NUL, cut to fit the buffer the way
+// the Windows function cuts it (the last name cut and both terminators kept).
+size_t copyNameList(const std::vector<std::string>& names, char* buffer, size_t size) {
+  if (size == 0) return 0;
+  if (size == 1) {
+    buffer[0] = '\0';
+    return 0;
+  }
+  size_t pos = 0;
+  for (const std::string& name : names) {
+    for (char c : name) {
+      if (pos + 2 >= size) {
+        buffer[pos] = '\0';
+        buffer[pos + 1] = '\0';
+        return size - 2;
+      }
+      buffer[pos++] = c;
+    }
+    if (pos + 2 >= size) {
+      buffer[pos] = '\0';
+      buffer[pos + 1] = '\0';
+      return size - 2;
+    }
+    buffer[pos++] = '\0';
+  }
+  buffer[pos] = '\0';
+  return pos;
+}
+
+}  // namespace
+
+size_t getPrivateProfileString(const char* section, const char* key, const char* defaultValue,
+                               char* buffer, size_t size, const char* fileName) {
+  if (!buffer || size == 0 || !fileName) return 0;
+  ProfileFile file(fileName);
+  if (!section) return copyNameList(file.sections(), buffer, size);
+  if (!key) return copyNameList(file.keys(section), buffer, size);
+  std::string v = file.getString(section, key, defaultValue ? defaultValue : "", size);
+  std::memcpy(buffer, v.data(), v.size());
+  buffer[v.size()] = '\0';
+  return v.size();
+}
+
+bool writePrivateProfileString(const char* section, const char* key, const char* value,
+                               const char* fileName) {
+  if (!section || !fileName) {
+    tlsLastError = EINVAL;
+    return false;
+  }
+  ProfileFile file(fileName);
+  if (!key) return file.deleteSection(section);
+  if (!value) return file.deleteKey(section, key);
+  return file.writeString(section, key, value);
+}
+
+bool writePrivateProfileSection(const char* section, const char* keyValues, const char* fileName) {
+  if (!section || !fileName) {
+    tlsLastError = EINVAL;
+    return false;
+  }
+  std::vector<std::pair<std::string, std::string>> entries;
+  for (const char* p = keyValues; p && *p; p += std::strlen(p) + 1) {
+    std::string_view item(p);
+    size_t eq = item.find('=');
+    if (eq == std::string_view::npos) {
+      entries.emplace_back(std::string(trim(item)), std::string());
+    } else {
+      entries.emplace_back(std::string(trim(item.substr(0, eq))),
+                           std::string(trim(item.substr(eq + 1))));
+    }
+  }
+  return ProfileFile(fileName).replaceSection(section, entries);
+}
+
+namespace profile_testing {
+void failNextWriteAfter(size_t bytes) {
+  std::lock_guard lock(profileMutex());
+  gFailAfterBytes = bytes;
+  gFailArmed = true;
+}
+}  // namespace profile_testing
+
+}  // namespace zov
