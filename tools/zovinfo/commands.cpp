@@ -1,0 +1,460 @@
+#include "tools/zovinfo/commands.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iomanip>
+#include <ostream>
+#include <sstream>
+
+#include "format/stream_format.h"
+#include "tools/zovinfo/png_writer.h"
+#include "tools/zovinfo/riff_walk.h"
+#include "tools/zovinfo/stream_session.h"
+
+namespace zov::info {
+namespace {
+
+constexpr const char* kUsage =
+    "usage:\n"
+    "  zovinfo decode --format WORD --size WxH --out DIR [--png] FRAME.bin [FRAME.bin ...]\n"
+    "  zovinfo decode MOVIE.avi --out DIR [--png]\n"
+    "  zovinfo frames MOVIE.avi\n"
+    "  zovinfo bench MOVIE.avi [--repeat N]\n"
+    "\n"
+    "decode  decodes the frames as one stream and writes DIR/NNNNNN.raw for frame n: the decoded\n"
+    "        5-5-5 picture, width x height 16-bit little-endian values, bottom row first.\n"
+    "        --png also writes DIR/NNNNNN.png (top row first). WORD is the stream format word\n"
+    "        (decimal or 0x-hex), as in the stream's biCompression.\n"
+    "frames  lists the stream and, per video frame, the index key flag, the chunk size, the\n"
+    "        header fields, the entries of each block list, NSYM, N1 and N2.\n"
+    "bench   decodes every frame N times (default 10) in memory and prints the speed.\n"
+    "\n"
+    "exit status: 0 success, 2 usage or file error, 3 a malformed frame\n";
+
+struct UsageError {
+  std::string message;
+};
+
+// Parsed command line: the options and the remaining (positional) arguments.
+struct Args {
+  std::string command;
+  std::vector<std::string> files;
+  std::string out;
+  std::string format;
+  std::string size;
+  std::string repeat;
+  bool png = false;
+  bool help = false;
+};
+
+Args parseArgs(const std::vector<std::string>& args) {
+  Args a;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& s = args[i];
+    auto value = [&](std::string& into) {
+      if (i + 1 >= args.size()) throw UsageError{"option " + s + " needs a value"};
+      if (!into.empty()) throw UsageError{"option " + s + " given twice"};
+      into = args[++i];
+      if (into.empty()) throw UsageError{"option " + s + " needs a value"};
+    };
+    if (s == "--help" || s == "-h") {
+      a.help = true;
+    } else if (s == "--out") {
+      value(a.out);
+    } else if (s == "--format") {
+      value(a.format);
+    } else if (s == "--size") {
+      value(a.size);
+    } else if (s == "--repeat") {
+      value(a.repeat);
+    } else if (s == "--png") {
+      a.png = true;
+    } else if (s.size() > 1 && s[0] == '-') {
+      throw UsageError{"unknown option " + s};
+    } else if (a.command.empty()) {
+      a.command = s;
+    } else {
+      a.files.push_back(s);
+    }
+  }
+  return a;
+}
+
+bool parseUnsigned(const std::string& text, uint64_t limit, uint64_t& value) {
+  if (text.empty()) return false;
+  int base = 10;
+  size_t start = 0;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    base = 16;
+    start = 2;
+  }
+  uint64_t v = 0;
+  for (size_t i = start; i < text.size(); ++i) {
+    char c = text[i];
+    int d = c >= '0' && c <= '9'                 ? c - '0'
+            : base == 16 && c >= 'a' && c <= 'f' ? c - 'a' + 10
+            : base == 16 && c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                 : -1;
+    if (d < 0) return false;
+    v = v * uint64_t(base) + uint64_t(d);
+    if (v > limit) return false;
+  }
+  value = v;
+  return true;
+}
+
+std::string hex32(uint32_t v) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "0x%08X", v);
+  return buf;
+}
+
+// Creates dir (and its parents) when missing.
+bool makeDirs(const std::string& dir, std::string& error) {
+  std::string path;
+  size_t pos = 0;
+  while (pos != std::string::npos) {
+    pos = dir.find('/', pos + 1);
+    path = dir.substr(0, pos);
+    if (path.empty()) continue;
+    if (::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) {
+      error = std::strerror(errno);
+      return false;
+    }
+  }
+  struct stat st {};
+  if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    error = "is not a directory";
+    return false;
+  }
+  return true;
+}
+
+bool readWholeFile(const std::string& path, std::vector<uint8_t>& bytes, std::string& error) {
+  auto src = FileSource::open(path, error);
+  if (!src) return false;
+  if (src->size() > kMaxFrameBytes) {
+    error = "is " + std::to_string(src->size()) + " bytes, too large for a ZOV frame";
+    return false;
+  }
+  bytes.resize(static_cast<size_t>(src->size()));
+  if (!src->read(0, bytes.data(), bytes.size())) {
+    error = "read error";
+    return false;
+  }
+  return true;
+}
+
+// Writes the picture of frame n as DIR/NNNNNN.raw (and .png).
+class FrameWriter {
+ public:
+  FrameWriter(std::string dir, bool png) : dir_(std::move(dir)), png_(png) {}
+
+  bool write(int n, const StreamSession& s, std::string& error) {
+    char name[32];
+    std::snprintf(name, sizeof name, "/%06d", n);
+    std::string base = dir_ + name;
+    const uint16_t* p = s.picture();
+    size_t count = size_t(s.width()) * size_t(s.height());
+    bytes_.resize(count * 2);
+    for (size_t i = 0; i < count; ++i) {
+      bytes_[2 * i] = uint8_t(p[i]);
+      bytes_[2 * i + 1] = uint8_t(p[i] >> 8);
+    }
+    std::FILE* f = std::fopen((base + ".raw").c_str(), "wb");
+    bool ok = f && std::fwrite(bytes_.data(), 1, bytes_.size(), f) == bytes_.size();
+    if (f && std::fclose(f) != 0) ok = false;
+    if (!ok) {
+      error = base + ".raw: " + std::strerror(errno);
+      return false;
+    }
+    if (png_) {
+      std::string pngError;
+      if (!writePng555(base + ".png", p, s.width(), s.height(), pngError)) {
+        error = base + ".png: " + pngError;
+        return false;
+      }
+    }
+    return true;
+  }
+
+ private:
+  std::string dir_;
+  bool png_;
+  std::vector<uint8_t> bytes_;
+};
+
+// Opens and walks a movie; on failure prints "FILE: problem" and returns false.
+struct Movie {
+  std::unique_ptr<FileSource> src;
+  AviVideoStream stream;
+};
+
+bool openMovie(const std::string& path, Movie& m, std::ostream& err) {
+  std::string error;
+  m.src = FileSource::open(path, error);
+  if (!m.src) {
+    err << path << ": " << error << "\n";
+    return false;
+  }
+  if (!walkAvi(*m.src, m.stream, error)) {
+    err << path << ": " << error << "\n";
+    return false;
+  }
+  return true;
+}
+
+bool isZovStream(const AviVideoStream& s) {
+  uint32_t tag = s.compression & 0xFFFF0000u;
+  uint32_t handler = s.handler | 0x20202020u;  // lower case
+  return tag == kZov1Tag || tag == kZov2Tag || handler == fourcc('z', 'o', 'v', '1') ||
+         handler == fourcc('z', 'o', 'v', '2');
+}
+
+bool beginMovieStream(const std::string& path, const AviVideoStream& s, StreamSession& session,
+                      std::ostream& err) {
+  if (!isZovStream(s)) {
+    err << path << ": the video stream is not ZOV video (handler '" << fourccText(s.handler)
+        << "', compression " << hex32(s.compression) << ")\n";
+    return false;
+  }
+  std::string error;
+  if (!session.begin(s.width, s.height, s.compression, error)) {
+    err << path << ": " << error << "\n";
+    return false;
+  }
+  return true;
+}
+
+void reportDamage(std::ostream& err, const std::string& where, int n, const FrameSummary& s) {
+  err << where << ": frame " << n << " is malformed";
+  if (!s.fault.empty()) err << " (" << s.fault << ")";
+  err << "; decoding stops there\n";
+}
+
+int decodeFrames(const Args& a, std::ostream& out, std::ostream& err) {
+  if (a.files.empty()) throw UsageError{"decode needs frame files"};
+  uint64_t word = 0;
+  if (!parseUnsigned(a.format, 0xFFFFFFFFu, word))
+    throw UsageError{"bad --format value '" + a.format + "'"};
+  uint64_t w = 0, h = 0;
+  size_t x = a.size.find_first_of("xX");
+  if (x == std::string::npos || !parseUnsigned(a.size.substr(0, x), 100000, w) ||
+      !parseUnsigned(a.size.substr(x + 1), 100000, h))
+    throw UsageError{"bad --size value '" + a.size + "' (expected WxH)"};
+  std::string error;
+  if (!makeDirs(a.out, error)) {
+    err << a.out << ": " << error << "\n";
+    return kExitUsage;
+  }
+  StreamSession session;
+  if (!session.begin(int(w), int(h), uint32_t(word), error)) {
+    err << "zovinfo: " << error << "\n";
+    return kExitUsage;
+  }
+  FrameWriter writer(a.out, a.png);
+  std::vector<uint8_t> bytes;
+  for (size_t n = 0; n < a.files.size(); ++n) {
+    if (!readWholeFile(a.files[n], bytes, error)) {
+      err << a.files[n] << ": " << error << "\n";
+      return kExitUsage;
+    }
+    FrameSummary summary;
+    if (!session.decode(bytes.data(), bytes.size(), summary)) {
+      reportDamage(err, a.files[n], int(n), summary);
+      return kExitDamaged;
+    }
+    if (!writer.write(int(n), session, error)) {
+      err << error << "\n";
+      return kExitUsage;
+    }
+  }
+  out << "decoded " << a.files.size() << " frames " << session.width() << "x" << session.height()
+      << " into " << a.out << "\n";
+  return kExitOk;
+}
+
+int decodeMovie(const Args& a, std::ostream& out, std::ostream& err) {
+  if (a.files.size() != 1)
+    throw UsageError{"decode takes one movie (or --format and --size with frame files)"};
+  const std::string& path = a.files[0];
+  Movie m;
+  if (!openMovie(path, m, err)) return kExitUsage;
+  StreamSession session;
+  if (!beginMovieStream(path, m.stream, session, err)) return kExitUsage;
+  std::string error;
+  if (!makeDirs(a.out, error)) {
+    err << a.out << ": " << error << "\n";
+    return kExitUsage;
+  }
+  FrameWriter writer(a.out, a.png);
+  std::vector<uint8_t> bytes;
+  for (size_t n = 0; n < m.stream.frames.size(); ++n) {
+    if (!readFrame(*m.src, m.stream.frames[n], bytes, error)) {
+      err << path << ": frame " << n << ": " << error << "\n";
+      return kExitUsage;
+    }
+    FrameSummary summary;
+    if (!session.decode(bytes.data(), bytes.size(), summary)) {
+      reportDamage(err, path, int(n), summary);
+      return kExitDamaged;
+    }
+    if (!writer.write(int(n), session, error)) {
+      err << error << "\n";
+      return kExitUsage;
+    }
+  }
+  out << "decoded " << m.stream.frames.size() << " frames " << session.width() << "x"
+      << session.height() << " into " << a.out << "\n";
+  return kExitOk;
+}
+
+int listFrames(const Args& a, std::ostream& out, std::ostream& err) {
+  if (a.files.size() != 1) throw UsageError{"frames takes one movie"};
+  if (!a.out.empty() || !a.format.empty() || !a.size.empty() || !a.repeat.empty() || a.png)
+    throw UsageError{"frames takes no options"};
+  const std::string& path = a.files[0];
+  Movie m;
+  if (!openMovie(path, m, err)) return kExitUsage;
+  StreamSession session;
+  const AviVideoStream& s = m.stream;
+  out << "stream " << s.width << "x" << s.height << " format=" << hex32(s.compression)
+      << " fourcc=" << fourccText(s.handler) << " frames=" << s.frames.size() << "\n";
+  if (!beginMovieStream(path, s, session, err)) return kExitUsage;
+  std::vector<uint8_t> bytes;
+  std::string error;
+  int status = kExitOk;
+  for (size_t n = 0; n < s.frames.size(); ++n) {
+    const AviFrame& f = s.frames[n];
+    if (!readFrame(*m.src, f, bytes, error)) {
+      err << path << ": frame " << n << ": " << error << "\n";
+      return kExitUsage;
+    }
+    FrameSummary r;
+    bool ok = session.decode(bytes.data(), bytes.size(), r);
+    const char* indexKey = f.key == KeyFlag::Key     ? "key"
+                           : f.key == KeyFlag::Delta ? "delta"
+                                                     : "none";
+    out << "frame " << n << " index=" << indexKey << " bytes=" << f.size;
+    if (r.empty) {
+      out << " empty\n";
+      continue;
+    }
+    out << " KEY=" << r.key << " scheme=" << schemeName(r.scheme) << " ENPY=" << r.enpy
+        << " EDGE=" << r.edge << " LBOX=" << r.lbox << " margins=" << r.marginTop << ","
+        << r.marginBottom << " interframe=" << r.interframe << " chroma=" << r.chroma
+        << " rle=" << r.rle << " entropy=" << r.entropy << " NSYM=" << r.nsym << " N1=" << r.n1
+        << " N2=" << r.n2;
+    if (!ok) {
+      out << " malformed";
+      // The listing goes on: later frames still show their own fields.
+      err << path << ": frame " << n << " is malformed";
+      if (!r.fault.empty()) err << " (" << r.fault << ")";
+      err << "\n";
+      status = kExitDamaged;
+    }
+    out << "\n";
+  }
+  return status;
+}
+
+int bench(const Args& a, std::ostream& out, std::ostream& err) {
+  if (a.files.size() != 1) throw UsageError{"bench takes one movie"};
+  uint64_t repeat = 10;
+  if (!a.repeat.empty() && (!parseUnsigned(a.repeat, 1000000, repeat) || repeat == 0))
+    throw UsageError{"bad --repeat value '" + a.repeat + "' (1 to 1000000)"};
+  const std::string& path = a.files[0];
+  Movie m;
+  if (!openMovie(path, m, err)) return kExitUsage;
+  std::vector<std::vector<uint8_t>> frames(m.stream.frames.size());
+  std::string error;
+  for (size_t n = 0; n < frames.size(); ++n) {
+    if (!readFrame(*m.src, m.stream.frames[n], frames[n], error)) {
+      err << path << ": frame " << n << ": " << error << "\n";
+      return kExitUsage;
+    }
+  }
+  StreamSession session;
+  if (!beginMovieStream(path, m.stream, session, err)) return kExitUsage;
+  auto start = std::chrono::steady_clock::now();
+  for (uint64_t r = 0; r < repeat; ++r) {
+    // Each pass is the stream from its start, as a player seeking back to frame 0.
+    if (r > 0 && !session.begin(m.stream.width, m.stream.height, m.stream.compression, error)) {
+      err << path << ": " << error << "\n";
+      return kExitUsage;
+    }
+    for (size_t n = 0; n < frames.size(); ++n) {
+      FrameSummary summary;
+      if (!session.decode(frames[n].data(), frames[n].size(), summary)) {
+        reportDamage(err, path, int(n), summary);
+        return kExitDamaged;
+      }
+    }
+  }
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  uint64_t total = repeat * frames.size();
+  double fps = seconds > 0 ? double(total) / seconds : 0;
+  double mpx = fps * double(session.width()) * double(session.height()) / 1e6;
+  std::ostringstream line;
+  line << std::fixed << "decoded " << total << " frames " << session.width() << "x"
+       << session.height() << " in " << std::setprecision(3) << seconds
+       << " s: " << std::setprecision(1) << fps << " fps, " << std::setprecision(1) << mpx
+       << " Mpx/s\n";
+  out << line.str();
+  return kExitOk;
+}
+
+}  // namespace
+
+int runZovinfo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  try {
+    Args a = parseArgs(args);
+    if (a.help) {
+      out << kUsage;
+      return kExitOk;
+    }
+    if (a.command.empty()) throw UsageError{"no command given"};
+    if (a.command == "decode") {
+      if (a.out.empty()) throw UsageError{"decode needs --out DIR"};
+      if (!a.repeat.empty()) throw UsageError{"decode takes no --repeat"};
+      bool frameMode = !a.format.empty() || !a.size.empty();
+      if (frameMode && (a.format.empty() || a.size.empty()))
+        throw UsageError{"decoding frame files needs both --format and --size"};
+      return frameMode ? decodeFrames(a, out, err) : decodeMovie(a, out, err);
+    }
+    if (a.command == "frames") return listFrames(a, out, err);
+    if (a.command == "bench") {
+      if (!a.out.empty() || !a.format.empty() || !a.size.empty() || a.png)
+        throw UsageError{"bench takes only --repeat"};
+      return bench(a, out, err);
+    }
+    throw UsageError{"unknown command '" + a.command + "'"};
+  } catch (const UsageError& e) {
+    err << "zovinfo: " << e.message << "\n" << kUsage;
+    return kExitUsage;
+  }
+}
+
+int decodeAviImage(const uint8_t* data, size_t size) {
+  MemorySource src(data, size);
+  AviVideoStream stream;
+  std::string error;
+  if (!walkAvi(src, stream, error) || !isZovStream(stream)) return -1;
+  StreamSession session;
+  if (!session.begin(stream.width, stream.height, stream.compression, error)) return -1;
+  std::vector<uint8_t> bytes;
+  int good = 0;
+  for (const AviFrame& f : stream.frames) {
+    if (!readFrame(src, f, bytes, error)) break;
+    FrameSummary summary;
+    if (session.decode(bytes.data(), bytes.size(), summary)) ++good;
+  }
+  return good;
+}
+
+}  // namespace zov::info
