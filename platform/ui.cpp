@@ -150,7 +150,7 @@ DialogHost* dialogHost() {
 
 intptr_t runModalDialog(WindowHandle owner, std::string_view dialogName, DialogData& data) {
   DialogHost* host = gDialogHost.load();
-  return host ? host->runModal(owner, dialogName, data) : IDCANCEL;
+  return host ? host->runModal(owner, dialogName, data) : intptr_t{IDCANCEL};
 }
 
 void ScriptedDialogHost::on(std::string dialogName, Handler handler) {
