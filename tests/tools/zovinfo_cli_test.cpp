@@ -1,0 +1,216 @@
+#include <png.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "support/avi_file_writer.h"
+#include "support/teapot_sample.h"
+#include "support/tool_test_util.h"
+
+namespace zov::test {
+namespace {
+
+bool contains(const std::string& s, const std::string& part) {
+  return s.find(part) != std::string::npos;
+}
+
+std::string hexWord(uint32_t v) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "0x%08X", v);
+  return buf;
+}
+
+// Reads an 8-bit RGB PNG: rows top first, three bytes a pixel.
+bool readPng(const std::string& path, int& w, int& h, std::vector<uint8_t>& rgb) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_file(&image, path.c_str())) return false;
+  image.format = PNG_FORMAT_RGB;
+  rgb.resize(PNG_IMAGE_SIZE(image));
+  bool ok = png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr) != 0;
+  w = int(image.width);
+  h = int(image.height);
+  return ok;
+}
+
+TEST(ZovinfoUsage, BadCommandLinesExitWithStatus2AndUsage) {
+  const std::vector<std::vector<std::string>> bad = {
+      {},
+      {"explode", "x.avi"},
+      {"decode", "x.avi"},                                     // no --out
+      {"decode", "--out", "d", "--format", "0x200", "f.bin"},  // no --size
+      {"decode", "--out", "d", "--format", "zz", "--size", "8x8", "f.bin"},
+      {"decode", "--out", "d", "--format", "0x200", "--size", "8by8", "f.bin"},
+      {"decode", "--out", "d", "--format", "0x200", "--size", "8x8"},  // no frames
+      {"decode", "a.avi", "b.avi", "--out", "d"},
+      {"frames"},
+      {"frames", "a.avi", "--png"},
+      {"bench", "a.avi", "--repeat", "0"},
+      {"bench", "a.avi", "--repeat"},
+      {"decode", "a.avi", "--out", "d", "--bogus"},
+  };
+  for (const auto& args : bad) {
+    ToolResult r = runInProcess(args);
+    std::string line;
+    for (const auto& a : args) line += a + " ";
+    EXPECT_EQ(r.status, 2) << line;
+    EXPECT_TRUE(contains(r.err, "usage:")) << line;
+  }
+  ToolResult help = runProgram({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_TRUE(contains(help.out, "zovinfo decode --format WORD --size WxH --out DIR"));
+  EXPECT_TRUE(contains(help.out, "zovinfo bench MOVIE.avi [--repeat N]"));
+}
+
+TEST(ZovinfoFiles, MissingAndGarbageFilesExitWithStatus2NamingTheFile) {
+  TempDir dir;
+  std::string missing = dir.file("missing.avi");
+  ToolResult r = runProgram({"frames", missing});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_TRUE(contains(r.err, missing)) << r.err;
+  EXPECT_TRUE(contains(r.err, "No such file")) << r.err;
+
+  std::string garbage = dir.file("garbage.avi");
+  ASSERT_TRUE(writeFileBytes(garbage, std::vector<uint8_t>(1000, 0x5A)));
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"frames", garbage},
+                                               {"decode", garbage, "--out", dir.file("o")},
+                                               {"bench", garbage}}) {
+    r = runInProcess(args);
+    EXPECT_EQ(r.status, 2) << args[0];
+    EXPECT_TRUE(contains(r.err, garbage + ": not an AVI file")) << r.err;
+  }
+
+  // A valid AVI whose video is not ZOV.
+  r = runInProcess({"frames", dataFile("teapot-256x256-rgb24.avi")});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_TRUE(contains(r.err, "not ZOV video")) << r.err;
+
+  r = runInProcess(
+      {"decode", "--format", "0x32760200", "--size", "8x4", "--out", dir.file("o"), missing});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_TRUE(contains(r.err, missing)) << r.err;
+
+  // A stream size beyond the decoder's limits.
+  std::string frame = dir.file("f.bin");
+  ASSERT_TRUE(writeFileBytes(frame, {0, 0, 0, 0}));
+  r = runInProcess(
+      {"decode", "--format", "0x32760200", "--size", "641x480", "--out", dir.file("o"), frame});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_TRUE(contains(r.err, "641x480")) << r.err;
+}
+
+TEST(ZovinfoDecode, RawFilesHoldThePictureBottomRowFirstAndPngsTopRowFirst) {
+  TempDir dir;
+  EncodedSample s = encodeSyntheticStream(24, 12, 3, 5);
+  std::vector<std::string> args = {"decode",        "--format", hexWord(s.desc.formatWord),
+                                   "--size",        "24x12",    "--out",
+                                   dir.file("out"), "--png"};
+  for (size_t n = 0; n < s.frames.size(); ++n) {
+    std::string f = dir.file("f" + std::to_string(n) + ".bin");
+    ASSERT_TRUE(writeFileBytes(f, s.frames[n].data));
+    args.push_back(f);
+  }
+  ToolResult r = runProgram(args);
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (size_t n = 0; n < s.frames.size(); ++n) {
+    char name[16];
+    std::snprintf(name, sizeof name, "%06zu", n);
+    std::string base = dir.file("out/") + name;
+    auto raw = readFileBytes(base + ".raw");
+    ASSERT_EQ(raw.size(), 24u * 12u * 2u) << name;
+    EXPECT_EQ(readRaw(base + ".raw"), s.reconstructions[n]) << name;
+    int w = 0, h = 0;
+    std::vector<uint8_t> rgb;
+    ASSERT_TRUE(readPng(base + ".png", w, h, rgb)) << name;
+    ASSERT_EQ(w, 24);
+    ASSERT_EQ(h, 12);
+    const auto& pic = s.reconstructions[n];
+    for (int y = 0; y < h; ++y) {
+      for (int x = 0; x < w; ++x) {
+        uint16_t p = pic[size_t(h - 1 - y) * 24 + size_t(x)];  // PNG row y = buffer row h-1-y
+        const uint8_t* px = &rgb[(size_t(y) * 24 + size_t(x)) * 3];
+        ASSERT_EQ(px[0] >> 3, (p >> 10) & 31) << name << " x " << x << " y " << y;
+        ASSERT_EQ(px[1] >> 3, (p >> 5) & 31);
+        ASSERT_EQ(px[2] >> 3, p & 31);
+      }
+    }
+  }
+  // The synthetic picture's gradient runs up the buffer rows, so orientation matters.
+  EXPECT_NE(s.reconstructions[0][0], s.reconstructions[0][11 * 24]);
+}
+
+TEST(ZovinfoDecode, AMalformedFrameStopsDecodingWithStatus3AfterTheEarlierFrames) {
+  TempDir dir;
+  EncodedSample s = encodeSyntheticStream(16, 8, 3, 9);
+  s.frames[1].data.resize(8);  // cut short: its lists and residuals are missing
+  std::string movie = dir.file("cut.avi");
+  ASSERT_TRUE(writeFileBytes(movie, buildZovAvi(s.desc, s.frames)));
+  ToolResult r = runProgram({"decode", movie, "--out", dir.file("out")});
+  EXPECT_EQ(r.status, 3);
+  EXPECT_TRUE(contains(r.err, movie + ": frame 1 is malformed")) << r.err;
+  EXPECT_EQ(readRaw(dir.file("out/000000.raw")), s.reconstructions[0]);
+  EXPECT_FALSE(fileExists(dir.file("out/000001.raw")));
+  EXPECT_FALSE(fileExists(dir.file("out/000002.raw")));
+
+  // The listing goes on past the damage and ends with status 3 too.
+  r = runInProcess({"frames", movie});
+  EXPECT_EQ(r.status, 3);
+  EXPECT_TRUE(contains(r.out, "frame 1 index=delta bytes=8 ")) << r.out;
+  EXPECT_TRUE(contains(r.out, " malformed\n")) << r.out;
+  EXPECT_TRUE(contains(r.out, "frame 2 ")) << r.out;
+
+  // Frame files: the message names the file and the frame number.
+  std::vector<std::string> args = {"decode",        "--format", hexWord(s.desc.formatWord),
+                                   "--size",        "16x8",     "--out",
+                                   dir.file("bins")};
+  for (size_t n = 0; n < s.frames.size(); ++n) {
+    args.push_back(dir.file("f" + std::to_string(n) + ".bin"));
+    ASSERT_TRUE(writeFileBytes(args.back(), s.frames[n].data));
+  }
+  r = runInProcess(args);
+  EXPECT_EQ(r.status, 3);
+  EXPECT_TRUE(contains(r.err, "f1.bin: frame 1 is malformed")) << r.err;
+  EXPECT_TRUE(fileExists(dir.file("bins/000000.raw")));
+}
+
+TEST(ZovinfoDecode, Zov1AndZov2StreamsDecodeAlike) {
+  TempDir dir;
+  EncodedSample s = encodeSyntheticStream(16, 8, 3, 4);
+  std::string v2 = dir.file("v2.avi"), v1 = dir.file("v1.avi");
+  ASSERT_TRUE(writeFileBytes(v2, buildZovAvi(s.desc, s.frames)));
+  ZovAviDescription d1 = s.desc;
+  d1.handler = 0x31766F7A;                                // 'zov1'
+  d1.formatWord = (d1.formatWord & 0xFFFF) | 0x31760000;  // 'v','1'
+  ASSERT_TRUE(writeFileBytes(v1, buildZovAvi(d1, s.frames)));
+  ASSERT_EQ(runInProcess({"decode", v2, "--out", dir.file("o2")}).status, 0);
+  ToolResult r = runInProcess({"decode", v1, "--out", dir.file("o1")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const char* f : {"000000.raw", "000001.raw", "000002.raw"})
+    EXPECT_EQ(readFileBytes(dir.file(std::string("o1/") + f)),
+              readFileBytes(dir.file(std::string("o2/") + f)));
+}
+
+TEST(ZovinfoDecode, AnEmptyChunkRepeatsThePicture) {
+  TempDir dir;
+  EncodedSample s = encodeSyntheticStream(16, 8, 2, 6);
+  s.frames.insert(s.frames.begin() + 1, AviFrameData{{}, false});
+  std::string movie = dir.file("drop.avi");
+  ASSERT_TRUE(writeFileBytes(movie, buildZovAvi(s.desc, s.frames)));
+  ToolResult r = runInProcess({"decode", movie, "--out", dir.file("o")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(readRaw(dir.file("o/000001.raw")), s.reconstructions[0]);
+  EXPECT_EQ(readRaw(dir.file("o/000002.raw")), s.reconstructions[1]);
+}
+
+TEST(ZovinfoBench, PrintsOneSpeedLine) {
+  std::string sample = dataFile("sample-teapot-zov2.avi");
+  ToolResult r = runInProcess({"bench", sample, "--repeat", "2"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(contains(r.out, "decoded 20 frames 256x256 in ")) << r.out;
+  EXPECT_TRUE(contains(r.out, " fps, ")) << r.out;
+  EXPECT_TRUE(contains(r.out, " Mpx/s\n")) << r.out;
+}
+
+}  // namespace
+}  // namespace zov::test
