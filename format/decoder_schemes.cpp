@@ -1,0 +1,448 @@
+// Reconstruction: the scheme routines that turn the symbol stream into pixels.
+//
+// Every coded pixel adds table steps to a running value (running_value.h). Covered runs are
+// skipped by the widths stored in the block map. Part 1 and part 2 of the symbol stream are
+// read through two pointers; a row starts only while its pointer is within its part, and after
+// the walk both parts must have been used up exactly.
+//
+// Geometry: rows below are coded rows of the active area, numbered from 0 (in SField streams
+// coded row r is active row 2r + 1). In SField streams the coded rows are walked as a picture of
+// their own in the scheme's row order, all from part 1.
+//
+// Row rules the format leaves to this system (the encoder follows them exactly):
+//  * Column pass of 411, 811 and 1611: the rule "full pixel when h - r is odd" (411, 811) and
+//    "when h - 1 - r is a multiple of 4" (1611) uses h = the number of coded rows.
+//  * Row order with a number of coded rows that does not fill the last pair (411, 811) or block
+//    of four rows (1611): the remaining rows are decoded last, from the highest down, as rows
+//    that do not carry colour difference (odd rows from part 1, even rows from part 2), with the
+//    chroma store as the last complete pair or block left it (neutral at the start of a frame).
+//  * Entropy runs may not start at column 0 (the column pass owns column 0), nor occur in RGB
+//    frames; both are malformed.
+//  * An interpolated pixel needs its right neighbour. When it is the last pixel of its run and
+//    neither an Entropy run nor a covered pixel follows (the row ends, or an uncovered pixel
+//    follows), the pixel is coded instead, by the rule of a coded pixel of its run at its column.
+//  * Carrying rows of 1611 (row 4k + 3) follow the column rule of the carrying rows of 411 and
+//    811: a coded pixel at a group start (column 4j, j >= 1) is a full pixel and stores its
+//    group's colour difference; any other coded pixel reads the Y step only; interpolated pixels
+//    take the colour difference of the pixel to their left.
+//  * Rows that do not carry colour difference (even rows of 411 and 811; rows 4k + 2, 4k + 1 and
+//    4k of 1611) follow the even-row rule of 411 with the scheme's group: coded pixels read the
+//    Y step only, after the Y step state returns to normal (before every coded pixel of the
+//    run); coded and interpolated pixels take the stored colour difference of their group, or
+//    in the first group (columns 1 .. g-1) that of the row's column-0 value.
+//  * 422 rows: every coded pixel of a run is a full pixel; interpolated pixels take the colour
+//    difference of the pixel to their left.
+#include <cstring>
+
+#include "format/decoder.h"
+#include "format/decoder_impl.h"
+#include "format/running_value.h"
+
+namespace zov {
+namespace {
+
+using namespace running;
+
+// How a row treats colour difference: its own per pixel pair (422), carrying it for the rows
+// that share it (odd rows of 411/811, rows 4k + 3 of 1611), or sharing the stored one.
+enum class RowKind { Own, Carrying, Sharing };
+
+template <bool Edge>
+inline void step(uint32_t& r, int c, const uint8_t*& p, uint32_t& err) {
+  if constexpr (!Edge) {
+    r += kSteps.doubling[c][(r >> (kFlagShift + c)) & 1][*p++];
+  } else {
+    const uint8_t s = *p++;
+    r += kSteps.plain[c][s];
+    if (s == 0 || s == 14) [[unlikely]] {
+      // Extended range: further symbols of the same component add twice their step while the
+      // symbol read is 0 or 14. Done on the component alone, so a long run cannot spill.
+      const int shift = componentShift(c);
+      int v = static_cast<int>(r >> shift & 0xFF);
+      uint8_t t;
+      do {
+        t = *p++;
+        v += 2 * (t - 7);
+        if (v < 0 || v > 255) {
+          err |= 1;
+          v &= 0xFF;
+        }
+      } while (t == 0 || t == 14);
+      r = (r & ~(uint32_t{0xFF} << shift)) | uint32_t(v) << shift;
+    }
+  }
+}
+
+struct Layout {
+  int w = 0;
+  size_t firstRow = 0;  // picture index of coded row 0
+  size_t rowStep = 0;   // picture distance of consecutive coded rows
+  size_t row(int cr) const { return firstRow + size_t(cr) * rowStep; }
+};
+
+template <bool Edge>
+class RgbWalk {
+ public:
+  uint16_t* pic;
+  const uint8_t* bmap;
+  bool rgb565;
+  int w;
+  const uint8_t* p = nullptr;
+  uint32_t err = 0;
+
+  uint32_t valueOf(uint16_t px) const { return fromRgb555(rgb565 ? from565(px) : px); }
+  void pixel(uint32_t& r, uint16_t* out) {
+    step<Edge>(r, 0, p, err);
+    step<Edge>(r, 1, p, err);
+    step<Edge>(r, 2, p, err);
+    r &= kValueMask | (uint32_t{7} << kFlagShift);
+    err |= (r & kRgbCheckMask) ^ kCheckExpected;
+    *out = rgb565 ? toRgb565(r) : toRgb555(r);
+  }
+
+  void row(size_t rowIdx) {
+    uint16_t* px = pic + rowIdx;
+    const uint8_t* bm = bmap + rowIdx;
+    uint32_t r = valueOf(px[0]);
+    int x = 1;
+    while (x < w) {
+      if (bm[x] == 0) {
+        pixel(r, px + x);
+        ++x;
+        continue;
+      }
+      do x += bm[x];
+      while (x < w && bm[x] != 0);
+      r = valueOf(px[x - 1]);
+    }
+  }
+};
+
+template <bool Edge>
+class YcWalk {
+ public:
+  uint16_t* pic;
+  const uint8_t* bmap;
+  const uint8_t* emap;
+  const uint16_t* ycToRgb;
+  const uint32_t* rgbToYc;
+  uint32_t* chroma;
+  int w;
+  int groupShift;  // log2 of the column group: 1 (422, 411) or 2 (811, 1611)
+  bool own;        // 422: group starts where w - x is even
+  const uint8_t* p = nullptr;
+  uint32_t err = 0;
+
+  // Row state.
+  size_t rowIdx = 0;
+  RowKind kind = RowKind::Own;
+  bool oddRow = false;
+  const size_t* partners = nullptr;
+  int partnerCount = 0;
+
+  uint32_t covered(size_t i) const { return fromYc(rgbToYc[pic[i]]); }
+  void put(size_t i, uint32_t r) {
+    err |= (r & kYcCheckMask) ^ kCheckExpected;
+    pic[i] = ycToRgb[toYc(r)];
+  }
+  void stepY(uint32_t& r) { step<Edge>(r, 0, p, err); }
+  void stepFull(uint32_t& r) {
+    step<Edge>(r, 0, p, err);
+    step<Edge>(r, 1, p, err);
+    step<Edge>(r, 2, p, err);
+  }
+  bool groupStart(int x) const {
+    return own ? ((w - x) & 1) == 0 : (x & ((1 << groupShift) - 1)) == 0;
+  }
+
+  // An uncovered pixel outside Entropy runs (also the first pixel after a covered run).
+  void plainPixel(int x, uint32_t& r) {
+    if (groupStart(x)) {
+      if (kind == RowKind::Sharing) {
+        r = (r & ~kChromaMask) | chroma[x >> groupShift];
+        stepY(r);
+      } else {
+        stepFull(r);
+        if (kind == RowKind::Carrying) chroma[x >> groupShift] = r & kChromaMask;
+      }
+    } else {
+      stepY(r);
+    }
+    put(rowIdx + x, r);
+  }
+
+  // A coded pixel of an Entropy run.
+  void codedPixel(int x, uint32_t& r) {
+    switch (kind) {
+      case RowKind::Own:
+        stepFull(r);
+        break;
+      case RowKind::Carrying:
+        if ((x & ((1 << groupShift) - 1)) == 0) {
+          stepFull(r);
+          chroma[x >> groupShift] = r & kChromaMask;
+        } else {
+          stepY(r);
+        }
+        break;
+      case RowKind::Sharing:
+        r = (r & ~(kChromaMask | uint32_t{1} << kFlagShift)) | chroma[x >> groupShift];
+        stepY(r);
+        break;
+    }
+    put(rowIdx + x, r);
+  }
+
+  void interpolated(int x, uint32_t left, int yRight) {
+    const int yLeft = yOf(left);
+    const int y = yLeft + ((yRight - yLeft) >> 1);  // floor of half the step
+    const uint32_t c = kind == RowKind::Sharing ? chroma[x >> groupShift] : (left & kChromaMask);
+    put(rowIdx + x, (uint32_t(y) & 0xFF) << 16 | c);
+  }
+
+  // Decodes the Entropy run starting at x (and any Entropy run that directly continues it);
+  // returns the column after it.
+  int entropyRun(int x, uint32_t& r) {
+    const uint8_t* bm = bmap + rowIdx;
+    const uint8_t* em = emap + rowIdx;
+    int end = x + bm[x];
+    while (x < end) {
+      if (((x & 1) == 0) == oddRow) {  // odd rows code even columns, even rows odd columns
+        codedPixel(x, r);
+        ++x;
+        continue;
+      }
+      const uint32_t left = r;
+      const int xr = x + 1;
+      if (xr < end || (xr < w && bm[xr] != 0 && em[xr] != 0)) {
+        if (xr == end) end = xr + bm[xr];  // a directly following run continues the pattern
+        codedPixel(xr, r);
+        interpolated(x, left, yOf(r));
+        x += 2;
+      } else if (xr < w && bm[xr] != 0) {
+        interpolated(x, left, yOf(covered(rowIdx + xr)));
+        ++x;
+      } else {
+        codedPixel(x, r);  // no right neighbour to interpolate towards
+        ++x;
+      }
+    }
+    return x;
+  }
+
+  // Covered run at x of width n in a carrying row: stores the colour difference of the covered
+  // pixel at every group start inside it, unless every row that shares it has an equally long
+  // covered run (not an Entropy run) starting at the same column.
+  void storeCovered(int x, int n) {
+    bool needed = false;
+    for (int i = 0; i < partnerCount && !needed; ++i) {
+      const size_t q = partners[i] + size_t(x);
+      needed = bmap[q] < n || emap[q] != 0;
+    }
+    if (!needed) return;
+    const int g = 1 << groupShift;
+    for (int gs = (x + g - 1) & ~(g - 1); gs < x + n; gs += g)
+      chroma[gs >> groupShift] = covered(rowIdx + gs) & kChromaMask;
+  }
+
+  void row(uint32_t start) {
+    const uint8_t* bm = bmap + rowIdx;
+    const uint8_t* em = emap + rowIdx;
+    uint32_t r = start & kValueMask;
+    if (kind == RowKind::Sharing) chroma[0] = r & kChromaMask;
+    int x = 1;
+    while (x < w) {
+      if (bm[x] == 0) {
+        plainPixel(x, r);
+        ++x;
+      } else if (em[x] != 0) {
+        x = entropyRun(x, r);
+      } else {
+        do {
+          if (kind == RowKind::Carrying) storeCovered(x, bm[x]);
+          x += bm[x];
+        } while (x < w && bm[x] != 0 && em[x] == 0);
+        r = covered(rowIdx + x - 1);
+      }
+    }
+  }
+};
+
+struct Parts {
+  const uint8_t* p[2];
+  const uint8_t* end[2];
+};
+
+template <bool Edge>
+bool reconstructRgb(uint16_t* pic, const uint8_t* bmap, bool rgb565, const Layout& L, int rows,
+                    bool sfield, bool part2, Parts& parts) {
+  RgbWalk<Edge> walk{pic, bmap, rgb565, L.w};
+  // Column pass.
+  walk.p = parts.p[0];
+  uint32_t r = 0;
+  for (int cr = 0; cr < rows; ++cr) {
+    const size_t i = L.row(cr);
+    if (bmap[i] != 0)
+      r = walk.valueOf(pic[i]);
+    else
+      walk.pixel(r, pic + i);
+  }
+  parts.p[0] = walk.p;
+  if (walk.err) return false;
+  auto run = [&](int cr, int part) {
+    if (parts.p[part] > parts.end[part]) return false;
+    walk.p = parts.p[part];
+    walk.row(L.row(cr));
+    parts.p[part] = walk.p;
+    return walk.err == 0;
+  };
+  if (sfield) {
+    for (int cr = 0; cr < rows; ++cr)
+      if (!run(cr, 0)) return false;
+    return true;
+  }
+  for (int cr = 1; cr < rows; cr += 2)
+    if (!run(cr, 0)) return false;
+  if (part2)
+    for (int cr = 0; cr < rows; cr += 2)
+      if (!run(cr, 1)) return false;
+  return true;
+}
+
+template <bool Edge>
+bool reconstructYc(Scheme scheme, uint16_t* pic, const uint8_t* bmap, const uint8_t* emap,
+                   const ColourTables& tables, uint32_t* columnStore, uint32_t* chroma,
+                   const Layout& L, int rows, bool sfield, bool part2, Parts& parts) {
+  YcWalk<Edge> walk{pic,
+                    bmap,
+                    emap,
+                    tables.ycToRgb.data(),
+                    tables.rgbToYc.data(),
+                    chroma,
+                    L.w,
+                    scheme == Scheme::Yc811 || scheme == Scheme::Yc1611 ? 2 : 1,
+                    scheme == Scheme::Yc422};
+  // Column pass: column 0 of every coded row, its value kept as the row's predictor.
+  walk.p = parts.p[0];
+  uint32_t r = 0;
+  for (int cr = 0; cr < rows; ++cr) {
+    const size_t i = L.row(cr);
+    if (bmap[i] != 0) {
+      r = walk.covered(i);
+    } else {
+      bool full = true;
+      if (scheme == Scheme::Yc411 || scheme == Scheme::Yc811) full = ((rows - cr) & 1) != 0;
+      if (scheme == Scheme::Yc1611) full = (rows - 1 - cr) % 4 == 0;
+      if (full)
+        walk.stepFull(r);
+      else
+        walk.stepY(r);
+      walk.put(i, r);
+    }
+    columnStore[cr] = r & kValueMask;
+  }
+  parts.p[0] = walk.p;
+  if (walk.err) return false;
+
+  const uint32_t neutral = ((31u + 64u) << 8) | (31u + 64u);
+  for (int gi = 0; gi <= L.w / 2 + 1; ++gi) chroma[gi] = neutral;
+
+  size_t partnerRows[3];
+  auto run = [&](int cr, int part, RowKind kind, int partnerCount) {
+    if (sfield) part = 0;
+    if (part == 1 && !part2) return true;
+    if (parts.p[part] > parts.end[part]) return false;
+    walk.p = parts.p[part];
+    walk.rowIdx = L.row(cr);
+    walk.kind = kind;
+    walk.oddRow = (cr & 1) != 0;
+    walk.partners = partnerRows;
+    walk.partnerCount = partnerCount;
+    walk.row(columnStore[cr]);
+    parts.p[part] = walk.p;
+    return walk.err == 0;
+  };
+
+  switch (scheme) {
+    case Scheme::Yc422:
+      if (sfield) {
+        for (int cr = 0; cr < rows; ++cr)
+          if (!run(cr, 0, RowKind::Own, 0)) return false;
+        return true;
+      }
+      for (int cr = 1; cr < rows; cr += 2)
+        if (!run(cr, 0, RowKind::Own, 0)) return false;
+      for (int cr = 0; cr < rows; cr += 2)
+        if (!run(cr, 1, RowKind::Own, 0)) return false;
+      return true;
+    case Scheme::Yc411:
+    case Scheme::Yc811: {
+      int cr = 0;
+      for (; cr + 1 < rows; cr += 2) {
+        partnerRows[0] = L.row(cr);
+        if (!run(cr + 1, 0, RowKind::Carrying, 1) || !run(cr, 1, RowKind::Sharing, 0)) return false;
+      }
+      if (cr < rows && !run(cr, 1, RowKind::Sharing, 0)) return false;
+      return true;
+    }
+    case Scheme::Yc1611: {
+      int cr = 0;
+      for (; cr + 3 < rows; cr += 4) {
+        partnerRows[0] = L.row(cr + 2);
+        partnerRows[1] = L.row(cr + 1);
+        partnerRows[2] = L.row(cr);
+        if (!run(cr + 3, 0, RowKind::Carrying, 3) || !run(cr + 2, 1, RowKind::Sharing, 0) ||
+            !run(cr + 1, 0, RowKind::Sharing, 0) || !run(cr, 1, RowKind::Sharing, 0))
+          return false;
+      }
+      for (int last = rows - 1; last >= cr; --last)
+        if (!run(last, (last & 1) ? 0 : 1, RowKind::Sharing, 0)) return false;
+      return true;
+    }
+    case Scheme::Rgb:
+      break;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool FrameDecoder::reconstruct() {
+  Impl& s = *impl_;
+  Layout L;
+  L.w = width_;
+  L.firstRow = (size_t(bottomRows_) + (sfield_ ? 1 : 0)) * width_;
+  L.rowStep = size_t(width_) * (sfield_ ? 2 : 1);
+  Parts parts;
+  const uint8_t* base = s.symbols.data();
+  parts.p[0] = base;
+  parts.end[0] = base + s.n1;
+  parts.p[1] = base + s.n1;
+  parts.end[1] = base + s.n1 + s.n2;
+  const bool rgb565 = options_.pixelKind == PixelKind::Rgb565;
+  bool ok;
+  if (scheme_ == Scheme::Rgb) {
+    ok = edge_ ? reconstructRgb<true>(picture_.data(), blockMap_.data(), rgb565, L, codedRows_,
+                                      sfield_, s.part2, parts)
+               : reconstructRgb<false>(picture_.data(), blockMap_.data(), rgb565, L, codedRows_,
+                                       sfield_, s.part2, parts);
+  } else {
+    ok = edge_ ? reconstructYc<true>(scheme_, picture_.data(), blockMap_.data(), entropyMap_.data(),
+                                     *tables_, s.columnStore.data(), s.chromaStore.data(), L,
+                                     codedRows_, sfield_, s.part2, parts)
+               : reconstructYc<false>(scheme_, picture_.data(), blockMap_.data(),
+                                      entropyMap_.data(), *tables_, s.columnStore.data(),
+                                      s.chromaStore.data(), L, codedRows_, sfield_, s.part2, parts);
+  }
+  if (!ok) {
+    fail(parts.p[0] > parts.end[0] || parts.p[1] > parts.end[1]
+             ? "fewer symbols than pixels to be coded"
+             : "component carried out of range");
+    return false;
+  }
+  if (parts.p[0] != parts.end[0] || (s.part2 && parts.p[1] != parts.end[1]))
+    return fail("symbol counts do not match the pixels to be coded"), false;
+  return true;
+}
+
+}  // namespace zov
