@@ -206,6 +206,7 @@ std::map<std::string, CacheEntry>& cache() {
   return c;
 }
 
+std::function<int(std::string_view, std::string_view)> gWriteFault;
 size_t gFailAfterBytes = 0;
 bool gFailArmed = false;
 
@@ -334,6 +335,11 @@ int storeDocument(const std::filesystem::path& path, const Document& doc) {
     cache().erase(path.string());
   }
   return 0;
+}
+
+// The error a test asked for on this write, or 0. Called with the profile mutex held.
+int injectedFault(std::string_view section, std::string_view key) {
+  return gWriteFault ? gWriteFault(section, key) : 0;
 }
 
 bool hasLineBreak(std::string_view s) {
@@ -489,7 +495,8 @@ bool ProfileFile::writeString(std::string_view section, std::string_view key,
     size_t at = doc.insertionPoint(header);
     doc.lines.insert(doc.lines.begin() + ptrdiff_t(at), keyLine(key, value));
   }
-  lastError_ = tlsLastError = storeDocument(path_, doc);
+  int err = injectedFault(section, key);
+  lastError_ = tlsLastError = err ? err : storeDocument(path_, doc);
   return lastError_ == 0;
 }
 
@@ -514,7 +521,8 @@ bool ProfileFile::deleteKey(std::string_view section, std::string_view key) {
     changed = true;
   }
   if (!changed) return true;
-  lastError_ = tlsLastError = storeDocument(path_, doc);
+  int err = injectedFault(section, key);
+  lastError_ = tlsLastError = err ? err : storeDocument(path_, doc);
   return lastError_ == 0;
 }
 
@@ -533,7 +541,8 @@ bool ProfileFile::deleteSection(std::string_view section) {
     changed = true;
   }
   if (!changed) return true;
-  lastError_ = tlsLastError = storeDocument(path_, doc);
+  int err = injectedFault(section, "");
+  lastError_ = tlsLastError = err ? err : storeDocument(path_, doc);
   return lastError_ == 0;
 }
 
@@ -565,7 +574,8 @@ bool ProfileFile::replaceSection(std::string_view section,
   std::vector<std::string> newLines;
   for (const auto& e : entries) newLines.push_back(keyLine(e.first, e.second));
   doc.lines.insert(doc.lines.begin() + ptrdiff_t(header + 1), newLines.begin(), newLines.end());
-  lastError_ = tlsLastError = storeDocument(path_, doc);
+  int err = injectedFault(section, "");
+  lastError_ = tlsLastError = err ? err : storeDocument(path_, doc);
   return lastError_ == 0;
 }
 
@@ -658,6 +668,11 @@ bool writePrivateProfileSection(const char* section, const char* keyValues, cons
 }
 
 namespace profile_testing {
+void setWriteFault(std::function<int(std::string_view section, std::string_view key)> fault) {
+  std::lock_guard lock(profileMutex());
+  gWriteFault = std::move(fault);
+}
+
 void failNextWriteAfter(size_t bytes) {
   std::lock_guard lock(profileMutex());
   gFailAfterBytes = bytes;

@@ -24,6 +24,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -104,6 +105,9 @@ bool writePrivateProfileSection(const char* section, const char* keyValues, cons
 bool parseProfileUnsigned(std::string_view text, uint32_t& value);
 
 namespace profile_testing {
+// Installs a check run before every write (key empty for whole-section updates); a non-zero
+// result fails that write with this error code and leaves the file unchanged. Null removes it.
+void setWriteFault(std::function<int(std::string_view section, std::string_view key)> fault);
 // Makes the next atomic write stop after writing `bytes` bytes of the temporary file and fail
 // with EIO, leaving the temporary file behind, as a crash at that point would.
 void failNextWriteAfter(size_t bytes);

@@ -1,0 +1,521 @@
+#include "compressor/settings_file.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <limits>
+#include <new>
+#include <string>
+#include <variant>
+
+#include "platform/profile.h"
+#include "platform/ui.h"
+
+namespace zov {
+
+namespace {
+
+// ---- One row per key of section "General" ----
+
+// How a key's file value becomes the field's value.
+enum class Rule {
+  Clamp,       // unsigned; above `limit` becomes `limit`
+  Reset,       // unsigned; above `limit` becomes the default
+  Plain,       // unsigned; taken as read
+  Switch,      // "1"/"0"; any non-zero value is on
+  Signed,      // the unsigned read taken as a signed 32-bit value
+  Text,        // at most `limit` characters
+  KiloBytes,   // the file holds kilobytes, the record bytes
+  SampleRate,  // only 0, 11025 and 22050 are kept; anything else becomes 0
+  NumberText,  // read as text of at most `limit` characters and parsed like "%lu"
+};
+
+using Field = std::variant<uint32_t CompressionSettings::*, bool CompressionSettings::*,
+                           std::string CompressionSettings::*, uint32_t CompressorOptions::*,
+                           bool CompressorOptions::*, int32_t CompressorOptions::*>;
+
+struct KeyRow {
+  const char* key;
+  Field field;
+  Rule rule;
+  uint32_t limit = 0;
+  // The value held before loading is the default (the filter preview position and zoom).
+  bool currentIsDefault = false;
+};
+
+// Every "General" key that loadSettings/saveSettings handle.
+const KeyRow kGeneralKeys[] = {
+    {"KeyRate", &CompressionSettings::KeyRate, Rule::Clamp, 100},
+    {"FastCompression", &CompressionSettings::FastCompression, Rule::Switch},
+    {"ImageLossLevel", &CompressionSettings::ImageLossLevel, Rule::Clamp, 7},
+    {"CompressionType", &CompressionSettings::CompressionType, Rule::Clamp, 4},
+    {"FieldType", &CompressionSettings::FieldType, Rule::Reset, 2},
+    {"InterframeDetection", &CompressionSettings::InterframeDetection, Rule::Clamp, 25},
+    {"NoiseReduction", &CompressionSettings::NoiseReduction, Rule::Clamp, 150},
+    {"BackgroundDetection", &CompressionSettings::BackgroundDetection, Rule::Clamp, 25},
+    {"BackgroundNoiseReduction", &CompressionSettings::BackgroundNoiseReduction, Rule::Clamp, 150},
+    {"EnhancedEdges", &CompressionSettings::EnhancedEdges, Rule::Switch},
+    {"ChromaKeying", &CompressionSettings::ChromaKeying, Rule::Switch},
+    {"ChromaScreening", &CompressionSettings::ChromaScreening, Rule::Reset, 2},
+    // Loaded by loadChromaLevels, never through their rows.
+    {"ChromaGreen", &CompressionSettings::ChromaGreen, Rule::Plain},
+    {"ChromaRed", &CompressionSettings::ChromaRed, Rule::Plain},
+    {"ChromaBlue", &CompressionSettings::ChromaBlue, Rule::Plain},
+    {"ChromaAntialiasing", &CompressionSettings::ChromaAntialiasing, Rule::Switch},
+    {"ChromaBackground", &CompressionSettings::ChromaBackground, Rule::Text,
+     uint32_t(kChromaBackgroundMaxChars)},
+    {"DataRateControl", &CompressionSettings::DataRateControl, Rule::Switch},
+    {"DataRate", &CompressionSettings::DataRate, Rule::KiloBytes},
+    {"ForceKeyFrame", &CompressionSettings::ForceKeyFrame, Rule::Switch},
+    {"ForceKeyFramePercent", &CompressionSettings::ForceKeyFramePercent, Rule::Clamp, 100},
+    {"IncreaseKeyRate", &CompressionSettings::IncreaseKeyRate, Rule::Switch},
+    {"IncreaseKeyRatePercent", &CompressionSettings::IncreaseKeyRatePercent, Rule::Clamp, 100},
+    {"IncreaseKeyRateValue", &CompressionSettings::IncreaseKeyRateValue, Rule::Clamp, 100},
+    {"TabSettingsLastActive", &CompressorOptions::TabSettingsLastActive, Rule::Reset, 7},
+    {"DualInitialKeyFrames", &CompressorOptions::DualInitialKeyFrames, Rule::Switch},
+    {"CDROMTarget", &CompressorOptions::CDROMTarget, Rule::Switch},
+    {"CutOffKBLimit", &CompressorOptions::CutOffKBLimit, Rule::NumberText, 7},
+    {"CutOffKBLimitNotify", &CompressorOptions::CutOffKBLimitNotify, Rule::Switch},
+    {"NoAudio", &CompressorOptions::NoAudio, Rule::Switch},
+    {"MixToMono", &CompressorOptions::MixToMono, Rule::Switch},
+    {"Make8Bit", &CompressorOptions::Make8Bit, Rule::Switch},
+    {"SampleRate", &CompressorOptions::SampleRate, Rule::SampleRate},
+    {"ShowFilter", &CompressorOptions::ShowFilter, Rule::Switch},
+    {"FilterThumbnailZoom", &CompressorOptions::FilterThumbnailZoom, Rule::Clamp, 6, true},
+    {"FilterThumbnailLeft", &CompressorOptions::FilterThumbnailLeft, Rule::Signed, 0, true},
+    {"FilterThumbnailTop", &CompressorOptions::FilterThumbnailTop, Rule::Signed, 0, true},
+};
+
+// Load order: the keys before the chroma levels, after them, and after the filter list.
+const char* const kLoadFirst[] = {"CompressionType", "FieldType",      "InterframeDetection",
+                                  "NoiseReduction",  "ImageLossLevel", "ChromaKeying",
+                                  "ChromaScreening"};
+const char* const kLoadSecond[] = {
+    "ChromaAntialiasing",     "ChromaBackground",      "DataRateControl",
+    "ForceKeyFrame",          "ForceKeyFramePercent",  "IncreaseKeyRate",
+    "IncreaseKeyRatePercent", "IncreaseKeyRateValue",  "DataRate",
+    "EnhancedEdges",          "BackgroundDetection",   "BackgroundNoiseReduction",
+    "FastCompression",        "TabSettingsLastActive", "KeyRate"};
+const char* const kLoadLast[] = {"FilterThumbnailZoom",
+                                 "FilterThumbnailLeft",
+                                 "FilterThumbnailTop",
+                                 "CDROMTarget",
+                                 "DualInitialKeyFrames",
+                                 "CutOffKBLimitNotify",
+                                 "CutOffKBLimit",
+                                 "NoAudio",
+                                 "MixToMono",
+                                 "Make8Bit",
+                                 "SampleRate",
+                                 "ShowFilter"};
+
+// Save order: the settings (the chroma levels among them), then the filter list, then these.
+const char* const kSaveFirst[] = {"CompressionType",
+                                  "FieldType",
+                                  "InterframeDetection",
+                                  "NoiseReduction",
+                                  "ChromaKeying",
+                                  "ImageLossLevel",
+                                  "ChromaScreening",
+                                  "ChromaGreen",
+                                  "ChromaRed",
+                                  "ChromaBlue",
+                                  "ChromaAntialiasing",
+                                  "ChromaBackground",
+                                  "DataRateControl",
+                                  "ForceKeyFrame",
+                                  "ForceKeyFramePercent",
+                                  "IncreaseKeyRate",
+                                  "IncreaseKeyRatePercent",
+                                  "IncreaseKeyRateValue",
+                                  "DataRate",
+                                  "EnhancedEdges",
+                                  "BackgroundDetection",
+                                  "BackgroundNoiseReduction",
+                                  "FastCompression",
+                                  "TabSettingsLastActive",
+                                  "KeyRate"};
+const char* const kSaveLast[] = {"FilterThumbnailZoom",
+                                 "FilterThumbnailLeft",
+                                 "FilterThumbnailTop",
+                                 "CDROMTarget",
+                                 "DualInitialKeyFrames",
+                                 "CutOffKBLimitNotify",
+                                 "CutOffKBLimit",
+                                 "NoAudio",
+                                 "MixToMono",
+                                 "Make8Bit",
+                                 "SampleRate",
+                                 "ShowFilter"};
+
+// The largest data rate in kilobytes whose byte count fits the record.
+constexpr uint32_t kMaxDataRateKB = std::numeric_limits<uint32_t>::max() >> 10;
+
+const KeyRow* findRow(std::string_view key) {
+  for (const KeyRow& row : kGeneralKeys) {
+    if (key == row.key) return &row;
+  }
+  return nullptr;
+}
+
+// Parses like "%lu": blanks, an optional sign, decimal digits (a minus negates modulo 2^32);
+// a number too large for 32 bits saturates. False when there is no digit.
+bool parseUnsignedLong(std::string_view text, uint32_t& value) {
+  size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  size_t start = i;
+  uint64_t v = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    v = std::min<uint64_t>(v * 10 + uint64_t(text[i] - '0'), 0x100000000ull);
+  }
+  if (i == start) return false;
+  uint32_t u = v > 0xFFFFFFFFull ? 0xFFFFFFFFu : uint32_t(v);
+  value = negative ? 0u - u : u;
+  return true;
+}
+
+struct Records {
+  CompressionSettings& settings;
+  CompressorOptions& options;
+};
+
+template <typename T>
+T& fieldOf(Records r, T CompressionSettings::*m) {
+  return r.settings.*m;
+}
+template <typename T>
+T& fieldOf(Records r, T CompressorOptions::*m) {
+  return r.options.*m;
+}
+
+// The field's value as the profile default: its default value, or the current one.
+int32_t defaultAsInt(const KeyRow& row, Records current, Records defaults) {
+  Records from = row.currentIsDefault ? current : defaults;
+  return std::visit(
+      [&](auto member) -> int32_t {
+        const auto& v = fieldOf(from, member);
+        using V = std::decay_t<decltype(v)>;
+        if constexpr (std::is_same_v<V, std::string>) {
+          return 0;
+        } else if constexpr (std::is_same_v<V, bool>) {
+          return v ? 1 : 0;
+        } else if (row.rule == Rule::KiloBytes) {
+          return int32_t(uint32_t(v) >> 10);
+        } else {
+          return int32_t(v);
+        }
+      },
+      row.field);
+}
+
+void loadRow(const ProfileFile& file, std::string_view section, const KeyRow& row, Records r,
+             Records defaults) {
+  const int32_t dflt = defaultAsInt(row, r, defaults);
+  std::visit(
+      [&](auto member) {
+        auto& field = fieldOf(r, member);
+        using V = std::decay_t<decltype(field)>;
+        if constexpr (std::is_same_v<V, std::string>) {
+          field = file.getString(section, row.key, fieldOf(defaults, member), row.limit + 1);
+        } else if constexpr (std::is_same_v<V, bool>) {
+          field = file.getInt(section, row.key, dflt) != 0;
+        } else if constexpr (std::is_same_v<V, int32_t>) {
+          field = int32_t(file.getInt(section, row.key, dflt));
+        } else {
+          uint32_t v = 0;
+          switch (row.rule) {
+            case Rule::Clamp:
+              v = std::min(file.getInt(section, row.key, dflt), row.limit);
+              break;
+            case Rule::Reset:
+              v = file.getInt(section, row.key, dflt);
+              if (v > row.limit) v = uint32_t(dflt);
+              break;
+            case Rule::KiloBytes:
+              // Saturates instead of wrapping: a huge kilobyte count must not become a tiny
+              // byte rate.
+              v = std::min(file.getInt(section, row.key, dflt), kMaxDataRateKB) << 10;
+              break;
+            case Rule::SampleRate:
+              v = file.getInt(section, row.key, dflt);
+              if (v != 0 && v != 11025 && v != 22050) v = 0;
+              break;
+            case Rule::NumberText: {
+              std::string text = file.getString(section, row.key, "", row.limit + 1);
+              if (!parseUnsignedLong(text, v)) v = 0;
+              break;
+            }
+            default:
+              v = file.getInt(section, row.key, dflt);
+              break;
+          }
+          field = v;
+        }
+      },
+      row.field);
+}
+
+// Writes one key; failures are ignored here (only the filter list reports them).
+void saveRow(ProfileFile& file, std::string_view section, const KeyRow& row, Records r) {
+  std::visit(
+      [&](auto member) {
+        const auto& v = fieldOf(r, member);
+        using V = std::decay_t<decltype(v)>;
+        if constexpr (std::is_same_v<V, std::string>) {
+          file.writeString(section, row.key, std::string_view(v).substr(0, row.limit));
+        } else if constexpr (std::is_same_v<V, bool>) {
+          file.writeString(section, row.key, v ? "1" : "0");
+        } else if (row.rule == Rule::KiloBytes) {
+          file.writeInt(section, row.key, int32_t(uint32_t(v) >> 10));
+        } else {
+          // "%d" for every number: a value read as "-1" is written back as "-1".
+          file.writeInt(section, row.key, int32_t(v));
+        }
+      },
+      row.field);
+}
+
+void loadRows(const ProfileFile& file, std::string_view section, const char* const* keys,
+              size_t count, Records r, Records defaults) {
+  for (size_t i = 0; i < count; ++i) {
+    if (const KeyRow* row = findRow(keys[i])) loadRow(file, section, *row, r, defaults);
+  }
+}
+
+// ---- Chroma levels ----
+
+uint32_t readLevel(const ProfileFile& file, std::string_view section, const char* key,
+                   uint32_t dflt) {
+  uint32_t v = file.getInt(section, key, int32_t(dflt));
+  return v > 31 ? dflt : v;
+}
+
+// The key colour (blue for blue screening, green otherwise) is raised to the larger of the
+// other two levels, so it is never below them.
+void loadChromaLevels(const ProfileFile& file, std::string_view section, CompressionSettings& s) {
+  if (s.ChromaScreening == kScreeningBlue) {
+    s.ChromaBlue = readLevel(file, section, "ChromaBlue", 0);
+    s.ChromaRed = readLevel(file, section, "ChromaRed", 2);
+    if (s.ChromaRed > s.ChromaBlue) s.ChromaBlue = s.ChromaRed;
+    s.ChromaGreen = readLevel(file, section, "ChromaGreen", 2);
+    if (s.ChromaGreen > s.ChromaBlue) s.ChromaBlue = s.ChromaGreen;
+  } else {
+    s.ChromaGreen = readLevel(file, section, "ChromaGreen", 0);
+    s.ChromaRed = readLevel(file, section, "ChromaRed", 2);
+    if (s.ChromaRed > s.ChromaGreen) s.ChromaGreen = s.ChromaRed;
+    s.ChromaBlue = readLevel(file, section, "ChromaBlue", 2);
+    if (s.ChromaBlue > s.ChromaGreen) s.ChromaGreen = s.ChromaBlue;
+  }
+}
+
+// ---- Filter list ----
+
+void showError(const std::string& text) {
+  messageBox(nullptr, text, kCompressorTitle, MB_OK | MB_ICONSTOP);
+}
+
+void showError(const char* format, int rc) {
+  char text[160];
+  std::snprintf(text, sizeof text, format, rc);
+  showError(std::string(text));
+}
+
+std::string numberedKey(const char* prefix, int n, const char* suffix = "") {
+  std::string key(prefix);
+  key += std::to_string(n);
+  key += suffix;
+  return key;
+}
+
+void loadFilterList(const ProfileFile& file, CompressorOptions& o) {
+  o.Filters.clear();
+  o.Filters.shrink_to_fit();
+  const char* section = kFilteringSection;
+
+  for (int k = 0; k < kFilterKindCount; ++k) {
+    const FilterKind& kind = kFilterKinds[k];
+    int32_t level =
+        int32_t(file.getInt(section, numberedKey("LastUsedFilter", k, "Level"), kind.defaultLevel));
+    o.LastUsedFilterLevel[k] = filterLevelInRange(k, level) ? level : kind.defaultLevel;
+  }
+  uint32_t selected = file.getInt(section, "LastSelectedFilter", 1) - 1u;
+  o.LastSelectedFilter = selected >= uint32_t(kFilterKindCount) ? 0 : selected;
+
+  const uint32_t total = file.getInt(section, "TotalFilters", 0);
+  if (total == 0) return;
+  // Every entry needs its own keys, so a count beyond the keys present cannot be read whole;
+  // reserving only what the file can hold keeps a damaged count from asking for gigabytes.
+  const size_t plausible = std::min<size_t>(total, file.keys(section).size());
+  std::vector<FilterEntry> list;
+  try {
+    list.reserve(plausible);
+  } catch (const std::bad_alloc&) {
+    showError("CFG0001E Unable to allocate a filter list! (not good)");
+    return;
+  }
+  for (uint32_t i = 0; i < total; ++i) {
+    uint32_t kind = file.getInt(section, numberedKey("FilterType", int(i)), 0) - 1u;
+    if (kind >= uint32_t(kFilterKindCount)) {
+      showError(
+          "CFG0002E Unintelligible filter list: old filter settings NOT loaded (bad or missing "
+          "type)");
+      return;
+    }
+    int32_t level = int32_t(
+        file.getInt(section, numberedKey("FilterLevel", int(i)), kFilterKinds[kind].defaultLevel));
+    if (!filterLevelInRange(int32_t(kind), level)) {
+      showError(
+          "CFG0003E Unintelligible filter list: old filter settings NOT loaded (bad or missing "
+          "level)");
+      return;
+    }
+    try {
+      list.push_back(FilterEntry{int32_t(kind), level});
+    } catch (const std::bad_alloc&) {
+      showError("CFG0001E Unable to allocate a filter list! (not good)");
+      return;
+    }
+  }
+  o.Filters = std::move(list);
+}
+
+void saveFilterList(ProfileFile& file, const CompressorOptions& o) {
+  const char* section = kFilteringSection;
+  if (!file.emptySection(section)) {
+    showError("CFG0004E Unable to clear old filter settings, rc=%d", file.lastError());
+  } else {
+    for (int k = 0; k < kFilterKindCount; ++k) {
+      if (!file.writeInt(section, numberedKey("LastUsedFilter", k, "Level"),
+                         o.LastUsedFilterLevel[k])) {
+        showError("CFG0005E Unable to save last used filter levels, rc=%d", file.lastError());
+        break;
+      }
+    }
+  }
+  if (!file.writeInt(section, "LastSelectedFilter", int32_t(o.LastSelectedFilter + 1))) {
+    showError("CFG0006E Unable to save last last selected filter, rc=%d", file.lastError());
+  }
+  for (size_t i = 0; i < o.Filters.size(); ++i) {
+    const FilterEntry& e = o.Filters[i];
+    if (!file.writeInt(section, numberedKey("FilterType", int(i)), e.kind + 1) ||
+        !file.writeInt(section, numberedKey("FilterLevel", int(i)), e.level)) {
+      showError("CFG0007E Unable to save filter settings, rc=%d", file.lastError());
+      break;
+    }
+  }
+  if (!file.writeInt(section, "TotalFilters", int32_t(o.Filters.size()))) {
+    showError("CFG0008E Unable to save filter settings, rc=%d", file.lastError());
+  }
+}
+
+}  // namespace
+
+void loadSettings(std::string_view fileName, std::string_view section,
+                  CompressionSettings& settings, CompressorOptions& options) {
+  const ProfileFile file(fileName);
+  CompressionSettings defaultSettings;
+  CompressorOptions defaultOptions;
+  Records r{settings, options};
+  Records defaults{defaultSettings, defaultOptions};
+
+  loadRows(file, section, kLoadFirst, std::size(kLoadFirst), r, defaults);
+  settings.updateDerived();
+  loadChromaLevels(file, section, settings);
+  loadRows(file, section, kLoadSecond, std::size(kLoadSecond), r, defaults);
+  loadFilterList(file, options);
+  loadRows(file, section, kLoadLast, std::size(kLoadLast), r, defaults);
+}
+
+void saveSettings(std::string_view fileName, std::string_view section,
+                  const CompressionSettings& settings, const CompressorOptions& options) {
+  ProfileFile file(fileName);
+  // The rows take mutable records; nothing is changed through them here.
+  Records r{const_cast<CompressionSettings&>(settings), const_cast<CompressorOptions&>(options)};
+  for (const char* key : kSaveFirst) {
+    if (const KeyRow* row = findRow(key)) saveRow(file, section, *row, r);
+  }
+  saveFilterList(file, options);
+  for (const char* key : kSaveLast) {
+    if (const KeyRow* row = findRow(key)) saveRow(file, section, *row, r);
+  }
+}
+
+// ---- Keys of single owners ----
+
+namespace {
+
+struct OwnerText {
+  const char* key;
+  std::string CompressorOptions::*field;
+};
+const OwnerText kFolderKeys[] = {{"SourceFilePath", &CompressorOptions::SourceFilePath},
+                                 {"TargetFilePath", &CompressorOptions::TargetFilePath},
+                                 {"IniFilePath", &CompressorOptions::IniFilePath}};
+
+struct OwnerSwitch {
+  const char* key;
+  bool CompressorOptions::*field;
+};
+const OwnerSwitch kShowKeys[] = {
+    {"ShowTrack", &CompressorOptions::ShowTrack},
+    {"ShowAudio", &CompressorOptions::ShowAudio},
+    {"ShowToolbar", &CompressorOptions::ShowToolbar},
+    {"ShowInputAVIThumbnails", &CompressorOptions::ShowInputAVIThumbnails}};
+
+}  // namespace
+
+void loadMainWindowOptions(std::string_view fileName, std::string_view section,
+                           CompressorOptions& options) {
+  const ProfileFile file(fileName);
+  const CompressorOptions defaults;
+  for (const OwnerText& t : kFolderKeys) {
+    options.*t.field = file.getString(section, t.key, "", kPathMaxChars + 1);
+  }
+  for (int i = 0; i < kFileRecallCount; ++i) {
+    options.FileRecall[i] =
+        file.getString(section, numberedKey("FileRecall", i + 1), "", kPathMaxChars + 1);
+  }
+  for (const OwnerSwitch& s : kShowKeys) {
+    options.*s.field = file.getInt(section, s.key, defaults.*s.field ? 1 : 0) != 0;
+  }
+}
+
+void saveMainWindowOptions(std::string_view fileName, std::string_view section,
+                           const CompressorOptions& options) {
+  ProfileFile file(fileName);
+  for (const OwnerText& t : kFolderKeys) {
+    file.writeString(section, t.key, std::string_view(options.*t.field).substr(0, kPathMaxChars));
+  }
+  for (int i = 0; i < kFileRecallCount; ++i) {
+    file.writeString(section, numberedKey("FileRecall", i + 1),
+                     std::string_view(options.FileRecall[i]).substr(0, kPathMaxChars));
+  }
+  for (const OwnerSwitch& s : kShowKeys)
+    file.writeString(section, s.key, options.*s.field ? "1" : "0");
+}
+
+uint32_t readPackPadding(std::string_view fileName, std::string_view section) {
+  return ProfileFile(fileName).getInt(section, "PackPadding", 0);
+}
+
+uint32_t readReportPad(std::string_view fileName, std::string_view section) {
+  return ProfileFile(fileName).getInt(section, "ReportPad", 0);
+}
+
+bool readRemoveAudio(std::string_view fileName, std::string_view section) {
+  return ProfileFile(fileName).getInt(section, "RemoveAudio", 0) != 0;
+}
+
+uint32_t readGotoFrame(std::string_view fileName, std::string_view section) {
+  std::string text;
+  uint32_t frame = 0;
+  if (!ProfileFile(fileName).lookup(section, "GotoFrame", text)) return 0;
+  return parseUnsignedLong(text, frame) ? frame : 0;
+}
+
+void writeGotoFrame(std::string_view fileName, std::string_view section, uint32_t frame) {
+  ProfileFile(fileName).writeString(section, "GotoFrame", std::to_string(frame));
+}
+
+}  // namespace zov
