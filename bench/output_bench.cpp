@@ -29,8 +29,10 @@ struct Scene {
     // 8 x 8 blocks, half of them unchanged, in a checker of 16-pixel-wide runs.
     for (int y = 0; y < kH; ++y)
       for (int x = 0; x < kW; x += 32)
-        if (((y / 8) & 1) == 0) unchanged[y * kW + x] = 16;
-        else unchanged[y * kW + x + 16] = 16;
+        if (((y / 8) & 1) == 0)
+          unchanged[y * kW + x] = 16;
+        else
+          unchanged[y * kW + x + 16] = 16;
   }
 };
 
@@ -51,8 +53,10 @@ void run(benchmark::State& state, int method, bool changed, bool curved) {
   const Scene& s = scene();
   OutputPictures in{s.picture.data(), s.unchanged.data()};
   for (auto _ : state) {
-    if (changed) stage.writeChangedBlocks(in, dest.data());
-    else stage.writeFullFrame(in, dest.data());
+    if (changed)
+      stage.writeChangedBlocks(in, dest.data());
+    else
+      stage.writeFullFrame(in, dest.data());
     benchmark::DoNotOptimize(dest.data());
     benchmark::ClobberMemory();
   }
@@ -60,9 +64,15 @@ void run(benchmark::State& state, int method, bool changed, bool curved) {
       benchmark::Counter(double(kW) * kH, benchmark::Counter::kIsIterationInvariantRate);
 }
 
-void BM_Full(benchmark::State& st) { run(st, static_cast<int>(st.range(0)), false, false); }
-void BM_Changed(benchmark::State& st) { run(st, static_cast<int>(st.range(0)), true, false); }
-void BM_FullCurved(benchmark::State& st) { run(st, static_cast<int>(st.range(0)), false, true); }
+void BM_Full(benchmark::State& st) {
+  run(st, static_cast<int>(st.range(0)), false, false);
+}
+void BM_Changed(benchmark::State& st) {
+  run(st, static_cast<int>(st.range(0)), true, false);
+}
+void BM_FullCurved(benchmark::State& st) {
+  run(st, static_cast<int>(st.range(0)), false, true);
+}
 
 BENCHMARK(BM_Full)->Arg(0)->Arg(5)->Arg(7)->Arg(14)->Arg(3)->Arg(6)->Arg(9)->Arg(12);
 BENCHMARK(BM_Changed)->Arg(0)->Arg(5)->Arg(7)->Arg(14);
