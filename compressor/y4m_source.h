@@ -1,0 +1,19 @@
+// YUV4MPEG2 streams as compressor sources, so that any other tool can pipe frames in.
+//
+// The stream ("-" for standard input, which is spooled once into a temporary file so that frames
+// can be read in any order and the source can be reopened) appears as one video stream of planar
+// YUV frames (I420 for every 4:2:0 variant, Y42B, 444P, Y800) at the header's frame rate. An
+// optional WAV file gives PCM audio.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "compressor/media_file.h"
+
+namespace zov {
+
+std::unique_ptr<MediaFile> openYuv4Mpeg(const std::string& path, const std::string& wavPath,
+                                        std::string* error);
+
+}  // namespace zov
