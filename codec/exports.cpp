@@ -1,0 +1,307 @@
+// The configuration exports: the style record, the configuration dialog, suspension around a
+// host's reconfiguration, the read-only record, the about and status boxes and the old hardware
+// tests.
+#include <cstring>
+#include <string>
+
+#include "codec/handlers.h"
+#include "codec/module.h"
+#include "codec/processor.h"
+#include "format/output_method.h"
+#include "format/stream_format.h"
+#include "platform/vfw_display.h"
+#include "zov/zovcod32.h"
+#include "zov/zovcod32_dialogs.h"
+
+namespace zov::codec {
+
+namespace {
+
+bool present(const ZOVStyle* style, size_t end) {
+  return style->size >= end;
+}
+
+// The destination gets the source's left and top and its size times the windowed method's
+// enlargement, the height doubled again for a WField stream.
+void applyRectangleRule(const ZOVRect* source, ZOVRect* dest, int windowedMethod,
+                        uint32_t streamFlags) {
+  if (!source || !dest) return;
+  const int factor = methodScale(windowedMethod);
+  int width = (source->right - source->left) * factor;
+  int height = (source->bottom - source->top) * factor;
+  if (hasFlag(streamFlags, stream_flag::kWField)) height *= 2;
+  ZOVRect result{source->left, source->top, source->left + width, source->top + height};
+  *dest = result;
+}
+
+void markTablesDirty() {
+  for (InstanceLinkStruct* l = module().instances; l; l = l->next)
+    if (l->state) l->state->tablesDirty = true;
+}
+
+// Stores a changed global setting and writes it to the file at once.
+bool updateFlag(uint32_t& current, uint32_t value, const char* key) {
+  value = normaliseFlag(value);
+  if (value == current) return false;
+  current = value;
+  writeSetting(key, value);
+  return true;
+}
+
+// The windowed method an instance gets from a configuration: one allowed for its stream, and
+// while UseHardware is on the lowest allowed one, unless it already writes YUY2/UYVY.
+int windowedMethodFor(const CodecState& s, int method, bool useHardware) {
+  if (useHardware && (s.windowedMethod == kYuy2Method || s.windowedMethod == kUyvyMethod))
+    return s.windowedMethod;
+  if (useHardware || !methodAllowed(method, s.streamFormat))
+    return lowestAllowedMethod(s.streamFormat);
+  return method;
+}
+
+void assignMethods(CodecState& s, int windowed, int fullscreen, int resolution) {
+  s.windowedMethod = windowed;
+  s.fullscreenMethod = fullscreen;
+  s.activeMethod = s.fullscreenActive ? fullscreen : windowed;
+  s.minFullscreenResolution = resolution;
+}
+
+}  // namespace
+
+}  // namespace zov::codec
+
+using namespace zov;
+using namespace zov::codec;
+
+extern "C" ZOVCOD32_API uint32_t ZOVGetStyle(ZOVStyle* style) {
+  if (!style || style->size < ZOV_STYLE_MIN_SIZE) return ZOV_TOO_SMALL;
+  InstanceLinkStruct* first = firstInstanceOfProcess();
+  if (!first) return ZOV_NO_INSTANCE;
+  const CodecState& s = *first->state;
+  const CodecSettings& set = module().settings;
+  style->windowedMethod = s.windowedMethod >= 13 ? 0 : static_cast<uint32_t>(s.windowedMethod);
+  style->fullscreenMethod = static_cast<uint32_t>(s.fullscreenMethod);
+  style->minFullscreenResolution = static_cast<uint32_t>(s.minFullscreenResolution);
+  style->videoChipset = static_cast<uint8_t>(set.videoChipset);
+  style->videoManufacturer = static_cast<uint8_t>(set.videoManufacturer);
+  style->noCache = set.noCache;
+  if (present(style, ZOV_STYLE_FIELD_END(disableAutoResizing)))
+    style->disableAutoResizing = set.disableAutoResizing;
+  if (present(style, ZOV_STYLE_FIELD_END(useHardware))) style->useHardware = set.useHardware;
+  if (present(style, ZOV_STYLE_FIELD_END(saveVideoState)))
+    style->saveVideoState = set.saveVideoState;
+  if (present(style, ZOV_STYLE_FIELD_END(interpolate))) style->interpolate = set.interpolate;
+  if (present(style, ZOV_STYLE_FIELD_END(disableLinearVideo)))
+    style->disableLinearVideo = set.disableLinearVideo;
+  if (present(style, ZOV_STYLE_TONE_SIZE)) {
+    style->brightness = set.brightness;
+    style->gamma = gammaValueOf(set.gammaIndex);
+  }
+  if (present(style, ZOV_STYLE_FIELD_END(forceDIB))) style->forceDIB = set.forceDIB;
+  if (present(style, ZOV_STYLE_FIELD_END(noSkipOnDrawStart)))
+    style->noSkipOnDrawStart = set.noSkipOnDrawStart;
+  applyRectangleRule(style->sourceRect, style->destRect, s.windowedMethod, s.streamFormat);
+  return ZOV_OK;
+}
+
+extern "C" ZOVCOD32_API uint32_t ZOVSetStyle(ZOVStyle* style) {
+  if (!style || style->size < ZOV_STYLE_MIN_SIZE) {
+    ZOVPostConfigure();
+    return ZOV_TOO_SMALL;
+  }
+  Module& m = module();
+  CodecSettings& set = m.settings;
+  int windowed = style->windowedMethod > 12 ? 0 : static_cast<int>(style->windowedMethod);
+  if (windowed == 0 && set.interframeDiagnostic) windowed = 13;
+  int fullscreen = style->fullscreenMethod > 12 ? 0 : static_cast<int>(style->fullscreenMethod);
+  int resolution =
+      style->minFullscreenResolution > 4 ? 2 : static_cast<int>(style->minFullscreenResolution);
+
+  if (!firstInstanceOfProcess()) return ZOV_NO_INSTANCE;
+  forEachInstanceOfProcess([&](CodecState& s) {
+    int w = windowedMethodFor(s, windowed, set.useHardware);
+    int f = methodAllowed(fullscreen, s.streamFormat) ? fullscreen
+                                                      : lowestAllowedMethod(s.streamFormat);
+    assignMethods(s, w, f, resolution);
+  });
+
+  uint32_t manufacturer = normaliseManufacturer(style->videoManufacturer);
+  if (manufacturer != set.videoManufacturer) {
+    set.videoManufacturer = manufacturer;
+    writeSetting("VideoManufacturer", manufacturer);
+  }
+  uint32_t chipset = normaliseChipset(set.videoManufacturer, style->videoChipset);
+  if (chipset != set.videoChipset) {
+    set.videoChipset = chipset;
+    writeSetting("VideoChipset", chipset);
+  }
+  updateFlag(set.noCache, style->noCache, "NoCache");
+  if (present(style, ZOV_STYLE_FIELD_END(disableAutoResizing)))
+    updateFlag(set.disableAutoResizing, style->disableAutoResizing, "DisableAutoResizing");
+  if (present(style, ZOV_STYLE_FIELD_END(useHardware)) &&
+      updateFlag(set.useHardware, style->useHardware, "UseHardware"))
+    updateHiddenWindow();
+  if (present(style, ZOV_STYLE_FIELD_END(saveVideoState)))
+    updateFlag(set.saveVideoState, style->saveVideoState, "SaveVideoState");
+  if (present(style, ZOV_STYLE_FIELD_END(interpolate)))
+    updateFlag(set.interpolate, style->interpolate, "Interpolate");
+  if (present(style, ZOV_STYLE_FIELD_END(disableLinearVideo)))
+    updateFlag(set.disableLinearVideo, style->disableLinearVideo, "DisableLinearVideo");
+  if (present(style, ZOV_STYLE_TONE_SIZE)) {
+    bool toneChanged = false;
+    int32_t brightness = normaliseBrightness(style->brightness);
+    if (brightness != set.brightness) {
+      set.brightness = brightness;
+      writeSignedSetting("Brightness", brightness);
+      toneChanged = true;
+    }
+    int32_t gamma = normaliseGamma(style->gamma);
+    int index = gammaIndexOf(gamma);
+    if (index != set.gammaIndex) {
+      set.gammaIndex = index;
+      writeSignedSetting("Gamma", gammaValueOf(index));
+      toneChanged = true;
+    }
+    if (toneChanged) markTablesDirty();
+  }
+  if (present(style, ZOV_STYLE_FIELD_END(forceDIB)))
+    updateFlag(set.forceDIB, style->forceDIB, "ForceDIB");
+  if (present(style, ZOV_STYLE_FIELD_END(noSkipOnDrawStart)))
+    updateFlag(set.noSkipOnDrawStart, style->noSkipOnDrawStart, "NoSkipOnDrawStart");
+
+  const CodecState& first = *firstInstanceOfProcess()->state;
+  applyRectangleRule(style->sourceRect, style->destRect, first.windowedMethod, first.streamFormat);
+  ZOVPostConfigure();
+  return ZOV_OK;
+}
+
+extern "C" ZOVCOD32_API uint32_t ZOVConfigure(ZOVConfigureRequest* request) {
+  if (!request || request->size < sizeof(ZOVConfigureRequest)) {
+    ZOVPostConfigure();
+    return ZOV_TOO_SMALL;
+  }
+  InstanceLinkStruct* firstLink = firstInstanceOfProcess();
+  if (!firstLink) {
+    ZOVPostConfigure();
+    return ZOV_NO_INSTANCE;
+  }
+  Module& m = module();
+  CodecSettings& set = m.settings;
+  const CodecState& first = *firstLink->state;
+
+  ConfigurationDialogData data;
+  data.windowedMethod = first.windowedMethod;
+  data.fullscreenMethod = first.fullscreenMethod;
+  data.resolution = first.minFullscreenResolution;
+  data.useHardware = set.useHardware != 0;
+  data.streamFlags = first.streamFormat;
+  data.display8Bit = vfw::displayBitsPerPixel() == 8;
+  AdvancedDialogData& adv = data.advanced;
+  adv.videoManufacturer = set.videoManufacturer;
+  adv.videoChipset = set.videoChipset;
+  adv.noCache = set.noCache;
+  adv.disableAutoResizing = set.disableAutoResizing;
+  adv.saveVideoState = set.saveVideoState;
+  adv.interpolate = set.interpolate;
+  adv.disableLinearVideo = set.disableLinearVideo;
+  adv.brightness = set.brightness;
+  adv.gammaIndex = set.gammaIndex;
+  data.initialise();
+
+  if (runModalDialog(nullptr, kConfigurationDialog, data) != IDOK) {
+    ZOVPostConfigure();
+    return ZOV_CANCELLED;
+  }
+  data.ok();
+
+  int windowed = data.windowedMethod;
+  if (windowed == 0 && set.interframeDiagnostic) windowed = 13;
+  const bool useHardware = data.useHardware;
+  forEachInstanceOfProcess([&](CodecState& s) {
+    int w = windowed;
+    if (useHardware && (s.windowedMethod == kYuy2Method || s.windowedMethod == kUyvyMethod))
+      w = s.windowedMethod;
+    assignMethods(s, w, data.fullscreenMethod, data.resolution);
+  });
+
+  if (updateFlag(set.useHardware, useHardware, "UseHardware")) updateHiddenWindow();
+  uint32_t manufacturer = normaliseManufacturer(adv.videoManufacturer);
+  if (manufacturer != set.videoManufacturer) {
+    set.videoManufacturer = manufacturer;
+    writeSetting("VideoManufacturer", manufacturer);
+  }
+  uint32_t chipset = normaliseChipset(manufacturer, adv.videoChipset);
+  if (chipset != set.videoChipset) {
+    set.videoChipset = chipset;
+    writeSetting("VideoChipset", chipset);
+  }
+  updateFlag(set.noCache, adv.noCache, "NoCache");
+  updateFlag(set.disableAutoResizing, adv.disableAutoResizing, "DisableAutoResizing");
+  updateFlag(set.saveVideoState, adv.saveVideoState, "SaveVideoState");
+  updateFlag(set.interpolate, adv.interpolate, "Interpolate");
+  updateFlag(set.disableLinearVideo, adv.disableLinearVideo, "DisableLinearVideo");
+  bool toneChanged = false;
+  int32_t brightness = normaliseBrightness(adv.brightness);
+  if (brightness != set.brightness) {
+    set.brightness = brightness;
+    writeSignedSetting("Brightness", brightness);
+    toneChanged = true;
+  }
+  int index = adv.gammaIndex < 0 ? 0 : adv.gammaIndex > 80 ? 80 : adv.gammaIndex;
+  if (index != set.gammaIndex) {
+    set.gammaIndex = index;
+    writeSignedSetting("Gamma", gammaValueOf(index));
+    toneChanged = true;
+  }
+  if (toneChanged) markTablesDirty();
+
+  const CodecState& firstNow = *firstInstanceOfProcess()->state;
+  applyRectangleRule(request->sourceRect, request->destRect, firstNow.windowedMethod,
+                     firstNow.streamFormat);
+  ZOVPostConfigure();
+  return ZOV_OK;
+}
+
+extern "C" ZOVCOD32_API uint32_t ZOVPreConfigure(void) {
+  bool any = false;
+  forEachInstanceOfProcess([&](CodecState& s) {
+    s.suspended = true;
+    any = true;
+  });
+  return any ? ZOV_OK : ZOV_NO_INSTANCE;
+}
+
+extern "C" ZOVCOD32_API void ZOVPostConfigure(void) {
+  forEachInstanceOfProcess([](CodecState& s) { s.suspended = false; });
+}
+
+extern "C" ZOVCOD32_API uint32_t ZOVGetReadOnly(ZOVReadOnly* record) {
+  if (!record || record->size < sizeof(ZOVReadOnly)) return ZOV_TOO_SMALL;
+  InstanceLinkStruct* first = firstInstanceOfProcess();
+  if (!first) return ZOV_NO_INSTANCE;
+  const uint32_t flags = first->state->streamFormat;
+  record->version = kInterfaceVersion;
+  record->singleField = hasFlag(flags, stream_flag::kSField) ? 1 : 0;
+  record->wideField = hasFlag(flags, stream_flag::kWField) ? 1 : 0;
+  record->background =
+      hasFlag(flags, stream_flag::kChroma) || hasFlag(flags, stream_flag::kChroma1st) ? 1 : 0;
+  return ZOV_OK;
+}
+
+extern "C" ZOVCOD32_API intptr_t ZOVAbout(void* owner) {
+  return showAboutBox(owner);
+}
+
+extern "C" ZOVCOD32_API intptr_t ZOVStatus(void* owner) {
+  StatusDialogData data;
+  data.processor = processorDescription();
+  data.fastVideo = module().fastVideo ? "Yes" : "No";
+  return runModalDialog(owner, kStatusDialog, data) == IDOK ? 1 : 0;
+}
+
+extern "C" ZOVCOD32_API intptr_t ZOVTestCD(void*) {
+  return messageBox(nullptr, "This test does not run on Windows NT", "Test CD", kStopBox);
+}
+
+extern "C" ZOVCOD32_API intptr_t ZOVTestPCI(void*) {
+  return messageBox(nullptr, "This test does not run on Windows NT", "Test PCI", kStopBox);
+}

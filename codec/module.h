@@ -1,0 +1,70 @@
+// Module-wide state of the codec library (one per process) and the helpers every handler uses:
+// the error boxes, the working-memory allocator and walks over the instance list.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "codec/codec_state.h"
+#include "codec/settings.h"
+#include "platform/ui.h"
+
+namespace zov::codec {
+
+inline constexpr const char* kBoxTitle = "Orvane Codec";
+inline constexpr uint32_t kStopBox = MB_ICONHAND | MB_SYSTEMMODAL;
+inline constexpr uint32_t kInterfaceVersion = 1035;
+
+struct Module {
+  int attachCount = 0;
+  CodecSettings settings;
+  InstanceLinkStruct* instances = nullptr;
+  // The hidden "VidEdit" window: its class is registered at start-up; the window exists while
+  // UseHardware is off. Nothing draws into it; it only mirrors the setting.
+  bool videEditClassRegistered = false;
+  bool videEditWindow = false;
+  bool hiColorChecked = false;
+  // A resource error box was shown: the allocator shows at most one per process.
+  bool resourceBoxShown = false;
+  // Some instance placed output through the extended path (the status dialog's "Fast Video").
+  bool fastVideo = false;
+  // Fullscreen resolution index last chosen.
+  int lastResolution = 2;
+  // Allocations still to fail (tests of the allocator's failure path).
+  int failAllocations = 0;
+};
+
+Module& module();
+
+// A stop box titled "Orvane Codec", system-modal.
+int showStopBox(const std::string& text, WindowHandle owner = nullptr,
+                const char* title = kBoxTitle);
+
+// The working-memory allocator: a zero-filled block of `bytes` (at least sizeof(CodecState)),
+// with the CodecState record constructed at its start, and its access handle. On failure shows
+// "Unable to allocate %lu bytes of storage!..." when boxes are asked for and none was shown in
+// this process, and returns null.
+CodecState* allocateWorkingMemory(size_t bytes, bool boxes, uint16_t* access);
+// Gives back the access handle and frees the block (and the stream engine it holds).
+void releaseWorkingMemory(CodecState* state, uint16_t access, bool boxes);
+
+// The instance list of this process.
+bool isListed(const InstanceLinkStruct* link);
+InstanceLinkStruct* firstInstanceOfProcess();
+template <typename F>
+void forEachInstanceOfProcess(F&& f);
+
+pid_t currentProcessId();
+
+// Keeps the hidden window in step with UseHardware.
+void updateHiddenWindow();
+
+template <typename F>
+void forEachInstanceOfProcess(F&& f) {
+  pid_t me = currentProcessId();
+  for (InstanceLinkStruct* l = module().instances; l; l = l->next)
+    if (l->state && l->state->ownerProcessId == me) f(*l->state);
+}
+
+}  // namespace zov::codec
