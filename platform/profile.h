@@ -9,7 +9,8 @@
 //   digit gives the default.
 // - String reads are cut like the Windows ones: a buffer of `size` characters receives at most
 //   size - 1 of them. Values have their surrounding blanks removed, and one pair of matching
-//   single or double quotes around the whole value is dropped.
+//   single or double quotes around the whole value is dropped. Writes put a value that reading
+//   would alter that way inside double quotes, so every written value reads back exactly.
 // - Comments (";" or "#") and lines that are neither sections nor keys are kept as they are.
 // - Every write goes to disk at once and atomically: the new content is written to a temporary
 //   file in the same folder, flushed to the disk, and renamed over the old file. A crash at any

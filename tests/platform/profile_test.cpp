@@ -180,6 +180,16 @@ TEST_F(ProfileTest, WritesCreateHomeFileAndSectionAndKeepCommentsAndOrder) {
             "B=2\n");
 }
 
+TEST_F(ProfileTest, WrittenValuesReadBackExactly) {
+  ProfileFile f("test.ini");
+  for (std::string v : {" lead", "trail ", "\"quoted\"", "'single'", "\"", "\"half", "plain", ""}) {
+    ASSERT_TRUE(f.writeString("S", "v", v)) << v;
+    EXPECT_EQ(f.getString("S", "v", "x", 100), v);
+  }
+  ASSERT_TRUE(f.writeString("S", "v", " x "));
+  EXPECT_EQ(readRaw(), "[S]\nv=\" x \"\n");
+}
+
 TEST_F(ProfileTest, CrLfFilesKeepTheirLineEnds) {
   writeRaw("[General]\r\nA=1\r\n");
   ProfileFile f("test.ini");
