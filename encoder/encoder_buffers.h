@@ -1,0 +1,123 @@
+// The per-run working set of the encoder: geometry, pictures, maps, rectangle lists and the
+// symbol stream. Everything is allocated once by StartEncoder; EncodeFrame only reuses it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "format/bit_writer.h"
+#include "format/colour_tables.h"
+#include "format/decoder.h"
+
+namespace zov {
+
+// Block map markers: what covers a pixel of the coded picture.
+enum : uint8_t {
+  kMapCoded = 0,
+  kMapCandidate = 1,
+  kMapSmoothCandidate = 2,
+  kMapSmooth = 0xFB,
+  kMapSolid = 0xFD,
+  kMapBackground = 0xFE,
+  kMapUnchanged = 0xFF,
+};
+
+// One rectangle of a block list: top-left index in coded lines (line * width + column).
+struct BlockRect {
+  uint32_t pos = 0;
+  uint16_t width = 0;
+  uint16_t height = 0;
+  uint16_t colour = 0;  // solid rectangles only
+};
+
+// The lists in stream order, as indices into EncoderBuffers::lists.
+enum BlockListKind { kListUnchanged = 0, kListBackground = 1, kListSolid = 2, kListSmooth = 3 };
+
+inline constexpr int kMaxRectsPerList = 4095;
+inline constexpr int kSegmentPositions = 8192;
+// The decoder refuses frames with more symbols than three per pixel of the largest picture.
+inline constexpr uint32_t kMaxSymbols = 921600;
+
+struct RectList {
+  std::vector<BlockRect> rects;  // capacity kMaxRectsPerList
+  // Entries per segment and size class (long, short): a segment's count field holds 255.
+  std::vector<uint16_t> longCount, shortCount;
+  bool overflowReported = false;
+};
+
+struct EncoderBuffers {
+  // Geometry of the coded picture: width x lines, lines = height (halved in single field).
+  int width = 0;
+  int height = 0;  // active height of the pictures the run hands in
+  int lines = 0;
+  int pixels = 0;      // width * lines
+  int activeArea = 0;  // width * height: segment count and symbol-count width
+  int segments = 0;
+  bool singleField = false;
+  int type = 0;  // CompressionType
+  int cellW = 1, cellH = 1;
+  int minUnchanged = 0, minSolid = 0, minSmooth = 0;
+  uint32_t frameNumber = 0;  // calls that produced a frame, for messages
+
+  // Pictures of the coded area (15-bit).
+  std::vector<uint16_t> cur;         // the picture being coded; becomes the reconstruction
+  std::vector<uint16_t> prev;        // previous reconstruction
+  std::vector<uint16_t> lookahead;   // enhanced mode: the picture given in this call
+  std::vector<uint16_t> held;        // enhanced mode: the picture to code (given last call)
+  std::vector<uint16_t> background;  // chroma background
+  std::vector<uint16_t> work;        // blending copy
+  bool haveBackground = false;       // a bitmap was given (or the background was captured)
+  bool bitmapGiven = false;
+  bool holdingPicture = false;      // enhanced mode: held contains a picture not yet coded
+  std::vector<uint32_t> lookYc;     // enhanced mode: targets of the lookahead picture
+  std::vector<uint8_t> lookKeyMap;  // enhanced mode: key map of the lookahead picture
+  bool havePrevious = false;        // a frame was coded: prev is the decoder's picture
+
+  // Luma/chroma targets of the coded picture (types 1..4).
+  std::vector<uint32_t> curYc;
+
+  // Maps.
+  std::vector<uint8_t> blockMap;
+  std::vector<uint8_t> keyMap, keyMapCopy;
+  std::vector<uint32_t> diff, lookDiff, bgDiff;
+  std::vector<uint8_t> runs;
+  std::vector<uint32_t> areaCache;
+  // The decoder's view of the blocks: width at the first pixel of every block row, and the
+  // first pixel of every Entropy row.
+  std::vector<uint8_t> coverWidth;
+  std::vector<uint8_t> entropyStart;
+  std::vector<uint32_t> chromaStore;  // one per cell column, as the decoder keeps it
+  std::vector<uint32_t> columnStore;  // first-column values per line
+  std::vector<uint32_t> cellChroma;   // pre-quantisation: chosen chroma per cell
+  std::vector<uint32_t> scratch;      // pre-quantisation: per-pixel distances of a cell
+
+  RectList lists[4];
+
+  // Symbol stream: part 1 (first column and odd lines) and part 2 (even lines).
+  std::vector<uint8_t> sym1, sym2;
+  uint32_t n1 = 0, n2 = 0;
+  uint32_t symbolCounts[16] = {};
+
+  // Huffman code.
+  uint32_t code[16] = {};
+  uint8_t codeLength[16] = {};
+  uint8_t leafOrder[16] = {};  // symbol values in the order the tree walk meets them
+  int leafCount = 0;
+  int tableWidth = 0;
+  std::vector<uint8_t> patternSeen;   // 2^15 flags for the table-width cost model
+  std::vector<uint32_t> streamWords;  // the code stream, for the cost model
+
+  BitWriter writer;
+  BitWriter bodyWriter;
+
+  const ColourTables* tables = nullptr;
+  std::unique_ptr<FrameDecoder> verifier;  // VerifyFrames: decodes every frame written
+  uint32_t formatWord = 0;
+  int streamHeight = 0;  // height with the letterbox lines
+
+  EncoderBuffers();
+  ~EncoderBuffers();
+};
+
+}  // namespace zov

@@ -1,0 +1,111 @@
+#include "encoder/frame_writer.h"
+
+#include "encoder/huffman_code.h"
+#include "encoder/rectangle_search.h"
+
+namespace zov {
+namespace {
+
+void writeList(EncoderBuffers& b, const RectList& list, bool withColour) {
+  BitWriter& out = b.writer;
+  for (int seg = 0; seg < b.segments; ++seg) {
+    uint32_t lo = uint32_t(seg) * kSegmentPositions, hi = lo + kSegmentPositions;
+    int longs = 0, shorts = 0;
+    for (const BlockRect& r : list.rects) {
+      if (r.pos < lo || r.pos >= hi) continue;
+      if (isLongEntry(r))
+        ++longs;
+      else
+        ++shorts;
+    }
+    out.write(uint32_t(longs), 8);
+    out.write(uint32_t(shorts), 8);
+    for (int pass = 0; pass < 2; ++pass) {
+      bool wantLong = pass == 0;
+      for (const BlockRect& r : list.rects) {
+        if (r.pos < lo || r.pos >= hi || isLongEntry(r) != wantLong) continue;
+        out.write(r.pos - lo, 13);
+        int bits = wantLong ? 8 : 4;
+        out.write(uint32_t(r.width - 1), bits);
+        out.write(uint32_t(r.height - 1), bits);
+        if (withColour) out.write(r.colour, 15);
+      }
+    }
+  }
+}
+
+}  // namespace
+
+size_t writeFrame(EncoderBuffers& b, const FrameHeader& h, bool seed) {
+  BitWriter& out = b.writer;
+  out.reset();
+  out.writeBit(h.key);
+  if (h.key) {
+    out.write(uint32_t(h.scheme), 3);
+    out.writeBit(h.enpy);
+    out.writeBit(h.edge);
+    out.writeBit(false);  // FLAT
+    out.writeBit(h.letterbox);
+    if (h.letterbox) {
+      out.write(uint32_t(h.topLines), 8);
+      out.write(uint32_t(h.bottomLines), 8);
+    }
+  }
+  if (h.unchangedList) writeList(b, b.lists[kListUnchanged], false);
+  if (h.backgroundList) writeList(b, b.lists[kListBackground], false);
+  writeList(b, b.lists[kListSolid], true);
+  if (h.smoothList) writeList(b, b.lists[kListSmooth], false);
+
+  int nsym = 0;
+  for (int s = 0; s < 16; ++s) nsym += b.symbolCounts[s] != 0;
+  const int countBits = b.activeArea > 76800 ? 19 : 18;
+  if (nsym == 0 && !seed) {
+    out.write(0, 4);
+  } else if (nsym <= 1) {
+    // A lone uncovered first pixel still needs the symbol section for its seed: it then
+    // carries one symbol value and no symbols.
+    int only = 7;
+    for (int s = 0; s < 16; ++s)
+      if (b.symbolCounts[s]) only = s;
+    out.write(1, 4);
+    if (seed) out.write(b.cur[0], 15);
+    out.write(uint32_t(only), 4);
+    out.write(b.n1, countBits);
+    out.write(b.n2, countBits);
+  } else {
+    HuffmanCode code;
+    buildHuffmanCode(b.symbolCounts, code);
+    out.write(uint32_t(nsym), 4);
+    if (seed) out.write(b.cur[0], 15);
+    uint64_t widthPos = out.bitCount();
+    (void)widthPos;
+    // The codes, into a stream of their own for the table-width model.
+    BitWriter& body = b.bodyWriter;
+    body.reset();
+    for (uint32_t i = 0; i < b.n1; ++i) body.write(code.code[b.sym1[i]], code.length[b.sym1[i]]);
+    for (uint32_t i = 0; i < b.n2; ++i) body.write(code.code[b.sym2[i]], code.length[b.sym2[i]]);
+    uint64_t bodyBits = body.bitCount();
+    body.finishWord();
+    uint64_t startBit = out.bitCount() + 4 + 4 * uint64_t(nsym) + uint64_t(code.shapeLength) +
+                        2 * uint64_t(countBits);
+    int width = chooseTableWidth(code, body.words().data(), bodyBits, startBit, b.sym1.data(), b.n1,
+                                 b.sym2.data(), b.n2, b.patternSeen.data());
+    b.tableWidth = width;
+    out.write(uint32_t(width), 4);
+    for (int k = 0; k < code.leafCount; ++k) out.write(code.leafOrder[k], 4);
+    out.write(code.shapeBits, code.shapeLength);
+    out.write(b.n1, countBits);
+    out.write(b.n2, countBits);
+    const std::vector<uint32_t>& words = body.words();
+    uint64_t full = bodyBits / 32;
+    for (uint64_t k = 0; k < full; ++k) out.write(words[k], 32);
+    int rest = static_cast<int>(bodyBits % 32);
+    if (rest) out.write(words[full] >> (32 - rest), rest);
+    out.writeZeros(size_t(width));
+  }
+  size_t bytes = out.finishWord();
+  out.write(0, 32);
+  return bytes + 4;
+}
+
+}  // namespace zov

@@ -1,0 +1,153 @@
+#include "encoder/prequantise.h"
+
+#include "encoder/colour_quantiser.h"
+#include "encoder/delta_quantiser.h"
+
+namespace zov {
+namespace {
+
+inline int quantise(int value, int pred, bool hasNext, int next, bool& doubled, bool edge) {
+  SilentSymbols none;
+  return edge ? quantiseExtended(value, pred, true, none)
+              : quantiseDoubling(value, pred, hasNext, next, doubled, none);
+}
+
+void prequantiseRgb(EncoderBuffers& b, uint16_t* pic, bool edge) {
+  const int w = b.width;
+  for (int l = 1; l < b.lines; ++l) {
+    uint16_t& px = pic[size_t(l) * w];
+    uint16_t above = pic[size_t(l - 1) * w];
+    uint16_t out = 0;
+    for (int shift = 10; shift >= 0; shift -= 5) {
+      bool flag = false;
+      int v = quantise(px >> shift & 31, above >> shift & 31, false, 0, flag, edge);
+      out = static_cast<uint16_t>(out | v << shift);
+    }
+    px = out;
+  }
+  for (int l = 0; l < b.lines; ++l) {
+    uint16_t* row = pic + size_t(l) * w;
+    bool flags[3] = {};
+    for (int x = 1; x < w; ++x) {
+      uint16_t out = 0;
+      bool hasNext = x + 1 < w;
+      for (int c = 0; c < 3; ++c) {
+        int shift = 10 - 5 * c;
+        int next = hasNext ? row[x + 1] >> shift & 31 : 0;
+        int v =
+            quantise(row[x] >> shift & 31, row[x - 1] >> shift & 31, hasNext, next, flags[c], edge);
+        out = static_cast<uint16_t>(out | v << shift);
+      }
+      row[x] = out;
+    }
+  }
+}
+
+}  // namespace
+
+int bestLuma(const ColourTables& t, uint16_t colour, uint32_t chroma, int* distance) {
+  int start = static_cast<int>(t.rgbToYc[colour] >> 12);
+  int best = start;
+  int bestD = colourDistance(colour, t.ycToRgb[uint32_t(start) << 12 | chroma]);
+  if (bestD != 0) {
+    for (int y = start - 1; y >= 0; --y) {
+      int d = colourDistance(colour, t.ycToRgb[uint32_t(y) << 12 | chroma]);
+      if (d >= bestD) break;
+      best = y;
+      bestD = d;
+      if (d == 0) break;
+    }
+  }
+  if (bestD != 0) {
+    for (int y = start + 1; y <= 31; ++y) {
+      int d = colourDistance(colour, t.ycToRgb[uint32_t(y) << 12 | chroma]);
+      if (d >= bestD) break;
+      best = y;
+      bestD = d;
+      if (d == 0) break;
+    }
+  }
+  if (distance) *distance = bestD;
+  return best;
+}
+
+void prequantise(EncoderBuffers& b, uint16_t* pic, uint32_t* yc, bool edge) {
+  if (b.type == 0) {
+    prequantiseRgb(b, pic, edge);
+    return;
+  }
+  const ColourTables& t = *b.tables;
+  const int w = b.width, lines = b.lines, cw = b.cellW, ch = b.cellH;
+  const int cellCols = w / cw;
+  const int n = pic ? b.pixels : 0;
+  for (int i = 0; i < n; ++i) yc[i] = t.rgbToYc[pic[i]];
+  uint32_t* cellChroma = b.cellChroma.data();
+  uint32_t* dist = b.scratch.data();
+  uint32_t* bestDist = dist + 16;
+  for (int l = 0; l < lines; ++l) {
+    uint16_t* row = pic + size_t(l) * w;
+    uint32_t* yrow = yc + size_t(l) * w;
+    const int cellRow = l / ch;
+    bool fcr = false, fcb = false, fy = false;
+    if (l % ch == 0) {
+      // Choose and quantise the chroma of every cell starting on this line.
+      const int cellLines = std::min(ch, lines - l);
+      for (int cx = 0; cx < cellCols; ++cx) {
+        uint32_t proposals[16];
+        int count = 0, cellPixels = 0;
+        uint32_t best = 0;
+        uint64_t bestSum = 0;
+        for (int dy = 0; dy < cellLines; ++dy)
+          for (int dx = 0; dx < cw; ++dx) {
+            uint32_t c = yc[size_t(l + dy) * w + cx * cw + dx] & 0xFFF;
+            ++cellPixels;
+            bool seen = false;
+            for (int k = 0; k < count; ++k) seen |= proposals[k] == c;
+            if (!seen) proposals[count++] = c;
+          }
+        for (int k = 0; k < count; ++k) {
+          uint64_t sum = 0;
+          int smaller = 0, p = 0;
+          for (int dy = 0; dy < cellLines; ++dy)
+            for (int dx = 0; dx < cw; ++dx, ++p) {
+              int d = 0;
+              if (count > 1) bestLuma(t, pic[size_t(l + dy) * w + cx * cw + dx], proposals[k], &d);
+              dist[p] = uint32_t(d);
+              sum += uint32_t(d);
+              if (k > 0 && dist[p] < bestDist[p]) ++smaller;
+            }
+          if (k == 0 || smaller * 2 > cellPixels || (smaller * 2 == cellPixels && sum < bestSum)) {
+            best = proposals[k];
+            bestSum = sum;
+            for (int q = 0; q < cellPixels; ++q) bestDist[q] = dist[q];
+          }
+        }
+        // Quantise against the cell to the left, or above for the first column.
+        uint32_t* slot = cellChroma + size_t(cellRow) * cellCols + cx;
+        const uint32_t* pred = cx > 0 ? slot - 1 : (cellRow > 0 ? slot - cellCols : nullptr);
+        if (pred) {
+          int cr = quantise(int(best >> 6), int(*pred >> 6), false, 0, fcr, edge);
+          int cb = quantise(int(best & 63), int(*pred & 63), false, 0, fcb, edge);
+          best = uint32_t(cr) << 6 | uint32_t(cb);
+        }
+        *slot = best;
+      }
+    }
+    for (int x = 0; x < w; ++x) {
+      uint32_t chroma = cellChroma[size_t(cellRow) * cellCols + x / cw];
+      int y = bestLuma(t, row[x], chroma);
+      if (x > 0) {
+        bool hasNext = x + 1 < w;
+        int next = hasNext ? int(yrow[x + 1] >> 12) : 0;
+        y = quantise(y, int(yrow[x - 1] >> 12), hasNext, next, fy, edge);
+      } else if (l > 0) {
+        bool flag = false;
+        y = quantise(y, int(yc[size_t(l - 1) * w] >> 12), false, 0, flag, edge);
+      }
+      yrow[x] = uint32_t(y) << 12 | chroma;
+      row[x] = t.ycToRgb[yrow[x]];
+    }
+  }
+}
+
+}  // namespace zov

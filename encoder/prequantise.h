@@ -1,0 +1,19 @@
+// Pre-quantisation: turns a picture into one the decoder can rebuild exactly under the
+// quantiser's steps, so that the analysis and the rectangles work on what will be shown.
+#pragma once
+
+#include <cstdint>
+
+#include "encoder/encoder_buffers.h"
+
+namespace zov {
+
+// Type 0: quantises the components along the decoder's prediction paths (in place).
+// Types 1..4: chooses a common chroma per cell and the best luma per pixel; `yc` receives the
+// 17-bit targets and `pic` their table colours.
+void prequantise(EncoderBuffers& b, uint16_t* pic, uint32_t* yc, bool enhancedEdges);
+
+// The luma that brings (luma, chroma) closest to colour, searched from the colour's own luma.
+int bestLuma(const ColourTables& t, uint16_t colour, uint32_t chroma, int* distance = nullptr);
+
+}  // namespace zov

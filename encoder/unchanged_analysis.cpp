@@ -1,0 +1,69 @@
+#include "encoder/unchanged_analysis.h"
+
+#include <algorithm>
+
+#include "encoder/colour_quantiser.h"
+
+namespace zov {
+namespace {
+
+// Neighbourhood test: all eight neighbours within n and the median of the nine within t.
+bool quietNeighbourhood(const uint32_t* d, size_t i, int w, uint32_t t, uint32_t n) {
+  uint32_t v[9];
+  int k = 0;
+  for (int dy = -1; dy <= 1; ++dy)
+    for (int dx = -1; dx <= 1; ++dx) {
+      uint32_t x = d[i + size_t(dy * w + dx)];
+      if (x > n) return false;
+      v[k++] = x;
+    }
+  std::nth_element(v, v + 4, v + 9);
+  return v[4] <= t;
+}
+
+}  // namespace
+
+void differenceMap(const uint16_t* a, const uint16_t* b, uint32_t* out, int n) {
+  for (int i = 0; i < n; ++i) out[i] = uint32_t(colourDistance(a[i], b[i]));
+}
+
+void markUnchanged(EncoderBuffers& b, const uint32_t* diff, const uint32_t* lookDiff, uint32_t t,
+                   uint32_t n, bool wholeCells) {
+  const int w = b.width, lines = b.lines;
+  uint8_t* map = b.blockMap.data();
+  for (int l = 0; l < lines; ++l) {
+    bool borderLine = l == 0 || l == lines - 1;
+    for (int x = 0; x < w; ++x) {
+      size_t i = size_t(l) * w + x;
+      if (map[i] != kMapCoded) continue;
+      uint32_t d = diff[i];
+      bool unchanged = d <= t;
+      if (!unchanged && d <= n && !borderLine && x > 0 && x < w - 1) {
+        unchanged = quietNeighbourhood(diff, i, w, t, n);
+        if (!unchanged && lookDiff) {
+          uint32_t e = lookDiff[i];
+          unchanged = e <= t || (e <= n && quietNeighbourhood(lookDiff, i, w, t, n));
+        }
+      }
+      if (unchanged) map[i] = kMapCandidate;
+    }
+  }
+  if (!wholeCells) return;
+  const int cw = b.cellW, ch = b.cellH;
+  for (int l = 0; l < lines; l += ch) {
+    int cellLines = std::min(ch, lines - l);
+    for (int x = 0; x < w; x += cw) {
+      bool all = true;
+      for (int dy = 0; dy < cellLines && all; ++dy)
+        for (int dx = 0; dx < cw; ++dx) all &= map[size_t(l + dy) * w + x + dx] == kMapCandidate;
+      if (all) continue;
+      for (int dy = 0; dy < cellLines; ++dy)
+        for (int dx = 0; dx < cw; ++dx) {
+          uint8_t& m = map[size_t(l + dy) * w + x + dx];
+          if (m == kMapCandidate) m = kMapCoded;
+        }
+    }
+  }
+}
+
+}  // namespace zov

@@ -1,0 +1,503 @@
+#include "encoder/zov2_encoder.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "encoder/background_bitmap.h"
+#include "encoder/chroma_key.h"
+#include "encoder/encoder_buffers.h"
+#include "encoder/frame_writer.h"
+#include "encoder/prequantise.h"
+#include "encoder/rectangle_search.h"
+#include "encoder/residual_coder.h"
+#include "encoder/unchanged_analysis.h"
+#include "format/stream_format.h"
+
+namespace zov {
+
+EncoderBuffers::EncoderBuffers() = default;
+EncoderBuffers::~EncoderBuffers() = default;
+
+EncoderBuffersHandle::EncoderBuffersHandle() = default;
+EncoderBuffersHandle::~EncoderBuffersHandle() = default;
+EncoderBuffersHandle::EncoderBuffersHandle(const EncoderBuffersHandle&) {}
+EncoderBuffersHandle& EncoderBuffersHandle::operator=(const EncoderBuffersHandle& other) {
+  if (this != &other) p_.reset();
+  return *this;
+}
+EncoderBuffersHandle::EncoderBuffersHandle(EncoderBuffersHandle&&) noexcept = default;
+EncoderBuffersHandle& EncoderBuffersHandle::operator=(EncoderBuffersHandle&&) noexcept = default;
+void EncoderBuffersHandle::reset(EncoderBuffers* p) {
+  p_.reset(p);
+}
+
+namespace {
+
+constexpr int kDivisor[5] = {30, 20, 15, 13, 11};
+constexpr int kCellW[5] = {1, 2, 2, 4, 4};
+constexpr int kCellH[5] = {1, 1, 2, 2, 4};
+const char* const kOverflowMessage[4] = {
+    "Number of Interframe blocks exceeded 255", "Number of Chroma blocks exceeded 255",
+    "Number of Rle blocks exceeded 255", "Number of Entropy blocks exceeded 255"};
+
+void message(const CompressionSettings& s, const std::string& text) {
+  if (s.EncoderMessages) s.EncoderMessages(text);
+}
+
+bool backgroundListPresent(const CompressionSettings& s, const EncoderBuffers& b) {
+  return s.ChromaKeying && (b.bitmapGiven || s.ChromaScreening == kScreeningBackground);
+}
+
+// Copies the coded lines of an input picture (every line, or the odd lines in single field).
+void takePicture(const EncoderBuffers& b, const uint16_t* input, uint16_t* pic) {
+  if (!b.singleField) {
+    std::memcpy(pic, input, size_t(b.pixels) * 2);
+    return;
+  }
+  for (int l = 0; l < b.lines; ++l)
+    std::memcpy(pic + size_t(l) * b.width, input + size_t(2 * l + 1) * b.width,
+                size_t(b.width) * 2);
+}
+
+// Steps applied to each picture as it comes in: chroma keying and pre-quantisation.
+void intake(EncoderBuffers& b, const CompressionSettings& s, const uint16_t* input, uint16_t* pic,
+            uint32_t* yc, uint8_t* keyMap) {
+  takePicture(b, input, pic);
+  if (s.ChromaKeying && s.ChromaScreening != kScreeningBackground && !s.CodingBackground)
+    chromaKey(b, s, pic, keyMap);
+  else
+    std::memset(keyMap, 0, size_t(b.pixels));
+  prequantise(b, pic, yc, s.EnhancedEdges);
+}
+
+void clearLists(EncoderBuffers& b) {
+  for (RectList& list : b.lists) {
+    list.rects.clear();
+    std::fill(list.longCount.begin(), list.longCount.end(), 0);
+    std::fill(list.shortCount.begin(), list.shortCount.end(), 0);
+    list.overflowReported = false;
+  }
+}
+
+void search(EncoderBuffers& b, const CompressionSettings& s, BlockListKind kind,
+            const RectangleSearch& rule) {
+  bool overflow = false;
+  searchRectangles(b, rule, b.lists[kind], overflow);
+  if (overflow) message(s, kOverflowMessage[kind]);
+  // Candidates not taken go back to being coded.
+  for (int i = 0; i < b.pixels; ++i)
+    if (b.blockMap[i] == rule.candidate) b.blockMap[i] = kMapCoded;
+}
+
+// Pixels covered by a rectangle of `list` take `source` (colour and target).
+void fillFrom(EncoderBuffers& b, uint8_t marker, const uint16_t* source) {
+  const ColourTables& t = *b.tables;
+  for (int i = 0; i < b.pixels; ++i) {
+    if (b.blockMap[i] != marker) continue;
+    b.cur[i] = source[i];
+    b.curYc[i] = t.rgbToYc[source[i]];
+  }
+}
+
+void markSmoothCandidates(EncoderBuffers& b, const CompressionSettings& s) {
+  const int w = b.width;
+  const int loss = int(s.ImageLossLevel);
+  for (int l = 0; l < b.lines; ++l) {
+    bool oddLine = b.singleField || (l & 1) != 0;
+    for (int x = 1; x < w - 1; ++x) {
+      size_t i = size_t(l) * w + x;
+      if (b.blockMap[i] >= kMapSolid) continue;
+      int left = int(b.curYc[i - 1] >> 12), here = int(b.curYc[i] >> 12),
+          right = int(b.curYc[i + 1] >> 12);
+      int a = std::abs(here - left), c = std::abs(right - here), d = std::abs(right - left);
+      bool interpolated = oddLine == ((x & 1) != 0);
+      bool ok;
+      if (interpolated) {
+        ok = a < loss && c < loss && d < loss;
+        if (ok && !s.EnhancedEdges && x >= 2) ok = std::abs(left - int(b.curYc[i - 2] >> 12)) < 7;
+      } else {
+        ok = a < 7 && c < 7 && d < 7;
+      }
+      if (ok && b.blockMap[i] == kMapCoded) b.blockMap[i] = kMapSmoothCandidate;
+    }
+  }
+}
+
+bool verifyFrame(CompressionSettings& s, EncoderBuffers& b, const uint8_t* data, size_t size) {
+  FrameDecoder& d = *b.verifier;
+  if (d.decodeFrame(data, size) != DecodeStatus::Ok) {
+    char buf[200];
+    std::snprintf(buf, sizeof buf, "Verification: frame %u does not decode (%s)", b.frameNumber,
+                  d.lastFrame().fault ? d.lastFrame().fault : "damaged");
+    message(s, buf);
+    return false;
+  }
+  const uint16_t* pic = d.picture();
+  const int bottom = int(s.LetterboxPresent ? s.LetterboxBottomLines : 0);
+  const uint16_t* rec = s.CodingBackground ? b.background.data() : b.cur.data();
+  for (int l = 0; l < b.lines; ++l) {
+    int row = bottom + (b.singleField ? 2 * l + 1 : l);
+    for (int x = 0; x < b.width; ++x) {
+      uint16_t got = pic[size_t(row) * b.width + x], want = rec[size_t(l) * b.width + x];
+      if (got != want) {
+        char buf[240];
+        std::snprintf(
+            buf, sizeof buf,
+            "Verification: frame %u decodes differently from the reconstruction at column %d, "
+            "coded line %d: decoded 0x%04X, expected 0x%04X",
+            b.frameNumber, x, l, got, want);
+        message(s, buf);
+        return false;
+      }
+    }
+  }
+  if (s.CodingBackground) d.setBackground(pic, PixelKind::Rgb555);
+  return true;
+}
+
+}  // namespace
+
+uint32_t streamFormatWord(const CompressionSettings& s, bool backgroundBitmap) {
+  uint32_t word = kZov2Tag | stream_flag::kV4;
+  if (s.ChromaKeying && backgroundBitmap)
+    word |= stream_flag::kChroma;
+  else if (s.ChromaKeying && s.ChromaScreening == kScreeningBackground)
+    word |= stream_flag::kChroma1st;
+  if (s.FieldType == kFieldWide) word |= stream_flag::kWField;
+  if (s.FieldType == kFieldSingle) word |= stream_flag::kSField;
+  return word;
+}
+
+size_t maxFrameBytes(int width, int height) {
+  // Lists (4 x 4095 entries of at most 44 bits, segment counts), at most 921,600 symbols of at
+  // most 14 bits, the header, table and padding.
+  size_t segments = (size_t(width) * height + kSegmentPositions - 1) / kSegmentPositions;
+  return 4 * (4095 * 44 / 8 + segments * 2) + size_t(kMaxSymbols) * 14 / 8 + 256;
+}
+
+bool StartEncoder(CompressionSettings& s, const EncoderSetup& setup) {
+  EndEncoder(s);
+  const int w = setup.width, h = setup.height;
+  if (w < 80 || h < 60 || w > kMaxWidth || h > kMaxHeight || w % 4 || h % 4) {
+    message(s, "The image size must be 80x60 to 640x480 with width and height multiples of 4");
+    return false;
+  }
+  auto b = std::make_unique<EncoderBuffers>();
+  b->tables = &colourTables(PixelKind::Rgb555);
+  b->width = w;
+  b->height = h;
+  b->singleField = s.FieldType == kFieldSingle;
+  b->lines = b->singleField ? h / 2 : h;
+  b->pixels = w * b->lines;
+  b->activeArea = w * h;
+  b->segments = (b->activeArea + kSegmentPositions - 1) / kSegmentPositions;
+  b->type = int(std::min<uint32_t>(s.CompressionType, 4));
+  b->cellW = kCellW[b->type];
+  b->cellH = kCellH[b->type];
+  const int d = kDivisor[b->type];
+  b->minUnchanged = 230 / d;
+  b->minSolid = 380 / d;
+  b->minSmooth = 2 * (230 / d);
+
+  const size_t n = size_t(b->pixels);
+  for (auto* v : {&b->cur, &b->prev, &b->lookahead, &b->background, &b->work}) v->assign(n, 0);
+  for (auto* v : {&b->curYc, &b->lookYc, &b->diff, &b->lookDiff, &b->bgDiff, &b->areaCache})
+    v->assign(n, 0);
+  for (auto* v : {&b->blockMap, &b->keyMap, &b->keyMapCopy, &b->lookKeyMap, &b->runs,
+                  &b->coverWidth, &b->entropyStart})
+    v->assign(n, 0);
+  b->chromaStore.assign(size_t(w) / 2 + 1, 0);
+  b->columnStore.assign(size_t(b->lines), 0);
+  b->cellChroma.assign((size_t(b->lines) / b->cellH + 1) * (size_t(w) / b->cellW), 0);
+  b->scratch.assign(32, 0);
+  for (RectList& list : b->lists) {
+    list.rects.reserve(kMaxRectsPerList);
+    list.longCount.assign(size_t(b->segments), 0);
+    list.shortCount.assign(size_t(b->segments), 0);
+  }
+  b->sym1.assign(kMaxSymbols + 64, 0);
+  b->sym2.assign(kMaxSymbols + 64, 0);
+  b->patternSeen.assign(size_t(1) << 15, 0);
+  b->writer.reserve(maxFrameBytes(w, h) + 64);
+  b->bodyWriter.reserve(size_t(kMaxSymbols) * 14 / 8 + 64);
+
+  if (s.ChromaKeying && (setup.background || !s.ChromaBackground.empty())) {
+    if (setup.background) {
+      // The caller's picture is in the frame's own line order; keep the coded lines.
+      takePicture(*b, setup.background, b->background.data());
+    } else {
+      std::vector<uint16_t> bitmap;
+      std::string error;
+      if (!loadBackgroundBitmap(s.ChromaBackground, w, h, bitmap, &error)) {
+        message(s, error);
+        return false;
+      }
+      takePicture(*b, bitmap.data(), b->background.data());
+    }
+    b->bitmapGiven = true;
+    b->haveBackground = true;
+  }
+  b->formatWord = streamFormatWord(s, b->bitmapGiven);
+  b->streamHeight =
+      h + (s.LetterboxPresent ? int(s.LetterboxTopLines + s.LetterboxBottomLines) : 0);
+  if (s.VerifyFrames) {
+    b->verifier = std::make_unique<FrameDecoder>();
+    if (!b->verifier->prepareStream(w, b->streamHeight, b->formatWord, DecoderOptions{})) {
+      message(s, "Verification: the frame decoder refuses the stream format");
+      return false;
+    }
+  }
+
+  s.LossyActive = s.Lossy && s.CompressionType != 0 && !s.FastCompression;
+  s.EnhancedInterframe = setup.frameCount > 1 && s.KeyCountdown != 0;
+  s.FirstCall = true;
+  s.FinalCall = false;
+  s.KeyFrame = 1;
+  s.RateDebt = 0;
+  s.IncreaseKeyRateBudget = 0;
+  s.Buffers.reset(b.release());
+  s.EncoderStarted = true;
+  return true;
+}
+
+void EndEncoder(CompressionSettings& s) {
+  s.Buffers.reset();
+  s.EncoderStarted = false;
+}
+
+const uint16_t* encoderReconstruction(const CompressionSettings& s) {
+  const EncoderBuffers* b = s.Buffers.get();
+  return b && b->havePrevious ? b->prev.data() : nullptr;
+}
+
+const uint16_t* encoderBackground(const CompressionSettings& s) {
+  const EncoderBuffers* b = s.Buffers.get();
+  return b ? b->background.data() : nullptr;
+}
+
+bool EncodeFrame(CompressionSettings& s, CompressParams& p) {
+  p.outputLength = 0;
+  EncoderBuffers* bp = s.Buffers.get();
+  if (!s.EncoderStarted || !bp) {
+    message(s, "The encoder is not started");
+    return false;
+  }
+  EncoderBuffers& b = *bp;
+  const bool background = s.CodingBackground;
+  const bool enhanced = s.EnhancedInterframe && !background;
+
+  // 1. Data-rate budget.
+  if (s.DataRate != 0) {
+    double rate = s.FrameScale ? double(s.FrameRate) / double(s.FrameScale) : 0.0;
+    s.FrameBudget = rate > 0 ? int64_t(double(s.DataRate) / rate) : 0;
+  }
+  if (s.FirstCall && !background) s.RateDebt = 0;
+  auto decay = [&]() { s.RateDebt = int64_t(0.75 * double(s.RateDebt)) - s.FrameBudget; };
+
+  // 2. Early skip.
+  if (!enhanced && !background && s.DataRate != 0 && (s.KeyCountdown <= 1 || !s.KeyFrame) &&
+      s.RateDebt > s.FrameBudget && b.havePrevious) {
+    decay();
+    s.FirstCall = false;
+    return true;
+  }
+
+  // 3.-5. Intake, chroma keying, pre-quantisation.
+  if (background) {
+    if (!p.input) {
+      message(s, "The background bitmap call needs a picture");
+      return false;
+    }
+    takePicture(b, p.input, b.cur.data());
+    std::memset(b.keyMap.data(), 0, size_t(b.pixels));
+    prequantise(b, b.cur.data(), b.curYc.data(), s.EnhancedEdges);
+  } else if (enhanced) {
+    if (s.FirstCall) {
+      if (!p.input) return true;
+      intake(b, s, p.input, b.lookahead.data(), b.lookYc.data(), b.lookKeyMap.data());
+      b.holdingPicture = true;
+      s.FirstCall = false;
+      return true;
+    }
+    if (!b.holdingPicture) return true;
+    b.cur.swap(b.lookahead);
+    b.curYc.swap(b.lookYc);
+    b.keyMap.swap(b.lookKeyMap);
+    b.holdingPicture = false;
+    if (!s.FinalCall && p.input) {
+      intake(b, s, p.input, b.lookahead.data(), b.lookYc.data(), b.lookKeyMap.data());
+      b.holdingPicture = true;
+    }
+    // 6. Late skip: the picture just taken in is dropped and the held one kept.
+    if (s.DataRate != 0 && !s.FastCompression && (s.KeyCountdown <= 1 || !s.KeyFrame) &&
+        s.RateDebt > s.FrameBudget && b.havePrevious) {
+      b.cur.swap(b.lookahead);
+      b.curYc.swap(b.lookYc);
+      b.keyMap.swap(b.lookKeyMap);
+      b.holdingPicture = true;
+      decay();
+      return true;
+    }
+  } else {
+    if (!p.input) {
+      message(s, "No picture given to the encoder");
+      return false;
+    }
+    intake(b, s, p.input, b.cur.data(), b.curYc.data(), b.keyMap.data());
+  }
+  const bool lookaheadValid = enhanced && b.holdingPicture;
+
+  // 7. Unchanged analysis.
+  clearLists(b);
+  std::memset(b.blockMap.data(), 0, size_t(b.pixels));
+  bool key = background || s.KeyFrame || !b.havePrevious;
+  if (!background && !s.FastCompression && !key) {
+    differenceMap(b.cur.data(), b.prev.data(), b.diff.data(), b.pixels);
+    if (lookaheadValid)
+      differenceMap(b.lookahead.data(), b.prev.data(), b.lookDiff.data(), b.pixels);
+    markUnchanged(b, b.diff.data(), lookaheadValid ? b.lookDiff.data() : nullptr,
+                  s.InterframeDetection * 10, s.NoiseReduction * 10, b.type != 0);
+    search(b, s, kListUnchanged, {kMapCandidate, kMapUnchanged, b.minUnchanged, false});
+  }
+
+  // 8. Key-frame decision.
+  auto becomeKey = [&]() {
+    key = true;
+    // With no periodic key frames (KeyRate 0 or interframes off) the countdown is left alone,
+    // so that one forced key frame does not turn every later frame into one.
+    if (s.KeyRate != 0 && s.KeyCountdown != 0) s.KeyCountdown = s.KeyRate + 1;
+  };
+  if (!background) {
+    if (b.lists[kListUnchanged].rects.empty()) {
+      becomeKey();
+    } else if (s.DataRateControl && (s.ForceKeyFrame || s.IncreaseKeyRate)) {
+      int marked = 0;
+      for (int i = 0; i < b.pixels; ++i) marked += b.blockMap[i] == kMapUnchanged;
+      uint32_t percent = uint32_t(int64_t(marked) * 100 / b.pixels);
+      if (s.ForceKeyFrame && percent < s.ForceKeyFramePercent) becomeKey();
+      if (s.IncreaseKeyRate && !key) {
+        if (s.KeyCountdown == s.KeyRate) {
+          s.IncreaseKeyRateBudget = s.IncreaseKeyRateValue;
+        } else if (s.IncreaseKeyRateBudget == 0 || s.KeyCountdown != 1 ||
+                   percent <= s.IncreaseKeyRatePercent) {
+          if (s.KeyRate < s.IncreaseKeyRateValue - s.IncreaseKeyRateBudget) becomeKey();
+        } else {
+          s.KeyCountdown = 2;
+        }
+        if (s.IncreaseKeyRateBudget > 0) --s.IncreaseKeyRateBudget;
+      }
+    }
+  }
+  if (key) {
+    clearLists(b);
+    std::memset(b.blockMap.data(), 0, size_t(b.pixels));
+  } else {
+    fillFrom(b, kMapUnchanged, b.prev.data());
+  }
+
+  // 9. Background rectangles.
+  const bool bgList = backgroundListPresent(s, b);
+  if (bgList && !background && !s.CaptureBackground) {
+    if (s.ChromaScreening == kScreeningBackground) {
+      differenceMap(b.cur.data(), b.background.data(), b.bgDiff.data(), b.pixels);
+      markUnchanged(b, b.bgDiff.data(), nullptr, s.BackgroundDetection * 10,
+                    s.BackgroundNoiseReduction * 10, false);
+    } else {
+      for (int i = 0; i < b.pixels; ++i)
+        if (b.keyMap[i] && b.blockMap[i] == kMapCoded) b.blockMap[i] = kMapCandidate;
+    }
+    search(b, s, kListBackground, {kMapCandidate, kMapBackground, b.minUnchanged, false});
+    fillFrom(b, kMapBackground, b.background.data());
+  }
+
+  // 10. Chroma consistency: a cell partly covered takes the chroma of its covered pixel.
+  if (b.type != 0 && (s.KeyCountdown != 0 || s.ChromaKeying) && !background) {
+    const int w = b.width;
+    for (int l = 0; l + b.cellH <= b.lines; l += b.cellH) {
+      for (int x = 0; x < w; x += b.cellW) {
+        size_t anchor = size_t(l + b.cellH - 1) * w + x;
+        if (b.blockMap[anchor] < kMapBackground) continue;
+        uint32_t chroma = b.curYc[anchor] & 0xFFF;
+        for (int dy = 0; dy < b.cellH; ++dy)
+          for (int dx = 0; dx < b.cellW; ++dx) {
+            size_t i = size_t(l + dy) * w + x + dx;
+            if (b.blockMap[i] >= kMapBackground) continue;
+            b.curYc[i] = (b.curYc[i] & ~0xFFFu) | chroma;
+            b.cur[i] = b.tables->ycToRgb[b.curYc[i]];
+          }
+      }
+    }
+  }
+
+  // 11. Solid rectangles.
+  if (!s.FastCompression) {
+    int minArea = b.minSolid * (s.LossyActive ? 2 : 1);
+    search(b, s, kListSolid, {kMapCoded, kMapSolid, minArea, true});
+    for (const BlockRect& r : b.lists[kListSolid].rects) {
+      uint32_t yc = b.tables->rgbToYc[r.colour];
+      for (int l = 0; l < r.height; ++l)
+        for (int x = 0; x < r.width; ++x) {
+          size_t i = r.pos + size_t(l) * b.width + x;
+          b.cur[i] = r.colour;
+          b.curYc[i] = yc;
+        }
+    }
+  }
+
+  // 12. Smooth-luma rectangles are not taken yet: the Entropy list stays empty.
+  (void)markSmoothCandidates;
+
+  // 13. Coding passes.
+  const bool seed = buildCoverMaps(b);
+  codeResiduals(b, s.EnhancedEdges);
+
+  // 14.-16. Huffman code and output.
+  FrameHeader h;
+  h.key = key;
+  h.scheme = b.type;
+  h.enpy = s.LossyActive;
+  h.edge = s.EnhancedEdges;
+  h.letterbox = s.LetterboxPresent;
+  h.topLines = int(s.LetterboxTopLines);
+  h.bottomLines = int(s.LetterboxBottomLines);
+  h.unchangedList = !key;
+  h.backgroundList = bgList;
+  h.smoothList = s.LossyActive;
+  size_t length = writeFrame(b, h, seed);
+  if (length > p.outputCapacity || !p.output) {
+    message(s, "The output buffer is too small for the frame");
+    return false;
+  }
+  b.writer.copyBytes(p.output);
+  p.outputLength = length;
+  s.KeyFrame = key ? 1 : 0;
+  ++b.frameNumber;
+
+  // 17. End of frame.
+  if (background) {
+    b.background.swap(b.cur);
+    b.haveBackground = true;
+  } else {
+    if (s.CaptureBackground) {
+      b.background = b.cur;
+      b.haveBackground = true;
+      s.CaptureBackground = false;
+    }
+    b.prev.swap(b.cur);
+    b.havePrevious = true;
+    if (s.DataRate != 0)
+      s.RateDebt = int64_t(0.75 * double(s.RateDebt)) - s.FrameBudget + int64_t(length);
+    s.FirstCall = false;
+  }
+  if (s.VerifyFrames && b.verifier) {
+    // The frame just written must decode to the reconstruction (now in prev, or background).
+    b.cur.swap(background ? b.background : b.prev);
+    bool ok = verifyFrame(s, b, p.output, length);
+    b.cur.swap(background ? b.background : b.prev);
+    if (!ok) return false;
+  }
+  return true;
+}
+
+}  // namespace zov
