@@ -167,6 +167,73 @@ struct LumaCoder {
       b.chromaStore[gs / g] = yc(size_t(line) * w + gs) & kChromaMask;
   }
 
+  // A coded pixel of an Entropy run: full in rows with their own colour difference; by its
+  // column in carrying rows; the Y step alone, from normal state, in sharing rows.
+  void entropyCoded(int x, size_t i, RowRole role, YcWalk& walk) {
+    switch (role) {
+      case RowRole::Every:
+        full(walk, i);
+        break;
+      case RowRole::Carrying:
+        if (x % g == 0) {
+          full(walk, i);
+          b.chromaStore[x / g] = walk.v & kChromaMask;
+        } else {
+          luma(walk, i);
+        }
+        break;
+      case RowRole::Sharing:
+        walk.v = (walk.v & ~kChromaMask) | b.chromaStore[x / g];
+        walk.fy = false;
+        luma(walk, i);
+        break;
+    }
+  }
+
+  // An interpolated pixel: halfway (rounded down) between its left value and the right Y.
+  void entropyInterpolated(int x, size_t i, RowRole role, uint32_t left, int yRight) {
+    int yLeft = int(left >> 12);
+    int y = yLeft + ((yRight - yLeft) >> 1);
+    uint32_t chroma = role == RowRole::Sharing ? b.chromaStore[x / g] : (left & kChromaMask);
+    uint32_t v = uint32_t(y) << 12 | chroma;
+    b.curYc[i] = v;
+    b.cur[i] = t.ycToRgb[v];
+    --c.remaining;
+  }
+
+  // The Entropy run at x (and any Entropy run directly continuing it), in the chess-board
+  // pattern: odd lines code even columns, even lines odd columns; returns the column after it.
+  int entropyRun(int line, int x, RowRole role, YcWalk& walk) {
+    const int w = b.width;
+    const size_t base = size_t(line) * w;
+    const uint8_t* cover = b.coverWidth.data() + base;
+    const uint8_t* entropy = b.entropyStart.data() + base;
+    const bool oddLine = (line & 1) != 0;
+    int end = x + cover[x];
+    while (x < end) {
+      if (((x & 1) == 0) == oddLine) {
+        entropyCoded(x, base + x, role, walk);
+        ++x;
+        continue;
+      }
+      const uint32_t left = walk.v;
+      const int xr = x + 1;
+      if (xr < end || (xr < w && cover[xr] && entropy[xr])) {
+        if (xr == end) end = xr + cover[xr];
+        entropyCoded(xr, base + xr, role, walk);
+        entropyInterpolated(x, base + x, role, left, int(walk.v >> 12));
+        x += 2;
+      } else if (xr < w && cover[xr]) {
+        entropyInterpolated(x, base + x, role, left, int(yc(base + xr) >> 12));
+        ++x;
+      } else {
+        entropyCoded(x, base + x, role, walk);
+        ++x;
+      }
+    }
+    return x;
+  }
+
   void row(int line, RowRole role, int sharingRows) {
     const int w = b.width;
     const size_t base = size_t(line) * w;
@@ -176,13 +243,18 @@ struct LumaCoder {
     int x = 1;
     --c.remaining;
     if (role == RowRole::Sharing) b.chromaStore[0] = walk.v & kChromaMask;
+    const uint8_t* entropy = b.entropyStart.data() + base;
     while (x < w) {
+      if (cover[x] && entropy[x]) {
+        x = entropyRun(line, x, role, walk);
+        continue;
+      }
       if (cover[x]) {
         int start = x;
-        while (x < w && cover[x]) {
+        do {
           if (role == RowRole::Carrying) storeCovered(line, x, cover[x], sharingRows);
           x += cover[x];
-        }
+        } while (x < w && cover[x] && !entropy[x]);
         x = std::min(x, w);
         c.remaining -= x - start;
         walk.take(yc(base + x - 1));

@@ -104,7 +104,8 @@ void markSmoothCandidates(EncoderBuffers& b, const CompressionSettings& s) {
   const int w = b.width;
   const int loss = int(s.ImageLossLevel);
   for (int l = 0; l < b.lines; ++l) {
-    bool oddLine = b.singleField || (l & 1) != 0;
+    // The decoder interpolates odd columns of odd coded lines and even columns of even ones.
+    bool oddLine = (l & 1) != 0;
     for (int x = 1; x < w - 1; ++x) {
       size_t i = size_t(l) * w + x;
       if (b.blockMap[i] >= kMapSolid) continue;
@@ -445,8 +446,11 @@ bool EncodeFrame(CompressionSettings& s, CompressParams& p) {
     }
   }
 
-  // 12. Smooth-luma rectangles are not taken yet: the Entropy list stays empty.
-  (void)markSmoothCandidates;
+  // 12. Smooth-luma rectangles.
+  if (s.LossyActive) {
+    markSmoothCandidates(b, s);
+    search(b, s, kListSmooth, {kMapSmoothCandidate, kMapSmooth, b.minSmooth, false});
+  }
 
   // 13. Coding passes.
   const bool seed = buildCoverMaps(b);
