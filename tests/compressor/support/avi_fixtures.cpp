@@ -24,6 +24,7 @@ int writeFixture(const std::string& path, const FixtureMovie& m, std::vector<std
   s.cdromTarget = m.cdrom;
   s.cutOffKBLimit = m.cutOffKB;
   s.cutOffKBLimitNotify = m.cutOffNotify;
+  s.compressionWord = 0x32760000u | 0x0200u;  // a ZOV2 stream in mode 0
   DibHeader bih;
   bih.width = m.width;
   bih.height = m.height;

@@ -1,0 +1,452 @@
+// The source reader: opening checks and their messages, frame fetch with crop, conversion,
+// stripping and resizing, the audio options, the open-file table and data-rate sampling.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <mutex>
+
+#include "avi_fixtures.h"
+#include "compressor/source_file.h"
+#include "compressor/source_messages.h"
+#include "encoder/colour_quantiser.h"
+
+namespace zov {
+namespace {
+
+using test::FixtureMovie;
+
+// Records the reader's messages for one test and restores the default after.
+class MessageLog {
+ public:
+  MessageLog() {
+    setSourceMessageSink([this](const std::string& t, SourceMessageStyle) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      texts_.push_back(t);
+      return kSourceAnswerCancel;
+    });
+  }
+  ~MessageLog() { setSourceMessageSink(nullptr); }
+  std::vector<std::string> texts() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return texts_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::string> texts_;
+};
+
+class AudioOptionsScope {
+ public:
+  explicit AudioOptionsScope(SourceAudioOptions o) {
+    SourceEnvironment env;
+    env.audioOptions = [o] { return o; };
+    setSourceEnvironment(env);
+  }
+  ~AudioOptionsScope() { setSourceEnvironment({}); }
+};
+
+FixtureMovie tinyMovie(int frames, int w = 8, int h = 8) {
+  FixtureMovie m;
+  m.width = w;
+  m.height = h;
+  for (int i = 0; i < frames; ++i)
+    m.frames.push_back(test::makeDib24(w, h, [i](int x, int y) {
+      return uint32_t((x * 30 + i) & 255) << 16 | uint32_t((y * 30) & 255) << 8 | 0x40;
+    }));
+  return m;
+}
+
+// Audio chunks holding `total` sample frames spread over the movie's frames.
+void addAudio(FixtureMovie& m, uint16_t channels, uint16_t bits, uint32_t rate, uint32_t total,
+              uint32_t seed = 1) {
+  m.channels = channels;
+  m.bitsPerSample = bits;
+  m.sampleRate = rate;
+  const uint32_t align = channels * bits / 8;
+  const size_t n = m.frames.size();
+  uint32_t done = 0, x = seed;
+  m.audio.clear();
+  for (size_t i = 0; i < n; ++i) {
+    uint32_t upto = uint32_t(uint64_t(total) * (i + 1) / n);
+    std::vector<uint8_t> a(size_t(upto - done) * align);
+    for (auto& b : a) b = uint8_t((x = x * 1103515245 + 12345) >> 16);
+    m.audio.push_back(a);
+    done = upto;
+  }
+}
+
+std::vector<uint8_t> allAudio(const FixtureMovie& m) {
+  std::vector<uint8_t> all;
+  for (auto& a : m.audio) all.insert(all.end(), a.begin(), a.end());
+  return all;
+}
+
+TEST(SourceFileOpening, ShortAudioReducesTheFrameCountWithAWarning) {
+  MessageLog log;
+  std::string dir = test::tempFolder("short-audio");
+  FixtureMovie m = tinyMovie(300);
+  m.microSecPerFrame = 66667;  // 15 frames per second
+  addAudio(m, 1, 16, 22050, 400000);
+  ASSERT_EQ(test::writeFixture(dir + "/a.avi", m), 300);
+  SourceFile s(dir + "/a.avi");
+  ASSERT_TRUE(s.Opened);
+  EXPECT_EQ(s.FrameCount, 272u);
+  EXPECT_EQ(s.ExtractionEnd, 271u);
+  ASSERT_EQ(log.texts().size(), 1u);
+  EXPECT_EQ(log.texts()[0], "AVC0013W WARNING! The amount of audio in " + dir +
+                                "/a.avi is less than the amount of video.\rThe number of "
+                                "available frames is being reduced from 300 to 272.");
+  EXPECT_EQ(s.AudioPreloadFrames, 12u);  // 15 * 0.75 + 0.9
+  EXPECT_TRUE(s.HasAudio);
+  EXPECT_TRUE(s.AudioIsPcm);
+  EXPECT_EQ(s.AudioRate, 22050u);
+  EXPECT_EQ(s.AudioLength, 400000u);
+}
+
+TEST(SourceFileOpening, CompressedAudioIsDroppedAndOtherFailuresAreReported) {
+  MessageLog log;
+  std::string dir = test::tempFolder("adpcm");
+  FixtureMovie m = tinyMovie(10);
+  addAudio(m, 1, 16, 22050, 14700);
+  m.formatTag = 2;
+  ASSERT_EQ(test::writeFixture(dir + "/a.avi", m), 10);
+  SourceFile s(dir + "/a.avi");
+  EXPECT_TRUE(s.Opened);
+  EXPECT_FALSE(s.HasAudio);
+  ASSERT_EQ(log.texts().size(), 1u);
+  EXPECT_EQ(log.texts()[0],
+            "AVC0012E Currently only PCM (uncompressed) is supported: audio disabled for this "
+            "video");
+
+  SourceFile missing(dir + "/none.avi");
+  EXPECT_FALSE(missing.Opened);
+  ASSERT_EQ(log.texts().size(), 2u);
+  EXPECT_EQ(log.texts()[1].rfind("AVC0016Q Unable to open file", 0), 0u);
+
+  FixtureMovie odd = tinyMovie(3);
+  odd.compression = makeFourCC("cvid");
+  ASSERT_EQ(test::writeFixture(dir + "/cvid.avi", odd), 3);
+  SourceFile unsupported(dir + "/cvid.avi");
+  EXPECT_FALSE(unsupported.Opened);
+  ASSERT_EQ(log.texts().size(), 3u);
+  EXPECT_EQ(log.texts()[2],
+            "AVC0018E Unable to prepare video stream\nunsupported video compression 'cvid'");
+}
+
+TEST(SourceFileFrames, CropConversionAndBlackReplacement) {
+  MessageLog log;
+  std::string dir = test::tempFolder("crop");
+  const int w = 20, h = 12;
+  FixtureMovie m = tinyMovie(3, w, h);
+  m.frames[2].resize(10);  // can't be decoded
+  ASSERT_EQ(test::writeFixture(dir + "/c.avi", m), 3);
+  SourceFile s(dir + "/c.avi");
+  ASSERT_TRUE(s.Opened);
+  EXPECT_EQ(s.Width, 20u);
+  EXPECT_EQ(s.BitCount, 24u);
+  s.CropX = 4;
+  s.CropY = 2;
+  s.CropWidth = 8;
+  s.CropHeight = 6;
+  std::vector<uint8_t> bmp;
+  bool key = false;
+  ASSERT_TRUE(s.getFrame(1, bmp, &key, false, false, false));
+  EXPECT_TRUE(key);
+  DibHeader hd = DibHeader::unpack(bmp.data(), 40);
+  EXPECT_EQ(hd.width, 8);
+  EXPECT_EQ(hd.height, 6);
+  EXPECT_EQ(hd.sizeImage, 8u * 6 * 3);
+  ASSERT_EQ(bmp.size(), 40u + 8 * 6 * 3);
+  // Stored line k of the crop is frame line Height - CropY - CropHeight + k (bottom-up).
+  const size_t stride = (w * 3 + 3) & ~3;
+  for (int k = 0; k < 6; ++k)
+    for (int x = 0; x < 8; ++x)
+      for (int c = 0; c < 3; ++c)
+        ASSERT_EQ(bmp[40 + (k * 8 + x) * 3 + c],
+                  m.frames[1][stride * (h - 2 - 6 + k) + (4 + x) * 3 + c]);
+
+  ASSERT_TRUE(s.getFrame(1, bmp, nullptr, true, false, false));
+  hd = DibHeader::unpack(bmp.data(), 40);
+  EXPECT_EQ(hd.bitCount, 16);
+  const uint8_t* p = &m.frames[1][stride * (h - 8) + 4 * 3];
+  EXPECT_EQ(getLE16(&bmp[40]), nearestColour(p[2], p[1], p[0]));
+  EXPECT_EQ(s.CurrentFrame, 1u);
+
+  ASSERT_TRUE(s.getFrame(2, bmp, nullptr, false, false, false));
+  ASSERT_EQ(log.texts().size(), 1u);
+  EXPECT_EQ(log.texts()[0], "AVC0021E Unable to get video frame");
+  for (size_t i = 40; i < bmp.size(); ++i) ASSERT_EQ(bmp[i], 0);
+
+  std::vector<uint8_t> raw;
+  ASSERT_TRUE(s.readRawFrame(1, raw, &key));
+  EXPECT_EQ(raw.size(), 40 + m.frames[1].size());
+  EXPECT_EQ(getLE32(&raw[20]), m.frames[1].size());
+  EXPECT_TRUE(std::equal(m.frames[1].begin(), m.frames[1].end(), raw.begin() + 40));
+  EXPECT_EQ(s.rawFrameSize(2), 10);
+}
+
+TEST(SourceFileFrames, FieldStrippingAndResizing) {
+  // 4 x 4 picture, stored lines 0..3; pixel value = line * 4 + column in blue.
+  std::vector<uint16_t> pic(16);
+  for (int i = 0; i < 16; ++i) pic[i] = uint16_t(i);
+  std::vector<uint16_t> strip = pic;
+  EXPECT_EQ(stripFields15(strip.data(), 4, 4, 1), 2);
+  EXPECT_EQ(strip[4], 8);  // stored line 1 = source line 2
+  strip = pic;
+  stripFields15(strip.data(), 4, 4, 2);
+  EXPECT_EQ(strip[0], 4);
+  EXPECT_EQ(strip[4], 12);
+
+  std::vector<uint16_t> out(4);
+  resizeFrame15(pic.data(), 4, 4, out.data(), 2, 2, false);
+  EXPECT_EQ(out, (std::vector<uint16_t>{0, 2, 8, 10}));
+  // Interpolated: positions start a quarter step in (512/1024 = half a pixel), blending right
+  // and down neighbours: value ~ 0.5 + 0.5 * 4 = 2.5 -> 2 (truncated).
+  resizeFrame15(pic.data(), 4, 4, out.data(), 2, 2, true);
+  EXPECT_EQ(out[0], 2);
+  EXPECT_EQ(out[1], 4);
+  // Enlarging: the last column and line repeat their pixels, no reads outside.
+  std::vector<uint16_t> big(64);
+  resizeFrame15(pic.data(), 4, 4, big.data(), 8, 8, true);
+  EXPECT_EQ(big[63], 15);
+  // Channels blend separately and stay within five bits.
+  uint16_t two[2] = {uint16_t(31 << 10), uint16_t(31)};
+  uint16_t one[1];
+  resizeFrame15(two, 2, 1, one, 1, 1, true);
+  EXPECT_EQ(one[0] >> 10 & 31, 15);
+  EXPECT_EQ(one[0] & 31, 15);
+}
+
+TEST(SourceFileFrames, ResizeThroughGetFrame) {
+  MessageLog log;
+  std::string dir = test::tempFolder("resize");
+  FixtureMovie m = tinyMovie(2, 16, 16);
+  ASSERT_EQ(test::writeFixture(dir + "/r.avi", m), 2);
+  SourceFile s(dir + "/r.avi");
+  ASSERT_TRUE(s.Opened);
+  s.ResizeStripType = 1;
+  EXPECT_EQ(s.outputWidth(), 16u);
+  EXPECT_EQ(s.pictureHeight(), 8u);
+  s.LetterBoxTop = 2;
+  s.LetterBoxBottom = 2;
+  EXPECT_EQ(s.outputHeight(), 12u);
+  std::vector<uint8_t> bmp;
+  ASSERT_TRUE(s.getFrame(0, bmp, nullptr, true, false, true));
+  DibHeader hd = DibHeader::unpack(bmp.data(), 40);
+  EXPECT_EQ(hd.width, 16);
+  EXPECT_EQ(hd.height, 8);
+  s.ResizeWidth = 8;
+  s.ResizeHeight = 4;
+  ASSERT_TRUE(s.getFrame(0, bmp, nullptr, true, false, true));
+  hd = DibHeader::unpack(bmp.data(), 40);
+  EXPECT_EQ(hd.width, 8);
+  EXPECT_EQ(hd.height, 4);
+  EXPECT_EQ(bmp.size(), 40u + 8 * 4 * 2);
+
+  // The filter hook sees the final 15-bit picture.
+  int calls = 0;
+  SourceEnvironment env;
+  env.applyFilters = [&](uint16_t* px, int fw, int fh) {
+    ++calls;
+    EXPECT_EQ(fw, 8);
+    EXPECT_EQ(fh, 4);
+    px[0] = 0x7FFF;
+  };
+  setSourceEnvironment(env);
+  ASSERT_TRUE(s.getFrame(0, bmp, nullptr, true, true, true));
+  setSourceEnvironment({});
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(getLE16(&bmp[40]), 0x7FFF);
+  EXPECT_TRUE(log.texts().empty());
+}
+
+TEST(SourceFileAudio, PerFrameBlocksFollowTheFractionRule) {
+  MessageLog log;
+  std::string dir = test::tempFolder("audio-rule");
+  FixtureMovie m = tinyMovie(20);
+  m.microSecPerFrame = 33367;  // 29.97 frames per second
+  addAudio(m, 2, 16, 44100, 30000);
+  ASSERT_EQ(test::writeFixture(dir + "/a.avi", m), 20);
+  SourceFile s(dir + "/a.avi");
+  ASSERT_TRUE(s.Opened);
+  s.ExtractionStart = 3;
+  const auto all = allAudio(m);
+  const double sp = 44100 / (1000000.0 / 33367);
+  const double f = 3 * sp - std::trunc(3 * sp);
+  for (uint32_t i = 0; i + 3 < 19; ++i) {
+    uint32_t a = 3 + i;
+    uint64_t start = uint64_t(a * sp - f + 0.5), end = uint64_t((a + 1) * sp - f + 0.5);
+    std::vector<uint8_t> buf;
+    uint32_t size = 0;
+    ASSERT_TRUE(s.readAudioForFrame(i, buf, &size));
+    ASSERT_EQ(size, (end - start) * 4) << "frame " << i;
+    EXPECT_EQ(s.audioBytesForFrame(i), size);
+    EXPECT_TRUE(std::equal(buf.begin(), buf.end(), all.begin() + long(start * 4)));
+  }
+  EXPECT_TRUE(log.texts().empty());
+}
+
+TEST(SourceFileAudio, MixToMonoEightBitAndDownsampling) {
+  MessageLog log;
+  std::string dir = test::tempFolder("audio-conv");
+  FixtureMovie m = tinyMovie(4);
+  m.microSecPerFrame = 40000;  // 25 fps: 1764 samples per frame at 44100
+  addAudio(m, 2, 16, 44100, 4 * 1764);
+  ASSERT_EQ(test::writeFixture(dir + "/a.avi", m), 4);
+  const auto all = allAudio(m);
+  auto sample = [&](size_t frame, int ch) {
+    return int(int16_t(getLE16(&all[frame * 4 + ch * 2])));
+  };
+  SourceFile s(dir + "/a.avi");
+  ASSERT_TRUE(s.Opened);
+  std::vector<uint8_t> buf;
+  uint32_t size = 0;
+  {
+    AudioOptionsScope o({true, true, 0});
+    EXPECT_EQ(s.effectiveChannels(), 1u);
+    EXPECT_EQ(s.effectiveBlockAlign(), 1u);
+    ASSERT_TRUE(s.readAudioForFrame(1, buf, &size));
+    ASSERT_EQ(size, 1764u);
+    for (size_t i = 0; i < 1764; ++i) {
+      int mono = (sample(1764 + i, 0) + sample(1764 + i, 1)) / 2;
+      ASSERT_EQ(buf[i], uint8_t(mono / 256 + 128)) << i;
+    }
+    std::vector<uint8_t> fmt;
+    ASSERT_TRUE(s.readAudioFormat(fmt));
+    EXPECT_EQ(getLE16(&fmt[2]), 1);
+    EXPECT_EQ(getLE32(&fmt[8]), 44100u);
+    EXPECT_EQ(getLE16(&fmt[12]), 1);
+    EXPECT_EQ(getLE16(&fmt[14]), 8);
+  }
+  {
+    AudioOptionsScope o({false, false, 22050});
+    EXPECT_EQ(s.effectiveSampleRate(), 22050u);
+    ASSERT_TRUE(s.readAudioForFrame(0, buf, &size));
+    ASSERT_EQ(size, 882u * 4);
+    for (size_t i = 0; i < 882; ++i)
+      for (int c = 0; c < 2; ++c)
+        ASSERT_EQ(int16_t(getLE16(&buf[i * 4 + c * 2])),
+                  (sample(2 * i, c) + sample(2 * i + 1, c)) / 2);
+    AviStreamHeader info;
+    ASSERT_TRUE(s.audioStreamInfo(info));
+    EXPECT_EQ(info.rate / info.scale, 22050u);
+    EXPECT_EQ(info.length, 4u * 1764 / 2);
+    EXPECT_EQ(s.audioSamplesForRange(), 4u * 882);
+  }
+  EXPECT_TRUE(log.texts().empty());
+}
+
+TEST(SourceFileAudio, NoResamplingByANonIntegerFactorAndDisplayAudio) {
+  MessageLog log;
+  std::string dir = test::tempFolder("audio-32k");
+  FixtureMovie m = tinyMovie(4);
+  m.microSecPerFrame = 40000;
+  addAudio(m, 1, 16, 32000, 4 * 1280);
+  ASSERT_EQ(test::writeFixture(dir + "/a.avi", m), 4);
+  SourceFile s(dir + "/a.avi");
+  ASSERT_TRUE(s.Opened);
+  AudioOptionsScope o({false, false, 22050});
+  EXPECT_EQ(s.effectiveSampleRate(), 32000u);
+  std::vector<uint8_t> buf;
+  uint32_t size = 0;
+  ASSERT_TRUE(s.readAudioForFrame(0, buf, &size));
+  EXPECT_EQ(size, 1280u * 2);
+  ASSERT_TRUE(s.readAudioForDisplay(2, buf, &size, 0));
+  EXPECT_EQ(size, 1280u);  // 8-bit mono; 32000 is no multiple of 11025
+  const auto all = allAudio(m);
+  EXPECT_EQ(buf[5], uint8_t(int(int16_t(getLE16(&all[(2 * 1280 + 5) * 2]))) / 256 + 128));
+}
+
+TEST(SourceFileTable, AThirdSourceClosesTheFirstWhichReopensOnDemand) {
+  MessageLog log;
+  std::string dir = test::tempFolder("table");
+  FixtureMovie m = tinyMovie(3);
+  ASSERT_EQ(test::writeFixture(dir + "/a.avi", m), 3);
+  SourceFile a(dir + "/a.avi"), b(dir + "/a.avi");
+  EXPECT_TRUE(a.fileIsOpen());
+  EXPECT_TRUE(b.fileIsOpen());
+  SourceFile c(dir + "/a.avi");
+  EXPECT_FALSE(a.fileIsOpen());
+  EXPECT_TRUE(b.fileIsOpen());
+  EXPECT_TRUE(c.fileIsOpen());
+  std::vector<uint8_t> bmp;
+  ASSERT_TRUE(a.getFrame(1, bmp, nullptr, true, false, false));
+  EXPECT_TRUE(a.fileIsOpen());
+  EXPECT_FALSE(b.fileIsOpen()) << "the older entry is the one closed";
+  EXPECT_TRUE(log.texts().empty());
+}
+
+TEST(SourceFileDataRate, PartialLastSecondIsExtrapolated) {
+  MessageLog log;
+  std::string dir = test::tempFolder("rate");
+  FixtureMovie m;
+  m.microSecPerFrame = 33333;  // 30 fps
+  m.width = 16;
+  m.height = 16;
+  for (int i = 0; i < 95; ++i) m.frames.push_back(std::vector<uint8_t>(16 * 16 * 3, uint8_t(i)));
+  ASSERT_EQ(test::writeFixture(dir + "/r.avi", m), 95);
+  SourceFile s(dir + "/r.avi");
+  ASSERT_TRUE(s.Opened);
+  ASSERT_TRUE(s.sampleDataRate());
+  ASSERT_EQ(s.RateSampleCount, 4u);
+  // 30 frames of 768 bytes a second = 22.5 KB; the fourth second has 5 frames, counted as 30.
+  for (int j = 0; j < 4; ++j) EXPECT_EQ(s.RateSamples[j], 22) << j;
+  EXPECT_EQ(s.RateMinKB, 22u);
+  EXPECT_EQ(s.RateMaxKB, 22u);
+  EXPECT_EQ(s.RateAverageKB, uint32_t(4 * 30 * 768 / 1024.0 / (95 / (1000000.0 / 33333))));
+}
+
+TEST(SourceFileYuv4Mpeg, FramesAndWavAudio) {
+  MessageLog log;
+  std::string dir = test::tempFolder("y4m");
+  const int w = 8, h = 4;
+  {
+    std::ofstream y(dir + "/v.y4m", std::ios::binary);
+    y << "YUV4MPEG2 W8 H4 F25:1 Ip A1:1 C420jpeg\n";
+    for (int i = 0; i < 3; ++i) {
+      y << "FRAME\n";
+      std::string planes(w * h, char(16 + 50 * i));
+      planes += std::string(2 * (w / 2) * (h / 2), char(128));
+      y << planes;
+    }
+    std::ofstream wav(dir + "/a.wav", std::ios::binary);
+    uint8_t hdr[44] = {};
+    std::memcpy(hdr, "RIFF", 4);
+    putLE32(hdr + 4, 36 + 3 * 882 * 2);
+    std::memcpy(hdr + 8, "WAVEfmt ", 8);
+    putLE32(hdr + 16, 16);
+    putLE16(hdr + 20, 1);
+    putLE16(hdr + 22, 1);
+    putLE32(hdr + 24, 22050);
+    putLE32(hdr + 28, 44100);
+    putLE16(hdr + 32, 2);
+    putLE16(hdr + 34, 16);
+    std::memcpy(hdr + 36, "data", 4);
+    putLE32(hdr + 40, 3 * 882 * 2);
+    wav.write(reinterpret_cast<const char*>(hdr), 44);
+    std::vector<char> pcm(3 * 882 * 2, 1);
+    wav.write(pcm.data(), long(pcm.size()));
+  }
+  SourceFile s(dir + "/v.y4m", dir + "/a.wav");
+  ASSERT_TRUE(s.Opened);
+  EXPECT_EQ(s.FrameCount, 3u);
+  EXPECT_EQ(s.MicroSecPerFrame, 40000u);
+  EXPECT_EQ(s.Width, 8u);
+  EXPECT_EQ(s.BitCount, 24u);
+  EXPECT_TRUE(s.HasAudio);
+  std::vector<uint8_t> bmp;
+  ASSERT_TRUE(s.getFrame(2, bmp, nullptr, false, false, false));
+  // Y = 116 grey: (116 - 16) * 255 / 219 = 116.4
+  EXPECT_EQ(bmp[40], 116);
+  EXPECT_EQ(bmp[41], 116);
+  uint32_t size = 0;
+  std::vector<uint8_t> audio;
+  ASSERT_TRUE(s.readAudioForFrame(1, audio, &size));
+  EXPECT_EQ(size, 882u * 2);
+  EXPECT_TRUE(log.texts().empty());
+}
+
+}  // namespace
+}  // namespace zov
