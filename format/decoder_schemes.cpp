@@ -104,7 +104,8 @@ class RgbWalk {
     uint16_t* px = pic + rowIdx;
     const uint8_t* bm = bmap + rowIdx;
     uint32_t r = valueOf(px[0]);
-    int x = 1;
+    // Column 0 comes from the column pass; a block starting there covers the row further on.
+    int x = bm[0] > 1 ? 0 : 1;
     while (x < w) {
       if (bm[x] == 0) {
         pixel(r, px + x);
@@ -250,7 +251,9 @@ class YcWalk {
     const uint8_t* em = emap + rowIdx;
     uint32_t r = start & kValueMask;
     if (kind == RowKind::Sharing) chroma[0] = r & kChromaMask;
-    int x = 1;
+    // Column 0 comes from the column pass; a block starting there covers the row further on
+    // and is skipped (and stores colour differences) like any covered run.
+    int x = bm[0] > 1 ? 0 : 1;
     while (x < w) {
       if (bm[x] == 0) {
         plainPixel(x, r);

@@ -147,7 +147,7 @@ class Model {
     }
     auto row = [&](int cr) {
       Val u = rgbOf(pic[idx(cr, 0)]);
-      for (int x = 1; x < w_;) {
+      for (int x = width[idx(cr, 0)] > 1 ? 0 : 1; x < w_;) {
         const size_t i = idx(cr, x);
         if (width[i]) {
           x += width[i];
@@ -191,6 +191,7 @@ class Model {
     Val v = normal(col_[size_t(cr)]);
     const bool odd = cr % 2 == 1;
     if (kind == 2) store(v, 0);
+    // A block at column 0 reaches into the row: its pixels are skipped like any covered run.
     auto coded = [&](int x) {
       if (kind == 0) {
         full(v);
@@ -214,7 +215,7 @@ class Model {
       if (kind == 2) setChroma(p, x / g_);
       pic[idx(cr, x)] = ycPixel(p);
     };
-    int x = 1;
+    int x = width[idx(cr, 0)] > 1 ? 0 : 1;
     while (x < w_) {
       const size_t i = idx(cr, x);
       if (!width[i]) {
