@@ -57,6 +57,11 @@ int StderrMessageBox::show(WindowHandle, std::string_view text, std::string_view
   line += '\n';
   std::fwrite(line.data(), 1, line.size(), stderr);
   std::fflush(stderr);
+  if (preferredAnswer_ != 0) {
+    for (int button : messageBoxButtons(style)) {
+      if (button == preferredAnswer_) return button;
+    }
+  }
   return messageBoxDefaultResult(style);
 }
 

@@ -95,12 +95,19 @@ class MessageBoxSink {
   virtual void beep(uint32_t /*type*/) {}
 };
 
-// Prints "title: text" to stderr and answers with the default button.
+// Prints "title: text" to stderr and answers with the default button, or with the answer a
+// command line chose (for example --yes) when the box offers that button.
 class StderrMessageBox : public MessageBoxSink {
  public:
+  StderrMessageBox() = default;
+  explicit StderrMessageBox(int preferredAnswer) : preferredAnswer_(preferredAnswer) {}
+
   int show(WindowHandle owner, std::string_view text, std::string_view title,
            uint32_t style) override;
   void beep(uint32_t type) override;
+
+ private:
+  int preferredAnswer_ = 0;
 };
 
 // Records every box and answers from a script; when the script is used up, the default button.

@@ -30,6 +30,15 @@ TEST(MessageBox, DefaultSinkPrintsTitleAndTextToStderr) {
   EXPECT_EQ(err, "ZOV Compressor: CFG0002E Unintelligible\nsecond\nthird\nfourth\n");
 }
 
+TEST(MessageBox, CommandLineChoiceAnswersWhenTheBoxOffersIt) {
+  StderrMessageBox yes(IDYES);
+  ScopedMessageBoxSink scoped(&yes);
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(messageBox(nullptr, "Overwrite?", "T", MB_YESNO | MB_DEFBUTTON2), IDYES);
+  EXPECT_EQ(messageBox(nullptr, "Go on?", "T", MB_OKCANCEL | MB_DEFBUTTON2), IDCANCEL);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "T: Overwrite?\nT: Go on?\n");
+}
+
 TEST(MessageBox, RecorderReplacesTheSinkAndAnswersFromItsScript) {
   RecordingMessageBox recorder;
   {
