@@ -189,3 +189,41 @@ TEST(Enlarge, DiagnosticViewMarksEachList) {
 
 }  // namespace
 }  // namespace zov
+
+namespace zov {
+namespace {
+
+// Brightness reaches every method through its tables: at the lowest offset every method shows
+// black, whatever the colour.
+TEST(Enlarge, EveryMethodGoesThroughTheCurve) {
+  const Curve black = makeCurve(40, -64);
+  for (int method = 0; method < kOutputMethods; ++method) {
+    if (method == 2) continue;  // WField streams only; method 0 covers the same tables
+    for (uint16_t colour : {kWhite, kRed, uint16_t(0x2D6B)}) {
+      Out o = render(method, 2, 1, {colour, colour}, PixelKind::Rgb555, black);
+      const OutputGeometry& g = o.stage.geometry();
+      for (int line = 0; line < g.destHeight; ++line) {
+        if (method == 1 || (method == 4 && line == 0)) continue;  // lines never written
+        for (int x = 0; x < g.destWidth; ++x) {
+          const uint8_t* p = o.dest.data() + line * g.pitch + x * g.bytesPerPixel;
+          switch (g.pixels) {
+            case DestPixels::Rgb16:
+              ASSERT_EQ(p[0] | p[1] << 8, 0) << "method " << method;
+              break;
+            case DestPixels::Palette8:
+              ASSERT_EQ(p[0], 10) << "method " << method;
+              break;
+            default: {
+              const bool luma = g.pixels == DestPixels::Yuy2;  // Y first in YUY2, second in UYVY
+              ASSERT_EQ(p[luma ? 0 : 1], 0) << "method " << method;
+              ASSERT_EQ(p[luma ? 1 : 0], 128) << "method " << method;
+            }
+          }
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace zov
