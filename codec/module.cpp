@@ -95,3 +95,13 @@ void updateHiddenWindow() {
 }
 
 }  // namespace zov::codec
+
+// For tests of the allocator's failure path: the next `count` working-memory allocations fail.
+extern "C" __attribute__((visibility("default"))) void ZOVTestingFailAllocations(int count) {
+  zov::codec::module().failAllocations = count;
+}
+
+// For tests: the size of the record a fresh instance allocates.
+extern "C" __attribute__((visibility("default"))) unsigned long ZOVTestingStateSize() {
+  return sizeof(zov::codec::CodecState);
+}
