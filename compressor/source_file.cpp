@@ -119,6 +119,17 @@ SourceFile::SourceFile(const std::string& path, const std::string& audioPath)
     report("AVC0004E Unable to determine video timing");
     return;
   }
+  // The main header rounds the frame time to whole microseconds (33333 for 30 frames a second).
+  // When the video stream's own rate agrees, it is kept instead: audio is then cut per frame at
+  // exactly the source's rate and the output carries the exact frame rate.
+  {
+    const AviStreamHeader& vh = f.videoHeader();
+    if (vh.scale && vh.rate &&
+        std::fabs(1e6 * double(vh.scale) / double(vh.rate) - double(MicroSecPerFrame)) < 1.0) {
+      FileScale = vh.scale;
+      FileRate = vh.rate;
+    }
+  }
   // 4. The video stream.
   if (f.videoHeader().start != 0) {
     report("AVC0005E Video stream is not zero-based");
@@ -193,7 +204,7 @@ SourceFile::SourceFile(const std::string& path, const std::string& audioPath)
             return;
           }
         }
-        double fps = 1000000.0 / MicroSecPerFrame;
+        double fps = framesPerSecond();
         AudioPreloadFrames = uint32_t(fps * 0.75 + 0.9);
       }
     }
@@ -629,9 +640,14 @@ uint32_t SourceFile::effectiveBlockAlign() const {
   return a;
 }
 
+double SourceFile::framesPerSecond() const {
+  if (FileScale == 0 || FileRate == 0) return 0;
+  return double(FileRate) / double(FileScale);
+}
+
 double SourceFile::audioSamplesPerFrame() const {
-  if (MicroSecPerFrame == 0) return 0;
-  return effectiveSampleRate() / (1000000.0 / MicroSecPerFrame);
+  double fps = framesPerSecond();
+  return fps > 0 ? effectiveSampleRate() / fps : 0;
 }
 
 uint32_t SourceFile::audioSamplesForRange() const {
@@ -640,7 +656,8 @@ uint32_t SourceFile::audioSamplesForRange() const {
 }
 
 double SourceFile::sourceSamplesPerFrame() const {
-  return AudioRate / (1000000.0 / MicroSecPerFrame);
+  double fps = framesPerSecond();
+  return fps > 0 ? AudioRate / fps : 0;
 }
 
 // ---- Audio ----
@@ -877,9 +894,9 @@ bool SourceFile::sampleDataRate() {
   RateSampleCount = 0;
   RateMinKB = RateMaxKB = RateAverageKB = 0;
   StatePtr st = ensureOpen();
-  if (!st || MicroSecPerFrame == 0 || ExtractionEnd < ExtractionStart) return false;
+  if (!st || framesPerSecond() <= 0 || ExtractionEnd < ExtractionStart) return false;
 
-  const double fps = 1000000.0 / MicroSecPerFrame;
+  const double fps = framesPerSecond();
   const uint32_t n = framesToCompress();
   const double seconds = n / fps;
   uint32_t count = uint32_t(seconds);

@@ -136,6 +136,8 @@ class SourceFile {
   uint32_t effectiveSampleRate() const;
   uint32_t effectiveBlockAlign() const;
   double audioSamplesPerFrame() const;
+  // FileRate / FileScale: frames per second.
+  double framesPerSecond() const;
   uint32_t audioSamplesForRange() const;
 
   // Closes the file (the record stays); the next operation reopens it.
