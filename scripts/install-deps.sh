@@ -5,6 +5,8 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libpng-dev libturbojpeg0-dev
+  # Test tools only: third-party AVI parsers that check our output files.
+  gstreamer1.0-tools gstreamer1.0-plugins-good mediainfo
 )
 missing=()
 for p in "${packages[@]}"; do
