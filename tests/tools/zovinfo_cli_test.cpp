@@ -34,6 +34,12 @@ bool readPng(const std::string& path, int& w, int& h, std::vector<uint8_t>& rgb)
   return ok;
 }
 
+std::string binName(const TempDir& dir, size_t n) {
+  char name[32];
+  std::snprintf(name, sizeof name, "f%d.bin", int(n));
+  return dir.file(name);
+}
+
 TEST(ZovinfoUsage, BadCommandLinesExitWithStatus2AndUsage) {
   const std::vector<std::vector<std::string>> bad = {
       {},
@@ -107,15 +113,15 @@ TEST(ZovinfoDecode, RawFilesHoldThePictureBottomRowFirstAndPngsTopRowFirst) {
                                    "--size",        "24x12",    "--out",
                                    dir.file("out"), "--png"};
   for (size_t n = 0; n < s.frames.size(); ++n) {
-    std::string f = dir.file("f" + std::to_string(n) + ".bin");
+    std::string f = binName(dir, n);
     ASSERT_TRUE(writeFileBytes(f, s.frames[n].data));
     args.push_back(f);
   }
   ToolResult r = runProgram(args);
   ASSERT_EQ(r.status, 0) << r.err;
   for (size_t n = 0; n < s.frames.size(); ++n) {
-    char name[16];
-    std::snprintf(name, sizeof name, "%06zu", n);
+    char name[32];
+    std::snprintf(name, sizeof name, "%06d", int(n));
     std::string base = dir.file("out/") + name;
     auto raw = readFileBytes(base + ".raw");
     ASSERT_EQ(raw.size(), 24u * 12u * 2u) << name;
@@ -165,7 +171,7 @@ TEST(ZovinfoDecode, AMalformedFrameStopsDecodingWithStatus3AfterTheEarlierFrames
                                    "--size",        "16x8",     "--out",
                                    dir.file("bins")};
   for (size_t n = 0; n < s.frames.size(); ++n) {
-    args.push_back(dir.file("f" + std::to_string(n) + ".bin"));
+    args.push_back(binName(dir, n));
     ASSERT_TRUE(writeFileBytes(args.back(), s.frames[n].data));
   }
   r = runInProcess(args);

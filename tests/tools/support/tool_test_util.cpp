@@ -62,7 +62,10 @@ std::string quote(const std::string& s) {
 ToolResult runProgram(const std::vector<std::string>& args) {
   TempDir capture;
   std::string cmd = quote(ZOVINFO_PATH);
-  for (const auto& a : args) cmd += " " + quote(a);
+  for (const auto& a : args) {
+    cmd += ' ';
+    cmd += quote(a);
+  }
   cmd += " >" + quote(capture.file("out")) + " 2>" + quote(capture.file("err"));
   int raw = std::system(cmd.c_str());
   ToolResult r;
