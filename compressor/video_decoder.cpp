@@ -18,7 +18,7 @@ constexpr uint32_t kBiBitfields = 3;
 
 // Largest picture we decode: far above anything the compressor can use, small enough that a
 // hostile header can't ask for gigabytes.
-constexpr int64_t kMaxDecodedPixels = 8192LL * 8192;
+constexpr int64_t kMaxDecodedPixels = 4096LL * 4096;
 
 bool sizeOk(int64_t w, int64_t h) {
   return w > 0 && h > 0 && w * h <= kMaxDecodedPixels;
