@@ -113,9 +113,12 @@ int runInChild(const std::function<int()>& body) {
 
 CodecUi::CodecUi(const CodecExports& exports) : exports_(exports) {
   exports_.setUiHost(&boxes, &dialogs);
+  // Dialog logic that runs in the test program itself (openAdvanced) asks this process's host.
+  setDialogHost(&dialogs);
 }
 CodecUi::~CodecUi() {
   exports_.setUiHost(nullptr, nullptr);
+  setDialogHost(nullptr);
 }
 
 OpenCodec::OpenCodec(DWORD handler) : hic_(nullptr) {

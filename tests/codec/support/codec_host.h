@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "format/stream_format.h"
 #include "platform/ui.h"
 #include "platform/vfw.h"
 #include "zov/zovcod32.h"
