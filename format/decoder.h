@@ -60,6 +60,10 @@ struct FrameInfo {
   bool seed = false;    // a 15-bit seed colour was read
   uint32_t n1 = 0;
   uint32_t n2 = 0;
+  // Symbols the reconstruction took from each part (equal to n1 and n2 in a sound frame; under
+  // the single-field method part 2 is not decoded).
+  uint32_t used1 = 0;
+  uint32_t used2 = 0;
   uint64_t bitsRead = 0;  // bits consumed from the chunk
   DecodeStatus status = DecodeStatus::Ok;
   const char* fault = nullptr;  // short English reason when Damaged

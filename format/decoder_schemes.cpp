@@ -437,6 +437,8 @@ bool FrameDecoder::reconstruct() {
                                       entropyMap_.data(), *tables_, s.columnStore.data(),
                                       s.chromaStore.data(), L, codedRows_, sfield_, s.part2, parts);
   }
+  info_.used1 = static_cast<uint32_t>(parts.p[0] - base);
+  info_.used2 = static_cast<uint32_t>(parts.p[1] - (base + s.n1));
   if (!ok) {
     fail(parts.p[0] > parts.end[0] || parts.p[1] > parts.end[1]
              ? "fewer symbols than pixels to be coded"
