@@ -45,7 +45,7 @@ void prequantiseRgb(EncoderBuffers& b, uint16_t* pic, bool edge) {
 
 }  // namespace
 
-int bestLuma(const ColourTables& t, uint16_t colour, uint32_t chroma, int* distance) {
+int bestLumaSearch(const ColourTables& t, uint16_t colour, uint32_t chroma, int* distance) {
   int start = static_cast<int>(t.rgbToYc[colour] >> 12);
   int best = start;
   int bestD = colourDistance(colour, t.ycToRgb[uint32_t(start) << 12 | chroma]);
@@ -70,6 +70,30 @@ int bestLuma(const ColourTables& t, uint16_t colour, uint32_t chroma, int* dista
   if (distance) *distance = bestD;
   return best;
 }
+
+int bestLuma(const ColourTables& t, uint16_t colour, uint32_t chroma, int* distance) {
+  return bestLumaSearch(t, colour, chroma, distance);
+}
+
+namespace {
+
+// bestLuma through a direct-mapped cache: neighbouring pixels ask the same questions.
+inline int cachedBestLuma(EncoderBuffers& b, uint16_t colour, uint32_t chroma, int* distance) {
+  uint32_t key = uint32_t(colour) << 12 | chroma;
+  uint32_t slot = (key * 2654435761u) >> (32 - kLumaCacheBits);
+  uint64_t e = b.lumaCache[slot];
+  if (uint32_t(e >> 32) == key + 1) {
+    if (distance) *distance = int(e >> 5 & 0x7FFFFFF);
+    return int(e & 31);
+  }
+  int d = 0;
+  int y = bestLumaSearch(*b.tables, colour, chroma, &d);
+  b.lumaCache[slot] = uint64_t(key + 1) << 32 | uint64_t(d) << 5 | uint64_t(y);
+  if (distance) *distance = d;
+  return y;
+}
+
+}  // namespace
 
 void prequantise(EncoderBuffers& b, uint16_t* pic, uint32_t* yc, bool edge) {
   if (b.type == 0) {
@@ -111,7 +135,8 @@ void prequantise(EncoderBuffers& b, uint16_t* pic, uint32_t* yc, bool edge) {
           for (int dy = 0; dy < cellLines; ++dy)
             for (int dx = 0; dx < cw; ++dx, ++p) {
               int d = 0;
-              if (count > 1) bestLuma(t, pic[size_t(l + dy) * w + cx * cw + dx], proposals[k], &d);
+              if (count > 1)
+                cachedBestLuma(b, pic[size_t(l + dy) * w + cx * cw + dx], proposals[k], &d);
               dist[p] = uint32_t(d);
               sum += uint32_t(d);
               if (k > 0 && dist[p] < bestDist[p]) ++smaller;
@@ -135,7 +160,7 @@ void prequantise(EncoderBuffers& b, uint16_t* pic, uint32_t* yc, bool edge) {
     }
     for (int x = 0; x < w; ++x) {
       uint32_t chroma = cellChroma[size_t(cellRow) * cellCols + x / cw];
-      int y = bestLuma(t, row[x], chroma);
+      int y = cachedBestLuma(b, row[x], chroma, nullptr);
       if (x > 0) {
         bool hasNext = x + 1 < w;
         int next = hasNext ? int(yrow[x + 1] >> 12) : 0;

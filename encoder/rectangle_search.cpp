@@ -43,54 +43,74 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
       runs[i] = static_cast<uint8_t>(x == 0 ? std::min(run, 1) : run);
     }
   }
-  std::fill(cache, cache + b.pixels, UINT32_MAX);
+  // Upper bound of the area reachable from each pixel: its run times the candidate lines
+  // below it (same value for solid rectangles). The area cache keeps it, lowered to the exact
+  // largest area whenever a pixel is examined; the bounds stay valid as rectangles are taken.
+  for (int l = lines - 1; l >= 0; --l) {
+    size_t base = size_t(l) * w;
+    for (int x = 0; x < w; ++x) {
+      size_t i = base + x;
+      uint32_t below = 0;
+      if (runs[i] && l + 1 < lines && runs[i + w] && (!rule.sameValue || same(i, i + w)))
+        below = std::min<uint32_t>(cache[i + w] >> 16, 254);
+      cache[i] = runs[i] ? (below + 1) << 16 : 0;  // column height, for now
+    }
+  }
+  // Candidate pixels in a max-heap of (bound, -index): largest bound first, then the first in
+  // raster order.
+  // Only pixels that start a run enter it: a pixel whose left neighbour's run reaches one
+  // further starts no rectangle that the neighbour could not widen. Taking a rectangle makes
+  // the pixels right of it run starts, and they enter then.
+  std::vector<uint64_t>& heap = b.searchHeap;
+  uint8_t* queued = b.heapFlag.data();
+  heap.clear();
+  auto push = [&](size_t i) {
+    queued[i] = 1;
+    heap.push_back(uint64_t(cache[i]) << 32 | (0xFFFFFFFFu - uint32_t(i)));
+    std::push_heap(heap.begin(), heap.end());
+  };
+  for (int i = 0; i < b.pixels; ++i) {
+    uint32_t bound = (cache[i] >> 16) * runs[i];
+    cache[i] = bound;
+    bool start = i % w == 0 || runs[i - 1] <= runs[i];
+    queued[i] = start && bound >= uint32_t(rule.minArea);
+    if (queued[i]) heap.push_back(uint64_t(bound) << 32 | (0xFFFFFFFFu - uint32_t(i)));
+  }
+  std::make_heap(heap.begin(), heap.end());
+
+  // The largest rectangle from pixel i with the current runs.
+  auto largestFrom = [&](size_t i, Best& out) {
+    int l = int(i / size_t(w)), x = int(i % size_t(w));
+    int width = runs[i], maxLines = std::min(255, lines - l);
+    out = Best{};
+    for (int h = 0; h < maxLines && width; ++h) {
+      size_t j = i + size_t(h) * w;
+      if (runs[j] == 0 || (rule.sameValue && h > 0 && !same(j, i))) break;
+      width = std::min<int>(width, runs[j]);
+      if (width * (h + 1) > out.area) out = {width * (h + 1), l, x, width, h + 1};
+      if (width * maxLines <= out.area) break;
+    }
+  };
 
   int taken = 0;
-  int previousArea = INT32_MAX;
-  int startLine = 0;
   const int segments = static_cast<int>(list.longCount.size());
-  while (static_cast<int>(list.rects.size()) < kMaxRectsPerList) {
+  while (static_cast<int>(list.rects.size()) < kMaxRectsPerList && !heap.empty()) {
+    std::pop_heap(heap.begin(), heap.end());
+    uint64_t top = heap.back();
+    heap.pop_back();
+    size_t i = 0xFFFFFFFFu - uint32_t(top);
+    uint32_t bound = uint32_t(top >> 32);
+    queued[i] = 0;
+    if (bound < uint32_t(rule.minArea)) break;
     Best best;
-    bool early = false;
-    for (;;) {
-      best = Best{};
-      for (int l = startLine; l < lines && !early; ++l) {
-        size_t base = size_t(l) * w;
-        for (int x = 0; x < w; ++x) {
-          size_t i = base + x;
-          int r = runs[i];
-          if (r == 0 || cache[i] <= uint32_t(best.area)) continue;
-          int width = r, largest = 0;
-          int maxLines = std::min(255, lines - l);
-          uint32_t bound = 0;
-          for (int h = 0; h < maxLines; ++h) {
-            size_t j = i + size_t(h) * w;
-            int r2 = runs[j];
-            if (r2 == 0) break;
-            if (rule.sameValue && h > 0 && !same(j, i)) break;
-            width = std::min(width, r2);
-            int area = width * (h + 1);
-            largest = std::max(largest, area);
-            if (area > rule.minArea - 1 && area > best.area) best = {area, l, x, width, h + 1};
-            // Nothing taller from here can beat the best: keep a bound and stop growing.
-            int reach = width * maxLines;
-            if (reach <= best.area) {
-              bound = static_cast<uint32_t>(reach);
-              break;
-            }
-          }
-          cache[i] = std::max(bound, static_cast<uint32_t>(largest));
-          if (best.area >= previousArea) {
-            early = true;
-            break;
-          }
-        }
-      }
-      if (early || startLine == 0) break;
-      startLine = 0;  // no early take: the lines above the start may hold the largest
+    largestFrom(i, best);
+    cache[i] = uint32_t(best.area);
+    if (best.area < rule.minArea) continue;
+    // Still at least every other bound: nothing larger remains, take it.
+    if (!heap.empty() && uint32_t(best.area) < uint32_t(heap.front() >> 32)) {
+      push(i);
+      continue;
     }
-    if (best.area < rule.minArea || best.area == 0) break;
-
     BlockRect rect;
     rect.pos = static_cast<uint32_t>(best.line * w + best.col);
     rect.width = static_cast<uint16_t>(best.width);
@@ -116,8 +136,13 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
       list.rects.push_back(rect);
       ++taken;
     }
-    previousArea = best.area;
-    startLine = best.line;
+    // Pixels right of the rectangle now start runs.
+    if (best.col + best.width < w) {
+      for (int l = 0; l < best.height; ++l) {
+        size_t j = size_t(best.line + l) * w + size_t(best.col + best.width);
+        if (runs[j] && !queued[j] && cache[j] >= uint32_t(rule.minArea)) push(j);
+      }
+    }
   }
   return taken;
 }

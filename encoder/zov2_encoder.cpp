@@ -205,13 +205,15 @@ bool StartEncoder(CompressionSettings& s, const EncoderSetup& setup) {
   for (auto* v : {&b->cur, &b->prev, &b->lookahead, &b->background, &b->work}) v->assign(n, 0);
   for (auto* v : {&b->curYc, &b->lookYc, &b->diff, &b->lookDiff, &b->bgDiff, &b->areaCache})
     v->assign(n, 0);
-  for (auto* v : {&b->blockMap, &b->keyMap, &b->keyMapCopy, &b->lookKeyMap, &b->runs,
+  for (auto* v : {&b->blockMap, &b->keyMap, &b->keyMapCopy, &b->lookKeyMap, &b->runs, &b->heapFlag,
                   &b->coverWidth, &b->entropyStart})
     v->assign(n, 0);
   b->chromaStore.assign(size_t(w) / 2 + 1, 0);
   b->columnStore.assign(size_t(b->lines), 0);
   b->cellChroma.assign((size_t(b->lines) / b->cellH + 1) * (size_t(w) / b->cellW), 0);
   b->scratch.assign(32, 0);
+  b->lumaCache.assign(size_t(1) << kLumaCacheBits, 0);
+  b->searchHeap.reserve(n + 1);
   for (RectList& list : b->lists) {
     list.rects.reserve(kMaxRectsPerList);
     list.longCount.assign(size_t(b->segments), 0);
