@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -188,4 +189,17 @@ std::vector<uint8_t> patchFrame(int width, int height, int x, int y, int w, int 
   return buildFrame(width, height, kV4Format, spec);
 }
 
+}  // namespace zov::test
+
+namespace zov::test {
+std::vector<uint8_t> tiledKeyFrame(int width, int height, uint16_t colour, uint32_t formatWord) {
+  FrameSpec spec;
+  spec.key = true;
+  spec.residuals = false;
+  for (int y = 0; y < height; y += 255)
+    for (int x = 0; x < width; x += 255)
+      spec.rle.push_back(Block{static_cast<uint32_t>(y * width + x), std::min(255, width - x),
+                               std::min(255, height - y), colour});
+  return buildFrame(width, height, formatWord, spec);
+}
 }  // namespace zov::test

@@ -107,3 +107,9 @@ std::vector<uint8_t> solidKeyFrame(int width, int height, uint16_t colour);
 std::vector<uint8_t> patchFrame(int width, int height, int x, int y, int w, int h, uint16_t colour);
 
 }  // namespace zov::test
+
+namespace zov::test {
+// A key frame of one colour for any size up to 640 x 480 (tiled Rle blocks of at most 255).
+std::vector<uint8_t> tiledKeyFrame(int width, int height, uint16_t colour,
+                                   uint32_t formatWord = kZov2Tag | stream_flag::kV4);
+}  // namespace zov::test
