@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "format/output_stage.h"
 #include "format/output_tables.h"
 
 namespace zov {
@@ -69,6 +70,17 @@ PreviewImage renderPreview(const OutputGeometry& g, const uint8_t* dest, PixelKi
     }
   }
   return img;
+}
+
+PreviewImage previewMethod(int method, const uint16_t* picture, const OutputLayout& layout,
+                           PixelKind kind, const Curve& curve) {
+  OutputStage stage;
+  if (!picture || !stage.setup(method, layout, kind, false, 0, curve)) return {};
+  std::vector<uint8_t> dest(stage.geometry().requiredBytes(), 0);
+  stage.clearMargins(dest.data());
+  stage.clearUnwrittenLines(dest.data());
+  stage.writeFullFrame({picture}, dest.data());
+  return renderPreview(stage.geometry(), dest.data(), kind);
 }
 
 }  // namespace zov

@@ -62,5 +62,21 @@ TEST(OutputPreview, PaletteMethodsGoThroughTheirPalette) {
     for (int x = 2; x < 4; ++x) EXPECT_LT(dots.rgb[3 * (y * 4 + x)], 2);
 }
 
+TEST(OutputPreview, PreviewOfAMethodShowsTheWholeOutput) {
+  OutputLayout l{3, 4};
+  l.marginTop = 1;
+  std::vector<uint16_t> pic(12, 0x7FFF);
+  PreviewImage img = previewMethod(6, pic.data(), l, PixelKind::Rgb555);
+  ASSERT_EQ(img.width, 9);
+  ASSERT_EQ(img.height, 12);
+  expectNear(img, 0, 0, 0, 0, 0, 0);  // the top margin is black
+  expectNear(img, 0, 2, 0, 0, 0, 0);
+  int white = 0;
+  for (int x = 0; x < 9; ++x) white += img.rgb[3 * (3 * 9 + x)] == 255;
+  EXPECT_GT(white, 0) << "the first active line shows the picture";
+  EXPECT_TRUE(previewMethod(2, pic.data(), l, PixelKind::Rgb555).rgb.empty())
+      << "method 2 needs a WField stream";
+}
+
 }  // namespace
 }  // namespace zov

@@ -37,8 +37,11 @@ Case randomCase(std::mt19937& rng, int method) {
   Case c;
   c.method = method;
   OutputLayout& l = c.layout;
-  l.width = pick(1, 37);
-  l.height = pick(1, 19);
+  // Mostly small pictures; now and then a wide one, so that runs of up to 255 and several
+  // runs per letterbox row occur.
+  const bool wide = pick(0, 9) == 0;
+  l.width = wide ? pick(250, kMaxWidth) : pick(1, 37);
+  l.height = wide ? pick(1, 6) : pick(1, 19);
   if (method == 1 && pick(0, 2) == 0)
     l.sField = true;
   else if (method == 2 || (methodAllowed(method, stream_flag::kWField) && pick(0, 2) == 0))
