@@ -136,7 +136,7 @@ bool verifyFrame(CompressionSettings& s, EncoderBuffers& b, const uint8_t* data,
   }
   const uint16_t* pic = d.picture();
   const int bottom = int(s.LetterboxPresent ? s.LetterboxBottomLines : 0);
-  const uint16_t* rec = s.CodingBackground ? b.background.data() : b.cur.data();
+  const uint16_t* rec = b.cur.data();  // the caller swapped the reconstruction in
   for (int l = 0; l < b.lines; ++l) {
     int row = bottom + (b.singleField ? 2 * l + 1 : l);
     for (int x = 0; x < b.width; ++x) {
