@@ -1,0 +1,166 @@
+// The encoder's building blocks: the nearest-colour rule, the delta quantiser in both edge
+// modes, the Huffman code and its table width, and the limit of 255 entries per size class and
+// segment.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "encoder/colour_quantiser.h"
+#include "encoder/delta_quantiser.h"
+#include "encoder/huffman_code.h"
+#include "support/encoder_harness.h"
+
+namespace zov {
+namespace {
+
+struct Collect {
+  std::vector<uint8_t> s;
+  void put(uint8_t v) { s.push_back(v); }
+};
+
+TEST(NearestColour, MultiplesOfEightKeepTheirTopBits) {
+  EXPECT_EQ(nearestColour(8, 16, 248), 1 << 10 | 2 << 5 | 31);
+  EXPECT_EQ(nearestColour(0, 0, 0), 0);
+}
+
+TEST(NearestColour, EachComponentTakesTheNearestLevelFirstFoundOnTies) {
+  EXPECT_EQ(nearestColour(3, 3, 3), 0) << "0 is nearer than 8";
+  EXPECT_EQ(nearestColour(5, 5, 5), 1 << 10 | 1 << 5 | 1);
+  EXPECT_EQ(nearestColour(4, 4, 4), 0) << "a tie keeps the level below";
+  EXPECT_EQ(nearestColour(12, 0, 0), 1 << 10) << "12 lies between 8 and 16: the level below";
+  EXPECT_EQ(nearestColour(255, 254, 253), 31 << 10 | 31 << 5 | 31) << "no level above 248";
+  EXPECT_EQ(nearestColour(9, 255, 1), 1 << 10 | 31 << 5);
+}
+
+TEST(NearestColour, AgreesWithAnExhaustiveSearchOverTheThreeLevels) {
+  std::mt19937 rng(3);
+  for (int n = 0; n < 2000; ++n) {
+    int c[3] = {int(rng() % 256), int(rng() % 256), int(rng() % 256)};
+    uint16_t got = nearestColour(c[0], c[1], c[2]);
+    for (int k = 0; k < 3; ++k) {
+      int best = 0;
+      for (int level = 8; level <= 248; level += 8)
+        if (std::abs(level - c[k]) < std::abs(best - c[k])) best = level;
+      EXPECT_EQ((got >> (10 - 5 * k) & 31) * 8, best)
+          << "component " << k << " of " << c[0] << "," << c[1] << "," << c[2];
+    }
+  }
+}
+
+TEST(DeltaQuantiser, DoublingApproachesALargeStepOverSeveralPixels) {
+  Collect out;
+  bool doubled = false;
+  int v = quantiseDoubling(30, 0, false, 0, doubled, out);
+  EXPECT_EQ(v, 7);
+  EXPECT_TRUE(doubled);
+  v = quantiseDoubling(30, v, false, 0, doubled, out);
+  EXPECT_EQ(v, 21);
+  EXPECT_TRUE(doubled);
+  v = quantiseDoubling(30, v, false, 0, doubled, out);
+  EXPECT_EQ(v, 29) << "half of the remaining 9, doubled";
+  EXPECT_FALSE(doubled);
+  EXPECT_EQ(out.s, (std::vector<uint8_t>{14, 14, 11}));
+}
+
+TEST(DeltaQuantiser, DoublingAnticipatesAComingEdge) {
+  Collect out;
+  bool doubled = false;
+  EXPECT_EQ(quantiseDoubling(2, 0, true, 20, doubled, out), 7);
+  EXPECT_TRUE(doubled);
+}
+
+TEST(DeltaQuantiser, ExtendedRangeSendsExtremeSymbolsThenOneOrdinary) {
+  Collect out;
+  EXPECT_EQ(quantiseExtended(30, 0, true, out), 29) << "an odd excess is lowered by one";
+  EXPECT_EQ(out.s, (std::vector<uint8_t>{14, 14, 11}));
+  out.s.clear();
+  EXPECT_EQ(quantiseExtended(1, 31, true, out), 2) << "mirrored: an odd excess is raised by one";
+  EXPECT_EQ(out.s, (std::vector<uint8_t>{0, 0, 3}));
+  out.s.clear();
+  EXPECT_EQ(quantiseExtended(30, 0, false, out), 6) << "without the extended code: one symbol";
+  EXPECT_EQ(out.s, (std::vector<uint8_t>{13}));
+}
+
+TEST(HuffmanCode, TiesTakeTheLeafFirstAndTheShapeIsWrittenOneBranchFirst) {
+  uint32_t counts[16] = {};
+  counts[3] = 1;
+  counts[5] = 1;
+  counts[9] = 2;
+  HuffmanCode c;
+  buildHuffmanCode(counts, c);
+  // Leaves 3, 5 merge first; then leaf 9 (weight 2) goes before the node of equal weight.
+  EXPECT_EQ(c.length[9], 1);
+  EXPECT_EQ(c.code[9], 1u);
+  EXPECT_EQ(c.code[3], 1u);  // 01
+  EXPECT_EQ(c.length[3], 2);
+  EXPECT_EQ(c.code[5], 0u);  // 00
+  EXPECT_EQ(c.shapeLength, 5);
+  EXPECT_EQ(c.shapeBits, 0b10100u);
+  ASSERT_EQ(c.leafCount, 3);
+  EXPECT_EQ(c.leafOrder[0], 9);
+  EXPECT_EQ(c.leafOrder[1], 3);
+  EXPECT_EQ(c.leafOrder[2], 5);
+}
+
+TEST(HuffmanCode, CodesAreCompletePrefixFreeAndWithinTheTableWidth) {
+  std::mt19937 rng(11);
+  std::vector<uint8_t> seen(1 << 15);
+  for (int trial = 0; trial < 300; ++trial) {
+    uint32_t counts[16] = {};
+    int used = 2 + int(rng() % 14);
+    for (int k = 0; k < used; ++k)
+      counts[rng() % 15] = 1 + (trial % 3 == 0 ? (1u << (rng() % 20)) : rng() % 1000);
+    int distinct = 0;
+    for (int s = 0; s < 16; ++s) distinct += counts[s] != 0;
+    if (distinct < 2) continue;
+    HuffmanCode c;
+    buildHuffmanCode(counts, c);
+    ASSERT_EQ(c.leafCount, distinct);
+    double kraft = 0;
+    for (int s = 0; s < 16; ++s) {
+      if (!counts[s]) continue;
+      ASSERT_GE(c.length[s], 1);
+      ASSERT_LE(c.length[s], 15);
+      kraft += std::ldexp(1.0, -c.length[s]);
+      for (int t = 0; t < 16; ++t) {
+        if (t == s || !counts[t] || c.length[t] < c.length[s]) continue;
+        EXPECT_NE(c.code[t] >> (c.length[t] - c.length[s]), c.code[s]) << "prefix";
+      }
+    }
+    EXPECT_DOUBLE_EQ(kraft, 1.0) << "complete";
+    // A symbol stream of these symbols: the table width lies between the longest code and 15.
+    std::vector<uint8_t> syms;
+    for (int s = 0; s < 16; ++s)
+      for (uint32_t k = 0; k < std::min<uint32_t>(counts[s], 50); ++k) syms.push_back(uint8_t(s));
+    std::shuffle(syms.begin(), syms.end(), rng);
+    BitWriter body;
+    for (uint8_t s : syms) body.write(c.code[s], c.length[s]);
+    uint64_t bits = body.bitCount();
+    body.finishWord();
+    int w = chooseTableWidth(c, body.words().data(), bits, 100, syms.data(), uint32_t(syms.size()),
+                             nullptr, 0, seen.data());
+    EXPECT_GE(w, c.maxLength);
+    EXPECT_LE(w, 15);
+  }
+}
+
+TEST(SegmentLimit, MoreThan255SolidRectanglesInASegmentAreCodedByResiduals) {
+  // 4 x 4 squares in a checkerboard of two colours: every square is a solid rectangle, and
+  // the first segment (8,192 positions = 51 lines of 160) starts far more than 255 of them.
+  const int w = 160, h = 120;
+  test::Picture p(size_t(w) * h);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) p[size_t(y) * w + x] = ((x / 4 + y / 4) & 1) ? 0x1234 : 0x0421;
+  CompressionSettings s;
+  s.CompressionType = 0;
+  s.ImageLossLevel = 0;
+  s.updateDerived();
+  test::EncodedRun run = test::encodePictures(s, w, h, {p, p});
+  EXPECT_TRUE(run.ok) << run.failure;
+  bool reported = false;
+  for (const auto& m : run.messages) reported |= m == "Number of Rle blocks exceeded 255";
+  EXPECT_TRUE(reported);
+}
+
+}  // namespace
+}  // namespace zov
