@@ -9,7 +9,7 @@
 #include <fstream>
 #include <random>
 
-#include "avi_fixtures.h"
+#include "support/avi_fixtures.h"
 #include "compressor/avi_container.h"
 #include "encoder/zev_format.h"
 

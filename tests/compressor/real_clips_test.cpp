@@ -6,7 +6,7 @@
 #include <cmath>
 #include <filesystem>
 
-#include "avi_fixtures.h"
+#include "support/avi_fixtures.h"
 #include "compressor/avi_container.h"
 #include "compressor/source_file.h"
 #include "compressor/source_messages.h"

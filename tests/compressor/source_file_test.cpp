@@ -6,7 +6,7 @@
 #include <fstream>
 #include <mutex>
 
-#include "avi_fixtures.h"
+#include "support/avi_fixtures.h"
 #include "compressor/source_file.h"
 #include "compressor/source_messages.h"
 #include "encoder/colour_quantiser.h"
