@@ -175,6 +175,34 @@ TEST(OutputWriters, ChangedBlocksSkipUnchangedRuns) {
   }
 }
 
+TEST(OutputWriters, ArbitraryMapBytesStayInsideTheDestination) {
+  // Maps from a damaged frame may hold any bytes, runs that cross the row end included; the
+  // writers must still write only the destination's lines (checked under the sanitizers with
+  // exact-size buffers).
+  std::mt19937 rng(4242);
+  for (int method = 0; method < kOutputMethods; ++method) {
+    for (int trial = 0; trial < 15; ++trial) {
+      Case c = randomCase(rng, method);
+      OutputStage stage;
+      ASSERT_TRUE(stage.setup(method, c.layout, c.kind, c.topDown, 0, c.curve));
+      const size_t n = static_cast<size_t>(c.layout.width) * c.layout.height;
+      std::vector<uint16_t> pic(n);
+      for (auto& p : pic) p = static_cast<uint16_t>(rng());  // bit 15 and stray 5-6-5 bits too
+      std::vector<uint8_t> unchanged(n), blocks(n), entropy(n);
+      for (size_t i = 0; i < n; ++i) {
+        unchanged[i] = rng() % 4 == 0 ? static_cast<uint8_t>(rng()) : 0;
+        blocks[i] = static_cast<uint8_t>(rng());
+        entropy[i] = static_cast<uint8_t>(rng());
+      }
+      Dest d(stage.geometry());
+      OutputPictures in{pic.data(), unchanged.data(), blocks.data(), entropy.data()};
+      stage.writeChangedBlocks(in, d.bytes.data());
+      stage.writeFullFrame(in, d.bytes.data());
+      expectPaddingUntouched(stage.geometry(), d, describe(c));
+    }
+  }
+}
+
 TEST(OutputWriters, FastWritersEqualTheReference) {
   std::mt19937 rng(77);
   for (int method = 0; method < kOutputMethods; ++method) {
