@@ -271,7 +271,7 @@ TEST(DecoderMalformed, RandomBytesNeverEscapeTheBuffers) {
       std::vector<uint8_t> bytes(rng() % 600);
       for (auto& b : bytes) b = uint8_t(rng());
       // Start like a key frame often, so that the lists and residuals get exercised.
-      if (!bytes.empty() && rng() % 2) bytes[3] = uint8_t(0x80 | (bytes[3] & 0x07));
+      if (bytes.size() >= 4 && rng() % 2) bytes[3] = uint8_t(0x80 | (bytes[3] & 0x07));
       d.decodeFrame(bytes.data(), bytes.size());
     }
   }

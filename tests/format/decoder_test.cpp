@@ -101,7 +101,11 @@ TEST(DecoderResiduals, DoublingCodeFourteenFourteenEight) {
   Stream s(5, 1, kV4);
   FrameSpec f;
   f.seed = rgb(0, 0, 0);
-  for (int r : {14, 14, 8, 8}) f.part2.insert(f.part2.end(), {uint8_t(r), 7, 7});
+  for (int r : {14, 14, 8, 8}) {
+    f.part2.push_back(uint8_t(r));
+    f.part2.push_back(7);
+    f.part2.push_back(7);
+  }
   ASSERT_EQ(s.decode(f), DecodeStatus::Ok) << s.dec.lastFrame().fault;
   EXPECT_EQ(s.at(1, 0) >> 10, 7);
   EXPECT_EQ(s.at(2, 0) >> 10, 21);
