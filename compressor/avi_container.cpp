@@ -157,7 +157,8 @@ bool AviContainer::parse(std::string* error) {
     if (end >= fileSize_) break;
   }
   if (!haveHeader) return fail("no header list");
-  if (!video_.present) return fail("no video stream");
+  // A file without a video stream still opens; the source reader reports it.
+  if (!video_.present) return true;
 
   // Index: OpenDML first (it covers every part), then idx1, then a scan of the movie data.
   bool indexed = false;

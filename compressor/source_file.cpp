@@ -221,7 +221,9 @@ SourceFile::SourceFile(const std::string& path, const std::string& audioPath)
       report("AVC0015E Unable to read video format");
       return;
     }
-    uint16_t flags = getLE16(vf.data() + 12);
+    // The flags are those of the stream format word, the biCompression field. (Reading them
+    // from the plane count would find 1 in every file this system writes.)
+    uint16_t flags = getLE16(vf.data() + 16);
     Chroma1st = flags & 0x0100;
     FormatV4 = flags & 0x0200;
     Chroma = flags & 0x1000;

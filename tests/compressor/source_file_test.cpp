@@ -6,10 +6,10 @@
 #include <fstream>
 #include <mutex>
 
-#include "support/avi_fixtures.h"
 #include "compressor/source_file.h"
 #include "compressor/source_messages.h"
 #include "encoder/colour_quantiser.h"
+#include "support/avi_fixtures.h"
 
 namespace zov {
 namespace {
@@ -446,6 +446,118 @@ TEST(SourceFileYuv4Mpeg, FramesAndWavAudio) {
   ASSERT_TRUE(s.readAudioForFrame(1, audio, &size));
   EXPECT_EQ(size, 882u * 2);
   EXPECT_TRUE(log.texts().empty());
+}
+
+}  // namespace
+}  // namespace zov
+
+namespace zov {
+namespace {
+
+TEST(SourceFileFrames, PalettizedFramesAreExpandedTo24Bit) {
+  MessageLog log;
+  std::string dir = test::tempFolder("pal8");
+  FixtureMovie m;
+  m.width = 4;
+  m.height = 2;
+  m.bitCount = 8;
+  m.frames.push_back({0, 1, 2, 3, 3, 2, 1, 0});
+  ASSERT_EQ(test::writeFixture(dir + "/p.avi", m), 1);
+  std::vector<uint8_t> palette(256 * 4, 0);
+  for (int i = 0; i < 4; ++i) {
+    palette[4 * i] = uint8_t(10 + i);       // blue
+    palette[4 * i + 1] = uint8_t(100 + i);  // green
+    palette[4 * i + 2] = uint8_t(200 + i);  // red
+  }
+  test::appendToVideoFormat(dir + "/p.avi", palette);
+  SourceFile s(dir + "/p.avi");
+  ASSERT_TRUE(s.Opened);
+  EXPECT_EQ(s.BitCount, 24u);
+  std::vector<uint8_t> bmp;
+  ASSERT_TRUE(s.getFrame(0, bmp, nullptr, false, false, false));
+  ASSERT_EQ(bmp.size(), 40u + 4 * 2 * 3);
+  EXPECT_EQ(DibHeader::unpack(bmp.data(), 40).bitCount, 24);
+  // Pixel 1 of stored line 0 is index 1; pixel 0 of stored line 1 is index 3.
+  EXPECT_EQ(bmp[40 + 3], 11);
+  EXPECT_EQ(bmp[40 + 4], 101);
+  EXPECT_EQ(bmp[40 + 5], 201);
+  EXPECT_EQ(bmp[40 + 12 + 2], 203);
+  EXPECT_TRUE(log.texts().empty());
+}
+
+// A stand-in for the codec: "decodes" a ZOV frame by filling a 15-bit picture with its first
+// byte, and counts the frames it was given (delta frames need their predecessors).
+class FakeZovDecoder : public VideoDecoder {
+ public:
+  FakeZovDecoder(int w, int h, int* decoded) : w_(w), h_(h), decoded_(decoded) {}
+  bool decode(const uint8_t* data, size_t size, DecodedFrame& out) override {
+    if (size == 0) return false;
+    ++*decoded_;
+    out.header = DibHeader{};
+    out.header.width = w_;
+    out.header.height = h_;
+    out.header.bitCount = 16;
+    out.pixels.assign(out.stride() * size_t(h_), 0);
+    for (size_t i = 0; i + 1 < out.pixels.size(); i += 2) putLE16(&out.pixels[i], data[0]);
+    return true;
+  }
+  bool needsSequence() const override { return true; }
+
+ private:
+  int w_, h_;
+  int* decoded_;
+};
+
+TEST(SourceFileZov, CompressedSourcesGoThroughTheCodecHook) {
+  MessageLog log;
+  std::string dir = test::tempFolder("zov");
+  FixtureMovie m;
+  m.mode = RunMode::Compress;
+  m.width = 8;
+  m.height = 4;
+  m.compressionWord = 0x32760000u | 0x0200u | 0x8000u;  // V4, single field
+  for (int i = 0; i < 6; ++i) m.frames.push_back(std::vector<uint8_t>(5, uint8_t(i + 1)));
+  m.keys = {true, false, false, true, false, false};
+  ASSERT_EQ(test::writeFixture(dir + "/z.avi", m), 6);
+
+  // Without the codec the source can't be prepared.
+  {
+    SourceFile s(dir + "/z.avi");
+    EXPECT_FALSE(s.Opened);
+    ASSERT_EQ(log.texts().size(), 1u);
+    EXPECT_EQ(log.texts()[0],
+              "AVC0018E Unable to prepare video stream\nunsupported video compression 'zov2'");
+  }
+  int decoded = 0;
+  setZovDecoderFactory([&](const std::vector<uint8_t>& format) -> std::unique_ptr<VideoDecoder> {
+    DibHeader h = DibHeader::unpack(format.data(), format.size());
+    return std::make_unique<FakeZovDecoder>(h.width, h.height, &decoded);
+  });
+  SourceFile s(dir + "/z.avi");
+  ASSERT_TRUE(s.Opened);
+  EXPECT_EQ(s.Handler, "zov2");
+  EXPECT_TRUE(s.FormatV4);
+  EXPECT_TRUE(s.SingleFieldSource);
+  EXPECT_FALSE(s.WideFieldSource);
+  EXPECT_FALSE(s.Chroma);
+  EXPECT_FALSE(s.NeedsSpecial);
+  EXPECT_EQ(s.BitCount, 16u);
+  EXPECT_TRUE(s.isKeyFrame(3));
+  EXPECT_FALSE(s.isKeyFrame(4));
+  std::vector<uint8_t> bmp;
+  decoded = 0;
+  bool key = true;
+  ASSERT_TRUE(s.getFrame(5, bmp, &key, true, false, false));
+  EXPECT_FALSE(key);
+  EXPECT_EQ(decoded, 3) << "frame 5 decodes from key frame 3";
+  EXPECT_EQ(getLE16(&bmp[40]), 6);
+  decoded = 0;
+  ASSERT_TRUE(s.getFrame(2, bmp, nullptr, true, false, false));
+  EXPECT_EQ(decoded, 3) << "going back decodes from key frame 0";
+  decoded = 0;
+  ASSERT_TRUE(s.getFrame(3, bmp, nullptr, true, false, false));
+  EXPECT_EQ(decoded, 1) << "the next frame continues from the decoder's picture";
+  setZovDecoderFactory(nullptr);
 }
 
 }  // namespace

@@ -24,7 +24,7 @@ int writeFixture(const std::string& path, const FixtureMovie& m, std::vector<std
   s.cdromTarget = m.cdrom;
   s.cutOffKBLimit = m.cutOffKB;
   s.cutOffKBLimitNotify = m.cutOffNotify;
-  s.compressionWord = 0x32760000u | 0x0200u;  // a ZOV2 stream in mode 0
+  s.compressionWord = m.compressionWord;
   DibHeader bih;
   bih.width = m.width;
   bih.height = m.height;
@@ -89,6 +89,24 @@ std::string tempFolder(const std::string& name) {
   std::filesystem::remove_all(p);
   std::filesystem::create_directories(p);
   return p.string();
+}
+
+void appendToVideoFormat(const std::string& path, const std::vector<uint8_t>& extra) {
+  std::vector<uint8_t> f = readFileBytes(path);
+  const uint32_t n = uint32_t(extra.size());
+  // RIFF(12) LIST hdrl(12) avih(8+56) LIST strl(12) strh(8+64) strf(8+40) strn ...
+  const size_t hdrl = 12, strl = hdrl + 12 + 64, strf = strl + 12 + 72;
+  if (getLE32(&f[strf]) != fourcc::kStrf || n % 2) return;
+  putLE32(&f[strf + 4], getLE32(&f[strf + 4]) + n);
+  putLE32(&f[strl + 4], getLE32(&f[strl + 4]) + n);
+  putLE32(&f[hdrl + 4], getLE32(&f[hdrl + 4]) + n);
+  size_t junk = hdrl + 8 + getLE32(&f[hdrl + 4]) - n;
+  if (getLE32(&f[junk]) != fourcc::kJunk || getLE32(&f[junk + 4]) < n) return;
+  putLE32(&f[junk + 4], getLE32(&f[junk + 4]) - n);
+  f.erase(f.begin() + long(junk + 8), f.begin() + long(junk + 8 + n));
+  f.insert(f.begin() + long(strf + 8 + 40), extra.begin(), extra.end());
+  std::ofstream(path, std::ios::binary | std::ios::trunc)
+      .write(reinterpret_cast<const char*>(f.data()), long(f.size()));
 }
 
 bool haveProgram(const char* name) {

@@ -26,6 +26,7 @@ struct FixtureMovie {
   uint16_t formatTag = 1;
   std::vector<std::vector<uint8_t>> audio;
   RunMode mode = RunMode::NoRecompression;
+  uint32_t compressionWord = 0x32760200u;  // mode 0: the stream format word
   bool cdrom = false;
   uint32_t cutOffKB = 0;
   bool cutOffNotify = false;
@@ -57,5 +58,8 @@ std::vector<uint8_t> readFileBytes(const std::string& path);
 // A fresh folder under the test temp dir.
 std::string tempFolder(const std::string& name);
 bool haveProgram(const char* name);
+// Inserts bytes after the video format of a file written by writeFixture (a palette), taking
+// the room from the header JUNK so that every later offset stays valid.
+void appendToVideoFormat(const std::string& path, const std::vector<uint8_t>& extra);
 
 }  // namespace zov::test
