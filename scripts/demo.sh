@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The main job on the bundled sample: installs what the build needs, builds zovinfo (Release, in
-# build/), lists the frames of tests/data/sample-teapot-zov2.avi and decodes every frame to raw
-# pictures and PNG images in out/demo/, then prints a short report.
+# build/, or in $ZOV_BUILD_DIR when set), lists the frames of tests/data/sample-teapot-zov2.avi
+# and decodes every frame to raw pictures and PNG images in out/demo/, then prints a report.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -9,9 +9,10 @@ sample=tests/data/sample-teapot-zov2.avi
 out=out/demo
 
 bash scripts/install-deps.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build --target zovinfo -j"$(nproc)"
-zovinfo=build/tools/zovinfo
+build=${ZOV_BUILD_DIR:-build}
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" --target zovinfo -j"$(nproc)"
+zovinfo=$build/tools/zovinfo
 
 rm -rf "$out"
 mkdir -p "$out"
