@@ -5,6 +5,8 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/ui.h"
+
 namespace zov {
 
 namespace {
@@ -33,6 +35,16 @@ int showSourceMessage(const std::string& text, SourceMessageStyle style) {
     sink = gSink;
   }
   return sink ? sink(text, style) : defaultSink(text, style);
+}
+
+void routeSourceMessagesToMessageBox(void* owner) {
+  setSourceMessageSink([owner](const std::string& text, SourceMessageStyle style) {
+    uint32_t buttons = style == SourceMessageStyle::RetryCancel ? MB_RETRYCANCEL : MB_OK;
+    int answer = messageBox(owner, text, kCompressorTitle, buttons | MB_ICONSTOP);
+    return answer == IDRETRY ? kSourceAnswerRetry
+           : answer == IDOK  ? kSourceAnswerOk
+                             : kSourceAnswerCancel;
+  });
 }
 
 std::string formatMessage(const char* format, ...) {

@@ -21,6 +21,9 @@ using SourceMessageSink = std::function<int(const std::string& text, SourceMessa
 SourceMessageSink setSourceMessageSink(SourceMessageSink sink);
 // Shows one message and returns the answer.
 int showSourceMessage(const std::string& text, SourceMessageStyle style = SourceMessageStyle::Stop);
+// Routes the messages to the platform message box (title "ZOV Compressor", stop icon, Retry and
+// Cancel for AVC0016Q) with `owner` as parent: the window does this at start.
+void routeSourceMessagesToMessageBox(void* owner);
 // printf-style formatting for the messages that carry numbers and paths.
 std::string formatMessage(const char* format, ...) __attribute__((format(printf, 1, 2)));
 

@@ -562,3 +562,41 @@ TEST(SourceFileZov, CompressedSourcesGoThroughTheCodecHook) {
 
 }  // namespace
 }  // namespace zov
+
+#include "compressor/vfw_zov_decoder.h"
+#include "platform/ui.h"
+
+namespace zov {
+namespace {
+
+TEST(SourceMessages, RoutedToThePlatformMessageBoxWithRetry) {
+  RecordingMessageBox boxes;
+  ScopedMessageBoxSink scope(&boxes);
+  boxes.script({IDRETRY, IDCANCEL});
+  routeSourceMessagesToMessageBox(nullptr);
+  std::string dir = test::tempFolder("route");
+  SourceFile s(dir + "/missing.avi");
+  setSourceMessageSink(nullptr);
+  EXPECT_FALSE(s.Opened);
+  auto b = boxes.boxes();
+  ASSERT_EQ(b.size(), 2u) << "Retry tries again, Cancel gives up";
+  EXPECT_EQ(b[0].title, "ZOV Compressor");
+  EXPECT_EQ(b[0].text.rfind("AVC0016Q Unable to open file", 0), 0u);
+  EXPECT_EQ(b[0].style, uint32_t(MB_RETRYCANCEL | MB_ICONSTOP));
+}
+
+TEST(SourceFileZov, WithoutACodecLibraryZovSourcesAreUnsupported) {
+  std::vector<uint8_t> format(40, 0);
+  putLE32(&format[0], 40);
+  putLE32(&format[4], 8);
+  putLE32(&format[8], 8);
+  putLE32(&format[16], 0x32760200u);
+  setenv("ZOV_CODEC_PATH", "/nonexistent-zov", 1);
+  // Either no codec is installed here, or one is and it decodes: both are fine, but no crash.
+  auto d = openVfwZovDecoder(format);
+  format[19] = '9';
+  EXPECT_FALSE(openVfwZovDecoder(format)) << "only zov1 and zov2 go to the codec";
+}
+
+}  // namespace
+}  // namespace zov
