@@ -189,6 +189,49 @@ CodeTable buildCodeTable(const std::array<uint64_t, 15>& counts) {
   return t;
 }
 
+// Tiles of 4 x 4 (clipped at the picture's edges) where picture equals reference and nothing is
+// covered yet, joined into runs along each tile row and stacked into taller blocks where the run
+// below has the same columns.
+std::vector<Block> sameTiles(const std::vector<uint16_t>& picture,
+                             const std::vector<uint16_t>& reference,
+                             const std::vector<uint8_t>& cover, int w, int h) {
+  std::vector<Block> blocks;
+  std::map<std::pair<int, int>, size_t> open;  // (column, width) of the previous tile row
+  for (int y0 = 0; y0 < h; y0 += 4) {
+    int th = std::min(4, h - y0);
+    std::map<std::pair<int, int>, size_t> now;
+    auto tileSame = [&](int x0) {
+      for (int y = y0; y < y0 + th; ++y) {
+        for (int x = x0; x < std::min(x0 + 4, w); ++x) {
+          size_t i = size_t(y) * w + x;
+          if (cover[i] || (picture[i] & 0x7FFF) != reference[i]) return false;
+        }
+      }
+      return true;
+    };
+    for (int x0 = 0; x0 < w;) {
+      if (!tileSame(x0)) {
+        x0 += 4;
+        continue;
+      }
+      int x1 = x0;
+      while (x1 < w && x1 - x0 + 4 <= 252 && tileSame(x1)) x1 += 4;
+      int bw = std::min(x1, w) - x0;
+      auto it = open.find({x0, bw});
+      if (it != open.end() && blocks[it->second].h + th <= 255) {
+        blocks[it->second].h += th;
+        now[{x0, bw}] = it->second;
+      } else {
+        now[{x0, bw}] = blocks.size();
+        blocks.push_back({y0 * w + x0, bw, th, 0});
+      }
+      x0 = x1;
+    }
+    open = std::move(now);
+  }
+  return blocks;
+}
+
 }  // namespace
 
 ReferenceEncoder::ReferenceEncoder(int width, int height)
@@ -198,7 +241,14 @@ ReferenceEncoder::ReferenceEncoder(int width, int height)
 }
 
 uint32_t ReferenceEncoder::formatWord() const {
-  return kZov2Tag | stream_flag::kV4;
+  return kZov2Tag | stream_flag::kV4 | (chromaStream_ ? stream_flag::kChroma : 0);
+}
+
+void ReferenceEncoder::setBackground(const std::vector<uint16_t>& background) {
+  if (background.size() != recon_.size())
+    throw std::invalid_argument("reference encoder: wrong background size");
+  background_ = background;
+  for (auto& v : background_) v &= 0x7FFF;
 }
 
 std::vector<uint8_t> ReferenceEncoder::encode(const std::vector<uint16_t>& picture, bool key) {
@@ -211,52 +261,25 @@ std::vector<uint8_t> ReferenceEncoder::encode(const std::vector<uint16_t>& pictu
 
   // 0 = coded by residuals, 1 = Interframe block, 2 = Rle block or the seed.
   std::vector<uint8_t> cover(size_t(area), 0);
-  SegmentedList interframe(area), rle(area);
+  SegmentedList interframe(area), chroma(area), rle(area);
 
-  if (!key) {
-    // Unchanged 4 x 4 tiles, joined into runs along each tile row and stacked into taller blocks
-    // where the run below has the same columns.
-    std::vector<Block> blocks;
-    std::map<std::pair<int, int>, size_t> open;  // (column, width) of the previous tile row
-    for (int y0 = 0; y0 < h; y0 += 4) {
-      int th = std::min(4, h - y0);
-      std::map<std::pair<int, int>, size_t> now;
-      auto tileSame = [&](int x0) {
-        for (int y = y0; y < y0 + th; ++y)
-          for (int x = x0; x < std::min(x0 + 4, w); ++x)
-            if ((picture[size_t(y) * w + x] & 0x7FFF) != recon_[size_t(y) * w + x]) return false;
-        return true;
-      };
-      for (int x0 = 0; x0 < w;) {
-        if (!tileSame(x0)) {
-          x0 += 4;
-          continue;
-        }
-        int x1 = x0;
-        while (x1 < w && x1 - x0 + 4 <= 252 && tileSame(x1)) x1 += 4;
-        int bw = std::min(x1, w) - x0;
-        auto it = open.find({x0, bw});
-        if (it != open.end() && blocks[it->second].h + th <= 255) {
-          blocks[it->second].h += th;
-          now[{x0, bw}] = it->second;
-        } else {
-          now[{x0, bw}] = blocks.size();
-          blocks.push_back({y0 * w + x0, bw, th, 0});
-        }
-        x0 = x1;
-      }
-      open = std::move(now);
+  // Interframe blocks over tiles unchanged from the previous picture, then Chroma blocks over
+  // tiles equal to the background.
+  auto coverTiles = [&](const std::vector<uint16_t>& reference, SegmentedList& list, uint8_t mark) {
+    for (const Block& b : sameTiles(picture, reference, cover, w, h)) {
+      if (!list.canAdd(b.pos, b.w, b.h)) continue;  // beyond the segment's room: code it
+      list.add(b);
+      for (int y = 0; y < b.h; ++y) std::fill_n(cover.begin() + b.pos + y * w, b.w, mark);
+      for (int y = 0; y < b.h; ++y)
+        std::copy_n(reference.begin() + b.pos + y * w, b.w, recon_.begin() + b.pos + y * w);
     }
-    for (const Block& b : blocks) {
-      if (!interframe.canAdd(b.pos, b.w, b.h)) continue;  // beyond the segment's room: code it
-      interframe.add(b);
-      for (int y = 0; y < b.h; ++y) std::fill_n(cover.begin() + b.pos + y * w, b.w, uint8_t{1});
-    }
-  }
+  };
+  if (!key) coverTiles(recon_, interframe, 1);
+  if (chromaStream_ && !background_.empty()) coverTiles(background_, chroma, 1);
+  stats_.chromaBlocks = chroma.count();
   stats_.interframeBlocks = interframe.count();
 
   std::vector<uint8_t> part1, part2;
-  std::vector<Block> rleBlocks;
   bool seed = cover[0] == 0;
   if (seed) {
     recon_[0] = picture[0] & 0x7FFF;
@@ -332,6 +355,7 @@ std::vector<uint8_t> ReferenceEncoder::encode(const std::vector<uint16_t>& pictu
   } else {
     interframe.write(out, false);
   }
+  if (chromaStream_) chroma.write(out, false);
   rle.write(out, true);
   out.write(static_cast<uint32_t>(nsym), 4);
   stats_.nsym = nsym;
@@ -362,6 +386,15 @@ std::vector<uint8_t> ReferenceEncoder::encode(const std::vector<uint16_t>& pictu
   }
   out.finishWord();
   return out.bytes();
+}
+
+std::vector<uint8_t> embedBackground(const std::vector<uint8_t>& frame,
+                                     const std::vector<uint8_t>& backgroundFrame) {
+  std::vector<uint8_t> chunk(frame);
+  chunk.insert(chunk.end(), backgroundFrame.begin(), backgroundFrame.end());
+  uint32_t offset = static_cast<uint32_t>(frame.size());
+  for (int i = 0; i < 4; ++i) chunk.push_back(uint8_t(offset >> (8 * i)));
+  return chunk;
 }
 
 std::vector<uint16_t> rgb24ToRgb555(const uint8_t* dib, int width, int height) {

@@ -13,6 +13,7 @@ namespace zov::test {
 
 struct ReferenceFrameStats {
   int interframeBlocks = 0;
+  int chromaBlocks = 0;
   int rleBlocks = 0;
   int inexactPixels = 0;  // coded to the nearest reachable colour instead of exactly
   int nsym = 0;
@@ -36,6 +37,12 @@ class ReferenceEncoder {
   const std::vector<uint16_t>& reconstruction() const { return recon_; }
   const ReferenceFrameStats& lastStats() const { return stats_; }
 
+  // Makes the stream a background stream (format flag Chroma: every frame carries a Chroma
+  // list). Once a background is given, tiles equal to it become Chroma blocks. The background
+  // itself travels as an embedded key frame in the first chunk (see embedBackground).
+  void setChromaStream(bool on) { chromaStream_ = on; }
+  void setBackground(const std::vector<uint16_t>& background);
+
   // Turns off the Rle escape (every unreachable pixel takes the nearest reachable colour).
   void setUseRle(bool on) { useRle_ = on; }
 
@@ -43,9 +50,16 @@ class ReferenceEncoder {
   int w_, h_;
   bool first_ = true;
   bool useRle_ = true;
+  bool chromaStream_ = false;
+  std::vector<uint16_t> background_;
   std::vector<uint16_t> recon_;
   ReferenceFrameStats stats_;
 };
+
+// The first chunk of a background stream: the frame's own data, then the background's key frame
+// (coded for the same stream format), then the little-endian offset of the latter.
+std::vector<uint8_t> embedBackground(const std::vector<uint8_t>& frame,
+                                     const std::vector<uint8_t>& backgroundFrame);
 
 // The 15-bit picture of a 24-bit bottom-up BGR DIB (rows padded to 4 bytes): the top five bits
 // of every component.

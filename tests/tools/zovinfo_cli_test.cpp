@@ -220,3 +220,56 @@ TEST(ZovinfoBench, PrintsOneSpeedLine) {
 
 }  // namespace
 }  // namespace zov::test
+
+namespace zov::test {
+namespace {
+
+// A background stream: the first chunk carries the background as an embedded key frame, and
+// the frames cover the parts equal to it with Chroma blocks.
+TEST(ZovinfoDecode, TakesTheEmbeddedBackgroundFromTheFirstChunk) {
+  const int w = 32, h = 16;
+  std::vector<uint16_t> background(size_t(w) * h), picture;
+  for (int i = 0; i < w * h; ++i)
+    background[size_t(i)] = uint16_t((i % w) << 10 | (i / w) << 5 | ((i * 7) & 31));
+  ReferenceEncoder backgroundCoder(w, h);
+  backgroundCoder.setChromaStream(true);
+  auto backgroundFrame = backgroundCoder.encode(background, true);
+
+  ReferenceEncoder coder(w, h);
+  coder.setChromaStream(true);
+  coder.setBackground(backgroundCoder.reconstruction());
+  EncodedSample s;
+  s.desc = {w, h, coder.formatWord(), 0x32766F7A, 15};
+  for (int n = 0; n < 3; ++n) {
+    picture = background;
+    for (int y = 4; y < 9; ++y)
+      for (int x = 4 + 6 * n; x < 10 + 6 * n; ++x) picture[size_t(y) * w + x] = 0x7FFF;
+    auto frame = coder.encode(picture, n == 0);
+    if (n == 0) frame = embedBackground(frame, backgroundFrame);
+    s.frames.push_back({frame, n == 0});
+    s.reconstructions.push_back(coder.reconstruction());
+    EXPECT_GT(coder.lastStats().chromaBlocks, 0) << n;
+  }
+  TempDir dir;
+  std::string movie = dir.file("background.avi");
+  ASSERT_TRUE(writeFileBytes(movie, buildZovAvi(s.desc, s.frames)));
+  ToolResult r = runInProcess({"decode", movie, "--out", dir.file("o")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(readRaw(dir.file("o/000000.raw")), s.reconstructions[0]);
+  EXPECT_EQ(readRaw(dir.file("o/000001.raw")), s.reconstructions[1]);
+  EXPECT_EQ(readRaw(dir.file("o/000002.raw")), s.reconstructions[2]);
+  r = runInProcess({"frames", movie});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(contains(r.out, "format=0x32761200")) << r.out;
+  EXPECT_FALSE(contains(r.out, " chroma=0 ")) << r.out;
+
+  // A first chunk whose background offset points outside it is malformed.
+  s.frames[0].data.back() = 0x7F;
+  ASSERT_TRUE(writeFileBytes(movie, buildZovAvi(s.desc, s.frames)));
+  r = runInProcess({"decode", movie, "--out", dir.file("bad")});
+  EXPECT_EQ(r.status, 3);
+  EXPECT_TRUE(contains(r.err, "frame 0 is malformed")) << r.err;
+}
+
+}  // namespace
+}  // namespace zov::test

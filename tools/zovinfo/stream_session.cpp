@@ -42,6 +42,7 @@ bool StreamSession::decode(const uint8_t* data, size_t size, FrameSummary& summa
   if (first && hasFlag(word, stream_flag::kChroma) && !hasFlag(word, stream_flag::kChroma1st)) {
     if (!d.loadEmbeddedBackground(data, size, &framePart)) {
       summary.damaged = true;
+      summary.fault = "embedded background: its offset lies outside the chunk or it is malformed";
       return false;
     }
   }
