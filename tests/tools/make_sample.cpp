@@ -54,6 +54,34 @@ int main(int argc, char** argv) {
       }
       ++i;
     }
+    // A background stream: the first chunk carries the background as an embedded key frame.
+    {
+      const int w = 16, h = 8;
+      std::vector<uint16_t> background(size_t(w) * h), picture;
+      for (int k = 0; k < w * h; ++k)
+        background[size_t(k)] = uint16_t((k % w) << 10 | (k / w) << 5 | 9);
+      ReferenceEncoder backgroundCoder(w, h);
+      backgroundCoder.setChromaStream(true);
+      auto backgroundFrame = backgroundCoder.encode(background, true);
+      ReferenceEncoder coder(w, h);
+      coder.setChromaStream(true);
+      coder.setBackground(backgroundCoder.reconstruction());
+      std::vector<AviFrameData> frames;
+      for (int n = 0; n < 2; ++n) {
+        picture = background;
+        for (int x = 2 + 4 * n; x < 6 + 4 * n; ++x) picture[size_t(3) * w + x] = 0x7C00;
+        auto frame = coder.encode(picture, n == 0);
+        if (n == 0) frame = embedBackground(frame, backgroundFrame);
+        frames.push_back({frame, n == 0});
+      }
+      ZovAviDescription desc{w, h, coder.formatWord(), 0x32766F7A, 15};
+      std::string path = dir + "/tiny-background-16x8.avi";
+      if (!writeFileBytes(path, buildZovAvi(desc, frames))) {
+        std::fprintf(stderr, "zov_make_sample: cannot write %s\n", path.c_str());
+        return 2;
+      }
+      ++i;
+    }
     std::printf("wrote %d corpus files into %s\n", i, dir.c_str());
     return 0;
   }
