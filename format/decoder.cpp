@@ -18,6 +18,19 @@ uint16_t pictureColour(uint32_t rgb555, PixelKind kind) {
                                    : static_cast<uint16_t>(rgb555 & 0x7FFF);
 }
 
+// True when any of n bytes is not 0; eight at a time.
+bool anySet(const uint8_t* p, size_t n) {
+  uint64_t acc = 0;
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t word;
+    std::memcpy(&word, p + i, 8);
+    acc |= word;
+  }
+  for (; i < n; ++i) acc |= p[i];
+  return acc != 0;
+}
+
 void convertPixels(std::vector<uint16_t>& pixels, PixelKind to) {
   for (uint16_t& p : pixels) p = to == PixelKind::Rgb565 ? to565(p) : from565(p);
 }
@@ -310,11 +323,9 @@ bool FrameDecoder::placeBlock(BlockList list, uint32_t pos, int bw, int bh, uint
   const size_t rowStep = size_t(width_) * (sfield_ ? 2 : 1);
   size_t first = (size_t(bottomRows_) + (sfield_ ? 1 : 0)) * width_ + row * rowStep + col;
   // Overlap: every pixel of every block is marked in the cover map.
-  for (int r = 0; r < bh; ++r) {
-    const uint8_t* cover = coverMap_.data() + first + r * rowStep;
-    for (int x = 0; x < bw; ++x)
-      if (cover[x]) return fail("overlapping blocks"), false;
-  }
+  for (int r = 0; r < bh; ++r)
+    if (anySet(coverMap_.data() + first + r * rowStep, size_t(bw)))
+      return fail("overlapping blocks"), false;
   const bool unchanged = unchangedMapMaintained();
   const uint16_t fill = pictureColour(colour, options_.pixelKind);
   for (int r = 0; r < bh; ++r) {

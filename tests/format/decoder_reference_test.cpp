@@ -380,6 +380,7 @@ struct Case {
   uint32_t extraFlags;
   bool singleField;
   PixelKind kind;
+  bool preV4 = false;
 };
 
 void runRandomCase(const Case& c, uint32_t seed) {
@@ -387,13 +388,19 @@ void runRandomCase(const Case& c, uint32_t seed) {
   const bool sfield = hasFlag(c.extraFlags, stream_flag::kSField);
   const int w = 1 + int(rng() % 40);
   const int h = (sfield ? 2 : 1) + int(rng() % 24);
-  const uint32_t format = kZov2Tag | stream_flag::kV4 | stream_flag::kChroma | c.extraFlags;
+  const bool yc = c.scheme != Scheme::Rgb;
+  // Pre-V4 streams: the scheme, ENPY and LBOX come from the format word.
+  const uint32_t format = kZov2Tag | stream_flag::kChroma | c.extraFlags |
+                          (c.preV4 ? uint32_t(c.scheme) | (yc ? stream_flag::kEnpy : 0u) |
+                                         (seed % 2 ? stream_flag::kLbox : 0u)
+                                   : stream_flag::kV4);
   Model model(w, h, format, rng);
   for (auto& p : model.background) p = uint16_t(rng() & 0x7FFF);
   FrameDecoder dec;
   DecoderOptions opt;
   opt.pixelKind = c.kind;
   opt.singleField = c.singleField;
+  opt.noCache = seed % 3 == 0;
   ASSERT_TRUE(dec.prepareStream(w, h, format, opt));
   dec.setBackground(model.background.data(), PixelKind::Rgb555);
   int top = 0, bottom = 0;
@@ -402,9 +409,16 @@ void runRandomCase(const Case& c, uint32_t seed) {
     spec.key = frame % 3 == 0;
     spec.scheme = c.scheme;
     spec.edge = c.edge;
-    spec.enpy = c.scheme != Scheme::Rgb;
+    spec.enpy = yc;
+    if (rng() % 3 == 0) spec.lookupWidth = int(rng() % 16);  // a wider look-up than needed
     int prevTop = top, prevBottom = bottom;
-    if (spec.key) {
+    if (c.preV4 && hasFlag(format, stream_flag::kLbox)) {
+      top = int(rng() % 3);
+      bottom = int(rng() % 3);
+      if (h - top - bottom < (sfield ? 2 : 1)) top = bottom = 0;
+      spec.top = top;
+      spec.bottom = bottom;
+    } else if (spec.key && !c.preV4) {
       spec.lbox = rng() % 2 == 0;
       top = bottom = 0;
       if (spec.lbox) {
@@ -467,6 +481,7 @@ std::vector<Case> allCases() {
       cases.push_back({s, edge, 0, false, PixelKind::Rgb565});
       cases.push_back({s, edge, 0, true, PixelKind::Rgb555});
       cases.push_back({s, edge, stream_flag::kSField, false, PixelKind::Rgb555});
+      if (!edge) cases.push_back({s, false, 0, false, PixelKind::Rgb555, true});
     }
   return cases;
 }
@@ -478,6 +493,7 @@ std::string caseName(const testing::TestParamInfo<Case>& param) {
   if (param.param.kind == PixelKind::Rgb565) n += "_565";
   if (param.param.singleField) n += "_SingleField";
   if (param.param.extraFlags & stream_flag::kSField) n += "_SField";
+  if (param.param.preV4) n += "_PreV4";
   return n;
 }
 

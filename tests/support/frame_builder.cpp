@@ -211,7 +211,7 @@ std::vector<uint8_t> buildFrame(int width, int height, uint32_t formatWord, cons
     f.singleSymbol(leaves[0].symbol);
   } else {
     for (const Code& c : leaves) lookupWidth = std::max(lookupWidth, c.length);
-    if (spec.lookupWidth) lookupWidth = spec.lookupWidth;
+    lookupWidth = std::max(lookupWidth, spec.lookupWidth);
     f.codeTable(leaves, lookupWidth);
   }
   f.counts(uint32_t(spec.part1.size()), uint32_t(spec.part2.size()));

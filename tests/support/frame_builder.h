@@ -91,7 +91,7 @@ struct FrameSpec {
   bool residuals = true;         // false: NSYM 0
   std::optional<uint16_t> seed;  // written when set (the caller knows whether pixel 0 is free)
   std::vector<uint8_t> part1, part2;
-  int lookupWidth = 0;           // 0: the longest code length
+  int lookupWidth = 0;           // W when wider than the longest code
   std::vector<int> codeLengths;  // optional explicit code (with codeSymbols)
   std::vector<uint8_t> codeSymbols;
 };
