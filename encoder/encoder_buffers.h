@@ -84,8 +84,9 @@ struct EncoderBuffers {
   std::vector<uint32_t> diff, lookDiff, bgDiff;
   std::vector<uint8_t> runs;
   std::vector<uint32_t> areaCache;
-  std::vector<uint64_t> searchHeap;  // capacity: pixels + 1
-  std::vector<uint8_t> heapFlag;     // pixel is in the search heap
+  std::vector<uint64_t> searchHeap;      // capacity: pixels + 1
+  std::vector<uint8_t> heapFlag;         // pixel is in the search heap
+  std::vector<uint32_t> scratchHeights;  // rectangle search: candidate lines below each pixel
   // The decoder's view of the blocks: width at the first pixel of every block row, and the
   // first pixel of every Entropy row.
   std::vector<uint8_t> coverWidth;

@@ -26,41 +26,40 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
   };
 
   // Run map: candidates in a row to the right, capped at 255.
+  const uint8_t cand = rule.candidate;
   for (int l = 0; l < lines; ++l) {
-    size_t base = size_t(l) * w;
+    const size_t base = size_t(l) * w;
+    const uint8_t* m = map + base;
+    uint8_t* r = runs + base;
     int run = 0;
-    for (int x = w - 1; x >= 0; --x) {
-      size_t i = base + x;
-      if (map[i] != rule.candidate) {
-        run = 0;
-      } else if (run > 0 && rule.sameValue && !same(i, i + 1)) {
-        run = 1;
-      } else {
-        run = std::min(run + 1, 255);
+    if (!rule.sameValue) {
+      for (int x = w - 1; x >= 0; --x) {
+        run = m[x] == cand ? std::min(run + 1, 255) : 0;
+        r[x] = static_cast<uint8_t>(run);
       }
-      // A block starting at column 0 is one pixel wide: the decoder's row walk starts at
-      // column 1 whatever covers column 0, so a wider block there would be coded over.
-      runs[i] = static_cast<uint8_t>(x == 0 ? std::min(run, 1) : run);
+    } else {
+      for (int x = w - 1; x >= 0; --x) {
+        size_t i = base + x;
+        if (m[x] != cand)
+          run = 0;
+        else if (run > 0 && !same(i, i + 1))
+          run = 1;
+        else
+          run = std::min(run + 1, 255);
+        r[x] = static_cast<uint8_t>(run);
+      }
     }
+    // A block starting at column 0 is one pixel wide: the decoder's row walk starts at
+    // column 1 whatever covers column 0, so a wider block there would be coded over.
+    r[0] = std::min<uint8_t>(r[0], 1);
   }
   // Upper bound of the area reachable from each pixel: its run times the candidate lines
   // below it (same value for solid rectangles). The area cache keeps it, lowered to the exact
   // largest area whenever a pixel is examined; the bounds stay valid as rectangles are taken.
-  for (int l = lines - 1; l >= 0; --l) {
-    size_t base = size_t(l) * w;
-    for (int x = 0; x < w; ++x) {
-      size_t i = base + x;
-      uint32_t below = 0;
-      if (runs[i] && l + 1 < lines && runs[i + w] && (!rule.sameValue || same(i, i + w)))
-        below = std::min<uint32_t>(cache[i + w] >> 16, 254);
-      cache[i] = runs[i] ? (below + 1) << 16 : 0;  // column height, for now
-    }
-  }
-  // Candidate pixels in a max-heap of (bound, -index): largest bound first, then the first in
-  // raster order.
-  // Only pixels that start a run enter it: a pixel whose left neighbour's run reaches one
-  // further starts no rectangle that the neighbour could not widen. Taking a rectangle makes
-  // the pixels right of it run starts, and they enter then.
+  // Only pixels that start a run enter the heap: a pixel whose left neighbour's run reaches
+  // one further starts no rectangle that the neighbour could not widen. Taking a rectangle
+  // makes the pixels right of it run starts, and they enter then. The heap holds
+  // (bound, -index): largest bound first, then the first in raster order.
   std::vector<uint64_t>& heap = b.searchHeap;
   uint8_t* queued = b.heapFlag.data();
   heap.clear();
@@ -69,12 +68,33 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
     heap.push_back(uint64_t(cache[i]) << 32 | (0xFFFFFFFFu - uint32_t(i)));
     std::push_heap(heap.begin(), heap.end());
   };
-  for (int i = 0; i < b.pixels; ++i) {
-    uint32_t bound = (cache[i] >> 16) * runs[i];
-    cache[i] = bound;
-    bool start = i % w == 0 || runs[i - 1] <= runs[i];
-    queued[i] = start && bound >= uint32_t(rule.minArea);
-    if (queued[i]) heap.push_back(uint64_t(bound) << 32 | (0xFFFFFFFFu - uint32_t(i)));
+  uint32_t* height = b.scratchHeights.data();
+  const uint32_t minArea = uint32_t(rule.minArea);
+  for (int l = lines - 1; l >= 0; --l) {
+    const size_t base = size_t(l) * w;
+    const uint8_t* r = runs + base;
+    const uint8_t* rb = l + 1 < lines ? r + w : nullptr;
+    uint32_t* hgt = height + base;
+    const uint32_t* hb = l + 1 < lines ? hgt + w : nullptr;
+    int left = 0;
+    for (int x = 0; x < w; ++x) {
+      const int run = r[x];
+      uint32_t hx = 0;
+      if (run) {
+        uint32_t below = 0;
+        if (rb && rb[x] && (!rule.sameValue || same(base + x, base + x + w)))
+          below = std::min<uint32_t>(hb[x], 254);
+        hx = below + 1;
+      }
+      hgt[x] = hx;
+      const uint32_t bound = hx * uint32_t(run);
+      const size_t i = base + x;
+      cache[i] = bound;
+      const bool start = left <= run && bound >= minArea;
+      queued[i] = start;
+      if (start) heap.push_back(uint64_t(bound) << 32 | (0xFFFFFFFFu - uint32_t(i)));
+      left = run;
+    }
   }
   std::make_heap(heap.begin(), heap.end());
 

@@ -203,7 +203,8 @@ bool StartEncoder(CompressionSettings& s, const EncoderSetup& setup) {
 
   const size_t n = size_t(b->pixels);
   for (auto* v : {&b->cur, &b->prev, &b->lookahead, &b->background, &b->work}) v->assign(n, 0);
-  for (auto* v : {&b->curYc, &b->lookYc, &b->diff, &b->lookDiff, &b->bgDiff, &b->areaCache})
+  for (auto* v : {&b->curYc, &b->lookYc, &b->diff, &b->lookDiff, &b->bgDiff, &b->areaCache,
+                  &b->scratchHeights})
     v->assign(n, 0);
   for (auto* v : {&b->blockMap, &b->keyMap, &b->keyMapCopy, &b->lookKeyMap, &b->runs, &b->heapFlag,
                   &b->coverWidth, &b->entropyStart})
