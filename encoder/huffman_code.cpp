@@ -49,7 +49,12 @@ void buildHuffmanCode(const uint32_t counts[16], HuffmanCode& out) {
   int order[16];
   for (int s = 0; s < 16; ++s)
     if (counts[s]) order[leaves++] = s;
-  std::stable_sort(order, order + leaves, [&](int a, int b) { return counts[a] < counts[b]; });
+  // Ascending count, ties by ascending symbol value (insertion sort: stable, no allocation).
+  for (int k = 1; k < leaves; ++k) {
+    int v = order[k], j = k;
+    for (; j > 0 && counts[order[j - 1]] > counts[v]; --j) order[j] = order[j - 1];
+    order[j] = v;
+  }
   for (int k = 0; k < leaves; ++k) {
     nodes[k].weight = counts[order[k]];
     nodes[k].symbol = order[k];
