@@ -84,7 +84,8 @@ TEST(Query, DoubleSizeSwitchesToTheAutoResizeMethodOfTheDisplayDepth) {
   BITMAPINFOHEADER in = streamFormat(320, 240);
   OutputFormat big = rgbOutput(640, 480);
   EXPECT_EQ(ICDecompressQuery(c.hic(), &in, &big.header), ICERR_OK);
-  BITMAPINFOHEADER proposed{};
+  OutputFormat proposedFormat;
+  BITMAPINFOHEADER& proposed = proposedFormat.header;
   ICDecompressGetFormat(c.hic(), &in, &proposed);
   EXPECT_EQ(proposed.biWidth, 640);
   EXPECT_EQ(proposed.biBitCount, 16);
@@ -110,7 +111,8 @@ TEST(Query, OversizedStreamsGetTheBoxEveryTime) {
   OutputFormat out = rgbOutput(641, 100);
   EXPECT_EQ(ICDecompressQuery(c.hic(), &in, &out.header), ICERR_BADFORMAT);
   EXPECT_EQ(ICDecompressQuery(c.hic(), &in, nullptr), ICERR_BADFORMAT);
-  BITMAPINFOHEADER proposed{};
+  OutputFormat proposedFormat;
+  BITMAPINFOHEADER& proposed = proposedFormat.header;
   EXPECT_EQ(ICDecompressGetFormat(c.hic(), &in, &proposed), ICERR_OK) << "no size limit here";
   auto boxes = ui.boxes.boxes();
   ASSERT_EQ(boxes.size(), 2u);
@@ -175,7 +177,8 @@ TEST(Query, FieldStreamsHaveFixedOutputSizes) {
   BITMAPINFOHEADER wide = streamFormat(160, 120, kV4 | stream_flag::kWField);
   EXPECT_EQ(ICDecompressQuery(c.hic(), &wide, &doubled.header), ICERR_OK);
   EXPECT_EQ(ICDecompressQuery(c.hic(), &wide, &same.header), ICERR_BADFORMAT);
-  BITMAPINFOHEADER proposed{};
+  OutputFormat proposedFormat;
+  BITMAPINFOHEADER& proposed = proposedFormat.header;
   ICDecompressGetFormat(c.hic(), &wide, &proposed);
   EXPECT_EQ(proposed.biHeight, 240);
   EXPECT_EQ(proposed.biWidth, 160);
@@ -186,7 +189,8 @@ TEST(GetFormat, SizesAndProposals) {
   ASSERT_TRUE(c);
   BITMAPINFOHEADER in = streamFormat(161, 120);
   EXPECT_EQ(ICDecompressGetFormatSize(c.hic(), &in), 1064);
-  BITMAPINFOHEADER proposed;
+  OutputFormat proposedFormat;
+  BITMAPINFOHEADER& proposed = proposedFormat.header;
   std::memset(&proposed, 0xEE, sizeof proposed);
   EXPECT_EQ(ICDecompressGetFormat(c.hic(), &in, &proposed), ICERR_OK);
   EXPECT_EQ(proposed.biSize, 40u);
@@ -486,7 +490,8 @@ TEST(Fullscreen, RequestsFailInAnOrderlyWay) {
                 "an updated VESA video driver.",
                 "Windows will attempt to continue using an unresized slower method"}));
   // The instance is back on its windowed method and usable.
-  BITMAPINFOHEADER proposed{};
+  OutputFormat proposedFormat;
+  BITMAPINFOHEADER& proposed = proposedFormat.header;
   ICDecompressGetFormat(c.hic(), &in, &proposed);
   EXPECT_EQ(proposed.biWidth, 320);
   EXPECT_EQ(c.send(ICM_DRAW, 0), ICERR_BADHANDLE);

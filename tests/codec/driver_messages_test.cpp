@@ -171,9 +171,9 @@ TEST(Instances, ASecondInstanceStartsWithTheFirstOnesMethodsButTheDefaultResolut
   ZOVStyle read{};
   read.size = sizeof read;
   ASSERT_EQ(codec().getStyle(&read), 0u);
-  EXPECT_EQ(read.windowedMethod, 3u);
-  EXPECT_EQ(read.fullscreenMethod, 5u);
-  EXPECT_EQ(read.minFullscreenResolution, 2u);
+  EXPECT_EQ(+read.windowedMethod, 3u);
+  EXPECT_EQ(+read.fullscreenMethod, 5u);
+  EXPECT_EQ(+read.minFullscreenResolution, 2u);
   // Suspended was copied too: an 8-bit destination is refused while suspended.
   BITMAPINFOHEADER in = streamFormat(160, 120);
   OutputFormat out = rgbOutput(160, 120, 8);

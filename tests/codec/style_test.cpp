@@ -72,20 +72,20 @@ TEST(StyleRecord, ShortRecordsAreRefusedAndFieldsBeyondTheSizeUntouched) {
   s.sourceRect = nullptr;
   s.destRect = nullptr;
   EXPECT_EQ(codec().getStyle(&s), 0u);
-  EXPECT_EQ(s.windowedMethod, 0u);
-  EXPECT_EQ(s.videoChipset, 1);
-  EXPECT_EQ(s.unused, 0xEEEEEEEEu);
-  EXPECT_EQ(s.disableAutoResizing, 0xEEEEEEEEu);
-  EXPECT_EQ(s.brightness, static_cast<int32_t>(0xEEEEEEEE));
+  EXPECT_EQ(+s.windowedMethod, 0u);
+  EXPECT_EQ(+s.videoChipset, 1);
+  EXPECT_EQ(+s.unused, 0xEEEEEEEEu);
+  EXPECT_EQ(+s.disableAutoResizing, 0xEEEEEEEEu);
+  EXPECT_EQ(+s.brightness, static_cast<int32_t>(0xEEEEEEEE));
 
   std::memset(&s, 0xEE, sizeof s);
   s.size = ZOV_STYLE_TONE_SIZE;
   s.sourceRect = nullptr;
   s.destRect = nullptr;
   EXPECT_EQ(codec().getStyle(&s), 0u);
-  EXPECT_EQ(s.brightness, 0);
-  EXPECT_EQ(s.gamma, 100);
-  EXPECT_EQ(s.forceDIB, 0xEEEEEEEEu);
+  EXPECT_EQ(+s.brightness, 0);
+  EXPECT_EQ(+s.gamma, 100);
+  EXPECT_EQ(+s.forceDIB, 0xEEEEEEEEu);
 }
 
 TEST(StyleRecord, SetStoresMethodsForEveryInstanceAndWritesChangedSettings) {
@@ -110,11 +110,11 @@ TEST(StyleRecord, SetStoresMethodsForEveryInstanceAndWritesChangedSettings) {
 
   ZOVStyle r = fullStyle();
   EXPECT_EQ(codec().getStyle(&r), 0u);
-  EXPECT_EQ(r.windowedMethod, 0u);
-  EXPECT_EQ(r.fullscreenMethod, 0u);
-  EXPECT_EQ(r.minFullscreenResolution, 2u);
-  EXPECT_EQ(r.brightness, 7);
-  EXPECT_EQ(r.interpolate, 1u);
+  EXPECT_EQ(+r.windowedMethod, 0u);
+  EXPECT_EQ(+r.fullscreenMethod, 0u);
+  EXPECT_EQ(+r.minFullscreenResolution, 2u);
+  EXPECT_EQ(+r.brightness, 7);
+  EXPECT_EQ(+r.interpolate, 1u);
   EXPECT_EQ(dest.left, 10);
   EXPECT_EQ(dest.bottom, 140);
 
@@ -142,7 +142,7 @@ TEST(StyleRecord, WideFieldStreamsDoubleTheDestinationHeightAndAllowMethodTwo) {
   EXPECT_EQ(codec().setStyle(&s), 0u);
   ZOVStyle r = fullStyle();
   codec().getStyle(&r);
-  EXPECT_EQ(r.windowedMethod, 2u);
+  EXPECT_EQ(+r.windowedMethod, 2u);
   EXPECT_EQ(dest.right, 160);
   EXPECT_EQ(dest.bottom, 120);
   ZOVReadOnly ro{sizeof ro, 0, 0, 0, 0};
@@ -162,7 +162,8 @@ TEST(StyleRecord, SuspensionAcceptsFormatsWithoutDecoding) {
   BITMAPINFOHEADER in = streamFormat(160, 120);
   OutputFormat any = rgbOutput(999, 7, 16);
   EXPECT_EQ(ICDecompressQuery(c.hic(), &in, &any.header), ICERR_OK);
-  BITMAPINFOHEADER proposed{};
+  OutputFormat proposedFormat;
+  BITMAPINFOHEADER& proposed = proposedFormat.header;
   EXPECT_EQ(ICDecompressGetFormat(c.hic(), &in, &proposed), ICERR_OK);
   EXPECT_EQ(proposed.biBitCount, 0);
   EXPECT_EQ(proposed.biSizeImage, 160u * 120u);
@@ -220,8 +221,8 @@ TEST(ConfigurationDialog, OkAppliesTheChosenMethodAndSettings) {
   EXPECT_EQ(setting("Gamma"), "-300");
   ZOVStyle r = fullStyle();
   ASSERT_EQ(codec().getStyle(&r), 0u);
-  EXPECT_EQ(r.windowedMethod, 5u);
-  EXPECT_EQ(r.gamma, -300);
+  EXPECT_EQ(+r.windowedMethod, 5u);
+  EXPECT_EQ(+r.gamma, -300);
   EXPECT_EQ(ui.dialogs.requested(),
             (std::vector<std::string>{codec::kConfigurationDialog, codec::kAdvancedDialog}));
 
@@ -231,7 +232,7 @@ TEST(ConfigurationDialog, OkAppliesTheChosenMethodAndSettings) {
   });
   EXPECT_EQ(codec().configure(&request), 1u);
   codec().getStyle(&r);
-  EXPECT_EQ(r.windowedMethod, 5u) << "cancel keeps everything";
+  EXPECT_EQ(+r.windowedMethod, 5u) << "cancel keeps everything";
   request.size = sizeof request - 1;
   EXPECT_EQ(codec().configure(&request), 2u);
 }
