@@ -43,7 +43,7 @@ TEST(EncoderAllocation, EncodeFrameAllocatesNothingInAnyMode) {
   test::Picture bg(size_t(w) * h, 0x2108);
   // The counter sees allocations at all.
   counting = true;
-  delete new int(1);
+  ::operator delete(::operator new(8));
   counting = false;
   ASSERT_EQ(allocations.load(), 1);
   for (uint32_t type : {0u, 4u})
