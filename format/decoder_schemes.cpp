@@ -48,10 +48,16 @@ using namespace running;
 // that share it (odd rows of 411/811, rows 4k + 3 of 1611), or sharing the stored one.
 enum class RowKind { Own, Carrying, Sharing };
 
+// One step of component c. `doubled` holds the step-doubling state of the three components
+// (bit c); after a symbol it is simply whether that symbol was 0 or 14, so it is kept apart from
+// the value: the value then depends on the state only through the table look-up, and the adds of
+// consecutive symbols do not wait for each other's look-ups.
 template <bool Edge>
-inline void step(uint32_t& r, int c, const uint8_t*& p, uint32_t& err) {
+inline void step(uint32_t& r, uint32_t& doubled, int c, const uint8_t*& p, uint32_t& err) {
   if constexpr (!Edge) {
-    r += kSteps.doubling[c][(r >> (kFlagShift + c)) & 1][*p++];
+    const uint8_t s = *p++;
+    r += kSteps.doubling[c][(doubled >> c) & 1][s];
+    doubled = (doubled & ~(1u << c)) | uint32_t(s == 0 || s == 14) << c;
   } else {
     const uint8_t s = *p++;
     r += kSteps.plain[c][s];
@@ -102,13 +108,13 @@ class RgbWalk {
   int w;
   const uint8_t* p = nullptr;
   uint32_t err = 0;
+  uint32_t st = 0;  // step-doubling states
 
   uint32_t valueOf(uint16_t px) const { return fromRgb555(rgb565 ? from565(px) : px); }
   void pixel(uint32_t& r, uint16_t* out) {
-    step<Edge>(r, 0, p, err);
-    step<Edge>(r, 1, p, err);
-    step<Edge>(r, 2, p, err);
-    r &= kValueMask | (uint32_t{7} << kFlagShift);
+    step<Edge>(r, st, 0, p, err);
+    step<Edge>(r, st, 1, p, err);
+    step<Edge>(r, st, 2, p, err);
     err |= (r & kRgbCheckMask) ^ kCheckExpected;
     *out = rgb565 ? toRgb565(r) : toRgb555(r);
   }
@@ -117,6 +123,7 @@ class RgbWalk {
     uint16_t* px = pic + rowIdx;
     const uint8_t* bm = bmap + rowIdx;
     uint32_t r = valueOf(px[0]);
+    st = 0;
     // Column 0 comes from the column pass; a block starting there covers the row further on.
     int x = bm[0] > 1 ? 0 : 1;
     while (x < w) {
@@ -128,6 +135,7 @@ class RgbWalk {
       do x += bm[x];
       while (x < w && bm[x] != 0);
       r = valueOf(px[x - 1]);
+      st = 0;
     }
   }
 };
@@ -146,6 +154,7 @@ class YcWalk {
   bool own;        // 422: group starts where w - x is even
   const uint8_t* p = nullptr;
   uint32_t err = 0;
+  uint32_t st = 0;  // step-doubling states
 
   // Row state.
   size_t rowIdx = 0;
@@ -158,11 +167,11 @@ class YcWalk {
     err |= (r & kYcCheckMask) ^ kCheckExpected;
     pic[i] = ycToRgb[toYc(r)];
   }
-  void stepY(uint32_t& r) { step<Edge>(r, 0, p, err); }
+  void stepY(uint32_t& r) { step<Edge>(r, st, 0, p, err); }
   void stepFull(uint32_t& r) {
-    step<Edge>(r, 0, p, err);
-    step<Edge>(r, 1, p, err);
-    step<Edge>(r, 2, p, err);
+    step<Edge>(r, st, 0, p, err);
+    step<Edge>(r, st, 1, p, err);
+    step<Edge>(r, st, 2, p, err);
   }
   bool groupStart(int x) const {
     return own ? ((w - x) & 1) == 0 : (x & ((1 << groupShift) - 1)) == 0;
@@ -201,7 +210,8 @@ class YcWalk {
         }
         break;
       case RowKind::Sharing:
-        r = (r & ~(kChromaMask | uint32_t{1} << kFlagShift)) | chroma[x >> groupShift];
+        r = (r & ~kChromaMask) | chroma[x >> groupShift];
+        st &= ~1u;  // the Y step state returns to normal
         stepY(r);
         break;
     }
@@ -267,6 +277,7 @@ class YcWalk {
     const uint8_t* bm = bmap + rowIdx;
     const uint8_t* em = emap + rowIdx;
     uint32_t r = start & kValueMask;
+    st = 0;
     if (kind == RowKind::Sharing) chroma[0] = r & kChromaMask;
     // Column 0 comes from the column pass; a block starting there covers the row further on
     // and is skipped (and stores colour differences) like any covered run.
@@ -284,6 +295,7 @@ class YcWalk {
           x += bm[x];
         } while (x < w && bm[x] != 0 && em[x] == 0);
         r = covered(rowIdx + x - 1);
+        st = 0;
       }
     }
   }
@@ -303,9 +315,10 @@ bool reconstructRgb(uint16_t* pic, const uint8_t* bmap, bool rgb565, const Layou
   uint32_t r = 0;
   for (int cr = 0; cr < rows; ++cr) {
     const size_t i = L.row(cr);
-    if (bmap[i] != 0)
+    if (bmap[i] != 0) {
       r = walk.valueOf(pic[i]);
-    else
+      walk.st = 0;
+    } else
       walk.pixel(r, pic + i);
   }
   parts.p[0] = walk.p;
@@ -350,6 +363,7 @@ bool reconstructYc(Scheme scheme, uint16_t* pic, const uint8_t* bmap, const uint
     const size_t i = L.row(cr);
     if (bmap[i] != 0) {
       r = walk.covered(i);
+      walk.st = 0;
     } else {
       bool full = true;
       if (scheme == Scheme::Yc411 || scheme == Scheme::Yc811) full = ((rows - cr) & 1) != 0;

@@ -1,14 +1,15 @@
 // The running value of the residual walk: one 32-bit register holding the three components of a
-// pixel, each in its own byte with a bias of 64, and the step-doubling flag of each component
-// above them. One table look-up and one 32-bit addition apply a step to a component and update
-// its flag; the bias keeps a single step (at most 14) from borrowing from or carrying into the
-// neighbouring component, so a component carried out of range is caught by one mask test per
-// pixel instead of silently corrupting its neighbours.
+// pixel, each in its own byte with a bias of 64. One table look-up and one 32-bit addition apply
+// a step to a component; the bias keeps a single step (at most 14) from borrowing from or
+// carrying into the neighbouring component, so a component carried out of range is caught by
+// one mask test per pixel instead of silently corrupting its neighbours.
 //
 //   bits 16-23  component 0: Y (luminance schemes) or red (RGB), value + 64
 //   bits  8-15  component 1: Cr + 31 or green, value + 64
 //   bits  0- 7  component 2: Cb + 31 or blue, value + 64
-//   bit 24 + c  component c's step is doubled (EDGE 0 only)
+//
+// The step-doubling states (EDGE 0) are kept beside the value, one bit per component: the state
+// after a symbol is just whether it was 0 or 14, so it need not travel through the additions.
 #pragma once
 
 #include <array>
@@ -21,7 +22,6 @@ namespace zov::running {
 inline constexpr uint32_t kBias = 0x404040;
 inline constexpr uint32_t kValueMask = 0xFFFFFF;
 inline constexpr uint32_t kChromaMask = 0xFFFF;  // both colour differences
-inline constexpr uint32_t kFlagShift = 24;
 // A pixel is in range when every component's byte lies in 64..95 (5 bits) or 64..127 (6 bits).
 inline constexpr uint32_t kYcCheckMask = 0xE0C0C0;
 inline constexpr uint32_t kRgbCheckMask = 0xE0E0E0;
@@ -54,8 +54,8 @@ constexpr uint16_t toRgb565(uint32_t r) {
 }
 
 // Step tables. doubling[c][state][s]: the addend of symbol s for component c in the
-// step-doubling code (state 1 = doubled), including the flag change. plain[c][s]: the addend of
-// s - 7 alone (extended-range code, and the first step of an extended run).
+// step-doubling code (state 1 = doubled: twice the step). plain[c][s]: the addend of s - 7
+// (extended-range code, and the first step of an extended run).
 struct StepTables {
   std::array<std::array<std::array<uint32_t, 16>, 2>, 3> doubling{};
   std::array<std::array<uint32_t, 16>, 3> plain{};
@@ -65,16 +65,14 @@ constexpr StepTables buildStepTables() {
   StepTables t{};
   for (int c = 0; c < 3; ++c) {
     const int shift = componentShift(c);
-    const uint32_t flag = uint32_t{1} << (kFlagShift + c);
     for (int s = 0; s < 16; ++s) {
       // Symbol 15 never reaches the tables (the code table refuses it); give it step 0.
       const int step = s == 15 ? 0 : s - 7;
-      const bool extreme = s == 0 || s == 14;
       const uint32_t one = static_cast<uint32_t>(step) << shift;
       const uint32_t two = static_cast<uint32_t>(2 * step) << shift;
       t.plain[c][s] = one;
-      t.doubling[c][0][s] = extreme ? one + flag : one;
-      t.doubling[c][1][s] = extreme ? two : two - flag;
+      t.doubling[c][0][s] = one;
+      t.doubling[c][1][s] = two;
     }
   }
   return t;
