@@ -600,3 +600,43 @@ TEST(SourceFileZov, WithoutACodecLibraryZovSourcesAreUnsupported) {
 
 }  // namespace
 }  // namespace zov
+
+#include <thread>
+
+namespace zov {
+namespace {
+
+TEST(SourceFileTable, ThreadsReadWhileTheTableClosesAndReopensFiles) {
+  MessageLog log;
+  std::string dir = test::tempFolder("threads");
+  FixtureMovie m = tinyMovie(30);
+  addAudio(m, 1, 16, 22050, 30 * 1470);
+  ASSERT_EQ(test::writeFixture(dir + "/t.avi", m), 30);
+  SourceFile a(dir + "/t.avi"), b(dir + "/t.avi"), c(dir + "/t.avi");
+  ASSERT_TRUE(a.Opened && b.Opened && c.Opened);
+  std::atomic<int> failures{0};
+  auto video = [&](SourceFile* s) {
+    std::vector<uint8_t> bmp;
+    for (int i = 0; i < 200; ++i)
+      if (!s->getFrame(uint32_t(i % 30), bmp, nullptr, true, false, false)) ++failures;
+  };
+  auto audio = [&](SourceFile* s) {
+    std::vector<uint8_t> buf;
+    uint32_t size = 0;
+    for (int i = 0; i < 200; ++i)
+      if (!s->readAudioForFrame(uint32_t(i % 30), buf, &size) || size != 2940) ++failures;
+  };
+  std::vector<std::thread> threads;
+  for (SourceFile* s : {&a, &b, &c}) {
+    threads.emplace_back(video, s);
+    threads.emplace_back(audio, s);
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(failures, 0);
+  int open = int(a.fileIsOpen()) + int(b.fileIsOpen()) + int(c.fileIsOpen());
+  EXPECT_LE(open, 2) << "more than two sources hold their file open";
+  EXPECT_TRUE(log.texts().empty());
+}
+
+}  // namespace
+}  // namespace zov
