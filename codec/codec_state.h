@@ -65,6 +65,9 @@ struct CodecState {
   int streamHeight;
   uint32_t streamImageSize;
   bool awaitingBackground;
+  // The decoder and output stage were set up by the running stream's begin (a begin while
+  // suspended sets nothing up).
+  bool streamPrepared;
   // An extended-decompression stream placed output in this process (the status dialog).
   bool placedExtendedOutput;
 

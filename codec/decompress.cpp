@@ -353,12 +353,15 @@ LRESULT decompressFrame(CodecState& s, const ICDECOMPRESS* request) {
   FrameRequest f{request->dwFlags, static_cast<const uint8_t*>(request->lpInput),
                  request->lpbiInput ? request->lpbiInput->biSizeImage : 0};
   if (s.engine && resolveNetworkChunk(s, f) == Step::Done) return ICERR_OK;
-  if (s.awaitingBackground) {
+  if (s.awaitingBackground && s.streamPrepared) {
     if (f.flags & ICDECOMPRESS_NULLFRAME) return ICERR_CANTUPDATE;
     takeEmbeddedBackground(s, f);
   }
-  if (s.suspended || !s.engine) return ICERR_OK;
+  if (s.suspended) return ICERR_OK;
   if (!request->lpOutput) return ICERR_CANTUPDATE;
+  // Begun while suspended: nothing was set up for this stream, so nothing is drawn until the
+  // host begins again.
+  if (!s.streamPrepared) return ICERR_OK;
 
   StreamEngine& e = *s.engine;
   const OutputGeometry& g = e.output.geometry();
@@ -474,13 +477,14 @@ LRESULT decompressExFrame(CodecState& s, const ICDECOMPRESSEX* r) {
   FrameRequest f{r->dwFlags, static_cast<const uint8_t*>(r->lpSrc),
                  r->lpbiSrc ? r->lpbiSrc->biSizeImage : 0};
   if (s.engine && resolveNetworkChunk(s, f) == Step::Done) return ICERR_OK;
-  if (s.awaitingBackground) {
+  if (s.awaitingBackground && s.streamPrepared) {
     if (r->xSrc || r->ySrc) return ICERR_BADFORMAT;
     if (f.flags & ICDECOMPRESS_NULLFRAME) return ICERR_CANTUPDATE;
     takeEmbeddedBackground(s, f);
   }
-  if (s.suspended || !s.engine) return ICERR_OK;
+  if (s.suspended) return ICERR_OK;
   if (r->xSrc || r->ySrc) return ICERR_BADFORMAT;
+  if (!s.streamPrepared) return ICERR_OK;
 
   StreamEngine& e = *s.engine;
   const BITMAPINFOHEADER* dst = r->lpbiDst;
@@ -539,6 +543,7 @@ LRESULT decompressEnd(CodecState& s) {
   }
   s.extendedActive = false;
   s.begun = false;
+  s.streamPrepared = false;
   return ICERR_OK;
 }
 

@@ -59,6 +59,7 @@ LRESULT allocateStreamMemory(InstanceLinkStruct& link, bool large) {
 LRESULT startStream(InstanceLinkStruct& link, const BITMAPINFOHEADER* in, bool topDown,
                     ptrdiff_t pitch) {
   CodecState* s = link.state;
+  s->streamPrepared = false;
   const int width = in->biWidth, height = in->biHeight;
   s->streamFormat = in->biCompression;
   s->streamWidth = width;
@@ -109,6 +110,7 @@ LRESULT startStream(InstanceLinkStruct& link, const BITMAPINFOHEADER* in, bool t
     });
     s->awaitingBackground = !found;
   }
+  s->streamPrepared = true;
   return ICERR_OK;
 }
 

@@ -509,3 +509,45 @@ TEST(Fullscreen, RequestsFailInAnOrderlyWay) {
 
 }  // namespace
 }  // namespace zov::test
+
+namespace zov::test {
+namespace {
+
+constexpr uint32_t kChromaFirst = kZov2Tag | stream_flag::kV4 | stream_flag::kChroma1st;
+
+// A key frame whose one Chroma block shows the background everywhere.
+std::vector<uint8_t> backgroundFrame(int w, int h) {
+  FrameSpec spec;
+  spec.key = true;
+  spec.residuals = false;
+  spec.chroma.push_back(Block{0, w, h, 0});
+  return buildFrame(w, h, kChromaFirst, spec);
+}
+
+TEST(Background, ASecondInstanceBorrowsTheFirstOnesBackgroundAtBegin) {
+  OpenCodec a, b;
+  Stream sa(64, 48, kChromaFirst & 0xFFFF), sb(64, 48, kChromaFirst & 0xFFFF);
+  Bitmap pa(64, 48), pb(64, 48);
+  ASSERT_EQ(ICDecompressBegin(a.hic(), &sa.in, &sa.out.header), ICERR_OK);
+  ASSERT_EQ(sa.decode(a.hic(), tiledKeyFrame(64, 48, kRed, kChromaFirst), pa), ICERR_OK);
+  ASSERT_TRUE(pa.all(kRed));
+  ASSERT_EQ(ICDecompressBegin(b.hic(), &sb.in, &sb.out.header), ICERR_OK);
+  ASSERT_EQ(sb.decode(b.hic(), backgroundFrame(64, 48), pb), ICERR_OK);
+  EXPECT_TRUE(pb.all(kRed)) << "the background came from the other instance";
+}
+
+TEST(Background, TheFirstDecodedPictureIsHandedToWaitingInstances) {
+  OpenCodec a, b;
+  Stream sa(64, 48, kChromaFirst & 0xFFFF), sb(64, 48, kChromaFirst & 0xFFFF);
+  Bitmap pa(64, 48), pb(64, 48);
+  ASSERT_EQ(ICDecompressBegin(b.hic(), &sb.in, &sb.out.header), ICERR_OK);
+  ASSERT_EQ(ICDecompressBegin(a.hic(), &sa.in, &sa.out.header), ICERR_OK);
+  EXPECT_EQ(sb.decode(b.hic(), {0, 0, 0, 0}, pb, ICDECOMPRESS_NULLFRAME), ICERR_CANTUPDATE)
+      << "a null frame cannot stand in while the background is missing";
+  ASSERT_EQ(sa.decode(a.hic(), tiledKeyFrame(64, 48, kGreen, kChromaFirst), pa), ICERR_OK);
+  ASSERT_EQ(sb.decode(b.hic(), backgroundFrame(64, 48), pb), ICERR_OK);
+  EXPECT_TRUE(pb.all(kGreen));
+}
+
+}  // namespace
+}  // namespace zov::test
