@@ -227,6 +227,8 @@ class JpegDecoder : public VideoDecoder {
     if (tjDecompressHeader3(tj_, data, static_cast<unsigned long>(size), &w, &h, &subsamp,
                             &colourspace) != 0)
       return false;
+    // Capture cards store interlaced video as two JPEG fields of half height in one chunk.
+    if (w == w_ && h * 2 == h_ && sizeOk(w, h_)) return decodeFields(data, size, out);
     // The stream format gives the picture size; a frame of another size does not belong to it.
     if (w != w_ || h != h_ || !sizeOk(w, h)) return false;
     startFrame(out, w, h, 24);
@@ -237,6 +239,41 @@ class JpegDecoder : public VideoDecoder {
   }
 
  private:
+  // Decodes both fields and weaves them: the first field gives the top line and every second
+  // line after it, the second field the lines between.
+  bool decodeFields(const uint8_t* data, size_t size, DecodedFrame& out) {
+    size_t second = 0;
+    for (size_t i = 2; i + 2 < size; ++i) {
+      if (data[i] == 0xFF && data[i + 1] == 0xD8 && data[i + 2] == 0xFF) {
+        second = i;
+        break;
+      }
+    }
+    if (second == 0) return false;
+    const int fh = h_ / 2;
+    const size_t stride = (size_t(w_) * 3 + 3) & ~size_t(3);
+    std::vector<uint8_t> field(stride * size_t(fh));
+    startFrame(out, w_, h_, 24);
+    const uint8_t* parts[2] = {data, data + second};
+    const size_t sizes[2] = {second, size - second};
+    for (int f = 0; f < 2; ++f) {
+      int fw = 0, fhh = 0, sub = 0, cs = 0;
+      if (tjDecompressHeader3(tj_, parts[f], static_cast<unsigned long>(sizes[f]), &fw, &fhh, &sub,
+                              &cs) != 0 ||
+          fw != w_ || fhh != fh)
+        return false;
+      int rc = tjDecompress2(tj_, parts[f], static_cast<unsigned long>(sizes[f]), field.data(), w_,
+                             int(stride), fh, TJPF_BGR, TJFLAG_ACCURATEDCT);
+      if (rc != 0 && tjGetErrorCode(tj_) != TJERR_WARNING) return false;
+      for (int y = 0; y < fh; ++y) {
+        int line = 2 * y + f;  // from the top
+        std::memcpy(out.pixels.data() + stride * size_t(h_ - 1 - line), field.data() + stride * y,
+                    size_t(w_) * 3);
+      }
+    }
+    return true;
+  }
+
   int w_, h_;
   tjhandle tj_;
 };

@@ -19,6 +19,7 @@ namespace zov {
 namespace {
 
 constexpr uint32_t kSector = 2048;
+constexpr uint64_t kMaxRiffFile = 0xFFFFFFFFull;
 // JUNK contents: any fixed bytes do, no reader looks at them.
 constexpr char kPaddingText[] = "Orvane ZOV2 padding for CD-ROM.";  // 31 characters
 static_assert(sizeof kPaddingText - 1 == 31);
@@ -316,6 +317,14 @@ int AviWriter::writeFrameRecord(const uint8_t* video, uint32_t videoLength, cons
   const bool rec = recordLists();
   const bool withAudioChunk = audio != nullptr && audioLength > 0;
   const bool cdrom = settings_.cdromTarget && !zevMode();
+
+  // RIFF sizes and index offsets are 32-bit: a record that could carry the file past 4 GB ends
+  // the movie like the size limit, so the file stays valid.
+  {
+    uint64_t worst =
+        file_.end() + 2 * (uint64_t(videoLength) + audioLength) + 3 * kSector + indexSize_ + 64;
+    if (worst > kMaxRiffFile) return kRecordSizeLimit;
+  }
 
   // 1. Size limit.
   if (settings_.cutOffKBLimit != 0) {

@@ -640,3 +640,49 @@ TEST(SourceFileTable, ThreadsReadWhileTheTableClosesAndReopensFiles) {
 
 }  // namespace
 }  // namespace zov
+
+#include <turbojpeg.h>
+
+namespace zov {
+namespace {
+
+std::vector<uint8_t> jpegOf(int w, int h, uint8_t grey) {
+  tjhandle tj = tjInitCompress();
+  std::vector<uint8_t> rgb(size_t(w) * h * 3, grey);
+  unsigned char* jpg = nullptr;
+  unsigned long n = 0;
+  tjCompress2(tj, rgb.data(), w, 0, h, TJPF_RGB, &jpg, &n, TJSAMP_422, 95, 0);
+  std::vector<uint8_t> out(jpg, jpg + n);
+  tjFree(jpg);
+  tjDestroy(tj);
+  return out;
+}
+
+TEST(SourceFileFrames, MotionJpegWithTwoFieldsPerChunkIsWoven) {
+  MessageLog log;
+  std::string dir = test::tempFolder("fields");
+  FixtureMovie m;
+  m.width = 16;
+  m.height = 16;
+  m.compression = makeFourCC("MJPG");
+  std::vector<uint8_t> frame = jpegOf(16, 8, 40), second = jpegOf(16, 8, 200);
+  frame.insert(frame.end(), second.begin(), second.end());
+  m.frames.push_back(frame);
+  m.frames.push_back(jpegOf(16, 16, 120));
+  ASSERT_EQ(test::writeFixture(dir + "/f.avi", m), 2);
+  SourceFile s(dir + "/f.avi");
+  ASSERT_TRUE(s.Opened);
+  std::vector<uint8_t> bmp;
+  ASSERT_TRUE(s.getFrame(0, bmp, nullptr, false, false, false));
+  // Bottom-up: stored line 15 is the top line (first field), stored line 14 the second field.
+  auto grey = [&](int stored) { return int(bmp[40 + size_t(stored) * 16 * 3 + 1]); };
+  EXPECT_NEAR(grey(15), 40, 3);
+  EXPECT_NEAR(grey(14), 200, 3);
+  EXPECT_NEAR(grey(0), 200, 3);
+  ASSERT_TRUE(s.getFrame(1, bmp, nullptr, false, false, false));
+  EXPECT_NEAR(grey(7), 120, 3);
+  EXPECT_TRUE(log.texts().empty());
+}
+
+}  // namespace
+}  // namespace zov
