@@ -686,3 +686,40 @@ TEST(SourceFileFrames, MotionJpegWithTwoFieldsPerChunkIsWoven) {
 
 }  // namespace
 }  // namespace zov
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace zov {
+namespace {
+
+TEST(SourceFileYuv4Mpeg, StandardInputIsSpooledAndACutLastFrameDropped) {
+  MessageLog log;
+  std::string dir = test::tempFolder("y4m-stdin");
+  {
+    std::ofstream y(dir + "/in.y4m", std::ios::binary);
+    y << "YUV4MPEG2 W4 H2 F30000:1001 C444 XCOLORRANGE=LIMITED\n";
+    for (int i = 0; i < 4; ++i) y << "FRAME\n" << std::string(24, char(100 + i));
+    y << "FRAME\n" << std::string(10, 'x');  // the writer was stopped mid-frame
+  }
+  int saved = ::dup(0);
+  int in = ::open((dir + "/in.y4m").c_str(), O_RDONLY);
+  ASSERT_GE(in, 0);
+  ::dup2(in, 0);
+  ::close(in);
+  SourceFile s("-");
+  ::dup2(saved, 0);
+  ::close(saved);
+  ASSERT_TRUE(s.Opened);
+  EXPECT_EQ(s.FrameCount, 4u);
+  EXPECT_EQ(s.MicroSecPerFrame, 33367u);
+  EXPECT_EQ(s.Width, 4u);
+  std::vector<uint8_t> bmp;
+  ASSERT_TRUE(s.getFrame(3, bmp, nullptr, false, false, false));
+  s.closeFile();
+  ASSERT_TRUE(s.getFrame(0, bmp, nullptr, false, false, false)) << "reopening re-reads the spool";
+  EXPECT_TRUE(log.texts().empty());
+}
+
+}  // namespace
+}  // namespace zov
