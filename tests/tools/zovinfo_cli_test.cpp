@@ -273,3 +273,46 @@ TEST(ZovinfoDecode, TakesTheEmbeddedBackgroundFromTheFirstChunk) {
 
 }  // namespace
 }  // namespace zov::test
+
+namespace zov::test {
+namespace {
+
+TEST(ZovinfoDecode, MethodRendersThePngThroughThatOutputMethod) {
+  TempDir dir;
+  EncodedSample s = encodeSyntheticStream(24, 12, 1, 5);
+  std::string f = binName(dir, 0);
+  ASSERT_TRUE(writeFileBytes(f, s.frames[0].data));
+  auto decode = [&](const std::string& method, const std::string& out) {
+    return runProgram({"decode", "--format", hexWord(s.desc.formatWord), "--size", "24x12", "--out",
+                       dir.file(out), "--png", "--method", method, f});
+  };
+  struct Case {
+    const char* method;
+    int w, h;
+  } cases[] = {{"0", 24, 12}, {"3", 48, 24}, {"6", 72, 36}, {"7", 48, 24}, {"14", 24, 12}};
+  for (const Case& c : cases) {
+    std::string out = std::string("m") + c.method;
+    ToolResult r = decode(c.method, out);
+    ASSERT_EQ(r.status, 0) << c.method << ": " << r.err;
+    int w = 0, h = 0;
+    std::vector<uint8_t> rgb;
+    ASSERT_TRUE(readPng(dir.file(out + "/000000.png"), w, h, rgb)) << c.method;
+    EXPECT_EQ(w, c.w) << "method " << c.method;
+    EXPECT_EQ(h, c.h) << "method " << c.method;
+  }
+  // Method 0 shows the picture itself: top row first, top five bits of each component.
+  int w = 0, h = 0;
+  std::vector<uint8_t> rgb;
+  ASSERT_TRUE(readPng(dir.file("m0/000000.png"), w, h, rgb));
+  uint16_t top = s.reconstructions[0][11 * 24];
+  EXPECT_EQ(rgb[0] >> 3, (top >> 10) & 31);
+  EXPECT_EQ(decode("16", "bad").status, 2);
+  EXPECT_EQ(runProgram({"decode", "--format", hexWord(s.desc.formatWord), "--size", "24x12",
+                        "--out", dir.file("x"), "--method", "3", f})
+                .status,
+            2)
+      << "--method without --png";
+}
+
+}  // namespace
+}  // namespace zov::test

@@ -11,6 +11,7 @@
 #include <ostream>
 #include <sstream>
 
+#include "format/output_preview.h"
 #include "format/stream_format.h"
 #include "tools/zovinfo/png_writer.h"
 #include "tools/zovinfo/riff_walk.h"
@@ -21,15 +22,17 @@ namespace {
 
 constexpr const char* kUsage =
     "usage:\n"
-    "  zovinfo decode --format WORD --size WxH --out DIR [--png] FRAME.bin [FRAME.bin ...]\n"
-    "  zovinfo decode MOVIE.avi --out DIR [--png]\n"
+    "  zovinfo decode --format WORD --size WxH --out DIR [--png [--method N]] FRAME.bin ...\n"
+    "  zovinfo decode MOVIE.avi --out DIR [--png [--method N]]\n"
     "  zovinfo frames MOVIE.avi\n"
     "  zovinfo bench MOVIE.avi [--repeat N]\n"
     "\n"
     "decode  decodes the frames as one stream and writes DIR/NNNNNN.raw for frame n: the decoded\n"
     "        5-5-5 picture, width x height 16-bit little-endian values, bottom row first.\n"
     "        --png also writes DIR/NNNNNN.png (top row first). WORD is the stream format word\n"
-    "        (decimal or 0x-hex), as in the stream's biCompression.\n"
+    "        (decimal or 0x-hex), as in the stream's biCompression. --method N renders the PNG\n"
+    "        through output method N (0-15: enlargements, 8-bit palettes, grey, YUY2/UYVY)\n"
+    "        as that method's destination would show it.\n"
     "frames  lists the stream and, per video frame, the index key flag, the chunk size, the\n"
     "        header fields, the entries of each block list, NSYM, N1 and N2.\n"
     "bench   decodes every frame N times (default 10) in memory and prints the speed.\n"
@@ -48,6 +51,7 @@ struct Args {
   std::string format;
   std::string size;
   std::string repeat;
+  std::string method;
   bool png = false;
   bool help = false;
 };
@@ -72,6 +76,8 @@ Args parseArgs(const std::vector<std::string>& args) {
       value(a.size);
     } else if (s == "--repeat") {
       value(a.repeat);
+    } else if (s == "--method") {
+      value(a.method);
     } else if (s == "--png") {
       a.png = true;
     } else if (s.size() > 1 && s[0] == '-') {
@@ -153,7 +159,9 @@ bool readWholeFile(const std::string& path, std::vector<uint8_t>& bytes, std::st
 // Writes the picture of frame n as DIR/NNNNNN.raw (and .png).
 class FrameWriter {
  public:
-  FrameWriter(std::string dir, bool png) : dir_(std::move(dir)), png_(png) {}
+  // method: the output method the PNG is rendered through, or -1 for the picture as decoded.
+  FrameWriter(std::string dir, bool png, int method)
+      : dir_(std::move(dir)), png_(png), method_(method) {}
 
   bool write(int n, const StreamSession& s, std::string& error) {
     char name[32];
@@ -173,7 +181,20 @@ class FrameWriter {
       error = base + ".raw: " + std::strerror(errno);
       return false;
     }
-    if (png_) {
+    if (png_ && method_ >= 0) {
+      PreviewImage image = previewMethod(method_, p, s.layout(), PixelKind::Rgb555);
+      if (image.width == 0) {
+        error = "output method " + std::to_string(method_) + " cannot show a " +
+                std::to_string(s.width()) + "x" + std::to_string(s.height()) +
+                " stream of this kind";
+        return false;
+      }
+      std::string pngError;
+      if (!writePngRgb(base + ".png", image.rgb.data(), image.width, image.height, pngError)) {
+        error = base + ".png: " + pngError;
+        return false;
+      }
+    } else if (png_) {
       std::string pngError;
       if (!writePng555(base + ".png", p, s.width(), s.height(), pngError)) {
         error = base + ".png: " + pngError;
@@ -186,6 +207,7 @@ class FrameWriter {
  private:
   std::string dir_;
   bool png_;
+  int method_;
   std::vector<uint8_t> bytes_;
 };
 
@@ -231,6 +253,16 @@ bool beginMovieStream(const std::string& path, const AviVideoStream& s, StreamSe
   return true;
 }
 
+// The --method value: -1 when absent, else 0..15 (only with --png).
+int outputMethod(const Args& a) {
+  if (a.method.empty()) return -1;
+  uint64_t m = 0;
+  if (!parseUnsigned(a.method, 15, m))
+    throw UsageError{"bad --method value '" + a.method + "' (0 to 15)"};
+  if (!a.png) throw UsageError{"--method goes with --png"};
+  return int(m);
+}
+
 void reportDamage(std::ostream& err, const std::string& where, int n, const FrameSummary& s) {
   err << where << ": frame " << n << " is malformed";
   if (!s.fault.empty()) err << " (" << s.fault << ")";
@@ -257,7 +289,7 @@ int decodeFrames(const Args& a, std::ostream& out, std::ostream& err) {
     err << "zovinfo: " << error << "\n";
     return kExitUsage;
   }
-  FrameWriter writer(a.out, a.png);
+  FrameWriter writer(a.out, a.png, outputMethod(a));
   std::vector<uint8_t> bytes;
   for (size_t n = 0; n < a.files.size(); ++n) {
     if (!readWholeFile(a.files[n], bytes, error)) {
@@ -292,7 +324,7 @@ int decodeMovie(const Args& a, std::ostream& out, std::ostream& err) {
     err << a.out << ": " << error << "\n";
     return kExitUsage;
   }
-  FrameWriter writer(a.out, a.png);
+  FrameWriter writer(a.out, a.png, outputMethod(a));
   std::vector<uint8_t> bytes;
   for (size_t n = 0; n < m.stream.frames.size(); ++n) {
     if (!readFrame(*m.src, m.stream.frames[n], bytes, error)) {
@@ -316,7 +348,8 @@ int decodeMovie(const Args& a, std::ostream& out, std::ostream& err) {
 
 int listFrames(const Args& a, std::ostream& out, std::ostream& err) {
   if (a.files.size() != 1) throw UsageError{"frames takes one movie"};
-  if (!a.out.empty() || !a.format.empty() || !a.size.empty() || !a.repeat.empty() || a.png)
+  if (!a.out.empty() || !a.format.empty() || !a.size.empty() || !a.repeat.empty() || a.png ||
+      !a.method.empty())
     throw UsageError{"frames takes no options"};
   const std::string& path = a.files[0];
   Movie m;
@@ -429,7 +462,7 @@ int runZovinfo(const std::vector<std::string>& args, std::ostream& out, std::ost
     }
     if (a.command == "frames") return listFrames(a, out, err);
     if (a.command == "bench") {
-      if (!a.out.empty() || !a.format.empty() || !a.size.empty() || a.png)
+      if (!a.out.empty() || !a.format.empty() || !a.size.empty() || a.png || !a.method.empty())
         throw UsageError{"bench takes only --repeat"};
       return bench(a, out, err);
     }

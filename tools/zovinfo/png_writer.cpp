@@ -27,11 +27,6 @@ void onPngWarning(png_structp, png_const_charp) {}
 
 bool writePng555(const std::string& path, const uint16_t* pixels, int width, int height,
                  std::string& error) {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) {
-    error = std::strerror(errno);
-    return false;
-  }
   std::vector<uint8_t> rows(size_t(width) * 3 * size_t(height));
   for (int y = 0; y < height; ++y) {
     // Output row y is the image's y-th row from the top: buffer row height-1-y.
@@ -44,9 +39,19 @@ bool writePng555(const std::string& path, const uint16_t* pixels, int width, int
       *dst++ = expand5(p & 31);
     }
   }
+  return writePngRgb(path, rows.data(), width, height, error);
+}
+
+bool writePngRgb(const std::string& path, const uint8_t* rgb, int width, int height,
+                 std::string& error) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) {
+    error = std::strerror(errno);
+    return false;
+  }
   std::vector<png_bytep> rowPointers(static_cast<size_t>(height));
   for (int y = 0; y < height; ++y)
-    rowPointers[size_t(y)] = rows.data() + size_t(y) * size_t(width) * 3;
+    rowPointers[size_t(y)] = const_cast<uint8_t*>(rgb) + size_t(y) * size_t(width) * 3;
 
   png_structp png =
       png_create_write_struct(PNG_LIBPNG_VER_STRING, &error, onPngError, onPngWarning);

@@ -11,4 +11,8 @@ namespace zov::info {
 bool writePng555(const std::string& path, const uint16_t* pixels, int width, int height,
                  std::string& error);
 
+// rgb: width x height pixels of red, green, blue bytes, top row first.
+bool writePngRgb(const std::string& path, const uint8_t* rgb, int width, int height,
+                 std::string& error);
+
 }  // namespace zov::info

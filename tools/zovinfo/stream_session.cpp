@@ -74,6 +74,18 @@ bool StreamSession::decode(const uint8_t* data, size_t size, FrameSummary& summa
 const uint16_t* StreamSession::picture() const {
   return impl_->decoder.picture();
 }
+OutputLayout StreamSession::layout() const {
+  const FrameDecoder& d = impl_->decoder;
+  OutputLayout l;
+  l.width = d.width();
+  l.height = d.height();
+  l.wField = hasFlag(d.formatWord(), stream_flag::kWField);
+  l.sField = hasFlag(d.formatWord(), stream_flag::kSField);
+  l.marginBottom = d.bottomMargin();
+  l.marginTop = d.topMargin();
+  return l;
+}
+
 int StreamSession::width() const {
   return impl_->decoder.width();
 }

@@ -6,7 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+
 #include <string>
+#include "format/output_geometry.h"
 
 namespace zov::info {
 
@@ -39,6 +41,8 @@ class StreamSession {
 
   // The decoder's 5-5-5 picture: width() x height() values, row 0 the bottom row of the image.
   const uint16_t* picture() const;
+  // The picture's shape as the output stage sees it: size, field flags and letterbox in force.
+  OutputLayout layout() const;
   int width() const;
   int height() const;
 
