@@ -35,7 +35,8 @@ struct BlockRect {
 enum BlockListKind { kListUnchanged = 0, kListBackground = 1, kListSolid = 2, kListSmooth = 3 };
 
 inline constexpr int kMaxRectsPerList = 4095;
-inline constexpr int kLumaCacheBits = 16;
+inline constexpr int kMaxArea = 255 * 255;
+inline constexpr int kLumaCacheBits = 14;
 inline constexpr int kSegmentPositions = 8192;
 // The decoder refuses frames with more symbols than three per pixel of the largest picture.
 inline constexpr uint32_t kMaxSymbols = 921600;
@@ -84,8 +85,8 @@ struct EncoderBuffers {
   std::vector<uint32_t> diff, lookDiff, bgDiff;
   std::vector<uint8_t> runs;
   std::vector<uint32_t> areaCache;
-  std::vector<uint64_t> searchHeap;      // capacity: pixels + 1
-  std::vector<uint8_t> heapFlag;         // pixel is in the search heap
+  std::vector<int32_t> bucketHead, bucketNext;  // rectangle search queue
+  std::vector<uint8_t> heapFlag;                // pixel is in the search queue
   std::vector<uint32_t> scratchHeights;  // rectangle search: candidate lines below each pixel
   // The decoder's view of the blocks: width at the first pixel of every block row, and the
   // first pixel of every Entropy row.
@@ -95,6 +96,7 @@ struct EncoderBuffers {
   std::vector<uint32_t> columnStore;  // first-column values per line
   std::vector<uint32_t> cellChroma;   // pre-quantisation: chosen chroma per cell
   std::vector<uint32_t> scratch;      // pre-quantisation: per-pixel distances of a cell
+  std::vector<uint16_t> lumaRows;     // colour table by chroma rows of 32 lumas
   std::vector<uint64_t> lumaCache;    // best luma per (colour, chroma), direct-mapped
 
   RectList lists[4];

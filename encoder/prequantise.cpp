@@ -45,7 +45,7 @@ void prequantiseRgb(EncoderBuffers& b, uint16_t* pic, bool edge) {
 
 }  // namespace
 
-int bestLumaSearch(const ColourTables& t, uint16_t colour, uint32_t chroma, int* distance) {
+int bestLuma(const ColourTables& t, uint16_t colour, uint32_t chroma, int* distance) {
   int start = static_cast<int>(t.rgbToYc[colour] >> 12);
   int best = start;
   int bestD = colourDistance(colour, t.ycToRgb[uint32_t(start) << 12 | chroma]);
@@ -71,13 +71,42 @@ int bestLumaSearch(const ColourTables& t, uint16_t colour, uint32_t chroma, int*
   return best;
 }
 
-int bestLuma(const ColourTables& t, uint16_t colour, uint32_t chroma, int* distance) {
-  return bestLumaSearch(t, colour, chroma, distance);
+void buildLumaRows(const ColourTables& t, uint16_t* rows) {
+  for (uint32_t chroma = 0; chroma < 4096; ++chroma)
+    for (uint32_t y = 0; y < 32; ++y) rows[chroma * 32 + y] = t.ycToRgb[y << 12 | chroma];
 }
 
 namespace {
 
-// bestLuma through a direct-mapped cache: neighbouring pixels ask the same questions.
+// The same search on the run's luma rows: the 32 colours of one chroma share a cache line.
+inline int fastBestLuma(const EncoderBuffers& b, uint16_t colour, uint32_t chroma, int* distance) {
+  const uint16_t* row = b.lumaRows.data() + size_t(chroma) * 32;
+  int start = static_cast<int>(b.tables->rgbToYc[colour] >> 12);
+  int best = start;
+  int bestD = colourDistance(colour, row[start]);
+  if (bestD != 0) {
+    for (int y = start - 1; y >= 0; --y) {
+      int d = colourDistance(colour, row[y]);
+      if (d >= bestD) break;
+      best = y;
+      bestD = d;
+      if (d == 0) break;
+    }
+  }
+  if (bestD != 0) {
+    for (int y = start + 1; y <= 31; ++y) {
+      int d = colourDistance(colour, row[y]);
+      if (d >= bestD) break;
+      best = y;
+      bestD = d;
+      if (d == 0) break;
+    }
+  }
+  if (distance) *distance = bestD;
+  return best;
+}
+
+// fastBestLuma through a direct-mapped cache: neighbouring pixels ask the same questions.
 inline int cachedBestLuma(EncoderBuffers& b, uint16_t colour, uint32_t chroma, int* distance) {
   uint32_t key = uint32_t(colour) << 12 | chroma;
   uint32_t slot = (key * 2654435761u) >> (32 - kLumaCacheBits);
@@ -87,7 +116,7 @@ inline int cachedBestLuma(EncoderBuffers& b, uint16_t colour, uint32_t chroma, i
     return int(e & 31);
   }
   int d = 0;
-  int y = bestLumaSearch(*b.tables, colour, chroma, &d);
+  int y = fastBestLuma(b, colour, chroma, &d);
   b.lumaCache[slot] = uint64_t(key + 1) << 32 | uint64_t(d) << 5 | uint64_t(y);
   if (distance) *distance = d;
   return y;
@@ -129,19 +158,28 @@ void prequantise(EncoderBuffers& b, uint16_t* pic, uint32_t* yc, bool edge) {
             for (int k = 0; k < count; ++k) seen |= proposals[k] == c;
             if (!seen) proposals[count++] = c;
           }
+        uint16_t cellColour[16];
+        for (int dy = 0, q = 0; dy < cellLines; ++dy)
+          for (int dx = 0; dx < cw; ++dx) cellColour[q++] = pic[size_t(l + dy) * w + cx * cw + dx];
         for (int k = 0; k < count; ++k) {
           uint64_t sum = 0;
-          int smaller = 0, p = 0;
-          for (int dy = 0; dy < cellLines; ++dy)
-            for (int dx = 0; dx < cw; ++dx, ++p) {
-              int d = 0;
-              if (count > 1)
-                cachedBestLuma(b, pic[size_t(l + dy) * w + cx * cw + dx], proposals[k], &d);
-              dist[p] = uint32_t(d);
-              sum += uint32_t(d);
-              if (k > 0 && dist[p] < bestDist[p]) ++smaller;
+          int smaller = 0;
+          bool possible = true;
+          for (int q = 0; q < cellPixels; ++q) {
+            int d = 0;
+            if (count > 1) cachedBestLuma(b, cellColour[q], proposals[k], &d);
+            dist[q] = uint32_t(d);
+            sum += uint32_t(d);
+            if (k == 0) continue;
+            if (dist[q] < bestDist[q]) ++smaller;
+            // Stop once even the remaining pixels cannot make half of the cell.
+            if (2 * (smaller + cellPixels - 1 - q) < cellPixels) {
+              possible = false;
+              break;
             }
-          if (k == 0 || smaller * 2 > cellPixels || (smaller * 2 == cellPixels && sum < bestSum)) {
+          }
+          if (k == 0 || (possible && (smaller * 2 > cellPixels ||
+                                      (smaller * 2 == cellPixels && sum < bestSum)))) {
             best = proposals[k];
             bestSum = sum;
             for (int q = 0; q < cellPixels; ++q) bestDist[q] = dist[q];

@@ -16,4 +16,7 @@ void prequantise(EncoderBuffers& b, uint16_t* pic, uint32_t* yc, bool enhancedEd
 // The luma that brings (luma, chroma) closest to colour, searched from the colour's own luma.
 int bestLuma(const ColourTables& t, uint16_t colour, uint32_t chroma, int* distance = nullptr);
 
+// The colour table regrouped by chroma (4096 rows of 32 lumas), for the pre-quantiser.
+void buildLumaRows(const ColourTables& t, uint16_t* rows);
+
 }  // namespace zov

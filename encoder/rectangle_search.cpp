@@ -56,17 +56,20 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
   // Upper bound of the area reachable from each pixel: its run times the candidate lines
   // below it (same value for solid rectangles). The area cache keeps it, lowered to the exact
   // largest area whenever a pixel is examined; the bounds stay valid as rectangles are taken.
-  // Only pixels that start a run enter the heap: a pixel whose left neighbour's run reaches
+  // Only pixels that start a run enter the queue: a pixel whose left neighbour's run reaches
   // one further starts no rectangle that the neighbour could not widen. Taking a rectangle
-  // makes the pixels right of it run starts, and they enter then. The heap holds
-  // (bound, -index): largest bound first, then the first in raster order.
-  std::vector<uint64_t>& heap = b.searchHeap;
+  // makes the pixels right of it run starts, and they enter then. The queue has one bucket
+  // per bound (areas are at most 255 x 255), each a list threaded through the pixels.
+  int32_t* head = b.bucketHead.data();
+  int32_t* next = b.bucketNext.data();
+  std::fill(head, head + kMaxArea + 1, -1);
+  uint32_t top = 0;  // no bucket above it holds a pixel
   uint8_t* queued = b.heapFlag.data();
-  heap.clear();
-  auto push = [&](size_t i) {
+  auto push = [&](size_t i, uint32_t bound) {
     queued[i] = 1;
-    heap.push_back(uint64_t(cache[i]) << 32 | (0xFFFFFFFFu - uint32_t(i)));
-    std::push_heap(heap.begin(), heap.end());
+    next[i] = head[bound];
+    head[bound] = int32_t(i);
+    top = std::max(top, bound);
   };
   uint32_t* height = b.scratchHeights.data();
   const uint32_t minArea = uint32_t(rule.minArea);
@@ -91,12 +94,11 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
       const size_t i = base + x;
       cache[i] = bound;
       const bool start = left <= run && bound >= minArea;
-      queued[i] = start;
-      if (start) heap.push_back(uint64_t(bound) << 32 | (0xFFFFFFFFu - uint32_t(i)));
+      queued[i] = 0;
+      if (start) push(i, bound);
       left = run;
     }
   }
-  std::make_heap(heap.begin(), heap.end());
 
   // The largest rectangle from pixel i with the current runs.
   auto largestFrom = [&](size_t i, Best& out) {
@@ -114,21 +116,21 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
 
   int taken = 0;
   const int segments = static_cast<int>(list.longCount.size());
-  while (static_cast<int>(list.rects.size()) < kMaxRectsPerList && !heap.empty()) {
-    std::pop_heap(heap.begin(), heap.end());
-    uint64_t top = heap.back();
-    heap.pop_back();
-    size_t i = 0xFFFFFFFFu - uint32_t(top);
-    uint32_t bound = uint32_t(top >> 32);
+  auto settle = [&]() {
+    while (top >= minArea && head[top] < 0) --top;
+    return top >= minArea;
+  };
+  while (static_cast<int>(list.rects.size()) < kMaxRectsPerList && settle()) {
+    size_t i = size_t(head[top]);
+    head[top] = next[i];
     queued[i] = 0;
-    if (bound < uint32_t(rule.minArea)) break;
     Best best;
     largestFrom(i, best);
     cache[i] = uint32_t(best.area);
     if (best.area < rule.minArea) continue;
-    // Still at least every other bound: nothing larger remains, take it.
-    if (!heap.empty() && uint32_t(best.area) < uint32_t(heap.front() >> 32)) {
-      push(i);
+    // At least every bound left: nothing larger remains, take it; else queue it again.
+    if (settle() && uint32_t(best.area) < top) {
+      push(i, uint32_t(best.area));
       continue;
     }
     BlockRect rect;
@@ -160,7 +162,7 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
     if (best.col + best.width < w) {
       for (int l = 0; l < best.height; ++l) {
         size_t j = size_t(best.line + l) * w + size_t(best.col + best.width);
-        if (runs[j] && !queued[j] && cache[j] >= uint32_t(rule.minArea)) push(j);
+        if (runs[j] && !queued[j] && cache[j] >= minArea) push(j, cache[j]);
       }
     }
   }

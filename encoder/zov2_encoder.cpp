@@ -213,8 +213,11 @@ bool StartEncoder(CompressionSettings& s, const EncoderSetup& setup) {
   b->columnStore.assign(size_t(b->lines), 0);
   b->cellChroma.assign((size_t(b->lines) / b->cellH + 1) * (size_t(w) / b->cellW), 0);
   b->scratch.assign(32, 0);
+  b->lumaRows.assign(size_t(kYcValues), 0);
+  buildLumaRows(*b->tables, b->lumaRows.data());
   b->lumaCache.assign(size_t(1) << kLumaCacheBits, 0);
-  b->searchHeap.reserve(n + 1);
+  b->bucketHead.assign(kMaxArea + 1, -1);
+  b->bucketNext.assign(n, -1);
   for (RectList& list : b->lists) {
     list.rects.reserve(kMaxRectsPerList);
     list.longCount.assign(size_t(b->segments), 0);
