@@ -83,8 +83,9 @@ class FrameDecoder {
   bool prepareStream(int width, int height, uint32_t formatWord, const DecoderOptions& options);
   bool prepared() const { return prepared_; }
 
-  // Changes the options between frames (output method or settings changed). A change of pixel
-  // kind converts the picture and background in place.
+  // Changes the options between frames (output method or settings changed): the codec's
+  // buildTables. The residual step tables are compile-time constants; the shared colour tables
+  // of the new pixel kind are fetched, and the picture and background converted in place.
   void setOptions(const DecoderOptions& options);
   const DecoderOptions& options() const { return options_; }
 

@@ -1,8 +1,12 @@
 #include "format/huffman_table.h"
 
+#include <bit>
 #include <cstring>
 
 namespace zov {
+
+// The look-up entries hold their symbols in bytes 0-6 of a 64-bit word, stored whole.
+static_assert(std::endian::native == std::endian::little);
 
 TreeStatus readTreeShape(BitReader& reader, const std::vector<uint8_t>& symbols, int maxLength,
                          std::vector<CodeLeaf>& leaves) {
