@@ -305,3 +305,38 @@ extern "C" ZOVCOD32_API intptr_t ZOVTestCD(void*) {
 extern "C" ZOVCOD32_API intptr_t ZOVTestPCI(void*) {
   return messageBox(nullptr, "This test does not run on Windows NT", "Test PCI", kStopBox);
 }
+
+extern "C" ZOVCOD32_API uint32_t ZOVMCIWndConfigure(void* frameWindow, void*, int configure) {
+  auto* host = static_cast<MovieFrameHost*>(frameWindow);
+  if (!host) return ZOV_TOO_SMALL;
+  const ZOVRect source = host->movieSource();
+  host->movieDestination();
+  ZOVRect dest{0, 0, source.right, source.bottom};
+  if (configure) {
+    ZOVStyle before{};
+    before.size = sizeof before;
+    if (uint32_t r = ZOVGetStyle(&before)) return r;
+    ZOVConfigureRequest request{sizeof request, &source, &dest};
+    if (uint32_t r = ZOVConfigure(&request)) return r;
+    ZOVStyle after{};
+    after.size = sizeof after;
+    const uint32_t read = ZOVGetStyle(&after);
+    if (read != ZOV_OK || after.windowedMethod != before.windowedMethod ||
+        after.useHardware != before.useHardware || after.interpolate != before.interpolate) {
+      // A tiny destination makes the movie window negotiate the codec's output afresh.
+      ZOVPreConfigure();
+      host->putMovieDestination(ZOVRect{0, 0, 4, 4});
+      host->invalidateAndUpdate();
+      ZOVPostConfigure();
+    }
+  }
+  const int toolbar = host->toolbarHeight() >= 0 ? host->toolbarHeight() : 26;
+  ZOVRect frame = host->adjustFrameRect(dest);
+  frame.bottom += toolbar;
+  ZOVRect placement = host->normalPosition();
+  placement.right = placement.left + (frame.right - frame.left);
+  placement.bottom = placement.top + (frame.bottom - frame.top);
+  host->setNormalPosition(placement);
+  host->putMovieDestination(dest);
+  return ZOV_OK;
+}

@@ -17,7 +17,10 @@ DecoderOptions decoderOptionsFor(const CodecState& s) {
   const CodecSettings& set = module().settings;
   DecoderOptions o;
   o.pixelKind = s.displayPixelKind == 2 ? PixelKind::Rgb565 : PixelKind::Rgb555;
-  o.singleField = s.activeMethod == 1;
+  // The method the output stage writes with decides; a style change of the method in force
+  // takes effect only at the next begin, when the output is set up for it.
+  const bool outputReady = s.engine && s.engine->output.ready();
+  o.singleField = (outputReady ? s.engine->output.method() : s.activeMethod) == 1;
   o.interpolate = set.interpolate != 0;
   o.noCache = set.noCache != 0;
   o.maintainUnchangedMap =

@@ -16,7 +16,34 @@
 #include "platform/ui.h"
 #include "zov/zovcod32.h"
 
+namespace zov::codec {
+
+// What ZOVMCIWndConfigure needs of a host's frame window and the movie window inside it (the
+// MCI window of the original platform). The host passes a pointer to its implementation as the
+// frame window.
+class ZOVCOD32_API MovieFrameHost {
+ public:
+  virtual ~MovieFrameHost() = default;
+  virtual ZOVRect movieSource() = 0;  // the movie's source rectangle
+  virtual ZOVRect movieDestination() = 0;
+  virtual void putMovieDestination(const ZOVRect& rect) = 0;
+  // Height of the movie window's toolbar child, or -1 when it has none.
+  virtual int toolbarHeight() = 0;
+  // The frame rectangle around a client rectangle, for the frame's style with a menu.
+  virtual ZOVRect adjustFrameRect(const ZOVRect& client) = 0;
+  // The frame's normal (restored) position.
+  virtual ZOVRect normalPosition() = 0;
+  virtual void setNormalPosition(const ZOVRect& rect) = 0;
+  virtual void invalidateAndUpdate() = 0;
+};
+
+}  // namespace zov::codec
+
 extern "C" {
+// Resizes the host's frame around its movie window, after the configuration dialog when
+// `configure` is non-zero; frameWindow is a zov::codec::MovieFrameHost*. Returns 0, or the
+// style or configuration result that stopped it.
+ZOVCOD32_API uint32_t ZOVMCIWndConfigure(void* frameWindow, void* mciWindow, int configure);
 // Installs the sink for the codec's message boxes and the host for its dialogs (null: the
 // defaults, boxes on stderr and dialogs answering Cancel). Both must outlive their use.
 ZOVCOD32_API void ZOVSetUiHost(zov::MessageBoxSink* sink, zov::DialogHost* host);

@@ -1,6 +1,7 @@
 // The configuration exports: the style record with its size thresholds, suspension, the
 // read-only record, the configuration and advanced dialogs' data logic through a scripted host,
 // and the status, about and test boxes.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -292,6 +293,73 @@ TEST(Boxes, StatusShowsTheProcessorAndFastVideo) {
   EXPECT_EQ(processor.rfind("Pentium", 0), 0u) << processor;
 #endif
   EXPECT_TRUE(fast == "Yes" || fast == "No");
+}
+
+}  // namespace
+}  // namespace zov::test
+
+namespace zov::test {
+namespace {
+
+// A frame window with a movie window inside, as the player has.
+class FakeFrame : public codec::MovieFrameHost {
+ public:
+  ZOVRect source{0, 0, 160, 120};
+  ZOVRect placement{30, 40, 0, 0};
+  std::vector<ZOVRect> destinations;
+  int toolbar = -1;
+  int repaints = 0;
+  ZOVRect movieSource() override { return source; }
+  ZOVRect movieDestination() override { return {0, 0, 160, 120}; }
+  void putMovieDestination(const ZOVRect& r) override { destinations.push_back(r); }
+  int toolbarHeight() override { return toolbar; }
+  ZOVRect adjustFrameRect(const ZOVRect& c) override {
+    return {c.left - 4, c.top - 30, c.right + 4, c.bottom + 4};  // borders, caption and menu
+  }
+  ZOVRect normalPosition() override { return placement; }
+  void setNormalPosition(const ZOVRect& r) override { placement = r; }
+  void invalidateAndUpdate() override { ++repaints; }
+};
+
+bool same(const ZOVRect& a, const ZOVRect& b) {
+  return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+
+TEST(MovieFrame, FitsTheFrameAroundTheMovieAndItsToolbar) {
+  OpenCodec c;
+  auto mciConfigure = reinterpret_cast<uint32_t (*)(void*, void*, int)>(
+      dlsym(codec().module, "ZOVMCIWndConfigure"));
+  ASSERT_NE(mciConfigure, nullptr);
+  FakeFrame frame;
+  EXPECT_EQ(mciConfigure(&frame, nullptr, 0), 0u);
+  ASSERT_EQ(frame.destinations.size(), 1u);
+  EXPECT_TRUE(same(frame.destinations[0], {0, 0, 160, 120}));
+  EXPECT_TRUE(same(frame.placement, {30, 40, 30 + 168, 40 + 154 + 26})) << "default toolbar 26";
+  frame.toolbar = 20;
+  mciConfigure(&frame, nullptr, 0);
+  EXPECT_EQ(frame.placement.bottom, 40 + 154 + 20);
+}
+
+TEST(MovieFrame, AChangedMethodMakesTheMovieWindowRenegotiate) {
+  RestoreDefaults restore;
+  CodecUi ui;
+  OpenCodec c;
+  auto mciConfigure = reinterpret_cast<uint32_t (*)(void*, void*, int)>(
+      dlsym(codec().module, "ZOVMCIWndConfigure"));
+  ui.dialogs.on(codec::kConfigurationDialog, [](WindowHandle, DialogData& data) {
+    static_cast<codec::ConfigurationDialogData&>(data).select(1003);
+    return intptr_t{IDOK};
+  });
+  FakeFrame frame;
+  EXPECT_EQ(mciConfigure(&frame, nullptr, 1), 0u);
+  ASSERT_EQ(frame.destinations.size(), 2u);
+  EXPECT_TRUE(same(frame.destinations[0], {0, 0, 4, 4}));
+  EXPECT_TRUE(same(frame.destinations[1], {0, 0, 320, 240}));
+  EXPECT_EQ(frame.repaints, 1);
+  ui.dialogs.on(codec::kConfigurationDialog,
+                [](WindowHandle, DialogData&) { return intptr_t{IDCANCEL}; });
+  EXPECT_EQ(mciConfigure(&frame, nullptr, 1), 1u) << "cancel stops before any resizing";
+  EXPECT_EQ(frame.destinations.size(), 2u);
 }
 
 }  // namespace
