@@ -101,6 +101,8 @@ void FrameDecoder::setOptions(const DecoderOptions& options) {
   options_ = options;
   filterActive_ = v4_ && (scheme_ == Scheme::Yc811 || scheme_ == Scheme::Yc1611) &&
                   options_.interpolate && !options_.singleField;
+  // The filtered picture must match the picture as soon as the output stage may show it.
+  if (prepared_ && filterActive_) runPostFilter();
 }
 
 bool FrameDecoder::usesBackground() const {

@@ -395,6 +395,13 @@ TEST(DecoderPostFilter, RunsOn811WithInterpolateAndChangesOnlyBlue) {
   EXPECT_EQ(out[0], rgb(2, 2, 2));  // the first pair is copied
   EXPECT_EQ(out[6], rgb(2, 2, 2));  // the last pair has no next pair
   for (int x = 0; x < 8; ++x) EXPECT_EQ(out[x] & ~31, s.at(x, 0) & ~31);
+  // Switched on between frames, the filtered picture is ready at once.
+  opt.interpolate = false;
+  s.dec.setOptions(opt);
+  EXPECT_EQ(s.dec.outputPicture(), s.dec.picture());
+  opt.interpolate = true;
+  s.dec.setOptions(opt);
+  EXPECT_EQ(s.dec.outputPicture()[2], rgb(2, 2, 11));
   // Off for other schemes and under the single-field method.
   f.scheme = Scheme::Yc411;
   ASSERT_EQ(s.decode(f), DecodeStatus::Ok);
