@@ -124,6 +124,10 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
     size_t i = size_t(head[top]);
     head[top] = next[i];
     queued[i] = 0;
+    if (head[top] >= 0) {  // the next pop is a random pixel: fetch it while this one is examined
+      __builtin_prefetch(&next[head[top]]);
+      __builtin_prefetch(&runs[head[top]]);
+    }
     Best best;
     largestFrom(i, best);
     cache[i] = uint32_t(best.area);
