@@ -314,6 +314,8 @@ bool AviWriter::writeIndexBytes(const uint8_t* data, size_t size) {
 int AviWriter::writeFrameRecord(const uint8_t* video, uint32_t videoLength, const uint8_t* audio,
                                 uint32_t audioLength, bool keyFrame, uint32_t frameNumber) {
   if (!opened_ || finished_ || failed_) return kRecordError;
+  if (!video) videoLength = 0;
+  if (!audio) audioLength = 0;
   const bool rec = recordLists();
   const bool withAudioChunk = audio != nullptr && audioLength > 0;
   const bool cdrom = settings_.cdromTarget && !zevMode();
