@@ -1,3 +1,17 @@
+// The coding passes mirror the frame decoder's walk step for step (format/decoder_schemes.cpp),
+// so that the reconstruction is the decoder's picture by construction:
+//  * every row walk starts at column 1 from the first-column value, whatever covers column 0
+//    (the rectangle search therefore keeps blocks at column 0 one pixel wide);
+//  * covered runs chain through the block widths and stop at an Entropy run;
+//  * rows of 411/811 go in pairs (carrying odd row from part 1, sharing even row from part 2),
+//    rows of 1611 in blocks of four (3, 2, 1, 0 from parts 1, 2, 1, 2), leftover rows last from
+//    the highest down as sharing rows; in single field every row comes from part 1;
+//  * the chroma store starts neutral in every frame; a covered run in a carrying row stores
+//    its colour difference unless every sharing row skips the same columns;
+//  * Entropy runs: odd lines code even columns, even lines odd columns; a coded pixel is full
+//    in 422 rows, by its column in carrying rows, the Y step from normal state with the stored
+//    colour difference in sharing rows; an interpolated pixel without a right neighbour in its
+//    run (nor a covered pixel or a following Entropy run) is coded instead.
 #include "encoder/residual_coder.h"
 
 #include <algorithm>
