@@ -241,7 +241,6 @@ SourceFile::~SourceFile() {
 }
 
 bool SourceFile::openFile(bool firstOpen) {
-  (void)firstOpen;
   std::unique_ptr<MediaFile> file;
   for (;;) {
     std::string why;

@@ -723,3 +723,44 @@ TEST(SourceFileYuv4Mpeg, StandardInputIsSpooledAndACutLastFrameDropped) {
 
 }  // namespace
 }  // namespace zov
+
+namespace zov {
+namespace {
+
+// Rewrites one 32-bit value of a file.
+void patch32(const std::string& path, size_t at, uint32_t value) {
+  std::vector<uint8_t> f = test::readFileBytes(path);
+  putLE32(&f[at], value);
+  std::ofstream(path, std::ios::binary | std::ios::trunc)
+      .write(reinterpret_cast<const char*>(f.data()), long(f.size()));
+}
+
+TEST(SourceFileOpening, StreamChecksReportTheirMessages) {
+  MessageLog log;
+  std::string dir = test::tempFolder("checks");
+  FixtureMovie m = tinyMovie(3);
+  // RIFF(12) LIST hdrl(12) avih(8+56) LIST strl(12) strh(8): the video strh data start at 108.
+  const size_t strh = 108;
+  ASSERT_EQ(test::writeFixture(dir + "/start.avi", m), 3);
+  patch32(dir + "/start.avi", strh + 28, 5);
+  SourceFile notZero(dir + "/start.avi");
+  EXPECT_FALSE(notZero.Opened);
+
+  ASSERT_EQ(test::writeFixture(dir + "/novideo.avi", m), 3);
+  patch32(dir + "/novideo.avi", strh, makeFourCC("txts"));
+  SourceFile noVideo(dir + "/novideo.avi");
+  EXPECT_FALSE(noVideo.Opened);
+
+  ASSERT_EQ(test::writeFixture(dir + "/timing.avi", m), 3);
+  patch32(dir + "/timing.avi", 32, 0);         // avih microseconds per frame
+  patch32(dir + "/timing.avi", strh + 24, 0);  // strh rate
+  SourceFile noTiming(dir + "/timing.avi");
+  EXPECT_FALSE(noTiming.Opened);
+
+  EXPECT_EQ(log.texts(), (std::vector<std::string>{"AVC0005E Video stream is not zero-based",
+                                                   "AVC0017E Unable to open video stream",
+                                                   "AVC0004E Unable to determine video timing"}));
+}
+
+}  // namespace
+}  // namespace zov
