@@ -60,7 +60,7 @@ TEST(EncoderChromaKey, ScreensAgainstBlackAndAgainstABitmapInEveryScheme) {
           HarnessOptions o;
           o.backgroundBitmap = bitmap ? &bg : nullptr;
           o.keepReconstructions = true;
-          auto pics = screened(screening == kScreeningBlue ? rgb(0, 0, 31) : rgb(0, 31, 0), 5);
+          auto pics = screened(screening == kScreeningBlue ? rgb(0, 0, 31) : rgb(0, 31, 0), 4);
           EncodedRun run = encodePictures(s, kW, kH, pics, o);
           std::string what = "screening " + std::to_string(screening) + " type " +
                              std::to_string(type) + " bitmap " + std::to_string(bitmap) +
