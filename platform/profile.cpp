@@ -403,10 +403,12 @@ bool ProfileFile::lookup(std::string_view section, std::string_view key, std::st
 
 uint32_t ProfileFile::getInt(std::string_view section, std::string_view key,
                              int32_t defaultValue) const {
+  // As on Windows: a missing or empty value gives the default, a value that does not start
+  // with a number reads as 0.
   std::string text;
   uint32_t v = 0;
-  if (!lookup(section, key, text) || !parseProfileUnsigned(text, v)) return uint32_t(defaultValue);
-  return v;
+  if (!lookup(section, key, text) || text.empty()) return uint32_t(defaultValue);
+  return parseProfileUnsigned(text, v) ? v : 0;
 }
 
 std::string ProfileFile::getString(std::string_view section, std::string_view key,

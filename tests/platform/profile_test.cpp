@@ -84,9 +84,9 @@ TEST_F(ProfileTest, IntegerReadsParseLikeWindows) {
   EXPECT_EQ(f.getInt("Numbers", "wrap2", 5), 5u);
   EXPECT_EQ(f.getInt("Numbers", "big", 5), 4294967295u);
   EXPECT_EQ(f.getInt("Numbers", "neg", 5), uint32_t(-250));
-  // No digit at all: the default.
-  EXPECT_EQ(f.getInt("Numbers", "text", 5), 5u);
-  EXPECT_EQ(f.getInt("Numbers", "sign", 5), 5u);
+  // A value without a leading number reads 0; only an empty value gives the default.
+  EXPECT_EQ(f.getInt("Numbers", "text", 5), 0u);
+  EXPECT_EQ(f.getInt("Numbers", "sign", 5), 0u);
   EXPECT_EQ(f.getInt("Numbers", "empty", 5), 5u);
   EXPECT_EQ(f.getInt("Numbers", "quoted", 5), 12u);
   EXPECT_EQ(f.getInt("Numbers", "spaced", 5), 9u);
