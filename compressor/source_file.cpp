@@ -54,6 +54,23 @@ bool isYuv4MpegPath(const std::string& path) {
 
 }  // namespace
 
+// The nearest-colour rule tries, per component, the multiple of 8 below, the one below that and
+// the one above, and keeps the triple of smallest weighted distance (first found on ties). The
+// distance is a sum of one term per component, so the best triple is the best level of each
+// component on its own, and the first-found tie rule picks the lower level: a component x
+// becomes min(31, (x + 3) >> 3). One table look-up per component gives the same 15-bit colours
+// as the full search (the tests compare them) at a fraction of the cost.
+void convertRowTo15Fast(const uint8_t* src, int bitsPerPixel, int width, uint16_t* dst) {
+  static const auto table = [] {
+    std::array<uint8_t, 256> t{};
+    for (int x = 0; x < 256; ++x) t[size_t(x)] = uint8_t(std::min(31, (x + 3) >> 3));
+    return t;
+  }();
+  const int step = bitsPerPixel / 8;
+  for (int x = 0; x < width; ++x, src += step)
+    dst[x] = uint16_t(table[src[2]] << 10 | table[src[1]] << 5 | table[src[0]]);
+}
+
 // ---- Options and environment ----
 
 SourceAudioOptions audioOptionsFrom(const CompressorOptions& options) {
@@ -429,7 +446,7 @@ bool SourceFile::getFrameLocked(const StatePtr& st, uint32_t frame, std::vector<
       if (BitCount == 16) {
         for (uint32_t x = 0; x < w; ++x) row[x] = getLE16(s + 2 * x) & 0x7FFF;
       } else {
-        convertRowTo15(s, int(BitCount), int(w), row);
+        convertRowTo15Fast(s, int(BitCount), int(w), row);
       }
     }
     rh.bitCount = 16;

@@ -764,3 +764,28 @@ TEST(SourceFileOpening, StreamChecksReportTheirMessages) {
 
 }  // namespace
 }  // namespace zov
+
+namespace zov {
+namespace {
+
+TEST(SourceFileFrames, FastColourConversionEqualsTheNearestColourSearch) {
+  std::vector<uint8_t> line(256 * 3);
+  std::vector<uint16_t> fast(256);
+  uint32_t x = 12345;
+  for (int r = 0; r < 256; ++r)
+    for (int g = r % 7; g < 256; g += 7) {
+      for (int b = 0; b < 256; ++b) {
+        line[3 * b] = uint8_t(b);
+        line[3 * b + 1] = uint8_t(g);
+        line[3 * b + 2] = uint8_t((x = x * 1103515245 + 12345) >> 24);
+        if (b == 0) line[3 * b + 2] = uint8_t(r);
+      }
+      convertRowTo15Fast(line.data(), 24, 256, fast.data());
+      for (int b = 0; b < 256; ++b)
+        ASSERT_EQ(fast[b], nearestColour(line[3 * b + 2], line[3 * b + 1], line[3 * b]))
+            << "r " << int(line[3 * b + 2]) << " g " << g << " b " << b;
+    }
+}
+
+}  // namespace
+}  // namespace zov
