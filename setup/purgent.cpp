@@ -99,7 +99,7 @@ int runRemover(const std::vector<std::string>& arguments, pid_t* launched) {
     return 1;
   }
   if (messageBox(nullptr, "Are you sure that you want to uninstall Orvane?", "Uninstall",
-                 MB_YESNO | MB_ICONQUESTION) != IDYES)
+                 MB_YESNO | MB_ICONERROR) != IDYES)
     return 1;
 
   // The driver goes first; the uninstaller runs whatever happened to it.

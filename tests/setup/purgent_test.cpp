@@ -49,7 +49,7 @@ TEST_F(RemoverTest, AnsweringNoRemovesAndStartsNothing) {
   pid_t pid = 0;
   EXPECT_NE(runRemover({program}, &pid), 0);
   expectOneBox("Are you sure that you want to uninstall Orvane?", "Uninstall",
-               MB_YESNO | MB_ICONQUESTION);
+               MB_YESNO | MB_ICONERROR);
   EXPECT_EQ(pid, 0);
   ServiceRecord record;
   EXPECT_TRUE(queryServiceRecord("zovddnt", record));
