@@ -17,22 +17,32 @@ namespace zov::test {
 
 namespace fs = std::filesystem;
 
-std::string makeTempDir() {
-  std::string pattern = (fs::temp_directory_path() / "zov-codec-XXXXXX").string();
+namespace {
+
+std::string makeDirIn(const fs::path& base) {
+  std::string pattern = (base / "zov-codec-XXXXXX").string();
   char* made = mkdtemp(pattern.data());
   return made ? std::string(made) : std::string();
 }
+
+}  // namespace
 
 namespace {
 
 // Before anything loads the codec: where to find it, and a settings folder of our own.
 struct Environment {
   std::string home;
+  pid_t owner = getpid();
   Environment() {
     setenv("ZOV_CODEC_PATH", ZOV_CODEC_DIR, 1);
-    home = makeTempDir();
+    home = makeDirIn(fs::temp_directory_path());
     setenv("ZOV_HOME", home.c_str(), 1);
     unsetenv("ZOV_DISPLAY_BITS");
+  }
+  // Everything the tests made lies below the home folder.
+  ~Environment() {
+    std::error_code ec;
+    if (getpid() == owner) fs::remove_all(home, ec);
   }
 };
 Environment& environment() {
@@ -50,6 +60,10 @@ void resolve(void* module, T& slot, const char* name) {
 
 std::string testHome() {
   return environment().home;
+}
+
+std::string makeTempDir() {
+  return makeDirIn(environment().home);
 }
 
 std::string readSettingsFile() {
