@@ -1,5 +1,7 @@
 #include "encoder/colour_quantiser.h"
 
+#include <cstdlib>
+
 namespace zov {
 namespace {
 
@@ -15,33 +17,38 @@ int candidates(int c, int out[3]) {
 
 }  // namespace
 
-uint16_t nearestColour(int r, int g, int b) {
-  if (((r | g | b) & 7) == 0)
-    return static_cast<uint16_t>((r >> 3) << 10 | (g >> 3) << 5 | (b >> 3));
-  int cr[3], cg[3], cb[3];
-  int nr = candidates(r, cr), ng = candidates(g, cg), nb = candidates(b, cb);
-  long best = -1;
-  uint16_t bestColour = 0;
-  for (int i = 0; i < nr; ++i) {
-    long dr = r - cr[i];
-    for (int j = 0; j < ng; ++j) {
-      long dg = g - cg[j];
-      for (int k = 0; k < nb; ++k) {
-        long db = b - cb[k];
-        long d = 30 * dr * dr + 59 * dg * dg + 20 * db * db;
-        if (best < 0 || d < best) {
-          best = d;
-          bestColour = static_cast<uint16_t>((cr[i] >> 3) << 10 | (cg[j] >> 3) << 5 | (cb[k] >> 3));
-        }
-      }
+// The weighted distance is a sum of one term per component, so the best triple is the best
+// level of each component alone, and "first found" on a tie is the earlier candidate of that
+// component. One table of 256 entries serves all three.
+struct NearestLevels {
+  uint8_t level[256];
+  NearestLevels() {
+    for (int c = 0; c < 256; ++c) {
+      int cand[3];
+      int n = candidates(c, cand);
+      int best = cand[0];
+      for (int k = 1; k < n; ++k)
+        if (std::abs(cand[k] - c) < std::abs(best - c)) best = cand[k];
+      level[c] = static_cast<uint8_t>(best >> 3);
     }
   }
-  return bestColour;
+};
+
+const NearestLevels& nearestLevels() {
+  static const NearestLevels table;
+  return table;
+}
+
+uint16_t nearestColour(int r, int g, int b) {
+  const uint8_t* l = nearestLevels().level;
+  return static_cast<uint16_t>(l[r & 255] << 10 | l[g & 255] << 5 | l[b & 255]);
 }
 
 void convertRowTo15(const uint8_t* src, int bitsPerPixel, int width, uint16_t* dst) {
+  const uint8_t* l = nearestLevels().level;
   int step = bitsPerPixel / 8;
-  for (int x = 0; x < width; ++x, src += step) dst[x] = nearestColour(src[2], src[1], src[0]);
+  for (int x = 0; x < width; ++x, src += step)
+    dst[x] = static_cast<uint16_t>(l[src[2]] << 10 | l[src[1]] << 5 | l[src[0]]);
 }
 
 }  // namespace zov

@@ -164,3 +164,46 @@ TEST(SegmentLimit, MoreThan255SolidRectanglesInASegmentAreCodedByResiduals) {
 
 }  // namespace
 }  // namespace zov
+
+namespace zov {
+namespace {
+
+// The rule as stated: every combination of the candidate levels, weighted distance, first
+// found on ties with red outermost; the table form must agree for every colour.
+uint16_t nearestByTheRule(int r, int g, int b) {
+  if (((r | g | b) & 7) == 0) return uint16_t((r >> 3) << 10 | (g >> 3) << 5 | (b >> 3));
+  auto cands = [](int c, int* out) {
+    int n = 0, below = c & ~7;
+    out[n++] = below;
+    if (below > 0) out[n++] = below - 8;
+    if (below < 248) out[n++] = below + 8;
+    return n;
+  };
+  int cr[3], cg[3], cb[3];
+  int nr = cands(r, cr), ng = cands(g, cg), nb = cands(b, cb);
+  long best = -1;
+  uint16_t out = 0;
+  for (int i = 0; i < nr; ++i)
+    for (int j = 0; j < ng; ++j)
+      for (int k = 0; k < nb; ++k) {
+        long d = 30L * (r - cr[i]) * (r - cr[i]) + 59L * (g - cg[j]) * (g - cg[j]) +
+                 20L * (b - cb[k]) * (b - cb[k]);
+        if (best < 0 || d < best) {
+          best = d;
+          out = uint16_t((cr[i] >> 3) << 10 | (cg[j] >> 3) << 5 | (cb[k] >> 3));
+        }
+      }
+  return out;
+}
+
+TEST(NearestColour, TableAgreesWithTheRuleForEveryGreyAndRandomColours) {
+  for (int v = 0; v < 256; ++v) ASSERT_EQ(nearestColour(v, v, v), nearestByTheRule(v, v, v)) << v;
+  std::mt19937 rng(5);
+  for (int n = 0; n < 20000; ++n) {
+    int r = int(rng() % 256), g = int(rng() % 256), b = int(rng() % 256);
+    ASSERT_EQ(nearestColour(r, g, b), nearestByTheRule(r, g, b)) << r << "," << g << "," << b;
+  }
+}
+
+}  // namespace
+}  // namespace zov
