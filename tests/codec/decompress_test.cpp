@@ -551,3 +551,68 @@ TEST(Background, TheFirstDecodedPictureIsHandedToWaitingInstances) {
 
 }  // namespace
 }  // namespace zov::test
+
+namespace zov::test {
+namespace {
+
+TEST(PixelFormats, FiveSixFiveDestinationsGetFiveSixFivePixels) {
+  OpenCodec c;
+  Stream s(64, 48);
+  s.out = bitfieldsOutput(64, 48, 0xF800, 0x07E0, 0x001F);
+  ASSERT_EQ(ICDecompressBegin(c.hic(), &s.in, &s.out.header), ICERR_OK);
+  Bitmap a(64, 48);
+  ASSERT_EQ(s.decode(c.hic(), solidKeyFrame(64, 48, kRed | kBlue), a), ICERR_OK);
+  EXPECT_TRUE(a.all(0xF800 | 0x001F));
+}
+
+TEST(PixelFormats, GreyMethodWritesPaletteIndices) {
+  OpenCodec c;
+  Style style(withMethod(9));
+  Stream s(64, 48);
+  s.out = rgbOutput(64, 48, 8);
+  ASSERT_EQ(ICDecompressQuery(c.hic(), &s.in, &s.out.header), ICERR_OK);
+  ASSERT_EQ(ICDecompressBegin(c.hic(), &s.in, &s.out.header), ICERR_OK);
+  std::vector<uint8_t> indices(64 * 48, 0xCD);
+  auto frame = solidKeyFrame(64, 48, 0x7FFF);
+  s.in.biSizeImage = static_cast<DWORD>(frame.size());
+  ASSERT_EQ(static_cast<int32_t>(
+                ICDecompress(c.hic(), 0, &s.in, frame.data(), &s.out.header, indices.data())),
+            ICERR_OK);
+  for (uint8_t i : indices) ASSERT_EQ(i, indices[0]);
+  EXPECT_GE(indices[0], 10);
+  EXPECT_LE(indices[0], 73);
+}
+
+TEST(Extended, ANewDestinationSizeIsTakenBetweenFrames) {
+  OpenCodec c;
+  ExStream s(64, 48, 100, 80);
+  ASSERT_EQ(ICDecompressExBegin(c.hic(), 0, &s.in, nullptr, 0, 0, 64, 48, &s.out.header, nullptr, 0,
+                                0, 64, 48),
+            ICERR_OK);
+  auto frame = solidKeyFrame(64, 48, kBlue);
+  s.in.biSizeImage = static_cast<DWORD>(frame.size());
+  OutputFormat wider = rgbOutput(120, -90);
+  std::vector<uint16_t> dest(120 * 90, 0xCDCD);
+  EXPECT_EQ(ICDecompressEx(c.hic(), 0, &s.in, frame.data(), 0, 0, 64, 48, &wider.header,
+                           dest.data(), 0, 0, 64, 48),
+            ICERR_OK);
+  EXPECT_EQ(dest[89 * 120 + 0], kBlue) << "bottom-left corner of the top-down destination";
+  EXPECT_EQ(dest[89 * 120 + 64], 0xCDCD);
+  EXPECT_EQ(dest[(90 - 48) * 120], kBlue);
+  EXPECT_EQ(dest[(90 - 49) * 120], 0xCDCD);
+  OutputFormat upright = rgbOutput(130, 90);
+  EXPECT_EQ(ICDecompressEx(c.hic(), 0, &s.in, frame.data(), 0, 0, 64, 48, &upright.header,
+                           dest.data(), 0, 0, 64, 48),
+            ICERR_BADFORMAT);
+  OutputFormat deeper = rgbOutput(130, -90, 8);
+  EXPECT_EQ(ICDecompressEx(c.hic(), 0, &s.in, frame.data(), 0, 0, 64, 48, &deeper.header,
+                           dest.data(), 0, 0, 64, 48),
+            ICERR_BADFORMAT);
+  EXPECT_EQ(ICDecompressEx(c.hic(), 0, &s.in, frame.data(), 3, 0, 64, 48, &wider.header,
+                           dest.data(), 0, 0, 64, 48),
+            ICERR_BADFORMAT)
+      << "a source offset is refused";
+}
+
+}  // namespace
+}  // namespace zov::test
