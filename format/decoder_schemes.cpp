@@ -32,6 +32,15 @@
 //    in the first group (columns 1 .. g-1) that of the row's column-0 value.
 //  * 422 rows: every coded pixel of a run is a full pixel; interpolated pixels take the colour
 //    difference of the pixel to their left.
+//  * "Odd" and "even" rows (part choice, chess-board pattern) count coded rows from the first
+//    row of the active area.
+//  * A block that starts at column 0 also covers the row walk: the row resumes after it, with
+//    the last covered pixel as predictor (its column-0 pixel was taken by the column pass).
+//  * A "covered run" of the colour-difference storing rule is one block's row; when blocks
+//    follow each other directly, each is judged on its own (its first column, its width).
+//  * Outside Entropy runs, in rows that do not carry colour difference, only a group's first
+//    pixel takes the stored colour difference; the other pixels keep their left neighbour's,
+//    which after a covered pixel is the covered pixel's.
 #include <bit>
 #include <cstring>
 
