@@ -9,6 +9,12 @@
 // Every frame written decodes, with the frame decoder, to exactly the picture the encoder keeps
 // as its reconstruction (the next frame is predicted from it); VerifyFrames checks that on
 // every frame.
+//
+// The background bitmap (Chroma streams): call EncodeFrame once with CodingBackground set, the
+// bitmap as input and KeyFrame 1, right before the first call that produces a frame (in
+// enhanced mode that is the second call: the first only takes its picture in), and append its
+// output and the 4-byte offset to that frame's chunk. The background call leaves FirstCall and
+// the pictures held for enhanced mode alone; its reconstruction becomes the background.
 #pragma once
 
 #include <cstddef>
