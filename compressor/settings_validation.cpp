@@ -2,6 +2,7 @@
 
 #include <cctype>
 
+#include "compressor/source_file.h"
 #include "compressor/source_messages.h"
 #include "platform/ui.h"
 
@@ -407,6 +408,45 @@ ExtractionCheck validateExtraction(const ExtractionValues& v, const ExtractionSo
 void reportExtractionCheck(void* owner, const ExtractionCheck& check) {
   if (check.passed) return;
   messageBox(owner, check.message, kCompressorTitle, MB_OK | MB_ICONSTOP);
+}
+
+ExtractionSource extractionSourceOf(SourceFile& source) {
+  ExtractionSource s;
+  s.frameCount = source.FrameCount;
+  s.width = source.Width;
+  s.height = source.Height;
+  s.isKeyFrame = [&source](uint32_t frame) { return source.isKeyFrameAbsolute(frame); };
+  return s;
+}
+
+ExtractionValues extractionValuesOf(const SourceFile& s) {
+  ExtractionValues v;
+  v.firstFrame = s.ExtractionStart + 1;
+  v.lastFrame = s.ExtractionEnd + 1;
+  v.cropLeft = s.CropX;
+  v.cropTop = s.CropY;
+  v.cropWidth = s.CropWidth;
+  v.cropHeight = s.CropHeight;
+  v.letterBoxTop = s.LetterBoxTop;
+  v.letterBoxBottom = s.LetterBoxBottom;
+  v.resizeWidth = s.ResizeWidth;
+  v.resizeHeight = s.ResizeHeight;
+  v.stripType = s.ResizeStripType;
+  return v;
+}
+
+void storeExtractionValues(const ExtractionValues& v, SourceFile& s) {
+  s.ExtractionStart = v.firstFrame - 1;
+  s.ExtractionEnd = v.lastFrame - 1;
+  s.CropX = v.cropLeft;
+  s.CropY = v.cropTop;
+  s.CropWidth = v.cropWidth;
+  s.CropHeight = v.cropHeight;
+  s.LetterBoxTop = v.letterBoxTop;
+  s.LetterBoxBottom = v.letterBoxBottom;
+  s.ResizeWidth = v.resizeWidth;
+  s.ResizeHeight = v.resizeHeight;
+  s.ResizeStripType = v.stripType;
 }
 
 ExtractionValues extractionValuesOf(const ExtractionTexts& texts, uint32_t stripType) {

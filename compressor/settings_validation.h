@@ -19,6 +19,8 @@
 
 namespace zov {
 
+class SourceFile;
+
 // The ten edit fields of the page, in the order their numbers are checked.
 enum class ExtractionField : int {
   FirstFrame,
@@ -77,6 +79,15 @@ ExtractionCheck validateExtraction(const ExtractionValues& values, const Extract
 // Shows a failed check's message (title "ZOV Compressor", stop icon) over `owner`; nothing for a
 // passed check.
 void reportExtractionCheck(void* owner, const ExtractionCheck& check);
+
+// ---- Between the page and the source record ----
+
+// The source's frame count, frame size and key-frame query.
+ExtractionSource extractionSourceOf(SourceFile& source);
+// The record's extraction values as the page shows them (frames 1-based).
+ExtractionValues extractionValuesOf(const SourceFile& source);
+// Stores checked values into the record (frames back to 0-based).
+void storeExtractionValues(const ExtractionValues& values, SourceFile& source);
 
 // ---- The page's information lines (fields without a number count as 0) ----
 

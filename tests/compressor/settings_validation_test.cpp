@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "compressor/settings_validation.h"
+#include "compressor/source_file.h"
+#include "compressor/source_messages.h"
 #include "platform/ui.h"
+#include "support/avi_fixtures.h"
 
 namespace zov {
 namespace {
@@ -397,6 +400,39 @@ TEST(ExtractionInformation, LabelAndTargetSize) {
   v.resizeHeight = 100;
   EXPECT_EQ(targetWidth(v), 160u);
   EXPECT_EQ(targetHeight(v), 104u);
+}
+
+TEST(ExtractionRecord, ValuesComeFromAndGoBackToTheSource) {
+  setSourceMessageSink([](const std::string&, SourceMessageStyle) { return kSourceAnswerCancel; });
+  std::string path = test::tempFolder("extraction-record") + "/keys.avi";
+  test::FixtureMovie m;
+  m.width = 16;
+  m.height = 8;
+  m.compression = 0;
+  for (int i = 0; i < 6; ++i) {
+    m.frames.push_back(test::makeDib24(16, 8, [i](int x, int) { return uint32_t(x * 16 + i); }));
+  }
+  ASSERT_EQ(test::writeFixture(path, m), 6);
+  SourceFile source(path);
+  ASSERT_TRUE(source.Opened);
+  ExtractionValues v = extractionValuesOf(source);
+  EXPECT_EQ(v.firstFrame, 1u);
+  EXPECT_EQ(v.lastFrame, 6u);
+  EXPECT_EQ(v.cropWidth, 16u);
+  ExtractionSource s = extractionSourceOf(source);
+  EXPECT_EQ(s.frameCount, 6u);
+  EXPECT_TRUE(validateExtraction(v, s).passed);
+  v.firstFrame = 4;
+  v.lastFrame = 5;
+  v.cropTop = 4;
+  v.cropHeight = 4;
+  EXPECT_TRUE(validateExtraction(v, s).passed);
+  storeExtractionValues(v, source);
+  EXPECT_EQ(source.ExtractionStart, 3u);
+  EXPECT_EQ(source.ExtractionEnd, 4u);
+  EXPECT_EQ(source.CropY, 4u);
+  EXPECT_EQ(source.CropHeight, 4u);
+  setSourceMessageSink(nullptr);
 }
 
 }  // namespace
