@@ -616,3 +616,32 @@ TEST(Extended, ANewDestinationSizeIsTakenBetweenFrames) {
 
 }  // namespace
 }  // namespace zov::test
+
+namespace zov::test {
+namespace {
+
+TEST(PixelFormats, PackedYuvWithHardwareScaling) {
+  OpenCodec c;
+  ZOVStyle hw = defaults();
+  hw.useHardware = 1;
+  Style style(hw);
+  Stream s(64, 48);
+  s.out = rgbOutput(64, 48, 16);
+  s.out.header.biCompression = mmioFOURCC('Y', 'U', 'Y', '2');
+  ASSERT_EQ(ICDecompressBegin(c.hic(), &s.in, &s.out.header), ICERR_OK);
+  std::vector<uint8_t> yuy2(64 * 48 * 2, 0xCD);
+  auto frame = solidKeyFrame(64, 48, 0x7FFF);
+  s.in.biSizeImage = static_cast<DWORD>(frame.size());
+  ASSERT_EQ(static_cast<int32_t>(
+                ICDecompress(c.hic(), 0, &s.in, frame.data(), &s.out.header, yuy2.data())),
+            ICERR_OK);
+  // White: Y = (2392 + 4696 + 912) * 31 / 1000, U = (128000 - 8 * 31) / 1000, V 128.
+  EXPECT_EQ(yuy2[0], 248);
+  EXPECT_EQ(yuy2[1], 127);
+  EXPECT_EQ(yuy2[2], 248);
+  EXPECT_EQ(yuy2[3], 128);
+  EXPECT_EQ(yuy2[yuy2.size() - 2], 248);
+}
+
+}  // namespace
+}  // namespace zov::test
