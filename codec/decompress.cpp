@@ -372,7 +372,7 @@ LRESULT decompressFrame(CodecState& s, const ICDECOMPRESS* request) {
       return ICERR_BADFORMAT;
   }
   auto* dest = static_cast<uint8_t*>(request->lpOutput);
-  if (writesAlternateLines(s.activeMethod) && dest != s.lastOutputBuffer)
+  if (writesAlternateLines(e.output.method()) && dest != s.lastOutputBuffer)
     e.output.clearUnwrittenLines(dest);
   if (decodeStep(s, f) == Step::Done) return ICERR_OK;
   // A new letterbox leaves the old picture in the margins: clear them then too.
@@ -525,7 +525,7 @@ LRESULT decompressExFrame(CodecState& s, const ICDECOMPRESSEX* r) {
     s.destStart = static_cast<uint8_t*>(r->lpDst) + (rows - (r->yDst + g.destHeight)) * e.pitch +
                   static_cast<ptrdiff_t>(r->xDst) * g.bytesPerPixel;
     if (letterboxInForce(s)) e.output.clearMargins(s.destStart);
-    if (writesAlternateLines(s.activeMethod)) e.output.clearUnwrittenLines(s.destStart);
+    if (writesAlternateLines(e.output.method())) e.output.clearUnwrittenLines(s.destStart);
     rebuildTablesIfDirty(s);
     s.fullRedraw = true;
     module().fastVideo = true;
