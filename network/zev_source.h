@@ -1,0 +1,160 @@
+// The network movie source: plays a movie that lies on a movie server while it downloads.
+//
+// accessZEV asks the user (through the dialog host) for a server and a movie, fetches the movie's
+// header and index over one TCP connection, writes a local placeholder AVI file whose video
+// chunks hold only chunk numbers, and starts a worker thread that fills a 4 MB read-ahead cache
+// of 32 slots with the real chunks ahead of the play position. The codec, given such a 4-byte
+// chunk, asks frameData for the real bytes; audio comes through obtainAudio. freeZEV ends it all
+// and deletes the local file. One source per process.
+//
+// The codec library wires these into its exports (codec/network_hooks.h):
+//   setNetworkSourceApi({&accessZEV, &obtainAudio, &freeZEV, &sourceOpen, &frameData});
+//
+// A silent or vanished server never freezes the caller: connecting gives up after
+// connectTimeoutMs, and every receive and send after ioTimeoutMs (the "recv"/"send" box with
+// WSAETIMEDOUT); destruction shuts the socket down first so the worker leaves at once.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "network/winsock_errors.h"
+#include "network/zev_layout.h"
+#include "platform/ui.h"
+
+namespace zov::network {
+
+// Dialog names and records for the dialog host.
+inline constexpr char kSiteDialog[] = "ZEVSite";
+inline constexpr char kMovieDialog[] = "ZEVMovie";
+inline constexpr int kSiteCombo = 4060;
+inline constexpr int kMovieList = 4058;
+inline constexpr int kLoadingProgress = 4117;
+inline constexpr int kCacheProgress = 4118;
+
+// Site dialog: the recall list (most recent first) and the edit text the user leaves.
+struct SiteDialogData : DialogData {
+  std::vector<std::string> recall;
+  std::string text;  // starts as the first recall entry
+};
+
+// Movie dialog: the names the server listed and the one chosen.
+struct MovieDialogData : DialogData {
+  std::vector<std::string> movies;
+  int selected = 0;  // index into movies; -1 for no selection
+};
+
+// A modeless progress dialog ("Loading Video..." and the cache status): whether it is open,
+// and its bar. Hosts may show it; tests read it.
+struct ProgressDialog {
+  std::atomic<bool> open{false};
+  std::atomic<int> rangeMax{100};
+  std::atomic<int> position{0};
+};
+
+struct NetworkOptions {
+  uint16_t port = 11541;
+  int connectTimeoutMs = 15000;
+  int ioTimeoutMs = 20000;
+};
+// Process-wide connection settings (tests use an ephemeral port and short time limits).
+void setNetworkOptions(const NetworkOptions& options);
+NetworkOptions networkOptions();
+
+class ZEVClass {
+ public:
+  explicit ZEVClass(WindowHandle owner);
+  ~ZEVClass();
+  ZEVClass(const ZEVClass&) = delete;
+  ZEVClass& operator=(const ZEVClass&) = delete;
+
+  // 1: no worker, or it ended; 2: loading; 0: ready (cache full or the whole movie cached).
+  int status() const;
+  const std::string& localFile() const { return localFile_; }
+  const ZevHeader& header() const { return header_; }
+  const std::vector<uint8_t>& index() const { return index_; }
+  const std::string& site() const { return site_; }
+  const std::string& movie() const { return movie_; }
+
+  // The real data of video chunk `chunk` from the cache, or null when it is not cached yet;
+  // `size` gets the chunk's size from the index (0 for a chunk outside the movie).
+  const uint8_t* frameData(uint32_t chunk, size_t* size);
+  const uint8_t* audioData(uint32_t chunk, uint32_t* size);
+  // The cache status dialog's bar: slots chained from the play position, in percent of 28.
+  int cachePercent();
+  // Number of slots holding data.
+  int filledSlots();
+
+  ProgressDialog& loadingDialog() { return loading_; }
+  ProgressDialog& cacheDialog() { return cacheStatus_; }
+
+ private:
+  bool construct();
+  bool runSiteDialog();
+  bool connectToSite();
+  bool runMovieDialog();
+  bool buildLocalAVIAndMemoryIndex();
+  bool processAVIHeader(const uint8_t* header);
+  void worker();
+  const uint8_t* lookup(int64_t entry, size_t* size);
+
+  // Socket steps; each reports its own box and returns false.
+  bool receive(void* data, size_t size);
+  bool sendAll(const void* data, size_t size);
+  bool requestRange(uint32_t offset, uint32_t length, void* into);
+  void winsockBox(const std::string& step, int error);
+  void systemBox(const std::string& step, int error);
+  void box(const std::string& text);
+  std::string prefix() const;
+
+  // Slot headers live at the start of each slot, as two 32-bit entry numbers (-1: empty).
+  int32_t slotFirst(uint32_t s) const;
+  int32_t slotLast(uint32_t s) const;
+  void setSlot(uint32_t s, int32_t first, int32_t last);
+  int findSlot(int64_t entry) const;
+  uint32_t entryOffset(int64_t e) const { return le32(&index_[size_t(e) * 8]); }
+  uint32_t entrySize(int64_t e) const { return le32(&index_[size_t(e) * 8 + 4]) & ~kKeyFrameBit; }
+
+  WindowHandle owner_;
+  std::string site_;
+  std::string movie_;
+  std::string localFile_;
+  ZevHeader header_;
+  std::vector<uint8_t> index_;
+  std::vector<uint8_t> cache_;
+  bool cacheLocked_ = false;
+  int socket_ = -1;
+
+  mutable std::mutex mutex_;
+  std::condition_variable wake_;
+  bool wakeSignalled_ = false;  // the auto-reset event
+  std::thread thread_;
+  std::atomic<bool> workerRunning_{false};
+  std::atomic<bool> workerEnded_{false};
+  std::atomic<bool> stopRequested_{false};
+  std::atomic<bool> cacheFull_{false};
+  bool atEnd_ = false;
+  bool windowActive_ = false;
+  int64_t windowFirst_ = -1, windowLast_ = -1;
+  int64_t wantedChunk_ = -1;
+
+  ProgressDialog loading_;
+  ProgressDialog cacheStatus_;
+};
+
+// The exports' logic (the codec library exports them as ZOVAccessZEV, ZOVObtainAudio, ZOVFreeZEV).
+const char* accessZEV(void* owner);
+const void* obtainAudio(uint32_t chunk, uint32_t* out);
+void freeZEV();
+bool sourceOpen();
+const uint8_t* frameData(uint32_t chunk, size_t* size);
+// The open source, or null (for hosts and tests).
+ZEVClass* currentSource();
+
+}  // namespace zov::network
