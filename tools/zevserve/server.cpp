@@ -214,7 +214,7 @@ void Server::acceptAll() {
     connections_[fd] = c;
     ++openConnections_;
     epoll_event ev{};
-    ev.events = EPOLLIN | EPOLLOUT | EPOLLRDHUP;
+    ev.events = EPOLLOUT;
     ev.data.fd = fd;
     c->wantWrite = true;
     epoll_ctl(epollFd_, EPOLL_CTL_ADD, fd, &ev);
@@ -244,12 +244,14 @@ void Server::sweepIdle() {
 void Server::handle(Connection& c, uint32_t events) {
   if (events & (EPOLLERR | EPOLLHUP)) return close(c, "connection error");
   if ((events & EPOLLOUT) && c.wantWrite && !writeOutput(c)) return;
-  if ((events & (EPOLLIN | EPOLLRDHUP)) && !readInput(c)) return;
+  if ((events & EPOLLIN) && !c.wantWrite && !readInput(c)) return;
+  // While sending, input is left in the socket: a client that runs ahead waits in its own
+  // buffers, and the loop never spins on input it cannot use yet.
   bool want = c.phase == Phase::SendList || c.phase == Phase::SendRange;
   if (want != c.wantWrite) {
     c.wantWrite = want;
     epoll_event ev{};
-    ev.events = EPOLLIN | EPOLLRDHUP | (want ? uint32_t(EPOLLOUT) : 0u);
+    ev.events = want ? uint32_t(EPOLLOUT) : uint32_t(EPOLLIN);
     ev.data.fd = c.fd;
     epoll_ctl(epollFd_, EPOLL_CTL_MOD, c.fd, &ev);
   }
@@ -301,9 +303,8 @@ bool Server::writeOutput(Connection& c) {
 bool Server::readInput(Connection& c) {
   for (;;) {
     // Only as much as the current step needs: a client may pipeline its next request.
+    if (c.phase == Phase::SendList || c.phase == Phase::SendRange) return true;
     size_t need = c.phase == Phase::ReadName ? kNameField : 8;
-    if (c.phase == Phase::SendList || c.phase == Phase::SendRange) need = kNameField;
-    if (c.inHave >= need) return processInput(c);
     ssize_t n = recv(c.fd, c.in + c.inHave, need - c.inHave, 0);
     if (n == 0) {
       close(c, c.phase == Phase::ReadRequest && c.inHave == 0 ? "client done"
@@ -318,7 +319,6 @@ bool Server::readInput(Connection& c) {
     c.lastActivity = nowMs();
     c.inHave += size_t(n);
     if (!processInput(c)) return false;
-    if (c.phase == Phase::SendList || c.phase == Phase::SendRange) return true;
   }
 }
 
