@@ -1,0 +1,676 @@
+#include "compressor/zovcomp_cli.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <ostream>
+#include <sstream>
+
+#include "compressor/edit_list.h"
+#include "compressor/filter_list.h"
+#include "compressor/run_source.h"
+#include "compressor/settings_file.h"
+#include "compressor/settings_validation.h"
+#include "compressor/source_file.h"
+#include "compressor/vfw_zov_decoder.h"
+#include "encoder/compression_run.h"
+#include "platform/profile.h"
+#include "platform/ui.h"
+
+namespace zov {
+
+namespace {
+
+std::string lower(std::string_view s) {
+  std::string r(s);
+  for (char& c : r) c = char(std::tolower(static_cast<unsigned char>(c)));
+  return r;
+}
+
+std::string trim(std::string_view s) {
+  size_t b = 0, e = s.size();
+  while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
+  while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
+  return std::string(s.substr(b, e - b));
+}
+
+bool parseUnsigned(std::string_view text, uint32_t* value) {
+  auto v = parseExtractionNumber(text);
+  if (!v) return false;
+  *value = *v;
+  return true;
+}
+
+// "A,B" or "AxB" lists of unsigned numbers.
+bool parseList(std::string_view text, std::vector<uint32_t>& values, size_t count) {
+  values.clear();
+  std::string cur;
+  for (char c : std::string(text) + ",") {
+    if (c == ',' || c == 'x' || c == 'X') {
+      uint32_t v;
+      if (!parseUnsigned(cur, &v)) return false;
+      values.push_back(v);
+      cur.clear();
+    } else {
+      cur += c;
+    }
+  }
+  return values.size() == count;
+}
+
+std::optional<int32_t> kindByName(std::string_view name) {
+  const std::string n = lower(trim(name));
+  if (n.empty()) return std::nullopt;
+  if (std::all_of(n.begin(), n.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    uint32_t k;
+    if (parseUnsigned(n, &k) && isFilterKind(int32_t(k))) return int32_t(k);
+    return std::nullopt;
+  }
+  for (int k = 0; k < kFilterKindCount; ++k) {
+    const std::string full = lower(kFilterKinds[size_t(k)].name);
+    if (full == n) return k;
+    const size_t colon = full.find(": ");
+    if (colon != std::string::npos && full.substr(colon + 2) == n) return k;
+  }
+  return std::nullopt;
+}
+
+// Seconds as hours, minutes and seconds.
+std::string clock(double seconds) {
+  const uint64_t s = seconds > 0 ? uint64_t(seconds) : 0;
+  char text[32];
+  std::snprintf(text, sizeof text, "%02lu:%02lu:%02lu", (unsigned long)(s / 3600),
+                (unsigned long)(s / 60 % 60), (unsigned long)(s % 60));
+  return text;
+}
+
+// Peak signal-to-noise ratio of two 15-bit pictures, each component widened to 8 bits.
+struct PsnrSum {
+  double squared = 0;
+  uint64_t samples = 0;
+  void add(const uint16_t* a, const uint16_t* b, size_t pixels) {
+    auto widen = [](int c) { return (c << 3) | (c >> 2); };
+    for (size_t i = 0; i < pixels; ++i) {
+      for (int shift : {10, 5, 0}) {
+        const int d = widen((a[i] >> shift) & 31) - widen((b[i] >> shift) & 31);
+        squared += double(d * d);
+      }
+    }
+    samples += 3 * pixels;
+  }
+  double psnr() const {
+    if (samples == 0) return 0;
+    const double mse = squared / double(samples);
+    if (mse == 0) return INFINITY;
+    return 10.0 * std::log10(255.0 * 255.0 / mse);
+  }
+};
+
+struct CliArgs {
+  std::string input, output, audio, settingsFile, logFile;
+  RunMode mode = RunMode::Compress;
+  bool verify = false, quiet = false;
+  std::optional<uint32_t> first, last;
+  std::optional<std::vector<uint32_t>> crop, letterbox, resize;
+  std::optional<bool> interpolate;
+  std::optional<uint32_t> strip;
+  std::vector<std::string> presets;
+  std::vector<std::pair<std::string, std::string>> sets;
+  std::vector<FilterEntry> filters;
+  bool extractionGiven() const {
+    return first || last || crop || letterbox || resize || interpolate || strip;
+  }
+};
+
+class CliMessageBox : public MessageBoxSink {
+ public:
+  explicit CliMessageBox(std::ostream& err) : err_(err) {}
+  int show(WindowHandle, std::string_view text, std::string_view title, uint32_t style) override {
+    err_ << title << ": " << text << "\n";
+    return messageBoxDefaultResult(style);
+  }
+  void beep(uint32_t) override {}
+
+ private:
+  std::ostream& err_;
+};
+
+// Applies "--set Key=Value" pairs with the settings file's own reading and corrections: the
+// settings go to a scratch file, the pairs are written over them, and the file is read back.
+bool applySets(const CliArgs& a, CompressionSettings& s, CompressorOptions& o, std::ostream& err) {
+  if (a.sets.empty()) return true;
+  char pattern[] = "/tmp/zovcomp-set-XXXXXX";
+  const int fd = mkstemp(pattern);
+  if (fd < 0) {
+    err << "zovcomp: cannot create a scratch settings file\n";
+    return false;
+  }
+  close(fd);
+  const std::string path = pattern;
+  saveSettings(path, kGeneralSection, s, o);
+  ProfileFile file(path);
+  bool ok = true;
+  for (const auto& [key, value] : a.sets) {
+    if (!file.writeString(kGeneralSection, key, value)) ok = false;
+  }
+  if (ok) {
+    const auto filters = o.Filters;
+    loadSettings(path, kGeneralSection, s, o);
+    o.PackPadding = readPackPadding(path, kGeneralSection);
+    o.ReportPad = readReportPad(path, kGeneralSection);
+    o.RemoveAudio = readRemoveAudio(path, kGeneralSection);
+    if (o.Filters.empty()) o.Filters = filters;
+  } else {
+    err << "zovcomp: cannot write the scratch settings file\n";
+  }
+  std::filesystem::remove(path);
+  return ok;
+}
+
+int parseArgs(int argc, char** argv, int start, CliArgs& a, std::ostream& err) {
+  auto need = [&](int& i, const char* opt) -> const char* {
+    if (i + 1 >= argc) {
+      err << "zovcomp: " << opt << " needs a value\n";
+      return nullptr;
+    }
+    return argv[++i];
+  };
+  for (int i = start; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const char* v = nullptr;
+    std::vector<uint32_t> list;
+    if (arg == "-o" || arg == "--output") {
+      if (!(v = need(i, "-o"))) return 2;
+      a.output = v;
+    } else if (arg == "--audio") {
+      if (!(v = need(i, "--audio"))) return 2;
+      a.audio = v;
+    } else if (arg == "--settings") {
+      if (!(v = need(i, "--settings"))) return 2;
+      a.settingsFile = v;
+    } else if (arg == "--log") {
+      if (!(v = need(i, "--log"))) return 2;
+      a.logFile = v;
+    } else if (arg == "--mode") {
+      if (!(v = need(i, "--mode"))) return 2;
+      const std::string m = lower(v);
+      if (m == "compress")
+        a.mode = RunMode::Compress;
+      else if (m == "copy")
+        a.mode = RunMode::NoRecompression;
+      else if (m == "zev")
+        a.mode = RunMode::ZevStream;
+      else if (m == "blocks")
+        a.mode = RunMode::BlockFile;
+      else {
+        err << "zovcomp: unknown mode \"" << v << "\" (compress, copy, zev, blocks)\n";
+        return 2;
+      }
+    } else if (arg == "--first" || arg == "--last") {
+      if (!(v = need(i, arg.c_str()))) return 2;
+      uint32_t n;
+      if (!parseUnsigned(v, &n)) {
+        err << "zovcomp: " << arg << " needs a frame number\n";
+        return 2;
+      }
+      (arg == "--first" ? a.first : a.last) = n;
+    } else if (arg == "--crop") {
+      if (!(v = need(i, "--crop")) || !parseList(v, list, 4)) {
+        err << "zovcomp: --crop needs LEFT,TOP,WIDTH,HEIGHT\n";
+        return 2;
+      }
+      a.crop = list;
+    } else if (arg == "--letterbox") {
+      if (!(v = need(i, "--letterbox")) || !parseList(v, list, 2)) {
+        err << "zovcomp: --letterbox needs TOP,BOTTOM\n";
+        return 2;
+      }
+      a.letterbox = list;
+    } else if (arg == "--resize") {
+      if (!(v = need(i, "--resize")) || !parseList(v, list, 2)) {
+        err << "zovcomp: --resize needs WIDTHxHEIGHT\n";
+        return 2;
+      }
+      a.resize = list;
+    } else if (arg == "--no-interpolate") {
+      a.interpolate = false;
+    } else if (arg == "--interpolate") {
+      a.interpolate = true;
+    } else if (arg == "--strip") {
+      if (!(v = need(i, "--strip"))) return 2;
+      const std::string m = lower(v);
+      if (m == "none")
+        a.strip = 0;
+      else if (m == "odd")
+        a.strip = 1;
+      else if (m == "even")
+        a.strip = 2;
+      else {
+        err << "zovcomp: --strip takes none, odd or even\n";
+        return 2;
+      }
+    } else if (arg == "--preset") {
+      if (!(v = need(i, "--preset"))) return 2;
+      if (!parsePreset(v)) {
+        err << "zovcomp: unknown preset \"" << v << "\" (Video, Smoke/Clouds/Rain, Animation)\n";
+        return 2;
+      }
+      a.presets.push_back(v);
+    } else if (arg == "--set") {
+      if (!(v = need(i, "--set"))) return 2;
+      const std::string kv = v;
+      const size_t eq = kv.find('=');
+      if (eq == std::string::npos || eq == 0) {
+        err << "zovcomp: --set needs Key=Value\n";
+        return 2;
+      }
+      a.sets.emplace_back(trim(kv.substr(0, eq)), kv.substr(eq + 1));
+    } else if (arg == "--filter") {
+      if (!(v = need(i, "--filter"))) return 2;
+      std::string why;
+      auto f = parseFilterArgument(v, &why);
+      if (!f) {
+        err << "zovcomp: " << why << "\n";
+        return 2;
+      }
+      a.filters.push_back(*f);
+    } else if (arg == "--verify") {
+      a.verify = true;
+    } else if (arg == "--quiet" || arg == "-q") {
+      a.quiet = true;
+    } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
+      err << "zovcomp: unknown option " << arg << "\n";
+      return 2;
+    } else if (a.input.empty()) {
+      a.input = arg;
+    } else {
+      err << "zovcomp: more than one input given\n";
+      return 2;
+    }
+  }
+  if (a.input.empty() || a.output.empty()) {
+    err << "zovcomp: compress needs INPUT and -o OUTPUT\n";
+    return 2;
+  }
+  return 0;
+}
+
+bool looksLikeMedia(const std::string& path) {
+  if (path == "-") return true;
+  std::ifstream f(path, std::ios::binary);
+  char head[9] = {};
+  f.read(head, 9);
+  return std::memcmp(head, "RIFF", 4) == 0 || std::memcmp(head, "YUV4MPEG2", 9) == 0;
+}
+
+// Reads the output back with the source reader and compares every frame with the source.
+bool readBack(const std::string& path, std::vector<SourceFile*>& sources, uint32_t frames,
+              PsnrSum& psnr, std::ostream& err) {
+  SourceFile out(path);
+  if (!out.Opened) {
+    err << "zovcomp: verify: the output can't be opened\n";
+    return false;
+  }
+  if (out.FrameCount != frames) {
+    err << "zovcomp: verify: the output holds " << out.FrameCount << " frames, " << frames
+        << " were written\n";
+    return false;
+  }
+  std::vector<uint8_t> a, b;
+  uint32_t n = 0;
+  for (SourceFile* src : sources) {
+    for (uint32_t f = 0; f < src->framesToCompress() && n < frames; ++f, ++n) {
+      if (!out.getFrame(n, b, nullptr, true, false, false)) {
+        err << "zovcomp: verify: output frame " << n + 1 << " can't be decoded\n";
+        return false;
+      }
+      if (!src->getFrame(f, a, nullptr, true, true, true)) return false;
+      const uint32_t w = getLE32(a.data() + 4);
+      const uint32_t h = uint32_t(std::abs(int32_t(getLE32(a.data() + 8))));
+      const uint32_t ow = getLE32(b.data() + 4);
+      const uint32_t oh = uint32_t(std::abs(int32_t(getLE32(b.data() + 8))));
+      const uint32_t bottom = src->LetterBoxBottom;
+      if (ow != w || oh < h + bottom || b.size() < 40 + size_t(2) * w * (h + bottom)) {
+        err << "zovcomp: verify: output frame " << n + 1 << " has the wrong size\n";
+        return false;
+      }
+      psnr.add(reinterpret_cast<const uint16_t*>(a.data() + 40),
+               reinterpret_cast<const uint16_t*>(b.data() + 40) + size_t(w) * bottom,
+               size_t(w) * h);
+    }
+  }
+  return true;
+}
+
+int compressCommand(const CliArgs& a, std::ostream& out, std::ostream& err, bool terminal) {
+  CliMessageBox boxes(err);
+  ScopedMessageBoxSink sinkScope(&boxes);
+  // ZOV sources (no-recompression runs, reading the output back) decode through the codec.
+  installZovDecoderWithFallback();
+
+  CompressionSettings settings = defaultCompressionSettings();
+  CompressorOptions options = defaultCompressorOptions();
+  if (!a.settingsFile.empty()) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(a.settingsFile, ec)) {
+      err << "zovcomp: settings file \"" << a.settingsFile << "\" not found\n";
+      return 1;
+    }
+    const std::string path = std::filesystem::absolute(a.settingsFile).string();
+    loadSettings(path, kGeneralSection, settings, options);
+    options.PackPadding = readPackPadding(path, kGeneralSection);
+    options.ReportPad = readReportPad(path, kGeneralSection);
+    options.RemoveAudio = readRemoveAudio(path, kGeneralSection);
+  }
+  for (const auto& p : a.presets) applyPreset(*parsePreset(p), settings, options);
+  if (!applySets(a, settings, options, err)) return 1;
+  for (const auto& f : a.filters) options.Filters.push_back(f);
+  settings.updateDerived();
+
+  SourceEnvironment env;
+  env.removeAudio = [&options] { return options.RemoveAudio; };
+  env.audioOptions = [&options] { return audioOptionsFrom(options); };
+  env.applyFilters = [&options](uint16_t* pixels, int w, int h) {
+    applyFilterList(options.Filters, false, pixels, w, h, FilterCaller::FrameFetch);
+  };
+  setSourceEnvironment(env);
+  struct EnvReset {
+    ~EnvReset() { setSourceEnvironment({}); }
+  } envReset;
+
+  // The sources.
+  std::vector<std::unique_ptr<SourceFile>> owned;
+  if (looksLikeMedia(a.input)) {
+    auto src = std::make_unique<SourceFile>(a.input, a.audio);
+    if (!src->Opened) return 1;
+    owned.push_back(std::move(src));
+  } else {
+    if (a.extractionGiven()) {
+      err << "zovcomp: extraction options don't apply to an edit list (its segments carry "
+             "their own)\n";
+      return 2;
+    }
+    auto list = loadEditList(a.input);
+    if (!list || list->empty()) return 1;
+    owned = std::move(*list);
+  }
+  if (owned.size() == 1 && a.extractionGiven()) {
+    SourceFile& s = *owned[0];
+    ExtractionValues v = extractionValuesOf(s);
+    if (a.first) v.firstFrame = *a.first;
+    if (a.last) v.lastFrame = *a.last;
+    if (a.crop) {
+      v.cropLeft = (*a.crop)[0];
+      v.cropTop = (*a.crop)[1];
+      v.cropWidth = (*a.crop)[2];
+      v.cropHeight = (*a.crop)[3];
+    }
+    if (a.letterbox) {
+      v.letterBoxTop = (*a.letterbox)[0];
+      v.letterBoxBottom = (*a.letterbox)[1];
+    }
+    if (a.resize) {
+      v.resizeWidth = (*a.resize)[0];
+      v.resizeHeight = (*a.resize)[1];
+    }
+    if (a.strip) v.stripType = *a.strip;
+    const ExtractionCheck check = validateExtraction(v, extractionSourceOf(s));
+    if (!check.passed) {
+      err << kCompressorTitle << ": " << check.message << "\n";
+      return 1;
+    }
+    storeExtractionValues(v, s);
+    if (a.interpolate) s.ResizeInterpolate = *a.interpolate;
+  }
+
+  std::vector<SourceFile*> sources;
+  std::vector<std::unique_ptr<SourceFileRunSource>> adapters;
+  for (auto& s : owned) {
+    sources.push_back(s.get());
+    adapters.push_back(std::make_unique<SourceFileRunSource>(*s));
+  }
+
+  // The frame must suit the encoder before a compressing run starts.
+  if (a.mode == RunMode::Compress) {
+    std::vector<uint8_t> frame;
+    if (!sources[0]->getFrame(0, frame, nullptr, true, false, true) || frame.size() < 40) return 1;
+    if (!CheckCompressible(frame.data(), [](const std::string& text) {
+          messageBox(nullptr, text, kCompressorTitle, MB_OK | MB_ICONSTOP);
+          return false;
+        }))
+      return 1;
+  }
+
+  RunRequest req;
+  req.mode = a.mode;
+  req.outputPath = a.output;
+  req.settings = &settings;
+  req.options = options;
+  req.verify = a.verify;
+  for (auto& ad : adapters) req.sources.push_back(ad.get());
+
+  RunCallbacks cb;
+  cb.error = [](const std::string& text) {
+    messageBox(nullptr, text, kCompressorTitle, MB_OK | MB_ICONSTOP);
+  };
+  cb.applyFilters = [&options](uint16_t* pixels, int w, int h) {
+    applyFilterList(options.Filters, false, pixels, w, h, FilterCaller::CompressionRun);
+  };
+  bool barShown = false;
+  if (!a.quiet) {
+    cb.line = [&](const std::string& line) {
+      if (terminal && barShown) err << "\r\033[K";
+      out << line << "\n";
+      out.flush();
+    };
+    cb.progress = [&](const RunProgress& p) {
+      const double seconds = p.microSecPerFrame > 0 ? p.done * p.microSecPerFrame / 1e6 : 0;
+      const double rate =
+          seconds > 0 ? double(p.outputBytes - p.audioBytes) / seconds / 1024.0 : 0.0;
+      const double eta =
+          p.done ? double(p.frameCount - p.done) * p.elapsedSeconds / double(p.done) : 0.0;
+      char text[160];
+      if (terminal) {
+        const int width = 30;
+        const int filled = p.frameCount ? int(double(width) * p.done / p.frameCount) : width;
+        std::string bar(size_t(filled), '#');
+        bar.resize(size_t(width), '.');
+        std::snprintf(text, sizeof text, "\r\033[K[%s] %u/%u  %.0f KB/s  ETA %s", bar.c_str(),
+                      p.done, p.frameCount, rate, clock(eta).c_str());
+        err << text;
+        barShown = true;
+      } else {
+        std::snprintf(text, sizeof text, "progress %u/%u frames, %.0f KB/s, ETA %s\n", p.done,
+                      p.frameCount, rate, clock(eta).c_str());
+        err << text;
+      }
+      err.flush();
+    };
+  }
+
+  CompressionRun run;
+  if (!a.logFile.empty() && !run.messages().openLog(a.logFile)) {
+    err << "zovcomp: cannot open the log file \"" << a.logFile << "\"\n";
+    return 1;
+  }
+  const auto t0 = std::chrono::steady_clock::now();
+  const int rc = run.runHere(std::move(req), cb);
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  if (terminal && barShown) err << "\n";
+  if (rc != 0) {
+    err << "zovcomp: compression failed\n";
+    return 1;
+  }
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(a.output, ec);
+  const uint32_t frames = run.framesWritten();
+  if (!a.quiet) {
+    char text[256];
+    std::snprintf(text, sizeof text,
+                  "Wrote %s: %u frames, %llu bytes, ratio %.2f:1, %.2f s, %.1f frames/s\n",
+                  a.output.c_str(), frames, (unsigned long long)(ec ? 0 : size),
+                  run.outputBytes() ? double(run.rawBytes()) / double(run.outputBytes()) : 0.0,
+                  seconds, seconds > 0 ? frames / seconds : 0.0);
+    out << text;
+  }
+  if (a.verify && (a.mode == RunMode::Compress || a.mode == RunMode::NoRecompression)) {
+    PsnrSum psnr;
+    if (!readBack(a.output, sources, frames, psnr, err)) {
+      err << "zovcomp: verification failed\n";
+      return 1;
+    }
+    if (!a.quiet) {
+      char text[128];
+      std::snprintf(text, sizeof text, "Verified %u frames, PSNR %.2f dB\n", frames, psnr.psnr());
+      out << text;
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::optional<CompressionPreset> parsePreset(std::string_view name) {
+  const std::string n = lower(trim(name));
+  if (n == "video") return CompressionPreset::Video;
+  if (n == "smoke/clouds/rain" || n == "smoke") return CompressionPreset::SmokeCloudsRain;
+  if (n == "animation") return CompressionPreset::Animation;
+  return std::nullopt;
+}
+
+void applyPreset(CompressionPreset preset, CompressionSettings& s, CompressorOptions& o) {
+  switch (preset) {
+    case CompressionPreset::Video:
+      s.CompressionType = 4, s.InterframeDetection = 8, s.NoiseReduction = 50;
+      s.ImageLossLevel = 7;
+      break;
+    case CompressionPreset::SmokeCloudsRain:
+      s.CompressionType = 4, s.InterframeDetection = 5, s.NoiseReduction = 15;
+      s.ImageLossLevel = 7;
+      break;
+    case CompressionPreset::Animation:
+      s.CompressionType = 0, s.InterframeDetection = 0, s.NoiseReduction = 0;
+      s.ImageLossLevel = 0;
+      break;
+  }
+  s.FieldType = kFieldNormal;
+  s.FastCompression = false;
+  s.EnhancedEdges = true;
+  s.KeyRate = 3;
+  o.DualInitialKeyFrames = true;
+  s.updateDerived();
+}
+
+std::optional<FilterEntry> parseFilterArgument(std::string_view text, std::string* error) {
+  std::string t = trim(text);
+  if (auto k = kindByName(t)) return FilterEntry{*k, kFilterKinds[size_t(*k)].defaultLevel};
+  const size_t colon = t.rfind(':');
+  if (colon == std::string::npos) {
+    if (error) *error = "unknown filter \"" + t + "\"";
+    return std::nullopt;
+  }
+  auto kind = kindByName(t.substr(0, colon));
+  if (!kind) {
+    if (error) *error = "unknown filter \"" + trim(t.substr(0, colon)) + "\"";
+    return std::nullopt;
+  }
+  const FilterKind& fk = kFilterKinds[size_t(*kind)];
+  const std::string lv = trim(t.substr(colon + 1));
+  char* end = nullptr;
+  const double value = std::strtod(lv.c_str(), &end);
+  if (lv.empty() || !end || *end != '\0' || !std::isfinite(value)) {
+    if (error) *error = "filter level \"" + lv + "\" is not a number";
+    return std::nullopt;
+  }
+  const double scaled = fk.fractional ? value * 100.0 : value;
+  const double rounded = std::round(scaled);
+  if (std::fabs(scaled - rounded) > 1e-6 || rounded < fk.minLevel || rounded > fk.maxLevel) {
+    char range[128];
+    if (fk.fractional)
+      std::snprintf(range, sizeof range, "%.2f to %.2f", fk.minLevel / 100.0, fk.maxLevel / 100.0);
+    else
+      std::snprintf(range, sizeof range, "%d to %d", fk.minLevel, fk.maxLevel);
+    if (error) *error = std::string("level of \"") + fk.name + "\" must be " + range;
+    return std::nullopt;
+  }
+  return FilterEntry{*kind, int32_t(rounded)};
+}
+
+std::string zovcompUsage() {
+  return R"(Usage: zovcomp compress INPUT -o OUTPUT [options]
+       zovcomp --help
+
+INPUT is an AVI file, a YUV4MPEG2 file ("-" reads YUV4MPEG2 from standard input) or an
+edit-list file (its segments are compressed one after the other into one output).
+
+Output:
+  -o, --output FILE      the output file
+  --mode MODE            compress  ZOV2 AVI file (default)
+                         copy      no recompression: the stored frames as they are
+                         zev       stream file for the movie server
+                         blocks    block file of stored frames
+Extraction (single source; frames are 1-based; checked like the configuration dialog):
+  --first N, --last N    frame range
+  --crop L,T,W,H         crop rectangle
+  --letterbox TOP,BOTTOM black lines added above and below
+  --resize WxH           resize the cropped picture (0 keeps that side)
+  --interpolate          resize with interpolation (default); --no-interpolate without
+  --strip none|odd|even  field stripping
+  --audio WAV            audio for a YUV4MPEG2 source
+Settings (applied in this order):
+  --settings FILE        start from this zovcomp.ini-style file (default: built-in defaults)
+  --preset NAME          "Video", "Smoke/Clouds/Rain" (or "Smoke") or "Animation"
+  --set Key=Value        any key of section "General" of zovcomp.ini, e.g. KeyRate=5,
+                         ImageLossLevel=0, DataRate=150, CDROMTarget=1; out-of-range values
+                         are corrected as when the file is read
+  --filter SPEC          add a filter: a kind name ("Smoothen: Median" or "Median"), or
+                         KIND:LEVEL with KIND a name or number 0-8 ("Gamma:1.10", "3:2")
+Run:
+  --verify               decode every frame as it is written and compare it with the
+                         encoder's picture (the run fails on the first difference); then
+                         read the output back and report the PSNR against the source
+  --quiet, -q            print nothing but errors
+  --log FILE             append the run's message lines to FILE
+  -h, --help             this text
+
+Progress: a bar with frame counter, data rate and time remaining on a terminal, plain
+"progress" lines otherwise (standard error); the run's message lines go to standard output.
+Exit status: 0 success, 1 failure, 2 usage error.
+)";
+}
+
+int zovcompMain(int argc, char** argv, std::ostream& out, std::ostream& err, bool terminal) {
+  if (argc < 2) {
+    out << "zovcomp: the compressor window is not built yet; use the command line.\n\n"
+        << zovcompUsage();
+    return 2;
+  }
+  const std::string cmd = argv[1];
+  if (cmd == "--help" || cmd == "-h" || cmd == "help") {
+    out << zovcompUsage();
+    return 0;
+  }
+  if (cmd != "compress") {
+    err << "zovcomp: unknown command \"" << cmd << "\"\n\n" << zovcompUsage();
+    return 2;
+  }
+  for (int i = 2; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      out << zovcompUsage();
+      return 0;
+    }
+  }
+  CliArgs a;
+  if (int rc = parseArgs(argc, argv, 2, a, err)) return rc;
+  return compressCommand(a, out, err, terminal);
+}
+
+}  // namespace zov
