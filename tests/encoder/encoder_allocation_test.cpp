@@ -14,6 +14,11 @@ std::atomic<bool> counting{false};
 std::atomic<long> allocations{0};
 }  // namespace
 
+// The replacements pair malloc with free by design.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+
 void* operator new(std::size_t n) {
   if (counting) ++allocations;
   if (void* p = std::malloc(n ? n : 1)) return p;
