@@ -1,5 +1,8 @@
 // zevserve [--port 11541] [--bind ADDR] [--timeout SECONDS] DIR
 // Serves the ZEV stream files of DIR to the network movie source.
+#include <sys/resource.h>
+
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -60,6 +63,13 @@ int main(int argc, char** argv) {
   }
   if (options.directory.empty()) return usage();
   std::signal(SIGPIPE, SIG_IGN);
+  // Each viewer holds a socket and its movie file open: lift the descriptor limit as far as
+  // the system allows so a thousand viewers fit.
+  rlimit files{};
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
+  }
   zov::zevserve::Server server;
   if (!server.open(options)) {
     std::fprintf(stderr, "zevserve: %s\n", server.error().c_str());

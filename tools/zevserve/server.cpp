@@ -203,7 +203,12 @@ void Server::acceptAll() {
     c->id = nextId_++;
     c->peer = peerName;
     c->lastActivity = nowMs();
-    c->listed = listMovies(options_.directory);
+    // The directory is read again at most every second, however many viewers arrive.
+    if (nowMs() - listedAt_ >= 1000 || listedAt_ == 0) {
+      movies_ = listMovies(options_.directory);
+      listedAt_ = nowMs();
+    }
+    c->listed = movies_;
     putLe32(c->out, uint32_t(c->listed.size()));
     for (const std::string& name : c->listed) {
       std::string field(kNameField, '\0');

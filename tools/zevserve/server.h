@@ -74,6 +74,8 @@ class Server {
   std::vector<Connection*> connections_;  // by socket number
   size_t openConnections_ = 0;
   uint64_t nextId_ = 1;
+  std::vector<std::string> movies_;
+  int64_t listedAt_ = 0;
 };
 
 }  // namespace zov::zevserve
