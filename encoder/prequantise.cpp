@@ -106,6 +106,42 @@ inline int fastBestLuma(const EncoderBuffers& b, uint16_t colour, uint32_t chrom
   return best;
 }
 
+// A pixel of a cell during the chroma vote: its components and its own luma.
+struct CellPixel {
+  int r, g, b, start;
+};
+
+inline int distanceTo(const CellPixel& p, uint16_t c) {
+  int dr = p.r - (c >> 10 & 31), dg = p.g - (c >> 5 & 31), db = p.b - (c & 31);
+  return 30 * dr * dr + 59 * dg * dg + 20 * db * db;
+}
+
+// bestLuma on one chroma's row of the regrouped table.
+inline int bestLumaInRow(const uint16_t* row, const CellPixel& p, int* distance) {
+  int best = p.start;
+  int bestD = distanceTo(p, row[best]);
+  if (bestD != 0) {
+    for (int y = p.start - 1; y >= 0; --y) {
+      int d = distanceTo(p, row[y]);
+      if (d >= bestD) break;
+      best = y;
+      bestD = d;
+      if (d == 0) break;
+    }
+  }
+  if (bestD != 0) {
+    for (int y = p.start + 1; y <= 31; ++y) {
+      int d = distanceTo(p, row[y]);
+      if (d >= bestD) break;
+      best = y;
+      bestD = d;
+      if (d == 0) break;
+    }
+  }
+  *distance = bestD;
+  return best;
+}
+
 // fastBestLuma through a direct-mapped cache: neighbouring pixels ask the same questions.
 inline int cachedBestLuma(EncoderBuffers& b, uint16_t colour, uint32_t chroma, int* distance) {
   uint32_t key = uint32_t(colour) << 12 | chroma;
@@ -158,16 +194,20 @@ void prequantise(EncoderBuffers& b, uint16_t* pic, uint32_t* yc, bool edge) {
             for (int k = 0; k < count; ++k) seen |= proposals[k] == c;
             if (!seen) proposals[count++] = c;
           }
-        uint16_t cellColour[16];
+        CellPixel cell[16];
         for (int dy = 0, q = 0; dy < cellLines; ++dy)
-          for (int dx = 0; dx < cw; ++dx) cellColour[q++] = pic[size_t(l + dy) * w + cx * cw + dx];
+          for (int dx = 0; dx < cw; ++dx, ++q) {
+            size_t i = size_t(l + dy) * w + cx * cw + dx;
+            cell[q] = CellPixel{pic[i] >> 10 & 31, pic[i] >> 5 & 31, pic[i] & 31, int(yc[i] >> 12)};
+          }
         for (int k = 0; k < count; ++k) {
           uint64_t sum = 0;
           int smaller = 0;
           bool possible = true;
+          const uint16_t* lumaRow = b.lumaRows.data() + size_t(proposals[k]) * 32;
           for (int q = 0; q < cellPixels; ++q) {
             int d = 0;
-            if (count > 1) cachedBestLuma(b, cellColour[q], proposals[k], &d);
+            if (count > 1) bestLumaInRow(lumaRow, cell[q], &d);
             dist[q] = uint32_t(d);
             sum += uint32_t(d);
             if (k == 0) continue;

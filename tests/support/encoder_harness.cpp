@@ -13,6 +13,14 @@ namespace zov::test {
 Picture toPicture15(const std::vector<uint8_t>& dib, int width, int height, int bitsPerPixel) {
   Picture out(size_t(width) * height);
   size_t line = size_t((width * bitsPerPixel + 31) / 32 * 4);
+  if (bitsPerPixel == 16) {
+    for (int l = 0; l < height; ++l)
+      for (int x = 0; x < width; ++x) {
+        const uint8_t* px = dib.data() + line * size_t(l) + 2 * size_t(x);
+        out[size_t(l) * width + x] = uint16_t((px[0] | px[1] << 8) & 0x7FFF);
+      }
+    return out;
+  }
   for (int l = 0; l < height; ++l)
     convertRowTo15(dib.data() + line * l, bitsPerPixel, width, out.data() + size_t(l) * width);
   return out;

@@ -38,7 +38,8 @@ struct HarnessOptions {
 EncodedRun encodePictures(CompressionSettings s, int width, int height,
                           const std::vector<Picture>& pictures, const HarnessOptions& options = {});
 
-// Converts a bottom-up 24/32-bit DIB frame to 15-bit colour by the nearest-colour rule.
+// Converts a bottom-up DIB frame to 15-bit colour: 24/32-bit by the nearest-colour rule,
+// 16-bit by keeping the 15 low bits.
 Picture toPicture15(const std::vector<uint8_t>& dib, int width, int height, int bitsPerPixel);
 
 // Peak signal-to-noise ratio in dB of b against a on 5-bit components (99 when equal).

@@ -29,7 +29,7 @@ struct Walker {
         const uint8_t* bi = d.data() + body;
         uint32_t compression = le32(bi + 16);
         int bits = bi[14] | bi[15] << 8;
-        if (compression == 0 && (bits == 24 || bits == 32)) {
+        if (compression == 0 && (bits == 16 || bits == 24 || bits == 32)) {
           out.width = int(le32(bi + 4));
           out.height = int(le32(bi + 8));
           out.bitsPerPixel = bits;

@@ -1,5 +1,5 @@
-// Reads the video frames of a small uncompressed AVI file (24- or 32-bit bottom-up DIB frames),
-// for tests and benchmarks that need real footage. Not a general AVI reader: no index, no
+// Reads the video frames of a small uncompressed AVI file (16-, 24- or 32-bit bottom-up DIB
+// frames), for tests and benchmarks that need real footage. Not a general AVI reader: no index, no
 // compressed video, no OpenDML.
 #pragma once
 
