@@ -1,0 +1,241 @@
+// zovcomp's command line: arguments, checks, settings, and short runs on the teapot clip.
+#include "compressor/zovcomp_cli.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "compressor/edit_list.h"
+#include "compressor/run_source.h"
+#include "compressor/source_file.h"
+#include "compressor/video_decoder.h"
+#include "platform/ui.h"
+
+namespace zov {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Cli {
+  int rc = -1;
+  std::string out, err;
+};
+
+Cli run(std::vector<std::string> args, bool terminal = false) {
+  args.insert(args.begin(), "zovcomp");
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  std::ostringstream out, err;
+  Cli c;
+  c.rc = zovcompMain(int(argv.size()), argv.data(), out, err, terminal);
+  c.out = out.str();
+  c.err = err.str();
+  setZovDecoderFactory(nullptr);
+  return c;
+}
+
+std::string teapot() {
+  return std::string(ZOV_TEST_DATA_DIR) + "/teapot-256x256-rgb24.avi";
+}
+std::string temp(const std::string& name) {
+  return (fs::temp_directory_path() / ("zov-cli-" + name)).string();
+}
+int count(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
+  return n;
+}
+
+TEST(ZovcompCli, HelpUsageAndArgumentErrors) {
+  Cli help = run({"--help"});
+  EXPECT_EQ(help.rc, 0);
+  EXPECT_NE(help.out.find("zovcomp compress INPUT -o OUTPUT"), std::string::npos);
+  for (const char* opt : {"--mode", "--verify", "--preset", "--set", "--filter", "--settings",
+                          "--crop", "--letterbox", "--resize", "--strip", "--log", "--quiet"})
+    EXPECT_NE(help.out.find(opt), std::string::npos) << opt;
+  EXPECT_EQ(run({"compress", "--help"}).rc, 0);
+
+  Cli bare = run({});
+  EXPECT_EQ(bare.rc, 2);
+  EXPECT_NE(bare.out.find("window is not built yet"), std::string::npos);
+  EXPECT_NE(bare.out.find("Usage:"), std::string::npos);
+
+  EXPECT_EQ(run({"squash", "x"}).rc, 2);
+  EXPECT_EQ(run({"compress", teapot()}).rc, 2);  // no output
+  EXPECT_EQ(run({"compress", teapot(), "-o", "x.avi", "--mode", "fast"}).rc, 2);
+  EXPECT_EQ(run({"compress", teapot(), "-o", "x.avi", "--crop", "1,2,3"}).rc, 2);
+  EXPECT_EQ(run({"compress", teapot(), "-o", "x.avi", "--preset", "Cartoon"}).rc, 2);
+  EXPECT_EQ(run({"compress", teapot(), "-o", "x.avi", "--set", "=3"}).rc, 2);
+  EXPECT_EQ(run({"compress", teapot(), "-o", "x.avi", "--filter", "Median:7"}).rc, 2);
+  EXPECT_EQ(run({"compress", teapot(), "-o", "x.avi", "--bogus"}).rc, 2);
+}
+
+TEST(ZovcompCli, FilterArguments) {
+  std::string why;
+  auto f = parseFilterArgument("Smoothen: Median", &why);
+  ASSERT_TRUE(f);
+  EXPECT_EQ(f->kind, 2);
+  EXPECT_EQ(f->level, 1);
+  f = parseFilterArgument("Lighting: Gamma:1.10", &why);
+  ASSERT_TRUE(f);
+  EXPECT_EQ(*f, (FilterEntry{6, 110}));
+  f = parseFilterArgument("3:2", &why);
+  ASSERT_TRUE(f);
+  EXPECT_EQ(*f, (FilterEntry{3, 2}));
+  f = parseFilterArgument("brightness:-15", &why);
+  ASSERT_TRUE(f);
+  EXPECT_EQ(*f, (FilterEntry{7, -15}));
+  EXPECT_FALSE(parseFilterArgument("Low-Pass:5", &why));
+  EXPECT_NE(why.find("1 to 4"), std::string::npos);
+  EXPECT_FALSE(parseFilterArgument("Gamma:1.055", &why));
+  EXPECT_FALSE(parseFilterArgument("9:1", &why));
+  EXPECT_FALSE(parseFilterArgument("Blur", &why));
+}
+
+TEST(ZovcompCli, Presets) {
+  CompressionSettings s;
+  CompressorOptions o;
+  s.FieldType = kFieldWide;
+  s.KeyRate = 9;
+  o.DualInitialKeyFrames = false;
+  applyPreset(*parsePreset("Animation"), s, o);
+  EXPECT_EQ(s.CompressionType, 0u);
+  EXPECT_EQ(s.ImageLossLevel, 0u);
+  EXPECT_FALSE(s.Lossy);
+  EXPECT_FALSE(s.WideField);
+  EXPECT_EQ(s.KeyRate, 3u);
+  EXPECT_TRUE(o.DualInitialKeyFrames);
+  applyPreset(*parsePreset("smoke/clouds/rain"), s, o);
+  EXPECT_EQ(s.InterframeDetection, 5u);
+  EXPECT_EQ(s.NoiseReduction, 15u);
+  EXPECT_TRUE(s.Lossy);
+  applyPreset(*parsePreset("Video"), s, o);
+  EXPECT_EQ(s.CompressionType, 4u);
+  EXPECT_EQ(s.InterframeDetection, 8u);
+  EXPECT_EQ(s.NoiseReduction, 50u);
+}
+
+TEST(ZovcompCli, CompressVerifyAndReport) {
+  const std::string out = temp("teapot.avi"), log = temp("teapot.log");
+  fs::remove(log);
+  Cli c = run({"compress", teapot(), "-o", out, "--last", "4", "--verify", "--log", log});
+  ASSERT_EQ(c.rc, 0) << c.err;
+  EXPECT_NE(c.out.find("Compressing..."), std::string::npos);
+  EXPECT_NE(c.out.find("KFrame 1 - "), std::string::npos);
+  EXPECT_NE(c.out.find("Wrote " + out + ": 4 frames"), std::string::npos);
+  EXPECT_NE(c.out.find("Verified 4 frames, PSNR "), std::string::npos);
+  // Plain progress lines when not on a terminal.
+  EXPECT_NE(c.err.find("progress 4/4 frames"), std::string::npos);
+  std::ifstream l(log);
+  std::string logText((std::istreambuf_iterator<char>(l)), {});
+  EXPECT_EQ(logText.rfind("Compressing...\n", 0), 0u);
+
+  // Quiet: nothing but errors.
+  Cli q = run({"compress", teapot(), "-o", out, "--last", "3", "--quiet"});
+  EXPECT_EQ(q.rc, 0);
+  EXPECT_TRUE(q.out.empty());
+  EXPECT_TRUE(q.err.empty());
+
+  // The progress bar on a terminal.
+  Cli t = run({"compress", teapot(), "-o", out, "--last", "2"}, true);
+  EXPECT_EQ(t.rc, 0);
+  EXPECT_NE(t.err.find("] 2/2"), std::string::npos);
+  fs::remove(out);
+  fs::remove(log);
+}
+
+TEST(ZovcompCli, SettingsKeysPresetsAndFilters) {
+  const std::string out = temp("keys.avi"), ini = temp("start.ini");
+  // Fast compression through a settings key: every frame a key frame.
+  Cli fast = run({"compress", teapot(), "-o", out, "--last", "5", "--set", "FastCompression=1"});
+  ASSERT_EQ(fast.rc, 0) << fast.err;
+  EXPECT_EQ(count(fast.out, "KFrame "), 5);
+  EXPECT_NE(fast.out.find("Enhanced interframe compression NOT active"), std::string::npos);
+
+  // A starting settings file, then a key over it.
+  {
+    std::ofstream f(ini);
+    f << "[General]\nFastCompression=1\nKeyRate=1\n";
+  }
+  Cli file = run({"compress", teapot(), "-o", out, "--last", "5", "--settings", ini, "--set",
+                  "FastCompression=0", "--set", "DualInitialKeyFrames=0"});
+  ASSERT_EQ(file.rc, 0) << file.err;
+  // KeyRate 1: every other frame.
+  EXPECT_EQ(count(file.out, "KFrame "), 3);
+  EXPECT_EQ(run({"compress", teapot(), "-o", out, "--settings", temp("missing.ini")}).rc, 1);
+
+  // Lossless animation preset with a filter; the decoded frames match the filtered source.
+  Cli anim = run({"compress", teapot(), "-o", out, "--last", "3", "--preset", "Animation",
+                  "--filter", "Smoothen: Median", "--verify"});
+  ASSERT_EQ(anim.rc, 0) << anim.err;
+  const size_t at = anim.out.find("PSNR ");
+  ASSERT_NE(at, std::string::npos);
+  EXPECT_GT(std::stod(anim.out.substr(at + 5)), 60.0) << anim.out;
+  fs::remove(out);
+  fs::remove(ini);
+}
+
+TEST(ZovcompCli, ExtractionValuesAreChecked) {
+  const std::string out = temp("extract.avi");
+  Cli bad = run({"compress", teapot(), "-o", out, "--crop", "0,0,300,300"});
+  EXPECT_EQ(bad.rc, 1);
+  EXPECT_NE(bad.err.find("ZOV Compressor: CFG"), std::string::npos) << bad.err;
+  Cli range = run({"compress", teapot(), "-o", out, "--first", "9", "--last", "3"});
+  EXPECT_EQ(range.rc, 1);
+
+  // Crop, letterbox and resize: the output carries the letterbox lines and reads back.
+  Cli good = run({"compress", teapot(), "-o", out, "--first", "2", "--last", "4", "--crop",
+                  "16,16,224,224", "--letterbox", "8,8", "--resize", "160x120", "--no-interpolate",
+                  "--verify"});
+  ASSERT_EQ(good.rc, 0) << good.err;
+  EXPECT_NE(good.out.find("Verified 3 frames"), std::string::npos);
+  installZovDecoderWithFallback();
+  SourceFile back(out);
+  setZovDecoderFactory(nullptr);
+  EXPECT_EQ(back.Width, 160u);
+  EXPECT_EQ(back.Height, 136u);
+  fs::remove(out);
+}
+
+TEST(ZovcompCli, ModesAndEditList) {
+  const std::string zov = temp("m.avi"), copy = temp("m-copy.avi"), zev = temp("m.zev"),
+                    blocks = temp("m.zob"), list = temp("m.zel");
+  ASSERT_EQ(run({"compress", teapot(), "-o", zov, "--last", "4", "-q"}).rc, 0);
+  Cli c = run({"compress", zov, "-o", copy, "--mode", "copy", "--verify", "-q"});
+  EXPECT_EQ(c.rc, 0) << c.err;
+  EXPECT_EQ(run({"compress", zov, "-o", zev, "--mode", "zev", "-q"}).rc, 0);
+  EXPECT_EQ(run({"compress", zov, "-o", blocks, "--mode", "blocks", "-q"}).rc, 0);
+  EXPECT_TRUE(fs::exists(zev));
+  EXPECT_TRUE(fs::exists(blocks));
+  // Uncompressed frames don't fit a stream file: failure, nothing left behind.
+  Cli bad = run({"compress", teapot(), "-o", temp("bad.zev"), "--mode", "zev", "-q"});
+  EXPECT_EQ(bad.rc, 1);
+  EXPECT_NE(bad.err.find("compression halted"), std::string::npos);
+  EXPECT_FALSE(fs::exists(temp("bad.zev")));
+
+  // An edit list of two segments compresses into one file.
+  {
+    RecordingMessageBox boxes;
+    ScopedMessageBoxSink sink(&boxes);
+    auto a = std::make_unique<SourceFile>(teapot());
+    auto b = std::make_unique<SourceFile>(teapot());
+    ASSERT_TRUE(a->Opened && b->Opened);
+    a->ExtractionStart = 0, a->ExtractionEnd = 2;
+    b->ExtractionStart = 10, b->ExtractionEnd = 12;
+    ASSERT_TRUE(saveEditList(list, {a.get(), b.get()}));
+  }
+  Cli batch = run({"compress", list, "-o", zov, "--verify"});
+  ASSERT_EQ(batch.rc, 0) << batch.err;
+  EXPECT_NE(batch.out.find("Wrote " + zov + ": 6 frames"), std::string::npos);
+  EXPECT_NE(batch.out.find("Verified 6 frames"), std::string::npos);
+  EXPECT_EQ(run({"compress", list, "-o", zov, "--last", "2"}).rc, 2);
+  for (const auto& p : {zov, copy, zev, blocks, list}) fs::remove(p);
+}
+
+}  // namespace
+}  // namespace zov
