@@ -80,28 +80,23 @@ void buildHuffmanCode(const uint32_t counts[16], HuffmanCode& out) {
 
 int chooseTableWidth(const HuffmanCode& code, const uint32_t* stream, uint64_t streamBits,
                      uint64_t startBit, const uint8_t* symbols1, uint32_t n1,
-                     const uint8_t* symbols2, uint32_t n2, uint8_t* seen) {
+                     const uint8_t* symbols2, uint32_t n2, uint8_t* seen, uint8_t* lengths) {
   const uint64_t words = (streamBits + 31) / 32;
   const uint64_t total = uint64_t(n1) + n2;
-  auto symbolAt = [&](uint64_t i) { return i < n1 ? symbols1[i] : symbols2[i - n1]; };
+  for (uint32_t i = 0; i < n1; ++i) lengths[i] = code.length[symbols1[i]];
+  for (uint32_t i = 0; i < n2; ++i) lengths[n1 + i] = code.length[symbols2[i]];
   auto cost = [&](int width) {
     std::memset(seen, 0, size_t(1) << width);
     uint64_t lookups = 0, distinct = 0, pos = 0;
     for (uint64_t i = 0; i < total;) {
-      int used = 0, taken = 0;
-      while (i < total && taken < 6) {
-        int len = code.length[symbolAt(i)];
-        if (used + len > width) break;
-        used += len;
-        ++taken;
-        ++i;
-      }
+      // As many whole codes as fit the window, at most six.
+      int used = 0;
+      const uint64_t end = std::min<uint64_t>(total, i + 6);
+      while (i < end && used + lengths[i] <= width) used += lengths[i++];
       uint32_t pattern = bitsAt(stream, words, pos, width);
-      if (!seen[pattern]) {
-        seen[pattern] = 1;
-        ++distinct;
-      }
-      lookups += ((startBit + pos) % 32) + uint64_t(width) > 32 ? 2 : 1;
+      distinct += seen[pattern] == 0;
+      seen[pattern] = 1;
+      lookups += ((startBit + pos) & 31) + uint64_t(width) > 32 ? 2 : 1;
       pos += uint64_t(used);
     }
     return lookups + distinct;
