@@ -63,23 +63,3 @@ TEST(EncoderInvariant, TeapotEverySchemeEdgeModeAndLossLevel) {
 
 }  // namespace
 }  // namespace zov::test
-
-namespace zov::test {
-namespace {
-TEST(EncoderInvariant, DISABLED_Report) {
-  const auto& pics = teapot();
-  for (uint32_t type = 0; type <= 4; ++type) {
-    CompressionSettings s = videoPreset();
-    s.CompressionType = type;
-    s.updateDerived();
-    HarnessOptions o;
-    o.keepReconstructions = true;
-    EncodedRun run = encodePictures(s, 256, 256, pics, o);
-    for (size_t f = 0; f < run.frames.size(); ++f)
-      printf("type %u frame %zu key %d bytes %zu psnr %.2f\n", type, f, int(run.keyFrames[f]),
-             run.frames[f].size(), psnr15(pics[f], run.reconstructions[f]));
-    for (auto& m : run.messages) printf("msg %s\n", m.c_str());
-  }
-}
-}  // namespace
-}  // namespace zov::test
