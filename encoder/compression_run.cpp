@@ -688,6 +688,7 @@ int CompressionRun::runCompression() {
 
   // 7. Frames.
   std::vector<uint8_t> stored;
+  uint32_t packedAudioEnd = 0;  // PackPadding: audio frames up to here are written
   for (uint32_t i = 0; i < frameCount_ && !stopFlag_; ++i) {
     passSuspendGate();
     showFrame(i);
@@ -707,23 +708,30 @@ int CompressionRun::runCompression() {
     }
     // c. Audio running `preload` frames ahead of the video.
     audio.clear();
-    bool audioWritten = false;
+    bool audioWritten = false, skipAudio = false;
     if (withAudio && uint64_t(i) + preload < frameCount_) {
       const uint32_t a = i + preload;
       bool ok;
       if (req_.mode == RunMode::NoRecompression && req_.options.CDROMTarget &&
           req_.options.PackPadding != 0) {
-        // Gather the audio up to the next key frame into one block, so that only records that
-        // start at a key frame need padding.
-        uint32_t next = i + 1;
-        while (next + preload < frameCount_ - 1 && !isKeyFrame(next)) ++next;
-        const uint32_t last = std::max(a, next + preload - 1);
-        ok = getAudioRange(a, std::min(last, frameCount_ - 1), audio);
+        // Gather the audio up to the next key frame into one block, so that the records between
+        // key frames need no padding of their own. The frames in between then carry no audio:
+        // their blocks already travelled in the gathered one.
+        ok = true;
+        if (packedAudioEnd <= a) {
+          uint32_t next = i + 1;
+          while (next + preload < frameCount_ && !isKeyFrame(next)) ++next;
+          const uint32_t end = std::min(next + preload, frameCount_);  // exclusive
+          ok = getAudioRange(std::max(a, packedAudioEnd), end - 1, audio);
+          packedAudioEnd = end;
+        } else {
+          skipAudio = true;
+        }
       } else {
         ok = getAudioBlock(a, audio);
       }
       if (!ok) return -1;
-      audioWritten = true;
+      audioWritten = !skipAudio;
     }
     // d. A stop request ends the run after this record.
     if (stopRequested_) stopFlag_ = true;

@@ -75,8 +75,13 @@ class FakeSource : public RunSource {
       for (int x = ox; x < ox + 16; ++x) p[y * kW + x] = 0x7C00;
     return true;
   }
-  bool storedFrame(uint32_t, std::vector<uint8_t>&, bool*) override { return false; }
-  bool isKeyFrame(uint32_t) override { return true; }
+  // Stored frames for the no-recompression modes: a key frame every third frame.
+  bool storedFrame(uint32_t n, std::vector<uint8_t>& data, bool* key) override {
+    data.assign(40 + 100, uint8_t(n));
+    if (key) *key = isKeyFrame(n);
+    return true;
+  }
+  bool isKeyFrame(uint32_t n) override { return n % 3 == 0; }
   bool audio(uint32_t n, std::vector<uint8_t>& data) override {
     data.insert(data.end(), audioBytes, uint8_t(n));
     return true;
@@ -221,6 +226,29 @@ TEST(CompressionRun, AudioPreloadRunsAhead) {
                                          "Audio 6", "IFrame 4", "IFrame 5", "KFrame 6"};
   EXPECT_EQ(seq, want);
   EXPECT_NE(std::find(r.lines.begin(), r.lines.end(), "Audio 4 - 100 bytes"), r.lines.end());
+  fs::remove(out);
+}
+
+TEST(CompressionRun, PackPaddingGathersAudioUpToTheNextKeyFrame) {
+  FakeSource src(8);
+  src.audioBytes = 10;
+  src.preload = 1;
+  CompressionSettings s;
+  CompressorOptions o;
+  o.CDROMTarget = true;
+  o.PackPadding = 1;
+  const std::string out = tempPath("pack.avi");
+  Result r = runWith({&src}, s, o, out, RunMode::NoRecompression);
+  ASSERT_EQ(r.rc, 0) << (r.boxes.empty() ? "" : r.boxes[0]);
+  std::vector<std::string> audio;
+  for (const auto& l : r.lines)
+    if (l.rfind("Audio", 0) == 0) audio.push_back(l);
+  // Preload: audio 0. Then frame 0 carries audio 1-3 (key frame 3 carries audio 4), frame 3
+  // carries 4-6 and frame 6 the last block: every block once, in order.
+  const std::vector<std::string> want = {"Audio 1 - 10 bytes", "Audio 2 - 30 bytes",
+                                         "Audio 5 - 30 bytes", "Audio 8 - 10 bytes"};
+  EXPECT_EQ(audio, want);
+  EXPECT_EQ(keyPattern(r.lines), "KIIKIIKI");
   fs::remove(out);
 }
 
