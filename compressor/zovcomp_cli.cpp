@@ -95,15 +95,18 @@ std::string clock(double seconds) {
 struct PsnrSum {
   double squared = 0;
   uint64_t samples = 0;
-  void add(const uint16_t* a, const uint16_t* b, size_t pixels) {
+  // Pictures of w x h, bottom-up. A single-field stream codes the odd stored lines only.
+  void add(const uint16_t* a, const uint16_t* b, size_t w, size_t h, bool singleField) {
     auto widen = [](int c) { return (c << 3) | (c >> 2); };
-    for (size_t i = 0; i < pixels; ++i) {
-      for (int shift : {10, 5, 0}) {
-        const int d = widen((a[i] >> shift) & 31) - widen((b[i] >> shift) & 31);
-        squared += double(d * d);
+    for (size_t y = singleField ? 1 : 0; y < h; y += singleField ? 2 : 1) {
+      for (size_t i = y * w; i < (y + 1) * w; ++i) {
+        for (int shift : {10, 5, 0}) {
+          const int d = widen((a[i] >> shift) & 31) - widen((b[i] >> shift) & 31);
+          squared += double(d * d);
+        }
       }
+      samples += 3 * w;
     }
-    samples += 3 * pixels;
   }
   double psnr() const {
     if (samples == 0) return 0;
@@ -312,7 +315,7 @@ bool looksLikeMedia(const std::string& path) {
 
 // Reads the output back with the source reader and compares every frame with the source.
 bool readBack(const std::string& path, std::vector<SourceFile*>& sources, uint32_t frames,
-              uint32_t preload, PsnrSum& psnr, std::ostream& err) {
+              uint32_t preload, bool singleField, PsnrSum& psnr, std::ostream& err) {
   SourceFile out(path);
   if (!out.Opened) {
     err << "zovcomp: verify: the output can't be opened\n";
@@ -321,8 +324,8 @@ bool readBack(const std::string& path, std::vector<SourceFile*>& sources, uint32
   // The audio preload records carry empty video chunks ahead of the first frame. A reader may
   // shorten the video to the audio it has; the frames it keeps must still match.
   if (out.FrameCount != frames + preload && (preload == 0 || out.FrameCount > frames + preload)) {
-    err << "zovcomp: verify: the output holds " << out.FrameCount << " frames, "
-        << frames + preload << " were written\n";
+    err << "zovcomp: verify: the output holds " << out.FrameCount << " frames, " << frames + preload
+        << " were written\n";
     return false;
   }
   std::vector<uint8_t> a, b;
@@ -345,8 +348,8 @@ bool readBack(const std::string& path, std::vector<SourceFile*>& sources, uint32
         return false;
       }
       psnr.add(reinterpret_cast<const uint16_t*>(a.data() + 40),
-               reinterpret_cast<const uint16_t*>(b.data() + 40) + size_t(w) * bottom,
-               size_t(w) * h);
+               reinterpret_cast<const uint16_t*>(b.data() + 40) + size_t(w) * bottom, w, h,
+               singleField);
     }
   }
   return true;
@@ -528,7 +531,8 @@ int compressCommand(const CliArgs& a, std::ostream& out, std::ostream& err, bool
     PsnrSum psnr;
     const bool withAudio = sources[0]->HasAudio && !options.NoAudio;
     const uint32_t preload = withAudio ? sources[0]->AudioPreloadFrames : 0;
-    if (!readBack(a.output, sources, frames, preload, psnr, err)) {
+    if (!readBack(a.output, sources, frames, preload,
+                  a.mode == RunMode::Compress && settings.SingleField, psnr, err)) {
       err << "zovcomp: verification failed\n";
       return 1;
     }

@@ -139,7 +139,8 @@ uint64_t rmsDifference(const uint16_t* source, const uint16_t* decoded, int widt
   for (int y = 0; y < codedLines; ++y) {
     // Bottom-up: the bottom letterbox lines come first.
     const int row = y + int(letterBottom);
-    if (fieldType == kFieldSingle && (y & 1)) continue;  // the dropped field stays white
+    // A single-field stream codes the odd stored lines only; the other field stays white.
+    if (fieldType == kFieldSingle && !(y & 1)) continue;
     const uint16_t* s = source + size_t(width) * size_t(y / per);
     const uint16_t* d = decoded + size_t(width) * size_t(y);
     for (int x = 0; x < width; ++x) {
@@ -188,10 +189,11 @@ bool CompressionRun::start(RunRequest request, RunCallbacks callbacks) {
   worker_ = std::thread([this, &m, &cv, &holding] {
     runMutex_.lock();
     {
+      // Notify under the lock: start() returns (and its locals go) only after this block.
       std::lock_guard lock(m);
       holding = true;
+      cv.notify_one();
     }
-    cv.notify_one();
     result_ = compressionThread();
     runMutex_.unlock();
   });

@@ -49,8 +49,8 @@ class RunSource {
  public:
   virtual ~RunSource() = default;
   virtual RunSourceInfo info() = 0;
-  // The frame ready for coding: 15-bit, bottom-up, cropped, stripped, resized and filtered.
-  // `header` receives the 40-byte bitmap header (width, height, image size).
+  // The frame ready for coding: a 40-byte bitmap header (width, height, image size) followed by
+  // the 15-bit pixels, bottom-up, cropped, stripped, resized and filtered.
   virtual bool frame(uint32_t frame, std::vector<uint8_t>& bitmap) = 0;
   // The stored frame as it is in the file, and its key flag.
   virtual bool storedFrame(uint32_t frame, std::vector<uint8_t>& data, bool* keyFrame) = 0;
