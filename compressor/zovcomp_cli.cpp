@@ -645,7 +645,8 @@ Settings (applied in this order):
 Run:
   --verify               decode every frame as it is written and compare it with the
                          encoder's picture (the run fails on the first difference); then
-                         read the output back and report the PSNR against the source
+                         (modes compress and copy) read the output back with the source
+                         reader and report the PSNR against the source frames
   --quiet, -q            print nothing but errors
   --log FILE             append the run's message lines to FILE
   -h, --help             this text
