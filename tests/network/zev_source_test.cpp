@@ -215,6 +215,11 @@ TEST_F(Source, PlaysAMovieLargerThanTheCache) {
 
   // Playing through: every frame comes from the cache equal to the file's chunk, including
   // the ones fetched after eviction.
+  // A jump ahead past the cached window is fetched next, then play goes on from the start.
+  size_t size = 0;
+  EXPECT_EQ(network::frameData(110, &size), nullptr);
+  EXPECT_EQ(size, movie.chunks[110].size());
+  EXPECT_EQ(frame(110), movie.chunks[110]);
   for (uint32_t v = 0; v < 120; ++v) ASSERT_EQ(frame(v), movie.chunks[v]) << "frame " << v;
   // A jump back to the start is fetched again.
   EXPECT_EQ(frame(3), movie.chunks[3]);
