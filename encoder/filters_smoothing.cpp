@@ -14,15 +14,17 @@ void lowPassLevel(uint16_t* pixels, uint8_t* work, int w, int h) {
   filter_detail::filterComponentPlanes(pixels, work, w, h, filter_detail::LowPassKernel<Level>{});
 }
 
-inline void order(int& a, int& b) {
-  int lo = std::min(a, b);
+inline void order(uint8_t& a, uint8_t& b) {
+  uint8_t lo = std::min(a, b);
   b = std::max(a, b);
   a = lo;
 }
 
 struct MedianKernel {
   // The classic 19-exchange network that leaves the median of nine in p4.
-  int inner(int p0, int p1, int p2, int p3, int p4, int p5, int p6, int p7, int p8) const {
+  // Kept in bytes so that the compiler can sort many windows at once.
+  int inner(uint8_t p0, uint8_t p1, uint8_t p2, uint8_t p3, uint8_t p4, uint8_t p5, uint8_t p6,
+            uint8_t p7, uint8_t p8) const {
     order(p1, p2), order(p4, p5), order(p7, p8), order(p0, p1), order(p3, p4), order(p6, p7);
     order(p1, p2), order(p4, p5), order(p7, p8), order(p0, p3), order(p5, p8), order(p4, p7);
     order(p3, p6), order(p1, p4), order(p2, p5), order(p4, p7), order(p4, p2), order(p6, p4);
@@ -45,12 +47,15 @@ struct MedianKernel {
 struct FlattenKernel {
   int threshold;
   bool near(int v, int c) const { return v - c <= threshold && c - v <= threshold; }
-  int inner(int nw, int n, int ne, int w, int c, int e, int sw, int s, int se) const {
-    if (near(nw, c) && near(n, c) && near(ne, c) && near(w, c) && near(e, c) && near(sw, c) &&
-        near(s, c) && near(se, c)) {
-      return (nw + n + ne + w + e + sw + s + se) / 8;
-    }
-    return c;
+  // Every neighbour is within the threshold when the largest and the smallest are; the sum of
+  // eight 5-bit values fits a byte, so the whole test runs on bytes.
+  int inner(uint8_t nw, uint8_t n, uint8_t ne, uint8_t w, uint8_t c, uint8_t e, uint8_t sw,
+            uint8_t s, uint8_t se) const {
+    uint8_t hi = std::max({nw, n, ne, w, e, sw, s, se});
+    uint8_t lo = std::min({nw, n, ne, w, e, sw, s, se});
+    uint8_t sum = uint8_t(nw + n + ne + w + e + sw + s + se);
+    bool flat = hi <= c + threshold && lo + threshold >= c;
+    return flat ? sum >> 3 : c;
   }
   int border(const BorderWindow& bw) const {
     int sum = 0;
