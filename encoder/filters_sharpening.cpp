@@ -19,17 +19,13 @@ void buildSumPlane(const uint16_t* pixels, size_t n, uint8_t* s) {
   }
 }
 
-inline uint16_t raise(uint16_t v, int d) {
-  int r = std::min(31, (v >> 10 & 31) + d);
-  int g = std::min(31, (v >> 5 & 31) + d);
-  int b = std::min(31, (v & 31) + d);
-  return uint16_t(r << 10 | g << 5 | b);
-}
-inline uint16_t lower(uint16_t v, int d) {
-  int r = std::max(0, (v >> 10 & 31) - d);
-  int g = std::max(0, (v >> 5 & 31) - d);
-  int b = std::max(0, (v & 31) - d);
-  return uint16_t(r << 10 | g << 5 | b);
+// Moves all three components by a signed step, each held within 0..31. A step of 0 leaves the
+// pixel exactly as it was. Written without branches so that rows vectorise.
+inline uint16_t shifted(uint16_t v, int step) {
+  int r = std::clamp((v >> 10 & 31) + step, 0, 31);
+  int g = std::clamp((v >> 5 & 31) + step, 0, 31);
+  int b = std::clamp((v & 31) + step, 0, 31);
+  return step ? uint16_t(r << 10 | g << 5 | b) : v;
 }
 
 template <int Level>
@@ -39,14 +35,9 @@ void invertedLowPassLevel(uint16_t* pixels, uint8_t* work, int w, int h) {
   buildSumPlane(pixels, n, s);
   filter_detail::walkPlane(s, w, h, filter_detail::LowPassKernel<Level>{},
                            [pixels, s](size_t i, int low) {
-                             int here = s[i];
-                             if (low < here) {
-                               int d = (here - low) / 3;
-                               if (d) pixels[i] = raise(pixels[i], d);
-                             } else if (low > here) {
-                               int d = (low - here) / 3;
-                               if (d) pixels[i] = lower(pixels[i], d);
-                             }
+                             // Away from the surroundings by a third of the difference
+                             // (division truncates toward zero, as both directions need).
+                             pixels[i] = shifted(pixels[i], (s[i] - low) / 3);
                            });
 }
 
@@ -87,19 +78,10 @@ void filterHighPass(uint16_t* pixels, uint8_t* work, int w, int h) {
   uint8_t* s = work;
   buildSumPlane(pixels, n, s);
   filter_detail::walkPlane(s, w, h, HighPassKernel{}, [pixels, s](size_t i, int high) {
-    if (high >= 124) {
-      pixels[i] = 0x7FFF;
-      return;
-    }
-    // Below 124 the value always fits a signed byte (it is at least -62).
-    int here = s[i];
-    if (high > here) {
-      int d = (high - here) / 3;
-      if (d) pixels[i] = raise(pixels[i], d);
-    } else if (high < here) {
-      int d = (here - high) / 3;
-      if (d) pixels[i] = lower(pixels[i], d);
-    }
+    // A strong peak turns white. Below 124 the value always fits a signed byte (it is at least
+    // -62), so no narrowing is needed.
+    uint16_t moved = shifted(pixels[i], (high - s[i]) / 3);
+    pixels[i] = high >= 124 ? uint16_t(0x7FFF) : moved;
   });
 }
 
