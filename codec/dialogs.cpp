@@ -119,8 +119,9 @@ void AdvancedDialogData::scroll(int bar, Scroll action, int thumb) {
 void AdvancedDialogData::resetTone() {
   brightnessPosition = 0;
   gammaPosition = 0;
-  controls[kBrightnessText].text = "0";
-  controls[kGammaText].text = "1.00";
+  // Assigned from std::string: GCC 12 warns falsely (-Wrestrict) on literals assigned here.
+  controls[kBrightnessText].text = std::string("0");
+  controls[kGammaText].text = std::string("1.00");
 }
 
 void AdvancedDialogData::ok() {
