@@ -68,30 +68,35 @@ int ripClass(uint16_t colour) {
 
 void filterRip(uint16_t* pixels, uint8_t* work, int w, int h) {
   if (w < 3 || h < 3) return;
-  const ClassTable& cls = classTable();
+  const ClassTable& table = classTable();
+  const size_t n = size_t(w) * h;
+  // The work buffer holds the result (2 bytes a pixel) and then a byte plane of classes, so
+  // that the interior compares bytes without a table look-up per neighbour.
   uint16_t* out = reinterpret_cast<uint16_t*>(work);
-  size_t n = size_t(w) * h;
+  uint8_t* cls = work + 2 * n;
+  for (size_t i = 0; i < n; ++i) cls[i] = uint8_t(table[pixels[i] & 0x7FFF]);
   for (int x = 0; x < w; ++x) {
-    out[x] = ripBorder(pixels, cls, w, h, x, 0);
-    out[size_t(h - 1) * w + x] = ripBorder(pixels, cls, w, h, x, h - 1);
+    out[x] = ripBorder(pixels, table, w, h, x, 0);
+    out[size_t(h - 1) * w + x] = ripBorder(pixels, table, w, h, x, h - 1);
   }
   for (int y = 1; y < h - 1; ++y) {
-    const uint16_t* up = pixels + size_t(y - 1) * w;
-    const uint16_t* mid = up + w;
-    const uint16_t* dn = mid + w;
-    uint16_t* o = out + size_t(y) * w;
-    o[0] = ripBorder(pixels, cls, w, h, 0, y);
-    o[w - 1] = ripBorder(pixels, cls, w, h, w - 1, y);
+    const size_t row = size_t(y) * w;
+    const uint16_t* __restrict up = pixels + row - w;
+    const uint16_t* __restrict mid = pixels + row;
+    const uint16_t* __restrict dn = pixels + row + w;
+    const uint8_t* __restrict cu = cls + row - w;
+    const uint8_t* __restrict cm = cls + row;
+    const uint8_t* __restrict cd = cls + row + w;
+    uint16_t* __restrict o = out + row;
+    o[0] = ripBorder(pixels, table, w, h, 0, y);
+    o[w - 1] = ripBorder(pixels, table, w, h, w - 1, y);
     for (int x = 1; x < w - 1; ++x) {
-      int c = cls[up[x] & 0x7FFF];
-      if (cls[dn[x] & 0x7FFF] != c || cls[mid[x - 1] & 0x7FFF] != c ||
-          cls[mid[x + 1] & 0x7FFF] != c) {
-        o[x] = mid[x];
-        continue;
-      }
-      int differing = (cls[up[x - 1] & 0x7FFF] != c) + (cls[up[x + 1] & 0x7FFF] != c) +
-                      (cls[dn[x - 1] & 0x7FFF] != c) + (cls[dn[x + 1] & 0x7FFF] != c);
-      o[x] = differing <= 1 ? average4(up[x], dn[x], mid[x - 1], mid[x + 1]) : mid[x];
+      const uint8_t c = cu[x];
+      const bool direct = (cd[x] == c) & (cm[x - 1] == c) & (cm[x + 1] == c);
+      const int differing =
+          (cu[x - 1] != c) + (cu[x + 1] != c) + (cd[x - 1] != c) + (cd[x + 1] != c);
+      const uint16_t smoothed = average4(up[x], dn[x], mid[x - 1], mid[x + 1]);
+      o[x] = direct & (differing <= 1) ? smoothed : mid[x];
     }
   }
   std::copy(out, out + n, pixels);
