@@ -6,6 +6,7 @@
 #include "codec/handlers.h"
 #include "codec/module.h"
 #include "codec/network_hooks.h"
+#include "network/zev_source.h"
 #include "platform/vfw_display.h"
 #include "zov/zovcod32.h"
 #include "zov/zovcod32_dialogs.h"
@@ -25,6 +26,8 @@ void attach() {
   Module& m = module();
   if (m.attachCount++ > 0) return;
   m.settings = loadAndNormaliseSettings();
+  setNetworkSourceApi({&network::accessZEV, &network::obtainAudio, &network::freeZEV,
+                       &network::sourceOpen, &network::frameData});
   m.videEditClassRegistered = true;
   updateHiddenWindow();
 }
