@@ -252,6 +252,77 @@ TEST(CompressionRun, PackPaddingGathersAudioUpToTheNextKeyFrame) {
   fs::remove(out);
 }
 
+TEST(CompressionRun, BackgroundBitmapTravelsWithTheFirstFrame) {
+  // A 24-bit bitmap of the source's size as the chroma-key background.
+  const std::string bmp = tempPath("background.bmp");
+  {
+    const int w = FakeSource::kW, h = FakeSource::kH;
+    std::vector<uint8_t> file(54 + w * h * 3, 0);
+    file[0] = 'B', file[1] = 'M';
+    putLE32(&file[2], uint32_t(file.size()));
+    putLE32(&file[10], 54);
+    DibHeader d;
+    d.width = w;
+    d.height = h;
+    d.bitCount = 24;
+    d.packInto(&file[14]);
+    for (size_t i = 54; i < file.size(); ++i) file[i] = uint8_t(i * 7);
+    std::FILE* f = std::fopen(bmp.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fwrite(file.data(), 1, file.size(), f);
+    std::fclose(f);
+  }
+  FakeSource src(4);
+  CompressionSettings s;
+  s.ChromaKeying = true;
+  s.ChromaBackground = bmp;
+  const std::string out = tempPath("chroma.avi");
+  Result r = runWith({&src}, s, CompressorOptions{}, out);
+  ASSERT_EQ(r.rc, 0) << (r.boxes.empty() ? "" : r.boxes[0]);
+  auto it = std::find_if(r.lines.begin(), r.lines.end(),
+                         [](const std::string& l) { return l.rfind("Chroma BitMap - ", 0) == 0; });
+  ASSERT_NE(it, r.lines.end());
+  ASSERT_NE(it + 1, r.lines.end());
+  EXPECT_EQ((it + 1)->rfind("KFrame 1 - ", 0), 0u);
+  EXPECT_EQ(keyPattern(r.lines), "KKII");
+  // The first chunk carries the bitmap behind the frame; the file reads back.
+  installZovDecoderWithFallback();
+  {
+    RecordingMessageBox boxes;
+    ScopedMessageBoxSink sink(&boxes);
+    SourceFile back(out);
+    ASSERT_TRUE(back.Opened);
+    std::vector<uint8_t> bitmap;
+    for (uint32_t f = 0; f < 4; ++f)
+      EXPECT_TRUE(back.getFrame(f, bitmap, nullptr, true, false, false)) << f;
+  }
+  setZovDecoderFactory(nullptr);
+  fs::remove(out);
+  fs::remove(bmp);
+}
+
+TEST(CompressionRun, StopReleasesASuspendedRun) {
+  const std::string out = tempPath("stop-suspended.avi");
+  FakeSource src(20);
+  CompressionSettings s;
+  CompressionRun run;
+  RunRequest req;
+  req.outputPath = out;
+  req.sources = {&src};
+  req.settings = &s;
+  std::atomic<bool> held{false};
+  RunCallbacks cb;
+  cb.progress = [&](const RunProgress& p) {
+    if (p.done == 2 && !held.exchange(true)) run.suspend();
+  };
+  ASSERT_TRUE(run.start(std::move(req), cb));
+  while (!held) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  run.stop();
+  EXPECT_EQ(run.wait(), 0);
+  EXPECT_EQ(run.framesWritten(), 3u);
+  fs::remove(out);
+}
+
 TEST(CompressionRun, BatchOfTwoSourcesAndFrameBeyondTheBatch) {
   const std::string out = tempPath("batch.avi");
   FakeSource a(4), b(3, 20);
