@@ -1,10 +1,12 @@
 #include "compressor/zovcomp_cli.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -12,6 +14,7 @@
 #include <memory>
 #include <ostream>
 #include <sstream>
+#include <thread>
 
 #include "compressor/edit_list.h"
 #include "compressor/filter_list.h"
@@ -27,6 +30,8 @@
 namespace zov {
 
 namespace {
+
+volatile std::sig_atomic_t gInterrupted = 0;
 
 std::string lower(std::string_view s) {
   std::string r(s);
@@ -507,7 +512,28 @@ int compressCommand(const CliArgs& a, std::ostream& out, std::ostream& err, bool
     return 1;
   }
   const auto t0 = std::chrono::steady_clock::now();
-  const int rc = run.runHere(std::move(req), cb);
+  // Ctrl-C stops the run after the current frame, as the window's Stop command does, so the
+  // file is finished and playable; a second Ctrl-C ends the program at once.
+  struct sigaction action {
+  }, previous{};
+  action.sa_handler = [](int) { gInterrupted = 1; };
+  action.sa_flags = SA_RESETHAND;
+  sigemptyset(&action.sa_mask);
+  gInterrupted = 0;
+  sigaction(SIGINT, &action, &previous);
+  int rc = -1;
+  bool stopped = false;
+  if (run.start(std::move(req), cb)) {
+    while (run.active()) {
+      if (gInterrupted && !stopped) {
+        run.stop();
+        stopped = true;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    rc = run.wait();
+  }
+  sigaction(SIGINT, &previous, nullptr);
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   if (terminal && barShown) err << "\n";
@@ -541,6 +567,11 @@ int compressCommand(const CliArgs& a, std::ostream& out, std::ostream& err, bool
       std::snprintf(text, sizeof text, "Verified %u frames, PSNR %.2f dB\n", frames, psnr.psnr());
       out << text;
     }
+  }
+  if (stopped) {
+    // The file is finished and playable, but shorter than asked: tell scripts so.
+    err << "zovcomp: stopped by the user after " << frames << " frames\n";
+    return 130;
   }
   return 0;
 }
@@ -653,6 +684,7 @@ Run:
 
 Progress: a bar with frame counter, data rate and time remaining on a terminal, plain
 "progress" lines otherwise (standard error); the run's message lines go to standard output.
+Ctrl-C stops the run after the current frame and finishes the file (exit status 130).
 Exit status: 0 success, 1 failure, 2 usage error.
 )";
 }
