@@ -313,6 +313,19 @@ bool AviWriter::writeIndexBytes(const uint8_t* data, size_t size) {
 
 int AviWriter::writeFrameRecord(const uint8_t* video, uint32_t videoLength, const uint8_t* audio,
                                 uint32_t audioLength, bool keyFrame, uint32_t frameNumber) {
+  return writeRecord(true, video, videoLength, audio, audioLength, keyFrame, frameNumber);
+}
+
+int AviWriter::writeAudioRecord(const uint8_t* audio, uint32_t audioLength, uint32_t frameNumber) {
+  return writeRecord(false, nullptr, 0, audio, audioLength, false, frameNumber);
+}
+
+// An audio-only record (the audio preload) carries no video chunk and no video index entry, so
+// the video stream holds exactly the movie's frames; a frame skipped by data-rate control still
+// gets its empty chunk, which keeps the later frames in time.
+int AviWriter::writeRecord(bool withVideoChunk, const uint8_t* video, uint32_t videoLength,
+                           const uint8_t* audio, uint32_t audioLength, bool keyFrame,
+                           uint32_t frameNumber) {
   if (!opened_ || finished_ || failed_) return kRecordError;
   if (!video) videoLength = 0;
   if (!audio) audioLength = 0;
@@ -336,8 +349,8 @@ int AviWriter::writeFrameRecord(const uint8_t* video, uint32_t videoLength, cons
       if (!settings_.cutOffKBLimitNotify) return kRecordSizeLimit;
     } else {
       uint64_t estimate = pos;
-      uint64_t chunks = ((uint64_t(videoLength) + 1) & ~1ull) + 8;
-      uint32_t entries = 1;
+      uint64_t chunks = withVideoChunk ? ((uint64_t(videoLength) + 1) & ~1ull) + 8 : 0;
+      uint32_t entries = withVideoChunk ? 1 : 0;
       if (withAudioChunk) {
         chunks += ((uint64_t(audioLength) + 1) & ~1ull) + 8;
         ++entries;
@@ -371,8 +384,11 @@ int AviWriter::writeFrameRecord(const uint8_t* video, uint32_t videoLength, cons
 
   // 3. Video, then audio.
   const FourCC videoId = keyFrame ? fourcc::k00db : fourcc::k00dc;
-  uint32_t videoOffset = writeMoviChunk(videoId, video, videoLength, moviBase_);
-  if (failed_) return kRecordError;
+  uint32_t videoOffset = 0;
+  if (withVideoChunk) {
+    videoOffset = writeMoviChunk(videoId, video, videoLength, moviBase_);
+    if (failed_) return kRecordError;
+  }
   uint32_t audioOffset = 0;
   if (withAudioChunk) {
     audioOffset = writeMoviChunk(fourcc::k01wb, audio, audioLength, moviBase_);
@@ -400,7 +416,8 @@ int AviWriter::writeFrameRecord(const uint8_t* video, uint32_t videoLength, cons
   }
 
   // 6. Video index entry.
-  if (zevMode()) {
+  if (!withVideoChunk) {
+  } else if (zevMode()) {
     ZevIndexEntry z{videoOffset, videoLength | (keyFrame ? kZevKeyFrameBit : 0)};
     uint8_t b[8];
     z.packInto(b);
@@ -416,8 +433,10 @@ int AviWriter::writeFrameRecord(const uint8_t* video, uint32_t videoLength, cons
       return kRecordError;
     }
   }
-  largestVideo_ = std::max(largestVideo_, videoLength);
-  ++framesWritten_;
+  if (withVideoChunk) {
+    largestVideo_ = std::max(largestVideo_, videoLength);
+    ++framesWritten_;
+  }
 
   // 7. Audio index entry.
   if (withAudioChunk) {

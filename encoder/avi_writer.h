@@ -85,6 +85,8 @@ class AviWriter {
   // (a frame skipped by data-rate control); audio of length 0 writes no audio chunk.
   int writeFrameRecord(const uint8_t* video, uint32_t videoLength, const uint8_t* audio,
                        uint32_t audioLength, bool keyFrame, uint32_t frameNumber);
+  // Writes an audio-only record of the audio preload: no video chunk and no video index entry.
+  int writeAudioRecord(const uint8_t* audio, uint32_t audioLength, uint32_t frameNumber);
 
   // Ends the movie: index, RIFF size, zero trail pad and the header fix-ups.
   bool finish();
@@ -113,6 +115,9 @@ class AviWriter {
   const std::string& indexPath() const { return indexPath_; }
 
  private:
+  int writeRecord(bool withVideoChunk, const uint8_t* video, uint32_t videoLength,
+                  const uint8_t* audio, uint32_t audioLength, bool keyFrame, uint32_t frameNumber);
+
   bool fail(const std::string& text);
   bool writeIndexBytes(const uint8_t* data, size_t size);
   bool copyIndexIntoOutput();

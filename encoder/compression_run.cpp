@@ -669,8 +669,7 @@ int CompressionRun::runCompression() {
     for (uint32_t k = 0; k < preload && !stopFlag_; ++k) {
       audio.clear();
       if (k < frameCount_ && !getAudioBlock(k, audio)) return -1;
-      const int r =
-          writer.writeFrameRecord(nullptr, 0, audio.data(), uint32_t(audio.size()), false, k);
+      const int r = writer.writeAudioRecord(audio.data(), uint32_t(audio.size()), k);
       if (r == kRecordError) return -1;
       if (r == kRecordSizeLimit) {
         add("CutOff KB Limit reached");

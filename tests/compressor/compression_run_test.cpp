@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "compressor/avi_container.h"
 #include "compressor/run_source.h"
 #include "compressor/source_file.h"
 #include "compressor/video_decoder.h"
@@ -226,6 +227,15 @@ TEST(CompressionRun, AudioPreloadRunsAhead) {
                                          "Audio 6", "IFrame 4", "IFrame 5", "KFrame 6"};
   EXPECT_EQ(seq, want);
   EXPECT_NE(std::find(r.lines.begin(), r.lines.end(), "Audio 4 - 100 bytes"), r.lines.end());
+  // The audio-only records add no video frames: the file holds the six frames and all audio.
+  std::string error;
+  auto file = AviContainer::open(out, &error);
+  ASSERT_TRUE(file) << error;
+  EXPECT_EQ(file->frameCount(), 6u);
+  ASSERT_TRUE(file->hasAudio());
+  std::vector<uint8_t> pcm;
+  EXPECT_EQ(file->audioLength(), 600u);
+  EXPECT_EQ(file->readAudio(0, 600, pcm), 600u);
   fs::remove(out);
 }
 
