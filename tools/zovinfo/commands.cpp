@@ -13,7 +13,7 @@
 
 #include "format/output_preview.h"
 #include "format/stream_format.h"
-#include "tools/zovinfo/block_listing.h"
+#include "tools/zovinfo/codec_playback.h"
 #include "tools/zovinfo/png_writer.h"
 #include "tools/zovinfo/riff_walk.h"
 #include "tools/zovinfo/stream_session.h"
@@ -26,20 +26,24 @@ constexpr const char* kUsage =
     "  zovinfo decode --format WORD --size WxH --out DIR [--png [--method N]] FRAME.bin ...\n"
     "  zovinfo decode MOVIE.avi --out DIR [--png [--method N]]\n"
     "  zovinfo frames MOVIE.avi\n"
-    "  zovinfo blocks FILE.blk\n"
-    "  zovinfo bench MOVIE.avi [--repeat N]\n"
+    "  zovinfo bench MOVIE.avi [--codec] [--repeat N]\n"
     "\n"
     "decode  decodes the frames as one stream and writes DIR/NNNNNN.raw for frame n: the decoded\n"
     "        5-5-5 picture, width x height 16-bit little-endian values, bottom row first.\n"
     "        --png also writes DIR/NNNNNN.png (top row first). WORD is the stream format word\n"
     "        (decimal or 0x-hex), as in the stream's biCompression. --method N renders the PNG\n"
     "        through output method N (0-15: enlargements, 8-bit palettes, grey, YUY2/UYVY)\n"
-    "        as that method's destination would show it.\n"
+    "        as a player shows it: methods 0-12 are chosen in the codec library (found through\n"
+    "        $ZOV_CODEC_PATH, beside the program, ../lib, the install libdir), which writes\n"
+    "        each frame into the destination it proposes; the user's codec settings are put\n"
+    "        back afterwards. Methods 13-15 cannot be chosen there and, like every method when\n"
+    "        the codec library is missing (a note says so), go through the output stage\n"
+    "        directly. The .raw files are always the decoder's own picture.\n"
     "frames  lists the stream and, per video frame, the index key flag, the chunk size, the\n"
     "        header fields, the entries of each block list, NSYM, N1 and N2.\n"
-    "bench   decodes every frame N times (default 10) in memory and prints the speed.\n"
-    "blocks  lists a block file (run mode 3): its header, then per frame the offset, size, key\n"
-    "        flag and audio bytes.\n"
+    "bench   decodes every frame N times (default 10) in memory and prints the speed;\n"
+    "        --codec times the whole playback path instead: the codec library decompressing\n"
+    "        each frame into a 16-bit DIB.\n"
     "\n"
     "exit status: 0 success, 2 usage or file error, 3 a malformed frame\n";
 
@@ -57,6 +61,7 @@ struct Args {
   std::string repeat;
   std::string method;
   bool png = false;
+  bool codec = false;
   bool help = false;
 };
 
@@ -84,6 +89,8 @@ Args parseArgs(const std::vector<std::string>& args) {
       value(a.method);
     } else if (s == "--png") {
       a.png = true;
+    } else if (s == "--codec") {
+      a.codec = true;
     } else if (s.size() > 1 && s[0] == '-') {
       throw UsageError{"unknown option " + s};
     } else if (a.command.empty()) {
@@ -167,7 +174,8 @@ class FrameWriter {
   FrameWriter(std::string dir, bool png, int method)
       : dir_(std::move(dir)), png_(png), method_(method) {}
 
-  bool write(int n, const StreamSession& s, std::string& error) {
+  // codec: when set, the PNG shows the codec's destination instead of the output stage's.
+  bool write(int n, const StreamSession& s, const CodecPlayback* codec, std::string& error) {
     char name[32];
     std::snprintf(name, sizeof name, "/%06d", n);
     std::string base = dir_ + name;
@@ -186,7 +194,8 @@ class FrameWriter {
       return false;
     }
     if (png_ && method_ >= 0) {
-      PreviewImage image = previewMethod(method_, p, s.layout(), PixelKind::Rgb555);
+      PreviewImage image = codec ? codec->render(s.layout())
+                                 : previewMethod(method_, p, s.layout(), PixelKind::Rgb555);
       if (image.width == 0) {
         error = "output method " + std::to_string(method_) + " cannot show a " +
                 std::to_string(s.width()) + "x" + std::to_string(s.height()) +
@@ -267,6 +276,30 @@ int outputMethod(const Args& a) {
   return int(m);
 }
 
+// The methods the codec's style record can choose.
+constexpr int kLastStyleMethod = 12;
+
+// Opens the codec for --method when the style record can choose that method; `codec` stays null
+// when the output stage renders directly. False (after saying why) when the codec is there but
+// cannot show the stream with that method.
+bool openCodecFor(int method, int width, int height, uint32_t formatWord, CodecPlayback& playback,
+                  CodecPlayback*& codec, std::ostream& err) {
+  codec = nullptr;
+  if (method < 0 || method > kLastStyleMethod) return true;
+  std::string error;
+  if (playback.open(width, height, formatWord, method, error)) {
+    codec = &playback;
+    return true;
+  }
+  if (!playback.codecFound()) {
+    err << "zovinfo: note: " << error << "; output method " << method
+        << " is rendered by the output stage directly\n";
+    return true;
+  }
+  err << "zovinfo: " << error << "\n";
+  return false;
+}
+
 void reportDamage(std::ostream& err, const std::string& where, int n, const FrameSummary& s) {
   err << where << ": frame " << n << " is malformed";
   if (!s.fault.empty()) err << " (" << s.fault << ")";
@@ -293,9 +326,15 @@ int decodeFrames(const Args& a, std::ostream& out, std::ostream& err) {
     err << "zovinfo: " << error << "\n";
     return kExitUsage;
   }
-  FrameWriter writer(a.out, a.png, outputMethod(a));
+  int method = outputMethod(a);
+  FrameWriter writer(a.out, a.png, method);
+  CodecPlayback playback;
+  CodecPlayback* codec = nullptr;
+  if (!openCodecFor(method, int(w), int(h), uint32_t(word), playback, codec, err))
+    return kExitUsage;
   std::vector<uint8_t> bytes;
   for (size_t n = 0; n < a.files.size(); ++n) {
+    const std::string& where = a.files[n];
     if (!readWholeFile(a.files[n], bytes, error)) {
       err << a.files[n] << ": " << error << "\n";
       return kExitUsage;
@@ -305,7 +344,11 @@ int decodeFrames(const Args& a, std::ostream& out, std::ostream& err) {
       reportDamage(err, a.files[n], int(n), summary);
       return kExitDamaged;
     }
-    if (!writer.write(int(n), session, error)) {
+    if (codec && !codec->decompress(bytes.data(), bytes.size(), error)) {
+      err << where << ": frame " << n << ": " << error << "\n";
+      return kExitDamaged;
+    }
+    if (!writer.write(int(n), session, codec, error)) {
       err << error << "\n";
       return kExitUsage;
     }
@@ -328,9 +371,16 @@ int decodeMovie(const Args& a, std::ostream& out, std::ostream& err) {
     err << a.out << ": " << error << "\n";
     return kExitUsage;
   }
-  FrameWriter writer(a.out, a.png, outputMethod(a));
+  int method = outputMethod(a);
+  FrameWriter writer(a.out, a.png, method);
+  CodecPlayback playback;
+  CodecPlayback* codec = nullptr;
+  if (!openCodecFor(method, m.stream.width, m.stream.height, m.stream.compression, playback, codec,
+                    err))
+    return kExitUsage;
   std::vector<uint8_t> bytes;
   for (size_t n = 0; n < m.stream.frames.size(); ++n) {
+    const std::string& where = path;
     if (!readFrame(*m.src, m.stream.frames[n], bytes, error)) {
       err << path << ": frame " << n << ": " << error << "\n";
       return kExitUsage;
@@ -340,7 +390,11 @@ int decodeMovie(const Args& a, std::ostream& out, std::ostream& err) {
       reportDamage(err, path, int(n), summary);
       return kExitDamaged;
     }
-    if (!writer.write(int(n), session, error)) {
+    if (codec && !codec->decompress(bytes.data(), bytes.size(), error)) {
+      err << where << ": frame " << n << ": " << error << "\n";
+      return kExitDamaged;
+    }
+    if (!writer.write(int(n), session, codec, error)) {
       err << error << "\n";
       return kExitUsage;
     }
@@ -353,7 +407,7 @@ int decodeMovie(const Args& a, std::ostream& out, std::ostream& err) {
 int listFrames(const Args& a, std::ostream& out, std::ostream& err) {
   if (a.files.size() != 1) throw UsageError{"frames takes one movie"};
   if (!a.out.empty() || !a.format.empty() || !a.size.empty() || !a.repeat.empty() || a.png ||
-      !a.method.empty())
+      !a.method.empty() || a.codec)
     throw UsageError{"frames takes no options"};
   const std::string& path = a.files[0];
   Movie m;
@@ -418,8 +472,25 @@ int bench(const Args& a, std::ostream& out, std::ostream& err) {
   }
   StreamSession session;
   if (!beginMovieStream(path, m.stream, session, err)) return kExitUsage;
+  CodecPlayback playback;
+  if (a.codec && !playback.open(m.stream.width, m.stream.height, m.stream.compression, -1, error)) {
+    err << path << ": " << error << "\n";
+    return kExitUsage;
+  }
   auto start = std::chrono::steady_clock::now();
-  for (uint64_t r = 0; r < repeat; ++r) {
+  for (uint64_t r = 0; r < repeat && a.codec; ++r) {
+    if (r > 0 && !playback.restart(error)) {
+      err << path << ": " << error << "\n";
+      return kExitUsage;
+    }
+    for (size_t n = 0; n < frames.size(); ++n) {
+      if (!playback.decompress(frames[n].data(), frames[n].size(), error)) {
+        err << path << ": frame " << n << ": " << error << "\n";
+        return kExitDamaged;
+      }
+    }
+  }
+  for (uint64_t r = 0; r < repeat && !a.codec; ++r) {
     // Each pass is the stream from its start, as a player seeking back to frame 0.
     if (r > 0 && !session.begin(m.stream.width, m.stream.height, m.stream.compression, error)) {
       err << path << ": " << error << "\n";
@@ -458,20 +529,16 @@ int runZovinfo(const std::vector<std::string>& args, std::ostream& out, std::ost
     if (a.command.empty()) throw UsageError{"no command given"};
     if (a.command == "decode") {
       if (a.out.empty()) throw UsageError{"decode needs --out DIR"};
-      if (!a.repeat.empty()) throw UsageError{"decode takes no --repeat"};
+      if (!a.repeat.empty() || a.codec) throw UsageError{"decode takes no --repeat or --codec"};
       bool frameMode = !a.format.empty() || !a.size.empty();
       if (frameMode && (a.format.empty() || a.size.empty()))
         throw UsageError{"decoding frame files needs both --format and --size"};
       return frameMode ? decodeFrames(a, out, err) : decodeMovie(a, out, err);
     }
     if (a.command == "frames") return listFrames(a, out, err);
-    if (a.command == "blocks") {
-      if (a.files.size() != 1) throw UsageError{"blocks takes one block file"};
-      return listBlocks(a.files[0], out, err);
-    }
     if (a.command == "bench") {
       if (!a.out.empty() || !a.format.empty() || !a.size.empty() || a.png || !a.method.empty())
-        throw UsageError{"bench takes only --repeat"};
+        throw UsageError{"bench takes only --codec and --repeat"};
       return bench(a, out, err);
     }
     throw UsageError{"unknown command '" + a.command + "'"};
