@@ -198,7 +198,16 @@ bool ZEVClass::connectToSite() {
 
   sockaddr_in server{};
   server.sin_family = AF_INET;
-  server.sin_port = htons(options.port);
+  // ZOV_ZEV_PORT (1..65535) overrides the port: hosts reach the codec library's own copy of
+  // this source only through its exports, so this is how they point it at a server that does
+  // not listen on the usual port (tests use an ephemeral loopback port).
+  uint16_t port = options.port;
+  if (const char* env = std::getenv("ZOV_ZEV_PORT")) {
+    char* end = nullptr;
+    const unsigned long value = std::strtoul(env, &end, 10);
+    if (end != env && *end == '\0' && value >= 1 && value <= 65535) port = uint16_t(value);
+  }
+  server.sin_port = htons(port);
   const bool dotted = site_.find_first_not_of("0123456789.") == std::string::npos;
   if (dotted) {
     // A dotted address is used as it is: a reverse lookup would only add a way to fail.
