@@ -13,6 +13,7 @@
 
 #include "format/output_preview.h"
 #include "format/stream_format.h"
+#include "tools/zovinfo/block_listing.h"
 #include "tools/zovinfo/codec_playback.h"
 #include "tools/zovinfo/png_writer.h"
 #include "tools/zovinfo/riff_walk.h"
@@ -26,6 +27,7 @@ constexpr const char* kUsage =
     "  zovinfo decode --format WORD --size WxH --out DIR [--png [--method N]] FRAME.bin ...\n"
     "  zovinfo decode MOVIE.avi --out DIR [--png [--method N]]\n"
     "  zovinfo frames MOVIE.avi\n"
+    "  zovinfo blocks FILE.blk\n"
     "  zovinfo bench MOVIE.avi [--codec] [--repeat N]\n"
     "\n"
     "decode  decodes the frames as one stream and writes DIR/NNNNNN.raw for frame n: the decoded\n"
@@ -44,6 +46,8 @@ constexpr const char* kUsage =
     "bench   decodes every frame N times (default 10) in memory and prints the speed;\n"
     "        --codec times the whole playback path instead: the codec library decompressing\n"
     "        each frame into a 16-bit DIB.\n"
+    "blocks  lists a block file (run mode 3): its header, then per frame the offset, size, key\n"
+    "        flag and audio bytes.\n"
     "\n"
     "exit status: 0 success, 2 usage or file error, 3 a malformed frame\n";
 
@@ -536,6 +540,10 @@ int runZovinfo(const std::vector<std::string>& args, std::ostream& out, std::ost
       return frameMode ? decodeFrames(a, out, err) : decodeMovie(a, out, err);
     }
     if (a.command == "frames") return listFrames(a, out, err);
+    if (a.command == "blocks") {
+      if (a.files.size() != 1) throw UsageError{"blocks takes one block file"};
+      return listBlocks(a.files[0], out, err);
+    }
     if (a.command == "bench") {
       if (!a.out.empty() || !a.format.empty() || !a.size.empty() || a.png || !a.method.empty())
         throw UsageError{"bench takes only --codec and --repeat"};
