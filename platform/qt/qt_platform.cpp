@@ -1,0 +1,112 @@
+#include "platform/qt/qt_platform.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace zov {
+
+namespace {
+
+QMessageBox::StandardButton qtButton(int id) {
+  switch (id) {
+    case IDOK:
+      return QMessageBox::Ok;
+    case IDCANCEL:
+      return QMessageBox::Cancel;
+    case IDABORT:
+      return QMessageBox::Abort;
+    case IDRETRY:
+      return QMessageBox::Retry;
+    case IDIGNORE:
+      return QMessageBox::Ignore;
+    case IDYES:
+      return QMessageBox::Yes;
+    case IDNO:
+      return QMessageBox::No;
+    case IDTRYAGAIN:
+      return QMessageBox::Retry;
+    case IDCONTINUE:
+      return QMessageBox::Ignore;
+    default:
+      return QMessageBox::NoButton;
+  }
+}
+
+QMessageBox::Icon qtIcon(uint32_t style) {
+  switch (style & MB_ICONMASK) {
+    case MB_ICONHAND:
+      return QMessageBox::Critical;
+    case MB_ICONQUESTION:
+      return QMessageBox::Question;
+    case MB_ICONEXCLAMATION:
+      return QMessageBox::Warning;
+    case MB_ICONASTERISK:
+      return QMessageBox::Information;
+    default:
+      return QMessageBox::NoIcon;
+  }
+}
+
+}  // namespace
+
+int QtMessageBoxSink::show(WindowHandle owner, std::string_view text, std::string_view title,
+                           uint32_t style) {
+  QMessageBox box(qtIcon(style), QString::fromUtf8(title.data(), qsizetype(title.size())),
+                  QString::fromStdString(normaliseLineBreaks(text)), QMessageBox::NoButton,
+                  toWidget(owner));
+  const std::vector<int> ids = messageBoxButtons(style);
+  std::map<QAbstractButton*, int> idOf;
+  for (int id : ids) idOf[box.addButton(qtButton(id))] = id;
+  const int defaultId = messageBoxDefaultResult(style);
+  for (auto& [button, id] : idOf)
+    if (id == defaultId) box.setDefaultButton(static_cast<QPushButton*>(button));
+  if (style & MB_TOPMOST) box.setWindowFlag(Qt::WindowStaysOnTopHint);
+  box.exec();
+  auto it = idOf.find(box.clickedButton());
+  // Closing the box without a button answers as Escape would: Cancel when offered.
+  if (it == idOf.end()) {
+    for (int id : ids)
+      if (id == IDCANCEL) return IDCANCEL;
+    return defaultId;
+  }
+  return it->second;
+}
+
+void QtMessageBoxSink::beep(uint32_t) {
+  QApplication::beep();
+}
+
+void QtDialogHost::registerForm(std::string dialogName, Form form) {
+  forms_[std::move(dialogName)] = std::move(form);
+}
+
+bool QtDialogHost::hasForm(std::string_view dialogName) const {
+  return forms_.find(dialogName) != forms_.end();
+}
+
+intptr_t QtDialogHost::runModal(WindowHandle owner, std::string_view dialogName, DialogData& data) {
+  auto it = forms_.find(dialogName);
+  if (it == forms_.end()) return IDCANCEL;
+  QDialog* dialog = it->second(toWidget(owner), data);
+  if (!dialog) return IDCANCEL;
+  if (showHook_) showHook_(dialogName, dialog);
+  // Forms end with done(IDOK), done(IDCANCEL) or a dialog's own code; closing the window
+  // (QDialog::Rejected) is Cancel.
+  const int result = dialog->exec();
+  delete dialog;
+  return result == QDialog::Rejected ? IDCANCEL : result;
+}
+
+QtPlatform::QtPlatform() {
+  previousSink_ = setMessageBoxSink(&sink_);
+  previousHost_ = setDialogHost(&host_);
+  registerCodecForms(host_);
+}
+
+QtPlatform::~QtPlatform() {
+  setDialogHost(previousHost_);
+  setMessageBoxSink(previousSink_);
+}
+
+}  // namespace zov

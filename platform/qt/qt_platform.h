@@ -1,0 +1,77 @@
+// The Qt side of the platform layer: message boxes shown as real boxes and library dialogs run
+// as Qt forms. A windowed program creates one QtPlatform after its QApplication; while it lives,
+// messageBox(), messageBeep() and runModalDialog() reach the user through Qt.
+#pragma once
+
+#include <QDialog>
+#include <QWidget>
+#include <functional>
+#include <map>
+#include <string>
+#include <string_view>
+
+#include "platform/ui.h"
+
+namespace zov {
+
+// The widget a WindowHandle stands for (handles of Qt programs are QWidget pointers).
+inline QWidget* toWidget(WindowHandle handle) {
+  return static_cast<QWidget*>(handle);
+}
+inline WindowHandle toHandle(QWidget* widget) {
+  return static_cast<WindowHandle>(widget);
+}
+
+// Shows boxes with QMessageBox: the style's buttons, icon and default button; the result is
+// the ID* value of the button pressed. Beeps go to QApplication::beep().
+class QtMessageBoxSink : public MessageBoxSink {
+ public:
+  int show(WindowHandle owner, std::string_view text, std::string_view title,
+           uint32_t style) override;
+  void beep(uint32_t type) override;
+};
+
+// Runs library dialogs as Qt forms. A form builds a QDialog for the dialog's data record, and
+// copies the fields back when the dialog is accepted; the host runs it modally.
+class QtDialogHost : public DialogHost {
+ public:
+  // Builds the dialog over parent for data; null when data is not of the form's record type.
+  using Form = std::function<QDialog*(QWidget* parent, DialogData& data)>;
+  // Called with every dialog just before it runs; tests use it to act as the user (fill in
+  // fields, press buttons) once the event loop shows the dialog.
+  using ShowHook = std::function<void(std::string_view dialogName, QDialog* dialog)>;
+
+  void registerForm(std::string dialogName, Form form);
+  bool hasForm(std::string_view dialogName) const;
+  void setShowHook(ShowHook hook) { showHook_ = std::move(hook); }
+
+  // Dialogs without a form answer IDCANCEL, as without a host.
+  intptr_t runModal(WindowHandle owner, std::string_view dialogName, DialogData& data) override;
+
+ private:
+  std::map<std::string, Form, std::less<>> forms_;
+  ShowHook showHook_;
+};
+
+// Installs the Qt box sink and a dialog host with the forms of the codec library and its network
+// source for its lifetime; restores what was installed before.
+class QtPlatform {
+ public:
+  QtPlatform();
+  ~QtPlatform();
+  QtPlatform(const QtPlatform&) = delete;
+  QtPlatform& operator=(const QtPlatform&) = delete;
+
+  QtDialogHost& dialogs() { return host_; }
+
+ private:
+  QtMessageBoxSink sink_;
+  QtDialogHost host_;
+  MessageBoxSink* previousSink_ = nullptr;
+  DialogHost* previousHost_ = nullptr;
+};
+
+// Registers the forms of the codec library's dialogs and the network source's dialogs.
+void registerCodecForms(QtDialogHost& host);
+
+}  // namespace zov
