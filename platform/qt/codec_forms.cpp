@@ -1,8 +1,13 @@
-// The Qt forms of the codec library's and the network source's dialogs.
+// The Qt forms of the codec library's and the network source's dialogs, by dialog name.
+#include "platform/qt/codec_forms.h"
+
 #include "platform/qt/qt_platform.h"
+#include "zov/zovcod32_dialogs.h"
 
 namespace zov {
 
-void registerCodecForms(QtDialogHost&) {}
+void registerCodecForms(QtDialogHost& host) {
+  host.registerForm(codec::kAboutDialog, qtforms::aboutForm);
+}
 
 }  // namespace zov

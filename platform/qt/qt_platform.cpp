@@ -1,8 +1,13 @@
 #include "platform/qt/qt_platform.h"
 
+#include <dlfcn.h>
+
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
+
+#include "platform/vfw.h"
+#include "zov/zovcod32_dialogs.h"
 
 namespace zov {
 
@@ -98,13 +103,31 @@ intptr_t QtDialogHost::runModal(WindowHandle owner, std::string_view dialogName,
   return result == QDialog::Rejected ? IDCANCEL : result;
 }
 
+namespace {
+
+// The program is linked with the codec library; the compression manager must open that same
+// library for vidc/zov1 and vidc/zov2 rather than another copy found on its search path, or
+// the codec's boxes and dialogs would come from a copy that never got the host.
+void openLinkedCodecForVideo() {
+  Dl_info info{};
+  if (!dladdr(reinterpret_cast<void*>(&ZOVSetUiHost), &info) || !info.dli_fname) return;
+  const auto path = reinterpret_cast<LPARAM>(info.dli_fname);
+  ICInstall(ICTYPE_VIDEO, mmioFOURCC('z', 'o', 'v', '1'), path, nullptr, ICINSTALL_DRIVER);
+  ICInstall(ICTYPE_VIDEO, mmioFOURCC('z', 'o', 'v', '2'), path, nullptr, ICINSTALL_DRIVER);
+}
+
+}  // namespace
+
 QtPlatform::QtPlatform() {
   previousSink_ = setMessageBoxSink(&sink_);
   previousHost_ = setDialogHost(&host_);
   registerCodecForms(host_);
+  ZOVSetUiHost(&sink_, &host_);
+  openLinkedCodecForVideo();
 }
 
 QtPlatform::~QtPlatform() {
+  ZOVSetUiHost(nullptr, nullptr);
   setDialogHost(previousHost_);
   setMessageBoxSink(previousSink_);
 }
