@@ -8,6 +8,10 @@ namespace zov {
 
 void registerCodecForms(QtDialogHost& host) {
   host.registerForm(codec::kAboutDialog, qtforms::aboutForm);
+  host.registerForm(codec::kStatusDialog, qtforms::statusForm);
+  host.registerForm(codec::kConfigurationDialog, qtforms::configurationForm);
+  host.registerForm(codec::kAdvancedDialog, qtforms::advancedForm);
+  host.registerForm(codec::kHiColorDialog, qtforms::hiColorForm);
 }
 
 }  // namespace zov

@@ -47,3 +47,48 @@ TEST(CodecAboutForm, CompressionManagerReachesTheLinkedLibrary) {
 
 }  // namespace
 }  // namespace zov::qtforms
+
+namespace zov::qtforms {
+namespace {
+
+TEST(CodecStatusForm, ShowsProcessorAndFastVideoAndEndsWithOneOrZero) {
+  QtPlatform platform;
+  FormDriver user(platform);
+  QString processor, fastVideo;
+  user.on(codec::kStatusDialog, [&](QDialog* d) {
+    processor = control<QLabel>(d, 4022)->text();
+    fastVideo = control<QLabel>(d, 4002)->text();
+    click(d, IDOK);
+  });
+  EXPECT_EQ(ZOVStatus(nullptr), 1);
+  EXPECT_FALSE(processor.isEmpty());
+  EXPECT_EQ(fastVideo, "No");  // nothing has been decompressed in this process
+  EXPECT_EQ(user.captions.back(), "Orvane Status");
+  user.on(codec::kStatusDialog, [](QDialog* d) { click(d, IDCANCEL); });
+  EXPECT_EQ(ZOVStatus(nullptr), 0);
+}
+
+TEST(CodecHiColorForm, ShowsTheLinesAndReportsTheCheckBox) {
+  QtPlatform platform;
+  FormDriver user(platform);
+  QStringList lines;
+  QString checkText;
+  user.on(codec::kHiColorDialog, [&](QDialog* d) {
+    for (auto* label : d->findChildren<QLabel*>()) lines << label->text();
+    auto* check = control<QAbstractButton>(d, 4011);
+    checkText = check->text();
+    check->click();
+    click(d, IDOK);
+  });
+  codec::HiColorDialogData data;
+  EXPECT_EQ(runModalDialog(nullptr, codec::kHiColorDialog, data), IDOK);
+  EXPECT_TRUE(data.dontShowAgain);
+  EXPECT_EQ(lines, QStringList({"Your display is not currently in HiColor mode.",
+                                "Orvane looks and plays video MUCH better in HiColor.",
+                                "Please set your display to HiColor (15 or 16-bit) mode."}));
+  EXPECT_EQ(checkText, "&Don't show me this message again");
+  EXPECT_EQ(user.captions.back(), "Orvane: Display is not HiColor");
+}
+
+}  // namespace
+}  // namespace zov::qtforms

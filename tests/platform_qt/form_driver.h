@@ -7,11 +7,17 @@
 #include <QTimer>
 #include <functional>
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "platform/qt/form_support.h"
 #include "platform/qt/qt_platform.h"
+
+// Failure messages show texts as texts.
+inline void PrintTo(const QString& text, std::ostream* os) {
+  *os << '"' << text.toStdString() << '"';
+}
 
 namespace zov::qtforms {
 
