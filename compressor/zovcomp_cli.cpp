@@ -124,7 +124,7 @@ struct PsnrSum {
 struct CliArgs {
   std::string input, output, audio, settingsFile, logFile;
   RunMode mode = RunMode::Compress;
-  bool verify = false, quiet = false;
+  bool verify = false, quiet = false, times = false;
   std::optional<uint32_t> first, last;
   std::optional<std::vector<uint32_t>> crop, letterbox, resize;
   std::optional<bool> interpolate;
@@ -291,6 +291,8 @@ int parseArgs(int argc, char** argv, int start, CliArgs& a, std::ostream& err) {
       a.filters.push_back(*f);
     } else if (arg == "--verify") {
       a.verify = true;
+    } else if (arg == "--times") {
+      a.times = true;
     } else if (arg == "--quiet" || arg == "-q") {
       a.quiet = true;
     } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
@@ -310,6 +312,30 @@ int parseArgs(int argc, char** argv, int start, CliArgs& a, std::ostream& err) {
   return 0;
 }
 
+// The settings of a run: the settings file, then the presets, the --set pairs and the filters.
+bool resolveSettings(const CliArgs& a, CompressionSettings& settings, CompressorOptions& options,
+                     std::ostream& err) {
+  settings = defaultCompressionSettings();
+  options = defaultCompressorOptions();
+  if (!a.settingsFile.empty()) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(a.settingsFile, ec)) {
+      err << "zovcomp: settings file \"" << a.settingsFile << "\" not found\n";
+      return false;
+    }
+    const std::string path = std::filesystem::absolute(a.settingsFile).string();
+    loadSettings(path, kGeneralSection, settings, options);
+    options.PackPadding = readPackPadding(path, kGeneralSection);
+    options.ReportPad = readReportPad(path, kGeneralSection);
+    options.RemoveAudio = readRemoveAudio(path, kGeneralSection);
+  }
+  for (const auto& p : a.presets) applyPreset(*parsePreset(p), settings, options);
+  if (!applySets(a, settings, options, err)) return false;
+  for (const auto& f : a.filters) options.Filters.push_back(f);
+  settings.updateDerived();
+  return true;
+}
+
 bool looksLikeMedia(const std::string& path) {
   if (path == "-") return true;
   std::ifstream f(path, std::ios::binary);
@@ -318,18 +344,17 @@ bool looksLikeMedia(const std::string& path) {
   return std::memcmp(head, "RIFF", 4) == 0 || std::memcmp(head, "YUV4MPEG2", 9) == 0;
 }
 
-// Reads the output back with the source reader and compares every frame with the source.
+// Reads the output back with the source reader and compares every frame with the source. Audio
+// preload records carry no video chunk, so output frame n is batch frame n.
 bool readBack(const std::string& path, std::vector<SourceFile*>& sources, uint32_t frames,
-              uint32_t preload, bool singleField, PsnrSum& psnr, std::ostream& err) {
+              bool singleField, PsnrSum& psnr, std::ostream& err) {
   SourceFile out(path);
   if (!out.Opened) {
     err << "zovcomp: verify: the output can't be opened\n";
     return false;
   }
-  // The audio preload records carry empty video chunks ahead of the first frame. A reader may
-  // shorten the video to the audio it has; the frames it keeps must still match.
-  if (out.FrameCount != frames + preload && (preload == 0 || out.FrameCount > frames + preload)) {
-    err << "zovcomp: verify: the output holds " << out.FrameCount << " frames, " << frames + preload
+  if (out.FrameCount != frames) {
+    err << "zovcomp: verify: the output holds " << out.FrameCount << " frames, " << frames
         << " were written\n";
     return false;
   }
@@ -337,8 +362,7 @@ bool readBack(const std::string& path, std::vector<SourceFile*>& sources, uint32
   uint32_t n = 0;
   for (SourceFile* src : sources) {
     for (uint32_t f = 0; f < src->framesToCompress() && n < frames; ++f, ++n) {
-      if (n + preload >= out.FrameCount) return true;
-      if (!out.getFrame(n + preload, b, nullptr, true, false, false)) {
+      if (!out.getFrame(n, b, nullptr, true, false, false)) {
         err << "zovcomp: verify: output frame " << n + 1 << " can't be decoded\n";
         return false;
       }
@@ -366,29 +390,18 @@ int compressCommand(const CliArgs& a, std::ostream& out, std::ostream& err, bool
   // ZOV sources (no-recompression runs, reading the output back) decode through the codec.
   installZovDecoderWithFallback();
 
-  CompressionSettings settings = defaultCompressionSettings();
-  CompressorOptions options = defaultCompressorOptions();
-  if (!a.settingsFile.empty()) {
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(a.settingsFile, ec)) {
-      err << "zovcomp: settings file \"" << a.settingsFile << "\" not found\n";
-      return 1;
-    }
-    const std::string path = std::filesystem::absolute(a.settingsFile).string();
-    loadSettings(path, kGeneralSection, settings, options);
-    options.PackPadding = readPackPadding(path, kGeneralSection);
-    options.ReportPad = readReportPad(path, kGeneralSection);
-    options.RemoveAudio = readRemoveAudio(path, kGeneralSection);
-  }
-  for (const auto& p : a.presets) applyPreset(*parsePreset(p), settings, options);
-  if (!applySets(a, settings, options, err)) return 1;
-  for (const auto& f : a.filters) options.Filters.push_back(f);
-  settings.updateDerived();
+  CompressionSettings settings;
+  CompressorOptions options;
+  if (!resolveSettings(a, settings, options, err)) return 1;
 
+  // The run exists before the sources so that the filters applied in their reads are timed.
+  CompressionRun run;
   SourceEnvironment env;
   env.removeAudio = [&options] { return options.RemoveAudio; };
   env.audioOptions = [&options] { return audioOptionsFrom(options); };
-  env.applyFilters = [&options](uint16_t* pixels, int w, int h) {
+  env.applyFilters = [&options, &run](uint16_t* pixels, int w, int h) {
+    if (options.Filters.empty()) return;
+    RunStageTimes::Scope timer(run.stageTimes(), RunStage::Filter);
     applyFilterList(options.Filters, false, pixels, w, h, FilterCaller::FrameFetch);
   };
   setSourceEnvironment(env);
@@ -506,7 +519,6 @@ int compressCommand(const CliArgs& a, std::ostream& out, std::ostream& err, bool
     };
   }
 
-  CompressionRun run;
   if (!a.logFile.empty() && !run.messages().openLog(a.logFile)) {
     err << "zovcomp: cannot open the log file \"" << a.logFile << "\"\n";
     return 1;
@@ -537,6 +549,17 @@ int compressCommand(const CliArgs& a, std::ostream& out, std::ostream& err, bool
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   if (terminal && barShown) err << "\n";
+  if (a.times) {
+    // Snapshot before reading the output back, which reads (and filters) the sources again.
+    const RunStageTimes& t = run.stageTimes();
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "Stage times: read %.3f s, filter %.3f s, encode %.3f s, write %.3f s, "
+                  "total %.3f s\n",
+                  t.readOnlySeconds(), t.seconds(RunStage::Filter), t.seconds(RunStage::Encode),
+                  t.seconds(RunStage::Write), seconds);
+    out << text;
+  }
   if (rc != 0) {
     err << "zovcomp: compression failed\n";
     return 1;
@@ -555,10 +578,8 @@ int compressCommand(const CliArgs& a, std::ostream& out, std::ostream& err, bool
   }
   if (a.verify && (a.mode == RunMode::Compress || a.mode == RunMode::NoRecompression)) {
     PsnrSum psnr;
-    const bool withAudio = sources[0]->HasAudio && !options.NoAudio;
-    const uint32_t preload = withAudio ? sources[0]->AudioPreloadFrames : 0;
-    if (!readBack(a.output, sources, frames, preload,
-                  a.mode == RunMode::Compress && settings.SingleField, psnr, err)) {
+    if (!readBack(a.output, sources, frames, a.mode == RunMode::Compress && settings.SingleField,
+                  psnr, err)) {
       err << "zovcomp: verification failed\n";
       return 1;
     }
@@ -577,6 +598,29 @@ int compressCommand(const CliArgs& a, std::ostream& out, std::ostream& err, bool
 }
 
 }  // namespace
+
+bool parseCompressCommand(const std::vector<std::string>& args, CompressCommand& command,
+                          std::ostream& err) {
+  std::vector<std::string> copies = args;
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>("compress"));
+  for (auto& arg : copies) argv.push_back(arg.data());
+  CliArgs a;
+  if (parseArgs(int(argv.size()), argv.data(), 1, a, err) != 0) return false;
+  if (!resolveSettings(a, command.settings, command.options, err)) return false;
+  command.input = a.input;
+  command.output = a.output;
+  command.audio = a.audio;
+  command.mode = a.mode;
+  command.first = a.first;
+  command.last = a.last;
+  if (a.crop) command.crop = {(*a.crop)[0], (*a.crop)[1], (*a.crop)[2], (*a.crop)[3]};
+  if (a.letterbox) command.letterbox = {(*a.letterbox)[0], (*a.letterbox)[1]};
+  if (a.resize) command.resize = {(*a.resize)[0], (*a.resize)[1]};
+  command.interpolate = a.interpolate;
+  command.strip = a.strip;
+  return true;
+}
 
 std::optional<CompressionPreset> parsePreset(std::string_view name) {
   const std::string n = lower(trim(name));
@@ -680,6 +724,7 @@ Run:
                          reader and report the PSNR against the source frames
   --quiet, -q            print nothing but errors
   --log FILE             append the run's message lines to FILE
+  --times                print the time spent reading, filtering, coding and writing
   -h, --help             this text
 
 Progress: a bar with frame counter, data rate and time remaining on a terminal, plain

@@ -292,6 +292,7 @@ bool CompressionRun::getSourceFrame(uint32_t n, std::vector<uint8_t>& bitmap) {
     report("CTR0001E Effective frame not located");
     return false;
   }
+  RunStageTimes::Scope timer(times_, RunStage::Read);
   return req_.sources[f]->frame(l, bitmap);
 }
 
@@ -302,6 +303,7 @@ bool CompressionRun::getCompressedFrame(uint32_t n, std::vector<uint8_t>& data, 
     report("CTR0002E Effective frame not located");
     return false;
   }
+  RunStageTimes::Scope timer(times_, RunStage::Read);
   return req_.sources[f]->storedFrame(l, data, key);
 }
 
@@ -313,11 +315,13 @@ bool CompressionRun::getAudioBlock(uint32_t n, std::vector<uint8_t>& data) {
     report("CTR0005E Effective frame not located");
     return false;
   }
+  RunStageTimes::Scope timer(times_, RunStage::Read);
   return req_.sources[f]->audio(l, data);
 }
 
 bool CompressionRun::getAudioRange(uint32_t first, uint32_t last, std::vector<uint8_t>& data) {
   data.clear();
+  RunStageTimes::Scope timer(times_, RunStage::Read);
   try {
     for (uint32_t n = first; n <= last; ++n) {
       size_t f;
@@ -382,6 +386,7 @@ int CompressionRun::compressionThread() {
     return -1;
   }
   cleanup();
+  times_.clear();
   CompressionSettings& s = *req_.settings;
   s.updateDerived();
   const RunSourceInfo first = req_.sources[0]->info();
@@ -504,7 +509,11 @@ bool CompressionRun::compressOneFrame(uint32_t n, std::vector<uint8_t>& out, uin
     bp.input = picture.data();
     bp.output = bitmapData.data();
     bp.outputCapacity = bitmapData.size();
-    const bool ok = EncodeFrame(s, bp);
+    bool ok;
+    {
+      RunStageTimes::Scope timer(times_, RunStage::Encode);
+      ok = EncodeFrame(s, bp);
+    }
     s.CodingBackground = false;
     if (!ok) return false;
     bitmapData.resize(bp.outputLength);
@@ -518,7 +527,11 @@ bool CompressionRun::compressOneFrame(uint32_t n, std::vector<uint8_t>& out, uin
     p.input = input;
     p.output = out.data();
     p.outputCapacity = out.size();
-    const bool ok = EncodeFrame(s, p);
+    bool ok;
+    {
+      RunStageTimes::Scope timer(times_, RunStage::Encode);
+      ok = EncodeFrame(s, p);
+    }
     s.FinalCall = false;
     *length = uint32_t(p.outputLength);
     return ok;
@@ -626,12 +639,29 @@ int CompressionRun::runCompression() {
   // 4. The output file up to the movie list.
   AviWriterSettings ws;
   fillWriterSettings(ws, width_, outHeight);
+  // The stream's format as the writer stores it, for the previews of each record.
+  std::array<uint8_t, 40> previewFormat = ws.sourceVideoFormat;
+  if (ws.mode == RunMode::Compress) {
+    DibHeader bih;
+    bih.width = int32_t(ws.width);
+    bih.height = int32_t(ws.height);
+    bih.planes = 1;
+    bih.bitCount = 16;
+    bih.compression = ws.compressionWord;
+    bih.sizeImage = ws.width * ws.height * 2;
+    previewFormat = bih.pack();
+  }
   AviWriter writer;
   WriterCallbacks wc;
   wc.error = [this](const std::string& t) { report(t); };
   wc.status = [this](const std::string& t) { setStatus(2, t); };
   wc.message = [this](const std::string& t) { add(t); };
-  if (!writer.open(ws, wc)) {
+  bool opened;
+  {
+    RunStageTimes::Scope timer(times_, RunStage::Write);
+    opened = writer.open(ws, wc);
+  }
+  if (!opened) {
     writer.abandon();
     return -1;
   }
@@ -669,7 +699,11 @@ int CompressionRun::runCompression() {
     for (uint32_t k = 0; k < preload && !stopFlag_; ++k) {
       audio.clear();
       if (k < frameCount_ && !getAudioBlock(k, audio)) return -1;
-      const int r = writer.writeAudioRecord(audio.data(), uint32_t(audio.size()), k);
+      int r;
+      {
+        RunStageTimes::Scope timer(times_, RunStage::Write);
+        r = writer.writeAudioRecord(audio.data(), uint32_t(audio.size()), k);
+      }
       if (r == kRecordError) return -1;
       if (r == kRecordSizeLimit) {
         add("CutOff KB Limit reached");
@@ -737,8 +771,12 @@ int CompressionRun::runCompression() {
     // d. A stop request ends the run after this record.
     if (stopRequested_) stopFlag_ = true;
     // e. The record.
-    const int r = writer.writeFrameRecord(length ? video : nullptr, length, audio.data(),
-                                          uint32_t(audio.size()), key, i);
+    int r;
+    {
+      RunStageTimes::Scope timer(times_, RunStage::Write);
+      r = writer.writeFrameRecord(length ? video : nullptr, length, audio.data(),
+                                  uint32_t(audio.size()), key, i);
+    }
     if (r == kRecordError) return -1;
     if (r == kRecordSizeLimit) {
       size_t f;
@@ -749,6 +787,7 @@ int CompressionRun::runCompression() {
       break;
     }
     ++framesWritten_;
+    if (cb_.record) cb_.record(i, previewFormat, length ? video : nullptr, length, key);
     // f. and g. Report.
     reportRecord(i, length, key, bitmapLength, imageSize);
     if (audioWritten) {
@@ -765,7 +804,12 @@ int CompressionRun::runCompression() {
 
   // 8. End.
   cleanup();
-  if (!writer.finish()) return -1;
+  bool finished;
+  {
+    RunStageTimes::Scope timer(times_, RunStage::Write);
+    finished = writer.finish();
+  }
+  if (!finished) return -1;
   abandonOnFailure.armed = false;
 
   // 9. Times.
@@ -806,7 +850,12 @@ int CompressionRun::runBlockFile() {
   wc.error = [this](const std::string& t) { report(t); };
   wc.status = [this](const std::string& t) { setStatus(2, t); };
   wc.message = [this](const std::string& t) { add(t); };
-  if (!writer.open(ws, wc)) {
+  bool opened;
+  {
+    RunStageTimes::Scope timer(times_, RunStage::Write);
+    opened = writer.open(ws, wc);
+  }
+  if (!opened) {
     writer.abandon();
     return -1;
   }
@@ -825,8 +874,13 @@ int CompressionRun::runBlockFile() {
       return -1;
     }
     if (stopRequested_) stopFlag_ = true;
-    if (writer.writeFrame(length ? stored.data() + 40 : nullptr, length, key, audio.data(),
-                          uint32_t(audio.size()), i) != kRecordWritten) {
+    int r;
+    {
+      RunStageTimes::Scope timer(times_, RunStage::Write);
+      r = writer.writeFrame(length ? stored.data() + 40 : nullptr, length, key, audio.data(),
+                            uint32_t(audio.size()), i);
+    }
+    if (r != kRecordWritten) {
       writer.abandon();
       return -1;
     }
@@ -840,7 +894,12 @@ int CompressionRun::runBlockFile() {
     }
     reportStatus(i);
   }
-  if (!writer.finish()) {
+  bool finished;
+  {
+    RunStageTimes::Scope timer(times_, RunStage::Write);
+    finished = writer.finish();
+  }
+  if (!finished) {
     writer.abandon();
     return -1;
   }

@@ -27,6 +27,7 @@
 #include "encoder/avi_writer.h"
 #include "encoder/avi_writer_format.h"
 #include "encoder/compression_settings.h"
+#include "encoder/run_stage_times.h"
 
 namespace zov {
 
@@ -98,6 +99,11 @@ struct RunCallbacks {
   std::function<void(uint16_t* pixels, int width, int height)> applyFilters;
   // The encoder's reconstruction of each coded frame and the run's difference figure (mode 0).
   std::function<void(uint32_t frame, double rmsPercent)> rms;
+  // Each record's video as written (modes 0 to 2) with the stream's 40-byte format, for the
+  // window's output previews. Called on the worker thread; length 0 is a skipped frame.
+  std::function<void(uint32_t frame, const std::array<uint8_t, 40>& format, const uint8_t* data,
+                     uint32_t length, bool key)>
+      record;
 };
 
 struct RunRequest {
@@ -154,6 +160,9 @@ class CompressionRun {
   uint32_t framesWritten() const { return framesWritten_; }
   uint64_t outputBytes() const { return outputBytes_; }
   uint64_t rawBytes() const { return rawBytes_; }
+  // Time spent in each stage since the run started. The run times reading, coding and writing;
+  // whoever applies the filters inside the source's reads adds the Filter stage.
+  RunStageTimes& stageTimes() { return times_; }
 
  private:
   int compressionThread();
@@ -201,6 +210,7 @@ class CompressionRun {
   bool firstEncoderCall_ = true;
   bool backgroundBitmap_ = false;
   std::vector<uint8_t> sourceBitmap_;
+  RunStageTimes times_;
 };
 
 }  // namespace zov
