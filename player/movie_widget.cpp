@@ -1,0 +1,172 @@
+#include "player/movie_widget.h"
+
+#include <QApplication>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QMainWindow>
+#include <QMenuBar>
+#include <QPainter>
+#include <QSlider>
+#include <QStyle>
+#include <QToolButton>
+
+namespace zov::player {
+
+MovieWidget::MovieWidget(PlaybackEngine& engine, QWidget* parent)
+    : QWidget(parent), engine_(engine) {
+  setFocusPolicy(Qt::StrongFocus);
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  timer_.setSingleShot(true);
+  timer_.setTimerType(Qt::PreciseTimer);
+  connect(&timer_, &QTimer::timeout, this, &MovieWidget::timerFired);
+
+  toolbar_ = new QWidget(this);
+  toolbar_->setObjectName("MCIWndToolbar");
+  toolbar_->setAutoFillBackground(true);
+  auto* layout = new QHBoxLayout(toolbar_);
+  layout->setContentsMargins(2, 1, 2, 1);
+  layout->setSpacing(2);
+  auto* play = new QToolButton(toolbar_);
+  play->setIcon(style()->standardIcon(QStyle::SP_MediaPlay));
+  play->setFocusPolicy(Qt::NoFocus);
+  auto* stop = new QToolButton(toolbar_);
+  stop->setIcon(style()->standardIcon(QStyle::SP_MediaStop));
+  stop->setFocusPolicy(Qt::NoFocus);
+  slider_ = new QSlider(Qt::Horizontal, toolbar_);
+  slider_->setFocusPolicy(Qt::NoFocus);
+  layout->addWidget(play);
+  layout->addWidget(stop);
+  layout->addWidget(slider_, 1);
+  connect(play, &QToolButton::clicked, this, &MovieWidget::playButton);
+  connect(stop, &QToolButton::clicked, this, &MovieWidget::stopButton);
+  connect(slider_, &QSlider::sliderMoved, this, [this](int value) {
+    if (engine_.isOpen()) engine_.seek(value);
+  });
+  engine_.onPicture = [this] { pictureChanged(); };
+}
+
+void MovieWidget::pictureChanged() {
+  const MovieFile* movie = engine_.movie();
+  if (!movie) return;
+  const Picture& p = movie->picture();
+  if (p.pixels.empty()) return;
+  image_ = QImage(reinterpret_cast<const uchar*>(p.pixels.data()), p.width, p.height, p.width * 4,
+                  QImage::Format_RGB32)
+               .copy();
+  if (!slider_->isSliderDown()) {
+    slider_->setRange(0, int(engine_.length() - 1));
+    slider_->setValue(int(engine_.position()));
+  }
+  update(pictureRect());
+}
+
+QRect MovieWidget::pictureRect() const {
+  const QRect area(0, 0, width(), height() - kToolbarHeight);
+  if (followSize_) return area;
+  // A window larger than the movie (maximised) shows it centred.
+  QRect r = destination_;
+  if (area.width() > r.width() || area.height() > r.height())
+    r.moveTo(std::max(0, (area.width() - r.width()) / 2),
+             std::max(0, (area.height() - r.height()) / 2));
+  return r;
+}
+
+void MovieWidget::fitDestinationToPicture() {
+  const MovieFile* movie = engine_.movie();
+  if (!movie) {
+    destination_ = QRect();
+    return;
+  }
+  const Picture& p = movie->picture();
+  const int w = p.width ? p.width : movie->width();
+  const int h = p.height ? p.height : movie->height();
+  destination_ = QRect(0, 0, w, h);
+}
+
+QSize MovieWidget::preferredSize() const {
+  return QSize(std::max(destination_.width(), 160), destination_.height() + kToolbarHeight);
+}
+
+void MovieWidget::engineChanged() {
+  scheduleTick();
+  if (!image_.isNull()) update();
+}
+
+void MovieWidget::scheduleTick() {
+  if (engine_.mode() != MovieMode::Playing) {
+    timer_.stop();
+    return;
+  }
+  const int64_t wait = engine_.microsUntilNextFrame();
+  // Wake a little early and often enough to keep the audio queue filled.
+  timer_.start(int(std::clamp<int64_t>(wait / 1000, 1, 20)));
+}
+
+void MovieWidget::timerFired() {
+  engine_.tick();
+  scheduleTick();
+}
+
+void MovieWidget::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  const QRect area(0, 0, width(), height() - kToolbarHeight);
+  const QRect target = pictureRect();
+  painter.fillRect(area, Qt::black);
+  if (!image_.isNull() && engine_.isOpen()) {
+    if (target.size() == image_.size())
+      painter.drawImage(target.topLeft(), image_);
+    else
+      painter.drawImage(target, image_);
+  }
+}
+
+void MovieWidget::resizeEvent(QResizeEvent*) {
+  toolbar_->setGeometry(0, height() - kToolbarHeight, width(), kToolbarHeight);
+  if (followSize_) destination_ = QRect(0, 0, width(), std::max(0, height() - kToolbarHeight));
+}
+
+void MovieWidget::keyPressEvent(QKeyEvent* event) {
+  // Unused keys travel on to the main window and its accelerators.
+  event->ignore();
+}
+
+ZOVRect MovieWidget::movieSource() {
+  const MovieFile* movie = engine_.movie();
+  if (!movie) return ZOVRect{0, 0, 0, 0};
+  return ZOVRect{0, 0, movie->width(), movie->height()};
+}
+
+ZOVRect MovieWidget::movieDestination() {
+  return ZOVRect{destination_.left(), destination_.top(), destination_.right() + 1,
+                 destination_.bottom() + 1};
+}
+
+void MovieWidget::putMovieDestination(const ZOVRect& r) {
+  destination_ = QRect(r.left, r.top, std::max(0, r.right - r.left), std::max(0, r.bottom - r.top));
+  update();
+}
+
+ZOVRect MovieWidget::adjustFrameRect(const ZOVRect& client) {
+  // The frame here is the main window's inside: the movie window plus the menu bar above it.
+  const int above = mapTo(window(), QPoint(0, 0)).y();
+  return ZOVRect{client.left, client.top - above, client.right, client.bottom};
+}
+
+ZOVRect MovieWidget::normalPosition() {
+  const QRect g =
+      window()->normalGeometry().isValid() ? window()->normalGeometry() : window()->geometry();
+  return ZOVRect{g.left(), g.top(), g.right() + 1, g.bottom() + 1};
+}
+
+void MovieWidget::setNormalPosition(const ZOVRect& r) {
+  QWidget* frame = window();
+  const int w = std::max(160, r.right - r.left), h = std::max(40, r.bottom - r.top);
+  if (frame->isMaximized() || frame->isFullScreen()) return;
+  frame->resize(w, h);
+}
+
+void MovieWidget::invalidateAndUpdate() {
+  window()->update();
+}
+
+}  // namespace zov::player
