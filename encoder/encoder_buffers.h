@@ -95,9 +95,13 @@ struct EncoderBuffers {
   std::vector<uint32_t> chromaStore;  // one per cell column, as the decoder keeps it
   std::vector<uint32_t> columnStore;  // first-column values per line
   std::vector<uint32_t> cellChroma;   // pre-quantisation: chosen chroma per cell
-  std::vector<uint32_t> scratch;      // pre-quantisation: per-pixel distances of a cell
-  std::vector<uint16_t> lumaRows;     // colour table by chroma rows of 32 lumas
-  std::vector<uint64_t> lumaCache;    // best luma per (colour, chroma), direct-mapped
+  // Pre-quantisation: the colours of every cell at its last vote and the chroma it chose, so
+  // that a cell whose colours did not change is not voted on again.
+  std::vector<uint16_t> voteColours;
+  std::vector<uint32_t> voteResult;
+  std::vector<uint8_t> voteKnown;
+  std::vector<uint16_t> lumaRows;   // colour table by chroma rows of 32 lumas
+  std::vector<uint64_t> lumaCache;  // best luma per (colour, chroma), direct-mapped
 
   RectList lists[4];
 

@@ -1,5 +1,7 @@
 #include "encoder/prequantise.h"
 
+#include <cstring>
+
 #include "encoder/colour_quantiser.h"
 #include "encoder/delta_quantiser.h"
 
@@ -142,6 +144,103 @@ inline int bestLumaInRow(const uint16_t* row, const CellPixel& p, int* distance)
   return best;
 }
 
+// The common chroma of one cell (top-left pixel `first`, `cellLines` lines of b.cellW pixels):
+// every distinct chroma of the cell is proposed in pixel order, and a proposal replaces the best
+// so far when it brings more than half of the pixels strictly closer (at exactly half, when its
+// summed distance is smaller). Equal colours are weighed once, and a pixel the best chroma
+// already matches exactly can never be brought closer, so it is evaluated only when a proposal
+// may win on the sum or does win.
+uint32_t voteChroma(const EncoderBuffers& b, const uint16_t* pic, const uint32_t* yc, size_t first,
+                    int cellLines) {
+  const int w = b.width, cw = b.cellW;
+  uint16_t colours[16];
+  int weight[16];
+  CellPixel cell[16];
+  uint32_t proposals[16];
+  int unique = 0, count = 0;
+  for (int dy = 0; dy < cellLines; ++dy) {
+    const size_t rowStart = first + size_t(dy) * w;
+    for (int dx = 0; dx < cw; ++dx) {
+      const uint16_t c = pic[rowStart + dx];
+      int u = 0;
+      while (u < unique && colours[u] != c) ++u;
+      if (u < unique) {
+        ++weight[u];
+        continue;
+      }
+      const uint32_t v = yc[rowStart + dx];
+      colours[unique] = c;
+      weight[unique] = 1;
+      cell[unique++] = CellPixel{c >> 10 & 31, c >> 5 & 31, c & 31, int(v >> 12)};
+      const uint32_t chroma = v & 0xFFF;
+      bool seen = false;
+      for (int k = 0; k < count; ++k) seen |= proposals[k] == chroma;
+      if (!seen) proposals[count++] = chroma;
+    }
+  }
+  uint32_t best = proposals[0];
+  if (count == 1) return best;
+  const int cellPixels = cellLines * cw;
+  uint32_t bestDist[16], dist[16];
+  uint64_t bestSum = 0;
+  const uint16_t* rows = b.lumaRows.data();
+  // Colours the best chroma does not match exactly, and their pixel count.
+  int open[16], openCount = 0, openWeight = 0;
+  auto takeBest = [&](uint32_t chroma, const uint32_t* d) {
+    best = chroma;
+    bestSum = 0;
+    openCount = openWeight = 0;
+    for (int u = 0; u < unique; ++u) {
+      bestDist[u] = d[u];
+      bestSum += uint64_t(d[u]) * uint32_t(weight[u]);
+      if (d[u] != 0) {
+        open[openCount++] = u;
+        openWeight += weight[u];
+      }
+    }
+  };
+  {
+    const uint16_t* row = rows + size_t(best) * 32;
+    for (int u = 0; u < unique; ++u) {
+      int d = 0;
+      bestLumaInRow(row, cell[u], &d);
+      dist[u] = uint32_t(d);
+    }
+    takeBest(best, dist);
+  }
+  for (int k = 1; k < count; ++k) {
+    // More than half of the pixels are matched exactly: no later proposal can win.
+    if (2 * openWeight < cellPixels) break;
+    const uint16_t* row = rows + size_t(proposals[k]) * 32;
+    int smaller = 0, left = openWeight;
+    bool possible = true;
+    for (int o = 0; o < openCount; ++o) {
+      const int u = open[o];
+      int d = 0;
+      bestLumaInRow(row, cell[u], &d);
+      dist[u] = uint32_t(d);
+      left -= weight[u];
+      if (dist[u] < bestDist[u]) smaller += weight[u];
+      if (2 * (smaller + left) < cellPixels) {
+        possible = false;
+        break;
+      }
+    }
+    if (!possible || 2 * smaller < cellPixels) continue;
+    uint64_t sum = 0;
+    for (int u = 0; u < unique; ++u) {
+      if (bestDist[u] == 0) {
+        int d = 0;
+        bestLumaInRow(row, cell[u], &d);
+        dist[u] = uint32_t(d);
+      }
+      sum += uint64_t(dist[u]) * uint32_t(weight[u]);
+    }
+    if (2 * smaller > cellPixels || sum < bestSum) takeBest(proposals[k], dist);
+  }
+  return best;
+}
+
 // fastBestLuma through a direct-mapped cache: neighbouring pixels ask the same questions.
 inline int cachedBestLuma(EncoderBuffers& b, uint16_t colour, uint32_t chroma, int* distance) {
   uint32_t key = uint32_t(colour) << 12 | chroma;
@@ -171,8 +270,6 @@ void prequantise(EncoderBuffers& b, uint16_t* pic, uint32_t* yc, bool edge) {
   const int n = pic ? b.pixels : 0;
   for (int i = 0; i < n; ++i) yc[i] = t.rgbToYc[pic[i]];
   uint32_t* cellChroma = b.cellChroma.data();
-  uint32_t* dist = b.scratch.data();
-  uint32_t* bestDist = dist + 16;
   for (int l = 0; l < lines; ++l) {
     uint16_t* row = pic + size_t(l) * w;
     uint32_t* yrow = yc + size_t(l) * w;
@@ -182,58 +279,30 @@ void prequantise(EncoderBuffers& b, uint16_t* pic, uint32_t* yc, bool edge) {
       // Choose and quantise the chroma of every cell starting on this line.
       const int cellLines = std::min(ch, lines - l);
       for (int cx = 0; cx < cellCols; ++cx) {
-        uint32_t proposals[16];
-        int count = 0, cellPixels = 0;
-        uint32_t best = 0;
-        uint64_t bestSum = 0;
-        for (int dy = 0; dy < cellLines; ++dy)
-          for (int dx = 0; dx < cw; ++dx) {
-            uint32_t c = yc[size_t(l + dy) * w + cx * cw + dx] & 0xFFF;
-            ++cellPixels;
-            bool seen = false;
-            for (int k = 0; k < count; ++k) seen |= proposals[k] == c;
-            if (!seen) proposals[count++] = c;
-          }
-        CellPixel cell[16];
-        for (int dy = 0, q = 0; dy < cellLines; ++dy)
-          for (int dx = 0; dx < cw; ++dx, ++q) {
-            size_t i = size_t(l + dy) * w + cx * cw + dx;
-            cell[q] = CellPixel{pic[i] >> 10 & 31, pic[i] >> 5 & 31, pic[i] & 31, int(yc[i] >> 12)};
-          }
-        for (int k = 0; k < count; ++k) {
-          uint64_t sum = 0;
-          int smaller = 0;
-          bool possible = true;
-          const uint16_t* lumaRow = b.lumaRows.data() + size_t(proposals[k]) * 32;
-          for (int q = 0; q < cellPixels; ++q) {
-            int d = 0;
-            if (count > 1) bestLumaInRow(lumaRow, cell[q], &d);
-            dist[q] = uint32_t(d);
-            sum += uint32_t(d);
-            if (k == 0) continue;
-            if (dist[q] < bestDist[q]) ++smaller;
-            // Stop once even the remaining pixels cannot make half of the cell.
-            if (2 * (smaller + cellPixels - 1 - q) < cellPixels) {
-              possible = false;
-              break;
-            }
-          }
-          if (k == 0 || (possible && (smaller * 2 > cellPixels ||
-                                      (smaller * 2 == cellPixels && sum < bestSum)))) {
-            best = proposals[k];
-            bestSum = sum;
-            for (int q = 0; q < cellPixels; ++q) bestDist[q] = dist[q];
-          }
+        const size_t cell = size_t(cellRow) * cellCols + cx;
+        const size_t first = size_t(l) * w + size_t(cx) * cw;
+        uint16_t* memo = b.voteColours.data() + cell * size_t(cw * ch);
+        bool same = b.voteKnown[cell] != 0;
+        for (int dy = 0; dy < cellLines; ++dy) {
+          uint16_t* m = memo + dy * cw;
+          const uint16_t* p = pic + first + size_t(dy) * w;
+          same = same && std::memcmp(m, p, sizeof(uint16_t) * size_t(cw)) == 0;
+          std::memcpy(m, p, sizeof(uint16_t) * size_t(cw));
         }
+        if (!same) {
+          b.voteResult[cell] = voteChroma(b, pic, yc, first, cellLines);
+          b.voteKnown[cell] = 1;
+        }
+        const uint32_t best = b.voteResult[cell];
         // Quantise against the cell to the left, or above for the first column.
         uint32_t* slot = cellChroma + size_t(cellRow) * cellCols + cx;
         const uint32_t* pred = cx > 0 ? slot - 1 : (cellRow > 0 ? slot - cellCols : nullptr);
+        *slot = best;
         if (pred) {
           int cr = quantise(int(best >> 6), int(*pred >> 6), false, 0, fcr, edge);
           int cb = quantise(int(best & 63), int(*pred & 63), false, 0, fcb, edge);
-          best = uint32_t(cr) << 6 | uint32_t(cb);
+          *slot = uint32_t(cr) << 6 | uint32_t(cb);
         }
-        *slot = best;
       }
     }
     for (int x = 0; x < w; ++x) {

@@ -212,7 +212,10 @@ bool StartEncoder(CompressionSettings& s, const EncoderSetup& setup) {
   b->chromaStore.assign(size_t(w) / 2 + 1, 0);
   b->columnStore.assign(size_t(b->lines), 0);
   b->cellChroma.assign((size_t(b->lines) / b->cellH + 1) * (size_t(w) / b->cellW), 0);
-  b->scratch.assign(32, 0);
+  const size_t cells = b->cellChroma.size();
+  b->voteColours.assign(cells * size_t(b->cellW * b->cellH), 0);
+  b->voteResult.assign(cells, 0);
+  b->voteKnown.assign(cells, 0);
   b->lumaRows.assign(size_t(kYcValues), 0);
   buildLumaRows(*b->tables, b->lumaRows.data());
   b->lumaCache.assign(size_t(1) << kLumaCacheBits, 0);
