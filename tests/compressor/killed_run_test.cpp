@@ -1,0 +1,184 @@
+// A compression that dies: zovcomp killed outright at a random moment leaves a file whose frames
+// written so far all open through the reader's scan of the movie list, byte for byte the frames a
+// complete run writes; Ctrl-C instead ends the run after the current frame with a finished file.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <random>
+#include <sstream>
+#include <thread>
+
+#include "compressor/avi_container.h"
+#include "compressor/run_source.h"
+#include "compressor/source_file.h"
+#include "compressor/video_decoder.h"
+#include "compressor/zovcomp_cli.h"
+#include "platform/ui.h"
+#include "support/avi_fixtures.h"
+#include "support/cli_run.h"
+
+namespace zov {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// Starts "zovcomp ARGS" in a child process; the child's output goes nowhere.
+pid_t startZovcomp(std::vector<std::string> args) {
+  const pid_t pid = fork();
+  if (pid != 0) return pid;
+  args.insert(args.begin(), "zovcomp");
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  std::ostringstream out, err;
+  _exit(zovcompMain(int(argv.size()), argv.data(), out, err, false));
+}
+
+// Waits until the child has created the output (or ended); false when it never did.
+bool waitForOutput(pid_t pid, const std::string& path, int* status) {
+  for (int i = 0; i < 2000; ++i) {
+    if (fs::exists(path)) return true;
+    if (waitpid(pid, status, WNOHANG) == pid) return false;
+    std::this_thread::sleep_for(1ms);
+  }
+  return false;
+}
+
+// The output of a run that was not interrupted, to compare the interrupted ones with.
+struct Complete {
+  std::unique_ptr<AviContainer> file;
+};
+
+// Every frame of `part` is the frame of `whole` (bytes and key flag), decodes through the source
+// reader, and its audio is the start of the whole's audio.
+void expectPrefixOf(const std::string& partPath, const AviContainer& whole, bool audio) {
+  std::string err;
+  auto part = AviContainer::open(partPath, &err);
+  ASSERT_TRUE(part) << partPath << ": " << err;
+  const uint32_t n = part->frameCount();
+  ASSERT_LE(n, whole.frameCount());
+  std::vector<uint8_t> a, b;
+  for (uint32_t i = 0; i < n; ++i) {
+    ASSERT_TRUE(part->readFrame(i, a)) << "frame " << i;
+    ASSERT_TRUE(whole.readFrame(i, b));
+    EXPECT_TRUE(a == b) << "frame " << i << " differs from the complete run's";
+    EXPECT_EQ(part->isKeyFrame(i), whole.isKeyFrame(i)) << "frame " << i;
+  }
+  if (audio && part->hasAudio()) {
+    const uint64_t len = part->audioLength();
+    ASSERT_LE(len, whole.audioLength());
+    part->readAudio(0, len, a);
+    whole.readAudio(0, len, b);
+    EXPECT_TRUE(a == b) << "the audio differs from the complete run's";
+  }
+  if (n == 0) return;
+  SourceFile back(partPath);
+  ASSERT_TRUE(back.Opened) << partPath;
+  ASSERT_EQ(back.FrameCount, n);
+  std::vector<uint8_t> bmp;
+  for (uint32_t f = 0; f < n; ++f)
+    ASSERT_TRUE(back.getFrame(f, bmp, nullptr, true, false, false)) << "frame " << f;
+  if (audio) {
+    uint32_t size = 0;
+    for (uint32_t f = 0; f < n; ++f) ASSERT_TRUE(back.readAudioForFrame(f, bmp, &size)) << f;
+  }
+}
+
+struct Clip {
+  const char* name;
+  std::vector<std::string> extra;  // extra arguments
+  bool audio;
+  int kills;
+  int maxDelayMs;  // about the time of a whole run
+};
+
+TEST(KilledRun, FramesWrittenBeforeSigkillAllReadBack) {
+  RecordingMessageBox boxes;
+  ScopedMessageBoxSink sink(&boxes);
+  installZovDecoderWithFallback();
+  const std::string dir = test::tempFolder("killed");
+  const unsigned seed = unsigned(std::random_device{}());
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 rng(seed);
+  const Clip clips[] = {{"teapot-256x256-rgb24.avi", {}, false, 2, 500},
+                        {"pan-640x480-mjpeg-pcm.avi", {"--last", "16"}, true, 3, 1500}};
+  int withFrames = 0;
+  for (const Clip& clip : clips) {
+    SCOPED_TRACE(clip.name);
+    std::vector<std::string> args = {"compress", test::dataFile(clip.name), "-o", ""};
+    args.insert(args.end(), clip.extra.begin(), clip.extra.end());
+    const std::string wholePath = dir + "/whole.avi";
+    args[3] = wholePath;
+    test::CliResult whole = test::runZovcomp(args);
+    ASSERT_EQ(whole.rc, 0) << whole.err;
+    auto complete = AviContainer::open(wholePath, nullptr);
+    ASSERT_TRUE(complete);
+    installZovDecoderWithFallback();
+    for (int k = 0; k < clip.kills; ++k) {
+      const auto delay = std::chrono::milliseconds(rng() % unsigned(clip.maxDelayMs));
+      SCOPED_TRACE("killed " + std::to_string(delay.count()) + " ms after the output appeared");
+      const std::string path = dir + "/killed" + std::to_string(k) + ".avi";
+      args[3] = path;
+      const pid_t pid = startZovcomp(args);
+      ASSERT_GT(pid, 0);
+      int status = 0;
+      ASSERT_TRUE(waitForOutput(pid, path, &status));
+      std::this_thread::sleep_for(delay);
+      kill(pid, SIGKILL);
+      ASSERT_EQ(waitpid(pid, &status, 0), pid);
+      auto part = AviContainer::open(path, nullptr);
+      if (WIFSIGNALED(status) && part) {
+        // No index was written: the frames come from the scan of the movie list.
+        EXPECT_EQ(part->indexSource(), AviContainer::IndexSource::Scan);
+      }
+      const uint32_t frames = part ? part->frameCount() : 0;
+      std::printf("killed %ld ms after the output appeared: %u frames\n", long(delay.count()),
+                  frames);
+      if (frames > 0) ++withFrames;
+      expectPrefixOf(path, *complete, clip.audio);
+    }
+  }
+  EXPECT_GT(withFrames, 0) << "every run was killed before its first frame";
+  setZovDecoderFactory(nullptr);
+  fs::remove_all(dir);
+}
+
+TEST(KilledRun, InterruptFinishesThePlayableFileUpToTheCurrentFrame) {
+  RecordingMessageBox boxes;
+  ScopedMessageBoxSink sink(&boxes);
+  const std::string dir = test::tempFolder("interrupted");
+  const std::string whole = dir + "/whole.avi", path = dir + "/stopped.avi";
+  std::vector<std::string> args = {
+      "compress", test::dataFile("pan-640x480-mjpeg-pcm.avi"), "-o", whole, "--last", "20"};
+  ASSERT_EQ(test::runZovcomp(args).rc, 0);
+  auto complete = AviContainer::open(whole, nullptr);
+  ASSERT_TRUE(complete);
+  args[3] = path;
+  const pid_t pid = startZovcomp(args);
+  int status = 0;
+  ASSERT_TRUE(waitForOutput(pid, path, &status));
+  std::this_thread::sleep_for(150ms);
+  kill(pid, SIGINT);
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  // 130: stopped short; 0: the run had ended before the request.
+  EXPECT_TRUE(WEXITSTATUS(status) == 130 || WEXITSTATUS(status) == 0) << WEXITSTATUS(status);
+  auto part = AviContainer::open(path, nullptr);
+  ASSERT_TRUE(part);
+  EXPECT_EQ(part->indexSource(), AviContainer::IndexSource::Idx1) << "the file was finished";
+  if (WEXITSTATUS(status) == 130) {
+    EXPECT_LT(part->frameCount(), complete->frameCount());
+  }
+  installZovDecoderWithFallback();
+  expectPrefixOf(path, *complete, false);
+  setZovDecoderFactory(nullptr);
+  fs::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace zov
