@@ -108,40 +108,20 @@ inline int fastBestLuma(const EncoderBuffers& b, uint16_t colour, uint32_t chrom
   return best;
 }
 
-// A pixel of a cell during the chroma vote: its components and its own luma.
-struct CellPixel {
-  int r, g, b, start;
-};
-
-inline int distanceTo(const CellPixel& p, uint16_t c) {
-  int dr = p.r - (c >> 10 & 31), dg = p.g - (c >> 5 & 31), db = p.b - (c & 31);
-  return 30 * dr * dr + 59 * dg * dg + 20 * db * db;
-}
-
-// bestLuma on one chroma's row of the regrouped table.
-inline int bestLumaInRow(const uint16_t* row, const CellPixel& p, int* distance) {
-  int best = p.start;
-  int bestD = distanceTo(p, row[best]);
-  if (bestD != 0) {
-    for (int y = p.start - 1; y >= 0; --y) {
-      int d = distanceTo(p, row[y]);
-      if (d >= bestD) break;
-      best = y;
-      bestD = d;
-      if (d == 0) break;
-    }
+// fastBestLuma through a direct-mapped cache: neighbouring pixels ask the same questions.
+inline int cachedBestLuma(EncoderBuffers& b, uint16_t colour, uint32_t chroma, int* distance) {
+  uint32_t key = uint32_t(colour) << 12 | chroma;
+  uint32_t slot = (key * 2654435761u) >> (32 - kLumaCacheBits);
+  uint64_t e = b.lumaCache[slot];
+  if (uint32_t(e >> 32) == key + 1) {
+    if (distance) *distance = int(e >> 5 & 0x7FFFFFF);
+    return int(e & 31);
   }
-  if (bestD != 0) {
-    for (int y = p.start + 1; y <= 31; ++y) {
-      int d = distanceTo(p, row[y]);
-      if (d >= bestD) break;
-      best = y;
-      bestD = d;
-      if (d == 0) break;
-    }
-  }
-  *distance = bestD;
-  return best;
+  int d = 0;
+  int y = fastBestLuma(b, colour, chroma, &d);
+  b.lumaCache[slot] = uint64_t(key + 1) << 32 | uint64_t(d) << 5 | uint64_t(y);
+  if (distance) *distance = d;
+  return y;
 }
 
 // The common chroma of one cell (top-left pixel `first`, `cellLines` lines of b.cellW pixels):
@@ -150,13 +130,12 @@ inline int bestLumaInRow(const uint16_t* row, const CellPixel& p, int* distance)
 // summed distance is smaller). Equal colours are weighed once, and a pixel the best chroma
 // already matches exactly can never be brought closer, so it is evaluated only when a proposal
 // may win on the sum or does win.
-uint32_t voteChroma(const EncoderBuffers& b, const uint16_t* pic, const uint32_t* yc, size_t first,
+uint32_t voteChroma(EncoderBuffers& b, const uint16_t* pic, const uint32_t* yc, size_t first,
                     int cellLines) {
   const int w = b.width, cw = b.cellW;
   uint16_t colours[16];
   int weight[16];
-  CellPixel cell[16];
-  uint32_t proposals[16];
+  uint32_t proposals[16] = {};
   int unique = 0, count = 0;
   for (int dy = 0; dy < cellLines; ++dy) {
     const size_t rowStart = first + size_t(dy) * w;
@@ -168,11 +147,9 @@ uint32_t voteChroma(const EncoderBuffers& b, const uint16_t* pic, const uint32_t
         ++weight[u];
         continue;
       }
-      const uint32_t v = yc[rowStart + dx];
       colours[unique] = c;
-      weight[unique] = 1;
-      cell[unique++] = CellPixel{c >> 10 & 31, c >> 5 & 31, c & 31, int(v >> 12)};
-      const uint32_t chroma = v & 0xFFF;
+      weight[unique++] = 1;
+      const uint32_t chroma = yc[rowStart + dx] & 0xFFF;
       bool seen = false;
       for (int k = 0; k < count; ++k) seen |= proposals[k] == chroma;
       if (!seen) proposals[count++] = chroma;
@@ -183,7 +160,6 @@ uint32_t voteChroma(const EncoderBuffers& b, const uint16_t* pic, const uint32_t
   const int cellPixels = cellLines * cw;
   uint32_t bestDist[16], dist[16];
   uint64_t bestSum = 0;
-  const uint16_t* rows = b.lumaRows.data();
   // Colours the best chroma does not match exactly, and their pixel count.
   int open[16], openCount = 0, openWeight = 0;
   auto takeBest = [&](uint32_t chroma, const uint32_t* d) {
@@ -200,10 +176,10 @@ uint32_t voteChroma(const EncoderBuffers& b, const uint16_t* pic, const uint32_t
     }
   };
   {
-    const uint16_t* row = rows + size_t(best) * 32;
+    const uint32_t chroma = best;
     for (int u = 0; u < unique; ++u) {
       int d = 0;
-      bestLumaInRow(row, cell[u], &d);
+      cachedBestLuma(b, colours[u], chroma, &d);
       dist[u] = uint32_t(d);
     }
     takeBest(best, dist);
@@ -211,13 +187,13 @@ uint32_t voteChroma(const EncoderBuffers& b, const uint16_t* pic, const uint32_t
   for (int k = 1; k < count; ++k) {
     // More than half of the pixels are matched exactly: no later proposal can win.
     if (2 * openWeight < cellPixels) break;
-    const uint16_t* row = rows + size_t(proposals[k]) * 32;
+    const uint32_t chroma = proposals[k];
     int smaller = 0, left = openWeight;
     bool possible = true;
     for (int o = 0; o < openCount; ++o) {
       const int u = open[o];
       int d = 0;
-      bestLumaInRow(row, cell[u], &d);
+      cachedBestLuma(b, colours[u], chroma, &d);
       dist[u] = uint32_t(d);
       left -= weight[u];
       if (dist[u] < bestDist[u]) smaller += weight[u];
@@ -231,7 +207,7 @@ uint32_t voteChroma(const EncoderBuffers& b, const uint16_t* pic, const uint32_t
     for (int u = 0; u < unique; ++u) {
       if (bestDist[u] == 0) {
         int d = 0;
-        bestLumaInRow(row, cell[u], &d);
+        cachedBestLuma(b, colours[u], chroma, &d);
         dist[u] = uint32_t(d);
       }
       sum += uint64_t(dist[u]) * uint32_t(weight[u]);
@@ -239,22 +215,6 @@ uint32_t voteChroma(const EncoderBuffers& b, const uint16_t* pic, const uint32_t
     if (2 * smaller > cellPixels || sum < bestSum) takeBest(proposals[k], dist);
   }
   return best;
-}
-
-// fastBestLuma through a direct-mapped cache: neighbouring pixels ask the same questions.
-inline int cachedBestLuma(EncoderBuffers& b, uint16_t colour, uint32_t chroma, int* distance) {
-  uint32_t key = uint32_t(colour) << 12 | chroma;
-  uint32_t slot = (key * 2654435761u) >> (32 - kLumaCacheBits);
-  uint64_t e = b.lumaCache[slot];
-  if (uint32_t(e >> 32) == key + 1) {
-    if (distance) *distance = int(e >> 5 & 0x7FFFFFF);
-    return int(e & 31);
-  }
-  int d = 0;
-  int y = fastBestLuma(b, colour, chroma, &d);
-  b.lumaCache[slot] = uint64_t(key + 1) << 32 | uint64_t(d) << 5 | uint64_t(y);
-  if (distance) *distance = d;
-  return y;
 }
 
 }  // namespace
