@@ -27,6 +27,14 @@ namespace {
 // Consumes the queue at the stream's rate by the steady clock.
 class NullAudioOutput : public AudioOutput {
  public:
+  explicit NullAudioOutput(std::function<int64_t()> now) : now_(std::move(now)) {
+    if (!now_)
+      now_ = [] {
+        return std::chrono::duration_cast<std::chrono::microseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+      };
+  }
   bool open(const AudioFormat& format) override {
     std::lock_guard lock(mutex_);
     if (format.sampleRate == 0 || format.bytesPerFrame() == 0) return false;
@@ -54,7 +62,7 @@ class NullAudioOutput : public AudioOutput {
     if (paused) {
       base_ = playedLocked();
     } else {
-      since_ = Clock::now();
+      since_ = now_();
     }
     paused_ = paused;
   }
@@ -64,7 +72,6 @@ class NullAudioOutput : public AudioOutput {
   }
 
  private:
-  using Clock = std::chrono::steady_clock;
   void resetLocked() {
     queued_ = base_ = 0;
     paused_ = true;
@@ -72,8 +79,7 @@ class NullAudioOutput : public AudioOutput {
   uint64_t playedLocked() const {
     uint64_t played = base_;
     if (!paused_ && format_.sampleRate) {
-      const auto us =
-          std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - since_).count();
+      const int64_t us = now_() - since_;
       played += uint64_t(us) * format_.sampleRate / 1000000;
     }
     return played < queued_ ? played : queued_;
@@ -81,13 +87,14 @@ class NullAudioOutput : public AudioOutput {
   mutable std::mutex mutex_;
   uint64_t queued_ = 0, base_ = 0;
   bool paused_ = true;
-  Clock::time_point since_;
+  int64_t since_ = 0;
+  std::function<int64_t()> now_;
 };
 
 }  // namespace
 
-std::unique_ptr<AudioOutput> createNullAudioOutput() {
-  return std::make_unique<NullAudioOutput>();
+std::unique_ptr<AudioOutput> createNullAudioOutput(std::function<int64_t()> nowMicros) {
+  return std::make_unique<NullAudioOutput>(std::move(nowMicros));
 }
 
 }  // namespace zov::player

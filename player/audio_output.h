@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -57,8 +58,9 @@ class AudioOutput {
   bool muted_ = false;
 };
 
-// Counts time at the stream's rate while not paused; plays nothing.
-std::unique_ptr<AudioOutput> createNullAudioOutput();
+// Counts time at the stream's rate while not paused; plays nothing. nowMicros: the clock it
+// counts by (default the steady clock; tests pass their own).
+std::unique_ptr<AudioOutput> createNullAudioOutput(std::function<int64_t()> nowMicros = {});
 // SDL2 audio; null when SDL cannot start an audio device (error names the reason).
 std::unique_ptr<AudioOutput> createSdlAudioOutput(std::string* error);
 
