@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMenuBar>
 #include <QScreen>
 #include <QTimer>
@@ -71,6 +72,7 @@ QAction* PlayerWindow::addCommand(QMenu* menu, int id, const char* text, const Q
   connect(a, &QAction::triggered, this, [this, id] { runCommand(id); });
   actions_[id] = a;
   if (!key.isEmpty()) {
+    accelerators_[key] = id;
     auto* shortcut = new QShortcut(key, this);
     shortcut->setContext(Qt::WindowShortcut);
     connect(shortcut, &QShortcut::activated, this, [this, id] { runCommand(id); });
@@ -527,7 +529,15 @@ void PlayerWindow::closeEvent(QCloseEvent* event) {
 }
 
 void PlayerWindow::keyPressEvent(QKeyEvent* event) {
-  QMainWindow::keyPressEvent(event);
+  // Keys that reach the window itself (forwarded by the movie window, or typed while the
+  // shortcut machinery did not see them) go through the same accelerator table.
+  auto it = accelerators_.find(QKeySequence(event->keyCombination()));
+  if (it == accelerators_.end()) {
+    QMainWindow::keyPressEvent(event);
+    return;
+  }
+  event->accept();
+  runCommand(it->second);
 }
 
 }  // namespace zov::player

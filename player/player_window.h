@@ -125,6 +125,7 @@ class PlayerWindow : public QMainWindow {
   MovieWidget* movie_ = nullptr;
   std::unique_ptr<PlayerController> controller_;
   std::map<int, QAction*> actions_;
+  std::map<QKeySequence, int> accelerators_;  // "AccelBrindle32"
   bool networkOpen_ = false;
   bool aligning_ = false;
   bool saved_ = false;

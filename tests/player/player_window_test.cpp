@@ -1,0 +1,210 @@
+// The player's window offscreen: menus and captions, the pictures it draws against the codec's
+// own output, playing to the end, keys typed into the movie window, dialogs and settings.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QTest>
+#include <QTimer>
+
+#include "platform/profile.h"
+#include "platform/qt/qt_platform.h"
+#include "platform/ui.h"
+#include "player/movie_widget.h"
+#include "player/player_dialogs.h"
+#include "player/player_window.h"
+#include "support/player_fixture.h"
+
+using namespace zov;
+using namespace zov::player;
+
+namespace {
+
+std::unique_ptr<PlayerWindow> makeWindow() {
+  auto engine = std::make_unique<PlaybackEngine>(createNullAudioOutput());
+  auto w = std::make_unique<PlayerWindow>(std::move(engine),
+                                          std::make_unique<ProfileFile>(kSettingsFile),
+                                          DisplayInfo{6, 1024, 768, 16});
+  w->show();
+  return w;
+}
+
+// What the movie window shows in its picture area, as 0xFFRRGGBB pixels.
+std::vector<uint32_t> drawn(MovieWidget& movie) {
+  QImage image = movie.grab(movie.pictureRect()).toImage().convertToFormat(QImage::Format_RGB32);
+  std::vector<uint32_t> pixels;
+  for (int y = 0; y < image.height(); ++y) {
+    auto* row = reinterpret_cast<const uint32_t*>(image.constScanLine(y));
+    pixels.insert(pixels.end(), row, row + image.width());
+  }
+  return pixels;
+}
+
+}  // namespace
+
+TEST(PlayerWindow, MenusCaptionsAndTheNetworkedItem) {
+  test::TempHome home;
+  QtPlatform platform;
+  auto w = makeWindow();
+  EXPECT_EQ(w->windowTitle(), "Orvane Player");
+  EXPECT_EQ(w->menuBar()->objectName(), "MenuBrindle32");
+  const std::map<int, QString> texts = {
+      {kOpenVideo, "&Open Video...\tCtrl + O"},
+      {kCloseVideo, "&Close Video\tCtrl + C"},
+      {kPlaybackStyle, "P&layback Style...\tCtrl + L"},
+      {kPlayerOptions, "Player Op&tions...\tCtrl + T"},
+      {kExit, "E&xit\tAlt + F4"},
+      {kPlayInWindow, "&Play In Window\tCtrl + P"},
+      {kPlayFullScreen, "Play &FullScreen\tCtrl + F"},
+      {kSlowMotion, "&Slow Motion\tCtrl + S"},
+      {kStop, "S&top\tEsc"},
+      {kMinus1, "&Minus 1"},
+      {kPlus1, "P&lus 1"},
+      {kMinus15, "M&inus 15"},
+      {kPlus15, "Pl&us 15"},
+      {kGotoStart, "G&oto Start"},
+      {kGotoEnd, "Goto E&nd"},
+      {kRewind, "Re&wind"},
+      {kFastForward, "F&ast Forward"},
+      {kGoto, "&Goto...\tCtrl + G"},
+      {kReplay, "&Replay...\tCtrl + R"},
+      {kVolumeMute, "Volume &Mute\t/"},
+      {kAboutCodec, "A&bout ZOVCodec..."},
+      {kAboutPlayer, "&About Player..."},
+      {kStatus, "&Status..."},
+  };
+  for (auto& [id, text] : texts) {
+    ASSERT_NE(w->action(id), nullptr) << id;
+    EXPECT_EQ(w->action(id)->text(), text);
+  }
+  EXPECT_EQ(w->action(kOpenNetworked), nullptr) << "offered only with NetworkedVideo";
+  w.reset();
+
+  ProfileFile(kSettingsFile).writeString(kSettingsSection, "NetworkedVideo", "1");
+  w = makeWindow();
+  ASSERT_NE(w->action(kOpenNetworked), nullptr);
+  EXPECT_EQ(w->action(kOpenNetworked)->text(), "Open &Networked Video...\tCtrl + N");
+}
+
+TEST(PlayerWindow, DrawsTheCodecsPicturesAndPlaysToTheEnd) {
+  test::TempHome home;
+  QtPlatform platform;
+  RecordingMessageBox boxes;
+  ScopedMessageBoxSink sink(&boxes);
+  auto w = makeWindow();
+  ASSERT_TRUE(w->openVideo(test::teapotPath()));
+  MovieWidget& movie = w->movieWidget();
+  const auto reference = test::decodeWithCodec(test::teapotPath(), 10);
+  ASSERT_EQ(reference.size(), 10u);
+  EXPECT_EQ(movie.pictureRect().size(), QSize(reference[0].width, reference[0].height));
+  EXPECT_EQ(drawn(movie), reference[0].pixels);
+
+  w->runCommand(kGotoEnd);
+  EXPECT_EQ(drawn(movie), reference[9].pixels);
+  w->runCommand(kMinus1);
+  w->runCommand(kMinus1);
+  EXPECT_EQ(w->engine().position(), 7);
+  EXPECT_EQ(drawn(movie), reference[7].pixels);
+
+  // Keys typed into the movie window reach the window's accelerators.
+  movie.setFocus();
+  QTest::keyClick(&movie, Qt::Key_Right);
+  EXPECT_EQ(w->engine().position(), 8);
+  QTest::keyClick(&movie, Qt::Key_Home);
+  EXPECT_EQ(w->engine().position(), 0);
+  EXPECT_EQ(drawn(movie), reference[0].pixels);
+
+  // Playing in the window to the end with auto-loop off stops on the last frame.
+  w->settings().autoLoop = false;
+  w->runCommand(kPlayInWindow);
+  EXPECT_EQ(w->engine().mode(), MovieMode::Playing);
+  QTRY_COMPARE_WITH_TIMEOUT(int(w->engine().mode()), int(MovieMode::Stopped), 10000);
+  EXPECT_EQ(w->engine().position(), 9);
+  EXPECT_EQ(drawn(movie), reference[9].pixels);
+
+  // Fullscreen play only beeps; so does a command without a video.
+  boxes.clear();
+  w->runCommand(kPlayFullScreen);
+  EXPECT_EQ(boxes.beeps().size(), 1u);
+  w->closeVideo();
+  w->runCommand(kPlus1);
+  w->runCommand(kPlaybackStyle);
+  EXPECT_EQ(boxes.beeps().size(), 3u);
+  EXPECT_TRUE(boxes.boxes().empty());
+}
+
+TEST(PlayerWindow, PlaybackStyleNeedsAZovMovieAndHelpAndReplayBoxes) {
+  test::TempHome home;
+  QtPlatform platform;
+  RecordingMessageBox boxes;
+  ScopedMessageBoxSink sink(&boxes);
+  auto w = makeWindow();
+  const std::string clip = home.path() + "/plain.avi";
+  ASSERT_TRUE(test::writeClickClip(clip, 20, 15, 11025, 5));
+  ASSERT_TRUE(w->openVideo(clip));
+  w->runCommand(kPlaybackStyle);
+  ASSERT_EQ(boxes.boxes().size(), 1u);
+  EXPECT_EQ(boxes.boxes()[0].text,
+            "Sorry, this only works with AVI files compressed using the Orvane ZOV1 Codec");
+  EXPECT_EQ(boxes.boxes()[0].title, "Orvane Player");
+  w->runCommand(kHelp);
+  EXPECT_EQ(boxes.texts().back(), "Please refer to the information provided in the Orvane Folder");
+
+  // The replay dialog refuses an end before the start and stores a good range.
+  boxes.clear();
+  QTimer::singleShot(0, [&] {
+    auto* dialog = qobject_cast<ReplayDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr);
+    dialog->startEdit()->setText("9");
+    dialog->endEdit()->setText("3");
+    auto* buttons = dialog->findChild<QDialogButtonBox*>();
+    emit buttons->accepted();  // refused with a box; the dialog stays
+    dialog->endEdit()->setText("12");
+    emit buttons->accepted();
+  });
+  w->runCommand(kReplay);
+  EXPECT_EQ(boxes.texts(),
+            std::vector<std::string>{"The start frame must be before the end frame"});
+  EXPECT_EQ(w->settings().replayStartFrame, "9");
+  EXPECT_EQ(w->settings().replayEndFrame, "12");
+
+  // The goto dialog shows the current frame 1-based and seeks to the typed one.
+  QTimer::singleShot(0, [&] {
+    auto* dialog = qobject_cast<GotoDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->currentLabel()->text(), "1");
+    dialog->frameEdit()->setText("15");
+    dialog->accept();
+  });
+  w->runCommand(kGoto);
+  EXPECT_EQ(w->engine().position(), 14);
+  EXPECT_EQ(w->settings().gotoFrame, 15u);
+}
+
+TEST(PlayerWindow, PlacementAndSettingsAtTheEnd) {
+  test::TempHome home;
+  QtPlatform platform;
+  EXPECT_EQ(alignedWindowX(157, 0), 156);
+  EXPECT_EQ(alignedWindowX(157, 3), 157);
+  EXPECT_EQ(alignedWindowX(-3, 0), -4);
+  {
+    ProfileFile f(kSettingsFile);
+    f.writeString(kSettingsSection, "WindowXPos", "99999");
+    f.writeString(kSettingsSection, "WindowYPos", "20");
+  }
+  auto w = makeWindow();
+  EXPECT_EQ(w->settings().windowX, 157);
+  EXPECT_EQ(w->settings().windowY, 104);
+  ASSERT_TRUE(w->openVideo(test::teapotPath()));
+  w->settings().gamma = -105;
+  w.reset();
+  ProfileFile f(kSettingsFile);
+  EXPECT_EQ(f.getString(kSettingsSection, "Gamma", "", 20), "-105");
+  EXPECT_NE(f.getString(kSettingsSection, "FileRecall1", "", 400).find("sample-teapot-zov2.avi"),
+            std::string::npos);
+  EXPECT_NE(f.getString(kSettingsSection, "FilePath", "", 400).find("*.avi"), std::string::npos);
+}
