@@ -96,6 +96,8 @@ ZEVClass::ZEVClass(WindowHandle owner) : owner_(owner) {
   // Locked like the original's cache so playback never waits on paging; not required.
   cacheLocked_ = mlock(cache_.data(), cache_.size()) == 0;
   for (uint32_t s = 0; s < kSlotCount; ++s) setSlot(s, -1, -1);
+  cacheStatus_.refreshMs = 1000;
+  cacheStatus_.refresh = [this] { cachePercent(); };
   if (!construct() && socket_ >= 0) {
     // Nothing more will be read: stop the server's side early.
     ::shutdown(socket_, SHUT_RDWR);
@@ -112,29 +114,41 @@ bool ZEVClass::construct() {
 
   loading_.rangeMax = 30;
   loading_.position = 0;
-  loading_.open = true;
+  openProgress(loading_, kLoadingDialog);
   if (!buildLocalAVIAndMemoryIndex()) {
-    loading_.open = false;
+    closeProgress(loading_);
     return false;
   }
   try {
     thread_ = std::thread([this] { worker(); });
   } catch (const std::system_error& e) {
     systemBox("Constructor CreateThread()", e.code().value());
-    loading_.open = false;
+    closeProgress(loading_);
     return false;
   }
   loading_.rangeMax = 100;
+  updateModelessDialog(loading_);
   while (status() == 2) {
     std::this_thread::sleep_for(std::chrono::milliseconds(250));
     loading_.position = cacheFull_ ? 100 : 50 + 50 * filledSlots() / int(kSlotCount);
+    updateModelessDialog(loading_);
   }
-  loading_.open = false;
+  closeProgress(loading_);
   if (status() == 0) {
-    cacheStatus_.position = cachePercent();
-    cacheStatus_.open = true;
+    cachePercent();
+    openProgress(cacheStatus_, kCacheStatusDialog);
   }
   return true;
+}
+
+void ZEVClass::openProgress(ProgressDialogData& dialog, const char* name) {
+  dialog.open = true;
+  openModelessDialog(owner_, name, dialog);
+}
+
+void ZEVClass::closeProgress(ProgressDialogData& dialog) {
+  if (!dialog.open.exchange(false)) return;
+  closeModelessDialog(dialog);
 }
 
 bool ZEVClass::runSiteDialog() {
@@ -434,7 +448,10 @@ bool ZEVClass::buildLocalAVIAndMemoryIndex() {
     return fail();
   }
 
-  if (!writeLocalBody(header_, index_, write, [this](int p) { loading_.position = p; }))
+  if (!writeLocalBody(header_, index_, write, [this](int p) {
+        loading_.position = p;
+        updateModelessDialog(loading_);
+      }))
     return fail();
   if (::close(fd) != 0) {
     systemBox("BuildLocalAVIAndMemoryIndex CloseHandle()", errno);
@@ -607,6 +624,9 @@ void ZEVClass::worker() {
 // ---- Destruction ----
 
 ZEVClass::~ZEVClass() {
+  // The cache status dialog asks this object for its bar: it goes first.
+  closeProgress(loading_);
+  closeProgress(cacheStatus_);
   if (thread_.joinable()) {
     {
       std::lock_guard lock(mutex_);
@@ -629,8 +649,6 @@ ZEVClass::~ZEVClass() {
     stopRequested_ = false;
     winsockBox("closesocket", errno);
   }
-  loading_.open = false;
-  cacheStatus_.open = false;
 }
 
 // ---- Exports ----

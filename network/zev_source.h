@@ -27,36 +27,9 @@
 #include "network/winsock_errors.h"
 #include "network/zev_layout.h"
 #include "platform/ui.h"
+#include "zov/zev_dialogs.h"
 
 namespace zov::network {
-
-// Dialog names and records for the dialog host.
-inline constexpr char kSiteDialog[] = "ZEVSite";
-inline constexpr char kMovieDialog[] = "ZEVMovie";
-inline constexpr int kSiteCombo = 4060;
-inline constexpr int kMovieList = 4058;
-inline constexpr int kLoadingProgress = 4117;
-inline constexpr int kCacheProgress = 4118;
-
-// Site dialog: the recall list (most recent first) and the edit text the user leaves.
-struct SiteDialogData : DialogData {
-  std::vector<std::string> recall;
-  std::string text;  // starts as the first recall entry
-};
-
-// Movie dialog: the names the server listed and the one chosen.
-struct MovieDialogData : DialogData {
-  std::vector<std::string> movies;
-  int selected = 0;  // index into movies; -1 for no selection
-};
-
-// A modeless progress dialog ("Loading Video..." and the cache status): whether it is open,
-// and its bar. Hosts may show it; tests read it.
-struct ProgressDialog {
-  std::atomic<bool> open{false};
-  std::atomic<int> rangeMax{100};
-  std::atomic<int> position{0};
-};
 
 struct NetworkOptions {
   uint16_t port = 11541;
@@ -91,8 +64,8 @@ class ZEVClass {
   // Number of slots holding data.
   int filledSlots();
 
-  ProgressDialog& loadingDialog() { return loading_; }
-  ProgressDialog& cacheDialog() { return cacheStatus_; }
+  ProgressDialogData& loadingDialog() { return loading_; }
+  ProgressDialogData& cacheDialog() { return cacheStatus_; }
 
  private:
   bool construct();
@@ -111,6 +84,9 @@ class ZEVClass {
   void winsockBox(const std::string& step, int error);
   void systemBox(const std::string& step, int error);
   void box(const std::string& text);
+  // Shows and closes a progress dialog through the dialog host.
+  void openProgress(ProgressDialogData& dialog, const char* name);
+  void closeProgress(ProgressDialogData& dialog);
   std::string prefix() const;
 
   // Slot headers live at the start of each slot, as two 32-bit entry numbers (-1: empty).
@@ -144,8 +120,9 @@ class ZEVClass {
   int64_t windowFirst_ = -1, windowLast_ = -1;
   int64_t wantedChunk_ = -1;
 
-  ProgressDialog loading_;
-  ProgressDialog cacheStatus_;
+  // Shown through the dialog host while they are open.
+  ProgressDialogData loading_{kLoadingProgress};
+  ProgressDialogData cacheStatus_{kCacheProgress};
 };
 
 // The exports' logic (the codec library exports them as ZOVAccessZEV, ZOVObtainAudio, ZOVFreeZEV).

@@ -158,6 +158,18 @@ intptr_t runModalDialog(WindowHandle owner, std::string_view dialogName, DialogD
   return host ? host->runModal(owner, dialogName, data) : intptr_t{IDCANCEL};
 }
 
+void openModelessDialog(WindowHandle owner, std::string_view dialogName, DialogData& data) {
+  if (DialogHost* host = gDialogHost.load()) host->openModeless(owner, dialogName, data);
+}
+
+void updateModelessDialog(DialogData& data) {
+  if (DialogHost* host = gDialogHost.load()) host->updateModeless(data);
+}
+
+void closeModelessDialog(DialogData& data) {
+  if (DialogHost* host = gDialogHost.load()) host->closeModeless(data);
+}
+
 void ScriptedDialogHost::on(std::string dialogName, Handler handler) {
   std::lock_guard lock(mutex_);
   handlers_[std::move(dialogName)] = std::move(handler);

@@ -172,6 +172,17 @@ class DialogHost {
   // Runs the named dialog modally over owner with its data record; returns the end code
   // (IDOK, IDCANCEL or a dialog's own value).
   virtual intptr_t runModal(WindowHandle owner, std::string_view dialogName, DialogData& data) = 0;
+
+  // Modeless dialogs that a library keeps up while it works (progress of a download ...): the
+  // host shows the named dialog over owner from the record until closeModeless, and shows the
+  // record again at each updateModeless (a host that shares the caller's thread also handles its
+  // pending window events there). All three come from the thread that owns the windows; the
+  // record lives until its dialog is closed. The user may close such a dialog early; the library
+  // keeps updating the record regardless. Hosts without modeless dialogs show nothing.
+  virtual void openModeless(WindowHandle /*owner*/, std::string_view /*dialogName*/,
+                            DialogData& /*data*/) {}
+  virtual void updateModeless(DialogData& /*data*/) {}
+  virtual void closeModeless(DialogData& /*data*/) {}
 };
 
 // Installs a host for the process (null: none) and returns the previous one. The host must
@@ -181,6 +192,10 @@ DialogHost* dialogHost();
 
 // Asks the installed host to run a dialog; IDCANCEL without a host.
 intptr_t runModalDialog(WindowHandle owner, std::string_view dialogName, DialogData& data);
+// Hand a modeless dialog to the installed host (nothing without one).
+void openModelessDialog(WindowHandle owner, std::string_view dialogName, DialogData& data);
+void updateModelessDialog(DialogData& data);
+void closeModelessDialog(DialogData& data);
 
 // A host for tests: a handler per dialog name acts as the user (changes the record and returns
 // the end code); dialogs without a handler answer IDCANCEL. Every request is recorded.

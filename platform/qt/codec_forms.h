@@ -4,6 +4,7 @@
 
 #include <QDialog>
 
+#include "platform/qt/qt_platform.h"
 #include "platform/ui.h"
 
 namespace zov::qtforms {
@@ -15,5 +16,7 @@ QDialog* advancedForm(QWidget* parent, DialogData& data);       // 105
 QDialog* hiColorForm(QWidget* parent, DialogData& data);        // 106
 QDialog* siteForm(QWidget* parent, DialogData& data);
 QDialog* movieForm(QWidget* parent, DialogData& data);
+ModelessDialog* loadingForm(QWidget* parent, DialogData& data);
+ModelessDialog* cacheStatusForm(QWidget* parent, DialogData& data);
 
 }  // namespace zov::qtforms

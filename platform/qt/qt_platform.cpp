@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QThread>
 
 #include "platform/vfw.h"
 #include "zov/zovcod32_dialogs.h"
@@ -88,6 +89,62 @@ void QtDialogHost::registerForm(std::string dialogName, Form form) {
 
 bool QtDialogHost::hasForm(std::string_view dialogName) const {
   return forms_.find(dialogName) != forms_.end();
+}
+
+void QtDialogHost::registerModelessForm(std::string dialogName, ModelessForm form) {
+  modelessForms_[std::move(dialogName)] = std::move(form);
+}
+
+QtDialogHost::~QtDialogHost() {
+  for (auto& [data, dialog] : modeless_) delete dialog;
+}
+
+namespace {
+bool onWindowThread(QObject* object) {
+  return QThread::currentThread() == (object ? object->thread() : qApp->thread());
+}
+}  // namespace
+
+void QtDialogHost::openModeless(WindowHandle owner, std::string_view dialogName, DialogData& data) {
+  auto it = modelessForms_.find(dialogName);
+  if (it == modelessForms_.end() || !onWindowThread(nullptr) || modeless_.count(&data)) return;
+  ModelessDialog* dialog = it->second(toWidget(owner), data);
+  if (!dialog) return;
+  modeless_[&data] = dialog;
+  // Closed by the user: forgotten at once, deleted when its events are done.
+  QObject::connect(dialog, &QDialog::finished, dialog, [this, key = &data, dialog] {
+    auto found = modeless_.find(key);
+    if (found != modeless_.end() && found->second == dialog) modeless_.erase(found);
+    dialog->deleteLater();
+  });
+  if (showHook_) showHook_(dialogName, dialog);
+  dialog->refresh();
+  dialog->show();
+}
+
+void QtDialogHost::updateModeless(DialogData& data) {
+  if (!onWindowThread(nullptr)) return;
+  if (ModelessDialog* dialog = modelessDialog(data)) dialog->refresh();
+  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void QtDialogHost::closeModeless(DialogData& data) {
+  auto it = modeless_.find(&data);
+  if (it == modeless_.end()) return;
+  ModelessDialog* dialog = it->second;
+  modeless_.erase(it);
+  // The record may go right after this call: the dialog goes now, on its own thread.
+  QObject::disconnect(dialog, &QDialog::finished, nullptr, nullptr);
+  if (onWindowThread(dialog))
+    delete dialog;
+  else
+    QMetaObject::invokeMethod(
+        dialog, [dialog] { delete dialog; }, Qt::BlockingQueuedConnection);
+}
+
+ModelessDialog* QtDialogHost::modelessDialog(const DialogData& data) const {
+  auto it = modeless_.find(&data);
+  return it == modeless_.end() ? nullptr : it->second;
 }
 
 intptr_t QtDialogHost::runModal(WindowHandle owner, std::string_view dialogName, DialogData& data) {

@@ -31,8 +31,17 @@ class QtMessageBoxSink : public MessageBoxSink {
   void beep(uint32_t type) override;
 };
 
+// A modeless dialog of a library: shown while the library works, refreshed from its record.
+class ModelessDialog : public QDialog {
+ public:
+  using QDialog::QDialog;
+  // Shows the record's state again.
+  virtual void refresh() {}
+};
+
 // Runs library dialogs as Qt forms. A form builds a QDialog for the dialog's data record, and
-// copies the fields back when the dialog is accepted; the host runs it modally.
+// copies the fields back when the dialog is accepted; the host runs it modally. Modeless forms
+// stay up between openModeless and closeModeless (or until the user closes them).
 class QtDialogHost : public DialogHost {
  public:
   // Builds the dialog over parent for data; null when data is not of the form's record type.
@@ -41,15 +50,34 @@ class QtDialogHost : public DialogHost {
   // fields, press buttons) once the event loop shows the dialog.
   using ShowHook = std::function<void(std::string_view dialogName, QDialog* dialog)>;
 
+  using ModelessForm = std::function<ModelessDialog*(QWidget* parent, DialogData& data)>;
+
+  QtDialogHost() = default;
+  ~QtDialogHost() override;
+  QtDialogHost(const QtDialogHost&) = delete;
+  QtDialogHost& operator=(const QtDialogHost&) = delete;
+
   void registerForm(std::string dialogName, Form form);
+  void registerModelessForm(std::string dialogName, ModelessForm form);
   bool hasForm(std::string_view dialogName) const;
   void setShowHook(ShowHook hook) { showHook_ = std::move(hook); }
 
   // Dialogs without a form answer IDCANCEL, as without a host.
   intptr_t runModal(WindowHandle owner, std::string_view dialogName, DialogData& data) override;
 
+  // The caller's thread is the window thread and stays busy in between: updateModeless also
+  // handles pending window events other than user input (a modeless dialog that must take
+  // input while the library is busy makes itself application-modal).
+  void openModeless(WindowHandle owner, std::string_view dialogName, DialogData& data) override;
+  void updateModeless(DialogData& data) override;
+  void closeModeless(DialogData& data) override;
+  // The modeless dialog open for a record, or null.
+  ModelessDialog* modelessDialog(const DialogData& data) const;
+
  private:
   std::map<std::string, Form, std::less<>> forms_;
+  std::map<std::string, ModelessForm, std::less<>> modelessForms_;
+  std::map<const DialogData*, ModelessDialog*> modeless_;
   ShowHook showHook_;
 };
 
