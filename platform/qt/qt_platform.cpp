@@ -150,7 +150,10 @@ ModelessDialog* QtDialogHost::modelessDialog(const DialogData& data) const {
 intptr_t QtDialogHost::runModal(WindowHandle owner, std::string_view dialogName, DialogData& data) {
   auto it = forms_.find(dialogName);
   if (it == forms_.end()) return IDCANCEL;
-  QDialog* dialog = it->second(toWidget(owner), data);
+  // Dialogs without an owner (the codec's configuration, its display warning) stand over the
+  // active window, as the library's dialogs did.
+  QWidget* parent = owner ? toWidget(owner) : QApplication::activeWindow();
+  QDialog* dialog = it->second(parent, data);
   if (!dialog) return IDCANCEL;
   if (showHook_) showHook_(dialogName, dialog);
   // Forms end with done(IDOK), done(IDCANCEL) or a dialog's own code; closing the window

@@ -1,6 +1,9 @@
+#include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QLabel>
+#include <filesystem>
 
 #include "form_driver.h"
 #include "platform/vfw.h"
@@ -32,7 +35,16 @@ TEST(CodecAboutForm, WowAnswersOneAndClosingAnswersZero) {
 
 // A program linked with the codec that also opens it through the compression manager talks to
 // one library: the manager's instance shows its about box through the same host.
+// Even a copy of the library on the manager's search path does not split the program in two.
 TEST(CodecAboutForm, CompressionManagerReachesTheLinkedLibrary) {
+  namespace fs = std::filesystem;
+  Dl_info linked{};
+  ASSERT_TRUE(dladdr(reinterpret_cast<void*>(&ZOVAbout), &linked));
+  const fs::path copyDir =
+      fs::temp_directory_path() / ("zov_codec_copy_" + std::to_string(getpid()));
+  fs::create_directories(copyDir);
+  fs::copy_file(linked.dli_fname, copyDir / "libzovcod32.so", fs::copy_options::overwrite_existing);
+  setenv("ZOV_CODEC_PATH", copyDir.c_str(), 1);
   QtPlatform platform;
   FormDriver user(platform);
   user.on(codec::kAboutDialog, [](QDialog* d) { click(d, IDOK); });
@@ -41,6 +53,8 @@ TEST(CodecAboutForm, CompressionManagerReachesTheLinkedLibrary) {
   ASSERT_NE(hic, nullptr);
   EXPECT_EQ(ICSendMessage(hic, ICM_ABOUT, 0, 0), 0);
   ICClose(hic);
+  unsetenv("ZOV_CODEC_PATH");
+  fs::remove_all(copyDir);
   ASSERT_FALSE(user.shown.empty());
   EXPECT_EQ(user.shown.back(), codec::kAboutDialog);
 }
