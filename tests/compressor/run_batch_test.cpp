@@ -3,6 +3,7 @@
 // stream holds exactly the segments' audio bytes in order.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <sstream>
@@ -43,8 +44,22 @@ TEST(RunBatch, ThreeSegmentsOfThePanReadBackFrameKeyAndAudioExact) {
   }
   ASSERT_TRUE(saveEditList(list, raw));
 
-  test::CliResult r = test::runZovcomp({"compress", list, "-o", out, "--verify"});
+  test::CliResult r = test::runZovcomp({"compress", list, "-o", out, "--verify", "--times"});
   ASSERT_EQ(r.rc, 0) << r.err;
+  // The stage timers saw the Motion-JPEG decoding, the coding and the writing.
+  double read = 0, filter = -1, encode = 0, write = 0, total = 0;
+  const size_t times = r.out.find("Stage times: ");
+  ASSERT_NE(times, std::string::npos) << r.out;
+  ASSERT_EQ(std::sscanf(r.out.c_str() + times,
+                        "Stage times: read %lf s, filter %lf s, encode %lf s, write %lf s, "
+                        "total %lf s",
+                        &read, &filter, &encode, &write, &total),
+            5);
+  EXPECT_GT(read, 0);
+  EXPECT_EQ(filter, 0);
+  EXPECT_GT(encode, 0);
+  EXPECT_GT(write, 0);
+  EXPECT_LE(read + encode + write, total * 1.01);
   const uint32_t frames = 6 + 8 + 6;
   EXPECT_NE(r.out.find("Wrote " + out + ": 20 frames"), std::string::npos) << r.out;
   const size_t at = r.out.find("Verified 20 frames, PSNR ");

@@ -1,0 +1,143 @@
+// Run control on the real footage: the size limit met during the audio preload, between frames of
+// a movie with audio and in a copy; and a run that was suspended and resumed writes the same file
+// as one that was not.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "compressor/avi_container.h"
+#include "compressor/run_source.h"
+#include "compressor/source_file.h"
+#include "compressor/video_decoder.h"
+#include "encoder/compression_run.h"
+#include "platform/ui.h"
+#include "support/avi_fixtures.h"
+#include "support/cli_run.h"
+
+namespace zov {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The frames and audio of a cut-off file are those of the whole run, up to where it stopped.
+void expectPrefix(const AviContainer& part, const AviContainer& whole) {
+  ASSERT_LE(part.frameCount(), whole.frameCount());
+  std::vector<uint8_t> a, b;
+  for (uint32_t i = 0; i < part.frameCount(); ++i) {
+    ASSERT_TRUE(part.readFrame(i, a));
+    ASSERT_TRUE(whole.readFrame(i, b));
+    EXPECT_TRUE(a == b) << "frame " << i;
+    EXPECT_EQ(part.isKeyFrame(i), whole.isKeyFrame(i)) << "frame " << i;
+  }
+  if (part.hasAudio()) {
+    part.readAudio(0, part.audioLength(), a);
+    whole.readAudio(0, part.audioLength(), b);
+    EXPECT_TRUE(a == b);
+  }
+}
+
+TEST(RunReview, CutOffDuringThePreloadBetweenFramesAndInACopy) {
+  RecordingMessageBox boxes;
+  ScopedMessageBoxSink sink(&boxes);
+  const std::string dir = test::tempFolder("review-cutoff");
+  const std::string pan = test::dataFile("pan-640x480-mjpeg-pcm.avi");
+  const std::string whole = dir + "/whole.avi";
+  ASSERT_EQ(test::runZovcomp({"compress", pan, "-o", whole, "--last", "12", "-q"}).rc, 0);
+  auto w = AviContainer::open(whole, nullptr);
+  ASSERT_TRUE(w);
+  ASSERT_EQ(w->frameCount(), 12u);
+
+  // Nine of the preload records of 5880 bytes pass 50 KB: the movie ends before its first frame.
+  {
+    const std::string path = dir + "/preload.avi";
+    test::CliResult r = test::runZovcomp(
+        {"compress", pan, "-o", path, "--last", "12", "--set", "CutOffKBLimit=50"});
+    ASSERT_EQ(r.rc, 0) << r.err;
+    EXPECT_NE(r.out.find("CutOff KB Limit reached\n"), std::string::npos) << r.out;
+    EXPECT_LE(fs::file_size(path), 50u * 1024);
+    auto c = AviContainer::open(path, nullptr);
+    ASSERT_TRUE(c);
+    EXPECT_EQ(c->frameCount(), 0u);
+    EXPECT_GT(c->audioLength(), 0u);
+    expectPrefix(*c, *w);
+  }
+  // Past the preload: a few frames with their audio.
+  {
+    const std::string path = dir + "/frames.avi";
+    test::CliResult r = test::runZovcomp(
+        {"compress", pan, "-o", path, "--last", "12", "--set", "CutOffKBLimit=400", "--verify"});
+    ASSERT_EQ(r.rc, 0) << r.err;
+    auto c = AviContainer::open(path, nullptr);
+    ASSERT_TRUE(c);
+    EXPECT_GT(c->frameCount(), 0u);
+    EXPECT_LT(c->frameCount(), 12u);
+    EXPECT_NE(
+        r.out.find("CutOff KB Limit reached, last frame = " + std::to_string(c->frameCount())),
+        std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("Verified " + std::to_string(c->frameCount()) + " frames"),
+              std::string::npos)
+        << r.out;
+    EXPECT_LE(fs::file_size(path), 400u * 1024);
+    expectPrefix(*c, *w);
+  }
+  // A copy on CD-ROM sectors stops within its limit too.
+  {
+    const std::string path = dir + "/copy.avi";
+    test::CliResult r =
+        test::runZovcomp({"compress", whole, "-o", path, "--mode", "copy", "--set", "CDROMTarget=1",
+                          "--set", "CutOffKBLimit=300", "--verify"});
+    ASSERT_EQ(r.rc, 0) << r.err;
+    auto c = AviContainer::open(path, nullptr);
+    ASSERT_TRUE(c);
+    EXPECT_LT(c->frameCount(), 12u);
+    EXPECT_LE(fs::file_size(path), 300u * 1024);
+    EXPECT_EQ(fs::file_size(path) % 2048, 0u);
+    expectPrefix(*c, *w);
+  }
+  EXPECT_TRUE(boxes.boxes().empty());
+  fs::remove_all(dir);
+}
+
+TEST(RunReview, SuspendedAndResumedRunWritesTheSameFile) {
+  RecordingMessageBox boxes;
+  ScopedMessageBoxSink sink(&boxes);
+  const std::string dir = test::tempFolder("review-suspend");
+  SourceFile src(test::dataFile("teapot-256x256-rgb24.avi"));
+  ASSERT_TRUE(src.Opened);
+  src.ExtractionEnd = 9;
+  auto runOnce = [&](const std::string& out, bool pause) {
+    SourceFileRunSource rs(src);
+    CompressionSettings s;
+    CompressionRun run;
+    RunRequest req;
+    req.outputPath = out;
+    req.sources = {&rs};
+    req.settings = &s;
+    std::atomic<bool> held{false};
+    RunCallbacks cb;
+    cb.progress = [&](const RunProgress& p) {
+      if (pause && p.done == 4 && !held.exchange(true)) run.suspend();
+    };
+    EXPECT_TRUE(run.start(std::move(req), cb));
+    if (pause) {
+      while (!held) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      EXPECT_EQ(run.framesWritten(), 4u);
+      run.resume();
+    }
+    EXPECT_EQ(run.wait(), 0);
+    EXPECT_EQ(run.framesWritten(), 10u);
+  };
+  runOnce(dir + "/straight.avi", false);
+  runOnce(dir + "/paused.avi", true);
+  EXPECT_TRUE(test::readFileBytes(dir + "/straight.avi") ==
+              test::readFileBytes(dir + "/paused.avi"));
+  fs::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace zov
