@@ -1,19 +1,53 @@
 #include "compressor/gui/compressor_application.h"
 
 #include <QApplication>
-#include <QMainWindow>
+#include <memory>
+#include <new>
 
+#include "compressor/filter_list.h"
+#include "compressor/gui/main_window.h"
+#include "compressor/run_source.h"
+#include "compressor/source_file.h"
+#include "compressor/source_messages.h"
+#include "format/colour_tables.h"
 #include "platform/qt/qt_platform.h"
+#include "platform/ui.h"
 
 namespace zov {
 
 int runCompressorApplication(int argc, char** argv) {
   QApplication app(argc, argv);
   QtPlatform platform;
-  QMainWindow window;
-  window.setWindowTitle("Orvane Compressor");
-  window.show();
-  return app.exec();
+  // The colour tables of the compressor are built before the window.
+  try {
+    (void)colourTables(PixelKind::Rgb555);
+  } catch (const std::bad_alloc&) {
+    messageBox(nullptr, "MCP0001E Unable to allocate YCrCb tables", "ZOVComp", MB_OK | MB_ICONSTOP);
+    return 1;
+  }
+  // ZOV sources decode through the installed codec (or the built-in decoder without one).
+  installZovDecoderWithFallback();
+  auto window = std::make_unique<CompressorMainWindow>(CompressorMainWindow::Startup{});
+  if (!window->created()) return 1;
+  routeSourceMessagesToMessageBox(toHandle(window.get()));
+  CompressorSession& session = window->session();
+  SourceEnvironment env;
+  env.removeAudio = [&session] { return session.options().RemoveAudio; };
+  env.audioOptions = [&session] { return audioOptionsFrom(session.options()); };
+  env.applyFilters = [&session](uint16_t* pixels, int w, int h) {
+    applyFilterList(session.options().Filters, session.allSourcesZov2(), pixels, w, h,
+                    FilterCaller::FrameFetch);
+  };
+  env.reopenFailed = [] { QCoreApplication::exit(1); };
+  setSourceEnvironment(env);
+  window->show();
+  // The children lay themselves out after a resize of the frame.
+  window->resize(window->size() + QSize(4, 4));
+  window->resize(window->size() - QSize(4, 4));
+  const int rc = app.exec();
+  setSourceEnvironment({});
+  window.reset();
+  return rc;
 }
 
 }  // namespace zov

@@ -1,0 +1,324 @@
+#include "compressor/gui/compressor_views.h"
+
+#include <QHBoxLayout>
+#include <QPainter>
+#include <QStyleOptionSlider>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cstdlib>
+
+#include "compressor/gui/compressor_commands.h"
+#include "compressor/gui/compressor_session.h"
+#include "compressor/gui/view_slots.h"
+#include "compressor/source_messages.h"
+
+namespace zov {
+
+QImage pictureImage(const uint16_t* pixels, int width, int height) {
+  QImage image(width, height, QImage::Format_RGB555);
+  for (int y = 0; y < height; ++y) {
+    const uint16_t* row = pixels + size_t(height - 1 - y) * size_t(width);
+    std::copy(row, row + width, reinterpret_cast<uint16_t*>(image.scanLine(y)));
+  }
+  return image;
+}
+
+// ---- Track bar ----
+
+TrackBar::TrackBar(QWidget* parent) : QSlider(Qt::Horizontal, parent) {
+  // The arrow keys belong to the window's accelerators.
+  setFocusPolicy(Qt::NoFocus);
+  setTickPosition(QSlider::NoTicks);
+}
+
+void TrackBar::setSelection(int first, int last) {
+  selFirst_ = first;
+  selLast_ = last;
+  update();
+}
+
+void TrackBar::paintEvent(QPaintEvent* event) {
+  if (selLast_ >= selFirst_ && maximum() >= minimum()) {
+    QPainter p(this);
+    QStyleOptionSlider opt;
+    initStyleOption(&opt);
+    const QRect groove =
+        style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderGroove, this);
+    const int span = std::max(1, maximum() - minimum());
+    auto xOf = [&](int v) { return groove.left() + (groove.width() - 1) * (v - minimum()) / span; };
+    const QRect band(QPoint(xOf(selFirst_), groove.bottom() + 2),
+                     QPoint(std::max(xOf(selLast_), xOf(selFirst_) + 1), height() - 2));
+    p.fillRect(band, QColor(0, 90, 200));
+  }
+  QSlider::paintEvent(event);
+}
+
+// ---- Audio bar ----
+
+AudioBar::AudioBar(QWidget* parent) : QWidget(parent) {
+  setMinimumWidth(12);
+}
+
+void AudioBar::setLevel(int level) {
+  level_ = std::clamp(level, 0, 128);
+  update();
+}
+
+void AudioBar::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.fillRect(rect(), Qt::black);
+  const int h = height() * level_ / 128;
+  p.fillRect(QRect(1, height() - h, width() - 2, h), level_ > 112 ? Qt::red : Qt::green);
+}
+
+int audioPeakLevel(const uint8_t* samples, size_t count) {
+  int peak = 0;
+  for (size_t i = 0; i < count; ++i) peak = std::max(peak, std::abs(int(samples[i]) - 128));
+  return peak;
+}
+
+// ---- Picture canvas ----
+
+PictureCanvas::PictureCanvas(QWidget* parent, ViewSlots& viewSlots, int view)
+    : QWidget(parent), slots_(viewSlots), view_(view) {
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  setMinimumSize(80, 60);
+}
+
+QSize PictureCanvas::sizeHint() const {
+  ViewSlot& s = slots_.slot(view_);
+  std::lock_guard guard(s.lock);
+  if (s.picture.width > 0) return {s.picture.width, s.picture.height};
+  return {320, 240};
+}
+
+void PictureCanvas::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.fillRect(rect(), Qt::black);
+  QImage image;
+  {
+    ViewSlot& s = slots_.slot(view_);
+    std::lock_guard guard(s.lock);
+    if (!s.picture.pixels.empty())
+      image = pictureImage(s.picture.pixels.data(), s.picture.width, s.picture.height);
+  }
+  if (!image.isNull()) {
+    if (stretch_)
+      p.drawImage(rect(), image);
+    else
+      p.drawImage(QPoint((width() - image.width()) / 2, (height() - image.height()) / 2), image);
+  }
+  if (!overlay_.isEmpty()) {
+    p.setPen(Qt::yellow);
+    p.drawText(rect().adjusted(4, 2, -4, -2), Qt::AlignLeft | Qt::AlignTop, overlay_);
+  }
+}
+
+// ---- Input view ----
+
+InputView::InputView(QWidget* parent, CompressorSession& session, ViewSlots& viewSlots)
+    : QWidget(parent), session_(session), slots_(viewSlots) {
+  auto* outer = new QVBoxLayout(this);
+  outer->setContentsMargins(2, 2, 2, 2);
+  outer->setSpacing(2);
+  auto* top = new QHBoxLayout;
+  canvas_ = new PictureCanvas(this, viewSlots, kInputView);
+  audio_ = new AudioBar(this);
+  top->addWidget(canvas_, 1);
+  top->addWidget(audio_);
+  outer->addLayout(top, 1);
+
+  trackRow_ = new QWidget(this);
+  auto* row = new QHBoxLayout(trackRow_);
+  row->setContentsMargins(0, 0, 0, 0);
+  auto addButton = [&](const char* name, const char* text, const char* tip, int cmd, bool repeat) {
+    auto* b = new QToolButton(trackRow_);
+    b->setObjectName(name);
+    b->setText(text);
+    b->setToolTip(tip);
+    b->setFocusPolicy(Qt::NoFocus);
+    b->setProperty("command", cmd);
+    if (repeat) {
+      // Held: the command after 250 ms, then every 50 ms.
+      b->setAutoRepeat(true);
+      b->setAutoRepeatDelay(250);
+      b->setAutoRepeatInterval(50);
+    }
+    connect(b, &QToolButton::clicked, this, [this, cmd] { emit command(cmd); });
+    buttons_.push_back(b);
+    return b;
+  };
+  row->addWidget(addButton("BmpLeft", "<", "Previous frame", kCmdPreviousFrame, true));
+  track_ = new TrackBar(trackRow_);
+  row->addWidget(track_, 1);
+  row->addWidget(addButton("BmpRight", ">", "Next frame", kCmdNextFrame, true));
+  row->addWidget(addButton("BmpMarkIn", "[", "Mark in", kCmdMarkIn, false));
+  row->addWidget(addButton("BmpMarkOut", "]", "Mark out", kCmdMarkOut, false));
+  outer->addWidget(trackRow_);
+
+  // Moving the track bar asks for the frame as the navigation commands do.
+  connect(track_, &QSlider::valueChanged, this, [this](int value) {
+    if (updatingTrack_) return;
+    if (!session_.gotoFrame(uint32_t(value))) refresh();
+  });
+}
+
+QToolButton* InputView::button(int cmd) const {
+  for (QToolButton* b : buttons_)
+    if (b->property("command").toInt() == cmd) return b;
+  return nullptr;
+}
+
+void InputView::setTrackShown(bool shown) {
+  trackRow_->setVisible(shown);
+}
+
+void InputView::setAudioShown(bool shown) {
+  audio_->setVisible(shown);
+}
+
+void InputView::refresh() {
+  SourceFile* s = session_.currentSource();
+  const uint32_t frame = session_.currentFrame();
+  ViewPicture picture;
+  int level = 0;
+  if (s && frame < s->FrameCount) {
+    std::vector<uint8_t> bitmap;
+    if (s->getFrameAbsolute(frame, bitmap, nullptr, true, false, false) && bitmap.size() > 40) {
+      const int w = int(bitmap[4] | bitmap[5] << 8 | bitmap[6] << 16 | bitmap[7] << 24);
+      const int h = std::abs(int(bitmap[8] | bitmap[9] << 8 | bitmap[10] << 16 | bitmap[11] << 24));
+      if (w > 0 && h > 0 && bitmap.size() >= 40 + size_t(w) * size_t(h) * 2) {
+        picture.width = w;
+        picture.height = h;
+        const auto* px = reinterpret_cast<const uint16_t*>(bitmap.data() + 40);
+        picture.pixels.assign(px, px + size_t(w) * size_t(h));
+      }
+    }
+    if (s->HasAudio) {
+      std::vector<uint8_t> audio;
+      uint32_t size = 0;
+      if (s->readAudioForDisplay(frame, audio, &size, 0))
+        level = audioPeakLevel(audio.data(), std::min<size_t>(size, audio.size()));
+    }
+  }
+  {
+    ViewSlot& slot = slots_.slot(kInputView);
+    std::lock_guard guard(slot.lock);
+    slot.picture = std::move(picture);
+  }
+  audio_->setLevel(level);
+  updatingTrack_ = true;
+  if (s && s->FrameCount > 0) {
+    track_->setEnabled(!session_.compressing());
+    track_->setRange(0, int(s->FrameCount - 1));
+    track_->setValue(int(frame));
+    track_->setSelection(int(s->ExtractionStart), int(s->ExtractionEnd));
+  } else {
+    track_->setEnabled(false);
+    track_->setRange(0, 0);
+    track_->setSelection(0, -1);
+  }
+  updatingTrack_ = false;
+  canvas_->updateGeometry();
+  canvas_->update();
+}
+
+// ---- Message window ----
+
+MessageView::MessageView(QWidget* parent, CompressorSession& session)
+    : QWidget(parent), session_(session) {
+  setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+QStringList MessageView::paintedLines() const {
+  QStringList lines;
+  for (int i = 0; i < session_.statusLinesShown(); ++i)
+    lines << QString::fromStdString(session_.statusLine(i));
+  for (const std::string& m : session_.messages().lines()) lines << QString::fromStdString(m);
+  return lines;
+}
+
+void MessageView::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.fillRect(rect(), palette().base());
+  p.setFont(QFont("Monospace", 9));
+  const int lh = p.fontMetrics().height();
+  const int statusCount = session_.statusLinesShown();
+  int y = 2;
+  p.setPen(QColor(0, 0, 128));
+  for (int i = 0; i < statusCount; ++i, y += lh)
+    p.drawText(4, y + p.fontMetrics().ascent(), QString::fromStdString(session_.statusLine(i)));
+  p.setPen(Qt::gray);
+  p.drawLine(0, y + 1, width(), y + 1);
+  y += 4;
+  // The newest messages that fit, the newest at the bottom.
+  const std::vector<std::string> messages = session_.messages().lines();
+  const int room = std::max(0, (height() - y) / lh);
+  const size_t first = messages.size() > size_t(room) ? messages.size() - size_t(room) : 0;
+  p.setPen(palette().text().color());
+  for (size_t i = first; i < messages.size(); ++i, y += lh)
+    p.drawText(4, y + p.fontMetrics().ascent(), QString::fromStdString(messages[i]));
+}
+
+// ---- Data-rate graph ----
+
+std::string dataRateTitle(const SourceFile* s, uint32_t currentFrame) {
+  if (!s) return "No file open...";
+  if (s->RateSamples.empty()) return "Unable to calculate data rate...";
+  const uint32_t samples = uint32_t(s->RateSamples.size());
+  if (currentFrame >= s->ExtractionStart && currentFrame <= s->ExtractionEnd) {
+    const int64_t size = const_cast<SourceFile*>(s)->rawFrameSize(currentFrame);
+    return formatMessage("%1.4f FPS, %u Samples, %uKB Average, Current Sample = %uKB",
+                         s->framesPerSecond(), samples, s->RateAverageKB,
+                         uint32_t(size > 0 ? size / 1024 : 0));
+  }
+  return formatMessage("%1.4f FPS, %u Samples, %uKB Average", s->framesPerSecond(), samples,
+                       s->RateAverageKB);
+}
+
+DataRateView::DataRateView(QWidget* parent, CompressorSession& session)
+    : QWidget(parent), session_(session) {
+  setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+QString DataRateView::titleLine() const {
+  return QString::fromStdString(dataRateTitle(session_.currentSource(), session_.currentFrame()));
+}
+
+void DataRateView::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.fillRect(rect(), Qt::white);
+  const QFontMetrics fm = p.fontMetrics();
+  p.setPen(Qt::black);
+  p.drawText(4, fm.ascent() + 2, titleLine());
+  const SourceFile* s = session_.currentSource();
+  if (!s || s->RateSamples.empty()) return;
+  const int labelWidth = fm.horizontalAdvance("99999KB") + 6;
+  const QRect area(labelWidth, fm.height() + 8, width() - labelWidth - 6,
+                   height() - fm.height() - 14);
+  if (area.width() < 4 || area.height() < 4) return;
+  const uint32_t maxKB = std::max<uint32_t>(1, s->RateMaxKB);
+  p.drawText(2, area.top() + fm.ascent(), QString("%1KB").arg(s->RateMaxKB));
+  p.drawText(2, area.bottom(), QString("%1KB").arg(s->RateMinKB));
+  p.drawRect(area.adjusted(-1, -1, 0, 0));
+  const size_t n = s->RateSamples.size();
+  const double barWidth = double(area.width()) / double(n);
+  for (size_t i = 0; i < n; ++i) {
+    const int h = int(double(area.height()) * s->RateSamples[i] / maxKB);
+    const int x0 = area.left() + int(barWidth * double(i));
+    const int x1 = area.left() + int(barWidth * double(i + 1)) - 1;
+    p.fillRect(QRect(QPoint(x0, area.bottom() - h), QPoint(std::max(x0, x1 - 1), area.bottom())),
+               QColor(40, 110, 200));
+  }
+  // The current frame's second.
+  const uint32_t frame = session_.currentFrame();
+  if (frame >= s->ExtractionStart && frame <= s->ExtractionEnd && s->framesPerSecond() > 0) {
+    const size_t second = size_t(double(frame - s->ExtractionStart) / s->framesPerSecond());
+    const int x = area.left() + int(barWidth * (double(std::min(second, n - 1)) + 0.5));
+    p.setPen(Qt::red);
+    p.drawLine(x, area.top(), x, area.bottom());
+  }
+}
+
+}  // namespace zov

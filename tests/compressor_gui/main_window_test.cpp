@@ -1,0 +1,285 @@
+// The compressor window offscreen: start-up, the toolbar and menu rules, stepping and marking in
+// the input view, compressions run to the end, stopped, and suspended, with the output views.
+#include <QAction>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QTest>
+#include <QToolBar>
+#include <QToolButton>
+#include <fstream>
+#include <thread>
+
+#include "compressor/gui/compressor_views.h"
+#include "compressor/gui/main_window.h"
+#include "main_window_test_support.h"
+#include "platform/profile.h"
+
+namespace zov {
+namespace {
+
+using testing_window::teapotPath;
+using testing_window::waitUntil;
+using testing_window::WindowTest;
+using testing_window::zovSamplePath;
+
+class MainWindowTest : public WindowTest {
+ protected:
+  std::unique_ptr<CompressorMainWindow> makeWindow(bool singleInstance = false) {
+    CompressorMainWindow::Startup startup;
+    startup.settingsFile = file("zovcomp.ini");
+    startup.singleInstance = singleInstance;
+    startup.lockPath = file("zovcomp.lock");
+    auto w = std::make_unique<CompressorMainWindow>(startup);
+    if (w->created()) {
+      SessionHooks hooks;
+      hooks.box = [](const std::string& text, const std::string& title, uint32_t style) {
+        return messageBox(nullptr, text, title, style);
+      };
+      hooks.beep = [this](int hz, int ms) { beeps_.push_back({hz, ms}); };
+      hooks.pump = [] { QCoreApplication::processEvents(); };
+      hooks.sleep = [](int ms) { QTest::qWait(ms); };
+      w->session().setHooks(hooks);
+      w->resize(1000, 700);
+      w->show();
+    }
+    return w;
+  }
+  QAction* toolAction(CompressorMainWindow& w, const char* bitmap) {
+    for (QAction* a : w.toolBar()->actions())
+      if (a->objectName() == bitmap) return a;
+    return nullptr;
+  }
+  std::vector<std::pair<int, int>> beeps_;
+};
+
+TEST_F(MainWindowTest, SecondCopyIsRefused) {
+  auto first = makeWindow(true);
+  ASSERT_TRUE(first->created());
+  auto second = makeWindow(true);
+  EXPECT_FALSE(second->created());
+  EXPECT_TRUE(sawBox("MCP0004E Sorry, multiple copies of this program cannot run together."));
+}
+
+TEST_F(MainWindowTest, StartsWithMenuToolbarAndViews) {
+  auto w = makeWindow();
+  ASSERT_TRUE(w->created());
+  EXPECT_EQ(w->windowTitle(), "(no file open)");
+  EXPECT_EQ(w->messageWindow()->windowTitle(), "Messages");
+  EXPECT_EQ(w->action(kCmdOpen)->text(), "&Open a Single Source AVI File...");
+  EXPECT_EQ(w->action(kCmdOpen)->shortcut(), QKeySequence("Ctrl+O"));
+  EXPECT_EQ(w->action(kCmdNextFrame)->shortcuts().size(), 2);
+  ASSERT_NE(w->toolBar(), nullptr);
+  int separators = 0, buttons = 0;
+  for (QAction* a : w->toolBar()->actions()) a->isSeparator() ? ++separators : ++buttons;
+  EXPECT_EQ(buttons, 17);
+  EXPECT_EQ(separators, 3);
+  EXPECT_EQ(toolAction(*w, "FileSave")->toolTip(), "Compress as...");
+  // Without a source only opening, the edit list and the view buttons work.
+  EXPECT_TRUE(toolAction(*w, "FileOpen")->isEnabled());
+  EXPECT_FALSE(toolAction(*w, "FileSave")->isEnabled());
+  EXPECT_FALSE(toolAction(*w, "ExtractCrop")->isEnabled());
+  EXPECT_TRUE(toolAction(*w, "WindowDataRate")->isEnabled());
+  EXPECT_FALSE(toolAction(*w, "HideFilter")->isEnabled());
+
+  w->command(kCmdShowToolbar);
+  EXPECT_EQ(w->toolBar(), nullptr);
+  w->command(kCmdShowDataRateWindow);
+  auto* graph = w->viewWindow(OptionalView::DataRate);
+  ASSERT_NE(graph, nullptr);
+  EXPECT_EQ(graph->windowTitle(), "Video DataRate Graph");
+  EXPECT_EQ(static_cast<DataRateView*>(graph->widget())->titleLine(), "No file open...");
+  w->close();
+  ProfileFile ini(file("zovcomp.ini"));
+  EXPECT_EQ(ini.getInt("General", "ShowDataRateWindow", 7), 1u);
+  EXPECT_EQ(ini.getInt("General", "ShowToolbar", 7), 0u);
+  EXPECT_TRUE(ini.hasKey("General", "DataRateRight"));
+  EXPECT_TRUE(ini.hasKey("General", "FrameBottom"));
+}
+
+TEST_F(MainWindowTest, OpenStepAndMarkInTheInputView) {
+  auto w = makeWindow();
+  ASSERT_TRUE(w->openSourceFile(teapotPath()));
+  EXPECT_EQ(w->windowTitle(), "teapot-256x256-rgb24.avi");
+  InputView* in = w->inputView();
+  EXPECT_EQ(in->trackBar()->maximum(), 44);
+  EXPECT_TRUE(toolAction(*w, "FileSave")->isEnabled());
+  EXPECT_FALSE(toolAction(*w, "NoRecompress")->isEnabled());
+
+  // Keys reach the window's accelerators.
+  QTest::keyClick(w.get(), Qt::Key_Right);
+  QTest::keyClick(w.get(), Qt::Key_PageDown);
+  w->refreshNow();
+  EXPECT_EQ(w->session().currentFrame(), 16u);
+  EXPECT_EQ(in->trackBar()->value(), 16);
+  EXPECT_EQ(QString::fromStdString(w->session().statusLine(0)),
+            "1: Size=256x256, Frame=17/45, (Keyframe in source AVI)");
+  auto lines = w->messageView()->paintedLines();
+  ASSERT_GE(lines.size(), 5);
+  EXPECT_EQ(lines[0], "1: Size=256x256, Frame=17/45, (Keyframe in source AVI)");
+
+  QTest::mouseClick(in->button(kCmdMarkIn), Qt::LeftButton);
+  QTest::keyClick(w.get(), Qt::Key_End);
+  QTest::mouseClick(in->button(kCmdPreviousFrame), Qt::LeftButton);
+  QTest::mouseClick(in->button(kCmdMarkOut), Qt::LeftButton);
+  w->refreshNow();
+  EXPECT_EQ(in->trackBar()->selectionStart(), 16);
+  EXPECT_EQ(in->trackBar()->selectionEnd(), 43);
+  EXPECT_EQ(w->session().currentSource()->ExtractionStart, 16u);
+  EXPECT_EQ(w->session().currentSource()->ExtractionEnd, 43u);
+
+  beeps_.clear();
+  QTest::keyClick(w.get(), Qt::Key_End);
+  QTest::keyClick(w.get(), Qt::Key_End);  // already there
+  EXPECT_EQ(beeps_.size(), 1u);
+  EXPECT_EQ(w->session().currentFrame(), 44u);
+
+  // The graph samples the marked range.
+  w->command(kCmdGotoDataRate);
+  auto* graph = static_cast<DataRateView*>(w->viewWindow(OptionalView::DataRate)->widget());
+  const QString average = QString("30.0000 FPS, 1 Samples, %1KB Average")
+                              .arg(w->session().currentSource()->RateAverageKB);
+  EXPECT_EQ(graph->titleLine(), average);  // frame 45 lies outside the range
+  w->session().gotoFrame(20);
+  EXPECT_EQ(graph->titleLine(), average + ", Current Sample = 192KB");
+}
+
+TEST_F(MainWindowTest, ZovSourceOffersOnlyTheCopyRun) {
+  auto w = makeWindow();
+  ASSERT_TRUE(w->openSourceFile(zovSamplePath()));
+  w->refreshNow();
+  EXPECT_FALSE(toolAction(*w, "FileSave")->isEnabled());
+  EXPECT_TRUE(toolAction(*w, "NoRecompress")->isEnabled());
+  EXPECT_FALSE(toolAction(*w, "Filtering")->isEnabled());
+  EXPECT_TRUE(toolAction(*w, "ExtractCrop")->isEnabled());
+  EXPECT_EQ(QString::fromStdString(w->session().statusLine(2)).left(6), "Video=");
+  EXPECT_EQ(runModeForTarget(kCmdNoRecompression, "/x/a.ZEV"), RunMode::ZevStream);
+  EXPECT_EQ(runModeForTarget(kCmdNoRecompression, "/x/a.mlt"), RunMode::BlockFile);
+  EXPECT_EQ(runModeForTarget(kCmdNoRecompression, "/x/a.avi"), RunMode::NoRecompression);
+  EXPECT_EQ(runModeForTarget(kCmdCompressAs, "/x/a.zev"), RunMode::Compress);
+}
+
+TEST_F(MainWindowTest, CompressionRunsToTheEndWithOutputViews) {
+  auto w = makeWindow();
+  ASSERT_TRUE(w->openSourceFile(teapotPath()));
+  w->command(kCmdShowOutputWindow);
+  w->command(kCmdShowRmsWindow);
+  w->command(kCmdShowFilterWindow);
+  ASSERT_NE(w->viewWindow(OptionalView::Output), nullptr)
+      << ::testing::PrintToString(boxes_.texts());
+  ASSERT_NE(w->viewWindow(OptionalView::Rms), nullptr);
+  EXPECT_EQ(w->viewWindow(OptionalView::Output)->windowTitle(), "Output: waiting for keyframe...");
+  EXPECT_EQ(w->viewWindow(OptionalView::Rms)->windowTitle(), "RMS: waiting for keyframe...");
+  EXPECT_EQ(w->viewWindow(OptionalView::Filter)->windowTitle(), "Filtered Source");
+
+  const std::string out = file("out.avi");
+  w->setFileQuestion([&](const QString& title, const QString& filters, const QString& ext,
+                         const QString&, bool save, QString*) {
+    EXPECT_EQ(title, "Compress As");
+    EXPECT_EQ(filters, "Video Files (*.avi)");
+    EXPECT_EQ(ext, "AVI");
+    EXPECT_TRUE(save);
+    return out;
+  });
+  w->command(kCmdCompressAs);
+  EXPECT_TRUE(w->session().compressing() || w->session().run().framesWritten() == 45);
+  EXPECT_EQ(w->windowTitle().left(36), "teapot-256x256-rgb24.avi --> out.avi");
+  ASSERT_TRUE(waitUntil([&] { return !w->session().compressing(); }));
+  w->refreshNow();
+  EXPECT_EQ(w->session().run().framesWritten(), 45u);
+  EXPECT_EQ(w->windowTitle(), "teapot-256x256-rgb24.avi");
+  EXPECT_EQ(w->viewWindow(OptionalView::Output)->windowTitle(), "Compressed Output");
+  EXPECT_EQ(w->viewWindow(OptionalView::Rms)->windowTitle().left(16), "RMS Difference: ");
+  const auto lines = w->session().messages().lines();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "Compressing..."), lines.end());
+  EXPECT_EQ(lines.back().rfind("Elapsed ", 0), 0u);
+  EXPECT_EQ(w->session().statusLine(4).rfind("45 of 45 completed", 0), 0u);
+  SourceFile result(out);
+  ASSERT_TRUE(result.Opened);
+  EXPECT_EQ(result.FrameCount, 45u);
+  // The input window followed the run to its last frame.
+  EXPECT_EQ(w->session().currentFrame(), 44u);
+  EXPECT_EQ(w->session().options().TargetFilePath, home_.string() + "/");
+}
+
+TEST_F(MainWindowTest, StopMidwayFinishesAPlayableFile) {
+  auto w = makeWindow();
+  ASSERT_TRUE(w->openSourceFile(teapotPath()));
+  const std::string out = file("stopped.avi");
+  ASSERT_TRUE(w->startCompression(kCmdCompressAs, out));
+  CompressionRun& run = w->session().run();
+  // Hold the run after a few frames so that the stop lands midway.
+  ASSERT_TRUE(waitUntil([&] { return run.framesWritten() >= 3 || !run.active(); }));
+  run.suspend();
+  ASSERT_TRUE(run.active()) << "the run ended before it could be held";
+  EXPECT_EQ(w->session().stop(false), StopResult::Stopped);
+  EXPECT_FALSE(w->session().compressing());
+  const uint32_t written = run.framesWritten();
+  EXPECT_LT(written, 45u);
+  EXPECT_GE(written, 3u);
+  const auto lines = w->session().messages().lines();
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "Halting compression, please wait..."),
+            lines.end());
+  EXPECT_TRUE(w->session().target().empty());
+  SourceFile result(out);
+  ASSERT_TRUE(result.Opened);
+  EXPECT_EQ(result.FrameCount, written);
+  // A second stop with nothing running succeeds at once.
+  EXPECT_EQ(w->session().stop(false), StopResult::NoRun);
+}
+
+TEST_F(MainWindowTest, SuspendHoldsTheRunUntilTheBoxCloses) {
+  auto w = makeWindow();
+  ASSERT_TRUE(w->openSourceFile(teapotPath()));
+  CompressionRun& run = w->session().run();
+  uint32_t atBox = 0, afterWait = 0;
+  std::string boxText;
+  SessionHooks hooks;
+  hooks.box = [&](const std::string& text, const std::string&, uint32_t) {
+    boxText = text;
+    // Let the frame in progress finish, then see that nothing more is written.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    atBox = run.framesWritten();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    afterWait = run.framesWritten();
+    return IDOK;
+  };
+  hooks.beep = [](int, int) {};
+  hooks.pump = [] {};
+  hooks.sleep = [](int) {};
+  w->session().setHooks(hooks);
+  ASSERT_TRUE(w->startCompression(kCmdCompressAs, file("held.avi")));
+  ASSERT_TRUE(waitUntil([&] { return run.framesWritten() >= 1 || !run.active(); }));
+  ASSERT_TRUE(run.active());
+  w->command(kCmdSuspend);
+  EXPECT_EQ(boxText, "MCP0027I Compression suspended\rClick on OK to resume compression");
+  EXPECT_EQ(atBox, afterWait);
+  EXPECT_LT(afterWait, 45u);
+  ASSERT_TRUE(waitUntil([&] { return !run.active(); }));
+  EXPECT_EQ(run.framesWritten(), 45u);
+  const auto lines = w->session().messages().lines();
+  EXPECT_NE(
+      std::find(lines.begin(), lines.end(), "Suspend compression request issued, please wait..."),
+      lines.end());
+}
+
+TEST_F(MainWindowTest, CommandLineScriptReproducesTheJob) {
+  auto w = makeWindow();
+  ASSERT_TRUE(w->openSourceFile(teapotPath()));
+  w->session().settings().KeyRate = 9;
+  ASSERT_TRUE(w->saveCommandLine(file("job.sh")));
+  std::ifstream in(file("job.sh"));
+  std::string shebang, line;
+  std::getline(in, shebang);
+  std::getline(in, line);
+  EXPECT_EQ(shebang, "#!/bin/sh");
+  EXPECT_EQ(line.rfind("zovcomp compress " + teapotPath() + " -o " + file("job.avi") +
+                           " --mode compress --first 1 --last 45",
+                       0),
+            0u)
+      << line;
+  EXPECT_NE(line.find("--set KeyRate=9"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace zov
