@@ -132,13 +132,7 @@ QDialog* advancedForm(QWidget* parent, DialogData& data) {
   grid->addWidget(form->reset(), 2, 0, 1, 3, Qt::AlignLeft);
   layout->addWidget(tone);
   form->refreshTone();
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch();
-  QPushButton* ok = endButton(dialog, QStringLiteral("Ok!"), IDOK);
-  ok->setDefault(true);
-  buttons->addWidget(ok);
-  buttons->addWidget(endButton(dialog, QStringLiteral("Cancel"), IDCANCEL));
-  layout->addLayout(buttons);
+  addOkCancel(layout, dialog, QStringLiteral("Ok!"));
   return dialog;
 }
 

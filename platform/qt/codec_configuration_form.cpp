@@ -124,14 +124,7 @@ QDialog* configurationForm(QWidget* parent, DialogData& data) {
   columns->addLayout(right);
   layout->addLayout(columns);
   layout->addWidget(form->useHardware());
-  auto* buttons = new QHBoxLayout;
-  buttons->addWidget(form->advanced());
-  buttons->addStretch();
-  QPushButton* ok = endButton(dialog, QStringLiteral("Ok!"), IDOK);
-  ok->setDefault(true);
-  buttons->addWidget(ok);
-  buttons->addWidget(endButton(dialog, QStringLiteral("Cancel"), IDCANCEL));
-  layout->addLayout(buttons);
+  addOkCancel(layout, dialog, QStringLiteral("Ok!"), true, form->advanced());
   form->refresh();
   return dialog;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QAbstractButton>
+#include <QBoxLayout>
 #include <QDialog>
 #include <QPushButton>
 #include <QString>
@@ -34,6 +35,11 @@ W* control(QWidget* dialog, int id) {
 
 // A push button that ends the dialog with code (IDOK, IDCANCEL ...); its id is the code.
 QPushButton* endButton(QDialog* dialog, const QString& text, int code);
+
+// The row of OK (the default button, id IDOK) and Cancel under layout, with `left` (if any) at
+// its start. OK ends the dialog with IDOK unless the form handles its click (okEnds false).
+QPushButton* addOkCancel(QBoxLayout* layout, QDialog* dialog, const QString& okText,
+                         bool okEnds = true, QWidget* left = nullptr);
 
 // A new dialog with the caption, deleted by its host after it ran.
 QDialog* newDialog(QWidget* parent, const char* caption);

@@ -22,13 +22,7 @@ QDialog* movieForm(QWidget* parent, DialogData& data) {
   if (movie->selected >= 0 && movie->selected < list->count()) list->setCurrentRow(movie->selected);
   layout->addWidget(list);
 
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch();
-  auto* ok = withId(new QPushButton(QStringLiteral("OK"), dialog), IDOK);
-  ok->setDefault(true);
-  buttons->addWidget(ok);
-  buttons->addWidget(endButton(dialog, QStringLiteral("Cancel"), IDCANCEL));
-  layout->addLayout(buttons);
+  QPushButton* ok = addOkCancel(layout, dialog, QStringLiteral("OK"), false);
 
   // Without a selection the source beeps and asks again.
   auto take = [dialog, list, movie] {

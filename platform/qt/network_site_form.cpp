@@ -26,13 +26,7 @@ QDialog* siteForm(QWidget* parent, DialogData& data) {
   combo->setMinimumWidth(280);
   layout->addWidget(combo);
 
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch();
-  auto* ok = withId(new QPushButton(QStringLiteral("OK"), dialog), IDOK);
-  ok->setDefault(true);
-  buttons->addWidget(ok);
-  buttons->addWidget(endButton(dialog, QStringLiteral("Cancel"), IDCANCEL));
-  layout->addLayout(buttons);
+  QPushButton* ok = addOkCancel(layout, dialog, QStringLiteral("OK"), false);
 
   auto offerOk = [ok, combo] { ok->setEnabled(!combo->currentText().isEmpty()); };
   QObject::connect(combo, &QComboBox::editTextChanged, ok, offerOk);
