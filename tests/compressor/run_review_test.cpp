@@ -22,23 +22,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The frames and audio of a cut-off file are those of the whole run, up to where it stopped.
-void expectPrefix(const AviContainer& part, const AviContainer& whole) {
-  ASSERT_LE(part.frameCount(), whole.frameCount());
-  std::vector<uint8_t> a, b;
-  for (uint32_t i = 0; i < part.frameCount(); ++i) {
-    ASSERT_TRUE(part.readFrame(i, a));
-    ASSERT_TRUE(whole.readFrame(i, b));
-    EXPECT_TRUE(a == b) << "frame " << i;
-    EXPECT_EQ(part.isKeyFrame(i), whole.isKeyFrame(i)) << "frame " << i;
-  }
-  if (part.hasAudio()) {
-    part.readAudio(0, part.audioLength(), a);
-    whole.readAudio(0, part.audioLength(), b);
-    EXPECT_TRUE(a == b);
-  }
-}
-
 TEST(RunReview, CutOffDuringThePreloadBetweenFramesAndInACopy) {
   RecordingMessageBox boxes;
   ScopedMessageBoxSink sink(&boxes);
@@ -62,7 +45,7 @@ TEST(RunReview, CutOffDuringThePreloadBetweenFramesAndInACopy) {
     ASSERT_TRUE(c);
     EXPECT_EQ(c->frameCount(), 0u);
     EXPECT_GT(c->audioLength(), 0u);
-    expectPrefix(*c, *w);
+    test::expectStartOfWholeRun(*c, *w);
   }
   // Past the preload: a few frames with their audio.
   {
@@ -82,7 +65,7 @@ TEST(RunReview, CutOffDuringThePreloadBetweenFramesAndInACopy) {
               std::string::npos)
         << r.out;
     EXPECT_LE(fs::file_size(path), 400u * 1024);
-    expectPrefix(*c, *w);
+    test::expectStartOfWholeRun(*c, *w);
   }
   // A copy on CD-ROM sectors stops within its limit too.
   {
@@ -96,7 +79,7 @@ TEST(RunReview, CutOffDuringThePreloadBetweenFramesAndInACopy) {
     EXPECT_LT(c->frameCount(), 12u);
     EXPECT_LE(fs::file_size(path), 300u * 1024);
     EXPECT_EQ(fs::file_size(path) % 2048, 0u);
-    expectPrefix(*c, *w);
+    test::expectStartOfWholeRun(*c, *w);
   }
   EXPECT_TRUE(boxes.boxes().empty());
   fs::remove_all(dir);

@@ -65,7 +65,9 @@ std::vector<std::vector<uint16_t>> decodeDirectly(const std::string& path) {
   std::vector<uint8_t> data;
   for (uint32_t i = 0; i < c->frameCount(); ++i) {
     EXPECT_TRUE(c->readFrame(i, data));
-    if (!data.empty()) EXPECT_EQ(d.decodeFrame(data.data(), data.size()), DecodeStatus::Ok) << i;
+    if (!data.empty()) {
+      EXPECT_EQ(d.decodeFrame(data.data(), data.size()), DecodeStatus::Ok) << i;
+    }
     std::vector<uint16_t> p(d.picture(), d.picture() + size_t(w) * size_t(h));
     for (uint16_t& v : p) v &= 0x7FFF;
     pictures.push_back(std::move(p));

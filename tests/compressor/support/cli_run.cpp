@@ -1,6 +1,10 @@
 #include "cli_run.h"
 
+#include <gtest/gtest.h>
+
 #include <sstream>
+
+#include "compressor/avi_container.h"
 
 #include "compressor/video_decoder.h"
 #include "compressor/zovcomp_cli.h"
@@ -22,6 +26,23 @@ CliResult runZovcomp(std::vector<std::string> args) {
 
 std::string dataFile(const char* name) {
   return std::string(ZOV_TEST_DATA_DIR) + "/" + name;
+}
+
+void expectStartOfWholeRun(const AviContainer& part, const AviContainer& whole) {
+  ASSERT_LE(part.frameCount(), whole.frameCount());
+  std::vector<uint8_t> a, b;
+  for (uint32_t i = 0; i < part.frameCount(); ++i) {
+    ASSERT_TRUE(part.readFrame(i, a)) << "frame " << i;
+    ASSERT_TRUE(whole.readFrame(i, b));
+    EXPECT_TRUE(a == b) << "frame " << i << " differs from the whole run's";
+    EXPECT_EQ(part.isKeyFrame(i), whole.isKeyFrame(i)) << "frame " << i;
+  }
+  if (part.hasAudio()) {
+    ASSERT_LE(part.audioLength(), whole.audioLength());
+    part.readAudio(0, part.audioLength(), a);
+    whole.readAudio(0, part.audioLength(), b);
+    EXPECT_TRUE(a == b) << "the audio differs from the whole run's";
+  }
 }
 
 int countLinesStarting(const std::string& text, const std::string& prefix) {
