@@ -40,6 +40,7 @@ ConfigurationDialog::ConfigurationDialog(QWidget* parent, const ConfigurationCon
   auto* layout = new QVBoxLayout(this);
   tabs_ = new QTabBar(this);
   tabs_->setExpanding(false);
+  tabs_->setUsesScrollButtons(false);  // all eight tabs stay in sight
   for (const ConfigPageInfo& info : kConfigPages) {
     // A tab shows "&&" as one ampersand, as the page's text means it.
     tabs_->addTab(info.tabText);
@@ -66,6 +67,15 @@ ConfigurationDialog::ConfigurationDialog(QWidget* parent, const ConfigurationCon
   connect(cancel_, &QPushButton::clicked, this, &ConfigurationDialog::onCancel);
   connect(restorePage_, &QPushButton::clicked, this, &ConfigurationDialog::onRestorePage);
   connect(restoreAll_, &QPushButton::clicked, this, &ConfigurationDialog::onRestoreAll);
+
+  // The page area takes the size of the largest page, so the dialog keeps one size.
+  QSize largest;
+  for (int index = 0; index < kConfigPageCount; ++index) {
+    std::unique_ptr<ConfigPage> probe(
+        createConfigPage(index, frame, *copy_, context_, [](QWidget*) { return -1; }));
+    largest = largest.expandedTo(probe->sizeHint());
+  }
+  frame->setMinimumSize(largest.grownBy(pageArea_->contentsMargins()));
 
   int start = int(context.options->TabSettingsLastActive);
   if (start < 0 || start >= kConfigPageCount) start = 0;

@@ -112,8 +112,12 @@ void FilterPicture::paintEvent(QPaintEvent*) {
   if (!image_->isNull()) {
     QRect source = preview_->visibleRect(size());
     if (preview_->zoom() == 0) {
+      // The whole frame, as large as the picture allows with its proportions kept.
+      QSize fitted = source.size().scaled(size(), Qt::KeepAspectRatio);
+      QRect target(QPoint((width() - fitted.width()) / 2, (height() - fitted.height()) / 2),
+                   fitted);
       painter.setRenderHint(QPainter::SmoothPixmapTransform);
-      painter.drawImage(rect(), *image_, source);
+      painter.drawImage(target, *image_, source);
     } else {
       int factor = 1 << (preview_->zoom() - 1);
       painter.drawImage(QRect(0, 0, source.width() * factor, source.height() * factor), *image_,
