@@ -32,6 +32,8 @@ constexpr uint32_t kBoxStyle = MB_ICONHAND | MB_SYSTEMMODAL;
 constexpr char kSettingsFile[] = "zovcodec.ini";
 constexpr char kSettingsSection[] = "ZOV1";
 constexpr int kMaxRecall = 8;
+// Entries just behind the play position that the worker does not evict for reading ahead.
+constexpr int64_t kKeepBehind = 2;
 // A server may list at most this many movies (each a 256-byte name).
 constexpr uint32_t kMaxMovies = 65536;
 // How often a dialog answered OK without a choice is shown again before it counts as cancelled
@@ -572,13 +574,16 @@ void ZEVClass::worker() {
     }
 
     // A free slot, or one to evict: behind the play position first (oldest first), then one
-    // ahead that is not part of the run. Slots at and after the play position in the run stay.
+    // ahead that is not part of the run. Slots at and after the play position in the run stay,
+    // and so does the pair of entries just behind it: a player asks for a frame's audio and its
+    // video one after the other, and they lie side by side in the file.
     int slot = -1;
     for (uint32_t s = 0; s < kSlotCount && slot < 0; ++s)
       if (slotFirst(s) < 0) slot = int(s);
     if (slot < 0) {
       for (uint32_t s = 0; s < kSlotCount; ++s)
-        if (slotLast(s) < wanted && (slot < 0 || slotFirst(s) < slotFirst(uint32_t(slot))))
+        if (slotLast(s) + kKeepBehind < wanted &&
+            (slot < 0 || slotFirst(s) < slotFirst(uint32_t(slot))))
           slot = int(s);
     }
     if (slot < 0) {
@@ -596,13 +601,24 @@ void ZEVClass::worker() {
     int64_t limit = entries;
     for (uint32_t s = 0; s < kSlotCount; ++s)
       if (slotFirst(s) > runEnd && slotFirst(s) < limit) limit = slotFirst(s);
-    const uint32_t base = entryOffset(next);
-    int64_t last = next;
+    // Entries must follow each other in the file (at most a pad byte between them).
+    auto follows = [](uint32_t end, uint32_t o) { return o >= end && o <= end + 1; };
+    int64_t first = next, last = next;
+    uint32_t base = entryOffset(next);
     uint32_t end = base + entrySize(next);
+    // A play position not cached yet (a jump, or audio asked for before its frame's video):
+    // the entries just before it come along when they fit, so the pair is fetched at once.
+    if (runEnd < runStart) {
+      while (first > 0 && next - first < kKeepBehind && findSlot(first - 1) < 0) {
+        uint32_t o = entryOffset(first - 1), n = entrySize(first - 1);
+        if (!follows(o + n, base) || uint64_t(end) - o > kSlotDataBytes) break;
+        --first;
+        base = o;
+      }
+    }
     while (last + 1 < limit) {
       uint32_t o = entryOffset(last + 1), n = entrySize(last + 1);
-      // Entries must follow each other in the file (at most a pad byte between them).
-      if (o < end || o > end + 1 || uint64_t(o) + n - base > kSlotDataBytes) break;
+      if (!follows(end, o) || uint64_t(o) + n - base > kSlotDataBytes) break;
       ++last;
       end = o + n;
     }
@@ -611,7 +627,7 @@ void ZEVClass::worker() {
     bool ok = requestRange(base, end - base, into);
     lock.lock();
     if (!ok) break;
-    setSlot(uint32_t(slot), int32_t(next), int32_t(last));
+    setSlot(uint32_t(slot), int32_t(first), int32_t(last));
     bool anyFree = false;
     for (uint32_t s = 0; s < kSlotCount; ++s) anyFree |= slotFirst(s) < 0;
     if (!anyFree) cacheFull_ = true;

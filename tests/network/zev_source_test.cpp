@@ -16,6 +16,7 @@
 #include "network/zev_source.h"
 #include "platform/profile.h"
 #include "platform/ui.h"
+#include "source_fixture.h"
 #include "zev_fixture.h"
 
 namespace fs = std::filesystem;
@@ -26,79 +27,6 @@ using network::currentSource;
 using network::freeZEV;
 
 namespace {
-
-// 120 frames of 30-90 KB: about 7 MB, more than the 4 MB cache.
-uint32_t bigFrames(uint32_t n) {
-  return 30001 + (n * 7919) % 60000;
-}
-uint32_t smallFrames(uint32_t n) {
-  return 700 + (n * 13) % 400;
-}
-
-uint32_t le(const std::vector<uint8_t>& b, size_t at) {
-  return network::le32(&b[at]);
-}
-
-struct Source : ::testing::Test {
-  void SetUp() override {
-    root = fs::temp_directory_path() /
-           ("zevsource-" + std::to_string(getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(root / "movies");
-    fs::create_directories(root / "home");
-    fs::create_directories(root / "tmp");
-    setenv("ZOV_HOME", (root / "home").c_str(), 1);
-    setenv("TMPDIR", (root / "tmp").c_str(), 1);
-    host.on(network::kSiteDialog, [this](WindowHandle, DialogData& d) -> intptr_t {
-      auto& site = dynamic_cast<network::SiteDialogData&>(d);
-      recallSeen = site.recall;
-      initialSite = site.text;
-      site.text = "127.0.0.1";
-      return IDOK;
-    });
-    host.on(network::kMovieDialog, [this](WindowHandle, DialogData& d) -> intptr_t {
-      auto& m = dynamic_cast<network::MovieDialogData&>(d);
-      moviesSeen = m.movies;
-      auto it = std::find(m.movies.begin(), m.movies.end(), chosen);
-      m.selected = it == m.movies.end() ? -1 : int(it - m.movies.begin());
-      return it == m.movies.end() ? IDCANCEL : IDOK;
-    });
-  }
-  void TearDown() override {
-    freeZEV();
-    network::setNetworkOptions({});
-    unsetenv("TMPDIR");
-    fs::remove_all(root);
-  }
-  void usePort(uint16_t port, int ioMs = 5000) {
-    network::NetworkOptions o;
-    o.port = port;
-    o.connectTimeoutMs = 3000;
-    o.ioTimeoutMs = ioMs;
-    network::setNetworkOptions(o);
-  }
-  size_t tempFiles() {
-    return size_t(std::distance(fs::directory_iterator(root / "tmp"), fs::directory_iterator{}));
-  }
-  // Waits (bounded) until the source hands out video frame v, and returns it.
-  std::vector<uint8_t> frame(uint32_t v) {
-    for (int i = 0; i < 500; ++i) {
-      size_t size = 0;
-      if (const uint8_t* p = network::frameData(v, &size)) return {p, p + size};
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return {};
-  }
-
-  fs::path root;
-  ScriptedDialogHost host;
-  ScopedDialogHost hostInstalled{&host};
-  RecordingMessageBox boxes;
-  ScopedMessageBoxSink sinkInstalled{&boxes};
-  std::string chosen = "movie.zev";
-  std::vector<std::string> recallSeen, moviesSeen;
-  std::string initialSite;
-};
 
 TEST(ZevLayout, RemoteIndexOrderWithAudio) {
   network::ZevHeader h;
@@ -235,6 +163,33 @@ TEST_F(Source, PlaysAMovieLargerThanTheCache) {
   freeZEV();
   EXPECT_FALSE(fs::exists(kept));
   EXPECT_EQ(network::frameData(0, nullptr), nullptr);
+}
+
+// A player asks for a frame's audio before its video. After a jump past the cache, the audio's
+// fetch brings the video beside it, and reading ahead never evicts that pair: the video is there
+// as soon as the audio is, frame after frame.
+TEST_F(Source, AudioAskedBeforeItsVideoBringsTheVideoAlong) {
+  const ZevMovie movie = makeZevMovie(150, true, 0, bigFrames);
+  writeFile(root / "movies" / "movie.zev", movie.bytes);
+  RunningServer server((root / "movies").string());
+  usePort(server.port());
+  ASSERT_NE(accessZEV(nullptr), nullptr) << (boxes.texts().empty() ? "" : boxes.texts()[0]);
+  const network::ZevHeader& h = currentSource()->header();
+  for (uint32_t f = 100; f < 150; ++f) {
+    const uint8_t* audio = nullptr;
+    uint32_t audioSize = 0;
+    for (int i = 0;
+         i < 500 && !(audio = static_cast<const uint8_t*>(network::obtainAudio(f, &audioSize)));
+         ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_NE(audio, nullptr) << f;
+    size_t size = 0;
+    const uint8_t* video = network::frameData(f, &size);
+    ASSERT_NE(video, nullptr) << "video " << f << " missing beside its audio";
+    EXPECT_EQ(std::vector<uint8_t>(video, video + size),
+              movie.chunks[size_t(network::videoEntry(h, f))]);
+  }
+  EXPECT_TRUE(boxes.texts().empty());
 }
 
 TEST_F(Source, AudioChunksAndTheInterleavedPlaceholder) {

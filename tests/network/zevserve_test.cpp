@@ -1,11 +1,17 @@
 // zevserve speaking the movie-server protocol to plain loopback clients.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <set>
 #include <thread>
 
 #include "zev_fixture.h"
@@ -169,6 +175,140 @@ TEST_F(ServerDir, ServesManyConcurrentConnections) {
   }
   EXPECT_EQ(good, kClients);
   for (int fd : fds) close(fd);
+}
+
+// Clients that misbehave in every way at once, while one viewer fetches a whole movie: each
+// bad one is closed (at once, or by the idle limit), the viewer gets every byte.
+TEST_F(ServerDir, HostileClientsAreClosedWhileOthersAreServed) {
+  const ZevMovie big = makeZevMovie(120, false, 0, [](uint32_t n) { return 30001 + n * 500; });
+  writeFile(dir / "big.zev", big.bytes);
+  RunningServer server(dir.string(), 500);
+  auto req = [](uint32_t offset, uint32_t length) {
+    std::vector<uint8_t> r(8);
+    for (int i = 0; i < 4; ++i)
+      r[i] = uint8_t(offset >> (8 * i)), r[4 + i] = uint8_t(length >> (8 * i));
+    return r;
+  };
+  std::vector<int> closedAtOnce, closedWhenIdle;
+  // Connects and says nothing, not even reading the list.
+  closedWhenIdle.push_back(connectLoopback(server.port(), 5000));
+  // Asks for the whole big movie and never reads it: the server's sends stall.
+  int stuck = connectLoopback(server.port(), 5000);
+  readList(stuck);
+  ASSERT_TRUE(select(stuck, "big.zev"));
+  ASSERT_TRUE(sendAll(stuck, req(0, uint32_t(big.bytes.size())).data(), 8));
+  closedWhenIdle.push_back(stuck);
+  // Garbage for a name: no terminating zero.
+  int fd = connectLoopback(server.port());
+  std::vector<uint8_t> noise(256);
+  for (size_t i = 0; i < noise.size(); ++i) noise[i] = uint8_t(0x80 | (i * 37));
+  ASSERT_TRUE(sendAll(fd, noise.data(), noise.size()));
+  readList(fd);
+  closedAtOnce.push_back(fd);
+  // A name that climbs out of the movie folder.
+  fd = connectLoopback(server.port());
+  readList(fd);
+  ASSERT_TRUE(select(fd, "../x"));
+  closedAtOnce.push_back(fd);
+  // Garbage for a range request.
+  fd = connectLoopback(server.port());
+  readList(fd);
+  ASSERT_TRUE(select(fd, "movie.zev"));
+  ASSERT_TRUE(sendAll(fd, noise.data(), 8));
+  closedAtOnce.push_back(fd);
+  // Half a request, then gone; and a reset in the middle of a large answer.
+  fd = connectLoopback(server.port());
+  readList(fd);
+  ASSERT_TRUE(select(fd, "movie.zev"));
+  ASSERT_TRUE(sendAll(fd, noise.data(), 4));
+  close(fd);
+  fd = connectLoopback(server.port());
+  readList(fd);
+  ASSERT_TRUE(select(fd, "big.zev"));
+  ASSERT_TRUE(sendAll(fd, req(0, 4u << 20).data(), 8));
+  std::vector<uint8_t> some(1000);
+  ASSERT_TRUE(recvAll(fd, some.data(), some.size()));
+  linger reset{1, 0};
+  setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+  close(fd);
+
+  // Meanwhile a viewer fetches the whole big movie in the source's 128 KB requests.
+  int viewer = connectLoopback(server.port());
+  EXPECT_EQ(readList(viewer), (std::vector<std::string>{"big.zev", "movie.zev", "second.zev"}));
+  ASSERT_TRUE(select(viewer, "big.zev"));
+  std::vector<uint8_t> all, piece;
+  while (all.size() < big.bytes.size()) {
+    uint32_t n = uint32_t(std::min<size_t>(131072, big.bytes.size() - all.size()));
+    ASSERT_TRUE(range(viewer, uint32_t(all.size()), n, piece)) << all.size();
+    all.insert(all.end(), piece.begin(), piece.end());
+  }
+  EXPECT_EQ(all, big.bytes);
+  close(viewer);
+
+  for (int bad : closedAtOnce) {
+    EXPECT_TRUE(peerClosed(bad));
+    close(bad);
+  }
+  auto start = std::chrono::steady_clock::now();
+  for (int idle : closedWhenIdle) {
+    // The stalled one first drains what the server had sent before it gave up.
+    std::vector<uint8_t> sink(65536);
+    ssize_t n;
+    while ((n = recv(idle, sink.data(), sink.size(), 0)) > 0) {
+    }
+    EXPECT_TRUE(n == 0 || errno == ECONNRESET);
+    close(idle);
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+  for (int i = 0; i < 100 && server.log().size() < 8; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  const auto log = server.log();
+  EXPECT_EQ(log.size(), 8u);
+  auto count = [&](const char* reason) {
+    return std::count_if(log.begin(), log.end(), [&](const std::string& line) {
+      return line.find(reason) != std::string::npos;
+    });
+  };
+  EXPECT_EQ(count("idle time-out"), 2);
+  EXPECT_EQ(count("movie name not in the list"), 2);
+  EXPECT_EQ(count("client closed mid-message"), 1);
+  EXPECT_EQ(count("client done"), 1);
+}
+
+// Out of descriptors: the server waits for a connection to close instead of spinning on the
+// listening socket (one log line, not thousands), then takes the waiting viewer in.
+TEST_F(ServerDir, WaitsWhenOutOfDescriptors) {
+  RunningServer server(dir.string());
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+  // A first viewer has the server read the folder (it keeps the list for a second).
+  int warm = connectLoopback(server.port());
+  EXPECT_EQ(readList(warm).size(), 2u);
+  close(warm);
+  // Room for exactly three more descriptors: client A, the server's side of A, and client B;
+  // B's accept fails.
+  std::set<int> used;
+  for (const auto& e : fs::directory_iterator("/proc/self/fd"))
+    used.insert(std::atoi(e.path().filename().c_str()));
+  std::erase_if(used, [](int fd) { return fcntl(fd, F_GETFD) < 0; });  // the listing's own
+  rlimit tight = saved;
+  int free = 0;
+  for (tight.rlim_cur = 0; free < 3; ++tight.rlim_cur) free += !used.count(int(tight.rlim_cur));
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+  int a = connectLoopback(server.port());
+  EXPECT_EQ(readList(a).size(), 2u);
+  int b = connectLoopback(server.port());
+  std::this_thread::sleep_for(std::chrono::milliseconds(600));
+  const auto log = server.log();
+  setrlimit(RLIMIT_NOFILE, &saved);
+  ASSERT_GE(a, 0);
+  ASSERT_GE(b, 0);
+  EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                          [](const std::string& l) { return l.starts_with("accept:"); }),
+            1);
+  close(a);
+  EXPECT_EQ(readList(b).size(), 2u);
+  close(b);
 }
 
 }  // namespace

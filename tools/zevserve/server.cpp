@@ -5,6 +5,8 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/sendfile.h>
@@ -30,6 +32,13 @@ int64_t nowMs() {
 
 uint32_t le32(const uint8_t* p) {
   return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+sigset_t pipeSignal() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGPIPE);
+  return set;
 }
 
 void putLe32(std::string& out, uint32_t v) {
@@ -156,6 +165,20 @@ void Server::stop() {
 }
 
 void Server::run() {
+  // sendfile has no MSG_NOSIGNAL: a viewer that resets the connection mid-answer would raise
+  // SIGPIPE and end whatever process hosts the server. Blocked on this thread, the signal stays
+  // pending (and is discarded) while the call fails with EPIPE.
+  const sigset_t pipe = pipeSignal();
+  sigset_t saved;
+  pthread_sigmask(SIG_BLOCK, &pipe, &saved);
+  serve();
+  const timespec now{0, 0};
+  while (sigtimedwait(&pipe, nullptr, &now) > 0) {
+  }
+  pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+}
+
+void Server::serve() {
   std::vector<epoll_event> events(256);
   int64_t lastSweep = nowMs();
   for (;;) {
@@ -173,6 +196,7 @@ void Server::run() {
     int64_t now = nowMs();
     if (now - lastSweep >= 250) {
       sweepIdle();
+      pauseAccepting(false);  // try again now and then: descriptors may have been freed elsewhere
       lastSweep = now;
     }
   }
@@ -186,8 +210,14 @@ void Server::acceptAll() {
         accept4(listenFd_, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) {
       if (errno == EINTR || errno == ECONNABORTED) continue;
-      if (errno == EMFILE || errno == ENFILE)
-        logLine("accept: out of file descriptors; waiting for connections to close");
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+        // The waiting connection stays queued and the listening socket stays readable: stop
+        // watching it until a connection closes, or the loop would spin and flood the log.
+        if (!shortageLogged_)
+          logLine("accept: out of file descriptors; waiting for connections to close");
+        shortageLogged_ = true;
+        pauseAccepting(true);
+      }
       return;
     }
     char text[INET_ADDRSTRLEN] = "?";
@@ -198,6 +228,7 @@ void Server::acceptAll() {
       ::close(fd);
       continue;
     }
+    shortageLogged_ = false;
     auto* c = new Connection;
     c->fd = fd;
     c->id = nextId_++;
@@ -238,6 +269,16 @@ void Server::close(Connection& c, const char* reason) {
   connections_[c.fd] = nullptr;
   --openConnections_;
   delete &c;
+  pauseAccepting(false);
+}
+
+void Server::pauseAccepting(bool pause) {
+  if (pause == acceptPaused_) return;
+  acceptPaused_ = pause;
+  epoll_event ev{};
+  ev.events = pause ? 0u : uint32_t(EPOLLIN);
+  ev.data.fd = listenFd_;
+  epoll_ctl(epollFd_, EPOLL_CTL_MOD, listenFd_, &ev);
 }
 
 void Server::sweepIdle() {
@@ -286,6 +327,11 @@ bool Server::writeOutput(Connection& c) {
     ssize_t n = sendfile(c.fd, c.file, &c.rangePos, count);
     if (n < 0) {
       if (errno == EAGAIN || errno == EINTR) return true;
+      if (errno == EPIPE) {
+        const sigset_t pipe = pipeSignal();
+        const timespec now{0, 0};
+        sigtimedwait(&pipe, nullptr, &now);  // the blocked SIGPIPE this raised
+      }
       close(c, "send failed");
       return false;
     }

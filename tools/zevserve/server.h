@@ -47,7 +47,8 @@ class Server {
   bool open(const ServerOptions& options);
   uint16_t port() const { return port_; }
   const std::string& error() const { return error_; }
-  // Serves until stop() is called (from any thread or a signal handler).
+  // Serves until stop() is called (from any thread or a signal handler). SIGPIPE is blocked on
+  // the calling thread meanwhile, so a viewer's reset never ends the hosting process.
   void run();
   void stop();
   // Connections open right now (for tests and the log).
@@ -55,6 +56,7 @@ class Server {
 
  private:
   struct Connection;
+  void serve();
   void acceptAll();
   void handle(Connection& c, uint32_t events);
   void close(Connection& c, const char* reason);
@@ -62,6 +64,7 @@ class Server {
   bool writeOutput(Connection& c);
   bool processInput(Connection& c);
   void sweepIdle();
+  void pauseAccepting(bool pause);
   void logLine(const std::string& line);
 
   ServerOptions options_;
@@ -76,6 +79,8 @@ class Server {
   uint64_t nextId_ = 1;
   std::vector<std::string> movies_;
   int64_t listedAt_ = 0;
+  bool acceptPaused_ = false;
+  bool shortageLogged_ = false;
 };
 
 }  // namespace zov::zevserve

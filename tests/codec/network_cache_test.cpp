@@ -1,0 +1,129 @@
+// A served movie twice the size of the network source's 4 MB cache, played through the codec
+// library as a host plays it: start to end, jumps forward and back, frames that are not cached
+// yet answered with nothing, and the codec then dropping frames up to the next key frame.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "codec/support/network_movie.h"
+
+namespace fs = std::filesystem;
+using namespace zov;
+using namespace zov::test;
+
+namespace {
+
+constexpr uint32_t kFrames = 160;
+constexpr uint32_t kKeyEvery = 8;
+
+// 30-80 KB chunks, as a 320 x 240 movie has: one to four entries per cache slot.
+uint32_t footageSize(uint32_t f) {
+  return 30000 + (f * 7919) % 50000;
+}
+
+struct Playback {
+  uint32_t shown = 0, dropped = 0;
+};
+
+// Plays frames [from, to) as a player does: a key frame is tried again until it shows; a frame
+// the codec did not show (its data was not there, or the codec waits for a key frame) leaves
+// the picture as it was. Every picture shown must be the movie's.
+Playback playRange(ChunkPlayer& player, const std::vector<std::vector<uint8_t>>& numbers,
+                   const NetMovie& movie, const std::vector<std::vector<uint16_t>>& expected,
+                   uint32_t from, uint32_t to) {
+  Playback p;
+  for (uint32_t f = from; f < to; ++f) {
+    if (movie.isKey(f)) {
+      EXPECT_TRUE(player.playKeyUntilShown(numbers[f])) << "key frame " << f;
+    } else {
+      const std::vector<uint16_t> before = player.picture();
+      player.play(numbers[f], false);
+      if (player.picture() != expected[f]) {
+        EXPECT_EQ(player.picture(), before) << "frame " << f << " shown wrong";
+        ++p.dropped;
+        continue;
+      }
+    }
+    EXPECT_EQ(player.picture(), expected[f]) << "frame " << f;
+    ++p.shown;
+  }
+  return p;
+}
+
+TEST(NetworkCache, AMovieTwiceTheCacheSeeksAndWaitsForKeyFramesThroughTheCodec) {
+  const fs::path root = makeTempDir();
+  ASSERT_FALSE(root.empty());
+  fs::create_directories(root / "movies");
+  const NetMovie movie = makeNetMovie(kFrames, kKeyEvery, footageSize, 2940);
+  const fs::path file = root / "movies" / "large.zev";
+  ASSERT_EQ(writeNetMovie(movie, RunMode::ZevStream, file.string()), "");
+  ASSERT_GT(fs::file_size(file), 2u * 4194304u);
+
+  // The reference pictures, decoded from the chunks before any source is open.
+  const auto expected = decodeChunks(movie, movie.video);
+  ASSERT_EQ(expected.size(), size_t(kFrames));
+
+  ServedLibrarySource source(root);
+  ASSERT_TRUE(source.serving());
+  OpenCodec instance;
+  ASSERT_TRUE(instance);
+  ASSERT_NE(source.access(), nullptr)
+      << (source.ui.boxes.texts().empty() ? "" : source.ui.boxes.texts()[0]);
+  const auto numbers = chunkNumbers(kFrames);
+  ChunkPlayer player(movie.width, movie.height);
+  ASSERT_TRUE(player);
+
+  // The source is ready only with a full cache: the first frames and a jump ahead inside the
+  // cached window show at the first try.
+  player.fill(0xCDCD);
+  player.play(numbers[0], true);
+  EXPECT_EQ(player.picture(), expected[0]);
+  player.play(numbers[1], false);
+  EXPECT_EQ(player.picture(), expected[1]);
+  player.fill(0xCDCD);
+  player.play(numbers[40], true);
+  EXPECT_EQ(player.picture(), expected[40]);
+
+  // A jump ahead past the cache: the frame is answered with nothing and the picture stays.
+  const std::vector<uint16_t> at40 = player.picture();
+  player.play(numbers[140], false);
+  EXPECT_EQ(player.picture(), at40);
+  // The worker fetches from there on; once the next frames are in, the codec still drops them
+  // because it waits for a key frame.
+  uint32_t size = 0;
+  ASSERT_NE(source.waitForAudio(143, &size), nullptr);
+  for (uint32_t f = 141; f < 144; ++f) {
+    player.play(numbers[f], false);
+    EXPECT_EQ(player.picture(), at40) << "frame " << f << " before the key frame";
+  }
+  Playback tail = playRange(player, numbers, movie, expected, 144, kFrames);
+  EXPECT_GE(tail.shown, 2u);
+
+  // A jump back to the start, long evicted: the key frame is not there at first.
+  player.fill(0xCDCD);
+  player.play(numbers[0], true);
+  EXPECT_EQ(player.picture()[0], 0xCDCD) << "frame 0 should have been evicted";
+
+  // Start to end through the whole movie.
+  Playback all = playRange(player, numbers, movie, expected, 0, kFrames);
+  EXPECT_GE(all.shown, kFrames / kKeyEvery);
+  EXPECT_EQ(all.shown + all.dropped, kFrames);
+  EXPECT_TRUE(source.ui.boxes.texts().empty()) << source.ui.boxes.texts()[0];
+
+  // And once more, paced like a player that leaves the worker time: nothing is dropped.
+  Playback again{};
+  for (uint32_t f = 0; f < kFrames; ++f) {
+    if (!movie.isKey(f)) {
+      ASSERT_NE(source.waitForAudio(f, &size), nullptr) << f;
+    }
+    Playback one = playRange(player, numbers, movie, expected, f, f + 1);
+    again.shown += one.shown;
+    again.dropped += one.dropped;
+  }
+  EXPECT_EQ(again.shown, kFrames);
+  source.free();
+  std::error_code ec;
+  fs::remove_all(root, ec);
+}
+
+}  // namespace
