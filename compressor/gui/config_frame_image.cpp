@@ -62,9 +62,11 @@ QImage imageFromPackedBitmap(const std::vector<uint8_t>& bitmap) {
 }
 
 bool fetchFrame15(SourceFile& source, uint32_t frame, std::vector<uint16_t>& pixels, int& width,
-                  int& height) {
+                  int& height, bool absolute) {
   std::vector<uint8_t> bitmap;
-  if (!source.getFrame(frame, bitmap, nullptr, true, false, false)) return false;
+  bool ok = absolute ? source.getFrameAbsolute(frame, bitmap, nullptr, true, false, false)
+                     : source.getFrame(frame, bitmap, nullptr, true, false, false);
+  if (!ok) return false;
   if (bitmap.size() < 40) return false;
   width = le32(bitmap.data() + 4);
   height = le32(bitmap.data() + 8);

@@ -15,9 +15,10 @@ QImage imageFromPackedBitmap(const std::vector<uint8_t>& bitmap);
 // 15-bit pixels (5 bits per channel), bottom-up lines of `width` pixels.
 QImage imageFrom15Bit(const uint16_t* pixels, int width, int height);
 
-// A frame of the source (relative to its ExtractionStart), cropped and converted to 15 bits,
-// without filters or resizing: the pixels, bottom-up. False when the source can't serve it.
+// A frame of the source (relative to its ExtractionStart, or the file's frame number when
+// `absolute`), cropped and converted to 15 bits, without filters or resizing: the pixels,
+// bottom-up. False when the source can't serve it.
 bool fetchFrame15(SourceFile& source, uint32_t frame, std::vector<uint16_t>& pixels, int& width,
-                  int& height);
+                  int& height, bool absolute = false);
 
 }  // namespace zov

@@ -7,6 +7,7 @@
 
 #include "compressor/gui/config_page.h"
 #include "compressor/gui/config_working_copy.h"
+#include "platform/ui.h"
 
 namespace zov {
 
@@ -172,8 +173,15 @@ int runConfigurationDialog(QWidget* parent, const ConfigurationContext& context,
   if (startPage >= 0 && startPage < kConfigPageCount) {
     context.options->TabSettingsLastActive = uint32_t(startPage);
   }
-  ConfigurationDialog dialog(parent, context);
-  return dialog.exec() == 1 ? 1 : 0;
+  std::unique_ptr<ConfigurationDialog> dialog;
+  try {
+    dialog = std::make_unique<ConfigurationDialog>(parent, context);
+  } catch (const std::bad_alloc&) {
+    messageBox(parent, "CFG0013E Unable to allocate memory (TabSettingsStruct)", "ZOV Compressor",
+               MB_OK | MB_ICONSTOP);
+    return 0;
+  }
+  return dialog->exec() == 1 ? 1 : 0;
 }
 
 }  // namespace zov

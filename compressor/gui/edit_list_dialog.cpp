@@ -40,10 +40,11 @@ QPixmap questionPicture() {
 }
 
 QPixmap thumbnailOf(SourceFile& segment) {
+  // A segment's current frame is the file's frame number the input window showed.
   uint32_t frame = segment.CurrentFrame.load();
   std::vector<uint16_t> pixels;
   int w = 0, h = 0;
-  if (!fetchFrame15(segment, frame, pixels, w, h)) return questionPicture();
+  if (!fetchFrame15(segment, frame, pixels, w, h, true)) return questionPicture();
   QImage image = imageFrom15Bit(pixels.data(), w, h);
   return QPixmap::fromImage(
       image.scaled(kThumbWidth, kThumbHeight, Qt::KeepAspectRatio, Qt::SmoothTransformation));

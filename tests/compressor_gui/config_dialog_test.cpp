@@ -3,6 +3,7 @@
 // compression, data-rate, audio and chroma pages' rules.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -10,6 +11,7 @@
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QTabBar>
+#include <QTimer>
 
 #include "compressor/gui/config_page.h"
 #include "compressor/gui/config_working_copy.h"
@@ -310,6 +312,25 @@ TEST_F(ConfigDialogTest, RunReopensOnTheLastPageShownAfterOk) {
   d->okButton()->click();
   auto again = std::make_unique<ConfigurationDialog>(nullptr, context_);
   EXPECT_EQ(again->currentPageIndex(), 5);
+}
+
+TEST(CompressionDefaultsDialog, OffersThreePresetsAndCancel) {
+  auto press = [](const QString& text) {
+    QTimer::singleShot(0, [text] {
+      QWidget* dialog = QApplication::activeModalWidget();
+      ASSERT_NE(dialog, nullptr);
+      EXPECT_EQ(dialog->windowTitle(), "Compression Defaults");
+      QPushButton* button = childWithText<QPushButton>(dialog, text);
+      ASSERT_NE(button, nullptr) << text.toStdString();
+      button->click();
+    });
+  };
+  press("Restore to Defaults for &Smoke/Clouds/Rain");
+  EXPECT_EQ(askCompressionPreset(nullptr), kPresetSmokeCloudsRain);
+  press("Restore To Defaults for &Animation");
+  EXPECT_EQ(askCompressionPreset(nullptr), kPresetAnimation);
+  press("Cancel");
+  EXPECT_EQ(askCompressionPreset(nullptr), -1);
 }
 
 }  // namespace
