@@ -461,6 +461,15 @@ int compressCommand(const CliArgs& a, std::ostream& out, std::ostream& err, bool
     adapters.push_back(std::make_unique<SourceFileRunSource>(*s));
   }
 
+  // The segments of a list must fit one movie, as the window checks before its runs.
+  std::vector<MixSegment> segments;
+  for (SourceFile* s : sources) segments.push_back(mixSegmentOf(*s));
+  MixRun mix = MixRun::Compress;
+  if (a.mode == RunMode::NoRecompression) mix = MixRun::NoRecompression;
+  if (a.mode == RunMode::ZevStream) mix = MixRun::ZevFile;
+  if (a.mode == RunMode::BlockFile) mix = MixRun::MltFile;
+  if (!checkMix(segments, mix, options.NoAudio)) return 1;
+
   // The frame must suit the encoder before a compressing run starts.
   if (a.mode == RunMode::Compress) {
     std::vector<uint8_t> frame;

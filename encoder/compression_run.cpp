@@ -538,6 +538,17 @@ bool CompressionRun::compressOneFrame(uint32_t n, std::vector<uint8_t>& out, uin
   };
   auto picture = [&](uint32_t frame) -> const uint16_t* {
     if (!getSourceFrame(frame, sourceBitmap_)) return nullptr;
+    // The encoder reads the picture at the movie's size: a frame of another size (a batch of
+    // mismatched sources) halts the run instead of being read past its end.
+    const uint32_t w = sourceBitmap_.size() >= 40 ? getLE32(sourceBitmap_.data() + 4) : 0;
+    const uint32_t h = sourceBitmap_.size() >= 40
+                           ? uint32_t(std::abs(int32_t(getLE32(sourceBitmap_.data() + 8))))
+                           : 0;
+    if (w != width_ || h != height_ || sourceBitmap_.size() < 40 + size_t(w) * h * 2) {
+      report(format("Frame %u is %ux%u, the movie is %ux%u - compression halted", frame + 1, w, h,
+                    width_, height_));
+      return nullptr;
+    }
     return reinterpret_cast<const uint16_t*>(sourceBitmap_.data() + 40);
   };
   if (enhanced && firstEncoderCall_) {
@@ -582,7 +593,8 @@ bool CompressionRun::compressOneFrame(uint32_t n, std::vector<uint8_t>& out, uin
   if (req_.computeRms || cb_.rms) {
     const uint16_t* rec = encoderReconstruction(s);
     std::vector<uint8_t> src;
-    if (rec && *length != 0 && getSourceFrame(n, src)) {
+    if (rec && *length != 0 && getSourceFrame(n, src) &&
+        src.size() >= 40 + size_t(width_) * height_ * 2) {
       uint64_t compared = 0;
       const uint64_t sum =
           rmsDifference(reinterpret_cast<const uint16_t*>(src.data() + 40), rec, int(width_),

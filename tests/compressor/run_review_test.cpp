@@ -6,9 +6,11 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <memory>
 #include <thread>
 
 #include "compressor/avi_container.h"
+#include "compressor/edit_list.h"
 #include "compressor/run_source.h"
 #include "compressor/source_file.h"
 #include "compressor/video_decoder.h"
@@ -119,6 +121,52 @@ TEST(RunReview, SuspendedAndResumedRunWritesTheSameFile) {
   runOnce(dir + "/paused.avi", true);
   EXPECT_TRUE(test::readFileBytes(dir + "/straight.avi") ==
               test::readFileBytes(dir + "/paused.avi"));
+  fs::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace zov
+
+namespace zov {
+namespace {
+
+// Segments of different sizes can't share a movie: the command line refuses the list with the
+// mix check's message, and the run itself halts on a frame whose size changed rather than reading
+// past the smaller picture.
+TEST(RunReview, SegmentsOfDifferentSizesAreRefused) {
+  RecordingMessageBox boxes;
+  ScopedMessageBoxSink sink(&boxes);
+  const std::string dir = test::tempFolder("review-mix");
+  const std::string list = dir + "/mixed.zel", out = dir + "/mixed.avi";
+  auto pan = std::make_unique<SourceFile>(test::dataFile("pan-640x480-mjpeg-pcm.avi"));
+  auto teapot = std::make_unique<SourceFile>(test::dataFile("teapot-256x256-rgb24.avi"));
+  ASSERT_TRUE(pan->Opened && teapot->Opened);
+  pan->ExtractionEnd = 2;
+  teapot->ExtractionEnd = 2;
+  ASSERT_TRUE(saveEditList(list, {pan.get(), teapot.get()}));
+  test::CliResult r = test::runZovcomp({"compress", list, "-o", out});
+  EXPECT_EQ(r.rc, 1);
+  EXPECT_NE(r.err.find("MCP0013E You are attempting to mix files which have different sizes."),
+            std::string::npos)
+      << r.err;
+
+  SourceFileRunSource a(*pan), b(*teapot);
+  CompressionSettings s;
+  CompressionRun run;
+  RunRequest req;
+  req.outputPath = out;
+  req.sources = {&a, &b};
+  req.settings = &s;
+  req.options.NoAudio = true;  // the teapot has none
+  std::vector<std::string> errors;
+  RunCallbacks cb;
+  cb.error = [&](const std::string& t) { errors.push_back(t); };
+  EXPECT_EQ(run.runHere(std::move(req), cb), -1);
+  // The pan's frames are written up to the encoder's look-ahead.
+  EXPECT_GE(run.framesWritten(), 2u);
+  EXPECT_LE(run.framesWritten(), 3u);
+  ASSERT_FALSE(errors.empty());
+  EXPECT_EQ(errors.back(), "Frame 4 is 256x256, the movie is 640x480 - compression halted");
   fs::remove_all(dir);
 }
 
