@@ -48,12 +48,17 @@ class MovieFile::CodecDecoder {
  public:
   ~CodecDecoder() { close(); }
   bool open(const std::vector<uint8_t>& format, std::string* error) {
-    close();
-    if (format.size() < sizeof(BITMAPINFOHEADER))
+    if (format.size() < sizeof(BITMAPINFOHEADER)) {
+      close();
       return fail(error, "the video format is cut short");
+    }
     std::memcpy(&in_, format.data(), sizeof in_);
     const char version = char(in_.biCompression >> 24);
-    hic_ = ICOpen(ICTYPE_VIDEO, mmioFOURCC('z', 'o', 'v', version), ICMODE_DECOMPRESS);
+    // The new instance opens before the old one closes: a new instance copies its output
+    // methods from the process's open ones, so the playback style carries over.
+    HIC next = ICOpen(ICTYPE_VIDEO, mmioFOURCC('z', 'o', 'v', version), ICMODE_DECOMPRESS);
+    close();
+    hic_ = next;
     if (!hic_) return fail(error, "the Orvane codec could not be loaded");
     std::vector<uint8_t> proposed(sizeof(BITMAPINFOHEADER) + 256 * sizeof(RGBQUAD));
     auto* out = reinterpret_cast<BITMAPINFOHEADER*>(proposed.data());

@@ -130,7 +130,7 @@ TEST(PlayerNetwork, AMovieFromTheServerPlaysThroughTheQtDialogs) {
   ProfileFile(kSettingsFile).writeString(kSettingsSection, "NetworkedVideo", "1");
   auto engine = std::make_unique<PlaybackEngine>(createNullAudioOutput());
   PlayerWindow w(std::move(engine), std::make_unique<ProfileFile>(kSettingsFile),
-                 DisplayInfo{6, 1024, 768, 16});
+                 DisplayInfo{6, 1024, 768, 24});
   w.show();
   w.runCommand(kOpenNetworked);
   ASSERT_TRUE(w.networkSourceOpen());

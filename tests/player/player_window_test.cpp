@@ -2,6 +2,7 @@
 // own output, playing to the end, keys typed into the movie window, dialogs and settings.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QDialogButtonBox>
@@ -28,7 +29,7 @@ std::unique_ptr<PlayerWindow> makeWindow() {
   auto engine = std::make_unique<PlaybackEngine>(createNullAudioOutput());
   auto w = std::make_unique<PlayerWindow>(std::move(engine),
                                           std::make_unique<ProfileFile>(kSettingsFile),
-                                          DisplayInfo{6, 1024, 768, 16});
+                                          DisplayInfo{6, 1024, 768, 24});  // style 0
   w->show();
   return w;
 }
@@ -207,4 +208,46 @@ TEST(PlayerWindow, PlacementAndSettingsAtTheEnd) {
   EXPECT_NE(f.getString(kSettingsSection, "FileRecall1", "", 400).find("sample-teapot-zov2.avi"),
             std::string::npos);
   EXPECT_NE(f.getString(kSettingsSection, "FilePath", "", 400).find("*.avi"), std::string::npos);
+}
+
+TEST(PlayerWindow, PlaybackStyleDialogDoublesThePictureAndResizesTheWindow) {
+  test::TempHome home;
+  QtPlatform platform;
+  std::vector<std::string> shown;
+  platform.dialogs().setShowHook([&](std::string_view name, QDialog* dialog) {
+    shown.emplace_back(name);
+    QTimer::singleShot(0, dialog, [dialog] {
+      // Windowed method 4: the picture doubled in 16-bit colour.
+      auto* method = dialog->findChild<QAbstractButton*>("1004");
+      ASSERT_NE(method, nullptr);
+      method->click();
+      auto* ok = dialog->findChild<QAbstractButton*>(QString::number(IDOK));
+      ASSERT_NE(ok, nullptr);
+      ok->click();
+    });
+  });
+  auto w = makeWindow();
+  ASSERT_TRUE(w->openVideo(test::teapotPath()));
+  const QSize before = w->size();
+  const QSize picture = w->movieWidget().pictureRect().size();
+  w->runCommand(kPlaybackStyle);
+  ASSERT_EQ(shown, std::vector<std::string>{"ZOV Configuration"});
+  EXPECT_EQ(w->settings().windowedStyle, 4u);
+  EXPECT_EQ(w->movieWidget().pictureRect().size(), picture * 2);
+  EXPECT_EQ(w->movieWidget().currentImage().size(), picture * 2)
+      << "the codec delivers the doubled picture itself";
+  EXPECT_EQ(w->size(), before + picture) << "the window grows by the picture's growth";
+  // The doubled picture is the codec's own output for this method.
+  const auto reference = test::decodeWithCodec(test::teapotPath(), 1);
+  ASSERT_EQ(reference.size(), 1u);
+  EXPECT_EQ(QSize(reference[0].width, reference[0].height), picture * 2);
+  EXPECT_EQ(drawn(w->movieWidget()), reference[0].pixels);
+  // Back to method 0 so that the codec's settings do not carry into other tests.
+  ZOVStyle style{};
+  style.size = uint32_t(ZOV_STYLE_FULL_SIZE);
+  ASSERT_EQ(ZOVGetStyle(&style), uint32_t(ZOV_OK));
+  style.windowedMethod = 0;
+  ASSERT_EQ(ZOVSetStyle(&style), uint32_t(ZOV_OK));
+  w.reset();
+  EXPECT_EQ(ProfileFile(kSettingsFile).getString(kSettingsSection, "WindowedStyle", "", 8), "4");
 }
