@@ -63,13 +63,29 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
   int32_t* head = b.bucketHead.data();
   int32_t* next = b.bucketNext.data();
   std::fill(head, head + kMaxArea + 1, -1);
+  // Which buckets hold a pixel: one bit per bucket, and one per word of those bits.
+  constexpr int kWords = (kMaxArea + 64) / 64;
+  uint64_t occupied[kWords] = {};
+  uint64_t summary[(kWords + 63) / 64] = {};
   uint32_t top = 0;  // no bucket above it holds a pixel
   uint8_t* queued = b.heapFlag.data();
   auto push = [&](size_t i, uint32_t bound) {
     queued[i] = 1;
     next[i] = head[bound];
     head[bound] = int32_t(i);
+    occupied[bound >> 6] |= uint64_t{1} << (bound & 63);
+    summary[bound >> 12] |= uint64_t{1} << (bound >> 6 & 63);
     top = std::max(top, bound);
+  };
+  auto popFrom = [&](uint32_t bound) {
+    const size_t i = size_t(head[bound]);
+    head[bound] = next[i];
+    if (head[bound] < 0) {
+      uint64_t& word = occupied[bound >> 6];
+      word &= ~(uint64_t{1} << (bound & 63));
+      if (word == 0) summary[bound >> 12] &= ~(uint64_t{1} << (bound >> 6 & 63));
+    }
+    return i;
   };
   uint32_t* height = b.scratchHeights.data();
   const uint32_t minArea = uint32_t(rule.minArea);
@@ -116,13 +132,26 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
 
   int taken = 0;
   const int segments = static_cast<int>(list.longCount.size());
+  // Lowers top to the fullest occupied bucket; every queued bound is at least minArea.
   auto settle = [&]() {
-    while (top >= minArea && head[top] < 0) --top;
-    return top >= minArea;
+    int word = int(top >> 6);
+    uint64_t bits = occupied[word] & (~uint64_t{0} >> (63 - (top & 63)));
+    if (bits == 0) {
+      int k = word >> 6;
+      uint64_t words = summary[k] & ((uint64_t{1} << (word & 63)) - 1);
+      while (words == 0 && k > 0) words = summary[--k];
+      if (words == 0) {
+        top = 0;
+        return false;
+      }
+      word = k * 64 + 63 - __builtin_clzll(words);
+      bits = occupied[word];
+    }
+    top = uint32_t(word * 64 + 63 - __builtin_clzll(bits));
+    return true;
   };
   while (static_cast<int>(list.rects.size()) < kMaxRectsPerList && settle()) {
-    size_t i = size_t(head[top]);
-    head[top] = next[i];
+    size_t i = popFrom(top);
     queued[i] = 0;
     if (head[top] >= 0) {  // the next pop is a random pixel: fetch it while this one is examined
       __builtin_prefetch(&next[head[top]]);
