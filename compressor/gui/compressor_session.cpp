@@ -414,7 +414,11 @@ bool CompressorSession::startCompression(RunMode mode, const std::string& path) 
     messages_.add(line);
     notifyMessages();
   };
-  cb.status = [this](int pane, const std::string& text) { setStatusLine(pane, text); };
+  // The writer's size-limit notice goes to the sixth line, which the message window shows while
+  // "CutOffKBLimitNotify" is on; lines 0 to 2 belong to the input window.
+  cb.status = [this](int pane, const std::string& text) {
+    setStatusLine(pane == 2 ? 5 : pane, text);
+  };
   cb.progress = [this](const RunProgress& p) {
     framesDone_ = p.done;
     framesTotal_ = p.frameCount;
