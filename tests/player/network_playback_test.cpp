@@ -61,16 +61,6 @@ bool writeServedMovie(const std::string& path, std::string& error) {
   return w.finish();
 }
 
-std::vector<uint32_t> drawn(MovieWidget& movie) {
-  QImage image = movie.grab(movie.pictureRect()).toImage().convertToFormat(QImage::Format_RGB32);
-  std::vector<uint32_t> pixels;
-  for (int y = 0; y < image.height(); ++y) {
-    auto* row = reinterpret_cast<const uint32_t*>(image.constScanLine(y));
-    pixels.insert(pixels.end(), row, row + image.width());
-  }
-  return pixels;
-}
-
 }  // namespace
 
 TEST(PlayerNetwork, AMovieFromTheServerPlaysThroughTheQtDialogs) {
@@ -143,17 +133,17 @@ TEST(PlayerNetwork, AMovieFromTheServerPlaysThroughTheQtDialogs) {
   const std::string local = w.engine().movie()->path();
   EXPECT_EQ(fs::path(local).parent_path(), fs::path(home.path() + "/tmp"));
   EXPECT_EQ(w.engine().length(), 10);
-  EXPECT_EQ(drawn(w.movieWidget()), reference[0].pixels);
+  EXPECT_EQ(test::drawn(w.movieWidget()), reference[0].pixels);
 
   w.settings().autoLoop = false;
   w.runCommand(kPlayInWindow);
   QTRY_COMPARE_WITH_TIMEOUT(int(w.engine().mode()), int(MovieMode::Stopped), 10000);
   EXPECT_EQ(w.engine().position(), 9);
-  EXPECT_EQ(drawn(w.movieWidget()), reference[9].pixels);
+  EXPECT_EQ(test::drawn(w.movieWidget()), reference[9].pixels);
   w.runCommand(kGotoStart);
   w.runCommand(kPlus1);
   w.runCommand(kPlus1);
-  EXPECT_EQ(drawn(w.movieWidget()), reference[2].pixels);
+  EXPECT_EQ(test::drawn(w.movieWidget()), reference[2].pixels);
 
   w.runCommand(kCloseVideo);
   EXPECT_FALSE(w.networkSourceOpen());

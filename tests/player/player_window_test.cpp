@@ -34,17 +34,6 @@ std::unique_ptr<PlayerWindow> makeWindow() {
   return w;
 }
 
-// What the movie window shows in its picture area, as 0xFFRRGGBB pixels.
-std::vector<uint32_t> drawn(MovieWidget& movie) {
-  QImage image = movie.grab(movie.pictureRect()).toImage().convertToFormat(QImage::Format_RGB32);
-  std::vector<uint32_t> pixels;
-  for (int y = 0; y < image.height(); ++y) {
-    auto* row = reinterpret_cast<const uint32_t*>(image.constScanLine(y));
-    pixels.insert(pixels.end(), row, row + image.width());
-  }
-  return pixels;
-}
-
 }  // namespace
 
 TEST(PlayerWindow, MenusCaptionsAndTheNetworkedItem) {
@@ -102,14 +91,14 @@ TEST(PlayerWindow, DrawsTheCodecsPicturesAndPlaysToTheEnd) {
   const auto reference = test::decodeWithCodec(test::teapotPath(), 10);
   ASSERT_EQ(reference.size(), 10u);
   EXPECT_EQ(movie.pictureRect().size(), QSize(reference[0].width, reference[0].height));
-  EXPECT_EQ(drawn(movie), reference[0].pixels);
+  EXPECT_EQ(test::drawn(movie), reference[0].pixels);
 
   w->runCommand(kGotoEnd);
-  EXPECT_EQ(drawn(movie), reference[9].pixels);
+  EXPECT_EQ(test::drawn(movie), reference[9].pixels);
   w->runCommand(kMinus1);
   w->runCommand(kMinus1);
   EXPECT_EQ(w->engine().position(), 7);
-  EXPECT_EQ(drawn(movie), reference[7].pixels);
+  EXPECT_EQ(test::drawn(movie), reference[7].pixels);
 
   // Keys typed into the movie window reach the window's accelerators.
   movie.setFocus();
@@ -117,7 +106,7 @@ TEST(PlayerWindow, DrawsTheCodecsPicturesAndPlaysToTheEnd) {
   EXPECT_EQ(w->engine().position(), 8);
   QTest::keyClick(&movie, Qt::Key_Home);
   EXPECT_EQ(w->engine().position(), 0);
-  EXPECT_EQ(drawn(movie), reference[0].pixels);
+  EXPECT_EQ(test::drawn(movie), reference[0].pixels);
 
   // Playing in the window to the end with auto-loop off stops on the last frame.
   w->settings().autoLoop = false;
@@ -125,7 +114,7 @@ TEST(PlayerWindow, DrawsTheCodecsPicturesAndPlaysToTheEnd) {
   EXPECT_EQ(w->engine().mode(), MovieMode::Playing);
   QTRY_COMPARE_WITH_TIMEOUT(int(w->engine().mode()), int(MovieMode::Stopped), 10000);
   EXPECT_EQ(w->engine().position(), 9);
-  EXPECT_EQ(drawn(movie), reference[9].pixels);
+  EXPECT_EQ(test::drawn(movie), reference[9].pixels);
 
   // Fullscreen play only beeps; so does a command without a video.
   boxes.clear();
@@ -241,7 +230,7 @@ TEST(PlayerWindow, PlaybackStyleDialogDoublesThePictureAndResizesTheWindow) {
   const auto reference = test::decodeWithCodec(test::teapotPath(), 1);
   ASSERT_EQ(reference.size(), 1u);
   EXPECT_EQ(QSize(reference[0].width, reference[0].height), picture * 2);
-  EXPECT_EQ(drawn(w->movieWidget()), reference[0].pixels);
+  EXPECT_EQ(test::drawn(w->movieWidget()), reference[0].pixels);
   // Back to method 0 so that the codec's settings do not carry into other tests.
   ZOVStyle style{};
   style.size = uint32_t(ZOV_STYLE_FULL_SIZE);

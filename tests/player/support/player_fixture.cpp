@@ -7,8 +7,12 @@
 #include <filesystem>
 #include <fstream>
 
+#include <QImage>
+#include <QPixmap>
+
 #include "compressor/avi_container.h"
 #include "platform/vfw.h"
+#include "player/movie_widget.h"
 
 namespace zov::test {
 
@@ -32,6 +36,16 @@ TempHome::~TempHome() {
     unsetenv("ZOV_HOME");
   std::error_code ec;
   std::filesystem::remove_all(path_, ec);
+}
+
+std::vector<uint32_t> drawn(player::MovieWidget& movie) {
+  QImage image = movie.grab(movie.pictureRect()).toImage().convertToFormat(QImage::Format_RGB32);
+  std::vector<uint32_t> pixels;
+  for (int y = 0; y < image.height(); ++y) {
+    auto* row = reinterpret_cast<const uint32_t*>(image.constScanLine(y));
+    pixels.insert(pixels.end(), row, row + image.width());
+  }
+  return pixels;
 }
 
 std::string teapotPath() {

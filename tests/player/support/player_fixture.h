@@ -8,7 +8,14 @@
 
 #include "player/movie_file.h"
 
+namespace zov::player {
+class MovieWidget;
+}
+
 namespace zov::test {
+
+// What the movie window shows in its picture area, as 0xFFRRGGBB pixels.
+std::vector<uint32_t> drawn(player::MovieWidget& movie);
 
 // Points ZOV_HOME at a fresh folder for its lifetime.
 class TempHome {
