@@ -11,8 +11,9 @@
 //   setNetworkSourceApi({&accessZEV, &obtainAudio, &freeZEV, &sourceOpen, &frameData});
 //
 // A silent or vanished server never freezes the caller: connecting gives up after
-// connectTimeoutMs, and every receive and send after ioTimeoutMs (the "recv"/"send" box with
-// WSAETIMEDOUT); destruction shuts the socket down first so the worker leaves at once.
+// connectTimeoutMs, and every receive and send after ioTimeoutMs without data, or when a message
+// does not arrive at 1 KB a second or better (the "recv"/"send" box with WSAETIMEDOUT);
+// destruction shuts the socket down first so the worker leaves at once.
 #pragma once
 
 #include <atomic>

@@ -31,6 +31,7 @@ TEST(NetworkPlayback, AServedStreamFilePlaysLikeTheOrdinaryAviOfTheSameMovie) {
   ASSERT_EQ(ordinary.error, "");
   ASSERT_EQ(ordinary.video.size(), size_t(kFrames));
   ASSERT_EQ(ordinary.audio.size(), size_t(kFrames));
+  EXPECT_EQ(ordinary.audio, movie.audio);
   for (uint32_t f = 0; f < kFrames; ++f) EXPECT_EQ(ordinary.videoKey[f], movie.isKey(f)) << f;
 
   // The pictures of the ordinary file, before any network source is open (while one is open

@@ -2,6 +2,7 @@
 // stalled, nonsense headers and indexes, and a server that goes away while the worker fetches.
 // Every case ends with its box, no placeholder file left behind, and no hang.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <chrono>
@@ -97,6 +98,22 @@ TEST_F(HostileServer, ListsAndAnswersCutShortOrStalled) {
     }));
     usePort(server.port(), 1000);
     expectFailure("Zero bytes received, server reset connection");
+  }
+  {
+    // A name dripped a byte at a time, each well inside the time limit: the list as a whole
+    // must still come at 1 KB a second.
+    ScriptServer server([](int fd) {
+      uint8_t count[4] = {1, 0, 0, 0};
+      sendAll(fd, count, 4);
+      for (int i = 0; i < 256; ++i) {
+        char b = 'a';
+        if (!sendAll(fd, &b, 1)) return;
+        pollfd gone{fd, POLLIN, 0};
+        if (poll(&gone, 1, 300) != 0) return;  // the client closed
+      }
+    });
+    usePort(server.port(), 500);
+    expectFailure("recv Error: WSAETIMEDOUT      ");
   }
   {
     // The index answered in part, then nothing more: the receive time limit ends it.

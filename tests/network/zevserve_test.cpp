@@ -182,7 +182,7 @@ TEST_F(ServerDir, ServesManyConcurrentConnections) {
 TEST_F(ServerDir, HostileClientsAreClosedWhileOthersAreServed) {
   const ZevMovie big = makeZevMovie(120, false, 0, [](uint32_t n) { return 30001 + n * 500; });
   writeFile(dir / "big.zev", big.bytes);
-  RunningServer server(dir.string(), 500);
+  RunningServer server(dir.string(), 1000);
   auto req = [](uint32_t offset, uint32_t length) {
     std::vector<uint8_t> r(8);
     for (int i = 0; i < 4; ++i)
