@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QProgressBar>
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 
@@ -121,6 +122,22 @@ TEST_F(NetworkForms, CancelOnTheSiteStopsQuietly) {
   user.on(network::kSiteDialog, [](QDialog* d) { click(d, IDCANCEL); });
   EXPECT_EQ(ZOVAccessZEV(nullptr), nullptr);
   EXPECT_EQ(user.shown, std::vector<std::string>{network::kSiteDialog});
+}
+
+// OK without a chosen movie is no choice: the source asks again, and gives up in the end.
+TEST_F(NetworkForms, MovieOkWithoutSelectionIsAskedAgain) {
+  user.on(network::kSiteDialog, [](QDialog* d) {
+    control<QComboBox>(d, network::kSiteCombo)->setEditText("127.0.0.1");
+    click(d, IDOK);
+  });
+  user.on(network::kMovieDialog, [](QDialog* d) {
+    control<QListWidget>(d, network::kMovieList)->clearSelection();
+    click(d, IDOK);
+  });
+  EXPECT_EQ(ZOVAccessZEV(nullptr), nullptr);
+  const auto movieShows = std::count(user.shown.begin(), user.shown.end(), network::kMovieDialog);
+  EXPECT_GT(movieShows, 1);
+  EXPECT_EQ(std::count(user.shown.begin(), user.shown.end(), network::kLoadingDialog), 0);
 }
 
 TEST_F(NetworkForms, CacheStatusClosedByTheUserStaysClosed) {
