@@ -14,6 +14,7 @@
 
 #include <string_view>
 
+#include "compressor/source_messages.h"  // kCompressorTitle
 #include "encoder/compression_settings.h"
 
 namespace zov {
@@ -21,7 +22,6 @@ namespace zov {
 inline constexpr const char* kCompressorSettingsFile = "zovcomp.ini";
 inline constexpr const char* kGeneralSection = "General";
 inline constexpr const char* kFilteringSection = "Filtering";
-inline constexpr const char* kCompressorTitle = "ZOV Compressor";
 
 // Reads the settings and options (and the filter list) from the file; what the file lacks or
 // holds out of range takes its default. The filter list held before is dropped. A bad filter

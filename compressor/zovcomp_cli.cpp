@@ -22,6 +22,7 @@
 #include "compressor/settings_file.h"
 #include "compressor/settings_validation.h"
 #include "compressor/source_file.h"
+#include "compressor/source_messages.h"
 #include "compressor/vfw_zov_decoder.h"
 #include "encoder/compression_run.h"
 #include "platform/profile.h"
@@ -411,9 +412,22 @@ int compressCommand(const CliArgs& a, std::ostream& out, std::ostream& err, bool
 
   // The sources.
   std::vector<std::unique_ptr<SourceFile>> owned;
+  // The source reader's messages go where the command's other messages go.
+  const SourceMessageSink previousSink =
+      setSourceMessageSink([&err](const std::string& text, SourceMessageStyle) {
+        err << kCompressorTitle << ": " << text << "\n";
+        return int(kSourceAnswerCancel);
+      });
+  struct SinkReset {
+    const SourceMessageSink& previous;
+    ~SinkReset() { setSourceMessageSink(previous); }
+  } sinkReset{previousSink};
   if (looksLikeMedia(a.input)) {
     auto src = std::make_unique<SourceFile>(a.input, a.audio);
-    if (!src->Opened) return 1;
+    if (!src->Opened) {
+      err << "zovcomp: \"" << a.input << "\" can't be read as a source\n";
+      return 1;
+    }
     owned.push_back(std::move(src));
   } else {
     if (a.extractionGiven()) {
@@ -422,7 +436,11 @@ int compressCommand(const CliArgs& a, std::ostream& out, std::ostream& err, bool
       return 2;
     }
     auto list = loadEditList(a.input);
-    if (!list || list->empty()) return 1;
+    if (!list || list->empty()) {
+      err << "zovcomp: \"" << a.input
+          << "\" is neither a movie nor an edit list that can be read\n";
+      return 1;
+    }
     owned = std::move(*list);
   }
   if (owned.size() == 1 && a.extractionGiven()) {

@@ -48,6 +48,12 @@ TEST(RunReview, CutOffDuringThePreloadBetweenFramesAndInACopy) {
     EXPECT_EQ(c->frameCount(), 0u);
     EXPECT_GT(c->audioLength(), 0u);
     test::expectStartOfWholeRun(*c, *w);
+    // A movie without frames is no source: a clear error, no crash.
+    test::CliResult again = test::runZovcomp({"compress", path, "-o", dir + "/again.avi"});
+    EXPECT_EQ(again.rc, 1);
+    EXPECT_NE(again.err.find("AVC0006E"), std::string::npos) << again.err;
+    EXPECT_NE(again.err.find("\"" + path + "\" can't be read as a source"), std::string::npos)
+        << again.err;
   }
   // Past the preload: a few frames with their audio.
   {
