@@ -49,6 +49,7 @@ class ConfigurationForm : public QObject {
         inner->addWidget(radio(box, QString::fromUtf8(methodInfo(m).label), firstId + m));
       layout->addWidget(box);
     }
+    layout->addStretch(1);  // the groups keep their own height when the column is taller
     return column;
   }
 
