@@ -173,11 +173,11 @@ class ChromaPage : public ConfigPage {
     if (!s.ChromaBackground.empty()) {
       s.ChromaBackground.clear();
     } else {
-      QString path = browse ? browse()
-                            : QFileDialog::getOpenFileName(
-                                  this, "Open", QString::fromStdString(sourceFolder_),
-                                  "Background Bitmaps (*.bmp)", nullptr,
-                                  QFileDialog::DontUseNativeDialog | QFileDialog::ReadOnly);
+      QString path =
+          browse ? browse()
+                 : QFileDialog::getOpenFileName(this, "Open", QString::fromStdString(sourceFolder_),
+                                                "Background Bitmaps (*.bmp)", nullptr,
+                                                QFileDialog::DontUseNativeDialog);
       if (path.isEmpty()) return;
       s.ChromaBackground = path.toStdString();
     }

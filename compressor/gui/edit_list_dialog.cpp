@@ -177,8 +177,6 @@ void EditListDialog::addAt(size_t index) {
   if (path.empty()) return;
   std::unique_ptr<SourceFile> segment = openSegment(path);
   if (!segment) return;
-  context_.options->SourceFilePath =
-      QFileInfo(QString::fromStdString(path)).absolutePath().toStdString();
   auto& segments = *context_.segments;
   index = std::min(index, segments.size());
   segments.insert(segments.begin() + std::ptrdiff_t(index), std::move(segment));
