@@ -53,7 +53,11 @@ CommandLine parseCommandLine(const std::vector<std::string>& args,
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& word = args[i];
     if (word.empty()) continue;
-    if (word[0] != '-' && word[0] != '/') {
+    // "/" also starts an absolute path here: a word is a "/" option only when it holds no
+    // further "/" and no "." (no option does).
+    const bool slashOption = word[0] == '/' && word.find('/', 1) == std::string::npos &&
+                             word.find('.') == std::string::npos;
+    if (word[0] != '-' && !slashOption) {
       std::string name = word;
       if (std::filesystem::path(name).extension().empty()) name += ".avi";
       if (haveFile) {

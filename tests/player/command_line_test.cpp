@@ -38,6 +38,11 @@ TEST(PlayerCommandLine, OptionsSetTheirChoices) {
   EXPECT_EQ(c.file, "movie.avi") << "a name without extension gets .avi";
   EXPECT_EQ(c.filePath, (std::filesystem::absolute("movie.avi").parent_path() / "*.avi").string());
 
+  auto absolute = parse({"/PW", "/tmp/clip"}, {"/tmp/clip.avi"});
+  EXPECT_TRUE(absolute.messages.empty());
+  EXPECT_EQ(absolute.play, StartPlay::Window) << "a slash option";
+  EXPECT_EQ(absolute.file, "/tmp/clip.avi") << "an absolute path is a file, not an option";
+  EXPECT_EQ(parse({"/root.avi"}, {"/root.avi"}).file, "/root.avi");
   EXPECT_EQ(parse({"-PW"}).play, StartPlay::Window);
   EXPECT_EQ(parse({"-PW"}).exitRule, ExitRule::Stay);
   EXPECT_EQ(parse({"-PFX"}).play, StartPlay::Fullscreen);

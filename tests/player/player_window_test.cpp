@@ -11,6 +11,7 @@
 #include <QMenuBar>
 #include <QTest>
 #include <QTimer>
+#include <filesystem>
 
 #include "platform/profile.h"
 #include "platform/qt/qt_platform.h"
@@ -239,4 +240,49 @@ TEST(PlayerWindow, PlaybackStyleDialogDoublesThePictureAndResizesTheWindow) {
   ASSERT_EQ(ZOVSetStyle(&style), uint32_t(ZOV_OK));
   w.reset();
   EXPECT_EQ(ProfileFile(kSettingsFile).getString(kSettingsSection, "WindowedStyle", "", 8), "4");
+}
+
+TEST(PlayerWindow, BadFilesGiveABoxAndTheCommandLinePlaysThenExits) {
+  test::TempHome home;
+  QtPlatform platform;
+  RecordingMessageBox boxes;
+  ScopedMessageBoxSink sink(&boxes);
+  auto w = makeWindow();
+  const std::string junk = home.path() + "/junk.avi";
+  ASSERT_TRUE(test::writeClickClip(junk, 4, 15, 11025, 2));
+  // Cut the file inside its headers.
+  std::filesystem::resize_file(junk, 100);
+  EXPECT_FALSE(w->openVideo(junk));
+  ASSERT_EQ(boxes.boxes().size(), 1u);
+  EXPECT_EQ(boxes.boxes()[0].title, "Orvane Player ERROR");
+  EXPECT_EQ(boxes.boxes()[0].style, uint32_t(MB_OK | MB_ICONERROR));
+  EXPECT_NE(boxes.boxes()[0].text.find(junk), std::string::npos) << boxes.boxes()[0].text;
+  EXPECT_FALSE(w->engine().isOpen());
+
+  // -PWXE: play at once and end the player at the movie's end, even with auto-loop on.
+  bool exited = false;
+  QObject::connect(w.get(), &PlayerWindow::exitRequested, [&] { exited = true; });
+  CommandLine c =
+      parseCommandLine({"-PWXE", test::teapotPath()}, [](const std::string&) { return true; });
+  ASSERT_TRUE(c.messages.empty());
+  w->applyCommandLine(c);
+  EXPECT_EQ(w->engine().mode(), MovieMode::Playing);
+  QTRY_VERIFY_WITH_TIMEOUT(exited, 10000);
+  EXPECT_EQ(w->engine().isOpen(), false) << "the window closed its movie on the way out";
+}
+
+TEST(PlayerWindow, FullScreenWindowPlaysAndComesBack) {
+  test::TempHome home;
+  QtPlatform platform;
+  auto w = makeWindow();
+  ASSERT_TRUE(w->openVideo(test::teapotPath()));
+  w->settings().autoLoop = false;
+  w->runCommand(kPlayFullScreenWindow);
+  EXPECT_TRUE(w->isFullScreen());
+  EXPECT_FALSE(w->menuBar()->isVisible());
+  EXPECT_TRUE(w->movieWidget().followSize()) << "the picture fills the screen";
+  QTRY_COMPARE_WITH_TIMEOUT(int(w->engine().mode()), int(MovieMode::Stopped), 10000);
+  EXPECT_FALSE(w->isFullScreen());
+  EXPECT_TRUE(w->menuBar()->isVisible());
+  EXPECT_FALSE(w->movieWidget().followSize());
 }
