@@ -187,7 +187,8 @@ QtPlatform::QtPlatform() {
 }
 
 QtPlatform::~QtPlatform() {
-  ZOVSetUiHost(nullptr, nullptr);
+  // The library gets back what the program had before (no sink and host: its defaults).
+  ZOVSetUiHost(previousSink_, previousHost_);
   setDialogHost(previousHost_);
   setMessageBoxSink(previousSink_);
 }

@@ -35,6 +35,22 @@ TEST(CodecAboutForm, WowAnswersOneAndClosingAnswersZero) {
 
 // A program linked with the codec that also opens it through the compression manager talks to
 // one library: the manager's instance shows its about box through the same host.
+// A platform made inside another hands the codec back to the outer one when it goes.
+TEST(CodecAboutForm, InnerPlatformGivesTheCodecBackToTheOuterOne) {
+  QtPlatform outer;
+  FormDriver outerUser(outer);
+  outerUser.on(codec::kAboutDialog, [](QDialog* d) { click(d, IDOK); });
+  {
+    QtPlatform inner;
+    FormDriver innerUser(inner);
+    innerUser.on(codec::kAboutDialog, [](QDialog* d) { d->close(); });
+    EXPECT_EQ(ZOVAbout(nullptr), 0);
+    EXPECT_EQ(innerUser.shown.size(), 1u);
+  }
+  EXPECT_EQ(ZOVAbout(nullptr), 1);
+  EXPECT_EQ(outerUser.shown.size(), 1u);
+}
+
 // Even a copy of the library on the manager's search path does not split the program in two.
 TEST(CodecAboutForm, CompressionManagerReachesTheLinkedLibrary) {
   namespace fs = std::filesystem;
