@@ -21,35 +21,6 @@ uint32_t footageSize(uint32_t f) {
   return 30000 + (f * 7919) % 50000;
 }
 
-struct Playback {
-  uint32_t shown = 0, dropped = 0;
-};
-
-// Plays frames [from, to) as a player does: a key frame is tried again until it shows; a frame
-// the codec did not show (its data was not there, or the codec waits for a key frame) leaves
-// the picture as it was. Every picture shown must be the movie's.
-Playback playRange(ChunkPlayer& player, const std::vector<std::vector<uint8_t>>& numbers,
-                   const NetMovie& movie, const std::vector<std::vector<uint16_t>>& expected,
-                   uint32_t from, uint32_t to) {
-  Playback p;
-  for (uint32_t f = from; f < to; ++f) {
-    if (movie.isKey(f)) {
-      EXPECT_TRUE(player.playKeyUntilShown(numbers[f])) << "key frame " << f;
-    } else {
-      const std::vector<uint16_t> before = player.picture();
-      player.play(numbers[f], false);
-      if (player.picture() != expected[f]) {
-        EXPECT_EQ(player.picture(), before) << "frame " << f << " shown wrong";
-        ++p.dropped;
-        continue;
-      }
-    }
-    EXPECT_EQ(player.picture(), expected[f]) << "frame " << f;
-    ++p.shown;
-  }
-  return p;
-}
-
 TEST(NetworkCache, AMovieTwiceTheCacheSeeksAndWaitsForKeyFramesThroughTheCodec) {
   const fs::path root = makeTempDir();
   ASSERT_FALSE(root.empty());
@@ -70,7 +41,7 @@ TEST(NetworkCache, AMovieTwiceTheCacheSeeksAndWaitsForKeyFramesThroughTheCodec) 
   ASSERT_NE(source.access(), nullptr)
       << (source.ui.boxes.texts().empty() ? "" : source.ui.boxes.texts()[0]);
   const auto numbers = chunkNumbers(kFrames);
-  ChunkPlayer player(movie.width, movie.height);
+  ChunkPlayer player(movie.format);
   ASSERT_TRUE(player);
 
   // The source is ready only with a full cache: the first frames and a jump ahead inside the
@@ -96,7 +67,7 @@ TEST(NetworkCache, AMovieTwiceTheCacheSeeksAndWaitsForKeyFramesThroughTheCodec) 
     player.play(numbers[f], false);
     EXPECT_EQ(player.picture(), at40) << "frame " << f << " before the key frame";
   }
-  Playback tail = playRange(player, numbers, movie, expected, 144, kFrames);
+  Playback tail = playFrames(player, movie, expected, 144, kFrames);
   EXPECT_GE(tail.shown, 2u);
 
   // A jump back to the start, long evicted: the key frame is not there at first.
@@ -105,7 +76,7 @@ TEST(NetworkCache, AMovieTwiceTheCacheSeeksAndWaitsForKeyFramesThroughTheCodec) 
   EXPECT_EQ(player.picture()[0], 0xCDCD) << "frame 0 should have been evicted";
 
   // Start to end through the whole movie.
-  Playback all = playRange(player, numbers, movie, expected, 0, kFrames);
+  Playback all = playFrames(player, movie, expected, 0, kFrames);
   EXPECT_GE(all.shown, kFrames / kKeyEvery);
   EXPECT_EQ(all.shown + all.dropped, kFrames);
   EXPECT_TRUE(source.ui.boxes.texts().empty()) << source.ui.boxes.texts()[0];
@@ -116,7 +87,7 @@ TEST(NetworkCache, AMovieTwiceTheCacheSeeksAndWaitsForKeyFramesThroughTheCodec) 
     if (!movie.isKey(f)) {
       ASSERT_NE(source.waitForAudio(f, &size), nullptr) << f;
     }
-    Playback one = playRange(player, numbers, movie, expected, f, f + 1);
+    Playback one = playFrames(player, movie, expected, f, f + 1);
     again.shown += one.shown;
     again.dropped += one.dropped;
   }

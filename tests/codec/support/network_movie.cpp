@@ -36,6 +36,7 @@ NetMovie makeNetMovie(uint32_t frames, uint32_t keyEvery, uint32_t (*videoPad)(u
                       size_t audioBytes) {
   NetMovie m;
   m.keyEvery = keyEvery;
+  m.format = streamFormat(m.width, m.height);
   for (uint32_t f = 0; f < frames; ++f) {
     std::vector<uint8_t> v = m.isKey(f)
                                  ? solidKeyFrame(m.width, m.height, uint16_t(0x0421 * (f % 29 + 1)))
@@ -60,7 +61,7 @@ std::string writeNetMovie(const NetMovie& movie, RunMode mode, const std::string
   s.fileRate = 1000000;
   s.width = uint32_t(movie.width);
   s.height = uint32_t(movie.height);
-  const BITMAPINFOHEADER format = streamFormat(movie.width, movie.height);
+  const BITMAPINFOHEADER& format = movie.format;
   static_assert(sizeof format == 40);
   std::memcpy(s.sourceVideoFormat.data(), &format, 40);
   s.compressionWord = format.biCompression;  // the ordinary AVI's format word
@@ -106,6 +107,12 @@ AviChunks readAviChunks(const std::string& path) {
   };
   if (id(0) != "RIFF" || id(8) != "AVI ") return {.error = "not an AVI file"};
   size_t movi = 0, idx1 = 0, idx1Size = 0;
+  for (size_t at = 12; at + 8 <= file.size() && movi == 0; ++at) {
+    if (id(at) == "strf" && result.videoFormat.empty() && at + 8 + le(at + 4) <= file.size())
+      result.videoFormat.assign(file.begin() + long(at + 8),
+                                file.begin() + long(at + 8 + le(at + 4)));
+    if (id(at) == "movi") break;
+  }
   for (size_t at = 12; at + 8 <= file.size(); at += 8 + ((size_t(le(at + 4)) + 1) & ~size_t(1))) {
     if (id(at) == "LIST" && id(at + 8) == "movi") movi = at + 8;
     if (id(at) == "idx1") idx1 = at + 8, idx1Size = le(at + 4);
@@ -131,10 +138,10 @@ AviChunks readAviChunks(const std::string& path) {
   return result;
 }
 
-ChunkPlayer::ChunkPlayer(int width, int height)
-    : in_(streamFormat(width, height)),
-      out_(rgbOutput(width, height)),
-      bitmap_(size_t(width) * size_t(height), 0xCDCD) {
+ChunkPlayer::ChunkPlayer(const BITMAPINFOHEADER& format)
+    : in_(format),
+      out_(rgbOutput(format.biWidth, format.biHeight)),
+      bitmap_(size_t(format.biWidth) * size_t(std::abs(format.biHeight)), 0xCDCD) {
   begun_ = codec_ && ICDecompressBegin(codec_.hic(), &in_, &out_.header) == ICERR_OK;
 }
 
@@ -159,10 +166,34 @@ bool ChunkPlayer::playKeyUntilShown(const std::vector<uint8_t>& chunk, int timeo
   });
 }
 
+Playback playFrames(ChunkPlayer& player, const NetMovie& movie,
+                    const std::vector<std::vector<uint16_t>>& expected, uint32_t from,
+                    uint32_t to) {
+  Playback p;
+  for (uint32_t f = from; f < to; ++f) {
+    std::vector<uint8_t> number(4);
+    std::memcpy(number.data(), &f, 4);
+    if (movie.isKey(f)) {
+      EXPECT_TRUE(player.playKeyUntilShown(number)) << "key frame " << f;
+    } else {
+      const std::vector<uint16_t> before = player.picture();
+      player.play(number, false);
+      if (player.picture() != expected[f]) {
+        EXPECT_EQ(player.picture(), before) << "frame " << f << " shown wrong";
+        ++p.dropped;
+        continue;
+      }
+    }
+    EXPECT_EQ(player.picture(), expected[f]) << "frame " << f;
+    ++p.shown;
+  }
+  return p;
+}
+
 std::vector<std::vector<uint16_t>> decodeChunks(const NetMovie& movie,
                                                 const std::vector<std::vector<uint8_t>>& chunks) {
   std::vector<std::vector<uint16_t>> pictures;
-  ChunkPlayer player(movie.width, movie.height);
+  ChunkPlayer player(movie.format);
   EXPECT_TRUE(player);
   if (!player) return pictures;
   for (uint32_t f = 0; f < chunks.size(); ++f) {

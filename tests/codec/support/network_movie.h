@@ -18,9 +18,11 @@ namespace zov::test {
 
 struct NetMovie {
   int width = 64, height = 48;
+  BITMAPINFOHEADER format{};  // the stream's video format
   uint32_t keyEvery = 4;
+  std::vector<bool> keys;  // when not empty, which frames are key frames
   std::vector<std::vector<uint8_t>> video, audio;
-  bool isKey(uint32_t f) const { return f % keyEvery == 0; }
+  bool isKey(uint32_t f) const { return keys.empty() ? f % keyEvery == 0 : bool(keys[f]); }
 };
 
 // `frames` frames: key frames of one colour, the others repaint a moving patch, so that every
@@ -38,6 +40,7 @@ std::string writeNetMovie(const NetMovie& movie, RunMode mode, const std::string
 // The video and audio chunks of an ordinary AVI file in the order of its 'idx1' index, read the
 // way a player's file reader finds them (offsets from the 'movi' list, or from the file start).
 struct AviChunks {
+  std::vector<uint8_t> videoFormat;  // the first stream's 'strf'
   std::vector<std::vector<uint8_t>> video, audio;
   std::vector<bool> videoKey;
   std::string error;  // empty when the file was read
@@ -47,7 +50,7 @@ AviChunks readAviChunks(const std::string& path);
 // One codec instance decoding a stream as a host's player does, into a 16-bit picture.
 class ChunkPlayer {
  public:
-  ChunkPlayer(int width, int height);
+  explicit ChunkPlayer(const BITMAPINFOHEADER& format);
   ~ChunkPlayer();
   explicit operator bool() const { return begun_; }
   // Decodes one chunk (key or not); returns whether the picture changed.
@@ -65,6 +68,17 @@ class ChunkPlayer {
   std::vector<uint16_t> bitmap_;
   bool begun_ = false;
 };
+
+// How many frames a player showed and how many it did not.
+struct Playback {
+  uint32_t shown = 0, dropped = 0;
+};
+// Plays frames [from, to) of the placeholder's chunk numbers as a player does: a key frame is
+// tried again until it shows; a frame the codec did not show (its data was not there, or the
+// codec waits for a key frame) must leave the picture as it was. Every picture shown must be
+// `expected`'s.
+Playback playFrames(ChunkPlayer& player, const NetMovie& movie,
+                    const std::vector<std::vector<uint16_t>>& expected, uint32_t from, uint32_t to);
 
 // The pictures of the given chunks decoded one after the other (key frames per `movie`).
 std::vector<std::vector<uint16_t>> decodeChunks(const NetMovie& movie,
