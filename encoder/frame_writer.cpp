@@ -89,7 +89,7 @@ size_t writeFrame(EncoderBuffers& b, const FrameHeader& h, bool seed) {
     uint64_t startBit = out.bitCount() + 4 + 4 * uint64_t(nsym) + uint64_t(code.shapeLength) +
                         2 * uint64_t(countBits);
     int width = chooseTableWidth(code, body.words().data(), bodyBits, startBit, b.sym1.data(), b.n1,
-                                 b.sym2.data(), b.n2, b.patternSeen.data(), b.symLengths.data());
+                                 b.sym2.data(), b.n2, b.patternSeen.data(), b.symPositions.data());
     b.tableWidth = width;
     out.write(uint32_t(width), 4);
     for (int k = 0; k < code.leafCount; ++k) out.write(code.leafOrder[k], 4);

@@ -80,24 +80,31 @@ void buildHuffmanCode(const uint32_t counts[16], HuffmanCode& out) {
 
 int chooseTableWidth(const HuffmanCode& code, const uint32_t* stream, uint64_t streamBits,
                      uint64_t startBit, const uint8_t* symbols1, uint32_t n1,
-                     const uint8_t* symbols2, uint32_t n2, uint8_t* seen, uint8_t* lengths) {
+                     const uint8_t* symbols2, uint32_t n2, uint8_t* seen, uint32_t* positions) {
   const uint64_t words = (streamBits + 31) / 32;
   const uint64_t total = uint64_t(n1) + n2;
-  for (uint32_t i = 0; i < n1; ++i) lengths[i] = code.length[symbols1[i]];
-  for (uint32_t i = 0; i < n2; ++i) lengths[n1 + i] = code.length[symbols2[i]];
+  // positions[i]: where code i starts; past the end, positions no window reaches.
+  uint32_t at = 0;
+  for (uint32_t i = 0; i < n1; ++i) positions[i] = at, at += code.length[symbols1[i]];
+  for (uint32_t i = 0; i < n2; ++i) positions[n1 + i] = at, at += code.length[symbols2[i]];
+  positions[total] = at;
+  for (int k = 1; k <= 6; ++k) positions[total + k] = 0xFFFFFFFFu;
   auto cost = [&](int width) {
     std::memset(seen, 0, size_t(1) << width);
-    uint64_t lookups = 0, distinct = 0, pos = 0;
+    uint64_t lookups = 0, distinct = 0;
     for (uint64_t i = 0; i < total;) {
-      // As many whole codes as fit the window, at most six.
-      int used = 0;
-      const uint64_t end = std::min<uint64_t>(total, i + 6);
-      while (i < end && used + lengths[i] <= width) used += lengths[i++];
+      // As many whole codes as fit the window, at most six (codes are at least one bit long,
+      // so the ones that fit are a run from i).
+      const uint32_t pos = positions[i];
+      const uint64_t limit = uint64_t(pos) + uint64_t(width);
+      const uint32_t* p = positions + i;
+      const uint64_t fit = uint64_t(p[1] <= limit) + (p[2] <= limit) + (p[3] <= limit) +
+                           (p[4] <= limit) + (p[5] <= limit) + (p[6] <= limit);
       uint32_t pattern = bitsAt(stream, words, pos, width);
       distinct += seen[pattern] == 0;
       seen[pattern] = 1;
       lookups += ((startBit + pos) & 31) + uint64_t(width) > 32 ? 2 : 1;
-      pos += uint64_t(used);
+      i += fit;
     }
     return lookups + distinct;
   };

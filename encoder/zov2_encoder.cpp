@@ -229,7 +229,7 @@ bool StartEncoder(CompressionSettings& s, const EncoderSetup& setup) {
   b->sym1.assign(kMaxSymbols + 64, 0);
   b->sym2.assign(kMaxSymbols + 64, 0);
   b->patternSeen.assign(size_t(1) << 15, 0);
-  b->symLengths.assign(2 * (kMaxSymbols + 64), 0);
+  b->symPositions.assign(2 * (kMaxSymbols + 64), 0);
   b->writer.reserve(maxFrameBytes(w, h) + 64);
   b->bodyWriter.reserve(size_t(kMaxSymbols) * 14 / 8 + 64);
 
