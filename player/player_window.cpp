@@ -362,9 +362,11 @@ void PlayerWindow::playbackStyle() {
   settings_.resolution = style.minFullscreenResolution;
   settings_.brightness = style.brightness;
   settings_.gamma = style.gamma;
+  // Hardware scaling lets the movie follow a resizable window; a change of Interpolate makes
+  // the window resizable too.
   const bool resizable = movie_->followSize();
   if ((style.useHardware && !resizable) || (style.interpolate != 0) != hadInterpolate)
-    movie_->setFollowSize(style.useHardware != 0);
+    movie_->setFollowSize(true);
   else if (!style.useHardware && resizable)
     movie_->setFollowSize(false);
   // The codec's output changed: the movie window negotiates it again and redraws.

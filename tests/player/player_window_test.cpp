@@ -117,6 +117,19 @@ TEST(PlayerWindow, DrawsTheCodecsPicturesAndPlaysToTheEnd) {
   EXPECT_EQ(w->engine().position(), 9);
   EXPECT_EQ(test::drawn(movie), reference[9].pixels);
 
+  // Volume steps by a sixteenth of the range and stops at its ends; mute toggles.
+  AudioOutput& out = w->engine().audio();
+  w->runCommand(kVolumeDecrease);
+  EXPECT_EQ(out.volume(), kVolumeMaximum - (kVolumeMaximum - kVolumeMinimum) / kVolumeSteps);
+  for (int i = 0; i < 20; ++i) w->runCommand(kVolumeDecrease);
+  EXPECT_EQ(out.volume(), kVolumeMinimum);
+  for (int i = 0; i < 20; ++i) w->runCommand(kVolumeIncrease);
+  EXPECT_EQ(out.volume(), kVolumeMaximum);
+  QTest::keyClick(&movie, Qt::Key_Slash);
+  EXPECT_TRUE(out.muted());
+  w->runCommand(kVolumeMute);
+  EXPECT_FALSE(out.muted());
+
   // Fullscreen play only beeps; so does a command without a video.
   boxes.clear();
   w->runCommand(kPlayFullScreen);
