@@ -284,6 +284,26 @@ TEST_F(ConfigDialogTest, ChromaLevelsKeepTheKeyColourHighest) {
   EXPECT_EQ(settings_.ChromaGreen, 5u);
 }
 
+TEST_F(ConfigDialogTest, BackgroundLineShowsTheBitmapNameAndClearEmptiesIt) {
+  settings_.ChromaKeying = true;
+  settings_.ChromaBackground = "/pictures/studio/back.bmp";
+  auto d = open(3);
+  QWidget* page = d->currentPage();
+  EXPECT_EQ(page->findChild<QLabel*>("backgroundName")->text(), "back.bmp");
+  QPushButton* clear = childWithText<QPushButton>(page, "&Clear");
+  ASSERT_NE(clear, nullptr);
+  EXPECT_TRUE(clear->isEnabled());
+  clear->click();
+  EXPECT_EQ(page->findChild<QLabel*>("backgroundName")->text(), "Black");
+  EXPECT_EQ(clear->text(), "&Browse...");
+  childWithText<QRadioButton>(page, "No Chroma Keying")->click();
+  EXPECT_FALSE(clear->isEnabled());
+  EXPECT_FALSE(bar(*d, "chromaLevel0")->isEnabled());
+  d->cancelButton()->click();
+  EXPECT_EQ(settings_.ChromaBackground, "/pictures/studio/back.bmp");
+  EXPECT_TRUE(settings_.ChromaKeying);
+}
+
 TEST_F(ConfigDialogTest, ZovSourceRestoreAllAsksNoPresetAndResetsOnlyFrameRangeAndOptionPages) {
   // The pages only look at the handler to tell a ZOV2 source.
   source_->Handler = "zov2";

@@ -3,10 +3,13 @@
 // and level dialogs' rules.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QLabel>
 #include <QListWidget>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTest>
 
 #include "compressor/gui/config_working_copy.h"
 #include "compressor/gui/configuration_dialog.h"
@@ -137,6 +140,16 @@ TEST_F(FilterPageTest, PreviewShowsTheFilteredFrameAndZoomsAndPans) {
   preview->dragBy(-1000, -1000);
   EXPECT_EQ(options_.FilterThumbnailLeft, 0);
   EXPECT_EQ(options_.FilterThumbnailTop, 0);
+
+  // Dragging in a picture with the left button pans both.
+  QWidget* after = preview->afterPicture();
+  QTest::mousePress(after, Qt::LeftButton, {}, QPoint(10, 10));
+  QMouseEvent move(QEvent::MouseMove, QPointF(30, 25), after->mapToGlobal(QPointF(30, 25)),
+                   Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(after, &move);
+  QTest::mouseRelease(after, Qt::LeftButton, {}, QPoint(30, 25));
+  EXPECT_EQ(options_.FilterThumbnailLeft, 20);
+  EXPECT_EQ(options_.FilterThumbnailTop, 15);
 }
 
 TEST(FilterDialogs, LevelDialogsFollowTheirKinds) {

@@ -4,6 +4,7 @@
 
 #include <QCheckBox>
 #include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -124,6 +125,26 @@ TEST_F(EditListDialogTest, SavedListLoadsBackWithEverySegmentsSettings) {
   EXPECT_EQ(d.result(), 1);
   EXPECT_EQ(d.currentSegment(), 1u);
   EXPECT_TRUE(boxes_.texts().empty());
+}
+
+TEST_F(EditListDialogTest, AFailedLoadKeepsTheListShown) {
+  QTemporaryDir dir;
+  std::string list = dir.filePath("broken.ini").toStdString();
+  {
+    QFile f(QString::fromStdString(list));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(("[ZOVComp Edit List]\nTotalFiles=3\nFileName0=" + teapot_ +
+             "\nFileName1=\nFileName2=" + teapot_ + "\n")
+                .c_str());
+  }
+  segments_.push_back(openSegment(teapot_));
+  EditListDialog d(nullptr, context_);
+  d.setLoadListQuestion([&](const std::string&, const std::string&) { return list; });
+  d.loadList();
+  ASSERT_EQ(boxes_.texts().size(), 1u);
+  EXPECT_EQ(boxes_.texts()[0], "MCP0040E Invalid settings in \"" + list + "\"");
+  EXPECT_EQ(segments_.size(), 1u);
+  EXPECT_EQ(d.list()->count(), 1);
 }
 
 }  // namespace
