@@ -38,8 +38,7 @@ TEST(NetworkCache, AMovieTwiceTheCacheSeeksAndWaitsForKeyFramesThroughTheCodec) 
   ASSERT_TRUE(source.serving());
   OpenCodec instance;
   ASSERT_TRUE(instance);
-  ASSERT_NE(source.access(), nullptr)
-      << (source.ui.boxes.texts().empty() ? "" : source.ui.boxes.texts()[0]);
+  ASSERT_NE(source.access(), nullptr) << source.firstBox();
   const auto numbers = chunkNumbers(kFrames);
   ChunkPlayer player(movie.format);
   ASSERT_TRUE(player);
@@ -79,7 +78,7 @@ TEST(NetworkCache, AMovieTwiceTheCacheSeeksAndWaitsForKeyFramesThroughTheCodec) 
   Playback all = playFrames(player, movie, expected, 0, kFrames);
   EXPECT_GE(all.shown, kFrames / kKeyEvery);
   EXPECT_EQ(all.shown + all.dropped, kFrames);
-  EXPECT_TRUE(source.ui.boxes.texts().empty()) << source.ui.boxes.texts()[0];
+  EXPECT_EQ(source.firstBox(), "");
 
   // And once more, paced like a player that leaves the worker time: nothing is dropped.
   Playback again{};

@@ -51,8 +51,7 @@ TEST(NetworkFootage, TheTeapotLoopedPastTheCachePlaysAsFromItsAviFile) {
   ASSERT_TRUE(source.serving());
   OpenCodec instance;
   ASSERT_TRUE(instance);
-  ASSERT_NE(source.access(), nullptr)
-      << (source.ui.boxes.texts().empty() ? "" : source.ui.boxes.texts()[0]);
+  ASSERT_NE(source.access(), nullptr) << source.firstBox();
   ChunkPlayer player(movie.format);
   ASSERT_TRUE(player);
 
@@ -70,7 +69,7 @@ TEST(NetworkFootage, TheTeapotLoopedPastTheCachePlaysAsFromItsAviFile) {
   EXPECT_EQ(all.shown + all.dropped, frames);
   EXPECT_EQ(again.shown + again.dropped, 40u);
   EXPECT_EQ(middle.shown + middle.dropped, 50u);
-  EXPECT_TRUE(source.ui.boxes.texts().empty()) << source.ui.boxes.texts()[0];
+  EXPECT_EQ(source.firstBox(), "");
   source.free();
   std::error_code ec;
   fs::remove_all(root, ec);

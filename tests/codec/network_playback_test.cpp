@@ -51,8 +51,7 @@ TEST(NetworkPlayback, AServedStreamFilePlaysLikeTheOrdinaryAviOfTheSameMovie) {
   OpenCodec instance;  // the exports act on the codec instances of the process
   ASSERT_TRUE(instance);
   const char* placeholder = source.access();
-  ASSERT_NE(placeholder, nullptr) << (source.ui.boxes.texts().empty() ? ""
-                                                                      : source.ui.boxes.texts()[0]);
+  ASSERT_NE(placeholder, nullptr) << source.firstBox();
   const fs::path local = placeholder;
   EXPECT_TRUE(fs::exists(local));
   EXPECT_EQ(local.parent_path(), root / "tmp");
@@ -73,7 +72,7 @@ TEST(NetworkPlayback, AServedStreamFilePlaysLikeTheOrdinaryAviOfTheSameMovie) {
   const auto played = decodeChunks(movie, chunkNumbers(kFrames));
   ASSERT_EQ(played.size(), size_t(kFrames));
   for (uint32_t f = 0; f < kFrames; ++f) EXPECT_EQ(played[f], expected[f]) << "frame " << f;
-  EXPECT_TRUE(source.ui.boxes.texts().empty()) << source.ui.boxes.texts()[0];
+  EXPECT_EQ(source.firstBox(), "");
 
   source.free();
   EXPECT_FALSE(fs::exists(local));

@@ -102,6 +102,11 @@ class ServedLibrarySource {
   const uint8_t* waitForAudio(uint32_t a, uint32_t* size, int timeoutMs = 10000);
   void free();
   const std::vector<std::string>& moviesSeen() const { return moviesSeen_; }
+  // The first box shown, for failure messages ("" when none).
+  std::string firstBox() const {
+    auto texts = ui.boxes.texts();
+    return texts.empty() ? std::string() : texts[0];
+  }
   CodecUi ui;
 
  private:
