@@ -282,3 +282,29 @@ TEST(PlayerCommands, GammaAndBrightnessGoThroughTheCodecStyleAndChangeThePicture
   EXPECT_EQ(style().brightness, 0);
   EXPECT_EQ(m.engine.movie()->picture().pixels, before);
 }
+
+TEST(PlayerPlayback, MotionJpegWithSoundPlaysOnTheAudioClock) {
+  test::TempHome home;
+  std::string error;
+  auto movie =
+      MovieFile::open(std::string(ZOV_TEST_DATA_DIR) + "/pan-640x480-mjpeg-pcm.avi", &error);
+  ASSERT_TRUE(movie) << error;
+  EXPECT_FALSE(movie->isZov());
+  EXPECT_TRUE(movie->hasAudio());
+  EXPECT_EQ(movie->width(), 640);
+  EXPECT_EQ(movie->height(), 480);
+  ManualEngine m;
+  m.engine.openMovie(std::move(movie));
+  ASSERT_EQ(m.engine.movie()->picture().width, 640);
+  m.engine.autoLoop = false;
+  ASSERT_EQ(sendCommandString(m.engine, "play window notify"), kMciOk);
+  // Half a second of the clock: the audio output's position leads the picture.
+  for (int i = 0; i < 50; ++i) {
+    m.now += 10000;
+    m.engine.tick();
+  }
+  const double fps = m.engine.movie()->framesPerSecond();
+  EXPECT_NEAR(double(m.engine.position()), 0.5 * fps, 1.0);
+  EXPECT_GT(m.engine.audio().playedFrames(), 0u);
+  EXPECT_EQ(sendCommandString(m.engine, "stop"), kMciOk);
+}
