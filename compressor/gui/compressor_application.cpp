@@ -2,14 +2,12 @@
 
 #include <QApplication>
 #include <memory>
-#include <new>
 
 #include "compressor/filter_list.h"
 #include "compressor/gui/main_window.h"
 #include "compressor/run_source.h"
 #include "compressor/source_file.h"
 #include "compressor/source_messages.h"
-#include "format/colour_tables.h"
 #include "platform/qt/qt_platform.h"
 #include "platform/ui.h"
 
@@ -18,13 +16,6 @@ namespace zov {
 int runCompressorApplication(int argc, char** argv) {
   QApplication app(argc, argv);
   QtPlatform platform;
-  // The colour tables of the compressor are built before the window.
-  try {
-    (void)colourTables(PixelKind::Rgb555);
-  } catch (const std::bad_alloc&) {
-    messageBox(nullptr, "MCP0001E Unable to allocate YCrCb tables", "ZOVComp", MB_OK | MB_ICONSTOP);
-    return 1;
-  }
   // ZOV sources decode through the installed codec (or the built-in decoder without one).
   installZovDecoderWithFallback();
   auto window = std::make_unique<CompressorMainWindow>(CompressorMainWindow::Startup{});

@@ -306,8 +306,10 @@ void DataRateView::paintEvent(QPaintEvent*) {
   const double barWidth = double(area.width()) / double(n);
   for (size_t i = 0; i < n; ++i) {
     const int h = int(double(area.height()) * s->RateSamples[i] / maxKB);
-    const int x0 = area.left() + int(barWidth * double(i));
-    const int x1 = area.left() + int(barWidth * double(i + 1)) - 1;
+    // Bars of one second each, with a gap between them.
+    const int gap = barWidth >= 6 ? int(barWidth / 6) : 0;
+    const int x0 = area.left() + int(barWidth * double(i)) + gap;
+    const int x1 = area.left() + int(barWidth * double(i + 1)) - gap;
     p.fillRect(QRect(QPoint(x0, area.bottom() - h), QPoint(std::max(x0, x1 - 1), area.bottom())),
                QColor(40, 110, 200));
   }

@@ -21,6 +21,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <new>
 #include <thread>
 
 #include "compressor/edit_list.h"
@@ -31,6 +32,7 @@
 #include "compressor/gui/goto_frame_dialog.h"
 #include "compressor/gui/job_command_line.h"
 #include "compressor/settings_file.h"
+#include "format/colour_tables.h"
 #include "platform/profile.h"
 #include "platform/qt/qt_platform.h"
 #include "platform/ui.h"
@@ -175,6 +177,13 @@ CompressorMainWindow::CompressorMainWindow(const Startup& startup, QWidget* pare
   o.PackPadding = readPackPadding(ini, kGeneralSection);
   o.ReportPad = readReportPad(ini, kGeneralSection);
   o.RemoveAudio = readRemoveAudio(ini, kGeneralSection);
+  // The colour tables of the compressor, before any frame is converted.
+  try {
+    (void)colourTables(PixelKind::Rgb555);
+  } catch (const std::bad_alloc&) {
+    messageBox(nullptr, "MCP0001E Unable to allocate YCrCb tables", kAppTitle, MB_OK | MB_ICONSTOP);
+    return;
+  }
 
   SessionHooks hooks;
   hooks.box = [this](const std::string& text, const std::string& title, uint32_t style) {

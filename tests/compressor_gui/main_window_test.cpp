@@ -1,11 +1,14 @@
 // The compressor window offscreen: start-up, the toolbar and menu rules, stepping and marking in
 // the input view, compressions run to the end, stopped, and suspended, with the output views.
 #include <QAction>
+#include <QDropEvent>
 #include <QMdiSubWindow>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QTest>
 #include <QToolBar>
 #include <QToolButton>
+#include <QUrl>
 #include <fstream>
 #include <thread>
 
@@ -143,6 +146,30 @@ TEST_F(MainWindowTest, OpenStepAndMarkInTheInputView) {
   EXPECT_EQ(graph->titleLine(), average + ", Current Sample = 192KB");
 }
 
+TEST_F(MainWindowTest, DroppedFileOpensAndJoinsTheRecentFiles) {
+  auto w = makeWindow();
+  QMimeData data;
+  data.setUrls({QUrl::fromLocalFile(QString::fromStdString(teapotPath()))});
+  QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(w.get(), &enter);
+  EXPECT_TRUE(enter.isAccepted());
+  QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(w.get(), &drop);
+  ASSERT_TRUE(waitUntil([&] { return w->session().sourceCount() == 1; }, 5000));
+  EXPECT_EQ(w->session().options().FileRecall[0], teapotPath());
+  EXPECT_EQ(w->session().options().SourceFilePath, std::string(ZOV_TEST_DATA_DIR) + "/");
+  // The recent file opens again through its command; "Close" empties the window.
+  w->command(kCmdClose);
+  EXPECT_EQ(w->session().sourceCount(), 0u);
+  w->refreshNow();
+  EXPECT_EQ(w->windowTitle(), "(no file open)");
+  w->command(kCmdRecall1);
+  EXPECT_EQ(w->session().sourceCount(), 1u);
+  w->close();
+  ProfileFile ini(file("zovcomp.ini"));
+  EXPECT_EQ(ini.getString("General", "FileRecall1", "", 300), teapotPath());
+}
+
 TEST_F(MainWindowTest, ZovSourceOffersOnlyTheCopyRun) {
   auto w = makeWindow();
   ASSERT_TRUE(w->openSourceFile(zovSamplePath()));
@@ -200,6 +227,31 @@ TEST_F(MainWindowTest, CompressionRunsToTheEndWithOutputViews) {
   // The input window followed the run to its last frame.
   EXPECT_EQ(w->session().currentFrame(), 44u);
   EXPECT_EQ(w->session().options().TargetFilePath, home_.string() + "/");
+}
+
+TEST_F(MainWindowTest, NoRecompressionOffersTheStreamAndBlockFiles) {
+  auto w = makeWindow();
+  ASSERT_TRUE(w->openSourceFile(zovSamplePath()));
+  QString offered;
+  w->setFileQuestion([&](const QString&, const QString& filters, const QString&, const QString&,
+                         bool, QString* chosen) {
+    offered = filters;
+    *chosen = "ZEV Files (*.zev)";
+    return file("copy");  // no extension: the chosen type's
+  });
+  w->command(kCmdNoRecompression);
+  EXPECT_EQ(offered, "Video Files (*.avi);;ZEV Files (*.zev);;MLT Files (*.mlt)");
+  ASSERT_TRUE(waitUntil([&] { return !w->session().compressing(); }));
+  w->refreshNow();
+  EXPECT_EQ(w->session().runMode(), RunMode::ZevStream);
+  EXPECT_TRUE(std::filesystem::exists(file("copy.zev")))
+      << ::testing::PrintToString(boxes_.texts());
+
+  ASSERT_TRUE(w->startCompression(kCmdNoRecompression, file("copy.mlt")));
+  ASSERT_TRUE(waitUntil([&] { return !w->session().compressing(); }));
+  w->refreshNow();
+  EXPECT_EQ(w->session().runMode(), RunMode::BlockFile);
+  EXPECT_GT(std::filesystem::file_size(file("copy.mlt")), 0u);
 }
 
 TEST_F(MainWindowTest, StopMidwayFinishesAPlayableFile) {
