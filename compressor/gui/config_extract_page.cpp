@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QRadioButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "compressor/gui/config_page.h"
 #include "compressor/gui/config_working_copy.h"
@@ -82,20 +83,8 @@ class ExtractCropPage : public ConfigPage {
 
   void store() override {
     if (!copy_.source()) return;
-    ExtractionValues v = extractionValuesOf(texts(), stripType());
-    SourceExtraction& e = copy_.extraction;
-    e.ExtractionStart = v.firstFrame ? v.firstFrame - 1 : 0;
-    e.ExtractionEnd = v.lastFrame ? v.lastFrame - 1 : 0;
-    e.CropX = v.cropLeft;
-    e.CropY = v.cropTop;
-    e.CropWidth = v.cropWidth;
-    e.CropHeight = v.cropHeight;
-    e.LetterBoxTop = v.letterBoxTop;
-    e.LetterBoxBottom = v.letterBoxBottom;
-    e.ResizeWidth = v.resizeWidth;
-    e.ResizeHeight = v.resizeHeight;
-    e.ResizeInterpolate = interpolate_->isChecked();
-    e.ResizeStripType = v.stripType;
+    copy_.extraction.values = extractionValuesOf(texts(), stripType());
+    copy_.extraction.ResizeInterpolate = interpolate_->isChecked();
   }
 
   bool validate() override {
@@ -112,29 +101,23 @@ class ExtractCropPage : public ConfigPage {
 
   bool resetOnScreen() override {
     if (!copy_.source()) return true;
-    SourceExtraction e = copy_.extraction;
-    e.ExtractionStart = 0;
-    e.ExtractionEnd = source_.frameCount ? source_.frameCount - 1 : 0;
-    e.CropX = e.CropY = 0;
-    e.CropWidth = source_.width;
-    e.CropHeight = source_.height;
-    e.LetterBoxTop = e.LetterBoxBottom = 0;
-    e.ResizeWidth = e.ResizeHeight = 0;
-    e.ResizeStripType = 0;
-    e.ResizeInterpolate = true;
+    SourceExtraction e;
+    e.values.firstFrame = 1;
+    e.values.lastFrame = std::max<uint32_t>(source_.frameCount, 1);
+    e.values.cropWidth = source_.width;
+    e.values.cropHeight = source_.height;
+    e.ResizeInterpolate = true;  // the rest: 0 and no field stripping
     fill(e);
     return true;
   }
 
  private:
   void fill(const SourceExtraction& e) {
-    const uint32_t values[kExtractionFieldCount] = {
-        e.ExtractionStart + 1, e.ExtractionEnd + 1, e.CropX,        e.CropY,
-        e.CropWidth,           e.CropHeight,        e.LetterBoxTop, e.LetterBoxBottom,
-        e.ResizeWidth,         e.ResizeHeight};
-    for (int i = 0; i < kExtractionFieldCount; ++i) edits_[i]->setNumber(values[i]);
+    for (int i = 0; i < kExtractionFieldCount; ++i) {
+      edits_[i]->setNumber(e.values[ExtractionField(i)]);
+    }
     interpolate_->setChecked(e.ResizeInterpolate);
-    strip_[e.ResizeStripType <= 2 ? e.ResizeStripType : 0]->setChecked(true);
+    strip_[e.values.stripType <= 2 ? e.values.stripType : 0]->setChecked(true);
     updateInformation();
   }
 

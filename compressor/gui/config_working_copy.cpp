@@ -1,5 +1,6 @@
 #include "compressor/gui/config_working_copy.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "compressor/source_file.h"
@@ -18,35 +19,12 @@ const ConfigPageInfo kConfigPages[kConfigPageCount] = {
 };
 
 SourceExtraction sourceExtractionOf(const SourceFile& s) {
-  SourceExtraction e;
-  e.ExtractionStart = s.ExtractionStart;
-  e.ExtractionEnd = s.ExtractionEnd;
-  e.CropX = s.CropX;
-  e.CropY = s.CropY;
-  e.CropWidth = s.CropWidth;
-  e.CropHeight = s.CropHeight;
-  e.LetterBoxTop = s.LetterBoxTop;
-  e.LetterBoxBottom = s.LetterBoxBottom;
-  e.ResizeWidth = s.ResizeWidth;
-  e.ResizeHeight = s.ResizeHeight;
-  e.ResizeInterpolate = s.ResizeInterpolate;
-  e.ResizeStripType = s.ResizeStripType;
-  return e;
+  return {extractionValuesOf(s), s.ResizeInterpolate};
 }
 
 void storeSourceExtraction(const SourceExtraction& e, SourceFile& s) {
-  s.ExtractionStart = e.ExtractionStart;
-  s.ExtractionEnd = e.ExtractionEnd;
-  s.CropX = e.CropX;
-  s.CropY = e.CropY;
-  s.CropWidth = e.CropWidth;
-  s.CropHeight = e.CropHeight;
-  s.LetterBoxTop = e.LetterBoxTop;
-  s.LetterBoxBottom = e.LetterBoxBottom;
-  s.ResizeWidth = e.ResizeWidth;
-  s.ResizeHeight = e.ResizeHeight;
+  storeExtractionValues(e.values, s);
   s.ResizeInterpolate = e.ResizeInterpolate;
-  s.ResizeStripType = e.ResizeStripType;
 }
 
 bool isZov2Source(const SourceFile* source) {
@@ -122,16 +100,16 @@ void ConfigWorkingCopy::commit(CompressionSettings& t, CompressorOptions& o,
 
 void ConfigWorkingCopy::resetExtraction() {
   if (!source_) return;
-  uint32_t n = source_->FrameCount;
-  extraction.ExtractionStart = 0;
-  extraction.ExtractionEnd = n ? n - 1 : 0;
+  ExtractionValues& v = extraction.values;
+  v.firstFrame = 1;
+  v.lastFrame = std::max<uint32_t>(source_->FrameCount, 1);
   if (zov2_) return;
-  extraction.CropX = 0;
-  extraction.CropY = 0;
-  extraction.CropWidth = source_->Width;
-  extraction.CropHeight = source_->Height;
-  extraction.LetterBoxTop = 0;
-  extraction.LetterBoxBottom = 0;
+  v.cropLeft = 0;
+  v.cropTop = 0;
+  v.cropWidth = source_->Width;
+  v.cropHeight = source_->Height;
+  v.letterBoxTop = 0;
+  v.letterBoxBottom = 0;
 }
 
 void ConfigWorkingCopy::resetFiltering() {

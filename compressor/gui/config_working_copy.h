@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "compressor/settings_validation.h"
 #include "encoder/compression_settings.h"
 
 namespace zov {
@@ -40,15 +41,11 @@ enum CompressionPreset : int {
   kPresetAnimation = 2,
 };
 
-// The extraction fields of the current source, in record form (frames 0-based).
+// The extraction fields of the current source: the values page 0 edits (frames 1-based, as the
+// page shows them) and the resize interpolation switch.
 struct SourceExtraction {
-  uint32_t ExtractionStart = 0, ExtractionEnd = 0;
-  uint32_t CropX = 0, CropY = 0, CropWidth = 0, CropHeight = 0;
-  uint32_t LetterBoxTop = 0, LetterBoxBottom = 0;
-  uint32_t ResizeWidth = 0, ResizeHeight = 0;
+  ExtractionValues values;
   bool ResizeInterpolate = true;
-  uint32_t ResizeStripType = 0;
-  bool operator==(const SourceExtraction&) const = default;
 };
 SourceExtraction sourceExtractionOf(const SourceFile& source);
 void storeSourceExtraction(const SourceExtraction& values, SourceFile& source);

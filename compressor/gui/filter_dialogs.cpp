@@ -9,6 +9,18 @@
 
 namespace zov {
 
+namespace {
+// The "Ok!" and "Cancel" row under a filter dialog.
+void addOkCancel(QDialog* dialog, QVBoxLayout* layout, QPushButton*& ok, QPushButton*& cancel) {
+  auto* buttons = new QHBoxLayout;
+  ok = new QPushButton("Ok!", dialog);
+  cancel = new QPushButton("Cancel", dialog);
+  buttons->addWidget(ok);
+  buttons->addWidget(cancel);
+  layout->addLayout(buttons);
+}
+}  // namespace
+
 FilterLevelWindow::FilterLevelWindow(QWidget* parent, int32_t kind,
                                      std::array<int32_t, kFilterKindCount>& lastUsedLevels)
     : QDialog(parent),
@@ -44,12 +56,8 @@ FilterLevelWindow::FilterLevelWindow(QWidget* parent, int32_t kind,
     model_.setPosition(p);
     value_->setText(QString::fromStdString(model_.valueText()));
   });
-  auto* buttons = new QHBoxLayout;
-  ok_ = new QPushButton("Ok!", this);
-  auto* cancel = new QPushButton("Cancel", this);
-  buttons->addWidget(ok_);
-  buttons->addWidget(cancel);
-  layout->addLayout(buttons);
+  QPushButton* cancel = nullptr;
+  addOkCancel(this, layout, ok_, cancel);
   ok_->setDefault(true);
   connect(ok_, &QPushButton::clicked, this, [this] {
     std::optional<int32_t> level = model_.ok(lastUsed_);
@@ -86,12 +94,8 @@ FilterSelectWindow::FilterSelectWindow(QWidget* parent, uint32_t& lastSelectedFi
   }
   list_->setMinimumHeight(list_->sizeHintForRow(0) * (kFilterKindCount + 1));
   layout->addWidget(list_);
-  auto* buttons = new QHBoxLayout;
-  ok_ = new QPushButton("Ok!", this);
-  auto* cancel = new QPushButton("Cancel", this);
-  buttons->addWidget(ok_);
-  buttons->addWidget(cancel);
-  layout->addLayout(buttons);
+  QPushButton* cancel = nullptr;
+  addOkCancel(this, layout, ok_, cancel);
   if (model_.selected() >= 0) list_->setCurrentRow(model_.selected());
   ok_->setEnabled(model_.okEnabled());
   connect(list_, &QListWidget::currentRowChanged, this, [this](int row) {

@@ -229,7 +229,7 @@ TEST_F(ConfigDialogTest, RestoreAllAsksForAPresetAndCancellingResetsNothing) {
   EXPECT_FALSE(copy.settings.Lossy);
   EXPECT_EQ(copy.settings.KeyRate, 3u);
   EXPECT_EQ(copy.settings.ChromaGreen, 16u);
-  EXPECT_EQ(copy.extraction.ExtractionEnd, 44u);
+  EXPECT_EQ(copy.extraction.values.lastFrame, 45u);
   EXPECT_EQ(options_.Filters.size(), 1u);  // still only the working copy
 }
 
@@ -316,8 +316,8 @@ TEST_F(ConfigDialogTest, ZovSourceRestoreAllAsksNoPresetAndResetsOnlyFrameRangeA
   d->restoreAllButton()->click();
   EXPECT_EQ(presetQuestions_, 0);
   const ConfigWorkingCopy& copy = d->workingCopy();
-  EXPECT_EQ(copy.extraction.ExtractionStart, 0u);
-  EXPECT_EQ(copy.extraction.CropX, 4u);
+  EXPECT_EQ(copy.extraction.values.firstFrame, 1u);
+  EXPECT_EQ(copy.extraction.values.cropLeft, 4u);
   EXPECT_EQ(copy.filters.size(), 1u);
   EXPECT_EQ(copy.settings.DataRate, 5000u);
   EXPECT_FALSE(copy.options.CDROMTarget);
