@@ -41,7 +41,7 @@ pid_t startZovcomp(std::vector<std::string> args) {
 
 // Waits until the child has created the output (or ended); false when it never did.
 bool waitForOutput(pid_t pid, const std::string& path, int* status) {
-  for (int i = 0; i < 2000; ++i) {
+  for (int i = 0; i < 20000; ++i) {
     if (fs::exists(path)) return true;
     if (waitpid(pid, status, WNOHANG) == pid) return false;
     std::this_thread::sleep_for(1ms);
@@ -156,7 +156,7 @@ TEST(KilledRun, InterruptFinishesThePlayableFileUpToTheCurrentFrame) {
     EXPECT_LT(part->frameCount(), complete->frameCount());
   }
   installZovDecoderWithFallback();
-  expectPrefixOf(path, *complete, false);
+  expectPrefixOf(path, *complete, true);
   setZovDecoderFactory(nullptr);
   fs::remove_all(dir);
 }
