@@ -925,8 +925,8 @@ bool SourceFile::sampleDataRate() {
     report("AVC0039E Unable to allocate datarate sample array");
     return false;
   }
-  uint64_t total = 0;
-  uint32_t next = 0;  // first frame of the current second
+  uint64_t total = 0;  // bytes actually read: the average is not swayed by the extrapolation
+  uint32_t next = 0;   // first frame of the current second
   uint32_t minKB = 0, maxKB = 0;
   for (uint32_t j = 0; j < count; ++j) {
     int64_t last = int64_t((j + 1) * fps + 0.5) - 1;
@@ -946,9 +946,9 @@ bool SourceFile::sampleDataRate() {
       }
       sum += uint64_t(size);
     }
+    total += sum;
     if (cut > 0 && read > 0) sum += uint64_t(double(sum) / read * cut);
     next = uint32_t(std::max<int64_t>(last + 1, next));
-    total += sum;
     uint32_t kb = uint32_t(std::min<uint64_t>(std::max<uint64_t>(sum, 1024) >> 10, 0xFFFF));
     RateSamples[j] = uint16_t(kb);
     if (kb && (minKB == 0 || kb < minKB)) minKB = kb;

@@ -395,7 +395,26 @@ TEST(SourceFileDataRate, PartialLastSecondIsExtrapolated) {
   for (int j = 0; j < 4; ++j) EXPECT_EQ(s.RateSamples[j], 22) << j;
   EXPECT_EQ(s.RateMinKB, 22u);
   EXPECT_EQ(s.RateMaxKB, 22u);
-  EXPECT_EQ(s.RateAverageKB, uint32_t(4 * 30 * 768 / 1024.0 / (95 / (1000000.0 / 33333))));
+  EXPECT_EQ(s.RateAverageKB, uint32_t(95 * 768 / 1024.0 / (95 / (1000000.0 / 33333))));
+}
+
+TEST(SourceFileDataRate, TheAverageIsTheBytesReadOverTheRangesDuration) {
+  // 45 frames at 30 fps: the second sample covers 15 frames and is extrapolated to a full
+  // second, but the average is the real rate (a constant 22.5 KB a second), not more.
+  MessageLog log;
+  std::string dir = test::tempFolder("rate45");
+  FixtureMovie m;
+  m.microSecPerFrame = 33333;
+  m.width = 16;
+  m.height = 16;
+  for (int i = 0; i < 45; ++i) m.frames.push_back(std::vector<uint8_t>(16 * 16 * 3, uint8_t(i)));
+  ASSERT_EQ(writeFixture(dir + "/r.avi", m), 45);
+  SourceFile s(dir + "/r.avi");
+  ASSERT_TRUE(s.Opened);
+  ASSERT_TRUE(s.sampleDataRate());
+  ASSERT_EQ(s.RateSampleCount, 2u);
+  EXPECT_EQ(s.RateSamples[1], 22);
+  EXPECT_EQ(s.RateAverageKB, 22u);
 }
 
 TEST(SourceFileYuv4Mpeg, FramesAndWavAudio) {
