@@ -82,10 +82,11 @@ EditListDialog::EditListDialog(QWidget* parent, const EditListContext& context)
   };
 
   auto* layout = new QGridLayout(this);
-  layout->addWidget(new QLabel("Source AVI Files:", this), 0, 0);
+  // The list's own label is replaced by the caption that tells the thumbnail switch.
   caption_ = new QLabel(this);
   layout->addWidget(caption_, 1, 0);
   list_ = new QListWidget(this);
+  list_->setAccessibleName("Source AVI Files:");
   list_->setIconSize(QSize(kThumbWidth, kThumbHeight));
   list_->setMinimumSize(520, 300);
   list_->setWordWrap(false);

@@ -334,6 +334,21 @@ TEST_F(ConfigDialogTest, RunReopensOnTheLastPageShownAfterOk) {
   EXPECT_EQ(again->currentPageIndex(), 5);
 }
 
+TEST_F(ConfigDialogTest, RunStartsOnTheGivenPageAndReturnsOneForOk) {
+  QTimer::singleShot(0, [] {
+    auto* dialog = qobject_cast<ConfigurationDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->currentPageIndex(), kPagePadding);
+    childWithText<QCheckBox>(dialog->currentPage(), "&CD-ROM Target")->setChecked(true);
+    dialog->okButton()->click();
+  });
+  EXPECT_EQ(runConfigurationDialog(nullptr, context_, kPagePadding), 1);
+  EXPECT_TRUE(options_.CDROMTarget);
+  EXPECT_EQ(options_.TabSettingsLastActive, uint32_t(kPagePadding));
+  QTimer::singleShot(0, [] { QApplication::activeModalWidget()->close(); });
+  EXPECT_EQ(runConfigurationDialog(nullptr, context_, -1), 0);
+}
+
 TEST(CompressionDefaultsDialog, OffersThreePresetsAndCancel) {
   auto press = [](const QString& text) {
     QTimer::singleShot(0, [text] {
