@@ -12,7 +12,13 @@
 #include <fstream>
 #include <thread>
 
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTimer>
+
 #include "compressor/gui/compressor_views.h"
+#include "compressor/gui/goto_frame_dialog.h"
 #include "compressor/gui/main_window.h"
 #include "main_window_test_support.h"
 #include "platform/profile.h"
@@ -170,6 +176,32 @@ TEST_F(MainWindowTest, DroppedFileOpensAndJoinsTheRecentFiles) {
   EXPECT_EQ(ini.getString("General", "FileRecall1", "", 300), teapotPath());
 }
 
+TEST_F(MainWindowTest, GotoFrameDialogMovesAndRemembersTheNumber) {
+  auto w = makeWindow();
+  ASSERT_TRUE(w->openSourceFile(teapotPath()));
+  QString title, prefilled;
+  auto answer = [&](const char* text) {
+    QTimer::singleShot(0, [&, text] {
+      auto* d = qobject_cast<GotoFrameDialog*>(QApplication::activeModalWidget());
+      ASSERT_NE(d, nullptr);
+      title = d->windowTitle();
+      prefilled = d->edit()->text();
+      d->edit()->setText(text);
+      d->accept();
+    });
+  };
+  answer("30");
+  w->command(kCmdGotoFrame);
+  EXPECT_EQ(title, "ZOVComp - Goto Frame");
+  EXPECT_EQ(prefilled, "1");
+  EXPECT_EQ(w->session().currentFrame(), 29u);
+  answer("900");  // beyond the end: the last frame
+  w->command(kCmdGotoFrame);
+  EXPECT_EQ(prefilled, "30");
+  EXPECT_EQ(w->session().currentFrame(), 44u);
+  EXPECT_EQ(ProfileFile(file("zovcomp.ini")).getString("General", "GotoFrame", "", 20), "45");
+}
+
 TEST_F(MainWindowTest, ZovSourceOffersOnlyTheCopyRun) {
   auto w = makeWindow();
   ASSERT_TRUE(w->openSourceFile(zovSamplePath()));
@@ -252,6 +284,20 @@ TEST_F(MainWindowTest, NoRecompressionOffersTheStreamAndBlockFiles) {
   w->refreshNow();
   EXPECT_EQ(w->session().runMode(), RunMode::BlockFile);
   EXPECT_GT(std::filesystem::file_size(file("copy.mlt")), 0u);
+}
+
+TEST_F(MainWindowTest, OutputViewsStayClosedOnceAChromaRunBegan) {
+  auto w = makeWindow();
+  ASSERT_TRUE(w->openSourceFile(teapotPath()));
+  w->session().settings().ChromaKeying = true;
+  ASSERT_TRUE(w->startCompression(kCmdCompressAs, file("chroma.avi")));
+  ASSERT_TRUE(waitUntil([&] { return !w->session().compressing(); }));
+  w->command(kCmdShowOutputWindow);
+  w->command(kCmdGotoError);
+  EXPECT_EQ(w->viewWindow(OptionalView::Output), nullptr);
+  EXPECT_EQ(w->viewWindow(OptionalView::Rms), nullptr);
+  EXPECT_TRUE(sawBox("MCP0030E Unable to view output once a chroma compression has begun!"));
+  EXPECT_TRUE(sawBox("MCP0032E Unable to view RMS once a chroma compression has begun!"));
 }
 
 TEST_F(MainWindowTest, StopMidwayFinishesAPlayableFile) {
