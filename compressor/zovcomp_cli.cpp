@@ -155,8 +155,16 @@ class CliMessageBox : public MessageBoxSink {
 // settings go to a scratch file, the pairs are written over them, and the file is read back.
 bool applySets(const CliArgs& a, CompressionSettings& s, CompressorOptions& o, std::ostream& err) {
   if (a.sets.empty()) return true;
-  char pattern[] = "/tmp/zovcomp-set-XXXXXX";
-  const int fd = mkstemp(pattern);
+  // The settings writer makes every key durable on its own; in memory that costs nothing, on a
+  // disk it costs a second or so for the fifty keys.
+  char memoryPattern[] = "/dev/shm/zovcomp-set-XXXXXX";
+  char diskPattern[] = "/tmp/zovcomp-set-XXXXXX";
+  char* pattern = memoryPattern;
+  int fd = mkstemp(pattern);
+  if (fd < 0) {
+    pattern = diskPattern;
+    fd = mkstemp(pattern);
+  }
   if (fd < 0) {
     err << "zovcomp: cannot create a scratch settings file\n";
     return false;
