@@ -89,9 +89,11 @@ TEST(RunOutputThirdParty, AviDemuxAndMediaInfoSeeEveryFrameAndAudioByte) {
       {"compressed", {teapot, "--last", "10"}, 10},
       {"compressed-cdrom", {teapot, "--last", "10", "--set", "CDROMTarget=1"}, 10},
       {"copied-cdrom", {dir + "/compressed.avi", "--mode", "copy", "--set", "CDROMTarget=1"}, 10},
-      {"audio", {pan, "--last", "30"}, 30},
-      {"audio-copied", {dir + "/audio.avi", "--mode", "copy"}, 30},
-      {"audio-copied-cdrom", {dir + "/audio.avi", "--mode", "copy", "--set", "CDROMTarget=1"}, 30},
+      {"audio-cdrom", {pan, "--last", "30", "--set", "CDROMTarget=1"}, 30},
+      {"audio-copied", {dir + "/audio-cdrom.avi", "--mode", "copy"}, 30},
+      {"audio-copied-cdrom",
+       {dir + "/audio-cdrom.avi", "--mode", "copy", "--set", "CDROMTarget=1"},
+       30},
   };
   for (const Output& o : outputs) {
     SCOPED_TRACE(o.name);
