@@ -29,9 +29,14 @@ DigitsEdit::DigitsEdit(QWidget* parent, int maxLength) : QLineEdit(parent) {
 }
 
 uint32_t DigitsEdit::number() const {
+  QString digits = text().trimmed();
   bool ok = false;
-  uint32_t v = text().trimmed().toUInt(&ok);
-  return ok ? v : 0;
+  uint32_t v = digits.toUInt(&ok);
+  if (ok) return v;
+  // Digits beyond what 32 bits hold mean the largest value, not none.
+  bool allDigits = !digits.isEmpty();
+  for (QChar c : digits) allDigits = allDigits && c >= '0' && c <= '9';
+  return allDigits ? UINT32_MAX : 0;
 }
 
 LevelBar::LevelBar(QWidget* parent, int min, int max, int value) : QWidget(parent) {

@@ -44,7 +44,8 @@ class DigitsEdit : public QLineEdit {
  public:
   explicit DigitsEdit(QWidget* parent, int maxLength = 32);
   void setNumber(uint32_t value) { setText(QString::number(value)); }
-  // The number held, 0 when the field holds none.
+  // The number held: 0 when the field holds none, the largest 32-bit value when its digits go
+  // beyond it.
   uint32_t number() const;
 };
 

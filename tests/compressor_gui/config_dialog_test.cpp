@@ -182,6 +182,8 @@ TEST_F(ConfigDialogTest, OkCommitsEveryPage) {
   ASSERT_TRUE(d->selectPage(4));
   field(*d, "dataRate")->setText("300");
   ASSERT_TRUE(d->selectPage(5));
+  field(*d, "cutOffKBLimit")->setText("99999999999");
+  EXPECT_EQ(static_cast<DigitsEdit*>(field(*d, "cutOffKBLimit"))->number(), UINT32_MAX);
   field(*d, "cutOffKBLimit")->setText("1400");
   ASSERT_TRUE(d->selectPage(6));
   childWithText<QRadioButton>(d->currentPage(), "Downsample to &11025Hz")->click();
