@@ -30,6 +30,7 @@ TrackBar::TrackBar(QWidget* parent) : QSlider(Qt::Horizontal, parent) {
   // The arrow keys belong to the window's accelerators.
   setFocusPolicy(Qt::NoFocus);
   setTickPosition(QSlider::NoTicks);
+  setMinimumHeight(24);
 }
 
 void TrackBar::setSelection(int first, int last) {
@@ -39,19 +40,18 @@ void TrackBar::setSelection(int first, int last) {
 }
 
 void TrackBar::paintEvent(QPaintEvent* event) {
-  if (selLast_ >= selFirst_ && maximum() >= minimum()) {
-    QPainter p(this);
-    QStyleOptionSlider opt;
-    initStyleOption(&opt);
-    const QRect groove =
-        style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderGroove, this);
-    const int span = std::max(1, maximum() - minimum());
-    auto xOf = [&](int v) { return groove.left() + (groove.width() - 1) * (v - minimum()) / span; };
-    const QRect band(QPoint(xOf(selFirst_), groove.bottom() + 2),
-                     QPoint(std::max(xOf(selLast_), xOf(selFirst_) + 1), height() - 2));
-    p.fillRect(band, QColor(0, 90, 200));
-  }
   QSlider::paintEvent(event);
+  if (selLast_ < selFirst_ || maximum() < minimum()) return;
+  // The selection: a band along the bottom edge, under the groove's span.
+  QPainter p(this);
+  QStyleOptionSlider opt;
+  initStyleOption(&opt);
+  const QRect groove =
+      style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderGroove, this);
+  const int span = std::max(1, maximum() - minimum());
+  auto xOf = [&](int v) { return groove.left() + (groove.width() - 1) * (v - minimum()) / span; };
+  const int left = xOf(selFirst_), right = std::max(xOf(selLast_), left + 1);
+  p.fillRect(QRect(QPoint(left, height() - 4), QPoint(right, height() - 1)), QColor(0, 90, 200));
 }
 
 // ---- Audio bar ----

@@ -167,6 +167,7 @@ RunMode runModeForTarget(int command, const std::string& target) {
 CompressorMainWindow::CompressorMainWindow(const Startup& startup, QWidget* parent)
     : QMainWindow(parent), startup_(startup) {
   setWindowTitle(kAppTitle);
+  setWindowIcon(toolIcon("AFrame"));
   setAcceptDrops(true);
   const std::string ini = startup_.settingsFile;
 
@@ -456,10 +457,13 @@ void CompressorMainWindow::updateCommandStates() {
 // ---- Views ----
 
 QMdiSubWindow* CompressorMainWindow::addView(QWidget* view, const QString& title,
-                                             const std::string& prefix) {
-  auto* w = new ViewWindow(mdi_, prefix, startup_.settingsFile, nullptr);
+                                             const std::string& prefix,
+                                             std::function<void()> closed) {
+  auto* w = new ViewWindow(mdi_, prefix, startup_.settingsFile, std::move(closed));
   w->setWidget(view);
   w->setWindowTitle(title);
+  // The icons of the view classes: "Messages", "Input", "Filter", "Output", "RMS", "DataRate".
+  w->setWindowIcon(toolIcon(prefix == "Text" ? "Messages" : prefix.c_str()));
   mdi_->addSubWindow(w);
   const WindowPlacement p = loadPlacement(startup_.settingsFile, prefix);
   QSize size = view->sizeHint() + QSize(12, 34);
@@ -510,9 +514,8 @@ bool CompressorMainWindow::createView(OptionalView view) {
             : view == OptionalView::Output ? "Output: waiting for keyframe..."
                                            : "RMS: waiting for keyframe...";
   }
-  QMdiSubWindow* w = addView(widget, title, prefixOf(view));
-  static_cast<ViewWindow*>(w)->setAttribute(Qt::WA_DeleteOnClose);
-  connect(w, &QObject::destroyed, this, [this, view] { viewDestroyed(view); });
+  // The view is gone for the program as soon as it closes (its widget is deleted later).
+  QMdiSubWindow* w = addView(widget, title, prefixOf(view), [this, view] { viewDestroyed(view); });
   views_[index] = w;
   // The stretch follows the view's maximised state.
   connect(w, &QMdiSubWindow::windowStateChanged, this,

@@ -85,7 +85,8 @@ class CompressorMainWindow : public QMainWindow {
   void buildMenu();
   void buildToolbar();
   void destroyToolbar();
-  QMdiSubWindow* addView(QWidget* view, const QString& title, const std::string& prefix);
+  QMdiSubWindow* addView(QWidget* view, const QString& title, const std::string& prefix,
+                         std::function<void()> closed = {});
   void toggleView(OptionalView view);
   void gotoView(OptionalView view);
   bool createView(OptionalView view);

@@ -105,6 +105,33 @@ TEST_F(MainWindowTest, StartsWithMenuToolbarAndViews) {
   EXPECT_TRUE(ini.hasKey("General", "FrameBottom"));
 }
 
+TEST_F(MainWindowTest, ViewsComeBackWhereTheyWereLeft) {
+  {
+    auto w = makeWindow();
+    w->command(kCmdShowFilterWindow);
+    w->command(kCmdShowDataRateWindow);
+    ASSERT_NE(w->viewWindow(OptionalView::Filter), nullptr);
+    w->viewWindow(OptionalView::Filter)->move(200, 120);
+    w->viewWindow(OptionalView::DataRate)->setGeometry(40, 300, 500, 220);
+    w->command(kCmdShowDataRateWindow);  // closed again: its placement is kept
+    EXPECT_EQ(w->viewWindow(OptionalView::DataRate), nullptr);
+    w->close();
+  }
+  ProfileFile ini(file("zovcomp.ini"));
+  EXPECT_EQ(ini.getInt("General", "FilterLeft", 0), 200u);
+  EXPECT_EQ(ini.getInt("General", "FilterTop", 0), 120u);
+  EXPECT_FALSE(ini.hasKey("General", "FilterRight"));
+  EXPECT_EQ(ini.getInt("General", "DataRateRight", 0), 540u);
+  EXPECT_EQ(ini.getInt("General", "ShowFilterWindow", 9), 1u);
+  EXPECT_EQ(ini.getInt("General", "ShowDataRateWindow", 9), 0u);
+  auto again = makeWindow();
+  ASSERT_NE(again->viewWindow(OptionalView::Filter), nullptr);
+  EXPECT_EQ(again->viewWindow(OptionalView::Filter)->pos(), QPoint(200, 120));
+  EXPECT_EQ(again->viewWindow(OptionalView::DataRate), nullptr);
+  again->command(kCmdShowDataRateWindow);
+  EXPECT_EQ(again->viewWindow(OptionalView::DataRate)->geometry(), QRect(40, 300, 500, 220));
+}
+
 TEST_F(MainWindowTest, OpenStepAndMarkInTheInputView) {
   auto w = makeWindow();
   ASSERT_TRUE(w->openSourceFile(teapotPath()));
