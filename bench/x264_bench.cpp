@@ -90,7 +90,7 @@ void BM_X264(benchmark::State& state) {
     state.SkipWithError("footage missing");
     return;
   }
-  state.SetLabel(caseLabel(preset, kind, w, h) + " bitrate, x264 " + x264Preset);
+  state.SetLabel(caseLabel(preset, kind, w, h) + " bitrate with x264 " + x264Preset);
   zov::test::HarnessOptions o;
   o.verify = false;
   o.replay = false;
