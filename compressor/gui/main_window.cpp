@@ -268,8 +268,13 @@ CompressorMainWindow::CompressorMainWindow(const Startup& startup, QWidget* pare
 
 CompressorMainWindow::~CompressorMainWindow() {
   saveAtExit();
-  // The run ends before the views it feeds go away.
+  // The run ends before the views it feeds go away. Its boxes are shown on this thread, so the
+  // events go on being handled until it has ended.
   if (session_.compressing()) session_.run().stop();
+  while (session_.compressing()) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
   session_.run().wait();
   session_.setObserver({});
   created_ = false;

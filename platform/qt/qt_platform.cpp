@@ -58,6 +58,16 @@ QMessageBox::Icon qtIcon(uint32_t style) {
 
 int QtMessageBoxSink::show(WindowHandle owner, std::string_view text, std::string_view title,
                            uint32_t style) {
+  // Widgets live on the window thread: a box asked for by a worker (a compression run, a
+  // source read on its behalf) is shown there while the worker waits for the answer.
+  if (qApp && QThread::currentThread() != qApp->thread()) {
+    int result = messageBoxDefaultResult(style);
+    const std::string textCopy(text), titleCopy(title);
+    QMetaObject::invokeMethod(
+        qApp, [&] { result = show(owner, textCopy, titleCopy, style); },
+        Qt::BlockingQueuedConnection);
+    return result;
+  }
   QMessageBox box(qtIcon(style), QString::fromUtf8(title.data(), qsizetype(title.size())),
                   QString::fromStdString(normaliseLineBreaks(text)), QMessageBox::NoButton,
                   toWidget(owner));
