@@ -85,9 +85,12 @@ void search(EncoderBuffers& b, const CompressionSettings& s, BlockListKind kind,
   bool overflow = false;
   searchRectangles(b, rule, b.lists[kind], overflow);
   if (overflow) message(s, kOverflowMessage[kind]);
-  // Candidates not taken go back to being coded.
-  for (int i = 0; i < b.pixels; ++i)
-    if (b.blockMap[i] == rule.candidate) b.blockMap[i] = kMapCoded;
+  // Candidates not taken go back to being coded (written without a branch, so that it runs on
+  // whole vectors of the map).
+  if (rule.candidate == kMapCoded) return;
+  uint8_t* map = b.blockMap.data();
+  const uint8_t candidate = rule.candidate;
+  for (int i = 0; i < b.pixels; ++i) map[i] = map[i] == candidate ? uint8_t(kMapCoded) : map[i];
 }
 
 // Pixels covered by a rectangle of `list` take `source` (colour and target).
