@@ -69,6 +69,26 @@ TEST_F(MainWindowTest, SecondCopyIsRefused) {
   EXPECT_TRUE(sawBox("MCP0004E Sorry, multiple copies of this program cannot run together."));
 }
 
+TEST_F(MainWindowTest, DebugLogReceivesEveryMessage) {
+  ProfileFile(file("zovcomp.ini")).writeString("General", "DebugLog", file("debug.log"));
+  {
+    auto w = makeWindow();
+    w->session().addMessage("first line");
+    w->session().addMessage(std::string(300, 'x'));
+  }
+  std::ifstream log(file("debug.log"));
+  std::string a, b;
+  std::getline(log, a);
+  std::getline(log, b);
+  EXPECT_EQ(a, "first line");
+  EXPECT_EQ(b, std::string(255, 'x'));  // cut to 255 characters as stored
+
+  ProfileFile(file("zovcomp.ini")).writeString("General", "DebugLog", file("no/such/dir/x.log"));
+  auto w = makeWindow();
+  EXPECT_TRUE(w->created());  // the program goes on without its log
+  EXPECT_TRUE(sawBox("MCP0007E Unable to create DebugLog"));
+}
+
 TEST_F(MainWindowTest, StartsWithMenuToolbarAndViews) {
   auto w = makeWindow();
   ASSERT_TRUE(w->created());
@@ -153,6 +173,11 @@ TEST_F(MainWindowTest, OpenStepAndMarkInTheInputView) {
   ASSERT_GE(lines.size(), 5);
   EXPECT_EQ(lines[0], "1: Size=256x256, Frame=17/45, (Keyframe in source AVI)");
 
+  // Held, the arrow buttons repeat after 250 ms, then every 50 ms.
+  EXPECT_TRUE(in->button(kCmdPreviousFrame)->autoRepeat());
+  EXPECT_EQ(in->button(kCmdPreviousFrame)->autoRepeatDelay(), 250);
+  EXPECT_EQ(in->button(kCmdNextFrame)->autoRepeatInterval(), 50);
+  EXPECT_FALSE(in->button(kCmdMarkIn)->autoRepeat());
   QTest::mouseClick(in->button(kCmdMarkIn), Qt::LeftButton);
   QTest::keyClick(w.get(), Qt::Key_End);
   QTest::mouseClick(in->button(kCmdPreviousFrame), Qt::LeftButton);
