@@ -22,6 +22,7 @@
 #include "compressor/gui/main_window.h"
 #include "main_window_test_support.h"
 #include "platform/profile.h"
+#include "platform/vfw.h"
 
 namespace zov {
 namespace {
@@ -87,6 +88,22 @@ TEST_F(MainWindowTest, DebugLogReceivesEveryMessage) {
   auto w = makeWindow();
   EXPECT_TRUE(w->created());  // the program goes on without its log
   EXPECT_TRUE(sawBox("MCP0007E Unable to create DebugLog"));
+}
+
+TEST_F(MainWindowTest, OutputViewWithoutTheCodecStaysClosed) {
+  auto w = makeWindow();
+  std::filesystem::create_directories(file("empty"));
+  setenv("ZOV_CODEC_PATH", file("empty").c_str(), 1);
+  if (!vfw::findDriverLibrary(ICTYPE_VIDEO, mmioFOURCC('z', 'o', 'v', '2')).empty())
+    GTEST_SKIP() << "a codec library is installed on this machine";
+  w->command(kCmdShowOutputWindow);
+  w->command(kCmdGotoError);
+  EXPECT_EQ(w->viewWindow(OptionalView::Output), nullptr);
+  EXPECT_EQ(w->viewWindow(OptionalView::Rms), nullptr);
+  const auto boxes = boxes_.boxes();
+  ASSERT_EQ(boxes.size(), 2u);
+  EXPECT_EQ(boxes[0].title, "ZOVComp");
+  EXPECT_EQ(boxes[0].text, "SUB0002E Unable to find the codec!\r(Have you installed the player?)");
 }
 
 TEST_F(MainWindowTest, StartsWithMenuToolbarAndViews) {
