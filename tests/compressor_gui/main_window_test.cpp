@@ -271,6 +271,23 @@ TEST_F(MainWindowTest, GotoFrameDialogMovesAndRemembersTheNumber) {
   EXPECT_EQ(ProfileFile(file("zovcomp.ini")).getString("General", "GotoFrame", "", 20), "45");
 }
 
+TEST_F(MainWindowTest, SourceWithSoundShowsItsLevelAndFormat) {
+  auto w = makeWindow();
+  ASSERT_TRUE(w->openSourceFile(std::string(ZOV_TEST_DATA_DIR) + "/pan-640x480-mjpeg-pcm.avi"));
+  EXPECT_EQ(w->session().statusLine(0), "1: Size=640x480, Frame=1/150, (Keyframe in source AVI)");
+  EXPECT_EQ(w->session().statusLine(2), "(Not an ZOV2 file) , Audio=44100 Stereo 16-Bit");
+  int loudest = 0;
+  for (int i = 0; i < 30; ++i) {
+    w->command(kCmdNextFrame);
+    w->refreshNow();
+    loudest = std::max(loudest, w->inputView()->audioBar()->level());
+  }
+  EXPECT_GT(loudest, 0);
+  w->command(kCmdShowAudio);
+  EXPECT_FALSE(w->inputView()->audioBar()->isVisibleTo(w->inputView()));
+  EXPECT_FALSE(w->session().options().ShowAudio);
+}
+
 TEST_F(MainWindowTest, ZovSourceOffersOnlyTheCopyRun) {
   auto w = makeWindow();
   ASSERT_TRUE(w->openSourceFile(zovSamplePath()));
