@@ -227,6 +227,7 @@ void prequantise(EncoderBuffers& b, uint16_t* pic, uint32_t* yc, bool edge) {
   const ColourTables& t = *b.tables;
   const int w = b.width, lines = b.lines, cw = b.cellW, ch = b.cellH;
   const int cellCols = w / cw;
+  const int cwShift = __builtin_ctz(unsigned(cw));  // cell widths are powers of two
   const int n = pic ? b.pixels : 0;
   for (int i = 0; i < n; ++i) yc[i] = t.rgbToYc[pic[i]];
   uint32_t* cellChroma = b.cellChroma.data();
@@ -234,6 +235,7 @@ void prequantise(EncoderBuffers& b, uint16_t* pic, uint32_t* yc, bool edge) {
     uint16_t* row = pic + size_t(l) * w;
     uint32_t* yrow = yc + size_t(l) * w;
     const int cellRow = l / ch;
+    const uint32_t* chromaRow = cellChroma + size_t(cellRow) * cellCols;
     bool fcr = false, fcb = false, fy = false;
     if (l % ch == 0) {
       // Choose and quantise the chroma of every cell starting on this line.
@@ -266,7 +268,7 @@ void prequantise(EncoderBuffers& b, uint16_t* pic, uint32_t* yc, bool edge) {
       }
     }
     for (int x = 0; x < w; ++x) {
-      uint32_t chroma = cellChroma[size_t(cellRow) * cellCols + x / cw];
+      uint32_t chroma = chromaRow[x >> cwShift];
       int y = cachedBestLuma(b, row[x], chroma, nullptr);
       if (x > 0) {
         bool hasNext = x + 1 < w;
