@@ -151,7 +151,8 @@ std::unique_ptr<MovieFile> MovieFile::open(const std::string& path, std::string*
     m->fps_ = 1e6 / m->file_->microSecPerFrame();
   }
   if (!(m->fps_ > 0.1 && m->fps_ < 1000)) m->fps_ = 15;
-  // PCM audio only: other tracks (the network source's placeholder audio among them) stay silent.
+  // PCM audio only: other tracks stay silent (the network source's placeholder audio until
+  // useNetworkAudio).
   if (m->file_->hasAudio()) {
     const auto& af = m->file_->audioFormat();
     const auto& ah = m->file_->audioHeader();
@@ -237,7 +238,26 @@ uint64_t MovieFile::audioFrameAt(uint32_t frame) const {
 }
 
 uint64_t MovieFile::audioLength() const {
+  if (network_) return network_->length();
   return hasAudio() ? file_->audioLength() : 0;
+}
+
+bool MovieFile::useNetworkAudio(NetworkAudio::Obtain obtain, std::string* error) {
+  const auto& af = file_->audioFormat();
+  if (!file_->hasAudio() || af.size() < 8 || (af[0] | af[1] << 8) != 0xFFFF) {
+    if (error) *error = "the movie has no network audio track";
+    return false;
+  }
+  const uint16_t channels = uint16_t(af[2] | af[3] << 8);
+  const uint32_t rate = uint32_t(af[4] | af[5] << 8 | af[6] << 16 | uint32_t(af[7]) << 24);
+  // One stub chunk per audio chunk of the remote file.
+  const auto chunks = uint32_t(file_->audioEntries().size());
+  network_ = NetworkAudio::create(std::move(obtain), chunks, channels, rate, fps_, error);
+  if (!network_) return false;
+  audioFormat_ = network_->format();
+  audioBlocksPerSecond_ = rate;
+  audioStartBlocks_ = 0;
+  return true;
 }
 
 size_t MovieFile::readAudio(uint64_t start, uint64_t count, std::vector<uint8_t>& out) const {
@@ -245,6 +265,7 @@ size_t MovieFile::readAudio(uint64_t start, uint64_t count, std::vector<uint8_t>
     out.clear();
     return 0;
   }
+  if (network_) return network_->read(start, count, out);
   return file_->readAudio(start, count, out);
 }
 

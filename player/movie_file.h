@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "player/audio_output.h"
+#include "player/network_audio.h"
 
 namespace zov {
 class AviContainer;
@@ -62,6 +63,10 @@ class MovieFile {
   uint64_t audioFrameAt(uint32_t frame) const;
   uint64_t audioLength() const;
   size_t readAudio(uint64_t start, uint64_t count, std::vector<uint8_t>& out) const;
+  // For the network movie source's local file: takes the sound from `obtain` (ZOVObtainAudio)
+  // when the audio track is the source's placeholder (format tag 0xFFFF). False, the movie
+  // staying silent, when there is no such track or its format cannot be worked out.
+  bool useNetworkAudio(NetworkAudio::Obtain obtain, std::string* error);
 
  private:
   class CodecDecoder;
@@ -81,6 +86,7 @@ class MovieFile {
   double audioBlocksPerSecond_ = 0;
   uint32_t audioStartBlocks_ = 0;
   std::vector<uint8_t> scratch_;
+  std::unique_ptr<NetworkAudio> network_;
 };
 
 // Converts a bottom-up DIB (8-bit with a palette of RGBQUADs, 16-bit 5-5-5, 24 or 32-bit) into a

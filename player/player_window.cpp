@@ -288,6 +288,12 @@ bool PlayerWindow::loadMovie(const std::string& path) {
                kPlayerErrorTitle, MB_OK | MB_ICONERROR);
     return false;
   }
+  if (networkOpen_) {
+    // The network source's local file: its sound comes through the codec library.
+    std::string audioError;
+    movie->useNetworkAudio(
+        [](uint32_t chunk, uint32_t* size) { return ZOVObtainAudio(chunk, size); }, &audioError);
+  }
   engine_->openMovie(std::move(movie));
   applyStyleToCodec();
   if (!networkOpen_) {

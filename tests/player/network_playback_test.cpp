@@ -1,6 +1,7 @@
-// A networked movie: the teapot sample served by zevserve on loopback, chosen through the Qt
-// forms of the network source's dialogs (acted on by the dialog host's show hook), played in the
-// player's window. The pictures must equal the sample's own frames decoded by the codec.
+// A networked movie: the teapot sample with a PCM sound track served by zevserve on loopback,
+// chosen through the Qt forms of the network source's dialogs (acted on by the dialog host's show
+// hook), played in the player's window. The pictures must equal the sample's own frames decoded
+// by the codec, and the sound the player's audio output receives must be the track's PCM.
 #include <gtest/gtest.h>
 
 #include <QComboBox>
@@ -8,6 +9,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -30,8 +32,24 @@ using namespace zov::player;
 
 namespace {
 
-// The sample's stored frames written again as a stream file for the movie server.
-bool writeServedMovie(const std::string& path, std::string& error) {
+// The sound of frame f: 16-bit mono at 22,050 Hz, as many sample frames as the frame rate gives
+// that frame (the chunk sizes vary by one sample frame as a compressor's rounding makes them).
+std::vector<std::vector<uint8_t>> soundTrack(uint32_t frames, double fps) {
+  std::vector<std::vector<uint8_t>> track;
+  for (uint32_t f = 0; f < frames; ++f) {
+    const auto first = uint32_t(std::lround(f * 22050 / fps));
+    const auto end = uint32_t(std::lround((f + 1) * 22050 / fps));
+    std::vector<uint8_t> pcm(size_t(end - first) * 2);
+    for (size_t i = 0; i < pcm.size(); ++i) pcm[i] = uint8_t(f * 29 + i * 13 + (i >> 7));
+    track.push_back(std::move(pcm));
+  }
+  return track;
+}
+
+// The sample's stored frames written again as a stream file for the movie server, with `track`
+// two frames ahead of the picture (the audio preload).
+bool writeServedMovie(const std::string& path, const std::vector<std::vector<uint8_t>>& track,
+                      std::string& error) {
   auto file = AviContainer::open(test::teapotPath(), &error);
   if (!file) return false;
   BITMAPINFOHEADER format;
@@ -45,21 +63,58 @@ bool writeServedMovie(const std::string& path, std::string& error) {
   s.width = format.biWidth;
   s.height = format.biHeight;
   std::memcpy(s.sourceVideoFormat.data(), file->videoFormat().data(), 40);
+  constexpr uint32_t preload = 2;
+  s.withAudio = true;
+  s.audioPreloadFrames = preload;
+  s.audioFormat = {1, 0, 1, 0, 0x22, 0x56, 0, 0, 0x44, 0xAC, 0, 0, 2, 0, 16, 0};
+  s.audioStreamInfo.type = fourcc::kAuds;
+  s.audioStreamInfo.scale = 2;
+  s.audioStreamInfo.rate = 44100;
+  s.audioStreamInfo.sampleSize = 2;
   WriterCallbacks callbacks;
   callbacks.error = [&](const std::string& e) { error = e; };
   callbacks.status = [](const std::string&) {};
   callbacks.message = [](const std::string&) {};
   AviWriter w;
   if (!w.open(s, callbacks)) return false;
+  for (uint32_t k = 0; k < preload; ++k)
+    if (w.writeAudioRecord(track[k].data(), uint32_t(track[k].size()), k) != kRecordWritten)
+      return false;
   std::vector<uint8_t> frame;
   for (uint32_t f = 0; f < file->frameCount(); ++f) {
     if (!file->readFrame(f, frame)) return false;
-    if (w.writeFrameRecord(frame.data(), uint32_t(frame.size()), nullptr, 0, file->isKeyFrame(f),
-                           f + 1) != kRecordWritten)
+    const uint32_t a = f + preload;
+    const uint8_t* audio = a < track.size() ? track[a].data() : nullptr;
+    const uint32_t audioSize = a < track.size() ? uint32_t(track[a].size()) : 0;
+    if (w.writeFrameRecord(frame.data(), uint32_t(frame.size()), audio, audioSize,
+                           file->isKeyFrame(f), f + 1) != kRecordWritten)
       return false;
   }
   return w.finish();
 }
+
+// The null output, keeping every byte queued to it.
+class RecordingAudioOutput : public AudioOutput {
+ public:
+  explicit RecordingAudioOutput(std::vector<uint8_t>& bytes) : bytes_(bytes) {}
+  bool open(const AudioFormat& format) override {
+    format_ = format;
+    return null_->open(format);
+  }
+  void close() override { null_->close(); }
+  void queue(const uint8_t* data, size_t size) override {
+    bytes_.insert(bytes_.end(), data, data + size);
+    null_->queue(data, size);
+  }
+  size_t queuedBytes() const override { return null_->queuedBytes(); }
+  void reset() override { null_->reset(); }
+  void setPaused(bool paused) override { null_->setPaused(paused); }
+  uint64_t playedFrames() const override { return null_->playedFrames(); }
+
+ private:
+  std::unique_ptr<AudioOutput> null_ = createNullAudioOutput();
+  std::vector<uint8_t>& bytes_;
+};
 
 }  // namespace
 
@@ -68,7 +123,11 @@ TEST(PlayerNetwork, AMovieFromTheServerPlaysThroughTheQtDialogs) {
   fs::create_directories(home.path() + "/movies");
   fs::create_directories(home.path() + "/tmp");
   std::string error;
-  ASSERT_TRUE(writeServedMovie(home.path() + "/movies/teapot.zev", error)) << error;
+  auto sample = AviContainer::open(test::teapotPath(), &error);
+  ASSERT_TRUE(sample) << error;
+  const auto track = soundTrack(sample->frameCount(), double(sample->videoHeader().rate) /
+                                                          double(sample->videoHeader().scale));
+  ASSERT_TRUE(writeServedMovie(home.path() + "/movies/teapot.zev", track, error)) << error;
   QtPlatform platform;  // also points the compression manager at the linked codec library
   // The reference pictures, before any network source exists (while one does, the codec takes
   // every chunk for a chunk number).
@@ -118,7 +177,8 @@ TEST(PlayerNetwork, AMovieFromTheServerPlaysThroughTheQtDialogs) {
   });
 
   ProfileFile(kSettingsFile).writeString(kSettingsSection, "NetworkedVideo", "1");
-  auto engine = std::make_unique<PlaybackEngine>(createNullAudioOutput());
+  std::vector<uint8_t> played;
+  auto engine = std::make_unique<PlaybackEngine>(std::make_unique<RecordingAudioOutput>(played));
   PlayerWindow w(std::move(engine), std::make_unique<ProfileFile>(kSettingsFile),
                  DisplayInfo{6, 1024, 768, 24});
   w.show();
@@ -134,11 +194,20 @@ TEST(PlayerNetwork, AMovieFromTheServerPlaysThroughTheQtDialogs) {
   EXPECT_EQ(fs::path(local).parent_path(), fs::path(home.path() + "/tmp"));
   EXPECT_EQ(w.engine().length(), 10);
   EXPECT_EQ(test::drawn(w.movieWidget()), reference[0].pixels);
+  // The placeholder's audio track is played as the PCM it stands for.
+  ASSERT_TRUE(w.engine().movie()->hasAudio());
+  EXPECT_EQ(w.engine().movie()->audioFormat().sampleRate, 22050u);
+  EXPECT_EQ(w.engine().movie()->audioFormat().channels, 1);
+  EXPECT_EQ(w.engine().movie()->audioFormat().bitsPerSample, 16);
 
   w.settings().autoLoop = false;
   w.runCommand(kPlayInWindow);
   QTRY_COMPARE_WITH_TIMEOUT(int(w.engine().mode()), int(MovieMode::Stopped), 10000);
   EXPECT_EQ(w.engine().position(), 9);
+  std::vector<uint8_t> source;
+  for (const auto& chunk : track) source.insert(source.end(), chunk.begin(), chunk.end());
+  EXPECT_EQ(played.size(), source.size());
+  EXPECT_TRUE(played == source) << "the sound the output received is not the track's PCM";
   EXPECT_EQ(test::drawn(w.movieWidget()), reference[9].pixels);
   w.runCommand(kGotoStart);
   w.runCommand(kPlus1);
