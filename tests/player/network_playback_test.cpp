@@ -13,9 +13,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <sstream>
 #include <thread>
 
 #include "compressor/avi_container.h"
+#include "compressor/video_decoder.h"
+#include "compressor/zovcomp_cli.h"
 #include "encoder/avi_writer.h"
 #include "platform/profile.h"
 #include "platform/qt/qt_platform.h"
@@ -116,6 +119,85 @@ class RecordingAudioOutput : public AudioOutput {
   std::vector<uint8_t>& bytes_;
 };
 
+// zevserve serving `home`/movies on a loopback port, the network source pointed at it
+// (ZOV_ZEV_PORT, TMPDIR = `home`/tmp) and its Qt dialogs answered through the dialog host's show
+// hook: the site 127.0.0.1, then the first movie listed.
+class ServedMovies {
+ public:
+  ServedMovies(QtPlatform& platform, const std::string& home) {
+    zevserve::ServerOptions options;
+    options.directory = home + "/movies";
+    options.port = 0;
+    options.log = [](const std::string&) {};
+    if (!server_.open(options)) return;
+    thread_ = std::thread([this] { server_.run(); });
+    serving_ = true;
+    setenv("ZOV_ZEV_PORT", std::to_string(server_.port()).c_str(), 1);
+    setenv("TMPDIR", (home + "/tmp").c_str(), 1);
+    if (!platform.dialogs().hasForm(network::kSiteDialog) ||
+        !platform.dialogs().hasForm(network::kMovieDialog))
+      serving_ = false;
+    platform.dialogs().setShowHook([this](std::string_view name, QDialog* dialog) {
+      dialogs.emplace_back(name);
+      if (name != network::kSiteDialog && name != network::kMovieDialog) return;
+      // Act once the dialog runs: type the site, or take the listed movie.
+      QTimer::singleShot(0, dialog, [this, dialog, n = std::string(name)] {
+        if (n == network::kSiteDialog) {
+          auto* combo = dialog->findChild<QComboBox*>(QString::number(network::kSiteCombo));
+          ASSERT_NE(combo, nullptr);
+          combo->setEditText("127.0.0.1");
+        } else if (n == network::kMovieDialog) {
+          auto* list = dialog->findChild<QListWidget*>(QString::number(network::kMovieList));
+          ASSERT_NE(list, nullptr);
+          for (int i = 0; i < list->count(); ++i) moviesListed << list->item(i)->text();
+          list->setCurrentRow(0);
+        }
+        auto* ok = dialog->findChild<QPushButton*>(QString::number(IDOK));
+        if (ok) ok->click();
+      });
+    });
+    ProfileFile(kSettingsFile).writeString(kSettingsSection, "NetworkedVideo", "1");
+  }
+  ~ServedMovies() {
+    if (thread_.joinable()) {
+      server_.stop();
+      thread_.join();
+    }
+    unsetenv("ZOV_ZEV_PORT");
+    unsetenv("TMPDIR");
+  }
+  bool serving() const { return serving_; }
+  std::string error() const { return server_.error(); }
+  std::vector<std::string> dialogs;
+  QStringList moviesListed;
+
+ private:
+  zevserve::Server server_;
+  std::thread thread_;
+  bool serving_ = false;
+};
+
+// A player window on the null audio output that records into `played`, opening the served movie.
+std::unique_ptr<PlayerWindow> openServedMovie(std::vector<uint8_t>& played) {
+  auto engine = std::make_unique<PlaybackEngine>(std::make_unique<RecordingAudioOutput>(played));
+  auto w = std::make_unique<PlayerWindow>(std::move(engine),
+                                          std::make_unique<ProfileFile>(kSettingsFile),
+                                          DisplayInfo{6, 1024, 768, 24});
+  w->show();
+  w->runCommand(kOpenNetworked);
+  return w;
+}
+
+int runZovcomp(std::vector<std::string> args) {
+  args.insert(args.begin(), "zovcomp");
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  std::ostringstream out, err;
+  const int rc = zovcompMain(int(argv.size()), argv.data(), out, err, false);
+  setZovDecoderFactory(nullptr);
+  return rc;
+}
+
 }  // namespace
 
 TEST(PlayerNetwork, AMovieFromTheServerPlaysThroughTheQtDialogs) {
@@ -134,62 +216,20 @@ TEST(PlayerNetwork, AMovieFromTheServerPlaysThroughTheQtDialogs) {
   const auto reference = test::decodeWithCodec(test::teapotPath(), 10);
   ASSERT_EQ(reference.size(), 10u);
 
-  zevserve::ServerOptions options;
-  options.directory = home.path() + "/movies";
-  options.port = 0;
-  options.log = [](const std::string&) {};
-  zevserve::Server server;
-  ASSERT_TRUE(server.open(options)) << server.error();
-  std::thread serving([&] { server.run(); });
-  struct Stop {
-    zevserve::Server& server;
-    std::thread& thread;
-    ~Stop() {
-      server.stop();
-      thread.join();
-    }
-  } stop{server, serving};
-  setenv("ZOV_ZEV_PORT", std::to_string(server.port()).c_str(), 1);
-  setenv("TMPDIR", (home.path() + "/tmp").c_str(), 1);
+  ServedMovies served(platform, home.path());
+  ASSERT_TRUE(served.serving()) << served.error();
+  const auto& dialogs = served.dialogs;
 
-  ASSERT_TRUE(platform.dialogs().hasForm(network::kSiteDialog));
-  ASSERT_TRUE(platform.dialogs().hasForm(network::kMovieDialog));
-  std::vector<std::string> dialogs;
-  QStringList moviesListed;
-  platform.dialogs().setShowHook([&](std::string_view name, QDialog* dialog) {
-    dialogs.emplace_back(name);
-    if (name != network::kSiteDialog && name != network::kMovieDialog) return;
-    // Act once the dialog runs: type the site, or take the listed movie.
-    QTimer::singleShot(0, dialog, [&, dialog, n = std::string(name)] {
-      if (n == network::kSiteDialog) {
-        auto* combo = dialog->findChild<QComboBox*>(QString::number(network::kSiteCombo));
-        ASSERT_NE(combo, nullptr);
-        combo->setEditText("127.0.0.1");
-      } else if (n == network::kMovieDialog) {
-        auto* list = dialog->findChild<QListWidget*>(QString::number(network::kMovieList));
-        ASSERT_NE(list, nullptr);
-        for (int i = 0; i < list->count(); ++i) moviesListed << list->item(i)->text();
-        list->setCurrentRow(0);
-      }
-      auto* ok = dialog->findChild<QPushButton*>(QString::number(IDOK));
-      if (ok) ok->click();
-    });
-  });
-
-  ProfileFile(kSettingsFile).writeString(kSettingsSection, "NetworkedVideo", "1");
   std::vector<uint8_t> played;
-  auto engine = std::make_unique<PlaybackEngine>(std::make_unique<RecordingAudioOutput>(played));
-  PlayerWindow w(std::move(engine), std::make_unique<ProfileFile>(kSettingsFile),
-                 DisplayInfo{6, 1024, 768, 24});
-  w.show();
-  w.runCommand(kOpenNetworked);
+  auto window = openServedMovie(played);
+  PlayerWindow& w = *window;
   ASSERT_TRUE(w.networkSourceOpen());
   ASSERT_TRUE(w.engine().isOpen());
   ASSERT_GE(dialogs.size(), 3u);
   EXPECT_EQ(dialogs[0], network::kSiteDialog);
   EXPECT_EQ(dialogs[1], network::kMovieDialog);
   EXPECT_EQ(dialogs[2], network::kLoadingDialog);
-  EXPECT_EQ(moviesListed, QStringList{"teapot.zev"});
+  EXPECT_EQ(served.moviesListed, QStringList{"teapot.zev"});
   const std::string local = w.engine().movie()->path();
   EXPECT_EQ(fs::path(local).parent_path(), fs::path(home.path() + "/tmp"));
   EXPECT_EQ(w.engine().length(), 10);
@@ -217,6 +257,48 @@ TEST(PlayerNetwork, AMovieFromTheServerPlaysThroughTheQtDialogs) {
   w.runCommand(kCloseVideo);
   EXPECT_FALSE(w.networkSourceOpen());
   EXPECT_FALSE(fs::exists(local)) << "the network source removes its local file";
-  unsetenv("ZOV_ZEV_PORT");
-  unsetenv("TMPDIR");
+}
+
+TEST(PlayerNetwork, ACompressedMovieWithSoundPlaysTheSourcesPcm) {
+  test::TempHome home;
+  fs::create_directories(home.path() + "/movies");
+  fs::create_directories(home.path() + "/tmp");
+  // The pan clip (44,100 Hz 16-bit stereo at 30 frames a second) compressed, then written as a
+  // stream file by the compressor, as a movie server's owner makes one.
+  const std::string pan = std::string(ZOV_TEST_DATA_DIR) + "/pan-640x480-mjpeg-pcm.avi";
+  const std::string compressed = home.path() + "/pan.avi";
+  ASSERT_EQ(runZovcomp({"compress", pan, "-o", compressed, "--last", "29", "--resize", "160x120"}),
+            0);
+  ASSERT_EQ(
+      runZovcomp({"compress", compressed, "-o", home.path() + "/movies/pan.zev", "--mode", "zev"}),
+      0);
+  std::string error;
+  auto source = AviContainer::open(pan, &error);
+  ASSERT_TRUE(source) << error;
+  std::vector<uint8_t> pcm;
+  ASSERT_EQ(source->readAudio(0, 30 * 1470, pcm), 30u * 1470 * 4);
+
+  QtPlatform platform;
+  ServedMovies served(platform, home.path());
+  ASSERT_TRUE(served.serving()) << served.error();
+  std::vector<uint8_t> played;
+  auto window = openServedMovie(played);
+  PlayerWindow& w = *window;
+  ASSERT_TRUE(w.networkSourceOpen());
+  ASSERT_TRUE(w.engine().isOpen());
+  ASSERT_TRUE(w.engine().movie()->hasAudio());
+  const AudioFormat& f = w.engine().movie()->audioFormat();
+  EXPECT_EQ(f.sampleRate, 44100u);
+  EXPECT_EQ(f.channels, 2);
+  EXPECT_EQ(f.bitsPerSample, 16);
+  const long frames = w.engine().length();
+  ASSERT_GT(frames, 24);
+
+  w.settings().autoLoop = false;
+  w.runCommand(kPlayInWindow);
+  QTRY_COMPARE_WITH_TIMEOUT(int(w.engine().mode()), int(MovieMode::Stopped), 10000);
+  ASSERT_EQ(played.size(), size_t(frames) * 1470 * 4);
+  EXPECT_TRUE(std::equal(played.begin(), played.end(), pcm.begin()))
+      << "the sound the output received is not the clip's PCM";
+  w.runCommand(kCloseVideo);
 }
