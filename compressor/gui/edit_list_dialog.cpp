@@ -97,7 +97,7 @@ EditListDialog::EditListDialog(QWidget* parent, const EditListContext& context)
     b->setAutoDefault(false);
     buttons_.push_back(b);
     buttons->addWidget(b);
-    if (b == buttons_[kLoad]) buttons->addSpacing(12);
+    if (buttons_.size() == size_t(kLoad) + 1) buttons->addSpacing(12);
   }
   buttons_[kOk]->setDefault(true);
   buttons->addStretch(1);

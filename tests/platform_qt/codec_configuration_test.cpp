@@ -106,10 +106,10 @@ TEST_F(CodecConfigurationForm, ChosenMethodAndToneReachTheCodecOnOk) {
   EXPECT_EQ(seen, QStringList({"4x Pixel Enlargement", "1024 x 768",
                                "&Use Hardware Scaling (if available)", "Ok!"}));
   const ZOVStyle s = style();
-  EXPECT_EQ(s.windowedMethod, 3u);
-  EXPECT_EQ(s.brightness, -14);
-  EXPECT_EQ(s.gamma, 125);  // index 45
-  EXPECT_EQ(s.interpolate, 1u);
+  EXPECT_EQ(+s.windowedMethod, 3u);
+  EXPECT_EQ(+s.brightness, -14);
+  EXPECT_EQ(+s.gamma, 125);  // index 45
+  EXPECT_EQ(+s.interpolate, 1u);
   ProfileFile settings("zovcodec.ini");
   EXPECT_EQ(settings.getString("ZOV1", "Gamma", "", 32), "125");
   EXPECT_EQ(settings.getString("ZOV1", "Brightness", "", 32), "-14");
@@ -121,7 +121,7 @@ TEST_F(CodecConfigurationForm, CancelKeepsEverythingAndAdvancedCancelKeepsTone) 
     click(d, IDCANCEL);
   });
   EXPECT_EQ(configure(), 1u);
-  EXPECT_EQ(style().windowedMethod, 0u);
+  EXPECT_EQ(+style().windowedMethod, 0u);
 
   user.on(codec::kAdvancedDialog, [](QDialog* d) {
     auto* gamma = control<QScrollBar>(d, Advanced::kGammaBar);
@@ -136,7 +136,7 @@ TEST_F(CodecConfigurationForm, CancelKeepsEverythingAndAdvancedCancelKeepsTone) 
     click(d, IDOK);
   });
   EXPECT_EQ(configure(), 0u);
-  EXPECT_EQ(style().gamma, 100);
+  EXPECT_EQ(+style().gamma, 100);
 }
 
 TEST_F(CodecConfigurationForm, ResetPutsBothBarsBackToTheirMiddles) {
@@ -158,8 +158,8 @@ TEST_F(CodecConfigurationForm, ResetPutsBothBarsBackToTheirMiddles) {
     click(d, IDOK);
   });
   EXPECT_EQ(configure(), 0u);
-  EXPECT_EQ(style().gamma, 100);
-  EXPECT_EQ(style().brightness, 0);
+  EXPECT_EQ(+style().gamma, 100);
+  EXPECT_EQ(+style().brightness, 0);
 }
 
 TEST_F(CodecConfigurationForm, HardwareScalingLeavesOnlyTheLowestMethod) {
@@ -178,8 +178,8 @@ TEST_F(CodecConfigurationForm, HardwareScalingLeavesOnlyTheLowestMethod) {
   });
   EXPECT_EQ(configure(), 0u);
   const ZOVStyle s = style();
-  EXPECT_EQ(s.useHardware, 1u);
-  EXPECT_EQ(s.windowedMethod, 0u);
+  EXPECT_EQ(+s.useHardware, 1u);
+  EXPECT_EQ(+s.windowedMethod, 0u);
 }
 
 }  // namespace

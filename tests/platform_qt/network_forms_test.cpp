@@ -87,8 +87,9 @@ TEST_F(NetworkForms, SiteAndMovieChosenInTheFormsOpenTheMovieWithProgressShown) 
   });
   user.on(network::kCacheStatusDialog, [](QDialog*) {});
 
-  const char* local = ZOVAccessZEV(nullptr);
-  ASSERT_NE(local, nullptr);
+  const char* access = ZOVAccessZEV(nullptr);
+  ASSERT_NE(access, nullptr);
+  const std::string local = access;  // the source's own copy goes with the source
   EXPECT_TRUE(fs::exists(local));
   EXPECT_EQ(recall, QStringList({"example.invalid", "127.0.0.1", "movies.example"}));
   EXPECT_EQ(editText, "example.invalid");

@@ -248,16 +248,16 @@ TEST(PlayerCommands, GammaAndBrightnessGoThroughTheCodecStyleAndChangeThePicture
     EXPECT_EQ(ZOVGetStyle(&s), uint32_t(ZOV_OK));
     return s;
   };
-  ASSERT_EQ(style().gamma, 100);
+  ASSERT_EQ(+style().gamma, 100);
   const auto before = m.engine.movie()->picture().pixels;
 
   EXPECT_TRUE(c.changeGamma(ToneStep::Decrease));
-  EXPECT_EQ(style().gamma, -105);
+  EXPECT_EQ(+style().gamma, -105);
   EXPECT_EQ(settings.gamma, -105);
   EXPECT_TRUE(c.changeGamma(ToneStep::Increase));
-  EXPECT_EQ(style().gamma, 100);
+  EXPECT_EQ(+style().gamma, 100);
   for (int i = 0; i < 20; ++i) EXPECT_TRUE(c.changeGamma(ToneStep::Decrease));
-  EXPECT_EQ(style().gamma, -200);
+  EXPECT_EQ(+style().gamma, -200);
   EXPECT_EQ(settings.gamma, -200);
   EXPECT_NE(m.engine.movie()->picture().pixels, before) << "the picture follows the new gamma";
   EXPECT_TRUE(c.changeGamma(ToneStep::Reset));
@@ -270,16 +270,16 @@ TEST(PlayerCommands, GammaAndBrightnessGoThroughTheCodecStyleAndChangeThePicture
   EXPECT_FALSE(c.changeGamma(ToneStep::Increase));
   EXPECT_EQ(sets, 0) << "at 300 an increase does nothing";
   EXPECT_TRUE(c.changeGamma(ToneStep::Reset));
-  EXPECT_EQ(style().gamma, 100);
+  EXPECT_EQ(+style().gamma, 100);
 
   for (int i = 0; i < 15; ++i) EXPECT_TRUE(c.changeBrightness(ToneStep::Decrease));
-  EXPECT_EQ(style().brightness, -15);
+  EXPECT_EQ(+style().brightness, -15);
   EXPECT_EQ(settings.brightness, -15);
   sets = 0;
   EXPECT_FALSE(c.changeBrightness(ToneStep::Decrease));
   EXPECT_EQ(sets, 0) << "brightness at -15 does not rewrite the style";
   EXPECT_TRUE(c.changeBrightness(ToneStep::Reset));
-  EXPECT_EQ(style().brightness, 0);
+  EXPECT_EQ(+style().brightness, 0);
   EXPECT_EQ(m.engine.movie()->picture().pixels, before);
 }
 
