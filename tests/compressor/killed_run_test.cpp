@@ -113,9 +113,10 @@ TEST(KilledRun, FramesWrittenBeforeSigkillAllReadBack) {
       kill(pid, SIGKILL);
       ASSERT_EQ(waitpid(pid, &status, 0), pid);
       auto part = AviContainer::open(path, nullptr);
-      if (WIFSIGNALED(status) && part) {
-        // No index was written: the frames come from the scan of the movie list.
-        EXPECT_EQ(part->indexSource(), AviContainer::IndexSource::Scan);
+      if (WIFSIGNALED(status) && part && part->indexSource() != AviContainer::IndexSource::Scan) {
+        // Killed after the index went out (a loaded machine can let the run finish its file
+        // before the kill): then the whole movie is there.
+        EXPECT_EQ(part->frameCount(), complete->frameCount());
       }
       const uint32_t frames = part ? part->frameCount() : 0;
       std::printf("killed %ld ms after the output appeared: %u frames\n", long(delay.count()),
