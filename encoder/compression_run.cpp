@@ -405,6 +405,14 @@ int CompressionRun::compressionThread() {
   return rc;
 }
 
+WriterCallbacks CompressionRun::writerCallbacks() {
+  WriterCallbacks wc;
+  wc.error = [this](const std::string& t) { report(t); };
+  wc.status = [this](const std::string& t) { setStatus(2, t); };
+  wc.message = [this](const std::string& t) { add(t); };
+  return wc;
+}
+
 bool CompressionRun::fillWriterSettings(AviWriterSettings& w, uint32_t width, uint32_t height) {
   CompressionSettings& s = *req_.settings;
   const RunSourceInfo first = req_.sources[0]->info();
@@ -664,19 +672,7 @@ int CompressionRun::runCompression() {
     previewFormat = bih.pack();
   }
   AviWriter writer;
-  WriterCallbacks wc;
-  wc.error = [this](const std::string& t) { report(t); };
-  wc.status = [this](const std::string& t) { setStatus(2, t); };
-  wc.message = [this](const std::string& t) { add(t); };
-  bool opened;
-  {
-    RunStageTimes::Scope timer(times_, RunStage::Write);
-    opened = writer.open(ws, wc);
-  }
-  if (!opened) {
-    writer.abandon();
-    return -1;
-  }
+  if (!openWriter(writer, ws)) return -1;
   // Any failure from here on closes the output: a partial file stays in modes 0 and 1.
   struct Abandon {
     AviWriter& w;
@@ -858,19 +854,7 @@ int CompressionRun::runBlockFile() {
   // Audio and video are separate block sequences: the audio goes in frame order, with no lead.
   ws.audioPreloadFrames = 0;
   BlockFileWriter writer;
-  WriterCallbacks wc;
-  wc.error = [this](const std::string& t) { report(t); };
-  wc.status = [this](const std::string& t) { setStatus(2, t); };
-  wc.message = [this](const std::string& t) { add(t); };
-  bool opened;
-  {
-    RunStageTimes::Scope timer(times_, RunStage::Write);
-    opened = writer.open(ws, wc);
-  }
-  if (!opened) {
-    writer.abandon();
-    return -1;
-  }
+  if (!openWriter(writer, ws)) return -1;
   std::vector<uint8_t> audio;
   for (uint32_t i = 0; i < frameCount_ && !stopFlag_; ++i) {
     passSuspendGate();

@@ -183,6 +183,20 @@ class CompressionRun {
   void passSuspendGate();
   void cleanup();
   bool fillWriterSettings(AviWriterSettings& w, uint32_t width, uint32_t height);
+  // The writer's errors, status and messages go to the run's own log and status lines.
+  WriterCallbacks writerCallbacks();
+  // Opens an output writer (the AVI writer or the block-file writer) under the write timer;
+  // a writer that fails to open is abandoned.
+  template <class Writer>
+  bool openWriter(Writer& writer, const AviWriterSettings& ws) {
+    bool opened;
+    {
+      RunStageTimes::Scope timer(times_, RunStage::Write);
+      opened = writer.open(ws, writerCallbacks());
+    }
+    if (!opened) writer.abandon();
+    return opened;
+  }
   void reportRecord(uint32_t i, uint32_t length, bool key, uint32_t bitmapLength,
                     uint32_t imageSize);
   void reportStatus(uint32_t i);

@@ -54,14 +54,9 @@ class ChromaPage : public ConfigPage {
 
     backgroundGroup_ = new QGroupBox(this);
     auto* bgLayout = new QGridLayout(backgroundGroup_);
-    bgLayout->addWidget(new QLabel("Background Detection", backgroundGroup_), 0, 0);
-    detection_ = new LevelBar(backgroundGroup_, 0, 25, 0);
-    detection_->setObjectName("backgroundDetection");
-    bgLayout->addWidget(detection_, 0, 1);
-    bgLayout->addWidget(new QLabel("Backgound Noise Reduction", backgroundGroup_), 1, 0);
-    bgNoise_ = new LevelBar(backgroundGroup_, 0, 150, 0);
-    bgNoise_->setObjectName("backgroundNoiseReduction");
-    bgLayout->addWidget(bgNoise_, 1, 1);
+    detection_ = addLevelRow(bgLayout, 0, "Background Detection", "backgroundDetection", 0, 25);
+    bgNoise_ =
+        addLevelRow(bgLayout, 1, "Backgound Noise Reduction", "backgroundNoiseReduction", 0, 150);
 
     auto* line = new QHBoxLayout;
     backgroundCaption_ = new QLabel("Background:", this);

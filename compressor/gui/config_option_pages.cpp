@@ -24,20 +24,13 @@ class DataRatePage : public ConfigPage {
     layout->addWidget(rate_, 0, 1);
     force_ = new QCheckBox("&Force Key Frame", this);
     layout->addWidget(force_, 1, 0, 1, 2);
-    layout->addWidget(new QLabel("Force Key Frame If Below Percent", this), 2, 0);
-    forcePercent_ = new LevelBar(this, 0, 100, 0);
-    forcePercent_->setObjectName("forceKeyFramePercent");
-    layout->addWidget(forcePercent_, 2, 1);
+    forcePercent_ =
+        addLevelRow(layout, 2, "Force Key Frame If Below Percent", "forceKeyFramePercent", 0, 100);
     increase_ = new QCheckBox("&Increase Key Rate", this);
     layout->addWidget(increase_, 3, 0, 1, 2);
-    layout->addWidget(new QLabel("Increase Key Rate If Above Percent", this), 4, 0);
-    increasePercent_ = new LevelBar(this, 0, 100, 0);
-    increasePercent_->setObjectName("increaseKeyRatePercent");
-    layout->addWidget(increasePercent_, 4, 1);
-    layout->addWidget(new QLabel("Key Rate Value", this), 5, 0);
-    increaseValue_ = new LevelBar(this, 0, 100, 0);
-    increaseValue_->setObjectName("increaseKeyRateValue");
-    layout->addWidget(increaseValue_, 5, 1);
+    increasePercent_ = addLevelRow(layout, 4, "Increase Key Rate If Above Percent",
+                                   "increaseKeyRatePercent", 0, 100);
+    increaseValue_ = addLevelRow(layout, 5, "Key Rate Value", "increaseKeyRateValue", 0, 100);
     layout->setRowStretch(6, 1);
     fill();
   }

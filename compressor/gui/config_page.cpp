@@ -1,5 +1,6 @@
 #include "compressor/gui/config_page.h"
 
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QScrollBar>
@@ -37,6 +38,16 @@ uint32_t DigitsEdit::number() const {
   bool allDigits = !digits.isEmpty();
   for (QChar c : digits) allDigits = allDigits && c >= '0' && c <= '9';
   return allDigits ? UINT32_MAX : 0;
+}
+
+LevelBar* addLevelRow(QGridLayout* layout, int row, const char* label, const char* name, int min,
+                      int max) {
+  QWidget* owner = layout->parentWidget();
+  layout->addWidget(new QLabel(label, owner), row, 0);
+  auto* bar = new LevelBar(owner, min, max, min);
+  bar->setObjectName(name);
+  layout->addWidget(bar, row, 1);
+  return bar;
 }
 
 LevelBar::LevelBar(QWidget* parent, int min, int max, int value) : QWidget(parent) {

@@ -68,4 +68,9 @@ class LevelBar : public QWidget {
   QLabel* label_;
 };
 
+// Adds a row of a label and a level bar (named `name`, range [min, max], value min) to a grid
+// layout installed on its widget; returns the bar.
+LevelBar* addLevelRow(QGridLayout* layout, int row, const char* label, const char* name, int min,
+                      int max);
+
 }  // namespace zov
