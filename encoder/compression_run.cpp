@@ -285,13 +285,18 @@ bool CompressionRun::locate(uint32_t n, size_t* file, uint32_t* local) {
   return false;
 }
 
+bool CompressionRun::locate(uint32_t n, size_t* file, uint32_t* local, const char* code) {
+  if (locate(n, file, local)) return true;
+  std::string text = code;
+  text.append(" Effective frame not located");
+  report(text);
+  return false;
+}
+
 bool CompressionRun::getSourceFrame(uint32_t n, std::vector<uint8_t>& bitmap) {
   size_t f;
   uint32_t l;
-  if (!locate(n, &f, &l)) {
-    report("CTR0001E Effective frame not located");
-    return false;
-  }
+  if (!locate(n, &f, &l, "CTR0001E")) return false;
   RunStageTimes::Scope timer(times_, RunStage::Read);
   return req_.sources[f]->frame(l, bitmap);
 }
@@ -299,10 +304,7 @@ bool CompressionRun::getSourceFrame(uint32_t n, std::vector<uint8_t>& bitmap) {
 bool CompressionRun::getCompressedFrame(uint32_t n, std::vector<uint8_t>& data, bool* key) {
   size_t f;
   uint32_t l;
-  if (!locate(n, &f, &l)) {
-    report("CTR0002E Effective frame not located");
-    return false;
-  }
+  if (!locate(n, &f, &l, "CTR0002E")) return false;
   RunStageTimes::Scope timer(times_, RunStage::Read);
   return req_.sources[f]->storedFrame(l, data, key);
 }
@@ -311,10 +313,7 @@ bool CompressionRun::getAudioBlock(uint32_t n, std::vector<uint8_t>& data) {
   data.clear();
   size_t f;
   uint32_t l;
-  if (!locate(n, &f, &l)) {
-    report("CTR0005E Effective frame not located");
-    return false;
-  }
+  if (!locate(n, &f, &l, "CTR0005E")) return false;
   RunStageTimes::Scope timer(times_, RunStage::Read);
   return req_.sources[f]->audio(l, data);
 }
@@ -326,10 +325,7 @@ bool CompressionRun::getAudioRange(uint32_t first, uint32_t last, std::vector<ui
     for (uint32_t n = first; n <= last; ++n) {
       size_t f;
       uint32_t l;
-      if (!locate(n, &f, &l)) {
-        report("CTR0006E Effective frame not located");
-        return false;
-      }
+      if (!locate(n, &f, &l, "CTR0006E")) return false;
       if (!req_.sources[f]->audio(l, data)) return false;
     }
   } catch (const std::bad_alloc&) {
@@ -342,10 +338,7 @@ bool CompressionRun::getAudioRange(uint32_t first, uint32_t last, std::vector<ui
 void CompressionRun::showFrame(uint32_t n) {
   size_t f;
   uint32_t l;
-  if (!locate(n, &f, &l)) {
-    report("CTR0007E Effective frame not located");
-    return;
-  }
+  if (!locate(n, &f, &l, "CTR0007E")) return;
   req_.sources[f]->show(l);
 }
 
@@ -354,10 +347,7 @@ bool CompressionRun::isKeyFrame(uint32_t n) {
   if (req_.mode != RunMode::Compress) {
     size_t f;
     uint32_t l;
-    if (!locate(n, &f, &l)) {
-      report("CTR0008E Effective frame not located");
-      return false;
-    }
+    if (!locate(n, &f, &l, "CTR0008E")) return false;
     return req_.sources[f]->isKeyFrame(l);
   }
   if (n == 0) return true;
@@ -641,16 +631,7 @@ int CompressionRun::runCompression() {
   const uint32_t preload = withAudio ? first.audioPreloadFrames : 0;
 
   // 3. Run settings.
-  if (!s.FastCompression) {
-    s.LossyActive = s.CompressionType != 0 && s.Lossy;
-    s.KeyCountdown = s.KeyRate + 1;
-  } else {
-    s.LossyActive = false;
-    s.KeyCountdown = 0;
-  }
-  if (s.KeyCountdown == 1) s.KeyCountdown = 0;
-  s.CaptureBackground =
-      s.ChromaKeying && s.ChromaScreening == kScreeningBackground && s.ChromaBackground.empty();
+  s.prepareRun(!s.ChromaBackground.empty());
   s.FrameRate = first.fileRate;
   s.FrameScale = first.fileScale ? first.fileScale : 1;
   backgroundBitmap_ =

@@ -172,6 +172,8 @@ class CompressionRun {
                         uint32_t* bitmapLength);
   bool isKeyFrame(uint32_t n);
   bool locate(uint32_t n, size_t* file, uint32_t* local);
+  // The same, reporting "<code> Effective frame not located" when n lies beyond the sources.
+  bool locate(uint32_t n, size_t* file, uint32_t* local, const char* code);
   bool getSourceFrame(uint32_t n, std::vector<uint8_t>& bitmap);
   bool getCompressedFrame(uint32_t n, std::vector<uint8_t>& data, bool* key);
   bool getAudioBlock(uint32_t n, std::vector<uint8_t>& data);

@@ -78,6 +78,20 @@ struct CompressionSettings : EncoderState {
   uint32_t IncreaseKeyRateValue = 6;     // 0..100
 
   // Recomputes the derived switches from the values they follow.
+  // The encoder state a run starts with: loss only when a lossy colour space is chosen and fast
+  // compression is off, the periodic key-frame countdown (none with fast compression or a key
+  // rate of 0), and capture of the chroma background when none is given.
+  void prepareRun(bool backgroundGiven) {
+    if (!FastCompression) {
+      LossyActive = CompressionType != 0 && Lossy;
+      KeyCountdown = KeyRate + 1;
+    } else {
+      LossyActive = false;
+      KeyCountdown = 0;
+    }
+    if (KeyCountdown == 1) KeyCountdown = 0;
+    CaptureBackground = ChromaKeying && ChromaScreening == kScreeningBackground && !backgroundGiven;
+  }
   void updateDerived() {
     Lossy = ImageLossLevel != 0;
     SingleField = FieldType == kFieldSingle;

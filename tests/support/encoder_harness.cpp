@@ -49,16 +49,7 @@ EncodedRun encodePictures(CompressionSettings s, int width, int height,
   };
   s.VerifyFrames = options.verify;
   // The run's settings for the encoder.
-  if (!s.FastCompression) {
-    s.LossyActive = s.CompressionType != 0 && s.Lossy;
-    s.KeyCountdown = s.KeyRate + 1;
-  } else {
-    s.LossyActive = false;
-    s.KeyCountdown = 0;
-  }
-  if (s.KeyCountdown == 1) s.KeyCountdown = 0;
-  s.CaptureBackground =
-      s.ChromaKeying && s.ChromaScreening == kScreeningBackground && !options.backgroundBitmap;
+  s.prepareRun(options.backgroundBitmap != nullptr);
   s.FrameRate = options.frameRate;
   s.FrameScale = options.frameScale;
 
