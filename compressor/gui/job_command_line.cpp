@@ -92,7 +92,10 @@ std::string shellQuote(const std::string& word) {
 
 std::string jobCommandLine(const std::vector<std::string>& arguments) {
   std::string line = "zovcomp compress";
-  for (const std::string& a : arguments) line += " " + shellQuote(a);
+  for (const std::string& a : arguments) {
+    line += ' ';
+    line += shellQuote(a);
+  }
   return line;
 }
 
