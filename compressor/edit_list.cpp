@@ -7,7 +7,7 @@
 
 #include "compressor/run_file_checks.h"
 #include "compressor/settings_validation.h"
-#include "compressor/source_file.h"
+#include "media/source_file.h"
 #include "platform/profile.h"
 #include "platform/ui.h"
 

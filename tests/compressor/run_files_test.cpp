@@ -10,7 +10,7 @@
 #include <memory>
 
 #include "compressor/edit_list.h"
-#include "compressor/source_file.h"
+#include "media/source_file.h"
 #include "platform/ui.h"
 #include "support/avi_fixtures.h"
 #include "support/cli_run.h"
