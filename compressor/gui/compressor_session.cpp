@@ -10,7 +10,7 @@
 #include "compressor/filter_list.h"
 #include "compressor/output_target.h"
 #include "compressor/run_source.h"
-#include "compressor/source_messages.h"
+#include "media/source_messages.h"
 #include "platform/ui.h"
 
 namespace zov {
