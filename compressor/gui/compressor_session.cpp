@@ -8,7 +8,7 @@
 
 #include "compressor/edit_list.h"
 #include "compressor/filter_list.h"
-#include "compressor/output_target.h"
+#include "compressor/run_file_checks.h"
 #include "compressor/run_source.h"
 #include "media/source_messages.h"
 #include "platform/ui.h"
@@ -388,8 +388,10 @@ bool CompressorSession::startCompression(RunMode mode, const std::string& path) 
     paths.push_back(s->Path);
     if (!s->AudioPath.empty()) paths.push_back(s->AudioPath);
   }
-  if (auto refusal = targetIsASource(path, paths)) {
-    hooks_.box(*refusal, kCompressorTitle, MB_OK | MB_ICONSTOP);
+  if (!settings_.ChromaBackground.empty()) paths.push_back(settings_.ChromaBackground);
+  const std::string refusal = outputIsInputRefusal(path, paths);
+  if (!refusal.empty()) {
+    hooks_.box(refusal, kCompressorTitle, MB_OK | MB_ICONSTOP);
     return false;
   }
   run_.wait();  // the previous worker, when one ended
