@@ -32,9 +32,9 @@ static uint32_t le32(const unsigned char* p) {
 struct movie {
   FILE* file;
   long size;
-  int streams;       /* 'strh' chunks seen */
-  int video;         /* number of the video stream, -1 before its 'strh' */
-  int formatSeen;    /* the video stream's 'strf' was read */
+  int streams;    /* 'strh' chunks seen */
+  int video;      /* number of the video stream, -1 before its 'strh' */
+  int formatSeen; /* the video stream's 'strf' was read */
   uint32_t formatWord, width, height;
 };
 
@@ -131,7 +131,8 @@ int main(int argc, char** argv) {
       }
       frame = grown;
       if (size && fread(frame, 1, size, m.file) != size) break;
-      int r = ZOVDecDecodeFrame(decoder, frame, size, rgb, (ptrdiff_t)outWidth * 3, ZOVDEC_RGB24, 0);
+      int r =
+          ZOVDecDecodeFrame(decoder, frame, size, rgb, (ptrdiff_t)outWidth * 3, ZOVDEC_RGB24, 0);
       if (r == ZOVDEC_NEED_KEY_FRAME) {
         fprintf(stderr, "%s: frame %d skipped: %s\n", path, frames, ZOVDecStatusText(r));
       } else if (r == ZOVDEC_OK || r == ZOVDEC_ERR_INVALID_DATA) {
@@ -149,7 +150,7 @@ int main(int argc, char** argv) {
       }
       ++frames;
     }
-    pos += 8 + (long)size + (long)(size & 1);  /* chunks are padded to even sizes */
+    pos += 8 + (long)size + (long)(size & 1); /* chunks are padded to even sizes */
   }
   if (!m.formatSeen && status == 0) {
     fprintf(stderr, "%s: no video stream found\n", path);

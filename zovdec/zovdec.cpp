@@ -52,8 +52,8 @@ void writeOutput(const ZOVDecoder& dec, void* pixels, ptrdiff_t stride, int form
                  unsigned flags) {
   if (!pixels) return;
   zov::dec::writePicture(dec.decoder.picture(), shapeOf(dec.decoder),
-                         static_cast<zov::dec::OutputFormat>(format),
-                         static_cast<uint8_t*>(pixels), stride, (flags & ZOVDEC_BOTTOM_UP) != 0);
+                         static_cast<zov::dec::OutputFormat>(format), static_cast<uint8_t*>(pixels),
+                         stride, (flags & ZOVDEC_BOTTOM_UP) != 0);
 }
 
 // Takes the background from the chunk when it carries one and returns the length of the

@@ -115,8 +115,8 @@ ZOVDEC_API int ZOVDecGetOutputSize(const ZOVDecoder* decoder, int* width, int* h
  * @return ZOVDEC_OK; ZOVDEC_NEED_KEY_FRAME (nothing decoded or written: wait for a key frame);
  *         ZOVDEC_ERR_INVALID_DATA (damaged frame; see ZOVDecStatus);
  *         ZOVDEC_ERR_INVALID_ARGUMENT (nothing decoded or written). */
-ZOVDEC_API int ZOVDecDecodeFrame(ZOVDecoder* decoder, const void* data, size_t size,
-                                 void* pixels, ptrdiff_t stride, int format, unsigned flags);
+ZOVDEC_API int ZOVDecDecodeFrame(ZOVDecoder* decoder, const void* data, size_t size, void* pixels,
+                                 ptrdiff_t stride, int format, unsigned flags);
 
 /** Writes the current picture again (for instance in another format) without decoding.
  * Arguments as for ZOVDecDecodeFrame; `pixels` must not be NULL.
