@@ -10,6 +10,7 @@
 #include "platform/profile.h"
 #include "platform/program_version.h"
 #include "platform/qt/qt_platform.h"
+#include "platform/qt/termination_signals.h"
 #include "platform/ui.h"
 #include "player/audio_output.h"
 #include "player/command_line.h"
@@ -76,6 +77,8 @@ int main(int argc, char** argv) {
     window.showMaximized();
   else
     window.show();
+  // SIGTERM and Ctrl-C end the player as "Exit" does.
+  TerminationSignals endSignals([&window] { window.close(); });
   window.applyCommandLine(commandLine);
   return app.exec();
 }
