@@ -17,7 +17,6 @@ set(CPACK_PACKAGE_NAME zov)
 set(CPACK_PACKAGE_VENDOR "Orvane")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "ZOV developers <zov@orvane.com>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "ZOV video compression suite")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_COMPONENTS_ALL ${zov_deb_components})
@@ -54,44 +53,44 @@ set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA
   "${zov_runtime_control}/triggers;${zov_runtime_control}/postinst;${zov_runtime_control}/postrm")
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
 set(CPACK_DEBIAN_RUNTIME_DESCRIPTION "ZOV video codec library
- The ZOV1/ZOV2 codec library with its Video-for-Windows-style driver entry, its
- configuration exports and the network movie source.")
+The ZOV1/ZOV2 codec library with its Video-for-Windows-style driver entry, its
+configuration exports and the network movie source.")
 
 set(CPACK_DEBIAN_ZOVDEC_PACKAGE_NAME libzovdec${ZOV_SOVERSION})
 set(CPACK_DEBIAN_ZOVDEC_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_ZOVDEC_PACKAGE_CONTROL_EXTRA ${CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA})
 set(CPACK_DEBIAN_ZOVDEC_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
 set(CPACK_DEBIAN_ZOVDEC_DESCRIPTION "ZOV video decoding library
- libzovdec decodes ZOV1/ZOV2 video frames into pictures in the caller's memory,
- for players, converters and thumbnailers; one decoder per stream, any number
- of them on any threads.")
+libzovdec decodes ZOV1/ZOV2 video frames into pictures in the caller's memory,
+for players, converters and thumbnailers; one decoder per stream, any number
+of them on any threads.")
 
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME libzov-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS
   "${zov_codec_package} ${zov_same_version}, libzovdec${ZOV_SOVERSION} ${zov_same_version}")
 set(CPACK_DEBIAN_DEV_DESCRIPTION "ZOV video codec libraries - development files
- Headers, pkg-config files, the CMake package (find_package(ZOV)) and the
- development links for building programs against the ZOV libraries.")
+Headers, pkg-config files, the CMake package (find_package(ZOV)) and the
+development links for building programs against the ZOV libraries.")
 
 set(CPACK_DEBIAN_PROGRAMS_PACKAGE_NAME zov)
 set(CPACK_DEBIAN_PROGRAMS_PACKAGE_DEPENDS "${zov_codec_package} ${zov_same_version}")
 set(CPACK_DEBIAN_PROGRAMS_DESCRIPTION "video compressor and movie player for ZOV video
- zovcomp compresses AVI files, YUV4MPEG2 streams and edit lists into ZOV2
- movies, in a window or from the command line; brindle plays them with their
- sound; zovinfo inspects, checks and decodes ZOV movies.")
+zovcomp compresses AVI files, YUV4MPEG2 streams and edit lists into ZOV2
+movies, in a window or from the command line; brindle plays them with their
+sound; zovinfo inspects, checks and decodes ZOV movies.")
 
 set(CPACK_DEBIAN_SERVER_PACKAGE_NAME zevserve)
 set(CPACK_DEBIAN_SERVER_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_SERVER_DESCRIPTION "ZOV movie server
- zevserve serves ZOV stream files to networked movie players, which play a
- movie while it downloads. Runs as a systemd service, with socket activation.")
+zevserve serves ZOV stream files to networked movie players, which play a
+movie while it downloads. Runs as a systemd service, with socket activation.")
 
 set(CPACK_DEBIAN_GSTREAMER_PACKAGE_NAME gstreamer1.0-zov)
 set(CPACK_DEBIAN_GSTREAMER_PACKAGE_DEPENDS "libzovdec${ZOV_SOVERSION} ${zov_same_version}")
 set(CPACK_DEBIAN_GSTREAMER_DESCRIPTION "GStreamer plugin for ZOV video
- The zovdec element decodes ZOV1 and ZOV2 video, so that every GStreamer
- player, file manager thumbnailer and pipeline shows ZOV movies.")
+The zovdec element decodes ZOV1 and ZOV2 video, so that every GStreamer
+player, file manager thumbnailer and pipeline shows ZOV movies.")
 
 # Each package carries its copyright file and changelog where Debian expects them.
 if(ZOV_DEBIAN_DOCS)
