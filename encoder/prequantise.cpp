@@ -236,6 +236,11 @@ void prequantise(EncoderBuffers& b, uint16_t* pic, uint32_t* yc, bool edge) {
     uint32_t* yrow = yc + size_t(l) * w;
     const int cellRow = l / ch;
     const uint32_t* chromaRow = cellChroma + size_t(cellRow) * cellCols;
+    // The step-doubling flags start clear on every line, also for the first column's luma
+    // (against the pixel above) and the first cell's chroma (against the cell above): each is
+    // the start of its line, not a step of a walk down the column. The coding passes then
+    // follow the decoder's column pass, which carries its states down the column, and write
+    // back what it rebuilds.
     bool fcr = false, fcb = false, fy = false;
     if (l % ch == 0) {
       // Choose and quantise the chroma of every cell starting on this line.

@@ -49,17 +49,18 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
         r[x] = static_cast<uint8_t>(run);
       }
     }
-    // A block starting at column 0 is one pixel wide: the decoder's row walk starts at
-    // column 1 whatever covers column 0, so a wider block there would be coded over.
-    r[0] = std::min<uint8_t>(r[0], 1);
   }
   // Upper bound of the area reachable from each pixel: its run times the candidate lines
   // below it (same value for solid rectangles). The area cache keeps it, lowered to the exact
   // largest area whenever a pixel is examined; the bounds stay valid as rectangles are taken.
-  // Only pixels that start a run enter the queue: a pixel whose left neighbour's run reaches
-  // one further starts no rectangle that the neighbour could not widen. Taking a rectangle
-  // makes the pixels right of it run starts, and they enter then. The queue has one bucket
-  // per bound (areas are at most 255 x 255), each a list threaded through the pixels.
+  // Every pixel that can start the largest rectangle enters the queue. One that cannot: a
+  // pixel whose left neighbour's run reaches exactly one further (so the neighbour is a
+  // candidate in the same run, not capped) and whose candidate column is no longer than the
+  // neighbour's. Every rectangle from it then has a strictly larger one, one pixel wider,
+  // from the neighbour, which also comes first in the scan. That stays true until a taken
+  // rectangle ends at the neighbour's column somewhere in the pixel's column; such pixels
+  // enter the queue then (see below). The queue has one bucket per bound (areas are at most
+  // 255 x 255), each a list threaded through the pixels.
   int32_t* head = b.bucketHead.data();
   int32_t* next = b.bucketNext.data();
   std::fill(head, head + kMaxArea + 1, -1);
@@ -109,7 +110,7 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
       const uint32_t bound = hx * uint32_t(run);
       const size_t i = base + x;
       cache[i] = bound;
-      const bool start = left <= run && bound >= minArea;
+      const bool start = bound >= minArea && (left <= run || hx > hgt[x - 1]);
       queued[i] = 0;
       if (start) push(i, bound);
       left = run;
@@ -150,52 +151,77 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
     top = uint32_t(word * 64 + 63 - __builtin_clzll(bits));
     return true;
   };
-  while (static_cast<int>(list.rects.size()) < kMaxRectsPerList && settle()) {
-    size_t i = popFrom(top);
-    queued[i] = 0;
-    if (head[top] >= 0) {  // the next pop is a random pixel: fetch it while this one is examined
-      __builtin_prefetch(&next[head[top]]);
-      __builtin_prefetch(&runs[head[top]]);
-    }
-    Best best;
-    largestFrom(i, best);
-    cache[i] = uint32_t(best.area);
-    if (best.area < rule.minArea) continue;
-    // At least every bound left: nothing larger remains, take it; else queue it again.
-    if (settle() && uint32_t(best.area) < top) {
-      push(i, uint32_t(best.area));
-      continue;
-    }
-    BlockRect rect;
-    rect.pos = static_cast<uint32_t>(best.line * w + best.col);
-    rect.width = static_cast<uint16_t>(best.width);
-    rect.height = static_cast<uint16_t>(best.height);
-    rect.colour = colour[rect.pos];
-    int seg = static_cast<int>(rect.pos / kSegmentPositions);
-    bool longEntry = isLongEntry(rect);
-    uint16_t& count = longEntry ? list.longCount[seg] : list.shortCount[seg];
-    bool accept = seg < segments && count < 255;
-    if (!accept) overflowed = true;
-    for (int l = 0; l < best.height; ++l) {
-      size_t base = size_t(best.line + l) * w;
-      for (int x = best.col; x < best.col + best.width; ++x) {
-        if (accept) map[base + x] = rule.marker;
-        runs[base + x] = 0;
+  // Levels from the fullest bound down. A level's pixels are examined in scan order (line,
+  // then column): the first whose largest area reaches the level is the largest rectangle
+  // left and, among equal areas, the first of the scan (at a pixel, the lowest one). The
+  // others go back at their exact area, always below the level, so a level is complete when
+  // it is taken out of the queue.
+  int32_t* order = b.levelOrder.data();
+  bool full = false;
+  while (!full && settle()) {
+    const uint32_t level = top;
+    int n = 0;
+    while (head[level] >= 0) order[n++] = int32_t(popFrom(level));
+    if (!std::is_sorted(order, order + n)) std::sort(order, order + n);
+    for (int k = 0; k < n; ++k) {
+      const size_t i = size_t(order[k]);
+      queued[i] = 0;
+      if (full) break;  // the next search resets the queue flags
+      if (k + 1 < n) __builtin_prefetch(&runs[size_t(order[k + 1])]);
+      Best best;
+      largestFrom(i, best);
+      cache[i] = uint32_t(best.area);
+      if (uint32_t(best.area) < level) {
+        if (best.area >= rule.minArea) push(i, uint32_t(best.area));
+        continue;
       }
-      // Runs to the left that reached into the rectangle end at its left edge.
-      for (int x = best.col - 1; x >= 0 && runs[base + x] > best.col - x; --x)
-        runs[base + x] = static_cast<uint8_t>(best.col - x);
-    }
-    if (accept) {
-      ++count;
-      list.rects.push_back(rect);
-      ++taken;
-    }
-    // Pixels right of the rectangle now start runs.
-    if (best.col + best.width < w) {
+      BlockRect rect;
+      rect.pos = static_cast<uint32_t>(best.line * w + best.col);
+      rect.width = static_cast<uint16_t>(best.width);
+      rect.height = static_cast<uint16_t>(best.height);
+      rect.colour = colour[rect.pos];
+      int seg = static_cast<int>(rect.pos / kSegmentPositions);
+      bool longEntry = isLongEntry(rect);
+      uint16_t& count = longEntry ? list.longCount[seg] : list.shortCount[seg];
+      bool accept = seg < segments && count < 255;
+      if (!accept) overflowed = true;
       for (int l = 0; l < best.height; ++l) {
-        size_t j = size_t(best.line + l) * w + size_t(best.col + best.width);
-        if (runs[j] && !queued[j] && cache[j] >= minArea) push(j, cache[j]);
+        size_t base = size_t(best.line + l) * w;
+        for (int x = best.col; x < best.col + best.width; ++x) {
+          if (accept) map[base + x] = rule.marker;
+          runs[base + x] = 0;
+        }
+        // Runs to the left that reached into the rectangle end at its left edge.
+        for (int x = best.col - 1; x >= 0 && runs[base + x] > best.col - x; --x)
+          runs[base + x] = static_cast<uint8_t>(best.col - x);
+      }
+      if (accept) {
+        ++count;
+        list.rects.push_back(rect);
+        ++taken;
+        full = static_cast<int>(list.rects.size()) >= kMaxRectsPerList;
+      }
+      // The column right of the rectangle: its pixels beside the rectangle, and those above
+      // whose candidate column reaches down into it, lose their left neighbour's column and
+      // may now start a rectangle. They were held back as smaller than the neighbour's, which
+      // is at most this level, so they go in below it.
+      const int xr = best.col + best.width;
+      if (xr < w) {
+        auto enter = [&](size_t j) {
+          const uint32_t bound = std::min(cache[j], level - 1);
+          if (!queued[j] && bound >= minArea) push(j, bound);
+        };
+        for (int l = 0; l < best.height; ++l) {
+          size_t j = size_t(best.line + l) * w + size_t(xr);
+          if (runs[j]) enter(j);
+        }
+        size_t j = size_t(best.line) * w + size_t(xr);
+        for (int up = 1; up < 255 && best.line - up >= 0; ++up) {
+          const size_t above = j - size_t(w);
+          if (!runs[above] || (rule.sameValue && !same(above, j))) break;
+          j = above;
+          enter(j);
+        }
       }
     }
   }
