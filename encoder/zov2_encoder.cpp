@@ -225,6 +225,7 @@ bool StartEncoder(CompressionSettings& s, const EncoderSetup& setup) {
   b->lumaCache.assign(size_t(1) << kLumaCacheBits, 0);
   b->bucketHead.assign(kMaxArea + 1, -1);
   b->bucketNext.assign(n, -1);
+  b->bucketPrev.assign(n, -1);
   b->levelOrder.assign(n, 0);
   for (RectList& list : b->lists) {
     list.rects.reserve(kMaxRectsPerList);

@@ -87,6 +87,7 @@ TEST(RectangleSearch, EqualAreasComeOutInScanOrder) {
   b.scratchHeights.assign(n, 0);
   b.bucketHead.assign(kMaxArea + 1, -1);
   b.bucketNext.assign(n, -1);
+  b.bucketPrev.assign(n, -1);
   b.levelOrder.assign(n, 0);
   auto mark = [&](int line, int col, int width, int height) {
     for (int y = line; y < line + height; ++y)
