@@ -257,7 +257,7 @@ void loadRow(const ProfileFile& file, std::string_view section, const KeyRow& ro
 }
 
 // Writes one key; failures are ignored here (only the filter list reports them).
-void saveRow(ProfileFile& file, std::string_view section, const KeyRow& row, Records r) {
+void saveRow(ProfileUpdate& file, std::string_view section, const KeyRow& row, Records r) {
   std::visit(
       [&](auto member) {
         const auto& v = fieldOf(r, member);
@@ -380,7 +380,7 @@ void loadFilterList(const ProfileFile& file, CompressorOptions& o) {
   o.Filters = std::move(list);
 }
 
-void saveFilterList(ProfileFile& file, const CompressorOptions& o) {
+void saveFilterList(ProfileUpdate& file, const CompressorOptions& o) {
   const char* section = kFilteringSection;
   if (!file.emptySection(section)) {
     showError("CFG0004E Unable to clear old filter settings, rc=%d", file.lastError());
@@ -429,7 +429,8 @@ void loadSettings(std::string_view fileName, std::string_view section,
 
 void saveSettings(std::string_view fileName, std::string_view section,
                   const CompressionSettings& settings, const CompressorOptions& options) {
-  ProfileFile file(fileName);
+  // Every key goes into one replacement of the file.
+  ProfileUpdate file(fileName);
   // The rows take mutable records; nothing is changed through them here.
   Records r{const_cast<CompressionSettings&>(settings), const_cast<CompressorOptions&>(options)};
   for (const char* key : kSaveFirst) {
@@ -438,6 +439,13 @@ void saveSettings(std::string_view fileName, std::string_view section,
   saveFilterList(file, options);
   for (const char* key : kSaveLast) {
     if (const KeyRow* row = findRow(key)) saveRow(file, section, *row, r);
+  }
+  if (!file.commit()) {
+    // Nothing reached the file: the filter list's writes all failed, reported as each would
+    // have been on its own.
+    ProfileUpdate failed(file.path().string());
+    failed.refuse(file.lastError());
+    saveFilterList(failed, options);
   }
 }
 
@@ -483,7 +491,7 @@ void loadMainWindowOptions(std::string_view fileName, std::string_view section,
 
 void saveMainWindowOptions(std::string_view fileName, std::string_view section,
                            const CompressorOptions& options) {
-  ProfileFile file(fileName);
+  ProfileUpdate file(fileName);
   for (const OwnerText& t : kFolderKeys) {
     file.writeString(section, t.key, std::string_view(options.*t.field).substr(0, kPathMaxChars));
   }
@@ -493,6 +501,7 @@ void saveMainWindowOptions(std::string_view fileName, std::string_view section,
   }
   for (const OwnerSwitch& s : kShowKeys)
     file.writeString(section, s.key, options.*s.field ? "1" : "0");
+  file.commit();
 }
 
 uint32_t readPackPadding(std::string_view fileName, std::string_view section) {
