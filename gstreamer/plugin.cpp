@@ -14,4 +14,4 @@ gboolean pluginInit(GstPlugin* plugin) {
 
 #define PACKAGE "zov"
 GST_PLUGIN_DEFINE(GST_VERSION_MAJOR, GST_VERSION_MINOR, zov, "ZOV1/ZOV2 video decoding", pluginInit,
-                  ZOV_VERSION, "Proprietary", "ZOV", "Unknown package origin")
+                  ZOV_VERSION, "MIT/X11", "ZOV", "Unknown package origin")

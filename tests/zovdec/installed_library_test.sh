@@ -15,11 +15,14 @@ done
 pc=$(find "$prefix" -name zovdec.pc)
 [ -n "$pc" ] || { echo "no zovdec.pc installed"; exit 1; }
 export PKG_CONFIG_PATH=${pc%/*}
-[ "$(pkg-config --variable=prefix zovdec)" = "$prefix" ] || { echo "wrong prefix in $pc"; exit 1; }
+[ "$(realpath "$(pkg-config --variable=prefix zovdec)")" = "$(realpath "$prefix")" ] ||
+  { echo "wrong prefix in $pc"; exit 1; }
 
 "$cc" -std=c99 -Wall -Wextra -pedantic -Werror "$src/examples/zovdec_avi_to_png.c" \
   -o "$tmp/example" $(pkg-config --cflags --libs zovdec libpng)
-readelf -d "$tmp/example" | grep -q 'NEEDED.*\[libzovdec\.so\.0\]' ||
+soname=$(readelf -d "$(pkg-config --variable=libdir zovdec)/libzovdec.so" | sed -n 's/.*SONAME.*\[\(.*\)\]/\1/p')
+[[ "$soname" =~ ^libzovdec\.so\.[0-9]+$ ]] || { echo "SONAME '$soname'"; exit 1; }
+readelf -d "$tmp/example" | grep -qE "NEEDED.*\[${soname//./\\.}\]" ||
   { echo "the program does not name the library by its SONAME"; exit 1; }
 
 sample=$src/tests/data/sample-teapot-zov2.avi
