@@ -3,8 +3,8 @@
 #include <map>
 #include <tuple>
 
-#include "compressor/source_file.h"
-#include "compressor/source_messages.h"
+#include "media/source_file.h"
+#include "media/source_messages.h"
 
 namespace zov::bench {
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <new>
 
-#include "compressor/source_file.h"
+#include "media/source_file.h"
 #include "platform/profile.h"
 #include "platform/ui.h"
 

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "compressor/vfw_zov_decoder.h"
-#include "compressor/video_decoder.h"
 #include "format/decoder.h"
+#include "media/vfw_zov_decoder.h"
+#include "media/video_decoder.h"
 
 namespace zov {
 

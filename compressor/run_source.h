@@ -5,8 +5,8 @@
 #include <memory>
 #include <vector>
 
-#include "compressor/source_file.h"
 #include "encoder/compression_run.h"
+#include "media/source_file.h"
 
 namespace zov {
 

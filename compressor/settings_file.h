@@ -14,8 +14,8 @@
 
 #include <string_view>
 
-#include "compressor/source_messages.h"  // kCompressorTitle
 #include "encoder/compression_settings.h"
+#include "media/source_messages.h"  // kCompressorTitle
 
 namespace zov {
 

@@ -2,8 +2,8 @@
 
 #include <cctype>
 
-#include "compressor/source_file.h"
-#include "compressor/source_messages.h"
+#include "media/source_file.h"
+#include "media/source_messages.h"
 #include "platform/ui.h"
 
 namespace zov {

@@ -21,10 +21,10 @@
 #include "compressor/run_source.h"
 #include "compressor/settings_file.h"
 #include "compressor/settings_validation.h"
-#include "compressor/source_file.h"
-#include "compressor/source_messages.h"
-#include "compressor/vfw_zov_decoder.h"
 #include "encoder/compression_run.h"
+#include "media/source_file.h"
+#include "media/source_messages.h"
+#include "media/vfw_zov_decoder.h"
 #include "platform/profile.h"
 #include "platform/ui.h"
 

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "compressor/avi_container.h"
-#include "compressor/video_decoder.h"
+#include "media/avi_container.h"
+#include "media/video_decoder.h"
 #include "platform/vfw.h"
 
 namespace zov::player {

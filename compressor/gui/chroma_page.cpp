@@ -16,7 +16,7 @@
 #include "compressor/gui/config_page.h"
 #include "compressor/gui/config_working_copy.h"
 #include "compressor/gui/configuration_dialog.h"
-#include "compressor/source_file.h"
+#include "media/source_file.h"
 #include "platform/ui.h"
 
 namespace zov {

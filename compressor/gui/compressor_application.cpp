@@ -6,8 +6,8 @@
 #include "compressor/filter_list.h"
 #include "compressor/gui/main_window.h"
 #include "compressor/run_source.h"
-#include "compressor/source_file.h"
-#include "compressor/source_messages.h"
+#include "media/source_file.h"
+#include "media/source_messages.h"
 #include "platform/qt/qt_platform.h"
 #include "platform/ui.h"
 

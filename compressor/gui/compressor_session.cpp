@@ -9,7 +9,7 @@
 #include "compressor/edit_list.h"
 #include "compressor/filter_list.h"
 #include "compressor/run_source.h"
-#include "compressor/source_messages.h"
+#include "media/source_messages.h"
 #include "platform/ui.h"
 
 namespace zov {

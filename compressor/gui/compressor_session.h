@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "compressor/gui/compressor_commands.h"
-#include "compressor/source_file.h"
 #include "encoder/compression_run.h"
+#include "media/source_file.h"
 
 namespace zov {
 

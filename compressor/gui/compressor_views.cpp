@@ -11,7 +11,7 @@
 #include "compressor/gui/compressor_commands.h"
 #include "compressor/gui/compressor_session.h"
 #include "compressor/gui/view_slots.h"
-#include "compressor/source_messages.h"
+#include "media/source_messages.h"
 
 namespace zov {
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "compressor/source_file.h"
+#include "media/source_file.h"
 
 namespace zov {
 

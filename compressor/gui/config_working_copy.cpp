@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "compressor/source_file.h"
+#include "media/source_file.h"
 
 namespace zov {
 

@@ -13,8 +13,8 @@
 
 #include "compressor/edit_list.h"
 #include "compressor/gui/config_frame_image.h"
-#include "compressor/source_file.h"
 #include "encoder/compression_settings.h"
+#include "media/source_file.h"
 #include "platform/ui.h"
 
 namespace zov {

@@ -11,7 +11,7 @@
 #include "compressor/gui/configuration_dialog.h"
 #include "compressor/gui/filter_dialogs.h"
 #include "compressor/gui/filter_preview.h"
-#include "compressor/source_file.h"
+#include "media/source_file.h"
 
 namespace zov {
 

@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "compressor/settings_file.h"
-#include "compressor/source_file.h"
+#include "media/source_file.h"
 #include "platform/profile.h"
 
 namespace zov {

@@ -12,11 +12,11 @@
 #include <thread>
 #include <vector>
 
-#include "compressor/avi_container.h"
 #include "compressor/run_source.h"
-#include "compressor/source_file.h"
-#include "compressor/video_decoder.h"
 #include "encoder/block_file.h"
+#include "media/avi_container.h"
+#include "media/source_file.h"
+#include "media/video_decoder.h"
 #include "platform/ui.h"
 
 namespace zov {

@@ -5,8 +5,8 @@
 #include <fstream>
 
 #include "compressor/edit_list.h"
-#include "compressor/source_file.h"
-#include "compressor/source_messages.h"
+#include "media/source_file.h"
+#include "media/source_messages.h"
 #include "platform/profile.h"
 #include "platform/ui.h"
 #include "support/avi_fixtures.h"

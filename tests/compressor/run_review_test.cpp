@@ -9,12 +9,12 @@
 #include <memory>
 #include <thread>
 
-#include "compressor/avi_container.h"
 #include "compressor/edit_list.h"
 #include "compressor/run_source.h"
-#include "compressor/source_file.h"
-#include "compressor/video_decoder.h"
 #include "encoder/compression_run.h"
+#include "media/avi_container.h"
+#include "media/source_file.h"
+#include "media/video_decoder.h"
 #include "platform/ui.h"
 #include "support/avi_fixtures.h"
 #include "support/cli_run.h"

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "compressor/avi_container.h"
+#include "media/avi_container.h"
 #include "platform/ui.h"
 #include "support/avi_fixtures.h"
 #include "support/cli_run.h"

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "compressor/settings_validation.h"
-#include "compressor/source_file.h"
-#include "compressor/source_messages.h"
+#include "media/source_file.h"
+#include "media/source_messages.h"
 #include "platform/ui.h"
 #include "support/avi_fixtures.h"
 

@@ -7,11 +7,11 @@
 #include <filesystem>
 #include <optional>
 
-#include "compressor/avi_container.h"
-#include "compressor/source_file.h"
-#include "compressor/vfw_zov_decoder.h"
-#include "compressor/video_decoder.h"
 #include "format/decoder.h"
+#include "media/avi_container.h"
+#include "media/source_file.h"
+#include "media/vfw_zov_decoder.h"
+#include "media/video_decoder.h"
 #include "platform/ui.h"
 #include "support/avi_fixtures.h"
 #include "support/cli_run.h"

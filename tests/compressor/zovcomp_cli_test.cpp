@@ -12,8 +12,8 @@
 
 #include "compressor/edit_list.h"
 #include "compressor/run_source.h"
-#include "compressor/source_file.h"
-#include "compressor/video_decoder.h"
+#include "media/source_file.h"
+#include "media/video_decoder.h"
 #include "platform/ui.h"
 
 namespace zov {

@@ -16,7 +16,7 @@
 #include "compressor/gui/filter_dialogs.h"
 #include "compressor/gui/filter_page.h"
 #include "compressor/gui/filter_preview.h"
-#include "compressor/source_file.h"
+#include "media/source_file.h"
 #include "platform/ui.h"
 
 namespace zov {

@@ -12,8 +12,8 @@
 
 #include "compressor/edit_list.h"
 #include "compressor/gui/edit_list_dialog.h"
-#include "compressor/source_file.h"
 #include "encoder/compression_settings.h"
+#include "media/source_file.h"
 #include "platform/ui.h"
 
 namespace zov {

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "compressor/avi_container.h"
-#include "compressor/video_decoder.h"
+#include "media/avi_container.h"
+#include "media/video_decoder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string error;

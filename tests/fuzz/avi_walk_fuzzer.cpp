@@ -1,4 +1,4 @@
-// Feeds arbitrary bytes to zovinfo's AVI walk and decodes whatever frames it finds, in memory.
+// Feeds arbitrary bytes to zovinfo's movie reading and decodes whatever frames it finds, in memory.
 #include <cstddef>
 #include <cstdint>
 

@@ -16,10 +16,10 @@
 #include <sstream>
 #include <thread>
 
-#include "compressor/avi_container.h"
-#include "compressor/video_decoder.h"
 #include "compressor/zovcomp_cli.h"
 #include "encoder/avi_writer.h"
+#include "media/avi_container.h"
+#include "media/video_decoder.h"
 #include "platform/profile.h"
 #include "platform/qt/qt_platform.h"
 #include "platform/vfw.h"

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -186,6 +187,41 @@ TEST(ZovinfoDecode, AMalformedFrameStopsDecodingWithStatus3AfterTheEarlierFrames
   EXPECT_EQ(r.status, 3);
   EXPECT_TRUE(contains(r.err, "f1.bin: frame 1 is malformed")) << r.err;
   EXPECT_TRUE(fileExists(dir.file("bins/000000.raw")));
+}
+
+// The file a killed writer leaves: no index, RIFF and movi sizes still 0, the last frame's chunk
+// half written.
+std::vector<uint8_t> killedRunImage(std::vector<uint8_t> file) {
+  auto at = [&](const char* tag) {
+    for (size_t i = 0; i + 4 <= file.size(); ++i)
+      if (std::equal(tag, tag + 4, file.begin() + long(i))) return i;
+    return file.size();
+  };
+  auto zero = [&](size_t pos) { std::fill_n(file.begin() + long(pos), 4, 0); };
+  size_t idx1 = at("idx1");
+  size_t lastChunk = idx1;
+  for (size_t i = at("movi"); i < idx1; ++i)
+    if (std::equal("00dc", "00dc" + 4, file.begin() + long(i))) lastChunk = i;
+  zero(4);
+  zero(at("movi") - 4);
+  file.resize(lastChunk + (idx1 - lastChunk) / 2);
+  return file;
+}
+
+TEST(ZovinfoKilledRun, AFileWithoutIndexOrSizesListsAndDecodesItsWholeFrames) {
+  TempDir dir;
+  EncodedSample s = encodeSyntheticStream(16, 8, 4, 7);
+  std::string movie = dir.file("killed.avi");
+  ASSERT_TRUE(writeFileBytes(movie, killedRunImage(buildZovAvi(s.desc, s.frames))));
+  ToolResult r = runProgram({"frames", movie});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(contains(r.out, " frames=3\n")) << r.out;
+  EXPECT_TRUE(contains(r.out, "frame 2 index=none ")) << r.out;
+  r = runInProcess({"decode", movie, "--out", dir.file("o")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (int n = 0; n < 3; ++n)
+    EXPECT_EQ(readRaw(dir.file("o/00000" + std::to_string(n) + ".raw")), s.reconstructions[n]);
+  EXPECT_FALSE(fileExists(dir.file("o/000003.raw")));
 }
 
 TEST(ZovinfoDecode, Zov1AndZov2StreamsDecodeAlike) {

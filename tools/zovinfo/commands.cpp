@@ -1,6 +1,8 @@
 #include "tools/zovinfo/commands.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -11,12 +13,13 @@
 #include <ostream>
 #include <sstream>
 
+#include "encoder/avi_writer_format.h"
 #include "format/output_preview.h"
 #include "format/stream_format.h"
 #include "tools/zovinfo/block_listing.h"
 #include "tools/zovinfo/codec_playback.h"
+#include "tools/zovinfo/movie_stream.h"
 #include "tools/zovinfo/png_writer.h"
-#include "tools/zovinfo/riff_walk.h"
 #include "tools/zovinfo/stream_session.h"
 
 namespace zov::info {
@@ -157,18 +160,37 @@ bool makeDirs(const std::string& dir, std::string& error) {
 }
 
 bool readWholeFile(const std::string& path, std::vector<uint8_t>& bytes, std::string& error) {
-  auto src = FileSource::open(path, error);
-  if (!src) return false;
-  if (src->size() > kMaxFrameBytes) {
-    error = "is " + std::to_string(src->size()) + " bytes, too large for a ZOV frame";
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    error = std::strerror(errno);
     return false;
   }
-  bytes.resize(static_cast<size_t>(src->size()));
-  if (!src->read(0, bytes.data(), bytes.size())) {
-    error = "read error";
-    return false;
+  struct stat st {};
+  bool ok = ::fstat(fd, &st) == 0;
+  if (!ok) {
+    error = std::strerror(errno);
+  } else if (!S_ISREG(st.st_mode)) {
+    error = S_ISDIR(st.st_mode) ? "is a directory" : "is not a regular file";
+    ok = false;
+  } else if (uint64_t(st.st_size) > kMaxFrameBytes) {
+    error = "is " + std::to_string(st.st_size) + " bytes, too large for a ZOV frame";
+    ok = false;
   }
-  return true;
+  if (ok) {
+    bytes.resize(size_t(st.st_size));
+    size_t done = 0;
+    while (ok && done < bytes.size()) {
+      ssize_t got = ::read(fd, bytes.data() + done, bytes.size() - done);
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) {
+        error = "read error";
+        ok = false;
+      }
+      if (got > 0) done += size_t(got);
+    }
+  }
+  ::close(fd);
+  return ok;
 }
 
 // Writes the picture of frame n as DIR/NNNNNN.raw (and .png).
@@ -228,37 +250,27 @@ class FrameWriter {
   std::vector<uint8_t> bytes_;
 };
 
-// Opens and walks a movie; on failure prints "FILE: problem" and returns false.
-struct Movie {
-  std::unique_ptr<FileSource> src;
-  AviVideoStream stream;
-};
-
-bool openMovie(const std::string& path, Movie& m, std::ostream& err) {
+// Opens a movie; on failure prints "FILE: problem" and returns false.
+bool openMovie(const std::string& path, MovieStream& m, std::ostream& err) {
   std::string error;
-  m.src = FileSource::open(path, error);
-  if (!m.src) {
-    err << path << ": " << error << "\n";
-    return false;
-  }
-  if (!walkAvi(*m.src, m.stream, error)) {
+  if (!m.open(path, error)) {
     err << path << ": " << error << "\n";
     return false;
   }
   return true;
 }
 
-bool isZovStream(const AviVideoStream& s) {
+bool isZovStream(const MovieStream& s) {
   uint32_t tag = s.compression & 0xFFFF0000u;
   uint32_t handler = s.handler | 0x20202020u;  // lower case
-  return tag == kZov1Tag || tag == kZov2Tag || handler == fourcc('z', 'o', 'v', '1') ||
-         handler == fourcc('z', 'o', 'v', '2');
+  return tag == kZov1Tag || tag == kZov2Tag || handler == makeFourCC("zov1") ||
+         handler == makeFourCC("zov2");
 }
 
-bool beginMovieStream(const std::string& path, const AviVideoStream& s, StreamSession& session,
+bool beginMovieStream(const std::string& path, const MovieStream& s, StreamSession& session,
                       std::ostream& err) {
   if (!isZovStream(s)) {
-    err << path << ": the video stream is not ZOV video (handler '" << fourccText(s.handler)
+    err << path << ": the video stream is not ZOV video (handler '" << fourCCText(s.handler)
         << "', compression " << hex32(s.compression) << ")\n";
     return false;
   }
@@ -366,10 +378,10 @@ int decodeMovie(const Args& a, std::ostream& out, std::ostream& err) {
   if (a.files.size() != 1)
     throw UsageError{"decode takes one movie (or --format and --size with frame files)"};
   const std::string& path = a.files[0];
-  Movie m;
+  MovieStream m;
   if (!openMovie(path, m, err)) return kExitUsage;
   StreamSession session;
-  if (!beginMovieStream(path, m.stream, session, err)) return kExitUsage;
+  if (!beginMovieStream(path, m, session, err)) return kExitUsage;
   std::string error;
   if (!makeDirs(a.out, error)) {
     err << a.out << ": " << error << "\n";
@@ -379,13 +391,12 @@ int decodeMovie(const Args& a, std::ostream& out, std::ostream& err) {
   FrameWriter writer(a.out, a.png, method);
   CodecPlayback playback;
   CodecPlayback* codec = nullptr;
-  if (!openCodecFor(method, m.stream.width, m.stream.height, m.stream.compression, playback, codec,
-                    err))
+  if (!openCodecFor(method, m.width, m.height, m.compression, playback, codec, err))
     return kExitUsage;
   std::vector<uint8_t> bytes;
-  for (size_t n = 0; n < m.stream.frames.size(); ++n) {
+  for (size_t n = 0; n < m.frames.size(); ++n) {
     const std::string& where = path;
-    if (!readFrame(*m.src, m.stream.frames[n], bytes, error)) {
+    if (!m.readFrame(n, bytes, error)) {
       err << path << ": frame " << n << ": " << error << "\n";
       return kExitUsage;
     }
@@ -403,8 +414,8 @@ int decodeMovie(const Args& a, std::ostream& out, std::ostream& err) {
       return kExitUsage;
     }
   }
-  out << "decoded " << m.stream.frames.size() << " frames " << session.width() << "x"
-      << session.height() << " into " << a.out << "\n";
+  out << "decoded " << m.frames.size() << " frames " << session.width() << "x" << session.height()
+      << " into " << a.out << "\n";
   return kExitOk;
 }
 
@@ -414,19 +425,18 @@ int listFrames(const Args& a, std::ostream& out, std::ostream& err) {
       !a.method.empty() || a.codec)
     throw UsageError{"frames takes no options"};
   const std::string& path = a.files[0];
-  Movie m;
-  if (!openMovie(path, m, err)) return kExitUsage;
+  MovieStream s;
+  if (!openMovie(path, s, err)) return kExitUsage;
   StreamSession session;
-  const AviVideoStream& s = m.stream;
   out << "stream " << s.width << "x" << s.height << " format=" << hex32(s.compression)
-      << " fourcc=" << fourccText(s.handler) << " frames=" << s.frames.size() << "\n";
+      << " fourcc=" << fourCCText(s.handler) << " frames=" << s.frames.size() << "\n";
   if (!beginMovieStream(path, s, session, err)) return kExitUsage;
   std::vector<uint8_t> bytes;
   std::string error;
   int status = kExitOk;
   for (size_t n = 0; n < s.frames.size(); ++n) {
-    const AviFrame& f = s.frames[n];
-    if (!readFrame(*m.src, f, bytes, error)) {
+    const MovieFrame& f = s.frames[n];
+    if (!s.readFrame(n, bytes, error)) {
       err << path << ": frame " << n << ": " << error << "\n";
       return kExitUsage;
     }
@@ -464,20 +474,20 @@ int bench(const Args& a, std::ostream& out, std::ostream& err) {
   if (!a.repeat.empty() && (!parseUnsigned(a.repeat, 1000000, repeat) || repeat == 0))
     throw UsageError{"bad --repeat value '" + a.repeat + "' (1 to 1000000)"};
   const std::string& path = a.files[0];
-  Movie m;
+  MovieStream m;
   if (!openMovie(path, m, err)) return kExitUsage;
-  std::vector<std::vector<uint8_t>> frames(m.stream.frames.size());
+  std::vector<std::vector<uint8_t>> frames(m.frames.size());
   std::string error;
   for (size_t n = 0; n < frames.size(); ++n) {
-    if (!readFrame(*m.src, m.stream.frames[n], frames[n], error)) {
+    if (!m.readFrame(n, frames[n], error)) {
       err << path << ": frame " << n << ": " << error << "\n";
       return kExitUsage;
     }
   }
   StreamSession session;
-  if (!beginMovieStream(path, m.stream, session, err)) return kExitUsage;
+  if (!beginMovieStream(path, m, session, err)) return kExitUsage;
   CodecPlayback playback;
-  if (a.codec && !playback.open(m.stream.width, m.stream.height, m.stream.compression, -1, error)) {
+  if (a.codec && !playback.open(m.width, m.height, m.compression, -1, error)) {
     err << path << ": " << error << "\n";
     return kExitUsage;
   }
@@ -496,7 +506,7 @@ int bench(const Args& a, std::ostream& out, std::ostream& err) {
   }
   for (uint64_t r = 0; r < repeat && !a.codec; ++r) {
     // Each pass is the stream from its start, as a player seeking back to frame 0.
-    if (r > 0 && !session.begin(m.stream.width, m.stream.height, m.stream.compression, error)) {
+    if (r > 0 && !session.begin(m.width, m.height, m.compression, error)) {
       err << path << ": " << error << "\n";
       return kExitUsage;
     }
@@ -557,16 +567,15 @@ int runZovinfo(const std::vector<std::string>& args, std::ostream& out, std::ost
 }
 
 int decodeAviImage(const uint8_t* data, size_t size) {
-  MemorySource src(data, size);
-  AviVideoStream stream;
+  MovieStream stream;
   std::string error;
-  if (!walkAvi(src, stream, error) || !isZovStream(stream)) return -1;
+  if (!stream.openImage(data, size, error) || !isZovStream(stream)) return -1;
   StreamSession session;
   if (!session.begin(stream.width, stream.height, stream.compression, error)) return -1;
   std::vector<uint8_t> bytes;
   int good = 0;
-  for (const AviFrame& f : stream.frames) {
-    if (!readFrame(src, f, bytes, error)) break;
+  for (size_t n = 0; n < stream.frames.size(); ++n) {
+    if (!stream.readFrame(n, bytes, error)) break;
     FrameSummary summary;
     if (session.decode(bytes.data(), bytes.size(), summary)) ++good;
   }

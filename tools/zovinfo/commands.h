@@ -16,7 +16,7 @@ inline constexpr int kExitDamaged = 3;  // a malformed frame
 
 int runZovinfo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
-// Walks an AVI image in memory and decodes every frame of its video stream, writing nothing;
+// Opens an AVI image in memory and decodes every frame of its video stream, writing nothing;
 // returns the number of frames decoded without damage, or -1 when the file is refused. The fuzz
 // target's entry.
 int decodeAviImage(const uint8_t* data, size_t size);

@@ -4,10 +4,10 @@
 
 #include <sstream>
 
-#include "compressor/avi_container.h"
+#include "media/avi_container.h"
 
-#include "compressor/video_decoder.h"
 #include "compressor/zovcomp_cli.h"
+#include "media/video_decoder.h"
 
 namespace zov::test {
 

@@ -10,7 +10,7 @@
 #include <QImage>
 #include <QPixmap>
 
-#include "compressor/avi_container.h"
+#include "media/avi_container.h"
 #include "platform/vfw.h"
 #include "player/movie_widget.h"
 

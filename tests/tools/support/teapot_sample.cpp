@@ -2,19 +2,14 @@
 
 #include <random>
 
-#include "tools/zovinfo/riff_walk.h"
+#include "tools/zovinfo/movie_stream.h"
 
 namespace zov::test {
 
 bool encodeSampleFrom(const std::string& sourceAvi, int frameCount, EncodedSample& sample,
                       std::string& error) {
-  auto src = info::FileSource::open(sourceAvi, error);
-  if (!src) {
-    error = sourceAvi + ": " + error;
-    return false;
-  }
-  info::AviVideoStream stream;
-  if (!info::walkAvi(*src, stream, error)) {
+  info::MovieStream stream;
+  if (!stream.open(sourceAvi, error)) {
     error = sourceAvi + ": " + error;
     return false;
   }
@@ -34,7 +29,7 @@ bool encodeSampleFrom(const std::string& sourceAvi, int frameCount, EncodedSampl
   size_t stride = (size_t(stream.width) * 3 + 3) & ~size_t{3};
   std::vector<uint8_t> dib;
   for (int n = 0; n < frameCount; ++n) {
-    if (!info::readFrame(*src, stream.frames[size_t(n)], dib, error)) {
+    if (!stream.readFrame(size_t(n), dib, error)) {
       error = sourceAvi + ": frame " + std::to_string(n) + ": " + error;
       return false;
     }

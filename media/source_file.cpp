@@ -1,15 +1,15 @@
-#include "compressor/source_file.h"
+#include "media/source_file.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <new>
 
-#include "compressor/avi_container.h"
-#include "compressor/source_messages.h"
-#include "compressor/y4m_source.h"
 #include "encoder/colour_quantiser.h"
 #include "encoder/compression_settings.h"
+#include "media/avi_container.h"
+#include "media/source_messages.h"
+#include "media/y4m_source.h"
 
 namespace zov {
 

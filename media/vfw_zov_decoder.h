@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "compressor/video_decoder.h"
+#include "media/video_decoder.h"
 
 namespace zov {
 

@@ -6,10 +6,10 @@
 #include <cmath>
 #include <filesystem>
 
+#include "media/avi_container.h"
+#include "media/source_file.h"
+#include "media/source_messages.h"
 #include "support/avi_fixtures.h"
-#include "compressor/avi_container.h"
-#include "compressor/source_file.h"
-#include "compressor/source_messages.h"
 
 namespace zov {
 namespace {

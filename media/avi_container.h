@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "compressor/media_file.h"
+#include "media/media_file.h"
 
 namespace zov {
 

@@ -1,4 +1,4 @@
-#include "compressor/source_messages.h"
+#include "media/source_messages.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "compressor/y4m_source.h"
+#include "media/y4m_source.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "compressor/vfw_zov_decoder.h"
+#include "media/vfw_zov_decoder.h"
 
 #include <cstring>
 

@@ -6,9 +6,9 @@
 #include <fstream>
 #include <mutex>
 
-#include "compressor/source_file.h"
-#include "compressor/source_messages.h"
 #include "encoder/colour_quantiser.h"
+#include "media/source_file.h"
+#include "media/source_messages.h"
 #include "support/avi_fixtures.h"
 
 namespace zov {
@@ -582,7 +582,7 @@ TEST(SourceFileZov, CompressedSourcesGoThroughTheCodecHook) {
 }  // namespace
 }  // namespace zov
 
-#include "compressor/vfw_zov_decoder.h"
+#include "media/vfw_zov_decoder.h"
 #include "platform/ui.h"
 
 namespace zov {

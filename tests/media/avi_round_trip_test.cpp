@@ -9,9 +9,9 @@
 #include <fstream>
 #include <random>
 
-#include "support/avi_fixtures.h"
-#include "compressor/avi_container.h"
 #include "encoder/zev_format.h"
+#include "media/avi_container.h"
+#include "support/avi_fixtures.h"
 
 namespace zov {
 namespace {

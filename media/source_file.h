@@ -19,9 +19,9 @@
 #include <string>
 #include <vector>
 
-#include "compressor/media_file.h"
-#include "compressor/video_decoder.h"
 #include "encoder/avi_writer_format.h"
+#include "media/media_file.h"
+#include "media/video_decoder.h"
 
 namespace zov {
 

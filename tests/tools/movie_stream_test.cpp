@@ -2,8 +2,9 @@
 
 #include <cstring>
 
+#include "encoder/avi_writer_format.h"
 #include "support/avi_file_writer.h"
-#include "tools/zovinfo/riff_walk.h"
+#include "tools/zovinfo/movie_stream.h"
 
 namespace zov::info {
 namespace {
@@ -26,7 +27,7 @@ size_t find(const std::vector<uint8_t>& b, const char* tag, size_t from = 0) {
 }
 
 std::vector<uint8_t> threeFrameFile() {
-  ZovAviDescription d{32, 16, 0x32760200, fourcc('z', 'o', 'v', '2'), 15};
+  ZovAviDescription d{32, 16, 0x32760200, makeFourCC("zov2"), 15};
   std::vector<AviFrameData> frames = {
       {{1, 2, 3, 4, 5}, true},  // odd size: a pad byte follows
       {{6, 7, 8, 9}, false},
@@ -35,14 +36,12 @@ std::vector<uint8_t> threeFrameFile() {
   return buildZovAvi(d, frames);
 }
 
-TEST(RiffWalk, FindsTheVideoFormatFramesAndKeyFlagsOfAWrittenFile) {
+TEST(MovieStream, FindsTheVideoFormatFramesAndKeyFlagsOfAWrittenFile) {
   auto file = threeFrameFile();
-  MemorySource src(file.data(), file.size());
-  AviVideoStream s;
+  MovieStream s;
   std::string error;
-  ASSERT_TRUE(walkAvi(src, s, error)) << error;
-  EXPECT_EQ(s.streamNumber, 0);
-  EXPECT_EQ(fourccText(s.handler), "zov2");
+  ASSERT_TRUE(s.openImage(file.data(), file.size(), error)) << error;
+  EXPECT_EQ(fourCCText(s.handler), "zov2");
   EXPECT_EQ(s.width, 32);
   EXPECT_EQ(s.height, 16);
   EXPECT_EQ(s.bitCount, 16);
@@ -53,13 +52,13 @@ TEST(RiffWalk, FindsTheVideoFormatFramesAndKeyFlagsOfAWrittenFile) {
   EXPECT_EQ(s.frames[1].key, KeyFlag::Delta);
   EXPECT_EQ(s.frames[2].size, 0u);
   std::vector<uint8_t> buf;
-  ASSERT_TRUE(readFrame(src, s.frames[0], buf, error));
+  ASSERT_TRUE(s.readFrame(0, buf, error));
   EXPECT_EQ(buf, (std::vector<uint8_t>{1, 2, 3, 4, 5}));
-  ASSERT_TRUE(readFrame(src, s.frames[1], buf, error));  // found after the pad byte
+  ASSERT_TRUE(s.readFrame(1, buf, error));  // found after the pad byte
   EXPECT_EQ(buf, (std::vector<uint8_t>{6, 7, 8, 9}));
 }
 
-TEST(RiffWalk, ReadsFramesInsideRecListsAndIgnoresOtherStreamsChunks) {
+TEST(MovieStream, ReadsFramesInsideRecListsAndIgnoresOtherStreamsChunks) {
   // movi: LIST rec (00dc, 01wb), 00dc; hand-built around a written header.
   auto file = threeFrameFile();
   size_t movi = find(file, "movi");
@@ -83,10 +82,9 @@ TEST(RiffWalk, ReadsFramesInsideRecListsAndIgnoresOtherStreamsChunks) {
   chunk("JUNK", {0, 0, 0});
   putLe32(b, movi - 4, uint32_t(b.size() - movi));  // LIST movi size
   putLe32(b, 4, uint32_t(b.size() - 8));            // RIFF size (no index now)
-  MemorySource src(b.data(), b.size());
-  AviVideoStream s;
+  MovieStream s;
   std::string error;
-  ASSERT_TRUE(walkAvi(src, s, error)) << error;
+  ASSERT_TRUE(s.openImage(b.data(), b.size(), error)) << error;
   ASSERT_EQ(s.frames.size(), 2u);
   EXPECT_EQ(s.frames[0].size, 3u);
   EXPECT_EQ(s.frames[1].size, 1u);
@@ -94,71 +92,79 @@ TEST(RiffWalk, ReadsFramesInsideRecListsAndIgnoresOtherStreamsChunks) {
   EXPECT_EQ(s.frames[0].key, KeyFlag::Unknown);
 }
 
-TEST(RiffWalk, EveryTruncationOfAFileIsAClearError) {
+TEST(MovieStream, EveryTruncationOfAFileIsAClearErrorOrItsWholeFrames) {
+  // A file cut anywhere (a killed writer) either opens with the frames it holds whole, or is
+  // refused with a reason once not even its headers are there.
   auto file = threeFrameFile();
+  size_t movi = find(file, "movi");
   for (size_t n = 0; n < file.size(); ++n) {
-    MemorySource src(file.data(), n);
-    AviVideoStream s;
+    MovieStream s;
     std::string error;
-    ASSERT_FALSE(walkAvi(src, s, error)) << "prefix of " << n << " bytes accepted";
-    EXPECT_FALSE(error.empty());
-    if (n >= 12) {
-      EXPECT_NE(error.find("truncated"), std::string::npos) << n << ": " << error;
+    if (!s.openImage(file.data(), n, error)) {
+      EXPECT_FALSE(error.empty());
+      EXPECT_LT(n, movi) << "a file cut inside its movie data is refused: " << error;
+      continue;
     }
+    EXPECT_LE(s.frames.size(), 3u);
+    std::vector<uint8_t> buf;
+    for (size_t f = 0; f < s.frames.size(); ++f)
+      EXPECT_TRUE(s.readFrame(f, buf, error)) << "prefix of " << n << " bytes, frame " << f;
   }
 }
 
-TEST(RiffWalk, HostileSizesAreRefusedWithoutAllocating) {
+TEST(MovieStream, HostileSizesAreRefusedWithoutAllocating) {
   auto file = threeFrameFile();
   size_t frame = find(file, "00dc");
   auto bad = file;
   putLe32(bad, frame + 4, 0xFFFFFFF0u);  // a frame larger than the movi list
-  MemorySource src(bad.data(), bad.size());
-  AviVideoStream s;
+  MovieStream s;
   std::string error;
-  EXPECT_FALSE(walkAvi(src, s, error));
-  EXPECT_NE(error.find("00dc"), std::string::npos) << error;
+  if (s.openImage(bad.data(), bad.size(), error)) {
+    std::vector<uint8_t> buf;
+    for (size_t f = 0; f < s.frames.size(); ++f) {
+      if (s.readFrame(f, buf, error)) {
+        EXPECT_LE(buf.size(), bad.size());
+      }
+    }
+  }
 
   // A list that claims less than its children need: the child must not run past it.
   bad = file;
   size_t strl = find(bad, "strl");
   putLe32(bad, strl - 4, 12);
-  MemorySource src2(bad.data(), bad.size());
-  EXPECT_FALSE(walkAvi(src2, s, error));
+  EXPECT_FALSE(s.openImage(bad.data(), bad.size(), error));
 
   // A frame chunk larger than any ZOV frame is refused by readFrame before any allocation.
-  AviFrame huge{0, kMaxFrameBytes + 1, KeyFlag::Key};
+  ASSERT_TRUE(s.openImage(file.data(), file.size(), error));
+  s.frames[0].size = kMaxFrameBytes + 1;
   std::vector<uint8_t> buf;
-  EXPECT_FALSE(readFrame(src, huge, buf, error));
+  EXPECT_FALSE(s.readFrame(0, buf, error));
   EXPECT_TRUE(buf.empty());
 }
 
-TEST(RiffWalk, FilesWithoutVideoOrHeadersAreRefused) {
+TEST(MovieStream, FilesWithoutVideoOrHeadersAreRefused) {
   auto file = threeFrameFile();
   std::string error;
-  AviVideoStream s;
+  MovieStream s;
   {
     auto b = file;
     b[find(b, "vids")] = 'a';  // 'auds': no video stream left
-    MemorySource src(b.data(), b.size());
-    EXPECT_FALSE(walkAvi(src, s, error));
+    EXPECT_FALSE(s.openImage(b.data(), b.size(), error));
     EXPECT_NE(error.find("no video stream"), std::string::npos) << error;
   }
   {
     auto b = file;
     std::memcpy(&b[8], "WAVE", 4);
-    MemorySource src(b.data(), b.size());
-    EXPECT_FALSE(walkAvi(src, s, error));
+    EXPECT_FALSE(s.openImage(b.data(), b.size(), error));
     EXPECT_NE(error.find("not an AVI file"), std::string::npos) << error;
   }
   {
     auto b = file;
     size_t strf = find(b, "strf");
     putLe32(b, strf + 4, 20);  // too short for a BITMAPINFOHEADER
-    MemorySource src(b.data(), b.size());
-    EXPECT_FALSE(walkAvi(src, s, error));
+    EXPECT_FALSE(s.openImage(b.data(), b.size(), error));
   }
-  EXPECT_EQ(getLe32(file, 0), fourcc('R', 'I', 'F', 'F'));
+  EXPECT_EQ(getLe32(file, 0), makeFourCC("RIFF"));
 }
 
 }  // namespace

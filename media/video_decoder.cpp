@@ -1,4 +1,4 @@
-#include "compressor/video_decoder.h"
+#include "media/video_decoder.h"
 
 #include <turbojpeg.h>
 

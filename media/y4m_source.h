@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "compressor/media_file.h"
+#include "media/media_file.h"
 
 namespace zov {
 

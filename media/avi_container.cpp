@@ -1,4 +1,4 @@
-#include "compressor/avi_container.h"
+#include "media/avi_container.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
