@@ -106,6 +106,8 @@ LRESULT openSession(CodecState& s) {
 
 LRESULT forwardCompression(CodecState& s, UINT message, LPARAM p1, LPARAM p2) {
   if (!isZov2(s)) return ICERR_UNSUPPORTED;
+  // A session does not outlive its library (DRV_FREE closes them): start afresh.
+  if (!library().module) s.compressorHandle = 0;
   if (!s.compressorHandle)
     if (LRESULT r = openSession(s)) return r;
   CompressionLibrary& l = library();

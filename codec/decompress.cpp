@@ -104,6 +104,16 @@ DestinationKind checkDestination(CodecState& s, const BITMAPINFOHEADER* out, boo
   return DestinationKind::Refused;
 }
 
+// A packed YUV method stays in force only for packed destinations: an instance that answered a
+// YUY2 or UYVY query and is then offered an RGB bitmap goes back to the plain method, so what it
+// writes matches what it proposes.
+void leavePackedMethod(CodecState& s) {
+  const bool diag = diagnostic();
+  const int plain = repairMethod(plainMethod(diag), s.streamFormat, diag);
+  if (isPackedMethod(s.activeMethod)) s.activeMethod = plain;
+  if (isPackedMethod(s.windowedMethod)) s.windowedMethod = plain;
+}
+
 bool isRgb565(const BITMAPINFOHEADER* out, bool extended) {
   return (out->biCompression == BI_BITFIELDS || (extended && out->biCompression == k1632)) &&
          out->biBitCount != 8 && maskAt(out, 0) == 0xF800;
@@ -120,6 +130,7 @@ LRESULT query(CodecState& s, const BITMAPINFOHEADER* in, const BITMAPINFOHEADER*
     case DestinationKind::Packed:
       return ICERR_OK;
     case DestinationKind::Accepted:
+      leavePackedMethod(s);
       break;
   }
   if (s.suspended) return out->biBitCount == 16 ? ICERR_OK : ICERR_BADFORMAT;
@@ -243,9 +254,11 @@ void writeOutput(CodecState& s, uint8_t* dest, bool bufferChanged) {
   }
 }
 
+// Pre-V4 streams carry the letterbox because of their LBOX flag; V4 streams in their key-frame
+// headers, without the flag. Either way the margins in force are the decoder's.
 bool letterboxInForce(const CodecState& s) {
   const FrameDecoder& d = s.engine->decoder;
-  return hasFlag(s.streamFormat, stream_flag::kLbox) && (d.bottomMargin() || d.topMargin());
+  return d.bottomMargin() || d.topMargin();
 }
 
 }  // namespace
@@ -339,7 +352,9 @@ LRESULT decompressBegin(InstanceLinkStruct& link, const BITMAPINFOHEADER* in,
     return ICERR_OK;
   }
   s->rgb565Output = isRgb565(out, false);
-  if (LRESULT r = startStream(link, in, false, 0)) return r;
+  s->extendedActive = false;
+  // YUY2 and UYVY overlays are top-down; RGB bitmaps bottom-up.
+  if (LRESULT r = startStream(link, in, isPackedMethod(s->activeMethod), 0)) return r;
   s = link.state;
   s->waitForKeyFrame = true;
   s->begun = true;
@@ -408,6 +423,7 @@ LRESULT extendedQuery(CodecState& s, const ICDECOMPRESSEX* r, LPARAM size) {
     case DestinationKind::Packed:
       return ICERR_OK;
     case DestinationKind::Accepted:
+      leavePackedMethod(s);
       break;
   }
   SizeDecision d =

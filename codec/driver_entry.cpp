@@ -1,6 +1,7 @@
 // The installable-driver entry: library start-up and shut-down, instance creation and
 // destruction, and the routing of every driver and codec message.
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "codec/handlers.h"
@@ -56,7 +57,7 @@ LRESULT openInstance(const ICOPEN* open) {
     return 0;
   if (open->fccHandler != kZov1 && open->fccHandler != kZov2) return 0;
 
-  auto* link = new (std::nothrow) InstanceLinkStruct{};
+  std::unique_ptr<InstanceLinkStruct> link(new (std::nothrow) InstanceLinkStruct{});
   if (!link) {
     char text[160];
     std::snprintf(text, sizeof text,
@@ -70,7 +71,6 @@ LRESULT openInstance(const ICOPEN* open) {
   uint16_t access = 0;
   CodecState* state = allocateWorkingMemory(sizeof(CodecState), true, &access);
   if (!state) {
-    delete link;
     icopen->dwError = ICERR_MEMORY;
     return 0;
   }
@@ -82,6 +82,7 @@ LRESULT openInstance(const ICOPEN* open) {
 
   // Instances of one process keep their methods in step: start from the last one's.
   Module& m = module();
+  InstanceListLock lock;
   InstanceLinkStruct** tail = &m.instances;
   for (InstanceLinkStruct* l = m.instances; l; l = l->next) {
     if (l->state && l->state->ownerProcessId == state->ownerProcessId) {
@@ -93,7 +94,7 @@ LRESULT openInstance(const ICOPEN* open) {
     }
     tail = &l->next;
   }
-  *tail = link;
+  *tail = link.get();
 
   icopen->dwError = ICERR_OK;
   state->minFullscreenResolution = 2;
@@ -101,12 +102,13 @@ LRESULT openInstance(const ICOPEN* open) {
     state->windowedMethod = 13;
     state->activeMethod = 13;
   }
-  return reinterpret_cast<LRESULT>(link);
+  return reinterpret_cast<LRESULT>(link.release());
 }
 
 LRESULT closeInstance(DWORD_PTR id) {
   if (id == 0 || id == 1) return 1;
   auto* link = reinterpret_cast<InstanceLinkStruct*>(id);
+  InstanceListLock lock;
   if (!isListed(link)) return 0;
   if (link->state && link->state->compressorHandle) closeCompressionSession(*link->state);
   Module& m = module();
@@ -148,7 +150,8 @@ void copyWide(WCHAR* to, const char* from) {
 LRESULT getInfo(CodecState& s, ICINFO* info, LPARAM size) {
   // A buffer must reach at least to the driver name (312 bytes); it is not filled.
   if (!info || size < static_cast<LPARAM>(offsetof(ICINFO, szDriver))) return 0;
-  std::memset(info, 0, static_cast<size_t>(std::min<LPARAM>(size, sizeof(ICINFO))));
+  // The whole buffer the host names is cleared, also beyond the record.
+  std::memset(info, 0, static_cast<size_t>(size));
   const bool zov2 = isZov2(s);
   info->dwSize = sizeof(ICINFO);
   info->fccType = ICTYPE_VIDEO;
@@ -207,6 +210,8 @@ LRESULT dispatch(DWORD_PTR id, HDRVR driver, UINT msg, LPARAM p1, LPARAM p2) {
     case DRV_CLOSE:
       return closeInstance(id);
     case DRV_FREE:
+      // Sessions live in the library: close those still open before it goes.
+      forEachInstanceOfProcess([](CodecState& s) { closeCompressionSession(s); });
       unloadCompressionLibrary();
       return 1;
     case DRV_CONFIGURE:
@@ -346,7 +351,20 @@ LRESULT dispatch(DWORD_PTR id, HDRVR driver, UINT msg, LPARAM p1, LPARAM p2) {
 
 extern "C" ZOVCOD32_API intptr_t DriverProc(uintptr_t driverId, void* driver, unsigned int message,
                                             intptr_t lParam1, intptr_t lParam2) {
-  return zov::codec::dispatch(driverId, driver, message, lParam1, lParam2);
+  using namespace zov::codec;
+  if (message != DRV_OPEN) {
+    // A failed close has freed nothing; every other message reports the failure as its result.
+    const LRESULT failed = message == DRV_CLOSE ? 0 : ICERR_MEMORY;
+    return guarded<LRESULT>(failed, message == DRV_CLOSE ? 0 : ICERR_INTERNAL,
+                            [&] { return dispatch(driverId, driver, message, lParam1, lParam2); });
+  }
+  // An open that fails refuses the instance and says why in ICOPEN.dwError.
+  constexpr LRESULT kFailed = -1;
+  const LRESULT id = guarded<LRESULT>(
+      kFailed, kFailed, [&] { return dispatch(driverId, driver, message, lParam1, lParam2); });
+  if (id != kFailed) return id;
+  if (lParam2) reinterpret_cast<ICOPEN*>(lParam2)->dwError = ICERR_MEMORY;
+  return 0;
 }
 
 extern "C" ZOVCOD32_API void ZOVSetUiHost(zov::MessageBoxSink* sink, zov::DialogHost* host) {

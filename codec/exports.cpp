@@ -35,6 +35,7 @@ void applyRectangleRule(const ZOVRect* source, ZOVRect* dest, int windowedMethod
 }
 
 void markTablesDirty() {
+  InstanceListLock lock;
   for (InstanceLinkStruct* l = module().instances; l; l = l->next)
     if (l->state) l->state->tablesDirty = true;
 }
@@ -72,7 +73,7 @@ void assignMethods(CodecState& s, int windowed, int fullscreen, int resolution) 
 using namespace zov;
 using namespace zov::codec;
 
-extern "C" ZOVCOD32_API uint32_t ZOVGetStyle(ZOVStyle* style) {
+static uint32_t getStyleBody(ZOVStyle* style) {
   if (!style || style->size < ZOV_STYLE_MIN_SIZE) return ZOV_TOO_SMALL;
   InstanceLinkStruct* first = firstInstanceOfProcess();
   if (!first) return ZOV_NO_INSTANCE;
@@ -103,7 +104,7 @@ extern "C" ZOVCOD32_API uint32_t ZOVGetStyle(ZOVStyle* style) {
   return ZOV_OK;
 }
 
-extern "C" ZOVCOD32_API uint32_t ZOVSetStyle(ZOVStyle* style) {
+static uint32_t setStyleBody(ZOVStyle* style) {
   if (!style || style->size < ZOV_STYLE_MIN_SIZE) {
     ZOVPostConfigure();
     return ZOV_TOO_SMALL;
@@ -174,7 +175,7 @@ extern "C" ZOVCOD32_API uint32_t ZOVSetStyle(ZOVStyle* style) {
   return ZOV_OK;
 }
 
-extern "C" ZOVCOD32_API uint32_t ZOVConfigure(ZOVConfigureRequest* request) {
+static uint32_t configureBody(ZOVConfigureRequest* request) {
   if (!request || request->size < sizeof(ZOVConfigureRequest)) {
     ZOVPostConfigure();
     return ZOV_TOO_SMALL;
@@ -261,7 +262,7 @@ extern "C" ZOVCOD32_API uint32_t ZOVConfigure(ZOVConfigureRequest* request) {
   return ZOV_OK;
 }
 
-extern "C" ZOVCOD32_API uint32_t ZOVPreConfigure(void) {
+static uint32_t preConfigureBody(void) {
   bool any = false;
   forEachInstanceOfProcess([&](CodecState& s) {
     s.suspended = true;
@@ -270,11 +271,11 @@ extern "C" ZOVCOD32_API uint32_t ZOVPreConfigure(void) {
   return any ? ZOV_OK : ZOV_NO_INSTANCE;
 }
 
-extern "C" ZOVCOD32_API void ZOVPostConfigure(void) {
+static void postConfigureBody(void) {
   forEachInstanceOfProcess([](CodecState& s) { s.suspended = false; });
 }
 
-extern "C" ZOVCOD32_API uint32_t ZOVGetReadOnly(ZOVReadOnly* record) {
+static uint32_t getReadOnlyBody(ZOVReadOnly* record) {
   if (!record || record->size < sizeof(ZOVReadOnly)) return ZOV_TOO_SMALL;
   InstanceLinkStruct* first = firstInstanceOfProcess();
   if (!first) return ZOV_NO_INSTANCE;
@@ -287,26 +288,26 @@ extern "C" ZOVCOD32_API uint32_t ZOVGetReadOnly(ZOVReadOnly* record) {
   return ZOV_OK;
 }
 
-extern "C" ZOVCOD32_API intptr_t ZOVAbout(void* owner) {
+static intptr_t aboutBody(void* owner) {
   return showAboutBox(owner);
 }
 
-extern "C" ZOVCOD32_API intptr_t ZOVStatus(void* owner) {
+static intptr_t statusBody(void* owner) {
   StatusDialogData data;
   data.processor = processorDescription();
   data.fastVideo = module().fastVideo ? "Yes" : "No";
   return runModalDialog(owner, kStatusDialog, data) == IDOK ? 1 : 0;
 }
 
-extern "C" ZOVCOD32_API intptr_t ZOVTestCD(void*) {
+static intptr_t testCDBody(void*) {
   return messageBox(nullptr, "This test does not run on Windows NT", "Test CD", kStopBox);
 }
 
-extern "C" ZOVCOD32_API intptr_t ZOVTestPCI(void*) {
+static intptr_t testPCIBody(void*) {
   return messageBox(nullptr, "This test does not run on Windows NT", "Test PCI", kStopBox);
 }
 
-extern "C" ZOVCOD32_API uint32_t ZOVMCIWndConfigure(void* frameWindow, void*, int configure) {
+static uint32_t mciWndConfigureBody(void* frameWindow, void*, int configure) {
   auto* host = static_cast<MovieFrameHost*>(frameWindow);
   if (!host) return ZOV_TOO_SMALL;
   const ZOVRect source = host->movieSource();
@@ -339,4 +340,67 @@ extern "C" ZOVCOD32_API uint32_t ZOVMCIWndConfigure(void* frameWindow, void*, in
   host->setNormalPosition(placement);
   host->putMovieDestination(dest);
   return ZOV_OK;
+}
+
+// The exports: no exception leaves the library. Those that only read or set the instances'
+// fields hold the instance list while they do; the dialogs run without it.
+
+extern "C" ZOVCOD32_API uint32_t ZOVGetStyle(ZOVStyle* style) {
+  return guarded<uint32_t>(ZOV_NO_MEMORY, ZOV_NO_MEMORY, [&] {
+    InstanceListLock lock;
+    return getStyleBody(style);
+  });
+}
+
+extern "C" ZOVCOD32_API uint32_t ZOVSetStyle(ZOVStyle* style) {
+  return guarded<uint32_t>(ZOV_NO_MEMORY, ZOV_NO_MEMORY, [&] {
+    InstanceListLock lock;
+    return setStyleBody(style);
+  });
+}
+
+extern "C" ZOVCOD32_API uint32_t ZOVConfigure(ZOVConfigureRequest* request) {
+  return guarded<uint32_t>(ZOV_NO_MEMORY, ZOV_NO_MEMORY, [&] { return configureBody(request); });
+}
+
+extern "C" ZOVCOD32_API uint32_t ZOVPreConfigure(void) {
+  return guarded<uint32_t>(ZOV_NO_MEMORY, ZOV_NO_MEMORY, [&] {
+    InstanceListLock lock;
+    return preConfigureBody();
+  });
+}
+
+extern "C" ZOVCOD32_API void ZOVPostConfigure(void) {
+  guarded([&] {
+    InstanceListLock lock;
+    postConfigureBody();
+  });
+}
+
+extern "C" ZOVCOD32_API uint32_t ZOVGetReadOnly(ZOVReadOnly* record) {
+  return guarded<uint32_t>(ZOV_NO_MEMORY, ZOV_NO_MEMORY, [&] {
+    InstanceListLock lock;
+    return getReadOnlyBody(record);
+  });
+}
+
+extern "C" ZOVCOD32_API intptr_t ZOVAbout(void* owner) {
+  return guarded<intptr_t>(0, 0, [&] { return aboutBody(owner); });
+}
+
+extern "C" ZOVCOD32_API intptr_t ZOVStatus(void* owner) {
+  return guarded<intptr_t>(0, 0, [&] { return statusBody(owner); });
+}
+
+extern "C" ZOVCOD32_API intptr_t ZOVTestCD(void* arg0) {
+  return guarded<intptr_t>(0, 0, [&] { return testCDBody(arg0); });
+}
+
+extern "C" ZOVCOD32_API intptr_t ZOVTestPCI(void* arg0) {
+  return guarded<intptr_t>(0, 0, [&] { return testPCIBody(arg0); });
+}
+
+extern "C" ZOVCOD32_API uint32_t ZOVMCIWndConfigure(void* frameWindow, void* arg1, int configure) {
+  return guarded<uint32_t>(ZOV_NO_MEMORY, ZOV_NO_MEMORY,
+                           [&] { return mciWndConfigureBody(frameWindow, arg1, configure); });
 }

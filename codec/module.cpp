@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <new>
 
 #include "codec/stream_engine.h"
@@ -39,14 +38,9 @@ bool releaseAccessHandle(uint16_t) {
 
 CodecState* allocateWorkingMemory(size_t bytes, bool boxes, uint16_t* access) {
   Module& m = module();
-  void* block = nullptr;
-  if (m.failAllocations > 0) {
-    --m.failAllocations;
-  } else {
-    // The record heads the block; the decoder's pictures and maps live in the stream engine,
-    // which sizes them for each stream, so the block itself needs only the record.
-    block = std::calloc(1, sizeof(CodecState));
-  }
+  // The record heads the block; the decoder's pictures and maps live in the stream engine,
+  // which sizes them for each stream, so the block itself needs only the record.
+  void* block = ::operator new(sizeof(CodecState), std::nothrow);
   if (!block) {
     if (boxes && !m.resourceBoxShown) {
       m.resourceBoxShown = true;
@@ -58,9 +52,9 @@ CodecState* allocateWorkingMemory(size_t bytes, bool boxes, uint16_t* access) {
     }
     return nullptr;
   }
-  auto* state = new (block) CodecState{};
+  auto* state = new (block) CodecState{};  // zero-filled
   if (!obtainAccessHandle(block, bytes, access)) {
-    std::free(block);
+    ::operator delete(block);
     return nullptr;
   }
   state->workingMemoryBytes = bytes;
@@ -72,16 +66,30 @@ void releaseWorkingMemory(CodecState* state, uint16_t access, bool) {
   releaseAccessHandle(access);
   delete state->engine;
   state->engine = nullptr;
-  std::free(state);
+  state->~CodecState();
+  ::operator delete(state);
+}
+
+void reportOutOfMemory() noexcept {
+  Module& m = module();
+  if (m.resourceBoxShown) return;
+  m.resourceBoxShown = true;
+  try {
+    showStopBox("Unable to allocate storage!\rPlease reboot and try this again.");
+  } catch (...) {
+    // Showing the box needs memory too; the failure is still answered.
+  }
 }
 
 bool isListed(const InstanceLinkStruct* link) {
+  InstanceListLock lock;
   for (InstanceLinkStruct* l = module().instances; l; l = l->next)
     if (l == link) return true;
   return false;
 }
 
 InstanceLinkStruct* firstInstanceOfProcess() {
+  InstanceListLock lock;
   pid_t me = currentProcessId();
   for (InstanceLinkStruct* l = module().instances; l; l = l->next)
     if (l->state && l->state->ownerProcessId == me) return l;
@@ -95,13 +103,3 @@ void updateHiddenWindow() {
 }
 
 }  // namespace zov::codec
-
-// For tests of the allocator's failure path: the next `count` working-memory allocations fail.
-extern "C" __attribute__((visibility("default"))) void ZOVTestingFailAllocations(int count) {
-  zov::codec::module().failAllocations = count;
-}
-
-// For tests: the size of the record a fresh instance allocates.
-extern "C" __attribute__((visibility("default"))) unsigned long ZOVTestingStateSize() {
-  return sizeof(zov::codec::CodecState);
-}

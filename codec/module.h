@@ -4,6 +4,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
+#include <new>
+#include <stdexcept>
 #include <string>
 
 #include "codec/codec_state.h"
@@ -31,11 +34,49 @@ struct Module {
   bool fastVideo = false;
   // Fullscreen resolution index last chosen.
   int lastResolution = 2;
-  // Allocations still to fail (tests of the allocator's failure path).
-  int failAllocations = 0;
+  // Guards the instance list: hosts may open and close instances from several threads at once.
+  // Recursive, since a walk over the list may end in a handler that walks it again.
+  std::recursive_mutex instancesLock;
 };
 
 Module& module();
+
+// Holds the instance list for the scope.
+class InstanceListLock {
+ public:
+  InstanceListLock() : guard_(module().instancesLock) {}
+
+ private:
+  std::lock_guard<std::recursive_mutex> guard_;
+};
+
+// The box of an allocation that failed outside the working-memory allocator, shown at most
+// once per process (the allocator's flag).
+void reportOutOfMemory() noexcept;
+
+// Runs the body of DriverProc or of an export. No exception leaves the library: an allocation
+// failure answers `onMemory` after the once-per-process box, anything else `onError`.
+template <typename R, typename F>
+R guarded(R onMemory, R onError, F&& body) noexcept {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    reportOutOfMemory();
+    return onMemory;
+  } catch (const std::length_error&) {
+    reportOutOfMemory();
+    return onMemory;
+  } catch (...) {
+    return onError;
+  }
+}
+template <typename F>
+void guarded(F&& body) noexcept {
+  guarded(0, 0, [&] {
+    body();
+    return 0;
+  });
+}
 
 // A stop box titled "Orvane Codec", system-modal.
 int showStopBox(const std::string& text, WindowHandle owner = nullptr,
@@ -62,6 +103,7 @@ void updateHiddenWindow();
 
 template <typename F>
 void forEachInstanceOfProcess(F&& f) {
+  InstanceListLock lock;
   pid_t me = currentProcessId();
   for (InstanceLinkStruct* l = module().instances; l; l = l->next)
     if (l->state && l->state->ownerProcessId == me) f(*l->state);

@@ -1,5 +1,6 @@
 #include "codec/network_hooks.h"
 
+#include "codec/module.h"
 #include "zov/zovcod32.h"
 
 namespace zov::codec {
@@ -28,18 +29,22 @@ void releaseNetworkSource() {
 
 }  // namespace zov::codec
 
+// No exception leaves the library: a failure answers "no source" or "no audio".
 extern "C" ZOVCOD32_API const char* ZOVAccessZEV(void* owner) {
   const auto& a = zov::codec::api();
-  return a.access ? a.access(owner) : nullptr;
+  return zov::codec::guarded<const char*>(nullptr, nullptr,
+                                          [&] { return a.access ? a.access(owner) : nullptr; });
 }
 
 extern "C" ZOVCOD32_API const void* ZOVObtainAudio(uint32_t chunk, uint32_t* out) {
   const auto& a = zov::codec::api();
-  if (a.obtainAudio) return a.obtainAudio(chunk, out);
-  if (out) *out = 0;
-  return nullptr;
+  return zov::codec::guarded<const void*>(nullptr, nullptr, [&]() -> const void* {
+    if (a.obtainAudio) return a.obtainAudio(chunk, out);
+    if (out) *out = 0;
+    return nullptr;
+  });
 }
 
 extern "C" ZOVCOD32_API void ZOVFreeZEV(void) {
-  zov::codec::releaseNetworkSource();
+  zov::codec::guarded([] { zov::codec::releaseNetworkSource(); });
 }

@@ -2,8 +2,11 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <filesystem>
 #include <new>
 
+#include "compressor/run_file_checks.h"
+#include "compressor/settings_validation.h"
 #include "media/source_file.h"
 #include "platform/profile.h"
 #include "platform/ui.h"
@@ -122,6 +125,15 @@ std::optional<std::vector<std::unique_ptr<SourceFile>>> loadEditList(const std::
       stop(format("MCP0040E Invalid settings in \"%s\"", path.c_str()));
       return std::nullopt;
     }
+    // A relative segment name is taken from the list's own folder, wherever the list is used.
+    if (std::filesystem::path(name).is_relative())
+      name = (file.path().parent_path() / name).lexically_normal().string();
+    const std::string problem = inputFileProblem(name);
+    if (!problem.empty()) {
+      stop(format("MCP0040E Invalid settings in \"%s\"\rSegment %u: %s", path.c_str(), i + 1,
+                  problem.c_str()));
+      return std::nullopt;
+    }
     std::unique_ptr<SourceFile> s = open(name);
     if (!s) return std::nullopt;
     for (const SegmentKey& k : kNumberKeys) {
@@ -134,7 +146,19 @@ std::optional<std::vector<std::unique_ptr<SourceFile>>> loadEditList(const std::
     uint32_t current =
         file.getInt(kEditListSection, key("CurrentFrame", i), int32_t(s->CurrentFrame.load()));
     if (!segmentValuesUsable(*s)) {
-      stop(format("MCP0040E Invalid settings in \"%s\"", path.c_str()));
+      stop(
+          format("MCP0040E Invalid settings in \"%s\"\rSegment %u (\"%s\"): its values lie "
+                 "outside the file's frames or picture",
+                 path.c_str(), i + 1, name.c_str()));
+      return std::nullopt;
+    }
+    // The segment passes the dialog's own checks, letterbox rules included; a value the dialog
+    // would correct is refused, since nobody sees the correction here.
+    const ExtractionCheck check =
+        validateExtraction(extractionValuesOf(*s), extractionSourceOf(*s));
+    if (!check.passed) {
+      stop(format("MCP0040E Invalid settings in \"%s\"\rSegment %u (\"%s\"): %s", path.c_str(),
+                  i + 1, name.c_str(), check.message.c_str()));
       return std::nullopt;
     }
     s->CurrentFrame = current < s->FrameCount ? current : s->FrameCount - 1;

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -18,6 +19,7 @@
 
 #include "compressor/edit_list.h"
 #include "compressor/filter_list.h"
+#include "compressor/run_file_checks.h"
 #include "compressor/run_source.h"
 #include "compressor/settings_file.h"
 #include "compressor/settings_validation.h"
@@ -32,7 +34,23 @@ namespace zov {
 
 namespace {
 
-volatile std::sig_atomic_t gInterrupted = 0;
+// The signal that asked the run to stop (SIGINT, SIGTERM, SIGHUP, SIGPIPE), 0 while none has.
+volatile std::sig_atomic_t gStopSignal = 0;
+
+// The messages' texts break their lines with "\r" (as the window's boxes do); a terminal or a
+// pipe needs real line breaks.
+std::string withLineBreaks(std::string text) {
+  std::string r;
+  r.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\r') {
+      r += text[i];
+    } else if (i + 1 >= text.size() || text[i + 1] != '\n') {
+      r += '\n';
+    }
+  }
+  return r;
+}
 
 std::string lower(std::string_view s) {
   std::string r(s);
@@ -142,7 +160,7 @@ class CliMessageBox : public MessageBoxSink {
  public:
   explicit CliMessageBox(std::ostream& err) : err_(err) {}
   int show(WindowHandle, std::string_view text, std::string_view title, uint32_t style) override {
-    err_ << title << ": " << text << "\n";
+    err_ << title << ": " << withLineBreaks(std::string(text)) << "\n";
     return messageBoxDefaultResult(style);
   }
   void beep(uint32_t) override {}
@@ -206,6 +224,11 @@ int parseArgs(int argc, char** argv, int start, CliArgs& a, std::ostream& err) {
     if (arg == "-o" || arg == "--output") {
       if (!(v = need(i, "-o"))) return 2;
       a.output = v;
+      if (a.output == "-") {
+        err << "zovcomp: -o -: the output can't be standard output (an AVI file is finished by "
+               "writing its headers again at the start, which needs a file); give a file name\n";
+        return 2;
+      }
     } else if (arg == "--audio") {
       if (!(v = need(i, "--audio"))) return 2;
       a.audio = v;
@@ -345,12 +368,72 @@ bool resolveSettings(const CliArgs& a, CompressionSettings& settings, Compressor
   return true;
 }
 
-bool looksLikeMedia(const std::string& path) {
-  if (path == "-") return true;
+enum class MediaKind { Movie, EditList, None };
+
+MediaKind mediaKindOf(const std::string& path) {
+  if (path == "-") return MediaKind::Movie;
   std::ifstream f(path, std::ios::binary);
   char head[9] = {};
   f.read(head, 9);
-  return std::memcmp(head, "RIFF", 4) == 0 || std::memcmp(head, "YUV4MPEG2", 9) == 0;
+  if (std::memcmp(head, "RIFF", 4) == 0 || std::memcmp(head, "YUV4MPEG2", 9) == 0)
+    return MediaKind::Movie;
+  std::string line;
+  f.seekg(0);
+  while (std::getline(f, line)) {
+    if (trim(line) == std::string("[") + kEditListSection + "]") return MediaKind::EditList;
+  }
+  return MediaKind::None;
+}
+
+bool refuseOutputOverInput(const std::string& output, const std::vector<std::string>& inputs,
+                           std::ostream& err) {
+  const std::string refusal = outputIsInputRefusal(output, inputs);
+  if (refusal.empty()) return true;
+  err << "zovcomp: " << refusal << "\n";
+  return false;
+}
+
+// The option that sets an extraction field, as the command line names it.
+std::string optionOf(ExtractionField field) {
+  switch (field) {
+    case ExtractionField::FirstFrame:
+      return "--first";
+    case ExtractionField::LastFrame:
+      return "--last";
+    case ExtractionField::CropLeft:
+      return "--crop LEFT";
+    case ExtractionField::CropTop:
+      return "--crop TOP";
+    case ExtractionField::CropWidth:
+      return "--crop WIDTH";
+    case ExtractionField::CropHeight:
+      return "--crop HEIGHT";
+    case ExtractionField::LetterBoxTop:
+      return "--letterbox TOP";
+    case ExtractionField::LetterBoxBottom:
+      return "--letterbox BOTTOM";
+    case ExtractionField::ResizeWidth:
+      return "--resize WIDTH";
+    case ExtractionField::ResizeHeight:
+      return "--resize HEIGHT";
+  }
+  return "--crop";
+}
+
+// A failed extraction check as the command line reports it. The dialog corrects the field and
+// says so; here nothing is changed behind the user's back: the message names the option and the
+// value it would accept, and the run does not start.
+std::string commandLineCheckMessage(const ExtractionCheck& check) {
+  std::string text = check.message;
+  if (check.correction) {
+    const size_t cut = text.find("\n(");
+    if (cut != std::string::npos) text.erase(cut);
+    text += "\n" + optionOf(check.focus) + " would be accepted as " +
+            std::to_string(*check.correction) + "; nothing was changed and the run did not start";
+  } else {
+    text += "\n(" + optionOf(check.focus) + ")";
+  }
+  return withLineBreaks(text);
 }
 
 // Reads the output back with the source reader and compares every frame with the source. Audio
@@ -393,11 +476,53 @@ bool readBack(const std::string& path, std::vector<SourceFile*>& sources, uint32
   return true;
 }
 
+// Ctrl-C, SIGTERM, SIGHUP and a closed standard output stop the run after the current frame,
+// as the window's Stop command does, so the file is finished and playable. A second Ctrl-C,
+// SIGTERM or SIGHUP ends the program at once; SIGPIPE stays caught, since the run still prints
+// into the closed pipe while it finishes (those writes fail quietly).
+class StopSignals {
+ public:
+  StopSignals() {
+    gStopSignal = 0;
+    for (size_t i = 0; i < kSignals.size(); ++i) {
+      struct sigaction action {};
+      action.sa_handler = [](int signal) {
+        if (!gStopSignal) gStopSignal = signal;
+      };
+      action.sa_flags = kSignals[i] == SIGPIPE ? 0 : SA_RESETHAND;
+      sigemptyset(&action.sa_mask);
+      sigaction(kSignals[i], &action, &previous_[i]);
+    }
+  }
+  ~StopSignals() {
+    // A closed pipe stays harmless for the messages after the run.
+    for (size_t i = 0; i < kSignals.size(); ++i)
+      if (kSignals[i] != SIGPIPE) sigaction(kSignals[i], &previous_[i], nullptr);
+  }
+
+ private:
+  static constexpr std::array<int, 4> kSignals = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+  std::array<struct sigaction, 4> previous_{};
+};
+
 int compressCommand(const CliArgs& a, std::ostream& out, std::ostream& err, bool terminal) {
   CliMessageBox boxes(err);
   ScopedMessageBoxSink sinkScope(&boxes);
   // ZOV sources (no-recompression runs, reading the output back) decode through the codec.
   installZovDecoderWithFallback();
+
+  // Nothing is opened before the files are known to be usable: a missing or unreadable input
+  // is named with its reason, and an output that is one of the inputs is refused.
+  for (const std::string* path : {&a.input, &a.audio}) {
+    if (path->empty()) continue;
+    const std::string problem = inputFileProblem(*path);
+    if (!problem.empty()) {
+      err << "zovcomp: " << problem << "\n";
+      return 1;
+    }
+  }
+  if (!refuseOutputOverInput(a.output, {a.input, a.audio, a.settingsFile, a.logFile}, err))
+    return 2;
 
   CompressionSettings settings;
   CompressorOptions options;
@@ -423,14 +548,20 @@ int compressCommand(const CliArgs& a, std::ostream& out, std::ostream& err, bool
   // The source reader's messages go where the command's other messages go.
   const SourceMessageSink previousSink =
       setSourceMessageSink([&err](const std::string& text, SourceMessageStyle) {
-        err << kCompressorTitle << ": " << text << "\n";
+        err << kCompressorTitle << ": " << withLineBreaks(text) << "\n";
         return int(kSourceAnswerCancel);
       });
   struct SinkReset {
     const SourceMessageSink& previous;
     ~SinkReset() { setSourceMessageSink(previous); }
   } sinkReset{previousSink};
-  if (looksLikeMedia(a.input)) {
+  const MediaKind kind = mediaKindOf(a.input);
+  if (kind == MediaKind::None) {
+    err << "zovcomp: \"" << a.input
+        << "\" is neither an AVI file, a YUV4MPEG2 stream nor an edit list\n";
+    return 1;
+  }
+  if (kind == MediaKind::Movie) {
     auto src = std::make_unique<SourceFile>(a.input, a.audio);
     if (!src->Opened) {
       err << "zovcomp: \"" << a.input << "\" can't be read as a source\n";
@@ -443,7 +574,9 @@ int compressCommand(const CliArgs& a, std::ostream& out, std::ostream& err, bool
              "their own)\n";
       return 2;
     }
-    auto list = loadEditList(a.input);
+    // The list's name is taken from the current folder (a bare name would otherwise be looked
+    // for in the settings folder); its segments' relative names from the list's own folder.
+    auto list = loadEditList(std::filesystem::absolute(a.input).string());
     if (!list || list->empty()) {
       err << "zovcomp: \"" << a.input
           << "\" is neither a movie nor an edit list that can be read\n";
@@ -473,8 +606,8 @@ int compressCommand(const CliArgs& a, std::ostream& out, std::ostream& err, bool
     if (a.strip) v.stripType = *a.strip;
     const ExtractionCheck check = validateExtraction(v, extractionSourceOf(s));
     if (!check.passed) {
-      err << kCompressorTitle << ": " << check.message << "\n";
-      return 1;
+      err << kCompressorTitle << ": " << commandLineCheckMessage(check) << "\n";
+      return 2;
     }
     storeExtractionValues(v, s);
     if (a.interpolate) s.ResizeInterpolate = *a.interpolate;
@@ -482,10 +615,15 @@ int compressCommand(const CliArgs& a, std::ostream& out, std::ostream& err, bool
 
   std::vector<SourceFile*> sources;
   std::vector<std::unique_ptr<SourceFileRunSource>> adapters;
+  std::vector<std::string> inputs;
   for (auto& s : owned) {
     sources.push_back(s.get());
     adapters.push_back(std::make_unique<SourceFileRunSource>(*s));
+    inputs.push_back(s->Path);
+    inputs.push_back(s->AudioPath);
   }
+  if (settings.ChromaKeying) inputs.push_back(settings.ChromaBackground);
+  if (!refuseOutputOverInput(a.output, inputs, err)) return 2;
 
   // The segments of a list must fit one movie, as the window checks before its runs.
   std::vector<MixSegment> segments;
@@ -559,28 +697,21 @@ int compressCommand(const CliArgs& a, std::ostream& out, std::ostream& err, bool
     return 1;
   }
   const auto t0 = std::chrono::steady_clock::now();
-  // Ctrl-C stops the run after the current frame, as the window's Stop command does, so the
-  // file is finished and playable; a second Ctrl-C ends the program at once.
-  struct sigaction action {
-  }, previous{};
-  action.sa_handler = [](int) { gInterrupted = 1; };
-  action.sa_flags = SA_RESETHAND;
-  sigemptyset(&action.sa_mask);
-  gInterrupted = 0;
-  sigaction(SIGINT, &action, &previous);
   int rc = -1;
   bool stopped = false;
-  if (run.start(std::move(req), cb)) {
-    while (run.active()) {
-      if (gInterrupted && !stopped) {
-        run.stop();
-        stopped = true;
+  {
+    StopSignals signals;
+    if (run.start(std::move(req), cb)) {
+      while (run.active()) {
+        if (gStopSignal && !stopped) {
+          run.stop();
+          stopped = true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
       }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      rc = run.wait();
     }
-    rc = run.wait();
   }
-  sigaction(SIGINT, &previous, nullptr);
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   if (terminal && barShown) err << "\n";
@@ -626,8 +757,10 @@ int compressCommand(const CliArgs& a, std::ostream& out, std::ostream& err, bool
   }
   if (stopped) {
     // The file is finished and playable, but shorter than asked: tell scripts so.
-    err << "zovcomp: stopped by the user after " << frames << " frames\n";
-    return 130;
+    const int signal = gStopSignal;
+    err << "zovcomp: stopped by " << (signal == SIGINT ? "the user" : strsignal(signal))
+        << " after " << frames << " frames\n";
+    return 128 + signal;
   }
   return 0;
 }

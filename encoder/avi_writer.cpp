@@ -54,16 +54,19 @@ uint32_t outputCompressionWord(const CompressionSettings& s) {
   return word;
 }
 
-std::string temporaryIndexPath(const std::string& outputPath) {
-  std::string p = outputPath;
-  if (p.size() >= 3) {
-    p.replace(p.size() - 3, 3, "idx");
-  } else {
-    p += ".idx";
+int createTemporaryIndex(const std::string& outputPath, int* error) {
+  const size_t slash = outputPath.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : outputPath.substr(0, slash + 1);
+  std::string pattern = folder + (folder.back() == '/' ? "" : "/") + ".zov-index-XXXXXX";
+  const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+  if (fd < 0) {
+    *error = errno;
+    return -1;
   }
-  // An output whose name already ends in "idx" would share its file with the index.
-  if (p == outputPath) p += ".idx";
-  return p;
+  // Unlinked at once: the descriptor keeps the data, and no run, however it ends, leaves the
+  // file behind.
+  ::unlink(pattern.c_str());
+  return fd;
 }
 
 AviWriter::~AviWriter() {
@@ -72,7 +75,10 @@ AviWriter::~AviWriter() {
 
 bool AviWriter::fail(const std::string& text) {
   failed_ = true;
-  if (callbacks_.error) callbacks_.error(text);
+  // A failure the system explains (a full disk, a file too large, a missing folder) names its
+  // cause under the message.
+  const int cause = systemError_ ? systemError_ : file_.lastError();
+  if (callbacks_.error) callbacks_.error(cause ? text + "\nCause: " + std::strerror(cause) : text);
   return false;
 }
 
@@ -90,18 +96,18 @@ bool AviWriter::open(const AviWriterSettings& settings, WriterCallbacks callback
   }
   for (size_t i = 0; i < padding_.size(); ++i) padding_[i] = uint8_t(kPaddingText[i % 31]);
 
-  // 2. Old files.
-  indexPath_ = temporaryIndexPath(settings_.path);
-  if (fileExists(settings_.path) && ::unlink(settings_.path.c_str()) != 0)
+  // 2. The old output.
+  if (fileExists(settings_.path) && ::unlink(settings_.path.c_str()) != 0) {
+    systemError_ = errno;
     return fail("CTR0010E Unable to delete old compression file - compression halted");
-  if (fileExists(indexPath_) && ::unlink(indexPath_.c_str()) != 0)
-    return fail("CTR0011E Unable to delete old compression index - compression halted");
+  }
 
-  // 3. Output and index.
+  // 3. Output and index. The index is a file of its own, named by the system, so it can never
+  // be a file of the user's.
   if (!file_.create(settings_.path))
     return fail("CTR0012E Unable to create compression file - compression halted");
   opened_ = true;
-  indexFd_ = ::open(indexPath_.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  indexFd_ = createTemporaryIndex(settings_.path, &systemError_);
   if (indexFd_ < 0) return fail("CTR0013E Unable to create index file - compression halted");
   indexSize_ = 0;
 
@@ -304,7 +310,10 @@ bool AviWriter::writeIndexBytes(const uint8_t* data, size_t size) {
   while (done < size) {
     ssize_t n = ::write(indexFd_, data + done, size - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
+    if (n <= 0) {
+      systemError_ = n < 0 ? errno : ENOSPC;
+      break;
+    }
     done += size_t(n);
   }
   indexSize_ += done;
@@ -493,8 +502,6 @@ bool AviWriter::copyIndexIntoOutput() {
     return fail("CTR0050E Compression file error: (chunk ascend) - compression halted");
   ::close(indexFd_);
   indexFd_ = -1;
-  if (::unlink(indexPath_.c_str()) != 0)
-    return fail("CTR0031E Unable to delete old compression index - compression halted");
   return true;
 }
 
@@ -543,7 +550,6 @@ bool AviWriter::finish() {
   if (indexFd_ >= 0) {
     ::close(indexFd_);
     indexFd_ = -1;
-    ::unlink(indexPath_.c_str());
   }
   file_.close();
   return ok;
@@ -556,7 +562,6 @@ void AviWriter::abandon() {
     ::close(indexFd_);
     indexFd_ = -1;
   }
-  if (!indexPath_.empty()) ::unlink(indexPath_.c_str());
   if (opened_ && settings_.mode != RunMode::Compress && settings_.mode != RunMode::NoRecompression)
     ::unlink(settings_.path.c_str());
 }

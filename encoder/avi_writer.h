@@ -7,7 +7,9 @@
 // index of 8-byte entries. (Mode 3, the block file, has its own writer: encoder/block_file.h.)
 //
 // Index entries go to a temporary file beside the output as frames are written, so memory use
-// does not grow with the movie; finishing copies them into the output in bounded blocks.
+// does not grow with the movie; finishing copies them into the output in bounded blocks. The
+// temporary file has no name once created: it can't collide with the user's files nor outlive
+// the run.
 //
 // Every failure is reported once through the error callback with its CTR message and the call
 // returns failure; the caller stops the run.
@@ -64,8 +66,9 @@ struct WriterCallbacks {
 // The compression word of a mode-0 stream: 'v','2' in the upper half, then the stream flags.
 uint32_t outputCompressionWord(const CompressionSettings& settings);
 
-// The temporary index file for an output path: its last three characters become "idx".
-std::string temporaryIndexPath(const std::string& outputPath);
+// Creates the temporary index in the output's folder under a fresh name of the system's choosing
+// and unlinks it at once; the descriptor, or -1 with `error` set.
+int createTemporaryIndex(const std::string& outputPath, int* error);
 
 // Results of writeFrameRecord.
 enum : int { kRecordWritten = 0, kRecordError = 1, kRecordSizeLimit = 2 };
@@ -112,7 +115,6 @@ class AviWriter {
   uint32_t largestAudioChunk() const { return largestAudio_; }
   uint64_t totalAudioBytes() const { return totalAudio_; }
   uint32_t lastPadding() const { return lastPadding_; }
-  const std::string& indexPath() const { return indexPath_; }
 
  private:
   int writeRecord(bool withVideoChunk, const uint8_t* video, uint32_t videoLength,
@@ -129,7 +131,7 @@ class AviWriter {
   WriterCallbacks callbacks_;
   RiffWriter file_;
   int indexFd_ = -1;
-  std::string indexPath_;
+  int systemError_ = 0;  // errno of a failed index or unlink call
   uint64_t indexSize_ = 0;
   std::vector<uint8_t> padding_;
   std::vector<uint8_t> compressionBuffer_;

@@ -637,7 +637,26 @@ int CompressionRun::runCompression() {
   backgroundBitmap_ =
       req_.mode == RunMode::Compress && s.ChromaKeying && !s.ChromaBackground.empty();
 
-  // 4. The output file up to the movie list.
+  // 4. The encoder, before the output: its start checks the chroma background, and a run that
+  // fails at its start must leave an existing file at the output path as it was.
+  std::vector<uint8_t> out;
+  if (req_.mode == RunMode::Compress) {
+    EncoderSetup setup;
+    setup.width = int(width_);
+    setup.height = int(height_);
+    setup.frameCount = frameCount_;
+    std::function<void(const std::string&)> sink = [this](const std::string& t) { report(t); };
+    s.EncoderMessages = sink;
+    if (!StartEncoder(s, setup)) {
+      report("CTR0024E Cannot begin compression - bad input video format");
+      return -1;
+    }
+    add(s.EnhancedInterframe ? "Enhanced interframe compression active"
+                             : "Enhanced interframe compression NOT active");
+    out.resize(maxFrameBytes(int(width_), int(height_)));
+  }
+
+  // 5. The output file up to the movie list.
   AviWriterSettings ws;
   fillWriterSettings(ws, width_, outHeight);
   // The stream's format as the writer stores it, for the previews of each record.
@@ -662,24 +681,6 @@ int CompressionRun::runCompression() {
       if (armed) w.abandon();
     }
   } abandonOnFailure{writer};
-
-  // 5. The encoder.
-  std::vector<uint8_t> out;
-  if (req_.mode == RunMode::Compress) {
-    EncoderSetup setup;
-    setup.width = int(width_);
-    setup.height = int(height_);
-    setup.frameCount = frameCount_;
-    std::function<void(const std::string&)> sink = [this](const std::string& t) { report(t); };
-    s.EncoderMessages = sink;
-    if (!StartEncoder(s, setup)) {
-      report("CTR0024E Cannot begin compression - bad input video format");
-      return -1;
-    }
-    add(s.EnhancedInterframe ? "Enhanced interframe compression active"
-                             : "Enhanced interframe compression NOT active");
-    out.resize(maxFrameBytes(int(width_), int(height_)));
-  }
 
   const bool padReport = req_.options.CDROMTarget && req_.options.ReportPad != 0;
   std::vector<uint8_t> audio;

@@ -14,8 +14,12 @@ RiffWriter::~RiffWriter() {
 
 bool RiffWriter::create(const std::string& path) {
   close();
+  error_ = 0;
   fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd_ < 0) return false;
+  if (fd_ < 0) {
+    error_ = errno;
+    return false;
+  }
   pos_ = end_ = bufferStart_ = 0;
   buffer_.clear();
   buffer_.reserve(kBufferSize);
@@ -26,7 +30,10 @@ bool RiffWriter::create(const std::string& path) {
 bool RiffWriter::close() {
   if (fd_ < 0) return true;
   bool ok = flush() && !failed_;
-  if (::close(fd_) != 0) ok = false;
+  if (::close(fd_) != 0) {
+    if (!error_) error_ = errno;
+    ok = false;
+  }
   fd_ = -1;
   return ok;
 }
@@ -38,6 +45,7 @@ bool RiffWriter::flush() {
         ::pwrite(fd_, buffer_.data() + done, buffer_.size() - done, off_t(bufferStart_ + done));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
+      if (!error_) error_ = n < 0 ? errno : ENOSPC;
       failed_ = true;
       buffer_.clear();
       return false;

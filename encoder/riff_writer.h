@@ -52,6 +52,8 @@ class RiffWriter {
   bool seekToEnd() { return seek(end_); }
 
   uint64_t position() const { return pos_; }
+  // The system's error number of the first failed create, write or close; 0 while none failed.
+  int lastError() const { return error_; }
   uint64_t end() const { return end_ > pos_ ? end_ : pos_; }
 
  private:
@@ -63,6 +65,7 @@ class RiffWriter {
   uint64_t bufferStart_ = 0;  // file position of buffer_[0]
   std::vector<uint8_t> buffer_;
   bool failed_ = false;
+  int error_ = 0;
   static constexpr size_t kBufferSize = 256 * 1024;
 };
 

@@ -11,6 +11,10 @@ inline constexpr int kOutputMethods = 16;
 inline constexpr int kDiagnosticMethod = 13;
 inline constexpr int kYuy2Method = 14;
 inline constexpr int kUyvyMethod = 15;
+// Methods 14 and 15 write packed YUV for top-down overlays.
+constexpr bool isPackedMethod(int method) {
+  return method == kYuy2Method || method == kUyvyMethod;
+}
 
 enum class DestPixels : uint8_t { Rgb16, Palette8, Yuy2, Uyvy };
 

@@ -143,7 +143,9 @@ class Y4mSource : public MediaFile {
     if (w <= 0 || h <= 0 || w > kMaxDimension || h > kMaxDimension) return fail("bad frame size");
     uint64_t ys = uint64_t(w) * h, cs;
     uint32_t fourcc;
-    if (colour.compare(0, 3, "420") == 0) {
+    // Only 8-bit samples are read; the deeper variants ("420p10", "444p12", "mono16"...) and
+    // the alpha plane of "444alpha" would be taken for other pictures.
+    if (colour == "420" || colour == "420jpeg" || colour == "420mpeg2" || colour == "420paldv") {
       cs = uint64_t((w + 1) / 2) * ((h + 1) / 2);
       fourcc = makeFourCC("I420");
     } else if (colour == "422") {
@@ -156,7 +158,8 @@ class Y4mSource : public MediaFile {
       cs = 0;
       fourcc = makeFourCC("Y800");
     } else {
-      return fail("unsupported YUV4MPEG2 colour space '" + colour + "'");
+      return fail("the YUV4MPEG2 colour space \"C" + colour +
+                  "\" is not supported (only 8-bit 4:2:0, 4:2:2, 4:4:4 and mono)");
     }
     frameBytes_ = ys + 2 * cs;
     double usec = 1e6 * double(den) / double(num);

@@ -7,7 +7,8 @@
  *
  * Results of the configuration functions: ZOV_OK (0) success, ZOV_CANCELLED (1) the user
  * cancelled a dialog, ZOV_TOO_SMALL (2) the record's size field is too small,
- * ZOV_NO_INSTANCE (3) no codec instance is open in the calling process.
+ * ZOV_NO_INSTANCE (3) no codec instance is open in the calling process, ZOV_NO_MEMORY (4) the
+ * library ran out of memory (after its once-per-process box).
  *
  * Records are packed as on the original 32-bit platform, but pointer fields have the native
  * width: the full style record is 70 bytes on a 32-bit build and 78 on a 64-bit one. The size
@@ -29,7 +30,7 @@
 extern "C" {
 #endif
 
-enum { ZOV_OK = 0, ZOV_CANCELLED = 1, ZOV_TOO_SMALL = 2, ZOV_NO_INSTANCE = 3 };
+enum { ZOV_OK = 0, ZOV_CANCELLED = 1, ZOV_TOO_SMALL = 2, ZOV_NO_INSTANCE = 3, ZOV_NO_MEMORY = 4 };
 
 /* The version that ZOVGetReadOnly reports and the compression library must match. */
 #define ZOV_INTERFACE_VERSION 1035

@@ -81,6 +81,25 @@ TEST(CompressionBridge, ForwardsMessagesWithTheSessionHandleAndClosesTheSessionA
             0);
 }
 
+TEST(CompressionBridge, AFreedDriverClosesItsSessionsAndOpensAFreshOneOnTheNextMessage) {
+  EXPECT_EQ(runInChild([] {
+              BridgeSetup setup(ZOV_FAKE_ZOV32_GOOD);
+              CodecUi ui(setup.exports);
+              HIC zov2 = ICOpen(ICTYPE_VIDEO, kZov2, ICMODE_COMPRESS);
+              CHILD_CHECK(zov2);
+              CHILD_CHECK(ICSendMessage(zov2, ICM_COMPRESS_BEGIN, 1, 2) == ICERR_OK);
+              CHILD_CHECK(ICSendMessage(zov2, DRV_FREE, 0, 0) == 1);
+              CHILD_CHECK(ICSendMessage(zov2, ICM_COMPRESS_END, 0, 0) == ICERR_OK);
+              ICClose(zov2);
+              std::vector<std::string> expected = {"entry 5eed 0 0", "begin 5eed 1 2",
+                                                   "exit 5eed 0 0",  "entry 5eed 0 0",
+                                                   "end 5eed 0 0",   "exit 5eed 0 0"};
+              CHILD_CHECK(lines(setup.log) == expected);
+              return 0;
+            }),
+            0);
+}
+
 TEST(CompressionBridge, AnOlderLibraryGivesTheMismatchBoxAtEveryAttempt) {
   EXPECT_EQ(runInChild([] {
               BridgeSetup setup(ZOV_FAKE_ZOV32_OLD);

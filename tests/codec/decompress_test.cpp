@@ -645,3 +645,92 @@ TEST(PixelFormats, PackedYuvWithHardwareScaling) {
 
 }  // namespace
 }  // namespace zov::test
+
+namespace zov::test {
+namespace {
+
+// A V4 key frame of one colour whose header letterboxes `top` rows above and `bottom` rows below
+// the picture (the stream itself has no LBOX flag).
+std::vector<uint8_t> letterboxedKeyFrame(int width, int height, int top, int bottom,
+                                         uint16_t colour) {
+  FrameSpec spec;
+  spec.key = true;
+  spec.residuals = false;
+  spec.lbox = true;
+  spec.top = top;
+  spec.bottom = bottom;
+  spec.rle.push_back(Block{0, width, height - top - bottom, colour});
+  return buildFrame(width, height, kZov2Tag | kV4, spec);
+}
+
+TEST(Letterbox, AVersionFourStreamClearsItsMarginsOnBothPaths) {
+  OpenCodec c;
+  auto frame = letterboxedKeyFrame(64, 48, 8, 4, kGreen);
+  // Plain path, bottom-up: rows 0-3 are the bottom margin, 40-47 the top one.
+  Stream s(64, 48);
+  ASSERT_EQ(ICDecompressBegin(c.hic(), &s.in, &s.out.header), ICERR_OK);
+  Bitmap bitmap(64, 48);
+  ASSERT_EQ(s.decode(c.hic(), frame, bitmap), ICERR_OK);
+  for (int y = 0; y < 48; ++y) ASSERT_EQ(bitmap.at(5, y), y < 4 || y >= 40 ? 0 : kGreen) << y;
+
+  // Extended path, top-down: lines 0-7 the top margin, 44-47 the bottom one.
+  ExStream x(64, 48, 64, 48);
+  ASSERT_EQ(ICDecompressExBegin(c.hic(), 0, &x.in, nullptr, 0, 0, 64, 48, &x.out.header, nullptr, 0,
+                                0, 64, 48),
+            ICERR_OK);
+  x.in.biSizeImage = static_cast<DWORD>(frame.size());
+  std::vector<uint16_t> dest(64 * 48, 0xCDCD);
+  ASSERT_EQ(ICDecompressEx(c.hic(), 0, &x.in, frame.data(), 0, 0, 64, 48, &x.out.header,
+                           dest.data(), 0, 0, 64, 48),
+            ICERR_OK);
+  for (int line = 0; line < 48; ++line)
+    ASSERT_EQ(dest[line * 64 + 5], line < 8 || line >= 44 ? 0 : kGreen) << line;
+  ICDecompressExEnd(c.hic());
+}
+
+// Two bands: red in the bottom half of the picture, blue in the top half.
+std::vector<uint8_t> twoBandKeyFrame(int width, int height) {
+  FrameSpec spec;
+  spec.key = true;
+  spec.residuals = false;
+  spec.rle.push_back(Block{0, width, height / 2, kRed});
+  spec.rle.push_back(
+      Block{static_cast<uint32_t>(width * (height / 2)), width, height - height / 2, kBlue});
+  return buildFrame(width, height, kZov2Tag | kV4, spec);
+}
+
+TEST(PixelFormats, PackedYuvIsWrittenTopDownAndAnRgbBeginAfterItWritesRgb) {
+  OpenCodec c;
+  ZOVStyle hw = defaults();
+  hw.useHardware = 1;
+  Style style(hw);
+  Stream s(64, 48);
+  OutputFormat yuy2 = rgbOutput(64, 48, 16);
+  yuy2.header.biCompression = mmioFOURCC('Y', 'U', 'Y', '2');
+  ASSERT_EQ(ICDecompressBegin(c.hic(), &s.in, &yuy2.header), ICERR_OK);
+  auto frame = twoBandKeyFrame(64, 48);
+  s.in.biSizeImage = static_cast<DWORD>(frame.size());
+  std::vector<uint8_t> packed(64 * 48 * 2, 0xCD);
+  ASSERT_EQ(static_cast<int32_t>(
+                ICDecompress(c.hic(), 0, &s.in, frame.data(), &yuy2.header, packed.data())),
+            ICERR_OK);
+  // The first line in memory is the top of the picture: blue, whose V lies below 128.
+  EXPECT_LT(packed[3], 128);
+  EXPECT_GT(packed[packed.size() - 1], 128) << "the last line is red";
+  ICDecompressEnd(c.hic());
+
+  // The host asked about YUY2, then settles for the RGB bitmap the codec proposes.
+  ASSERT_EQ(ICDecompressQuery(c.hic(), &s.in, &yuy2.header), ICERR_OK);
+  OutputFormat proposed;
+  ASSERT_EQ(ICDecompressGetFormat(c.hic(), &s.in, &proposed.header), ICERR_OK);
+  ASSERT_EQ(proposed.header.biCompression, BI_RGB);
+  ASSERT_EQ(ICDecompressBegin(c.hic(), &s.in, &proposed.header), ICERR_OK);
+  Bitmap bitmap(64, 48);
+  s.out = proposed;
+  ASSERT_EQ(s.decode(c.hic(), frame, bitmap), ICERR_OK);
+  EXPECT_EQ(bitmap.at(0, 0), kRed);
+  EXPECT_EQ(bitmap.at(0, 47), kBlue);
+}
+
+}  // namespace
+}  // namespace zov::test

@@ -1,10 +1,12 @@
 // DriverProc's message table: instance creation and destruction, the information record, the
 // state blob, the fixed answers, and the working-memory allocator's failure path.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "codec/support/codec_host.h"
 
@@ -80,6 +82,13 @@ TEST(GetInfo, NeedsRoomUpToTheDriverNameAndFillsTheRest) {
   EXPECT_EQ(info.dwFlags, 0x90u);
   EXPECT_EQ(std::u16string(info.szDescription), u"Orvane ZOV1 Codec");
   EXPECT_EQ(info.szDriver[0], 0);
+
+  // A buffer larger than the record is cleared to its end.
+  std::vector<uint8_t> large(sizeof info + 64, 0xAB);
+  EXPECT_EQ(ICGetInfo(zov1.hic(), reinterpret_cast<ICINFO*>(large.data()),
+                      static_cast<DWORD>(large.size())),
+            static_cast<LRESULT>(large.size()));
+  for (size_t i = sizeof info; i < large.size(); ++i) ASSERT_EQ(large[i], 0) << i;
 }
 
 TEST(StateBlob, ExistsForZov2Only) {
@@ -184,29 +193,33 @@ TEST(Instances, ASecondInstanceStartsWithTheFirstOnesMethodsButTheDefaultResolut
   codec().setStyle(&style);
 }
 
-TEST(WorkingMemory, AllocationFailureFailsTheOpenAndShowsOneBoxPerProcess) {
-  int result = runInChild([] {
-    CodecUi ui;
-    auto fail = reinterpret_cast<void (*)(int)>(dlsym(codec().module, "ZOVTestingFailAllocations"));
-    auto stateSize =
-        reinterpret_cast<unsigned long (*)()>(dlsym(codec().module, "ZOVTestingStateSize"));
-    CHILD_CHECK(fail && stateSize);
-    fail(2);
-    ICOPEN open = openRecord(ICTYPE_VIDEO, kZov2);
-    CHILD_CHECK(driverOpen(open) == 0);
-    CHILD_CHECK(open.dwError == ICERR_MEMORY);
-    CHILD_CHECK(ICOpen(ICTYPE_VIDEO, kZov2, ICMODE_DECOMPRESS) == nullptr);
-    auto boxes = ui.boxes.boxes();
-    CHILD_CHECK(boxes.size() == 1);
-    CHILD_CHECK(boxes[0].title == "Orvane Codec");
-    CHILD_CHECK(boxes[0].style == (MB_ICONHAND | MB_SYSTEMMODAL));
-    CHILD_CHECK(boxes[0].text == "Unable to allocate " + std::to_string(stateSize()) +
-                                     " bytes of storage!\rPlease reboot and try this again.");
-    OpenCodec works;  // the failures were used up
-    CHILD_CHECK(works);
-    return 0;
-  });
-  EXPECT_EQ(result, 0);
+TEST(Instances, OpensAndClosesFromSeveralThreadsAtOnce) {
+  // Each thread keeps a batch open, so the list is long and every open walks it.
+  constexpr int kThreads = 4, kRounds = 300, kBatch = 16;
+  std::atomic<int> failures{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([&] {
+      ZOVStyle style{};
+      style.size = sizeof style;
+      LRESULT ids[kBatch];
+      for (int i = 0; i < kRounds; ++i) {
+        for (LRESULT& id : ids) {
+          ICOPEN open = openRecord(ICTYPE_VIDEO, kZov2);
+          id = driverOpen(open);
+          if (id <= 1) ++failures;
+        }
+        codec().getStyle(&style);  // walks the list while others change it
+        for (LRESULT id : ids)
+          if (id > 1 && driverClose(id) != 1) ++failures;
+      }
+    });
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(failures, 0);
+  EXPECT_EQ(codec().getStyle(nullptr), static_cast<uint32_t>(ZOV_TOO_SMALL));
+  ZOVStyle style{};
+  style.size = sizeof style;
+  EXPECT_EQ(codec().getStyle(&style), static_cast<uint32_t>(ZOV_NO_INSTANCE)) << "none left over";
 }
 
 }  // namespace

@@ -126,8 +126,10 @@ TEST_F(EditListFiles, SegmentThatCannotBeOpenedEndsTheLoad) {
   writeList("[ZOVComp Edit List]\nTotalFiles=2\nFileName0=" + a_ + "\nFileName1=" + dir_ +
             "/missing.avi\n");
   EXPECT_FALSE(loadEditList(list()));
-  EXPECT_FALSE(sourceMessages_.empty());  // the reader's own message
-  EXPECT_TRUE(boxes_.texts().empty());    // and nothing more
+  // One message naming the list, the segment, its file and the reason.
+  EXPECT_EQ(boxes_.texts(), std::vector<std::string>{"MCP0040E Invalid settings in \"" + list() +
+                                                     "\"\rSegment 2: \"" + dir_ +
+                                                     "/missing.avi\": No such file or directory"});
 }
 
 TEST_F(EditListFiles, ValuesTheFileCannotServeAreRefused) {
@@ -136,9 +138,12 @@ TEST_F(EditListFiles, ValuesTheFileCannotServeAreRefused) {
     boxes_.clear();
     writeList("[ZOVComp Edit List]\nTotalFiles=1\nFileName0=" + a_ + "\n" + bad + "\n");
     EXPECT_FALSE(loadEditList(list())) << bad;
-    EXPECT_EQ(boxes_.texts(),
-              std::vector<std::string>{"MCP0040E Invalid settings in \"" + list() + "\""})
-        << bad;
+    ASSERT_EQ(boxes_.texts().size(), 1u) << bad;
+    EXPECT_EQ(
+        boxes_.texts()[0].rfind(
+            "MCP0040E Invalid settings in \"" + list() + "\"\rSegment 1 (\"" + a_ + "\"): ", 0),
+        0u)
+        << boxes_.texts()[0];
   }
   // A current frame beyond the file is only held at its last frame.
   writeList("[ZOVComp Edit List]\nTotalFiles=1\nFileName0=" + a_ + "\nCurrentFrame0=99\n");

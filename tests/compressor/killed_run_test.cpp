@@ -8,7 +8,9 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <iostream>
 #include <random>
 #include <sstream>
 #include <thread>
@@ -160,6 +162,76 @@ TEST(KilledRun, InterruptFinishesThePlayableFileUpToTheCurrentFrame) {
   expectPrefixOf(path, *complete, true);
   setZovDecoderFactory(nullptr);
   fs::remove_all(dir);
+}
+
+// SIGTERM, SIGHUP and a closed standard output end a run on real footage the way Ctrl-C does:
+// the frames so far are finished into an indexed file, nothing else stays in the folder, and the
+// exit status is 128 + the signal.
+TEST(KilledRun, TerminateHangUpAndAClosedPipeFinishTheFile) {
+  RecordingMessageBox boxes;
+  ScopedMessageBoxSink sink(&boxes);
+  installZovDecoderWithFallback();
+  for (const int signal : {SIGTERM, SIGHUP, SIGPIPE}) {
+    SCOPED_TRACE(strsignal(signal));
+    const std::string dir = test::tempFolder("signal" + std::to_string(signal));
+    const std::string path = dir + "/stopped.avi";
+    int pipeEnds[2];
+    ASSERT_EQ(pipe(pipeEnds), 0);
+    const pid_t pid = fork();
+    if (pid == 0) {
+      // The run's messages go into the pipe, as in "zovcomp ... | head".
+      dup2(pipeEnds[1], STDOUT_FILENO);
+      close(pipeEnds[0]);
+      close(pipeEnds[1]);
+      std::vector<std::string> args = {
+          "zovcomp", "compress", test::dataFile("pan-640x480-mjpeg-pcm.avi"), "-o", path,
+          "--last",  "100"};
+      std::vector<char*> argv;
+      for (auto& a : args) argv.push_back(a.data());
+      std::ostringstream err;
+      const int rc = zovcompMain(int(argv.size()), argv.data(), std::cout, err, false);
+      std::cout.flush();
+      _exit(rc);
+    }
+    close(pipeEnds[1]);
+    int status = 0;
+    ASSERT_TRUE(waitForOutput(pid, path, &status));
+    char text[64];
+    ASSERT_GT(read(pipeEnds[0], text, sizeof text), 0);
+    if (signal == SIGPIPE) {
+      close(pipeEnds[0]);
+    } else {
+      std::this_thread::sleep_for(200ms);
+      kill(pid, signal);
+    }
+    // Keep the pipe drained so that only the signal under test stops the run.
+    if (signal != SIGPIPE) {
+      std::thread drain([fd = pipeEnds[0]] {
+        char buf[4096];
+        while (read(fd, buf, sizeof buf) > 0) {
+        }
+      });
+      ASSERT_EQ(waitpid(pid, &status, 0), pid);
+      drain.join();
+      close(pipeEnds[0]);
+    } else {
+      ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    }
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by the signal itself";
+    EXPECT_EQ(WEXITSTATUS(status), 128 + signal);
+    auto part = AviContainer::open(path, nullptr);
+    ASSERT_TRUE(part);
+    EXPECT_EQ(part->indexSource(), AviContainer::IndexSource::Idx1) << "the file was finished";
+    EXPECT_GT(part->frameCount(), 0u);
+    EXPECT_LT(part->frameCount(), 100u);
+    SourceFile back(path);
+    ASSERT_TRUE(back.Opened);
+    std::vector<uint8_t> bmp;
+    EXPECT_TRUE(back.getFrame(back.FrameCount - 1, bmp, nullptr, true, false, false));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), {}), 1) << "a temporary file stayed";
+    fs::remove_all(dir);
+  }
+  setZovDecoderFactory(nullptr);
 }
 
 }  // namespace

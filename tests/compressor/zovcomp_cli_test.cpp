@@ -183,10 +183,10 @@ TEST(ZovcompCli, SettingsKeysPresetsAndFilters) {
 TEST(ZovcompCli, ExtractionValuesAreChecked) {
   const std::string out = temp("extract.avi");
   Cli bad = run({"compress", teapot(), "-o", out, "--crop", "0,0,300,300"});
-  EXPECT_EQ(bad.rc, 1);
+  EXPECT_EQ(bad.rc, 2);  // a usage error: nothing is corrected
   EXPECT_NE(bad.err.find("ZOV Compressor: CFG"), std::string::npos) << bad.err;
   Cli range = run({"compress", teapot(), "-o", out, "--first", "9", "--last", "3"});
-  EXPECT_EQ(range.rc, 1);
+  EXPECT_EQ(range.rc, 2);
 
   // Crop, letterbox and resize: the output carries the letterbox lines and reads back.
   Cli good = run({"compress", teapot(), "-o", out, "--first", "2", "--last", "4", "--crop",

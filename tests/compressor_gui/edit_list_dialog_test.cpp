@@ -96,6 +96,7 @@ TEST_F(EditListDialogTest, SavedListLoadsBackWithEverySegmentsSettings) {
   segments_[1]->ExtractionStart = 4;
   segments_[1]->ExtractionEnd = 20;
   segments_[1]->CropX = 8;
+  segments_[1]->CropWidth = 248;  // a loaded segment passes the dialog's checks
   segments_[1]->CurrentFrame = 7;
   EditListDialog d(nullptr, context_);
   d.setSaveListQuestion([&](const std::string& title, const std::string&) {

@@ -101,7 +101,8 @@ TEST(AviWriterLayout, MovieWithoutAudioAlignsFirstFrameAndFixesHeaders) {
   Recorder r;
   AviWriter w;
   ASSERT_TRUE(w.open(baseSettings(dir + "/movie.avi", false), r.callbacks()));
-  EXPECT_TRUE(std::filesystem::exists(dir + "/movie.idx"));
+  // The temporary index has no name in the folder: only the output is there.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);
   auto f0 = bytes(101, 1), f1 = bytes(300, 2), f2 = bytes(77, 3);
   EXPECT_EQ(w.writeFrameRecord(f0.data(), 101, nullptr, 0, true, 1), kRecordWritten);
   EXPECT_EQ(w.writeFrameRecord(f1.data(), 300, nullptr, 0, false, 2), kRecordWritten);
@@ -109,7 +110,8 @@ TEST(AviWriterLayout, MovieWithoutAudioAlignsFirstFrameAndFixesHeaders) {
   EXPECT_EQ(w.writeFrameRecord(f2.data(), 77, nullptr, 0, false, 4), kRecordWritten);
   ASSERT_TRUE(w.finish());
   EXPECT_TRUE(r.errors.empty());
-  EXPECT_FALSE(std::filesystem::exists(dir + "/movie.idx")) << "temporary index left behind";
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1)
+      << "temporary index left behind";
 
   auto f = slurp(dir + "/movie.avi");
   ASSERT_EQ(f.size() % 2048, 0u) << "file length is not a multiple of 2048";
@@ -391,10 +393,11 @@ TEST(AviWriterErrors, UncreatableOutputAndHelpers) {
   AviWriter w;
   EXPECT_FALSE(w.open(baseSettings("/nonexistent-dir-zov/movie.avi", false), r.callbacks()));
   ASSERT_EQ(r.errors.size(), 1u);
-  EXPECT_EQ(r.errors[0], "CTR0012E Unable to create compression file - compression halted");
+  EXPECT_EQ(r.errors[0].rfind("CTR0012E Unable to create compression file - compression halted", 0),
+            0u);
 
-  EXPECT_EQ(temporaryIndexPath("/x/movie.avi"), "/x/movie.idx");
-  EXPECT_EQ(temporaryIndexPath("/x/movie.idx"), "/x/movie.idx.idx");
+  // A failure the system explains names the cause.
+  EXPECT_NE(r.errors[0].find("\nCause: No such file or directory"), std::string::npos);
 
   CompressionSettings cs;
   cs.FieldType = kFieldSingle;
@@ -410,7 +413,7 @@ TEST(AviWriterErrors, UncreatableOutputAndHelpers) {
   EXPECT_EQ(outputCompressionWord(cs), kZov2Tag | 0x0200u | 0x2000u | 0x0100u);
 }
 
-TEST(AviWriterLayout, OldOutputAndIndexAreReplaced) {
+TEST(AviWriterLayout, OldOutputIsReplacedAndAUsersIndexFileKept) {
   std::string dir = tempDir("replace");
   { std::ofstream(dir + "/movie.avi") << "old movie"; }
   { std::ofstream(dir + "/movie.idx") << "old index"; }
@@ -422,7 +425,7 @@ TEST(AviWriterLayout, OldOutputAndIndexAreReplaced) {
   ASSERT_TRUE(w.finish());
   auto f = slurp(dir + "/movie.avi");
   EXPECT_EQ(getLE32(&f[0]), fourcc::kRiff);
-  EXPECT_FALSE(std::filesystem::exists(dir + "/movie.idx"));
+  EXPECT_EQ(slurp(dir + "/movie.idx").size(), 9u) << "the user's movie.idx was touched";
 }
 
 }  // namespace

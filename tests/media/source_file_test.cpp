@@ -467,6 +467,22 @@ TEST(SourceFileYuv4Mpeg, FramesAndWavAudio) {
   EXPECT_TRUE(log.texts().empty());
 }
 
+TEST(SourceFileYuv4Mpeg, DeeperSamplesAreRefusedNotMisread) {
+  MessageLog log;
+  std::string dir = test::tempFolder("y4m-deep");
+  {
+    // Two 10-bit frames hold as many bytes as four 8-bit ones: read as 8-bit they were garbage.
+    std::ofstream y(dir + "/v.y4m", std::ios::binary);
+    y << "YUV4MPEG2 W8 H4 F25:1 C420p10\n";
+    for (int i = 0; i < 2; ++i) y << "FRAME\n" << std::string(2 * 48, char(0x40));
+  }
+  SourceFile s(dir + "/v.y4m");
+  EXPECT_FALSE(s.Opened);
+  ASSERT_FALSE(log.texts().empty());
+  EXPECT_NE(log.texts().back().find("\"C420p10\" is not supported"), std::string::npos)
+      << log.texts().back();
+}
+
 }  // namespace
 }  // namespace zov
 
