@@ -198,7 +198,9 @@ bool FrameDecoder::loadEmbeddedBackground(const uint8_t* chunk, size_t size,
   if (!prepared_ || chunk == nullptr || size < 4) return false;
   const size_t offset = size_t(chunk[size - 4]) | size_t(chunk[size - 3]) << 8 |
                         size_t(chunk[size - 2]) << 16 | size_t(chunk[size - 1]) << 24;
-  if (offset > size - 4) return false;
+  // A frame's own part is never empty: an offset of 0 is the zero padding at the end of an
+  // ordinary frame, met when the first frame a decoder gets is not the stream's first.
+  if (offset < 4 || offset > size - 4) return false;
   *framePartSize = offset;
   // The background frame is decoded as any frame, but with every row and without the post
   // filter; the stream state it leaves is reset so that the carrying frame starts afresh.
