@@ -5,6 +5,7 @@
 
 #include "platform/profile.h"
 #include "platform/qt/qt_platform.h"
+#include "platform/qt/termination_signals.h"
 #include "platform/ui.h"
 #include "player/audio_output.h"
 #include "player/command_line.h"
@@ -47,6 +48,8 @@ int main(int argc, char** argv) {
     window.showMaximized();
   else
     window.show();
+  // SIGTERM and Ctrl-C end the player as "Exit" does.
+  TerminationSignals endSignals([&window] { window.close(); });
   window.applyCommandLine(commandLine);
   return app.exec();
 }
