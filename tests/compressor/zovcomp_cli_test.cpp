@@ -75,6 +75,53 @@ TEST(ZovcompCli, HelpUsageAndArgumentErrors) {
   EXPECT_EQ(run({"compress", teapot(), "-o", "x.avi", "--bogus"}).rc, 2);
 }
 
+TEST(ZovcompCli, SetIsStrictAndPrintSettingsShowsTheResult) {
+  struct Bad {
+    const char* pair;
+    const char* message;
+  };
+  for (const Bad& b :
+       {Bad{"Keyrat=5", "unknown settings key \"Keyrat\""},
+        Bad{"TextShowCmd=3", "unknown settings key \"TextShowCmd\""},
+        Bad{"KeyRate=5x", "KeyRate accepts 0..100, not \"5x\""},
+        Bad{"KeyRate=", "KeyRate accepts 0..100"}, Bad{"KeyRate=-1", "KeyRate accepts 0..100"},
+        Bad{"KeyRate=250", "KeyRate accepts 0..100, not \"250\""},
+        Bad{"FastCompression=2", "FastCompression accepts 0 or 1"},
+        Bad{"SampleRate=44100", "SampleRate accepts 0, 11025 or 22050"},
+        Bad{"DataRate=4294967295", "DataRate accepts 0..4194303"},
+        Bad{"CutOffKBLimit=12345678", "CutOffKBLimit accepts 0..9999999"}}) {
+    Cli c = run({"compress", teapot(), "-o", temp("never.avi"), "--set", b.pair});
+    EXPECT_EQ(c.rc, 2) << b.pair;
+    EXPECT_NE(c.err.find(b.message), std::string::npos) << b.pair << ": " << c.err;
+  }
+  EXPECT_FALSE(fs::exists(temp("never.avi")));
+
+  // Keys match without regard to case, as in the file; a value at its limit is taken as it is.
+  Cli c = run({"compress", "--set", "keyrate=100", "--set", "FilterThumbnailLeft=-5", "--set",
+               "DataRate=150", "--filter", "Gamma:1.10", "--print-settings"});
+  ASSERT_EQ(c.rc, 0) << c.err;
+  EXPECT_EQ(c.out.rfind("[General]\nKeyRate=100\n", 0), 0u) << c.out;
+  for (const char* line : {"\nFilterThumbnailLeft=-5\n", "\nDataRate=150\n",
+                           "\nFilterType0=7\nFilterLevel0=110\nTotalFilters=1\n"})
+    EXPECT_NE(c.out.find(line), std::string::npos) << line;
+}
+
+TEST(ZovcompCli, TheKeyReferenceIsTheOneInTheDocs) {
+  Cli c = run({"--list-keys"});
+  ASSERT_EQ(c.rc, 0);
+  std::ifstream in(std::string(ZOV_TEST_DATA_DIR) + "/../../docs/SETTINGS.md");
+  std::stringstream doc;
+  doc << in.rdbuf();
+  const std::string text = doc.str();
+  const size_t start = text.find("```text\n");
+  ASSERT_NE(start, std::string::npos);
+  const size_t end = text.find("```", start + 8);
+  ASSERT_NE(end, std::string::npos);
+  EXPECT_EQ(text.substr(start + 8, end - start - 8), c.out)
+      << "docs/SETTINGS.md is out of date: put the output of zovcomp --list-keys in its block";
+  EXPECT_EQ(count(c.out, "\n"), 41) << "a header and one line per key";
+}
+
 TEST(ZovcompCli, FilterArguments) {
   std::string why;
   auto f = parseFilterArgument("Smoothen: Median", &why);
@@ -149,6 +196,38 @@ TEST(ZovcompCli, CompressVerifyAndReport) {
   fs::remove(log);
 }
 
+TEST(ZovcompCli, MachineReadableProgressStatsAndCutOffNotices) {
+  const std::string out = temp("json.avi"), stats = temp("json-stats.json");
+  Cli c = run({"compress", teapot(), "-o", out, "--last", "3", "--verify", "--progress", "json",
+               "--stats", stats});
+  ASSERT_EQ(c.rc, 0) << c.err;
+  EXPECT_NE(c.err.find("{\"frame\":3,\"total\":3,\"bytes\":"), std::string::npos) << c.err;
+  EXPECT_EQ(count(c.err, "\"eta\":"), 3) << "one object per frame";
+  EXPECT_EQ(c.err.find("progress "), std::string::npos);
+  EXPECT_NE(c.out.find(" kbit/s\n"), std::string::npos) << c.out;
+  EXPECT_NE(c.out.find("\nTotal = "), std::string::npos) << "the run's last status line";
+  std::ifstream f(stats);
+  std::string json((std::istreambuf_iterator<char>(f)), {});
+  for (const char* key : {"\"frames\":3,", "\"bpp\":", "\"psnr\":", "\"encode\":",
+                          "\"exit_reason\":\"finished\"", "\"exit_status\":0}"})
+    EXPECT_NE(json.find(key), std::string::npos) << key << " in " << json;
+  EXPECT_EQ(json.find("\"psnr\":null"), std::string::npos) << json;
+
+  // The size cut-off's notices reach the command line.
+  Cli cut = run({"compress", teapot(), "-o", out, "--set", "CutOffKBLimit=40", "--stats", stats});
+  ASSERT_EQ(cut.rc, 0) << cut.err;
+  EXPECT_NE(cut.out.find("CutOff KB Limit reached, last frame = "), std::string::npos);
+  std::ifstream g(stats);
+  std::string cutJson((std::istreambuf_iterator<char>(g)), {});
+  EXPECT_NE(cutJson.find("cut off at the size limit"), std::string::npos) << cutJson;
+  Cli notify = run({"compress", teapot(), "-o", out, "--last", "8", "--set", "CutOffKBLimit=40",
+                    "--set", "CutOffKBLimitNotify=1"});
+  ASSERT_EQ(notify.rc, 0) << notify.err;
+  EXPECT_NE(notify.out.find("CutOff KB Limit reached at "), std::string::npos) << notify.out;
+  fs::remove(out);
+  fs::remove(stats);
+}
+
 TEST(ZovcompCli, SettingsKeysPresetsAndFilters) {
   const std::string out = temp("keys.avi"), ini = temp("start.ini");
   // Fast compression through a settings key: every frame a key frame.
@@ -212,11 +291,22 @@ TEST(ZovcompCli, ModesAndEditList) {
   EXPECT_EQ(run({"compress", zov, "-o", blocks, "--mode", "blocks", "-q"}).rc, 0);
   EXPECT_TRUE(fs::exists(zev));
   EXPECT_TRUE(fs::exists(blocks));
-  // Uncompressed frames don't fit a stream file: failure, nothing left behind.
-  Cli bad = run({"compress", teapot(), "-o", temp("bad.zev"), "--mode", "zev", "-q"});
-  EXPECT_EQ(bad.rc, 1);
-  EXPECT_NE(bad.err.find("compression halted"), std::string::npos);
-  EXPECT_FALSE(fs::exists(temp("bad.zev")));
+  // Other frames are never copied under the ZOV2 label: refused, nothing left behind.
+  for (const char* mode : {"copy", "zev", "blocks"}) {
+    Cli bad = run({"compress", teapot(), "-o", temp("bad.zev"), "--mode", mode, "-q"});
+    EXPECT_EQ(bad.rc, 2) << mode;
+    EXPECT_NE(bad.err.find("copies ZOV2 frames as they are"), std::string::npos) << bad.err;
+    EXPECT_FALSE(fs::exists(temp("bad.zev")));
+  }
+  // Nor is a copy cropped, resized or filtered under headers that describe other pictures.
+  for (const std::vector<std::string>& extra : std::vector<std::vector<std::string>>{
+           {"--crop", "0,0,128,128"}, {"--resize", "128x128"}, {"--filter", "Median"}}) {
+    std::vector<std::string> args = {"compress", zov, "-o", copy, "--mode", "copy"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    Cli cropped = run(args);
+    EXPECT_EQ(cropped.rc, 2) << extra[0];
+    EXPECT_NE(cropped.err.find("can't be applied"), std::string::npos) << cropped.err;
+  }
 
   // An edit list of two segments compresses into one file.
   {
