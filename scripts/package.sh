@@ -47,7 +47,7 @@ packages=()
 for deb in "$out"/*.deb; do packages+=("$(dpkg-deb --field "$deb" Package)"); done
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
-cleanup() { $sudo dpkg -r "${packages[@]}" >/dev/null 2>&1 || true; }
+cleanup() { $sudo dpkg -P "${packages[@]}" >/dev/null 2>&1 || true; }
 trap cleanup EXIT
 $sudo dpkg -i "$out"/*.deb
 
