@@ -3,12 +3,14 @@
 #include <QApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QPainter>
 #include <QSlider>
 #include <QStyle>
 #include <QToolButton>
+#include <cmath>
 
 namespace zov::player {
 
@@ -33,15 +35,29 @@ MovieWidget::MovieWidget(PlaybackEngine& engine, QWidget* parent)
   stop->setIcon(style()->standardIcon(QStyle::SP_MediaStop));
   stop->setFocusPolicy(Qt::NoFocus);
   slider_ = new QSlider(Qt::Horizontal, toolbar_);
+  slider_->setObjectName("SeekBar");
   slider_->setFocusPolicy(Qt::NoFocus);
+  slider_->setToolTip("Position");
+  currentTime_ = new QLabel(toolbar_);
+  currentTime_->setObjectName("CurrentTime");
+  totalTime_ = new QLabel(toolbar_);
+  totalTime_->setObjectName("TotalTime");
   layout->addWidget(play);
   layout->addWidget(stop);
+  layout->addWidget(currentTime_);
   layout->addWidget(slider_, 1);
+  layout->addWidget(totalTime_);
   connect(play, &QToolButton::clicked, this, &MovieWidget::playButton);
   connect(stop, &QToolButton::clicked, this, &MovieWidget::stopButton);
-  connect(slider_, &QSlider::sliderMoved, this, [this](int value) {
-    if (engine_.isOpen()) engine_.seek(value);
-  });
+  // Dragging the handle and clicking the groove (a page step, or a jump where the style sets
+  // the position absolutely) both move the picture.
+  auto seekTo = [this](int value) {
+    if (engine_.isOpen() && value != engine_.position()) engine_.seek(value);
+  };
+  connect(slider_, &QSlider::sliderMoved, this, seekTo);
+  connect(slider_, &QSlider::actionTriggered, this,
+          [this, seekTo](int) { seekTo(slider_->sliderPosition()); });
+  showTimes();
   engine_.onPicture = [this] { pictureChanged(); };
 }
 
@@ -57,7 +73,27 @@ void MovieWidget::pictureChanged() {
     slider_->setRange(0, int(engine_.length() - 1));
     slider_->setValue(int(engine_.position()));
   }
+  showTimes();
   update(pictureRect());
+}
+
+QString movieTime(double seconds) {
+  const long tenths = std::lround(std::max(0.0, seconds) * 10);
+  const long s = tenths / 10, m = s / 60, h = m / 60;
+  if (h > 0) return QString::asprintf("%ld:%02ld:%02ld", h, m % 60, s % 60);
+  return QString::asprintf("%ld:%02ld.%ld", m, s % 60, tenths % 10);
+}
+
+void MovieWidget::showTimes() {
+  const MovieFile* movie = engine_.movie();
+  if (!movie || movie->framesPerSecond() <= 0) {
+    currentTime_->setText(movieTime(0));
+    totalTime_->setText(movieTime(0));
+    return;
+  }
+  const double fps = movie->framesPerSecond();
+  currentTime_->setText(movieTime(double(engine_.position()) / fps));
+  totalTime_->setText(movieTime(double(engine_.length()) / fps));
 }
 
 QRect MovieWidget::pictureRect() const {
@@ -89,6 +125,7 @@ QSize MovieWidget::preferredSize() const {
 
 void MovieWidget::engineChanged() {
   scheduleTick();
+  showTimes();
   if (!image_.isNull()) update();
 }
 

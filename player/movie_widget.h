@@ -12,6 +12,7 @@
 #include "player/playback_engine.h"
 #include "zov/zovcod32_dialogs.h"
 
+class QLabel;
 class QSlider;
 class QToolButton;
 
@@ -61,6 +62,7 @@ class MovieWidget : public QWidget, public codec::MovieFrameHost {
   void timerFired();
   void pictureChanged();
   void scheduleTick();
+  void showTimes();
 
   PlaybackEngine& engine_;
   QImage image_;
@@ -69,6 +71,11 @@ class MovieWidget : public QWidget, public codec::MovieFrameHost {
   QTimer timer_;
   QWidget* toolbar_ = nullptr;
   QSlider* slider_ = nullptr;
+  QLabel* currentTime_ = nullptr;
+  QLabel* totalTime_ = nullptr;
 };
+
+// A time on the movie's clock: "m:ss.t", or "h:mm:ss" from an hour on.
+QString movieTime(double seconds);
 
 }  // namespace zov::player

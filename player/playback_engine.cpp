@@ -114,6 +114,9 @@ bool PlaybackEngine::play(const PlayRequest& r) {
   if ((to - from) * timeline_.direction < 0) std::swap(from, to);
   from_ = from;
   to_ = to;
+  // A loop starts again at the movie's start (its end for a reverse play), or at the start of
+  // the range the play was given, not where this play happened to begin.
+  loopFrom_ = r.from ? from : (timeline_.direction > 0 ? 0 : last);
   notify_ = r.notify;
   playFullscreen_ = r.fullscreen;
   playing_ = true;
@@ -201,6 +204,7 @@ void PlaybackEngine::tick() {
     // The last frame stays on screen for its own duration before the loop or the end.
     if (timeline_.speed != 0 && elapsed() < timeline_.dueTime(to_ + timeline_.direction)) return;
     if (autoLoop) {
+      from_ = loopFrom_;
       show(from_);
       startTimeline(from_);
       return;

@@ -100,7 +100,7 @@ class PlaybackEngine : public MovieDevice {
   bool playFullscreen_ = false;
   bool notify_ = false;
   uint32_t speed_ = 1000;
-  long from_ = 0, to_ = 0;
+  long from_ = 0, to_ = 0, loopFrom_ = 0;
   PlayTimeline timeline_;
   int64_t startedAt_ = 0;
   uint64_t audioNext_ = 0, audioEnd_ = 0, audioBase_ = 0;

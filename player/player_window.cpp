@@ -500,10 +500,15 @@ void PlayerWindow::applyCommandLine(const CommandLine& c) {
 
 void PlayerWindow::saveSettings() {
   if (!settingsFile_) return;
-  const QRect g = isMaximized() || isFullScreen() ? normalGeometry() : geometry();
+  // move() places the frame, so the frame's corner is what comes back next time; the size is
+  // the inside's, as resize() takes it.
+  const bool normal = !isMaximized() && !isFullScreen();
+  const QRect g = normal ? geometry() : normalGeometry();
   if (g.isValid()) {
-    settings_.windowX = g.x();
-    settings_.windowY = g.y();
+    const QPoint frameOffset = geometry().topLeft() - frameGeometry().topLeft();
+    const QPoint corner = normal ? pos() : g.topLeft() - frameOffset;
+    settings_.windowX = corner.x();
+    settings_.windowY = corner.y();
     settings_.windowWidth = uint32_t(g.width());
     settings_.windowHeight = uint32_t(g.height());
   }

@@ -100,6 +100,9 @@ class SdlAudioOutput : public AudioOutput {
 }  // namespace
 
 std::unique_ptr<AudioOutput> createSdlAudioOutput(std::string* error) {
+  // SDL's own SIGINT/SIGTERM handlers only queue a quit event that this program never reads:
+  // the player handles the signals itself.
+  SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
     if (error) *error = SDL_GetError();
     return nullptr;

@@ -9,6 +9,7 @@
 #include "media/source_file.h"
 #include "media/source_messages.h"
 #include "platform/qt/qt_platform.h"
+#include "platform/qt/termination_signals.h"
 #include "platform/ui.h"
 
 namespace zov {
@@ -31,6 +32,8 @@ int runCompressorApplication(int argc, char** argv) {
   };
   env.reopenFailed = [] { QCoreApplication::exit(1); };
   setSourceEnvironment(env);
+  // SIGTERM and Ctrl-C end the program as "Exit" does, without its question.
+  TerminationSignals endSignals([&window] { window->endFromSignal(); });
   window->show();
   // The children lay themselves out after a resize of the frame.
   window->resize(window->size() + QSize(4, 4));

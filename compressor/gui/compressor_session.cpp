@@ -8,6 +8,7 @@
 
 #include "compressor/edit_list.h"
 #include "compressor/filter_list.h"
+#include "compressor/run_file_checks.h"
 #include "compressor/run_source.h"
 #include "media/source_messages.h"
 #include "platform/ui.h"
@@ -382,6 +383,17 @@ bool CompressorSession::prepareCompression(RunMode mode) {
 
 bool CompressorSession::startCompression(RunMode mode, const std::string& path) {
   if (sources_.empty() || run_.active()) return false;
+  std::vector<std::string> paths;
+  for (auto& s : sources_) {
+    paths.push_back(s->Path);
+    if (!s->AudioPath.empty()) paths.push_back(s->AudioPath);
+  }
+  if (!settings_.ChromaBackground.empty()) paths.push_back(settings_.ChromaBackground);
+  const std::string refusal = outputIsInputRefusal(path, paths);
+  if (!refusal.empty()) {
+    hooks_.box(refusal, kCompressorTitle, MB_OK | MB_ICONSTOP);
+    return false;
+  }
   run_.wait();  // the previous worker, when one ended
   options_.TargetFilePath = folderOf(path);
   mode_ = mode;

@@ -64,8 +64,11 @@ QImage imageFromPackedBitmap(const std::vector<uint8_t>& bitmap) {
 bool fetchFrame15(SourceFile& source, uint32_t frame, std::vector<uint16_t>& pixels, int& width,
                   int& height, bool absolute) {
   std::vector<uint8_t> bitmap;
+  // A preview leaves the frame the input window shows alone.
+  const uint32_t shown = source.CurrentFrame;
   bool ok = absolute ? source.getFrameAbsolute(frame, bitmap, nullptr, true, false, false)
                      : source.getFrame(frame, bitmap, nullptr, true, false, false);
+  source.CurrentFrame = shown;
   if (!ok) return false;
   if (bitmap.size() < 40) return false;
   width = le32(bitmap.data() + 4);

@@ -17,7 +17,7 @@ QImage imageFrom15Bit(const uint16_t* pixels, int width, int height);
 
 // A frame of the source (relative to its ExtractionStart, or the file's frame number when
 // `absolute`), cropped and converted to 15 bits, without filters or resizing: the pixels,
-// bottom-up. False when the source can't serve it.
+// bottom-up. False when the source can't serve it. The source's current frame stays as it was.
 bool fetchFrame15(SourceFile& source, uint32_t frame, std::vector<uint16_t>& pixels, int& width,
                   int& height, bool absolute = false);
 

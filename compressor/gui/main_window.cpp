@@ -12,6 +12,7 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPainter>
+#include <QRegularExpression>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -79,13 +80,20 @@ int slotOf(OptionalView v) {
 // A view's frame inside the client: reports its end so that its placement is kept.
 class ViewWindow : public QMdiSubWindow {
  public:
+  // Without `closed` the view belongs to the frame for its whole life (the input view and the
+  // message window): closing it from its title bar or its system menu is refused.
   ViewWindow(QWidget* parent, std::string prefix, std::string settingsFile,
              std::function<void()> closed)
       : QMdiSubWindow(parent),
         prefix_(std::move(prefix)),
         file_(std::move(settingsFile)),
         closed_(std::move(closed)) {
-    setAttribute(Qt::WA_DeleteOnClose);
+    if (closed_) {
+      setAttribute(Qt::WA_DeleteOnClose);
+    } else {
+      setWindowFlags(Qt::SubWindow | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                     Qt::WindowMinMaxButtonsHint);
+    }
   }
   void keepPlacement() {
     WindowPlacement p = defaultPlacement(prefix_);
@@ -102,8 +110,12 @@ class ViewWindow : public QMdiSubWindow {
 
  protected:
   void closeEvent(QCloseEvent* event) override {
+    if (!closed_) {
+      event->ignore();
+      return;
+    }
     keepPlacement();
-    if (closed_) closed_();
+    closed_();
     QMdiSubWindow::closeEvent(event);
   }
 
@@ -149,6 +161,13 @@ class TooltipTimer : public QObject {
 };
 
 }  // namespace
+
+QString suffixOfFilter(const QString& filter) {
+  const int star = filter.indexOf("(*.");
+  if (star < 0) return {};
+  const int end = filter.indexOf(QRegularExpression("[ );]"), star + 3);
+  return filter.mid(star + 3, end < 0 ? -1 : end - star - 3);
+}
 
 RunMode runModeForTarget(int command, const std::string& target) {
   if (command != kCmdNoRecompression) return RunMode::Compress;
@@ -215,7 +234,6 @@ CompressorMainWindow::CompressorMainWindow(const Startup& startup, QWidget* pare
   // The message window.
   messages_ = new MessageView(nullptr, session_);
   messageWindow_ = addView(messages_, "Messages", "Text");
-  messageWindow_->setWindowFlag(Qt::WindowCloseButtonHint, false);
 
   // One copy of the program at a time.
   if (startup_.singleInstance &&
@@ -230,7 +248,6 @@ CompressorMainWindow::CompressorMainWindow(const Startup& startup, QWidget* pare
   slots_.setExists(kInputView, true);
   input_ = new InputView(nullptr, session_, slots_);
   inputWindow_ = addView(input_, "Input", "Input");
-  inputWindow_->setWindowFlag(Qt::WindowCloseButtonHint, false);
   input_->setTrackShown(o.ShowTrack);
   input_->setAudioShown(o.ShowAudio);
   connect(input_, &InputView::command, this, [this](int id) { command(id); });
@@ -694,6 +711,11 @@ std::string CompressorMainWindow::askFile(const QString& title, const QString& f
   if (save) {
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
+    // A bare name takes the extension of the file type chosen, not the first type's.
+    connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog, ext](const QString& f) {
+      const QString own = suffixOfFilter(f);
+      dialog.setDefaultSuffix(own.isEmpty() ? ext : own);
+    });
   } else {
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setOption(QFileDialog::ReadOnly, true);
@@ -1082,6 +1104,11 @@ void CompressorMainWindow::dropEvent(QDropEvent* event) {
 bool CompressorMainWindow::stopForExit() {
   const StopResult r = session_.stop(true);
   return r == StopResult::Stopped || r == StopResult::NoRun || r == StopResult::TimedOut;
+}
+
+void CompressorMainWindow::endFromSignal() {
+  if (session_.compressing()) session_.stop(false);
+  close();
 }
 
 void CompressorMainWindow::closeEvent(QCloseEvent* event) {

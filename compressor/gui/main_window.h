@@ -73,6 +73,9 @@ class CompressorMainWindow : public QMainWindow {
   bool startCompression(int command, const std::string& target);
   // Writes the job as a shell script; false when it can't be written.
   bool saveCommandLine(const std::string& scriptPath);
+  // Ends the program as "Exit" does, stopping a running compression without asking first
+  // (SIGTERM, SIGINT).
+  void endFromSignal();
   // Applies pending refreshes now (tests).
   void refreshNow();
 
@@ -141,5 +144,7 @@ class CompressorMainWindow : public QMainWindow {
 // The run mode of a target chosen in the save dialog: ".zev" the stream file, ".mlt" the block
 // file (both only for runs without recompression), anything else the command's own mode.
 RunMode runModeForTarget(int command, const std::string& target);
+// The extension of a file dialog filter such as "ZEV Files (*.zev)": "zev"; "" without one.
+QString suffixOfFilter(const QString& filter);
 
 }  // namespace zov

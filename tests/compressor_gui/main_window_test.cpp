@@ -13,15 +13,19 @@
 #include <thread>
 
 #include <QApplication>
+#include <QComboBox>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTimer>
+#include <csignal>
 
 #include "compressor/gui/compressor_views.h"
 #include "compressor/gui/goto_frame_dialog.h"
 #include "compressor/gui/main_window.h"
 #include "main_window_test_support.h"
 #include "platform/profile.h"
+#include "platform/qt/termination_signals.h"
 #include "platform/vfw.h"
 
 namespace zov {
@@ -463,6 +467,90 @@ TEST_F(MainWindowTest, CommandLineScriptReproducesTheJob) {
             0u)
       << line;
   EXPECT_NE(line.find("--set KeyRate=9"), std::string::npos);
+}
+
+TEST_F(MainWindowTest, InputAndMessageWindowsStayWhenClosedAndKeysStillStep) {
+  auto w = makeWindow();
+  ASSERT_TRUE(w->openSourceFile(teapotPath()));
+  w->inputWindow()->close();
+  w->messageWindow()->close();
+  QCoreApplication::processEvents();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  QTest::keyClick(w.get(), Qt::Key_Right);
+  w->refreshNow();
+  EXPECT_EQ(w->session().currentFrame(), 1u);
+  EXPECT_TRUE(w->inputWindow()->isVisible());
+  EXPECT_TRUE(w->messageWindow()->isVisible());
+  EXPECT_EQ(w->inputView()->trackBar()->value(), 1);
+}
+
+TEST_F(MainWindowTest, SaveDialogsFileTypeGivesABareNameItsExtension) {
+  auto w = makeWindow();
+  ASSERT_TRUE(w->openSourceFile(zovSamplePath()));
+  // The real dialog: the ZEV type chosen in its type box, then a name without an extension.
+  QTimer::singleShot(0, [&] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr);
+    auto* types = dialog->findChild<QComboBox*>("fileTypeCombo");
+    ASSERT_NE(types, nullptr);
+    QTest::keyClick(types, Qt::Key_Down);  // as a user picks the second type
+    ASSERT_EQ(types->currentIndex(), 1);
+    dialog->findChild<QLineEdit*>("fileNameEdit")->setText(QString::fromStdString(file("copy")));
+    QMetaObject::invokeMethod(dialog, "accept");
+  });
+  w->command(kCmdNoRecompression);
+  ASSERT_TRUE(waitUntil([&] { return !w->session().compressing(); }));
+  w->refreshNow();
+  EXPECT_EQ(w->session().runMode(), RunMode::ZevStream);
+  EXPECT_TRUE(std::filesystem::exists(file("copy.zev")));
+  EXPECT_FALSE(std::filesystem::exists(file("copy.AVI")));
+  EXPECT_EQ(suffixOfFilter("MLT Files (*.mlt)"), "mlt");
+  EXPECT_EQ(suffixOfFilter("All (*)"), "");
+}
+
+TEST_F(MainWindowTest, SettingsCancelLeavesTheShownFrame) {
+  auto w = makeWindow();
+  ASSERT_TRUE(w->openSourceFile(teapotPath()));
+  w->session().gotoFrame(7);
+  // The chroma page previews the source's first frame for background screening.
+  w->session().settings().ChromaScreening = kScreeningBackground;
+  QTimer::singleShot(0, [] {
+    if (auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget())) d->reject();
+  });
+  w->command(kCmdChromaKeying);
+  w->refreshNow();
+  EXPECT_EQ(w->session().currentFrame(), 7u);
+  EXPECT_EQ(w->inputView()->trackBar()->value(), 7);
+}
+
+TEST_F(MainWindowTest, CompressionIntoItsOwnSourceIsRefused) {
+  std::filesystem::copy_file(teapotPath(), file("own.avi"));
+  std::filesystem::create_symlink(file("own.avi"), file("link.avi"));
+  const auto size = std::filesystem::file_size(file("own.avi"));
+  auto w = makeWindow();
+  ASSERT_TRUE(w->openSourceFile(file("own.avi")));
+  EXPECT_FALSE(w->startCompression(kCmdCompressAs, file("link.avi")));
+  EXPECT_FALSE(w->startCompression(kCmdCompressAs, home_.string() + "/./own.avi"));
+  EXPECT_FALSE(w->session().compressing());
+  EXPECT_EQ(std::filesystem::file_size(file("own.avi")), size);
+  ASSERT_EQ(boxes_.texts().size(), 2u);
+  EXPECT_NE(boxes_.texts()[0].find("writing it would destroy the input"), std::string::npos);
+}
+
+TEST_F(MainWindowTest, TerminationSignalEndsARunAndSavesAsExitDoes) {
+  auto w = makeWindow();
+  ASSERT_TRUE(w->openSourceFile(teapotPath()));
+  TerminationSignals endSignals([&] { w->endFromSignal(); });
+  ASSERT_TRUE(w->startCompression(kCmdCompressAs, file("out.avi")));
+  ::raise(SIGTERM);
+  ASSERT_TRUE(waitUntil([&] { return !w->isVisible(); }, 20000));
+  EXPECT_FALSE(w->session().compressing());
+  EXPECT_EQ(endSignals.received(), 1);
+  EXPECT_TRUE(boxes_.texts().empty())
+      << "no question: " << ::testing::PrintToString(boxes_.texts());
+  ProfileFile ini(file("zovcomp.ini"));
+  EXPECT_TRUE(ini.hasKey("General", "FrameBottom"));
+  EXPECT_TRUE(ini.hasKey("General", "FileRecall1"));
 }
 
 }  // namespace

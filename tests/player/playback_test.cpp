@@ -107,6 +107,17 @@ TEST(PlayerPlayback, AutoLoopStartsAgainAndStepsAndSeeksLandExactly) {
   EXPECT_EQ(sendCommandString(m.engine, "stop"), kMciOk);
   ASSERT_EQ(m.ends.size(), 1u);
   EXPECT_FALSE(m.ends[0].first);
+  // A play begun mid-movie loops back to the movie's first frame, not to where it began.
+  EXPECT_EQ(sendCommandString(m.engine, commandWithNumbers("seek to %ld wait", 6)), kMciOk);
+  ASSERT_EQ(sendCommandString(m.engine, "play window"), kMciOk);
+  m.shown.clear();
+  for (int i = 0; i < 3000 && m.shown.size() < size_t(last); ++i) {
+    m.now += 10000;
+    m.engine.tick();
+  }
+  EXPECT_NE(std::find(m.shown.begin(), m.shown.end(), 0L), m.shown.end());
+  EXPECT_EQ(sendCommandString(m.engine, "stop"), kMciOk);
+  m.ends.clear();
 
   auto reference = test::decodeWithCodec(test::teapotPath(), uint32_t(last + 1));
   ASSERT_EQ(reference.size(), size_t(last + 1));

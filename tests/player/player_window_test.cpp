@@ -9,12 +9,15 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QSlider>
 #include <QTest>
 #include <QTimer>
+#include <csignal>
 #include <filesystem>
 
 #include "platform/profile.h"
 #include "platform/qt/qt_platform.h"
+#include "platform/qt/termination_signals.h"
 #include "platform/ui.h"
 #include "player/movie_widget.h"
 #include "player/player_dialogs.h"
@@ -298,4 +301,57 @@ TEST(PlayerWindow, FullScreenWindowPlaysAndComesBack) {
   EXPECT_FALSE(w->isFullScreen());
   EXPECT_TRUE(w->menuBar()->isVisible());
   EXPECT_FALSE(w->movieWidget().followSize());
+}
+
+TEST(PlayerWindow, FramePositionComesBackAndTheSeekBarsGrooveMovesThePicture) {
+  test::TempHome home;
+  QtPlatform platform;
+  {
+    auto w = makeWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(w.get()));
+    w->move(300, 200);
+    QCoreApplication::processEvents();
+    const QPoint frame = w->pos();
+    w->saveSettings();
+    EXPECT_EQ(w->settings().windowX, frame.x());
+    EXPECT_EQ(w->settings().windowY, frame.y()) << "the frame's corner, not the inside's";
+  }
+  auto w = makeWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(w.get()));
+  EXPECT_EQ(w->pos().y(), 200);
+
+  ASSERT_TRUE(w->openVideo(test::teapotPath()));
+  auto* seekBar = w->movieWidget().findChild<QSlider*>("SeekBar");
+  ASSERT_NE(seekBar, nullptr);
+  EXPECT_EQ(w->movieWidget().findChild<QLabel*>("TotalTime")->text(), movieTime(10 / 15.0));
+  const auto reference = test::decodeWithCodec(test::teapotPath(), 10);
+  QTest::mouseClick(seekBar, Qt::LeftButton, {},
+                    QPoint(seekBar->width() - 3, seekBar->height() / 2));
+  EXPECT_GT(w->engine().position(), 0);
+  EXPECT_EQ(seekBar->value(), int(w->engine().position()));
+  EXPECT_EQ(test::drawn(w->movieWidget()), reference[size_t(w->engine().position())].pixels);
+  EXPECT_EQ(w->movieWidget().findChild<QLabel*>("CurrentTime")->text(),
+            movieTime(double(w->engine().position()) / 15.0));
+  EXPECT_EQ(movieTime(3725), "1:02:05");
+  EXPECT_EQ(movieTime(61.25), "1:01.3");
+}
+
+TEST(PlayerWindow, TerminationSignalsEndThePlayerEvenAfterTheSoundStarted) {
+  test::TempHome home;
+  QtPlatform platform;
+  auto w = makeWindow();
+  ASSERT_TRUE(w->openVideo(test::teapotPath()));
+  w->settings().gamma = -105;
+  TerminationSignals endSignals([&] { w->close(); });
+  // The sound library starts after the handlers (as when a movie with sound opens): its own
+  // handlers must not take the signals over.
+  setenv("SDL_AUDIODRIVER", "dummy", 1);
+  std::string error;
+  auto sound = createSdlAudioOutput(&error);
+  ::raise(SIGINT);
+  QTRY_COMPARE_WITH_TIMEOUT(endSignals.received(), 1, 5000);
+  EXPECT_FALSE(w->isVisible());
+  EXPECT_FALSE(w->engine().isOpen());
+  ProfileFile f(kSettingsFile);
+  EXPECT_EQ(f.getString(kSettingsSection, "Gamma", "", 20), "-105");
 }
