@@ -18,8 +18,11 @@ export PKG_CONFIG_PATH=${pc%/*}
 
 "$cc" -std=c99 -Wall -Wextra -pedantic -Werror "$src/examples/zovdec_avi_to_png.c" \
   -o "$tmp/example" $(pkg-config --cflags --libs zovdec libpng)
-readelf -d "$tmp/example" | grep -q 'NEEDED.*\[libzovdec\.so\.0\]' ||
-  { echo "the program does not name the library by its SONAME"; exit 1; }
+soname=$(readelf -d "$(pkg-config --variable=libdir zovdec)/libzovdec.so" |
+  sed -n 's/.*SONAME.*\[\(libzovdec\.so\.[0-9]*\)\]/\1/p')
+[ -n "$soname" ] || { echo "the installed library has no versioned SONAME"; exit 1; }
+readelf -d "$tmp/example" | grep -qF "NEEDED" && readelf -d "$tmp/example" | grep -qF "[$soname]" ||
+  { echo "the program does not name the library by its SONAME $soname"; exit 1; }
 
 sample=$src/tests/data/sample-teapot-zov2.avi
 mkdir "$tmp/png"
