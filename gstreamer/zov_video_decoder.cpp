@@ -124,6 +124,10 @@ gboolean setFormat(GstVideoDecoder* dec, GstVideoCodecState* state) {
   GST_VIDEO_INFO_PAR_N(&out->info) = 1;
   GST_VIDEO_INFO_PAR_D(&out->info) = 1;
   gst_video_codec_state_unref(out);
+  GstTagList* tags = gst_tag_list_new(
+      GST_TAG_VIDEO_CODEC, (formatWord >> 24) == '1' ? "ZOV1 video" : "ZOV2 video", nullptr);
+  gst_video_decoder_merge_tags(dec, tags, GST_TAG_MERGE_REPLACE);
+  gst_tag_list_unref(tags);
   startWaiting(self, FALSE);
   GST_DEBUG_OBJECT(self, "stream %dx%d, format word 0x%08X, output %s %dx%d", g.width, g.height,
                    formatWord, gst_video_format_to_string(format), width, height);

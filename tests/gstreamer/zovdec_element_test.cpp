@@ -199,6 +199,33 @@ TEST_F(ZovdecElement, ADamagedMoviePlaysWhatCanBePlayedAndEndsCleanly) {
                       "frame " + std::to_string(n) + " after the damage");
 }
 
+TEST_F(ZovdecElement, FramesBeforeTheFirstKeyFrameAreDroppedWithAWarning) {
+  const std::string movie = compress("teapot-256x256-rgb24.avi", "start", 4, "");
+  std::string error;
+  auto avi = AviContainer::open(movie, &error);
+  ASSERT_TRUE(avi) << error;
+  ASSERT_TRUE(avi->isKeyFrame(1)) << "the first two frames are key frames";
+  const uint64_t first = avi->videoEntries()[0].offset;
+  avi.reset();
+  // The first frame loses its key bit (the top bit of its first little-endian word).
+  const std::string cut = dir_ + "/cut.avi";
+  fs::copy_file(movie, cut, fs::copy_options::overwrite_existing);
+  {
+    std::fstream f(cut, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekg(std::streamoff(first + 3));
+    const char byte = char(f.get() & 0x7F);
+    f.seekp(std::streamoff(first + 3));
+    f.put(byte);
+  }
+  std::string log;
+  const Bytes gst = gstreamerPictures(cut, &log);
+  EXPECT_NE(log.find("frames before the first key frame are dropped"), std::string::npos) << log;
+  const std::vector<Bytes> whole = zovinfoPictures(movie);
+  ASSERT_EQ(gst.size(), 3u * 256 * 256 * 2) << log;
+  for (size_t n = 1; n < whole.size(); ++n)
+    expectSamePicture(gst, n - 1, whole[n], 256, 256, 1, "frame " + std::to_string(n));
+}
+
 TEST_F(ZovdecElement, InspectDescribesTheElementCleanly) {
   std::string log;
   ASSERT_EQ(run("gst-inspect-1.0 zovdec", &log), 0) << log;
