@@ -12,6 +12,7 @@
 
 namespace zov {
 
+class BackgroundTask;
 class WorkerPool;
 
 // Block map markers: what covers a pixel of the coded picture.
@@ -87,8 +88,9 @@ struct EncoderBuffers {
   std::vector<uint32_t> diff, lookDiff, bgDiff;
   std::vector<uint8_t> runs;
   std::vector<uint32_t> areaCache;
-  std::vector<int32_t> bucketHead, bucketNext;  // rectangle search queue
-  std::vector<uint8_t> heapFlag;                // pixel is in the search queue
+  std::vector<int32_t> bucketHead, bucketNext, bucketPrev;  // rectangle search queue
+  std::vector<uint8_t> heapFlag;                            // pixel is in the search queue
+  std::vector<int32_t> levelOrder;                          // rectangle search: one level's pixels
   std::vector<uint32_t> scratchHeights;  // rectangle search: candidate lines below each pixel
   // The decoder's view of the blocks: width at the first pixel of every block row, and the
   // first pixel of every Entropy row.
@@ -106,6 +108,13 @@ struct EncoderBuffers {
   // Best luma per (colour, chroma), direct-mapped: one cache per worker thread.
   std::vector<std::vector<uint64_t>> lumaCaches;
   std::unique_ptr<WorkerPool> pool;  // the frame's independent tasks (one thread: the caller)
+  // The next call's picture taken in while this one is coded (CompressParams::next; more than
+  // one thread): the input as given and what intake made of it. The last luma cache is its own.
+  std::unique_ptr<BackgroundTask> aside;
+  std::vector<uint16_t> aheadInput, aheadPic;
+  std::vector<uint32_t> aheadYc;
+  std::vector<uint8_t> aheadKeyMap;
+  bool aheadValid = false;
 
   RectList lists[4];
 
