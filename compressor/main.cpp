@@ -6,12 +6,13 @@
 
 #include "compressor/window_library.h"
 #include "compressor/zovcomp_cli.h"
+#include "platform/display_check.h"
 #include "platform/program_version.h"
 
 int main(int argc, char** argv) {
   if (zov::answerVersionOption(argc, argv, "zovcomp")) return 0;
   if (argc < 2) {
-    if (!zov::windowDisplayAvailable()) {
+    if (!zov::windowSystemAvailable()) {
       std::cerr << "zovcomp: no display for the window (DISPLAY is not set); the command line "
                    "needs none.\n\n"
                 << zov::zovcompUsage();

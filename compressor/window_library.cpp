@@ -10,11 +10,6 @@ namespace zov {
 
 namespace {
 
-bool setAndNotEmpty(const char* name) {
-  const char* value = std::getenv(name);
-  return value && *value;
-}
-
 std::vector<std::filesystem::path> windowLibraryCandidates() {
   std::vector<std::filesystem::path> paths;
   if (const char* env = std::getenv("ZOVCOMP_WINDOW_LIBRARY"); env && *env) paths.push_back(env);
@@ -29,11 +24,6 @@ std::vector<std::filesystem::path> windowLibraryCandidates() {
 }
 
 }  // namespace
-
-bool windowDisplayAvailable() {
-  return setAndNotEmpty("DISPLAY") || setAndNotEmpty("WAYLAND_DISPLAY") ||
-         setAndNotEmpty("QT_QPA_PLATFORM");
-}
 
 bool runWindowLibrary(int argc, char** argv, int& status, std::string& error) {
   error.clear();

@@ -11,10 +11,6 @@ inline constexpr const char* kWindowLibraryName = "libzovcomp_window.so";
 // The function the library exports: runs the window until it closes, returns the exit status.
 inline constexpr const char* kWindowEntryName = "zovcompRunWindow";
 
-// True when a window can be shown: an X or Wayland display, or a Qt platform chosen by name
-// (QT_QPA_PLATFORM, e.g. "offscreen").
-bool windowDisplayAvailable();
-
 // Loads the window library (beside the program, then in the library folder of its prefix) and
 // runs the window. False, with `error` saying why, when the library can't be loaded.
 bool runWindowLibrary(int argc, char** argv, int& status, std::string& error);
