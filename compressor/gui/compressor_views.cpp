@@ -80,6 +80,18 @@ int audioPeakLevel(const uint8_t* samples, size_t count) {
 
 // ---- Picture canvas ----
 
+QRect fittedRect(const QSize& picture, const QRect& area) {
+  if (picture.isEmpty() || area.isEmpty()) return {};
+  const QSize size = picture.scaled(area.size(), Qt::KeepAspectRatio);
+  return QRect(area.left() + (area.width() - size.width()) / 2,
+               area.top() + (area.height() - size.height()) / 2, size.width(), size.height());
+}
+
+bool nearestNeighbourZoom(const QSize& picture, const QRect& target) {
+  if (picture.isEmpty()) return true;
+  return target.width() % picture.width() == 0 && target.height() % picture.height() == 0;
+}
+
 PictureCanvas::PictureCanvas(QWidget* parent, ViewSlots& viewSlots, int view)
     : QWidget(parent), slots_(viewSlots), view_(view) {
   setAttribute(Qt::WA_OpaquePaintEvent);
@@ -104,10 +116,10 @@ void PictureCanvas::paintEvent(QPaintEvent*) {
       image = pictureImage(s.picture.pixels.data(), s.picture.width, s.picture.height);
   }
   if (!image.isNull()) {
-    if (stretch_)
-      p.drawImage(rect(), image);
-    else
-      p.drawImage(QPoint((width() - image.width()) / 2, (height() - image.height()) / 2), image);
+    // Maximised, the frame is stretched over the view; otherwise it is fitted to it.
+    const QRect target = stretch_ ? rect() : fittedRect(image.size(), rect());
+    p.setRenderHint(QPainter::SmoothPixmapTransform, !nearestNeighbourZoom(image.size(), target));
+    p.drawImage(target, image);
   }
   if (!overlay_.isEmpty()) {
     p.setPen(Qt::yellow);

@@ -106,6 +106,7 @@ class ViewWindow : public QMdiSubWindow {
       p.bottom = g.bottom() + 1;
     }
     savePlacement(file_, prefix_, p);
+    if (!p.hasRightBottom && g.isValid()) saveViewSize(file_, prefix_, {g.width(), g.height()});
   }
 
  protected:
@@ -251,6 +252,8 @@ CompressorMainWindow::CompressorMainWindow(const Startup& startup, QWidget* pare
   input_->setTrackShown(o.ShowTrack);
   input_->setAudioShown(o.ShowAudio);
   connect(input_, &InputView::command, this, [this](int id) { command(id); });
+  if (!placementStored(startup_.settingsFile, "Text"))
+    messageWindow_->setGeometry(firstStartRect("Text", messageWindow_->size()));
 
   // The optional views that were open at the last exit.
   ProfileFile file(ini);
@@ -489,12 +492,39 @@ QMdiSubWindow* CompressorMainWindow::addView(QWidget* view, const QString& title
   mdi_->addSubWindow(w);
   const WindowPlacement p = loadPlacement(startup_.settingsFile, prefix);
   QSize size = view->sizeHint() + QSize(12, 34);
-  if (p.hasRightBottom && p.width() > 40 && p.height() > 40) size = QSize(p.width(), p.height());
-  w->setGeometry(p.left, p.top, size.width(), size.height());
+  const ViewSize kept = loadViewSize(startup_.settingsFile, prefix);
+  if (p.hasRightBottom && p.width() > 40 && p.height() > 40)
+    size = QSize(p.width(), p.height());
+  else if (kept.width > 40 && kept.height > 40)
+    size = QSize(kept.width, kept.height);
+  QRect at(p.left, p.top, size.width(), size.height());
+  if (!placementStored(startup_.settingsFile, prefix)) at = firstStartRect(prefix, size);
+  w->setGeometry(at);
   // A maximised view is shown normally first and maximised after.
   w->show();
   if (p.showCmd == kShowMaximized) QTimer::singleShot(0, w, [w] { w->showMaximized(); });
   return w;
+}
+
+QRect CompressorMainWindow::firstStartRect(const std::string& prefix, QSize size) const {
+  // Nothing saved yet: the input view in the corner, the messages beside it, and the views of
+  // a compression in a row below both, so that none covers another.
+  constexpr int kGap = 4;
+  const QRect input = inputWindow_ ? inputWindow_->geometry() : QRect();
+  if (prefix == "Input") return QRect(QPoint(0, 0), size);
+  if (prefix == "Text") {
+    const int left = input.isValid() ? input.right() + 1 + kGap : 326;
+    return QRect(left, 0, std::max(size.width(), 320), std::max(size.height(), 328));
+  }
+  const QRect text = messageWindow_ ? messageWindow_->geometry() : QRect();
+  const int top = std::max(input.bottom(), text.bottom()) + 1 + kGap;
+  int number = 0;
+  for (const char* name : {"Filter", "Output", "RMS", "DataRate"}) {
+    if (prefix == name) break;
+    ++number;
+  }
+  const QSize cell(250, 220);
+  return QRect(QPoint(number * (cell.width() + kGap), std::max(top, 0)), cell);
 }
 
 QMdiSubWindow* CompressorMainWindow::viewWindow(OptionalView view) const {

@@ -90,6 +90,7 @@ class CompressorMainWindow : public QMainWindow {
   void destroyToolbar();
   QMdiSubWindow* addView(QWidget* view, const QString& title, const std::string& prefix,
                          std::function<void()> closed = {});
+  QRect firstStartRect(const std::string& prefix, QSize size) const;
   void toggleView(OptionalView view);
   void gotoView(OptionalView view);
   bool createView(OptionalView view);

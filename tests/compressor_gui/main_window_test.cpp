@@ -2,6 +2,7 @@
 // the input view, compressions run to the end, stopped, and suspended, with the output views.
 #include <QAction>
 #include <QDropEvent>
+#include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QMimeData>
@@ -551,6 +552,38 @@ TEST_F(MainWindowTest, TerminationSignalEndsARunAndSavesAsExitDoes) {
   ProfileFile ini(file("zovcomp.ini"));
   EXPECT_TRUE(ini.hasKey("General", "FrameBottom"));
   EXPECT_TRUE(ini.hasKey("General", "FileRecall1"));
+}
+
+TEST_F(MainWindowTest, FirstStartViewsDoNotOverlapPicturesFitAndSizesComeBack) {
+  {
+    auto w = makeWindow();
+    ASSERT_TRUE(w->openSourceFile(teapotPath()));
+    for (int id :
+         {kCmdShowFilterWindow, kCmdShowOutputWindow, kCmdShowRmsWindow, kCmdShowDataRateWindow})
+      w->command(id);
+    const auto windows = w->mdiArea()->subWindowList();
+    ASSERT_EQ(windows.size(), 6);
+    for (int i = 0; i < windows.size(); ++i)
+      for (int j = i + 1; j < windows.size(); ++j)
+        EXPECT_FALSE(windows[i]->geometry().intersects(windows[j]->geometry()))
+            << windows[i]->windowTitle().toStdString() << " / "
+            << windows[j]->windowTitle().toStdString();
+    // The square teapot frame fills the height of a wide view, with black bands beside it.
+    QMdiSubWindow* filter = w->viewWindow(OptionalView::Filter);
+    filter->resize(300, 200);
+    w->refreshNow();
+    const QImage shot = filter->widget()->grab().toImage();
+    const QRect fitted = fittedRect(QSize(256, 256), filter->widget()->rect());
+    EXPECT_EQ(fitted.height(), filter->widget()->height());
+    EXPECT_EQ(shot.pixelColor(2, shot.height() / 2), QColor(Qt::black));
+    EXPECT_NE(shot.pixelColor(fitted.center()), QColor(Qt::black));
+    w->close();
+  }
+  auto again = makeWindow();
+  EXPECT_EQ(again->viewWindow(OptionalView::Filter)->size(), QSize(300, 200));
+  EXPECT_EQ(fittedRect(QSize(640, 480), QRect(0, 0, 160, 160)), QRect(0, 20, 160, 120));
+  EXPECT_TRUE(nearestNeighbourZoom(QSize(256, 256), QRect(0, 0, 512, 512)));
+  EXPECT_FALSE(nearestNeighbourZoom(QSize(256, 256), QRect(0, 0, 200, 200)));
 }
 
 }  // namespace
