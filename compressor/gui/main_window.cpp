@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDialog>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QLabel>
 #include <QMdiArea>
@@ -1083,32 +1084,41 @@ void CompressorMainWindow::saveCommandLineCommand() {
 }
 
 void CompressorMainWindow::aboutBox() {
-  // "DLGABOUT": the logo stretched over the whole box.
+  // "DLGABOUT": the logo stretched over the whole box, the program's name and version on it,
+  // and an OK button.
   QDialog box(this);
   box.setObjectName("DLGABOUT");
   box.setWindowTitle("About ZOVComp");
   box.setFixedSize(360, 200);
-  QPixmap logo(360, 200);
+  QPixmap logo(box.size() * box.devicePixelRatioF());
+  logo.setDevicePixelRatio(box.devicePixelRatioF());
   QPainter p(&logo);
   QLinearGradient g(0, 0, 360, 200);
   g.setColorAt(0, QColor(20, 30, 80));
   g.setColorAt(1, QColor(90, 140, 220));
-  p.fillRect(logo.rect(), g);
-  p.setPen(Qt::white);
-  QFont f = p.font();
-  f.setPixelSize(28);
-  f.setBold(true);
-  p.setFont(f);
-  p.drawText(logo.rect().adjusted(0, 0, 0, -40), Qt::AlignCenter, "ZOVComp");
-  f.setPixelSize(12);
-  f.setBold(false);
-  p.setFont(f);
-  p.drawText(logo.rect().adjusted(0, 60, 0, 0), Qt::AlignCenter, "ZOV Compressor");
+  p.fillRect(QRect(0, 0, 360, 200), g);
   p.end();
-  auto* label = new QLabel(&box);
-  label->setPixmap(logo);
-  label->setScaledContents(true);
-  label->setGeometry(box.rect());
+  auto* background = new QLabel(&box);
+  background->setPixmap(logo);
+  background->setScaledContents(true);
+  background->setGeometry(box.rect());
+  auto* layout = new QVBoxLayout(&box);
+  auto* name = new QLabel("ZOVComp", &box);
+  name->setObjectName("AboutName");
+  QFont big = name->font();
+  big.setPointSizeF(big.pointSizeF() * 2);
+  big.setBold(true);
+  name->setFont(big);
+  auto* version = new QLabel(QString("ZOV Compressor, version %1").arg(ZOV_VERSION_STRING), &box);
+  version->setObjectName("AboutVersion");
+  for (QLabel* l : {name, version}) {
+    l->setAlignment(Qt::AlignCenter);
+    l->setStyleSheet("color: white");
+    layout->addWidget(l);
+  }
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, &box);
+  connect(buttons, &QDialogButtonBox::accepted, &box, &QDialog::accept);
+  layout->addWidget(buttons);
   box.exec();
 }
 
