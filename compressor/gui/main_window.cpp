@@ -909,6 +909,35 @@ bool CompressorMainWindow::openSourceFile(const std::string& path) {
   return ok;
 }
 
+bool CompressorMainWindow::openFiles(const std::vector<std::string>& paths) {
+  if (paths.empty()) return false;
+  if (paths.size() == 1) return openSourceFile(paths.front());
+  if (session_.compressing()) {
+    QApplication::beep();
+    return false;
+  }
+  const std::string question = "Make the " + std::to_string(paths.size()) +
+                               " files an edit list, one segment each in this order?";
+  if (messageBox(toHandle(this), question, kAppTitle, MB_YESNO | MB_ICONQUESTION) != IDYES)
+    return false;
+  std::vector<std::unique_ptr<SourceFile>> segments;
+  for (const std::string& path : paths) {
+    auto segment = std::make_unique<SourceFile>(path);
+    if (!segment->Opened) return false;  // the source reader has said why
+    segment->sampleDataRate();
+    segments.push_back(std::move(segment));
+  }
+  for (int slot : {kOutputView, kRmsView}) {
+    if (!slots_.lock(slot)) continue;
+    slots_.slot(slot).picture = ViewPicture{};
+    slots_.unlock(slot);
+  }
+  session_.sources() = std::move(segments);
+  session_.listChanged(0);
+  refreshNow();
+  return true;
+}
+
 void CompressorMainWindow::openCommand(int id) {
   if (session_.compressing() || session_.sourceCount() > 1) {
     QApplication::beep();
@@ -1132,11 +1161,13 @@ void CompressorMainWindow::dragEnterEvent(QDragEnterEvent* event) {
 
 void CompressorMainWindow::dropEvent(QDropEvent* event) {
   const auto urls = event->mimeData()->urls();
-  if (urls.isEmpty() || !urls.front().isLocalFile()) return;
+  std::vector<std::string> paths;
+  for (const QUrl& url : urls)
+    if (url.isLocalFile()) paths.push_back(url.toLocalFile().toStdString());
+  if (paths.empty()) return;
   event->acceptProposedAction();
-  const std::string path = urls.front().toLocalFile().toStdString();
   // Opened after the drop has returned, so that the source's messages don't block the drag.
-  QTimer::singleShot(0, this, [this, path] { openSourceFile(path); });
+  QTimer::singleShot(0, this, [this, paths] { openFiles(paths); });
 }
 
 // ---- Shut-down ----

@@ -69,6 +69,9 @@ class CompressorMainWindow : public QMainWindow {
   QMdiSubWindow* messageWindow() const { return messageWindow_; }
   // Opens a source as "Open" does, without the file dialog (drops and recent files too).
   bool openSourceFile(const std::string& path);
+  // Opens files given on the command line or dropped: one as "Open" does; several, after asking,
+  // as an edit list of those segments in that order.
+  bool openFiles(const std::vector<std::string>& paths);
   // Starts a compression into `target` as the save dialog's answer would.
   bool startCompression(int command, const std::string& target);
   // Writes the job as a shell script; false when it can't be written.

@@ -586,5 +586,26 @@ TEST_F(MainWindowTest, FirstStartViewsDoNotOverlapPicturesFitAndSizesComeBack) {
   EXPECT_FALSE(nearestNeighbourZoom(QSize(256, 256), QRect(0, 0, 200, 200)));
 }
 
+TEST_F(MainWindowTest, SeveralDroppedFilesBecomeAnEditListAfterAsking) {
+  auto w = makeWindow();
+  QMimeData data;
+  std::filesystem::copy_file(teapotPath(), file("second.avi"));
+  data.setUrls({QUrl::fromLocalFile(QString::fromStdString(teapotPath())),
+                QUrl::fromLocalFile(QString::fromStdString(file("second.avi")))});
+  boxes_.script({IDNO, IDYES});
+  for (int answer = 0; answer < 2; ++answer) {
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(w.get(), &enter);
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(w.get(), &drop);
+    QTest::qWait(50);
+    w->refreshNow();
+  }
+  ASSERT_EQ(boxes_.texts().size(), 2u);
+  EXPECT_EQ(boxes_.texts()[0], "Make the 2 files an edit list, one segment each in this order?");
+  EXPECT_EQ(w->session().sourceCount(), 2u);
+  EXPECT_TRUE(w->action(kCmdNextSegment)->isEnabled());
+}
+
 }  // namespace
 }  // namespace zov
