@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "compressor/zovcomp_cli.h"
+#include "platform/program_version.h"
 #ifdef ZOV_WITH_WINDOW
 #include "compressor/gui/compressor_application.h"
 #endif
@@ -25,6 +26,7 @@ bool onlyFiles(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (zov::answerVersionOption(argc, argv, "zovcomp")) return 0;
 #ifdef ZOV_WITH_WINDOW
   if (argc < 2 || onlyFiles(argc, argv)) return zov::runCompressorApplication(argc, argv);
 #endif

@@ -140,6 +140,12 @@ struct PsnrSum {
   }
 };
 
+// One encoder thread per core unless --threads says otherwise.
+uint32_t defaultThreads() {
+  const unsigned cores = std::thread::hardware_concurrency();
+  return std::clamp<uint32_t>(cores ? cores : 1, 1, kMaxEncoderThreads);
+}
+
 struct CliArgs {
   std::string input, output, audio, settingsFile, logFile;
   RunMode mode = RunMode::Compress;
@@ -148,6 +154,7 @@ struct CliArgs {
   std::optional<std::vector<uint32_t>> crop, letterbox, resize;
   std::optional<bool> interpolate;
   std::optional<uint32_t> strip;
+  uint32_t threads = defaultThreads();
   std::vector<std::string> presets;
   std::vector<std::pair<std::string, std::string>> sets;
   std::vector<FilterEntry> filters;
@@ -321,6 +328,14 @@ int parseArgs(int argc, char** argv, int start, CliArgs& a, std::ostream& err) {
         return 2;
       }
       a.filters.push_back(*f);
+    } else if (arg == "--threads") {
+      if (!(v = need(i, "--threads"))) return 2;
+      uint32_t n;
+      if (!parseUnsigned(v, &n) || n < 1 || n > kMaxEncoderThreads) {
+        err << "zovcomp: --threads needs a number from 1 to " << kMaxEncoderThreads << "\n";
+        return 2;
+      }
+      a.threads = n;
     } else if (arg == "--verify") {
       a.verify = true;
     } else if (arg == "--times") {
@@ -648,6 +663,7 @@ int compressCommand(const CliArgs& a, std::ostream& out, std::ostream& err, bool
   RunRequest req;
   req.mode = a.mode;
   req.outputPath = a.output;
+  settings.threads = a.threads;
   req.settings = &settings;
   req.options = options;
   req.verify = a.verify;
@@ -890,6 +906,8 @@ Run:
                          encoder's picture (the run fails on the first difference); then
                          (modes compress and copy) read the output back with the source
                          reader and report the PSNR against the source frames
+  --threads N            encoder threads (default: one per core); the output is the same
+                         whatever the number
   --quiet, -q            print nothing but errors
   --log FILE             append the run's message lines to FILE
   --times                print the time spent reading, filtering, coding and writing

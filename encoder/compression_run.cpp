@@ -9,6 +9,7 @@
 #include <new>
 
 #include "encoder/block_file.h"
+#include "encoder/frame_read_ahead.h"
 #include "encoder/zov2_encoder.h"
 
 namespace zov {
@@ -293,7 +294,15 @@ bool CompressionRun::locate(uint32_t n, size_t* file, uint32_t* local, const cha
   return false;
 }
 
+std::unique_lock<std::mutex> CompressionRun::sourceLock() {
+  return ahead_ ? std::unique_lock<std::mutex>(sourceMutex_) : std::unique_lock<std::mutex>();
+}
+
 bool CompressionRun::getSourceFrame(uint32_t n, std::vector<uint8_t>& bitmap) {
+  return ahead_ ? ahead_->get(n, bitmap) : readSourceFrame(n, bitmap);
+}
+
+bool CompressionRun::readSourceFrame(uint32_t n, std::vector<uint8_t>& bitmap) {
   size_t f;
   uint32_t l;
   if (!locate(n, &f, &l, "CTR0001E")) return false;
@@ -305,6 +314,7 @@ bool CompressionRun::getCompressedFrame(uint32_t n, std::vector<uint8_t>& data, 
   size_t f;
   uint32_t l;
   if (!locate(n, &f, &l, "CTR0002E")) return false;
+  auto lock = sourceLock();
   RunStageTimes::Scope timer(times_, RunStage::Read);
   return req_.sources[f]->storedFrame(l, data, key);
 }
@@ -314,12 +324,14 @@ bool CompressionRun::getAudioBlock(uint32_t n, std::vector<uint8_t>& data) {
   size_t f;
   uint32_t l;
   if (!locate(n, &f, &l, "CTR0005E")) return false;
+  auto lock = sourceLock();
   RunStageTimes::Scope timer(times_, RunStage::Read);
   return req_.sources[f]->audio(l, data);
 }
 
 bool CompressionRun::getAudioRange(uint32_t first, uint32_t last, std::vector<uint8_t>& data) {
   data.clear();
+  auto lock = sourceLock();
   RunStageTimes::Scope timer(times_, RunStage::Read);
   try {
     for (uint32_t n = first; n <= last; ++n) {
@@ -339,6 +351,7 @@ void CompressionRun::showFrame(uint32_t n) {
   size_t f;
   uint32_t l;
   if (!locate(n, &f, &l, "CTR0007E")) return;
+  auto lock = sourceLock();
   req_.sources[f]->show(l);
 }
 
@@ -348,6 +361,7 @@ bool CompressionRun::isKeyFrame(uint32_t n) {
     size_t f;
     uint32_t l;
     if (!locate(n, &f, &l, "CTR0008E")) return false;
+    auto lock = sourceLock();
     return req_.sources[f]->isKeyFrame(l);
   }
   if (n == 0) return true;
@@ -364,6 +378,7 @@ bool CompressionRun::isKeyFrame(uint32_t n) {
 // ---- The worker ----
 
 void CompressionRun::cleanup() {
+  ahead_.reset();
   if (req_.settings && req_.settings->EncoderStarted) {
     EndEncoder(*req_.settings);
     req_.settings->KeyCountdown = 0;
@@ -626,6 +641,11 @@ int CompressionRun::runCompression() {
   }
   width_ = getLE32(sourceBitmap_.data() + 4);
   height_ = uint32_t(std::abs(int32_t(getLE32(sourceBitmap_.data() + 8))));
+  // With more than one thread the next frame is read while this one is coded.
+  if (req_.mode == RunMode::Compress && s.threads > 1)
+    ahead_ = std::make_unique<FrameReadAhead>(
+        [this](uint32_t n, std::vector<uint8_t>& bitmap) { return readSourceFrame(n, bitmap); },
+        sourceMutex_, frameCount_);
   const uint32_t outHeight = height_ + first.letterBoxTop + first.letterBoxBottom;
   const bool withAudio = first.hasAudio && !req_.options.NoAudio;
   const uint32_t preload = withAudio ? first.audioPreloadFrames : 0;

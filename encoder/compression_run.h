@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -27,6 +28,7 @@
 #include "encoder/avi_writer.h"
 #include "encoder/avi_writer_format.h"
 #include "encoder/compression_settings.h"
+#include "encoder/frame_read_ahead.h"
 #include "encoder/run_stage_times.h"
 
 namespace zov {
@@ -175,6 +177,9 @@ class CompressionRun {
   // The same, reporting "<code> Effective frame not located" when n lies beyond the sources.
   bool locate(uint32_t n, size_t* file, uint32_t* local, const char* code);
   bool getSourceFrame(uint32_t n, std::vector<uint8_t>& bitmap);
+  bool readSourceFrame(uint32_t n, std::vector<uint8_t>& bitmap);
+  // Held around every call on the sources while frames are read ahead (else empty).
+  std::unique_lock<std::mutex> sourceLock();
   bool getCompressedFrame(uint32_t n, std::vector<uint8_t>& data, bool* key);
   bool getAudioBlock(uint32_t n, std::vector<uint8_t>& data);
   bool getAudioRange(uint32_t first, uint32_t last, std::vector<uint8_t>& data);
@@ -227,6 +232,8 @@ class CompressionRun {
   bool backgroundBitmap_ = false;
   std::vector<uint8_t> sourceBitmap_;
   RunStageTimes times_;
+  std::mutex sourceMutex_;
+  std::unique_ptr<FrameReadAhead> ahead_;  // runs with more than one thread
 };
 
 }  // namespace zov

@@ -43,6 +43,9 @@ enum : uint32_t {
   kScreeningBackground = 2,
 };
 
+// Most threads an encoder starts (more are clamped to this).
+inline constexpr uint32_t kMaxEncoderThreads = 64;
+
 // Longest ChromaBackground path kept (the record held it in 80 bytes with the terminator).
 inline constexpr size_t kChromaBackgroundMaxChars = 79;
 
@@ -76,6 +79,9 @@ struct CompressionSettings : EncoderState {
   bool IncreaseKeyRate = false;
   uint32_t IncreaseKeyRatePercent = 50;  // 0..100
   uint32_t IncreaseKeyRateValue = 6;     // 0..100
+  // Threads the encoder splits each frame's work over (zovcomp --threads). Not a settings-file
+  // key: the codec library keeps one thread per instance. The output does not depend on it.
+  uint32_t threads = 1;
 
   // Recomputes the derived switches from the values they follow.
   // The encoder state a run starts with: loss only when a lossy colour space is chosen and fast

@@ -12,6 +12,8 @@
 
 namespace zov {
 
+class WorkerPool;
+
 // Block map markers: what covers a pixel of the coded picture.
 enum : uint8_t {
   kMapCoded = 0,
@@ -100,8 +102,10 @@ struct EncoderBuffers {
   std::vector<uint16_t> voteColours;
   std::vector<uint32_t> voteResult;
   std::vector<uint8_t> voteKnown;
-  std::vector<uint16_t> lumaRows;   // colour table by chroma rows of 32 lumas
-  std::vector<uint64_t> lumaCache;  // best luma per (colour, chroma), direct-mapped
+  std::vector<uint16_t> lumaRows;  // colour table by chroma rows of 32 lumas
+  // Best luma per (colour, chroma), direct-mapped: one cache per worker thread.
+  std::vector<std::vector<uint64_t>> lumaCaches;
+  std::unique_ptr<WorkerPool> pool;  // the frame's independent tasks (one thread: the caller)
 
   RectList lists[4];
 

@@ -1,9 +1,12 @@
 #include "encoder/prequantise.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "encoder/colour_quantiser.h"
 #include "encoder/delta_quantiser.h"
+#include "encoder/luma_search_kernels.h"
+#include "encoder/worker_pool.h"
 
 namespace zov {
 namespace {
@@ -48,29 +51,12 @@ void prequantiseRgb(EncoderBuffers& b, uint16_t* pic, bool edge) {
 }  // namespace
 
 int bestLuma(const ColourTables& t, uint16_t colour, uint32_t chroma, int* distance) {
-  int start = static_cast<int>(t.rgbToYc[colour] >> 12);
-  int best = start;
-  int bestD = colourDistance(colour, t.ycToRgb[uint32_t(start) << 12 | chroma]);
-  if (bestD != 0) {
-    for (int y = start - 1; y >= 0; --y) {
-      int d = colourDistance(colour, t.ycToRgb[uint32_t(y) << 12 | chroma]);
-      if (d >= bestD) break;
-      best = y;
-      bestD = d;
-      if (d == 0) break;
-    }
-  }
-  if (bestD != 0) {
-    for (int y = start + 1; y <= 31; ++y) {
-      int d = colourDistance(colour, t.ycToRgb[uint32_t(y) << 12 | chroma]);
-      if (d >= bestD) break;
-      best = y;
-      bestD = d;
-      if (d == 0) break;
-    }
-  }
-  if (distance) *distance = bestD;
-  return best;
+  uint16_t row[32];
+  for (uint32_t y = 0; y < 32; ++y) row[y] = t.ycToRgb[y << 12 | chroma];
+  int d = 0;
+  const int y = bestLumaInRowScalar(row, colour, int(t.rgbToYc[colour] >> 12), &d);
+  if (distance) *distance = d;
+  return y;
 }
 
 void buildLumaRows(const ColourTables& t, uint16_t* rows) {
@@ -80,46 +66,22 @@ void buildLumaRows(const ColourTables& t, uint16_t* rows) {
 
 namespace {
 
-// The same search on the run's luma rows: the 32 colours of one chroma share a cache line.
-inline int fastBestLuma(const EncoderBuffers& b, uint16_t colour, uint32_t chroma, int* distance) {
-  const uint16_t* row = b.lumaRows.data() + size_t(chroma) * 32;
-  int start = static_cast<int>(b.tables->rgbToYc[colour] >> 12);
-  int best = start;
-  int bestD = colourDistance(colour, row[start]);
-  if (bestD != 0) {
-    for (int y = start - 1; y >= 0; --y) {
-      int d = colourDistance(colour, row[y]);
-      if (d >= bestD) break;
-      best = y;
-      bestD = d;
-      if (d == 0) break;
-    }
-  }
-  if (bestD != 0) {
-    for (int y = start + 1; y <= 31; ++y) {
-      int d = colourDistance(colour, row[y]);
-      if (d >= bestD) break;
-      best = y;
-      bestD = d;
-      if (d == 0) break;
-    }
-  }
-  if (distance) *distance = bestD;
-  return best;
-}
-
-// fastBestLuma through a direct-mapped cache: neighbouring pixels ask the same questions.
-inline int cachedBestLuma(EncoderBuffers& b, uint16_t colour, uint32_t chroma, int* distance) {
+// The search on the run's luma rows (the 32 colours of one chroma share a cache line), through
+// a direct-mapped cache of the worker's own: neighbouring pixels ask the same questions.
+inline int cachedBestLuma(const EncoderBuffers& b, uint64_t* cache, uint16_t colour,
+                          uint32_t chroma, int* distance) {
   uint32_t key = uint32_t(colour) << 12 | chroma;
   uint32_t slot = (key * 2654435761u) >> (32 - kLumaCacheBits);
-  uint64_t e = b.lumaCache[slot];
+  uint64_t e = cache[slot];
   if (uint32_t(e >> 32) == key + 1) {
     if (distance) *distance = int(e >> 5 & 0x7FFFFFF);
     return int(e & 31);
   }
   int d = 0;
-  int y = fastBestLuma(b, colour, chroma, &d);
-  b.lumaCache[slot] = uint64_t(key + 1) << 32 | uint64_t(d) << 5 | uint64_t(y);
+  const int start = static_cast<int>(b.tables->rgbToYc[colour] >> 12);
+  int y =
+      lumaSearchKernels().bestLumaInRow(b.lumaRows.data() + size_t(chroma) * 32, colour, start, &d);
+  cache[slot] = uint64_t(key + 1) << 32 | uint64_t(d) << 5 | uint64_t(y);
   if (distance) *distance = d;
   return y;
 }
@@ -130,8 +92,8 @@ inline int cachedBestLuma(EncoderBuffers& b, uint16_t colour, uint32_t chroma, i
 // summed distance is smaller). Equal colours are weighed once, and a pixel the best chroma
 // already matches exactly can never be brought closer, so it is evaluated only when a proposal
 // may win on the sum or does win.
-uint32_t voteChroma(EncoderBuffers& b, const uint16_t* pic, const uint32_t* yc, size_t first,
-                    int cellLines) {
+uint32_t voteChroma(const EncoderBuffers& b, uint64_t* cache, const uint16_t* pic,
+                    const uint32_t* yc, size_t first, int cellLines) {
   const int w = b.width, cw = b.cellW;
   uint16_t colours[16];
   int weight[16];
@@ -179,7 +141,7 @@ uint32_t voteChroma(EncoderBuffers& b, const uint16_t* pic, const uint32_t* yc, 
     const uint32_t chroma = best;
     for (int u = 0; u < unique; ++u) {
       int d = 0;
-      cachedBestLuma(b, colours[u], chroma, &d);
+      cachedBestLuma(b, cache, colours[u], chroma, &d);
       dist[u] = uint32_t(d);
     }
     takeBest(best, dist);
@@ -193,7 +155,7 @@ uint32_t voteChroma(EncoderBuffers& b, const uint16_t* pic, const uint32_t* yc, 
     for (int o = 0; o < openCount; ++o) {
       const int u = open[o];
       int d = 0;
-      cachedBestLuma(b, colours[u], chroma, &d);
+      cachedBestLuma(b, cache, colours[u], chroma, &d);
       dist[u] = uint32_t(d);
       left -= weight[u];
       if (dist[u] < bestDist[u]) smaller += weight[u];
@@ -207,7 +169,7 @@ uint32_t voteChroma(EncoderBuffers& b, const uint16_t* pic, const uint32_t* yc, 
     for (int u = 0; u < unique; ++u) {
       if (bestDist[u] == 0) {
         int d = 0;
-        cachedBestLuma(b, colours[u], chroma, &d);
+        cachedBestLuma(b, cache, colours[u], chroma, &d);
         dist[u] = uint32_t(d);
       }
       sum += uint64_t(dist[u]) * uint32_t(weight[u]);
@@ -219,69 +181,110 @@ uint32_t voteChroma(EncoderBuffers& b, const uint16_t* pic, const uint32_t* yc, 
 
 }  // namespace
 
+namespace {
+
+// Votes on every cell of one cell row, from the picture as it came in.
+void voteCellRow(EncoderBuffers& b, uint64_t* cache, uint16_t* pic, uint32_t* yc, int cellRow) {
+  const ColourTables& t = *b.tables;
+  const int w = b.width, cw = b.cellW, ch = b.cellH;
+  const int cellCols = w / cw;
+  const int l = cellRow * ch;
+  const int cellLines = std::min(ch, b.lines - l);
+  for (size_t i = size_t(l) * w, end = size_t(l + cellLines) * w; i < end; ++i)
+    yc[i] = t.rgbToYc[pic[i]];
+  for (int cx = 0; cx < cellCols; ++cx) {
+    const size_t cell = size_t(cellRow) * cellCols + cx;
+    const size_t first = size_t(l) * w + size_t(cx) * cw;
+    uint16_t* memo = b.voteColours.data() + cell * size_t(cw * ch);
+    bool same = b.voteKnown[cell] != 0;
+    for (int dy = 0; dy < cellLines; ++dy) {
+      uint16_t* m = memo + dy * cw;
+      const uint16_t* p = pic + first + size_t(dy) * w;
+      same = same && std::memcmp(m, p, sizeof(uint16_t) * size_t(cw)) == 0;
+      std::memcpy(m, p, sizeof(uint16_t) * size_t(cw));
+    }
+    if (!same) {
+      b.voteResult[cell] = voteChroma(b, cache, pic, yc, first, cellLines);
+      b.voteKnown[cell] = 1;
+    }
+  }
+}
+
+// Quantises the voted chromas of one cell row, each against the cell to its left (the first
+// column against the cell above).
+void quantiseCellRow(EncoderBuffers& b, int cellRow, bool edge) {
+  const int cellCols = b.width / b.cellW;
+  uint32_t* cellChroma = b.cellChroma.data();
+  bool fcr = false, fcb = false;
+  for (int cx = 0; cx < cellCols; ++cx) {
+    const size_t cell = size_t(cellRow) * cellCols + cx;
+    const uint32_t best = b.voteResult[cell];
+    uint32_t* slot = cellChroma + cell;
+    const uint32_t* pred = cx > 0 ? slot - 1 : (cellRow > 0 ? slot - cellCols : nullptr);
+    *slot = best;
+    if (pred) {
+      int cr = quantise(int(best >> 6), int(*pred >> 6), false, 0, fcr, edge);
+      int cb = quantise(int(best & 63), int(*pred & 63), false, 0, fcb, edge);
+      *slot = uint32_t(cr) << 6 | uint32_t(cb);
+    }
+  }
+}
+
+// The best luma of every pixel of one line under its cell's chroma, quantised along the line
+// from its first pixel (already done).
+void quantiseLine(EncoderBuffers& b, uint64_t* cache, uint16_t* pic, uint32_t* yc, int l,
+                  bool edge) {
+  const ColourTables& t = *b.tables;
+  const int w = b.width;
+  const int cwShift = __builtin_ctz(unsigned(b.cellW));  // cell widths are powers of two
+  uint16_t* row = pic + size_t(l) * w;
+  uint32_t* yrow = yc + size_t(l) * w;
+  const uint32_t* chromaRow = b.cellChroma.data() + size_t(l / b.cellH) * (w / b.cellW);
+  bool fy = false;
+  for (int x = 1; x < w; ++x) {
+    const uint32_t chroma = chromaRow[x >> cwShift];
+    int y = cachedBestLuma(b, cache, row[x], chroma, nullptr);
+    const bool hasNext = x + 1 < w;
+    const int next = hasNext ? int(yrow[x + 1] >> 12) : 0;
+    y = quantise(y, int(yrow[x - 1] >> 12), hasNext, next, fy, edge);
+    yrow[x] = uint32_t(y) << 12 | chroma;
+    row[x] = t.ycToRgb[yrow[x]];
+  }
+}
+
+}  // namespace
+
 void prequantise(EncoderBuffers& b, uint16_t* pic, uint32_t* yc, bool edge) {
   if (b.type == 0) {
     prequantiseRgb(b, pic, edge);
     return;
   }
   const ColourTables& t = *b.tables;
-  const int w = b.width, lines = b.lines, cw = b.cellW, ch = b.cellH;
-  const int cellCols = w / cw;
-  const int cwShift = __builtin_ctz(unsigned(cw));  // cell widths are powers of two
-  const int n = pic ? b.pixels : 0;
-  for (int i = 0; i < n; ++i) yc[i] = t.rgbToYc[pic[i]];
-  uint32_t* cellChroma = b.cellChroma.data();
+  const int w = b.width, lines = b.lines, ch = b.cellH;
+  const int cellRows = (lines + ch - 1) / ch;
+  const int cellCols = w / b.cellW;
+  // The vote reads only the incoming picture and each cell row writes its own cells, so the
+  // cell rows go to the workers in any order; so do the lines once their first pixels (a
+  // chain down the first column) are known.
+  b.pool->run(cellRows, [&](int cellRow, int worker) {
+    voteCellRow(b, b.lumaCaches[size_t(worker)].data(), pic, yc, cellRow);
+  });
+  for (int r = 0; r < cellRows; ++r) quantiseCellRow(b, r, edge);
+  uint64_t* cache0 = b.lumaCaches[0].data();
   for (int l = 0; l < lines; ++l) {
-    uint16_t* row = pic + size_t(l) * w;
-    uint32_t* yrow = yc + size_t(l) * w;
-    const int cellRow = l / ch;
-    const uint32_t* chromaRow = cellChroma + size_t(cellRow) * cellCols;
-    bool fcr = false, fcb = false, fy = false;
-    if (l % ch == 0) {
-      // Choose and quantise the chroma of every cell starting on this line.
-      const int cellLines = std::min(ch, lines - l);
-      for (int cx = 0; cx < cellCols; ++cx) {
-        const size_t cell = size_t(cellRow) * cellCols + cx;
-        const size_t first = size_t(l) * w + size_t(cx) * cw;
-        uint16_t* memo = b.voteColours.data() + cell * size_t(cw * ch);
-        bool same = b.voteKnown[cell] != 0;
-        for (int dy = 0; dy < cellLines; ++dy) {
-          uint16_t* m = memo + dy * cw;
-          const uint16_t* p = pic + first + size_t(dy) * w;
-          same = same && std::memcmp(m, p, sizeof(uint16_t) * size_t(cw)) == 0;
-          std::memcpy(m, p, sizeof(uint16_t) * size_t(cw));
-        }
-        if (!same) {
-          b.voteResult[cell] = voteChroma(b, pic, yc, first, cellLines);
-          b.voteKnown[cell] = 1;
-        }
-        const uint32_t best = b.voteResult[cell];
-        // Quantise against the cell to the left, or above for the first column.
-        uint32_t* slot = cellChroma + size_t(cellRow) * cellCols + cx;
-        const uint32_t* pred = cx > 0 ? slot - 1 : (cellRow > 0 ? slot - cellCols : nullptr);
-        *slot = best;
-        if (pred) {
-          int cr = quantise(int(best >> 6), int(*pred >> 6), false, 0, fcr, edge);
-          int cb = quantise(int(best & 63), int(*pred & 63), false, 0, fcb, edge);
-          *slot = uint32_t(cr) << 6 | uint32_t(cb);
-        }
-      }
+    const size_t i = size_t(l) * w;
+    const uint32_t chroma = b.cellChroma[size_t(l / ch) * cellCols];
+    int y = cachedBestLuma(b, cache0, pic[i], chroma, nullptr);
+    if (l > 0) {
+      bool flag = false;
+      y = quantise(y, int(yc[i - w] >> 12), false, 0, flag, edge);
     }
-    for (int x = 0; x < w; ++x) {
-      uint32_t chroma = chromaRow[x >> cwShift];
-      int y = cachedBestLuma(b, row[x], chroma, nullptr);
-      if (x > 0) {
-        bool hasNext = x + 1 < w;
-        int next = hasNext ? int(yrow[x + 1] >> 12) : 0;
-        y = quantise(y, int(yrow[x - 1] >> 12), hasNext, next, fy, edge);
-      } else if (l > 0) {
-        bool flag = false;
-        y = quantise(y, int(yc[size_t(l - 1) * w] >> 12), false, 0, flag, edge);
-      }
-      yrow[x] = uint32_t(y) << 12 | chroma;
-      row[x] = t.ycToRgb[yrow[x]];
-    }
+    yc[i] = uint32_t(y) << 12 | chroma;
+    pic[i] = t.ycToRgb[yc[i]];
   }
+  b.pool->run(lines, [&](int l, int worker) {
+    quantiseLine(b, b.lumaCaches[size_t(worker)].data(), pic, yc, l, edge);
+  });
 }
 
 }  // namespace zov

@@ -12,6 +12,7 @@
 #include "encoder/rectangle_search.h"
 #include "encoder/residual_coder.h"
 #include "encoder/unchanged_analysis.h"
+#include "encoder/worker_pool.h"
 #include "format/stream_format.h"
 
 namespace zov {
@@ -221,7 +222,9 @@ bool StartEncoder(CompressionSettings& s, const EncoderSetup& setup) {
   b->voteKnown.assign(cells, 0);
   b->lumaRows.assign(size_t(kYcValues), 0);
   buildLumaRows(*b->tables, b->lumaRows.data());
-  b->lumaCache.assign(size_t(1) << kLumaCacheBits, 0);
+  const int threads = int(std::clamp<uint32_t>(s.threads, 1, kMaxEncoderThreads));
+  b->pool = std::make_unique<WorkerPool>(threads);
+  b->lumaCaches.assign(size_t(threads), std::vector<uint64_t>(size_t(1) << kLumaCacheBits, 0));
   b->bucketHead.assign(kMaxArea + 1, -1);
   b->bucketNext.assign(n, -1);
   for (RectList& list : b->lists) {

@@ -110,6 +110,10 @@ std::vector<std::string> codecSearchDirectories() {
   return dirs;
 }
 
+const char* codecLibraryName() {
+  return ZOV_CODEC_LIBRARY;
+}
+
 std::string findDriverLibrary(DWORD fccType, DWORD fccHandler) {
   DWORD type = codecType(fccType);
   DWORD handler = lowerFourcc(fccHandler);
@@ -122,7 +126,7 @@ std::string findDriverLibrary(DWORD fccType, DWORD fccHandler) {
   if (handler != mmioFOURCC('z', 'o', 'v', '1') && handler != mmioFOURCC('z', 'o', 'v', '2'))
     return {};
   for (const auto& dir : codecSearchDirectories()) {
-    auto candidate = std::filesystem::path(dir) / "libzovcod32.so";
+    auto candidate = std::filesystem::path(dir) / codecLibraryName();
     std::error_code ec;
     if (std::filesystem::is_regular_file(candidate, ec)) return candidate.string();
   }

@@ -371,7 +371,10 @@ namespace zov::vfw {
 // (colon-separated), the program's own directory, ../lib from it, then the install libdir.
 std::vector<std::string> codecSearchDirectories();
 
-// The library that serves a handler: one registered with ICInstall, else "libzovcod32.so" for
+// The codec library's runtime file name (its SONAME, "libzovcod32.so.1").
+const char* codecLibraryName();
+
+// The library that serves a handler: one registered with ICInstall, else codecLibraryName() for
 // "zov1"/"zov2" (any case) from the first search directory that has it. Empty when none.
 std::string findDriverLibrary(DWORD fccType, DWORD fccHandler);
 

@@ -1,9 +1,14 @@
 // brindle: the movie player.
 #include <QApplication>
 #include <QScreen>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <string>
 
+#include "platform/display_check.h"
 #include "platform/profile.h"
+#include "platform/program_version.h"
 #include "platform/qt/qt_platform.h"
 #include "platform/qt/termination_signals.h"
 #include "platform/ui.h"
@@ -17,6 +22,30 @@ using namespace zov;
 using namespace zov::player;
 
 int main(int argc, char** argv) {
+  if (answerVersionOption(argc, argv, "brindle")) return 0;
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    // The -? box's text, laid out as a terminal's option list.
+    std::string text =
+        normaliseLineBreaks(usageText()) + "\n--help\tthis text\n--version\tthe version\n";
+    size_t start = 0;
+    while (start < text.size()) {
+      size_t end = text.find('\n', start);
+      if (end == std::string::npos) end = text.size();
+      const std::string line = text.substr(start, end - start);
+      const size_t tab = line.find('\t');
+      if (tab == std::string::npos)
+        std::printf("%s\n", line.c_str());
+      else
+        std::printf("  %-16s  %s\n", line.substr(0, tab).c_str(), line.c_str() + tab + 1);
+      start = end + 1;
+    }
+    return 0;
+  }
+  if (!windowSystemAvailable()) {
+    std::fprintf(stderr,
+                 "brindle: no display to open the player's window on (DISPLAY is not set)\n");
+    return 2;
+  }
   QApplication app(argc, argv);
   QtPlatform platform;
 

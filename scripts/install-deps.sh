@@ -13,6 +13,8 @@ packages=(
   gstreamer1.0-tools gstreamer1.0-plugins-good mediainfo
   # Screenshots of the windows (scripts/screenshots.sh).
   xvfb xauth
+  # Manual pages (generated from --help), and the package checks (scripts/package.sh).
+  help2man man-db dpkg-dev file lintian appstream
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -2,10 +2,12 @@
 // installer's uninstall command.
 #include <unistd.h>
 
+#include <cstring>
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "platform/program_version.h"
 #include "platform/ui.h"
 #include "setup/purgent.h"
 
@@ -33,6 +35,13 @@ class TerminalMessageBox : public zov::MessageBoxSink {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (zov::answerVersionOption(argc, argv, "purgent")) return 0;
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::cout << "usage: purgent UNINSTALL-PROGRAM [ARGUMENTS...]\n"
+                 "Stops and removes the selector driver's service, then runs the installer's\n"
+                 "uninstall program with its arguments.\n";
+    return 0;
+  }
   TerminalMessageBox sink;
   zov::ScopedMessageBoxSink scoped(&sink);
   return zov::setup::runRemover(std::vector<std::string>(argv + 1, argv + argc));

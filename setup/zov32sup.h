@@ -2,9 +2,10 @@
 // installation. Every export has the installer's library-call form: the installer's window and
 // four strings, of which each export uses the ones named below (null counts as empty). The low
 // byte of the result is 1 to let the installation go on and 0 to stop it.
-#pragma once
+#ifndef ZOV_ZOV32SUP_H
+#define ZOV_ZOV32SUP_H
 
-#include <cstdint>
+#include <stdint.h>
 
 #if defined(ZOV32SUP_BUILD)
 #define ZOV32SUP_API __attribute__((visibility("default")))
@@ -12,7 +13,9 @@
 #define ZOV32SUP_API
 #endif
 
+#ifdef __cplusplus
 extern "C" {
+#endif
 
 // 1 on the Windows 95 family; this system is never on it, so a box and 0.
 ZOV32SUP_API uint32_t ZOVVerifyWin95(void* window, const char* s1, const char* s2, const char* s3,
@@ -39,4 +42,8 @@ ZOV32SUP_API uint32_t ZOVDetectMMX(void* window, const char* s1, const char* s2,
 ZOV32SUP_API uint32_t ZOVChangeNTUninstaller(void* window, const char* s1, const char* s2,
                                              const char* s3, const char* s4);
 
+#ifdef __cplusplus
 }  // extern "C"
+#endif
+
+#endif  // ZOV_ZOV32SUP_H

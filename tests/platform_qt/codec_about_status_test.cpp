@@ -59,7 +59,7 @@ TEST(CodecAboutForm, CompressionManagerReachesTheLinkedLibrary) {
   const fs::path copyDir =
       fs::temp_directory_path() / ("zov_codec_copy_" + std::to_string(getpid()));
   fs::create_directories(copyDir);
-  fs::copy_file(linked.dli_fname, copyDir / "libzovcod32.so", fs::copy_options::overwrite_existing);
+  fs::copy_file(linked.dli_fname, copyDir / zov::vfw::codecLibraryName(), fs::copy_options::overwrite_existing);
   setenv("ZOV_CODEC_PATH", copyDir.c_str(), 1);
   QtPlatform platform;
   FormDriver user(platform);

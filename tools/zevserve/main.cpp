@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/program_version.h"
 #include "tools/zevserve/server.h"
 
 namespace {
@@ -19,8 +20,8 @@ void onSignal(int) {
   if (gServer) gServer->stop();
 }
 
-int usage() {
-  std::fprintf(stderr,
+int usage(FILE* to = stderr) {
+  std::fprintf(to,
                "usage: zevserve [--port N] [--bind ADDR] [--timeout SECONDS] "
                "[--max-connections N] DIR\n");
   return 2;
@@ -36,6 +37,7 @@ bool number(const char* text, unsigned long max, unsigned long& value) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (zov::answerVersionOption(argc, argv, "zevserve")) return 0;
   zov::zevserve::ServerOptions options;
   options.bindAddress = "0.0.0.0";
   for (int i = 1; i < argc; ++i) {
@@ -53,7 +55,7 @@ int main(int argc, char** argv) {
       if (!number(argv[++i], 1000000, v) || v == 0) return usage();
       options.maxConnections = v;
     } else if (arg == "--help" || arg == "-h") {
-      usage();
+      usage(stdout);
       return 0;
     } else if (!arg.empty() && arg[0] != '-' && options.directory.empty()) {
       options.directory = arg;

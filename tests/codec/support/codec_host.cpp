@@ -107,7 +107,7 @@ const CodecExports& codec() {
 
 std::string copyCodecLibrary(const std::string& folder) {
   std::string dir = folder.empty() ? makeTempDir() : folder;
-  fs::path to = fs::path(dir) / "libzovcod32.so";
+  fs::path to = fs::path(dir) / vfw::codecLibraryName();
   fs::copy_file(codecLibraryPath(), to, fs::copy_options::overwrite_existing);
   return to.string();
 }

@@ -1,0 +1,55 @@
+// The compressed file does not depend on the number of encoder threads nor on the processor
+// path of the kernels: the real zovcomp program compresses the camera pan with one thread, with
+// two, and with the plain C++ references forced (ZOV_CPU=scalar), and the files are compared
+// byte for byte.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "support/cli_run.h"
+
+namespace zov {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string readAll(const fs::path& p) {
+  std::ifstream f(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+// Compresses the first frames of the pan with `extra` options and the environment prefix `env`.
+std::string compress(const fs::path& dir, const std::string& name, const std::string& env,
+                     const std::string& options) {
+  const fs::path out = dir / name;
+  const std::string cmd = env + " '" ZOVCOMP_PATH "' compress '" +
+                          test::dataFile("pan-640x480-mjpeg-pcm.avi") + "' -o '" + out.string() +
+                          "' --first 1 --last 7 -q " + options;
+  EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+  return readAll(out);
+}
+
+TEST(EncoderThreads, OutputIsTheSameForEveryThreadCountAndKernelPath) {
+  const fs::path dir = fs::temp_directory_path() / ("zov-threads-" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  for (const char* preset : {"--preset Video", "--preset Video --set FastCompression=1"}) {
+    SCOPED_TRACE(preset);
+    const std::string one = compress(dir, "one.avi", "", std::string(preset) + " --threads 1");
+    const std::string two = compress(dir, "two.avi", "", std::string(preset) + " --threads 2");
+    const std::string scalar =
+        compress(dir, "scalar.avi", "ZOV_CPU=scalar", std::string(preset) + " --threads 2");
+    ASSERT_GT(one.size(), 10000u);
+    EXPECT_TRUE(one == two) << "--threads 1 and --threads 2 wrote different files";
+    EXPECT_TRUE(one == scalar) << "the vector kernels and the references wrote different files";
+  }
+  fs::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace zov
