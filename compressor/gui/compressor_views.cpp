@@ -1,5 +1,8 @@
 #include "compressor/gui/compressor_views.h"
 
+#include <QAction>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QStyleOptionSlider>
@@ -241,6 +244,18 @@ void InputView::refresh() {
 MessageView::MessageView(QWidget* parent, CompressorSession& session)
     : QWidget(parent), session_(session) {
   setAttribute(Qt::WA_OpaquePaintEvent);
+  // The lines can be copied: Ctrl+Shift+C (Ctrl+C is "Close") or the context menu.
+  auto* copy = new QAction("&Copy All Lines", this);
+  copy->setObjectName("CopyMessages");
+  copy->setShortcut(QKeySequence("Ctrl+Shift+C"));
+  copy->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+  connect(copy, &QAction::triggered, this, &MessageView::copyLines);
+  addAction(copy);
+  setContextMenuPolicy(Qt::ActionsContextMenu);
+}
+
+void MessageView::copyLines() {
+  QGuiApplication::clipboard()->setText(paintedLines().join('\n'));
 }
 
 QStringList MessageView::paintedLines() const {

@@ -116,6 +116,8 @@ class MessageView : public QWidget {
   QSize sizeHint() const override { return {480, 300}; }
   // The lines as painted, status lines first (for tests).
   QStringList paintedLines() const;
+  // Puts every line on the clipboard.
+  void copyLines();
 
  protected:
   void paintEvent(QPaintEvent* event) override;

@@ -13,7 +13,9 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPainter>
+#include <QProgressBar>
 #include <QRegularExpression>
+#include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -271,6 +273,18 @@ CompressorMainWindow::CompressorMainWindow(const Startup& startup, QWidget* pare
   if (!log.empty() && !session_.messages().openLog(log))
     messageBox(toHandle(this), "MCP0007E Unable to create DebugLog", kAppTitle,
                MB_OK | MB_ICONWARNING);
+
+  // The run's progress in the status bar, beside the title's and the message window's texts.
+  runProgress_ = new QProgressBar(this);
+  runProgress_->setObjectName("RunProgress");
+  runProgress_->setMaximumWidth(240);
+  runProgress_->setTextVisible(true);
+  runProgress_->hide();
+  runState_ = new QLabel(this);
+  runState_->setObjectName("RunState");
+  runState_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  statusBar()->addWidget(runProgress_);
+  statusBar()->addWidget(runState_, 1);
 
   runTimer_ = new QTimer(this);
   runTimer_->setInterval(200);
@@ -726,8 +740,18 @@ void CompressorMainWindow::applyRefresh() {
   }
   if (what & (kRefreshMessages | kRefreshFrame)) messages_->update();
   if (what & kRefreshViews) refreshViewTitles();
+  if (what & kRefreshRun) refreshRunState();
   setWindowTitle(QString::fromStdString(session_.windowTitle()));
   updateCommandStates();
+}
+
+void CompressorMainWindow::refreshRunState() {
+  const bool running = session_.compressing();
+  const RunProgressFigures f = session_.runFigures();
+  runProgress_->setVisible(running || session_.runEnded());
+  runProgress_->setRange(0, int(std::max<uint32_t>(f.total, 1)));
+  runProgress_->setValue(int(std::min(f.done, std::max<uint32_t>(f.total, 1))));
+  runState_->setText(QString::fromStdString(session_.runStateText()));
 }
 
 // ---- Commands ----

@@ -19,7 +19,9 @@
 class QAction;
 class QMdiArea;
 class QMdiSubWindow;
+class QLabel;
 class QMenu;
+class QProgressBar;
 class QTimer;
 class QToolBar;
 
@@ -61,6 +63,8 @@ class CompressorMainWindow : public QMainWindow {
   void command(int id);
   QAction* action(int id) const;
   QToolBar* toolBar() const { return toolbar_; }
+  QProgressBar* runProgress() const { return runProgress_; }
+  QLabel* runState() const { return runState_; }
   QMdiArea* mdiArea() const { return mdi_; }
   InputView* inputView() const { return input_; }
   MessageView* messageView() const { return messages_; }
@@ -106,6 +110,7 @@ class CompressorMainWindow : public QMainWindow {
   void applyRefresh();
   void refreshFilterView();
   void refreshViewTitles();
+  void refreshRunState();
   void previewRecord(uint32_t frame, const std::array<uint8_t, 40>& format, const uint8_t* data,
                      uint32_t length, bool key);
   void openCommand(int id);
@@ -142,6 +147,8 @@ class CompressorMainWindow : public QMainWindow {
   std::array<PictureCanvas*, 3> canvases_{};
   DataRateView* dataRate_ = nullptr;
   QTimer* runTimer_ = nullptr;
+  QProgressBar* runProgress_ = nullptr;
+  QLabel* runState_ = nullptr;
   std::atomic<int> pending_{0};
 };
 
