@@ -69,16 +69,20 @@ bool segmentValuesUsable(const SourceFile& s) {
 // ---- Saving and loading ----
 
 bool saveEditList(const std::string& path, const std::vector<SourceFile*>& segments) {
-  ProfileFile file(path);
-  if (!file.emptySection(kEditListSection)) {
-    stop(format("MCP0041E Unable to save settings into \"%s\", rc=%d", path.c_str(),
+  // The whole list is written in one replacement of the file.
+  ProfileUpdate file(path);
+  auto fail = [&](const char* code) {
+    stop(format("%s Unable to save settings into \"%s\", rc=%d", code, path.c_str(),
                 file.lastError()));
     return false;
-  }
+  };
+  if (!file.emptySection(kEditListSection)) return fail("MCP0041E");
   auto write = [&](const std::string& k, const std::string& value) {
     if (file.writeString(kEditListSection, k, value)) return true;
-    stop(format("MCP0042E Unable to save settings into \"%s\", rc=%d", path.c_str(),
-                file.lastError()));
+    fail("MCP0042E");
+    // What was written before the failing key is kept, as when each key went to disk alone;
+    // without "TotalFiles" the list does not load.
+    file.commit();
     return false;
   };
   for (size_t i = 0; i < segments.size(); ++i) {
@@ -93,7 +97,8 @@ bool saveEditList(const std::string& path, const std::vector<SourceFile*>& segme
       return false;
     }
   }
-  return write("TotalFiles", std::to_string(segments.size()));
+  if (!write("TotalFiles", std::to_string(segments.size()))) return false;
+  return file.commit() || fail("MCP0042E");
 }
 
 std::unique_ptr<SourceFile> openSegment(const std::string& path) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <variant>
 
+#include "compressor/settings_keys.h"
 #include "platform/profile.h"
 #include "platform/ui.h"
 
@@ -14,76 +15,9 @@ namespace zov {
 
 namespace {
 
-// ---- One row per key of section "General" ----
-
-// How a key's file value becomes the field's value.
-enum class Rule {
-  Clamp,       // unsigned; above `limit` becomes `limit`
-  Reset,       // unsigned; above `limit` becomes the default
-  Plain,       // unsigned; taken as read
-  Switch,      // "1"/"0"; any non-zero value is on
-  Signed,      // the unsigned read taken as a signed 32-bit value
-  Text,        // at most `limit` characters
-  KiloBytes,   // the file holds kilobytes, the record bytes
-  SampleRate,  // only 0, 11025 and 22050 are kept; anything else becomes 0
-  NumberText,  // read as text of at most `limit` characters and parsed like "%lu"
-};
-
-using Field = std::variant<uint32_t CompressionSettings::*, bool CompressionSettings::*,
-                           std::string CompressionSettings::*, uint32_t CompressorOptions::*,
-                           bool CompressorOptions::*, int32_t CompressorOptions::*>;
-
-struct KeyRow {
-  const char* key;
-  Field field;
-  Rule rule;
-  uint32_t limit = 0;
-  // The value held before loading is the default (the filter preview position and zoom).
-  bool currentIsDefault = false;
-};
-
-// Every "General" key that loadSettings/saveSettings handle.
-const KeyRow kGeneralKeys[] = {
-    {"KeyRate", &CompressionSettings::KeyRate, Rule::Clamp, 100},
-    {"FastCompression", &CompressionSettings::FastCompression, Rule::Switch},
-    {"ImageLossLevel", &CompressionSettings::ImageLossLevel, Rule::Clamp, 7},
-    {"CompressionType", &CompressionSettings::CompressionType, Rule::Clamp, 4},
-    {"FieldType", &CompressionSettings::FieldType, Rule::Reset, 2},
-    {"InterframeDetection", &CompressionSettings::InterframeDetection, Rule::Clamp, 25},
-    {"NoiseReduction", &CompressionSettings::NoiseReduction, Rule::Clamp, 150},
-    {"BackgroundDetection", &CompressionSettings::BackgroundDetection, Rule::Clamp, 25},
-    {"BackgroundNoiseReduction", &CompressionSettings::BackgroundNoiseReduction, Rule::Clamp, 150},
-    {"EnhancedEdges", &CompressionSettings::EnhancedEdges, Rule::Switch},
-    {"ChromaKeying", &CompressionSettings::ChromaKeying, Rule::Switch},
-    {"ChromaScreening", &CompressionSettings::ChromaScreening, Rule::Reset, 2},
-    // Loaded by loadChromaLevels, never through their rows.
-    {"ChromaGreen", &CompressionSettings::ChromaGreen, Rule::Plain},
-    {"ChromaRed", &CompressionSettings::ChromaRed, Rule::Plain},
-    {"ChromaBlue", &CompressionSettings::ChromaBlue, Rule::Plain},
-    {"ChromaAntialiasing", &CompressionSettings::ChromaAntialiasing, Rule::Switch},
-    {"ChromaBackground", &CompressionSettings::ChromaBackground, Rule::Text,
-     uint32_t(kChromaBackgroundMaxChars)},
-    {"DataRateControl", &CompressionSettings::DataRateControl, Rule::Switch},
-    {"DataRate", &CompressionSettings::DataRate, Rule::KiloBytes},
-    {"ForceKeyFrame", &CompressionSettings::ForceKeyFrame, Rule::Switch},
-    {"ForceKeyFramePercent", &CompressionSettings::ForceKeyFramePercent, Rule::Clamp, 100},
-    {"IncreaseKeyRate", &CompressionSettings::IncreaseKeyRate, Rule::Switch},
-    {"IncreaseKeyRatePercent", &CompressionSettings::IncreaseKeyRatePercent, Rule::Clamp, 100},
-    {"IncreaseKeyRateValue", &CompressionSettings::IncreaseKeyRateValue, Rule::Clamp, 100},
-    {"TabSettingsLastActive", &CompressorOptions::TabSettingsLastActive, Rule::Reset, 7},
-    {"DualInitialKeyFrames", &CompressorOptions::DualInitialKeyFrames, Rule::Switch},
-    {"CDROMTarget", &CompressorOptions::CDROMTarget, Rule::Switch},
-    {"CutOffKBLimit", &CompressorOptions::CutOffKBLimit, Rule::NumberText, 7},
-    {"CutOffKBLimitNotify", &CompressorOptions::CutOffKBLimitNotify, Rule::Switch},
-    {"NoAudio", &CompressorOptions::NoAudio, Rule::Switch},
-    {"MixToMono", &CompressorOptions::MixToMono, Rule::Switch},
-    {"Make8Bit", &CompressorOptions::Make8Bit, Rule::Switch},
-    {"SampleRate", &CompressorOptions::SampleRate, Rule::SampleRate},
-    {"ShowFilter", &CompressorOptions::ShowFilter, Rule::Switch},
-    {"FilterThumbnailZoom", &CompressorOptions::FilterThumbnailZoom, Rule::Clamp, 6, true},
-    {"FilterThumbnailLeft", &CompressorOptions::FilterThumbnailLeft, Rule::Signed, 0, true},
-    {"FilterThumbnailTop", &CompressorOptions::FilterThumbnailTop, Rule::Signed, 0, true},
-};
+// The keys' fields, defaults and corrections are those of the settings-key table.
+using KeyRow = SettingsKey;
+using Rule = KeyRule;
 
 // Load order: the keys before the chroma levels, after them, and after the filter list.
 const char* const kLoadFirst[] = {"CompressionType", "FieldType",      "InterframeDetection",
@@ -151,10 +85,7 @@ const char* const kSaveLast[] = {"FilterThumbnailZoom",
 constexpr uint32_t kMaxDataRateKB = std::numeric_limits<uint32_t>::max() >> 10;
 
 const KeyRow* findRow(std::string_view key) {
-  for (const KeyRow& row : kGeneralKeys) {
-    if (key == row.key) return &row;
-  }
-  return nullptr;
+  return findSettingsKey(key);
 }
 
 // Parses like "%lu": blanks, an optional sign, decimal digits (a minus negates modulo 2^32);
@@ -257,23 +188,8 @@ void loadRow(const ProfileFile& file, std::string_view section, const KeyRow& ro
 }
 
 // Writes one key; failures are ignored here (only the filter list reports them).
-void saveRow(ProfileFile& file, std::string_view section, const KeyRow& row, Records r) {
-  std::visit(
-      [&](auto member) {
-        const auto& v = fieldOf(r, member);
-        using V = std::decay_t<decltype(v)>;
-        if constexpr (std::is_same_v<V, std::string>) {
-          file.writeString(section, row.key, std::string_view(v).substr(0, row.limit));
-        } else if constexpr (std::is_same_v<V, bool>) {
-          file.writeString(section, row.key, v ? "1" : "0");
-        } else if (row.rule == Rule::KiloBytes) {
-          file.writeInt(section, row.key, int32_t(uint32_t(v) >> 10));
-        } else {
-          // "%d" for every number: a value read as "-1" is written back as "-1".
-          file.writeInt(section, row.key, int32_t(v));
-        }
-      },
-      row.field);
+void saveRow(ProfileUpdate& file, std::string_view section, const KeyRow& row, Records r) {
+  file.writeString(section, row.key, settingsKeyText(row, r.settings, r.options));
 }
 
 void loadRows(const ProfileFile& file, std::string_view section, const char* const* keys,
@@ -380,7 +296,7 @@ void loadFilterList(const ProfileFile& file, CompressorOptions& o) {
   o.Filters = std::move(list);
 }
 
-void saveFilterList(ProfileFile& file, const CompressorOptions& o) {
+void saveFilterList(ProfileUpdate& file, const CompressorOptions& o) {
   const char* section = kFilteringSection;
   if (!file.emptySection(section)) {
     showError("CFG0004E Unable to clear old filter settings, rc=%d", file.lastError());
@@ -429,7 +345,8 @@ void loadSettings(std::string_view fileName, std::string_view section,
 
 void saveSettings(std::string_view fileName, std::string_view section,
                   const CompressionSettings& settings, const CompressorOptions& options) {
-  ProfileFile file(fileName);
+  // Every key goes into one replacement of the file.
+  ProfileUpdate file(fileName);
   // The rows take mutable records; nothing is changed through them here.
   Records r{const_cast<CompressionSettings&>(settings), const_cast<CompressorOptions&>(options)};
   for (const char* key : kSaveFirst) {
@@ -438,6 +355,13 @@ void saveSettings(std::string_view fileName, std::string_view section,
   saveFilterList(file, options);
   for (const char* key : kSaveLast) {
     if (const KeyRow* row = findRow(key)) saveRow(file, section, *row, r);
+  }
+  if (!file.commit()) {
+    // Nothing reached the file: the filter list's writes all failed, reported as each would
+    // have been on its own.
+    ProfileUpdate failed(file.path().string());
+    failed.refuse(file.lastError());
+    saveFilterList(failed, options);
   }
 }
 
@@ -483,7 +407,7 @@ void loadMainWindowOptions(std::string_view fileName, std::string_view section,
 
 void saveMainWindowOptions(std::string_view fileName, std::string_view section,
                            const CompressorOptions& options) {
-  ProfileFile file(fileName);
+  ProfileUpdate file(fileName);
   for (const OwnerText& t : kFolderKeys) {
     file.writeString(section, t.key, std::string_view(options.*t.field).substr(0, kPathMaxChars));
   }
@@ -493,6 +417,7 @@ void saveMainWindowOptions(std::string_view fileName, std::string_view section,
   }
   for (const OwnerSwitch& s : kShowKeys)
     file.writeString(section, s.key, options.*s.field ? "1" : "0");
+  file.commit();
 }
 
 uint32_t readPackPadding(std::string_view fileName, std::string_view section) {

@@ -22,6 +22,7 @@
 #include "compressor/run_file_checks.h"
 #include "compressor/run_source.h"
 #include "compressor/settings_file.h"
+#include "compressor/settings_keys.h"
 #include "compressor/settings_validation.h"
 #include "encoder/compression_run.h"
 #include "media/source_file.h"
@@ -156,8 +157,10 @@ struct CliArgs {
   std::optional<uint32_t> strip;
   uint32_t threads = defaultThreads();
   std::vector<std::string> presets;
-  std::vector<std::pair<std::string, std::string>> sets;
+  // The --set pairs, checked against the key table when parsed.
+  std::vector<std::pair<const SettingsKey*, std::string>> sets;
   std::vector<FilterEntry> filters;
+  bool printSettings = false;
   bool extractionGiven() const {
     return first || last || crop || letterbox || resize || interpolate || strip;
   }
@@ -176,44 +179,41 @@ class CliMessageBox : public MessageBoxSink {
   std::ostream& err_;
 };
 
-// Applies "--set Key=Value" pairs with the settings file's own reading and corrections: the
-// settings go to a scratch file, the pairs are written over them, and the file is read back.
-bool applySets(const CliArgs& a, CompressionSettings& s, CompressorOptions& o, std::ostream& err) {
-  if (a.sets.empty()) return true;
-  // The settings writer makes every key durable on its own; in memory that costs nothing, on a
-  // disk it costs a second or so for the fifty keys.
-  char memoryPattern[] = "/dev/shm/zovcomp-set-XXXXXX";
-  char diskPattern[] = "/tmp/zovcomp-set-XXXXXX";
-  char* pattern = memoryPattern;
-  int fd = mkstemp(pattern);
-  if (fd < 0) {
-    pattern = diskPattern;
-    fd = mkstemp(pattern);
+// Applies the "--set Key=Value" pairs to the records, in order. They were checked when parsed;
+// the chroma levels then follow the key-colour rule, as when the file is read.
+void applySets(const CliArgs& a, CompressionSettings& s, CompressorOptions& o) {
+  if (a.sets.empty()) return;
+  for (const auto& [key, value] : a.sets) {
+    std::string ignored;
+    setSettingsKey(*key, value, s, o, ignored);
   }
-  if (fd < 0) {
-    err << "zovcomp: cannot create a scratch settings file\n";
+  keepKeyColourHighest(s);
+}
+
+// Checks one "--set" argument against the key table; false after saying what is wrong.
+bool parseSet(std::string_view kv, CliArgs& a, std::ostream& err) {
+  const size_t eq = kv.find('=');
+  if (eq == std::string::npos || eq == 0) {
+    err << "zovcomp: --set needs Key=Value\n";
     return false;
   }
-  close(fd);
-  const std::string path = pattern;
-  saveSettings(path, kGeneralSection, s, o);
-  ProfileFile file(path);
-  bool ok = true;
-  for (const auto& [key, value] : a.sets) {
-    if (!file.writeString(kGeneralSection, key, value)) ok = false;
+  const std::string name = trim(kv.substr(0, eq));
+  const std::string value(kv.substr(eq + 1));
+  const SettingsKey* key = findSettingsKey(name);
+  if (!key) {
+    err << "zovcomp: --set: unknown settings key \"" << name
+        << "\" (zovcomp --list-keys lists them)\n";
+    return false;
   }
-  if (ok) {
-    const auto filters = o.Filters;
-    loadSettings(path, kGeneralSection, s, o);
-    o.PackPadding = readPackPadding(path, kGeneralSection);
-    o.ReportPad = readReportPad(path, kGeneralSection);
-    o.RemoveAudio = readRemoveAudio(path, kGeneralSection);
-    if (o.Filters.empty()) o.Filters = filters;
-  } else {
-    err << "zovcomp: cannot write the scratch settings file\n";
+  CompressionSettings scratchSettings;
+  CompressorOptions scratchOptions;
+  std::string why;
+  if (!setSettingsKey(*key, value, scratchSettings, scratchOptions, why)) {
+    err << "zovcomp: --set: " << why << "\n";
+    return false;
   }
-  std::filesystem::remove(path);
-  return ok;
+  a.sets.emplace_back(key, value);
+  return true;
 }
 
 int parseArgs(int argc, char** argv, int start, CliArgs& a, std::ostream& err) {
@@ -312,13 +312,9 @@ int parseArgs(int argc, char** argv, int start, CliArgs& a, std::ostream& err) {
       a.presets.push_back(v);
     } else if (arg == "--set") {
       if (!(v = need(i, "--set"))) return 2;
-      const std::string kv = v;
-      const size_t eq = kv.find('=');
-      if (eq == std::string::npos || eq == 0) {
-        err << "zovcomp: --set needs Key=Value\n";
-        return 2;
-      }
-      a.sets.emplace_back(trim(kv.substr(0, eq)), kv.substr(eq + 1));
+      if (!parseSet(v, a, err)) return 2;
+    } else if (arg == "--print-settings") {
+      a.printSettings = true;
     } else if (arg == "--filter") {
       if (!(v = need(i, "--filter"))) return 2;
       std::string why;
@@ -352,7 +348,7 @@ int parseArgs(int argc, char** argv, int start, CliArgs& a, std::ostream& err) {
       return 2;
     }
   }
-  if (a.input.empty() || a.output.empty()) {
+  if (!a.printSettings && (a.input.empty() || a.output.empty())) {
     err << "zovcomp: compress needs INPUT and -o OUTPUT\n";
     return 2;
   }
@@ -377,7 +373,7 @@ bool resolveSettings(const CliArgs& a, CompressionSettings& settings, Compressor
     options.RemoveAudio = readRemoveAudio(path, kGeneralSection);
   }
   for (const auto& p : a.presets) applyPreset(*parsePreset(p), settings, options);
-  if (!applySets(a, settings, options, err)) return false;
+  applySets(a, settings, options);
   for (const auto& f : a.filters) options.Filters.push_back(f);
   settings.updateDerived();
   return true;
@@ -489,6 +485,21 @@ bool readBack(const std::string& path, std::vector<SourceFile*>& sources, uint32
     }
   }
   return true;
+}
+
+// The settings a run would use, in the settings file's form: every key of the table, then the
+// filter list.
+void printSettings(const CompressionSettings& settings, const CompressorOptions& options,
+                   std::ostream& out) {
+  out << "[" << kSettingsKeysSection << "]\n";
+  for (const SettingsKey& key : settingsKeys())
+    out << key.key << "=" << settingsKeyText(key, settings, options) << "\n";
+  out << "\n[" << kFilteringSection << "]\n";
+  for (size_t i = 0; i < options.Filters.size(); ++i) {
+    out << "FilterType" << i << "=" << options.Filters[i].kind + 1 << "\n"
+        << "FilterLevel" << i << "=" << options.Filters[i].level << "\n";
+  }
+  out << "TotalFilters=" << options.Filters.size() << "\n";
 }
 
 // Ctrl-C, SIGTERM, SIGHUP and a closed standard output stop the run after the current frame,
@@ -874,6 +885,7 @@ std::optional<FilterEntry> parseFilterArgument(std::string_view text, std::strin
 
 std::string zovcompUsage() {
   return R"(Usage: zovcomp compress INPUT -o OUTPUT [options]
+       zovcomp --list-keys
        zovcomp --help
 
 INPUT is an AVI file, a YUV4MPEG2 file ("-" reads YUV4MPEG2 from standard input) or an
@@ -897,8 +909,10 @@ Settings (applied in this order):
   --settings FILE        start from this zovcomp.ini-style file (default: built-in defaults)
   --preset NAME          "Video", "Smoke/Clouds/Rain" (or "Smoke") or "Animation"
   --set Key=Value        any key of section "General" of zovcomp.ini, e.g. KeyRate=5,
-                         ImageLossLevel=0, DataRate=150, CDROMTarget=1; out-of-range values
-                         are corrected as when the file is read
+                         ImageLossLevel=0, DataRate=150, CDROMTarget=1 (zovcomp --list-keys
+                         lists them with what they accept); an unknown key or a value it does
+                         not accept is a usage error
+  --print-settings       print the settings the run would use (as zovcomp.ini) and exit
   --filter SPEC          add a filter: a kind name ("Smoothen: Median" or "Median"), or
                          KIND:LEVEL with KIND a name or number 0-8 ("Gamma:1.10", "3:2")
 Run:
@@ -931,6 +945,10 @@ int zovcompMain(int argc, char** argv, std::ostream& out, std::ostream& err, boo
     out << zovcompUsage();
     return 0;
   }
+  if (cmd == "--list-keys") {
+    out << settingsKeyReference();
+    return 0;
+  }
   if (cmd != "compress") {
     err << "zovcomp: unknown command \"" << cmd << "\"\n\n" << zovcompUsage();
     return 2;
@@ -943,6 +961,13 @@ int zovcompMain(int argc, char** argv, std::ostream& out, std::ostream& err, boo
   }
   CliArgs a;
   if (int rc = parseArgs(argc, argv, 2, a, err)) return rc;
+  if (a.printSettings) {
+    CompressionSettings settings;
+    CompressorOptions options;
+    if (!resolveSettings(a, settings, options, err)) return 1;
+    printSettings(settings, options, out);
+    return 0;
+  }
   return compressCommand(a, out, err, terminal);
 }
 

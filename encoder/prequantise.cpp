@@ -271,6 +271,11 @@ void prequantise(EncoderBuffers& b, uint16_t* pic, uint32_t* yc, bool edge) {
   });
   for (int r = 0; r < cellRows; ++r) quantiseCellRow(b, r, edge);
   uint64_t* cache0 = b.lumaCaches[0].data();
+  // The step-doubling flags start clear on every line, also for the first column's luma
+  // (against the pixel above) and the first cell's chroma (against the cell above): each is
+  // the start of its line, not a step of a walk down the column. The coding passes then
+  // follow the decoder's column pass, which carries its states down the column, and write
+  // back what it rebuilds.
   for (int l = 0; l < lines; ++l) {
     const size_t i = size_t(l) * w;
     const uint32_t chroma = b.cellChroma[size_t(l / ch) * cellCols];

@@ -49,19 +49,25 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
         r[x] = static_cast<uint8_t>(run);
       }
     }
-    // A block starting at column 0 is one pixel wide: the decoder's row walk starts at
-    // column 1 whatever covers column 0, so a wider block there would be coded over.
-    r[0] = std::min<uint8_t>(r[0], 1);
   }
   // Upper bound of the area reachable from each pixel: its run times the candidate lines
   // below it (same value for solid rectangles). The area cache keeps it, lowered to the exact
   // largest area whenever a pixel is examined; the bounds stay valid as rectangles are taken.
-  // Only pixels that start a run enter the queue: a pixel whose left neighbour's run reaches
-  // one further starts no rectangle that the neighbour could not widen. Taking a rectangle
-  // makes the pixels right of it run starts, and they enter then. The queue has one bucket
-  // per bound (areas are at most 255 x 255), each a list threaded through the pixels.
+  // Every pixel from which the largest rectangle can start enters the queue. A rectangle that
+  // has a strictly larger one from a pixel earlier in the scan never is the one taken:
+  //  * below a candidate whose run is at least as long (same value for solid rectangles), each
+  //    rectangle of the pixel grows one line upwards (unless it is 255 lines high already);
+  //  * inside a row run (the left neighbour's run reaches exactly one further, not capped), a
+  //    rectangle no taller than the neighbour's candidate column grows one pixel leftwards:
+  //    only taller ones count, so the bound is the pixel's column times its narrowest run of
+  //    the first line and of the line where the neighbour's column ends.
+  // That holds until a taken rectangle covers or shortens the line above, or ends at the left
+  // neighbour's column within the pixel's column; such pixels get their whole bound then
+  // (see below). The queue has one bucket per bound (areas are at most 255 x 255), each a
+  // list threaded through the pixels both ways.
   int32_t* head = b.bucketHead.data();
   int32_t* next = b.bucketNext.data();
+  int32_t* prev = b.bucketPrev.data();
   std::fill(head, head + kMaxArea + 1, -1);
   // Which buckets hold a pixel: one bit per bucket, and one per word of those bits.
   constexpr int kWords = (kMaxArea + 64) / 64;
@@ -71,20 +77,30 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
   uint8_t* queued = b.heapFlag.data();
   auto push = [&](size_t i, uint32_t bound) {
     queued[i] = 1;
+    cache[i] = bound;
+    prev[i] = -1;
     next[i] = head[bound];
+    if (next[i] >= 0) prev[next[i]] = int32_t(i);
     head[bound] = int32_t(i);
     occupied[bound >> 6] |= uint64_t{1} << (bound & 63);
     summary[bound >> 12] |= uint64_t{1} << (bound >> 6 & 63);
     top = std::max(top, bound);
   };
-  auto popFrom = [&](uint32_t bound) {
-    const size_t i = size_t(head[bound]);
-    head[bound] = next[i];
+  auto unlink = [&](size_t i, uint32_t bound) {
+    if (prev[i] >= 0)
+      next[prev[i]] = next[i];
+    else
+      head[bound] = next[i];
+    if (next[i] >= 0) prev[next[i]] = prev[i];
     if (head[bound] < 0) {
       uint64_t& word = occupied[bound >> 6];
       word &= ~(uint64_t{1} << (bound & 63));
       if (word == 0) summary[bound >> 12] &= ~(uint64_t{1} << (bound >> 6 & 63));
     }
+  };
+  auto popFrom = [&](uint32_t bound) {
+    const size_t i = size_t(head[bound]);
+    unlink(i, bound);
     return i;
   };
   uint32_t* height = b.scratchHeights.data();
@@ -106,27 +122,43 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
         hx = below + 1;
       }
       hgt[x] = hx;
-      const uint32_t bound = hx * uint32_t(run);
+      uint32_t bound = hx * uint32_t(run);
+      const size_t up = base + x - size_t(w);
+      if (l > 0 && hx < 255 && runs[up] >= run && (!rule.sameValue || same(up, base + x))) {
+        bound = 0;
+      } else if (left > run) {
+        const uint32_t k = hgt[x - 1];
+        bound = hx > k ? hx * std::min<uint32_t>(uint32_t(run), r[x + k * size_t(w)]) : 0;
+      }
       const size_t i = base + x;
-      cache[i] = bound;
-      const bool start = left <= run && bound >= minArea;
       queued[i] = 0;
-      if (start) push(i, bound);
+      if (bound >= minArea) push(i, bound);
       left = run;
     }
   }
 
-  // The largest rectangle from pixel i with the current runs.
+  // The largest rectangle from pixel i with the current runs, when it reaches the minimum.
+  // The column is never taller than it was at the start (and holds one value throughout for
+  // solid rectangles, values do not change).
   auto largestFrom = [&](size_t i, Best& out) {
-    int l = int(i / size_t(w)), x = int(i % size_t(w));
-    int width = runs[i], maxLines = std::min(255, lines - l);
+    const int maxLines = int(height[i]);
+    int width = runs[i];
+    int need = rule.minArea - 1;  // an area counts when it is above this
     out = Best{};
-    for (int h = 0; h < maxLines && width; ++h) {
-      size_t j = i + size_t(h) * w;
-      if (runs[j] == 0 || (rule.sameValue && h > 0 && !same(j, i))) break;
-      width = std::min<int>(width, runs[j]);
-      if (width * (h + 1) > out.area) out = {width * (h + 1), l, x, width, h + 1};
-      if (width * maxLines <= out.area) break;
+    size_t j = i;
+    for (int h = 1; h <= maxLines; ++h, j += size_t(w)) {
+      const int run = runs[j];
+      if (run < width) {
+        if (run == 0) break;
+        width = run;
+      }
+      if (width * h > need) {
+        need = width * h;
+        out.area = need;
+        out.width = width;
+        out.height = h;
+      }
+      if (width * maxLines <= need) break;
     }
   };
 
@@ -150,52 +182,93 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
     top = uint32_t(word * 64 + 63 - __builtin_clzll(bits));
     return true;
   };
-  while (static_cast<int>(list.rects.size()) < kMaxRectsPerList && settle()) {
-    size_t i = popFrom(top);
-    queued[i] = 0;
-    if (head[top] >= 0) {  // the next pop is a random pixel: fetch it while this one is examined
-      __builtin_prefetch(&next[head[top]]);
-      __builtin_prefetch(&runs[head[top]]);
+  // Levels from the fullest bound down. A level's pixels are examined in scan order (line,
+  // then column): the first whose largest area reaches the level is the largest rectangle
+  // left and, among equal areas, the first of the scan (at a pixel, the lowest one). The
+  // others go back at their exact area, always below the level, so a level is complete when
+  // it is taken out of the queue.
+  int32_t* order = b.levelOrder.data();
+  bool full = false;
+  uint32_t level = 0;
+  // A pixel whose held-back rectangles now count: below this level (see below).
+  auto enter = [&](size_t j) {
+    const uint32_t bound = std::min(uint32_t(runs[j]) * height[j], level - 1);
+    if (bound < minArea) return;
+    if (queued[j]) {
+      if (cache[j] >= bound) return;
+      unlink(j, cache[j]);
     }
-    Best best;
-    largestFrom(i, best);
-    cache[i] = uint32_t(best.area);
-    if (best.area < rule.minArea) continue;
-    // At least every bound left: nothing larger remains, take it; else queue it again.
-    if (settle() && uint32_t(best.area) < top) {
-      push(i, uint32_t(best.area));
-      continue;
-    }
-    BlockRect rect;
-    rect.pos = static_cast<uint32_t>(best.line * w + best.col);
-    rect.width = static_cast<uint16_t>(best.width);
-    rect.height = static_cast<uint16_t>(best.height);
-    rect.colour = colour[rect.pos];
-    int seg = static_cast<int>(rect.pos / kSegmentPositions);
-    bool longEntry = isLongEntry(rect);
-    uint16_t& count = longEntry ? list.longCount[seg] : list.shortCount[seg];
-    bool accept = seg < segments && count < 255;
-    if (!accept) overflowed = true;
-    for (int l = 0; l < best.height; ++l) {
-      size_t base = size_t(best.line + l) * w;
-      for (int x = best.col; x < best.col + best.width; ++x) {
-        if (accept) map[base + x] = rule.marker;
-        runs[base + x] = 0;
+    push(j, bound);
+  };
+  while (!full && settle()) {
+    level = top;
+    int n = 0;
+    while (head[level] >= 0) order[n++] = int32_t(popFrom(level));
+    if (!std::is_sorted(order, order + n)) std::sort(order, order + n);
+    for (int k = 0; k < n; ++k) {
+      const size_t i = size_t(order[k]);
+      queued[i] = 0;
+      if (full) break;  // the next search resets the queue flags
+      if (k + 1 < n) __builtin_prefetch(&runs[size_t(order[k + 1])]);
+      Best best;
+      largestFrom(i, best);
+      if (uint32_t(best.area) < level) {
+        if (best.area >= rule.minArea) push(i, uint32_t(best.area));
+        continue;
       }
-      // Runs to the left that reached into the rectangle end at its left edge.
-      for (int x = best.col - 1; x >= 0 && runs[base + x] > best.col - x; --x)
-        runs[base + x] = static_cast<uint8_t>(best.col - x);
-    }
-    if (accept) {
-      ++count;
-      list.rects.push_back(rect);
-      ++taken;
-    }
-    // Pixels right of the rectangle now start runs.
-    if (best.col + best.width < w) {
+      best.line = int(i / size_t(w));
+      best.col = int(i % size_t(w));
+      BlockRect rect;
+      rect.pos = static_cast<uint32_t>(i);
+      rect.width = static_cast<uint16_t>(best.width);
+      rect.height = static_cast<uint16_t>(best.height);
+      rect.colour = colour[rect.pos];
+      int seg = static_cast<int>(rect.pos / kSegmentPositions);
+      bool longEntry = isLongEntry(rect);
+      uint16_t& count = longEntry ? list.longCount[seg] : list.shortCount[seg];
+      bool accept = seg < segments && count < 255;
+      if (!accept) overflowed = true;
       for (int l = 0; l < best.height; ++l) {
-        size_t j = size_t(best.line + l) * w + size_t(best.col + best.width);
-        if (runs[j] && !queued[j] && cache[j] >= minArea) push(j, cache[j]);
+        size_t base = size_t(best.line + l) * w;
+        for (int x = best.col; x < best.col + best.width; ++x) {
+          if (accept) map[base + x] = rule.marker;
+          runs[base + x] = 0;
+        }
+        // Runs to the left that reached into the rectangle end at its left edge.
+        const bool last = l + 1 == best.height && best.line + best.height < lines;
+        for (int x = best.col - 1; x >= 0 && runs[base + x] > best.col - x; --x) {
+          runs[base + x] = static_cast<uint8_t>(best.col - x);
+          if (last && runs[base + w + x] > best.col - x) enter(base + w + x);
+        }
+        if (last)
+          for (int x = best.col; x < best.col + best.width; ++x)
+            if (runs[base + w + x]) enter(base + w + x);
+      }
+      if (accept) {
+        ++count;
+        list.rects.push_back(rect);
+        ++taken;
+        full = static_cast<int>(list.rects.size()) >= kMaxRectsPerList;
+      }
+      // The line below the rectangle lost its line above (or its runs) just now. The column
+      // right of the rectangle: its pixels beside the rectangle, and those above whose
+      // candidate column reaches down into it, lose their left neighbour's column. Their
+      // rectangles that were smaller than a neighbour's now count; those are below this level
+      // (the neighbour's were at most the level), and so is every pixel of this level still
+      // to come, that is all but the ones already queued here.
+      const int xr = best.col + best.width;
+      if (xr < w) {
+        for (int l = 0; l < best.height; ++l) {
+          size_t j = size_t(best.line + l) * w + size_t(xr);
+          if (runs[j]) enter(j);
+        }
+        size_t j = size_t(best.line) * w + size_t(xr);
+        for (int up = 1; up < 255 && best.line - up >= 0; ++up) {
+          const size_t above = j - size_t(w);
+          if (!runs[above] || (rule.sameValue && !same(above, j))) break;
+          j = above;
+          enter(j);
+        }
       }
     }
   }

@@ -1,17 +1,21 @@
 // The coding passes mirror the frame decoder's walk step for step (format/decoder_schemes.cpp),
 // so that the reconstruction is the decoder's picture by construction:
-//  * every row walk starts at column 1 from the first-column value, whatever covers column 0
-//    (the rectangle search therefore keeps blocks at column 0 one pixel wide);
+//  * every row walk starts at column 1 from the first-column value; a block that starts at
+//    column 0 covers the row walk too, which resumes after it from its last pixel;
 //  * covered runs chain through the block widths and stop at an Entropy run;
 //  * rows of 411/811 go in pairs (carrying odd row from part 1, sharing even row from part 2),
 //    rows of 1611 in blocks of four (3, 2, 1, 0 from parts 1, 2, 1, 2), leftover rows last from
 //    the highest down as sharing rows; in single field every row comes from part 1;
 //  * the chroma store starts neutral in every frame; a covered run in a carrying row stores
 //    its colour difference unless every sharing row skips the same columns;
-//  * Entropy runs: odd lines code even columns, even lines odd columns; a coded pixel is full
-//    in 422 rows, by its column in carrying rows, the Y step from normal state with the stored
-//    colour difference in sharing rows; an interpolated pixel without a right neighbour in its
-//    run (nor a covered pixel or a following Entropy run) is coded instead.
+//  * Entropy runs: odd lines code even columns, even lines odd columns (in single field every
+//    line counts as odd); a coded pixel is full in 422 rows, by its column in carrying rows,
+//    the Y step from normal state with the stored colour difference in sharing rows (in the
+//    first group, columns 1 .. g-1, that of the row's first-column value, as outside runs);
+//  * an interpolated pixel that ends its run before an uncovered pixel sends nothing: the
+//    uncovered pixel is coded first, by its ordinary rule from the run's running value, and
+//    is the interpolated pixel's right neighbour; only at the end of the line is the last
+//    interpolated pixel coded instead.
 #include "encoder/residual_coder.h"
 
 #include <algorithm>
@@ -82,8 +86,9 @@ void codeRgbRow(Coder& c, int line) {
   const uint8_t* cover = b.coverWidth.data() + size_t(line) * w;
   RgbWalk walk;
   walk.take(p[0]);
-  int x = 1;  // the row walk starts after the first column, whatever covers it
-  --c.remaining;
+  // The row walk starts after the first column, or at a block that starts there.
+  int x = cover[0] > 1 ? 0 : 1;
+  c.remaining -= x;
   while (x < w) {
     if (cover[x]) {
       int start = x;
@@ -181,6 +186,33 @@ struct LumaCoder {
       b.chromaStore[gs / g] = yc(size_t(line) * w + gs) & kChromaMask;
   }
 
+  // An uncovered pixel outside Entropy runs: full at a group start in rows with colour
+  // difference (stored in carrying rows), else the Y step, at a group start of a sharing row
+  // with the group's stored colour difference.
+  void ordinary(int x, size_t i, RowRole role, YcWalk& walk) {
+    bool groupStart = x % g == 0;
+    switch (role) {
+      case RowRole::Every:
+        if (groupStart)
+          full(walk, i);
+        else
+          luma(walk, i);
+        break;
+      case RowRole::Carrying:
+        if (groupStart) {
+          full(walk, i);
+          b.chromaStore[x / g] = walk.v & kChromaMask;
+        } else {
+          luma(walk, i);
+        }
+        break;
+      case RowRole::Sharing:
+        if (groupStart) walk.v = (walk.v & ~kChromaMask) | b.chromaStore[x / g];
+        luma(walk, i);
+        break;
+    }
+  }
+
   // A coded pixel of an Entropy run: full in rows with their own colour difference; by its
   // column in carrying rows; the Y step alone, from normal state, in sharing rows.
   void entropyCoded(int x, size_t i, RowRole role, YcWalk& walk) {
@@ -188,13 +220,8 @@ struct LumaCoder {
       case RowRole::Every:
         full(walk, i);
         break;
-      case RowRole::Carrying:
-        if (x % g == 0) {
-          full(walk, i);
-          b.chromaStore[x / g] = walk.v & kChromaMask;
-        } else {
-          luma(walk, i);
-        }
+      case RowRole::Carrying:  // as outside the run
+        ordinary(x, i, role, walk);
         break;
       case RowRole::Sharing:
         walk.v = (walk.v & ~kChromaMask) | b.chromaStore[x / g];
@@ -216,13 +243,14 @@ struct LumaCoder {
   }
 
   // The Entropy run at x (and any Entropy run directly continuing it), in the chess-board
-  // pattern: odd lines code even columns, even lines odd columns; returns the column after it.
+  // pattern: odd lines code even columns, even lines odd columns (every line is odd in single
+  // field); returns the column after it.
   int entropyRun(int line, int x, RowRole role, YcWalk& walk) {
     const int w = b.width;
     const size_t base = size_t(line) * w;
     const uint8_t* cover = b.coverWidth.data() + base;
     const uint8_t* entropy = b.entropyStart.data() + base;
-    const bool oddLine = (line & 1) != 0;
+    const bool oddLine = b.singleField || (line & 1) != 0;
     int end = x + cover[x];
     while (x < end) {
       if (((x & 1) == 0) == oddLine) {
@@ -240,6 +268,10 @@ struct LumaCoder {
       } else if (xr < w && cover[xr]) {
         entropyInterpolated(x, base + x, role, left, int(yc(base + xr) >> 12));
         ++x;
+      } else if (xr < w) {
+        ordinary(xr, base + xr, role, walk);
+        entropyInterpolated(x, base + x, role, left, int(walk.v >> 12));
+        x += 2;
       } else {
         entropyCoded(x, base + x, role, walk);
         ++x;
@@ -254,8 +286,8 @@ struct LumaCoder {
     const uint8_t* cover = b.coverWidth.data() + base;
     YcWalk walk;
     walk.take(b.columnStore[line]);
-    int x = 1;
-    --c.remaining;
+    int x = cover[0] > 1 ? 0 : 1;
+    c.remaining -= x;
     if (role == RowRole::Sharing) b.chromaStore[0] = walk.v & kChromaMask;
     const uint8_t* entropy = b.entropyStart.data() + base;
     while (x < w) {
@@ -274,27 +306,7 @@ struct LumaCoder {
         walk.take(yc(base + x - 1));
         continue;
       }
-      bool groupStart = x % g == 0;
-      switch (role) {
-        case RowRole::Every:
-          if (groupStart)
-            full(walk, base + x);
-          else
-            luma(walk, base + x);
-          break;
-        case RowRole::Carrying:
-          if (groupStart) {
-            full(walk, base + x);
-            b.chromaStore[x / g] = walk.v & kChromaMask;
-          } else {
-            luma(walk, base + x);
-          }
-          break;
-        case RowRole::Sharing:
-          if (groupStart) walk.v = (walk.v & ~kChromaMask) | b.chromaStore[x / g];
-          luma(walk, base + x);
-          break;
-      }
+      ordinary(x, base + x, role, walk);
       ++x;
     }
   }

@@ -108,8 +108,9 @@ void markSmoothCandidates(EncoderBuffers& b, const CompressionSettings& s) {
   const int w = b.width;
   const int loss = int(s.ImageLossLevel);
   for (int l = 0; l < b.lines; ++l) {
-    // The decoder interpolates odd columns of odd coded lines and even columns of even ones.
-    bool oddLine = (l & 1) != 0;
+    // The decoder interpolates odd columns of odd coded lines and even columns of even ones;
+    // in single field every coded line is an odd line of the picture.
+    bool oddLine = b.singleField || (l & 1) != 0;
     for (int x = 1; x < w - 1; ++x) {
       size_t i = size_t(l) * w + x;
       if (b.blockMap[i] >= kMapSolid) continue;
@@ -227,6 +228,8 @@ bool StartEncoder(CompressionSettings& s, const EncoderSetup& setup) {
   b->lumaCaches.assign(size_t(threads), std::vector<uint64_t>(size_t(1) << kLumaCacheBits, 0));
   b->bucketHead.assign(kMaxArea + 1, -1);
   b->bucketNext.assign(n, -1);
+  b->bucketPrev.assign(n, -1);
+  b->levelOrder.assign(n, 0);
   for (RectList& list : b->lists) {
     list.rects.reserve(kMaxRectsPerList);
     list.longCount.assign(size_t(b->segments), 0);

@@ -19,8 +19,10 @@
 //  * Entropy runs may not start at column 0 (the column pass owns column 0), nor occur in RGB
 //    frames; both are malformed.
 //  * An interpolated pixel needs its right neighbour. When it is the last pixel of its run and
-//    neither an Entropy run nor a covered pixel follows (the row ends, or an uncovered pixel
-//    follows), the pixel is coded instead, by the rule of a coded pixel of its run at its column.
+//    an uncovered pixel follows, that pixel is decoded first, by its ordinary rule (as after
+//    the run, with the run's running value, that is its last coded pixel, and its step states,
+//    as predictor), and its luminance is the right neighbour. When the row ends after it, the
+//    pixel is coded instead, by the rule of a coded pixel of its run at its column.
 //  * Carrying rows of 1611 (row 4k + 3) follow the column rule of the carrying rows of 411 and
 //    811: a coded pixel at a group start (column 4j, j >= 1) is a full pixel and stores its
 //    group's colour difference; any other coded pixel reads the Y step only; interpolated pixels
@@ -32,8 +34,13 @@
 //    in the first group (columns 1 .. g-1) that of the row's column-0 value.
 //  * 422 rows: every coded pixel of a run is a full pixel; interpolated pixels take the colour
 //    difference of the pixel to their left.
-//  * "Odd" and "even" rows (part choice, chess-board pattern) count coded rows from the first
-//    row of the active area.
+//  * "Odd" and "even" rows count coded rows from the first row of the active area for the part
+//    choice and, outside SField streams, for the chess-board pattern. In SField streams every
+//    coded row is an odd row of the picture (row 2r + 1) and the chess-board treats every row
+//    as odd. Which rows carry colour difference in SField streams (411, 811, 1611) is counted
+//    in coded rows, like the column pass rule above.
+//  * Rows that share colour difference: Entropy pixels in columns 1 .. g-1 take the colour
+//    difference of the row's column-0 value (chroma store 0), as the pixels outside runs do.
 //  * A block that starts at column 0 also covers the row walk: the row resumes after it, with
 //    the last covered pixel as predictor (its column-0 pixel was taken by the column pass).
 //  * A "covered run" of the colour-difference storing rule is one block's row; when blocks
@@ -258,6 +265,10 @@ class YcWalk {
       } else if (xr < w && bm[xr] != 0) {
         interpolated<kind>(x, left, yOf(covered(rowIdx + xr)));
         ++x;
+      } else if (xr < w) {
+        plainPixel<kind>(xr, r);  // the uncovered pixel after the run is the right neighbour
+        interpolated<kind>(x, left, yOf(r));
+        x += 2;
       } else {
         codedPixel<kind>(x, r);  // no right neighbour to interpolate towards
         ++x;
@@ -398,7 +409,7 @@ bool reconstructYc(Scheme scheme, uint16_t* pic, const uint8_t* bmap, const uint
     if (parts.p[part] > parts.end[part]) return false;
     walk.p = parts.p[part];
     walk.rowIdx = L.row(cr);
-    walk.oddRow = (cr & 1) != 0;
+    walk.oddRow = sfield || (cr & 1) != 0;
     walk.partners = partnerRows;
     walk.partnerCount = partnerCount;
     switch (kind) {

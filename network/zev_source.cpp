@@ -18,15 +18,22 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <memory>
+#include <optional>
 #include <system_error>
 
+#include "network/site_address.h"
 #include "platform/profile.h"
 
 namespace zov::network {
 
 namespace {
 
+// Every range answer is followed by the answer to a check request for these header bytes
+// ("LIST" and the size of the header list), which the source already holds.
+constexpr uint32_t kCheckOffset = 12;
+constexpr uint32_t kCheckLength = 8;
 constexpr char kTitle[] = "Orvane Network";
 constexpr uint32_t kBoxStyle = MB_ICONHAND | MB_SYSTEMMODAL;
 constexpr char kSettingsFile[] = "zovcodec.ini";
@@ -72,9 +79,25 @@ std::string ZEVClass::prefix() const {
   return format("ZEVClass %8.8lx: ", static_cast<unsigned long>(reinterpret_cast<uintptr_t>(this)));
 }
 
+namespace {
+// Where box texts go instead of the screen on this thread, while a HeldBoxes lives.
+thread_local std::string* tHeldBox = nullptr;
+}  // namespace
+
+ZEVClass::HeldBoxes::HeldBoxes(std::string& first) : previous_(tHeldBox) {
+  tHeldBox = &first;
+}
+ZEVClass::HeldBoxes::~HeldBoxes() {
+  tHeldBox = previous_;
+}
+
 void ZEVClass::box(const std::string& text) {
   // While the source is being torn down, a transfer cut short is expected, not news.
   if (stopRequested_) return;
+  if (tHeldBox) {
+    if (tHeldBox->empty()) *tHeldBox = text;
+    return;
+  }
   messageBox(owner_, text, kTitle, kBoxStyle);
 }
 
@@ -89,6 +112,8 @@ void ZEVClass::winsockBox(const std::string& step, int error) {
 // ---- Construction ----
 
 ZEVClass::ZEVClass(WindowHandle owner) : owner_(owner) {
+  std::fill(std::begin(pendingFirst_), std::end(pendingFirst_), -1);
+  std::fill(std::begin(pendingLast_), std::end(pendingLast_), -1);
   try {
     cache_.assign(size_t(kSlotCount) * kSlotBytes, 0);
   } catch (const std::bad_alloc&) {
@@ -185,92 +210,140 @@ bool ZEVClass::runSiteDialog() {
 
 bool ZEVClass::connectToSite() {
   const NetworkOptions options = networkOptions();
-  socket_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (socket_ < 0) {
-    winsockBox("socket", errno);
-    return false;
-  }
-  int zero = 0, buffer = int(kSlotBytes);
-  timeval io{options.ioTimeoutMs / 1000, (options.ioTimeoutMs % 1000) * 1000};
-  if (setsockopt(socket_, IPPROTO_TCP, TCP_NODELAY, &zero, sizeof zero) != 0 ||
-      setsockopt(socket_, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer) != 0 ||
-      setsockopt(socket_, SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer) != 0 ||
-      setsockopt(socket_, SOL_SOCKET, SO_RCVTIMEO, &io, sizeof io) != 0 ||
-      setsockopt(socket_, SOL_SOCKET, SO_SNDTIMEO, &io, sizeof io) != 0) {
-    winsockBox("setsockopt", errno);
-    return false;
-  }
-  int pending = 0;
-  if (ioctl(socket_, FIONREAD, &pending) != 0) {
-    winsockBox("ioctlsocket", errno);
-    return false;
-  }
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  if (bind(socket_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
-    winsockBox("bind", errno);
-    return false;
-  }
-
-  sockaddr_in server{};
-  server.sin_family = AF_INET;
-  // ZOV_ZEV_PORT (1..65535) overrides the port: hosts reach the codec library's own copy of
-  // this source only through its exports, so this is how they point it at a server that does
-  // not listen on the usual port (tests use an ephemeral loopback port).
+  // ZOV_ZEV_PORT (1..65535) overrides the usual port: hosts reach the codec library's own copy
+  // of this source only through its exports, so this is how they point it at a server that does
+  // not listen on the usual port (tests use an ephemeral loopback port). A port typed with the
+  // site ("host:port") overrides both.
   uint16_t port = options.port;
   if (const char* env = std::getenv("ZOV_ZEV_PORT")) {
     char* end = nullptr;
     const unsigned long value = std::strtoul(env, &end, 10);
     if (end != env && *end == '\0' && value >= 1 && value <= 65535) port = uint16_t(value);
   }
-  server.sin_port = htons(port);
-  const bool dotted = site_.find_first_not_of("0123456789.") == std::string::npos;
-  if (dotted) {
-    // A dotted address is used as it is: a reverse lookup would only add a way to fail.
-    if (inet_pton(AF_INET, site_.c_str(), &server.sin_addr) != 1) {
-      winsockBox("gethostbyaddr", kHostNotFound);
-      return false;
-    }
-  } else {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    int rc = getaddrinfo(site_.c_str(), nullptr, &hints, &found);
-    if (rc != 0 || !found) {
-      winsockBox("gethostbyname", resolverError(rc));
-      return false;
-    }
-    if (found->ai_addrlen != sizeof(sockaddr_in)) {
-      freeaddrinfo(found);
-      box("socket address length is incorrect for TCP/IP");
-      return false;
-    }
-    server.sin_addr = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
-    freeaddrinfo(found);
+  const auto address = parseSite(site_, port);
+  if (!address) {
+    box(prefix() + "site \"" + site_ + "\" is not a host name or address with a valid port");
+    return false;
   }
+  // Names and addresses, IPv4 and IPv6, all through the resolver; a numeric address is used as
+  // it is (a reverse lookup would only add a way to fail).
+  const bool numeric = address->host.find_first_not_of("0123456789.") == std::string::npos ||
+                       address->host.find(':') != std::string::npos;
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = numeric ? AI_NUMERICHOST : 0;
+  addrinfo* found = nullptr;
+  const std::string service = std::to_string(address->port);
+  const int rc = getaddrinfo(address->host.c_str(), service.c_str(), &hints, &found);
+  if (rc != 0 || !found) {
+    winsockBox(numeric ? "gethostbyaddr" : "gethostbyname", resolverError(rc));
+    return false;
+  }
+  // Each address in turn until one answers; the box names the last failure.
+  bool connected = false;
+  for (addrinfo* a = found; a && !connected && !stopRequested_; a = a->ai_next) {
+    if (a->ai_family != AF_INET && a->ai_family != AF_INET6) continue;
+    // Only the last address's failure is shown.
+    std::string ignored;
+    std::optional<HeldBoxes> hold;
+    if (a->ai_next) hold.emplace(ignored);
+    connected =
+        connectTo(a->ai_addr, unsigned(a->ai_addrlen), a->ai_family, options.connectTimeoutMs);
+  }
+  freeaddrinfo(found);
+  return connected;
+}
 
+bool ZEVClass::connectTo(const void* address, unsigned length, int family, int timeoutMs) {
+  const NetworkOptions options = networkOptions();
+  int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    winsockBox("socket", errno);
+    return false;
+  }
+  {
+    std::lock_guard lock(socketLock_);
+    if (socket_ >= 0) ::close(socket_);
+    socket_ = fd;
+  }
+  // The receive buffer is left to the system's automatic tuning: a fixed 128 KB buffer would
+  // cap the rate at 128 KB per round trip, whatever the link.
+  int zero = 0, buffer = int(kSlotBytes);
+  timeval io{options.ioTimeoutMs / 1000, (options.ioTimeoutMs % 1000) * 1000};
+  if (setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &zero, sizeof zero) != 0 ||
+      setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer) != 0 ||
+      setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &io, sizeof io) != 0 ||
+      setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &io, sizeof io) != 0) {
+    winsockBox("setsockopt", errno);
+    return false;
+  }
+  int pending = 0;
+  if (ioctl(fd, FIONREAD, &pending) != 0) {
+    winsockBox("ioctlsocket", errno);
+    return false;
+  }
+  sockaddr_storage local{};
+  local.ss_family = sa_family_t(family);
+  const socklen_t localSize = family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&local), localSize) != 0) {
+    winsockBox("bind", errno);
+    return false;
+  }
   // Connect with a time limit: a host that never answers must not hold the caller for minutes.
-  int flags = fcntl(socket_, F_GETFL, 0);
-  fcntl(socket_, F_SETFL, flags | O_NONBLOCK);
-  int rc = ::connect(socket_, reinterpret_cast<sockaddr*>(&server), sizeof server);
+  // The wait is cut into short steps so that a source being torn down leaves at once.
+  int flags = fcntl(fd, F_GETFL, 0);
+  fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+  int rc = ::connect(fd, static_cast<const sockaddr*>(address), socklen_t(length));
   int error = rc == 0 ? 0 : errno;
   if (rc != 0 && errno == EINPROGRESS) {
-    pollfd p{socket_, POLLOUT, 0};
-    int n;
-    do n = poll(&p, 1, options.connectTimeoutMs);
-    while (n < 0 && errno == EINTR);
-    if (n == 0) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    int n = 0;
+    while (n == 0 && !stopRequested_ && std::chrono::steady_clock::now() < deadline) {
+      pollfd p{fd, POLLOUT, 0};
+      n = poll(&p, 1, 100);
+      if (n < 0 && errno == EINTR) n = 0;
+    }
+    if (n <= 0) {
       error = ETIMEDOUT;
     } else {
       socklen_t len = sizeof error;
-      if (getsockopt(socket_, SOL_SOCKET, SO_ERROR, &error, &len) != 0) error = errno;
+      if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) != 0) error = errno;
     }
   }
-  fcntl(socket_, F_SETFL, flags);
+  fcntl(fd, F_SETFL, flags);
   if (error != 0) {
     winsockBox("connect", error);
     return false;
+  }
+  return true;
+}
+
+void ZEVClass::dropConnection() {
+  std::lock_guard lock(socketLock_);
+  if (socket_ >= 0) ::close(socket_);
+  socket_ = -1;
+}
+
+bool ZEVClass::receiveMovieList(std::vector<std::string>& names) {
+  uint8_t countBytes[4];
+  if (!receive(countBytes, 4)) return false;
+  uint32_t count = le32(countBytes);
+  if (count == 0) {
+    names.clear();
+    return true;
+  }
+  if (count > kMaxMovies) {
+    box(prefix() + format("movie list from server is not valid (%lu names)", (unsigned long)count));
+    return false;
+  }
+  // All names in one receive, so that the rate rule of receive covers the whole list.
+  std::vector<char> fields(size_t(count) * 256);
+  if (!receive(fields.data(), fields.size())) return false;
+  names.clear();
+  for (uint32_t i = 0; i < count; ++i) {
+    const char* field = &fields[size_t(i) * 256];
+    names.emplace_back(field, strnlen(field, 256));
   }
   return true;
 }
@@ -280,25 +353,12 @@ bool ZEVClass::runMovieDialog() {
     box(prefix() + "Constructor failed, unable to display object dialog");
     return false;
   }
-  uint8_t countBytes[4];
-  if (!receive(countBytes, 4)) return false;
-  uint32_t count = le32(countBytes);
-  if (count == 0) {
+  MovieDialogData data;
+  if (!receiveMovieList(data.movies)) return false;
+  if (data.movies.empty()) {
     messageBox(owner_, "No movies are currently available", kTitle,
                MB_ICONINFORMATION | MB_SYSTEMMODAL);
     return false;
-  }
-  if (count > kMaxMovies) {
-    box(prefix() + format("movie list from server is not valid (%lu names)", (unsigned long)count));
-    return false;
-  }
-  MovieDialogData data;
-  // All names in one receive, so that the rate rule of receive covers the whole list.
-  std::vector<char> names(size_t(count) * 256);
-  if (!receive(names.data(), names.size())) return false;
-  for (uint32_t i = 0; i < count; ++i) {
-    const char* field = &names[size_t(i) * 256];
-    data.movies.emplace_back(field, strnlen(field, 256));
   }
   data.selected = 0;
   for (int tries = 0;; ++tries) {
@@ -375,10 +435,40 @@ bool ZEVClass::sendAll(const void* data, size_t size) {
 }
 
 bool ZEVClass::requestRange(uint32_t offset, uint32_t length, void* into) {
-  uint8_t request[8];
-  putLe32(request, offset);
-  putLe32(request + 4, length);
-  return sendAll(request, sizeof request) && receive(into, length);
+  return sendRange(offset, length) && receiveRange(length, into);
+}
+
+bool ZEVClass::sendRange(uint32_t offset, uint32_t length) {
+  uint8_t requests[16];
+  putLe32(requests, offset);
+  putLe32(requests + 4, length);
+  putLe32(requests + 8, kCheckOffset);
+  putLe32(requests + 12, kCheckLength);
+  return sendAll(requests, sizeof requests);
+}
+
+bool ZEVClass::receiveRange(uint32_t length, void* into) {
+  uint8_t check[kCheckLength];
+  if (!receive(into, length) || !receive(check, sizeof check)) return false;
+  // The header request is the first: until it is in, its own bytes are the reference.
+  const uint8_t* expected = headerBytes_.empty() ? static_cast<const uint8_t*>(into) + kCheckOffset
+                                                 : &headerBytes_[kCheckOffset];
+  if (std::memcmp(check, expected, kCheckLength) != 0) {
+    box(prefix() + "range request failed, the server's answer was not the length asked for");
+    return false;
+  }
+  return true;
+}
+
+bool ZEVClass::fetchIndex(std::vector<uint8_t>& into) {
+  const uint64_t indexBytes = uint64_t(header_.indexEntries) * 8;
+  for (uint64_t done = 0; done < indexBytes;) {
+    uint32_t piece = uint32_t(std::min<uint64_t>(indexBytes - done, kSlotBytes));
+    if (!requestRange(uint32_t(header_.indexOffset + done), piece, &into[size_t(done)]))
+      return false;
+    done += piece;
+  }
+  return true;
 }
 
 // ---- Header, index and local file ----
@@ -396,6 +486,7 @@ bool ZEVClass::buildLocalAVIAndMemoryIndex() {
   std::vector<uint8_t> header(kHeaderBytes);
   if (!requestRange(0, kHeaderBytes, header.data())) return false;
   if (!processAVIHeader(header.data())) return false;
+  headerBytes_ = header;
 
   const LocalLayout layout = localLayout(header_);
   const std::string dir = tempDirectory();
@@ -454,12 +545,7 @@ bool ZEVClass::buildLocalAVIAndMemoryIndex() {
   std::vector<uint8_t> local = localHeader(header.data(), header_);
   if (!write(local.data(), local.size())) return fail();
 
-  for (uint64_t done = 0; done < indexBytes;) {
-    uint32_t piece = uint32_t(std::min<uint64_t>(indexBytes - done, kSlotBytes));
-    if (!requestRange(uint32_t(header_.indexOffset + done), piece, &index_[size_t(done)]))
-      return fail();
-    done += piece;
-  }
+  if (!fetchIndex(index_)) return fail();
   int64_t bad = firstBadEntry(index_);
   if (bad >= 0) {
     box(prefix() + format("BuildLocalAVIAndMemoryIndex failed, index entry %lu in ZEV file is "
@@ -556,99 +642,188 @@ int ZEVClass::status() const {
   return 0;
 }
 
+int ZEVClass::findCovered(int64_t entry) const {
+  if (int s = findSlot(entry); s >= 0) return s;
+  for (uint32_t s = 0; s < kSlotCount; ++s)
+    if (pendingFirst_[s] >= 0 && pendingFirst_[s] <= entry && entry <= pendingLast_[s])
+      return int(s);
+  return -1;
+}
+
+int64_t ZEVClass::coveredLast(int s) const {
+  return slotFirst(uint32_t(s)) >= 0 ? slotLast(uint32_t(s)) : pendingLast_[s];
+}
+
+bool ZEVClass::planFetch(Fetch& fetch) {
+  const int64_t entries = header_.indexEntries;
+  if (entries <= 0) return false;
+  const int64_t wanted = std::clamp<int64_t>(wantedChunk_, 0, entries - 1);
+  // Walk the entries cached or on their way from the play position on, wrapping from the last
+  // entry to the first: a movie played to its end and started again finds its start waiting.
+  int64_t next = wanted, ahead = 0;
+  bool anyPending = false;
+  while (ahead < entries) {
+    const int s = findCovered(next);
+    if (s < 0) break;
+    anyPending |= slotFirst(uint32_t(s)) < 0;
+    const int64_t last = coveredLast(s);
+    ahead += last - next + 1;
+    next = last + 1 == entries ? 0 : last + 1;
+  }
+  if (ahead >= entries) {
+    if (!anyPending) {
+      windowActive_ = true;
+      windowFirst_ = 0;
+      windowLast_ = entries - 1;
+      cacheFull_ = true;
+    }
+    return false;
+  }
+
+  // A free slot, or one to evict: the one farthest ahead of the play position (counting round
+  // the end of the movie), so slots behind it go first, oldest first, and only then slots ahead
+  // that lie beyond the entry to fetch. The slot holding the play position stays, and so does
+  // the pair of entries just behind it: a player asks for a frame's audio and its video one
+  // after the other, and they lie side by side in the file.
+  int slot = -1;
+  for (uint32_t s = 0; s < kSlotCount && slot < 0; ++s)
+    if (slotFirst(s) < 0 && pendingFirst_[s] < 0) slot = int(s);
+  if (slot < 0) {
+    int64_t farthest = ahead;
+    for (uint32_t s = 0; s < kSlotCount; ++s) {
+      const int64_t first = slotFirst(s), last = slotLast(s);
+      if (first < 0 || pendingFirst_[s] >= 0) continue;
+      if (first <= wanted && wanted <= last) continue;
+      if (last < wanted && last + kKeepBehind >= wanted) continue;
+      const int64_t distance = (first - wanted + entries) % entries;
+      if (distance > farthest) {
+        farthest = distance;
+        slot = int(s);
+      }
+    }
+  }
+  if (slot < 0) return false;  // the cache holds a full window from the play position on
+
+  // The next run: consecutive entries whose bytes fit one slot, up to the next covered slot.
+  int64_t limit = entries;
+  for (uint32_t s = 0; s < kSlotCount; ++s) {
+    const int64_t first = slotFirst(s) >= 0 ? slotFirst(s) : pendingFirst_[s];
+    if (first > next && first < limit && int(s) != slot) limit = first;
+  }
+  // Entries must follow each other in the file (at most a pad byte between them).
+  auto follows = [](uint32_t end, uint32_t o) { return o >= end && o <= end + 1; };
+  int64_t first = next, last = next;
+  uint32_t base = entryOffset(next);
+  uint32_t end = base + entrySize(next);
+  // A play position not cached yet (a jump, or audio asked for before its frame's video):
+  // the entries just before it come along when they fit, so the pair is fetched at once.
+  if (ahead == 0) {
+    while (first > 0 && next - first < kKeepBehind && findCovered(first - 1) < 0) {
+      uint32_t o = entryOffset(first - 1), n = entrySize(first - 1);
+      if (!follows(o + n, base) || uint64_t(end) - o > kSlotDataBytes) break;
+      --first;
+      base = o;
+    }
+  }
+  while (last + 1 < limit) {
+    uint32_t o = entryOffset(last + 1), n = entrySize(last + 1);
+    if (!follows(end, o) || uint64_t(o) + n - base > kSlotDataBytes) break;
+    ++last;
+    end = o + n;
+  }
+  setSlot(uint32_t(slot), -1, -1);
+  pendingFirst_[slot] = int32_t(first);
+  pendingLast_[slot] = int32_t(last);
+  fetch = {uint32_t(slot), base, end - base, int32_t(first), int32_t(last)};
+  return true;
+}
+
+bool ZEVClass::reconnect(std::string& verdict) {
+  const NetworkOptions options = networkOptions();
+  int delayMs = options.reconnectDelayMs;
+  for (int attempt = 0; attempt < options.reconnectTries; ++attempt, delayMs *= 2) {
+    for (int waited = 0; waited < delayMs && !stopRequested_; waited += 10)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (stopRequested_) return false;
+    dropConnection();
+    std::vector<std::string> names;
+    if (!connectToSite() || !receiveMovieList(names)) continue;
+    if (std::find(names.begin(), names.end(), movie_) == names.end()) {
+      verdict = prefix() + "movie \"" + movie_ + "\" is no longer offered by the server";
+      continue;
+    }
+    uint8_t field[256] = {};
+    std::memcpy(field, movie_.data(), std::min<size_t>(movie_.size(), 255));
+    std::vector<uint8_t> header(kHeaderBytes), index(index_.size());
+    if (!sendAll(field, sizeof field) || !requestRange(0, kHeaderBytes, header.data())) continue;
+    const bool sameHeader = header == headerBytes_;
+    if (sameHeader && !fetchIndex(index)) continue;
+    if (!sameHeader || index != index_) {
+      verdict = prefix() + "movie \"" + movie_ + "\" changed on the server";
+      continue;
+    }
+    verdict.clear();
+    return true;
+  }
+  return false;
+}
+
 void ZEVClass::worker() {
   workerRunning_ = true;
-  const int64_t entries = header_.indexEntries;
+  const size_t depth = size_t(std::max(1, networkOptions().pipelineDepth));
+  // A failure is shown only when reconnecting does not mend it.
+  std::string failure;
+  HeldBoxes hold(failure);
+  std::deque<Fetch> inFlight;
   std::unique_lock lock(mutex_);
-  bool idle = false;  // nothing to fetch until the play position moves
   while (!stopRequested_) {
-    if ((cacheFull_ && windowActive_) || atEnd_ || idle) {
+    std::vector<Fetch> planned;
+    for (Fetch f; inFlight.size() + planned.size() < depth && planFetch(f);) planned.push_back(f);
+    if (inFlight.empty() && planned.empty()) {
       wake_.wait(lock, [this] { return wakeSignalled_ || stopRequested_; });
       wakeSignalled_ = false;
-      if (stopRequested_) break;
-      if (cacheFull_ && windowActive_) continue;  // the whole movie is here: nothing to do
-      atEnd_ = false;
-      idle = false;
-    }
-    // The run of entries cached contiguously around the play position.
-    const int64_t wanted = std::clamp<int64_t>(wantedChunk_, 0, entries - 1);
-    int64_t runStart = wanted, runEnd = wanted - 1;
-    if (int s = findSlot(wanted); s >= 0) {
-      runStart = slotFirst(uint32_t(s));
-      runEnd = slotLast(uint32_t(s));
-      for (int t; (t = findSlot(runEnd + 1)) >= 0;) runEnd = slotLast(uint32_t(t));
-      for (int t; (t = findSlot(runStart - 1)) >= 0;) runStart = slotFirst(uint32_t(t));
-    }
-    const int64_t next = runEnd + 1;
-    if (next >= entries) {
-      atEnd_ = true;
-      if (runStart == 0) {
-        windowActive_ = true;
-        windowFirst_ = 0;
-        windowLast_ = entries - 1;
-        cacheFull_ = true;
-      }
       continue;
     }
-
-    // A free slot, or one to evict: behind the play position first (oldest first), then one
-    // ahead that is not part of the run. Slots at and after the play position in the run stay,
-    // and so does the pair of entries just behind it: a player asks for a frame's audio and its
-    // video one after the other, and they lie side by side in the file.
-    int slot = -1;
-    for (uint32_t s = 0; s < kSlotCount && slot < 0; ++s)
-      if (slotFirst(s) < 0) slot = int(s);
-    if (slot < 0) {
-      for (uint32_t s = 0; s < kSlotCount; ++s)
-        if (slotLast(s) + kKeepBehind < wanted &&
-            (slot < 0 || slotFirst(s) < slotFirst(uint32_t(slot))))
-          slot = int(s);
-    }
-    if (slot < 0) {
-      for (uint32_t s = 0; s < kSlotCount; ++s)
-        if (slotFirst(s) > runEnd && (slot < 0 || slotFirst(s) > slotFirst(uint32_t(slot))))
-          slot = int(s);
-    }
-    if (slot < 0) {
-      idle = true;  // the cache holds a full window from the play position on
-      continue;
-    }
-    setSlot(uint32_t(slot), -1, -1);
-
-    // The next run: consecutive entries whose bytes fit one slot, up to the next cached slot.
-    int64_t limit = entries;
-    for (uint32_t s = 0; s < kSlotCount; ++s)
-      if (slotFirst(s) > runEnd && slotFirst(s) < limit) limit = slotFirst(s);
-    // Entries must follow each other in the file (at most a pad byte between them).
-    auto follows = [](uint32_t end, uint32_t o) { return o >= end && o <= end + 1; };
-    int64_t first = next, last = next;
-    uint32_t base = entryOffset(next);
-    uint32_t end = base + entrySize(next);
-    // A play position not cached yet (a jump, or audio asked for before its frame's video):
-    // the entries just before it come along when they fit, so the pair is fetched at once.
-    if (runEnd < runStart) {
-      while (first > 0 && next - first < kKeepBehind && findSlot(first - 1) < 0) {
-        uint32_t o = entryOffset(first - 1), n = entrySize(first - 1);
-        if (!follows(o + n, base) || uint64_t(end) - o > kSlotDataBytes) break;
-        --first;
-        base = o;
-      }
-    }
-    while (last + 1 < limit) {
-      uint32_t o = entryOffset(last + 1), n = entrySize(last + 1);
-      if (!follows(end, o) || uint64_t(o) + n - base > kSlotDataBytes) break;
-      ++last;
-      end = o + n;
-    }
-    uint8_t* into = &cache_[size_t(slot) * kSlotBytes + 8];
     lock.unlock();
-    bool ok = requestRange(base, end - base, into);
+    // A request that cannot be sent (the server closed) fails after the answers before it:
+    // those may still be waiting, and the reason the receive gives is the one to show.
+    std::string sendFailure;
+    bool sent = true;
+    {
+      HeldBoxes holdSend(sendFailure);
+      for (const Fetch& f : planned) sent = sent && sendRange(f.base, f.length);
+    }
+    inFlight.insert(inFlight.end(), planned.begin(), planned.end());
+    const Fetch front = inFlight.front();
+    bool ok = receiveRange(front.length, &cache_[size_t(front.slot) * kSlotBytes + 8]);
+    if (ok && !sent) box(sendFailure);
     lock.lock();
-    if (!ok) break;
-    setSlot(uint32_t(slot), int32_t(first), int32_t(last));
-    bool anyFree = false;
-    for (uint32_t s = 0; s < kSlotCount; ++s) anyFree |= slotFirst(s) < 0;
-    if (!anyFree) cacheFull_ = true;
+    if (ok) {
+      inFlight.pop_front();
+      pendingFirst_[front.slot] = pendingLast_[front.slot] = -1;
+      setSlot(front.slot, front.first, front.last);
+      bool anyFree = false;
+      for (uint32_t s = 0; s < kSlotCount; ++s) anyFree |= slotFirst(s) < 0 && pendingFirst_[s] < 0;
+      if (!anyFree) cacheFull_ = true;
+      if (sent) continue;
+    }
+    for (const Fetch& f : inFlight) pendingFirst_[f.slot] = pendingLast_[f.slot] = -1;
+    inFlight.clear();
+    if (stopRequested_) break;
+    lock.unlock();
+    std::string verdict;
+    const bool back = reconnect(verdict);
+    lock.lock();
+    if (!back) {
+      // A server that answered but no longer has the same movie says more than the first
+      // failure did.
+      if (!verdict.empty()) failure = verdict;
+      lock.unlock();
+      if (!stopRequested_ && !failure.empty()) messageBox(owner_, failure, kTitle, kBoxStyle);
+      lock.lock();
+      break;
+    }
+    failure.clear();
   }
   lock.unlock();
   workerRunning_ = false;
@@ -668,7 +843,10 @@ ZEVClass::~ZEVClass() {
       wakeSignalled_ = true;
     }
     // A worker waiting on the server leaves at once when the connection is shut down.
-    if (socket_ >= 0) ::shutdown(socket_, SHUT_RDWR);
+    {
+      std::lock_guard socketLock(socketLock_);
+      if (socket_ >= 0) ::shutdown(socket_, SHUT_RDWR);
+    }
     wake_.notify_all();
     thread_.join();
   }

@@ -14,6 +14,15 @@
 // connectTimeoutMs, and every receive and send after ioTimeoutMs without data, or when a message
 // does not arrive at 1 KB a second or better (the "recv"/"send" box with WSAETIMEDOUT);
 // destruction shuts the socket down first so the worker leaves at once.
+//
+// Real networks: the worker keeps up to pipelineDepth range requests in flight on its one
+// connection, so the round-trip time does not cap the rate; each data answer is followed by the
+// answer to a small check request for header bytes the source already holds, so an answer
+// longer or shorter than asked is caught as a failed request instead of shifting the data after
+// it. A failed request makes the worker reconnect (reconnectTries times, the waits doubling from
+// reconnectDelayMs), select the movie again and check that its header and index are unchanged;
+// only when that fails does its box follow and the worker end. The read-ahead wraps from the
+// last entry to the first, so a movie that loops finds its start cached again.
 #pragma once
 
 #include <atomic>
@@ -36,6 +45,9 @@ struct NetworkOptions {
   uint16_t port = 11541;
   int connectTimeoutMs = 15000;
   int ioTimeoutMs = 20000;
+  int reconnectTries = 3;
+  int reconnectDelayMs = 200;
+  int pipelineDepth = 8;
 };
 // Process-wide connection settings (tests use an ephemeral port and short time limits).
 void setNetworkOptions(const NetworkOptions& options);
@@ -72,6 +84,12 @@ class ZEVClass {
   bool construct();
   bool runSiteDialog();
   bool connectToSite();
+  bool connectTo(const void* address, unsigned length, int family, int timeoutMs);
+  bool receiveMovieList(std::vector<std::string>& names);
+  bool fetchIndex(std::vector<uint8_t>& into);
+  // Connects again and checks the movie; `verdict` tells why a server that answered failed.
+  bool reconnect(std::string& verdict);
+  void dropConnection();
   bool runMovieDialog();
   bool buildLocalAVIAndMemoryIndex();
   bool processAVIHeader(const uint8_t* header);
@@ -82,9 +100,24 @@ class ZEVClass {
   bool receive(void* data, size_t size);
   bool sendAll(const void* data, size_t size);
   bool requestRange(uint32_t offset, uint32_t length, void* into);
+  // A range request and its check request, sent; and their answers, received and checked.
+  bool sendRange(uint32_t offset, uint32_t length);
+  bool receiveRange(uint32_t length, void* into);
   void winsockBox(const std::string& step, int error);
   void systemBox(const std::string& step, int error);
   void box(const std::string& text);
+  // Holds the boxes of this thread while it lives, keeping the first text in `first` (the
+  // worker shows a failure only when reconnecting has not mended it).
+  class HeldBoxes {
+   public:
+    explicit HeldBoxes(std::string& first);
+    ~HeldBoxes();
+    HeldBoxes(const HeldBoxes&) = delete;
+    HeldBoxes& operator=(const HeldBoxes&) = delete;
+
+   private:
+    std::string* previous_;
+  };
   // Shows and closes a progress dialog through the dialog host.
   void openProgress(ProgressDialogData& dialog, const char* name);
   void closeProgress(ProgressDialogData& dialog);
@@ -95,6 +128,15 @@ class ZEVClass {
   int32_t slotLast(uint32_t s) const;
   void setSlot(uint32_t s, int32_t first, int32_t last);
   int findSlot(int64_t entry) const;
+  // A slot whose range, published or still on its way, holds the entry.
+  int findCovered(int64_t entry) const;
+  int64_t coveredLast(int s) const;
+  // Plans the next fetch into a slot (marked in flight); false when there is nothing to fetch.
+  struct Fetch {
+    uint32_t slot = 0, base = 0, length = 0;
+    int32_t first = 0, last = 0;
+  };
+  bool planFetch(Fetch& fetch);
   uint32_t entryOffset(int64_t e) const { return le32(&index_[size_t(e) * 8]); }
   uint32_t entrySize(int64_t e) const { return le32(&index_[size_t(e) * 8 + 4]) & ~kKeyFrameBit; }
 
@@ -105,8 +147,13 @@ class ZEVClass {
   ZevHeader header_;
   std::vector<uint8_t> index_;
   std::vector<uint8_t> cache_;
+  std::vector<uint8_t> headerBytes_;  // the remote header as first fetched
   bool cacheLocked_ = false;
-  int socket_ = -1;
+  std::mutex socketLock_;  // socket_ is replaced on a reconnect while the destructor may shut it
+  std::atomic<int> socket_{-1};
+  // Per slot: the entries of a request on its way into it (-1: none).
+  int32_t pendingFirst_[kSlotCount] = {};
+  int32_t pendingLast_[kSlotCount] = {};
 
   mutable std::mutex mutex_;
   std::condition_variable wake_;
@@ -116,7 +163,6 @@ class ZEVClass {
   std::atomic<bool> workerEnded_{false};
   std::atomic<bool> stopRequested_{false};
   std::atomic<bool> cacheFull_{false};
-  bool atEnd_ = false;
   bool windowActive_ = false;
   int64_t windowFirst_ = -1, windowLast_ = -1;
   int64_t wantedChunk_ = -1;

@@ -1,6 +1,7 @@
 #include "platform/profile.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -81,13 +82,21 @@ LineInfo classify(std::string_view line) {
   return info;
 }
 
-struct Document {
+}  // namespace
+
+struct ProfileDocument {
   std::vector<std::string> lines;
   bool crlf = false;
+  // A UTF-8 byte-order mark at the start is not part of the first line; it is written back.
+  bool bom = false;
 
-  static Document parse(const std::string& text) {
-    Document doc;
+  static ProfileDocument parse(const std::string& text) {
+    ProfileDocument doc;
     size_t start = 0;
+    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+      doc.bom = true;
+      start = 3;
+    }
     while (start < text.size()) {
       size_t end = text.find('\n', start);
       if (end == std::string::npos) end = text.size();
@@ -103,7 +112,7 @@ struct Document {
   }
 
   std::string serialise() const {
-    std::string out;
+    std::string out = bom ? "\xEF\xBB\xBF" : "";
     const char* eol = crlf ? "\r\n" : "\n";
     for (const std::string& line : lines) {
       out += line;
@@ -166,6 +175,10 @@ struct Document {
     return lines.size() - 1;
   }
 };
+
+namespace {
+
+using Document = ProfileDocument;
 
 // Drops one pair of matching quotes around a whole value, as the Windows reads do.
 std::string_view unquote(std::string_view v) {
@@ -266,6 +279,37 @@ int writeAll(int fd, const char* p, size_t n) {
   return 0;
 }
 
+// A file its user may not write, or one marked read-only for everybody, is never replaced:
+// renaming a new file over it would pass over its permissions.
+int readOnlyError(const std::filesystem::path& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return 0;
+  if ((st.st_mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0) return EACCES;
+  return 0;
+}
+
+// The advisory lock that keeps other processes' updates of the folder's settings files from
+// interleaving with ours (each reads, edits and replaces a whole file): held on the folder,
+// since the file itself is replaced by every update.
+class FolderLock {
+ public:
+  explicit FolderLock(const std::filesystem::path& file) {
+    std::filesystem::path dir = file.parent_path();
+    if (dir.empty()) dir = ".";
+    fd_ = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    while (fd_ >= 0 && ::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+    }
+  }
+  ~FolderLock() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+
+ private:
+  int fd_ = -1;
+};
+
 // Replaces the file by `doc` atomically: temporary file in the same folder, flushed, renamed.
 // Called with the profile mutex held. Returns an errno value.
 int storeDocument(const std::filesystem::path& path, const Document& doc) {
@@ -276,6 +320,7 @@ int storeDocument(const std::filesystem::path& path, const Document& doc) {
     std::filesystem::path resolved = std::filesystem::weakly_canonical(path, ec);
     if (!ec) target = resolved;
   }
+  if (int err = readOnlyError(target)) return err;
   std::filesystem::path dir = target.parent_path();
   if (dir.empty()) dir = ".";
   if (!std::filesystem::is_directory(dir, ec)) {
@@ -478,31 +523,10 @@ std::vector<std::string> ProfileFile::sections() const {
 
 bool ProfileFile::writeString(std::string_view section, std::string_view key,
                               std::string_view value) {
-  if (!validSection(section) || !validKey(key) || hasLineBreak(value)) {
-    lastError_ = tlsLastError = EINVAL;
-    return false;
-  }
-  std::lock_guard lock(profileMutex());
-  Document doc;
-  // Never write over a file that could not be read: that would lose its content.
-  if (int err = loadDocument(path_, doc)) {
-    lastError_ = tlsLastError = err;
-    return false;
-  }
-  size_t header = doc.findSection(section);
-  if (header == std::string::npos) header = doc.appendSection(section);
-  size_t line = doc.findKey(header, key);
-  if (line != std::string::npos) {
-    // Keep the spelling of the key found in the file.
-    std::string name(classify(doc.lines[line]).name);
-    doc.lines[line] = keyLine(name, value);
-  } else {
-    size_t at = doc.insertionPoint(header);
-    doc.lines.insert(doc.lines.begin() + ptrdiff_t(at), keyLine(key, value));
-  }
-  int err = injectedFault(section, key);
-  lastError_ = tlsLastError = err ? err : storeDocument(path_, doc);
-  return lastError_ == 0;
+  ProfileUpdate update(path_.string());
+  bool ok = update.writeString(section, key, value) && update.commit();
+  lastError_ = tlsLastError = update.lastError();
+  return ok;
 }
 
 bool ProfileFile::writeInt(std::string_view section, std::string_view key, int32_t value) {
@@ -511,6 +535,7 @@ bool ProfileFile::writeInt(std::string_view section, std::string_view key, int32
 
 bool ProfileFile::deleteKey(std::string_view section, std::string_view key) {
   std::lock_guard lock(profileMutex());
+  FolderLock folder(path_);
   Document doc;
   if (int err = loadDocument(path_, doc)) {
     lastError_ = tlsLastError = err;
@@ -533,6 +558,7 @@ bool ProfileFile::deleteKey(std::string_view section, std::string_view key) {
 
 bool ProfileFile::deleteSection(std::string_view section) {
   std::lock_guard lock(profileMutex());
+  FolderLock folder(path_);
   Document doc;
   if (int err = loadDocument(path_, doc)) {
     lastError_ = tlsLastError = err;
@@ -553,18 +579,33 @@ bool ProfileFile::deleteSection(std::string_view section) {
 
 bool ProfileFile::replaceSection(std::string_view section,
                                  const std::vector<std::pair<std::string, std::string>>& entries) {
-  bool valid = validSection(section);
-  for (const auto& e : entries) valid = valid && validKey(e.first) && !hasLineBreak(e.second);
-  if (!valid) {
-    lastError_ = tlsLastError = EINVAL;
-    return false;
+  ProfileUpdate update(path_.string());
+  bool ok = update.replaceSection(section, entries) && update.commit();
+  lastError_ = tlsLastError = update.lastError();
+  return ok;
+}
+
+// ---- Updates of several keys at once ----
+
+namespace {
+
+void setKeyIn(Document& doc, std::string_view section, std::string_view key,
+              std::string_view value) {
+  size_t header = doc.findSection(section);
+  if (header == std::string::npos) header = doc.appendSection(section);
+  size_t line = doc.findKey(header, key);
+  if (line != std::string::npos) {
+    // Keep the spelling of the key found in the file.
+    std::string name(classify(doc.lines[line]).name);
+    doc.lines[line] = keyLine(name, value);
+  } else {
+    size_t at = doc.insertionPoint(header);
+    doc.lines.insert(doc.lines.begin() + ptrdiff_t(at), keyLine(key, value));
   }
-  std::lock_guard lock(profileMutex());
-  Document doc;
-  if (int err = loadDocument(path_, doc)) {
-    lastError_ = tlsLastError = err;
-    return false;
-  }
+}
+
+void replaceSectionIn(Document& doc, std::string_view section,
+                      const std::vector<std::pair<std::string, std::string>>& entries) {
   size_t header = doc.findSection(section);
   if (header == std::string::npos) {
     header = doc.appendSection(section);
@@ -579,9 +620,77 @@ bool ProfileFile::replaceSection(std::string_view section,
   std::vector<std::string> newLines;
   for (const auto& e : entries) newLines.push_back(keyLine(e.first, e.second));
   doc.lines.insert(doc.lines.begin() + ptrdiff_t(header + 1), newLines.begin(), newLines.end());
-  int err = injectedFault(section, "");
-  lastError_ = tlsLastError = err ? err : storeDocument(path_, doc);
-  return lastError_ == 0;
+}
+
+}  // namespace
+
+ProfileUpdate::ProfileUpdate(std::string_view fileName) : path_(resolveInZovHome(fileName)) {}
+ProfileUpdate::~ProfileUpdate() = default;
+
+int ProfileUpdate::check(std::string_view section, std::string_view key) {
+  if (refused_) {
+    lastError_ = tlsLastError = refused_;
+    return refused_;
+  }
+  std::lock_guard lock(profileMutex());
+  // Never write over a file that could not be read (that would lose its content) or that its
+  // user may not write.
+  Document doc;
+  int err = loadDocument(path_, doc);
+  if (!err) err = readOnlyError(path_);
+  if (!err) err = injectedFault(section, key);
+  lastError_ = tlsLastError = err;
+  return err;
+}
+
+bool ProfileUpdate::writeString(std::string_view section, std::string_view key,
+                                std::string_view value) {
+  if (!validSection(section) || !validKey(key) || hasLineBreak(value)) {
+    lastError_ = tlsLastError = EINVAL;
+    return false;
+  }
+  if (check(section, key)) return false;
+  edits_.push_back([s = std::string(section), k = std::string(key),
+                    v = std::string(value)](Document& doc) { setKeyIn(doc, s, k, v); });
+  return true;
+}
+
+bool ProfileUpdate::writeInt(std::string_view section, std::string_view key, int32_t value) {
+  return writeString(section, key, std::to_string(value));
+}
+
+bool ProfileUpdate::replaceSection(
+    std::string_view section, const std::vector<std::pair<std::string, std::string>>& entries) {
+  bool valid = validSection(section);
+  for (const auto& e : entries) valid = valid && validKey(e.first) && !hasLineBreak(e.second);
+  if (!valid) {
+    lastError_ = tlsLastError = EINVAL;
+    return false;
+  }
+  if (check(section, "")) return false;
+  edits_.push_back(
+      [s = std::string(section), entries](Document& doc) { replaceSectionIn(doc, s, entries); });
+  return true;
+}
+
+bool ProfileUpdate::commit() {
+  if (edits_.empty()) {
+    lastError_ = tlsLastError = 0;
+    return true;
+  }
+  std::lock_guard lock(profileMutex());
+  FolderLock folder(path_);
+  // The edits are made on the file as it is now, so keys that another program changed since
+  // they were recorded are kept.
+  Document doc;
+  int err = loadDocument(path_, doc);
+  if (!err) {
+    for (const auto& edit : edits_) edit(doc);
+    err = storeDocument(path_, doc);
+  }
+  edits_.clear();
+  lastError_ = tlsLastError = err;
+  return err == 0;
 }
 
 int profileLastError() {

@@ -15,8 +15,12 @@
 // - Every write goes to disk at once and atomically: the new content is written to a temporary
 //   file in the same folder, flushed to the disk, and renamed over the old file. A crash at any
 //   point leaves either the old or the new file, never a mix; a temporary file left by a crash
-//   (".<name>.tmp-XXXXXX") is never read.
-// - Files with CR LF line ends keep them; new files use LF.
+//   (".<name>.tmp-XXXXXX") is never read. A ProfileUpdate gathers many writes into one such
+//   replacement. Other processes' updates wait for an advisory lock held on the folder.
+// - A file its user may not write (or one without any write permission) is never replaced:
+//   writes to it fail with EACCES.
+// - Files with CR LF line ends keep them; new files use LF. A UTF-8 byte-order mark at the start
+//   is ignored when reading and kept when writing.
 //
 // Operations are serialised within the process, so threads may share a file. Failures set the
 // system error code (errno values) available from lastError() / profileLastError().
@@ -77,6 +81,41 @@ class ProfileFile {
  private:
   std::filesystem::path path_;
   mutable int lastError_ = 0;
+};
+
+struct ProfileDocument;
+
+// Several writes to one file that reach the disk together: each write is checked at once (its
+// failure is known when it is made, as for a single write) and kept; commit() replaces the file
+// once, under the folder's lock, with the writes applied to its content at that moment.
+class ProfileUpdate {
+ public:
+  explicit ProfileUpdate(std::string_view fileName);
+  ~ProfileUpdate();
+  ProfileUpdate(const ProfileUpdate&) = delete;
+  ProfileUpdate& operator=(const ProfileUpdate&) = delete;
+
+  bool writeString(std::string_view section, std::string_view key, std::string_view value);
+  bool writeInt(std::string_view section, std::string_view key, int32_t value);
+  bool replaceSection(std::string_view section,
+                      const std::vector<std::pair<std::string, std::string>>& entries);
+  bool emptySection(std::string_view section) { return replaceSection(section, {}); }
+  // Writes the file with every write kept so far; true when there was nothing to write.
+  bool commit();
+  // Makes every later write fail with `error` (for a caller that learnt the file can't be
+  // written and reports each write's failure as usual).
+  void refuse(int error) { refused_ = error; }
+
+  const std::filesystem::path& path() const { return path_; }
+  int lastError() const { return lastError_; }
+
+ private:
+  int check(std::string_view section, std::string_view key);
+
+  std::filesystem::path path_;
+  std::vector<std::function<void(ProfileDocument&)>> edits_;
+  int lastError_ = 0;
+  int refused_ = 0;
 };
 
 // The error code of the last failed profile operation of the calling thread (0 after success).

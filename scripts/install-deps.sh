@@ -11,6 +11,10 @@ packages=(
   libx264-dev
   # Test tools only: third-party AVI parsers that check our output files.
   gstreamer1.0-tools gstreamer1.0-plugins-good mediainfo
+  # The GStreamer plugin (zovdec element), and the players and elements its tests run
+  # (decodebin, playbin, videoconvert, gst-play-1.0). Never GStreamer's libav plugin.
+  libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base
+  gstreamer1.0-plugins-base-apps
   # Screenshots of the windows (scripts/screenshots.sh).
   xvfb xauth
   # Manual pages (generated from --help), and the package checks (scripts/package.sh).

@@ -1,13 +1,9 @@
 #include "compressor/gui/job_command_line.h"
 
-#include <unistd.h>
-
 #include <cstdio>
-#include <filesystem>
 
-#include "compressor/settings_file.h"
+#include "compressor/settings_keys.h"
 #include "media/source_file.h"
-#include "platform/profile.h"
 
 namespace zov {
 
@@ -24,22 +20,6 @@ const char* modeName(RunMode mode) {
     default:
       return "compress";
   }
-}
-
-// Every key of section "General" as the settings file holds it.
-std::vector<std::pair<std::string, std::string>> generalKeys(const CompressionSettings& settings,
-                                                             const CompressorOptions& options) {
-  char pattern[] = "/tmp/zovcomp-job-XXXXXX";
-  const int fd = mkstemp(pattern);
-  if (fd < 0) return {};
-  close(fd);
-  CompressorOptions withoutFilters = options;
-  withoutFilters.Filters.clear();
-  saveSettings(pattern, kGeneralSection, settings, withoutFilters);
-  auto entries = ProfileFile(pattern).entries(kGeneralSection);
-  std::error_code ec;
-  std::filesystem::remove(pattern, ec);
-  return entries;
 }
 
 std::string filterLevel(const FilterEntry& f) {
@@ -71,12 +51,12 @@ std::vector<std::string> jobArguments(const std::string& input, const SourceFile
     static const char* const kStrip[] = {"none", "odd", "even"};
     a.insert(a.end(), {"--strip", kStrip[s.ResizeStripType < 3 ? s.ResizeStripType : 0]});
   }
-  for (const auto& [key, value] : generalKeys(settings, options)) {
-    a.insert(a.end(), {"--set", key + "=" + value});
+  for (const SettingsKey& key : settingsKeys()) {
+    std::string pair = key.key;
+    pair += '=';
+    pair += settingsKeyText(key, settings, options);
+    a.insert(a.end(), {"--set", pair});
   }
-  a.insert(a.end(), {"--set", "PackPadding=" + std::to_string(options.PackPadding)});
-  a.insert(a.end(), {"--set", "ReportPad=" + std::to_string(options.ReportPad)});
-  a.insert(a.end(), {"--set", std::string("RemoveAudio=") + (options.RemoveAudio ? "1" : "0")});
   for (const FilterEntry& f : options.Filters) a.insert(a.end(), {"--filter", filterLevel(f)});
   return a;
 }

@@ -1,6 +1,6 @@
 // The window's job as a "zovcomp compress" command line that reproduces it: the source (or an
-// edit-list file for several), the output and run mode, the extraction values, every setting of
-// section "General" as --set pairs and the filter list as --filter arguments.
+// edit-list file for several), the output and run mode, the extraction values, every key of the
+// settings-key table as --set pairs and the filter list as --filter arguments.
 #pragma once
 
 #include <string>

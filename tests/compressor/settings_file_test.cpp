@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <chrono>
@@ -556,6 +557,16 @@ TEST_F(SettingsFileTest, SavingRewritesFilteringAndKeepsTheRest) {
   EXPECT_TRUE(boxes_.boxes().empty());
 }
 
+TEST_F(SettingsFileTest, AByteOrderMarkIsReadPastAndKept) {
+  writeFile("\xEF\xBB\xBF[General]\nKeyRate=9\n");
+  load();
+  EXPECT_EQ(s_.KeyRate, 9u);
+  save();
+  const std::string text = readFile();
+  EXPECT_EQ(text.rfind("\xEF\xBB\xBF[General]\nKeyRate=9\n", 0), 0u);
+  EXPECT_EQ(text.find("[General]", 4), std::string::npos) << "one section, not a second";
+}
+
 // ---- Save failures ----
 
 class SaveFailureTest : public SettingsFileTest {
@@ -640,6 +651,43 @@ TEST_F(SaveFailureTest, OtherWriteFailuresAreSilent) {
   EXPECT_TRUE(boxes_.boxes().empty());
   EXPECT_FALSE(ProfileFile(kFile).hasKey("General", "KeyRate"));
   EXPECT_TRUE(ProfileFile(kFile).hasKey("General", "ShowFilter"));
+}
+
+TEST_F(SaveFailureTest, AFileThatCannotBeWrittenIsReportedAndLeftAlone) {
+  writeFile("; mine\n[General]\nKeyRate=9\n");
+  std::filesystem::permissions(
+      home_ / kFile, std::filesystem::perms::owner_read | std::filesystem::perms::group_read);
+  const auto inode = [&] {
+    struct stat st {};
+    ::stat((home_ / kFile).c_str(), &st);
+    return st.st_ino;
+  };
+  const auto before = inode();
+  save();
+  EXPECT_EQ(readFile(), "; mine\n[General]\nKeyRate=9\n");
+  EXPECT_EQ(inode(), before) << "replaced behind the user's back";
+  EXPECT_EQ(boxes_.texts(),
+            (std::vector<std::string>{"CFG0004E Unable to clear old filter settings, rc=13",
+                                      "CFG0006E Unable to save last last selected filter, rc=13",
+                                      "CFG0007E Unable to save filter settings, rc=13",
+                                      "CFG0008E Unable to save filter settings, rc=13"}));
+}
+
+TEST_F(SaveFailureTest, TheWholeFileIsWrittenAtOnce) {
+  // A replacement that fails leaves the old file whole: no key of the save reaches it, and the
+  // filter list's messages say so.
+  writeFile("; mine\n[General]\nKeyRate=9\n");
+  s_.KeyRate = 4;
+  profile_testing::failNextWriteAfter(10);
+  save();
+  EXPECT_EQ(readFile(), "; mine\n[General]\nKeyRate=9\n");
+  EXPECT_EQ(boxes_.texts().size(), 4u);
+  EXPECT_EQ(boxes_.texts().front(), "CFG0004E Unable to clear old filter settings, rc=5");
+  // The next save writes everything, keeping the comment.
+  boxes_.clear();
+  save();
+  EXPECT_EQ(readFile().rfind("; mine\n[General]\nKeyRate=4\n", 0), 0u);
+  EXPECT_TRUE(boxes_.boxes().empty());
 }
 
 // ---- Keys of single owners ----

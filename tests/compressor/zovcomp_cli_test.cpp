@@ -75,6 +75,53 @@ TEST(ZovcompCli, HelpUsageAndArgumentErrors) {
   EXPECT_EQ(run({"compress", teapot(), "-o", "x.avi", "--bogus"}).rc, 2);
 }
 
+TEST(ZovcompCli, SetIsStrictAndPrintSettingsShowsTheResult) {
+  struct Bad {
+    const char* pair;
+    const char* message;
+  };
+  for (const Bad& b :
+       {Bad{"Keyrat=5", "unknown settings key \"Keyrat\""},
+        Bad{"TextShowCmd=3", "unknown settings key \"TextShowCmd\""},
+        Bad{"KeyRate=5x", "KeyRate accepts 0..100, not \"5x\""},
+        Bad{"KeyRate=", "KeyRate accepts 0..100"}, Bad{"KeyRate=-1", "KeyRate accepts 0..100"},
+        Bad{"KeyRate=250", "KeyRate accepts 0..100, not \"250\""},
+        Bad{"FastCompression=2", "FastCompression accepts 0 or 1"},
+        Bad{"SampleRate=44100", "SampleRate accepts 0, 11025 or 22050"},
+        Bad{"DataRate=4294967295", "DataRate accepts 0..4194303"},
+        Bad{"CutOffKBLimit=12345678", "CutOffKBLimit accepts 0..9999999"}}) {
+    Cli c = run({"compress", teapot(), "-o", temp("never.avi"), "--set", b.pair});
+    EXPECT_EQ(c.rc, 2) << b.pair;
+    EXPECT_NE(c.err.find(b.message), std::string::npos) << b.pair << ": " << c.err;
+  }
+  EXPECT_FALSE(fs::exists(temp("never.avi")));
+
+  // Keys match without regard to case, as in the file; a value at its limit is taken as it is.
+  Cli c = run({"compress", "--set", "keyrate=100", "--set", "FilterThumbnailLeft=-5", "--set",
+               "DataRate=150", "--filter", "Gamma:1.10", "--print-settings"});
+  ASSERT_EQ(c.rc, 0) << c.err;
+  EXPECT_EQ(c.out.rfind("[General]\nKeyRate=100\n", 0), 0u) << c.out;
+  for (const char* line : {"\nFilterThumbnailLeft=-5\n", "\nDataRate=150\n",
+                           "\nFilterType0=7\nFilterLevel0=110\nTotalFilters=1\n"})
+    EXPECT_NE(c.out.find(line), std::string::npos) << line;
+}
+
+TEST(ZovcompCli, TheKeyReferenceIsTheOneInTheDocs) {
+  Cli c = run({"--list-keys"});
+  ASSERT_EQ(c.rc, 0);
+  std::ifstream in(std::string(ZOV_TEST_DATA_DIR) + "/../../docs/SETTINGS.md");
+  std::stringstream doc;
+  doc << in.rdbuf();
+  const std::string text = doc.str();
+  const size_t start = text.find("```text\n");
+  ASSERT_NE(start, std::string::npos);
+  const size_t end = text.find("```", start + 8);
+  ASSERT_NE(end, std::string::npos);
+  EXPECT_EQ(text.substr(start + 8, end - start - 8), c.out)
+      << "docs/SETTINGS.md is out of date: put the output of zovcomp --list-keys in its block";
+  EXPECT_EQ(count(c.out, "\n"), 41) << "a header and one line per key";
+}
+
 TEST(ZovcompCli, FilterArguments) {
   std::string why;
   auto f = parseFilterArgument("Smoothen: Median", &why);

@@ -189,7 +189,7 @@ class Model {
 
   void ycRow(int cr, int kind, const std::vector<int>& partners) {
     Val v = normal(col_[size_t(cr)]);
-    const bool odd = cr % 2 == 1;
+    const bool odd = sfield_ || cr % 2 == 1;
     if (kind == 2) store(v, 0);
     // A block at column 0 reaches into the row: its pixels are skipped like any covered run.
     auto coded = [&](int x) {
@@ -215,22 +215,25 @@ class Model {
       if (kind == 2) setChroma(p, x / g_);
       pic[idx(cr, x)] = ycPixel(p);
     };
+    auto plain = [&](int x) {
+      if (groupStart(x)) {
+        if (kind == 2) {
+          setChroma(v, x / g_);
+          lum(v);
+        } else {
+          full(v);
+          if (kind == 1) store(v, x / g_);
+        }
+      } else {
+        lum(v);
+      }
+      pic[idx(cr, x)] = ycPixel(v);
+    };
     int x = width[idx(cr, 0)] > 1 ? 0 : 1;
     while (x < w_) {
       const size_t i = idx(cr, x);
       if (!width[i]) {
-        if (groupStart(x)) {
-          if (kind == 2) {
-            setChroma(v, x / g_);
-            lum(v);
-          } else {
-            full(v);
-            if (kind == 1) store(v, x / g_);
-          }
-        } else {
-          lum(v);
-        }
-        pic[i] = ycPixel(v);
+        plain(x);
         ++x;
       } else if (entropy[i]) {
         int end = x + width[i];
@@ -251,6 +254,10 @@ class Model {
           } else if (xr < w_ && width[idx(cr, xr)]) {
             interp(x, left, ycOf(pic[idx(cr, xr)]).c[0].v);
             ++x;
+          } else if (xr < w_) {
+            plain(xr);
+            interp(x, left, v.c[0].v);
+            x += 2;
           } else {
             coded(x);
             ++x;

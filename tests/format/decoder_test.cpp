@@ -439,5 +439,51 @@ TEST(DecoderEntropy, InterpolatesHalfTheLuminanceSamples) {
   EXPECT_EQ(s.at(5, 1), withY(14));
 }
 
+TEST(DecoderEntropy, AnInterpolatedLastPixelTakesTheUncoveredPixelAfterItsRun) {
+  // 422, width 8, an Entropy run over columns 1-5 of the odd row 1, columns 6 and 7 uncovered.
+  // Column 5 reads nothing: column 6 is decoded first (a full pixel, from column 4's value) and
+  // is its right neighbour; column 7 continues from column 6.
+  const ColourTables& t = colourTables(PixelKind::Rgb555);
+  Stream s(8, 2, kV4);
+  FrameSpec f;
+  f.scheme = Scheme::Yc422;
+  f.enpy = true;
+  f.rle.push_back({0, 8, 1, rgb(0, 0, 0)});
+  f.entropy.push_back({9, 5, 1});
+  f.seed.reset();
+  // Column pass (Y +4), column 2 (Y +6), column 4 (+2), column 6 (+2), column 7 (Y +1).
+  f.part1 = {11, 7, 7, 13, 7, 7, 9, 7, 7, 9, 7, 7, 8};
+  ASSERT_EQ(s.decode(f), DecodeStatus::Ok) << s.dec.lastFrame().fault;
+  const uint32_t y0 = t.rgbToYc[0];
+  auto withY = [&](int dy) { return t.ycToRgb[y0 + uint32_t(dy) * 4096]; };
+  EXPECT_EQ(s.at(4, 1), withY(12));
+  EXPECT_EQ(s.at(6, 1), withY(14));
+  EXPECT_EQ(s.at(5, 1), withY(13));  // 12 + (14 - 12) / 2
+  EXPECT_EQ(s.at(7, 1), withY(15));
+}
+
+TEST(DecoderEntropy, EveryCodedRowOfAnSFieldStreamIsAnOddRow) {
+  // SField, 422: coded row 0 (picture row 1) holds an Entropy run over columns 1-5 after a
+  // covered column 0. As an odd row it codes the even columns 2 and 4 (and the last column 5).
+  const ColourTables& t = colourTables(PixelKind::Rgb555);
+  Stream s(6, 4, kV4 | stream_flag::kSField);
+  FrameSpec f;
+  f.scheme = Scheme::Yc422;
+  f.enpy = true;
+  f.rle.push_back({0, 1, 1, rgb(0, 0, 0)});
+  f.rle.push_back({6, 6, 1, rgb(0, 0, 0)});
+  f.entropy.push_back({1, 5, 1});
+  f.seed.reset();
+  f.part1 = {13, 7, 7, 9, 7, 7, 9, 7, 7};  // columns 2 (Y +6), 4 (+2), 5 (+2)
+  ASSERT_EQ(s.decode(f), DecodeStatus::Ok) << s.dec.lastFrame().fault;
+  const uint32_t y0 = t.rgbToYc[0];
+  auto withY = [&](int dy) { return t.ycToRgb[y0 + uint32_t(dy) * 4096]; };
+  EXPECT_EQ(s.at(1, 1), withY(3));
+  EXPECT_EQ(s.at(2, 1), withY(6));
+  EXPECT_EQ(s.at(3, 1), withY(7));
+  EXPECT_EQ(s.at(4, 1), withY(8));
+  EXPECT_EQ(s.at(5, 1), withY(10));
+}
+
 }  // namespace
 }  // namespace zov

@@ -127,11 +127,12 @@ std::vector<uint8_t> readFile(const std::filesystem::path& path) {
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
-RunningServer::RunningServer(const std::string& dir, int idleTimeoutMs) {
+RunningServer::RunningServer(const std::string& dir, int idleTimeoutMs, uint16_t port,
+                             const std::string& bind) {
   zevserve::ServerOptions options;
   options.directory = dir;
-  options.bindAddress = "127.0.0.1";
-  options.port = 0;
+  options.bindAddress = bind;
+  options.port = port;
   options.idleTimeoutMs = idleTimeoutMs;
   options.log = [this](const std::string& line) {
     std::lock_guard lock(logLock_);
@@ -151,18 +152,29 @@ std::vector<std::string> RunningServer::log() const {
   return log_;
 }
 
-ScriptServer::ScriptServer(std::function<void(int fd)> script) {
-  listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+int listenLoopback(uint16_t& port, int backlog) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  listen(listenFd_, 4);
+  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  listen(fd, backlog);
   socklen_t len = sizeof addr;
-  getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len);
-  port_ = ntohs(addr.sin_port);
+  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  port = ntohs(addr.sin_port);
+  return fd;
+}
+
+ScriptServer::ScriptServer(std::function<void(int fd)> script) {
+  listenFd_ = listenLoopback(port_, 4);
   thread_ = std::thread([this, script] {
     int fd = accept(listenFd_, nullptr, nullptr);
+    {
+      // One connection only: a client that tries again is refused at once.
+      std::lock_guard lock(listenLock_);
+      close(listenFd_);
+      listenFd_ = -1;
+    }
     if (fd < 0) return;
     script(fd);
     close(fd);
@@ -170,9 +182,11 @@ ScriptServer::ScriptServer(std::function<void(int fd)> script) {
 }
 
 ScriptServer::~ScriptServer() {
-  shutdown(listenFd_, SHUT_RDWR);  // wakes an accept that never got a client
+  {
+    std::lock_guard lock(listenLock_);
+    if (listenFd_ >= 0) shutdown(listenFd_, SHUT_RDWR);  // wakes an accept that never got a client
+  }
   thread_.join();
-  close(listenFd_);
 }
 
 int connectLoopback(uint16_t port, int timeoutMs) {

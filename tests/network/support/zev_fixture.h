@@ -36,7 +36,8 @@ std::vector<uint8_t> readFile(const std::filesystem::path& path);
 // zevserve on 127.0.0.1 with an ephemeral port, run on its own thread.
 class RunningServer {
  public:
-  explicit RunningServer(const std::string& dir, int idleTimeoutMs = 30000);
+  explicit RunningServer(const std::string& dir, int idleTimeoutMs = 30000, uint16_t port = 0,
+                         const std::string& bind = "127.0.0.1");
   ~RunningServer();
   uint16_t port() const { return server_.port(); }
   std::vector<std::string> log() const;
@@ -56,11 +57,14 @@ class ScriptServer {
   uint16_t port() const { return port_; }
 
  private:
+  std::mutex listenLock_;
   int listenFd_ = -1;
   uint16_t port_ = 0;
   std::thread thread_;
 };
 
+// A listening socket on 127.0.0.1 with an ephemeral port (stored in `port`).
+int listenLoopback(uint16_t& port, int backlog);
 // A blocking loopback client with a receive time limit.
 int connectLoopback(uint16_t port, int timeoutMs = 10000);
 bool sendAll(int fd, const void* data, size_t size);
