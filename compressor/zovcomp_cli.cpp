@@ -20,6 +20,7 @@
 #include "compressor/edit_list.h"
 #include "compressor/filter_list.h"
 #include "compressor/run_file_checks.h"
+#include "compressor/run_report.h"
 #include "compressor/run_source.h"
 #include "compressor/settings_file.h"
 #include "compressor/settings_keys.h"
@@ -148,7 +149,8 @@ uint32_t defaultThreads() {
 }
 
 struct CliArgs {
-  std::string input, output, audio, settingsFile, logFile;
+  std::string input, output, audio, settingsFile, logFile, statsFile;
+  std::string progress;  // "json", "bar", "lines", "none"; empty: a bar on a terminal
   RunMode mode = RunMode::Compress;
   bool verify = false, quiet = false, times = false;
   std::optional<uint32_t> first, last;
@@ -334,6 +336,17 @@ int parseArgs(int argc, char** argv, int start, CliArgs& a, std::ostream& err) {
       a.threads = n;
     } else if (arg == "--verify") {
       a.verify = true;
+    } else if (arg == "--progress") {
+      if (!(v = need(i, "--progress"))) return 2;
+      a.progress = lower(v);
+      if (a.progress != "json" && a.progress != "bar" && a.progress != "lines" &&
+          a.progress != "none") {
+        err << "zovcomp: --progress takes json, bar, lines or none\n";
+        return 2;
+      }
+    } else if (arg == "--stats") {
+      if (!(v = need(i, "--stats"))) return 2;
+      a.statsFile = v;
     } else if (arg == "--times") {
       a.times = true;
     } else if (arg == "--quiet" || arg == "-q") {
@@ -502,6 +515,14 @@ void printSettings(const CompressionSettings& settings, const CompressorOptions&
   out << "TotalFilters=" << options.Filters.size() << "\n";
 }
 
+// Whether the run ended at the size cut-off (or at the most a file can hold).
+bool cutOff(CompressionRun& run) {
+  for (const std::string& line : run.messages().lines())
+    if (line.rfind("CutOff KB Limit reached", 0) == 0 || line.rfind("The file can hold", 0) == 0)
+      return true;
+  return false;
+}
+
 // Ctrl-C, SIGTERM, SIGHUP and a closed standard output stop the run after the current frame,
 // as the window's Stop command does, so the file is finished and playable. A second Ctrl-C,
 // SIGTERM or SIGHUP ends the program at once; SIGPIPE stays caught, since the run still prints
@@ -547,7 +568,8 @@ int compressCommand(const CliArgs& a, std::ostream& out, std::ostream& err, bool
       return 1;
     }
   }
-  if (!refuseOutputOverInput(a.output, {a.input, a.audio, a.settingsFile, a.logFile}, err))
+  if (!refuseOutputOverInput(a.output, {a.input, a.audio, a.settingsFile, a.logFile, a.statsFile},
+                             err))
     return 2;
 
   CompressionSettings settings;
@@ -688,35 +710,54 @@ int compressCommand(const CliArgs& a, std::ostream& out, std::ostream& err, bool
     applyFilterList(options.Filters, false, pixels, w, h, FilterCaller::CompressionRun);
   };
   bool barShown = false;
+  // The writer's notices (the size cut-off's among them) are lines of their own; the last total
+  // closes the run's report.
+  std::string lastNotice, lastTotal;
+  cb.status = [&](int pane, const std::string& text) {
+    if (pane == 3) lastTotal = text;
+    if (pane != 2 || a.quiet || text.empty() || text == lastNotice) return;
+    lastNotice = text;
+    if (terminal && barShown) err << "\r\033[K";
+    out << text << "\n";
+    out.flush();
+  };
+  const bool showBar = a.progress == "bar" || (a.progress.empty() && terminal);
+  if (a.progress == "json") {
+    cb.progress = [&](const RunProgress& p) {
+      err << progressJson(p) << "\n";
+      err.flush();
+    };
+  }
   if (!a.quiet) {
     cb.line = [&](const std::string& line) {
       if (terminal && barShown) err << "\r\033[K";
       out << line << "\n";
       out.flush();
     };
-    cb.progress = [&](const RunProgress& p) {
-      const double seconds = p.microSecPerFrame > 0 ? p.done * p.microSecPerFrame / 1e6 : 0;
-      const double rate =
-          seconds > 0 ? double(p.outputBytes - p.audioBytes) / seconds / 1024.0 : 0.0;
-      const double eta =
-          p.done ? double(p.frameCount - p.done) * p.elapsedSeconds / double(p.done) : 0.0;
-      char text[160];
-      if (terminal) {
-        const int width = 30;
-        const int filled = p.frameCount ? int(double(width) * p.done / p.frameCount) : width;
-        std::string bar(size_t(filled), '#');
-        bar.resize(size_t(width), '.');
-        std::snprintf(text, sizeof text, "\r\033[K[%s] %u/%u  %.0f KB/s  ETA %s", bar.c_str(),
-                      p.done, p.frameCount, rate, clock(eta).c_str());
-        err << text;
-        barShown = true;
-      } else {
-        std::snprintf(text, sizeof text, "progress %u/%u frames, %.0f KB/s, ETA %s\n", p.done,
-                      p.frameCount, rate, clock(eta).c_str());
-        err << text;
-      }
-      err.flush();
-    };
+    if (a.progress.empty() || a.progress == "bar" || a.progress == "lines")
+      cb.progress = [&](const RunProgress& p) {
+        const double seconds = p.microSecPerFrame > 0 ? p.done * p.microSecPerFrame / 1e6 : 0;
+        const double rate =
+            seconds > 0 ? double(p.outputBytes - p.audioBytes) / seconds / 1024.0 : 0.0;
+        const double eta =
+            p.done ? double(p.frameCount - p.done) * p.elapsedSeconds / double(p.done) : 0.0;
+        char text[160];
+        if (showBar) {
+          const int width = 30;
+          const int filled = p.frameCount ? int(double(width) * p.done / p.frameCount) : width;
+          std::string bar(size_t(filled), '#');
+          bar.resize(size_t(width), '.');
+          std::snprintf(text, sizeof text, "\r\033[K[%s] %u/%u  %.0f KB/s  ETA %s", bar.c_str(),
+                        p.done, p.frameCount, rate, clock(eta).c_str());
+          err << text;
+          barShown = true;
+        } else {
+          std::snprintf(text, sizeof text, "progress %u/%u frames, %.0f KB/s, ETA %s\n", p.done,
+                        p.frameCount, rate, clock(eta).c_str());
+          err << text;
+        }
+        err.flush();
+      };
   }
 
   if (!a.logFile.empty() && !run.messages().openLog(a.logFile)) {
@@ -742,6 +783,36 @@ int compressCommand(const CliArgs& a, std::ostream& out, std::ostream& err, bool
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   if (terminal && barShown) err << "\n";
+  if (!a.quiet && !lastTotal.empty()) out << lastTotal << "\n";
+  RunSummary summary;
+  summary.frames = run.framesWritten();
+  summary.videoBytes = run.outputBytes();
+  summary.width = sources[0]->outputWidth();
+  summary.height = sources[0]->outputHeight();
+  summary.movieSeconds = summary.frames * double(sources[0]->MicroSecPerFrame) / 1e6;
+  summary.seconds = seconds;
+  {
+    const RunStageTimes& t = run.stageTimes();
+    summary.readSeconds = t.readOnlySeconds();
+    summary.filterSeconds = t.seconds(RunStage::Filter);
+    summary.encodeSeconds = t.seconds(RunStage::Encode);
+    summary.writeSeconds = t.seconds(RunStage::Write);
+  }
+  auto finish = [&](int status, const std::string& reason) {
+    if (a.statsFile.empty()) return status;
+    std::error_code sizeError;
+    const auto length = std::filesystem::file_size(a.output, sizeError);
+    summary.bytes = sizeError ? 0 : uint64_t(length);
+    summary.exitReason = reason;
+    summary.exitStatus = status;
+    std::ofstream stats(a.statsFile, std::ios::trunc);
+    stats << summaryJson(summary);
+    if (!stats.flush()) {
+      err << "zovcomp: cannot write the statistics file \"" << a.statsFile << "\"\n";
+      return status ? status : 1;
+    }
+    return status;
+  };
   if (a.times) {
     // Snapshot before reading the output back, which reads (and filters) the sources again.
     const RunStageTimes& t = run.stageTimes();
@@ -755,18 +826,20 @@ int compressCommand(const CliArgs& a, std::ostream& out, std::ostream& err, bool
   }
   if (rc != 0) {
     err << "zovcomp: compression failed\n";
-    return 1;
+    return finish(1, "failed");
   }
   std::error_code ec;
   const auto size = std::filesystem::file_size(a.output, ec);
   const uint32_t frames = run.framesWritten();
   if (!a.quiet) {
     char text[256];
+    summary.bytes = ec ? 0 : uint64_t(size);
     std::snprintf(text, sizeof text,
-                  "Wrote %s: %u frames, %llu bytes, ratio %.2f:1, %.2f s, %.1f frames/s\n",
+                  "Wrote %s: %u frames, %llu bytes, ratio %.2f:1, %.2f s, %.1f frames/s, "
+                  "%.0f kbit/s\n",
                   a.output.c_str(), frames, (unsigned long long)(ec ? 0 : size),
                   run.outputBytes() ? double(run.rawBytes()) / double(run.outputBytes()) : 0.0,
-                  seconds, seconds > 0 ? frames / seconds : 0.0);
+                  seconds, seconds > 0 ? frames / seconds : 0.0, summary.kilobitsPerSecond());
     out << text;
   }
   if (a.verify && (a.mode == RunMode::Compress || a.mode == RunMode::NoRecompression)) {
@@ -774,8 +847,9 @@ int compressCommand(const CliArgs& a, std::ostream& out, std::ostream& err, bool
     if (!readBack(a.output, sources, frames, a.mode == RunMode::Compress && settings.SingleField,
                   psnr, err)) {
       err << "zovcomp: verification failed\n";
-      return 1;
+      return finish(1, "verification failed");
     }
+    summary.psnr = psnr.psnr();
     if (!a.quiet) {
       char text[128];
       std::snprintf(text, sizeof text, "Verified %u frames, PSNR %.2f dB\n", frames, psnr.psnr());
@@ -787,9 +861,9 @@ int compressCommand(const CliArgs& a, std::ostream& out, std::ostream& err, bool
     const int signal = gStopSignal;
     err << "zovcomp: stopped by " << (signal == SIGINT ? "the user" : strsignal(signal))
         << " after " << frames << " frames\n";
-    return 128 + signal;
+    return finish(128 + signal, std::string("stopped by SIG") + sigabbrev_np(signal));
   }
-  return 0;
+  return finish(0, cutOff(run) ? "cut off at the size limit" : "finished");
 }
 
 }  // namespace
@@ -925,11 +999,16 @@ Run:
   --quiet, -q            print nothing but errors
   --log FILE             append the run's message lines to FILE
   --times                print the time spent reading, filtering, coding and writing
+  --progress KIND        json: one JSON object per frame on standard error (frame, total,
+                         bytes, fps, elapsed, eta); bar, lines, or none
+  --stats FILE           write a JSON summary at the end: frames, bytes, bpp, kbit/s, PSNR
+                         (with --verify), the time split and the exit reason
   -h, --help             this text
 
 Progress: a bar with frame counter, data rate and time remaining on a terminal, plain
 "progress" lines otherwise (standard error); the run's message lines go to standard output.
-Ctrl-C stops the run after the current frame and finishes the file (exit status 130).
+Ctrl-C, SIGTERM, SIGHUP and a closed standard output stop the run after the current frame
+and finish the file (exit status 128 + the signal: 130, 143, 129, 141).
 Exit status: 0 success, 1 failure, 2 usage error.
 )";
 }

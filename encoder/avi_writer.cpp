@@ -173,6 +173,7 @@ bool AviWriter::open(const AviWriterSettings& settings, WriterCallbacks callback
   if (failed_) return false;
   writeHeaderChunk(fourcc::kStrn, kVideoName, sizeof kVideoName, 0);
   if (failed_) return false;
+  if (!reserveOpenDml(&videoIndxOffset_, kSuperIndexData)) return false;
   if (!file_.ascend(strl))
     return fail("CTR0018E Compression file error: (vids strl ascend) - compression halted");
 
@@ -209,9 +210,11 @@ bool AviWriter::open(const AviWriterSettings& settings, WriterCallbacks callback
     if (failed_) return false;
     writeHeaderChunk(fourcc::kStrn, kAudioName, sizeof kAudioName, 0);
     if (failed_) return false;
+    if (!reserveOpenDml(&audioIndxOffset_, kSuperIndexData)) return false;
     if (!file_.ascend(astrl))
       return fail("CTR0021E Compression file error: (auds strl ascend) - compression halted");
   }
+  if (!reserveOpenDml(&odmlOffset_, kOdmlData)) return false;
   if (!file_.ascend(hdrl))
     return fail("CTR0022E Compression file error: (hdrl ascend) - compression halted");
 
@@ -342,12 +345,16 @@ int AviWriter::writeRecord(bool withVideoChunk, const uint8_t* video, uint32_t v
   const bool withAudioChunk = audio != nullptr && audioLength > 0;
   const bool cdrom = settings_.cdromTarget && !zevMode();
 
-  // RIFF sizes and index offsets are 32-bit: a record that could carry the file past 4 GB ends
-  // the movie like the size limit, so the file stays valid.
+  // RIFF sizes and index offsets are 32-bit. A record that could carry the RIFF past its limit
+  // opens the next OpenDML part; the stream file has no parts, so there it ends the movie like
+  // the size limit, and the file stays valid.
   {
-    uint64_t worst =
-        file_.end() + 2 * (uint64_t(videoLength) + audioLength) + 3 * kSector + indexSize_ + 64;
-    if (worst > kMaxRiffFile) return kRecordSizeLimit;
+    const uint64_t record = 2 * (uint64_t(videoLength) + audioLength) + 3 * kSector + 64;
+    if (zevMode()) {
+      if (file_.end() + record + indexSize_ > kMaxRiffFile) return kRecordSizeLimit;
+    } else if (!recordFitsPart(record) && !startNextPart()) {
+      return failed_ ? kRecordError : kRecordSizeLimit;
+    }
   }
 
   // 1. Size limit.
@@ -417,7 +424,7 @@ int AviWriter::writeRecord(bool withVideoChunk, const uint8_t* video, uint32_t v
     AviIndexEntry e{fourcc::kRec, kAviifList, uint32_t(recList.headerOffset - moviBase_),
                     listLength};
     auto b = e.pack();
-    if (!writeIndexBytes(b.data(), b.size())) {
+    if (!openDml_ && !writeIndexBytes(b.data(), b.size())) {
       fail("CTR0053E Compression file error: (index write) - compression halted");
       return kRecordError;
     }
@@ -426,6 +433,8 @@ int AviWriter::writeRecord(bool withVideoChunk, const uint8_t* video, uint32_t v
 
   // 6. Video index entry.
   if (!withVideoChunk) {
+  } else if (openDml_) {
+    partVideo_.push_back({videoOffset + 8, keyFrame ? videoLength : videoLength | 0x80000000u});
   } else if (zevMode()) {
     ZevIndexEntry z{videoOffset, videoLength | (keyFrame ? kZevKeyFrameBit : 0)};
     uint8_t b[8];
@@ -449,7 +458,11 @@ int AviWriter::writeRecord(bool withVideoChunk, const uint8_t* video, uint32_t v
 
   // 7. Audio index entry.
   if (withAudioChunk) {
-    if (zevMode()) {
+    ++audioChunks_;
+    if (openDml_) {
+      partAudio_.push_back({audioOffset + 8, audioLength});
+      partAudioBytes_ += audioLength;
+    } else if (zevMode()) {
       ZevIndexEntry z{audioOffset, audioLength};
       uint8_t b[8];
       z.packInto(b);
@@ -506,7 +519,9 @@ bool AviWriter::copyIndexIntoOutput() {
 }
 
 bool AviWriter::fixUpHeaders() {
-  avih_.totalFrames = framesWritten_;
+  // With OpenDML parts the main header counts the first RIFF's frames, as its 'idx1' does; the
+  // stream header and the 'odml' list count them all.
+  avih_.totalFrames = openDml_ ? firstPartFrames_ : framesWritten_;
   avih_.suggestedBufferSize =
       recordLists() ? largestRecord_ : std::max(largestVideo_, largestAudio_);
   auto a = avih_.pack();
@@ -518,9 +533,7 @@ bool AviWriter::fixUpHeaders() {
   if (!file_.seek(videoStrhOffset_) || !file_.write(v.data(), v.size()))
     return fail("CTR0035E Compression file error: (video header fixup) - compression halted");
   if (settings_.withAudio) {
-    uint32_t unit = audioStrh_.sampleSize;
-    if (unit == 0 && settings_.audioFormat.size() >= 14) unit = getLE16(&settings_.audioFormat[12]);
-    audioStrh_.length = uint32_t(unit ? totalAudio_ / unit : totalAudio_);
+    audioStrh_.length = uint32_t(totalAudio_ / audioUnit());
     audioStrh_.suggestedBufferSize = largestAudio_;
     auto s = audioStrh_.pack();
     if (!file_.seek(audioStrhOffset_) || !file_.write(s.data(), s.size()))
@@ -533,9 +546,10 @@ bool AviWriter::finish() {
   if (!opened_ || finished_) return false;
   finished_ = true;
   bool ok = [&] {
+    if (openDml_ && !writePartIndexes()) return false;
     if (!file_.seekToEnd() || !file_.ascend(movi_))
       return fail("CTR0028E Compression file error: (movi ascend) - compression halted");
-    if (!copyIndexIntoOutput()) return false;
+    if (!openDml_ && !copyIndexIntoOutput()) return false;
     if (!file_.seekToEnd() || !file_.ascend(riff_))
       return fail("CTR0032E Compression file error: (AVI ascend) - compression halted");
     std::fill(padding_.begin(), padding_.end(), 0);
@@ -543,6 +557,7 @@ bool AviWriter::finish() {
     if (rest != 0 && (!file_.seekToEnd() || !file_.write(padding_.data(), size_t(rest))))
       return fail("CTR0033E Compression file error: (zero trail pad) - compression halted");
     if (!fixUpHeaders()) return false;
+    if (openDml_ && !writeSuperIndexes()) return false;
     if (!file_.close())
       return fail("CTR0034E Compression file error: (main header fixup) - compression halted");
     return true;

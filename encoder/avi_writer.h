@@ -6,6 +6,12 @@
 // ZEV stream file of the network movie source: the same headers, then raw movie data and a raw
 // index of 8-byte entries. (Mode 3, the block file, has its own writer: encoder/block_file.h.)
 //
+// A movie that would carry the first RIFF past its 4 GB limit goes on in the OpenDML layout
+// (modes 0 and 1): further 'AVIX' RIFF parts of up to 1 GB, a standard index ('ix00', 'ix01')
+// at the end of each part's movie list, and super indexes ('indx') and the 'odml' header list
+// written over space the header reserves for them as 'JUNK'. The first part keeps its legacy
+// 'idx1' for readers that know nothing else.
+//
 // Index entries go to a temporary file beside the output as frames are written, so memory use
 // does not grow with the movie; finishing copies them into the output in bounded blocks. The
 // temporary file has no name once created: it can't collide with the user's files nor outlive
@@ -54,6 +60,12 @@ struct AviWriterSettings {
   bool withAudio = false;
   AviStreamHeader audioStreamInfo;   // the source audio stream's (effective) information
   std::vector<uint8_t> audioFormat;  // the source audio format, whole
+  // The header reserves room for the OpenDML indexes (modes 0 and 1): the run asks for it when
+  // the movie could pass the first RIFF's limit. Without it such a movie ends at the limit.
+  bool openDmlReserve = false;
+  // Where the first RIFF ends and the OpenDML parts begin; 0 for the format's own 4 GB. Tests
+  // lower it to cross into the later parts with small files.
+  uint64_t firstRiffLimit = 0;
 };
 
 // Where the writer's texts go: message boxes for errors, the status area, the message window.
@@ -116,6 +128,13 @@ class AviWriter {
   uint64_t totalAudioBytes() const { return totalAudio_; }
   uint32_t lastPadding() const { return lastPadding_; }
 
+  // The header space reserved for OpenDML: a super index per stream and the 'odml' list.
+  static constexpr uint32_t kSuperIndexEntries = 256;
+  static constexpr uint32_t kSuperIndexData = 24 + 16 * kSuperIndexEntries;
+  static constexpr uint32_t kOdmlData = 260;
+  // The movie went on past the first RIFF.
+  bool openDml() const { return openDml_; }
+
  private:
   int writeRecord(bool withVideoChunk, const uint8_t* video, uint32_t videoLength,
                   const uint8_t* audio, uint32_t audioLength, bool keyFrame, uint32_t frameNumber);
@@ -125,6 +144,30 @@ class AviWriter {
   bool copyIndexIntoOutput();
   bool fixUpHeaders();
   bool zevMode() const { return settings_.mode == RunMode::ZevStream; }
+
+  // ---- OpenDML (avi_writer_opendml.cpp) ----
+  struct PartEntry {
+    uint32_t offset;  // of the chunk data, from the part's movie base
+    uint32_t size;    // bit 31 set: not a key frame
+  };
+  struct SuperEntry {
+    uint64_t offset;  // of the standard index chunk
+    uint32_t size;    // its whole length, header included
+    uint32_t duration;
+  };
+  // Space for the super index of a stream (in its 'strl') and for the 'odml' list.
+  bool reserveOpenDml(uint64_t* offset, uint32_t dataLength);
+  // Whether a record of at most `recordBytes` still fits the current RIFF with its indexes.
+  bool recordFitsPart(uint64_t recordBytes) const;
+  // Ends the current RIFF (its standard indexes, for the first also 'idx1') and opens the
+  // next 'AVIX' part; false when the super index is full (the size limit) or on an error.
+  bool startNextPart();
+  bool writeFirstPartIndexes();
+  bool writePartIndexes();
+  bool writeStandardIndex(FourCC ixId, FourCC chunkId, const std::vector<PartEntry>& entries,
+                          uint32_t duration, std::vector<SuperEntry>& super);
+  bool writeSuperIndexes();
+  uint32_t audioUnit() const;
   bool recordLists() const { return settings_.withAudio && !zevMode(); }
 
   AviWriterSettings settings_;
@@ -146,6 +189,13 @@ class AviWriter {
   uint64_t totalAudio_ = 0;
   uint32_t framesWritten_ = 0;
   uint32_t lastPadding_ = 0;
+  bool openDml_ = false;  // the first RIFF is closed; the movie goes on in 'AVIX' parts
+  uint64_t videoIndxOffset_ = 0, audioIndxOffset_ = 0, odmlOffset_ = 0;
+  uint64_t partStart_ = 0;
+  uint64_t partAudioBytes_ = 0;
+  uint32_t firstPartFrames_ = 0, audioChunks_ = 0;
+  std::vector<PartEntry> partVideo_, partAudio_;
+  std::vector<SuperEntry> superVideo_, superAudio_;
   bool opened_ = false;
   bool finished_ = false;
   bool failed_ = false;  // an error was reported; the file is not written further

@@ -441,6 +441,22 @@ bool CompressionRun::fillWriterSettings(AviWriterSettings& w, uint32_t width, ui
     w.audioStreamInfo = first.audioStreamInfo;
     w.audioFormat = first.audioFormat;
   }
+  // Room for the OpenDML indexes when the movie could pass the first RIFF's limit: every frame
+  // at most an uncompressed 32-bit picture with a record's padding, the sound at twice its
+  // stated rate (or, without a rate to go by, always).
+  uint64_t frames = 0;
+  for (RunSource* src : req_.sources) frames += src->info().frameCount;
+  uint64_t bound = frames * (uint64_t(width) * height * 4 + 3 * 2048 + 128);
+  if (w.withAudio) {
+    const uint32_t rate = w.audioFormat.size() >= 12 ? getLE32(w.audioFormat.data() + 8) : 0;
+    if (rate == 0 || w.microSecPerFrame == 0)
+      bound = UINT64_MAX;
+    else
+      bound += uint64_t(2.0 * rate * double(frames) * w.microSecPerFrame / 1e6) + frames * 64;
+  }
+  w.firstRiffLimit = req_.firstRiffLimit;
+  const uint64_t limit = w.firstRiffLimit ? w.firstRiffLimit : 0xFFFFFFFFull;
+  w.openDmlReserve = bound > limit / 2;
   return true;
 }
 
@@ -792,7 +808,10 @@ int CompressionRun::runCompression() {
       size_t f;
       uint32_t local = i;
       locate(i, &f, &local);
-      add(format("CutOff KB Limit reached, last frame = %u", local));
+      if (req_.options.CutOffKBLimit != 0)
+        add(format("CutOff KB Limit reached, last frame = %u", local));
+      else
+        add(format("The file can hold no more (its index is full), last frame = %u", local));
       stopFlag_ = true;
       break;
     }

@@ -114,7 +114,8 @@ struct RunRequest {
   std::vector<RunSource*> sources;  // the batch, in order; must outlive the run
   CompressionSettings* settings = nullptr;
   CompressorOptions options;
-  bool verify = false;  // decode every frame and compare with the reconstruction
+  bool verify = false;          // decode every frame and compare with the reconstruction
+  uint64_t firstRiffLimit = 0;  // for tests: where the OpenDML parts begin (0: 4 GB)
   bool computeRms = false;
 };
 

@@ -12,6 +12,7 @@
 
 namespace zov {
 
+class BackgroundTask;
 class WorkerPool;
 
 // Block map markers: what covers a pixel of the coded picture.
@@ -107,6 +108,13 @@ struct EncoderBuffers {
   // Best luma per (colour, chroma), direct-mapped: one cache per worker thread.
   std::vector<std::vector<uint64_t>> lumaCaches;
   std::unique_ptr<WorkerPool> pool;  // the frame's independent tasks (one thread: the caller)
+  // The next call's picture taken in while this one is coded (CompressParams::next; more than
+  // one thread): the input as given and what intake made of it. The last luma cache is its own.
+  std::unique_ptr<BackgroundTask> aside;
+  std::vector<uint16_t> aheadInput, aheadPic;
+  std::vector<uint32_t> aheadYc;
+  std::vector<uint8_t> aheadKeyMap;
+  bool aheadValid = false;
 
   RectList lists[4];
 

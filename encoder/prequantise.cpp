@@ -254,7 +254,7 @@ void quantiseLine(EncoderBuffers& b, uint64_t* cache, uint16_t* pic, uint32_t* y
 
 }  // namespace
 
-void prequantise(EncoderBuffers& b, uint16_t* pic, uint32_t* yc, bool edge) {
+void prequantise(EncoderBuffers& b, uint16_t* pic, uint32_t* yc, bool edge, bool aside) {
   if (b.type == 0) {
     prequantiseRgb(b, pic, edge);
     return;
@@ -266,11 +266,18 @@ void prequantise(EncoderBuffers& b, uint16_t* pic, uint32_t* yc, bool edge) {
   // The vote reads only the incoming picture and each cell row writes its own cells, so the
   // cell rows go to the workers in any order; so do the lines once their first pixels (a
   // chain down the first column) are known.
-  b.pool->run(cellRows, [&](int cellRow, int worker) {
+  const int asideCache = int(b.lumaCaches.size()) - 1;
+  auto forEach = [&](int count, auto&& task) {
+    if (aside)
+      for (int k = 0; k < count; ++k) task(k, asideCache);
+    else
+      b.pool->run(count, task);
+  };
+  forEach(cellRows, [&](int cellRow, int worker) {
     voteCellRow(b, b.lumaCaches[size_t(worker)].data(), pic, yc, cellRow);
   });
   for (int r = 0; r < cellRows; ++r) quantiseCellRow(b, r, edge);
-  uint64_t* cache0 = b.lumaCaches[0].data();
+  uint64_t* cache0 = b.lumaCaches[size_t(aside ? asideCache : 0)].data();
   // The step-doubling flags start clear on every line, also for the first column's luma
   // (against the pixel above) and the first cell's chroma (against the cell above): each is
   // the start of its line, not a step of a walk down the column. The coding passes then
@@ -287,7 +294,7 @@ void prequantise(EncoderBuffers& b, uint16_t* pic, uint32_t* yc, bool edge) {
     yc[i] = uint32_t(y) << 12 | chroma;
     pic[i] = t.ycToRgb[yc[i]];
   }
-  b.pool->run(lines, [&](int l, int worker) {
+  forEach(lines, [&](int l, int worker) {
     quantiseLine(b, b.lumaCaches[size_t(worker)].data(), pic, yc, l, edge);
   });
 }

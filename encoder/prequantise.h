@@ -11,7 +11,10 @@ namespace zov {
 // Type 0: quantises the components along the decoder's prediction paths (in place).
 // Types 1..4: chooses a common chroma per cell and the best luma per pixel; `yc` receives the
 // 17-bit targets and `pic` their table colours.
-void prequantise(EncoderBuffers& b, uint16_t* pic, uint32_t* yc, bool enhancedEdges);
+// `aside`: on the thread that takes in the next picture while a frame is coded: alone, with
+// the luma cache of its own, not through the worker pool.
+void prequantise(EncoderBuffers& b, uint16_t* pic, uint32_t* yc, bool enhancedEdges,
+                 bool aside = false);
 
 // The luma that brings (luma, chroma) closest to colour, searched from the colour's own luma.
 int bestLuma(const ColourTables& t, uint16_t colour, uint32_t chroma, int* distance = nullptr);

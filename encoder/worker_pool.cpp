@@ -55,4 +55,43 @@ void WorkerPool::runTasks(int count, TaskFn fn, void* context) {
   fn_ = nullptr;
 }
 
+BackgroundTask::BackgroundTask() {
+  thread_ = std::thread([this] {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, [&] { return quit_ || fn_; });
+      if (quit_) return;
+      lock.unlock();
+      fn_(context_);
+      lock.lock();
+      fn_ = nullptr;
+      changed_.notify_all();
+    }
+  });
+}
+
+BackgroundTask::~BackgroundTask() {
+  wait();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    quit_ = true;
+  }
+  changed_.notify_all();
+  thread_.join();
+}
+
+void BackgroundTask::startFn(void (*fn)(void*), void* context) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    fn_ = fn;
+    context_ = context;
+  }
+  changed_.notify_all();
+}
+
+void BackgroundTask::wait() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait(lock, [&] { return fn_ == nullptr; });
+}
+
 }  // namespace zov

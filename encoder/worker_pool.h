@@ -52,4 +52,29 @@ class WorkerPool {
   bool quit_ = false;
 };
 
+// One helper thread for a single task that runs beside the caller's own work: start() hands it
+// over, wait() returns when it is done (at once when none was started).
+class BackgroundTask {
+ public:
+  BackgroundTask();
+  ~BackgroundTask();
+  BackgroundTask(const BackgroundTask&) = delete;
+  BackgroundTask& operator=(const BackgroundTask&) = delete;
+
+  template <class Task>
+  void start(Task& task) {
+    startFn([](void* t) { (*static_cast<Task*>(t))(); }, &task);
+  }
+  void wait();
+
+ private:
+  void startFn(void (*fn)(void*), void* context);
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  void (*fn_)(void*) = nullptr;
+  void* context_ = nullptr;
+  bool quit_ = false;
+  std::thread thread_;
+};
+
 }  // namespace zov

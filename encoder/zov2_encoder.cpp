@@ -63,14 +63,48 @@ void takePicture(const EncoderBuffers& b, const uint16_t* input, uint16_t* pic) 
 
 // Steps applied to each picture as it comes in: chroma keying and pre-quantisation.
 void intake(EncoderBuffers& b, const CompressionSettings& s, const uint16_t* input, uint16_t* pic,
-            uint32_t* yc, uint8_t* keyMap) {
+            uint32_t* yc, uint8_t* keyMap, bool aside = false) {
   takePicture(b, input, pic);
   if (s.ChromaKeying && s.ChromaScreening != kScreeningBackground && !s.CodingBackground)
     chromaKey(b, s, pic, keyMap);
   else
     std::memset(keyMap, 0, size_t(b.pixels));
-  prequantise(b, pic, yc, s.EnhancedEdges);
+  prequantise(b, pic, yc, s.EnhancedEdges, aside);
 }
+
+// Takes in the call's picture: the work done ahead when it was this picture, else now.
+void takeIn(EncoderBuffers& b, const CompressionSettings& s, const uint16_t* input,
+            std::vector<uint16_t>& pic, std::vector<uint32_t>& yc, std::vector<uint8_t>& keyMap) {
+  if (b.aheadValid &&
+      std::memcmp(input, b.aheadInput.data(), b.aheadInput.size() * sizeof(uint16_t)) == 0) {
+    pic.swap(b.aheadPic);
+    yc.swap(b.aheadYc);
+    keyMap.swap(b.aheadKeyMap);
+  } else {
+    intake(b, s, input, pic.data(), yc.data(), keyMap.data());
+  }
+  b.aheadValid = false;
+}
+
+// Waits, whatever way EncodeFrame returns, for the next picture's intake started beside it.
+struct AheadIntake {
+  EncoderBuffers& b;
+  const CompressionSettings& s;
+  bool started = false;
+  void operator()() {
+    intake(b, s, b.aheadInput.data(), b.aheadPic.data(), b.aheadYc.data(), b.aheadKeyMap.data(),
+           true);
+  }
+  void start(const uint16_t* next) {
+    std::memcpy(b.aheadInput.data(), next, b.aheadInput.size() * sizeof(uint16_t));
+    b.aheadValid = true;
+    started = true;
+    b.aside->start(*this);
+  }
+  ~AheadIntake() {
+    if (started) b.aside->wait();
+  }
+};
 
 void clearLists(EncoderBuffers& b) {
   for (RectList& list : b.lists) {
@@ -225,7 +259,16 @@ bool StartEncoder(CompressionSettings& s, const EncoderSetup& setup) {
   buildLumaRows(*b->tables, b->lumaRows.data());
   const int threads = int(std::clamp<uint32_t>(s.threads, 1, kMaxEncoderThreads));
   b->pool = std::make_unique<WorkerPool>(threads);
-  b->lumaCaches.assign(size_t(threads), std::vector<uint64_t>(size_t(1) << kLumaCacheBits, 0));
+  // One luma cache per worker, and with helpers one more for the intake beside the coding.
+  const size_t caches = size_t(threads) + (threads > 1 ? 1 : 0);
+  b->lumaCaches.assign(caches, std::vector<uint64_t>(size_t(1) << kLumaCacheBits, 0));
+  if (threads > 1) {
+    b->aside = std::make_unique<BackgroundTask>();
+    b->aheadInput.assign(size_t(w) * size_t(h), 0);
+    b->aheadPic.assign(n, 0);
+    b->aheadYc.assign(n, 0);
+    b->aheadKeyMap.assign(n, 0);
+  }
   b->bucketHead.assign(kMaxArea + 1, -1);
   b->bucketNext.assign(n, -1);
   b->bucketPrev.assign(n, -1);
@@ -335,7 +378,7 @@ bool EncodeFrame(CompressionSettings& s, CompressParams& p) {
   } else if (enhanced) {
     if (s.FirstCall) {
       if (!p.input) return true;
-      intake(b, s, p.input, b.lookahead.data(), b.lookYc.data(), b.lookKeyMap.data());
+      takeIn(b, s, p.input, b.lookahead, b.lookYc, b.lookKeyMap);
       b.holdingPicture = true;
       s.FirstCall = false;
       return true;
@@ -346,7 +389,7 @@ bool EncodeFrame(CompressionSettings& s, CompressParams& p) {
     b.keyMap.swap(b.lookKeyMap);
     b.holdingPicture = false;
     if (!s.FinalCall && p.input) {
-      intake(b, s, p.input, b.lookahead.data(), b.lookYc.data(), b.lookKeyMap.data());
+      takeIn(b, s, p.input, b.lookahead, b.lookYc, b.lookKeyMap);
       b.holdingPicture = true;
     }
     // 6. Late skip: the picture just taken in is dropped and the held one kept.
@@ -364,9 +407,13 @@ bool EncodeFrame(CompressionSettings& s, CompressParams& p) {
       message(s, "No picture given to the encoder");
       return false;
     }
-    intake(b, s, p.input, b.cur.data(), b.curYc.data(), b.keyMap.data());
+    takeIn(b, s, p.input, b.cur, b.curYc, b.keyMap);
   }
   const bool lookaheadValid = enhanced && b.holdingPicture;
+  // The next picture's intake needs nothing the coding below touches (chroma keying may read
+  // the background the coding captures, so it is not taken in ahead).
+  AheadIntake ahead{b, s};
+  if (p.next && b.aside && !background && !s.ChromaKeying) ahead.start(p.next);
 
   // 7. Unchanged analysis.
   clearLists(b);

@@ -41,6 +41,10 @@ struct CompressParams {
   uint8_t* output = nullptr;  // receives the frame
   size_t outputCapacity = 0;
   size_t outputLength = 0;  // set by EncodeFrame: 0 = skipped by data-rate control
+  // Optional: the picture the next call will most likely hand in. With more than one thread
+  // the encoder takes it in while this frame is coded; the next call uses that work only when
+  // its picture is the same, so a wrong guess costs time, never a different output.
+  const uint16_t* next = nullptr;
 };
 
 // Derives the geometry, allocates every buffer (zero-filled) and sets EncoderStarted,

@@ -106,6 +106,8 @@ TEST(KilledRun, FramesWrittenBeforeSigkillAllReadBack) {
       const auto delay = std::chrono::milliseconds(rng() % unsigned(clip.maxDelayMs));
       SCOPED_TRACE("killed " + std::to_string(delay.count()) + " ms after the output appeared");
       const std::string path = dir + "/killed" + std::to_string(k) + ".avi";
+      // The previous clip's file of this name must not pass for this run's output.
+      fs::remove(path);
       args[3] = path;
       const pid_t pid = startZovcomp(args);
       ASSERT_GT(pid, 0);

@@ -196,6 +196,38 @@ TEST(ZovcompCli, CompressVerifyAndReport) {
   fs::remove(log);
 }
 
+TEST(ZovcompCli, MachineReadableProgressStatsAndCutOffNotices) {
+  const std::string out = temp("json.avi"), stats = temp("json-stats.json");
+  Cli c = run({"compress", teapot(), "-o", out, "--last", "3", "--verify", "--progress", "json",
+               "--stats", stats});
+  ASSERT_EQ(c.rc, 0) << c.err;
+  EXPECT_NE(c.err.find("{\"frame\":3,\"total\":3,\"bytes\":"), std::string::npos) << c.err;
+  EXPECT_EQ(count(c.err, "\"eta\":"), 3) << "one object per frame";
+  EXPECT_EQ(c.err.find("progress "), std::string::npos);
+  EXPECT_NE(c.out.find(" kbit/s\n"), std::string::npos) << c.out;
+  EXPECT_NE(c.out.find("\nTotal = "), std::string::npos) << "the run's last status line";
+  std::ifstream f(stats);
+  std::string json((std::istreambuf_iterator<char>(f)), {});
+  for (const char* key : {"\"frames\":3,", "\"bpp\":", "\"psnr\":", "\"encode\":",
+                          "\"exit_reason\":\"finished\"", "\"exit_status\":0}"})
+    EXPECT_NE(json.find(key), std::string::npos) << key << " in " << json;
+  EXPECT_EQ(json.find("\"psnr\":null"), std::string::npos) << json;
+
+  // The size cut-off's notices reach the command line.
+  Cli cut = run({"compress", teapot(), "-o", out, "--set", "CutOffKBLimit=40", "--stats", stats});
+  ASSERT_EQ(cut.rc, 0) << cut.err;
+  EXPECT_NE(cut.out.find("CutOff KB Limit reached, last frame = "), std::string::npos);
+  std::ifstream g(stats);
+  std::string cutJson((std::istreambuf_iterator<char>(g)), {});
+  EXPECT_NE(cutJson.find("cut off at the size limit"), std::string::npos) << cutJson;
+  Cli notify = run({"compress", teapot(), "-o", out, "--last", "8", "--set", "CutOffKBLimit=40",
+                    "--set", "CutOffKBLimitNotify=1"});
+  ASSERT_EQ(notify.rc, 0) << notify.err;
+  EXPECT_NE(notify.out.find("CutOff KB Limit reached at "), std::string::npos) << notify.out;
+  fs::remove(out);
+  fs::remove(stats);
+}
+
 TEST(ZovcompCli, SettingsKeysPresetsAndFilters) {
   const std::string out = temp("keys.avi"), ini = temp("start.ini");
   // Fast compression through a settings key: every frame a key frame.

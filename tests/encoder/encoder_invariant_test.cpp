@@ -46,6 +46,29 @@ void expectInvariant(const CompressionSettings& s, int w, int h, const std::vect
   EXPECT_EQ(run.frames.size(), pics.size());
 }
 
+// Threads split the pre-quantisation and take the next picture in while a frame is coded; none
+// of it may change a byte, whether the hint about the next picture is right or wrong.
+TEST(EncoderInvariant, TwoThreadsAndNextPictureHintsWriteTheSameFrames) {
+  const auto& pics = teapot();
+  ASSERT_GE(pics.size(), 4u) << "teapot footage missing";
+  for (bool fast : {false, true}) {
+    CompressionSettings s = videoPreset();
+    s.FastCompression = fast;
+    s.updateDerived();
+    const EncodedRun one = encodePictures(s, 256, 256, pics);
+    ASSERT_TRUE(one.ok) << one.failure;
+    s.threads = 2;
+    for (bool wrong : {false, true}) {
+      HarnessOptions o;
+      o.hintNext = true;
+      o.wrongHints = wrong;
+      const EncodedRun two = encodePictures(s, 256, 256, pics, o);
+      ASSERT_TRUE(two.ok) << two.failure;
+      EXPECT_TRUE(two.frames == one.frames) << "fast " << fast << ", wrong hints " << wrong;
+    }
+  }
+}
+
 TEST(EncoderInvariant, TeapotEverySchemeEdgeModeAndLossLevel) {
   const auto& pics = teapot();
   ASSERT_GE(pics.size(), 4u) << "teapot footage missing";

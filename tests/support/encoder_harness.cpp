@@ -91,6 +91,11 @@ EncodedRun encodePictures(CompressionSettings s, int width, int height,
     s.KeyFrame = isKeyFrame(n) ? 1 : 0;
     s.FinalCall = finalCall;
     CompressParams p{pic ? pic->data() : nullptr, out.data(), capacity, 0};
+    if (options.hintNext && pic) {
+      const Picture* next = pic + 1;
+      if (options.wrongHints && n % 3 == 2) next = &pictures[0];
+      if (next < pictures.data() + pictures.size()) p.next = next->data();
+    }
     if (!EncodeFrame(s, p)) return false;
     if (!producesFrame) return true;
     std::vector<uint8_t> chunk(out.begin(), out.begin() + long(p.outputLength));

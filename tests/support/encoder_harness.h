@@ -33,6 +33,9 @@ struct HarnessOptions {
   bool keepReconstructions = false;
   const Picture* backgroundBitmap = nullptr;
   uint32_t frameRate = 15, frameScale = 1;
+  // Tell each call the next call's picture (CompressParams::next); with wrongHints every third
+  // call is told another picture instead.
+  bool hintNext = false, wrongHints = false;
 };
 
 EncodedRun encodePictures(CompressionSettings s, int width, int height,
