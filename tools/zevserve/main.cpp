@@ -32,8 +32,8 @@ void onHangup(int) {
   if (gServer) gServer->rescan();
 }
 
-int usage() {
-  std::fprintf(stderr,
+int usage(FILE* to = stderr) {
+  std::fprintf(to,
                "usage: zevserve [--config FILE] [--port N] [--bind ADDR]... [--timeout SECONDS]\n"
                "                [--max-connections N] [--max-per-address N] [--rate BYTES]\n"
                "                [--drain SECONDS] [--log FILE] [--metrics PORT|FILE] DIR\n");
@@ -157,7 +157,7 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
-      usage();
+      usage(stdout);
       return 0;
     }
     if (arg == "--config" && i + 1 < argc) {
