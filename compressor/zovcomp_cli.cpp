@@ -515,6 +515,31 @@ void printSettings(const CompressionSettings& settings, const CompressorOptions&
   out << "TotalFilters=" << options.Filters.size() << "\n";
 }
 
+// The modes that copy stored frames never label other data as ZOV2, nor change the pictures
+// their headers describe: they take ZOV2 sources only (as the window offers them), and refuse
+// what a copy can't apply.
+bool copyModeUsable(const CliArgs& a, const CompressorOptions& options,
+                    const std::vector<std::unique_ptr<SourceFile>>& sources, std::ostream& err) {
+  if (a.mode == RunMode::Compress) return true;
+  const char* mode = a.mode == RunMode::NoRecompression ? "copy"
+                     : a.mode == RunMode::ZevStream     ? "zev"
+                                                        : "blocks";
+  if (a.crop || a.letterbox || a.resize || a.strip || a.interpolate || !options.Filters.empty()) {
+    err << "zovcomp: --mode " << mode
+        << " copies the stored frames as they are: cropping, letterbox, resizing, field "
+           "stripping and filters can't be applied to them (compress with --mode compress)\n";
+    return false;
+  }
+  for (const auto& s : sources) {
+    if (lower(s->Handler) != "zov2") {
+      err << "zovcomp: --mode " << mode << " copies ZOV2 frames as they are, and \"" << s->Path
+          << "\" holds \"" << s->Handler << "\" frames: compress it with --mode compress first\n";
+      return false;
+    }
+  }
+  return true;
+}
+
 // Whether the run ended at the size cut-off (or at the most a file can hold).
 bool cutOff(CompressionRun& run) {
   for (const std::string& line : run.messages().lines())
@@ -632,6 +657,7 @@ int compressCommand(const CliArgs& a, std::ostream& out, std::ostream& err, bool
     }
     owned = std::move(*list);
   }
+  if (!copyModeUsable(a, options, owned, err)) return 2;
   if (owned.size() == 1 && a.extractionGiven()) {
     SourceFile& s = *owned[0];
     ExtractionValues v = extractionValuesOf(s);

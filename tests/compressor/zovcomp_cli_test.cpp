@@ -291,11 +291,22 @@ TEST(ZovcompCli, ModesAndEditList) {
   EXPECT_EQ(run({"compress", zov, "-o", blocks, "--mode", "blocks", "-q"}).rc, 0);
   EXPECT_TRUE(fs::exists(zev));
   EXPECT_TRUE(fs::exists(blocks));
-  // Uncompressed frames don't fit a stream file: failure, nothing left behind.
-  Cli bad = run({"compress", teapot(), "-o", temp("bad.zev"), "--mode", "zev", "-q"});
-  EXPECT_EQ(bad.rc, 1);
-  EXPECT_NE(bad.err.find("compression halted"), std::string::npos);
-  EXPECT_FALSE(fs::exists(temp("bad.zev")));
+  // Other frames are never copied under the ZOV2 label: refused, nothing left behind.
+  for (const char* mode : {"copy", "zev", "blocks"}) {
+    Cli bad = run({"compress", teapot(), "-o", temp("bad.zev"), "--mode", mode, "-q"});
+    EXPECT_EQ(bad.rc, 2) << mode;
+    EXPECT_NE(bad.err.find("copies ZOV2 frames as they are"), std::string::npos) << bad.err;
+    EXPECT_FALSE(fs::exists(temp("bad.zev")));
+  }
+  // Nor is a copy cropped, resized or filtered under headers that describe other pictures.
+  for (const std::vector<std::string>& extra : std::vector<std::vector<std::string>>{
+           {"--crop", "0,0,128,128"}, {"--resize", "128x128"}, {"--filter", "Median"}}) {
+    std::vector<std::string> args = {"compress", zov, "-o", copy, "--mode", "copy"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    Cli cropped = run(args);
+    EXPECT_EQ(cropped.rc, 2) << extra[0];
+    EXPECT_NE(cropped.err.find("can't be applied"), std::string::npos) << cropped.err;
+  }
 
   // An edit list of two segments compresses into one file.
   {
