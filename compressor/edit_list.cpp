@@ -125,7 +125,16 @@ std::optional<std::vector<std::unique_ptr<SourceFile>>> loadEditList(const std::
     return std::nullopt;
   }
   for (uint32_t i = 0; i < total; ++i) {
-    std::string name = file.getString(kEditListSection, key("FileName", i), "", kFileNameChars);
+    std::string name;
+    file.lookup(kEditListSection, key("FileName", i), name);
+    if (name.size() >= kFileNameChars) {
+      // Cut to 259 characters it would name another file.
+      stop(
+          format("MCP0040E Invalid settings in \"%s\"\rSegment %u: its file name is longer than "
+                 "%u characters",
+                 path.c_str(), i + 1, unsigned(kFileNameChars - 1)));
+      return std::nullopt;
+    }
     if (name.empty()) {
       stop(format("MCP0040E Invalid settings in \"%s\"", path.c_str()));
       return std::nullopt;

@@ -585,6 +585,15 @@ int compressCommand(const CliArgs& a, std::ostream& out, std::ostream& err, bool
 
   // Nothing is opened before the files are known to be usable: a missing or unreadable input
   // is named with its reason, and an output that is one of the inputs is refused.
+  // The window and its files keep paths of at most 259 characters; a longer one is refused here
+  // rather than cut where it is saved.
+  for (const std::string* path : {&a.input, &a.output, &a.audio}) {
+    if (path->size() > 259) {
+      err << "zovcomp: the path \"" << *path << "\" is " << path->size()
+          << " characters long; at most 259 are accepted\n";
+      return 2;
+    }
+  }
   for (const std::string* path : {&a.input, &a.audio}) {
     if (path->empty()) continue;
     const std::string problem = inputFileProblem(*path);

@@ -329,3 +329,45 @@ LRESULT ICDecompressBegin(HIC hic, const BITMAPINFOHEADER* lpbiInput,
 LRESULT ICDecompressEnd(HIC hic) {
   return ICSendMessage(hic, ICM_DECOMPRESS_END, 0, 0);
 }
+
+namespace {
+
+LRESULT sendFormats(HIC hic, UINT msg, const BITMAPINFOHEADER* a, const BITMAPINFOHEADER* b) {
+  return ICSendMessage(hic, msg, reinterpret_cast<DWORD_PTR>(a), reinterpret_cast<DWORD_PTR>(b));
+}
+
+}  // namespace
+
+LRESULT ICCompressQuery(HIC hic, const BITMAPINFOHEADER* lpbiInput,
+                        const BITMAPINFOHEADER* lpbiOutput) {
+  return sendFormats(hic, ICM_COMPRESS_QUERY, lpbiInput, lpbiOutput);
+}
+
+LRESULT ICCompressGetFormat(HIC hic, const BITMAPINFOHEADER* lpbiInput,
+                            BITMAPINFOHEADER* lpbiOutput) {
+  return sendFormats(hic, ICM_COMPRESS_GET_FORMAT, lpbiInput, lpbiOutput);
+}
+
+LRESULT ICCompressGetSize(HIC hic, const BITMAPINFOHEADER* lpbiInput,
+                          const BITMAPINFOHEADER* lpbiOutput) {
+  return sendFormats(hic, ICM_COMPRESS_GET_SIZE, lpbiInput, lpbiOutput);
+}
+
+LRESULT ICCompressBegin(HIC hic, const BITMAPINFOHEADER* lpbiInput,
+                        const BITMAPINFOHEADER* lpbiOutput) {
+  return sendFormats(hic, ICM_COMPRESS_BEGIN, lpbiInput, lpbiOutput);
+}
+
+LRESULT ICCompressEnd(HIC hic) {
+  return ICSendMessage(hic, ICM_COMPRESS_END, 0, 0);
+}
+
+DWORD ICCompress(HIC hic, DWORD dwFlags, LPBITMAPINFOHEADER lpbiOutput, LPVOID lpData,
+                 LPBITMAPINFOHEADER lpbiInput, LPVOID lpBits, DWORD* lpckid, DWORD* lpdwFlags,
+                 LONG lFrameNum, DWORD dwFrameSize, DWORD dwQuality, LPBITMAPINFOHEADER lpbiPrev,
+                 LPVOID lpPrev) {
+  ICCOMPRESS request{dwFlags,   lpbiOutput, lpData,      lpbiInput, lpBits,   lpckid,
+                     lpdwFlags, lFrameNum,  dwFrameSize, dwQuality, lpbiPrev, lpPrev};
+  return static_cast<DWORD>(
+      ICSendMessage(hic, ICM_COMPRESS, reinterpret_cast<DWORD_PTR>(&request), sizeof request));
+}

@@ -296,6 +296,44 @@ struct ICDRAW {
   LONG lTime;
 };
 
+// lParam1 of ICM_COMPRESS. 32-bit size 48.
+constexpr DWORD ICCOMPRESS_KEYFRAME = 0x00000001;
+constexpr DWORD AVIIF_KEYFRAME = 0x00000010;
+struct ICCOMPRESS {
+  DWORD dwFlags;  // ICCOMPRESS_KEYFRAME: the host wants a key frame
+  LPBITMAPINFOHEADER lpbiOutput;
+  LPVOID lpOutput;
+  LPBITMAPINFOHEADER lpbiInput;
+  LPVOID lpInput;
+  DWORD* lpckid;     // receives the chunk's two-character code, may be null
+  DWORD* lpdwFlags;  // receives AVIIF_KEYFRAME for a key frame, may be null
+  LONG lFrameNum;
+  DWORD dwFrameSize;  // the host's size target, 0 for none
+  DWORD dwQuality;
+  LPBITMAPINFOHEADER lpbiPrev;
+  LPVOID lpPrev;
+};
+
+// lParam1 of ICM_COMPRESS_FRAMES_INFO. 32-bit size 64.
+struct ICCOMPRESSFRAMES {
+  DWORD dwFlags;
+  LPBITMAPINFOHEADER lpbiOutput;
+  LPARAM lOutput;
+  LPBITMAPINFOHEADER lpbiInput;
+  LPARAM lInput;
+  LONG lStartFrame;
+  LONG lFrameCount;
+  LONG lQuality;   // 0..10000, -1 for the codec's default
+  LONG lDataRate;  // bytes per second, 0 for none
+  LONG lKeyRate;   // a key frame every lKeyRate frames, 0 for the codec's default
+  DWORD dwRate;
+  DWORD dwScale;
+  DWORD dwOverheadPerFrame;
+  DWORD dwReserved2;
+  LONG (*GetData)(LPARAM lInput, LONG lFrame, LPVOID lpBits, LONG len);
+  LONG (*PutData)(LPARAM lOutput, LONG lFrame, LPVOID lpBits, LONG len);
+};
+
 // The entry every installable driver exports under the name "DriverProc".
 typedef LRESULT (*DRIVERPROC)(DWORD_PTR driverId, HDRVR driver, UINT message, LPARAM lParam1,
                               LPARAM lParam2);
@@ -357,6 +395,22 @@ LRESULT ICDecompressGetPalette(HIC hic, const BITMAPINFOHEADER* lpbiInput,
 LRESULT ICDecompressBegin(HIC hic, const BITMAPINFOHEADER* lpbiInput,
                           const BITMAPINFOHEADER* lpbiOutput);
 LRESULT ICDecompressEnd(HIC hic);
+
+// The compression messages, as the Windows macros of the same names send them.
+LRESULT ICCompressQuery(HIC hic, const BITMAPINFOHEADER* lpbiInput,
+                        const BITMAPINFOHEADER* lpbiOutput);
+LRESULT ICCompressGetFormat(HIC hic, const BITMAPINFOHEADER* lpbiInput,
+                            BITMAPINFOHEADER* lpbiOutput);
+LRESULT ICCompressGetSize(HIC hic, const BITMAPINFOHEADER* lpbiInput,
+                          const BITMAPINFOHEADER* lpbiOutput);
+LRESULT ICCompressBegin(HIC hic, const BITMAPINFOHEADER* lpbiInput,
+                        const BITMAPINFOHEADER* lpbiOutput);
+LRESULT ICCompressEnd(HIC hic);
+// ICM_COMPRESS with an ICCOMPRESS built from the arguments.
+DWORD ICCompress(HIC hic, DWORD dwFlags, LPBITMAPINFOHEADER lpbiOutput, LPVOID lpData,
+                 LPBITMAPINFOHEADER lpbiInput, LPVOID lpBits, DWORD* lpckid, DWORD* lpdwFlags,
+                 LONG lFrameNum, DWORD dwFrameSize, DWORD dwQuality, LPBITMAPINFOHEADER lpbiPrev,
+                 LPVOID lpPrev);
 
 // Registers the driver library at the path lParam (a const char*) for type and handler, as the
 // installation does on Windows; with ICINSTALL_DRIVER only. A registered library takes

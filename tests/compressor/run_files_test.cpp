@@ -105,6 +105,11 @@ TEST(RunFiles, UnusableInputsAreNamedWithTheReason) {
   EXPECT_NE(folder.err.find("is a folder"), std::string::npos) << folder.err;
   test::CliResult text = test::runZovcomp({"compress", dir + "/notes.txt", "-o", out});
   EXPECT_NE(text.err.find("neither an AVI file"), std::string::npos) << text.err;
+  test::CliResult longName =
+      test::runZovcomp({"compress", test::dataFile("teapot-256x256-rgb24.avi"), "-o",
+                        dir + "/" + std::string(260, 'x') + ".avi"});
+  EXPECT_EQ(longName.rc, 2);
+  EXPECT_NE(longName.err.find("at most 259 are accepted"), std::string::npos) << longName.err;
   for (const auto* r : {&missing, &folder, &text})
     EXPECT_EQ(r->err.find("No valid settings"), std::string::npos) << r->err;
 

@@ -6,6 +6,9 @@
 #include "platform/ui.h"
 #include "player/playback_engine.h"
 #include "player/player_controller.h"
+#include "support/avi_file_writer.h"
+#include "support/codec_compression.h"
+#include "support/footage_avi.h"
 #include "support/player_fixture.h"
 
 using namespace zov;
@@ -318,4 +321,39 @@ TEST(PlayerPlayback, MotionJpegWithSoundPlaysOnTheAudioClock) {
   EXPECT_NEAR(double(m.engine.position()), 0.5 * fps, 1.0);
   EXPECT_GT(m.engine.audio().playedFrames(), 0u);
   EXPECT_EQ(sendCommandString(m.engine, "stop"), kMciOk);
+}
+
+TEST(PlayerPlayback, PlaysAMovieCompressedThroughTheCodec) {
+  test::TempHome home;
+  QtPlatform platform;
+  test::Footage footage;
+  constexpr int kFrames = 10;
+  ASSERT_TRUE(test::loadUncompressedAvi(
+      std::string(ZOV_TEST_DATA_DIR) + "/teapot-256x256-rgb24.avi", footage, kFrames));
+  const std::string folder = test::makeTempFolder();
+  const auto coded = test::compressThroughCodec(
+      test::codecWithCompressionLibrary(folder + "/codec"), footage, kFrames);
+  ASSERT_EQ(coded.failure, "");
+  test::ZovAviDescription desc;
+  desc.width = footage.width;
+  desc.height = footage.height;
+  desc.formatWord = coded.format.biCompression;
+  std::vector<test::AviFrameData> frames;
+  for (size_t f = 0; f < coded.chunks.size(); ++f)
+    frames.push_back({coded.chunks[f], coded.keyFrames[f]});
+  const std::string movie = folder + "/compressed.avi";
+  ASSERT_TRUE(test::writeFileBytes(movie, test::buildZovAvi(desc, frames)));
+
+  ManualEngine m;
+  ASSERT_TRUE(m.open(movie));
+  ASSERT_EQ(m.engine.length(), kFrames);
+  m.engine.autoLoop = false;
+  ASSERT_EQ(sendCommandString(m.engine, "play window notify"), kMciOk);
+  m.runToEnd(10000);
+  ASSERT_EQ(m.shown.size(), size_t(kFrames - 1));
+  EXPECT_EQ(m.engine.stats().dropped, 0u);
+  auto reference = test::decodeWithCodec(movie, kFrames);
+  ASSERT_EQ(reference.size(), size_t(kFrames));
+  EXPECT_EQ(m.engine.movie()->picture().pixels, reference.back().pixels);
+  EXPECT_NE(reference.front().pixels, reference.back().pixels) << "the teapot turns";
 }

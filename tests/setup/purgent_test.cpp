@@ -145,5 +145,19 @@ TEST(RemoverProgram, UsageOnItsOwn) {
   EXPECT_NE(WEXITSTATUS(status), 0);
 }
 
+TEST(RemoverProgram, WithoutATerminalNothingIsRemovedUnlessYesIsGiven) {
+  const std::string marker = ::testing::TempDir() + "purgent-ran-" + std::to_string(getpid());
+  std::remove(marker.c_str());
+  std::string command = std::string(PURGENT_PROGRAM) + " touch " + marker + " </dev/null 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  char buffer[512] = {};
+  size_t got = fread(buffer, 1, sizeof buffer - 1, pipe);
+  int status = pclose(pipe);
+  EXPECT_NE(std::string(buffer, got).find("nothing is removed"), std::string::npos) << buffer;
+  EXPECT_NE(WEXITSTATUS(status), 0);
+  EXPECT_NE(access(marker.c_str(), F_OK), 0) << "the uninstall program ran";
+}
+
 }  // namespace
 }  // namespace zov::setup
