@@ -61,6 +61,15 @@ for program in /usr/bin/zovcomp /usr/bin/zovinfo /usr/bin/brindle /usr/bin/zevse
   "$program" --version
 done
 man -w zovcomp zovinfo brindle zevserve purgent zovcomp.ini >/dev/null
+# Both windows open from the installed files (an offscreen display; ended after 5 s).
+for program in /usr/bin/zovcomp /usr/bin/brindle; do
+  status=0
+  QT_QPA_PLATFORM=offscreen timeout 5 "$program" >/dev/null 2>&1 || status=$?
+  if [ "$status" != 124 ]; then
+    echo "package.sh: the installed $program did not open its window (status $status)"
+    exit 1
+  fi
+done
 # A movie with sound compressed by the installed compressor plays through the installed plugin.
 /usr/bin/zovcomp compress tests/data/pan-640x480-mjpeg-pcm.avi -o "$work/pan.avi" --last 30 -q
 /usr/bin/zovinfo frames "$work/pan.avi" >/dev/null
