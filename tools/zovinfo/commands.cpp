@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fstream>
 #include <iomanip>
+#include <optional>
 #include <ostream>
 #include <sstream>
 
@@ -21,6 +22,7 @@
 #include "tools/zovinfo/movie_stream.h"
 #include "tools/zovinfo/png_writer.h"
 #include "tools/zovinfo/stream_session.h"
+#include "tools/zovinfo/y4m_writer.h"
 
 namespace zov::info {
 namespace {
@@ -28,7 +30,8 @@ namespace {
 constexpr const char* kUsage =
     "usage:\n"
     "  zovinfo decode --format WORD --size WxH --out DIR [--png [--method N]] FRAME.bin ...\n"
-    "  zovinfo decode MOVIE.avi --out DIR [--png [--method N]]\n"
+    "  zovinfo decode MOVIE.avi [--out DIR [--png [--method N]]] [--y4m FILE|-]\n"
+    "                 [--first N] [--last N]\n"
     "  zovinfo frames MOVIE.avi\n"
     "  zovinfo blocks FILE.blk\n"
     "  zovinfo bench MOVIE.avi [--codec] [--repeat N]\n"
@@ -44,6 +47,9 @@ constexpr const char* kUsage =
     "        back afterwards. Methods 13-15 cannot be chosen there and, like every method when\n"
     "        the codec library is missing (a note says so), go through the output stage\n"
     "        directly. The .raw files are always the decoder's own picture.\n"
+    "        --y4m writes the movie's pictures as a YUV4MPEG2 stream (4:4:4) to FILE, or to\n"
+    "        standard output for '-'. --first and --last (1-based frame numbers) choose the\n"
+    "        frames written; the frames before them are still decoded.\n"
     "frames  lists the stream and, per video frame, the index key flag, the chunk size, the\n"
     "        header fields, the entries of each block list, NSYM, N1 and N2.\n"
     "bench   decodes every frame N times (default 10) in memory and prints the speed;\n"
@@ -67,6 +73,9 @@ struct Args {
   std::string size;
   std::string repeat;
   std::string method;
+  std::string first;
+  std::string last;
+  std::string y4m;
   bool png = false;
   bool codec = false;
   bool help = false;
@@ -94,6 +103,12 @@ Args parseArgs(const std::vector<std::string>& args) {
       value(a.repeat);
     } else if (s == "--method") {
       value(a.method);
+    } else if (s == "--first") {
+      value(a.first);
+    } else if (s == "--last") {
+      value(a.last);
+    } else if (s == "--y4m") {
+      value(a.y4m);
     } else if (s == "--png") {
       a.png = true;
     } else if (s == "--codec") {
@@ -382,8 +397,18 @@ int decodeMovie(const Args& a, std::ostream& out, std::ostream& err) {
   if (!openMovie(path, m, err)) return kExitUsage;
   StreamSession session;
   if (!beginMovieStream(path, m, session, err)) return kExitUsage;
+  uint64_t first = 1, last = m.frames.size();
+  if (!a.first.empty() && (!parseUnsigned(a.first, 0xFFFFFFFFu, first) || first == 0))
+    throw UsageError{"bad --first value '" + a.first + "' (a frame number from 1)"};
+  if (!a.last.empty() && (!parseUnsigned(a.last, 0xFFFFFFFFu, last) || last == 0))
+    throw UsageError{"bad --last value '" + a.last + "' (a frame number from 1)"};
+  if (first > last || last > m.frames.size()) {
+    err << path << ": frames " << first << " to " << last << " are not in its " << m.frames.size()
+        << " frames\n";
+    return kExitUsage;
+  }
   std::string error;
-  if (!makeDirs(a.out, error)) {
+  if (!a.out.empty() && !makeDirs(a.out, error)) {
     err << a.out << ": " << error << "\n";
     return kExitUsage;
   }
@@ -393,8 +418,22 @@ int decodeMovie(const Args& a, std::ostream& out, std::ostream& err) {
   CodecPlayback* codec = nullptr;
   if (!openCodecFor(method, m.width, m.height, m.compression, playback, codec, err))
     return kExitUsage;
+  std::ofstream y4mFile;
+  std::ostream* y4mStream = nullptr;
+  if (a.y4m == "-") {
+    y4mStream = &out;
+  } else if (!a.y4m.empty()) {
+    y4mFile.open(a.y4m, std::ios::binary | std::ios::trunc);
+    if (!y4mFile) {
+      err << a.y4m << ": " << std::strerror(errno) << "\n";
+      return kExitUsage;
+    }
+    y4mStream = &y4mFile;
+  }
+  std::optional<Y4mWriter> y4m;
+  if (y4mStream) y4m.emplace(*y4mStream, m.width, m.height, m.rate, m.scale);
   std::vector<uint8_t> bytes;
-  for (size_t n = 0; n < m.frames.size(); ++n) {
+  for (size_t n = 0; n < last; ++n) {
     const std::string& where = path;
     if (!m.readFrame(n, bytes, error)) {
       err << path << ": frame " << n << ": " << error << "\n";
@@ -409,20 +448,34 @@ int decodeMovie(const Args& a, std::ostream& out, std::ostream& err) {
       err << where << ": frame " << n << ": " << error << "\n";
       return kExitDamaged;
     }
-    if (!writer.write(int(n), session, codec, error)) {
+    if (n + 1 < first) continue;
+    if (!a.out.empty() && !writer.write(int(n), session, codec, error)) {
       err << error << "\n";
       return kExitUsage;
     }
+    if (y4m && !y4m->write(session.picture())) {
+      err << (a.y4m == "-" ? std::string("standard output") : a.y4m) << ": write error\n";
+      return kExitUsage;
+    }
   }
-  out << "decoded " << m.frames.size() << " frames " << session.width() << "x" << session.height()
-      << " into " << a.out << "\n";
+  if (y4mFile.is_open()) {
+    y4mFile.close();
+    if (!y4mFile) {
+      err << a.y4m << ": write error\n";
+      return kExitUsage;
+    }
+  }
+  // With the pictures on standard output the summary goes to the error stream.
+  (a.y4m == "-" ? err : out) << "decoded " << (last - first + 1) << " frames " << session.width()
+                             << "x" << session.height() << " into "
+                             << (a.out.empty() ? a.y4m : a.out) << "\n";
   return kExitOk;
 }
 
 int listFrames(const Args& a, std::ostream& out, std::ostream& err) {
   if (a.files.size() != 1) throw UsageError{"frames takes one movie"};
   if (!a.out.empty() || !a.format.empty() || !a.size.empty() || !a.repeat.empty() || a.png ||
-      !a.method.empty() || a.codec)
+      !a.method.empty() || a.codec || !a.first.empty() || !a.last.empty() || !a.y4m.empty())
     throw UsageError{"frames takes no options"};
   const std::string& path = a.files[0];
   MovieStream s;
@@ -542,9 +595,14 @@ int runZovinfo(const std::vector<std::string>& args, std::ostream& out, std::ost
     }
     if (a.command.empty()) throw UsageError{"no command given"};
     if (a.command == "decode") {
-      if (a.out.empty()) throw UsageError{"decode needs --out DIR"};
+      if (a.out.empty() && a.y4m.empty()) throw UsageError{"decode needs --out DIR or --y4m"};
+      if (a.out.empty() && a.png) throw UsageError{"--png goes with --out DIR"};
       if (!a.repeat.empty() || a.codec) throw UsageError{"decode takes no --repeat or --codec"};
       bool frameMode = !a.format.empty() || !a.size.empty();
+      if (frameMode && (a.out.empty() || !a.y4m.empty() || !a.first.empty() || !a.last.empty()))
+        throw UsageError{
+            "frame files are decoded into --out DIR; --y4m, --first, --last go "
+            "with a movie"};
       if (frameMode && (a.format.empty() || a.size.empty()))
         throw UsageError{"decoding frame files needs both --format and --size"};
       return frameMode ? decodeFrames(a, out, err) : decodeMovie(a, out, err);
@@ -555,7 +613,8 @@ int runZovinfo(const std::vector<std::string>& args, std::ostream& out, std::ost
       return listBlocks(a.files[0], out, err);
     }
     if (a.command == "bench") {
-      if (!a.out.empty() || !a.format.empty() || !a.size.empty() || a.png || !a.method.empty())
+      if (!a.out.empty() || !a.format.empty() || !a.size.empty() || a.png || !a.method.empty() ||
+          !a.first.empty() || !a.last.empty() || !a.y4m.empty())
         throw UsageError{"bench takes only --codec and --repeat"};
       return bench(a, out, err);
     }
