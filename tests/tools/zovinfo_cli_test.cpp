@@ -295,6 +295,33 @@ TEST(ZovinfoDecode, FirstAndLastChooseTheFramesAndY4mCarriesThePictures) {
   EXPECT_EQ(runInProcess({"decode", movie, "--first", "0", "--y4m", "-"}).status, 2);
 }
 
+TEST(ZovinfoSummary, CountsTheFramesByKindAndNamesTheDamage) {
+  TempDir dir;
+  EncodedSample s = encodeSyntheticStream(16, 8, 3, 9);
+  s.frames.insert(s.frames.begin() + 1, AviFrameData{{}, false});
+  size_t keys = 0;
+  for (const AviFrameData& f : s.frames) keys += f.key ? 1 : 0;
+  std::string movie = dir.file("m.avi");
+  ASSERT_TRUE(writeFileBytes(movie, buildZovAvi(s.desc, s.frames)));
+  ToolResult r = runInProcess({movie});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(contains(r.out, "4 frames (" + std::to_string(keys) + " key, " +
+                                  std::to_string(3 - keys) + " inter, 1 empty)"))
+      << r.out;
+  EXPECT_TRUE(contains(r.out, "problems: none\n")) << r.out;
+  r = runInProcess({movie, "--json"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(contains(r.out, "\"frames\":4,\"key\":" + std::to_string(keys))) << r.out;
+  EXPECT_TRUE(contains(r.out, "\"empty\":1,") && contains(r.out, "\"problems\":[]}\n")) << r.out;
+
+  s.frames[2].data.resize(8);
+  ASSERT_TRUE(writeFileBytes(movie, buildZovAvi(s.desc, s.frames)));
+  r = runInProcess({movie});
+  EXPECT_EQ(r.status, 3);
+  EXPECT_TRUE(contains(r.out, "problem: frame 2 is malformed")) << r.out;
+  EXPECT_EQ(runInProcess({"frames", movie, "--json"}).status, 2);
+}
+
 TEST(ZovinfoBench, PrintsOneSpeedLine) {
   std::string sample = dataFile("sample-teapot-zov2.avi");
   ToolResult r = runInProcess({"bench", sample, "--repeat", "2"});

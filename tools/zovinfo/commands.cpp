@@ -32,6 +32,7 @@ constexpr const char* kUsage =
     "  zovinfo decode --format WORD --size WxH --out DIR [--png [--method N]] FRAME.bin ...\n"
     "  zovinfo decode MOVIE.avi [--out DIR [--png [--method N]]] [--y4m FILE|-]\n"
     "                 [--first N] [--last N]\n"
+    "  zovinfo MOVIE.avi [--json]\n"
     "  zovinfo frames MOVIE.avi\n"
     "  zovinfo blocks FILE.blk\n"
     "  zovinfo bench MOVIE.avi [--codec] [--repeat N]\n"
@@ -50,6 +51,9 @@ constexpr const char* kUsage =
     "        --y4m writes the movie's pictures as a YUV4MPEG2 stream (4:4:4) to FILE, or to\n"
     "        standard output for '-'. --first and --last (1-based frame numbers) choose the\n"
     "        frames written; the frames before them are still decoded.\n"
+    "MOVIE   alone prints a summary: streams, size, frame rate, duration, frames by kind\n"
+    "        (key, inter, empty), bitrate, audio format and the problems found; --json\n"
+    "        prints it as one JSON object.\n"
     "frames  lists the stream and, per video frame, the index key flag, the chunk size, the\n"
     "        header fields, the entries of each block list, NSYM, N1 and N2.\n"
     "bench   decodes every frame N times (default 10) in memory and prints the speed;\n"
@@ -77,6 +81,7 @@ struct Args {
   std::string last;
   std::string y4m;
   bool png = false;
+  bool json = false;
   bool codec = false;
   bool help = false;
 };
@@ -109,6 +114,8 @@ Args parseArgs(const std::vector<std::string>& args) {
       value(a.last);
     } else if (s == "--y4m") {
       value(a.y4m);
+    } else if (s == "--json") {
+      a.json = true;
     } else if (s == "--png") {
       a.png = true;
     } else if (s == "--codec") {
@@ -521,6 +528,112 @@ int listFrames(const Args& a, std::ostream& out, std::ostream& err) {
   return status;
 }
 
+std::string jsonText(const std::string& text) {
+  std::string quoted = "\"";
+  for (unsigned char c : text) {
+    if (c == '"' || c == '\\') {
+      quoted += '\\';
+      quoted += char(c);
+    } else if (c < 0x20) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", c);
+      quoted += buf;
+    } else {
+      quoted += char(c);
+    }
+  }
+  return quoted + "\"";
+}
+
+uint32_t littleEndian(const std::vector<uint8_t>& b, size_t at, size_t bytes) {
+  uint32_t v = 0;
+  for (size_t i = 0; i < bytes && at + i < b.size(); ++i) v |= uint32_t(b[at + i]) << (8 * i);
+  return v;
+}
+
+// The movie alone on the command line: what it holds and what is wrong with it.
+int summarize(const std::string& path, bool json, std::ostream& out, std::ostream& err) {
+  MovieStream m;
+  if (!openMovie(path, m, err)) return kExitUsage;
+  struct stat st {};
+  uint64_t fileBytes = ::stat(path.c_str(), &st) == 0 ? uint64_t(st.st_size) : 0;
+  double fps = m.scale != 0 ? double(m.rate) / double(m.scale) : 0;
+  double seconds = fps > 0 ? double(m.frames.size()) / fps : 0;
+  uint64_t videoBytes = 0;
+  for (const MovieFrame& f : m.frames) videoBytes += f.size;
+  double kbits = seconds > 0 ? double(videoBytes) * 8 / seconds / 1000 : 0;
+  uint64_t keys = 0, inters = 0, empties = 0;
+  std::vector<std::string> problems;
+  if (!m.hasIndex) problems.push_back("no index: the frames were found by scanning the file");
+  if (fps <= 0) problems.push_back("the video stream gives no frame rate");
+  StreamSession session;
+  std::string error;
+  if (!isZovStream(m)) {
+    problems.push_back("the video stream is not ZOV video (handler '" + fourCCText(m.handler) +
+                       "'); its frames are not checked");
+  } else if (!session.begin(m.width, m.height, m.compression, error)) {
+    problems.push_back(error);
+  } else {
+    std::vector<uint8_t> bytes;
+    for (size_t n = 0; n < m.frames.size(); ++n) {
+      FrameSummary r;
+      if (!m.readFrame(n, bytes, error)) {
+        problems.push_back("frame " + std::to_string(n) + ": " + error);
+        break;
+      }
+      bool ok = session.decode(bytes.data(), bytes.size(), r);
+      if (!ok) {
+        problems.push_back("frame " + std::to_string(n) + " is malformed" +
+                           (r.fault.empty() ? "" : " (" + r.fault + ")") +
+                           "; later frames are not checked");
+        break;
+      }
+      ++(r.empty ? empties : r.key ? keys : inters);
+    }
+  }
+  const std::vector<uint8_t>& a = m.audioFormat;
+  std::ostringstream text;
+  text << std::fixed;
+  if (json) {
+    text << "{\"file\":" << jsonText(path) << ",\"bytes\":" << fileBytes
+         << ",\"video\":{\"width\":" << m.width << ",\"height\":" << m.height
+         << ",\"fourcc\":" << jsonText(fourCCText(m.handler))
+         << ",\"format\":" << jsonText(hex32(m.compression)) << ",\"fps\":" << std::setprecision(3)
+         << fps << ",\"duration\":" << seconds << ",\"frames\":" << m.frames.size()
+         << ",\"key\":" << keys << ",\"inter\":" << inters << ",\"empty\":" << empties
+         << ",\"kbps\":" << std::setprecision(1) << kbits << "}";
+    text << ",\"audio\":";
+    if (a.empty())
+      text << "null";
+    else
+      text << "{\"tag\":" << littleEndian(a, 0, 2) << ",\"channels\":" << littleEndian(a, 2, 2)
+           << ",\"rate\":" << littleEndian(a, 4, 4) << ",\"bits\":" << littleEndian(a, 14, 2)
+           << "}";
+    text << ",\"problems\":[";
+    for (size_t i = 0; i < problems.size(); ++i) text << (i ? "," : "") << jsonText(problems[i]);
+    text << "]}\n";
+  } else {
+    text << path << ": " << fileBytes << " bytes\n"
+         << "video: " << m.width << "x" << m.height << " " << fourCCText(m.handler) << " "
+         << hex32(m.compression) << ", " << std::setprecision(3) << fps << " fps, "
+         << m.frames.size() << " frames (" << keys << " key, " << inters << " inter, " << empties
+         << " empty), " << std::setprecision(3) << seconds << " s, " << std::setprecision(1)
+         << kbits << " kbit/s\n";
+    if (a.empty())
+      text << "audio: none\n";
+    else
+      text << "audio: format " << littleEndian(a, 0, 2) << ", " << littleEndian(a, 2, 2)
+           << " channels, " << littleEndian(a, 4, 4) << " Hz, " << littleEndian(a, 14, 2)
+           << " bits\n";
+    if (problems.empty()) text << "problems: none\n";
+    for (const std::string& p : problems) text << "problem: " << p << "\n";
+  }
+  out << text.str();
+  for (const std::string& p : problems)
+    if (p.find("malformed") != std::string::npos) return kExitDamaged;
+  return kExitOk;
+}
+
 int bench(const Args& a, std::ostream& out, std::ostream& err) {
   if (a.files.size() != 1) throw UsageError{"bench takes one movie"};
   uint64_t repeat = 10;
@@ -594,6 +707,9 @@ int runZovinfo(const std::vector<std::string>& args, std::ostream& out, std::ost
       return kExitOk;
     }
     if (a.command.empty()) throw UsageError{"no command given"};
+    if (a.json && (a.command == "decode" || a.command == "frames" || a.command == "blocks" ||
+                   a.command == "bench"))
+      throw UsageError{"--json goes with a movie alone"};
     if (a.command == "decode") {
       if (a.out.empty() && a.y4m.empty()) throw UsageError{"decode needs --out DIR or --y4m"};
       if (a.out.empty() && a.png) throw UsageError{"--png goes with --out DIR"};
@@ -617,6 +733,12 @@ int runZovinfo(const std::vector<std::string>& args, std::ostream& out, std::ost
           !a.first.empty() || !a.last.empty() || !a.y4m.empty())
         throw UsageError{"bench takes only --codec and --repeat"};
       return bench(a, out, err);
+    }
+    if (a.files.empty()) {
+      if (!a.out.empty() || !a.format.empty() || !a.size.empty() || !a.repeat.empty() || a.png ||
+          !a.method.empty() || a.codec || !a.first.empty() || !a.last.empty() || !a.y4m.empty())
+        throw UsageError{"a movie alone takes only --json"};
+      return summarize(a.command, a.json, out, err);
     }
     throw UsageError{"unknown command '" + a.command + "'"};
   } catch (const UsageError& e) {
