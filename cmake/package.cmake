@@ -82,6 +82,9 @@ sound; zovinfo inspects, checks and decodes ZOV movies.")
 
 set(CPACK_DEBIAN_SERVER_PACKAGE_NAME zevserve)
 set(CPACK_DEBIAN_SERVER_PACKAGE_SECTION net)
+# The operator's configuration file is theirs: dpkg keeps their changes on upgrades.
+file(WRITE ${PROJECT_BINARY_DIR}/debian-server/conffiles "${CMAKE_INSTALL_FULL_SYSCONFDIR}/zevserve.conf\n")
+set(CPACK_DEBIAN_SERVER_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/debian-server/conffiles)
 set(CPACK_DEBIAN_SERVER_DESCRIPTION "ZOV movie server
 zevserve serves ZOV stream files to networked movie players, which play a
 movie while it downloads. Runs as a systemd service, with socket activation.")

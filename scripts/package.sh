@@ -17,6 +17,7 @@ eval "$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --export=sh)"
 CFLAGS=${CFLAGS//-g /} CXXFLAGS=${CXXFLAGS//-g /}
 export CFLAGS CXXFLAGS
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+  -DCMAKE_INSTALL_SYSCONFDIR=/etc -DCMAKE_INSTALL_LOCALSTATEDIR=/var \
   -DZOV_INSTALL_RPATH=OFF -DZOV_DEBIAN_DOCS=ON -DZOV_TESTS=OFF -DZOV_BENCH=OFF
 cmake --build "$build" -j"$(nproc)"
 
