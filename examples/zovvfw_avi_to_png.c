@@ -187,8 +187,8 @@ int main(int argc, char** argv) {
       frame = grown;
       if (size && fread(frame, 1, size, m.file) != size) break;
       m.format.biSizeImage = size;
-      const LRESULT r = (LRESULT)(int32_t)ICDecompress(
-          hic, size ? 0 : ICDECOMPRESS_NULLFRAME, &m.format, size ? frame : NULL, &out, dib);
+      const LRESULT r = (LRESULT)(int32_t)ICDecompress(hic, size ? 0 : ICDECOMPRESS_NULLFRAME,
+                                                       &m.format, size ? frame : NULL, &out, dib);
       if (r != ICERR_OK) {
         fprintf(stderr, "%s: frame %d: the codec answers error %ld\n", path, frames, (long)r);
         status = 1;

@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "zov/zovvfw.h"
+// Found from the tree root, as this header is: not every target has include/ on its path.
+#include "include/zov/zovvfw.h"
 
 static_assert(sizeof(BITMAPINFOHEADER) == 40);
 static_assert(sizeof(ICINFO) == 568);

@@ -41,11 +41,11 @@ typedef void* HPALETTE;
 typedef void* HDRVR;
 typedef DWORD FOURCC;
 
-#define mmioFOURCC(a, b, c, d)                                                  \
-  ((DWORD)(BYTE)(a) | (DWORD)(BYTE)(b) << 8 | (DWORD)(BYTE)(c) << 16 | \
-   (DWORD)(BYTE)(d) << 24)
+#define mmioFOURCC(a, b, c, d) \
+  ((DWORD)(BYTE)(a) | (DWORD)(BYTE)(b) << 8 | (DWORD)(BYTE)(c) << 16 | (DWORD)(BYTE)(d) << 24)
 
-/* ---- Bitmaps ---------------------------------------------------------------------------------- */
+/* ---- Bitmaps ----------------------------------------------------------------------------------
+ */
 /* 40 bytes on every platform: no pointers inside. */
 typedef struct BITMAPINFOHEADER {
   DWORD biSize;
@@ -85,7 +85,8 @@ typedef struct PALETTEENTRY {
 #define BI_RGB ((DWORD)(0))
 #define BI_BITFIELDS ((DWORD)(3))
 
-/* ---- Installable driver messages --------------------------------------------------------------- */
+/* ---- Installable driver messages ---------------------------------------------------------------
+ */
 #define DRV_LOAD ((UINT)(0x0001))
 #define DRV_ENABLE ((UINT)(0x0002))
 #define DRV_OPEN ((UINT)(0x0003))
@@ -101,7 +102,8 @@ typedef struct PALETTEENTRY {
 #define DRV_OK ((LRESULT)(1))
 #define DRVCNF_RESTART ((LRESULT)(2))
 
-/* ---- Codec messages ---------------------------------------------------------------------------- */
+/* ---- Codec messages ----------------------------------------------------------------------------
+ */
 #define ICM_USER ((UINT)(DRV_USER))
 #define ICM_RESERVED_LOW ((UINT)(DRV_USER + 0x1000))
 
@@ -174,7 +176,8 @@ typedef struct PALETTEENTRY {
 #define ICERR_ABORT ((LRESULT)(-10))
 #define ICERR_ERROR ((LRESULT)(-100))
 
-/* ---- Types, flags, versions --------------------------------------------------------------------- */
+/* ---- Types, flags, versions ---------------------------------------------------------------------
+ */
 #define ICTYPE_VIDEO ((DWORD)(mmioFOURCC('v', 'i', 'd', 'c')))
 #define streamtypeVIDEO ((DWORD)(mmioFOURCC('v', 'i', 'd', 's')))
 #define ICVERSION ((DWORD)(0x0104))
@@ -216,7 +219,8 @@ typedef struct PALETTEENTRY {
 #define ICDRAW_NULLFRAME ((DWORD)(0x10000000))
 #define ICDRAW_NOTKEYFRAME ((DWORD)(0x08000000))
 
-/* ---- Records exchanged with DriverProc -------------------------------------------------------- */
+/* ---- Records exchanged with DriverProc --------------------------------------------------------
+ */
 
 /* lParam2 of DRV_OPEN. 32-bit size 36; dwError is an LRESULT and the reserved fields are */
 /* pointers, so 56 bytes on x86-64. */
@@ -305,15 +309,15 @@ typedef struct ICDRAW {
 #define ICCOMPRESS_KEYFRAME ((DWORD)(0x00000001))
 #define AVIIF_KEYFRAME ((DWORD)(0x00000010))
 typedef struct ICCOMPRESS {
-  DWORD dwFlags;  /* ICCOMPRESS_KEYFRAME: the host wants a key frame */
+  DWORD dwFlags; /* ICCOMPRESS_KEYFRAME: the host wants a key frame */
   LPBITMAPINFOHEADER lpbiOutput;
   LPVOID lpOutput;
   LPBITMAPINFOHEADER lpbiInput;
   LPVOID lpInput;
-  DWORD* lpckid;     /* receives the chunk's two-character code, may be null */
-  DWORD* lpdwFlags;  /* receives AVIIF_KEYFRAME for a key frame, may be null */
+  DWORD* lpckid;    /* receives the chunk's two-character code, may be null */
+  DWORD* lpdwFlags; /* receives AVIIF_KEYFRAME for a key frame, may be null */
   LONG lFrameNum;
-  DWORD dwFrameSize;  /* the host's size target, 0 for none */
+  DWORD dwFrameSize; /* the host's size target, 0 for none */
   DWORD dwQuality;
   LPBITMAPINFOHEADER lpbiPrev;
   LPVOID lpPrev;
@@ -328,9 +332,9 @@ typedef struct ICCOMPRESSFRAMES {
   LPARAM lInput;
   LONG lStartFrame;
   LONG lFrameCount;
-  LONG lQuality;   /* 0..10000, -1 for the codec's default */
-  LONG lDataRate;  /* bytes per second, 0 for none */
-  LONG lKeyRate;   /* a key frame every lKeyRate frames, 0 for the codec's default */
+  LONG lQuality;  /* 0..10000, -1 for the codec's default */
+  LONG lDataRate; /* bytes per second, 0 for none */
+  LONG lKeyRate;  /* a key frame every lKeyRate frames, 0 for the codec's default */
   DWORD dwRate;
   DWORD dwScale;
   DWORD dwOverheadPerFrame;
@@ -351,7 +355,8 @@ extern "C" {
 LRESULT DefDriverProc(DWORD_PTR driverId, HDRVR driver, UINT message, LPARAM lParam1,
                       LPARAM lParam2);
 
-/* ---- Compression manager ------------------------------------------------------------------------ */
+/* ---- Compression manager ------------------------------------------------------------------------
+ */
 
 /* An open codec instance; null when an open failed. */
 typedef struct IcInstance* HIC;
@@ -363,7 +368,8 @@ typedef struct IcInstance* HIC;
 /* when no driver serves the handler or the driver refuses the open. */
 HIC ICOpen(DWORD fccType, DWORD fccHandler, UINT wMode);
 
-/* Sends DRV_CLOSE; the last close of a driver also sends DRV_DISABLE and DRV_FREE and unloads it. */
+/* Sends DRV_CLOSE; the last close of a driver also sends DRV_DISABLE and DRV_FREE and unloads it.
+ */
 /* Returns ICERR_OK, or ICERR_BADHANDLE for a null handle. */
 LRESULT ICClose(HIC hic);
 
