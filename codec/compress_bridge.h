@@ -1,5 +1,5 @@
 // The compression bridge: for zov2 instances every compression message goes to the external
-// compression library "libzov32.so" beside the codec library, loaded on the first such message
+// compression library "libzov32.so.1" beside the codec library, loaded on the first such message
 // and kept until the driver is freed.
 //
 // What a compression library must export (C linkage); `handle` points at the instance's session
@@ -22,7 +22,11 @@
 
 namespace zov::codec {
 
-inline constexpr const char* kCompressionLibrary = "libzov32.so";
+#define ZOV_COMPRESSION_STRINGIFY_(x) #x
+#define ZOV_COMPRESSION_STRINGIFY(x) ZOV_COMPRESSION_STRINGIFY_(x)
+// Loaded by its runtime (SONAME) name, as the library packages install it.
+inline constexpr const char* kCompressionLibrary =
+    "libzov32.so." ZOV_COMPRESSION_STRINGIFY(ZOV_SOVERSION);
 
 using CompressEntryFn = int32_t (*)(uintptr_t*);
 using CompressMessageFn = intptr_t (*)(uintptr_t*, intptr_t, intptr_t);

@@ -11,6 +11,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <unordered_map>
 
 #include "platform/zov_home.h"
 
@@ -589,21 +590,6 @@ bool ProfileFile::replaceSection(std::string_view section,
 
 namespace {
 
-void setKeyIn(Document& doc, std::string_view section, std::string_view key,
-              std::string_view value) {
-  size_t header = doc.findSection(section);
-  if (header == std::string::npos) header = doc.appendSection(section);
-  size_t line = doc.findKey(header, key);
-  if (line != std::string::npos) {
-    // Keep the spelling of the key found in the file.
-    std::string name(classify(doc.lines[line]).name);
-    doc.lines[line] = keyLine(name, value);
-  } else {
-    size_t at = doc.insertionPoint(header);
-    doc.lines.insert(doc.lines.begin() + ptrdiff_t(at), keyLine(key, value));
-  }
-}
-
 void replaceSectionIn(Document& doc, std::string_view section,
                       const std::vector<std::pair<std::string, std::string>>& entries) {
   size_t header = doc.findSection(section);
@@ -622,6 +608,56 @@ void replaceSectionIn(Document& doc, std::string_view section,
   doc.lines.insert(doc.lines.begin() + ptrdiff_t(header + 1), newLines.begin(), newLines.end());
 }
 
+// A run of key writes to one section, applied with one look at the section: existing keys are
+// replaced where they stand, new ones appended after its last key, in order.
+void setKeysIn(Document& doc, std::string_view section, const ProfileEdit* first,
+               const ProfileEdit* last);
+
+}  // namespace
+
+struct ProfileEdit {
+  std::string section, key, value;
+  bool replacesSection = false;
+  std::vector<std::pair<std::string, std::string>> entries;
+};
+
+namespace {
+
+std::string lowerText(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = lower(c);
+  return out;
+}
+
+void setKeysIn(Document& doc, std::string_view section, const ProfileEdit* first,
+               const ProfileEdit* last) {
+  size_t header = doc.findSection(section);
+  if (header == std::string::npos) header = doc.appendSection(section);
+  const size_t end = doc.sectionEnd(header);
+  std::unordered_map<std::string, size_t> where;  // lower-case key -> line (first occurrence)
+  for (size_t i = header + 1; i < end; ++i) {
+    LineInfo info = classify(doc.lines[i]);
+    if (info.kind == LineKind::Key) where.emplace(lowerText(info.name), i);
+  }
+  const size_t at = doc.insertionPoint(header);
+  std::vector<std::string> added;
+  for (const ProfileEdit* e = first; e != last; ++e) {
+    auto [it, fresh] = where.emplace(lowerText(e->key), at + added.size());
+    if (fresh) {
+      added.push_back(keyLine(e->key, e->value));
+    } else if (it->second >= at) {
+      std::string& line = added[it->second - at];
+      line = keyLine(classify(line).name, e->value);
+    } else {
+      // Keep the spelling of the key found in the file.
+      std::string& line = doc.lines[it->second];
+      line = keyLine(classify(line).name, e->value);
+    }
+  }
+  doc.lines.insert(doc.lines.begin() + ptrdiff_t(at), std::make_move_iterator(added.begin()),
+                   std::make_move_iterator(added.end()));
+}
+
 }  // namespace
 
 ProfileUpdate::ProfileUpdate(std::string_view fileName) : path_(resolveInZovHome(fileName)) {}
@@ -634,9 +670,13 @@ int ProfileUpdate::check(std::string_view section, std::string_view key) {
   }
   std::lock_guard lock(profileMutex());
   // Never write over a file that could not be read (that would lose its content) or that its
-  // user may not write.
-  Document doc;
-  int err = loadDocument(path_, doc);
+  // user may not write. The content is read once; commit reads it again.
+  int err = 0;
+  if (!readable_) {
+    Document doc;
+    err = loadDocument(path_, doc);
+    readable_ = err == 0;
+  }
   if (!err) err = readOnlyError(path_);
   if (!err) err = injectedFault(section, key);
   lastError_ = tlsLastError = err;
@@ -650,8 +690,7 @@ bool ProfileUpdate::writeString(std::string_view section, std::string_view key,
     return false;
   }
   if (check(section, key)) return false;
-  edits_.push_back([s = std::string(section), k = std::string(key),
-                    v = std::string(value)](Document& doc) { setKeyIn(doc, s, k, v); });
+  edits_.push_back(ProfileEdit{std::string(section), std::string(key), std::string(value)});
   return true;
 }
 
@@ -668,8 +707,7 @@ bool ProfileUpdate::replaceSection(
     return false;
   }
   if (check(section, "")) return false;
-  edits_.push_back(
-      [s = std::string(section), entries](Document& doc) { replaceSectionIn(doc, s, entries); });
+  edits_.push_back(ProfileEdit{std::string(section), {}, {}, true, entries});
   return true;
 }
 
@@ -685,7 +723,20 @@ bool ProfileUpdate::commit() {
   Document doc;
   int err = loadDocument(path_, doc);
   if (!err) {
-    for (const auto& edit : edits_) edit(doc);
+    for (size_t i = 0; i < edits_.size();) {
+      const ProfileEdit& e = edits_[i];
+      if (e.replacesSection) {
+        replaceSectionIn(doc, e.section, e.entries);
+        ++i;
+        continue;
+      }
+      size_t j = i + 1;
+      while (j < edits_.size() && !edits_[j].replacesSection &&
+             equalsNoCase(edits_[j].section, e.section))
+        ++j;
+      setKeysIn(doc, e.section, edits_.data() + i, edits_.data() + j);
+      i = j;
+    }
     err = storeDocument(path_, doc);
   }
   edits_.clear();

@@ -84,6 +84,7 @@ class ProfileFile {
 };
 
 struct ProfileDocument;
+struct ProfileEdit;
 
 // Several writes to one file that reach the disk together: each write is checked at once (its
 // failure is known when it is made, as for a single write) and kept; commit() replaces the file
@@ -113,9 +114,10 @@ class ProfileUpdate {
   int check(std::string_view section, std::string_view key);
 
   std::filesystem::path path_;
-  std::vector<std::function<void(ProfileDocument&)>> edits_;
+  std::vector<ProfileEdit> edits_;
   int lastError_ = 0;
   int refused_ = 0;
+  bool readable_ = false;
 };
 
 // The error code of the last failed profile operation of the calling thread (0 after success).

@@ -98,7 +98,16 @@ void MovieWidget::showTimes() {
 
 QRect MovieWidget::pictureRect() const {
   const QRect area(0, 0, width(), height() - kToolbarHeight);
-  if (followSize_) return area;
+  if (followSize_) {
+    // Full screen keeps the movie's shape, with black bands where the screen's differs.
+    const MovieFile* movie = engine_.movie();
+    if (!window()->isFullScreen() || !movie || movie->width() <= 0 || movie->height() <= 0)
+      return area;
+    const QSize size =
+        QSize(movie->width(), movie->height()).scaled(area.size(), Qt::KeepAspectRatio);
+    return QRect(QPoint((area.width() - size.width()) / 2, (area.height() - size.height()) / 2),
+                 size);
+  }
   // A window larger than the movie (maximised) shows it centred.
   QRect r = destination_;
   if (area.width() > r.width() || area.height() > r.height())
@@ -150,6 +159,10 @@ void MovieWidget::paintEvent(QPaintEvent*) {
   const QRect target = pictureRect();
   painter.fillRect(area, Qt::black);
   if (!image_.isNull() && engine_.isOpen()) {
+    // Whole-number enlargements stay sharp; any other zoom is smoothed.
+    painter.setRenderHint(
+        QPainter::SmoothPixmapTransform,
+        target.width() % image_.width() != 0 || target.height() % image_.height() != 0);
     if (target.size() == image_.size())
       painter.drawImage(target.topLeft(), image_);
     else
@@ -165,6 +178,10 @@ void MovieWidget::resizeEvent(QResizeEvent*) {
 void MovieWidget::keyPressEvent(QKeyEvent* event) {
   // Unused keys travel on to the main window and its accelerators.
   event->ignore();
+}
+
+void MovieWidget::mouseDoubleClickEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton) emit doubleClicked();
 }
 
 ZOVRect MovieWidget::movieSource() {

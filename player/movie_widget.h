@@ -52,11 +52,13 @@ class MovieWidget : public QWidget, public codec::MovieFrameHost {
  signals:
   void playButton();
   void stopButton();
+  void doubleClicked();
 
  protected:
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
 
  private:
   void timerFired();

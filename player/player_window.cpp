@@ -10,6 +10,8 @@
 #include <QMenuBar>
 #include <QScreen>
 #include <QTimer>
+#include <algorithm>
+#include <cmath>
 #include <filesystem>
 
 #include "platform/profile.h"
@@ -51,6 +53,7 @@ PlayerWindow::PlayerWindow(std::unique_ptr<PlaybackEngine> engine,
   engine_->onPlayEnded = [this](bool ended, bool notify) { playEnded(ended, notify); };
   connect(movie_, &MovieWidget::playButton, this, [this] { runCommand(kPlayInWindow); });
   connect(movie_, &MovieWidget::stopButton, this, [this] { runCommand(kStop); });
+  connect(movie_, &MovieWidget::doubleClicked, this, [this] { runCommand(kToggleFullScreen); });
   buildMenus();
   move(settings_.windowX, settings_.windowY);
   resize(int(std::max<uint32_t>(settings_.windowWidth, 160)),
@@ -73,9 +76,9 @@ QAction* PlayerWindow::addCommand(QMenu* menu, int id, const char* text, const Q
   actions_[id] = a;
   if (!key.isEmpty()) {
     accelerators_[key] = id;
-    auto* shortcut = new QShortcut(key, this);
-    shortcut->setContext(Qt::WindowShortcut);
-    connect(shortcut, &QShortcut::activated, this, [this, id] { runCommand(id); });
+    // The action holds the key, so that the menu shows it beside items whose text names none.
+    a->setShortcut(key);
+    a->setShortcutContext(Qt::WindowShortcut);
   }
   return a;
 }
@@ -96,6 +99,16 @@ void PlayerWindow::buildMenus() {
   addCommand(file, kPlaybackStyle, "P&layback Style...\tCtrl + L", QKeySequence("Ctrl+L"));
   addCommand(file, kPlayerOptions, "Player Op&tions...\tCtrl + T", QKeySequence("Ctrl+T"));
   file->addSeparator();
+  recentMenu_ = file->addMenu("&Recent Videos");
+  for (int i = 0; i < int(kRecallCount); ++i) {
+    QAction* a = recentMenu_->addAction(QString());
+    a->setData(kRecentFile1 + i);
+    connect(a, &QAction::triggered, this, [this, i] { runCommand(kRecentFile1 + i); });
+    actions_[kRecentFile1 + i] = a;
+  }
+  connect(file, &QMenu::aboutToShow, this, [this] { updateRecentMenu(); });
+  updateRecentMenu();
+  file->addSeparator();
   addCommand(file, kExit, "E&xit\tAlt + F4", QKeySequence("Alt+F4"));
 
   QMenu* play = menuBar()->addMenu("&Play");
@@ -105,6 +118,9 @@ void PlayerWindow::buildMenus() {
              QKeySequence("Ctrl+W"));
   addCommand(play, kSlowMotion, "&Slow Motion\tCtrl + S", QKeySequence("Ctrl+S"));
   addCommand(play, kStop, "S&top\tEsc", QKeySequence(Qt::Key_Escape));
+  addCommand(play, kPlayPause, "Play / Pa&use\tSpace", QKeySequence(Qt::Key_Space));
+  addCommand(play, kToggleFullScreen, "Full-Screen &Window On / Off\tF11",
+             QKeySequence(Qt::Key_F11));
   play->addSeparator();
   addCommand(play, kRewind, "Re&wind", QKeySequence("Ctrl+Left"));
   addCommand(play, kFastForward, "F&ast Forward", QKeySequence("Ctrl+Right"));
@@ -116,6 +132,9 @@ void PlayerWindow::buildMenus() {
   addCommand(position, kPlus15, "Pl&us 15", QKeySequence(Qt::Key_PageDown));
   addCommand(position, kGotoStart, "G&oto Start", QKeySequence(Qt::Key_Home));
   addCommand(position, kGotoEnd, "Goto E&nd", QKeySequence(Qt::Key_End));
+  addCommand(position, kJumpBack, "&Back 5 Seconds\tShift + Left", QKeySequence("Shift+Left"));
+  addCommand(position, kJumpForward, "&Forward 5 Seconds\tShift + Right",
+             QKeySequence("Shift+Right"));
   position->addSeparator();
   addCommand(position, kGoto, "&Goto...\tCtrl + G", QKeySequence("Ctrl+G"));
   addCommand(position, kReplay, "&Replay...\tCtrl + R", QKeySequence("Ctrl+R"));
@@ -256,10 +275,85 @@ void PlayerWindow::runCommand(int id) {
     case kStatus:
       ZOVStatus(toHandle(this));
       break;
+    case kPlayPause:
+      engine_->mode() == MovieMode::Playing ? c.stop() : c.playInWindow();
+      break;
+    case kJumpBack:
+      jump(-kJumpSeconds);
+      break;
+    case kJumpForward:
+      jump(kJumpSeconds);
+      break;
+    case kToggleFullScreen:
+      toggleFullScreen();
+      break;
     default:
+      if (id >= kRecentFile1 && id < kRecentFile1 + int(kRecallCount)) {
+        const std::string path = settings_.fileRecall[size_t(id - kRecentFile1)];
+        if (!path.empty()) openVideo(path);
+      }
       break;
   }
   commandDone();
+}
+
+void PlayerWindow::jump(int seconds) {
+  MovieFile* movie = engine_->movie();
+  if (!movie) {
+    messageBeep(MB_ICONEXCLAMATION);
+    return;
+  }
+  const bool playing = engine_->mode() == MovieMode::Playing;
+  const long step = std::lround(seconds * movie->framesPerSecond());
+  const long target = std::clamp(engine_->position() + step, 0L, engine_->length() - 1);
+  engine_->seek(target);
+  if (playing) controller_->playInWindow();
+}
+
+void PlayerWindow::toggleFullScreen() {
+  if (isFullScreen()) {
+    leaveFullScreen();
+    return;
+  }
+  if (!engine_->isOpen()) {
+    messageBeep(MB_ICONEXCLAMATION);
+    return;
+  }
+  menuBar()->hide();
+  movie_->setFollowSize(true);
+  showFullScreen();
+}
+
+void PlayerWindow::leaveFullScreen() {
+  if (!isFullScreen()) return;
+  showNormal();
+  menuBar()->show();
+  movie_->setFollowSize(false);
+  movie_->fitDestinationToPicture();
+}
+
+void PlayerWindow::updateTitle() {
+  MovieFile* movie = engine_->movie();
+  if (!movie || movieName_.empty()) {
+    setWindowTitle(kPlayerTitle);
+    return;
+  }
+  setWindowTitle(QString::fromStdString(movieName_) + " - " + kPlayerTitle);
+}
+
+void PlayerWindow::updateRecentMenu() {
+  bool any = false;
+  for (int i = 0; i < int(kRecallCount); ++i) {
+    QAction* a = actions_[kRecentFile1 + i];
+    const std::string& path = settings_.fileRecall[size_t(i)];
+    a->setVisible(!path.empty());
+    // "&" in a file name is shown, not taken as a mnemonic.
+    QString shown = QString::fromStdString(path);
+    shown.replace("&", "&&");
+    a->setText(QString("&%1 %2").arg(i + 1).arg(shown));
+    any = any || !path.empty();
+  }
+  recentMenu_->setEnabled(any);
 }
 
 void PlayerWindow::commandDone() {
@@ -299,7 +393,10 @@ bool PlayerWindow::loadMovie(const std::string& path) {
   if (!networkOpen_) {
     rememberFile(settings_, std::filesystem::absolute(path).string());
     settings_.filePath = (std::filesystem::absolute(path).parent_path() / "*.avi").string();
+    updateRecentMenu();
   }
+  movieName_ = std::filesystem::path(path).filename().string();
+  updateTitle();
   movie_->fitDestinationToPicture();
   resizeAroundMovie();
   movie_->engineChanged();
@@ -308,6 +405,8 @@ bool PlayerWindow::loadMovie(const std::string& path) {
 
 void PlayerWindow::closeVideo() {
   engine_->closeMovie();
+  movieName_.clear();
+  updateTitle();
   movie_->fitDestinationToPicture();
   movie_->engineChanged();
   if (networkOpen_) {
@@ -438,12 +537,7 @@ void PlayerWindow::playFullScreenWindow() {
 
 void PlayerWindow::playEnded(bool ended, bool) {
   controller_->playEnded();
-  if (isFullScreen()) {
-    showNormal();
-    menuBar()->show();
-    movie_->setFollowSize(false);
-    movie_->fitDestinationToPicture();
-  }
+  leaveFullScreen();
   movie_->engineChanged();
   if (exitRule_ == ExitRule::AfterPlay || (exitRule_ == ExitRule::AtEnd && ended))
     QTimer::singleShot(0, this, [this] { close(); });

@@ -61,7 +61,16 @@ enum Command : int {
   kAboutCodec = 305,
   kAboutPlayer = 306,
   kStatus = 307,
+  // Our own, besides the menu's: the keys players usually have.
+  kPlayPause = 4031,
+  kJumpBack = 4032,
+  kJumpForward = 4033,
+  kToggleFullScreen = 4034,
+  kRecentFile1 = 4040,  // to 4047: the recall list
 };
+
+// How far Shift+Left and Shift+Right jump, in seconds.
+inline constexpr int kJumpSeconds = 5;
 
 // Where the window goes so that the movie window's left edge on the screen falls on a multiple
 // of 4 pixels; movieOffset is the movie window's distance from the window's left edge.
@@ -117,6 +126,11 @@ class PlayerWindow : public QMainWindow {
   void playEnded(bool ended, bool notify);
   void playFullScreenWindow();
   void commandDone();
+  void jump(int seconds);
+  void toggleFullScreen();
+  void leaveFullScreen();
+  void updateTitle();
+  void updateRecentMenu();
 
   std::unique_ptr<PlaybackEngine> engine_;
   std::unique_ptr<ProfileFile> settingsFile_;
@@ -131,6 +145,8 @@ class PlayerWindow : public QMainWindow {
   bool saved_ = false;
   ExitRule exitRule_ = ExitRule::Stay;
   QWidget* fullscreenHolder_ = nullptr;
+  QMenu* recentMenu_ = nullptr;
+  std::string movieName_;  // the open movie's file name, for the title
 };
 
 }  // namespace zov::player

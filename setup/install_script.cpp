@@ -61,10 +61,25 @@ bool copyFile(WindowHandle owner, const std::string& from, const std::string& to
   }
   std::error_code error;
   std::filesystem::create_directories(std::filesystem::path(to).parent_path(), error);
-  FileDescriptor out(
-      ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, (info.st_mode & 0777) | 0200));
-  if (out.get() < 0) {
+  // A link at the target would make the copy write wherever it points.
+  struct stat existing;
+  bool existed = ::lstat(to.c_str(), &existing) == 0;
+  if (existed && S_ISLNK(existing.st_mode)) {
     failFile(owner, "create", to);
+    return false;
+  }
+  // Not truncated on opening: the target may be the source itself (by any path).
+  FileDescriptor out(::open(to.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC,
+                            (info.st_mode & 0777) | 0200));
+  struct stat opened;
+  if (out.get() < 0 || ::fstat(out.get(), &opened) != 0) {
+    failFile(owner, "create", to);
+    return false;
+  }
+  if (opened.st_dev == info.st_dev && opened.st_ino == info.st_ino) return true;
+  if (::ftruncate(out.get(), 0) != 0) {
+    if (!existed) ::unlink(to.c_str());
+    failFile(owner, "write to", to);
     return false;
   }
   char block[4096];
@@ -97,6 +112,15 @@ bool copyFile(WindowHandle owner, const std::string& from, const std::string& to
   return true;
 }
 
+// A copy-list name must stay inside the installation directory: no absolute path, no "..".
+bool leavesFolder(const std::string& name) {
+  std::filesystem::path path(name);
+  if (path.is_absolute()) return true;
+  for (const auto& part : path)
+    if (part == "..") return true;
+  return false;
+}
+
 bool copyList(WindowHandle owner, const ProfileFile& script, const std::string& scriptPath,
               const DirectoryParts& source, const DirectoryParts& target) {
   for (unsigned n = 1;; ++n) {
@@ -105,6 +129,10 @@ bool copyList(WindowHandle owner, const ProfileFile& script, const std::string& 
     if (!script.lookup("Copy List", key, name) || name.empty()) return true;
     std::string from = source.withSeparator + name;
     std::string to = target.withSeparator + name;
+    if (leavesFolder(name)) {
+      failFile(owner, "create", to);
+      return false;
+    }
     if (from.size() > kMaxScriptPath || to.size() > kMaxScriptPath) {
       fail(owner,
            formatMessage("Error: The file \"%s\" specified in FileName%u= in the [Copy List] "

@@ -1,7 +1,10 @@
 #include "compressor/gui/compressor_application.h"
 
 #include <QApplication>
+#include <QTimer>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "compressor/filter_list.h"
 #include "compressor/gui/main_window.h"
@@ -38,6 +41,10 @@ int runCompressorApplication(int argc, char** argv) {
   // The children lay themselves out after a resize of the frame.
   window->resize(window->size() + QSize(4, 4));
   window->resize(window->size() - QSize(4, 4));
+  // Files named on the command line (file managers' "Open with") open once the window is up.
+  std::vector<std::string> files(argv + 1, argv + argc);
+  if (!files.empty())
+    QTimer::singleShot(0, window.get(), [&window, files] { window->openFiles(files); });
   const int rc = app.exec();
   setSourceEnvironment({});
   window.reset();

@@ -413,6 +413,10 @@ bool CompressorSession::startCompression(RunMode mode, const std::string& path) 
   if (mode == RunMode::Compress && settings_.ChromaKeying) chromaRunBegun_ = true;
   framesDone_ = 0;
   framesTotal_ = 0;
+  runStarted_ = std::chrono::steady_clock::now();
+  runSeconds_ = 0;
+  stopRequested_ = false;
+  lastEnd_.clear();
   for (auto& s : sources_) framesTotal_ += s->framesToCompress();
 
   RunRequest req;
@@ -479,7 +483,10 @@ void CompressorSession::suspend() {
 StopResult CompressorSession::stop(bool confirm) {
   StopProtocol p;
   p.threadRunning = [this] { return run_.active(); };
-  p.requestStop = [this] { run_.stop(); };
+  p.requestStop = [this] {
+    stopRequested_ = true;
+    run_.stop();
+  };
   p.pump = hooks_.pump;
   p.sleep = [this](int ms) {
     // Short naps so that a quick end is seen at once.
@@ -501,6 +508,14 @@ int CompressorSession::waitForRun() {
 void CompressorSession::finishRun() {
   if (run_.active() || target_.empty()) return;
   const int rc = run_.wait();
+  const RunProgressFigures figures = runFigures();
+  runSeconds_ = figures.elapsedSeconds;
+  std::error_code sizeError;
+  const auto bytes = std::filesystem::file_size(target_, sizeError);
+  const RunEnd end = rc == 0 && !stopRequested_     ? RunEnd::Finished
+                     : stopRequested_ && !sizeError ? RunEnd::Stopped
+                                                    : RunEnd::Failed;
+  lastEnd_ = runEndText(end, figures, sizeError ? 0 : uint64_t(bytes));
   // The stream and block outputs are no use partly written; an AVI target stays on disk.
   if (rc != 0 && (mode_ == RunMode::ZevStream || mode_ == RunMode::BlockFile)) {
     std::error_code ec;
@@ -521,6 +536,23 @@ SourceFile* CompressorSession::locateRunFrame(uint32_t frame, uint32_t* local) c
     frame -= n;
   }
   return nullptr;
+}
+
+RunProgressFigures CompressorSession::runFigures() const {
+  RunProgressFigures f;
+  f.done = framesDone_;
+  f.total = framesTotal_;
+  f.elapsedSeconds =
+      lastEnd_.empty() && runStarted_ != std::chrono::steady_clock::time_point{}
+          ? std::chrono::duration<double>(std::chrono::steady_clock::now() - runStarted_).count()
+          : runSeconds_;
+  return f;
+}
+
+std::string CompressorSession::runStateText() const {
+  if (!lastEnd_.empty()) return lastEnd_;
+  if (runStarted_ == std::chrono::steady_clock::time_point{}) return {};
+  return runProgressText(runFigures());
 }
 
 }  // namespace zov

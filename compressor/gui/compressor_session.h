@@ -6,6 +6,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "compressor/gui/compressor_commands.h"
+#include "compressor/gui/run_progress.h"
 #include "encoder/compression_run.h"
 #include "media/source_file.h"
 
@@ -154,6 +156,11 @@ class CompressorSession {
   // After the run's thread ended: clears the target (and deletes a failed stream or block
   // output). The window calls it when it sees the run gone; nothing while one runs.
   void finishRun();
+  // The running compression's figures, and the status text of the run shown last (its progress
+  // while it runs, how it ended afterwards; empty before the first run).
+  RunProgressFigures runFigures() const;
+  std::string runStateText() const;
+  bool runEnded() const { return !lastEnd_.empty(); }
 
  private:
   void notifyFrame();
@@ -179,6 +186,10 @@ class CompressorSession {
   uint32_t runLetterTop_ = 0, runLetterBottom_ = 0;
   bool chromaRunBegun_ = false;
   std::atomic<uint32_t> framesDone_{0}, framesTotal_{0};
+  std::chrono::steady_clock::time_point runStarted_{};
+  double runSeconds_ = 0;  // the last run's length, once it ended
+  bool stopRequested_ = false;
+  std::string lastEnd_;
 };
 
 }  // namespace zov

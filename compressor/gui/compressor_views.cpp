@@ -1,5 +1,8 @@
 #include "compressor/gui/compressor_views.h"
 
+#include <QAction>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QStyleOptionSlider>
@@ -80,6 +83,18 @@ int audioPeakLevel(const uint8_t* samples, size_t count) {
 
 // ---- Picture canvas ----
 
+QRect fittedRect(const QSize& picture, const QRect& area) {
+  if (picture.isEmpty() || area.isEmpty()) return {};
+  const QSize size = picture.scaled(area.size(), Qt::KeepAspectRatio);
+  return QRect(area.left() + (area.width() - size.width()) / 2,
+               area.top() + (area.height() - size.height()) / 2, size.width(), size.height());
+}
+
+bool nearestNeighbourZoom(const QSize& picture, const QRect& target) {
+  if (picture.isEmpty()) return true;
+  return target.width() % picture.width() == 0 && target.height() % picture.height() == 0;
+}
+
 PictureCanvas::PictureCanvas(QWidget* parent, ViewSlots& viewSlots, int view)
     : QWidget(parent), slots_(viewSlots), view_(view) {
   setAttribute(Qt::WA_OpaquePaintEvent);
@@ -104,10 +119,10 @@ void PictureCanvas::paintEvent(QPaintEvent*) {
       image = pictureImage(s.picture.pixels.data(), s.picture.width, s.picture.height);
   }
   if (!image.isNull()) {
-    if (stretch_)
-      p.drawImage(rect(), image);
-    else
-      p.drawImage(QPoint((width() - image.width()) / 2, (height() - image.height()) / 2), image);
+    // Maximised, the frame is stretched over the view; otherwise it is fitted to it.
+    const QRect target = stretch_ ? rect() : fittedRect(image.size(), rect());
+    p.setRenderHint(QPainter::SmoothPixmapTransform, !nearestNeighbourZoom(image.size(), target));
+    p.drawImage(target, image);
   }
   if (!overlay_.isEmpty()) {
     p.setPen(Qt::yellow);
@@ -229,6 +244,18 @@ void InputView::refresh() {
 MessageView::MessageView(QWidget* parent, CompressorSession& session)
     : QWidget(parent), session_(session) {
   setAttribute(Qt::WA_OpaquePaintEvent);
+  // The lines can be copied: Ctrl+Shift+C (Ctrl+C is "Close") or the context menu.
+  auto* copy = new QAction("&Copy All Lines", this);
+  copy->setObjectName("CopyMessages");
+  copy->setShortcut(QKeySequence("Ctrl+Shift+C"));
+  copy->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+  connect(copy, &QAction::triggered, this, &MessageView::copyLines);
+  addAction(copy);
+  setContextMenuPolicy(Qt::ActionsContextMenu);
+}
+
+void MessageView::copyLines() {
+  QGuiApplication::clipboard()->setText(paintedLines().join('\n'));
 }
 
 QStringList MessageView::paintedLines() const {

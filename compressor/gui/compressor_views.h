@@ -56,7 +56,13 @@ class AudioBar : public QWidget {
 // The peak level of 8-bit unsigned audio samples (128 is silence): 0..128.
 int audioPeakLevel(const uint8_t* samples, size_t count);
 
-// Paints a picture slot (black without a picture; stretched when `stretch`).
+// The largest rectangle of the picture's shape inside `area`, centred in it.
+QRect fittedRect(const QSize& picture, const QRect& area);
+// Whole-number zooms (1x, 2x, ...) are drawn pixel for pixel; any other is smoothed.
+bool nearestNeighbourZoom(const QSize& picture, const QRect& target);
+
+// Paints a picture slot (black without a picture), fitted to the view keeping its shape, or
+// stretched over it when `stretch`.
 class PictureCanvas : public QWidget {
   Q_OBJECT
  public:
@@ -110,6 +116,8 @@ class MessageView : public QWidget {
   QSize sizeHint() const override { return {480, 300}; }
   // The lines as painted, status lines first (for tests).
   QStringList paintedLines() const;
+  // Puts every line on the clipboard.
+  void copyLines();
 
  protected:
   void paintEvent(QPaintEvent* event) override;

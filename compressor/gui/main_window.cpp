@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDialog>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QLabel>
 #include <QMdiArea>
@@ -12,7 +13,9 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPainter>
+#include <QProgressBar>
 #include <QRegularExpression>
+#include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -106,6 +109,7 @@ class ViewWindow : public QMdiSubWindow {
       p.bottom = g.bottom() + 1;
     }
     savePlacement(file_, prefix_, p);
+    if (!p.hasRightBottom && g.isValid()) saveViewSize(file_, prefix_, {g.width(), g.height()});
   }
 
  protected:
@@ -251,6 +255,8 @@ CompressorMainWindow::CompressorMainWindow(const Startup& startup, QWidget* pare
   input_->setTrackShown(o.ShowTrack);
   input_->setAudioShown(o.ShowAudio);
   connect(input_, &InputView::command, this, [this](int id) { command(id); });
+  if (!placementStored(startup_.settingsFile, "Text"))
+    messageWindow_->setGeometry(firstStartRect("Text", messageWindow_->size()));
 
   // The optional views that were open at the last exit.
   ProfileFile file(ini);
@@ -267,6 +273,18 @@ CompressorMainWindow::CompressorMainWindow(const Startup& startup, QWidget* pare
   if (!log.empty() && !session_.messages().openLog(log))
     messageBox(toHandle(this), "MCP0007E Unable to create DebugLog", kAppTitle,
                MB_OK | MB_ICONWARNING);
+
+  // The run's progress in the status bar, beside the title's and the message window's texts.
+  runProgress_ = new QProgressBar(this);
+  runProgress_->setObjectName("RunProgress");
+  runProgress_->setMaximumWidth(240);
+  runProgress_->setTextVisible(true);
+  runProgress_->hide();
+  runState_ = new QLabel(this);
+  runState_->setObjectName("RunState");
+  runState_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  statusBar()->addWidget(runProgress_);
+  statusBar()->addWidget(runState_, 1);
 
   runTimer_ = new QTimer(this);
   runTimer_->setInterval(200);
@@ -489,12 +507,39 @@ QMdiSubWindow* CompressorMainWindow::addView(QWidget* view, const QString& title
   mdi_->addSubWindow(w);
   const WindowPlacement p = loadPlacement(startup_.settingsFile, prefix);
   QSize size = view->sizeHint() + QSize(12, 34);
-  if (p.hasRightBottom && p.width() > 40 && p.height() > 40) size = QSize(p.width(), p.height());
-  w->setGeometry(p.left, p.top, size.width(), size.height());
+  const ViewSize kept = loadViewSize(startup_.settingsFile, prefix);
+  if (p.hasRightBottom && p.width() > 40 && p.height() > 40)
+    size = QSize(p.width(), p.height());
+  else if (kept.width > 40 && kept.height > 40)
+    size = QSize(kept.width, kept.height);
+  QRect at(p.left, p.top, size.width(), size.height());
+  if (!placementStored(startup_.settingsFile, prefix)) at = firstStartRect(prefix, size);
+  w->setGeometry(at);
   // A maximised view is shown normally first and maximised after.
   w->show();
   if (p.showCmd == kShowMaximized) QTimer::singleShot(0, w, [w] { w->showMaximized(); });
   return w;
+}
+
+QRect CompressorMainWindow::firstStartRect(const std::string& prefix, QSize size) const {
+  // Nothing saved yet: the input view in the corner, the messages beside it, and the views of
+  // a compression in a row below both, so that none covers another.
+  constexpr int kGap = 4;
+  const QRect input = inputWindow_ ? inputWindow_->geometry() : QRect();
+  if (prefix == "Input") return QRect(QPoint(0, 0), size);
+  if (prefix == "Text") {
+    const int left = input.isValid() ? input.right() + 1 + kGap : 326;
+    return QRect(left, 0, std::max(size.width(), 320), std::max(size.height(), 328));
+  }
+  const QRect text = messageWindow_ ? messageWindow_->geometry() : QRect();
+  const int top = std::max(input.bottom(), text.bottom()) + 1 + kGap;
+  int number = 0;
+  for (const char* name : {"Filter", "Output", "RMS", "DataRate"}) {
+    if (prefix == name) break;
+    ++number;
+  }
+  const QSize cell(250, 220);
+  return QRect(QPoint(number * (cell.width() + kGap), std::max(top, 0)), cell);
 }
 
 QMdiSubWindow* CompressorMainWindow::viewWindow(OptionalView view) const {
@@ -695,8 +740,18 @@ void CompressorMainWindow::applyRefresh() {
   }
   if (what & (kRefreshMessages | kRefreshFrame)) messages_->update();
   if (what & kRefreshViews) refreshViewTitles();
+  if (what & kRefreshRun) refreshRunState();
   setWindowTitle(QString::fromStdString(session_.windowTitle()));
   updateCommandStates();
+}
+
+void CompressorMainWindow::refreshRunState() {
+  const bool running = session_.compressing();
+  const RunProgressFigures f = session_.runFigures();
+  runProgress_->setVisible(running || session_.runEnded());
+  runProgress_->setRange(0, int(std::max<uint32_t>(f.total, 1)));
+  runProgress_->setValue(int(std::min(f.done, std::max<uint32_t>(f.total, 1))));
+  runState_->setText(QString::fromStdString(session_.runStateText()));
 }
 
 // ---- Commands ----
@@ -878,6 +933,35 @@ bool CompressorMainWindow::openSourceFile(const std::string& path) {
   return ok;
 }
 
+bool CompressorMainWindow::openFiles(const std::vector<std::string>& paths) {
+  if (paths.empty()) return false;
+  if (paths.size() == 1) return openSourceFile(paths.front());
+  if (session_.compressing()) {
+    QApplication::beep();
+    return false;
+  }
+  const std::string question = "Make the " + std::to_string(paths.size()) +
+                               " files an edit list, one segment each in this order?";
+  if (messageBox(toHandle(this), question, kAppTitle, MB_YESNO | MB_ICONQUESTION) != IDYES)
+    return false;
+  std::vector<std::unique_ptr<SourceFile>> segments;
+  for (const std::string& path : paths) {
+    auto segment = std::make_unique<SourceFile>(path);
+    if (!segment->Opened) return false;  // the source reader has said why
+    segment->sampleDataRate();
+    segments.push_back(std::move(segment));
+  }
+  for (int slot : {kOutputView, kRmsView}) {
+    if (!slots_.lock(slot)) continue;
+    slots_.slot(slot).picture = ViewPicture{};
+    slots_.unlock(slot);
+  }
+  session_.sources() = std::move(segments);
+  session_.listChanged(0);
+  refreshNow();
+  return true;
+}
+
 void CompressorMainWindow::openCommand(int id) {
   if (session_.compressing() || session_.sourceCount() > 1) {
     QApplication::beep();
@@ -1053,32 +1137,41 @@ void CompressorMainWindow::saveCommandLineCommand() {
 }
 
 void CompressorMainWindow::aboutBox() {
-  // "DLGABOUT": the logo stretched over the whole box.
+  // "DLGABOUT": the logo stretched over the whole box, the program's name and version on it,
+  // and an OK button.
   QDialog box(this);
   box.setObjectName("DLGABOUT");
   box.setWindowTitle("About ZOVComp");
   box.setFixedSize(360, 200);
-  QPixmap logo(360, 200);
+  QPixmap logo(box.size() * box.devicePixelRatioF());
+  logo.setDevicePixelRatio(box.devicePixelRatioF());
   QPainter p(&logo);
   QLinearGradient g(0, 0, 360, 200);
   g.setColorAt(0, QColor(20, 30, 80));
   g.setColorAt(1, QColor(90, 140, 220));
-  p.fillRect(logo.rect(), g);
-  p.setPen(Qt::white);
-  QFont f = p.font();
-  f.setPixelSize(28);
-  f.setBold(true);
-  p.setFont(f);
-  p.drawText(logo.rect().adjusted(0, 0, 0, -40), Qt::AlignCenter, "ZOVComp");
-  f.setPixelSize(12);
-  f.setBold(false);
-  p.setFont(f);
-  p.drawText(logo.rect().adjusted(0, 60, 0, 0), Qt::AlignCenter, "ZOV Compressor");
+  p.fillRect(QRect(0, 0, 360, 200), g);
   p.end();
-  auto* label = new QLabel(&box);
-  label->setPixmap(logo);
-  label->setScaledContents(true);
-  label->setGeometry(box.rect());
+  auto* background = new QLabel(&box);
+  background->setPixmap(logo);
+  background->setScaledContents(true);
+  background->setGeometry(box.rect());
+  auto* layout = new QVBoxLayout(&box);
+  auto* name = new QLabel("ZOVComp", &box);
+  name->setObjectName("AboutName");
+  QFont big = name->font();
+  big.setPointSizeF(big.pointSizeF() * 2);
+  big.setBold(true);
+  name->setFont(big);
+  auto* version = new QLabel(QString("ZOV Compressor, version %1").arg(ZOV_VERSION_STRING), &box);
+  version->setObjectName("AboutVersion");
+  for (QLabel* l : {name, version}) {
+    l->setAlignment(Qt::AlignCenter);
+    l->setStyleSheet("color: white");
+    layout->addWidget(l);
+  }
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, &box);
+  connect(buttons, &QDialogButtonBox::accepted, &box, &QDialog::accept);
+  layout->addWidget(buttons);
   box.exec();
 }
 
@@ -1092,11 +1185,13 @@ void CompressorMainWindow::dragEnterEvent(QDragEnterEvent* event) {
 
 void CompressorMainWindow::dropEvent(QDropEvent* event) {
   const auto urls = event->mimeData()->urls();
-  if (urls.isEmpty() || !urls.front().isLocalFile()) return;
+  std::vector<std::string> paths;
+  for (const QUrl& url : urls)
+    if (url.isLocalFile()) paths.push_back(url.toLocalFile().toStdString());
+  if (paths.empty()) return;
   event->acceptProposedAction();
-  const std::string path = urls.front().toLocalFile().toStdString();
   // Opened after the drop has returned, so that the source's messages don't block the drag.
-  QTimer::singleShot(0, this, [this, path] { openSourceFile(path); });
+  QTimer::singleShot(0, this, [this, paths] { openFiles(paths); });
 }
 
 // ---- Shut-down ----

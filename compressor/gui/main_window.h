@@ -19,7 +19,9 @@
 class QAction;
 class QMdiArea;
 class QMdiSubWindow;
+class QLabel;
 class QMenu;
+class QProgressBar;
 class QTimer;
 class QToolBar;
 
@@ -61,6 +63,8 @@ class CompressorMainWindow : public QMainWindow {
   void command(int id);
   QAction* action(int id) const;
   QToolBar* toolBar() const { return toolbar_; }
+  QProgressBar* runProgress() const { return runProgress_; }
+  QLabel* runState() const { return runState_; }
   QMdiArea* mdiArea() const { return mdi_; }
   InputView* inputView() const { return input_; }
   MessageView* messageView() const { return messages_; }
@@ -69,6 +73,9 @@ class CompressorMainWindow : public QMainWindow {
   QMdiSubWindow* messageWindow() const { return messageWindow_; }
   // Opens a source as "Open" does, without the file dialog (drops and recent files too).
   bool openSourceFile(const std::string& path);
+  // Opens files given on the command line or dropped: one as "Open" does; several, after asking,
+  // as an edit list of those segments in that order.
+  bool openFiles(const std::vector<std::string>& paths);
   // Starts a compression into `target` as the save dialog's answer would.
   bool startCompression(int command, const std::string& target);
   // Writes the job as a shell script; false when it can't be written.
@@ -90,6 +97,7 @@ class CompressorMainWindow : public QMainWindow {
   void destroyToolbar();
   QMdiSubWindow* addView(QWidget* view, const QString& title, const std::string& prefix,
                          std::function<void()> closed = {});
+  QRect firstStartRect(const std::string& prefix, QSize size) const;
   void toggleView(OptionalView view);
   void gotoView(OptionalView view);
   bool createView(OptionalView view);
@@ -102,6 +110,7 @@ class CompressorMainWindow : public QMainWindow {
   void applyRefresh();
   void refreshFilterView();
   void refreshViewTitles();
+  void refreshRunState();
   void previewRecord(uint32_t frame, const std::array<uint8_t, 40>& format, const uint8_t* data,
                      uint32_t length, bool key);
   void openCommand(int id);
@@ -138,6 +147,8 @@ class CompressorMainWindow : public QMainWindow {
   std::array<PictureCanvas*, 3> canvases_{};
   DataRateView* dataRate_ = nullptr;
   QTimer* runTimer_ = nullptr;
+  QProgressBar* runProgress_ = nullptr;
+  QLabel* runState_ = nullptr;
   std::atomic<int> pending_{0};
 };
 

@@ -78,4 +78,20 @@ void savePlacement(const std::string& file, const std::string& prefix, const Win
   }
 }
 
+bool placementStored(const std::string& file, const std::string& prefix) {
+  return ProfileFile(file).hasKey(kGeneralSection, prefix + "Left");
+}
+
+ViewSize loadViewSize(const std::string& file, const std::string& prefix) {
+  ProfileFile f(file);
+  return {int32_t(f.getInt(kGeneralSection, prefix + "Width", 0)),
+          int32_t(f.getInt(kGeneralSection, prefix + "Height", 0))};
+}
+
+void saveViewSize(const std::string& file, const std::string& prefix, ViewSize size) {
+  ProfileFile f(file);
+  f.writeInt(kGeneralSection, prefix + "Width", size.width);
+  f.writeInt(kGeneralSection, prefix + "Height", size.height);
+}
+
 }  // namespace zov

@@ -27,5 +27,14 @@ WindowPlacement defaultPlacement(const std::string& prefix);
 WindowPlacement loadPlacement(const std::string& file, const std::string& prefix);
 void savePlacement(const std::string& file, const std::string& prefix,
                    const WindowPlacement& placement);
+// True once a placement of the prefix has been saved (a first start has none).
+bool placementStored(const std::string& file, const std::string& prefix);
+// The normal size of a view without "Right"/"Bottom" keys, kept beside its placement as
+// prefix + "Width" and "Height"; 0 by 0 when none was kept.
+struct ViewSize {
+  int32_t width = 0, height = 0;
+};
+ViewSize loadViewSize(const std::string& file, const std::string& prefix);
+void saveViewSize(const std::string& file, const std::string& prefix, ViewSize size);
 
 }  // namespace zov

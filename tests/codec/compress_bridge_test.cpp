@@ -34,7 +34,8 @@ struct BridgeSetup {
     static std::string codecPath;
     codecPath = copyCodecLibrary(dir);
     if (compressionLibrary && *compressionLibrary)
-      fs::copy_file(compressionLibrary, fs::path(dir) / "libzov32.so");
+      fs::copy_file(compressionLibrary,
+                    fs::path(dir) / ("libzov32.so." + std::to_string(ZOV_SOVERSION)));
     log = dir + "/zov32.log";
     setenv("FAKE_ZOV32_LOG", log.c_str(), 1);
     exports = loadCodec(codecPath);

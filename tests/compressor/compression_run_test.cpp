@@ -1,5 +1,7 @@
 // The compression run end to end: synthetic sources for exact key-frame, audio and batch
 // behaviour; the teapot clip for the source reader, the writer modes and reading the output back.
+#include <unistd.h>
+
 #include "encoder/compression_run.h"
 
 #include <gtest/gtest.h>
@@ -94,7 +96,8 @@ class FakeSource : public RunSource {
 };
 
 std::string tempPath(const std::string& name) {
-  return (fs::temp_directory_path() / ("zov-run-" + name)).string();
+  return (fs::temp_directory_path() / ("zov-run-" + std::to_string(getpid()) + "-" + name))
+      .string();
 }
 
 struct Result {

@@ -1,6 +1,8 @@
 // The command-line programs need no display: with DISPLAY unset they start, run and never load
 // Qt (the dynamic loader's own record of every library it loads shows it); zovcomp without a
 // command then prints its usage and exits 2.
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -37,7 +39,8 @@ bool loadsQt(const ProgramRun& r) {
 
 TEST(NoDisplay, TheCommandLineProgramsRunWithoutADisplayAndWithoutQt) {
   const std::string data = ZOV_TEST_DATA_DIR;
-  const auto dir = std::filesystem::temp_directory_path() / "zov-no-display";
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("zov-no-display-" + std::to_string(getpid()));
   std::filesystem::create_directories(dir);
   const std::string out = (dir / "out.avi").string();
 

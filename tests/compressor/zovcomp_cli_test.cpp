@@ -1,4 +1,6 @@
 // zovcomp's command line: arguments, checks, settings, and short runs on the teapot clip.
+#include <unistd.h>
+
 #include "compressor/zovcomp_cli.h"
 
 #include <gtest/gtest.h>
@@ -43,7 +45,8 @@ std::string teapot() {
   return std::string(ZOV_TEST_DATA_DIR) + "/teapot-256x256-rgb24.avi";
 }
 std::string temp(const std::string& name) {
-  return (fs::temp_directory_path() / ("zov-cli-" + name)).string();
+  return (fs::temp_directory_path() / ("zov-cli-" + std::to_string(getpid()) + "-" + name))
+      .string();
 }
 int count(const std::string& text, const std::string& what) {
   int n = 0;

@@ -2,9 +2,11 @@
 // the input view, compressions run to the end, stopped, and suspended, with the output views.
 #include <QAction>
 #include <QDropEvent>
+#include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QProgressBar>
 #include <QTest>
 #include <QToolBar>
 #include <QToolButton>
@@ -13,6 +15,7 @@
 #include <thread>
 
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QLabel>
@@ -23,6 +26,7 @@
 #include "compressor/gui/compressor_views.h"
 #include "compressor/gui/goto_frame_dialog.h"
 #include "compressor/gui/main_window.h"
+#include "compressor/gui/run_progress.h"
 #include "main_window_test_support.h"
 #include "platform/profile.h"
 #include "platform/qt/termination_signals.h"
@@ -193,6 +197,8 @@ TEST_F(MainWindowTest, OpenStepAndMarkInTheInputView) {
   auto lines = w->messageView()->paintedLines();
   ASSERT_GE(lines.size(), 5);
   EXPECT_EQ(lines[0], "1: Size=256x256, Frame=17/45, (Keyframe in source AVI)");
+  w->messageView()->findChild<QAction*>("CopyMessages")->trigger();
+  EXPECT_TRUE(QGuiApplication::clipboard()->text().startsWith(lines[0] + "\n"));
 
   // Held, the arrow buttons repeat after 250 ms, then every 50 ms.
   EXPECT_TRUE(in->button(kCmdPreviousFrame)->autoRepeat());
@@ -343,6 +349,13 @@ TEST_F(MainWindowTest, CompressionRunsToTheEndWithOutputViews) {
   EXPECT_NE(std::find(lines.begin(), lines.end(), "Compressing..."), lines.end());
   EXPECT_EQ(lines.back().rfind("Elapsed ", 0), 0u);
   EXPECT_EQ(w->session().statusLine(4).rfind("45 of 45 completed", 0), 0u);
+  // The status bar's progress ends full, with the output's size.
+  EXPECT_EQ(w->runProgress()->value(), 45);
+  EXPECT_EQ(w->runProgress()->maximum(), 45);
+  EXPECT_EQ(w->runState()->text().toStdString().rfind("Finished: 45 frames in ", 0), 0u);
+  EXPECT_NE(w->runState()->text().indexOf(
+                QString::fromStdString(byteSize(std::filesystem::file_size(out)))),
+            -1);
   SourceFile result(out);
   ASSERT_TRUE(result.Opened);
   EXPECT_EQ(result.FrameCount, 45u);
@@ -412,6 +425,9 @@ TEST_F(MainWindowTest, StopMidwayFinishesAPlayableFile) {
   SourceFile result(out);
   ASSERT_TRUE(result.Opened);
   EXPECT_EQ(result.FrameCount, written);
+  w->refreshNow();
+  EXPECT_EQ(w->runState()->text().toStdString().rfind("Stopped after ", 0), 0u)
+      << w->runState()->text().toStdString();
   // A second stop with nothing running succeeds at once.
   EXPECT_EQ(w->session().stop(false), StopResult::NoRun);
 }
@@ -551,6 +567,68 @@ TEST_F(MainWindowTest, TerminationSignalEndsARunAndSavesAsExitDoes) {
   ProfileFile ini(file("zovcomp.ini"));
   EXPECT_TRUE(ini.hasKey("General", "FrameBottom"));
   EXPECT_TRUE(ini.hasKey("General", "FileRecall1"));
+}
+
+TEST_F(MainWindowTest, FirstStartViewsDoNotOverlapPicturesFitAndSizesComeBack) {
+  {
+    auto w = makeWindow();
+    ASSERT_TRUE(w->openSourceFile(teapotPath()));
+    for (int id :
+         {kCmdShowFilterWindow, kCmdShowOutputWindow, kCmdShowRmsWindow, kCmdShowDataRateWindow})
+      w->command(id);
+    const auto windows = w->mdiArea()->subWindowList();
+    ASSERT_EQ(windows.size(), 6);
+    for (int i = 0; i < windows.size(); ++i)
+      for (int j = i + 1; j < windows.size(); ++j)
+        EXPECT_FALSE(windows[i]->geometry().intersects(windows[j]->geometry()))
+            << windows[i]->windowTitle().toStdString() << " / "
+            << windows[j]->windowTitle().toStdString();
+    // The square teapot frame fills the height of a wide view, with black bands beside it.
+    QMdiSubWindow* filter = w->viewWindow(OptionalView::Filter);
+    filter->resize(300, 200);
+    w->refreshNow();
+    const QImage shot = filter->widget()->grab().toImage();
+    const QRect fitted = fittedRect(QSize(256, 256), filter->widget()->rect());
+    EXPECT_EQ(fitted.height(), filter->widget()->height());
+    EXPECT_EQ(shot.pixelColor(2, shot.height() / 2), QColor(Qt::black));
+    EXPECT_NE(shot.pixelColor(fitted.center()), QColor(Qt::black));
+    w->close();
+  }
+  auto again = makeWindow();
+  EXPECT_EQ(again->viewWindow(OptionalView::Filter)->size(), QSize(300, 200));
+  EXPECT_EQ(fittedRect(QSize(640, 480), QRect(0, 0, 160, 160)), QRect(0, 20, 160, 120));
+  EXPECT_TRUE(nearestNeighbourZoom(QSize(256, 256), QRect(0, 0, 512, 512)));
+  EXPECT_FALSE(nearestNeighbourZoom(QSize(256, 256), QRect(0, 0, 200, 200)));
+}
+
+TEST_F(MainWindowTest, SeveralDroppedFilesBecomeAnEditListAfterAsking) {
+  auto w = makeWindow();
+  QMimeData data;
+  std::filesystem::copy_file(teapotPath(), file("second.avi"));
+  data.setUrls({QUrl::fromLocalFile(QString::fromStdString(teapotPath())),
+                QUrl::fromLocalFile(QString::fromStdString(file("second.avi")))});
+  boxes_.script({IDNO, IDYES});
+  for (int answer = 0; answer < 2; ++answer) {
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(w.get(), &enter);
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(w.get(), &drop);
+    QTest::qWait(50);
+    w->refreshNow();
+  }
+  ASSERT_EQ(boxes_.texts().size(), 2u);
+  EXPECT_EQ(boxes_.texts()[0], "Make the 2 files an edit list, one segment each in this order?");
+  EXPECT_EQ(w->session().sourceCount(), 2u);
+  EXPECT_TRUE(w->action(kCmdNextSegment)->isEnabled());
+}
+
+TEST(RunProgressText, SpeedTimeLeftAndTheEnds) {
+  EXPECT_EQ(runProgressText({0, 45, 0.2}), "Frame 0 of 45, elapsed 0:00");
+  EXPECT_EQ(runProgressText({15, 45, 3}), "Frame 15 of 45, 5.0 fps, elapsed 0:03, about 0:06 left");
+  EXPECT_EQ(clockTime(3725), "1:02:05");
+  EXPECT_EQ(runEndText(RunEnd::Stopped, {12, 45, 2}, 300 * 1024),
+            "Stopped after 12 of 45 frames: output 300 KB");
+  EXPECT_EQ(byteSize(1288490), "1.2 MB");
 }
 
 }  // namespace

@@ -134,3 +134,27 @@ TEST(SiteAddress, HostsPortsAndIPv6) {
 }
 
 }  // namespace
+
+namespace {
+
+// A site typed as an IPv6 address with its port reaches a server listening on ::1 alone.
+TEST_F(RealNetwork, AnIPv6SiteWithItsPort) {
+  const ZevMovie movie = makeZevMovie(20, false, 0, fastFrames);
+  writeFile(root / "movies" / "movie.zev", movie.bytes);
+  std::optional<RunningServer> listening;
+  try {
+    listening.emplace((root / "movies").string(), 30000, 0, "::1");
+  } catch (const std::exception& e) {
+    GTEST_SKIP() << "no IPv6 loopback here: " << e.what();
+  }
+  RunningServer& server = *listening;
+  usePort(1);  // the typed port wins
+  host.on(network::kSiteDialog, [&](WindowHandle, DialogData& d) -> intptr_t {
+    dynamic_cast<network::SiteDialogData&>(d).text = "[::1]:" + std::to_string(server.port());
+    return IDOK;
+  });
+  ASSERT_NE(accessZEV(nullptr), nullptr) << (boxes.texts().empty() ? "" : boxes.texts()[0]);
+  expectWholeMovie(movie);
+}
+
+}  // namespace

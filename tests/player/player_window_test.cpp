@@ -355,3 +355,40 @@ TEST(PlayerWindow, TerminationSignalsEndThePlayerEvenAfterTheSoundStarted) {
   ProfileFile f(kSettingsFile);
   EXPECT_EQ(f.getString(kSettingsSection, "Gamma", "", 20), "-105");
 }
+
+TEST(PlayerWindow, TitleRecentVideosAndTheUsualPlayerKeys) {
+  test::TempHome home;
+  QtPlatform platform;
+  auto w = makeWindow();
+  ASSERT_TRUE(w->openVideo(test::teapotPath()));
+  EXPECT_EQ(w->windowTitle(), "sample-teapot-zov2.avi - Orvane Player");
+  w->closeVideo();
+  EXPECT_EQ(w->windowTitle(), "Orvane Player");
+  // The recall list is offered in the File menu and opens its file.
+  QAction* recent = w->action(kRecentFile1);
+  ASSERT_NE(recent, nullptr);
+  EXPECT_TRUE(recent->text().endsWith("sample-teapot-zov2.avi"));
+  recent->trigger();
+  ASSERT_TRUE(w->engine().isOpen());
+  // Keys shown in the menus: the items whose text names no key get it from their action.
+  EXPECT_EQ(w->action(kMinus1)->shortcut(), QKeySequence(Qt::Key_Left));
+  MovieWidget& movie = w->movieWidget();
+  movie.setFocus();
+  w->settings().autoLoop = false;
+  QTest::keyClick(&movie, Qt::Key_Space);
+  EXPECT_EQ(w->engine().mode(), MovieMode::Playing);
+  QTest::keyClick(&movie, Qt::Key_Space);
+  EXPECT_NE(w->engine().mode(), MovieMode::Playing);
+  w->runCommand(kGotoStart);
+  QTest::keyClick(&movie, Qt::Key_Right, Qt::ShiftModifier);  // 5 s of a 10-frame movie: its end
+  EXPECT_EQ(w->engine().position(), 9);
+  QTest::keyClick(&movie, Qt::Key_Left, Qt::ShiftModifier);
+  EXPECT_EQ(w->engine().position(), 0);
+  // A double click toggles full screen, where the picture keeps its shape.
+  QTest::mouseDClick(&movie, Qt::LeftButton, {}, QPoint(20, 20));
+  ASSERT_TRUE(w->isFullScreen());
+  const QRect r = movie.pictureRect();
+  EXPECT_NEAR(double(r.width()) / r.height(), 256.0 / 256.0, 0.02);
+  QTest::mouseDClick(&movie, Qt::LeftButton, {}, QPoint(20, 20));
+  EXPECT_FALSE(w->isFullScreen());
+}

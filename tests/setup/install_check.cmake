@@ -168,6 +168,16 @@ foreach(page ${pages})
 endforeach()
 message(STATUS "${count} manual pages: man --warnings and lexgrog clean")
 
+# The completions parse, and each defines its completion for its program.
+foreach(program zovcomp zovinfo)
+  execute_process(COMMAND bash -c "_init_completion() { return 1; }; source \"$1\" && complete -p ${program}"
+    _ "${PREFIX}/share/bash-completion/completions/${program}"
+    RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0 OR NOT out MATCHES "_${program} ${program}")
+    message(FATAL_ERROR "bash completion for ${program} (${rc}):\n${out}\n${err}")
+  endif()
+endforeach()
+
 find_program(APPSTREAMCLI appstreamcli)
 if(APPSTREAMCLI)
   file(GLOB metainfo "${PREFIX}/share/metainfo/*.xml")

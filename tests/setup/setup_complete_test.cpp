@@ -118,6 +118,39 @@ TEST_F(SetupCompleteTest, CopyListErrors) {
   expectOneBox("Error: Unable to create \"" + (target_ / "a.txt").string() + "\"." + kCannot);
 }
 
+TEST_F(SetupCompleteTest, CopyListNeverEmptiesAFileNorWritesOutsideTheTarget) {
+  // Installing from the installation directory itself: every file is its own copy.
+  writeFile(target_ / "rorarev.ini", "[Copy List]\nFileName1=readme.txt\n");
+  writeFile(target_ / "readme.txt", "read me\n");
+  EXPECT_EQ(ZOVSetupComplete(nullptr, target_.c_str(), "", target_.c_str(), nullptr) & 0xFF, 1u);
+  EXPECT_EQ(readFile(target_ / "readme.txt"), "read me\n");
+  // The same file reached by another path (a hard link in the source).
+  std::filesystem::create_hard_link(target_ / "readme.txt", source_ / "readme.txt");
+  script("[Copy List]\nFileName1=readme.txt\n");
+  EXPECT_EQ(run(), 1u);
+  EXPECT_EQ(readFile(target_ / "readme.txt"), "read me\n");
+  EXPECT_TRUE(sink_.boxes().empty());
+
+  writeFile(source_ / "evil.txt", "evil");
+  writeFile(source_.parent_path() / "victim.txt", "evil");
+  writeFile(dir_ / "opt" / "victim.txt", "keep");
+  for (const std::string& name :
+       {std::string("../victim.txt"), (dir_ / "opt" / "victim.txt").string()}) {
+    sink_.clear();
+    script("[Copy List]\nFileName1=" + name + "\n");
+    EXPECT_EQ(run(), 0u) << name;
+    expectOneBox("Error: Unable to create \"" + target_.string() + "/" + name + "\"." + kCannot);
+    EXPECT_EQ(readFile(dir_ / "opt" / "victim.txt"), "keep") << name;
+  }
+
+  sink_.clear();
+  std::filesystem::create_symlink(dir_ / "opt" / "victim.txt", target_ / "evil.txt");
+  script("[Copy List]\nFileName1=evil.txt\n");
+  EXPECT_EQ(run(), 0u);
+  expectOneBox("Error: Unable to create \"" + (target_ / "evil.txt").string() + "\"." + kCannot);
+  EXPECT_EQ(readFile(dir_ / "opt" / "victim.txt"), "keep");
+}
+
 TEST_F(SetupCompleteTest, IconsBecomeDesktopEntriesWithSubstitutions) {
   script(
       "[Icon List]\n"

@@ -10,7 +10,8 @@ std::string codecWithCompressionLibrary(const std::string& folder) {
   fs::create_directories(folder);
   const fs::path codec = fs::path(folder) / "libzovcod32.so";
   fs::copy_file(ZOV_BUILT_CODEC, codec, fs::copy_options::overwrite_existing);
-  fs::copy_file(ZOV_BUILT_ZOV32, fs::path(folder) / "libzov32.so",
+  fs::copy_file(ZOV_BUILT_ZOV32,
+                fs::path(folder) / ("libzov32.so." + std::to_string(ZOV_SOVERSION)),
                 fs::copy_options::overwrite_existing);
   return codec.string();
 }

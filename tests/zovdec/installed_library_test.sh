@@ -9,7 +9,7 @@ cmake=$1 cc=$2 build=$3 src=$4 zovinfo=$5 gstreamer=$6
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 prefix=$tmp/prefix
-for component in runtime dev; do
+for component in runtime zovdec dev; do
   "$cmake" --install "$build" --component "$component" --prefix "$prefix" >/dev/null
 done
 pc=$(find "$prefix" -name zovdec.pc)

@@ -128,12 +128,17 @@ std::vector<uint8_t> readFile(const std::filesystem::path& path) {
 }
 
 RunningServer::RunningServer(const std::string& dir, int idleTimeoutMs, uint16_t port,
-                             const std::string& bind) {
-  zevserve::ServerOptions options;
-  options.directory = dir;
-  options.bindAddress = bind;
-  options.port = port;
-  options.idleTimeoutMs = idleTimeoutMs;
+                             const std::string& bind)
+    : RunningServer([&] {
+        zevserve::ServerOptions options;
+        options.directory = dir;
+        options.bindAddresses = {bind};
+        options.port = port;
+        options.idleTimeoutMs = idleTimeoutMs;
+        return options;
+      }()) {}
+
+RunningServer::RunningServer(zevserve::ServerOptions options) {
   options.log = [this](const std::string& line) {
     std::lock_guard lock(logLock_);
     log_.push_back(line);

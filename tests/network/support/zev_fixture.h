@@ -39,7 +39,10 @@ class RunningServer {
   explicit RunningServer(const std::string& dir, int idleTimeoutMs = 30000, uint16_t port = 0,
                          const std::string& bind = "127.0.0.1");
   ~RunningServer();
+  // With options of the test's own (the log is taken over).
+  explicit RunningServer(zevserve::ServerOptions options);
   uint16_t port() const { return server_.port(); }
+  zevserve::Server& server() { return server_; }
   std::vector<std::string> log() const;
 
  private:
