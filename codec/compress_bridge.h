@@ -22,6 +22,9 @@
 
 namespace zov::codec {
 
+#ifndef ZOV_SOVERSION
+#error "ZOV_SOVERSION (the libraries' major version) comes from the build"
+#endif
 #define ZOV_COMPRESSION_STRINGIFY_(x) #x
 #define ZOV_COMPRESSION_STRINGIFY(x) ZOV_COMPRESSION_STRINGIFY_(x)
 // Loaded by its runtime (SONAME) name, as the library packages install it.

@@ -6,5 +6,5 @@ zov_fuzzer(codec_sequence
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/codec_sequence_fuzzer.cpp ${_zov_codec_sources}
   LIBS zov_network zov_format zov_platform)
 target_include_directories(fuzz_codec_sequence PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/include)
-target_compile_definitions(fuzz_codec_sequence PRIVATE
+target_compile_definitions(fuzz_codec_sequence PRIVATE ZOV_SOVERSION=${ZOV_SOVERSION}
   ZOV_SAMPLE_STREAM="${PROJECT_SOURCE_DIR}/tests/data/sample-teapot-zov2.avi")

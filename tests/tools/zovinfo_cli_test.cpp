@@ -253,6 +253,82 @@ TEST(ZovinfoDecode, AnEmptyChunkRepeatsThePicture) {
   EXPECT_EQ(readRaw(dir.file("o/000002.raw")), s.reconstructions[1]);
 }
 
+TEST(ZovinfoDecode, FirstAndLastChooseTheFramesAndY4mCarriesThePictures) {
+  TempDir dir;
+  EncodedSample s = encodeSyntheticStream(16, 8, 4, 3);
+  std::string movie = dir.file("m.avi");
+  ASSERT_TRUE(writeFileBytes(movie, buildZovAvi(s.desc, s.frames)));
+  ToolResult r = runInProcess(
+      {"decode", movie, "--first", "2", "--last", "3", "--out", dir.file("o"), "--y4m", "-"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  // Frame 2 is decoded from frame 1 but only frames 2 and 3 are written.
+  EXPECT_FALSE(fileExists(dir.file("o/000000.raw")));
+  EXPECT_EQ(readRaw(dir.file("o/000001.raw")), s.reconstructions[1]);
+  EXPECT_EQ(readRaw(dir.file("o/000002.raw")), s.reconstructions[2]);
+  EXPECT_FALSE(fileExists(dir.file("o/000003.raw")));
+  size_t header = r.out.find('\n');
+  ASSERT_NE(header, std::string::npos);
+  EXPECT_EQ(r.out.substr(0, 10), "YUV4MPEG2 ");
+  EXPECT_TRUE(contains(r.out.substr(0, header), " W16 H8 ")) << r.out.substr(0, header);
+  const size_t frameBytes = 6 + 16 * 8 * 3;
+  ASSERT_EQ(r.out.size(), header + 1 + 2 * frameBytes);
+  // Top row first: the luma of the first row comes from the buffer's last row.
+  uint16_t top = s.reconstructions[1][7 * 16], bottom = s.reconstructions[1][0];
+  auto luma = [](uint16_t p) {
+    auto c = [&](int shift) {
+      int v = (p >> shift) & 31;
+      return (v << 3) | (v >> 2);
+    };
+    return (66 * c(10) + 129 * c(5) + 25 * c(0) + 128 + (16 << 8)) >> 8;
+  };
+  ASSERT_NE(luma(top), luma(bottom));
+
+  const uint8_t* y = reinterpret_cast<const uint8_t*>(r.out.data()) + header + 1 + 6;
+  EXPECT_EQ(y[0], luma(top));
+  EXPECT_EQ(y[7 * 16], luma(bottom));
+  EXPECT_EQ(runInProcess({"decode", movie, "--y4m", dir.file("m.y4m")}).status, 0);
+  EXPECT_EQ(readFileBytes(dir.file("m.y4m")).size(), header + 1 + 4 * frameBytes);
+
+  r = runInProcess({"decode", movie, "--first", "3", "--last", "5", "--y4m", "-"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_TRUE(contains(r.err, movie + ": frames 3 to 5 are not in its 4 frames")) << r.err;
+  EXPECT_EQ(runInProcess({"decode", movie, "--first", "0", "--y4m", "-"}).status, 2);
+}
+
+TEST(ZovinfoSummary, CountsTheFramesByKindAndNamesTheDamage) {
+  TempDir dir;
+  EncodedSample s = encodeSyntheticStream(16, 8, 3, 9);
+  s.frames.insert(s.frames.begin() + 1, AviFrameData{{}, false});
+  size_t keys = 0;
+  for (const AviFrameData& f : s.frames) keys += f.key ? 1 : 0;
+  std::string movie = dir.file("m.avi");
+  ASSERT_TRUE(writeFileBytes(movie, buildZovAvi(s.desc, s.frames)));
+  ToolResult r = runInProcess({movie});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(contains(r.out, "4 frames (" + std::to_string(keys) + " key, " +
+                                  std::to_string(3 - keys) + " inter, 1 empty)"))
+      << r.out;
+  EXPECT_TRUE(contains(r.out, "problems: none\n")) << r.out;
+  r = runInProcess({movie, "--json"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(contains(r.out, "\"frames\":4,\"key\":" + std::to_string(keys))) << r.out;
+  EXPECT_TRUE(contains(r.out, "\"empty\":1,") && contains(r.out, "\"problems\":[]}\n")) << r.out;
+
+  s.frames[2].data.resize(8);
+  ASSERT_TRUE(writeFileBytes(movie, buildZovAvi(s.desc, s.frames)));
+  r = runInProcess({movie});
+  EXPECT_EQ(r.status, 3);
+  EXPECT_TRUE(contains(r.out, "problem: frame 2 is malformed")) << r.out;
+  // The frame listing as JSON lines: the stream, then one object a frame.
+  r = runInProcess({"frames", movie, "--json"});
+  EXPECT_EQ(r.status, 3);
+  EXPECT_EQ(r.out.rfind("{\"stream\":{\"width\":16,\"height\":8,", 0), 0u) << r.out;
+  EXPECT_TRUE(contains(r.out, "\n{\"frame\":1,\"index\":\"delta\",\"bytes\":0,\"empty\":true}\n"))
+      << r.out;
+  EXPECT_TRUE(contains(r.out, "\"malformed\":true}\n{\"frame\":3,")) << r.out;
+  EXPECT_EQ(runInProcess({"bench", movie, "--json"}).status, 2);
+}
+
 TEST(ZovinfoBench, PrintsOneSpeedLine) {
   std::string sample = dataFile("sample-teapot-zov2.avi");
   ToolResult r = runInProcess({"bench", sample, "--repeat", "2"});

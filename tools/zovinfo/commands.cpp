@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fstream>
 #include <iomanip>
+#include <optional>
 #include <ostream>
 #include <sstream>
 
@@ -21,6 +22,7 @@
 #include "tools/zovinfo/movie_stream.h"
 #include "tools/zovinfo/png_writer.h"
 #include "tools/zovinfo/stream_session.h"
+#include "tools/zovinfo/y4m_writer.h"
 
 namespace zov::info {
 namespace {
@@ -28,9 +30,11 @@ namespace {
 constexpr const char* kUsage =
     "usage:\n"
     "  zovinfo decode --format WORD --size WxH --out DIR [--png [--method N]] FRAME.bin ...\n"
-    "  zovinfo decode MOVIE.avi --out DIR [--png [--method N]]\n"
-    "  zovinfo frames MOVIE.avi\n"
-    "  zovinfo blocks FILE.blk\n"
+    "  zovinfo decode MOVIE.avi [--out DIR [--png [--method N]]] [--y4m FILE|-]\n"
+    "                 [--first N] [--last N]\n"
+    "  zovinfo MOVIE.avi [--json]\n"
+    "  zovinfo frames MOVIE.avi [--json]\n"
+    "  zovinfo blocks FILE.blk [--json]\n"
     "  zovinfo bench MOVIE.avi [--codec] [--repeat N]\n"
     "\n"
     "decode  decodes the frames as one stream and writes DIR/NNNNNN.raw for frame n: the decoded\n"
@@ -44,6 +48,12 @@ constexpr const char* kUsage =
     "        back afterwards. Methods 13-15 cannot be chosen there and, like every method when\n"
     "        the codec library is missing (a note says so), go through the output stage\n"
     "        directly. The .raw files are always the decoder's own picture.\n"
+    "        --y4m writes the movie's pictures as a YUV4MPEG2 stream (4:4:4) to FILE, or to\n"
+    "        standard output for '-'. --first and --last (1-based frame numbers) choose the\n"
+    "        frames written; the frames before them are still decoded.\n"
+    "MOVIE   alone prints a summary: streams, size, frame rate, duration, frames by kind\n"
+    "        (key, inter, empty), bitrate, audio format and the problems found; --json\n"
+    "        prints it as one JSON object.\n"
     "frames  lists the stream and, per video frame, the index key flag, the chunk size, the\n"
     "        header fields, the entries of each block list, NSYM, N1 and N2.\n"
     "bench   decodes every frame N times (default 10) in memory and prints the speed;\n"
@@ -51,6 +61,8 @@ constexpr const char* kUsage =
     "        each frame into a 16-bit DIB.\n"
     "blocks  lists a block file (run mode 3): its header, then per frame the offset, size, key\n"
     "        flag and audio bytes.\n"
+    "--json  prints the summary as one JSON object, and the frames and blocks listings as JSON\n"
+    "        lines: the stream's or the header's object, then one object a frame.\n"
     "\n"
     "exit status: 0 success, 2 usage or file error, 3 a malformed frame\n";
 
@@ -67,7 +79,11 @@ struct Args {
   std::string size;
   std::string repeat;
   std::string method;
+  std::string first;
+  std::string last;
+  std::string y4m;
   bool png = false;
+  bool json = false;
   bool codec = false;
   bool help = false;
 };
@@ -94,6 +110,14 @@ Args parseArgs(const std::vector<std::string>& args) {
       value(a.repeat);
     } else if (s == "--method") {
       value(a.method);
+    } else if (s == "--first") {
+      value(a.first);
+    } else if (s == "--last") {
+      value(a.last);
+    } else if (s == "--y4m") {
+      value(a.y4m);
+    } else if (s == "--json") {
+      a.json = true;
     } else if (s == "--png") {
       a.png = true;
     } else if (s == "--codec") {
@@ -382,8 +406,18 @@ int decodeMovie(const Args& a, std::ostream& out, std::ostream& err) {
   if (!openMovie(path, m, err)) return kExitUsage;
   StreamSession session;
   if (!beginMovieStream(path, m, session, err)) return kExitUsage;
+  uint64_t first = 1, last = m.frames.size();
+  if (!a.first.empty() && (!parseUnsigned(a.first, 0xFFFFFFFFu, first) || first == 0))
+    throw UsageError{"bad --first value '" + a.first + "' (a frame number from 1)"};
+  if (!a.last.empty() && (!parseUnsigned(a.last, 0xFFFFFFFFu, last) || last == 0))
+    throw UsageError{"bad --last value '" + a.last + "' (a frame number from 1)"};
+  if (first > last || last > m.frames.size()) {
+    err << path << ": frames " << first << " to " << last << " are not in its " << m.frames.size()
+        << " frames\n";
+    return kExitUsage;
+  }
   std::string error;
-  if (!makeDirs(a.out, error)) {
+  if (!a.out.empty() && !makeDirs(a.out, error)) {
     err << a.out << ": " << error << "\n";
     return kExitUsage;
   }
@@ -393,8 +427,22 @@ int decodeMovie(const Args& a, std::ostream& out, std::ostream& err) {
   CodecPlayback* codec = nullptr;
   if (!openCodecFor(method, m.width, m.height, m.compression, playback, codec, err))
     return kExitUsage;
+  std::ofstream y4mFile;
+  std::ostream* y4mStream = nullptr;
+  if (a.y4m == "-") {
+    y4mStream = &out;
+  } else if (!a.y4m.empty()) {
+    y4mFile.open(a.y4m, std::ios::binary | std::ios::trunc);
+    if (!y4mFile) {
+      err << a.y4m << ": " << std::strerror(errno) << "\n";
+      return kExitUsage;
+    }
+    y4mStream = &y4mFile;
+  }
+  std::optional<Y4mWriter> y4m;
+  if (y4mStream) y4m.emplace(*y4mStream, m.width, m.height, m.rate, m.scale);
   std::vector<uint8_t> bytes;
-  for (size_t n = 0; n < m.frames.size(); ++n) {
+  for (size_t n = 0; n < last; ++n) {
     const std::string& where = path;
     if (!m.readFrame(n, bytes, error)) {
       err << path << ": frame " << n << ": " << error << "\n";
@@ -409,27 +457,63 @@ int decodeMovie(const Args& a, std::ostream& out, std::ostream& err) {
       err << where << ": frame " << n << ": " << error << "\n";
       return kExitDamaged;
     }
-    if (!writer.write(int(n), session, codec, error)) {
+    if (n + 1 < first) continue;
+    if (!a.out.empty() && !writer.write(int(n), session, codec, error)) {
       err << error << "\n";
       return kExitUsage;
     }
+    if (y4m && !y4m->write(session.picture())) {
+      err << (a.y4m == "-" ? std::string("standard output") : a.y4m) << ": write error\n";
+      return kExitUsage;
+    }
   }
-  out << "decoded " << m.frames.size() << " frames " << session.width() << "x" << session.height()
-      << " into " << a.out << "\n";
+  if (y4mFile.is_open()) {
+    y4mFile.close();
+    if (!y4mFile) {
+      err << a.y4m << ": write error\n";
+      return kExitUsage;
+    }
+  }
+  // With the pictures on standard output the summary goes to the error stream.
+  (a.y4m == "-" ? err : out) << "decoded " << (last - first + 1) << " frames " << session.width()
+                             << "x" << session.height() << " into "
+                             << (a.out.empty() ? a.y4m : a.out) << "\n";
   return kExitOk;
+}
+
+std::string jsonText(const std::string& text) {
+  std::string quoted = "\"";
+  for (unsigned char c : text) {
+    if (c == '"' || c == '\\') {
+      quoted += '\\';
+      quoted += char(c);
+    } else if (c < 0x20) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", c);
+      quoted += buf;
+    } else {
+      quoted += char(c);
+    }
+  }
+  return quoted + "\"";
 }
 
 int listFrames(const Args& a, std::ostream& out, std::ostream& err) {
   if (a.files.size() != 1) throw UsageError{"frames takes one movie"};
   if (!a.out.empty() || !a.format.empty() || !a.size.empty() || !a.repeat.empty() || a.png ||
-      !a.method.empty() || a.codec)
+      !a.method.empty() || a.codec || !a.first.empty() || !a.last.empty() || !a.y4m.empty())
     throw UsageError{"frames takes no options"};
   const std::string& path = a.files[0];
   MovieStream s;
   if (!openMovie(path, s, err)) return kExitUsage;
   StreamSession session;
-  out << "stream " << s.width << "x" << s.height << " format=" << hex32(s.compression)
-      << " fourcc=" << fourCCText(s.handler) << " frames=" << s.frames.size() << "\n";
+  if (a.json)
+    out << "{\"stream\":{\"width\":" << s.width << ",\"height\":" << s.height << ",\"format\":\""
+        << hex32(s.compression) << "\",\"fourcc\":" << jsonText(fourCCText(s.handler))
+        << ",\"frames\":" << s.frames.size() << "}}\n";
+  else
+    out << "stream " << s.width << "x" << s.height << " format=" << hex32(s.compression)
+        << " fourcc=" << fourCCText(s.handler) << " frames=" << s.frames.size() << "\n";
   if (!beginMovieStream(path, s, session, err)) return kExitUsage;
   std::vector<uint8_t> bytes;
   std::string error;
@@ -445,6 +529,27 @@ int listFrames(const Args& a, std::ostream& out, std::ostream& err) {
     const char* indexKey = f.key == KeyFlag::Key     ? "key"
                            : f.key == KeyFlag::Delta ? "delta"
                                                      : "none";
+    if (a.json) {
+      out << "{\"frame\":" << n << ",\"index\":\"" << indexKey << "\",\"bytes\":" << f.size;
+      if (r.empty) {
+        out << ",\"empty\":true}\n";
+        continue;
+      }
+      out << ",\"KEY\":" << r.key << ",\"scheme\":" << jsonText(schemeName(r.scheme))
+          << ",\"ENPY\":" << r.enpy << ",\"EDGE\":" << r.edge << ",\"LBOX\":" << r.lbox
+          << ",\"margins\":[" << r.marginTop << "," << r.marginBottom
+          << "],\"interframe\":" << r.interframe << ",\"chroma\":" << r.chroma
+          << ",\"rle\":" << r.rle << ",\"entropy\":" << r.entropy << ",\"NSYM\":" << r.nsym
+          << ",\"N1\":" << r.n1 << ",\"N2\":" << r.n2
+          << ",\"malformed\":" << (ok ? "false" : "true") << "}\n";
+      if (!ok) {
+        err << path << ": frame " << n << " is malformed";
+        if (!r.fault.empty()) err << " (" << r.fault << ")";
+        err << "\n";
+        status = kExitDamaged;
+      }
+      continue;
+    }
     out << "frame " << n << " index=" << indexKey << " bytes=" << f.size;
     if (r.empty) {
       out << " empty\n";
@@ -466,6 +571,95 @@ int listFrames(const Args& a, std::ostream& out, std::ostream& err) {
     out << "\n";
   }
   return status;
+}
+
+uint32_t littleEndian(const std::vector<uint8_t>& b, size_t at, size_t bytes) {
+  uint32_t v = 0;
+  for (size_t i = 0; i < bytes && at + i < b.size(); ++i) v |= uint32_t(b[at + i]) << (8 * i);
+  return v;
+}
+
+// The movie alone on the command line: what it holds and what is wrong with it.
+int summarize(const std::string& path, bool json, std::ostream& out, std::ostream& err) {
+  MovieStream m;
+  if (!openMovie(path, m, err)) return kExitUsage;
+  struct stat st {};
+  uint64_t fileBytes = ::stat(path.c_str(), &st) == 0 ? uint64_t(st.st_size) : 0;
+  double fps = m.scale != 0 ? double(m.rate) / double(m.scale) : 0;
+  double seconds = fps > 0 ? double(m.frames.size()) / fps : 0;
+  uint64_t videoBytes = 0;
+  for (const MovieFrame& f : m.frames) videoBytes += f.size;
+  double kbits = seconds > 0 ? double(videoBytes) * 8 / seconds / 1000 : 0;
+  uint64_t keys = 0, inters = 0, empties = 0;
+  std::vector<std::string> problems;
+  if (!m.hasIndex) problems.push_back("no index: the frames were found by scanning the file");
+  if (fps <= 0) problems.push_back("the video stream gives no frame rate");
+  StreamSession session;
+  std::string error;
+  if (!isZovStream(m)) {
+    problems.push_back("the video stream is not ZOV video (handler '" + fourCCText(m.handler) +
+                       "'); its frames are not checked");
+  } else if (!session.begin(m.width, m.height, m.compression, error)) {
+    problems.push_back(error);
+  } else {
+    std::vector<uint8_t> bytes;
+    for (size_t n = 0; n < m.frames.size(); ++n) {
+      FrameSummary r;
+      if (!m.readFrame(n, bytes, error)) {
+        problems.push_back("frame " + std::to_string(n) + ": " + error);
+        break;
+      }
+      bool ok = session.decode(bytes.data(), bytes.size(), r);
+      if (!ok) {
+        problems.push_back("frame " + std::to_string(n) + " is malformed" +
+                           (r.fault.empty() ? "" : " (" + r.fault + ")") +
+                           "; later frames are not checked");
+        break;
+      }
+      ++(r.empty ? empties : r.key ? keys : inters);
+    }
+  }
+  const std::vector<uint8_t>& a = m.audioFormat;
+  std::ostringstream text;
+  text << std::fixed;
+  if (json) {
+    text << "{\"file\":" << jsonText(path) << ",\"bytes\":" << fileBytes
+         << ",\"video\":{\"width\":" << m.width << ",\"height\":" << m.height
+         << ",\"fourcc\":" << jsonText(fourCCText(m.handler))
+         << ",\"format\":" << jsonText(hex32(m.compression)) << ",\"fps\":" << std::setprecision(3)
+         << fps << ",\"duration\":" << seconds << ",\"frames\":" << m.frames.size()
+         << ",\"key\":" << keys << ",\"inter\":" << inters << ",\"empty\":" << empties
+         << ",\"kbps\":" << std::setprecision(1) << kbits << "}";
+    text << ",\"audio\":";
+    if (a.empty())
+      text << "null";
+    else
+      text << "{\"tag\":" << littleEndian(a, 0, 2) << ",\"channels\":" << littleEndian(a, 2, 2)
+           << ",\"rate\":" << littleEndian(a, 4, 4) << ",\"bits\":" << littleEndian(a, 14, 2)
+           << "}";
+    text << ",\"problems\":[";
+    for (size_t i = 0; i < problems.size(); ++i) text << (i ? "," : "") << jsonText(problems[i]);
+    text << "]}\n";
+  } else {
+    text << path << ": " << fileBytes << " bytes\n"
+         << "video: " << m.width << "x" << m.height << " " << fourCCText(m.handler) << " "
+         << hex32(m.compression) << ", " << std::setprecision(3) << fps << " fps, "
+         << m.frames.size() << " frames (" << keys << " key, " << inters << " inter, " << empties
+         << " empty), " << std::setprecision(3) << seconds << " s, " << std::setprecision(1)
+         << kbits << " kbit/s\n";
+    if (a.empty())
+      text << "audio: none\n";
+    else
+      text << "audio: format " << littleEndian(a, 0, 2) << ", " << littleEndian(a, 2, 2)
+           << " channels, " << littleEndian(a, 4, 4) << " Hz, " << littleEndian(a, 14, 2)
+           << " bits\n";
+    if (problems.empty()) text << "problems: none\n";
+    for (const std::string& p : problems) text << "problem: " << p << "\n";
+  }
+  out << text.str();
+  for (const std::string& p : problems)
+    if (p.find("malformed") != std::string::npos) return kExitDamaged;
+  return kExitOk;
 }
 
 int bench(const Args& a, std::ostream& out, std::ostream& err) {
@@ -541,10 +735,17 @@ int runZovinfo(const std::vector<std::string>& args, std::ostream& out, std::ost
       return kExitOk;
     }
     if (a.command.empty()) throw UsageError{"no command given"};
+    if (a.json && (a.command == "decode" || a.command == "bench"))
+      throw UsageError{"--json goes with the listings (a movie alone, frames, blocks)"};
     if (a.command == "decode") {
-      if (a.out.empty()) throw UsageError{"decode needs --out DIR"};
+      if (a.out.empty() && a.y4m.empty()) throw UsageError{"decode needs --out DIR or --y4m"};
+      if (a.out.empty() && a.png) throw UsageError{"--png goes with --out DIR"};
       if (!a.repeat.empty() || a.codec) throw UsageError{"decode takes no --repeat or --codec"};
       bool frameMode = !a.format.empty() || !a.size.empty();
+      if (frameMode && (a.out.empty() || !a.y4m.empty() || !a.first.empty() || !a.last.empty()))
+        throw UsageError{
+            "frame files are decoded into --out DIR; --y4m, --first, --last go "
+            "with a movie"};
       if (frameMode && (a.format.empty() || a.size.empty()))
         throw UsageError{"decoding frame files needs both --format and --size"};
       return frameMode ? decodeFrames(a, out, err) : decodeMovie(a, out, err);
@@ -552,12 +753,19 @@ int runZovinfo(const std::vector<std::string>& args, std::ostream& out, std::ost
     if (a.command == "frames") return listFrames(a, out, err);
     if (a.command == "blocks") {
       if (a.files.size() != 1) throw UsageError{"blocks takes one block file"};
-      return listBlocks(a.files[0], out, err);
+      return listBlocks(a.files[0], a.json, out, err);
     }
     if (a.command == "bench") {
-      if (!a.out.empty() || !a.format.empty() || !a.size.empty() || a.png || !a.method.empty())
+      if (!a.out.empty() || !a.format.empty() || !a.size.empty() || a.png || !a.method.empty() ||
+          !a.first.empty() || !a.last.empty() || !a.y4m.empty())
         throw UsageError{"bench takes only --codec and --repeat"};
       return bench(a, out, err);
+    }
+    if (a.files.empty()) {
+      if (!a.out.empty() || !a.format.empty() || !a.size.empty() || !a.repeat.empty() || a.png ||
+          !a.method.empty() || a.codec || !a.first.empty() || !a.last.empty() || !a.y4m.empty())
+        throw UsageError{"a movie alone takes only --json"};
+      return summarize(a.command, a.json, out, err);
     }
     throw UsageError{"unknown command '" + a.command + "'"};
   } catch (const UsageError& e) {

@@ -36,6 +36,8 @@ bool MovieStream::describe(std::string& error) {
   AviContainer::IndexSource source = file_->indexSource();
   hasIndex =
       source == AviContainer::IndexSource::Idx1 || source == AviContainer::IndexSource::OpenDml;
+  audioFormat.clear();
+  if (file_->hasAudio()) audioFormat = file_->audioFormat();
   frames.clear();
   for (const AviContainer::Entry& e : file_->videoEntries())
     frames.push_back({e.size, !hasIndex ? KeyFlag::Unknown

@@ -48,6 +48,8 @@ class MovieStream {
   uint32_t compression = 0;
   bool hasIndex = false;
   std::vector<MovieFrame> frames;
+  // The audio stream's WAVEFORMATEX (empty without audio).
+  std::vector<uint8_t> audioFormat;
 
   // Reads stored frame n into buf (resized to the frame's size).
   bool readFrame(size_t n, std::vector<uint8_t>& buf, std::string& error) const;
