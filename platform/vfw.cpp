@@ -72,6 +72,16 @@ DWORD codecType(DWORD fccType) {
   return fccType == streamtypeVIDEO ? ICTYPE_VIDEO : fccType;
 }
 
+// The directory of the file this manager is linked into (the program, or libzovvfw).
+std::string managerDirectory() {
+  Dl_info info{};
+  if (!dladdr(reinterpret_cast<void*>(&ICOpen), &info) || !info.dli_fname) return {};
+  std::error_code ec;
+  auto file = std::filesystem::canonical(info.dli_fname, ec);
+  if (ec) return {};
+  return file.parent_path().string();
+}
+
 std::string programDirectory() {
   std::error_code ec;
   auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
@@ -106,6 +116,8 @@ std::vector<std::string> codecSearchDirectories() {
     dirs.push_back(dir);
     dirs.push_back((std::filesystem::path(dir).parent_path() / "lib").string());
   }
+  // Built into libzovvfw, the manager finds the codec beside itself in a moved prefix.
+  if (auto dir = managerDirectory(); !dir.empty()) dirs.push_back(dir);
   dirs.push_back(ZOV_INSTALL_LIBDIR);
   return dirs;
 }

@@ -319,7 +319,14 @@ TEST(ZovinfoSummary, CountsTheFramesByKindAndNamesTheDamage) {
   r = runInProcess({movie});
   EXPECT_EQ(r.status, 3);
   EXPECT_TRUE(contains(r.out, "problem: frame 2 is malformed")) << r.out;
-  EXPECT_EQ(runInProcess({"frames", movie, "--json"}).status, 2);
+  // The frame listing as JSON lines: the stream, then one object a frame.
+  r = runInProcess({"frames", movie, "--json"});
+  EXPECT_EQ(r.status, 3);
+  EXPECT_EQ(r.out.rfind("{\"stream\":{\"width\":16,\"height\":8,", 0), 0u) << r.out;
+  EXPECT_TRUE(contains(r.out, "\n{\"frame\":1,\"index\":\"delta\",\"bytes\":0,\"empty\":true}\n"))
+      << r.out;
+  EXPECT_TRUE(contains(r.out, "\"malformed\":true}\n{\"frame\":3,")) << r.out;
+  EXPECT_EQ(runInProcess({"bench", movie, "--json"}).status, 2);
 }
 
 TEST(ZovinfoBench, PrintsOneSpeedLine) {

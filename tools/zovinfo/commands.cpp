@@ -33,8 +33,8 @@ constexpr const char* kUsage =
     "  zovinfo decode MOVIE.avi [--out DIR [--png [--method N]]] [--y4m FILE|-]\n"
     "                 [--first N] [--last N]\n"
     "  zovinfo MOVIE.avi [--json]\n"
-    "  zovinfo frames MOVIE.avi\n"
-    "  zovinfo blocks FILE.blk\n"
+    "  zovinfo frames MOVIE.avi [--json]\n"
+    "  zovinfo blocks FILE.blk [--json]\n"
     "  zovinfo bench MOVIE.avi [--codec] [--repeat N]\n"
     "\n"
     "decode  decodes the frames as one stream and writes DIR/NNNNNN.raw for frame n: the decoded\n"
@@ -61,6 +61,8 @@ constexpr const char* kUsage =
     "        each frame into a 16-bit DIB.\n"
     "blocks  lists a block file (run mode 3): its header, then per frame the offset, size, key\n"
     "        flag and audio bytes.\n"
+    "--json  prints the summary as one JSON object, and the frames and blocks listings as JSON\n"
+    "        lines: the stream's or the header's object, then one object a frame.\n"
     "\n"
     "exit status: 0 success, 2 usage or file error, 3 a malformed frame\n";
 
@@ -479,6 +481,23 @@ int decodeMovie(const Args& a, std::ostream& out, std::ostream& err) {
   return kExitOk;
 }
 
+std::string jsonText(const std::string& text) {
+  std::string quoted = "\"";
+  for (unsigned char c : text) {
+    if (c == '"' || c == '\\') {
+      quoted += '\\';
+      quoted += char(c);
+    } else if (c < 0x20) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", c);
+      quoted += buf;
+    } else {
+      quoted += char(c);
+    }
+  }
+  return quoted + "\"";
+}
+
 int listFrames(const Args& a, std::ostream& out, std::ostream& err) {
   if (a.files.size() != 1) throw UsageError{"frames takes one movie"};
   if (!a.out.empty() || !a.format.empty() || !a.size.empty() || !a.repeat.empty() || a.png ||
@@ -488,8 +507,13 @@ int listFrames(const Args& a, std::ostream& out, std::ostream& err) {
   MovieStream s;
   if (!openMovie(path, s, err)) return kExitUsage;
   StreamSession session;
-  out << "stream " << s.width << "x" << s.height << " format=" << hex32(s.compression)
-      << " fourcc=" << fourCCText(s.handler) << " frames=" << s.frames.size() << "\n";
+  if (a.json)
+    out << "{\"stream\":{\"width\":" << s.width << ",\"height\":" << s.height << ",\"format\":\""
+        << hex32(s.compression) << "\",\"fourcc\":" << jsonText(fourCCText(s.handler))
+        << ",\"frames\":" << s.frames.size() << "}}\n";
+  else
+    out << "stream " << s.width << "x" << s.height << " format=" << hex32(s.compression)
+        << " fourcc=" << fourCCText(s.handler) << " frames=" << s.frames.size() << "\n";
   if (!beginMovieStream(path, s, session, err)) return kExitUsage;
   std::vector<uint8_t> bytes;
   std::string error;
@@ -505,6 +529,27 @@ int listFrames(const Args& a, std::ostream& out, std::ostream& err) {
     const char* indexKey = f.key == KeyFlag::Key     ? "key"
                            : f.key == KeyFlag::Delta ? "delta"
                                                      : "none";
+    if (a.json) {
+      out << "{\"frame\":" << n << ",\"index\":\"" << indexKey << "\",\"bytes\":" << f.size;
+      if (r.empty) {
+        out << ",\"empty\":true}\n";
+        continue;
+      }
+      out << ",\"KEY\":" << r.key << ",\"scheme\":" << jsonText(schemeName(r.scheme))
+          << ",\"ENPY\":" << r.enpy << ",\"EDGE\":" << r.edge << ",\"LBOX\":" << r.lbox
+          << ",\"margins\":[" << r.marginTop << "," << r.marginBottom
+          << "],\"interframe\":" << r.interframe << ",\"chroma\":" << r.chroma
+          << ",\"rle\":" << r.rle << ",\"entropy\":" << r.entropy << ",\"NSYM\":" << r.nsym
+          << ",\"N1\":" << r.n1 << ",\"N2\":" << r.n2
+          << ",\"malformed\":" << (ok ? "false" : "true") << "}\n";
+      if (!ok) {
+        err << path << ": frame " << n << " is malformed";
+        if (!r.fault.empty()) err << " (" << r.fault << ")";
+        err << "\n";
+        status = kExitDamaged;
+      }
+      continue;
+    }
     out << "frame " << n << " index=" << indexKey << " bytes=" << f.size;
     if (r.empty) {
       out << " empty\n";
@@ -526,23 +571,6 @@ int listFrames(const Args& a, std::ostream& out, std::ostream& err) {
     out << "\n";
   }
   return status;
-}
-
-std::string jsonText(const std::string& text) {
-  std::string quoted = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      quoted += '\\';
-      quoted += char(c);
-    } else if (c < 0x20) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", c);
-      quoted += buf;
-    } else {
-      quoted += char(c);
-    }
-  }
-  return quoted + "\"";
 }
 
 uint32_t littleEndian(const std::vector<uint8_t>& b, size_t at, size_t bytes) {
@@ -707,9 +735,8 @@ int runZovinfo(const std::vector<std::string>& args, std::ostream& out, std::ost
       return kExitOk;
     }
     if (a.command.empty()) throw UsageError{"no command given"};
-    if (a.json && (a.command == "decode" || a.command == "frames" || a.command == "blocks" ||
-                   a.command == "bench"))
-      throw UsageError{"--json goes with a movie alone"};
+    if (a.json && (a.command == "decode" || a.command == "bench"))
+      throw UsageError{"--json goes with the listings (a movie alone, frames, blocks)"};
     if (a.command == "decode") {
       if (a.out.empty() && a.y4m.empty()) throw UsageError{"decode needs --out DIR or --y4m"};
       if (a.out.empty() && a.png) throw UsageError{"--png goes with --out DIR"};
@@ -726,7 +753,7 @@ int runZovinfo(const std::vector<std::string>& args, std::ostream& out, std::ost
     if (a.command == "frames") return listFrames(a, out, err);
     if (a.command == "blocks") {
       if (a.files.size() != 1) throw UsageError{"blocks takes one block file"};
-      return listBlocks(a.files[0], out, err);
+      return listBlocks(a.files[0], a.json, out, err);
     }
     if (a.command == "bench") {
       if (!a.out.empty() || !a.format.empty() || !a.size.empty() || a.png || !a.method.empty() ||
