@@ -1,13 +1,14 @@
 # Debian packages (cpack -G DEB), split the Debian way by install component:
 #   runtime    libzovcod32-1     the codec library
 #   zovdec     libzovdec1        the decoding library for other programs
+#   zovvfw     libzovvfw1        the compression manager other programs drive the codec through
 #   dev        libzov-dev        headers, pkg-config and CMake files, the development links
 #   programs   zov               zovcomp, brindle, zovinfo, the installer's support pieces
 #   gstreamer  gstreamer1.0-zov  the GStreamer plugin (when it is built)
 #   server     zevserve          the movie server with its systemd units
 # Build them with scripts/package.sh, which configures a distribution build (prefix /usr, no
 # RPATH, dpkg-buildflags) and checks the result with lintian.
-set(zov_deb_components runtime zovdec dev programs server)
+set(zov_deb_components runtime zovdec zovvfw dev programs server)
 if(TARGET gstzov)
   list(APPEND zov_deb_components gstreamer)
 endif()
@@ -30,7 +31,7 @@ set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 # dpkg-shlibdeps finds our own libraries in the build tree; the packages that need them depend
 # on the runtime package by name below.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS)
-foreach(library zovcod32 zovdec zov32 zovvfw)
+foreach(library zovcod32 zovdec zov32 zovvfw)  # dirs of our shared libraries
   if(TARGET ${library})
     get_target_property(dir ${library} BINARY_DIR)
     list(APPEND CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${dir})
@@ -67,8 +68,18 @@ of them on any threads.")
 
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME libzov-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
+set(CPACK_DEBIAN_ZOVVFW_PACKAGE_NAME libzovvfw${ZOV_SOVERSION})
+set(CPACK_DEBIAN_ZOVVFW_PACKAGE_SECTION libs)
+set(CPACK_DEBIAN_ZOVVFW_PACKAGE_DEPENDS "${zov_codec_package} ${zov_same_version}")
+set(CPACK_DEBIAN_ZOVVFW_PACKAGE_CONTROL_EXTRA ${CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA})
+set(CPACK_DEBIAN_ZOVVFW_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
+set(CPACK_DEBIAN_ZOVVFW_DESCRIPTION "ZOV video compression manager library
+libzovvfw is the Video-for-Windows-style compression manager (ICOpen,
+ICSendMessage, ICDecompress, ICCompress, ICClose) through which other programs
+load and drive the ZOV codec library.")
+
 set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS
-  "${zov_codec_package} ${zov_same_version}, libzovdec${ZOV_SOVERSION} ${zov_same_version}")
+  "${zov_codec_package} ${zov_same_version}, libzovdec${ZOV_SOVERSION} ${zov_same_version}, libzovvfw${ZOV_SOVERSION} ${zov_same_version}")
 set(CPACK_DEBIAN_DEV_DESCRIPTION "ZOV video codec libraries - development files
 Headers, pkg-config files, the CMake package (find_package(ZOV)) and the
 development links for building programs against the ZOV libraries.")
