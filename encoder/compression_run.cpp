@@ -550,10 +550,22 @@ bool CompressionRun::compressOneFrame(uint32_t n, std::vector<uint8_t>& out, uin
   const bool enhanced = s.EnhancedInterframe;
   // Picture for this call: frame n, or frame n + 1 in enhanced mode (the encoder codes one call
   // late); the last frame's call carries no picture.
-  auto encode = [&](const uint16_t* input, bool finalCall) -> bool {
+  // The picture the call after this one hands in, while it is read ahead: the encoder takes
+  // it in beside this frame's coding (only a hint: it checks the next call's picture).
+  auto nextPicture = [&](uint32_t frame) -> const uint16_t* {
+    const std::vector<uint8_t>* next =
+        ahead_ && frame < frameCount_ ? ahead_->peek(frame) : nullptr;
+    if (!next || next->size() < 40 || getLE32(next->data() + 4) != width_ ||
+        uint32_t(std::abs(int32_t(getLE32(next->data() + 8)))) != height_ ||
+        next->size() < 40 + size_t(width_) * height_ * 2)
+      return nullptr;
+    return reinterpret_cast<const uint16_t*>(next->data() + 40);
+  };
+  auto encode = [&](const uint16_t* input, bool finalCall, uint32_t nextFrame) -> bool {
     s.FinalCall = finalCall;
     CompressParams p;
     p.input = input;
+    p.next = input ? nextPicture(nextFrame) : nullptr;
     p.output = out.data();
     p.outputCapacity = out.size();
     bool ok;
@@ -583,7 +595,7 @@ bool CompressionRun::compressOneFrame(uint32_t n, std::vector<uint8_t>& out, uin
   if (enhanced && firstEncoderCall_) {
     const uint16_t* p0 = picture(n);
     if (!p0) return false;
-    if (!encode(p0, false)) return false;
+    if (!encode(p0, false, n + 1)) return false;
   }
   const bool firstCall = firstEncoderCall_;
   firstEncoderCall_ = false;
@@ -605,7 +617,7 @@ bool CompressionRun::compressOneFrame(uint32_t n, std::vector<uint8_t>& out, uin
   const uint32_t imageSize = input ? getLE32(sourceBitmap_.data() + 20) : 1;
   if (imageSize == 0) {
     *length = 1;
-  } else if (!encode(input, finalCall)) {
+  } else if (!encode(input, finalCall, enhanced ? n + 2 : n + 1)) {
     return false;
   }
   *key = s.KeyFrame != 0;

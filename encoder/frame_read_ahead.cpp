@@ -19,33 +19,67 @@ FrameReadAhead::~FrameReadAhead() {
 void FrameReadAhead::loop() {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    changed_.wait(lock, [&] { return quit_ || requested_; });
+    // The lowest frame asked for first: the run needs it sooner.
+    Slot* next = nullptr;
+    changed_.wait(lock, [&] {
+      next = nullptr;
+      for (Slot& s : slots_)
+        if (s.requested && (!next || s.frame < next->frame)) next = &s;
+      return quit_ || next;
+    });
     if (quit_) return;
-    requested_ = false;
-    reading_ = true;
-    const uint32_t frame = slotFrame_;
+    next->requested = false;
+    next->reading = true;
+    const uint32_t frame = next->frame;
     lock.unlock();
     bool ok;
     {
       std::lock_guard<std::mutex> source(sourceMutex_);
-      ok = read_(frame, slot_);
+      ok = read_(frame, next->data);
     }
     lock.lock();
-    slotOk_ = ok;
-    slotValid_ = true;
-    reading_ = false;
+    next->ok = ok;
+    next->valid = true;
+    next->reading = false;
     changed_.notify_all();
+  }
+}
+
+FrameReadAhead::Slot* FrameReadAhead::holding(uint32_t n) {
+  for (Slot& s : slots_)
+    if ((s.requested || s.reading || s.valid) && s.frame == n) return &s;
+  return nullptr;
+}
+
+void FrameReadAhead::request(uint32_t n, std::unique_lock<std::mutex>& lock) {
+  if (n >= frameCount_ || holding(n)) return;
+  // A slot holding nothing or a frame the run has passed; one still being read is waited for.
+  for (;;) {
+    Slot* free = nullptr;
+    for (Slot& s : slots_)
+      if (!s.requested && !s.reading && (!s.valid || int64_t(s.frame) <= furthest_)) free = &s;
+    if (free) {
+      free->frame = n;
+      free->valid = false;
+      free->requested = true;
+      changed_.notify_all();
+      return;
+    }
+    bool busy = false;
+    for (Slot& s : slots_) busy |= s.requested || s.reading;
+    if (!busy) return;  // both slots hold frames the run still wants
+    changed_.wait(lock);
   }
 }
 
 bool FrameReadAhead::get(uint32_t n, std::vector<uint8_t>& bitmap) {
   std::unique_lock<std::mutex> lock(mutex_);
-  changed_.wait(lock, [&] { return !requested_ && !reading_; });
   bool ok;
-  if (slotValid_ && slotFrame_ == n) {
-    bitmap.swap(slot_);
-    ok = slotOk_;
-    slotValid_ = false;
+  if (Slot* s = holding(n)) {
+    changed_.wait(lock, [&] { return s->valid; });
+    bitmap.swap(s->data);
+    ok = s->ok;
+    s->valid = false;
   } else {
     lock.unlock();
     {
@@ -56,14 +90,18 @@ bool FrameReadAhead::get(uint32_t n, std::vector<uint8_t>& bitmap) {
   }
   if (ok && int64_t(n) > furthest_) {
     furthest_ = n;
-    if (n + 1 < frameCount_) {
-      slotFrame_ = n + 1;
-      slotValid_ = false;
-      requested_ = true;
-      changed_.notify_all();
-    }
+    request(n + 1, lock);
+    request(n + 2, lock);
   }
   return ok;
+}
+
+const std::vector<uint8_t>* FrameReadAhead::peek(uint32_t n) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  Slot* s = holding(n);
+  if (!s) return nullptr;
+  changed_.wait(lock, [&] { return s->valid; });
+  return s->ok ? &s->data : nullptr;
 }
 
 }  // namespace zov
