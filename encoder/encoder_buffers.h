@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "encoder/luma_search_kernels.h"
 #include "format/bit_writer.h"
 #include "format/colour_tables.h"
 #include "format/decoder.h"
@@ -104,7 +105,8 @@ struct EncoderBuffers {
   std::vector<uint16_t> voteColours;
   std::vector<uint32_t> voteResult;
   std::vector<uint8_t> voteKnown;
-  std::vector<uint16_t> lumaRows;  // colour table by chroma rows of 32 lumas
+  std::vector<uint16_t> lumaRows;        // colour table by chroma rows of 32 lumas
+  std::vector<LumaRowModel> lumaModels;  // each row as a line through the colour cube
   // Best luma per (colour, chroma), direct-mapped: one cache per worker thread.
   std::vector<std::vector<uint64_t>> lumaCaches;
   std::unique_ptr<WorkerPool> pool;  // the frame's independent tasks (one thread: the caller)

@@ -1,5 +1,7 @@
 #include "encoder/luma_search_kernels.h"
 
+#include <algorithm>
+
 #include "encoder/colour_quantiser.h"
 #include "format/cpu_features.h"
 
@@ -33,6 +35,50 @@ int bestLumaInRowScalar(const uint16_t* row, uint16_t colour, int start, int* di
   }
   *distance = bestD;
   return best;
+}
+
+uint32_t lumaDistancesScalar(const LumaRowModel&, const uint16_t* row, const VoteColours& c,
+                             uint32_t* distances) {
+  for (int u = 0; u < c.count; ++u) {
+    int d = 0;
+    bestLumaInRowScalar(row, c.colour[u], c.start[u], &d);
+    distances[u] = uint32_t(d);
+  }
+  return 0;
+}
+
+void buildLumaRowModels(const uint16_t* rows, LumaRowModel* models) {
+  for (int k = 0; k < 4096; ++k) {
+    const uint16_t* row = rows + size_t(k) * 32;
+    LumaRowModel m;
+    int offset[3], lo = 0, hi = 31;
+    bool line = true;
+    for (int c = 0; c < 3 && line; ++c) {
+      const int shift = 10 - 5 * c;
+      // The offset from a luma whose component is not clamped, then every luma checked.
+      int o = 99;
+      for (int y = 0; y < 32 && o == 99; ++y) {
+        const int v = row[y] >> shift & 31;
+        if (v > 0 && v < 31) o = v - y;
+      }
+      for (int y = 0; y < 32 && line; ++y) {
+        const int v = row[y] >> shift & 31;
+        line = o != 99 && v == std::clamp(y + o, 0, 31);
+      }
+      offset[c] = o;
+      lo = std::max(lo, -o);
+      hi = std::min(hi, 31 - o);
+    }
+    if (line && lo <= hi) {
+      m.r = int16_t(offset[0]);
+      m.g = int16_t(offset[1]);
+      m.b = int16_t(offset[2]);
+      m.lo = int16_t(lo);
+      m.hi = int16_t(hi);
+      m.weighted = int16_t(30 * offset[0] + 59 * offset[1] + 20 * offset[2]);
+    }
+    models[k] = m;
+  }
 }
 
 namespace {
@@ -94,14 +140,138 @@ __attribute__((target("avx2"))) int bestLumaInRowAvx2(const uint16_t* row, uint1
   return descend(d, falling, rising, start, distance);
 }
 
+// The descent's end on the line of a chroma row, eight colours per register (16-bit lanes).
+// With S = 30 (R - r) + 59 (G - g) + 20 (B - b) the step from luma y down to y - 1 changes the
+// distance by 2 (S - 109 y) + 109, so the walk goes down from the start while 218 y > 2 S + 109
+// and ends at floor((2 S + 109) / 218) (not below 0); when it does not go down it goes up while
+// 218 y < 2 S - 109 and ends at ceil((2 S - 109) / 218) (not above 31). Both quotients are taken
+// of numbers made positive (+ 64 * 218) by a multiplication: x * 38480 >> 23 is x / 218 for
+// every x below 32768. The answer holds when every luma the walk compares, from one below the
+// lower of start and end to one above the higher, lies on the line; other lanes are left to
+// the caller.
+struct LineLanes {
+  __m128i y, slow;
+};
+
+__attribute__((target("sse2"))) inline LineLanes lineEnd(__m128i r, __m128i g, __m128i b,
+                                                         __m128i start, const LumaRowModel& m) {
+  const __m128i w = _mm_add_epi16(
+      _mm_add_epi16(_mm_mullo_epi16(r, _mm_set1_epi16(30)), _mm_mullo_epi16(g, _mm_set1_epi16(59))),
+      _mm_mullo_epi16(b, _mm_set1_epi16(20)));
+  const __m128i s2 = _mm_slli_epi16(_mm_sub_epi16(w, _mm_set1_epi16(m.weighted)), 1);
+  const __m128i bias = _mm_set1_epi16(64);
+  const __m128i recip = _mm_set1_epi16(int16_t(38480));
+  const __m128i down = _mm_sub_epi16(
+      _mm_srli_epi16(_mm_mulhi_epu16(_mm_add_epi16(s2, _mm_set1_epi16(109 + 64 * 218)), recip), 7),
+      bias);
+  const __m128i up = _mm_sub_epi16(
+      _mm_srli_epi16(_mm_mulhi_epu16(_mm_add_epi16(s2, _mm_set1_epi16(108 + 64 * 218)), recip), 7),
+      bias);
+  const __m128i zero = _mm_setzero_si128(), top = _mm_set1_epi16(31), one = _mm_set1_epi16(1);
+  const __m128i moved = _mm_cmplt_epi16(down, start);
+  const __m128i y =
+      _mm_or_si128(_mm_and_si128(moved, _mm_max_epi16(down, zero)),
+                   _mm_andnot_si128(moved, _mm_min_epi16(_mm_max_epi16(start, up), top)));
+  const __m128i low = _mm_max_epi16(_mm_sub_epi16(_mm_min_epi16(y, start), one), zero);
+  const __m128i high = _mm_min_epi16(_mm_add_epi16(_mm_max_epi16(y, start), one), top);
+  const __m128i slow = _mm_or_si128(_mm_cmplt_epi16(low, _mm_set1_epi16(m.lo)),
+                                    _mm_cmpgt_epi16(high, _mm_set1_epi16(m.hi)));
+  return {y, slow};
+}
+
+// 30 er^2 + 59 eg^2 + 20 eb^2 of four lanes, from the interleaved (er, eg) and (eb, 0) pairs.
+__attribute__((target("sse2"))) inline __m128i pairDistances(__m128i rg, __m128i b0) {
+  const __m128i wrg = _mm_set1_epi32(30 | 59 << 16), wb = _mm_set1_epi32(20);
+  return _mm_add_epi32(_mm_madd_epi16(rg, _mm_mullo_epi16(rg, wrg)),
+                       _mm_madd_epi16(b0, _mm_mullo_epi16(b0, wb)));
+}
+
+__attribute__((target("sse2"))) uint32_t lumaDistancesSse2(const LumaRowModel& m, const uint16_t*,
+                                                           const VoteColours& c,
+                                                           uint32_t* distances) {
+  unsigned slow = 0;
+  for (int h = 0; h < c.count; h += 8) {
+    const __m128i r = _mm_load_si128(reinterpret_cast<const __m128i*>(c.r + h));
+    const __m128i g = _mm_load_si128(reinterpret_cast<const __m128i*>(c.g + h));
+    const __m128i b = _mm_load_si128(reinterpret_cast<const __m128i*>(c.b + h));
+    const __m128i start = _mm_load_si128(reinterpret_cast<const __m128i*>(c.start + h));
+    const LineLanes e = lineEnd(r, g, b, start, m);
+    const __m128i er = _mm_sub_epi16(r, _mm_add_epi16(e.y, _mm_set1_epi16(m.r)));
+    const __m128i eg = _mm_sub_epi16(g, _mm_add_epi16(e.y, _mm_set1_epi16(m.g)));
+    const __m128i eb = _mm_sub_epi16(b, _mm_add_epi16(e.y, _mm_set1_epi16(m.b)));
+    const __m128i zero = _mm_setzero_si128();
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(distances + h),
+                     pairDistances(_mm_unpacklo_epi16(er, eg), _mm_unpacklo_epi16(eb, zero)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(distances + h + 4),
+                     pairDistances(_mm_unpackhi_epi16(er, eg), _mm_unpackhi_epi16(eb, zero)));
+    slow |= unsigned(_mm_movemask_epi8(_mm_packs_epi16(e.slow, zero))) << h;
+  }
+  return slow & ((1u << c.count) - 1);
+}
+
+__attribute__((target("avx2"))) inline __m256i pairDistancesAvx2(__m256i rg, __m256i b0) {
+  const __m256i wrg = _mm256_set1_epi32(30 | 59 << 16), wb = _mm256_set1_epi32(20);
+  return _mm256_add_epi32(_mm256_madd_epi16(rg, _mm256_mullo_epi16(rg, wrg)),
+                          _mm256_madd_epi16(b0, _mm256_mullo_epi16(b0, wb)));
+}
+
+// AVX2: all sixteen colours in one register.
+__attribute__((target("avx2"))) uint32_t lumaDistancesAvx2(const LumaRowModel& m, const uint16_t*,
+                                                           const VoteColours& c,
+                                                           uint32_t* distances) {
+  const __m256i r = _mm256_load_si256(reinterpret_cast<const __m256i*>(c.r));
+  const __m256i g = _mm256_load_si256(reinterpret_cast<const __m256i*>(c.g));
+  const __m256i b = _mm256_load_si256(reinterpret_cast<const __m256i*>(c.b));
+  const __m256i start = _mm256_load_si256(reinterpret_cast<const __m256i*>(c.start));
+  const __m256i w = _mm256_add_epi16(_mm256_add_epi16(_mm256_mullo_epi16(r, _mm256_set1_epi16(30)),
+                                                      _mm256_mullo_epi16(g, _mm256_set1_epi16(59))),
+                                     _mm256_mullo_epi16(b, _mm256_set1_epi16(20)));
+  const __m256i s2 = _mm256_slli_epi16(_mm256_sub_epi16(w, _mm256_set1_epi16(m.weighted)), 1);
+  const __m256i bias = _mm256_set1_epi16(64);
+  const __m256i recip = _mm256_set1_epi16(int16_t(38480));
+  const __m256i down = _mm256_sub_epi16(
+      _mm256_srli_epi16(
+          _mm256_mulhi_epu16(_mm256_add_epi16(s2, _mm256_set1_epi16(109 + 64 * 218)), recip), 7),
+      bias);
+  const __m256i up = _mm256_sub_epi16(
+      _mm256_srli_epi16(
+          _mm256_mulhi_epu16(_mm256_add_epi16(s2, _mm256_set1_epi16(108 + 64 * 218)), recip), 7),
+      bias);
+  const __m256i zero = _mm256_setzero_si256(), top = _mm256_set1_epi16(31),
+                one = _mm256_set1_epi16(1);
+  const __m256i moved = _mm256_cmpgt_epi16(start, down);
+  const __m256i y = _mm256_blendv_epi8(_mm256_min_epi16(_mm256_max_epi16(start, up), top),
+                                       _mm256_max_epi16(down, zero), moved);
+  const __m256i low = _mm256_max_epi16(_mm256_sub_epi16(_mm256_min_epi16(y, start), one), zero);
+  const __m256i high = _mm256_min_epi16(_mm256_add_epi16(_mm256_max_epi16(y, start), one), top);
+  const __m256i slow = _mm256_or_si256(_mm256_cmpgt_epi16(_mm256_set1_epi16(m.lo), low),
+                                       _mm256_cmpgt_epi16(high, _mm256_set1_epi16(m.hi)));
+  const __m256i er = _mm256_sub_epi16(r, _mm256_add_epi16(y, _mm256_set1_epi16(m.r)));
+  const __m256i eg = _mm256_sub_epi16(g, _mm256_add_epi16(y, _mm256_set1_epi16(m.g)));
+  const __m256i eb = _mm256_sub_epi16(b, _mm256_add_epi16(y, _mm256_set1_epi16(m.b)));
+  // Unpacking works within each half: lanes 0-3 and 8-11, then 4-7 and 12-15.
+  const __m256i dLow =
+      pairDistancesAvx2(_mm256_unpacklo_epi16(er, eg), _mm256_unpacklo_epi16(eb, zero));
+  const __m256i dHigh =
+      pairDistancesAvx2(_mm256_unpackhi_epi16(er, eg), _mm256_unpackhi_epi16(eb, zero));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(distances),
+                      _mm256_permute2x128_si256(dLow, dHigh, 0x20));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(distances + 8),
+                      _mm256_permute2x128_si256(dLow, dHigh, 0x31));
+  const unsigned bytes = unsigned(_mm256_movemask_epi8(_mm256_packs_epi16(slow, slow)));
+  return ((bytes & 0xFF) | (bytes >> 8 & 0xFF00)) & ((1u << c.count) - 1);
+}
+
 #endif
 
 }  // namespace
 
 LumaSearchKernels lumaSearchKernelsFor(unsigned flags) {
-  LumaSearchKernels k{bestLumaInRowScalar};
+  LumaSearchKernels k{bestLumaInRowScalar, lumaDistancesScalar};
 #ifdef ZOV_X86
+  if (flags & kCpuSse2) k.lumaDistances = lumaDistancesSse2;
   if (flags & kCpuAvx2) k.bestLumaInRow = bestLumaInRowAvx2;
+  if (flags & kCpuAvx2) k.lumaDistances = lumaDistancesAvx2;
 #else
   (void)flags;
 #endif

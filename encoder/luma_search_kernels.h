@@ -11,12 +11,43 @@ namespace zov {
 // `row`: the 32 table colours of one chroma, by luma. Returns the luma and its distance.
 using BestLumaInRowFn = int (*)(const uint16_t* row, uint16_t colour, int start, int* distance);
 
-struct LumaSearchKernels {
-  BestLumaInRowFn bestLumaInRow;
+// A chroma row as a line through the colour cube: the colour of luma y is (y + r, y + g, y + b)
+// for every y in [lo, hi] (each component clamped to 0..31 outside). There the distance to a
+// colour is a quadratic in y whose steps have a known sign, so the descent's end is found
+// without walking; `weighted` = 30 r + 59 g + 20 b. lo > hi: the row is not such a line.
+struct LumaRowModel {
+  int16_t r = 0, g = 0, b = 0;
+  int16_t lo = 32, hi = -1;
+  int16_t weighted = 0;
 };
 
-// The plain C++ reference.
+// The model of each of the 4096 chroma rows (`rows` as buildLumaRows lays them out), each
+// checked against the table: a row that does not follow its line keeps lo > hi.
+void buildLumaRowModels(const uint16_t* rows, LumaRowModel* models);
+
+// The colours of one cell of the vote, up to 16, split into components, with their own lumas
+// (where each search starts). Lanes from `count` on are zero.
+struct alignas(32) VoteColours {
+  int16_t r[16], g[16], b[16], start[16];
+  uint16_t colour[16];
+  int count = 0;
+};
+
+// The distance of the best luma of every colour of `c` (lanes 0..count-1) under one chroma:
+// `row` its 32 colours, `model` its line; `distances` has room for 16. Returns the lanes left
+// undone (bit u: lane u, whose walk leaves the line), for the caller to search.
+using LumaDistancesFn = uint32_t (*)(const LumaRowModel& model, const uint16_t* row,
+                                     const VoteColours& c, uint32_t* distances);
+
+struct LumaSearchKernels {
+  BestLumaInRowFn bestLumaInRow;
+  LumaDistancesFn lumaDistances;
+};
+
+// The plain C++ references: the walk, and the walk for every colour of a cell.
 int bestLumaInRowScalar(const uint16_t* row, uint16_t colour, int start, int* distance);
+uint32_t lumaDistancesScalar(const LumaRowModel& model, const uint16_t* row, const VoteColours& c,
+                             uint32_t* distances);
 
 // The table for the given processor flags (references where a flag is missing).
 LumaSearchKernels lumaSearchKernelsFor(unsigned cpuFlags);

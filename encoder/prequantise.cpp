@@ -89,27 +89,28 @@ inline int cachedBestLuma(const EncoderBuffers& b, uint64_t* cache, uint16_t col
 // The common chroma of one cell (top-left pixel `first`, `cellLines` lines of b.cellW pixels):
 // every distinct chroma of the cell is proposed in pixel order, and a proposal replaces the best
 // so far when it brings more than half of the pixels strictly closer (at exactly half, when its
-// summed distance is smaller). Equal colours are weighed once, and a pixel the best chroma
-// already matches exactly can never be brought closer, so it is evaluated only when a proposal
-// may win on the sum or does win.
-uint32_t voteChroma(const EncoderBuffers& b, uint64_t* cache, const uint16_t* pic,
-                    const uint32_t* yc, size_t first, int cellLines) {
+// summed distance is smaller). Equal colours are weighed once. The best-luma distances of all
+// the cell's colours under a proposal come at once from the kernel (the descent's end on the
+// row's line, computed rather than walked); the cache is asked only for the colours whose walk
+// leaves the line.
+uint32_t voteChroma(const EncoderBuffers& b, uint64_t* cache, const LumaDistancesFn distancesOf,
+                    const uint16_t* pic, const uint32_t* yc, size_t first, int cellLines) {
   const int w = b.width, cw = b.cellW;
-  uint16_t colours[16];
+  VoteColours c;
   int weight[16];
   uint32_t proposals[16] = {};
   int unique = 0, count = 0;
   for (int dy = 0; dy < cellLines; ++dy) {
     const size_t rowStart = first + size_t(dy) * w;
     for (int dx = 0; dx < cw; ++dx) {
-      const uint16_t c = pic[rowStart + dx];
+      const uint16_t colour = pic[rowStart + dx];
       int u = 0;
-      while (u < unique && colours[u] != c) ++u;
+      while (u < unique && c.colour[u] != colour) ++u;
       if (u < unique) {
         ++weight[u];
         continue;
       }
-      colours[unique] = c;
+      c.colour[unique] = colour;
       weight[unique++] = 1;
       const uint32_t chroma = yc[rowStart + dx] & 0xFFF;
       bool seen = false;
@@ -119,62 +120,52 @@ uint32_t voteChroma(const EncoderBuffers& b, uint64_t* cache, const uint16_t* pi
   }
   uint32_t best = proposals[0];
   if (count == 1) return best;
+  const ColourTables& t = *b.tables;
+  for (int u = 0; u < 16; ++u) {
+    const uint16_t colour = u < unique ? c.colour[u] : 0;
+    c.colour[u] = colour;
+    c.r[u] = int16_t(colour >> 10 & 31);
+    c.g[u] = int16_t(colour >> 5 & 31);
+    c.b[u] = int16_t(colour & 31);
+    c.start[u] = int16_t(t.rgbToYc[colour] >> 12);
+  }
+  c.count = unique;
   const int cellPixels = cellLines * cw;
-  uint32_t bestDist[16], dist[16];
+  alignas(32) uint32_t bestDist[16], dist[16];
   uint64_t bestSum = 0;
-  // Colours the best chroma does not match exactly, and their pixel count.
-  int open[16], openCount = 0, openWeight = 0;
-  auto takeBest = [&](uint32_t chroma, const uint32_t* d) {
-    best = chroma;
-    bestSum = 0;
-    openCount = openWeight = 0;
-    for (int u = 0; u < unique; ++u) {
-      bestDist[u] = d[u];
-      bestSum += uint64_t(d[u]) * uint32_t(weight[u]);
-      if (d[u] != 0) {
-        open[openCount++] = u;
-        openWeight += weight[u];
-      }
-    }
-  };
-  {
-    const uint32_t chroma = best;
-    for (int u = 0; u < unique; ++u) {
+  int openWeight = 0;  // pixels the best chroma does not match exactly
+  auto distancesUnder = [&](uint32_t chroma) {
+    uint32_t left =
+        distancesOf(b.lumaModels[chroma], b.lumaRows.data() + size_t(chroma) * 32, c, dist);
+    for (; left; left &= left - 1) {
+      const int u = __builtin_ctz(left);
       int d = 0;
-      cachedBestLuma(b, cache, colours[u], chroma, &d);
+      cachedBestLuma(b, cache, c.colour[u], chroma, &d);
       dist[u] = uint32_t(d);
     }
-    takeBest(best, dist);
-  }
+  };
+  auto takeBest = [&](uint32_t chroma) {
+    best = chroma;
+    bestSum = 0;
+    openWeight = 0;
+    for (int u = 0; u < unique; ++u) {
+      bestDist[u] = dist[u];
+      bestSum += uint64_t(dist[u]) * uint32_t(weight[u]);
+      openWeight += dist[u] != 0 ? weight[u] : 0;
+    }
+  };
+  distancesUnder(best);
+  takeBest(best);
   for (int k = 1; k < count; ++k) {
     // More than half of the pixels are matched exactly: no later proposal can win.
     if (2 * openWeight < cellPixels) break;
-    const uint32_t chroma = proposals[k];
-    int smaller = 0, left = openWeight;
-    bool possible = true;
-    for (int o = 0; o < openCount; ++o) {
-      const int u = open[o];
-      int d = 0;
-      cachedBestLuma(b, cache, colours[u], chroma, &d);
-      dist[u] = uint32_t(d);
-      left -= weight[u];
-      if (dist[u] < bestDist[u]) smaller += weight[u];
-      if (2 * (smaller + left) < cellPixels) {
-        possible = false;
-        break;
-      }
-    }
-    if (!possible || 2 * smaller < cellPixels) continue;
+    distancesUnder(proposals[k]);
+    int smaller = 0;
+    for (int u = 0; u < unique; ++u) smaller += dist[u] < bestDist[u] ? weight[u] : 0;
+    if (2 * smaller < cellPixels) continue;
     uint64_t sum = 0;
-    for (int u = 0; u < unique; ++u) {
-      if (bestDist[u] == 0) {
-        int d = 0;
-        cachedBestLuma(b, cache, colours[u], chroma, &d);
-        dist[u] = uint32_t(d);
-      }
-      sum += uint64_t(dist[u]) * uint32_t(weight[u]);
-    }
-    if (2 * smaller > cellPixels || sum < bestSum) takeBest(proposals[k], dist);
+    for (int u = 0; u < unique; ++u) sum += uint64_t(dist[u]) * uint32_t(weight[u]);
+    if (2 * smaller > cellPixels || sum < bestSum) takeBest(proposals[k]);
   }
   return best;
 }
@@ -186,6 +177,7 @@ namespace {
 // Votes on every cell of one cell row, from the picture as it came in.
 void voteCellRow(EncoderBuffers& b, uint64_t* cache, uint16_t* pic, uint32_t* yc, int cellRow) {
   const ColourTables& t = *b.tables;
+  const LumaDistancesFn distancesOf = lumaSearchKernels().lumaDistances;
   const int w = b.width, cw = b.cellW, ch = b.cellH;
   const int cellCols = w / cw;
   const int l = cellRow * ch;
@@ -204,7 +196,7 @@ void voteCellRow(EncoderBuffers& b, uint64_t* cache, uint16_t* pic, uint32_t* yc
       std::memcpy(m, p, sizeof(uint16_t) * size_t(cw));
     }
     if (!same) {
-      b.voteResult[cell] = voteChroma(b, cache, pic, yc, first, cellLines);
+      b.voteResult[cell] = voteChroma(b, cache, distancesOf, pic, yc, first, cellLines);
       b.voteKnown[cell] = 1;
     }
   }

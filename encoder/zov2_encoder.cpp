@@ -257,6 +257,8 @@ bool StartEncoder(CompressionSettings& s, const EncoderSetup& setup) {
   b->voteKnown.assign(cells, 0);
   b->lumaRows.assign(size_t(kYcValues), 0);
   buildLumaRows(*b->tables, b->lumaRows.data());
+  b->lumaModels.resize(4096);
+  buildLumaRowModels(b->lumaRows.data(), b->lumaModels.data());
   const int threads = int(std::clamp<uint32_t>(s.threads, 1, kMaxEncoderThreads));
   b->pool = std::make_unique<WorkerPool>(threads);
   // One luma cache per worker, and with helpers one more for the intake beside the coding.

@@ -90,11 +90,125 @@ uint64_t lumaBench(unsigned flags, KernelInputs& in) {
   return calls;
 }
 
+// ---- Best-luma distances of a cell's colours under one chroma (the vote) ----
+
+const std::vector<LumaRowModel>& lumaModels() {
+  static const std::vector<LumaRowModel> models = [] {
+    std::vector<LumaRowModel> m(4096);
+    buildLumaRowModels(lumaRows().data(), m.data());
+    return m;
+  }();
+  return models;
+}
+
+bool distancesSame(unsigned flags) {
+  return lumaSearchKernelsFor(flags).lumaDistances == lumaDistancesScalar;
+}
+
+void fillColours(VoteColours& c, const uint16_t* colours, int count) {
+  const ColourTables& t = colourTables(PixelKind::Rgb555);
+  c = VoteColours{};
+  for (int u = 0; u < 16; ++u) {
+    const uint16_t colour = u < count ? colours[u] : 0;
+    c.colour[u] = colour;
+    c.r[u] = int16_t(colour >> 10 & 31);
+    c.g[u] = int16_t(colour >> 5 & 31);
+    c.b[u] = int16_t(colour & 31);
+    c.start[u] = int16_t(t.rgbToYc[colour] >> 12);
+  }
+  c.count = count;
+}
+
+bool distancesOne(LumaDistancesFn f, const VoteColours& c, uint32_t chroma, std::string& why) {
+  alignas(32) uint32_t ref[16] = {}, got[16] = {};
+  const uint16_t* row = lumaRows().data() + chroma * 32;
+  lumaDistancesScalar(lumaModels()[chroma], row, c, ref);
+  // The lanes a version leaves to the caller get the reference's walk, as the vote does.
+  uint32_t left = f(lumaModels()[chroma], row, c, got);
+  if (left >> c.count) {
+    why = "lanes beyond the cell's colours reported undone";
+    return false;
+  }
+  for (; left; left &= left - 1) {
+    const int u = __builtin_ctz(left);
+    int d = 0;
+    bestLumaInRowScalar(row, c.colour[u], c.start[u], &d);
+    got[u] = uint32_t(d);
+  }
+  for (int u = 0; u < c.count; ++u) {
+    if (got[u] == ref[u]) continue;
+    why = "chroma " + hex(chroma) + " colour " + hex(c.colour[u]) + " (lane " + std::to_string(u) +
+          " of " + std::to_string(c.count) + "): distance " + std::to_string(got[u]) +
+          ", reference " + std::to_string(ref[u]);
+    return false;
+  }
+  return true;
+}
+
+bool distancesCheck(unsigned flags, KernelInputs& in, std::string& why) {
+  const LumaDistancesFn f = lumaSearchKernelsFor(flags).lumaDistances;
+  const ColourTables& t = colourTables(PixelKind::Rgb555);
+  VoteColours c;
+  // Real cells: sixteen footage colours under the chroma of each of them.
+  const std::vector<uint16_t>& fc = in.footageColours;
+  for (size_t i = 0; i + 16 <= fc.size(); i += 16 * 7) {
+    fillColours(c, fc.data() + i, 16);
+    for (int u = 0; u < 16; u += 3)
+      if (!distancesOne(f, c, t.rgbToYc[fc[i + size_t(u)]] & 0xFFF, why)) return false;
+  }
+  // Every chroma with random colours, some of them at the cube's faces (clamped rows), and
+  // every cell size.
+  std::uniform_int_distribution<int> colour(0, 0x7FFF), level(0, 31), face(0, 3), size(1, 16);
+  uint16_t colours[16];
+  for (int pass = 0; pass < 8; ++pass)
+    for (uint32_t chroma = 0; chroma < 4096; ++chroma) {
+      for (uint16_t& v : colours) {
+        int r = level(in.random), g = level(in.random), b = level(in.random);
+        if (face(in.random) == 0) r = r < 16 ? 0 : 31;
+        if (face(in.random) == 0) b = b < 16 ? 0 : 31;
+        v = pass % 2 ? uint16_t(colour(in.random)) : uint16_t(r << 10 | g << 5 | b);
+      }
+      fillColours(c, colours, pass < 4 ? 16 : size(in.random));
+      if (!distancesOne(f, c, chroma, why)) return false;
+    }
+  return true;
+}
+
+uint64_t distancesBench(unsigned flags, KernelInputs& in) {
+  const LumaDistancesFn f = lumaSearchKernelsFor(flags).lumaDistances;
+  const ColourTables& t = colourTables(PixelKind::Rgb555);
+  const std::vector<uint16_t>& fc = in.footageColours;
+  const std::vector<uint16_t>& rows = lumaRows();
+  const std::vector<LumaRowModel>& models = lumaModels();
+  VoteColours c;
+  alignas(32) uint32_t d[16];
+  uint64_t calls = 0, sink = 0;
+  for (size_t i = 0; i + 16 <= fc.size(); i += 16) {
+    fillColours(c, fc.data() + i, 16);
+    for (int u = 0; u < 16; u += 2) {
+      const uint32_t chroma = t.rgbToYc[fc[i + size_t(u)]] & 0xFFF;
+      // The lanes left undone are walked, as the vote does (through its cache).
+      for (uint32_t left = f(models[chroma], rows.data() + chroma * 32, c, d); left;
+           left &= left - 1) {
+        int walked = 0;
+        const int v = __builtin_ctz(left);
+        bestLumaInRowScalar(rows.data() + chroma * 32, c.colour[v], c.start[v], &walked);
+        d[v] = uint32_t(walked);
+      }
+      sink += d[u];
+      ++calls;
+    }
+  }
+  if (sink == 1) std::printf(" ");
+  return calls;
+}
+
 }  // namespace
 
 const std::vector<KernelCase>& kernelCases() {
   static const std::vector<KernelCase> cases = {
       {"best-luma search", lumaSame, lumaCheck, lumaBench},
+      {"best-luma distances (vote)", distancesSame, distancesCheck, distancesBench},
   };
   return cases;
 }
