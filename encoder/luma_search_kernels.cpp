@@ -47,6 +47,18 @@ uint32_t lumaDistancesScalar(const LumaRowModel&, const uint16_t* row, const Vot
   return 0;
 }
 
+void setVoteColours(VoteColours& c, const uint16_t* colours, int count, const uint32_t* rgbToYc) {
+  for (int u = 0; u < 16; ++u) {
+    const uint16_t colour = u < count ? colours[u] : 0;
+    c.colour[u] = colour;
+    c.r[u] = int16_t(colour >> 10 & 31);
+    c.g[u] = int16_t(colour >> 5 & 31);
+    c.b[u] = int16_t(colour & 31);
+    c.start[u] = int16_t(rgbToYc[colour] >> 12);
+  }
+  c.count = count;
+}
+
 void buildLumaRowModels(const uint16_t* rows, LumaRowModel* models) {
   for (int k = 0; k < 4096; ++k) {
     const uint16_t* row = rows + size_t(k) * 32;

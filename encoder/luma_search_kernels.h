@@ -33,6 +33,10 @@ struct alignas(32) VoteColours {
   int count = 0;
 };
 
+// Fills `c` with `count` colours (lanes from `count` on zero); `rgbToYc`: the colour table's
+// reverse, for each colour's own luma. `colours` may be c.colour itself.
+void setVoteColours(VoteColours& c, const uint16_t* colours, int count, const uint32_t* rgbToYc);
+
 // The distance of the best luma of every colour of `c` (lanes 0..count-1) under one chroma:
 // `row` its 32 colours, `model` its line; `distances` has room for 16. Returns the lanes left
 // undone (bit u: lane u, whose walk leaves the line), for the caller to search.

@@ -120,16 +120,7 @@ uint32_t voteChroma(const EncoderBuffers& b, uint64_t* cache, const LumaDistance
   }
   uint32_t best = proposals[0];
   if (count == 1) return best;
-  const ColourTables& t = *b.tables;
-  for (int u = 0; u < 16; ++u) {
-    const uint16_t colour = u < unique ? c.colour[u] : 0;
-    c.colour[u] = colour;
-    c.r[u] = int16_t(colour >> 10 & 31);
-    c.g[u] = int16_t(colour >> 5 & 31);
-    c.b[u] = int16_t(colour & 31);
-    c.start[u] = int16_t(t.rgbToYc[colour] >> 12);
-  }
-  c.count = unique;
+  setVoteColours(c, c.colour, unique, b.tables->rgbToYc.data());
   const int cellPixels = cellLines * cw;
   alignas(32) uint32_t bestDist[16], dist[16];
   uint64_t bestSum = 0;

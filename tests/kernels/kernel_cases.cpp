@@ -106,17 +106,7 @@ bool distancesSame(unsigned flags) {
 }
 
 void fillColours(VoteColours& c, const uint16_t* colours, int count) {
-  const ColourTables& t = colourTables(PixelKind::Rgb555);
-  c = VoteColours{};
-  for (int u = 0; u < 16; ++u) {
-    const uint16_t colour = u < count ? colours[u] : 0;
-    c.colour[u] = colour;
-    c.r[u] = int16_t(colour >> 10 & 31);
-    c.g[u] = int16_t(colour >> 5 & 31);
-    c.b[u] = int16_t(colour & 31);
-    c.start[u] = int16_t(t.rgbToYc[colour] >> 12);
-  }
-  c.count = count;
+  setVoteColours(c, colours, count, colourTables(PixelKind::Rgb555).rgbToYc.data());
 }
 
 bool distancesOne(LumaDistancesFn f, const VoteColours& c, uint32_t chroma, std::string& why) {
