@@ -141,27 +141,32 @@ void fillFrom(EncoderBuffers& b, uint8_t marker, const uint16_t* source) {
 void markSmoothCandidates(EncoderBuffers& b, const CompressionSettings& s) {
   const int w = b.width;
   const int loss = int(s.ImageLossLevel);
-  for (int l = 0; l < b.lines; ++l) {
-    // The decoder interpolates odd columns of odd coded lines and even columns of even ones;
-    // in single field every coded line is an odd line of the picture.
-    bool oddLine = b.singleField || (l & 1) != 0;
-    for (int x = 1; x < w - 1; ++x) {
-      size_t i = size_t(l) * w + x;
-      if (b.blockMap[i] >= kMapSolid) continue;
-      int left = int(b.curYc[i - 1] >> 12), here = int(b.curYc[i] >> 12),
-          right = int(b.curYc[i + 1] >> 12);
-      int a = std::abs(here - left), c = std::abs(right - here), d = std::abs(right - left);
-      bool interpolated = oddLine == ((x & 1) != 0);
-      bool ok;
-      if (interpolated) {
-        ok = a < loss && c < loss && d < loss;
-        if (ok && !s.EnhancedEdges && x >= 2) ok = std::abs(left - int(b.curYc[i - 2] >> 12)) < 7;
-      } else {
-        ok = a < 7 && c < 7 && d < 7;
+  // Each pixel reads the targets and writes only its own map entry: bands of lines in any order.
+  const int bands = (b.lines + kBandLines - 1) / kBandLines;
+  b.pool->run(bands, [&](int band, int) {
+    const int end = std::min(b.lines, (band + 1) * kBandLines);
+    for (int l = band * kBandLines; l < end; ++l) {
+      // The decoder interpolates odd columns of odd coded lines and even columns of even ones;
+      // in single field every coded line is an odd line of the picture.
+      bool oddLine = b.singleField || (l & 1) != 0;
+      for (int x = 1; x < w - 1; ++x) {
+        size_t i = size_t(l) * w + x;
+        if (b.blockMap[i] >= kMapSolid) continue;
+        int left = int(b.curYc[i - 1] >> 12), here = int(b.curYc[i] >> 12),
+            right = int(b.curYc[i + 1] >> 12);
+        int a = std::abs(here - left), c = std::abs(right - here), d = std::abs(right - left);
+        bool interpolated = oddLine == ((x & 1) != 0);
+        bool ok;
+        if (interpolated) {
+          ok = a < loss && c < loss && d < loss;
+          if (ok && !s.EnhancedEdges && x >= 2) ok = std::abs(left - int(b.curYc[i - 2] >> 12)) < 7;
+        } else {
+          ok = a < 7 && c < 7 && d < 7;
+        }
+        if (ok && b.blockMap[i] == kMapCoded) b.blockMap[i] = kMapSmoothCandidate;
       }
-      if (ok && b.blockMap[i] == kMapCoded) b.blockMap[i] = kMapSmoothCandidate;
     }
-  }
+  });
 }
 
 bool verifyFrame(CompressionSettings& s, EncoderBuffers& b, const uint8_t* data, size_t size) {
@@ -422,9 +427,10 @@ bool EncodeFrame(CompressionSettings& s, CompressParams& p) {
   std::memset(b.blockMap.data(), 0, size_t(b.pixels));
   bool key = background || s.KeyFrame || !b.havePrevious;
   if (!background && !s.FastCompression && !key) {
-    differenceMap(b.cur.data(), b.prev.data(), b.diff.data(), b.pixels);
+    differenceMap(*b.pool, b.cur.data(), b.prev.data(), b.diff.data(), b.width, b.lines);
     if (lookaheadValid)
-      differenceMap(b.lookahead.data(), b.prev.data(), b.lookDiff.data(), b.pixels);
+      differenceMap(*b.pool, b.lookahead.data(), b.prev.data(), b.lookDiff.data(), b.width,
+                    b.lines);
     markUnchanged(b, b.diff.data(), lookaheadValid ? b.lookDiff.data() : nullptr,
                   s.InterframeDetection * 10, s.NoiseReduction * 10, b.type != 0);
     search(b, s, kListUnchanged, {kMapCandidate, kMapUnchanged, b.minUnchanged, false});
@@ -469,7 +475,7 @@ bool EncodeFrame(CompressionSettings& s, CompressParams& p) {
   const bool bgList = backgroundListPresent(s, b);
   if (bgList && !background && !s.CaptureBackground) {
     if (s.ChromaScreening == kScreeningBackground) {
-      differenceMap(b.cur.data(), b.background.data(), b.bgDiff.data(), b.pixels);
+      differenceMap(*b.pool, b.cur.data(), b.background.data(), b.bgDiff.data(), b.width, b.lines);
       markUnchanged(b, b.bgDiff.data(), nullptr, s.BackgroundDetection * 10,
                     s.BackgroundNoiseReduction * 10, false);
     } else {
