@@ -125,9 +125,12 @@ uint32_t voteChroma(const EncoderBuffers& b, uint64_t* cache, const LumaDistance
   alignas(32) uint32_t bestDist[16], dist[16];
   uint64_t bestSum = 0;
   int openWeight = 0;  // pixels the best chroma does not match exactly
+  // The reference walks every colour uncached: on that path the cache answers them all.
+  const bool walkAll = distancesOf == lumaDistancesScalar;
   auto distancesUnder = [&](uint32_t chroma) {
-    uint32_t left =
-        distancesOf(b.lumaModels[chroma], b.lumaRows.data() + size_t(chroma) * 32, c, dist);
+    uint32_t left = walkAll ? (1u << unique) - 1
+                            : distancesOf(b.lumaModels[chroma],
+                                          b.lumaRows.data() + size_t(chroma) * 32, c, dist);
     for (; left; left &= left - 1) {
       const int u = __builtin_ctz(left);
       int d = 0;
