@@ -11,6 +11,8 @@ packages=(
   libx264-dev
   # Test tools only: third-party AVI parsers that check our output files.
   gstreamer1.0-tools gstreamer1.0-plugins-good mediainfo
+  # Test tools only: the TCP load balancer of the movie server's scale-out test.
+  haproxy
   # The GStreamer plugin (zovdec element), and the players and elements its tests run
   # (decodebin, playbin, videoconvert, gst-play-1.0). Never GStreamer's libav plugin.
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base
