@@ -5,8 +5,8 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libpng-dev libturbojpeg0-dev
-  # The windows (Qt 6 Widgets and QTest) and the player's audio output.
-  qt6-base-dev libsdl2-dev fonts-dejavu-core
+  # The windows (Qt 6 Widgets, SVG icons and QTest) and the player's audio output.
+  qt6-base-dev qt6-svg-dev libsdl2-dev fonts-dejavu-core
   # Benchmarks only: the H.264 encoder library the encoder benchmark compares against.
   libx264-dev
   # Test tools only: third-party AVI parsers that check our output files.
