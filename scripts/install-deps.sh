@@ -11,6 +11,8 @@ packages=(
   libx264-dev
   # Test tools only: third-party AVI parsers that check our output files.
   gstreamer1.0-tools gstreamer1.0-plugins-good mediainfo
+  # Test tools only: a private session bus for the player's screen saver test.
+  dbus-daemon
   # The GStreamer plugin (zovdec element), and the players and elements its tests run
   # (decodebin, playbin, videoconvert, gst-play-1.0). Never GStreamer's libav plugin.
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base
