@@ -67,6 +67,7 @@ bool FrameDecoder::prepareStream(int width, int height, uint32_t formatWord,
   coverMap_.assign(n, 0);
   impl_->columnStore.assign(size_t(height), 0);
   impl_->chromaStore.assign(size_t(width) / 2 + 2, 0);
+  impl_->c12.assign(size_t(width) + 16, 0);
   width_ = width;
   height_ = height;
   formatWord_ = formatWord;
