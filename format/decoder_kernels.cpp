@@ -12,7 +12,7 @@ namespace zov {
 namespace {
 
 inline uint16_t colourOf(const SharingPairs& j, int y, int column) {
-  return j.ycToRgb[uint32_t(y & 31) << 12 | j.c12[column]];
+  return j.colours[uint32_t(j.c12[column]) << 5 | uint32_t(y & 31)];
 }
 
 }  // namespace
@@ -65,17 +65,16 @@ int sharingPairsSse2(const SharingPairs& j, int* y) {
     bad = _mm_or_si128(bad, _mm_or_si128(_mm_cmplt_epi16(r, low), _mm_cmpgt_epi16(r, high)));
     const __m128i l = _mm_insert_epi16(_mm_slli_si128(r, 2), left, 0);
     const __m128i m = _mm_add_epi16(l, _mm_srai_epi16(_mm_sub_epi16(r, l), 1));
-    // Columns in order: interpolated, coded, interpolated, ...; index = Y << 12 | c12.
+    // Columns in order: interpolated, coded, interpolated, ...; index = c12 << 5 | Y.
     const int x0 = j.x + 2 * k;
     const __m128i y0 = _mm_and_si128(_mm_unpacklo_epi16(m, r), five);
     const __m128i y1 = _mm_and_si128(_mm_unpackhi_epi16(m, r), five);
     const __m128i c0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(j.c12 + x0));
     const __m128i c1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(j.c12 + x0 + 8));
-    // Y << 12 spans 17 bits: its low four bits of the shifted value join c12 in the low half,
-    // the top bit goes to the high half.
-    const __m128i lo0 = _mm_or_si128(_mm_slli_epi16(y0, 12), c0);
-    const __m128i lo1 = _mm_or_si128(_mm_slli_epi16(y1, 12), c1);
-    const __m128i hi0 = _mm_srli_epi16(y0, 4), hi1 = _mm_srli_epi16(y1, 4);
+    // c12 << 5 spans 17 bits: its low 16 join Y in the low half, the top bit goes high.
+    const __m128i lo0 = _mm_or_si128(_mm_slli_epi16(c0, 5), y0);
+    const __m128i lo1 = _mm_or_si128(_mm_slli_epi16(c1, 5), y1);
+    const __m128i hi0 = _mm_srli_epi16(c0, 11), hi1 = _mm_srli_epi16(c1, 11);
     _mm_store_si128(reinterpret_cast<__m128i*>(index), _mm_unpacklo_epi16(lo0, hi0));
     _mm_store_si128(reinterpret_cast<__m128i*>(index + 4), _mm_unpackhi_epi16(lo0, hi0));
     _mm_store_si128(reinterpret_cast<__m128i*>(index + 8), _mm_unpacklo_epi16(lo1, hi1));
@@ -85,7 +84,7 @@ int sharingPairsSse2(const SharingPairs& j, int* y) {
     if (rest < 8) stops |= ~0u << (2 * rest);
     const int n = stops ? __builtin_ctz(stops) / 2 : 8;
     uint16_t* out = j.row + x0;
-    for (int i = 0; i < 2 * n; ++i) out[i] = j.ycToRgb[index[i]];
+    for (int i = 0; i < 2 * n; ++i) out[i] = j.colours[index[i]];
     if (n) {
       alignas(16) int16_t rights[8];
       _mm_store_si128(reinterpret_cast<__m128i*>(rights), r);

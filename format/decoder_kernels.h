@@ -25,7 +25,7 @@ struct SharingPairs {
   int x;
   bool edge;
   const uint16_t* c12;
-  const uint16_t* ycToRgb;  // 2^17 colours
+  const uint16_t* colours;  // ColourTables::ycToRgbByChroma
   uint16_t* row;            // the picture row
 };
 using SharingPairsFn = int (*)(const SharingPairs& job, int* y);

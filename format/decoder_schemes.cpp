@@ -163,7 +163,7 @@ class YcWalk {
   uint16_t* pic;
   const uint8_t* bmap;
   const uint8_t* emap;
-  const uint16_t* ycToRgb;
+  const uint16_t* colours;  // by chroma first (ColourTables::ycToRgbByChroma)
   const uint32_t* rgbToYc;
   uint32_t* chroma;
   int w;
@@ -185,7 +185,7 @@ class YcWalk {
   uint32_t covered(size_t i) const { return fromYc(rgbToYc[pic[i]]); }
   void put(size_t i, uint32_t r) {
     err |= (r & kYcCheckMask) ^ kCheckExpected;
-    pic[i] = ycToRgb[toYc(r)];
+    pic[i] = colours[toChromaMajor(r)];
   }
   void stepY(uint32_t& r) { step<Edge>(r, st, 0, p, err); }
   void stepFull(uint32_t& r) {
@@ -259,7 +259,7 @@ class YcWalk {
       }
       c12Ready = true;
     }
-    const SharingPairs job{p, pairs, x, Edge, c12, ycToRgb, pic + rowIdx};
+    const SharingPairs job{p, pairs, x, Edge, c12, colours, pic + rowIdx};
     int y = yOf(r);
     const int done = sharingPairs(job, &y);
     if (done == 0) return 0;
@@ -412,7 +412,7 @@ bool reconstructYc(Scheme scheme, uint16_t* pic, const uint8_t* bmap, const uint
   YcWalk<Edge> walk{pic,
                     bmap,
                     emap,
-                    tables.ycToRgb.data(),
+                    tables.ycToRgbByChroma.data(),
                     tables.rgbToYc.data(),
                     chroma,
                     L.w,
