@@ -199,6 +199,7 @@ const std::vector<KernelCase>& kernelCases() {
   static const std::vector<KernelCase> cases = {
       {"best-luma search", lumaSame, lumaCheck, lumaBench},
       {"best-luma distances (vote)", distancesSame, distancesCheck, distancesBench},
+      sharingPairsCase(),
   };
   return cases;
 }
