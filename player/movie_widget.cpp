@@ -12,6 +12,9 @@
 #include <QToolButton>
 #include <cmath>
 
+#include "player/player_icons.h"
+#include "player/player_window.h"
+
 namespace zov::player {
 
 MovieWidget::MovieWidget(PlaybackEngine& engine, QWidget* parent)
@@ -29,10 +32,14 @@ MovieWidget::MovieWidget(PlaybackEngine& engine, QWidget* parent)
   layout->setContentsMargins(2, 1, 2, 1);
   layout->setSpacing(2);
   auto* play = new QToolButton(toolbar_);
-  play->setIcon(style()->standardIcon(QStyle::SP_MediaPlay));
+  play->setObjectName("PlayButton");
+  play->setIcon(playerCommandIcon(kPlayInWindow));
+  play->setToolTip("Play");
   play->setFocusPolicy(Qt::NoFocus);
   auto* stop = new QToolButton(toolbar_);
-  stop->setIcon(style()->standardIcon(QStyle::SP_MediaStop));
+  stop->setObjectName("StopButton");
+  stop->setIcon(playerCommandIcon(kStop));
+  stop->setToolTip("Stop");
   stop->setFocusPolicy(Qt::NoFocus);
   slider_ = new QSlider(Qt::Horizontal, toolbar_);
   slider_->setObjectName("SeekBar");

@@ -92,8 +92,10 @@ GotoDialog::GotoDialog(uint32_t gotoFrame, long total, std::function<long()> cur
   grid->addWidget(current_, 0, 1);
   grid->addWidget(new QLabel("Total frames:", this), 1, 0);
   grid->addWidget(new QLabel(QString::number(total), this), 1, 1);
-  grid->addWidget(new QLabel("&Goto frame:", this), 2, 0);
+  auto* gotoLabel = new QLabel("&Goto frame:", this);
   edit_ = new QLineEdit(QString::number(gotoFrame), this);
+  gotoLabel->setBuddy(edit_);  // Alt+G goes to the field; the label shows its mnemonic
+  grid->addWidget(gotoLabel, 2, 0);
   grid->addWidget(edit_, 2, 1);
   grid->addWidget(okCancel(this), 3, 0, 1, 2);
   refresh();
@@ -115,14 +117,19 @@ ReplayDialog::ReplayDialog(const PlayerSettings& s, std::function<long()> curren
   setObjectName("DlgReplayFrame");
   setWindowTitle("Replay");
   auto* grid = new QGridLayout(this);
+  // Made row by row, so that Tab goes along each row in turn.
+  auto* startLabel = new QLabel("&Start frame:", this);
   start_ = new QLineEdit(QString::fromStdString(s.replayStartFrame), this);
-  end_ = new QLineEdit(QString::fromStdString(s.replayEndFrame), this);
   auto* setStart = new QPushButton("Set to current frame", this);
+  auto* endLabel = new QLabel("&End frame:", this);
+  end_ = new QLineEdit(QString::fromStdString(s.replayEndFrame), this);
   auto* setEnd = new QPushButton("Set to current frame", this);
-  grid->addWidget(new QLabel("&Start frame:", this), 0, 0);
+  startLabel->setBuddy(start_);
+  endLabel->setBuddy(end_);
+  grid->addWidget(startLabel, 0, 0);
   grid->addWidget(start_, 0, 1);
   grid->addWidget(setStart, 0, 2);
-  grid->addWidget(new QLabel("&End frame:", this), 1, 0);
+  grid->addWidget(endLabel, 1, 0);
   grid->addWidget(end_, 1, 1);
   grid->addWidget(setEnd, 1, 2);
   connect(setStart, &QPushButton::clicked, this,

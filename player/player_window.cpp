@@ -19,6 +19,8 @@
 #include "platform/ui.h"
 #include "player/movie_widget.h"
 #include "player/player_dialogs.h"
+#include "player/player_icons.h"
+#include "player/screen_saver.h"
 #include "zov/zovcod32.h"
 #include "zov/zovcod32_dialogs.h"
 
@@ -55,6 +57,7 @@ PlayerWindow::PlayerWindow(std::unique_ptr<PlaybackEngine> engine,
   connect(movie_, &MovieWidget::stopButton, this, [this] { runCommand(kStop); });
   connect(movie_, &MovieWidget::doubleClicked, this, [this] { runCommand(kToggleFullScreen); });
   buildMenus();
+  screenSaver_ = new ScreenSaverInhibitor(this);
   move(settings_.windowX, settings_.windowY);
   resize(int(std::max<uint32_t>(settings_.windowWidth, 160)),
          int(std::max<uint32_t>(settings_.windowHeight, 80)));
@@ -71,6 +74,7 @@ QAction* PlayerWindow::addCommand(QMenu* menu, int id, const char* text, const Q
   // The text carries the accelerator's name after a tab, as the menu shows it; the key itself
   // belongs to the window's accelerator table.
   QAction* a = menu->addAction(QString::fromUtf8(text));
+  a->setIcon(playerCommandIcon(id));
   a->setData(id);
   connect(a, &QAction::triggered, this, [this, id] { runCommand(id); });
   actions_[id] = a;
@@ -358,7 +362,18 @@ void PlayerWindow::updateRecentMenu() {
 
 void PlayerWindow::commandDone() {
   applyPriority();
+  updateScreenSaver();
   movie_->engineChanged();
+}
+
+void PlayerWindow::updateScreenSaver() {
+  screenSaver_->setInhibited(settings_.disableScreenSaver && engine_->mode() == MovieMode::Playing);
+}
+
+void PlayerWindow::useScreenSaverBus(const QString& address) {
+  delete screenSaver_;
+  screenSaver_ = new ScreenSaverInhibitor(this, address);
+  updateScreenSaver();
 }
 
 void PlayerWindow::changeVolume(int direction) {
@@ -413,6 +428,7 @@ void PlayerWindow::closeVideo() {
     ZOVFreeZEV();
     networkOpen_ = false;
   }
+  updateScreenSaver();
 }
 
 void PlayerWindow::applyStyleToCodec() {
@@ -537,6 +553,7 @@ void PlayerWindow::playFullScreenWindow() {
 
 void PlayerWindow::playEnded(bool ended, bool) {
   controller_->playEnded();
+  updateScreenSaver();
   leaveFullScreen();
   movie_->engineChanged();
   if (exitRule_ == ExitRule::AfterPlay || (exitRule_ == ExitRule::AtEnd && ended))
@@ -631,6 +648,7 @@ void PlayerWindow::closeEvent(QCloseEvent* event) {
   engine_->onPlayEnded = nullptr;
   saveSettings();
   closeVideo();
+  screenSaver_->setInhibited(false);
   emit exitRequested();
   event->accept();
 }

@@ -24,6 +24,7 @@ namespace zov::player {
 
 class MovieWidget;
 class PlaybackEngine;
+class ScreenSaverInhibitor;
 
 // Menu command ids.
 enum Command : int {
@@ -99,6 +100,9 @@ class PlayerWindow : public QMainWindow {
   bool networkSourceOpen() const { return networkOpen_; }
   // Writes the settings back (also done when the window is destroyed).
   void saveSettings();
+  // The screen saver is kept off while playing; tests point it at a bus of their own.
+  ScreenSaverInhibitor& screenSaver() { return *screenSaver_; }
+  void useScreenSaverBus(const QString& address);
 
  signals:
   void exitRequested();
@@ -131,6 +135,7 @@ class PlayerWindow : public QMainWindow {
   void leaveFullScreen();
   void updateTitle();
   void updateRecentMenu();
+  void updateScreenSaver();
 
   std::unique_ptr<PlaybackEngine> engine_;
   std::unique_ptr<ProfileFile> settingsFile_;
@@ -147,6 +152,7 @@ class PlayerWindow : public QMainWindow {
   QWidget* fullscreenHolder_ = nullptr;
   QMenu* recentMenu_ = nullptr;
   std::string movieName_;  // the open movie's file name, for the title
+  ScreenSaverInhibitor* screenSaver_ = nullptr;
 };
 
 }  // namespace zov::player

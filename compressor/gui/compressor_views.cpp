@@ -2,16 +2,24 @@
 
 #include <QAction>
 #include <QClipboard>
+#include <QFontDatabase>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
 #include <QPainter>
+#include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QStyleOptionSlider>
+#include <QTextBlock>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cstdlib>
 
 #include "compressor/gui/compressor_commands.h"
+#include "compressor/gui/compressor_icons.h"
 #include "compressor/gui/compressor_session.h"
 #include "compressor/gui/view_slots.h"
 #include "media/source_messages.h"
@@ -30,8 +38,8 @@ QImage pictureImage(const uint16_t* pixels, int width, int height) {
 // ---- Track bar ----
 
 TrackBar::TrackBar(QWidget* parent) : QSlider(Qt::Horizontal, parent) {
-  // The arrow keys belong to the window's accelerators.
-  setFocusPolicy(Qt::NoFocus);
+  // Reached by Tab, not by a click: the arrow keys stay the window's accelerators.
+  setFocusPolicy(Qt::TabFocus);
   setTickPosition(QSlider::NoTicks);
   setMinimumHeight(24);
 }
@@ -54,7 +62,8 @@ void TrackBar::paintEvent(QPaintEvent* event) {
   const int span = std::max(1, maximum() - minimum());
   auto xOf = [&](int v) { return groove.left() + (groove.width() - 1) * (v - minimum()) / span; };
   const int left = xOf(selFirst_), right = std::max(xOf(selLast_), left + 1);
-  p.fillRect(QRect(QPoint(left, height() - 4), QPoint(right, height() - 1)), QColor(0, 90, 200));
+  p.fillRect(QRect(QPoint(left, height() - 4), QPoint(right, height() - 1)),
+             palette().color(QPalette::Highlight));
 }
 
 // ---- Audio bar ----
@@ -70,9 +79,13 @@ void AudioBar::setLevel(int level) {
 
 void AudioBar::paintEvent(QPaintEvent*) {
   QPainter p(this);
-  p.fillRect(rect(), Qt::black);
-  const int h = height() * level_ / 128;
-  p.fillRect(QRect(1, height() - h, width() - 2, h), level_ > 112 ? Qt::red : Qt::green);
+  p.fillRect(rect(), palette().base());
+  p.setPen(palette().color(QPalette::Mid));
+  p.drawRect(rect().adjusted(0, 0, -1, -1));
+  // Near full scale the bar turns red, whatever the palette, as level meters do.
+  const int h = (height() - 2) * level_ / 128;
+  p.fillRect(QRect(1, height() - 1 - h, width() - 2, h),
+             level_ > 112 ? QColor(Qt::red) : palette().color(QPalette::Highlight));
 }
 
 int audioPeakLevel(const uint8_t* samples, size_t count) {
@@ -125,8 +138,15 @@ void PictureCanvas::paintEvent(QPaintEvent*) {
     p.drawImage(target, image);
   }
   if (!overlay_.isEmpty()) {
-    p.setPen(Qt::yellow);
-    p.drawText(rect().adjusted(4, 2, -4, -2), Qt::AlignLeft | Qt::AlignTop, overlay_);
+    // On a chip of the palette's selection colours, readable over any picture.
+    const QRect text = p.fontMetrics()
+                           .boundingRect(rect().adjusted(4, 2, -4, -2),
+                                         Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, overlay_)
+                           .adjusted(-3, -1, 3, 1);
+    p.fillRect(text, palette().color(QPalette::Highlight));
+    p.setPen(palette().color(QPalette::HighlightedText));
+    p.drawText(text.adjusted(3, 1, -3, -1), Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap,
+               overlay_);
   }
 }
 
@@ -151,8 +171,9 @@ InputView::InputView(QWidget* parent, CompressorSession& session, ViewSlots& vie
     auto* b = new QToolButton(trackRow_);
     b->setObjectName(name);
     b->setText(text);
+    b->setIcon(compressorIcon(name));
     b->setToolTip(tip);
-    b->setFocusPolicy(Qt::NoFocus);
+    b->setFocusPolicy(Qt::TabFocus);  // reached by Tab, pressed by Space
     b->setProperty("command", cmd);
     if (repeat) {
       // Held: the command after 250 ms, then every 50 ms.
@@ -241,17 +262,75 @@ void InputView::refresh() {
 
 // ---- Message window ----
 
+namespace {
+
+// Ctrl+C is also the window's "Close": with a selection in the message lines, the key copies it.
+class CopyKeyFirst : public QObject {
+ public:
+  using QObject::QObject;
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() != QEvent::ShortcutOverride) return false;
+    auto* key = static_cast<QKeyEvent*>(event);
+    if (!key->matches(QKeySequence::Copy)) return false;
+    bool selected = false;
+    if (auto* edit = qobject_cast<QPlainTextEdit*>(watched))
+      selected = edit->textCursor().hasSelection();
+    else if (auto* label = qobject_cast<QLabel*>(watched))
+      selected = label->hasSelectedText();
+    if (selected) event->accept();
+    return selected;
+  }
+};
+
+}  // namespace
+
 MessageView::MessageView(QWidget* parent, CompressorSession& session)
     : QWidget(parent), session_(session) {
-  setAttribute(Qt::WA_OpaquePaintEvent);
-  // The lines can be copied: Ctrl+Shift+C (Ctrl+C is "Close") or the context menu.
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  status_ = new QLabel(this);
+  status_->setObjectName("StatusLines");
+  status_->setFont(fixed);
+  status_->setTextFormat(Qt::PlainText);
+  status_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  status_->setFocusPolicy(Qt::ClickFocus);
+  status_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  status_->setMargin(4);
+  status_->setAutoFillBackground(true);
+  status_->setBackgroundRole(QPalette::AlternateBase);
+  status_->setForegroundRole(QPalette::Text);
+  text_ = new QPlainTextEdit(this);
+  text_->setObjectName("MessageLines");
+  text_->setFont(fixed);
+  text_->setReadOnly(true);
+  text_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  text_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  text_->setFrameShape(QFrame::NoFrame);
+  text_->setTabChangesFocus(true);
+  layout->addWidget(status_);
+  layout->addWidget(text_, 1);
+  auto* copyFirst = new CopyKeyFirst(this);
+  status_->installEventFilter(copyFirst);
+  text_->installEventFilter(copyFirst);
+  setFocusProxy(text_);
+  // Every line can be copied at once: Ctrl+Shift+C (Ctrl+C copies a selection while the lines
+  // have the focus, and is "Close" elsewhere) or the context menu.
   auto* copy = new QAction("&Copy All Lines", this);
   copy->setObjectName("CopyMessages");
   copy->setShortcut(QKeySequence("Ctrl+Shift+C"));
   copy->setShortcutContext(Qt::WidgetWithChildrenShortcut);
   connect(copy, &QAction::triggered, this, &MessageView::copyLines);
   addAction(copy);
-  setContextMenuPolicy(Qt::ActionsContextMenu);
+  text_->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(text_, &QWidget::customContextMenuRequested, this, [this, copy](const QPoint& at) {
+    QMenu* menu = text_->createStandardContextMenu(at);
+    menu->addAction(copy);
+    menu->exec(text_->viewport()->mapToGlobal(at));
+    delete menu;
+  });
+  refresh();
 }
 
 void MessageView::copyLines() {
@@ -260,32 +339,46 @@ void MessageView::copyLines() {
 
 QStringList MessageView::paintedLines() const {
   QStringList lines;
-  for (int i = 0; i < session_.statusLinesShown(); ++i)
-    lines << QString::fromStdString(session_.statusLine(i));
-  for (const std::string& m : session_.messages().lines()) lines << QString::fromStdString(m);
+  if (!status_->text().isEmpty()) lines = status_->text().split('\n');
+  for (const std::string& m : shown_) lines << QString::fromStdString(m);
   return lines;
 }
 
-void MessageView::paintEvent(QPaintEvent*) {
-  QPainter p(this);
-  p.fillRect(rect(), palette().base());
-  p.setFont(QFont("Monospace", 9));
-  const int lh = p.fontMetrics().height();
-  const int statusCount = session_.statusLinesShown();
-  int y = 2;
-  p.setPen(QColor(0, 0, 128));
-  for (int i = 0; i < statusCount; ++i, y += lh)
-    p.drawText(4, y + p.fontMetrics().ascent(), QString::fromStdString(session_.statusLine(i)));
-  p.setPen(Qt::gray);
-  p.drawLine(0, y + 1, width(), y + 1);
-  y += 4;
-  // The newest messages that fit, the newest at the bottom.
-  const std::vector<std::string> messages = session_.messages().lines();
-  const int room = std::max(0, (height() - y) / lh);
-  const size_t first = messages.size() > size_t(room) ? messages.size() - size_t(room) : 0;
-  p.setPen(palette().text().color());
-  for (size_t i = first; i < messages.size(); ++i, y += lh)
-    p.drawText(4, y + p.fontMetrics().ascent(), QString::fromStdString(messages[i]));
+void MessageView::refresh() {
+  QStringList status;
+  for (int i = 0; i < session_.statusLinesShown(); ++i)
+    status << QString::fromStdString(session_.statusLine(i));
+  const QString statusText = status.join('\n');
+  if (status_->text() != statusText) status_->setText(statusText);
+
+  // The store keeps the last lines: lines dropped at its top and added at its bottom are removed
+  // and appended, so that a selection and the reader's place survive new messages.
+  const std::vector<std::string> lines = session_.messages().lines();
+  if (lines == shown_) return;
+  size_t dropped = 0;
+  auto continues = [&](size_t k) {
+    const size_t kept = shown_.size() - k;
+    return kept <= lines.size() &&
+           std::equal(shown_.begin() + long(k), shown_.end(), lines.begin());
+  };
+  while (dropped < shown_.size() && !continues(dropped)) ++dropped;
+  QScrollBar* bar = text_->verticalScrollBar();
+  const bool atBottom = bar->value() >= bar->maximum();
+  if (dropped == shown_.size()) {
+    text_->clear();
+    shown_.clear();
+  } else if (dropped > 0) {
+    QTextCursor cursor(text_->document());
+    cursor.movePosition(QTextCursor::Start);
+    cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, int(dropped));
+    cursor.removeSelectedText();
+    shown_.erase(shown_.begin(), shown_.begin() + long(dropped));
+  }
+  for (size_t i = shown_.size(); i < lines.size(); ++i) {
+    text_->appendPlainText(QString::fromStdString(lines[i]));
+    shown_.push_back(lines[i]);
+  }
+  if (atBottom) bar->setValue(bar->maximum());
 }
 
 // ---- Data-rate graph ----
@@ -315,9 +408,9 @@ QString DataRateView::titleLine() const {
 
 void DataRateView::paintEvent(QPaintEvent*) {
   QPainter p(this);
-  p.fillRect(rect(), Qt::white);
+  p.fillRect(rect(), palette().base());
   const QFontMetrics fm = p.fontMetrics();
-  p.setPen(Qt::black);
+  p.setPen(palette().color(QPalette::Text));
   p.drawText(4, fm.ascent() + 2, titleLine());
   const SourceFile* s = session_.currentSource();
   if (!s || s->RateSamples.empty()) return;
@@ -338,14 +431,15 @@ void DataRateView::paintEvent(QPaintEvent*) {
     const int x0 = area.left() + int(barWidth * double(i)) + gap;
     const int x1 = area.left() + int(barWidth * double(i + 1)) - gap;
     p.fillRect(QRect(QPoint(x0, area.bottom() - h), QPoint(std::max(x0, x1 - 1), area.bottom())),
-               QColor(40, 110, 200));
+               palette().color(QPalette::Highlight));
   }
   // The current frame's second.
   const uint32_t frame = session_.currentFrame();
   if (frame >= s->ExtractionStart && frame <= s->ExtractionEnd && s->framesPerSecond() > 0) {
     const size_t second = size_t(double(frame - s->ExtractionStart) / s->framesPerSecond());
     const int x = area.left() + int(barWidth * (double(std::min(second, n - 1)) + 0.5));
-    p.setPen(Qt::red);
+    // The marker keeps its signal colour on light and dark palettes alike.
+    p.setPen(QPen(QColor(Qt::red), 2));
     p.drawLine(x, area.top(), x, area.bottom());
   }
 }

@@ -8,8 +8,11 @@
 #include <QWidget>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
+class QLabel;
+class QPlainTextEdit;
 class QToolButton;
 
 namespace zov {
@@ -108,22 +111,28 @@ class InputView : public QWidget {
   bool updatingTrack_ = false;
 };
 
-// The message window: the status lines above the last messages.
+// The message window: the status lines above the last messages. Both can be selected with the
+// mouse or the keyboard and copied; the messages scroll, and new ones follow at the bottom unless
+// the reader has scrolled up.
 class MessageView : public QWidget {
   Q_OBJECT
  public:
   MessageView(QWidget* parent, CompressorSession& session);
   QSize sizeHint() const override { return {480, 300}; }
-  // The lines as painted, status lines first (for tests).
+  // Shows the session's status lines and messages as they are now.
+  void refresh();
+  // The lines as shown, status lines first (for tests).
   QStringList paintedLines() const;
   // Puts every line on the clipboard.
   void copyLines();
-
- protected:
-  void paintEvent(QPaintEvent* event) override;
+  QLabel* statusLines() const { return status_; }
+  QPlainTextEdit* messageLines() const { return text_; }
 
  private:
   CompressorSession& session_;
+  QLabel* status_ = nullptr;
+  QPlainTextEdit* text_ = nullptr;
+  std::vector<std::string> shown_;  // the messages in text_
 };
 
 // The data-rate graph of the current source.

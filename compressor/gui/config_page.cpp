@@ -58,6 +58,8 @@ LevelBar::LevelBar(QWidget* parent, int min, int max, int value) : QWidget(paren
   bar_->setSingleStep(1);
   bar_->setPageStep(4);
   bar_->setMinimumWidth(160);
+  // Scroll bars take no focus by default; these are controls of their own, moved by the arrows.
+  bar_->setFocusPolicy(Qt::StrongFocus);
   label_ = new QLabel(this);
   label_->setMinimumWidth(32);
   layout->addWidget(bar_, 1);

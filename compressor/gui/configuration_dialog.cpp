@@ -2,8 +2,11 @@
 
 #include <QHBoxLayout>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTabBar>
+#include <QTimer>
 #include <QVBoxLayout>
+#include <vector>
 
 #include "compressor/gui/config_page.h"
 #include "compressor/gui/config_working_copy.h"
@@ -85,6 +88,23 @@ ConfigurationDialog::ConfigurationDialog(QWidget* parent, const ConfigurationCon
   switching_ = false;
   showPage(start);
   connect(tabs_, &QTabBar::currentChanged, this, &ConfigurationDialog::onTabChanged);
+
+  // Ctrl+Tab and Ctrl+Shift+Tab (and Ctrl+PageDown / Ctrl+PageUp) step through the pages, round
+  // at the ends, with the same check as a click on a tab.
+  auto step = [this](int by) {
+    selectPage((pageIndex_ + by + kConfigPageCount) % kConfigPageCount);
+    if (page_) QTimer::singleShot(0, tabs_, [this] { tabs_->setFocus(Qt::TabFocusReason); });
+  };
+  const QKeySequence next[] = {QKeySequence(Qt::CTRL | Qt::Key_Tab),
+                               QKeySequence(Qt::CTRL | Qt::Key_PageDown)};
+  const QKeySequence previous[] = {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab),
+                                   QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab),
+                                   QKeySequence(Qt::CTRL | Qt::Key_Backtab),
+                                   QKeySequence(Qt::CTRL | Qt::Key_PageUp)};
+  for (const QKeySequence& key : next)
+    connect(new QShortcut(key, this), &QShortcut::activated, this, [step] { step(1); });
+  for (const QKeySequence& key : previous)
+    connect(new QShortcut(key, this), &QShortcut::activated, this, [step] { step(-1); });
 }
 
 ConfigurationDialog::~ConfigurationDialog() = default;
@@ -103,8 +123,28 @@ void ConfigurationDialog::showPage(int index) {
                            [this](QWidget* parent) { return presetQuestion_(parent); });
   pageArea_->addWidget(page_);
   page_->show();
+  orderTabStops();
   pageIndex_ = index;
   context_.options->TabSettingsLastActive = uint32_t(index);
+}
+
+void ConfigurationDialog::orderTabStops() {
+  // A new page's controls join the focus chain at its end: Tab goes from the tabs through the
+  // page, in the page's own order, to the dialog's buttons.
+  std::vector<QWidget*> stops;
+  for (QWidget* w = page_->nextInFocusChain(); w != page_; w = w->nextInFocusChain()) {
+    if (!page_->isAncestorOf(w)) continue;
+    if (w->focusPolicy() & Qt::TabFocus) stops.push_back(w);
+  }
+  stops.push_back(ok_);
+  QWidget* before = tabs_;
+  for (QWidget* w : stops) {
+    setTabOrder(before, w);
+    before = w;
+  }
+  setTabOrder(ok_, cancel_);
+  setTabOrder(cancel_, restorePage_);
+  setTabOrder(restorePage_, restoreAll_);
 }
 
 void ConfigurationDialog::destroyPage() {

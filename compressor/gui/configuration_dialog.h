@@ -72,6 +72,7 @@ class ConfigurationDialog : public QDialog {
   void onRestoreAll();
   void showPage(int index);
   void destroyPage();
+  void orderTabStops();
 
   ConfigurationContext context_;
   std::unique_ptr<ConfigWorkingCopy> copy_;

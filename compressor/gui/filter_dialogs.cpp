@@ -37,6 +37,7 @@ FilterLevelWindow::FilterLevelWindow(QWidget* parent, int32_t kind,
   layout->addWidget(new QLabel(description, this));
   auto* barLine = new QHBoxLayout;
   bar_ = new QScrollBar(Qt::Horizontal, this);
+  bar_->setFocusPolicy(Qt::StrongFocus);  // a control of its own, moved by the arrows
   bar_->setMinimumWidth(200);
   value_ = new QLabel(this);
   value_->setMinimumWidth(48);

@@ -38,6 +38,7 @@ FilterPreview::FilterPreview(QWidget* parent, CompressorOptions& options,
   auto* zoomLine = new QHBoxLayout;
   zoomLine->addWidget(new QLabel("Thumbnail zoom:", this));
   zoomBar_ = new QScrollBar(Qt::Horizontal, this);
+  zoomBar_->setFocusPolicy(Qt::StrongFocus);  // a control of its own, moved by the arrows
   zoomBar_->setRange(0, int(kMaxFilterThumbnailZoom));
   zoomBar_->setPageStep(1);
   zoomBar_->setMinimumWidth(160);

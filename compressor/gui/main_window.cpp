@@ -30,6 +30,7 @@
 
 #include "compressor/edit_list.h"
 #include "compressor/filter_list.h"
+#include "compressor/gui/compressor_icons.h"
 #include "compressor/gui/compressor_views.h"
 #include "compressor/gui/configuration_dialog.h"
 #include "compressor/gui/edit_list_dialog.h"
@@ -128,26 +129,6 @@ class ViewWindow : public QMdiSubWindow {
   std::function<void()> closed_;
 };
 
-// The toolbar's pictures: the button's short name on a tile.
-QIcon toolIcon(const char* bitmap) {
-  QPixmap pm(28, 24);
-  pm.fill(QColor(220, 225, 235));
-  QPainter p(&pm);
-  p.setPen(QColor(30, 40, 90));
-  QFont f = p.font();
-  f.setPixelSize(9);
-  f.setBold(true);
-  p.setFont(f);
-  QString name = bitmap;
-  QString shortName;
-  for (QChar c : name)
-    if (c.isUpper() || c.isDigit()) shortName += c;
-  if (shortName.size() < 2) shortName = name.left(3);
-  p.drawRect(0, 0, 27, 23);
-  p.drawText(pm.rect(), Qt::AlignCenter, shortName.left(3));
-  return QIcon(pm);
-}
-
 // Tooltips of the toolbar stay for 5 seconds.
 class TooltipTimer : public QObject {
  public:
@@ -190,7 +171,7 @@ RunMode runModeForTarget(int command, const std::string& target) {
 CompressorMainWindow::CompressorMainWindow(const Startup& startup, QWidget* parent)
     : QMainWindow(parent), startup_(startup) {
   setWindowTitle(kAppTitle);
-  setWindowIcon(toolIcon("AFrame"));
+  setWindowIcon(compressorIcon("AFrame"));
   setAcceptDrops(true);
   const std::string ini = startup_.settingsFile;
 
@@ -230,7 +211,6 @@ CompressorMainWindow::CompressorMainWindow(const Startup& startup, QWidget* pare
 
   // The client, the menu and the toolbar.
   mdi_ = new QMdiArea(this);
-  mdi_->setBackground(QColor(128, 128, 128));
   setCentralWidget(mdi_);
   buildMenu();
   if (o.ShowToolbar) buildToolbar();
@@ -330,6 +310,8 @@ void CompressorMainWindow::buildMenu() {
       a->setShortcutContext(Qt::WindowShortcut);
     }
     a->setCheckable(checkable);
+    // Checked items show their check mark, not a picture.
+    if (!checkable) a->setIcon(commandIcon(id));
     a->setData(id);
     connect(a, &QAction::triggered, this, [this, id] { command(id); });
     actions_[id] = a;
@@ -450,10 +432,10 @@ void CompressorMainWindow::buildToolbar() {
   toolbar_ = new QToolBar("ZOVTool", this);
   toolbar_->setObjectName("ZOVTool");
   toolbar_->setMovable(false);
-  toolbar_->setIconSize(QSize(28, 24));
+  toolbar_->setIconSize(QSize(24, 24));
   auto* tips = new TooltipTimer(toolbar_);
   for (const ToolbarButton& b : kToolbarButtons) {
-    QAction* a = toolbar_->addAction(toolIcon(b.bitmap), b.tooltip);
+    QAction* a = toolbar_->addAction(compressorIcon(b.bitmap), b.tooltip);
     a->setObjectName(b.bitmap);
     a->setToolTip(b.tooltip);
     a->setData(b.command);
@@ -503,7 +485,7 @@ QMdiSubWindow* CompressorMainWindow::addView(QWidget* view, const QString& title
   w->setWidget(view);
   w->setWindowTitle(title);
   // The icons of the view classes: "Messages", "Input", "Filter", "Output", "RMS", "DataRate".
-  w->setWindowIcon(toolIcon(prefix == "Text" ? "Messages" : prefix.c_str()));
+  w->setWindowIcon(compressorIcon(prefix == "Text" ? "Messages" : prefix.c_str()));
   mdi_->addSubWindow(w);
   const WindowPlacement p = loadPlacement(startup_.settingsFile, prefix);
   QSize size = view->sizeHint() + QSize(12, 34);
@@ -738,7 +720,7 @@ void CompressorMainWindow::applyRefresh() {
     refreshFilterView();
     if (dataRate_) dataRate_->update();
   }
-  if (what & (kRefreshMessages | kRefreshFrame)) messages_->update();
+  if (what & (kRefreshMessages | kRefreshFrame)) messages_->refresh();
   if (what & kRefreshViews) refreshViewTitles();
   if (what & kRefreshRun) refreshRunState();
   setWindowTitle(QString::fromStdString(session_.windowTitle()));

@@ -3,15 +3,20 @@
 // compression, data-rate, audio and chroma pages' rules.
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QTabBar>
+#include <QTest>
 #include <QTimer>
+#include <set>
 
 #include "compressor/gui/config_page.h"
 #include "compressor/gui/config_working_copy.h"
@@ -368,6 +373,93 @@ TEST(CompressionDefaultsDialog, OffersThreePresetsAndCancel) {
   EXPECT_EQ(askCompressionPreset(nullptr), kPresetAnimation);
   press("Cancel");
   EXPECT_EQ(askCompressionPreset(nullptr), -1);
+}
+
+}  // namespace
+}  // namespace zov
+
+namespace zov {
+namespace {
+
+// The controls of `root` that a keyboard user must be able to reach: of each group of radio
+// buttons only one takes part in the Tab order (the arrows move within the group).
+std::vector<QWidget*> keyboardControls(QWidget* root) {
+  std::vector<QWidget*> controls;
+  std::set<QWidget*> radioGroups;
+  for (QWidget* w : root->findChildren<QWidget*>()) {
+    if (!w->isVisibleTo(root) || !w->isEnabled()) continue;
+    if (qobject_cast<QRadioButton*>(w)) {
+      if (radioGroups.insert(w->parentWidget()).second) controls.push_back(w->parentWidget());
+      continue;
+    }
+    if (qobject_cast<QAbstractButton*>(w) || qobject_cast<QLineEdit*>(w) ||
+        qobject_cast<QAbstractSlider*>(w) || qobject_cast<QComboBox*>(w) ||
+        qobject_cast<QAbstractItemView*>(w) || qobject_cast<QTabBar*>(w))
+      controls.push_back(w);
+  }
+  return controls;
+}
+
+// Where the focus goes, Tab after Tab, from `start` round to it again.
+std::vector<QWidget*> tabCycle(QWidget* start) {
+  start->setFocus(Qt::TabFocusReason);
+  std::vector<QWidget*> seen;
+  for (int i = 0; i < 200; ++i) {
+    QWidget* now = QApplication::focusWidget();
+    if (!now || (i > 0 && now == start)) break;
+    seen.push_back(now);
+    QTest::keyClick(now, Qt::Key_Tab);
+  }
+  return seen;
+}
+
+TEST_F(ConfigDialogTest, KeyboardChangesPagesAndReachesEveryControlInOrder) {
+  auto d = open(kPageFiltering);
+  d->show();
+  QApplication::setActiveWindow(d.get());
+  ASSERT_TRUE(QTest::qWaitForWindowActive(d.get()));
+
+  // Ctrl+Tab and Ctrl+Shift+Tab go to the next and previous page, round at the ends.
+  d->tabBar()->setFocus();
+  QTest::keyClick(d->tabBar(), Qt::Key_Tab, Qt::ControlModifier);
+  EXPECT_EQ(d->currentPageIndex(), kPageFiltering + 1);
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab,
+                  Qt::ControlModifier | Qt::ShiftModifier);
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab,
+                  Qt::ControlModifier | Qt::ShiftModifier);
+  EXPECT_EQ(d->currentPageIndex(), kPageFiltering - 1);
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab,
+                  Qt::ControlModifier | Qt::ShiftModifier);
+  EXPECT_EQ(d->currentPageIndex(), kConfigPageCount - 1);
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::ControlModifier);
+  EXPECT_EQ(d->currentPageIndex(), 0);
+
+  for (int page = 0; page < kConfigPageCount; ++page) {
+    ASSERT_TRUE(d->selectPage(page));
+    // From the tabs into the page, then the dialog's buttons; every control on the way.
+    const std::vector<QWidget*> cycle = tabCycle(d->tabBar());
+    ASSERT_GE(cycle.size(), 2u) << "page " << page;
+    if (!keyboardControls(d->currentPage()).empty()) {
+      EXPECT_TRUE(d->currentPage()->isAncestorOf(cycle[1]))
+          << "page " << page << ": Tab from the tabs goes to " << qPrintable(cycle[1]->objectName())
+          << " instead of the page";
+    }
+    EXPECT_EQ(cycle.back(), d->restoreAllButton()) << "page " << page;
+    for (QWidget* control : keyboardControls(d.get())) {
+      bool reached = false;
+      for (QWidget* w : cycle) reached = reached || w == control || control->isAncestorOf(w);
+      EXPECT_TRUE(reached) << "page " << page << ": Tab never reaches the "
+                           << control->metaObject()->className() << " \""
+                           << qPrintable(control->objectName()) << "\"";
+    }
+    // A label's "&" marks its mnemonic for its buddy; without one it would show as it is.
+    for (QLabel* label : d->findChildren<QLabel*>()) {
+      const QString text = label->text();
+      const bool mnemonic = text.contains(QRegularExpression("&[^&]"));
+      EXPECT_FALSE(mnemonic && !label->buddy())
+          << "page " << page << ": the label \"" << qPrintable(text) << "\" shows its '&'";
+    }
+  }
 }
 
 }  // namespace

@@ -20,6 +20,9 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QTextBlock>
 #include <QTimer>
 #include <csignal>
 
@@ -629,6 +632,68 @@ TEST(RunProgressText, SpeedTimeLeftAndTheEnds) {
   EXPECT_EQ(runEndText(RunEnd::Stopped, {12, 45, 2}, 300 * 1024),
             "Stopped after 12 of 45 frames: output 300 KB");
   EXPECT_EQ(byteSize(1288490), "1.2 MB");
+}
+
+// Our drawings are compiled in and need the SVG renderer: a picture with some ink at 1x and 2x.
+bool drawsSomething(const QIcon& icon, qreal scale) {
+  const QImage image = icon.pixmap(QSize(24, 24), scale).toImage();
+  if (image.width() < int(24 * scale)) return false;
+  int ink = 0;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x) ink += qAlpha(image.pixel(x, y)) > 128;
+  return ink > image.width();
+}
+
+TEST_F(MainWindowTest, EveryButtonAndMainCommandHasAPictureSharpAtTwiceTheScale) {
+  auto w = makeWindow();
+  for (QAction* a : w->toolBar()->actions()) {
+    if (a->isSeparator()) continue;
+    EXPECT_TRUE(drawsSomething(a->icon(), 1)) << qPrintable(a->objectName());
+    EXPECT_TRUE(drawsSomething(a->icon(), 2)) << qPrintable(a->objectName());
+    EXPECT_FALSE(a->toolTip().isEmpty());
+  }
+  for (int id : {kCmdPreviousFrame, kCmdNextFrame, kCmdMarkIn, kCmdMarkOut})
+    EXPECT_TRUE(drawsSomething(w->inputView()->button(id)->icon(), 2)) << id;
+  for (int id : {kCmdOpen, kCmdClose, kCmdCompressAs, kCmdStop, kCmdExit, kCmdAllSettings,
+                 kCmdFirstFrame, kCmdLastFrame, kCmdGotoFrame, kCmdAbout})
+    EXPECT_TRUE(drawsSomething(w->action(id)->icon(), 1)) << id;
+  EXPECT_TRUE(drawsSomething(w->windowIcon(), 2));
+}
+
+TEST_F(MainWindowTest, MessageLinesScrollAndCanBeSelectedAndCopied) {
+  auto w = makeWindow();
+  ASSERT_TRUE(w->openSourceFile(teapotPath()));
+  for (int i = 0; i < 60; ++i) w->session().addMessage("line " + std::to_string(i));
+  w->refreshNow();
+  MessageView* m = w->messageView();
+  QPlainTextEdit* text = m->messageLines();
+  // The store's 50 lines, the newest in sight at the bottom.
+  EXPECT_EQ(text->document()->blockCount(), 50);
+  EXPECT_EQ(text->document()->lastBlock().text(), "line 59");
+  EXPECT_EQ(text->verticalScrollBar()->value(), text->verticalScrollBar()->maximum());
+  EXPECT_GT(text->verticalScrollBar()->maximum(), 0);
+
+  // Selected with the keyboard, Ctrl+C copies the selection (and does not close the source).
+  QApplication::setActiveWindow(w.get());
+  text->setFocus();
+  text->moveCursor(QTextCursor::End);
+  text->moveCursor(QTextCursor::StartOfBlock, QTextCursor::KeepAnchor);
+  QTest::keyClick(text, Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), "line 59");
+  EXPECT_EQ(w->session().sourceCount(), 1u);
+  EXPECT_TRUE(m->statusLines()->textInteractionFlags() & Qt::TextSelectableByMouse);
+
+  // A new line keeps what the reader selected higher up.
+  text->verticalScrollBar()->setValue(0);
+  QTextCursor first(text->document()->firstBlock());
+  first.select(QTextCursor::BlockUnderCursor);
+  text->setTextCursor(first);
+  w->session().addMessage("line 60");
+  w->refreshNow();
+  EXPECT_EQ(text->document()->blockCount(), 50);
+  EXPECT_EQ(text->document()->firstBlock().text(), "line 11");
+  EXPECT_EQ(text->verticalScrollBar()->value(), 0);
+  EXPECT_EQ(m->paintedLines().back(), "line 60");
 }
 
 }  // namespace

@@ -27,23 +27,10 @@
 using namespace zov;
 using namespace zov::player;
 
-namespace {
-
-std::unique_ptr<PlayerWindow> makeWindow() {
-  auto engine = std::make_unique<PlaybackEngine>(createNullAudioOutput());
-  auto w = std::make_unique<PlayerWindow>(std::move(engine),
-                                          std::make_unique<ProfileFile>(kSettingsFile),
-                                          DisplayInfo{6, 1024, 768, 24});  // style 0
-  w->show();
-  return w;
-}
-
-}  // namespace
-
 TEST(PlayerWindow, MenusCaptionsAndTheNetworkedItem) {
   test::TempHome home;
   QtPlatform platform;
-  auto w = makeWindow();
+  auto w = test::makeShownPlayerWindow();
   EXPECT_EQ(w->windowTitle(), "Orvane Player");
   EXPECT_EQ(w->menuBar()->objectName(), "MenuBrindle32");
   const std::map<int, QString> texts = {
@@ -79,7 +66,7 @@ TEST(PlayerWindow, MenusCaptionsAndTheNetworkedItem) {
   w.reset();
 
   ProfileFile(kSettingsFile).writeString(kSettingsSection, "NetworkedVideo", "1");
-  w = makeWindow();
+  w = test::makeShownPlayerWindow();
   ASSERT_NE(w->action(kOpenNetworked), nullptr);
   EXPECT_EQ(w->action(kOpenNetworked)->text(), "Open &Networked Video...\tCtrl + N");
 }
@@ -89,7 +76,7 @@ TEST(PlayerWindow, DrawsTheCodecsPicturesAndPlaysToTheEnd) {
   QtPlatform platform;
   RecordingMessageBox boxes;
   ScopedMessageBoxSink sink(&boxes);
-  auto w = makeWindow();
+  auto w = test::makeShownPlayerWindow();
   ASSERT_TRUE(w->openVideo(test::teapotPath()));
   MovieWidget& movie = w->movieWidget();
   const auto reference = test::decodeWithCodec(test::teapotPath(), 10);
@@ -149,7 +136,7 @@ TEST(PlayerWindow, PlaybackStyleNeedsAZovMovieAndHelpAndReplayBoxes) {
   QtPlatform platform;
   RecordingMessageBox boxes;
   ScopedMessageBoxSink sink(&boxes);
-  auto w = makeWindow();
+  auto w = test::makeShownPlayerWindow();
   const std::string clip = home.path() + "/plain.avi";
   ASSERT_TRUE(test::writeClickClip(clip, 20, 15, 11025, 5));
   ASSERT_TRUE(w->openVideo(clip));
@@ -203,7 +190,7 @@ TEST(PlayerWindow, PlacementAndSettingsAtTheEnd) {
     f.writeString(kSettingsSection, "WindowXPos", "99999");
     f.writeString(kSettingsSection, "WindowYPos", "20");
   }
-  auto w = makeWindow();
+  auto w = test::makeShownPlayerWindow();
   EXPECT_EQ(w->settings().windowX, 157);
   EXPECT_EQ(w->settings().windowY, 104);
   ASSERT_TRUE(w->openVideo(test::teapotPath()));
@@ -232,7 +219,7 @@ TEST(PlayerWindow, PlaybackStyleDialogDoublesThePictureAndResizesTheWindow) {
       ok->click();
     });
   });
-  auto w = makeWindow();
+  auto w = test::makeShownPlayerWindow();
   ASSERT_TRUE(w->openVideo(test::teapotPath()));
   const QSize before = w->size();
   const QSize picture = w->movieWidget().pictureRect().size();
@@ -263,7 +250,7 @@ TEST(PlayerWindow, BadFilesGiveABoxAndTheCommandLinePlaysThenExits) {
   QtPlatform platform;
   RecordingMessageBox boxes;
   ScopedMessageBoxSink sink(&boxes);
-  auto w = makeWindow();
+  auto w = test::makeShownPlayerWindow();
   const std::string junk = home.path() + "/junk.avi";
   ASSERT_TRUE(test::writeClickClip(junk, 4, 15, 11025, 2));
   // Cut the file inside its headers.
@@ -290,7 +277,7 @@ TEST(PlayerWindow, BadFilesGiveABoxAndTheCommandLinePlaysThenExits) {
 TEST(PlayerWindow, FullScreenWindowPlaysAndComesBack) {
   test::TempHome home;
   QtPlatform platform;
-  auto w = makeWindow();
+  auto w = test::makeShownPlayerWindow();
   ASSERT_TRUE(w->openVideo(test::teapotPath()));
   w->settings().autoLoop = false;
   w->runCommand(kPlayFullScreenWindow);
@@ -307,7 +294,7 @@ TEST(PlayerWindow, FramePositionComesBackAndTheSeekBarsGrooveMovesThePicture) {
   test::TempHome home;
   QtPlatform platform;
   {
-    auto w = makeWindow();
+    auto w = test::makeShownPlayerWindow();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(w.get()));
     w->move(300, 200);
     QCoreApplication::processEvents();
@@ -316,7 +303,7 @@ TEST(PlayerWindow, FramePositionComesBackAndTheSeekBarsGrooveMovesThePicture) {
     EXPECT_EQ(w->settings().windowX, frame.x());
     EXPECT_EQ(w->settings().windowY, frame.y()) << "the frame's corner, not the inside's";
   }
-  auto w = makeWindow();
+  auto w = test::makeShownPlayerWindow();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(w.get()));
   EXPECT_EQ(w->pos().y(), 200);
 
@@ -339,7 +326,7 @@ TEST(PlayerWindow, FramePositionComesBackAndTheSeekBarsGrooveMovesThePicture) {
 TEST(PlayerWindow, TerminationSignalsEndThePlayerEvenAfterTheSoundStarted) {
   test::TempHome home;
   QtPlatform platform;
-  auto w = makeWindow();
+  auto w = test::makeShownPlayerWindow();
   ASSERT_TRUE(w->openVideo(test::teapotPath()));
   w->settings().gamma = -105;
   TerminationSignals endSignals([&] { w->close(); });
@@ -359,7 +346,7 @@ TEST(PlayerWindow, TerminationSignalsEndThePlayerEvenAfterTheSoundStarted) {
 TEST(PlayerWindow, TitleRecentVideosAndTheUsualPlayerKeys) {
   test::TempHome home;
   QtPlatform platform;
-  auto w = makeWindow();
+  auto w = test::makeShownPlayerWindow();
   ASSERT_TRUE(w->openVideo(test::teapotPath()));
   EXPECT_EQ(w->windowTitle(), "sample-teapot-zov2.avi - Orvane Player");
   w->closeVideo();

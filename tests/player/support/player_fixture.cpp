@@ -11,10 +11,21 @@
 #include <QPixmap>
 
 #include "media/avi_container.h"
+#include "platform/profile.h"
 #include "platform/vfw.h"
 #include "player/movie_widget.h"
+#include "player/player_window.h"
 
 namespace zov::test {
+
+std::unique_ptr<player::PlayerWindow> makeShownPlayerWindow() {
+  auto engine = std::make_unique<player::PlaybackEngine>(player::createNullAudioOutput());
+  auto w = std::make_unique<player::PlayerWindow>(
+      std::move(engine), std::make_unique<ProfileFile>(player::kSettingsFile),
+      player::DisplayInfo{6, 1024, 768, 24});
+  w->show();
+  return w;
+}
 
 std::string makeTempFolder() {
   std::string pattern = (std::filesystem::temp_directory_path() / "zov-player-XXXXXX").string();

@@ -8,14 +8,21 @@
 
 #include "player/movie_file.h"
 
+#include <memory>
+
 namespace zov::player {
 class MovieWidget;
-}
+class PlayerWindow;
+}  // namespace zov::player
 
 namespace zov::test {
 
 // What the movie window shows in its picture area, as 0xFFRRGGBB pixels.
 std::vector<uint32_t> drawn(player::MovieWidget& movie);
+
+// A shown player window with silent audio, its settings in the ZOV home, on a 1024x768 24-bit
+// display (windowed style 0).
+std::unique_ptr<player::PlayerWindow> makeShownPlayerWindow();
 
 // Points ZOV_HOME at a fresh folder for its lifetime.
 class TempHome {
