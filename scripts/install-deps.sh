@@ -13,6 +13,8 @@ packages=(
   libx264-dev libdav1d-dev libaom-dev libvpx-dev
   # Test tools only: third-party AVI parsers that check our output files.
   gstreamer1.0-tools gstreamer1.0-plugins-good mediainfo
+  # Test tools only: the TCP load balancer of the movie server's scale-out test.
+  haproxy
   # Test tools only: a private session bus for the player's screen saver test.
   dbus-daemon
   # The GStreamer plugin (zovdec element), and the players and elements its tests run
