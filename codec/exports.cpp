@@ -175,21 +175,9 @@ static uint32_t setStyleBody(ZOVStyle* style) {
   return ZOV_OK;
 }
 
-static uint32_t configureBody(ZOVConfigureRequest* request) {
-  if (!request || request->size < sizeof(ZOVConfigureRequest)) {
-    ZOVPostConfigure();
-    return ZOV_TOO_SMALL;
-  }
-  InstanceLinkStruct* firstLink = firstInstanceOfProcess();
-  if (!firstLink) {
-    ZOVPostConfigure();
-    return ZOV_NO_INSTANCE;
-  }
-  Module& m = module();
-  CodecSettings& set = m.settings;
-  const CodecState& first = *firstLink->state;
-
-  ConfigurationDialogData data;
+// The configuration dialog's record from the first instance and the settings.
+static void fillConfigurationData(const CodecState& first, const CodecSettings& set,
+                                  ConfigurationDialogData& data) {
   data.windowedMethod = first.windowedMethod;
   data.fullscreenMethod = first.fullscreenMethod;
   data.resolution = first.minFullscreenResolution;
@@ -206,6 +194,28 @@ static uint32_t configureBody(ZOVConfigureRequest* request) {
   adv.disableLinearVideo = set.disableLinearVideo;
   adv.brightness = set.brightness;
   adv.gammaIndex = set.gammaIndex;
+}
+
+static uint32_t configureBody(ZOVConfigureRequest* request) {
+  if (!request || request->size < sizeof(ZOVConfigureRequest)) {
+    ZOVPostConfigure();
+    return ZOV_TOO_SMALL;
+  }
+  Module& m = module();
+  CodecSettings& set = m.settings;
+  ConfigurationDialogData data;
+  AdvancedDialogData& adv = data.advanced;
+  {
+    // The record is taken under the instance list; the dialog runs without it, since other
+    // threads of the host may open and close instances while it is up.
+    InstanceListLock lock;
+    InstanceLinkStruct* firstLink = firstInstanceOfProcess();
+    if (!firstLink) {
+      ZOVPostConfigure();
+      return ZOV_NO_INSTANCE;
+    }
+    fillConfigurationData(*firstLink->state, set, data);
+  }
   data.initialise();
 
   if (runModalDialog(nullptr, kConfigurationDialog, data) != IDOK) {
@@ -214,6 +224,12 @@ static uint32_t configureBody(ZOVConfigureRequest* request) {
   }
   data.ok();
 
+  InstanceListLock lock;
+  // The instances may all have closed while the dialog was up.
+  if (!firstInstanceOfProcess()) {
+    ZOVPostConfigure();
+    return ZOV_NO_INSTANCE;
+  }
   int windowed = data.windowedMethod;
   if (windowed == 0 && set.interframeDiagnostic) windowed = 13;
   const bool useHardware = data.useHardware;
@@ -295,7 +311,8 @@ static intptr_t aboutBody(void* owner) {
 static intptr_t statusBody(void* owner) {
   StatusDialogData data;
   data.processor = processorDescription();
-  data.fastVideo = module().fastVideo ? "Yes" : "No";
+  // Read once, before the dialog: instances set it while they play.
+  data.fastVideo = module().fastVideo.load() ? "Yes" : "No";
   return runModalDialog(owner, kStatusDialog, data) == IDOK ? 1 : 0;
 }
 
@@ -343,7 +360,9 @@ static uint32_t mciWndConfigureBody(void* frameWindow, void*, int configure) {
 }
 
 // The exports: no exception leaves the library. Those that only read or set the instances'
-// fields hold the instance list while they do; the dialogs run without it.
+// fields hold the instance list while they do. The dialogs hold it only while they read or
+// change the instances (configuration), never while the dialog is up; the about, status and
+// hardware-test boxes read no instance.
 
 extern "C" ZOVCOD32_API uint32_t ZOVGetStyle(ZOVStyle* style) {
   return guarded<uint32_t>(ZOV_NO_MEMORY, ZOV_NO_MEMORY, [&] {

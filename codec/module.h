@@ -2,6 +2,7 @@
 // the error boxes, the working-memory allocator and walks over the instance list.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -31,7 +32,8 @@ struct Module {
   // A resource error box was shown: the allocator shows at most one per process.
   bool resourceBoxShown = false;
   // Some instance placed output through the extended path (the status dialog's "Fast Video").
-  bool fastVideo = false;
+  // Instances set it while they play, on threads of their own, without the instance list.
+  std::atomic<bool> fastVideo{false};
   // Fullscreen resolution index last chosen.
   int lastResolution = 2;
   // Guards the instance list: hosts may open and close instances from several threads at once.

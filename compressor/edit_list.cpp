@@ -236,10 +236,10 @@ MixSegment mixSegmentOf(SourceFile& s) {
   return m;
 }
 
-std::optional<MixTotals> checkMix(const std::vector<MixSegment>& segments, MixRun run,
-                                  bool noAudio) {
+std::optional<MixTotals> checkMix(const std::vector<MixSegment>& segments, MixRun run, bool noAudio,
+                                  bool compressFirst) {
   if (segments.empty()) return MixTotals{};
-  const bool copy = run != MixRun::Compress;
+  const bool copy = run != MixRun::Compress && !compressFirst;
   const MixSegment& first = segments[0];
   const char* n0 = first.name.c_str();
   if (copy && !first.startsWithKeyFrame) {

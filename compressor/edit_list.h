@@ -81,8 +81,9 @@ struct MixTotals {
 };
 
 // Compares every segment with the first and stops at the first difference (after its
-// message). A passing check returns the run's totals.
-std::optional<MixTotals> checkMix(const std::vector<MixSegment>& segments, MixRun run,
-                                  bool noAudio);
+// message). A passing check returns the run's totals. A stream or block file whose frames are
+// compressed first (`compressFirst`) mixes as a compression does.
+std::optional<MixTotals> checkMix(const std::vector<MixSegment>& segments, MixRun run, bool noAudio,
+                                  bool compressFirst = false);
 
 }  // namespace zov

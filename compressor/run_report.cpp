@@ -38,9 +38,13 @@ std::string progressJson(const RunProgress& p) {
   const double fps = p.elapsedSeconds > 0 ? p.done / p.elapsedSeconds : 0;
   const double eta =
       p.done ? double(p.frameCount - p.done) * p.elapsedSeconds / double(p.done) : 0.0;
-  return "{\"frame\":" + std::to_string(p.done) + ",\"total\":" + std::to_string(p.frameCount) +
+  // A stream's length (and so the time left) is unknown until it ends.
+  const bool known = p.frameCount != 0;
+  return "{\"frame\":" + std::to_string(p.done) +
+         ",\"total\":" + (known ? std::to_string(p.frameCount) : std::string("null")) +
          ",\"bytes\":" + std::to_string(p.outputBytes) + ",\"fps\":" + number(fps, 2) +
-         ",\"elapsed\":" + number(p.elapsedSeconds, 3) + ",\"eta\":" + number(eta, 1) + "}";
+         ",\"elapsed\":" + number(p.elapsedSeconds, 3) +
+         ",\"eta\":" + (known ? number(eta, 1) : std::string("null")) + "}";
 }
 
 double RunSummary::bitsPerPixel() const {

@@ -11,7 +11,8 @@ namespace zov {
 struct RunProgress;
 class RunStageTimes;
 
-// {"frame":N,"total":M,"bytes":B,"fps":F,"elapsed":S,"eta":S}
+// {"frame":N,"total":M,"bytes":B,"fps":F,"elapsed":S,"eta":S}; total and eta are null while a
+// stream's length is unknown
 std::string progressJson(const RunProgress& progress);
 
 struct RunSummary {

@@ -14,6 +14,7 @@ RunSourceInfo SourceFileRunSource::info() {
   if (haveInfo_) return info_;
   RunSourceInfo& i = info_;
   i.frameCount = source_.Opened ? source_.framesToCompress() : 0;
+  i.streamed = source_.Streamed;
   i.microSecPerFrame = source_.MicroSecPerFrame;
   i.fileRate = source_.FileRate;
   i.fileScale = source_.FileScale;
@@ -31,6 +32,8 @@ RunSourceInfo SourceFileRunSource::info() {
 }
 
 bool SourceFileRunSource::frame(uint32_t frame, std::vector<uint8_t>& bitmap) {
+  // Past a stream's end there is no frame to report as unreadable.
+  if (source_.streamEndsBefore(frame)) return false;
   return source_.getFrame(frame, bitmap, nullptr, true, true, true);
 }
 
@@ -47,6 +50,10 @@ bool SourceFileRunSource::audio(uint32_t frame, std::vector<uint8_t>& data) {
   if (!source_.readAudioForFrame(frame, audio_, &size)) return false;
   data.insert(data.end(), audio_.begin(), audio_.begin() + std::min<size_t>(size, audio_.size()));
   return true;
+}
+
+bool SourceFileRunSource::ended(uint32_t frame) {
+  return source_.streamEndsBefore(frame);
 }
 
 void SourceFileRunSource::show(uint32_t frame) {

@@ -18,6 +18,7 @@ class SourceFileRunSource : public RunSource {
   bool storedFrame(uint32_t frame, std::vector<uint8_t>& data, bool* keyFrame) override;
   bool isKeyFrame(uint32_t frame) override;
   bool audio(uint32_t frame, std::vector<uint8_t>& data) override;
+  bool ended(uint32_t frame) override;
   void show(uint32_t frame) override;
 
  private:

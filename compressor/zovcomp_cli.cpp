@@ -516,28 +516,36 @@ void printSettings(const CompressionSettings& settings, const CompressorOptions&
 }
 
 // The modes that copy stored frames never label other data as ZOV2, nor change the pictures
-// their headers describe: they take ZOV2 sources only (as the window offers them), and refuse
-// what a copy can't apply.
-bool copyModeUsable(const CliArgs& a, const CompressorOptions& options,
-                    const std::vector<std::unique_ptr<SourceFile>>& sources, std::ostream& err) {
-  if (a.mode == RunMode::Compress) return true;
+// their headers describe. `--mode copy` takes ZOV2 sources only (as the window offers it);
+// `--mode zev` and `--mode blocks` copy ZOV2 sources as they are and compress any other first,
+// as `compress` would (a batch with one such source is compressed whole: one stream can't hold
+// frames of two encodings). A copy refuses what it can't apply. Returns whether the frames are
+// compressed first, or nothing after the refusal's message.
+std::optional<bool> compressFirstFor(const CliArgs& a, const CompressorOptions& options,
+                                     const std::vector<std::unique_ptr<SourceFile>>& sources,
+                                     std::ostream& err) {
+  if (a.mode == RunMode::Compress) return false;
   const char* mode = a.mode == RunMode::NoRecompression ? "copy"
                      : a.mode == RunMode::ZevStream     ? "zev"
                                                         : "blocks";
+  const SourceFile* other = nullptr;
+  for (const auto& s : sources)
+    if (!other && lower(s->Handler) != "zov2") other = s.get();
+  if (other && a.mode != RunMode::NoRecompression) return true;
+  if (other) {
+    err << "zovcomp: --mode copy copies ZOV2 frames as they are, and \"" << other->Path
+        << "\" holds \"" << other->Handler
+        << "\" frames: compress it with --mode compress (or write it with --mode zev or "
+           "--mode blocks, which compress it first)\n";
+    return std::nullopt;
+  }
   if (a.crop || a.letterbox || a.resize || a.strip || a.interpolate || !options.Filters.empty()) {
     err << "zovcomp: --mode " << mode
-        << " copies the stored frames as they are: cropping, letterbox, resizing, field "
+        << " copies the stored ZOV2 frames as they are: cropping, letterbox, resizing, field "
            "stripping and filters can't be applied to them (compress with --mode compress)\n";
-    return false;
+    return std::nullopt;
   }
-  for (const auto& s : sources) {
-    if (lower(s->Handler) != "zov2") {
-      err << "zovcomp: --mode " << mode << " copies ZOV2 frames as they are, and \"" << s->Path
-          << "\" holds \"" << s->Handler << "\" frames: compress it with --mode compress first\n";
-      return false;
-    }
-  }
-  return true;
+  return false;
 }
 
 // Whether the run ended at the size cut-off (or at the most a file can hold).
@@ -666,7 +674,14 @@ int compressCommand(const CliArgs& a, std::ostream& out, std::ostream& err, bool
     }
     owned = std::move(*list);
   }
-  if (!copyModeUsable(a, options, owned, err)) return 2;
+  const std::optional<bool> compressFirst = compressFirstFor(a, options, owned, err);
+  if (!compressFirst) return 2;
+  // Standard input is read once, as its frames arrive: nothing can read it a second time.
+  if (owned[0]->Streamed && a.verify) {
+    err << "zovcomp: --verify reads the source a second time to compare it with the output; "
+           "standard input is read only once (write the stream to a file to verify)\n";
+    return 2;
+  }
   if (owned.size() == 1 && a.extractionGiven()) {
     SourceFile& s = *owned[0];
     ExtractionValues v = extractionValuesOf(s);
@@ -715,10 +730,15 @@ int compressCommand(const CliArgs& a, std::ostream& out, std::ostream& err, bool
   if (a.mode == RunMode::NoRecompression) mix = MixRun::NoRecompression;
   if (a.mode == RunMode::ZevStream) mix = MixRun::ZevFile;
   if (a.mode == RunMode::BlockFile) mix = MixRun::MltFile;
-  if (!checkMix(segments, mix, options.NoAudio)) return 1;
+  if (!checkMix(segments, mix, options.NoAudio, *compressFirst)) return 1;
+  if (owned[0]->Streamed && owned[0]->streamEndsBefore(0)) {
+    err << "zovcomp: standard input ended before frame " << owned[0]->ExtractionStart + 1
+        << " (--first)\n";
+    return 1;
+  }
 
   // The frame must suit the encoder before a compressing run starts.
-  if (a.mode == RunMode::Compress) {
+  if (a.mode == RunMode::Compress || *compressFirst) {
     std::vector<uint8_t> frame;
     if (!sources[0]->getFrame(0, frame, nullptr, true, false, true) || frame.size() < 40) return 1;
     if (!CheckCompressible(frame.data(), [](const std::string& text) {
@@ -735,6 +755,7 @@ int compressCommand(const CliArgs& a, std::ostream& out, std::ostream& err, bool
   req.settings = &settings;
   req.options = options;
   req.verify = a.verify;
+  req.compressFirst = *compressFirst;
   for (auto& ad : adapters) req.sources.push_back(ad.get());
 
   RunCallbacks cb;
@@ -777,7 +798,13 @@ int compressCommand(const CliArgs& a, std::ostream& out, std::ostream& err, bool
         const double eta =
             p.done ? double(p.frameCount - p.done) * p.elapsedSeconds / double(p.done) : 0.0;
         char text[160];
-        if (showBar) {
+        if (p.frameCount == 0) {
+          // A stream on standard input: its length is known at its end.
+          std::snprintf(text, sizeof text, "%s%u frames  %.0f KB/s%s",
+                        showBar ? "\r\033[K" : "progress ", p.done, rate, showBar ? "" : "\n");
+          err << text;
+          barShown = showBar;
+        } else if (showBar) {
           const int width = 30;
           const int filled = p.frameCount ? int(double(width) * p.done / p.frameCount) : width;
           std::string bar(size_t(filled), '#');
@@ -997,15 +1024,18 @@ std::string zovcompUsage() {
        zovcomp --list-keys
        zovcomp --help
 
-INPUT is an AVI file, a YUV4MPEG2 file ("-" reads YUV4MPEG2 from standard input) or an
+INPUT is an AVI file, a YUV4MPEG2 file ("-" reads YUV4MPEG2 from standard input, coding
+the frames as they arrive; a stream is read once, so --verify is refused for it) or an
 edit-list file (its segments are compressed one after the other into one output).
 
 Output:
   -o, --output FILE      the output file
   --mode MODE            compress  ZOV2 AVI file (default)
-                         copy      no recompression: the stored frames as they are
+                         copy      no recompression: the stored ZOV2 frames as they are
                          zev       stream file for the movie server
-                         blocks    block file of stored frames
+                         blocks    block file
+                         (zev and blocks copy ZOV2 frames as they are and compress any
+                         other source first)
 Extraction (single source; frames are 1-based; checked like the configuration dialog):
   --first N, --last N    frame range
   --crop L,T,W,H         crop rectangle

@@ -54,6 +54,18 @@ int sumRgb(uint16_t p) {
   return component(p, 10) + component(p, 5) + component(p, 0);
 }
 
+// The 40-byte format of a stream the encoder writes.
+std::array<uint8_t, 40> codedFormat(uint32_t width, uint32_t height, uint32_t compressionWord) {
+  DibHeader bih;
+  bih.width = int32_t(width);
+  bih.height = int32_t(height);
+  bih.planes = 1;
+  bih.bitCount = 16;
+  bih.compression = compressionWord;
+  bih.sizeImage = width * height * 2;
+  return bih.pack();
+}
+
 }  // namespace
 
 // ---- Message log ----
@@ -355,9 +367,18 @@ void CompressionRun::showFrame(uint32_t n) {
   req_.sources[f]->show(l);
 }
 
+bool CompressionRun::endsBefore(uint32_t n) {
+  if (!streamed_) return false;
+  size_t f;
+  uint32_t l;
+  if (!locate(n, &f, &l)) return true;
+  auto lock = sourceLock();
+  return req_.sources[f]->ended(l);
+}
+
 bool CompressionRun::isKeyFrame(uint32_t n) {
   CompressionSettings& s = *req_.settings;
-  if (req_.mode != RunMode::Compress) {
+  if (!coding()) {
     size_t f;
     uint32_t l;
     if (!locate(n, &f, &l, "CTR0008E")) return false;
@@ -436,6 +457,10 @@ bool CompressionRun::fillWriterSettings(AviWriterSettings& w, uint32_t width, ui
   w.compressionWord = outputCompressionWord(s);
   w.backgroundBitmap = backgroundBitmap_;
   w.sourceVideoFormat = first.videoFormat;
+  if (req_.compressFirst) {
+    // The stream or block file describes the frames the encoder makes.
+    w.sourceVideoFormat = codedFormat(width, height, w.compressionWord);
+  }
   w.withAudio = first.hasAudio && !req_.options.NoAudio;
   if (w.withAudio) {
     w.audioStreamInfo = first.audioStreamInfo;
@@ -492,13 +517,18 @@ void CompressionRun::reportStatus(uint32_t i) {
   }
   setStatus(3, total);
   const double elapsed = nowSeconds() - startSeconds_;
-  const uint64_t remaining = uint64_t(double(frameCount_ - (i + 1)) * elapsed / double(i + 1));
-  setStatus(4, format("%d of %d completed, est. time remaining = %s", int(i + 1), int(frameCount_),
-                      hms(remaining).c_str()));
+  if (streamed_) {
+    // A stream's length is known only at its end.
+    setStatus(4, format("%d completed", int(i + 1)));
+  } else {
+    const uint64_t remaining = uint64_t(double(frameCount_ - (i + 1)) * elapsed / double(i + 1));
+    setStatus(4, format("%d of %d completed, est. time remaining = %s", int(i + 1),
+                        int(frameCount_), hms(remaining).c_str()));
+  }
   if (cb_.progress) {
     RunProgress p;
     p.done = i + 1;
-    p.frameCount = frameCount_;
+    p.frameCount = streamed_ ? 0 : frameCount_;
     p.rawBytes = raw;
     p.outputBytes = out;
     p.audioBytes = audioBytes_;
@@ -596,7 +626,7 @@ bool CompressionRun::compressOneFrame(uint32_t n, std::vector<uint8_t>& out, uin
   if (!enhanced) {
     input = picture(n);
     if (!input) return false;
-  } else if (n + 1 < frameCount_) {
+  } else if (n + 1 < frameCount_ && !endsBefore(n + 1)) {
     input = picture(n + 1);
     if (!input) return false;
   } else {
@@ -634,8 +664,51 @@ bool CompressionRun::compressOneFrame(uint32_t n, std::vector<uint8_t>& out, uin
   return true;
 }
 
-int CompressionRun::runCompression() {
+// The encoder, before the output: its start checks the chroma background, and a run that fails
+// at its start must leave an existing file at the output path as it was.
+bool CompressionRun::startEncoder(std::vector<uint8_t>& out) {
   CompressionSettings& s = *req_.settings;
+  EncoderSetup setup;
+  setup.width = int(width_);
+  setup.height = int(height_);
+  setup.frameCount = frameCount_;
+  std::function<void(const std::string&)> sink = [this](const std::string& t) { report(t); };
+  s.EncoderMessages = sink;
+  if (!StartEncoder(s, setup)) {
+    report("CTR0024E Cannot begin compression - bad input video format");
+    return false;
+  }
+  add(s.EnhancedInterframe ? "Enhanced interframe compression active"
+                           : "Enhanced interframe compression NOT active");
+  out.resize(maxFrameBytes(int(width_), int(height_)));
+  return true;
+}
+
+bool CompressionRun::prepareSettings(const RunSourceInfo& first, std::vector<uint8_t>& out) {
+  CompressionSettings& s = *req_.settings;
+  // With more than one thread the next frame is read while this one is coded.
+  if (coding() && s.threads > 1)
+    ahead_ = std::make_unique<FrameReadAhead>(
+        [this](uint32_t n, std::vector<uint8_t>& bitmap) { return readSourceFrame(n, bitmap); },
+        sourceMutex_, frameCount_);
+  s.prepareRun(!s.ChromaBackground.empty());
+  s.FrameRate = first.fileRate;
+  s.FrameScale = first.fileScale ? first.fileScale : 1;
+  backgroundBitmap_ = coding() && s.ChromaKeying && !s.ChromaBackground.empty();
+  return !coding() || startEncoder(out);
+}
+
+void CompressionRun::countFrames() {
+  frameCount_ = 0;
+  streamed_ = false;
+  for (RunSource* src : req_.sources) {
+    const RunSourceInfo info = src->info();
+    frameCount_ = uint32_t(std::min<uint64_t>(uint64_t(frameCount_) + info.frameCount, 0xFFFFFFFE));
+    streamed_ = streamed_ || info.streamed;
+  }
+}
+
+int CompressionRun::runCompression() {
   std::string startDate, startTime;
   dateAndTime(&startDate, &startTime);
   startSeconds_ = nowSeconds();
@@ -646,8 +719,7 @@ int CompressionRun::runCompression() {
   stopFlag_ = false;
   firstEncoderCall_ = true;
 
-  frameCount_ = 0;
-  for (RunSource* src : req_.sources) frameCount_ += src->info().frameCount;
+  countFrames();
   const RunSourceInfo first = req_.sources[0]->info();
 
   // 2. The first frame tells the format.
@@ -657,56 +729,21 @@ int CompressionRun::runCompression() {
   }
   width_ = getLE32(sourceBitmap_.data() + 4);
   height_ = uint32_t(std::abs(int32_t(getLE32(sourceBitmap_.data() + 8))));
-  // With more than one thread the next frame is read while this one is coded.
-  if (req_.mode == RunMode::Compress && s.threads > 1)
-    ahead_ = std::make_unique<FrameReadAhead>(
-        [this](uint32_t n, std::vector<uint8_t>& bitmap) { return readSourceFrame(n, bitmap); },
-        sourceMutex_, frameCount_);
   const uint32_t outHeight = height_ + first.letterBoxTop + first.letterBoxBottom;
   const bool withAudio = first.hasAudio && !req_.options.NoAudio;
   const uint32_t preload = withAudio ? first.audioPreloadFrames : 0;
 
-  // 3. Run settings.
-  s.prepareRun(!s.ChromaBackground.empty());
-  s.FrameRate = first.fileRate;
-  s.FrameScale = first.fileScale ? first.fileScale : 1;
-  backgroundBitmap_ =
-      req_.mode == RunMode::Compress && s.ChromaKeying && !s.ChromaBackground.empty();
-
-  // 4. The encoder, before the output: its start checks the chroma background, and a run that
-  // fails at its start must leave an existing file at the output path as it was.
+  // 3. and 4. Run settings and the encoder.
   std::vector<uint8_t> out;
-  if (req_.mode == RunMode::Compress) {
-    EncoderSetup setup;
-    setup.width = int(width_);
-    setup.height = int(height_);
-    setup.frameCount = frameCount_;
-    std::function<void(const std::string&)> sink = [this](const std::string& t) { report(t); };
-    s.EncoderMessages = sink;
-    if (!StartEncoder(s, setup)) {
-      report("CTR0024E Cannot begin compression - bad input video format");
-      return -1;
-    }
-    add(s.EnhancedInterframe ? "Enhanced interframe compression active"
-                             : "Enhanced interframe compression NOT active");
-    out.resize(maxFrameBytes(int(width_), int(height_)));
-  }
+  if (!prepareSettings(first, out)) return -1;
 
   // 5. The output file up to the movie list.
   AviWriterSettings ws;
   fillWriterSettings(ws, width_, outHeight);
   // The stream's format as the writer stores it, for the previews of each record.
   std::array<uint8_t, 40> previewFormat = ws.sourceVideoFormat;
-  if (ws.mode == RunMode::Compress) {
-    DibHeader bih;
-    bih.width = int32_t(ws.width);
-    bih.height = int32_t(ws.height);
-    bih.planes = 1;
-    bih.bitCount = 16;
-    bih.compression = ws.compressionWord;
-    bih.sizeImage = ws.width * ws.height * 2;
-    previewFormat = bih.pack();
-  }
+  if (ws.mode == RunMode::Compress)
+    previewFormat = codedFormat(ws.width, ws.height, ws.compressionWord);
   AviWriter writer;
   if (!openWriter(writer, ws)) return -1;
   // Any failure from here on closes the output: a partial file stays in modes 0 and 1.
@@ -752,11 +789,12 @@ int CompressionRun::runCompression() {
   uint32_t packedAudioEnd = 0;  // PackPadding: audio frames up to here are written
   for (uint32_t i = 0; i < frameCount_ && !stopFlag_; ++i) {
     passSuspendGate();
+    if (endsBefore(i)) break;
     showFrame(i);
     const uint8_t* video = nullptr;
     uint32_t length = 0, bitmapLength = 0, imageSize = 0;
     bool key = false;
-    if (req_.mode == RunMode::Compress) {
+    if (coding()) {
       if (!compressOneFrame(i, out, &length, &key, &bitmapLength)) return -1;
       video = out.data();
       imageSize = width_ * height_ * 2;
@@ -770,7 +808,7 @@ int CompressionRun::runCompression() {
     // c. Audio running `preload` frames ahead of the video.
     audio.clear();
     bool audioWritten = false, skipAudio = false;
-    if (withAudio && uint64_t(i) + preload < frameCount_) {
+    if (withAudio && uint64_t(i) + preload < frameCount_ && !endsBefore(i + preload)) {
       const uint32_t a = i + preload;
       bool ok;
       if (req_.mode == RunMode::NoRecompression && req_.options.CDROMTarget &&
@@ -859,19 +897,26 @@ int CompressionRun::runBlockFile() {
   audioBytes_ = 0;
   framesWritten_ = 0;
   stopFlag_ = false;
-  frameCount_ = 0;
-  for (RunSource* src : req_.sources) frameCount_ += src->info().frameCount;
+  firstEncoderCall_ = true;
+  countFrames();
   const RunSourceInfo first = req_.sources[0]->info();
-  std::vector<uint8_t> stored;
+  std::vector<uint8_t> stored, out;
   bool key = false;
-  if (frameCount_ == 0 || !getCompressedFrame(0, stored, &key) || stored.size() < 40) {
+  const bool ok = coding() ? getSourceFrame(0, sourceBitmap_) && sourceBitmap_.size() >= 40
+                           : getCompressedFrame(0, stored, &key) && stored.size() >= 40;
+  if (frameCount_ == 0 || !ok) {
     report("CTR0024E Cannot begin compression - bad input video format");
     return -1;
   }
-  width_ = getLE32(first.videoFormat.data() + 4);
-  height_ = uint32_t(std::abs(int32_t(getLE32(first.videoFormat.data() + 8))));
+  const uint8_t* frameFormat = coding() ? sourceBitmap_.data() : first.videoFormat.data();
+  width_ = getLE32(frameFormat + 4);
+  height_ = uint32_t(std::abs(int32_t(getLE32(frameFormat + 8))));
+  // Coded frames carry the letterbox lines; stored ones are as they were.
+  const uint32_t outHeight =
+      coding() ? height_ + first.letterBoxTop + first.letterBoxBottom : height_;
+  if (coding() && !prepareSettings(first, out)) return -1;
   AviWriterSettings ws;
-  fillWriterSettings(ws, width_, height_);
+  fillWriterSettings(ws, width_, outHeight);
   // Audio and video are separate block sequences: the audio goes in frame order, with no lead.
   ws.audioPreloadFrames = 0;
   BlockFileWriter writer;
@@ -879,12 +924,25 @@ int CompressionRun::runBlockFile() {
   std::vector<uint8_t> audio;
   for (uint32_t i = 0; i < frameCount_ && !stopFlag_; ++i) {
     passSuspendGate();
+    if (endsBefore(i)) break;
     showFrame(i);
-    if (!getCompressedFrame(i, stored, &key)) {
-      writer.abandon();
-      return -1;
+    const uint8_t* video = nullptr;
+    uint32_t length = 0, bitmapLength = 0;
+    if (coding()) {
+      if (!compressOneFrame(i, out, &length, &key, &bitmapLength)) {
+        writer.abandon();
+        return -1;
+      }
+      video = out.data();
+    } else {
+      if (!getCompressedFrame(i, stored, &key)) {
+        writer.abandon();
+        return -1;
+      }
+      // The stored frame follows its 40-byte format.
+      length = stored.size() > 40 ? uint32_t(stored.size() - 40) : 0;
+      video = stored.data() + 40;
     }
-    const uint32_t length = stored.size() > 40 ? uint32_t(stored.size() - 40) : 0;
     audio.clear();
     if (ws.withAudio && !getAudioBlock(i, audio)) {
       writer.abandon();
@@ -894,7 +952,7 @@ int CompressionRun::runBlockFile() {
     int r;
     {
       RunStageTimes::Scope timer(times_, RunStage::Write);
-      r = writer.writeFrame(length ? stored.data() + 40 : nullptr, length, key, audio.data(),
+      r = writer.writeFrame(length ? video : nullptr, length, key, audio.data(),
                             uint32_t(audio.size()), i);
     }
     if (r != kRecordWritten) {
@@ -902,7 +960,7 @@ int CompressionRun::runBlockFile() {
       return -1;
     }
     ++framesWritten_;
-    reportRecord(i, length, key, 0, width_ * height_ * 2);
+    reportRecord(i, length, key, bitmapLength, width_ * height_ * 2);
     if (!audio.empty()) {
       rawBytes_ += audio.size();
       outputBytes_ += audio.size();

@@ -36,6 +36,9 @@ namespace zov {
 // What a run needs to know of one source before it starts.
 struct RunSourceInfo {
   uint32_t frameCount = 0;  // frames to compress (after the source's frame range)
+  // Read once, in order, as the frames arrive (a stream on standard input): frameCount is an
+  // upper bound and ended() finds the end. Only the last source of a batch may be streamed.
+  bool streamed = false;
   uint32_t microSecPerFrame = 0;
   uint32_t fileRate = 0, fileScale = 0;
   uint32_t letterBoxTop = 0, letterBoxBottom = 0;
@@ -60,6 +63,8 @@ class RunSource {
   virtual bool isKeyFrame(uint32_t frame) = 0;
   // The audio that goes with a frame (appended to `data`).
   virtual bool audio(uint32_t frame, std::vector<uint8_t>& data) = 0;
+  // A streamed source: whether it ends before `frame` (which then is no failure of frame()).
+  virtual bool ended(uint32_t /*frame*/) { return false; }
   // The input window's frame display; nothing to do without a window.
   virtual void show(uint32_t /*frame*/) {}
 };
@@ -84,8 +89,8 @@ class RunMessageLog {
 
 // Figures of one reported frame, for progress displays.
 struct RunProgress {
-  uint32_t done = 0;  // frames written
-  uint32_t frameCount = 0;
+  uint32_t done = 0;        // frames written
+  uint32_t frameCount = 0;  // 0 while a streamed source's length is unknown
   uint64_t rawBytes = 0, outputBytes = 0, audioBytes = 0;
   double elapsedSeconds = 0;
   double microSecPerFrame = 0;
@@ -116,6 +121,9 @@ struct RunRequest {
   CompressorOptions options;
   bool verify = false;          // decode every frame and compare with the reconstruction
   uint64_t firstRiffLimit = 0;  // for tests: where the OpenDML parts begin (0: 4 GB)
+  // Modes 2 and 3 (stream and block files) from sources that hold no ZOV2: the frames are
+  // compressed as in mode 0 and written in the mode's file instead of being copied.
+  bool compressFirst = false;
   bool computeRms = false;
 };
 
@@ -171,9 +179,18 @@ class CompressionRun {
   int compressionThread();
   int runCompression();
   int runBlockFile();
+  // frameCount_ and streamed_ from the batch.
+  void countFrames();
+  bool startEncoder(std::vector<uint8_t>& out);
+  // The read-ahead, the run's settings and, when coding, the encoder (`out` its buffer).
+  bool prepareSettings(const RunSourceInfo& first, std::vector<uint8_t>& out);
   bool compressOneFrame(uint32_t n, std::vector<uint8_t>& out, uint32_t* length, bool* key,
                         uint32_t* bitmapLength);
   bool isKeyFrame(uint32_t n);
+  // Frames are coded by the encoder (mode 0, or modes 2 and 3 with compressFirst).
+  bool coding() const { return req_.mode == RunMode::Compress || req_.compressFirst; }
+  // A streamed source ends before batch frame n (the run then ends there).
+  bool endsBefore(uint32_t n);
   bool locate(uint32_t n, size_t* file, uint32_t* local);
   // The same, reporting "<code> Effective frame not located" when n lies beyond the sources.
   bool locate(uint32_t n, size_t* file, uint32_t* local, const char* code);
@@ -223,7 +240,8 @@ class CompressionRun {
   mutable std::mutex statusMutex_;
   std::array<std::string, 6> status_;
 
-  uint32_t frameCount_ = 0;
+  uint32_t frameCount_ = 0;  // an upper bound while streamed_
+  bool streamed_ = false;
   uint32_t width_ = 0, height_ = 0;  // picture, without letterbox lines
   std::atomic<uint32_t> framesWritten_{0};
   std::atomic<uint64_t> rawBytes_{0}, outputBytes_{0};

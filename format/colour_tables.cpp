@@ -15,8 +15,12 @@ constexpr Components quotients(int y, int cr, int cb) {
           (1000 * y + 886 * cb) / 1000};
 }
 
-constexpr int clamp31(int v) { return v < 0 ? 0 : (v > 31 ? 31 : v); }
-constexpr bool inRange(int v) { return v >= 0 && v <= 31; }
+constexpr int clamp31(int v) {
+  return v < 0 ? 0 : (v > 31 ? 31 : v);
+}
+constexpr bool inRange(int v) {
+  return v >= 0 && v <= 31;
+}
 
 void buildYcToRgb555(std::array<uint16_t, kYcValues>& table) {
   table.fill(0);
@@ -89,6 +93,8 @@ std::unique_ptr<ColourTables> build(PixelKind kind) {
     for (int i = 0; i < kYcValues; ++i) t->ycToRgb[i] = to565(t->ycToRgb[i]);
     for (int p = 0; p < 65536; ++p) t->rgbToYc[p] = (*reverse)[from565(static_cast<uint16_t>(p))];
   }
+  for (uint32_t v = 0; v < uint32_t(kYcValues); ++v)
+    t->ycToRgbByChroma[chromaMajor(v)] = t->ycToRgb[v];
   return t;
 }
 

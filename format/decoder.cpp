@@ -18,19 +18,6 @@ uint16_t pictureColour(uint32_t rgb555, PixelKind kind) {
                                    : static_cast<uint16_t>(rgb555 & 0x7FFF);
 }
 
-// True when any of n bytes is not 0; eight at a time.
-bool anySet(const uint8_t* p, size_t n) {
-  uint64_t acc = 0;
-  size_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    uint64_t word;
-    std::memcpy(&word, p + i, 8);
-    acc |= word;
-  }
-  for (; i < n; ++i) acc |= p[i];
-  return acc != 0;
-}
-
 void convertPixels(std::vector<uint16_t>& pixels, PixelKind to) {
   for (uint16_t& p : pixels) p = to == PixelKind::Rgb565 ? to565(p) : from565(p);
 }
@@ -64,9 +51,12 @@ bool FrameDecoder::prepareStream(int width, int height, uint32_t formatWord,
   blockMap_.assign(n, 0);
   unchangedMap_.assign(n, 0);
   entropyMap_.assign(n, 0);
-  coverMap_.assign(n, 0);
+  cover_.resize(width, height);
+  marks_.clear();
+  marks_.reserve(n);
   impl_->columnStore.assign(size_t(height), 0);
   impl_->chromaStore.assign(size_t(width) / 2 + 2, 0);
+  impl_->c12.assign(size_t(width) + 16, 0);
   width_ = width;
   height_ = height;
   formatWord_ = formatWord;
@@ -134,6 +124,7 @@ void FrameDecoder::setLetterbox(int top, int bottom) {
   }
   topRows_ = top;
   bottomRows_ = bottom;
+  clearAll_ = true;  // rows of the old margins may become active
   const int activeRows = height_ - top - bottom;
   codedRows_ = sfield_ ? activeRows / 2 : activeRows;
   areaA_ = uint32_t(width_) * uint32_t(activeRows);
@@ -269,18 +260,36 @@ bool FrameDecoder::readHeader() {
 bool FrameDecoder::readLists() {
   // Maps over the active area: the block and cover maps always, the unchanged map while it is
   // maintained, the Entropy map while Entropy runs may occur.
-  const size_t start = size_t(bottomRows_) * width_;
-  const size_t count = size_t(areaA_);
-  std::memset(blockMap_.data() + start, 0, count);
-  std::memset(coverMap_.data() + start, 0, count);
-  if (unchangedMapMaintained()) std::memset(unchangedMap_.data() + start, 0, count);
-  if (enpy_) std::memset(entropyMap_.data() + start, 0, count);
+  clearMaps();
 
   if (!info_.key && !readList(BlockList::Interframe)) return false;
   if (usesBackground() && !readList(BlockList::Chroma)) return false;
   if (!readList(BlockList::Rle)) return false;
   if (enpy_ && !readList(BlockList::Entropy)) return false;
   return true;
+}
+
+void FrameDecoder::clearMaps() {
+  const bool unchanged = unchangedMapMaintained();
+  cover_.clearRows(bottomRows_, activeHeight());
+  if (clearAll_ || unchanged != marksUnchanged_ || enpy_ != marksEntropy_) {
+    const size_t start = size_t(bottomRows_) * width_;
+    const size_t count = size_t(areaA_);
+    std::memset(blockMap_.data() + start, 0, count);
+    if (unchanged) std::memset(unchangedMap_.data() + start, 0, count);
+    if (enpy_) std::memset(entropyMap_.data() + start, 0, count);
+    clearAll_ = false;
+  } else {
+    uint8_t* block = blockMap_.data();
+    for (uint32_t i : marks_) block[i] = 0;
+    if (unchanged)
+      for (uint32_t i : marks_) unchangedMap_[i] = 0;
+    if (enpy_)
+      for (uint32_t i : marks_) entropyMap_[i] = 0;
+  }
+  marks_.clear();
+  marksUnchanged_ = unchanged;
+  marksEntropy_ = enpy_;
 }
 
 bool FrameDecoder::readList(BlockList list) {
@@ -324,18 +333,19 @@ bool FrameDecoder::placeBlock(BlockList list, uint32_t pos, int bw, int bh, uint
     return fail("block outside the active area"), false;
   if (list == BlockList::Entropy && (scheme_ == Scheme::Rgb || col == 0))
     return fail("Entropy block in an RGB frame or at column 0"), false;
-  const size_t rowStep = size_t(width_) * (sfield_ ? 2 : 1);
-  size_t first = (size_t(bottomRows_) + (sfield_ ? 1 : 0)) * width_ + row * rowStep + col;
-  // Overlap: every pixel of every block is marked in the cover map.
+  const int rowStep = sfield_ ? 2 : 1;
+  const int firstRow = bottomRows_ + (sfield_ ? 1 : 0) + row * rowStep;
+  const size_t first = size_t(firstRow) * width_ + col;
+  // Overlap: every pixel of every block is marked in the cover bits.
   for (int r = 0; r < bh; ++r)
-    if (anySet(coverMap_.data() + first + r * rowStep, size_t(bw)))
-      return fail("overlapping blocks"), false;
+    if (cover_.any(firstRow + r * rowStep, col, bw)) return fail("overlapping blocks"), false;
   const bool unchanged = unchangedMapMaintained();
   const uint16_t fill = pictureColour(colour, options_.pixelKind);
   for (int r = 0; r < bh; ++r) {
-    const size_t i = first + r * rowStep;
-    std::memset(coverMap_.data() + i, 1, size_t(bw));
+    const size_t i = first + size_t(r) * rowStep * width_;
+    cover_.cover(firstRow + r * rowStep, col, bw);
     blockMap_[i] = static_cast<uint8_t>(bw);
+    marks_.push_back(static_cast<uint32_t>(i));
     switch (list) {
       case BlockList::Interframe:
         if (unchanged) unchangedMap_[i] = static_cast<uint8_t>(bw);
@@ -364,6 +374,7 @@ bool FrameDecoder::readResiduals() {
   if (blockMap_[firstPixel] == 0) {
     picture_[firstPixel] = pictureColour(in.read(15), options_.pixelKind);
     blockMap_[firstPixel] = 1;
+    marks_.push_back(static_cast<uint32_t>(firstPixel));
     info_.seed = true;
   }
   int width = 0;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "format/colour_tables.h"
+#include "format/cover_bits.h"
 #include "format/stream_format.h"
 
 namespace zov {
@@ -153,6 +154,7 @@ class FrameDecoder {
   struct Geometry;
 
   void resetStreamState();
+  void clearMaps();
   void setLetterbox(int top, int bottom);
   void markMarginsUnchanged();
   void convertPixelKind(PixelKind from, PixelKind to);
@@ -186,7 +188,14 @@ class FrameDecoder {
   FrameInfo info_;
 
   std::vector<uint16_t> picture_, filtered_, background_;
-  std::vector<uint8_t> blockMap_, unchangedMap_, entropyMap_, coverMap_;
+  std::vector<uint8_t> blockMap_, unchangedMap_, entropyMap_;
+  CoverBits cover_;
+  // The map bytes this stream set since the maps were last cleared (the first pixel of every
+  // block row, and the seed): clearing them is cheaper than clearing the active area, which is
+  // done only when the letterbox changed or the unchanged or Entropy map came into or out of use.
+  std::vector<uint32_t> marks_;
+  bool clearAll_ = true;
+  bool marksUnchanged_ = false, marksEntropy_ = false;  // maps maintained when last cleared
   Impl* impl_ = nullptr;  // reader, symbol buffer, code tables, stores
 };
 

@@ -25,6 +25,7 @@ struct FrameDecoder::Impl {
   std::vector<uint8_t> symbols = std::vector<uint8_t>(kMaxSymbols + kSymbolSlack, 7);
   std::vector<uint32_t> columnStore;  // running value of column 0, per coded row
   std::vector<uint32_t> chromaStore;  // colour differences per column group
+  std::vector<uint16_t> c12;          // per column, its group's (the row walk's); 16 spare
   uint32_t n1 = 0, n2 = 0;            // symbols of part 1 and part 2 in this frame
   bool part2 = true;                  // part 2 is decoded this frame
   const char* fault = nullptr;

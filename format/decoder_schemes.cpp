@@ -53,6 +53,7 @@
 
 #include "format/decoder.h"
 #include "format/decoder_impl.h"
+#include "format/decoder_kernels.h"
 #include "format/running_value.h"
 
 namespace zov {
@@ -162,12 +163,14 @@ class YcWalk {
   uint16_t* pic;
   const uint8_t* bmap;
   const uint8_t* emap;
-  const uint16_t* ycToRgb;
+  const uint16_t* colours;  // by chroma first (ColourTables::ycToRgbByChroma)
   const uint32_t* rgbToYc;
   uint32_t* chroma;
   int w;
   int groupShift;  // log2 of the column group: 1 (422, 411) or 2 (811, 1611)
   bool own;        // 422: group starts where w - x is even
+  SharingPairsFn sharingPairs;
+  uint16_t* c12;  // per column: its group's stored colour difference as a 17-bit value's low bits
   const uint8_t* p = nullptr;
   uint32_t err = 0;
   uint32_t st = 0;  // step-doubling states
@@ -175,13 +178,14 @@ class YcWalk {
   // Row state.
   size_t rowIdx = 0;
   bool oddRow = false;
+  bool c12Ready = false;  // c12 holds the chroma store's colour differences
   const size_t* partners = nullptr;
   int partnerCount = 0;
 
   uint32_t covered(size_t i) const { return fromYc(rgbToYc[pic[i]]); }
   void put(size_t i, uint32_t r) {
     err |= (r & kYcCheckMask) ^ kCheckExpected;
-    pic[i] = ycToRgb[toYc(r)];
+    pic[i] = colours[toChromaMajor(r)];
   }
   void stepY(uint32_t& r) { step<Edge>(r, st, 0, p, err); }
   void stepFull(uint32_t& r) {
@@ -242,6 +246,30 @@ class YcWalk {
     put(rowIdx + x, (uint32_t(y) & 0xFF) << 16 | c);
   }
 
+  // The pairs of an interpolated pixel at x + 2k and a coded one after it, inside an Entropy
+  // run of a sharing row, through the kernel table; returns the pairs decoded (the kernel stops
+  // where the pixel-by-pixel rules have something to say: extended steps, values out of range).
+  int sharedPairs(int x, int pairs, uint32_t& r) {
+    if (pairs <= 0) return 0;
+    if (!c12Ready) {  // the store changed in a carrying row since the last sharing row
+      for (int g = 0; g <= (w - 1) >> groupShift; ++g) {
+        // The group's value in each of its 2 or 4 columns, one store.
+        const uint64_t v = (toYc(chroma[g]) & 0xFFF) * 0x0001000100010001u;
+        std::memcpy(c12 + (g << groupShift), &v, size_t(2) << groupShift);
+      }
+      c12Ready = true;
+    }
+    const SharingPairs job{p, pairs, x, Edge, c12, colours, pic + rowIdx};
+    int y = yOf(r);
+    const int done = sharingPairs(job, &y);
+    if (done == 0) return 0;
+    const uint8_t last = p[done - 1];
+    p += done;
+    r = uint32_t(y) << 16 | chroma[(x + 2 * done - 1) >> groupShift];
+    st = (st & ~1u) | uint32_t(last == 0 || last == 14);
+    return done;
+  }
+
   // Decodes the Entropy run starting at x (and any Entropy run that directly continues it);
   // returns the column after it.
   template <RowKind kind>
@@ -254,6 +282,13 @@ class YcWalk {
         codedPixel<kind>(x, r);
         ++x;
         continue;
+      }
+      if constexpr (kind == RowKind::Sharing) {
+        const int done = err == 0 ? sharedPairs(x, (end - x) >> 1, r) : 0;
+        if (done > 0) {
+          x += 2 * done;
+          continue;
+        }
       }
       const uint32_t left = r;
       const int xr = x + 1;
@@ -298,7 +333,13 @@ class YcWalk {
     const uint8_t* em = emap + rowIdx;
     uint32_t r = start & kValueMask;
     st = 0;
-    if (kind == RowKind::Sharing) chroma[0] = r & kChromaMask;
+    if (kind == RowKind::Sharing) {
+      chroma[0] = r & kChromaMask;
+      const uint16_t first = static_cast<uint16_t>(toYc(chroma[0]) & 0xFFF);
+      for (int col = 0; col < 1 << groupShift; ++col) c12[col] = first;
+    } else {
+      c12Ready = false;
+    }
     // Column 0 comes from the column pass; a block starting there covers the row further on
     // and is skipped (and stores colour differences) like any covered run.
     int x = bm[0] > 1 ? 0 : 1;
@@ -366,16 +407,19 @@ bool reconstructRgb(uint16_t* pic, const uint8_t* bmap, bool rgb565, const Layou
 template <bool Edge>
 bool reconstructYc(Scheme scheme, uint16_t* pic, const uint8_t* bmap, const uint8_t* emap,
                    const ColourTables& tables, uint32_t* columnStore, uint32_t* chroma,
-                   const Layout& L, int rows, bool sfield, bool part2, Parts& parts) {
+                   uint16_t* c12, const Layout& L, int rows, bool sfield, bool part2,
+                   Parts& parts) {
   YcWalk<Edge> walk{pic,
                     bmap,
                     emap,
-                    tables.ycToRgb.data(),
+                    tables.ycToRgbByChroma.data(),
                     tables.rgbToYc.data(),
                     chroma,
                     L.w,
                     scheme == Scheme::Yc811 || scheme == Scheme::Yc1611 ? 2 : 1,
-                    scheme == Scheme::Yc422};
+                    scheme == Scheme::Yc422,
+                    decoderKernels().sharingPairs,
+                    c12};
   // Column pass: column 0 of every coded row, its value kept as the row's predictor.
   walk.p = parts.p[0];
   uint32_t r = 0;
@@ -491,12 +535,13 @@ bool FrameDecoder::reconstruct() {
                : reconstructRgb<false>(picture_.data(), blockMap_.data(), rgb565, L, codedRows_,
                                        sfield_, s.part2, parts);
   } else {
-    ok = edge_ ? reconstructYc<true>(scheme_, picture_.data(), blockMap_.data(), entropyMap_.data(),
-                                     *tables_, s.columnStore.data(), s.chromaStore.data(), L,
-                                     codedRows_, sfield_, s.part2, parts)
-               : reconstructYc<false>(scheme_, picture_.data(), blockMap_.data(),
-                                      entropyMap_.data(), *tables_, s.columnStore.data(),
-                                      s.chromaStore.data(), L, codedRows_, sfield_, s.part2, parts);
+    ok = edge_
+             ? reconstructYc<true>(scheme_, picture_.data(), blockMap_.data(), entropyMap_.data(),
+                                   *tables_, s.columnStore.data(), s.chromaStore.data(),
+                                   s.c12.data(), L, codedRows_, sfield_, s.part2, parts)
+             : reconstructYc<false>(scheme_, picture_.data(), blockMap_.data(), entropyMap_.data(),
+                                    *tables_, s.columnStore.data(), s.chromaStore.data(),
+                                    s.c12.data(), L, codedRows_, sfield_, s.part2, parts);
   }
   info_.used1 = static_cast<uint32_t>(parts.p[0] - base);
   info_.used2 = static_cast<uint32_t>(parts.p[1] - (base + s.n1));

@@ -38,6 +38,10 @@ constexpr uint32_t fromYc(uint32_t yc) {
 constexpr uint32_t toYc(uint32_t r) {
   return (r >> 4 & 0x1F000) | (r >> 2 & 0xFC0) | (r & 0x3F);
 }
+// Running value -> index in ColourTables::ycToRgbByChroma (chromaMajor(toYc(r))).
+constexpr uint32_t toChromaMajor(uint32_t r) {
+  return (r << 3 & 0x1F800) | (r << 5 & 0x7E0) | (r >> 16 & 31);
+}
 constexpr int yOf(uint32_t r) {
   return static_cast<int>(r >> 16 & 0xFF);
 }

@@ -4,6 +4,10 @@
 //
 // Implementations are safe to read from several threads at once (the video and the audio side
 // of a source read concurrently); they never change after opening.
+//
+// A streamed source (YUV4MPEG2 on standard input) is read once, in order: its frame count is an
+// upper bound (kStreamFrameLimit) until endsBefore() finds the end, and a frame long passed can't
+// be read again.
 #pragma once
 
 #include <cstdint>
@@ -14,9 +18,19 @@
 
 namespace zov {
 
+// The frame count a streamed source gives while its length is unknown.
+constexpr uint32_t kStreamFrameLimit = 0x7FFFFFFF;
+
 class MediaFile {
  public:
   virtual ~MediaFile() = default;
+
+  virtual bool streamed() const { return false; }
+  // For a streamed source: whether the stream ends before frame n (reading on up to it).
+  virtual bool endsBefore(uint32_t /*n*/) const { return false; }
+  // For a streamed source: nothing will ask for the frames before `before` again, so they are
+  // dropped (and skipped when reading on).
+  virtual void forget(uint32_t /*before*/) const {}
 
   // The file's timing: microseconds per frame (0 when unknown).
   virtual uint32_t microSecPerFrame() const = 0;

@@ -153,6 +153,7 @@ SourceFile::SourceFile(const std::string& path, const std::string& audioPath)
     return;
   }
   FrameCount = f.frameCount();
+  Streamed = f.streamed();
   if (FrameCount == 0) {
     report("AVC0006E Unable to determine length of video stream");
     return;
@@ -209,6 +210,8 @@ SourceFile::SourceFile(const std::string& path, const std::string& audioPath)
         AudioIsPcm = false;
       } else {
         double s = sourceSamplesPerFrame();
+        // A stream's length is unknown: its audio tells how far it may go.
+        if (f.streamed()) FrameCount = std::min<uint64_t>(FrameCount, uint64_t(AudioLength / s));
         if (uint64_t(double(FrameCount) * s) > AudioLength) {
           uint32_t reduced = uint32_t(double(AudioLength) / s);
           showSourceMessage(formatMessage(
@@ -620,6 +623,17 @@ bool SourceFile::readVideoFormat(std::array<uint8_t, 40>& format) {
   if (!st || st->file->videoFormat().size() < 40) return false;
   std::memcpy(format.data(), st->file->videoFormat().data(), 40);
   return true;
+}
+
+bool SourceFile::streamEndsBefore(uint32_t frame) {
+  if (!Streamed) return false;
+  if (frame >= framesToCompress()) return true;
+  std::lock_guard<std::mutex> lock(videoLock_);
+  StatePtr st = currentState();
+  if (!st) return true;
+  // A run asks for nothing before its range.
+  st->file->forget(ExtractionStart);
+  return st->file->endsBefore(ExtractionStart + frame);
 }
 
 // ---- Derived values ----

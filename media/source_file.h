@@ -84,6 +84,8 @@ class SourceFile {
   uint32_t MicroSecPerFrame = 0;
   uint32_t LetterBoxTop = 0, LetterBoxBottom = 0;
   std::string Handler;  // the video stream's handler FourCC, 4 characters
+  // Standard input: read once, in order; FrameCount is an upper bound until the stream ends.
+  bool Streamed = false;
   bool FormatV4 = false, Chroma = false, Chroma1st = false, NeedsSpecial = false;
   bool SingleFieldSource = false, WideFieldSource = false;
   uint32_t ResizeWidth = 0, ResizeHeight = 0;
@@ -112,6 +114,9 @@ class SourceFile {
   bool readRawFrame(uint32_t frame, std::vector<uint8_t>& buffer, bool* keyFrame);
   bool readRawFrameAbsolute(uint32_t frame, std::vector<uint8_t>& buffer, bool* keyFrame);
   bool readVideoFormat(std::array<uint8_t, 40>& format);
+  // Whether a streamed source ends before relative frame `frame` (reading on up to it); always
+  // false for a file.
+  bool streamEndsBefore(uint32_t frame);
 
   // ---- Audio ----
   // The audio stream's information and format, adjusted to the effective audio.

@@ -1,7 +1,8 @@
 // YUV4MPEG2 streams as compressor sources, so that any other tool can pipe frames in.
 //
-// The stream ("-" for standard input, which is spooled once into a temporary file so that frames
-// can be read in any order and the source can be reopened) appears as one video stream of planar
+// A file is read in any order. Standard input ("-") is a streamed source (media_file.h): its
+// frames are coded as they arrive and only the few still in reach are kept; it can be opened
+// once per process. Either appears as one video stream of planar
 // YUV frames (I420 for every 4:2:0 variant, Y42B, 444P, Y800) at the header's frame rate. An
 // optional WAV file gives PCM audio.
 #pragma once

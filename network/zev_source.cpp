@@ -46,6 +46,8 @@ constexpr uint32_t kMaxMovies = 65536;
 // How often a dialog answered OK without a choice is shown again before it counts as cancelled
 // (a real user stays in the dialog; a scripted host must not loop forever).
 constexpr int kMaxDialogRetries = 16;
+// How often the window thread looks at the loading dialog (its bar and Cancel) while it waits.
+constexpr auto kLoadTick = std::chrono::milliseconds(20);
 
 std::mutex gOptionsLock;
 NetworkOptions gOptions;
@@ -133,16 +135,25 @@ ZEVClass::ZEVClass(WindowHandle owner) : owner_(owner) {
 
 bool ZEVClass::construct() {
   if (!runSiteDialog()) return false;
-  if (!connectToSite()) return false;
-  if (!runMovieDialog()) return false;
-  uint8_t field[256] = {};
-  std::memcpy(field, movie_.data(), std::min<size_t>(movie_.size(), 255));
-  if (!sendAll(field, sizeof field)) return false;
-
+  // Connecting and every transfer up to the cache's first filling run on a loader thread; this
+  // (the window) thread keeps the loading dialog up meanwhile, and its Cancel ends the load.
+  loading_.cancellable = true;
   loading_.rangeMax = 30;
   loading_.position = 0;
+  std::vector<std::string> movies;
   openProgress(loading_, kLoadingDialog);
-  if (!buildLocalAVIAndMemoryIndex()) {
+  const bool listed = load([&] { return connectToSite() && receiveMovieList(movies); });
+  closeProgress(loading_);
+  if (!listed || !runMovieDialog(movies)) return false;
+
+  loading_.position = 0;
+  openProgress(loading_, kLoadingDialog);
+  const bool built = load([this] {
+    uint8_t field[256] = {};
+    std::memcpy(field, movie_.data(), std::min<size_t>(movie_.size(), 255));
+    return sendAll(field, sizeof field) && buildLocalAVIAndMemoryIndex();
+  });
+  if (!built) {
     closeProgress(loading_);
     return false;
   }
@@ -154,11 +165,11 @@ bool ZEVClass::construct() {
     return false;
   }
   loading_.rangeMax = 100;
-  updateModelessDialog(loading_);
   while (status() == 2) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    if (loading_.cancelled) stopTransfers();  // the worker ends; the caller destroys the source
     loading_.position = cacheFull_ ? 100 : 50 + 50 * filledSlots() / int(kSlotCount);
     updateModelessDialog(loading_);
+    std::this_thread::sleep_for(kLoadTick);
   }
   closeProgress(loading_);
   if (status() == 0) {
@@ -166,6 +177,49 @@ bool ZEVClass::construct() {
     openProgress(cacheStatus_, kCacheStatusDialog);
   }
   return true;
+}
+
+bool ZEVClass::load(const std::function<bool()>& step) {
+  std::mutex doneLock;
+  std::condition_variable doneSignal;
+  bool done = false, ok = false;
+  std::thread loader;
+  try {
+    loader = std::thread([&] {
+      const bool result = step();
+      std::lock_guard lock(doneLock);
+      ok = result;
+      done = true;
+      doneSignal.notify_one();
+    });
+  } catch (const std::system_error& e) {
+    systemBox("Constructor CreateThread()", e.code().value());
+    return false;
+  }
+  // The dialog is served until the loader has ended, cancelled or not: a box it shows is
+  // shown through this thread's events.
+  std::unique_lock lock(doneLock);
+  while (!doneSignal.wait_for(lock, kLoadTick, [&] { return done; })) {
+    lock.unlock();
+    if (loading_.cancelled) stopTransfers();
+    updateModelessDialog(loading_);
+    lock.lock();
+  }
+  lock.unlock();
+  loader.join();
+  return ok && !stopRequested_;
+}
+
+void ZEVClass::stopTransfers() {
+  {
+    std::lock_guard lock(mutex_);
+    stopRequested_ = true;
+    wakeSignalled_ = true;
+  }
+  wake_.notify_all();
+  // A transfer waiting on the server ends at once when the connection is shut down.
+  std::lock_guard socketLock(socketLock_);
+  if (socket_ >= 0) ::shutdown(socket_, SHUT_RDWR);
 }
 
 void ZEVClass::openProgress(ProgressDialogData& dialog, const char* name) {
@@ -348,13 +402,13 @@ bool ZEVClass::receiveMovieList(std::vector<std::string>& names) {
   return true;
 }
 
-bool ZEVClass::runMovieDialog() {
+bool ZEVClass::runMovieDialog(std::vector<std::string>& movies) {
   if (!dialogHost()) {
     box(prefix() + "Constructor failed, unable to display object dialog");
     return false;
   }
   MovieDialogData data;
-  if (!receiveMovieList(data.movies)) return false;
+  data.movies = std::move(movies);
   if (data.movies.empty()) {
     messageBox(owner_, "No movies are currently available", kTitle,
                MB_ICONINFORMATION | MB_SYSTEMMODAL);
@@ -554,10 +608,8 @@ bool ZEVClass::buildLocalAVIAndMemoryIndex() {
     return fail();
   }
 
-  if (!writeLocalBody(header_, index_, write, [this](int p) {
-        loading_.position = p;
-        updateModelessDialog(loading_);
-      }))
+  // The window thread shows the bar as it goes.
+  if (!writeLocalBody(header_, index_, write, [this](int p) { loading_.position = p; }))
     return fail();
   if (::close(fd) != 0) {
     systemBox("BuildLocalAVIAndMemoryIndex CloseHandle()", errno);
@@ -837,17 +889,7 @@ ZEVClass::~ZEVClass() {
   closeProgress(loading_);
   closeProgress(cacheStatus_);
   if (thread_.joinable()) {
-    {
-      std::lock_guard lock(mutex_);
-      stopRequested_ = true;
-      wakeSignalled_ = true;
-    }
-    // A worker waiting on the server leaves at once when the connection is shut down.
-    {
-      std::lock_guard socketLock(socketLock_);
-      if (socket_ >= 0) ::shutdown(socket_, SHUT_RDWR);
-    }
-    wake_.notify_all();
+    stopTransfers();
     thread_.join();
   }
   stopRequested_ = true;
@@ -880,13 +922,17 @@ const char* accessZEV(void* owner) {
     messageBox(owner, "Unable to open a second ZEV", "Orvane Codec", kBoxStyle);
     return nullptr;
   }
+  // No input to the owner while the source is built: the user answers its dialogs or cancels.
+  // The owner gets back the state it had.
+  const bool ownerEnabled = enableWindow(owner, false);
   std::unique_ptr<ZEVClass> source;
   try {
     source = std::make_unique<ZEVClass>(owner);
   } catch (const std::bad_alloc&) {
-    return nullptr;
   }
-  if (source->status() == 1) return nullptr;
+  if (source && source->status() == 1) source.reset();
+  if (ownerEnabled) enableWindow(owner, true);
+  if (!source) return nullptr;
   gSource = source.release();
   return gSource.load()->localFile().c_str();
 }

@@ -7,6 +7,12 @@
 // chunk, asks frameData for the real bytes; audio comes through obtainAudio. freeZEV ends it all
 // and deletes the local file. One source per process.
 //
+// The owner window is disabled while the source is built. The dialogs run on the caller's (the
+// window) thread; connecting, the movie list, the header and the index are fetched on a loader
+// thread meanwhile, and the window thread keeps the "Loading Video..." dialog up until the
+// cache is first filled. Its Cancel ends the load at once: transfers are cut, the threads
+// joined, the placeholder removed, and accessZEV answers null without a box.
+//
 // The codec library wires these into its exports (codec/network_hooks.h):
 //   setNetworkSourceApi({&accessZEV, &obtainAudio, &freeZEV, &sourceOpen, &frameData});
 //
@@ -29,6 +35,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -90,7 +97,13 @@ class ZEVClass {
   // Connects again and checks the movie; `verdict` tells why a server that answered failed.
   bool reconnect(std::string& verdict);
   void dropConnection();
-  bool runMovieDialog();
+  // Runs on the window thread; the movies are the server's list.
+  bool runMovieDialog(std::vector<std::string>& movies);
+  // Runs `step` on a loader thread while this thread serves the loading dialog; false when the
+  // step failed or the user cancelled (which stops the step's transfers).
+  bool load(const std::function<bool()>& step);
+  // Tells the worker and any transfer to end now.
+  void stopTransfers();
   bool buildLocalAVIAndMemoryIndex();
   bool processAVIHeader(const uint8_t* header);
   void worker();

@@ -170,6 +170,11 @@ void closeModelessDialog(DialogData& data) {
   if (DialogHost* host = gDialogHost.load()) host->closeModeless(data);
 }
 
+bool enableWindow(WindowHandle window, bool enable) {
+  DialogHost* host = gDialogHost.load();
+  return host ? host->enableWindow(window, enable) : true;
+}
+
 void ScriptedDialogHost::on(std::string dialogName, Handler handler) {
   std::lock_guard lock(mutex_);
   handlers_[std::move(dialogName)] = std::move(handler);

@@ -183,6 +183,11 @@ class DialogHost {
                             DialogData& /*data*/) {}
   virtual void updateModeless(DialogData& /*data*/) {}
   virtual void closeModeless(DialogData& /*data*/) {}
+
+  // Takes input away from a window, or gives it back (a library disables the owner of its
+  // dialogs while it works on the caller's behalf); returns whether the window took input
+  // before. From the thread that owns the windows. Hosts without windows answer true.
+  virtual bool enableWindow(WindowHandle /*window*/, bool /*enable*/) { return true; }
 };
 
 // Installs a host for the process (null: none) and returns the previous one. The host must
@@ -196,6 +201,8 @@ intptr_t runModalDialog(WindowHandle owner, std::string_view dialogName, DialogD
 void openModelessDialog(WindowHandle owner, std::string_view dialogName, DialogData& data);
 void updateModelessDialog(DialogData& data);
 void closeModelessDialog(DialogData& data);
+// Through the installed host; true without one.
+bool enableWindow(WindowHandle window, bool enable);
 
 // A host for tests: a handler per dialog name acts as the user (changes the record and returns
 // the end code); dialogs without a handler answer IDCANCEL. Every request is recorded.

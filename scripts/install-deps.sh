@@ -7,10 +7,14 @@ packages=(
   libpng-dev libturbojpeg0-dev
   # The windows (Qt 6 Widgets, SVG icons and QTest) and the player's audio output.
   qt6-base-dev qt6-svg-dev libsdl2-dev fonts-dejavu-core
-  # Benchmarks only: the H.264 encoder library the encoder benchmark compares against.
-  libx264-dev
+  # Benchmarks only: the H.264 encoder library the encoder benchmark compares against, and the
+  # AV1 (libaom to make the stream, libdav1d to decode it) and VP8/VP9 libraries the decoder
+  # comparison (bench/peer_decoders_bench) uses.
+  libx264-dev libdav1d-dev libaom-dev libvpx-dev
   # Test tools only: third-party AVI parsers that check our output files.
   gstreamer1.0-tools gstreamer1.0-plugins-good mediainfo
+  # Test tools only: the TCP load balancer of the movie server's scale-out test.
+  haproxy
   # Test tools only: a private session bus for the player's screen saver test.
   dbus-daemon
   # The GStreamer plugin (zovdec element), and the players and elements its tests run

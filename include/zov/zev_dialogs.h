@@ -43,6 +43,8 @@ struct ZOVCOD32_API MovieDialogData : DialogData {
 // 0..rangeMax). The source updates the fields from its own threads; hosts read them. A host of
 // the cache status dialog calls refresh every refreshMs (on its window thread) to bring the bar
 // up to date; the loading dialog is updated by the source itself (updateModelessDialog).
+// A dialog with `cancellable` offers Cancel: the host sets `cancelled` when the user presses
+// it (or closes the dialog), and the source ends what it was doing.
 struct ZOVCOD32_API ProgressDialogData : DialogData {
   explicit ProgressDialogData(int barControl) : bar(barControl) {}
 
@@ -52,6 +54,8 @@ struct ZOVCOD32_API ProgressDialogData : DialogData {
   std::atomic<int> position{0};
   int refreshMs = 0;
   std::function<void()> refresh;
+  bool cancellable = false;
+  std::atomic<bool> cancelled{false};
 };
 
 }  // namespace zov::network

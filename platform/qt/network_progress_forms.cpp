@@ -1,6 +1,7 @@
 // The network source's modeless progress dialogs: "Loading Video..." (bar 4117), kept up while
-// the source fetches the movie's index and fills its cache, and the cache status (bar 4118),
-// which asks the source for its state every second until it is closed.
+// the source connects, fetches the movie's index and fills its cache, with Cancel ending that
+// load; and the cache status (bar 4118), which asks the source for its state every second
+// until it is closed.
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
@@ -39,13 +40,31 @@ class ProgressForm : public ModelessDialog {
   QProgressBar* bar_;
 };
 
+// Cancel, Escape and closing the window all tell the source to stop loading.
+class LoadingForm : public ProgressForm {
+ public:
+  using ProgressForm::ProgressForm;
+  void reject() override {
+    data_.cancelled = true;
+    ProgressForm::reject();
+  }
+};
+
 }  // namespace
 
 ModelessDialog* loadingForm(QWidget* parent, DialogData& data) {
   auto* progress = dynamic_cast<network::ProgressDialogData*>(&data);
   if (!progress) return nullptr;
-  auto* form = new ProgressForm(parent, *progress, network::kLoadingDialog,
-                                QStringLiteral("Fetching the movie from its site..."));
+  auto* form = new LoadingForm(parent, *progress, network::kLoadingDialog,
+                               QStringLiteral("Fetching the movie from its site..."));
+  if (progress->cancellable) {
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    auto* cancel = withId(new QPushButton(QStringLiteral("Cancel"), form), IDCANCEL);
+    QObject::connect(cancel, &QPushButton::clicked, form, &QDialog::reject);
+    buttons->addWidget(cancel);
+    static_cast<QVBoxLayout*>(form->layout())->addLayout(buttons);
+  }
   // The program waits for the movie meanwhile: no other window takes input.
   form->setWindowModality(Qt::ApplicationModal);
   return form;

@@ -134,8 +134,13 @@ void QtDialogHost::openModeless(WindowHandle owner, std::string_view dialogName,
 
 void QtDialogHost::updateModeless(DialogData& data) {
   if (!onWindowThread(nullptr)) return;
-  if (ModelessDialog* dialog = modelessDialog(data)) dialog->refresh();
-  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  ModelessDialog* dialog = modelessDialog(data);
+  if (dialog) dialog->refresh();
+  // A dialog that keeps input to itself (its Cancel ends the library's work) takes the user's
+  // input here; the windows behind it stay blocked.
+  const bool takesInput = dialog && dialog->windowModality() == Qt::ApplicationModal;
+  QCoreApplication::processEvents(takesInput ? QEventLoop::AllEvents
+                                             : QEventLoop::ExcludeUserInputEvents);
 }
 
 void QtDialogHost::closeModeless(DialogData& data) {
@@ -150,6 +155,15 @@ void QtDialogHost::closeModeless(DialogData& data) {
   else
     QMetaObject::invokeMethod(
         dialog, [dialog] { delete dialog; }, Qt::BlockingQueuedConnection);
+}
+
+bool QtDialogHost::enableWindow(WindowHandle window, bool enable) {
+  QWidget* widget = toWidget(window);
+  if (!widget || !onWindowThread(widget)) return true;
+  const bool was = widget->isEnabled();
+  // Dialogs created over it later still take input; the ones it owns now follow it.
+  widget->setEnabled(enable);
+  return was;
 }
 
 ModelessDialog* QtDialogHost::modelessDialog(const DialogData& data) const {

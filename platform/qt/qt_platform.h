@@ -71,6 +71,8 @@ class QtDialogHost : public DialogHost {
   void openModeless(WindowHandle owner, std::string_view dialogName, DialogData& data) override;
   void updateModeless(DialogData& data) override;
   void closeModeless(DialogData& data) override;
+  // QWidget::setEnabled on the owner.
+  bool enableWindow(WindowHandle window, bool enable) override;
   // The modeless dialog open for a record, or null.
   ModelessDialog* modelessDialog(const DialogData& data) const;
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "codec/support/codec_host.h"
@@ -236,6 +237,23 @@ TEST(ConfigurationDialog, OkAppliesTheChosenMethodAndSettings) {
   EXPECT_EQ(+r.windowedMethod, 5u) << "cancel keeps everything";
   request.size = sizeof request - 1;
   EXPECT_EQ(codec().configure(&request), 2u);
+}
+
+TEST(ConfigurationDialog, InstancesClosedWhileItIsUpAreNotTouched) {
+  // Another thread of the host closes the only instance while the dialog is up (done here from
+  // the dialog itself). The dialog holds no lock meanwhile, and its OK finds no instance to
+  // apply to instead of reading the closed one.
+  CodecUi ui;
+  auto c = std::make_unique<OpenCodec>();
+  ASSERT_TRUE(*c);
+  ui.dialogs.on(codec::kConfigurationDialog, [&](WindowHandle, DialogData&) {
+    c.reset();
+    return intptr_t{IDOK};
+  });
+  ZOVRect source{0, 0, 100, 50}, dest{};
+  ZOVConfigureRequest request{sizeof request, &source, &dest};
+  EXPECT_EQ(codec().configure(&request), 3u);
+  EXPECT_FALSE(c);
 }
 
 TEST(AdvancedDialog, ScrollBarsClampAndResetRestoresNeutralTone) {

@@ -14,9 +14,12 @@
 
 #include "compressor/edit_list.h"
 #include "compressor/run_source.h"
+#include "encoder/block_file_reader.h"
 #include "media/source_file.h"
 #include "media/video_decoder.h"
+#include "network/zev_layout.h"
 #include "platform/ui.h"
+#include "support/cli_run.h"
 
 namespace zov {
 namespace {
@@ -284,6 +287,64 @@ TEST(ZovcompCli, ExtractionValuesAreChecked) {
   fs::remove(out);
 }
 
+TEST(ZovcompCli, StreamAndBlockFilesCompressOtherSourcesFirst) {
+  // Real footage of two kinds (RGB frames; Motion-JPEG with sound), written straight into a
+  // stream file and a block file, cropped as a compression may be: the server's reader and the
+  // block-file reader find every frame, and the block file's frames decode as ZOV2.
+  struct Clip {
+    std::string path;
+    std::vector<std::string> extra;
+    uint32_t frames, width, height;
+    bool audio;
+  };
+  const Clip clips[] = {
+      {teapot(), {"--last", "10", "--crop", "16,16,224,200"}, 10, 224, 200, false},
+      {test::dataFile("pan-640x480-mjpeg-pcm.avi"), {"--last", "30"}, 30, 640, 480, true}};
+  const std::string zev = temp("first.zev"), blocks = temp("first.zob");
+  for (const Clip& clip : clips) {
+    SCOPED_TRACE(clip.path);
+    std::vector<std::string> args = {"compress", clip.path, "-o", zev, "--mode", "zev", "-q"};
+    args.insert(args.end(), clip.extra.begin(), clip.extra.end());
+    Cli z = run(args);
+    ASSERT_EQ(z.rc, 0) << z.err;
+    std::ifstream f(zev, std::ios::binary);
+    std::vector<uint8_t> head(network::kHeaderBytes);
+    f.read(reinterpret_cast<char*>(head.data()), std::streamsize(head.size()));
+    network::ZevHeader h;
+    std::string failure;
+    ASSERT_TRUE(network::parseZevHeader(head.data(), head.size(), h, failure)) << failure;
+    EXPECT_EQ(h.totalFrames, clip.frames);
+    EXPECT_EQ(h.hasAudio, clip.audio);
+
+    args[3] = blocks;
+    args[5] = "blocks";
+    Cli b = run(args);
+    ASSERT_EQ(b.rc, 0) << b.err;
+    std::vector<uint8_t> bytes;
+    BlockFileContents contents;
+    ASSERT_TRUE(readBlockFile(blocks, bytes, contents, failure)) << failure;
+    ASSERT_EQ(contents.frames.size(), clip.frames);
+    EXPECT_EQ(contents.header.width, clip.width);
+    EXPECT_EQ(contents.header.height, clip.height);
+    EXPECT_EQ(contents.header.flags & kBlockFileFlagAudio, clip.audio ? kBlockFileFlagAudio : 0u);
+    DibHeader format;
+    format.width = int32_t(contents.header.width);
+    format.height = int32_t(contents.header.height);
+    format.bitCount = 16;
+    format.compression = contents.header.compression;
+    std::vector<uint8_t> packed(40);
+    format.packInto(packed.data());
+    auto decoder = openBuiltInZovDecoder(packed);
+    ASSERT_TRUE(decoder) << "the block file's format is no ZOV2 stream";
+    DecodedFrame picture;
+    for (const BlockFileFrame& frame : contents.frames)
+      ASSERT_TRUE(decoder->decode(bytes.data() + frame.offset, frame.size, picture))
+          << "frame at " << frame.offset;
+  }
+  fs::remove(zev);
+  fs::remove(blocks);
+}
+
 TEST(ZovcompCli, ModesAndEditList) {
   const std::string zov = temp("m.avi"), copy = temp("m-copy.avi"), zev = temp("m.zev"),
                     blocks = temp("m.zob"), list = temp("m.zel");
@@ -294,21 +355,22 @@ TEST(ZovcompCli, ModesAndEditList) {
   EXPECT_EQ(run({"compress", zov, "-o", blocks, "--mode", "blocks", "-q"}).rc, 0);
   EXPECT_TRUE(fs::exists(zev));
   EXPECT_TRUE(fs::exists(blocks));
-  // Other frames are never copied under the ZOV2 label: refused, nothing left behind.
-  for (const char* mode : {"copy", "zev", "blocks"}) {
-    Cli bad = run({"compress", teapot(), "-o", temp("bad.zev"), "--mode", mode, "-q"});
-    EXPECT_EQ(bad.rc, 2) << mode;
-    EXPECT_NE(bad.err.find("copies ZOV2 frames as they are"), std::string::npos) << bad.err;
-    EXPECT_FALSE(fs::exists(temp("bad.zev")));
-  }
+  // Other frames are never copied under the ZOV2 label: refused, nothing left behind (the
+  // stream and block files compress them first, see below).
+  Cli bad = run({"compress", teapot(), "-o", temp("bad.avi"), "--mode", "copy", "-q"});
+  EXPECT_EQ(bad.rc, 2);
+  EXPECT_NE(bad.err.find("copies ZOV2 frames as they are"), std::string::npos) << bad.err;
+  EXPECT_FALSE(fs::exists(temp("bad.avi")));
   // Nor is a copy cropped, resized or filtered under headers that describe other pictures.
-  for (const std::vector<std::string>& extra : std::vector<std::vector<std::string>>{
-           {"--crop", "0,0,128,128"}, {"--resize", "128x128"}, {"--filter", "Median"}}) {
-    std::vector<std::string> args = {"compress", zov, "-o", copy, "--mode", "copy"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    Cli cropped = run(args);
-    EXPECT_EQ(cropped.rc, 2) << extra[0];
-    EXPECT_NE(cropped.err.find("can't be applied"), std::string::npos) << cropped.err;
+  for (const char* mode : {"copy", "zev", "blocks"}) {
+    for (const std::vector<std::string>& extra : std::vector<std::vector<std::string>>{
+             {"--crop", "0,0,128,128"}, {"--resize", "128x128"}, {"--filter", "Median"}}) {
+      std::vector<std::string> args = {"compress", zov, "-o", copy, "--mode", mode};
+      args.insert(args.end(), extra.begin(), extra.end());
+      Cli cropped = run(args);
+      EXPECT_EQ(cropped.rc, 2) << mode << " " << extra[0];
+      EXPECT_NE(cropped.err.find("can't be applied"), std::string::npos) << cropped.err;
+    }
   }
 
   // An edit list of two segments compresses into one file.

@@ -95,6 +95,7 @@ uint64_t lumaBench(unsigned flags, KernelInputs& in) {
 const std::vector<KernelCase>& kernelCases() {
   static const std::vector<KernelCase> cases = {
       {"best-luma search", lumaSame, lumaCheck, lumaBench},
+      sharingPairsCase(),
   };
   return cases;
 }

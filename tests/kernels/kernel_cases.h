@@ -28,4 +28,7 @@ struct KernelCase {
 
 const std::vector<KernelCase>& kernelCases();
 
+// The decoder's cases (decoder_kernel_cases.cpp).
+KernelCase sharingPairsCase();
+
 }  // namespace zov::test

@@ -728,32 +728,46 @@ TEST(SourceFileFrames, MotionJpegWithTwoFieldsPerChunkIsWoven) {
 namespace zov {
 namespace {
 
-TEST(SourceFileYuv4Mpeg, StandardInputIsSpooledAndACutLastFrameDropped) {
+TEST(SourceFileYuv4Mpeg, StandardInputIsStreamedOnceAndACutLastFrameDropped) {
   MessageLog log;
   std::string dir = test::tempFolder("y4m-stdin");
   {
     std::ofstream y(dir + "/in.y4m", std::ios::binary);
     y << "YUV4MPEG2 W4 H2 F30000:1001 C444 XCOLORRANGE=LIMITED\n";
-    for (int i = 0; i < 4; ++i) y << "FRAME\n" << std::string(24, char(100 + i));
+    for (int i = 0; i < 6; ++i) y << "FRAME\n" << std::string(24, char(100 + i));
     y << "FRAME\n" << std::string(10, 'x');  // the writer was stopped mid-frame
   }
+  // Standard input stays the file while the source reads: it reads on as frames are asked for.
   int saved = ::dup(0);
   int in = ::open((dir + "/in.y4m").c_str(), O_RDONLY);
   ASSERT_GE(in, 0);
   ::dup2(in, 0);
   ::close(in);
+  struct Restore {
+    int saved;
+    ~Restore() {
+      ::dup2(saved, 0);
+      ::close(saved);
+    }
+  } restore{saved};
   SourceFile s("-");
-  ::dup2(saved, 0);
-  ::close(saved);
   ASSERT_TRUE(s.Opened);
-  EXPECT_EQ(s.FrameCount, 4u);
+  EXPECT_TRUE(s.Streamed);
+  EXPECT_EQ(s.FrameCount, kStreamFrameLimit) << "the length is known only at the end";
   EXPECT_EQ(s.MicroSecPerFrame, 33367u);
   EXPECT_EQ(s.Width, 4u);
-  std::vector<uint8_t> bmp;
-  ASSERT_TRUE(s.getFrame(3, bmp, nullptr, false, false, false));
-  s.closeFile();
-  ASSERT_TRUE(s.getFrame(0, bmp, nullptr, false, false, false)) << "reopening re-reads the spool";
+  std::vector<uint8_t> bmp, fourth;
+  ASSERT_TRUE(s.getFrame(4, fourth, nullptr, false, false, false));
+  ASSERT_TRUE(s.getFrame(2, bmp, nullptr, false, false, false)) << "two frames stay in reach";
+  EXPECT_NE(bmp, fourth);
+  EXPECT_FALSE(s.streamEndsBefore(5));
+  EXPECT_TRUE(s.streamEndsBefore(6)) << "the cut last frame is no frame";
   EXPECT_TRUE(log.texts().empty());
+  // Once closed, the stream can't be read again: said so, not read as another stream.
+  s.closeFile();
+  EXPECT_FALSE(s.getFrame(0, bmp, nullptr, false, false, false));
+  ASSERT_FALSE(log.texts().empty());
+  EXPECT_NE(log.texts()[0].find("read only once"), std::string::npos) << log.texts()[0];
 }
 
 }  // namespace

@@ -2,20 +2,25 @@
 // port: the site recall list, the movie choice and the two progress dialogs.
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QProgressBar>
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 #include "form_driver.h"
+#include "network/zev_layout.h"
 #include "platform/profile.h"
 #include "zev_fixture.h"
 #include "zov/zev_dialogs.h"
 #include "zov/zovcod32.h"
+#include "zov/zovcod32_dialogs.h"
 
 namespace zov::qtforms {
 namespace {
@@ -96,9 +101,10 @@ TEST_F(NetworkForms, SiteAndMovieChosenInTheFormsOpenTheMovieWithProgressShown) 
   EXPECT_FALSE(okWhileEmpty);
   EXPECT_EQ(listed, QStringList({"clip.zev", "other.zev"}));
   EXPECT_TRUE(loadingBar);
-  EXPECT_EQ(user.shown,
-            (std::vector<std::string>{network::kSiteDialog, network::kMovieDialog,
-                                      network::kLoadingDialog, network::kCacheStatusDialog}));
+  // The loading dialog stands while the list comes, and again while the movie loads.
+  EXPECT_EQ(user.shown, (std::vector<std::string>{network::kSiteDialog, network::kLoadingDialog,
+                                                  network::kMovieDialog, network::kLoadingDialog,
+                                                  network::kCacheStatusDialog}));
   EXPECT_EQ(visibleDialog("Loading Video..."), nullptr);  // closed once the cache was full
 
   // The cache status stays up and follows the source until the source goes.
@@ -138,22 +144,99 @@ TEST_F(NetworkForms, MovieOkWithoutSelectionIsAskedAgain) {
   EXPECT_EQ(ZOVAccessZEV(nullptr), nullptr);
   const auto movieShows = std::count(user.shown.begin(), user.shown.end(), network::kMovieDialog);
   EXPECT_GT(movieShows, 1);
-  EXPECT_EQ(std::count(user.shown.begin(), user.shown.end(), network::kLoadingDialog), 0);
+  // Only the one while the list came.
+  EXPECT_EQ(std::count(user.shown.begin(), user.shown.end(), network::kLoadingDialog), 1);
 }
 
-TEST_F(NetworkForms, CacheStatusClosedByTheUserStaysClosed) {
-  user.on(network::kSiteDialog, [](QDialog* d) {
+// Threads of the process other than Qt's pool (which comes and goes by itself).
+size_t threadCount() {
+  size_t n = 0;
+  for (const auto& task : fs::directory_iterator("/proc/self/task")) {
+    std::ifstream comm(task.path() / "comm");
+    std::string name;
+    std::getline(comm, name);
+    n += name != "Thread (pooled)";
+  }
+  return n;
+}
+
+// A server that stops answering, before its list or when the index is asked for: the loading
+// dialog's Cancel ends the load at once, without a box, a thread or a placeholder left, and
+// the owner window, disabled meanwhile, takes input again.
+TEST_F(NetworkForms, CancelWhileLoadingEndsTheLoadAndGivesTheOwnerBack) {
+  RecordingMessageBox boxes;
+  ZOVSetUiHost(&boxes, &platform.dialogs());
+  const fs::path tmp = movies.parent_path() / "tmp";
+  fs::create_directories(tmp);
+  setenv("TMPDIR", tmp.c_str(), 1);
+  const std::vector<uint8_t> movie = test::makeZevMovie(20, false, 0, smallFrames).bytes;
+  QWidget owner;
+  owner.show();
+  user.on(network::kSiteDialog, [&](QDialog* d) {
     control<QComboBox>(d, network::kSiteCombo)->setEditText("127.0.0.1");
     click(d, IDOK);
   });
   user.on(network::kMovieDialog, [](QDialog* d) { click(d, IDOK); });
-  user.on(network::kLoadingDialog, [](QDialog*) {});
-  user.on(network::kCacheStatusDialog, [](QDialog* d) { click(d, IDOK); });  // "Close"
-  ASSERT_NE(ZOVAccessZEV(nullptr), nullptr);
-  QApplication::processEvents();  // the user's click
-  QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  EXPECT_EQ(visibleDialog("Orvane Network Cache"), nullptr);
-  ZOVFreeZEV();  // nothing left to close
+  for (const bool listFirst : {false, true}) {
+    SCOPED_TRACE(listFirst ? "stalled on the index" : "stalled before the list");
+    const size_t threadsBefore = threadCount();
+    bool indexAsked = false;
+    {
+      // Answers the header (and the source's check requests) and nothing after it.
+      test::ScriptServer stalled([&, listFirst](int fd) {
+        uint8_t count[4] = {1, 0, 0, 0};
+        char name[256] = "movie.zev";
+        if (listFirst && test::sendAll(fd, count, 4) && test::sendAll(fd, name, 256) &&
+            test::recvAll(fd, name, 256)) {
+          uint8_t request[8];
+          while (test::recvAll(fd, request, 8)) {
+            const uint32_t offset = network::le32(request), length = network::le32(request + 4);
+            if (offset + length > network::kHeaderBytes) break;
+            if (!test::sendAll(fd, movie.data() + offset, length)) return;
+          }
+          indexAsked = true;
+        }
+        char b;
+        while (recv(fd, &b, 1, 0) > 0) {
+        }
+      });
+      setenv("ZOV_ZEV_PORT", std::to_string(stalled.port()).c_str(), 1);
+      // The dialog of the list comes first; the load's second.
+      const long cancelledShow =
+          std::count(user.shown.begin(), user.shown.end(), network::kLoadingDialog) +
+          (listFirst ? 2 : 1);
+      bool cancelled = false, ownerDisabled = false, dialogEnabled = false;
+      size_t placeholdersWhileLoading = 0;
+      user.on(network::kLoadingDialog, [&](QDialog* d) {
+        if (std::count(user.shown.begin(), user.shown.end(), network::kLoadingDialog) !=
+            cancelledShow)
+          return;
+        cancelled = true;
+        ownerDisabled = !owner.isEnabled();
+        dialogEnabled = d->isEnabled();
+        QTimer::singleShot(300, d, [&, d] {
+          placeholdersWhileLoading =
+              size_t(std::distance(fs::directory_iterator(tmp), fs::directory_iterator{}));
+          click(d, IDCANCEL);
+        });
+      });
+      const auto start = std::chrono::steady_clock::now();
+      EXPECT_EQ(ZOVAccessZEV(&owner), nullptr);
+      // Far below the 20-second receive limit: the cancel, not a time limit, ended it.
+      EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+      EXPECT_TRUE(cancelled);
+      EXPECT_TRUE(ownerDisabled);
+      EXPECT_TRUE(dialogEnabled);
+      EXPECT_TRUE(owner.isEnabled());
+      EXPECT_EQ(visibleDialog("Loading Video..."), nullptr);
+      EXPECT_EQ(placeholdersWhileLoading, listFirst ? 1u : 0u);
+    }
+    EXPECT_EQ(indexAsked, listFirst);
+    EXPECT_EQ(threadCount(), threadsBefore);
+    EXPECT_TRUE(fs::is_empty(tmp));
+  }
+  unsetenv("TMPDIR");
+  EXPECT_TRUE(boxes.texts().empty()) << boxes.texts()[0];
 }
 
 }  // namespace

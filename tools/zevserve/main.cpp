@@ -206,8 +206,11 @@ int main(int argc, char** argv) {
   std::string where = options.listenFds.empty() ? "" : "activated socket(s), ";
   for (const std::string& a : options.bindAddresses)
     if (options.listenFds.empty()) where += a + " ";
+  std::string metrics;
+  if (options.metricsPort >= 0)
+    metrics = ", metrics on port " + std::to_string(server.metricsPort());
   writeLog("zevserve: serving " + std::to_string(movies.size()) + " movie(s) of " +
-           options.directory + " on " + where + "port " + std::to_string(server.port()));
+           options.directory + " on " + where + "port " + std::to_string(server.port()) + metrics);
   server.run();
   gServer = nullptr;
   return 0;

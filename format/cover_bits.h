@@ -1,0 +1,51 @@
+// The decoder's overlap test: one bit per pixel, set for every pixel a block of the frame covers.
+// A row of 640 pixels is ten words, so testing or covering a block's row is a few word
+// operations, and clearing a whole picture's worth is 38 KiB rather than one byte per pixel.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+namespace zov {
+
+class CoverBits {
+ public:
+  void resize(int width, int height) {
+    words_ = (width + 63) / 64;
+    bits_.assign(size_t(words_) * size_t(height), 0);
+  }
+  void clearRows(int first, int count) {
+    std::memset(bits_.data() + size_t(first) * words_, 0, size_t(count) * words_ * 8);
+  }
+  // True when any of columns x .. x + n - 1 (n >= 1) of the row is covered.
+  bool any(int row, int x, int n) const {
+    const uint64_t* w = bits_.data() + size_t(row) * words_;
+    const int a = x >> 6, b = (x + n - 1) >> 6;
+    const uint64_t first = ~uint64_t{0} << (x & 63);
+    const uint64_t last = ~uint64_t{0} >> (63 - ((x + n - 1) & 63));
+    if (a == b) return (w[a] & first & last) != 0;
+    uint64_t acc = (w[a] & first) | (w[b] & last);
+    for (int k = a + 1; k < b; ++k) acc |= w[k];
+    return acc != 0;
+  }
+  void cover(int row, int x, int n) {
+    uint64_t* w = bits_.data() + size_t(row) * words_;
+    const int a = x >> 6, b = (x + n - 1) >> 6;
+    const uint64_t first = ~uint64_t{0} << (x & 63);
+    const uint64_t last = ~uint64_t{0} >> (63 - ((x + n - 1) & 63));
+    if (a == b) {
+      w[a] |= first & last;
+      return;
+    }
+    w[a] |= first;
+    for (int k = a + 1; k < b; ++k) w[k] = ~uint64_t{0};
+    w[b] |= last;
+  }
+
+ private:
+  int words_ = 0;
+  std::vector<uint64_t> bits_;
+};
+
+}  // namespace zov

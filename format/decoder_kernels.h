@@ -1,0 +1,45 @@
+// The decoder's hot kernels, behind a table of function pointers chosen once from the
+// processor's flags (format/cpu_features.h). Each has a plain C++ reference; the vector versions
+// give exactly its results (tests/kernels/kernel_check compares them byte for byte).
+#pragma once
+
+#include <cstdint>
+
+namespace zov {
+
+// The inside of an Entropy run in a row that shares its colour difference (the rows of 411,
+// 811 and 1611 that do not carry it): pairs of an interpolated pixel at column x + 2k and a coded
+// pixel at x + 2k + 1 that reads one Y step, symbols[k]. The coded pixel's luminance is the
+// previous one's plus the step; the interpolated one lies halfway (rounded down) between its
+// neighbours. Both take the colour difference of their group: c12[column] holds it in the low
+// 12 bits of the 17-bit luminance value (the caller keeps 16 entries of slack past the row).
+//
+// `y` is the running luminance with its bias of 64 (in 64..95), updated. With `edge` set,
+// symbols 0 and 14 begin an extended-range step, which the kernel leaves to its caller. Stops
+// before the first pair whose symbol does that or whose luminance leaves 64..95, and returns the
+// pairs written (at most `pairs`). May read up to seven symbols past symbols[pairs - 1] (the
+// decoder's symbol buffer keeps that slack) but never uses them.
+struct SharingPairs {
+  const uint8_t* symbols;
+  int pairs;
+  int x;
+  bool edge;
+  const uint16_t* c12;
+  const uint16_t* colours;  // ColourTables::ycToRgbByChroma
+  uint16_t* row;            // the picture row
+};
+using SharingPairsFn = int (*)(const SharingPairs& job, int* y);
+
+struct DecoderKernels {
+  SharingPairsFn sharingPairs;
+};
+
+// The plain C++ references.
+int sharingPairsScalar(const SharingPairs& job, int* y);
+
+// The table for the given processor flags (references where a flag is missing).
+DecoderKernels decoderKernelsFor(unsigned cpuFlags);
+// The table for this process, chosen once from cpuFlags().
+const DecoderKernels& decoderKernels();
+
+}  // namespace zov

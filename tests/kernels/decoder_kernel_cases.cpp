@@ -1,0 +1,120 @@
+// The decoder's kernels against their references: the Entropy-run pairs of sharing rows.
+#include <algorithm>
+#include <cstdio>
+
+#include "format/colour_tables.h"
+#include "format/decoder_kernels.h"
+#include "kernel_cases.h"
+
+namespace zov::test {
+namespace {
+
+constexpr int kRow = 640;
+
+bool pairsSame(unsigned flags) {
+  return decoderKernelsFor(flags).sharingPairs == sharingPairsScalar;
+}
+
+// One job through the reference and through `f` on copies of the same row; compares the count,
+// the final luminance and every pixel of the row (also those the kernels must not touch).
+bool pairsOne(SharingPairsFn f, const SharingPairs& job, int y, std::string& why) {
+  std::vector<uint16_t> refRow(kRow, 0xBEEF), row(kRow, 0xBEEF);
+  SharingPairs a = job, b = job;
+  a.row = refRow.data();
+  b.row = row.data();
+  int yRef = y, yGot = y;
+  const int nRef = sharingPairsScalar(a, &yRef);
+  const int n = f(b, &yGot);
+  if (n == nRef && yGot == yRef && row == refRow) return true;
+  why = "x " + std::to_string(job.x) + " pairs " + std::to_string(job.pairs) + " edge " +
+        std::to_string(job.edge) + ": " + std::to_string(n) + " pairs, luminance " +
+        std::to_string(yGot) + ", reference " + std::to_string(nRef) + " " + std::to_string(yRef);
+  for (int i = 0; i < kRow; ++i)
+    if (row[i] != refRow[i]) {
+      why += ", first pixel apart at column " + std::to_string(i);
+      break;
+    }
+  return false;
+}
+
+// Symbols and colour differences taken from footage: luminance steps between neighbouring
+// pixels (clamped to the code's range) and the pixels' own colour differences.
+struct PairsInput {
+  std::vector<uint8_t> symbols;
+  std::vector<uint16_t> c12;
+};
+
+PairsInput footageInput(const KernelInputs& in, size_t at) {
+  const ColourTables& t = colourTables(PixelKind::Rgb555);
+  PairsInput p{std::vector<uint8_t>(kRow / 2 + 8, 7), std::vector<uint16_t>(kRow + 16, 0)};
+  const std::vector<uint16_t>& c = in.footageColours;
+  for (int i = 0; i < kRow / 2 && at + 2 * i + 2 < c.size(); ++i) {
+    const int d = int(t.rgbToYc[c[at + 2 * i + 2]] >> 12) - int(t.rgbToYc[c[at + 2 * i]] >> 12);
+    p.symbols[size_t(i)] = uint8_t(std::clamp(d + 7, 0, 14));
+  }
+  for (int i = 0; i < kRow && at + i < c.size(); ++i)
+    p.c12[size_t(i)] = uint16_t(t.rgbToYc[c[at + i]] & 0xFFF);
+  return p;
+}
+
+PairsInput randomInput(KernelInputs& in) {
+  std::uniform_int_distribution<int> any(0, 14), near(5, 9), pick(0, 3), chroma(0, 0xFFF);
+  PairsInput p{std::vector<uint8_t>(kRow / 2 + 8), std::vector<uint16_t>(kRow + 16)};
+  for (uint8_t& s : p.symbols) s = uint8_t(pick(in.random) ? near(in.random) : any(in.random));
+  for (uint16_t& v : p.c12) v = uint16_t(chroma(in.random));
+  return p;
+}
+
+bool pairsCheck(unsigned flags, KernelInputs& in, std::string& why) {
+  const SharingPairsFn f = decoderKernelsFor(flags).sharingPairs;
+  const ColourTables& t = colourTables(PixelKind::Rgb555);
+  std::uniform_int_distribution<int> column(0, kRow - 2), luminance(64, 95), coin(0, 1);
+  auto job = [&](const PairsInput& p, int x, int pairs, bool edge) {
+    return SharingPairs{p.symbols.data(),         pairs,  x, edge, p.c12.data(),
+                        t.ycToRgbByChroma.data(), nullptr};
+  };
+  for (size_t at = 0; at + kRow < in.footageColours.size(); at += 997) {
+    const PairsInput p = footageInput(in, at);
+    const int x = column(in.random) | 1;
+    const int pairs = std::min((kRow - x) / 2, int(at % 41));
+    if (!pairsOne(f, job(p, x, pairs, coin(in.random)), luminance(in.random), why)) return false;
+  }
+  for (int n = 0; n < 20000; ++n) {
+    const PairsInput p = randomInput(in);
+    const int x = column(in.random);
+    const int pairs = std::uniform_int_distribution<int>(0, (kRow - x) / 2)(in.random) >> (n % 4);
+    if (!pairsOne(f, job(p, x, pairs, coin(in.random)), luminance(in.random), why)) return false;
+  }
+  return true;
+}
+
+uint64_t pairsBench(unsigned flags, KernelInputs& in) {
+  const SharingPairsFn f = decoderKernelsFor(flags).sharingPairs;
+  const ColourTables& t = colourTables(PixelKind::Rgb555);
+  std::vector<uint16_t> row(kRow);
+  std::vector<PairsInput> inputs;
+  for (size_t at = 0; at + kRow < in.footageColours.size() && inputs.size() < 64; at += 4099)
+    inputs.push_back(footageInput(in, at));
+  uint64_t calls = 0, sink = 0;
+  for (int pass = 0; pass < 200; ++pass)
+    for (const PairsInput& p : inputs)
+      // Runs as long as they come on camera footage: a few pairs up to a few dozen.
+      for (int x = 1; x + 64 < kRow; x += 48) {
+        const int pairs = 2 + (x + pass) % 23;
+        SharingPairs j{p.symbols.data() + x / 2, pairs,     x, true, p.c12.data(),
+                       t.ycToRgbByChroma.data(), row.data()};
+        int y = 80;
+        sink += uint64_t(f(j, &y)) + uint64_t(y);
+        ++calls;
+      }
+  if (sink == 1) std::printf(" ");
+  return calls;
+}
+
+}  // namespace
+
+KernelCase sharingPairsCase() {
+  return {"Entropy pairs, sharing rows", pairsSame, pairsCheck, pairsBench};
+}
+
+}  // namespace zov::test
