@@ -29,7 +29,8 @@ QString screenshotDir() {
 void save(QWidget& widget, const QString& name) {
   widget.show();
   QApplication::processEvents();
-  QString path = QDir(screenshotDir()).filePath("config-" + name + ".png");
+  const QString suffix = QString::fromLocal8Bit(qgetenv("ZOV_SCREENSHOT_SUFFIX"));  // "-2x"
+  QString path = QDir(screenshotDir()).filePath("config-" + name + suffix + ".png");
   ASSERT_TRUE(widget.grab().save(path)) << path.toStdString();
 }
 
