@@ -223,8 +223,10 @@ Server::~Server() {
 }
 
 void Server::logLine(const std::string& line) {
-  const int64_t second = nowMs() / 1000;
-  if (second != logSecond_) {
+  // The window opens with the first line of a burst, so a burst that straddles a clock second
+  // is still one burst with one summary.
+  const int64_t now = nowMs();
+  if (now - logWindowStart_ >= 1000) {
     if (logSuppressed_ > 0) {
       const std::string summary =
           std::to_string(logSuppressed_) + " more log lines in the last second left out (flood)";
@@ -234,7 +236,7 @@ void Server::logLine(const std::string& line) {
       else
         std::fprintf(stderr, "%s\n", summary.c_str());
     }
-    logSecond_ = second;
+    logWindowStart_ = now;
     logLines_ = 0;
   }
   if (++logLines_ > kLogBurst) {

@@ -131,7 +131,7 @@ class Server {
   bool draining_ = false;
   int64_t drainDeadline_ = 0;
   // Log flood control: at most kLogBurst lines a second, the rest counted and summarised.
-  int64_t logSecond_ = 0;
+  int64_t logWindowStart_ = INT64_MIN / 2;
   int logLines_ = 0;
   uint64_t logSuppressed_ = 0;
   // Counters.
