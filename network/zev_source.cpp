@@ -790,10 +790,10 @@ bool ZEVClass::planFetch(Fetch& fetch) {
   return true;
 }
 
-bool ZEVClass::reconnect(std::string& verdict) {
+bool ZEVClass::reconnect(std::string& verdict, int& tries) {
   const NetworkOptions options = networkOptions();
-  int delayMs = options.reconnectDelayMs;
-  for (int attempt = 0; attempt < options.reconnectTries; ++attempt, delayMs *= 2) {
+  for (; tries < options.reconnectTries; ++tries) {
+    const int delayMs = options.reconnectDelayMs << std::min(tries, 16);
     for (int waited = 0; waited < delayMs && !stopRequested_; waited += 10)
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     if (stopRequested_) return false;
@@ -815,6 +815,7 @@ bool ZEVClass::reconnect(std::string& verdict) {
       continue;
     }
     verdict.clear();
+    ++tries;
     return true;
   }
   return false;
@@ -827,6 +828,9 @@ void ZEVClass::worker() {
   std::string failure;
   HeldBoxes hold(failure);
   std::deque<Fetch> inFlight;
+  // Reconnects since the last range received whole: a server that takes the connection but
+  // fails the same request every time is given up on, not reconnected to for ever.
+  int reconnects = 0;
   std::unique_lock lock(mutex_);
   while (!stopRequested_) {
     std::vector<Fetch> planned;
@@ -851,6 +855,7 @@ void ZEVClass::worker() {
     if (ok && !sent) box(sendFailure);
     lock.lock();
     if (ok) {
+      reconnects = 0;
       inFlight.pop_front();
       pendingFirst_[front.slot] = pendingLast_[front.slot] = -1;
       setSlot(front.slot, front.first, front.last);
@@ -864,7 +869,7 @@ void ZEVClass::worker() {
     if (stopRequested_) break;
     lock.unlock();
     std::string verdict;
-    const bool back = reconnect(verdict);
+    const bool back = reconnect(verdict, reconnects);
     lock.lock();
     if (!back) {
       // A server that answered but no longer has the same movie says more than the first

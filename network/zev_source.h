@@ -27,8 +27,10 @@
 // longer or shorter than asked is caught as a failed request instead of shifting the data after
 // it. A failed request makes the worker reconnect (reconnectTries times, the waits doubling from
 // reconnectDelayMs), select the movie again and check that its header and index are unchanged;
-// only when that fails does its box follow and the worker end. The read-ahead wraps from the
-// last entry to the first, so a movie that loops finds its start cached again.
+// only when that fails does its box follow and the worker end. The tries count from the last
+// range received whole, so a server that keeps failing the same request is given up on too. The
+// read-ahead wraps from the last entry to the first, so a movie that loops finds its start cached
+// again.
 #pragma once
 
 #include <atomic>
@@ -94,8 +96,9 @@ class ZEVClass {
   bool connectTo(const void* address, unsigned length, int family, int timeoutMs);
   bool receiveMovieList(std::vector<std::string>& names);
   bool fetchIndex(std::vector<uint8_t>& into);
-  // Connects again and checks the movie; `verdict` tells why a server that answered failed.
-  bool reconnect(std::string& verdict);
+  // Connects again and checks the movie, counting each try in `tries` (at most reconnectTries
+  // in all, the waits doubling); `verdict` tells why a server that answered failed.
+  bool reconnect(std::string& verdict, int& tries);
   void dropConnection();
   // Runs on the window thread; the movies are the server's list.
   bool runMovieDialog(std::vector<std::string>& movies);

@@ -178,4 +178,29 @@ TEST_F(HostileServer, ServerLostWhileTheWorkerFetches) {
   }
 }
 
+// A server that takes every new connection but fails the same request on each: the worker
+// reconnects a few times, then gives up with one box instead of reconnecting for ever.
+TEST_F(HostileServer, TheSameRequestFailingOnEveryConnectionIsGivenUpOn) {
+  const ZevMovie movie = makeZevMovie(120, false, 0, bigFrames);
+  const uint32_t indexAt = movie.indexOffset;
+  ScriptServer server(
+      serveMovie(
+          movie.bytes,
+          [indexAt](uint32_t, uint32_t o, uint32_t) {
+            return o < 4608u * 1024 || o >= indexAt ? Answer{} : Answer{Answer::CutAndClose, 100};
+          }),
+      20);
+  usePort(server.port(), 700);
+  ASSERT_NE(accessTimed(), nullptr) << (boxes.texts().empty() ? "" : boxes.texts()[0]);
+  size_t size = 0;
+  EXPECT_EQ(network::frameData(110, &size), nullptr);
+  for (int i = 0; i < 1000 && currentSource()->status() != 1; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_EQ(currentSource()->status(), 1) << "the worker should have given up";
+  EXPECT_EQ(server.accepted(), 1 + network::networkOptions().reconnectTries);
+  EXPECT_EQ(boxes.texts(),
+            std::vector<std::string>{"Zero bytes received, server reset connection"});
+  freeZEV();
+}
+
 }  // namespace

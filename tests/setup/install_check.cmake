@@ -40,6 +40,24 @@ foreach(file ${expected})
     message(FATAL_ERROR "install_check: ${file} was not installed")
   endif()
 endforeach()
+# The server as an operator runs it: its systemd units beside the configuration file, and the
+# unit's documentation one that is installed.
+foreach(file lib/systemd/system/zevserve.service lib/systemd/system/zevserve.socket
+    etc/zevserve.conf)
+  if(NOT EXISTS "${PREFIX}/${file}")
+    message(FATAL_ERROR "install_check: ${file} was not installed")
+  endif()
+endforeach()
+file(READ "${PREFIX}/lib/systemd/system/zevserve.service" unit)
+string(REGEX MATCH "\nDocumentation=man:([a-z]+)\\(([1-8])\\)\n" documentation "${unit}")
+if(NOT documentation OR
+    NOT EXISTS "${PREFIX}/share/man/man${CMAKE_MATCH_2}/${CMAKE_MATCH_1}.${CMAKE_MATCH_2}.gz")
+  message(FATAL_ERROR "install_check: zevserve.service names no installed manual page")
+endif()
+if(NOT unit MATCHES "\nExecStart=[^\n]*/zevserve --config [^\n]*/zevserve\\.conf\n")
+  message(FATAL_ERROR "install_check: zevserve.service does not run zevserve with its configuration")
+endif()
+
 # Nothing of the installer's own sits in the public folders.
 foreach(file bin/purgent ${LIBDIR}/libzov32sup.so)
   if(EXISTS "${PREFIX}/${file}")

@@ -139,19 +139,38 @@ TEST_F(Process, MetricsPortAnswersPrometheusText) {
   EXPECT_NE(reply.find("zevserve_bytes_sent_total "), std::string::npos);
 }
 
+// The configuration file installed with the program is one it takes; the command line wins
+// over the file wherever --config stands.
+TEST_F(Process, TheShippedConfigurationIsTaken) {
+  ASSERT_TRUE(start({"--port", "0", "--config", ZEVSERVE_CONF}))
+      << readText((root / "stderr.txt").string());
+  EXPECT_NE(port, 11541);
+  EXPECT_TRUE(view(port));
+}
+
 // Log rotation: the log renamed away, SIGHUP, and the next lines go to a new file by the old
-// name while the renamed one keeps what it had.
-TEST_F(Process, HangupReopensARotatedLog) {
+// name while the renamed one keeps what it had. SIGHUP reads the folder again too: a movie
+// finished in place after the server started (the folder itself unchanged) is listed then.
+TEST_F(Process, HangupReopensARotatedLogAndRescansTheFolder) {
+  writeFile(root / "movies" / "late.zev", std::vector<uint8_t>(100));  // not a stream file yet
   ASSERT_TRUE(start({"--port", "0"}));
   ASSERT_TRUE(view(port));
   waitForText(log, "127.0.0.1:", 5000);
+  writeFile(root / "movies" / "late.zev", movie.bytes);
+  auto names = [this] {
+    const int fd = connectLoopback(port, 5000);
+    const auto listed = list(fd);
+    ::close(fd);
+    return listed;
+  };
+  EXPECT_EQ(names(), std::vector<std::string>{"movie.zev"});
+  waitForText(log, "movie=\"\"", 5000);
   const std::string rotated = log + ".1";
   fs::rename(log, rotated);
   server.signal(SIGHUP);
-  for (int i = 0; i < 250 && !fs::exists(log); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  waitForText(log, "rescan:", 5000);
   ASSERT_TRUE(fs::exists(log));
-  ASSERT_TRUE(view(port, 4096, 100));
+  EXPECT_EQ(names(), (std::vector<std::string>{"late.zev", "movie.zev"}));
   const std::string fresh = waitForText(log, "127.0.0.1:", 5000);
   EXPECT_NE(fresh.find("127.0.0.1:"), std::string::npos) << fresh;
   EXPECT_EQ(fresh.find("zevserve: serving"), std::string::npos) << fresh;

@@ -154,14 +154,21 @@ int main(int argc, char** argv) {
   Settings settings;
   auto& options = settings.options;
   options.bindAddresses = {"127.0.0.1"};
+  // The configuration file first, wherever --config stands, so the command line wins.
   for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
+    const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
       usage(stdout);
       return 0;
     }
+    if (arg == "--config" && i + 1 < argc && !readConfig(settings, argv[++i])) return 2;
+  }
+  // Settings given on the command line replace the file's addresses, not add to them.
+  settings.bindGiven = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
     if (arg == "--config" && i + 1 < argc) {
-      if (!readConfig(settings, argv[++i])) return 2;
+      ++i;
     } else if (arg == "-p" && i + 1 < argc) {
       if (!apply(settings, "port", argv[++i])) return usage();
     } else if (arg.starts_with("--") && i + 1 < argc) {

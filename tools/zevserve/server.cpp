@@ -222,20 +222,25 @@ Server::~Server() {
     if (fd >= 0) ::close(fd);
 }
 
+void Server::writeLog(const std::string& line) {
+  if (options_.log)
+    options_.log(line);
+  else
+    std::fprintf(stderr, "%s\n", line.c_str());
+}
+
+void Server::flushLogSummary(int64_t now) {
+  if (logSuppressed_ == 0 || now - logWindowStart_ < 1000) return;
+  writeLog(std::to_string(logSuppressed_) + " more log lines in the last second left out (flood)");
+  logSuppressed_ = 0;
+}
+
 void Server::logLine(const std::string& line) {
   // The window opens with the first line of a burst, so a burst that straddles a clock second
   // is still one burst with one summary.
   const int64_t now = nowMs();
   if (now - logWindowStart_ >= 1000) {
-    if (logSuppressed_ > 0) {
-      const std::string summary =
-          std::to_string(logSuppressed_) + " more log lines in the last second left out (flood)";
-      logSuppressed_ = 0;
-      if (options_.log)
-        options_.log(summary);
-      else
-        std::fprintf(stderr, "%s\n", summary.c_str());
-    }
+    flushLogSummary(now);
     logWindowStart_ = now;
     logLines_ = 0;
   }
@@ -243,10 +248,7 @@ void Server::logLine(const std::string& line) {
     ++logSuppressed_;
     return;
   }
-  if (options_.log)
-    options_.log(line);
-  else
-    std::fprintf(stderr, "%s\n", line.c_str());
+  writeLog(line);
 }
 
 void Server::countError(const std::string& reason) {
@@ -608,6 +610,8 @@ void Server::sweep(int64_t now) {
   // Idle means no progress: a connection that sends only empty requests is idle too.
   for (Connection* c : connections_)
     if (c && now - c->lastProgress > options_.idleTimeoutMs) close(*c, "idle time-out");
+  // A flood that no later line follows still gets its summary once its second is over.
+  flushLogSummary(now);
   if (now - metricsWrittenAt_ >= 1000) {
     writeMetricsFile();
     metricsWrittenAt_ = now;

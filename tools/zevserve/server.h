@@ -104,6 +104,9 @@ class Server {
   void pauseAccepting(bool pause);
   void watch(Connection& c, uint32_t events);
   void logLine(const std::string& line);
+  void writeLog(const std::string& line);
+  // Writes the summary of the lines a flood left out, once the flood's second is over.
+  void flushLogSummary(int64_t now);
   void refreshCatalogue(bool force);
   void writeMetricsFile();
   void stopListening();

@@ -170,19 +170,22 @@ int listenLoopback(uint16_t& port, int backlog) {
   return fd;
 }
 
-ScriptServer::ScriptServer(std::function<void(int fd)> script) {
+ScriptServer::ScriptServer(std::function<void(int fd)> script, int connections) {
   listenFd_ = listenLoopback(port_, 4);
-  thread_ = std::thread([this, script] {
-    int fd = accept(listenFd_, nullptr, nullptr);
-    {
-      // One connection only: a client that tries again is refused at once.
-      std::lock_guard lock(listenLock_);
-      close(listenFd_);
-      listenFd_ = -1;
+  thread_ = std::thread([this, script, connections] {
+    for (int i = 0; i < connections; ++i) {
+      int fd = accept(listenFd_, nullptr, nullptr);
+      if (fd >= 0) ++accepted_;
+      if (fd < 0 || i + 1 == connections) {
+        // No more connections: a client that tries again is refused at once.
+        std::lock_guard lock(listenLock_);
+        close(listenFd_);
+        listenFd_ = -1;
+      }
+      if (fd < 0) return;
+      script(fd);
+      close(fd);
     }
-    if (fd < 0) return;
-    script(fd);
-    close(fd);
   });
 }
 

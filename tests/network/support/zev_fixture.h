@@ -2,6 +2,7 @@
 // scripted servers for the failure cases.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -52,14 +53,17 @@ class RunningServer {
   std::vector<std::string> log_;
 };
 
-// A one-connection server on 127.0.0.1 that runs `script` with the accepted socket.
+// A server on 127.0.0.1 that takes `connections` connections one after the other and runs
+// `script` with each accepted socket.
 class ScriptServer {
  public:
-  explicit ScriptServer(std::function<void(int fd)> script);
+  explicit ScriptServer(std::function<void(int fd)> script, int connections = 1);
   ~ScriptServer();
   uint16_t port() const { return port_; }
+  int accepted() const { return accepted_; }
 
  private:
+  std::atomic<int> accepted_{0};
   std::mutex listenLock_;
   int listenFd_ = -1;
   uint16_t port_ = 0;
