@@ -2,37 +2,20 @@
 
 #include <algorithm>
 
-#include "encoder/colour_quantiser.h"
+#include "encoder/unchanged_kernels.h"
 #include "encoder/worker_pool.h"
 
 namespace zov {
-namespace {
-
-// Neighbourhood test: all eight neighbours within n and the median of the nine within t,
-// that is at least five of the nine within t.
-bool quietNeighbourhood(const uint32_t* d, size_t i, int w, uint32_t t, uint32_t n) {
-  const uint32_t* rows[3] = {d + i - w, d + i, d + i + w};
-  int within = 0;
-  for (const uint32_t* r : rows) {
-    for (int dx = -1; dx <= 1; ++dx) {
-      uint32_t x = r[dx];
-      if (x > n) return false;
-      within += x <= t;
-    }
-  }
-  return within >= 5;
-}
-
-}  // namespace
 
 void differenceMap(const uint16_t* a, const uint16_t* b, uint32_t* out, int n) {
-  for (int i = 0; i < n; ++i) out[i] = uint32_t(colourDistance(a[i], b[i]));
+  unchangedKernels().differenceMap(a, b, out, n);
 }
 
 void markUnchanged(EncoderBuffers& b, const uint32_t* diff, const uint32_t* lookDiff, uint32_t t,
                    uint32_t n, bool wholeCells) {
   const int w = b.width, lines = b.lines;
   uint8_t* map = b.blockMap.data();
+  const UnchangedLineFn line = unchangedKernels().unchangedLine;
   // A pixel's test reads only the difference maps and writes only its own map entry, and a
   // cell's only its own pixels: the bands of lines go to the workers in any order (a band is a
   // whole number of cell rows).
@@ -40,21 +23,9 @@ void markUnchanged(EncoderBuffers& b, const uint32_t* diff, const uint32_t* look
   b.pool->run(bands, [&](int band, int) {
     const int end = std::min(lines, (band + 1) * kBandLines);
     for (int l = band * kBandLines; l < end; ++l) {
-      bool borderLine = l == 0 || l == lines - 1;
-      for (int x = 0; x < w; ++x) {
-        size_t i = size_t(l) * w + x;
-        if (map[i] != kMapCoded) continue;
-        uint32_t d = diff[i];
-        bool unchanged = d <= t;
-        if (!unchanged && d <= n && !borderLine && x > 0 && x < w - 1) {
-          unchanged = quietNeighbourhood(diff, i, w, t, n);
-          if (!unchanged && lookDiff) {
-            uint32_t e = lookDiff[i];
-            unchanged = e <= t || (e <= n && quietNeighbourhood(lookDiff, i, w, t, n));
-          }
-        }
-        if (unchanged) map[i] = kMapCandidate;
-      }
+      const size_t first = size_t(l) * w;
+      line(map + first, diff + first, lookDiff ? lookDiff + first : nullptr, w,
+           l > 0 && l < lines - 1, t, n);
     }
     if (!wholeCells) return;
     const int cw = b.cellW, ch = b.cellH;

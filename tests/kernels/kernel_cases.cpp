@@ -196,11 +196,15 @@ uint64_t distancesBench(unsigned flags, KernelInputs& in) {
 }  // namespace
 
 const std::vector<KernelCase>& kernelCases() {
-  static const std::vector<KernelCase> cases = {
-      {"best-luma search", lumaSame, lumaCheck, lumaBench},
-      {"best-luma distances (vote)", distancesSame, distancesCheck, distancesBench},
-      sharingPairsCase(),
-  };
+  static const std::vector<KernelCase> cases = [] {
+    std::vector<KernelCase> c = {
+        {"best-luma search", lumaSame, lumaCheck, lumaBench},
+        {"best-luma distances (vote)", distancesSame, distancesCheck, distancesBench},
+        sharingPairsCase(),
+    };
+    for (const KernelCase& u : unchangedCases()) c.push_back(u);
+    return c;
+  }();
   return cases;
 }
 

@@ -30,5 +30,7 @@ const std::vector<KernelCase>& kernelCases();
 
 // The decoder's cases (decoder_kernel_cases.cpp).
 KernelCase sharingPairsCase();
+// The unchanged analysis's cases (unchanged_kernel_cases.cpp).
+std::vector<KernelCase> unchangedCases();
 
 }  // namespace zov::test

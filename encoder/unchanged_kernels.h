@@ -1,0 +1,38 @@
+// The per-pixel passes of the unchanged analysis: the difference map of two pictures and the
+// test of one line of it. Every version gives the reference's result exactly.
+#pragma once
+
+#include <cstdint>
+
+namespace zov {
+
+// Colour distance (colourDistance) of every pixel of a to the same pixel of b.
+using DifferenceMapFn = void (*)(const uint16_t* a, const uint16_t* b, uint32_t* out, int n);
+
+// The unchanged test of one line of `width` pixels: `map` and `diff` point at the line's first
+// pixel, the lines above and below are at -width and +width (read only when `inner`). Every
+// pixel whose map entry is kMapCoded and that passes becomes kMapCandidate: a difference of at
+// most t, or, for an inner pixel (inner line, not the first or last column), at most n with
+// all eight neighbours at most n and at least five of the nine at most t. With `lookDiff` (the
+// lookahead's map, laid out as diff), an inner pixel within n that fails the neighbourhood test
+// still passes when its lookahead value does the same. Differences are below 2^31 (colour
+// distances are at most 104749).
+using UnchangedLineFn = void (*)(uint8_t* map, const uint32_t* diff, const uint32_t* lookDiff,
+                                 int width, bool inner, uint32_t t, uint32_t n);
+
+struct UnchangedKernels {
+  DifferenceMapFn differenceMap;
+  UnchangedLineFn unchangedLine;
+};
+
+// The plain C++ references.
+void differenceMapScalar(const uint16_t* a, const uint16_t* b, uint32_t* out, int n);
+void unchangedLineScalar(uint8_t* map, const uint32_t* diff, const uint32_t* lookDiff, int width,
+                         bool inner, uint32_t t, uint32_t n);
+
+// The table for the given processor flags (references where a flag is missing).
+UnchangedKernels unchangedKernelsFor(unsigned cpuFlags);
+// The table for this process, chosen once from cpuFlags().
+const UnchangedKernels& unchangedKernels();
+
+}  // namespace zov

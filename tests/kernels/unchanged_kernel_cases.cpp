@@ -1,0 +1,162 @@
+// The unchanged analysis's kernels against their references: the difference map and the
+// per-line unchanged test, on the teapot's frames and on random pictures.
+#include <algorithm>
+#include <cstdio>
+
+#include "encoder/encoder_buffers.h"
+#include "encoder/unchanged_kernels.h"
+#include "kernel_cases.h"
+
+namespace zov::test {
+namespace {
+
+constexpr int kSide = 256;  // the teapot clip's frames
+constexpr size_t kFrame = size_t(kSide) * kSide;
+
+size_t frameCount(const KernelInputs& in) {
+  return in.footageColours.size() / kFrame;
+}
+const uint16_t* frame(const KernelInputs& in, size_t k) {
+  return in.footageColours.data() + (k % frameCount(in)) * kFrame;
+}
+
+// ---- Difference map ----
+
+bool diffSame(unsigned flags) {
+  return unchangedKernelsFor(flags).differenceMap == differenceMapScalar;
+}
+
+bool diffOne(DifferenceMapFn f, const uint16_t* a, const uint16_t* b, int n, std::string& why) {
+  std::vector<uint32_t> ref(size_t(n) + 1, 0xDEADBEEF), got(size_t(n) + 1, 0xDEADBEEF);
+  differenceMapScalar(a, b, ref.data(), n);
+  f(a, b, got.data(), n);
+  if (got == ref) return true;
+  const size_t i = size_t(std::mismatch(got.begin(), got.end(), ref.begin()).first - got.begin());
+  why = "n " + std::to_string(n) + " pixel " + std::to_string(i) + ": " + std::to_string(got[i]) +
+        ", reference " + std::to_string(ref[i]);
+  return false;
+}
+
+bool diffCheck(unsigned flags, KernelInputs& in, std::string& why) {
+  const DifferenceMapFn f = unchangedKernelsFor(flags).differenceMap;
+  for (size_t k = 0; k + 1 < frameCount(in); ++k)
+    if (!diffOne(f, frame(in, k), frame(in, k + 1), int(kFrame), why)) return false;
+  // Any 16-bit values (the top bit is not part of the colour) and every short length.
+  std::uniform_int_distribution<int> value(0, 0xFFFF);
+  std::vector<uint16_t> a(200), b(200);
+  for (int pass = 0; pass < 2000; ++pass) {
+    for (size_t i = 0; i < a.size(); ++i)
+      a[i] = uint16_t(value(in.random)), b[i] = uint16_t(value(in.random));
+    if (!diffOne(f, a.data(), b.data(), pass % 200, why)) return false;
+  }
+  return true;
+}
+
+uint64_t diffBench(unsigned flags, KernelInputs& in) {
+  const DifferenceMapFn f = unchangedKernelsFor(flags).differenceMap;
+  std::vector<uint32_t> out(kFrame);
+  uint64_t calls = 0;
+  for (int pass = 0; pass < 200; ++pass, ++calls)
+    f(frame(in, size_t(pass)), frame(in, size_t(pass) + 1), out.data(), int(kFrame));
+  if (out[12345] == 1) std::printf(" ");
+  return calls;
+}
+
+// ---- Unchanged test of a line ----
+
+bool lineSame(unsigned flags) {
+  return unchangedKernelsFor(flags).unchangedLine == unchangedLineScalar;
+}
+
+// Every line of a picture through the reference and through f, on copies of the same map.
+bool lineOne(UnchangedLineFn f, const std::vector<uint8_t>& map, const uint32_t* diff,
+             const uint32_t* look, int w, int lines, uint32_t t, uint32_t n, std::string& why) {
+  std::vector<uint8_t> ref = map, got = map;
+  for (int l = 0; l < lines; ++l) {
+    const size_t first = size_t(l) * w;
+    const bool inner = l > 0 && l < lines - 1;
+    unchangedLineScalar(ref.data() + first, diff + first, look ? look + first : nullptr, w, inner,
+                        t, n);
+    f(got.data() + first, diff + first, look ? look + first : nullptr, w, inner, t, n);
+  }
+  if (got == ref) return true;
+  const size_t i = size_t(std::mismatch(got.begin(), got.end(), ref.begin()).first - got.begin());
+  why = std::to_string(w) + "x" + std::to_string(lines) + " t " + std::to_string(t) + " n " +
+        std::to_string(n) + (look ? " with lookahead" : "") + ": pixel " + std::to_string(i % w) +
+        "," + std::to_string(i / w) + " map " + std::to_string(got[i]) + ", reference " +
+        std::to_string(ref[i]) + " (difference " + std::to_string(diff[i]) + ")";
+  return false;
+}
+
+bool lineCheck(unsigned flags, KernelInputs& in, std::string& why) {
+  const UnchangedLineFn f = unchangedKernelsFor(flags).unchangedLine;
+  // Real maps: each frame against the one before, the one after that as the lookahead, under
+  // thresholds of the settings' range, on a clear map and on one partly covered already.
+  std::vector<uint32_t> diff(kFrame), look(kFrame);
+  std::vector<uint8_t> clear(kFrame, kMapCoded), covered(kFrame, kMapCoded);
+  for (size_t i = 0; i < kFrame; i += 7) covered[i] = i % 3 ? kMapUnchanged : kMapCandidate;
+  const uint32_t limits[][2] = {{0, 0}, {30, 80}, {100, 300}, {200, 200}, {10, 1000}};
+  for (size_t k = 0; k + 1 < frameCount(in); ++k) {
+    differenceMapScalar(frame(in, k + 1), frame(in, k), diff.data(), int(kFrame));
+    differenceMapScalar(frame(in, k + 2), frame(in, k), look.data(), int(kFrame));
+    const uint32_t* looks[] = {nullptr, look.data()};
+    for (const auto& tn : limits)
+      for (const uint32_t* l : looks)
+        for (const auto* m : {&clear, &covered})
+          if (!lineOne(f, *m, diff.data(), l, kSide, kSide, tn[0], tn[1], why)) return false;
+  }
+  // Random pictures of every small size, the differences gathered around the thresholds so
+  // that every branch is taken, thresholds up to the largest unsigned values.
+  std::uniform_int_distribution<int> width(1, 70), lines(1, 6), pick(0, 7);
+  std::uniform_int_distribution<uint32_t> any(0, 104749), limit(0, 2000);
+  for (int pass = 0; pass < 4000; ++pass) {
+    const int w = width(in.random), h = lines(in.random);
+    uint32_t t = limit(in.random), n = t + limit(in.random);
+    if (pass % 50 == 0) n = 0xFFFFFFFFu;
+    if (pass % 100 == 0) t = n;
+    const size_t size = size_t(w) * h;
+    std::vector<uint32_t> d(size), e(size);
+    std::vector<uint8_t> map(size);
+    auto near = [&](uint32_t v) {
+      std::uniform_int_distribution<int> off(-2, 2);
+      return uint32_t(
+          std::clamp<int64_t>(int64_t(std::min<uint32_t>(v, 104749)) + off(in.random), 0, 104749));
+    };
+    for (size_t i = 0; i < size; ++i) {
+      const int p = pick(in.random);
+      d[i] = p < 3 ? near(t) : p < 5 ? near(n) : p < 7 ? limit(in.random) : any(in.random);
+      e[i] = pick(in.random) < 4 ? near(t) : near(n);
+      map[i] = pick(in.random) == 0 ? uint8_t(pick(in.random) * 37) : uint8_t(kMapCoded);
+    }
+    if (!lineOne(f, map, d.data(), pass % 2 ? e.data() : nullptr, w, h, t, n, why)) return false;
+  }
+  return true;
+}
+
+uint64_t lineBench(unsigned flags, KernelInputs& in) {
+  const UnchangedLineFn f = unchangedKernelsFor(flags).unchangedLine;
+  std::vector<uint32_t> diff(kFrame), look(kFrame);
+  std::vector<uint8_t> map(kFrame);
+  differenceMapScalar(frame(in, 1), frame(in, 0), diff.data(), int(kFrame));
+  differenceMapScalar(frame(in, 2), frame(in, 0), look.data(), int(kFrame));
+  uint64_t calls = 0;
+  for (int pass = 0; pass < 100; ++pass) {
+    std::fill(map.begin(), map.end(), kMapCoded);
+    for (int l = 0; l < kSide; ++l, ++calls) {
+      const size_t first = size_t(l) * kSide;
+      f(map.data() + first, diff.data() + first, look.data() + first, kSide, l > 0 && l < kSide - 1,
+        30, 80);
+    }
+  }
+  if (map[12345] == 7) std::printf(" ");
+  return calls;
+}
+
+}  // namespace
+
+std::vector<KernelCase> unchangedCases() {
+  return {{"difference map (frame)", diffSame, diffCheck, diffBench},
+          {"unchanged test (line)", lineSame, lineCheck, lineBench}};
+}
+
+}  // namespace zov::test
