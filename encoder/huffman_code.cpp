@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "encoder/table_width_kernels.h"
+
 namespace zov {
 namespace {
 
@@ -28,16 +30,6 @@ void walk(const Node* nodes, int n, uint32_t prefix, int depth, HuffmanCode& out
   // The left child is the 1-branch and is visited first.
   walk(nodes, node.left, prefix << 1 | 1, depth + 1, out);
   walk(nodes, node.right, prefix << 1, depth + 1, out);
-}
-
-// The next `width` bits of the stream from bit position pos (zeros past the end).
-inline uint32_t bitsAt(const uint32_t* stream, uint64_t words, uint64_t pos, int width) {
-  uint64_t w = pos >> 5;
-  int off = static_cast<int>(pos & 31);
-  uint64_t hi = w < words ? stream[w] : 0;
-  uint64_t lo = w + 1 < words ? stream[w + 1] : 0;
-  uint64_t both = hi << 32 | lo;
-  return static_cast<uint32_t>((both << off) >> (64 - width));
 }
 
 }  // namespace
@@ -81,32 +73,25 @@ void buildHuffmanCode(const uint32_t counts[16], HuffmanCode& out) {
 int chooseTableWidth(const HuffmanCode& code, const uint32_t* stream, uint64_t streamBits,
                      uint64_t startBit, const uint8_t* symbols1, uint32_t n1,
                      const uint8_t* symbols2, uint32_t n2, uint8_t* seen, uint32_t* positions) {
-  const uint64_t words = (streamBits + 31) / 32;
   const uint64_t total = uint64_t(n1) + n2;
+  const TableWidthKernels& k = tableWidthKernels();
   // positions[i]: where code i starts; past the end, positions no window reaches.
-  uint32_t at = 0;
-  for (uint32_t i = 0; i < n1; ++i) positions[i] = at, at += code.length[symbols1[i]];
-  for (uint32_t i = 0; i < n2; ++i) positions[n1 + i] = at, at += code.length[symbols2[i]];
+  const uint32_t at =
+      k.codePositions(code.length, symbols2, n2,
+                      k.codePositions(code.length, symbols1, n1, 0, positions), positions + n1);
   positions[total] = at;
-  for (int k = 1; k <= 6; ++k) positions[total + k] = 0xFFFFFFFFu;
+  for (int j = 1; j <= 6; ++j) positions[total + j] = 0xFFFFFFFFu;
+  const WidthCostJob job{positions, total, stream, (streamBits + 31) / 32, startBit, seen};
+  // The costs by width, asked for as many widths at once as the kernel takes best.
+  uint64_t costs[16 + kMaxWidthsAtOnce];
+  int known = 0;  // costs[width] known for widths below this
   auto cost = [&](int width) {
-    std::memset(seen, 0, size_t(1) << width);
-    uint64_t lookups = 0, distinct = 0;
-    for (uint64_t i = 0; i < total;) {
-      // As many whole codes as fit the window, at most six (codes are at least one bit long,
-      // so the ones that fit are a run from i).
-      const uint32_t pos = positions[i];
-      const uint64_t limit = uint64_t(pos) + uint64_t(width);
-      const uint32_t* p = positions + i;
-      const uint64_t fit = uint64_t(p[1] <= limit) + (p[2] <= limit) + (p[3] <= limit) +
-                           (p[4] <= limit) + (p[5] <= limit) + (p[6] <= limit);
-      uint32_t pattern = bitsAt(stream, words, pos, width);
-      distinct += seen[pattern] == 0;
-      seen[pattern] = 1;
-      lookups += ((startBit + pos) & 31) + uint64_t(width) > 32 ? 2 : 1;
-      i += fit;
+    if (width >= known) {
+      const int count = std::min(k.widthsAtOnce, 16 - width);
+      k.widthCosts(job, width, count, costs + width);
+      known = width + count;
     }
-    return lookups + distinct;
+    return costs[width];
   };
   int best = std::max(code.maxLength, 1);
   uint64_t bestCost = cost(best);

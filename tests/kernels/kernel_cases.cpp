@@ -203,6 +203,7 @@ const std::vector<KernelCase>& kernelCases() {
         sharingPairsCase(),
     };
     for (const KernelCase& u : unchangedCases()) c.push_back(u);
+    for (const KernelCase& u : tableWidthCases()) c.push_back(u);
     return c;
   }();
   return cases;

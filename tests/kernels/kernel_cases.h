@@ -32,5 +32,7 @@ const std::vector<KernelCase>& kernelCases();
 KernelCase sharingPairsCase();
 // The unchanged analysis's cases (unchanged_kernel_cases.cpp).
 std::vector<KernelCase> unchangedCases();
+// The table-width cost model's cases (table_width_kernel_cases.cpp).
+std::vector<KernelCase> tableWidthCases();
 
 }  // namespace zov::test

@@ -1,0 +1,55 @@
+// The table-width cost model's kernels: where each code of the frame's stream starts, and the
+// modelled decoding cost of the stream under one look-up width. Every version gives the
+// reference's numbers exactly, so the chosen width never depends on the kernel path.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace zov {
+
+// positions[i] = at + the lengths of the codes of symbols[0..i-1] (`lengths`: per symbol
+// value 0..15). Returns at + the lengths of all n codes.
+using CodePositionsFn = uint32_t (*)(const uint8_t* lengths, const uint8_t* symbols, uint32_t n,
+                                     uint32_t at, uint32_t* positions);
+
+// The stream of codes whose starts are positions[0..total-1] (positions[total]: its end,
+// positions[total+1..total+6]: 0xFFFFFFFF) as the decoder reads it with a table `width` bits
+// wide: each look-up takes as many whole codes as fit the window, at most six. Returns the
+// look-ups (two where the window straddles a word of the frame, whose codes start at bit
+// `startBit`) plus the number of distinct window patterns; `seen` (2^width flags) is scratch.
+struct WidthCostJob {
+  const uint32_t* positions;
+  uint64_t total;
+  const uint32_t* stream;  // the codes from bit 0 on (first bit = bit 31 of word 0)
+  uint64_t words;
+  uint64_t startBit;
+  uint8_t* seen;
+};
+// The costs of `count` consecutive widths from `width` (costs[k]: width + k), count at most
+// kMaxWidthsAtOnce and width + count at most 16; `seen` has room for kWidthCostSeen flags
+// (each width's walk flags its own 2^width).
+inline constexpr int kMaxWidthsAtOnce = 3;
+inline constexpr size_t kWidthCostSeen = size_t(1) << 16;
+using WidthCostsFn = void (*)(const WidthCostJob& job, int width, int count, uint64_t* costs);
+
+struct TableWidthKernels {
+  CodePositionsFn codePositions;
+  WidthCostsFn widthCosts;
+  // How many widths a call of widthCosts best takes: the model asks for that many at once
+  // (it may then know one cost more than it needs; the choice is the same).
+  int widthsAtOnce;
+};
+
+// The plain C++ references: widthCostScalar walks the stream once for one width.
+uint32_t codePositionsScalar(const uint8_t* lengths, const uint8_t* symbols, uint32_t n,
+                             uint32_t at, uint32_t* positions);
+uint64_t widthCostScalar(const WidthCostJob& job, int width);
+void widthCostsScalar(const WidthCostJob& job, int width, int count, uint64_t* costs);
+
+// The table for the given processor flags (references where a flag is missing).
+TableWidthKernels tableWidthKernelsFor(unsigned cpuFlags);
+// The table for this process, chosen once from cpuFlags().
+const TableWidthKernels& tableWidthKernels();
+
+}  // namespace zov

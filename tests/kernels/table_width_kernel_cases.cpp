@@ -1,0 +1,182 @@
+// The table-width cost model's kernels against their references: code positions and the cost
+// of a stream under every width, on symbol streams made from the teapot's frames and on random
+// codes and streams.
+#include <algorithm>
+#include <cstdio>
+
+#include "encoder/huffman_code.h"
+#include "encoder/table_width_kernels.h"
+#include "format/bit_writer.h"
+#include "kernel_cases.h"
+
+namespace zov::test {
+namespace {
+
+// A frame's symbols as the coder's might look: small steps between neighbouring footage
+// colours are frequent, large ones rare.
+std::vector<uint8_t> footageSymbols(const KernelInputs& in, size_t from, size_t count) {
+  std::vector<uint8_t> s;
+  const std::vector<uint16_t>& c = in.footageColours;
+  for (size_t i = from + 1; i < c.size() && s.size() < count; ++i) {
+    const int step = std::abs(int(c[i] >> 5 & 31) - int(c[i - 1] >> 5 & 31)) +
+                     std::abs(int(c[i] & 31) - int(c[i - 1] & 31));
+    s.push_back(uint8_t(std::min(step, 15)));
+  }
+  return s;
+}
+
+// The stream of a symbol sequence under its own code, and the positions buffer the model needs.
+struct CodedStream {
+  HuffmanCode code;
+  std::vector<uint8_t> symbols;
+  BitWriter bits;
+  uint64_t bitCount = 0;
+  std::vector<uint32_t> positions;
+};
+
+bool codeFor(CodedStream& s) {
+  uint32_t counts[16] = {};
+  for (uint8_t v : s.symbols) ++counts[v];
+  if (std::count_if(counts, counts + 16, [](uint32_t c) { return c != 0; }) < 2) return false;
+  buildHuffmanCode(counts, s.code);
+  s.bits.reset();
+  for (uint8_t v : s.symbols) s.bits.write(s.code.code[v], s.code.length[v]);
+  s.bitCount = s.bits.bitCount();
+  s.bits.finishWord();
+  s.positions.assign(s.symbols.size() + 7, 0);
+  const uint32_t end = codePositionsScalar(s.code.length, s.symbols.data(),
+                                           uint32_t(s.symbols.size()), 0, s.positions.data());
+  s.positions[s.symbols.size()] = end;
+  for (size_t k = 1; k <= 6; ++k) s.positions[s.symbols.size() + k] = 0xFFFFFFFFu;
+  return true;
+}
+
+// ---- Code positions ----
+
+bool positionsSame(unsigned flags) {
+  return tableWidthKernelsFor(flags).codePositions == codePositionsScalar;
+}
+
+bool positionsOne(CodePositionsFn f, const uint8_t* lengths, const std::vector<uint8_t>& symbols,
+                  uint32_t at, std::string& why) {
+  const uint32_t n = uint32_t(symbols.size());
+  std::vector<uint32_t> ref(n + 1, 0xDEADBEEF), got(n + 1, 0xDEADBEEF);
+  const uint32_t endRef = codePositionsScalar(lengths, symbols.data(), n, at, ref.data());
+  const uint32_t end = f(lengths, symbols.data(), n, at, got.data());
+  if (end == endRef && got == ref) return true;
+  const size_t i = size_t(std::mismatch(got.begin(), got.end(), ref.begin()).first - got.begin());
+  why = std::to_string(n) + " codes from " + std::to_string(at) + ": end " + std::to_string(end) +
+        ", reference " + std::to_string(endRef);
+  if (i < n) why += "; code " + std::to_string(i) + " at " + std::to_string(got[i]);
+  return false;
+}
+
+bool positionsCheck(unsigned flags, KernelInputs& in, std::string& why) {
+  const CodePositionsFn f = tableWidthKernelsFor(flags).codePositions;
+  CodedStream s;
+  for (size_t from = 0; from < 4 * 65536; from += 65536) {
+    s.symbols = footageSymbols(in, from, 50000);
+    if (codeFor(s) && !positionsOne(f, s.code.length, s.symbols, 0, why)) return false;
+  }
+  std::uniform_int_distribution<int> symbol(0, 15), length(1, 15), count(0, 100);
+  std::uniform_int_distribution<uint32_t> at(0, 0xFFFFF000u);
+  uint8_t lengths[16];
+  for (int pass = 0; pass < 3000; ++pass) {
+    for (uint8_t& l : lengths) l = uint8_t(length(in.random));
+    std::vector<uint8_t> symbols(size_t(count(in.random)));
+    for (uint8_t& v : symbols) v = uint8_t(symbol(in.random));
+    if (!positionsOne(f, lengths, symbols, pass % 2 ? at(in.random) : 0, why)) return false;
+  }
+  return true;
+}
+
+uint64_t positionsBench(unsigned flags, KernelInputs& in) {
+  const CodePositionsFn f = tableWidthKernelsFor(flags).codePositions;
+  CodedStream s;
+  s.symbols = footageSymbols(in, 0, 200000);
+  codeFor(s);
+  uint64_t calls = 0, sink = 0;
+  for (int pass = 0; pass < 200; ++pass, ++calls)
+    sink += f(s.code.length, s.symbols.data(), uint32_t(s.symbols.size()), 0, s.positions.data());
+  if (sink == 1) std::printf(" ");
+  return calls;
+}
+
+// ---- Cost of a stream under one width ----
+
+bool costSame(unsigned flags) {
+  return tableWidthKernelsFor(flags).widthCosts == widthCostsScalar;
+}
+
+// Every width the model tries (from the longest code on) at the given start bit.
+bool costOne(WidthCostsFn f, const CodedStream& s, uint64_t startBit, std::vector<uint8_t>& seen,
+             std::string& why) {
+  const WidthCostJob job{s.positions.data(),     s.symbols.size(), s.bits.words().data(),
+                         (s.bitCount + 31) / 32, startBit,         seen.data()};
+  for (int width = std::max(s.code.maxLength, 1); width <= 15; ++width)
+    for (int count = 1; count <= std::min(kMaxWidthsAtOnce, 16 - width); ++count) {
+      uint64_t got[kMaxWidthsAtOnce] = {};
+      f(job, width, count, got);
+      for (int k = 0; k < count; ++k) {
+        const uint64_t ref = widthCostScalar(job, width + k);
+        if (got[k] == ref) continue;
+        why = std::to_string(s.symbols.size()) + " codes, longest " +
+              std::to_string(s.code.maxLength) + ", start bit " + std::to_string(startBit) +
+              ", width " + std::to_string(width + k) + " (of " + std::to_string(count) +
+              " at once): cost " + std::to_string(got[k]) + ", reference " + std::to_string(ref);
+        return false;
+      }
+    }
+  return true;
+}
+
+bool costCheck(unsigned flags, KernelInputs& in, std::string& why) {
+  const WidthCostsFn f = tableWidthKernelsFor(flags).widthCosts;
+  std::vector<uint8_t> seen(kWidthCostSeen);
+  CodedStream s;
+  for (size_t from = 0; from < 4 * 65536; from += 65536) {
+    s.symbols = footageSymbols(in, from, 30000);
+    if (codeFor(s) && !costOne(f, s, from % 32, seen, why)) return false;
+  }
+  // Random streams of every short length and skew (long codes where few symbols dominate).
+  std::uniform_int_distribution<int> count(2, 1500), used(2, 16), start(0, 31);
+  for (int pass = 0; pass < 600; ++pass) {
+    const int symbols = used(in.random);
+    std::geometric_distribution<int> skewed(pass % 3 ? 0.5 : 0.1);
+    s.symbols.resize(size_t(pass < 300 ? pass % 60 + 2 : count(in.random)));
+    for (uint8_t& v : s.symbols) v = uint8_t(std::min(skewed(in.random), symbols - 1));
+    if (codeFor(s) && !costOne(f, s, uint64_t(start(in.random)), seen, why)) return false;
+  }
+  return true;
+}
+
+// Six widths from the longest code on (at most 15), as the model asks for them on the pan.
+uint64_t costBench(unsigned flags, KernelInputs& in) {
+  const TableWidthKernels k = tableWidthKernelsFor(flags);
+  std::vector<uint8_t> seen(kWidthCostSeen);
+  CodedStream s;
+  s.symbols = footageSymbols(in, 0, 200000);
+  codeFor(s);
+  const WidthCostJob job{
+      s.positions.data(), s.symbols.size(), s.bits.words().data(), (s.bitCount + 31) / 32, 5,
+      seen.data()};
+  const int first = s.code.maxLength, last = std::min(15, first + 5);
+  uint64_t calls = 0, sink = 0, costs[kMaxWidthsAtOnce];
+  for (int pass = 0; pass < 10; ++pass)
+    for (int width = first; width <= last; width += k.widthsAtOnce) {
+      k.widthCosts(job, width, std::min(k.widthsAtOnce, 16 - width), costs);
+      sink += costs[0];
+      calls += uint64_t(k.widthsAtOnce);
+    }
+  if (sink == 1) std::printf(" ");
+  return calls;
+}
+
+}  // namespace
+
+std::vector<KernelCase> tableWidthCases() {
+  return {{"code positions (stream)", positionsSame, positionsCheck, positionsBench},
+          {"table-width costs (width)", costSame, costCheck, costBench}};
+}
+
+}  // namespace zov::test
