@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "encoder/rectangle_search_kernels.h"
+
 namespace zov {
 namespace {
 
@@ -27,16 +29,14 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
 
   // Run map: candidates in a row to the right, capped at 255.
   const uint8_t cand = rule.candidate;
+  const RunMapLineFn runMapLine = rectangleSearchKernels().runMapLine;
   for (int l = 0; l < lines; ++l) {
     const size_t base = size_t(l) * w;
     const uint8_t* m = map + base;
     uint8_t* r = runs + base;
     int run = 0;
     if (!rule.sameValue) {
-      for (int x = w - 1; x >= 0; --x) {
-        run = m[x] == cand ? std::min(run + 1, 255) : 0;
-        r[x] = static_cast<uint8_t>(run);
-      }
+      runMapLine(m, r, w, cand);
     } else {
       for (int x = w - 1; x >= 0; --x) {
         size_t i = base + x;

@@ -1,9 +1,11 @@
 // The unchanged analysis's kernels against their references: the difference map and the
-// per-line unchanged test, on the teapot's frames and on random pictures.
+// per-line unchanged test, and the run map of the rectangle search over the maps the test
+// makes, on the teapot's frames and on random pictures.
 #include <algorithm>
 #include <cstdio>
 
 #include "encoder/encoder_buffers.h"
+#include "encoder/rectangle_search_kernels.h"
 #include "encoder/unchanged_kernels.h"
 #include "kernel_cases.h"
 
@@ -152,11 +154,76 @@ uint64_t lineBench(unsigned flags, KernelInputs& in) {
   return calls;
 }
 
+// ---- Run map of the rectangle search ----
+
+bool runsSame(unsigned flags) {
+  return rectangleSearchKernelsFor(flags).runMapLine == runMapLineScalar;
+}
+
+bool runsOne(RunMapLineFn f, const uint8_t* map, int w, uint8_t candidate, std::string& why) {
+  std::vector<uint8_t> ref(size_t(w) + 1, 0xAB), got(size_t(w) + 1, 0xAB);
+  runMapLineScalar(map, ref.data(), w, candidate);
+  f(map, got.data(), w, candidate);
+  if (got == ref) return true;
+  const size_t i = size_t(std::mismatch(got.begin(), got.end(), ref.begin()).first - got.begin());
+  why = "width " + std::to_string(w) + " candidate " + std::to_string(candidate) + ": entry " +
+        std::to_string(i) + " run " + std::to_string(got[i]) + ", reference " +
+        std::to_string(ref[i]);
+  return false;
+}
+
+// The unchanged test's map of each teapot frame against the one before.
+std::vector<uint8_t> footageMap(const KernelInputs& in, size_t k, uint32_t t, uint32_t n) {
+  std::vector<uint32_t> diff(kFrame);
+  std::vector<uint8_t> map(kFrame, kMapCoded);
+  differenceMapScalar(frame(in, k + 1), frame(in, k), diff.data(), int(kFrame));
+  for (int l = 0; l < kSide; ++l)
+    unchangedLineScalar(map.data() + size_t(l) * kSide, diff.data() + size_t(l) * kSide, nullptr,
+                        kSide, l > 0 && l < kSide - 1, t, n);
+  return map;
+}
+
+bool runsCheck(unsigned flags, KernelInputs& in, std::string& why) {
+  const RunMapLineFn f = rectangleSearchKernelsFor(flags).runMapLine;
+  for (size_t k = 0; k + 1 < frameCount(in); ++k)
+    for (uint32_t t : {0u, 30u, 300u, 100000u}) {
+      const std::vector<uint8_t> map = footageMap(in, k, t, t * 3);
+      for (int l = 0; l < kSide; ++l)
+        for (uint8_t c : {uint8_t(kMapCandidate), uint8_t(kMapCoded)})
+          if (!runsOne(f, map.data() + size_t(l) * kSide, kSide, c, why)) return false;
+      // One long line: runs past the cap of 255.
+      if (!runsOne(f, map.data(), int(kFrame), kMapCandidate, why)) return false;
+    }
+  // Random lines of every width up to 600, from sparse to nearly all candidates.
+  std::uniform_int_distribution<int> width(0, 600), percent(0, 100), value(0, 99);
+  for (int pass = 0; pass < 3000; ++pass) {
+    const int w = pass < 100 ? pass : width(in.random), p = percent(in.random);
+    std::vector<uint8_t> map(static_cast<size_t>(w));
+    for (uint8_t& m : map)
+      m = value(in.random) < p ? uint8_t(kMapCandidate) : uint8_t(value(in.random) % 3);
+    if (!runsOne(f, map.data(), w, kMapCandidate, why)) return false;
+  }
+  return true;
+}
+
+uint64_t runsBench(unsigned flags, KernelInputs& in) {
+  const RunMapLineFn f = rectangleSearchKernelsFor(flags).runMapLine;
+  const std::vector<uint8_t> map = footageMap(in, 0, 30, 90);
+  std::vector<uint8_t> runs(kFrame);
+  uint64_t calls = 0;
+  for (int pass = 0; pass < 200; ++pass)
+    for (int l = 0; l < kSide; ++l, ++calls)
+      f(map.data() + size_t(l) * kSide, runs.data() + size_t(l) * kSide, kSide, kMapCandidate);
+  if (runs[12345] == 7) std::printf(" ");
+  return calls;
+}
+
 }  // namespace
 
 std::vector<KernelCase> unchangedCases() {
   return {{"difference map (frame)", diffSame, diffCheck, diffBench},
-          {"unchanged test (line)", lineSame, lineCheck, lineBench}};
+          {"unchanged test (line)", lineSame, lineCheck, lineBench},
+          {"rectangle run map (line)", runsSame, runsCheck, runsBench}};
 }
 
 }  // namespace zov::test
