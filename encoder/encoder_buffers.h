@@ -132,7 +132,7 @@ struct EncoderBuffers {
   int leafCount = 0;
   int tableWidth = 0;
   std::vector<uint32_t> symPositions;  // where every code starts, for the cost model
-  std::vector<uint8_t> patternSeen;    // flags for the table-width cost model
+  std::vector<uint8_t> patternSeen;    // 2^15 flags for the table-width cost model
   std::vector<uint32_t> streamWords;   // the code stream, for the cost model
 
   BitWriter writer;

@@ -101,9 +101,18 @@ void walkTogether(const WidthCostJob& job, int width, uint64_t* costs) {
 }
 
 void widthCostsInterleaved(const WidthCostJob& job, int width, int count, uint64_t* costs) {
-  if (count == 3) return walkTogether<3>(job, width, costs);
-  if (count == 2) return walkTogether<2>(job, width, costs);
-  widthCostsScalar(job, width, count, costs);
+  // As many walks at once as their flags fit the buffer (three up to width 12, two at 13).
+  while (count > 0) {
+    int n = count;
+    while (n > 1 && (((size_t(1) << n) - 1) << width) > kWidthCostSeen) --n;
+    if (n == 3)
+      walkTogether<3>(job, width, costs);
+    else if (n == 2)
+      walkTogether<2>(job, width, costs);
+    else
+      costs[0] = widthCostScalar(job, width);
+    width += n, costs += n, count -= n;
+  }
 }
 
 // positions of eight codes of the given lengths from `running` (every lane the same), which

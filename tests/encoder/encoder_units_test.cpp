@@ -104,7 +104,7 @@ TEST(HuffmanCode, TiesTakeTheLeafFirstAndTheShapeIsWrittenOneBranchFirst) {
 
 TEST(HuffmanCode, CodesAreCompletePrefixFreeAndWithinTheTableWidth) {
   std::mt19937 rng(11);
-  std::vector<uint8_t> seen(kWidthCostSeen);
+  std::vector<uint8_t> seen(1 << 15);
   std::vector<uint32_t> positions(4096);
   for (int trial = 0; trial < 300; ++trial) {
     uint32_t counts[16] = {};
