@@ -208,7 +208,17 @@ bool CompressorSession::openSource(const std::string& path) {
   sources_.push_back(std::move(source));
   current_ = 0;
   currentFrame_ = 0;
-  rememberRecentFile(options_.FileRecall, path);
+  // The settings file keeps paths of at most 259 characters: a longer one is opened but not
+  // remembered (cut, it would name another file).
+  if (path.size() > kPathMaxChars) {
+    hooks_.box("\"" + path + "\" is " + std::to_string(path.size()) +
+                   " characters long: it is opened, but not kept among the recent files (at "
+                   "most " +
+                   std::to_string(kPathMaxChars) + " characters)",
+               kCompressorTitle, MB_OK | MB_ICONINFORMATION);
+  } else {
+    rememberRecentFile(options_.FileRecall, path);
+  }
   sources_[0]->sampleDataRate();
   refreshInputInfo();
   notifyFrame();
