@@ -85,7 +85,8 @@ int slotOf(OptionalView v) {
 class ViewWindow : public QMdiSubWindow {
  public:
   // Without `closed` the view belongs to the frame for its whole life (the input view and the
-  // message window): closing it from its title bar or its system menu is refused.
+  // message window): its title bar has no close button and its system menu no "Close" (both
+  // follow the system-menu hint), and a close that still arrives is refused.
   ViewWindow(QWidget* parent, std::string prefix, std::string settingsFile,
              std::function<void()> closed)
       : QMdiSubWindow(parent),
@@ -95,7 +96,7 @@ class ViewWindow : public QMdiSubWindow {
     if (closed_) {
       setAttribute(Qt::WA_DeleteOnClose);
     } else {
-      setWindowFlags(Qt::SubWindow | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+      setWindowFlags(Qt::SubWindow | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                      Qt::WindowMinMaxButtonsHint);
     }
   }
