@@ -93,12 +93,13 @@ class ViewWindow : public QMdiSubWindow {
         prefix_(std::move(prefix)),
         file_(std::move(settingsFile)),
         closed_(std::move(closed)) {
-    if (closed_) {
-      setAttribute(Qt::WA_DeleteOnClose);
-    } else {
+    if (closed_) setAttribute(Qt::WA_DeleteOnClose);
+  }
+  // Once in the area, which gives each of its windows the system-menu hint.
+  void applyFlags() {
+    if (!closed_)
       setWindowFlags(Qt::SubWindow | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                      Qt::WindowMinMaxButtonsHint);
-    }
   }
   void keepPlacement() {
     WindowPlacement p = defaultPlacement(prefix_);
@@ -488,6 +489,7 @@ QMdiSubWindow* CompressorMainWindow::addView(QWidget* view, const QString& title
   // The icons of the view classes: "Messages", "Input", "Filter", "Output", "RMS", "DataRate".
   w->setWindowIcon(compressorIcon(prefix == "Text" ? "Messages" : prefix.c_str()));
   mdi_->addSubWindow(w);
+  w->applyFlags();
   const WindowPlacement p = loadPlacement(startup_.settingsFile, prefix);
   QSize size = view->sizeHint() + QSize(12, 34);
   const ViewSize kept = loadViewSize(startup_.settingsFile, prefix);

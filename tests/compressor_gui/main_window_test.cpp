@@ -169,7 +169,10 @@ TEST_F(MainWindowTest, AboutBoxNamesTheProgramAndItsVersionWithAnOkButton) {
     auto* buttons = box->findChild<QDialogButtonBox*>();
     QPushButton* button = buttons ? buttons->button(QDialogButtonBox::Ok) : nullptr;
     ok = button != nullptr;
-    button ? button->click() : box->close();
+    if (button)
+      button->click();
+    else
+      box->close();
   });
   w->command(kCmdAbout);
   EXPECT_EQ(name, "ZOVComp");

@@ -72,12 +72,19 @@ TEST(PlayerWindow, MenusCaptionsAndTheNetworkedItem) {
   QString aboutText;
   bool aboutOk = false;
   QTimer::singleShot(0, [&] {
-    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    if (!box) return;
+    QWidget* modal = QApplication::activeModalWidget();
+    auto* box = qobject_cast<QMessageBox*>(modal);
+    if (!box) {
+      if (modal) modal->close();
+      return;
+    }
     aboutText = box->text();
     QAbstractButton* ok = box->button(QMessageBox::Ok);
     aboutOk = ok != nullptr;
-    ok ? ok->click() : box->reject();
+    if (ok)
+      ok->click();
+    else
+      box->reject();
   });
   w->runCommand(kAboutPlayer);
   EXPECT_TRUE(aboutText.contains("Orvane Player")) << aboutText.toStdString();
