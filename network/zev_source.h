@@ -61,6 +61,9 @@ struct NetworkOptions {
 // Process-wide connection settings (tests use an ephemeral port and short time limits).
 void setNetworkOptions(const NetworkOptions& options);
 NetworkOptions networkOptions();
+// How the source's worker and loader threads report running out of memory, which ends them
+// like a failed request (the codec library's once-per-process box). Unset: silently.
+void setOutOfMemoryReport(void (*report)());
 
 class ZEVClass {
  public:
