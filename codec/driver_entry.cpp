@@ -28,7 +28,7 @@ void attach() {
   if (m.attachCount++ > 0) return;
   m.settings = loadAndNormaliseSettings();
   setNetworkSourceApi({&network::accessZEV, &network::obtainAudio, &network::freeZEV,
-                       &network::sourceOpen, &network::frameData});
+                       &network::sourceOpen, &network::frameData, &network::movieName});
   network::setOutOfMemoryReport(&reportOutOfMemory);
   m.videEditClassRegistered = true;
   updateHiddenWindow();

@@ -989,6 +989,11 @@ void freeZEV() {
   delete gSource.exchange(nullptr);
 }
 
+const char* movieName() {
+  ZEVClass* source = gSource.load();
+  return source ? source->movie().c_str() : nullptr;
+}
+
 bool sourceOpen() {
   return gSource.load() != nullptr;
 }

@@ -418,7 +418,9 @@ bool PlayerWindow::loadMovie(const std::string& path) {
     settings_.filePath = (std::filesystem::absolute(path).parent_path() / "*.avi").string();
     updateRecentMenu();
   }
-  movieName_ = std::filesystem::path(path).filename().string();
+  // A networked movie is named as its server lists it, not after the local placeholder.
+  const char* served = networkOpen_ ? ZOVNetworkedMovieName() : nullptr;
+  movieName_ = served ? std::string(served) : std::filesystem::path(path).filename().string();
   updateTitle();
   movie_->fitDestinationToPicture();
   resizeAroundMovie();
