@@ -553,29 +553,6 @@ void applyExtractionOptions(const CliArgs& a, ExtractionValues& v) {
   if (a.strip) v.stripType = *a.strip;
 }
 
-// What extraction values would change in the stored pictures of a `width` x `height` source
-// ("cropped to ...", "letterboxed ...", ...); empty when they keep every picture as it is.
-std::string pictureChanges(const ExtractionValues& v, uint32_t width, uint32_t height) {
-  std::vector<std::string> what;
-  if (v.cropLeft || v.cropTop || v.cropWidth != width || v.cropHeight != height)
-    what.push_back("cropped to " + std::to_string(v.cropWidth) + "x" +
-                   std::to_string(v.cropHeight) + " at " + std::to_string(v.cropLeft) + "," +
-                   std::to_string(v.cropTop));
-  if (v.letterBoxTop || v.letterBoxBottom)
-    what.push_back("letterboxed (" + std::to_string(v.letterBoxTop) + " lines above, " +
-                   std::to_string(v.letterBoxBottom) + " below)");
-  const uint32_t stripped = v.stripType ? v.cropHeight / 2 : v.cropHeight;
-  if (v.stripType)
-    what.push_back(v.stripType == 1 ? "odd fields stripped" : "even fields stripped");
-  if ((v.resizeWidth && v.resizeWidth != v.cropWidth) ||
-      (v.resizeHeight && v.resizeHeight != stripped))
-    what.push_back("resized to " + std::to_string(targetWidth(v)) + "x" +
-                   std::to_string(v.resizeHeight ? v.resizeHeight : stripped));
-  std::string text;
-  for (const std::string& w : what) text += (text.empty() ? "" : ", ") + w;
-  return text;
-}
-
 // The modes that copy stored frames never label other data as ZOV2, nor change the pictures
 // their headers describe. `--mode copy` takes ZOV2 sources only (as the window offers it);
 // `--mode zev` and `--mode blocks` copy ZOV2 sources as they are and compress any other first,

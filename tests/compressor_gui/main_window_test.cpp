@@ -417,6 +417,15 @@ TEST_F(MainWindowTest, NoRecompressionOffersTheStreamAndBlockFiles) {
   w->refreshNow();
   EXPECT_EQ(w->session().runMode(), RunMode::BlockFile);
   EXPECT_GT(std::filesystem::file_size(file("copy.mlt")), 0u);
+
+  // Copied frames can't be cropped: the run is refused before anything is written.
+  SourceFile& source = *w->session().currentSource();
+  source.CropWidth = source.Width / 2;
+  const size_t boxesBefore = boxes_.texts().size();
+  EXPECT_FALSE(w->startCompression(kCmdNoRecompression, file("cropped.avi")));
+  EXPECT_FALSE(std::filesystem::exists(file("cropped.avi")));
+  ASSERT_EQ(boxes_.texts().size(), boxesBefore + 1);
+  EXPECT_NE(boxes_.texts().back().find("cropped to"), std::string::npos) << boxes_.texts().back();
 }
 
 TEST_F(MainWindowTest, OutputViewsStayClosedOnceAChromaRunBegan) {
