@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <mutex>
 #include <string>
 
 #include "codec/handlers.h"
@@ -33,6 +34,14 @@ struct CompressionLibrary {
 CompressionLibrary& library() {
   static CompressionLibrary l;
   return l;
+}
+
+// Guards library() and the sessions' handles while they are opened and closed: two instances
+// may send their first compression message on two threads at once. Taken after the instance
+// list's lock where both are held (DRV_CLOSE, DRV_FREE), never before it.
+std::mutex& libraryLock() {
+  static std::mutex m;
+  return m;
 }
 
 // The directory the codec library itself was loaded from.
@@ -106,11 +115,17 @@ LRESULT openSession(CodecState& s) {
 
 LRESULT forwardCompression(CodecState& s, UINT message, LPARAM p1, LPARAM p2) {
   if (!isZov2(s)) return ICERR_UNSUPPORTED;
-  // A session does not outlive its library (DRV_FREE closes them): start afresh.
-  if (!library().module) s.compressorHandle = 0;
-  if (!s.compressorHandle)
-    if (LRESULT r = openSession(s)) return r;
-  CompressionLibrary& l = library();
+  CompressionLibrary l;
+  {
+    std::lock_guard lock(libraryLock());
+    // A session does not outlive its library (DRV_FREE closes them): start afresh.
+    if (!library().module) s.compressorHandle = 0;
+    if (!s.compressorHandle)
+      if (LRESULT r = openSession(s)) return r;
+    // The message itself runs unlocked: instances compress side by side, and the manager sends
+    // DRV_FREE only once every instance is closed.
+    l = library();
+  }
   switch (message) {
     case ICM_COMPRESS_FRAMES_INFO:
       return l.framesInfo(&s.compressorHandle, p1, p2);
@@ -133,14 +148,26 @@ LRESULT forwardCompression(CodecState& s, UINT message, LPARAM p1, LPARAM p2) {
   }
 }
 
-void closeCompressionSession(CodecState& s) {
+namespace {
+void closeSession(CodecState& s) {
   if (!s.compressorHandle) return;
   // A session can only exist while its library is loaded, unless the driver was freed first.
   if (library().module) library().exit(&s.compressorHandle);
   s.compressorHandle = 0;
 }
+}  // namespace
+
+void closeCompressionSession(CodecState& s) {
+  std::lock_guard lock(libraryLock());
+  closeSession(s);
+}
 
 void unloadCompressionLibrary() {
+  // Sessions live in the library: those still open close before it goes, and no first message
+  // of another thread opens one in between.
+  InstanceListLock instances;
+  std::lock_guard lock(libraryLock());
+  forEachInstanceOfProcess([](CodecState& s) { closeSession(s); });
   unload();
 }
 

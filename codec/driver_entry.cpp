@@ -28,7 +28,8 @@ void attach() {
   if (m.attachCount++ > 0) return;
   m.settings = loadAndNormaliseSettings();
   setNetworkSourceApi({&network::accessZEV, &network::obtainAudio, &network::freeZEV,
-                       &network::sourceOpen, &network::frameData});
+                       &network::sourceOpen, &network::frameData, &network::movieName});
+  network::setOutOfMemoryReport(&reportOutOfMemory);
   m.videEditClassRegistered = true;
   updateHiddenWindow();
 }
@@ -210,8 +211,7 @@ LRESULT dispatch(DWORD_PTR id, HDRVR driver, UINT msg, LPARAM p1, LPARAM p2) {
     case DRV_CLOSE:
       return closeInstance(id);
     case DRV_FREE:
-      // Sessions live in the library: close those still open before it goes.
-      forEachInstanceOfProcess([](CodecState& s) { closeCompressionSession(s); });
+      // Closes the sessions still open, then unloads the compression library.
       unloadCompressionLibrary();
       return 1;
     case DRV_CONFIGURE:

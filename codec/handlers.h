@@ -29,6 +29,7 @@ void leaveFullscreen(CodecState& s);
 // Compression forwarding to the external compression library.
 LRESULT forwardCompression(CodecState& s, UINT message, LPARAM lParam1, LPARAM lParam2);
 void closeCompressionSession(CodecState& s);
+// DRV_FREE: closes the sessions of this process's instances and unloads the library.
 void unloadCompressionLibrary();
 
 // Dialogs shared by DriverProc and the exports.

@@ -42,8 +42,7 @@ CodecState* allocateWorkingMemory(size_t bytes, bool boxes, uint16_t* access) {
   // which sizes them for each stream, so the block itself needs only the record.
   void* block = ::operator new(sizeof(CodecState), std::nothrow);
   if (!block) {
-    if (boxes && !m.resourceBoxShown) {
-      m.resourceBoxShown = true;
+    if (boxes && !m.resourceBoxShown.exchange(true)) {
       char text[160];
       std::snprintf(text, sizeof text,
                     "Unable to allocate %lu bytes of storage!\rPlease reboot and try this again.",
@@ -72,8 +71,7 @@ void releaseWorkingMemory(CodecState* state, uint16_t access, bool) {
 
 void reportOutOfMemory() noexcept {
   Module& m = module();
-  if (m.resourceBoxShown) return;
-  m.resourceBoxShown = true;
+  if (m.resourceBoxShown.exchange(true)) return;
   try {
     showStopBox("Unable to allocate storage!\rPlease reboot and try this again.");
   } catch (...) {

@@ -29,8 +29,9 @@ struct Module {
   bool videEditClassRegistered = false;
   bool videEditWindow = false;
   bool hiColorChecked = false;
-  // A resource error box was shown: the allocator shows at most one per process.
-  bool resourceBoxShown = false;
+  // A resource error box was shown: the allocator shows at most one per process. Also set from
+  // the network source's threads.
+  std::atomic<bool> resourceBoxShown{false};
   // Some instance placed output through the extended path (the status dialog's "Fast Video").
   // Instances set it while they play, on threads of their own, without the instance list.
   std::atomic<bool> fastVideo{false};

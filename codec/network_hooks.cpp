@@ -45,6 +45,12 @@ extern "C" ZOVCOD32_API const void* ZOVObtainAudio(uint32_t chunk, uint32_t* out
   });
 }
 
+extern "C" ZOVCOD32_API const char* ZOVNetworkedMovieName(void) {
+  const auto& a = zov::codec::api();
+  return zov::codec::guarded<const char*>(nullptr, nullptr,
+                                          [&] { return a.movieName ? a.movieName() : nullptr; });
+}
+
 extern "C" ZOVCOD32_API void ZOVFreeZEV(void) {
   zov::codec::guarded([] { zov::codec::releaseNetworkSource(); });
 }

@@ -21,6 +21,8 @@ struct NetworkSourceApi {
   // The real data of a chunk, or null when it is not cached yet (the codec then waits for the
   // next key frame).
   const uint8_t* (*frameData)(uint32_t chunk, size_t* size) = nullptr;
+  // ZOVNetworkedMovieName: the open movie's name on its server, or null.
+  const char* (*movieName)() = nullptr;
 };
 
 void setNetworkSourceApi(const NetworkSourceApi& api);

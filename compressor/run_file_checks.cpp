@@ -21,12 +21,12 @@ bool sameFile(const std::string& a, const std::string& b) {
   return !ea && !eb && ca == cb;
 }
 
-std::string outputIsInputRefusal(const std::string& output,
-                                 const std::vector<std::string>& inputs) {
+std::string outputIsInputRefusal(const std::string& output, const std::vector<std::string>& inputs,
+                                 const std::string& what) {
   for (const std::string& input : inputs) {
     if (sameFile(output, input))
-      return "The output file \"" + output + "\" is the input \"" + input +
-             "\": writing it would destroy the input. Choose another output file.";
+      return "The " + what + " \"" + output + "\" is the input \"" + input +
+             "\": writing it would destroy the input. Choose another " + what + ".";
   }
   return {};
 }

@@ -15,8 +15,10 @@ namespace zov {
 bool sameFile(const std::string& a, const std::string& b);
 
 // The refusal for writing `output` when it is one of `inputs` (sources, audio, edit list,
-// background bitmap, settings); empty when the output is none of them.
-std::string outputIsInputRefusal(const std::string& output, const std::vector<std::string>& inputs);
+// background bitmap, settings); empty when the output is none of them. `what` names the file
+// written in the message ("output file", "statistics file", "log file").
+std::string outputIsInputRefusal(const std::string& output, const std::vector<std::string>& inputs,
+                                 const std::string& what = "output file");
 
 // Why `path` can't be read as an input, naming the file: missing, a folder, not readable (with
 // the system's reason). Empty when the file is there and can be read. "-" (standard input) passes.

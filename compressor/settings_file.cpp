@@ -140,15 +140,29 @@ int32_t defaultAsInt(const KeyRow& row, Records current, Records defaults) {
       row.field);
 }
 
-void loadRow(const ProfileFile& file, std::string_view section, const KeyRow& row, Records r,
+// A text longer than its key allows is not used cut short (a cut path names another file): it is
+// reported and the default kept. False when that happened.
+bool loadRow(const ProfileFile& file, std::string_view section, const KeyRow& row, Records r,
              Records defaults) {
   const int32_t dflt = defaultAsInt(row, r, defaults);
+  bool usable = true;
   std::visit(
       [&](auto member) {
         auto& field = fieldOf(r, member);
         using V = std::decay_t<decltype(field)>;
         if constexpr (std::is_same_v<V, std::string>) {
-          field = file.getString(section, row.key, fieldOf(defaults, member), row.limit + 1);
+          std::string text =
+              file.getString(section, row.key, fieldOf(defaults, member), std::string::npos);
+          if (text.size() > row.limit) {
+            usable = false;
+            messageBox(nullptr,
+                       "\"" + std::string(row.key) + "\" in \"" + file.path().string() + "\" is " +
+                           std::to_string(text.size()) + " characters long; at most " +
+                           std::to_string(row.limit) + " are accepted, so it is not used:\r" + text,
+                       kCompressorTitle, MB_OK | MB_ICONSTOP);
+            text = fieldOf(defaults, member);
+          }
+          field = std::move(text);
         } else if constexpr (std::is_same_v<V, bool>) {
           field = file.getInt(section, row.key, dflt) != 0;
         } else if constexpr (std::is_same_v<V, int32_t>) {
@@ -185,6 +199,7 @@ void loadRow(const ProfileFile& file, std::string_view section, const KeyRow& ro
         }
       },
       row.field);
+  return usable;
 }
 
 // Writes one key; failures are ignored here (only the filter list reports them).
@@ -192,11 +207,14 @@ void saveRow(ProfileUpdate& file, std::string_view section, const KeyRow& row, R
   file.writeString(section, row.key, settingsKeyText(row, r.settings, r.options));
 }
 
-void loadRows(const ProfileFile& file, std::string_view section, const char* const* keys,
+bool loadRows(const ProfileFile& file, std::string_view section, const char* const* keys,
               size_t count, Records r, Records defaults) {
+  bool usable = true;
   for (size_t i = 0; i < count; ++i) {
-    if (const KeyRow* row = findRow(keys[i])) loadRow(file, section, *row, r, defaults);
+    if (const KeyRow* row = findRow(keys[i]))
+      usable = loadRow(file, section, *row, r, defaults) && usable;
   }
+  return usable;
 }
 
 // ---- Chroma levels ----
@@ -327,7 +345,7 @@ void saveFilterList(ProfileUpdate& file, const CompressorOptions& o) {
 
 }  // namespace
 
-void loadSettings(std::string_view fileName, std::string_view section,
+bool loadSettings(std::string_view fileName, std::string_view section,
                   CompressionSettings& settings, CompressorOptions& options) {
   const ProfileFile file(fileName);
   CompressionSettings defaultSettings;
@@ -335,12 +353,13 @@ void loadSettings(std::string_view fileName, std::string_view section,
   Records r{settings, options};
   Records defaults{defaultSettings, defaultOptions};
 
-  loadRows(file, section, kLoadFirst, std::size(kLoadFirst), r, defaults);
+  bool usable = loadRows(file, section, kLoadFirst, std::size(kLoadFirst), r, defaults);
   settings.updateDerived();
   loadChromaLevels(file, section, settings);
-  loadRows(file, section, kLoadSecond, std::size(kLoadSecond), r, defaults);
+  usable = loadRows(file, section, kLoadSecond, std::size(kLoadSecond), r, defaults) && usable;
   loadFilterList(file, options);
-  loadRows(file, section, kLoadLast, std::size(kLoadLast), r, defaults);
+  usable = loadRows(file, section, kLoadLast, std::size(kLoadLast), r, defaults) && usable;
+  return usable;
 }
 
 void saveSettings(std::string_view fileName, std::string_view section,
@@ -393,13 +412,14 @@ void loadMainWindowOptions(std::string_view fileName, std::string_view section,
                            CompressorOptions& options) {
   const ProfileFile file(fileName);
   const CompressorOptions defaults;
-  for (const OwnerText& t : kFolderKeys) {
-    options.*t.field = file.getString(section, t.key, "", kPathMaxChars + 1);
-  }
-  for (int i = 0; i < kFileRecallCount; ++i) {
-    options.FileRecall[i] =
-        file.getString(section, numberedKey("FileRecall", i + 1), "", kPathMaxChars + 1);
-  }
+  // A path longer than the keys hold is not remembered rather than cut into another path.
+  auto path = [&](const std::string& key) {
+    std::string text = file.getString(section, key, "", std::string::npos);
+    return text.size() > kPathMaxChars ? std::string() : text;
+  };
+  for (const OwnerText& t : kFolderKeys) options.*t.field = path(t.key);
+  for (int i = 0; i < kFileRecallCount; ++i)
+    options.FileRecall[i] = path(numberedKey("FileRecall", i + 1));
   for (const OwnerSwitch& s : kShowKeys) {
     options.*s.field = file.getInt(section, s.key, defaults.*s.field ? 1 : 0) != 0;
   }
@@ -408,13 +428,15 @@ void loadMainWindowOptions(std::string_view fileName, std::string_view section,
 void saveMainWindowOptions(std::string_view fileName, std::string_view section,
                            const CompressorOptions& options) {
   ProfileUpdate file(fileName);
-  for (const OwnerText& t : kFolderKeys) {
-    file.writeString(section, t.key, std::string_view(options.*t.field).substr(0, kPathMaxChars));
-  }
-  for (int i = 0; i < kFileRecallCount; ++i) {
-    file.writeString(section, numberedKey("FileRecall", i + 1),
-                     std::string_view(options.FileRecall[i]).substr(0, kPathMaxChars));
-  }
+  // A path longer than the keys hold is saved empty (not remembered), never cut short: cut, it
+  // would name another folder or file.
+  auto fitting = [](const std::string& path) {
+    return path.size() > kPathMaxChars ? std::string_view() : std::string_view(path);
+  };
+  for (const OwnerText& t : kFolderKeys)
+    file.writeString(section, t.key, fitting(options.*t.field));
+  for (int i = 0; i < kFileRecallCount; ++i)
+    file.writeString(section, numberedKey("FileRecall", i + 1), fitting(options.FileRecall[i]));
   for (const OwnerSwitch& s : kShowKeys)
     file.writeString(section, s.key, options.*s.field ? "1" : "0");
   file.commit();

@@ -25,8 +25,9 @@ inline constexpr const char* kFilteringSection = "Filtering";
 
 // Reads the settings and options (and the filter list) from the file; what the file lacks or
 // holds out of range takes its default. The filter list held before is dropped. A bad filter
-// list is reported by message box and leaves the list empty.
-void loadSettings(std::string_view fileName, std::string_view section,
+// list is reported by message box and leaves the list empty. A text longer than its key allows
+// (a background bitmap path of more than 79 characters) is reported and not used: false then.
+bool loadSettings(std::string_view fileName, std::string_view section,
                   CompressionSettings& settings, CompressorOptions& options);
 
 // Writes the same keys back. Section "Filtering" is rewritten from scratch.

@@ -474,4 +474,25 @@ uint32_t targetHeight(const ExtractionValues& v) {
   return (v.stripType ? v.cropHeight / 2 : v.cropHeight) + letterbox;
 }
 
+std::string pictureChanges(const ExtractionValues& v, uint32_t width, uint32_t height) {
+  std::vector<std::string> what;
+  if (v.cropLeft || v.cropTop || v.cropWidth != width || v.cropHeight != height)
+    what.push_back("cropped to " + std::to_string(v.cropWidth) + "x" +
+                   std::to_string(v.cropHeight) + " at " + std::to_string(v.cropLeft) + "," +
+                   std::to_string(v.cropTop));
+  if (v.letterBoxTop || v.letterBoxBottom)
+    what.push_back("letterboxed (" + std::to_string(v.letterBoxTop) + " lines above, " +
+                   std::to_string(v.letterBoxBottom) + " below)");
+  const uint32_t stripped = v.stripType ? v.cropHeight / 2 : v.cropHeight;
+  if (v.stripType)
+    what.push_back(v.stripType == 1 ? "odd fields stripped" : "even fields stripped");
+  if ((v.resizeWidth && v.resizeWidth != v.cropWidth) ||
+      (v.resizeHeight && v.resizeHeight != stripped))
+    what.push_back("resized to " + std::to_string(targetWidth(v)) + "x" +
+                   std::to_string(v.resizeHeight ? v.resizeHeight : stripped));
+  std::string text;
+  for (const std::string& w : what) text += (text.empty() ? "" : ", ") + w;
+  return text;
+}
+
 }  // namespace zov

@@ -95,6 +95,10 @@ void storeExtractionValues(const ExtractionValues& values, SourceFile& source);
 std::string firstFrameLabel(std::string_view firstFrameText, const ExtractionSource& source);
 uint32_t targetWidth(const ExtractionValues& values);
 uint32_t targetHeight(const ExtractionValues& values);
+// What the values would change in the stored pictures of a `width` x `height` source ("cropped
+// to ...", "letterboxed ...", ...); empty when they keep every picture as it is. Frames copied
+// without recompression can't take such changes.
+std::string pictureChanges(const ExtractionValues& v, uint32_t width, uint32_t height);
 // Values from texts with non-numbers as 0.
 ExtractionValues extractionValuesOf(const ExtractionTexts& texts, uint32_t stripType);
 

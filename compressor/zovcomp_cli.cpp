@@ -380,7 +380,8 @@ bool resolveSettings(const CliArgs& a, CompressionSettings& settings, Compressor
       return false;
     }
     const std::string path = std::filesystem::absolute(a.settingsFile).string();
-    loadSettings(path, kGeneralSection, settings, options);
+    // A value the file holds too long to use is reported; the run doesn't start without it.
+    if (!loadSettings(path, kGeneralSection, settings, options)) return false;
     options.PackPadding = readPackPadding(path, kGeneralSection);
     options.ReportPad = readReportPad(path, kGeneralSection);
     options.RemoveAudio = readRemoveAudio(path, kGeneralSection);
@@ -409,12 +410,28 @@ MediaKind mediaKindOf(const std::string& path) {
   return MediaKind::None;
 }
 
-bool refuseOutputOverInput(const std::string& output, const std::vector<std::string>& inputs,
-                           std::ostream& err) {
-  const std::string refusal = outputIsInputRefusal(output, inputs);
-  if (refusal.empty()) return true;
-  err << "zovcomp: " << refusal << "\n";
-  return false;
+// The files a run writes (output, statistics, log) are none of its inputs, nor one another.
+bool refuseWritesOverInputs(const CliArgs& a, const std::vector<std::string>& inputs,
+                            std::ostream& err) {
+  const std::pair<const std::string*, const char*> written[] = {
+      {&a.output, "output file"}, {&a.statsFile, "statistics file"}, {&a.logFile, "log file"}};
+  for (size_t i = 0; i < std::size(written); ++i) {
+    const auto& [path, what] = written[i];
+    if (path->empty()) continue;
+    const std::string refusal = outputIsInputRefusal(*path, inputs, what);
+    if (!refusal.empty()) {
+      err << "zovcomp: " << refusal << "\n";
+      return false;
+    }
+    for (size_t j = 0; j < i; ++j) {
+      if (sameFile(*path, *written[j].first)) {
+        err << "zovcomp: the " << what << " \"" << *path << "\" is the " << written[j].second
+            << " \"" << *written[j].first << "\": choose another " << what << "\n";
+        return false;
+      }
+    }
+  }
+  return true;
 }
 
 // The option that sets an extraction field, as the command line names it.
@@ -515,15 +532,38 @@ void printSettings(const CompressionSettings& settings, const CompressorOptions&
   out << "TotalFilters=" << options.Filters.size() << "\n";
 }
 
+// The extraction options given on the command line, applied to a source's values.
+void applyExtractionOptions(const CliArgs& a, ExtractionValues& v) {
+  if (a.first) v.firstFrame = *a.first;
+  if (a.last) v.lastFrame = *a.last;
+  if (a.crop) {
+    v.cropLeft = (*a.crop)[0];
+    v.cropTop = (*a.crop)[1];
+    v.cropWidth = (*a.crop)[2];
+    v.cropHeight = (*a.crop)[3];
+  }
+  if (a.letterbox) {
+    v.letterBoxTop = (*a.letterbox)[0];
+    v.letterBoxBottom = (*a.letterbox)[1];
+  }
+  if (a.resize) {
+    v.resizeWidth = (*a.resize)[0];
+    v.resizeHeight = (*a.resize)[1];
+  }
+  if (a.strip) v.stripType = *a.strip;
+}
+
 // The modes that copy stored frames never label other data as ZOV2, nor change the pictures
 // their headers describe. `--mode copy` takes ZOV2 sources only (as the window offers it);
 // `--mode zev` and `--mode blocks` copy ZOV2 sources as they are and compress any other first,
 // as `compress` would (a batch with one such source is compressed whole: one stream can't hold
-// frames of two encodings). A copy refuses what it can't apply. Returns whether the frames are
-// compressed first, or nothing after the refusal's message.
+// frames of two encodings). A copy refuses what it can't apply: options that change the picture
+// (values that change nothing, such as "--strip none", pass), filters, and the segments of an
+// edit list that carry their own cropping, letterbox, resizing or field stripping. Returns
+// whether the frames are compressed first, or nothing after the refusal's message.
 std::optional<bool> compressFirstFor(const CliArgs& a, const CompressorOptions& options,
                                      const std::vector<std::unique_ptr<SourceFile>>& sources,
-                                     std::ostream& err) {
+                                     bool editList, std::ostream& err) {
   if (a.mode == RunMode::Compress) return false;
   const char* mode = a.mode == RunMode::NoRecompression ? "copy"
                      : a.mode == RunMode::ZevStream     ? "zev"
@@ -539,10 +579,28 @@ std::optional<bool> compressFirstFor(const CliArgs& a, const CompressorOptions& 
            "--mode blocks, which compress it first)\n";
     return std::nullopt;
   }
-  if (a.crop || a.letterbox || a.resize || a.strip || a.interpolate || !options.Filters.empty()) {
+  std::string changes;
+  if (!editList && sources.size() == 1) {
+    ExtractionValues v = extractionValuesOf(*sources[0]);
+    applyExtractionOptions(a, v);
+    changes = pictureChanges(v, sources[0]->Width, sources[0]->Height);
+  }
+  if (!changes.empty() || !options.Filters.empty()) {
     err << "zovcomp: --mode " << mode
         << " copies the stored ZOV2 frames as they are: cropping, letterbox, resizing, field "
-           "stripping and filters can't be applied to them (compress with --mode compress)\n";
+           "stripping and filters can't be applied to them ("
+        << (changes.empty() ? "filters are set" : "the options given leave the picture " + changes)
+        << "; compress with --mode compress)\n";
+    return std::nullopt;
+  }
+  for (size_t i = 0; editList && i < sources.size(); ++i) {
+    const SourceFile& s = *sources[i];
+    const std::string segment = pictureChanges(extractionValuesOf(s), s.Width, s.Height);
+    if (segment.empty()) continue;
+    err << "zovcomp: --mode " << mode << " copies the stored ZOV2 frames as they are, but segment "
+        << i + 1 << " (\"" << s.Path << "\") of the edit list \"" << a.input << "\" is " << segment
+        << ": its frames would have to be recompressed (compress the list with --mode compress, "
+           "or give the segment its whole picture)\n";
     return std::nullopt;
   }
   return false;
@@ -595,7 +653,8 @@ int compressCommand(const CliArgs& a, std::ostream& out, std::ostream& err, bool
   // is named with its reason, and an output that is one of the inputs is refused.
   // The window and its files keep paths of at most 259 characters; a longer one is refused here
   // rather than cut where it is saved.
-  for (const std::string* path : {&a.input, &a.output, &a.audio}) {
+  for (const std::string* path :
+       {&a.input, &a.output, &a.audio, &a.settingsFile, &a.logFile, &a.statsFile}) {
     if (path->size() > 259) {
       err << "zovcomp: the path \"" << *path << "\" is " << path->size()
           << " characters long; at most 259 are accepted\n";
@@ -610,9 +669,12 @@ int compressCommand(const CliArgs& a, std::ostream& out, std::ostream& err, bool
       return 1;
     }
   }
-  if (!refuseOutputOverInput(a.output, {a.input, a.audio, a.settingsFile, a.logFile, a.statsFile},
-                             err))
+  if (!refuseWritesOverInputs(a, {a.input, a.audio, a.settingsFile}, err)) return 2;
+  const std::string outputProblem = outputFileProblem(a.output);
+  if (!outputProblem.empty()) {
+    err << "zovcomp: " << outputProblem << "\n";
     return 2;
+  }
 
   CompressionSettings settings;
   CompressorOptions options;
@@ -674,7 +736,8 @@ int compressCommand(const CliArgs& a, std::ostream& out, std::ostream& err, bool
     }
     owned = std::move(*list);
   }
-  const std::optional<bool> compressFirst = compressFirstFor(a, options, owned, err);
+  const std::optional<bool> compressFirst =
+      compressFirstFor(a, options, owned, kind == MediaKind::EditList, err);
   if (!compressFirst) return 2;
   // Standard input is read once, as its frames arrive: nothing can read it a second time.
   if (owned[0]->Streamed && a.verify) {
@@ -685,23 +748,7 @@ int compressCommand(const CliArgs& a, std::ostream& out, std::ostream& err, bool
   if (owned.size() == 1 && a.extractionGiven()) {
     SourceFile& s = *owned[0];
     ExtractionValues v = extractionValuesOf(s);
-    if (a.first) v.firstFrame = *a.first;
-    if (a.last) v.lastFrame = *a.last;
-    if (a.crop) {
-      v.cropLeft = (*a.crop)[0];
-      v.cropTop = (*a.crop)[1];
-      v.cropWidth = (*a.crop)[2];
-      v.cropHeight = (*a.crop)[3];
-    }
-    if (a.letterbox) {
-      v.letterBoxTop = (*a.letterbox)[0];
-      v.letterBoxBottom = (*a.letterbox)[1];
-    }
-    if (a.resize) {
-      v.resizeWidth = (*a.resize)[0];
-      v.resizeHeight = (*a.resize)[1];
-    }
-    if (a.strip) v.stripType = *a.strip;
+    applyExtractionOptions(a, v);
     const ExtractionCheck check = validateExtraction(v, extractionSourceOf(s));
     if (!check.passed) {
       err << kCompressorTitle << ": " << commandLineCheckMessage(check) << "\n";
@@ -721,7 +768,7 @@ int compressCommand(const CliArgs& a, std::ostream& out, std::ostream& err, bool
     inputs.push_back(s->AudioPath);
   }
   if (settings.ChromaKeying) inputs.push_back(settings.ChromaBackground);
-  if (!refuseOutputOverInput(a.output, inputs, err)) return 2;
+  if (!refuseWritesOverInputs(a, inputs, err)) return 2;
 
   // The segments of a list must fit one movie, as the window checks before its runs.
   std::vector<MixSegment> segments;

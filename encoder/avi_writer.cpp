@@ -69,6 +69,14 @@ int createTemporaryIndex(const std::string& outputPath, int* error) {
   return fd;
 }
 
+std::string outputFileProblem(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode)) return {};
+  return "\"" + path + "\" is " + (S_ISDIR(st.st_mode) ? "a folder" : "not a regular file") +
+         ": the output must be a file (it is finished by writing its headers again at its "
+         "start)";
+}
+
 AviWriter::~AviWriter() {
   if (opened_ && !finished_) abandon();
 }
@@ -96,7 +104,11 @@ bool AviWriter::open(const AviWriterSettings& settings, WriterCallbacks callback
   }
   for (size_t i = 0; i < padding_.size(); ++i) padding_[i] = uint8_t(kPaddingText[i % 31]);
 
-  // 2. The old output.
+  // 2. The old output, only ever a regular file (or a link, which is replaced, not followed).
+  const std::string problem = outputFileProblem(settings_.path);
+  if (!problem.empty())
+    return fail("CTR0012E Unable to create compression file - compression halted\nCause: " +
+                problem);
   if (fileExists(settings_.path) && ::unlink(settings_.path.c_str()) != 0) {
     systemError_ = errno;
     return fail("CTR0010E Unable to delete old compression file - compression halted");

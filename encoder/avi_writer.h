@@ -82,6 +82,12 @@ uint32_t outputCompressionWord(const CompressionSettings& settings);
 // and unlinks it at once; the descriptor, or -1 with `error` set.
 int createTemporaryIndex(const std::string& outputPath, int* error);
 
+// Why nothing can be written at `path`: a folder, a device, a pipe or anything else that is no
+// regular file (an output file is finished by seeking back to its headers, and the old file at
+// the path is replaced, which must never remove a device). Empty for a regular file, a link to
+// one, or nothing at all.
+std::string outputFileProblem(const std::string& path);
+
 // Results of writeFrameRecord.
 enum : int { kRecordWritten = 0, kRecordError = 1, kRecordSizeLimit = 2 };
 

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace zov {
 
@@ -43,8 +44,9 @@ BlockFileWriter::~BlockFileWriter() {
   if (fd_ >= 0 && !finished_) abandon();
 }
 
-bool BlockFileWriter::fail(const std::string& text) {
-  if (callbacks_.error) callbacks_.error(text);
+bool BlockFileWriter::fail(const std::string& text, int cause) {
+  // The system's reason (a full disk, a file too large, a missing folder) under the message.
+  if (callbacks_.error) callbacks_.error(cause ? text + "\nCause: " + std::strerror(cause) : text);
   return false;
 }
 
@@ -54,10 +56,11 @@ bool BlockFileWriter::writeAll(const void* data, size_t size) {
     ssize_t n = ::write(fd_, static_cast<const uint8_t*>(data) + done, size - done);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
+      const int cause = errno;
       char text[96];
       std::snprintf(text, sizeof text, "CTR0070E Unable to write to target file, RC=%lu",
-                    (unsigned long)errno);
-      return fail(text);
+                    (unsigned long)cause);
+      return fail(text, cause);
     }
     if (n == 0) break;
     done += size_t(n);
@@ -75,21 +78,30 @@ bool BlockFileWriter::writeAll(const void* data, size_t size) {
 bool BlockFileWriter::open(const AviWriterSettings& settings, WriterCallbacks callbacks) {
   settings_ = settings;
   callbacks_ = std::move(callbacks);
+  // A device or a pipe at the path is neither truncated nor, when the run fails, removed.
+  const std::string problem = outputFileProblem(settings_.path);
+  if (!problem.empty()) {
+    return fail("CTR0038E Unable to create \"" + settings_.path +
+                "\" - compression halted\nCause: " + problem);
+  }
   fd_ = ::open(settings_.path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd_ < 0) {
+    const int cause = errno;
     char text[512];
     std::snprintf(text, sizeof text,
                   "CTR0038E Unable to create \"%s\", RC=%lu - compression halted",
-                  settings_.path.c_str(), (unsigned long)errno);
-    return fail(text);
+                  settings_.path.c_str(), (unsigned long)cause);
+    return fail(text, cause);
   }
+  created_ = true;
   // Room for the header, which is written last.
   if (::lseek(fd_, kBlockFileHeaderSize, SEEK_SET) != off_t(kBlockFileHeaderSize)) {
+    const int cause = errno;
     char text[512];
     std::snprintf(text, sizeof text,
                   "CTR0039E Unable to set file pointer for \"%s\", RC=%lu - compression halted",
-                  settings_.path.c_str(), (unsigned long)errno);
-    return fail(text);
+                  settings_.path.c_str(), (unsigned long)cause);
+    return fail(text, cause);
   }
   header_ = BlockFileHeader{};
   header_.microSecPerFrame = settings_.microSecPerFrame;
@@ -169,11 +181,12 @@ bool BlockFileWriter::finish() {
   finished_ = true;
   bool ok = flush(video_, true) && flush(audio_, false);
   if (ok && ::lseek(fd_, 0, SEEK_SET) != 0) {
+    const int cause = errno;
     char text[512];
     std::snprintf(text, sizeof text,
                   "CTR0041E Unable to set file pointer for \"%s\", RC=%lu - compression halted",
-                  settings_.path.c_str(), (unsigned long)errno);
-    ok = fail(text);
+                  settings_.path.c_str(), (unsigned long)cause);
+    ok = fail(text, cause);
   }
   if (ok) {
     auto h = header_.pack();
@@ -188,7 +201,7 @@ void BlockFileWriter::abandon() {
   finished_ = true;
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
-  ::unlink(settings_.path.c_str());
+  if (created_) ::unlink(settings_.path.c_str());
 }
 
 }  // namespace zov

@@ -64,7 +64,7 @@ class BlockFileWriter {
                  uint32_t audioLength, uint32_t frameNumber);
   // Writes the open blocks and the header.
   bool finish();
-  // Closes and deletes the partial file.
+  // Closes and deletes the partial file (never a file that open() did not create).
   void abandon();
 
   uint32_t framesWritten() const { return header_.frames; }
@@ -75,7 +75,7 @@ class BlockFileWriter {
     std::vector<uint8_t> data;
     size_t bytes() const { return 8 + 4 * sizes.size() + data.size(); }
   };
-  bool fail(const std::string& text);
+  bool fail(const std::string& text, int cause = 0);
   bool writeAll(const void* data, size_t size);
   bool flush(Block& block, bool video);
   bool add(Block& block, bool video, const uint8_t* data, uint32_t length, uint32_t sizeWord,
@@ -84,6 +84,7 @@ class BlockFileWriter {
   AviWriterSettings settings_;
   WriterCallbacks callbacks_;
   int fd_ = -1;
+  bool created_ = false;  // the file at the path is this writer's, and abandon() removes it
   bool finished_ = false;
   BlockFileHeader header_;
   Block video_, audio_;

@@ -20,7 +20,9 @@
 #include <cstring>
 #include <deque>
 #include <memory>
+#include <new>
 #include <optional>
+#include <stdexcept>
 #include <system_error>
 
 #include "network/site_address.h"
@@ -63,7 +65,29 @@ std::string tempDirectory() {
   return dir && *dir ? dir : "/tmp";
 }
 
+std::atomic<void (*)()> gOutOfMemory{nullptr};
+
+// Runs the body of a thread the source starts: no exception leaves it, since nobody above it
+// could catch one. Running out of memory is reported through the hook. False when it threw.
+template <typename F>
+bool threadBody(F&& body) noexcept {
+  try {
+    body();
+    return true;
+  } catch (const std::bad_alloc&) {
+  } catch (const std::length_error&) {
+  } catch (...) {
+    return false;
+  }
+  if (void (*report)() = gOutOfMemory.load()) report();
+  return false;
+}
+
 }  // namespace
+
+void setOutOfMemoryReport(void (*report)()) {
+  gOutOfMemory = report;
+}
 
 void setNetworkOptions(const NetworkOptions& options) {
   std::lock_guard lock(gOptionsLock);
@@ -158,7 +182,14 @@ bool ZEVClass::construct() {
     return false;
   }
   try {
-    thread_ = std::thread([this] { worker(); });
+    thread_ = std::thread([this] {
+      // A failure inside (out of memory) ends the worker as a request that reconnecting could
+      // not mend does: what is cached stays, nothing more is fetched.
+      if (!threadBody([this] { worker(); })) {
+        workerRunning_ = false;
+        workerEnded_ = true;
+      }
+    });
   } catch (const std::system_error& e) {
     systemBox("Constructor CreateThread()", e.code().value());
     closeProgress(loading_);
@@ -186,7 +217,9 @@ bool ZEVClass::load(const std::function<bool()>& step) {
   std::thread loader;
   try {
     loader = std::thread([&] {
-      const bool result = step();
+      // A failure inside (out of memory) fails the step.
+      bool result = false;
+      threadBody([&] { result = step(); });
       std::lock_guard lock(doneLock);
       ok = result;
       done = true;
@@ -954,6 +987,11 @@ const void* obtainAudio(uint32_t chunk, uint32_t* out) {
 void freeZEV() {
   std::lock_guard lock(gAccessLock);
   delete gSource.exchange(nullptr);
+}
+
+const char* movieName() {
+  ZEVClass* source = gSource.load();
+  return source ? source->movie().c_str() : nullptr;
 }
 
 bool sourceOpen() {

@@ -61,6 +61,9 @@ struct NetworkOptions {
 // Process-wide connection settings (tests use an ephemeral port and short time limits).
 void setNetworkOptions(const NetworkOptions& options);
 NetworkOptions networkOptions();
+// How the source's worker and loader threads report running out of memory, which ends them
+// like a failed request (the codec library's once-per-process box). Unset: silently.
+void setOutOfMemoryReport(void (*report)());
 
 class ZEVClass {
  public:
@@ -193,6 +196,8 @@ const char* accessZEV(void* owner);
 const void* obtainAudio(uint32_t chunk, uint32_t* out);
 void freeZEV();
 bool sourceOpen();
+// The open movie's name on its server, or null when none is open (a title for the player).
+const char* movieName();
 const uint8_t* frameData(uint32_t chunk, size_t* size);
 // The open source, or null (for hosts and tests).
 ZEVClass* currentSource();

@@ -35,15 +35,18 @@ MovieWidget::MovieWidget(PlaybackEngine& engine, QWidget* parent)
   play->setObjectName("PlayButton");
   play->setIcon(playerCommandIcon(kPlayInWindow));
   play->setToolTip("Play");
-  play->setFocusPolicy(Qt::NoFocus);
+  // The toolbar's controls are reached by Tab but not focused by a click, so that the movie
+  // window keeps the focus a mouse user gave it. The window's accelerators (Space, the arrows)
+  // still work while one of them has the focus.
+  play->setFocusPolicy(Qt::TabFocus);
   auto* stop = new QToolButton(toolbar_);
   stop->setObjectName("StopButton");
   stop->setIcon(playerCommandIcon(kStop));
   stop->setToolTip("Stop");
-  stop->setFocusPolicy(Qt::NoFocus);
+  stop->setFocusPolicy(Qt::TabFocus);
   slider_ = new QSlider(Qt::Horizontal, toolbar_);
   slider_->setObjectName("SeekBar");
-  slider_->setFocusPolicy(Qt::NoFocus);
+  slider_->setFocusPolicy(Qt::TabFocus);
   slider_->setToolTip("Position");
   currentTime_ = new QLabel(toolbar_);
   currentTime_->setObjectName("CurrentTime");

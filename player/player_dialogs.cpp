@@ -16,6 +16,7 @@
 #include "platform/qt/qt_platform.h"
 #include "platform/ui.h"
 #include "player/player_controller.h"
+#include "zov/version.h"
 
 namespace zov::player {
 
@@ -166,9 +167,12 @@ void ReplayDialog::finish(int code) {
 }
 
 void showAboutPlayer(QWidget* parent) {
+  // The program's own version (as `brindle --version` gives it); the codec's about box tells
+  // the codec's.
   QMessageBox::about(parent, "About Orvane Player",
-                     "Orvane Player\nVersion 4.11\n\nPlays movies compressed with the Orvane "
-                     "codec.");
+                     QString("Orvane Player (brindle)\nVersion %1\n\nPlays movies compressed "
+                             "with the Orvane codec.")
+                         .arg(ZOV_VERSION_STRING));
 }
 
 }  // namespace zov::player

@@ -54,4 +54,8 @@ QIcon playerCommandIcon(int command) {
   return {};
 }
 
+QIcon playerWindowIcon() {
+  return desktopIcon(QStringLiteral("com.orvane.brindle"), QStringLiteral("brindle"));
+}
+
 }  // namespace zov::player

@@ -8,5 +8,7 @@ namespace zov::player {
 
 // The icon of a menu command (player_window.h); a null icon for items shown without one.
 QIcon playerCommandIcon(int command);
+// The player's own icon (the one installed for the desktop), for its window.
+QIcon playerWindowIcon();
 
 }  // namespace zov::player

@@ -32,11 +32,19 @@ int alignedWindowX(int windowX, int movieOffset) {
   return windowX - remainder;
 }
 
+QPoint savedWindowCorner(const QRect& inside, const QRect& frame, const QRect& normalInside,
+                         bool normal) {
+  if (normal) return frame.topLeft();
+  // Maximised or full screen: the normal inside's place less the border the frame adds.
+  return normalInside.topLeft() - (inside.topLeft() - frame.topLeft());
+}
+
 PlayerWindow::PlayerWindow(std::unique_ptr<PlaybackEngine> engine,
                            std::unique_ptr<ProfileFile> settingsFile, const DisplayInfo& display)
     : engine_(std::move(engine)), settingsFile_(std::move(settingsFile)), display_(display) {
   setObjectName("Brindle");
   setWindowTitle(kPlayerTitle);
+  setWindowIcon(playerWindowIcon());
   settings_ = loadPlayerSettings(*settingsFile_, display_);
   if (QScreen* screen = QGuiApplication::primaryScreen()) {
     const QRect g = screen->geometry();
@@ -410,7 +418,9 @@ bool PlayerWindow::loadMovie(const std::string& path) {
     settings_.filePath = (std::filesystem::absolute(path).parent_path() / "*.avi").string();
     updateRecentMenu();
   }
-  movieName_ = std::filesystem::path(path).filename().string();
+  // A networked movie is named as its server lists it, not after the local placeholder.
+  const char* served = networkOpen_ ? ZOVNetworkedMovieName() : nullptr;
+  movieName_ = served ? std::string(served) : std::filesystem::path(path).filename().string();
   updateTitle();
   movie_->fitDestinationToPicture();
   resizeAroundMovie();
@@ -616,8 +626,7 @@ void PlayerWindow::saveSettings() {
   const bool normal = !isMaximized() && !isFullScreen();
   const QRect g = normal ? geometry() : normalGeometry();
   if (g.isValid()) {
-    const QPoint frameOffset = geometry().topLeft() - frameGeometry().topLeft();
-    const QPoint corner = normal ? pos() : g.topLeft() - frameOffset;
+    const QPoint corner = savedWindowCorner(geometry(), frameGeometry(), g, normal);
     settings_.windowX = corner.x();
     settings_.windowY = corner.y();
     settings_.windowWidth = uint32_t(g.width());

@@ -76,6 +76,12 @@ inline constexpr int kJumpSeconds = 5;
 // Where the window goes so that the movie window's left edge on the screen falls on a multiple
 // of 4 pixels; movieOffset is the movie window's distance from the window's left edge.
 int alignedWindowX(int windowX, int movieOffset);
+// The position to save for the next start. move() places the window's frame (the window
+// manager's border and title bar included), so the frame's corner is saved: `inside` and `frame`
+// are the window's current inside and frame rectangles, `normalInside` its inside when neither
+// maximised nor full screen (`normal` tells whether it is so now).
+QPoint savedWindowCorner(const QRect& inside, const QRect& frame, const QRect& normalInside,
+                         bool normal);
 
 class PlayerWindow : public QMainWindow {
   Q_OBJECT

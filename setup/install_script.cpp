@@ -121,6 +121,21 @@ bool leavesFolder(const std::string& name) {
   return false;
 }
 
+// A folder of the name that is a link inside the installation directory would carry the copy
+// wherever it points.
+bool throughLinkedFolder(const std::string& targetWithSeparator, const std::string& name) {
+  std::filesystem::path path(name);
+  std::string at = targetWithSeparator;
+  for (auto part = path.begin(); part != path.end(); ++part) {
+    if (std::next(part) == path.end()) break;  // the file itself: copyFile refuses a link there
+    at += part->string();
+    struct stat info;
+    if (::lstat(at.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) return true;
+    at += '/';
+  }
+  return false;
+}
+
 bool copyList(WindowHandle owner, const ProfileFile& script, const std::string& scriptPath,
               const DirectoryParts& source, const DirectoryParts& target) {
   for (unsigned n = 1;; ++n) {
@@ -129,7 +144,7 @@ bool copyList(WindowHandle owner, const ProfileFile& script, const std::string& 
     if (!script.lookup("Copy List", key, name) || name.empty()) return true;
     std::string from = source.withSeparator + name;
     std::string to = target.withSeparator + name;
-    if (leavesFolder(name)) {
+    if (leavesFolder(name) || throughLinkedFolder(target.withSeparator, name)) {
       failFile(owner, "create", to);
       return false;
     }

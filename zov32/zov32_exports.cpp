@@ -39,7 +39,12 @@ const BITMAPINFOHEADER* header(intptr_t p) {
 // Creates a session; non-zero on success.
 ZOV32_EXPORT int32_t ZOV32CompressEntry(uintptr_t* handle) {
   if (!handle) return 0;
-  auto* s = new (std::nothrow) CompressionSession;
+  CompressionSession* s = nullptr;
+  try {
+    s = new CompressionSession;
+  } catch (...) {
+    // Out of memory, for the record or inside it: no session.
+  }
   *handle = reinterpret_cast<uintptr_t>(s);
   return s ? 1 : 0;
 }

@@ -174,7 +174,18 @@ class ChromaPage : public ConfigPage {
                                                 "Background Bitmaps (*.bmp)", nullptr,
                                                 QFileDialog::DontUseNativeDialog);
       if (path.isEmpty()) return;
-      s.ChromaBackground = path.toStdString();
+      const std::string chosen = path.toStdString();
+      // The settings file keeps at most 79 characters of the path; a cut path would name
+      // another file, so a longer one is refused here, where it is chosen.
+      if (chosen.size() > kChromaBackgroundMaxChars) {
+        messageBox(this,
+                   "The background bitmap's path is " + std::to_string(chosen.size()) +
+                       " characters long; at most " + std::to_string(kChromaBackgroundMaxChars) +
+                       " are accepted. Move the bitmap to a folder with a shorter path.\r" + chosen,
+                   "ZOV Compressor", MB_OK | MB_ICONSTOP);
+        return;
+      }
+      s.ChromaBackground = chosen;
     }
     refresh();
   }

@@ -10,6 +10,7 @@
 #include "compressor/filter_list.h"
 #include "compressor/run_file_checks.h"
 #include "compressor/run_source.h"
+#include "compressor/settings_validation.h"
 #include "media/source_messages.h"
 #include "platform/ui.h"
 
@@ -208,7 +209,17 @@ bool CompressorSession::openSource(const std::string& path) {
   sources_.push_back(std::move(source));
   current_ = 0;
   currentFrame_ = 0;
-  rememberRecentFile(options_.FileRecall, path);
+  // The settings file keeps paths of at most 259 characters: a longer one is opened but not
+  // remembered (cut, it would name another file).
+  if (path.size() > kPathMaxChars) {
+    hooks_.box("\"" + path + "\" is " + std::to_string(path.size()) +
+                   " characters long: it is opened, but not kept among the recent files (at "
+                   "most " +
+                   std::to_string(kPathMaxChars) + " characters)",
+               kCompressorTitle, MB_OK | MB_ICONINFORMATION);
+  } else {
+    rememberRecentFile(options_.FileRecall, path);
+  }
   sources_[0]->sampleDataRate();
   refreshInputInfo();
   notifyFrame();
@@ -366,6 +377,22 @@ bool CompressorSession::prepareCompression(RunMode mode) {
   if (mode == RunMode::ZevStream) kind = MixRun::ZevFile;
   if (mode == RunMode::BlockFile) kind = MixRun::MltFile;
   if (!checkMix(segments, kind, options_.NoAudio)) return false;
+  // Copied frames keep their stored pictures: a source cropped, letterboxed, resized or
+  // stripped of a field (or filters) would give headers that disagree with its frames.
+  if (mode != RunMode::Compress) {
+    for (const auto& s : sources_) {
+      if (!isZov2(*s)) continue;  // only stored ZOV2 frames are copied
+      const std::string changes = pictureChanges(extractionValuesOf(*s), s->Width, s->Height);
+      if (changes.empty() && options_.Filters.empty()) continue;
+      hooks_.box("The frames of " + s->Path +
+                     " are copied as they are, without recompression, but " +
+                     (changes.empty() ? std::string("filters are set")
+                                      : "the source is set to be " + changes) +
+                     ".\rUse Compress As... to apply them.",
+                 kCompressorTitle, MB_OK | MB_ICONSTOP);
+      return false;
+    }
+  }
   // The first segment becomes current at its first frame, fetched once to prepare the run.
   if (SourceFile* s = currentSource()) s->CurrentFrame = currentFrame_.load();
   current_ = 0;

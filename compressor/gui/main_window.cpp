@@ -85,19 +85,21 @@ int slotOf(OptionalView v) {
 class ViewWindow : public QMdiSubWindow {
  public:
   // Without `closed` the view belongs to the frame for its whole life (the input view and the
-  // message window): closing it from its title bar or its system menu is refused.
+  // message window): its title bar has no close button and its system menu no "Close" (both
+  // follow the system-menu hint), and a close that still arrives is refused.
   ViewWindow(QWidget* parent, std::string prefix, std::string settingsFile,
              std::function<void()> closed)
       : QMdiSubWindow(parent),
         prefix_(std::move(prefix)),
         file_(std::move(settingsFile)),
         closed_(std::move(closed)) {
-    if (closed_) {
-      setAttribute(Qt::WA_DeleteOnClose);
-    } else {
-      setWindowFlags(Qt::SubWindow | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+    if (closed_) setAttribute(Qt::WA_DeleteOnClose);
+  }
+  // Once in the area, which gives each of its windows the system-menu hint.
+  void applyFlags() {
+    if (!closed_)
+      setWindowFlags(Qt::SubWindow | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                      Qt::WindowMinMaxButtonsHint);
-    }
   }
   void keepPlacement() {
     WindowPlacement p = defaultPlacement(prefix_);
@@ -487,6 +489,7 @@ QMdiSubWindow* CompressorMainWindow::addView(QWidget* view, const QString& title
   // The icons of the view classes: "Messages", "Input", "Filter", "Output", "RMS", "DataRate".
   w->setWindowIcon(compressorIcon(prefix == "Text" ? "Messages" : prefix.c_str()));
   mdi_->addSubWindow(w);
+  w->applyFlags();
   const WindowPlacement p = loadPlacement(startup_.settingsFile, prefix);
   QSize size = view->sizeHint() + QSize(12, 34);
   const ViewSize kept = loadViewSize(startup_.settingsFile, prefix);

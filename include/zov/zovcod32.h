@@ -117,6 +117,9 @@ ZOVCOD32_API intptr_t ZOVTestPCI(void* owner);
 ZOVCOD32_API const char* ZOVAccessZEV(void* owner);
 ZOVCOD32_API const void* ZOVObtainAudio(uint32_t chunk, uint32_t* out);
 ZOVCOD32_API void ZOVFreeZEV(void);
+/* The open networked movie's name on its server (for a window title), or null when none is
+ * open. Valid until ZOVFreeZEV. */
+ZOVCOD32_API const char* ZOVNetworkedMovieName(void);
 
 #ifdef __cplusplus
 }

@@ -666,10 +666,17 @@ std::vector<uint8_t> letterboxedKeyFrame(int width, int height, int top, int bot
 TEST(Letterbox, AVersionFourStreamClearsItsMarginsOnBothPaths) {
   OpenCodec c;
   auto frame = letterboxedKeyFrame(64, 48, 8, 4, kGreen);
+  // A picture with narrower bars, decoded before `frame` into the same buffer: the bars that
+  // grow must not keep it.
+  auto narrower = letterboxedKeyFrame(64, 48, 2, 2, kRed);
   // Plain path, bottom-up: rows 0-3 are the bottom margin, 40-47 the top one.
   Stream s(64, 48);
   ASSERT_EQ(ICDecompressBegin(c.hic(), &s.in, &s.out.header), ICERR_OK);
   Bitmap bitmap(64, 48);
+  ASSERT_EQ(s.decode(c.hic(), frame, bitmap), ICERR_OK);
+  for (int y = 0; y < 48; ++y) ASSERT_EQ(bitmap.at(5, y), y < 4 || y >= 40 ? 0 : kGreen) << y;
+  ASSERT_EQ(s.decode(c.hic(), narrower, bitmap), ICERR_OK);
+  ASSERT_EQ(bitmap.at(5, 3), kRed);
   ASSERT_EQ(s.decode(c.hic(), frame, bitmap), ICERR_OK);
   for (int y = 0; y < 48; ++y) ASSERT_EQ(bitmap.at(5, y), y < 4 || y >= 40 ? 0 : kGreen) << y;
 
@@ -678,11 +685,18 @@ TEST(Letterbox, AVersionFourStreamClearsItsMarginsOnBothPaths) {
   ASSERT_EQ(ICDecompressExBegin(c.hic(), 0, &x.in, nullptr, 0, 0, 64, 48, &x.out.header, nullptr, 0,
                                 0, 64, 48),
             ICERR_OK);
-  x.in.biSizeImage = static_cast<DWORD>(frame.size());
   std::vector<uint16_t> dest(64 * 48, 0xCDCD);
-  ASSERT_EQ(ICDecompressEx(c.hic(), 0, &x.in, frame.data(), 0, 0, 64, 48, &x.out.header,
-                           dest.data(), 0, 0, 64, 48),
-            ICERR_OK);
+  auto decodeEx = [&](const std::vector<uint8_t>& chunk) {
+    x.in.biSizeImage = static_cast<DWORD>(chunk.size());
+    return ICDecompressEx(c.hic(), 0, &x.in, const_cast<uint8_t*>(chunk.data()), 0, 0, 64, 48,
+                          &x.out.header, dest.data(), 0, 0, 64, 48);
+  };
+  ASSERT_EQ(decodeEx(frame), ICERR_OK);
+  for (int line = 0; line < 48; ++line)
+    ASSERT_EQ(dest[line * 64 + 5], line < 8 || line >= 44 ? 0 : kGreen) << line;
+  ASSERT_EQ(decodeEx(narrower), ICERR_OK);
+  ASSERT_EQ(dest[2 * 64 + 5], kRed);
+  ASSERT_EQ(decodeEx(frame), ICERR_OK);
   for (int line = 0; line < 48; ++line)
     ASSERT_EQ(dest[line * 64 + 5], line < 8 || line >= 44 ? 0 : kGreen) << line;
   ICDecompressExEnd(c.hic());

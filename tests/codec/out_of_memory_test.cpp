@@ -1,6 +1,7 @@
 // Running out of memory inside the codec library: every allocation reached from DriverProc and
 // the exports may fail, one at a time, and each failure is answered (ICERR_MEMORY, a refused
-// open, ZOV_NO_MEMORY) behind at most one box per process; no exception reaches the host.
+// open, ZOV_NO_MEMORY) behind at most one box per process; no exception reaches the host. The
+// same holds for a compressing host, with libzov32 loaded behind the codec.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -10,6 +11,8 @@
 #include "codec/codec_state.h"
 #include "codec/support/codec_host.h"
 #include "codec/support/failing_allocator.h"
+#include "encoder/zov2_encoder.h"
+#include "support/codec_compression.h"
 
 namespace zov::test {
 namespace {
@@ -106,6 +109,111 @@ struct Session {
   }
 };
 
+// A host compressing two frames through a copy of the codec with libzov32 beside it; DRV_FREE
+// at the end unloads libzov32, so every run loads it again.
+struct CompressingSession {
+  static constexpr int kWidth = 80, kHeight = 60;
+  const CodecExports& codec;
+  BITMAPINFOHEADER in{sizeof in, kWidth, kHeight, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+  BITMAPINFOHEADER format{};
+  BITMAPINFOHEADER coded{};
+  ICCOMPRESSFRAMES info{};
+  ICOPEN record{};
+  std::vector<uint8_t> pictures[2];
+  std::vector<uint8_t> output = std::vector<uint8_t>(maxFrameBytes(kWidth, kHeight));
+  DWORD flags = 0, ckid = 0;
+  ICCOMPRESS request{};
+
+  explicit CompressingSession(const CodecExports& c) : codec(c) {
+    for (int p = 0; p < 2; ++p) {
+      pictures[p].resize(size_t(kWidth) * kHeight * 3);
+      for (size_t i = 0; i < pictures[p].size(); ++i)
+        pictures[p][i] = static_cast<uint8_t>(i * 7 / 5 + size_t(p) * 40 * ((i / 240) % 3));
+    }
+    info.lFrameCount = 2;
+    info.lQuality = -1;
+    info.lKeyRate = 4;
+    info.dwRate = 15;
+    info.dwScale = 1;
+    request.lpbiOutput = &coded;
+    request.lpOutput = output.data();
+    request.lpbiInput = &in;
+    request.lpdwFlags = &flags;
+    request.lpckid = &ckid;
+  }
+
+  LRESULT send(LRESULT id, UINT msg, const void* a = nullptr, const void* b = nullptr) {
+    return codec.driverProc(static_cast<uintptr_t>(id), nullptr, msg, reinterpret_cast<LPARAM>(a),
+                            reinterpret_cast<LPARAM>(b));
+  }
+
+  int memoryAnswers = 0;
+  bool usual = true;
+  void expect(LRESULT got, LRESULT usualAnswer) {
+    if (got == ICERR_MEMORY) ++memoryAnswers;
+    if (got != usualAnswer) usual = false;
+  }
+
+  void run() {
+    usual = true;
+    record = ICOPEN{};
+    record.dwSize = sizeof record;
+    record.fccType = ICTYPE_VIDEO;
+    record.fccHandler = kZov2;
+    const LRESULT id = send(0, DRV_OPEN, nullptr, &record);
+    if (id == 0) {
+      expect(record.dwError, ICERR_OK);
+      return;
+    }
+    expect(send(id, ICM_COMPRESS_QUERY, &in), ICERR_OK);
+    expect(send(id, ICM_COMPRESS_FRAMES_INFO, &info, reinterpret_cast<const void*>(sizeof info)),
+           ICERR_OK);
+    expect(send(id, ICM_COMPRESS_GET_FORMAT, &in, &format), ICERR_OK);
+    expect(send(id, ICM_COMPRESS_GET_SIZE, &in, &format), LRESULT(output.size()));
+    expect(send(id, ICM_COMPRESS_BEGIN, &in, &format), ICERR_OK);
+    for (int f = 0; f < 2; ++f) {
+      coded = format;
+      request.lpInput = pictures[f].data();
+      request.lFrameNum = f;
+      expect(send(id, ICM_COMPRESS, &request, reinterpret_cast<const void*>(sizeof request)),
+             ICERR_OK);
+    }
+    expect(send(id, ICM_COMPRESS_END), ICERR_OK);
+    expect(send(id, DRV_CLOSE), 1);
+    expect(send(0, DRV_FREE), 1);
+  }
+};
+
+// Runs the session once to settle what is allocated once per process, then again with the
+// first, second, ... allocation failing until a run makes no more. Every failure must be
+// answered and no exception may reach the host; afterwards everything works as usual.
+template <typename S>
+int everyAllocationMayFail(S& session, long& runs) {
+  session.run();
+  CHILD_CHECK(session.usual);
+  long n = 1;
+  for (;; ++n) {
+    session.memoryAnswers = 0;
+    failAllocation(n);
+    try {
+      session.run();
+    } catch (...) {
+      stopFailingAllocations();
+      std::fprintf(stderr, "allocation %ld: an exception left the library\n", n);
+      return 1;
+    }
+    stopFailingAllocations();
+    if (!allocationFailed()) break;
+    if (session.memoryAnswers == 0) {
+      std::fprintf(stderr, "allocation %ld failed unreported\n", n);
+      return 2;
+    }
+  }
+  runs = n;
+  CHILD_CHECK(session.usual);
+  return 0;
+}
+
 TEST(OutOfMemory, TheWorkingMemoryAllocatorFailsTheOpenWithOneBoxPerProcess) {
   EXPECT_EQ(runInChild([] {
               CodecUi ui;
@@ -135,31 +243,28 @@ TEST(OutOfMemory, EveryAllocationOfAPlayingHostMayFail) {
   EXPECT_EQ(runInChild([] {
               CodecUi ui;
               Session session;
-              session.run();  // settles what is allocated once per process
-              CHILD_CHECK(session.usual);
-              long n = 1;
-              for (;; ++n) {
-                session.memoryAnswers = 0;
-                failAllocation(n);
-                try {
-                  session.run();
-                } catch (...) {
-                  stopFailingAllocations();
-                  std::fprintf(stderr, "allocation %ld: an exception left the library\n", n);
-                  return 1;
-                }
-                stopFailingAllocations();
-                if (!allocationFailed()) break;
-                if (session.memoryAnswers == 0) {
-                  std::fprintf(stderr, "allocation %ld failed unreported\n", n);
-                  return 2;
-                }
-              }
+              long n = 0;
+              if (int failed = everyAllocationMayFail(session, n)) return failed;
               CHILD_CHECK(n > 10);  // the switch reached the library
-              CHILD_CHECK(session.usual);
               int memoryBoxes = 0;
               for (const auto& text : ui.boxes.texts()) memoryBoxes += isMemoryBox(text);
               CHILD_CHECK(memoryBoxes == 1);
+              return 0;
+            }),
+            0);
+}
+
+TEST(OutOfMemory, EveryAllocationOfACompressingHostMayFail) {
+  EXPECT_EQ(runInChild([] {
+              const CodecExports copy = loadCodec(codecWithCompressionLibrary(makeTempDir()));
+              CodecUi ui(copy);
+              CompressingSession session(copy);
+              long n = 0;
+              if (int failed = everyAllocationMayFail(session, n)) return failed;
+              CHILD_CHECK(n > 40);  // the switch reached the encoder's buffers
+              int memoryBoxes = 0;
+              for (const auto& text : ui.boxes.texts()) memoryBoxes += isMemoryBox(text);
+              CHILD_CHECK(memoryBoxes <= 1);
               return 0;
             }),
             0);

@@ -118,11 +118,13 @@ std::string keyPattern(const std::vector<std::string>& lines) {
 }
 
 Result runWith(std::vector<RunSource*> sources, CompressionSettings& s, CompressorOptions o,
-               const std::string& out, RunMode mode = RunMode::Compress) {
+               const std::string& out, RunMode mode = RunMode::Compress,
+               uint64_t firstRiffLimit = 0) {
   Result r;
   CompressionRun run;
   RunRequest req;
   req.mode = mode;
+  req.firstRiffLimit = firstRiffLimit;
   req.outputPath = out;
   req.sources = std::move(sources);
   req.settings = &s;
@@ -478,6 +480,9 @@ std::string teapot() {
   return std::string(ZOV_TEST_DATA_DIR) + "/teapot-256x256-rgb24.avi";
 }
 
+// A first RIFF that holds the headers and a few of the teapot's coded frames.
+constexpr uint64_t kFirstRiffTestLimit = 256 << 10;
+
 TEST(CompressionRunTeapot, CutOffFinishesAPlayableFile) {
   installZovDecoderWithFallback();
   RecordingMessageBox boxes;
@@ -499,6 +504,39 @@ TEST(CompressionRunTeapot, CutOffFinishesAPlayableFile) {
   SourceFile back(out);
   ASSERT_TRUE(back.Opened);
   EXPECT_EQ(back.FrameCount, r.frames);
+  setZovDecoderFactory(nullptr);
+  fs::remove(out);
+}
+
+TEST(CompressionRunTeapot, AMoviePastTheFirstRiffGoesOnInOpenDmlParts) {
+  // A real run whose first RIFF's limit (the test switch) is passed after a few frames: the rest
+  // of the movie goes into an 'AVIX' part, not cut off, and reads back frame for frame.
+  installZovDecoderWithFallback();
+  RecordingMessageBox boxes;
+  ScopedMessageBoxSink sink(&boxes);
+  SourceFile src(teapot());
+  ASSERT_TRUE(src.Opened);
+  SourceFileRunSource rs(src);
+  CompressionSettings s;
+  const std::string out = tempPath("opendml.avi");
+  Result r = runWith({&rs}, s, CompressorOptions{}, out, RunMode::Compress, kFirstRiffTestLimit);
+  ASSERT_EQ(r.rc, 0) << (r.boxes.empty() ? "" : r.boxes.front());
+  EXPECT_EQ(r.frames, src.FrameCount);
+  for (const std::string& line : r.lines)
+    EXPECT_EQ(line.rfind("CutOff KB Limit reached", 0), std::string::npos) << line;
+  {
+    std::string why;
+    auto c = AviContainer::open(out, &why);
+    ASSERT_TRUE(c) << why;
+    EXPECT_EQ(c->indexSource(), AviContainer::IndexSource::OpenDml);
+    EXPECT_EQ(c->frameCount(), src.FrameCount);
+  }
+  SourceFile back(out);
+  ASSERT_TRUE(back.Opened);
+  ASSERT_EQ(back.FrameCount, src.FrameCount);
+  std::vector<uint8_t> bitmap;
+  for (uint32_t f = 0; f < back.FrameCount; ++f)
+    EXPECT_TRUE(back.getFrame(f, bitmap, nullptr, true, false, false)) << f;
   setZovDecoderFactory(nullptr);
   fs::remove(out);
 }

@@ -60,6 +60,27 @@ TEST(RunFiles, AnOutputThatIsAnInputIsRefusedBeforeAnythingIsOpened) {
     ASSERT_TRUE(saveEditList(dir + "/list.zel", {&a}));
   }
   EXPECT_EQ(test::runZovcomp({"compress", dir + "/list.zel", "-o", dir + "/link.avi"}).rc, 2);
+  // The statistics and log files are written too: never over an input (a segment of a list
+  // included), nor over the output or one another.
+  const std::string out = dir + "/out.avi";
+  const std::vector<std::vector<std::string>> writes = {
+      {"compress", src, "-o", out, "--stats", src},
+      {"compress", src, "-o", out, "--log", dir + "/link.avi"},
+      {"compress", dir + "/list.zel", "-o", out, "--stats", dir + "/hard.avi"},
+      {"compress", src, "-o", out, "--log", out},
+      {"compress", src, "-o", out, "--stats", dir + "/s.json", "--log", dir + "/sub/../s.json"},
+      {"compress", src, "-o", out, "--stats", dir + "/" + std::string(260, 's')}};
+  for (const auto& args : writes) {
+    test::CliResult r = test::runZovcomp(args);
+    EXPECT_EQ(r.rc, 2) << args[4] << " " << args.back();
+    EXPECT_TRUE(r.err.find("is the input") != std::string::npos ||
+                r.err.find("is the output file") != std::string::npos ||
+                r.err.find("is the statistics file") != std::string::npos ||
+                r.err.find("at most 259") != std::string::npos)
+        << r.err;
+  }
+  EXPECT_FALSE(fs::exists(out));
+  EXPECT_FALSE(fs::exists(dir + "/s.json"));
   EXPECT_EQ(slurp(src), before) << "the source was written";
   // Standard output can't hold an AVI file.
   test::CliResult pipe = test::runZovcomp({"compress", src, "-o", "-"});

@@ -241,13 +241,33 @@ TEST_F(SettingsFileTest, TheKeyColourIsNeverBelowTheOtherLevels) {
   EXPECT_EQ(s_.ChromaBlue, 2u);
 }
 
-TEST_F(SettingsFileTest, TextValuesAreCut) {
+TEST_F(SettingsFileTest, LongPathsAreNotUsedCutAndNumberTextsAreCut) {
+  // A background path over 79 characters is reported and not used: cut, it would name another
+  // file.
   const std::string longPath = "/" + std::string(100, 'b') + ".bmp";
   writeFile("[General]\nChromaBackground=" + longPath + "\nCutOffKBLimit=123456789\n");
-  load();
-  EXPECT_EQ(s_.ChromaBackground, longPath.substr(0, 79));
+  s_.ChromaBackground = "old.bmp";
+  EXPECT_FALSE(loadSettings(kFile, "General", s_, o_));
+  EXPECT_EQ(s_.ChromaBackground, "");
+  ASSERT_EQ(boxes_.boxes().size(), 1u);
+  EXPECT_NE(boxes_.boxes()[0].text.find("\"ChromaBackground\" in"), std::string::npos);
+  EXPECT_NE(boxes_.boxes()[0].text.find("at most 79 are accepted"), std::string::npos);
   // At most 7 characters are parsed.
   EXPECT_EQ(o_.CutOffKBLimit, 1234567u);
+  // Folders and recent files over 259 characters are not saved cut short, nor read so.
+  o_.TargetFilePath = "/" + std::string(300, 'f');
+  o_.FileRecall[0] = "/clips/a.avi";
+  saveMainWindowOptions(kFile, "General", o_);
+  EXPECT_EQ(readFile().find(std::string(259, 'f')), std::string::npos);
+  writeFile("[General]\nSourceFilePath=/" + std::string(300, 's') + "\nFileRecall1=/a.avi\n");
+  CompressorOptions again;
+  loadMainWindowOptions(kFile, "General", again);
+  EXPECT_EQ(again.SourceFilePath, "");
+  EXPECT_EQ(again.FileRecall[0], "/a.avi");
+  writeFile("[General]\nChromaBackground=" + longPath.substr(0, 79) + "\n");
+  EXPECT_TRUE(loadSettings(kFile, "General", s_, o_));
+  EXPECT_EQ(s_.ChromaBackground, longPath.substr(0, 79));
+  EXPECT_EQ(boxes_.boxes().size(), 1u);
 
   writeFile("[General]\nCutOffKBLimit=\n");
   o_.CutOffKBLimit = 9;

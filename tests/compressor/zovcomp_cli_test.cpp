@@ -372,6 +372,31 @@ TEST(ZovcompCli, ModesAndEditList) {
       EXPECT_NE(cropped.err.find("can't be applied"), std::string::npos) << cropped.err;
     }
   }
+  // Values that change nothing are no reason to refuse a copy.
+  Cli same = run({"compress", zov, "-o", copy, "--mode", "copy", "--strip", "none", "--interpolate",
+                  "--crop", "0,0,256,256", "-q"});
+  EXPECT_EQ(same.rc, 0) << same.err;
+  // Nor does an edit list bring in what the options can't: a segment with its own crop is
+  // refused in every copy mode, naming the segment and its file, and nothing is written.
+  {
+    RecordingMessageBox boxes;
+    ScopedMessageBoxSink sink(&boxes);
+    installZovDecoderWithFallback();
+    SourceFile a(zov);
+    setZovDecoderFactory(nullptr);
+    ASSERT_TRUE(a.Opened);
+    a.CropWidth = 128, a.CropHeight = 128;
+    ASSERT_TRUE(saveEditList(list, {&a}));
+  }
+  for (const char* mode : {"copy", "zev", "blocks"}) {
+    Cli cropped = run({"compress", list, "-o", temp("bad.avi"), "--mode", mode});
+    EXPECT_EQ(cropped.rc, 2) << mode;
+    EXPECT_NE(cropped.err.find("segment 1 (\"" + zov + "\") of the edit list \"" + list +
+                               "\" is cropped to 128x128"),
+              std::string::npos)
+        << cropped.err;
+    EXPECT_FALSE(fs::exists(temp("bad.avi"))) << mode;
+  }
 
   // An edit list of two segments compresses into one file.
   {

@@ -4,6 +4,7 @@
 #include <QDropEvent>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QProgressBar>
@@ -17,10 +18,12 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTimer>
@@ -34,6 +37,7 @@
 #include "platform/profile.h"
 #include "platform/qt/termination_signals.h"
 #include "platform/vfw.h"
+#include "zov/version.h"
 
 namespace zov {
 namespace {
@@ -151,6 +155,29 @@ TEST_F(MainWindowTest, StartsWithMenuToolbarAndViews) {
   EXPECT_EQ(ini.getInt("General", "ShowToolbar", 7), 0u);
   EXPECT_TRUE(ini.hasKey("General", "DataRateRight"));
   EXPECT_TRUE(ini.hasKey("General", "FrameBottom"));
+}
+
+TEST_F(MainWindowTest, AboutBoxNamesTheProgramAndItsVersionWithAnOkButton) {
+  auto w = makeWindow();
+  QString name, version;
+  bool ok = false;
+  QTimer::singleShot(0, [&] {
+    QWidget* box = QApplication::activeModalWidget();
+    if (!box) return;
+    if (auto* l = box->findChild<QLabel*>("AboutName")) name = l->text();
+    if (auto* l = box->findChild<QLabel*>("AboutVersion")) version = l->text();
+    auto* buttons = box->findChild<QDialogButtonBox*>();
+    QPushButton* button = buttons ? buttons->button(QDialogButtonBox::Ok) : nullptr;
+    ok = button != nullptr;
+    if (button)
+      button->click();
+    else
+      box->close();
+  });
+  w->command(kCmdAbout);
+  EXPECT_EQ(name, "ZOVComp");
+  EXPECT_TRUE(version.endsWith(ZOV_VERSION_STRING)) << version.toStdString();
+  EXPECT_TRUE(ok);
 }
 
 TEST_F(MainWindowTest, ViewsComeBackWhereTheyWereLeft) {
@@ -390,6 +417,15 @@ TEST_F(MainWindowTest, NoRecompressionOffersTheStreamAndBlockFiles) {
   w->refreshNow();
   EXPECT_EQ(w->session().runMode(), RunMode::BlockFile);
   EXPECT_GT(std::filesystem::file_size(file("copy.mlt")), 0u);
+
+  // Copied frames can't be cropped: the run is refused before anything is written.
+  SourceFile& source = *w->session().currentSource();
+  source.CropWidth = source.Width / 2;
+  const size_t boxesBefore = boxes_.texts().size();
+  EXPECT_FALSE(w->startCompression(kCmdNoRecompression, file("cropped.avi")));
+  EXPECT_FALSE(std::filesystem::exists(file("cropped.avi")));
+  ASSERT_EQ(boxes_.texts().size(), boxesBefore + 1);
+  EXPECT_NE(boxes_.texts().back().find("cropped to"), std::string::npos) << boxes_.texts().back();
 }
 
 TEST_F(MainWindowTest, OutputViewsStayClosedOnceAChromaRunBegan) {
@@ -491,6 +527,19 @@ TEST_F(MainWindowTest, CommandLineScriptReproducesTheJob) {
 TEST_F(MainWindowTest, InputAndMessageWindowsStayWhenClosedAndKeysStillStep) {
   auto w = makeWindow();
   ASSERT_TRUE(w->openSourceFile(teapotPath()));
+  // Neither offers a way to close it: no close button in its title bar, no "Close" in its
+  // system menu (nor, maximised, beside the menu bar).
+  for (QMdiSubWindow* sub : {w->inputWindow(), w->messageWindow()}) {
+    SCOPED_TRACE(sub->windowTitle().toStdString());
+    EXPECT_FALSE(sub->windowFlags() & Qt::WindowCloseButtonHint);
+    EXPECT_FALSE(sub->windowFlags() & Qt::WindowSystemMenuHint);
+    EXPECT_TRUE(sub->windowFlags() & Qt::WindowTitleHint);
+    ASSERT_NE(sub->systemMenu(), nullptr);
+    for (QAction* a : sub->systemMenu()->actions())
+      EXPECT_FALSE(a->isVisible() && (a->text().remove('&') == "Close" ||
+                                      a->shortcut() == QKeySequence(QKeySequence::Close)))
+          << a->text().toStdString();
+  }
   w->inputWindow()->close();
   w->messageWindow()->close();
   QCoreApplication::processEvents();

@@ -399,6 +399,17 @@ TEST(AviWriterErrors, UncreatableOutputAndHelpers) {
   // A failure the system explains names the cause.
   EXPECT_NE(r.errors[0].find("\nCause: No such file or directory"), std::string::npos);
 
+  // Only a regular file at the output path is replaced: a pipe or a device (as root, -o
+  // /dev/full) is refused and stays where it is.
+  const std::string fifo = tempDir("fifo") + "/movie.avi";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  {
+    AviWriter p;
+    EXPECT_FALSE(p.open(baseSettings(fifo, false), r.callbacks()));
+  }
+  EXPECT_NE(r.errors.back().find("is not a regular file"), std::string::npos) << r.errors.back();
+  EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+
   CompressionSettings cs;
   cs.FieldType = kFieldSingle;
   cs.updateDerived();

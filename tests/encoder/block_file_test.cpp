@@ -1,6 +1,7 @@
 // The block file of run mode 3: every frame, key flag and audio byte can be recovered by walking
 // the blocks; no block passes the limit; oversized frames and unwritable files are reported.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -151,7 +152,19 @@ TEST(BlockFile, OversizedFramesAndUnwritableFilesAreReported) {
   EXPECT_FALSE(w.open(settingsFor("/nonexistent-zov/x.zbk", false), cb));
   ASSERT_EQ(errors.size(), 1u);
   EXPECT_EQ(errors[0],
-            "CTR0038E Unable to create \"/nonexistent-zov/x.zbk\", RC=2 - compression halted");
+            "CTR0038E Unable to create \"/nonexistent-zov/x.zbk\", RC=2 - compression halted\n"
+            "Cause: No such file or directory");
+  // A pipe (or a device) at the path is refused, neither truncated nor removed.
+  errors.clear();
+  const std::string fifo = tempPath("pipe.zbk");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  BlockFileWriter p;
+  EXPECT_FALSE(p.open(settingsFor(fifo, false), cb));
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_NE(errors[0].find("is not a regular file"), std::string::npos) << errors[0];
+  p.abandon();
+  EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+  std::filesystem::remove(fifo);
 }
 
 TEST(BlockFile, VideoOnlyFileHasNoAudioBlocks) {

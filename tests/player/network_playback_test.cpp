@@ -235,6 +235,7 @@ TEST(PlayerNetwork, AMovieFromTheServerPlaysThroughTheQtDialogs) {
   const std::string local = w.engine().movie()->path();
   EXPECT_EQ(fs::path(local).parent_path(), fs::path(home.path() + "/tmp"));
   EXPECT_EQ(w.engine().length(), 10);
+  EXPECT_TRUE(w.windowTitle().startsWith("teapot.zev - ")) << w.windowTitle().toStdString();
   EXPECT_EQ(test::drawn(w.movieWidget()), reference[0].pixels);
   // The placeholder's audio track is played as the PCM it stands for.
   ASSERT_TRUE(w.engine().movie()->hasAudio());

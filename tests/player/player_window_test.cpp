@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QSlider>
 #include <QTest>
 #include <QTimer>
@@ -23,6 +24,7 @@
 #include "player/player_dialogs.h"
 #include "player/player_window.h"
 #include "support/player_fixture.h"
+#include "zov/version.h"
 
 using namespace zov;
 using namespace zov::player;
@@ -63,6 +65,31 @@ TEST(PlayerWindow, MenusCaptionsAndTheNetworkedItem) {
     EXPECT_EQ(w->action(id)->text(), text);
   }
   EXPECT_EQ(w->action(kOpenNetworked), nullptr) << "offered only with NetworkedVideo";
+  // The window shows the player's icon; its about box the player's name, version and OK.
+  const QImage icon = w->windowIcon().pixmap(32).toImage();
+  EXPECT_FALSE(icon.isNull());
+  EXPECT_GT(qAlpha(icon.pixel(16, 16)), 0);
+  QString aboutText;
+  bool aboutOk = false;
+  QTimer::singleShot(0, [&] {
+    QWidget* modal = QApplication::activeModalWidget();
+    auto* box = qobject_cast<QMessageBox*>(modal);
+    if (!box) {
+      if (modal) modal->close();
+      return;
+    }
+    aboutText = box->text();
+    QAbstractButton* ok = box->button(QMessageBox::Ok);
+    aboutOk = ok != nullptr;
+    if (ok)
+      ok->click();
+    else
+      box->reject();
+  });
+  w->runCommand(kAboutPlayer);
+  EXPECT_TRUE(aboutText.contains("Orvane Player")) << aboutText.toStdString();
+  EXPECT_TRUE(aboutText.contains("Version " ZOV_VERSION_STRING)) << aboutText.toStdString();
+  EXPECT_TRUE(aboutOk);
   w.reset();
 
   ProfileFile(kSettingsFile).writeString(kSettingsSection, "NetworkedVideo", "1");
@@ -306,6 +333,20 @@ TEST(PlayerWindow, FramePositionComesBackAndTheSeekBarsGrooveMovesThePicture) {
   auto w = test::makeShownPlayerWindow();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(w.get()));
   EXPECT_EQ(w->pos().y(), 200);
+  // Offscreen the frame is the inside. Under a window manager with a 5-pixel border and a
+  // 28-pixel title bar, starting at the saved corner (the frame placed there) and saving again
+  // gives the same corner, start after start, normal or maximised.
+  const QPoint border(5, 28);
+  QPoint corner(300, 200);
+  for (int start = 0; start < 2; ++start) {
+    const QRect frame(corner, QSize(266, 340));
+    const QRect inside(corner + border, QSize(256, 307));
+    corner = savedWindowCorner(inside, frame, inside, true);
+    EXPECT_EQ(corner, QPoint(300, 200)) << start;
+    const QRect maximisedFrame(0, 0, 1024, 768);
+    const QRect maximisedInside(QPoint(0, 0) + border, QSize(1014, 735));
+    EXPECT_EQ(savedWindowCorner(maximisedInside, maximisedFrame, inside, false), corner) << start;
+  }
 
   ASSERT_TRUE(w->openVideo(test::teapotPath()));
   auto* seekBar = w->movieWidget().findChild<QSlider*>("SeekBar");
@@ -371,6 +412,27 @@ TEST(PlayerWindow, TitleRecentVideosAndTheUsualPlayerKeys) {
   EXPECT_EQ(w->engine().position(), 9);
   QTest::keyClick(&movie, Qt::Key_Left, Qt::ShiftModifier);
   EXPECT_EQ(w->engine().position(), 0);
+  // Tab reaches every control below the picture and comes back to the picture; the window's
+  // keys keep working from each of them (the seek bar and the buttons take no arrow or Space).
+  ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
+  movie.setFocus();
+  long frame = 0;
+  for (const char* name : {"PlayButton", "StopButton", "SeekBar"}) {
+    QTest::keyClick(w->focusWidget(), Qt::Key_Tab);
+    ASSERT_EQ(w->focusWidget()->objectName(), name);
+    QTest::keyClick(w->focusWidget(), Qt::Key_Right);
+    EXPECT_EQ(w->engine().position(), ++frame) << name;
+  }
+  QTest::keyClick(w->focusWidget(), Qt::Key_Tab);
+  EXPECT_EQ(w->focusWidget(), &movie);
+  QTest::keyClick(w->focusWidget(), Qt::Key_Tab, Qt::ShiftModifier);
+  QTest::keyClick(w->focusWidget(), Qt::Key_Tab, Qt::ShiftModifier);
+  ASSERT_EQ(w->focusWidget()->objectName(), "StopButton");
+  QTest::keyClick(w->focusWidget(), Qt::Key_Space);
+  EXPECT_EQ(w->engine().mode(), MovieMode::Playing) << "Space plays, not presses Stop";
+  QTest::keyClick(w->focusWidget(), Qt::Key_Space);
+  EXPECT_NE(w->engine().mode(), MovieMode::Playing);
+  movie.setFocus();
   // A double click toggles full screen, where the picture keeps its shape.
   QTest::mouseDClick(&movie, Qt::LeftButton, {}, QPoint(20, 20));
   ASSERT_TRUE(w->isFullScreen());

@@ -149,6 +149,16 @@ TEST_F(SetupCompleteTest, CopyListNeverEmptiesAFileNorWritesOutsideTheTarget) {
   EXPECT_EQ(run(), 0u);
   expectOneBox("Error: Unable to create \"" + (target_ / "evil.txt").string() + "\"." + kCannot);
   EXPECT_EQ(readFile(dir_ / "opt" / "victim.txt"), "keep");
+
+  // A linked folder inside the target leads out of it just as well.
+  sink_.clear();
+  std::filesystem::create_directory_symlink(dir_ / "opt", target_ / "sub");
+  writeFile(source_ / "sub" / "victim.txt", "evil");
+  script("[Copy List]\nFileName1=sub/victim.txt\n");
+  EXPECT_EQ(run(), 0u);
+  expectOneBox("Error: Unable to create \"" + (target_ / "sub" / "victim.txt").string() + "\"." +
+               kCannot);
+  EXPECT_EQ(readFile(dir_ / "opt" / "victim.txt"), "keep");
 }
 
 TEST_F(SetupCompleteTest, IconsBecomeDesktopEntriesWithSubstitutions) {

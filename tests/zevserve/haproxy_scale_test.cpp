@@ -1,7 +1,10 @@
 // Past one server: several zevserve processes serve one folder behind HAProxy in TCP mode (its
 // configuration written and the balancer started here, on loopback); thousands of viewers read
 // movie data through it and check every byte; halfway one server is killed and the viewers it
-// carried reconnect through the balancer to the others, going on from where they were.
+// carried reconnect through the balancer to the others, going on from where they were. Among
+// them is the real network source (the one a player uses), opened through the balancer before
+// the crowd: the server it landed on is the one killed, and it must go on handing out every
+// frame intact and without a box.
 //
 // ZOV_SCALE_VIEWERS sets the number of viewers (default 2,000). The figures go to the test's
 // output and its XML record.
@@ -24,10 +27,13 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "child_process.h"
 #include "network/zev_layout.h"
+#include "network/zev_source.h"
+#include "source_fixture.h"
 #include "zev_fixture.h"
 
 namespace fs = std::filesystem;
@@ -46,9 +52,13 @@ constexpr int kMaxTries = 6;                  // reconnects in a row before a vi
 constexpr int kFirstWaitMs = 100;             // before the first reconnect; doubles
 constexpr auto kTimeLimit = std::chrono::seconds(120);
 
+// About 7 MB: more than the network source's 4 MB cache, so it cannot hold the movie ahead.
 uint32_t frameSize(uint32_t n) {
-  return 9000 + (n * 7919) % 4000;
+  return 30001 + (n * 7919) % 8000;
 }
+// Frames the network source plays before the crowd arrives; after the kill it plays one whole
+// movie on (wrapping), more than its cache holds, so its data must come from another server.
+constexpr uint32_t kPlayedBeforeKill = 70;
 
 int64_t nowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch())
@@ -246,17 +256,43 @@ class Viewers {
   std::array<uint8_t, kRange> scratch_{};
 };
 
-struct Balanced : ::testing::Test {
+// The network source plays frames in order, wrapping at the end of the movie, and counts
+// those that differ from the file's chunks.
+struct Player {
+  const ZevMovie& movie;
+  uint32_t played = 0, wrong = 0;
+  void check(const uint8_t* p, size_t size) {
+    const std::vector<uint8_t>& chunk = movie.chunks[played % movie.frames];
+    if (size != chunk.size() || std::memcmp(p, chunk.data(), size) != 0) ++wrong;
+    ++played;
+  }
+  // The frames up to `until` that are already cached; never waits.
+  void poll(uint32_t until) {
+    size_t size = 0;
+    while (played < until)
+      if (const uint8_t* p = network::frameData(played % movie.frames, &size))
+        check(p, size);
+      else
+        return;
+  }
+};
+
+// The requests of `movie` in a metrics file, -1 while it is not there yet.
+long requestsIn(const std::string& metrics, const std::string& movie) {
+  const std::string text = readText(metrics);
+  const std::string key = "zevserve_requests_total{movie=\"" + movie + "\"} ";
+  const size_t at = text.find(key);
+  if (at != std::string::npos) return std::atol(text.c_str() + at + key.size());
+  return text.find("zevserve_connections_total") == std::string::npos ? -1 : 0;
+}
+
+// The network source's fixture: its dialog host, message boxes and settings.
+struct Balanced : Source {
   void SetUp() override {
+    Source::SetUp();
     haproxy = findHaproxy();
     if (haproxy.empty()) GTEST_SKIP() << "haproxy is not installed (scripts/install-deps.sh)";
-    root = fs::temp_directory_path() / ("zevserve-scale-" + std::to_string(getpid()));
-    fs::create_directories(root / "movies");
   }
-  void TearDown() override {
-    if (!root.empty()) fs::remove_all(root);
-  }
-  fs::path root;
   std::string haproxy;
 };
 
@@ -271,13 +307,13 @@ TEST_F(Balanced, ThousandsOfViewersThroughHaproxySurviveALostServer) {
   const int viewers = int(std::min<rlim_t>(rlim_t(wanted), files.rlim_cur / 2 - 100));
   ASSERT_GT(viewers, 0);
 
-  // About 2.3 MB of movie data.
   const ZevMovie movie = makeZevMovie(210, false, 0, frameSize);
   writeFile(root / "movies" / "movie.zev", movie.bytes);
 
   // Each server gets its listening socket as systemd would hand it over; the balancer gets its
   // own as an inherited descriptor. Nothing is bound by name, so no port can be taken meanwhile.
   std::vector<std::unique_ptr<ChildProcess>> servers;
+  std::vector<std::string> metrics;
   std::string serverLines;
   for (int s = 0; s < kServers; ++s) {
     uint16_t port = 0;
@@ -285,8 +321,10 @@ TEST_F(Balanced, ThousandsOfViewersThroughHaproxySurviveALostServer) {
     ASSERT_GE(fd, 0);
     servers.push_back(std::make_unique<ChildProcess>());
     const std::string log = (root / ("server" + std::to_string(s) + ".log")).string();
-    ASSERT_TRUE(servers.back()->start(
-        {ZEVSERVE_PATH, "--log", log, "--timeout", "60", (root / "movies").string()}, log, {fd}));
+    metrics.push_back((root / ("server" + std::to_string(s) + ".prom")).string());
+    ASSERT_TRUE(servers.back()->start({ZEVSERVE_PATH, "--log", log, "--timeout", "60", "--metrics",
+                                       metrics.back(), (root / "movies").string()},
+                                      log, {fd}));
     ::close(fd);
     serverLines += "    server s" + std::to_string(s) + " 127.0.0.1:" + std::to_string(port) +
                    " check inter 200ms fall 1 rise 2\n";
@@ -318,46 +356,85 @@ TEST_F(Balanced, ThousandsOfViewersThroughHaproxySurviveALostServer) {
   ASSERT_TRUE(balancer.start({haproxy, "-db", "-f", config}, balancerOutput, {frontFd}));
   ::close(frontFd);
 
+  // The network source through the balancer, some way into its movie. Its requests so far
+  // are the only ones, so the server that counts them is the one carrying it.
+  usePort(front, 20000);
+  ASSERT_NE(network::accessZEV(nullptr), nullptr)
+      << (boxes.texts().empty() ? "" : boxes.texts()[0]);
+  Player player{movie};
+  for (uint32_t v = 0; v < kPlayedBeforeKill; ++v) {
+    const std::vector<uint8_t> bytes = frame(v);
+    ASSERT_FALSE(bytes.empty()) << "frame " << v;
+    player.check(bytes.data(), bytes.size());
+  }
+  int carrier = -1;
+  for (int i = 0; i < 1000 && carrier < 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));  // rewritten every second
+    std::vector<long> requests;
+    for (const std::string& m : metrics) requests.push_back(requestsIn(m, "movie.zev"));
+    if (std::count(requests.begin(), requests.end(), -1) == 0 &&
+        std::count(requests.begin(), requests.end(), 0) == kServers - 1)
+      carrier = int(std::max_element(requests.begin(), requests.end()) - requests.begin());
+  }
+  ASSERT_GE(carrier, 0) << "no single server counts the network source's requests";
+
   const uint32_t dataEnd = movie.indexOffset;
   Viewers clients(movie.bytes, dataEnd, front, viewers);
   const uint64_t total = uint64_t(viewers) * kPerViewer;
+  const uint32_t playEnd = kPlayedBeforeKill + movie.frames;
   bool killed = false;
   long killedPeakKb = 0;
   const auto start = Clock::now();
   clients.run(start + kTimeLimit, [&](uint64_t verified) {
     if (!killed && verified >= total / 2) {
-      killedPeakKb = servers[1]->memoryKb("VmHWM");
-      servers[1]->signal(SIGKILL);
+      killedPeakKb = servers[size_t(carrier)]->memoryKb("VmHWM");
+      servers[size_t(carrier)]->signal(SIGKILL);
       killed = true;
     }
+    if (killed) player.poll(playEnd);
   });
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  // The rest of the network source's frames, each waited for (bounded).
+  while (killed && player.played < playEnd) {
+    const std::vector<uint8_t> bytes = frame(player.played % movie.frames);
+    if (bytes.empty()) break;
+    player.check(bytes.data(), bytes.size());
+  }
 
   std::vector<long> peaks;
   for (int s = 0; s < kServers; ++s)
-    peaks.push_back(s == 1 ? killedPeakKb : servers[size_t(s)]->memoryKb("VmHWM"));
+    peaks.push_back(s == carrier ? killedPeakKb : servers[size_t(s)]->memoryKb("VmHWM"));
   const long balancerKb = balancer.memoryKb("VmHWM");
   const double megabytes = double(clients.verified()) / 1e6;
-  char figures[640];
+  char figures[768];
   std::snprintf(
       figures, sizeof figures,
       "%d viewers (%zu at once), %d servers: %.0f MB verified in %.2f s = %.0f MB/s; peak RSS of "
-      "the servers %ld / %ld (killed) / %ld KB, of haproxy %ld KB; %zu viewers "
-      "reconnected, %zu done",
+      "the servers %ld / %ld / %ld KB (server %d killed), of haproxy %ld KB; %zu viewers "
+      "reconnected, %zu done; the network source on the killed server played %u frames "
+      "after the kill, %u wrong",
       viewers, clients.peakOpen(), kServers, megabytes, seconds, megabytes / seconds, peaks[0],
-      peaks[1], peaks[2], balancerKb, clients.reconnected(), clients.done());
+      peaks[1], peaks[2], carrier, balancerKb, clients.reconnected(), clients.done(),
+      player.played - kPlayedBeforeKill, player.wrong);
   std::printf("%s\n", figures);
   RecordProperty("figures", figures);
 
   EXPECT_TRUE(killed);
+  // The network source reconnected through the balancer and played on from where it was.
+  EXPECT_EQ(player.played, playEnd);
+  EXPECT_EQ(player.wrong, 0u);
+  EXPECT_TRUE(boxes.texts().empty()) << boxes.texts()[0];
+  EXPECT_NE(network::currentSource()->status(), 1) << "the source's worker ended";
   EXPECT_EQ(clients.corrupt(), 0u);
   EXPECT_EQ(clients.done(), size_t(viewers)) << readText(balancerOutput);
   EXPECT_EQ(clients.verified(), total);
   // Killed halfway, the server carried about a third of the viewers still reading.
   EXPECT_GE(clients.reconnected(), size_t(viewers) / 20);
   EXPECT_EQ(balancer.wait(0), -1) << "haproxy ended: " << readText(balancerOutput);
-  EXPECT_EQ(servers[0]->wait(0), -1);
-  EXPECT_EQ(servers[2]->wait(0), -1);
+  for (int s = 0; s < kServers; ++s)
+    if (s != carrier) {
+      EXPECT_EQ(servers[size_t(s)]->wait(0), -1) << "server " << s;
+    }
   balancer.signal(SIGTERM);
   EXPECT_NE(balancer.wait(5000), -1);
 }
