@@ -26,6 +26,7 @@
 #include "compressor/settings_keys.h"
 #include "compressor/settings_validation.h"
 #include "encoder/compression_run.h"
+#include "format/cpu_features.h"
 #include "media/source_file.h"
 #include "media/source_messages.h"
 #include "media/vfw_zov_decoder.h"
@@ -932,6 +933,9 @@ int compressCommand(const CliArgs& a, std::ostream& out, std::ostream& err, bool
                   t.readOnlySeconds(), t.seconds(RunStage::Filter), t.seconds(RunStage::Encode),
                   t.seconds(RunStage::Write), seconds);
     out << text;
+    // Which kernels ran (ZOV_CPU may force the plain references) and on how many threads.
+    out << "Kernels: " << cpuPathName(cpuFlags()) << ", " << a.threads << " thread"
+        << (a.threads == 1 ? "" : "s") << "\n";
   }
   if (rc != 0) {
     err << "zovcomp: compression failed\n";

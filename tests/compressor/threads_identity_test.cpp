@@ -6,6 +6,7 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -49,6 +50,21 @@ TEST(EncoderThreads, OutputIsTheSameForEveryThreadCountAndKernelPath) {
     EXPECT_TRUE(one == scalar) << "the vector kernels and the references wrote different files";
   }
   fs::remove_all(dir);
+}
+
+TEST(EncoderThreads, ZovCpuScalarForcesTheReferenceKernels) {
+  const fs::path out = fs::temp_directory_path() / ("zov-scalar-" + std::to_string(getpid()));
+  const std::string cmd = "ZOV_CPU=scalar '" ZOVCOMP_PATH "' compress '" +
+                          test::dataFile("teapot-256x256-rgb24.avi") + "' -o '" + out.string() +
+                          ".avi' --first 1 --last 2 -q --times --threads 1";
+  FILE* p = popen(cmd.c_str(), "r");
+  ASSERT_NE(p, nullptr);
+  std::string text;
+  char buf[256];
+  while (fgets(buf, sizeof buf, p)) text += buf;
+  EXPECT_EQ(pclose(p), 0) << cmd;
+  EXPECT_NE(text.find("Kernels: scalar, 1 thread\n"), std::string::npos) << text;
+  fs::remove(out.string() + ".avi");
 }
 
 }  // namespace
