@@ -72,16 +72,14 @@ void buildHuffmanCode(const uint32_t counts[16], HuffmanCode& out) {
 
 int chooseTableWidth(const HuffmanCode& code, const uint32_t* stream, uint64_t streamBits,
                      uint64_t startBit, const uint8_t* symbols1, uint32_t n1,
-                     const uint8_t* symbols2, uint32_t n2, uint8_t* seen, uint32_t* positions) {
-  const uint64_t total = uint64_t(n1) + n2;
+                     const uint8_t* symbols2, uint32_t n2, uint8_t* seen, uint32_t* ends) {
   const TableWidthKernels& k = tableWidthKernels();
-  // positions[i]: where code i starts; past the end, positions no window reaches.
+  // ends: the last bit of every code marked, two zero words past the stream.
+  const uint64_t words = (streamBits + 31) / 32;
+  std::memset(ends, 0, (words + 2) * sizeof(uint32_t));
   const uint32_t at =
-      k.codePositions(code.length, symbols2, n2,
-                      k.codePositions(code.length, symbols1, n1, 0, positions), positions + n1);
-  positions[total] = at;
-  for (int j = 1; j <= 6; ++j) positions[total + j] = 0xFFFFFFFFu;
-  const WidthCostJob job{positions, total, stream, (streamBits + 31) / 32, startBit, seen};
+      k.codeEnds(code.length, symbols2, n2, k.codeEnds(code.length, symbols1, n1, 0, ends), ends);
+  const WidthCostJob job{ends, at, stream, words, startBit, seen};
   // The costs by width, asked for as many widths at once as the kernel takes best.
   uint64_t costs[16 + kMaxWidthsAtOnce];
   int known = 0;  // costs[width] known for widths below this

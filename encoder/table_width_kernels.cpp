@@ -1,6 +1,7 @@
 #include "encoder/table_width_kernels.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "format/cpu_features.h"
@@ -23,49 +24,54 @@ inline uint32_t bitsAt(const uint32_t* stream, uint64_t words, uint64_t pos, int
   return static_cast<uint32_t>((both << off) >> (64 - width));
 }
 
-// How many whole codes from code i fit a window of `width` bits, at most six (codes are at
-// least one bit long, so the ones that fit are a run from i).
-inline uint32_t codesThatFit(const uint32_t* positions, uint64_t i, int width) {
-  const uint32_t* p = positions + i;
-  const uint64_t limit = uint64_t(p[0]) + uint64_t(width);
-  return uint32_t(p[1] <= limit) + (p[2] <= limit) + (p[3] <= limit) + (p[4] <= limit) +
-         (p[5] <= limit) + (p[6] <= limit);
+// Bits pos .. pos + width - 1 of the code ends, bit pos lowest.
+inline uint64_t endsAt(const uint32_t* ends, uint64_t pos, int width) {
+  const uint64_t w = pos >> 5;
+  const uint64_t both = uint64_t(ends[w]) | uint64_t(ends[w + 1]) << 32;
+  return (both >> (pos & 31)) & ((uint64_t{1} << width) - 1);
 }
 
-// One look-up of a walk: the counts, then the code after the codes it takes.
-struct Walk {
-  uint64_t i = 0, lookups = 0, distinct = 0;
-  uint8_t* seen;
-};
-inline void lookUp(const WidthCostJob& job, int width, Walk& w) {
-  const uint32_t pos = job.positions[w.i];
-  const uint32_t pattern = bitsAt(job.stream, job.words, pos, width);
-  w.distinct += w.seen[pattern] == 0;
-  w.seen[pattern] = 1;
-  w.lookups += ((job.startBit + pos) & 31) + uint64_t(width) > 32 ? 2 : 1;
-  w.i += codesThatFit(job.positions, w.i, width);
+// The bits a look-up takes, given the ends of the codes in its window (bit k: a code ends at
+// bit k of the window): up to the end of the sixth code, or of the last one that fits. The
+// first code always fits (no code is longer than the width), so the window is never empty.
+inline int bitsTaken(uint64_t window) {
+  uint64_t beyond = window;
+  for (int k = 0; k < 6 && beyond; ++k) beyond &= beyond - 1;  // drops the lowest six ends
+  return std::bit_width(window ^ beyond);
+}
+
+// The look-ups one window at bit pos costs: two where it straddles a word of the frame.
+inline uint64_t lookupsAt(uint64_t startBit, uint64_t pos, int width) {
+  return (((startBit + pos) & 31) + uint64_t(width) + 31) >> 5;
+}
+
+// The flags set among `count`.
+inline uint64_t flagsSet(const uint8_t* seen, size_t count) {
+  uint64_t n = 0;
+  for (size_t i = 0; i < count; ++i) n += seen[i];
+  return n;
 }
 
 }  // namespace
 
-uint32_t codePositionsScalar(const uint8_t* lengths, const uint8_t* symbols, uint32_t n,
-                             uint32_t at, uint32_t* positions) {
-  for (uint32_t i = 0; i < n; ++i) positions[i] = at, at += lengths[symbols[i]];
+uint32_t codeEndsScalar(const uint8_t* lengths, const uint8_t* symbols, uint32_t n, uint32_t at,
+                        uint32_t* ends) {
+  for (uint32_t i = 0; i < n; ++i) {
+    at += lengths[symbols[i]];
+    ends[(at - 1) >> 5] |= 1u << ((at - 1) & 31);
+  }
   return at;
 }
 
 uint64_t widthCostScalar(const WidthCostJob& job, int width) {
   std::memset(job.seen, 0, size_t(1) << width);
-  uint64_t lookups = 0, distinct = 0;
-  for (uint64_t i = 0; i < job.total;) {
-    const uint32_t pos = job.positions[i];
-    const uint32_t pattern = bitsAt(job.stream, job.words, pos, width);
-    distinct += job.seen[pattern] == 0;
-    job.seen[pattern] = 1;
-    lookups += ((job.startBit + pos) & 31) + uint64_t(width) > 32 ? 2 : 1;
-    i += codesThatFit(job.positions, i, width);
+  uint64_t lookups = 0;
+  for (uint64_t pos = 0; pos < job.end;) {
+    job.seen[bitsAt(job.stream, job.words, pos, width)] = 1;
+    lookups += lookupsAt(job.startBit, pos, width);
+    pos += uint64_t(bitsTaken(endsAt(job.ends, pos, width)));
   }
-  return lookups + distinct;
+  return lookups + flagsSet(job.seen, size_t(1) << width);
 }
 
 void widthCostsScalar(const WidthCostJob& job, int width, int count, uint64_t* costs) {
@@ -76,76 +82,83 @@ namespace {
 
 #ifdef ZOV_X86
 
+// One look-up with BMI2: the window's pattern from the two stream words at pos (read as one
+// unaligned 64-bit load, halves swapped), the first six code ends kept by a bit deposit and
+// the last of them found by a bit scan. The stream must have a word past pos's.
+__attribute__((target("bmi,bmi2"), always_inline)) inline void lookUpBmi2(
+    const uint8_t* stream, const uint8_t* ends, uint64_t startBit, int width, uint64_t& pos,
+    uint64_t& lookups, uint8_t* seen) {
+  const uint64_t byte = (pos >> 5) * 4;
+  const unsigned off = unsigned(pos & 31);
+  uint64_t s, m;
+  std::memcpy(&s, stream + byte, 8);
+  std::memcpy(&m, ends + byte, 8);
+  s = s << 32 | s >> 32;
+  seen[(s << off) >> (64 - width)] = 1;
+  lookups += lookupsAt(startBit, pos, width);
+  pos += uint64_t(64 - __builtin_clzll(_pdep_u64(0x3F, _bzhi_u64(m >> off, unsigned(width)))));
+}
+
+__attribute__((target("popcnt"))) uint64_t flagsSetPopcnt(const uint8_t* seen, size_t count) {
+  if (count < 8) return flagsSet(seen, count);
+  uint64_t n = 0;
+  for (size_t i = 0; i < count; i += 8) {  // a power of two from 8 on
+    uint64_t w;
+    std::memcpy(&w, seen + i, 8);
+    n += uint64_t(__builtin_popcountll(w));  // flags are 0 or 1
+  }
+  return n;
+}
+
 // Several widths in one pass: the walk is a chain of dependent loads (where the next look-up
 // starts follows from the codes this one takes), so one walk leaves the processor mostly
-// waiting; independent walks side by side fill the gaps. Counting the codes that fit with
-// vector compares (all codes of a piece at once, then walking) was tried and was slower: a
-// look-up takes five or six codes on footage, so the vector pass counts five or six times as
-// many codes as the walk visits. Plain C++, taking the vector paths' place.
+// waiting; independent walks side by side fill the gaps.
 template <int N>
-void walkTogether(const WidthCostJob& job, int width, uint64_t* costs) {
+__attribute__((target("bmi,bmi2"))) void walkTogetherBmi2(const WidthCostJob& job, int width,
+                                                          uint64_t* costs) {
   // The walks' flags side by side in the one buffer: 2^width, 2^(width+1) ...
   std::memset(job.seen, 0, ((size_t(1) << N) - 1) << width);
-  Walk w[N];
-  for (int k = 0; k < N; ++k) w[k].seen = job.seen + (((size_t(1) << k) - 1) << width);
+  uint8_t* seen[N];
+  uint64_t pos[N], lookups[N];
+  for (int k = 0; k < N; ++k) {
+    seen[k] = job.seen + (((size_t(1) << k) - 1) << width);
+    pos[k] = 0, lookups[k] = 0;
+  }
+  const uint8_t* stream = reinterpret_cast<const uint8_t*>(job.stream);
+  const uint8_t* ends = reinterpret_cast<const uint8_t*>(job.ends);
+  // Up to here the stream word after pos's can be read.
+  const uint64_t safe = std::min(job.end, job.words > 0 ? (job.words - 1) * 32 : 0);
   for (;;) {
     bool all = true;
-    for (int k = 0; k < N; ++k) all &= w[k].i < job.total;
+    for (int k = 0; k < N; ++k) all &= pos[k] < safe;
     if (!all) break;
-    for (int k = 0; k < N; ++k) lookUp(job, width + k, w[k]);
+    for (int k = 0; k < N; ++k)
+      lookUpBmi2(stream, ends, job.startBit, width + k, pos[k], lookups[k], seen[k]);
   }
   for (int k = 0; k < N; ++k) {
-    while (w[k].i < job.total) lookUp(job, width + k, w[k]);
-    costs[k] = w[k].lookups + w[k].distinct;
+    const int w = width + k;
+    while (pos[k] < safe) lookUpBmi2(stream, ends, job.startBit, w, pos[k], lookups[k], seen[k]);
+    for (; pos[k] < job.end; pos[k] += uint64_t(bitsTaken(endsAt(job.ends, pos[k], w)))) {
+      seen[k][bitsAt(job.stream, job.words, pos[k], w)] = 1;
+      lookups[k] += lookupsAt(job.startBit, pos[k], w);
+    }
+    costs[k] = lookups[k] + flagsSetPopcnt(seen[k], size_t(1) << w);
   }
 }
 
-void widthCostsInterleaved(const WidthCostJob& job, int width, int count, uint64_t* costs) {
+void widthCostsBmi2(const WidthCostJob& job, int width, int count, uint64_t* costs) {
   // As many walks at once as their flags fit the buffer (three up to width 12, two at 13).
   while (count > 0) {
     int n = count;
     while (n > 1 && (((size_t(1) << n) - 1) << width) > kWidthCostSeen) --n;
     if (n == 3)
-      walkTogether<3>(job, width, costs);
+      walkTogetherBmi2<3>(job, width, costs);
     else if (n == 2)
-      walkTogether<2>(job, width, costs);
+      walkTogetherBmi2<2>(job, width, costs);
     else
-      costs[0] = widthCostScalar(job, width);
+      walkTogetherBmi2<1>(job, width, costs);
     width += n, costs += n, count -= n;
   }
-}
-
-// positions of eight codes of the given lengths from `running` (every lane the same), which
-// moves past them.
-__attribute__((target("avx2"))) inline void positions8(__m128i lengths, __m256i& running,
-                                                       uint32_t* out) {
-  const __m256i v = _mm256_cvtepu8_epi32(lengths);
-  __m256i s = _mm256_add_epi32(v, _mm256_slli_si256(v, 4));
-  s = _mm256_add_epi32(s, _mm256_slli_si256(s, 8));
-  // The low half's total carried into the high half.
-  const __m256i lowTotal = _mm256_shuffle_epi32(s, 0xFF);
-  s = _mm256_add_epi32(s, _mm256_permute2x128_si256(lowTotal, lowTotal, 0x08));
-  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
-                      _mm256_add_epi32(running, _mm256_sub_epi32(s, v)));
-  running = _mm256_add_epi32(running, _mm256_permutevar8x32_epi32(s, _mm256_set1_epi32(7)));
-}
-
-// Sixteen codes a step: the lengths looked up with a byte shuffle (symbols are 0..15), the
-// running sum in two registers of eight.
-__attribute__((target("avx2"))) uint32_t codePositionsAvx2(const uint8_t* lengths,
-                                                           const uint8_t* symbols, uint32_t n,
-                                                           uint32_t at, uint32_t* positions) {
-  const __m128i table = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lengths));
-  __m256i running = _mm256_set1_epi32(int(at));
-  uint32_t i = 0;
-  for (; i + 16 <= n; i += 16) {
-    const __m128i l =
-        _mm_shuffle_epi8(table, _mm_loadu_si128(reinterpret_cast<const __m128i*>(symbols + i)));
-    positions8(l, running, positions + i);
-    positions8(_mm_srli_si128(l, 8), running, positions + i + 8);
-  }
-  return codePositionsScalar(lengths, symbols + i, n - i, uint32_t(_mm256_cvtsi256_si32(running)),
-                             positions + i);
 }
 
 #endif
@@ -153,10 +166,10 @@ __attribute__((target("avx2"))) uint32_t codePositionsAvx2(const uint8_t* length
 }  // namespace
 
 TableWidthKernels tableWidthKernelsFor(unsigned flags) {
-  TableWidthKernels k{codePositionsScalar, widthCostsScalar, 1};
+  TableWidthKernels k{codeEndsScalar, widthCostsScalar, 1};
 #ifdef ZOV_X86
-  if (flags & kCpuSse2) k.widthCosts = widthCostsInterleaved, k.widthsAtOnce = kMaxWidthsAtOnce;
-  if (flags & kCpuAvx2) k.codePositions = codePositionsAvx2;
+  if ((flags & kCpuAvx2) && (flags & kCpuBmi2))
+    k.widthCosts = widthCostsBmi2, k.widthsAtOnce = kMaxWidthsAtOnce;
 #else
   (void)flags;
 #endif

@@ -1,4 +1,4 @@
-// The table-width cost model's kernels: where each code of the frame's stream starts, and the
+// The table-width cost model's kernels: where each code of the frame's stream ends, and the
 // modelled decoding cost of the stream under one look-up width. Every version gives the
 // reference's numbers exactly, so the chosen width never depends on the kernel path.
 #pragma once
@@ -8,21 +8,23 @@
 
 namespace zov {
 
-// positions[i] = at + the lengths of the codes of symbols[0..i-1] (`lengths`: per symbol
-// value 0..15). Returns at + the lengths of all n codes.
-using CodePositionsFn = uint32_t (*)(const uint8_t* lengths, const uint8_t* symbols, uint32_t n,
-                                     uint32_t at, uint32_t* positions);
+// Marks the last bit of every code in `ends` (a bit array, bit b of the stream at bit b % 32 of
+// word b / 32, least significant first), the codes of symbols[0..n-1] (`lengths`: per symbol
+// value 0..15) following each other from bit `at`. The words must be zero beforehand. Returns
+// at + the lengths of all n codes.
+using CodeEndsFn = uint32_t (*)(const uint8_t* lengths, const uint8_t* symbols, uint32_t n,
+                                uint32_t at, uint32_t* ends);
 
-// The stream of codes whose starts are positions[0..total-1] (positions[total]: its end,
-// positions[total+1..total+6]: 0xFFFFFFFF) as the decoder reads it with a table `width` bits
-// wide: each look-up takes as many whole codes as fit the window, at most six. Returns the
-// look-ups (two where the window straddles a word of the frame, whose codes start at bit
-// `startBit`) plus the number of distinct window patterns; `seen` (2^width flags) is scratch.
+// The stream of codes from bit 0 to `end` (`ends`: the bit array above, with at least two zero
+// words past the end) as the decoder reads it with a table `width` bits wide: each look-up
+// takes as many whole codes as fit the window, at most six. Returns the look-ups (two where
+// the window straddles a word of the frame, whose codes start at bit `startBit`) plus the
+// number of distinct window patterns; `seen` (2^width flags) is scratch.
 struct WidthCostJob {
-  const uint32_t* positions;
-  uint64_t total;
+  const uint32_t* ends;
+  uint64_t end;            // the stream's length in bits
   const uint32_t* stream;  // the codes from bit 0 on (first bit = bit 31 of word 0)
-  uint64_t words;
+  uint64_t words;          // readable words of `stream`
   uint64_t startBit;
   uint8_t* seen;
 };
@@ -34,7 +36,7 @@ inline constexpr size_t kWidthCostSeen = size_t(1) << 15;
 using WidthCostsFn = void (*)(const WidthCostJob& job, int width, int count, uint64_t* costs);
 
 struct TableWidthKernels {
-  CodePositionsFn codePositions;
+  CodeEndsFn codeEnds;
   WidthCostsFn widthCosts;
   // How many widths a call of widthCosts best takes: the model asks for that many at once
   // (it may then know one cost more than it needs; the choice is the same).
@@ -42,8 +44,8 @@ struct TableWidthKernels {
 };
 
 // The plain C++ references: widthCostScalar walks the stream once for one width.
-uint32_t codePositionsScalar(const uint8_t* lengths, const uint8_t* symbols, uint32_t n,
-                             uint32_t at, uint32_t* positions);
+uint32_t codeEndsScalar(const uint8_t* lengths, const uint8_t* symbols, uint32_t n, uint32_t at,
+                        uint32_t* ends);
 uint64_t widthCostScalar(const WidthCostJob& job, int width);
 void widthCostsScalar(const WidthCostJob& job, int width, int count, uint64_t* costs);
 

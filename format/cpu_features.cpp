@@ -11,6 +11,7 @@ unsigned detectCpuFlags() {
   __builtin_cpu_init();
   if (__builtin_cpu_supports("sse2")) flags |= kCpuSse2;
   if (__builtin_cpu_supports("avx2")) flags |= kCpuAvx2;
+  if (__builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2")) flags |= kCpuBmi2;
 #endif
   return flags;
 }

@@ -12,6 +12,7 @@ namespace zov {
 enum CpuFlag : unsigned {
   kCpuSse2 = 1u << 0,
   kCpuAvx2 = 1u << 1,
+  kCpuBmi2 = 1u << 2,  // bit deposit and friends; the AVX2 path takes it where present
 };
 
 // What the processor offers (x86-64 always has SSE2).

@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const unsigned detected = zov::detectCpuFlags();
-  const unsigned paths[] = {zov::kCpuSse2, zov::kCpuSse2 | zov::kCpuAvx2};
+  const unsigned paths[] = {zov::kCpuSse2, zov::kCpuSse2 | zov::kCpuAvx2 | zov::kCpuBmi2};
   int failures = 0, compared = 0;
   for (const KernelCase& c : zov::test::kernelCases()) {
     uint64_t refCalls = 0;

@@ -25,13 +25,13 @@ std::vector<uint8_t> footageSymbols(const KernelInputs& in, size_t from, size_t 
   return s;
 }
 
-// The stream of a symbol sequence under its own code, and the positions buffer the model needs.
+// The stream of a symbol sequence under its own code, and the code ends the model needs.
 struct CodedStream {
   HuffmanCode code;
   std::vector<uint8_t> symbols;
   BitWriter bits;
   uint64_t bitCount = 0;
-  std::vector<uint32_t> positions;
+  std::vector<uint32_t> ends;
 };
 
 bool codeFor(CodedStream& s) {
@@ -43,61 +43,61 @@ bool codeFor(CodedStream& s) {
   for (uint8_t v : s.symbols) s.bits.write(s.code.code[v], s.code.length[v]);
   s.bitCount = s.bits.bitCount();
   s.bits.finishWord();
-  s.positions.assign(s.symbols.size() + 7, 0);
-  const uint32_t end = codePositionsScalar(s.code.length, s.symbols.data(),
-                                           uint32_t(s.symbols.size()), 0, s.positions.data());
-  s.positions[s.symbols.size()] = end;
-  for (size_t k = 1; k <= 6; ++k) s.positions[s.symbols.size() + k] = 0xFFFFFFFFu;
+  s.ends.assign((s.bitCount + 31) / 32 + 2, 0);
+  codeEndsScalar(s.code.length, s.symbols.data(), uint32_t(s.symbols.size()), 0, s.ends.data());
   return true;
 }
 
-// ---- Code positions ----
+// ---- Code ends ----
 
-bool positionsSame(unsigned flags) {
-  return tableWidthKernelsFor(flags).codePositions == codePositionsScalar;
+bool endsSame(unsigned flags) {
+  return tableWidthKernelsFor(flags).codeEnds == codeEndsScalar;
 }
 
-bool positionsOne(CodePositionsFn f, const uint8_t* lengths, const std::vector<uint8_t>& symbols,
-                  uint32_t at, std::string& why) {
+bool endsOne(CodeEndsFn f, const uint8_t* lengths, const std::vector<uint8_t>& symbols, uint32_t at,
+             std::string& why) {
   const uint32_t n = uint32_t(symbols.size());
-  std::vector<uint32_t> ref(n + 1, 0xDEADBEEF), got(n + 1, 0xDEADBEEF);
-  const uint32_t endRef = codePositionsScalar(lengths, symbols.data(), n, at, ref.data());
+  const size_t words = (size_t(at) + 15 * size_t(n)) / 32 + 2;
+  std::vector<uint32_t> ref(words, 0), got(words, 0);
+  const uint32_t endRef = codeEndsScalar(lengths, symbols.data(), n, at, ref.data());
   const uint32_t end = f(lengths, symbols.data(), n, at, got.data());
   if (end == endRef && got == ref) return true;
   const size_t i = size_t(std::mismatch(got.begin(), got.end(), ref.begin()).first - got.begin());
   why = std::to_string(n) + " codes from " + std::to_string(at) + ": end " + std::to_string(end) +
         ", reference " + std::to_string(endRef);
-  if (i < n) why += "; code " + std::to_string(i) + " at " + std::to_string(got[i]);
+  if (i < words) why += "; word " + std::to_string(i) + " differs";
   return false;
 }
 
-bool positionsCheck(unsigned flags, KernelInputs& in, std::string& why) {
-  const CodePositionsFn f = tableWidthKernelsFor(flags).codePositions;
+bool endsCheck(unsigned flags, KernelInputs& in, std::string& why) {
+  const CodeEndsFn f = tableWidthKernelsFor(flags).codeEnds;
   CodedStream s;
   for (size_t from = 0; from < 4 * 65536; from += 65536) {
     s.symbols = footageSymbols(in, from, 50000);
-    if (codeFor(s) && !positionsOne(f, s.code.length, s.symbols, 0, why)) return false;
+    if (codeFor(s) && !endsOne(f, s.code.length, s.symbols, 0, why)) return false;
   }
   std::uniform_int_distribution<int> symbol(0, 15), length(1, 15), count(0, 100);
-  std::uniform_int_distribution<uint32_t> at(0, 0xFFFFF000u);
+  std::uniform_int_distribution<uint32_t> at(0, 5000);
   uint8_t lengths[16];
   for (int pass = 0; pass < 3000; ++pass) {
     for (uint8_t& l : lengths) l = uint8_t(length(in.random));
     std::vector<uint8_t> symbols(size_t(count(in.random)));
     for (uint8_t& v : symbols) v = uint8_t(symbol(in.random));
-    if (!positionsOne(f, lengths, symbols, pass % 2 ? at(in.random) : 0, why)) return false;
+    if (!endsOne(f, lengths, symbols, pass % 2 ? at(in.random) : 0, why)) return false;
   }
   return true;
 }
 
-uint64_t positionsBench(unsigned flags, KernelInputs& in) {
-  const CodePositionsFn f = tableWidthKernelsFor(flags).codePositions;
+uint64_t endsBench(unsigned flags, KernelInputs& in) {
+  const CodeEndsFn f = tableWidthKernelsFor(flags).codeEnds;
   CodedStream s;
   s.symbols = footageSymbols(in, 0, 200000);
   codeFor(s);
   uint64_t calls = 0, sink = 0;
-  for (int pass = 0; pass < 200; ++pass, ++calls)
-    sink += f(s.code.length, s.symbols.data(), uint32_t(s.symbols.size()), 0, s.positions.data());
+  for (int pass = 0; pass < 200; ++pass, ++calls) {
+    std::fill(s.ends.begin(), s.ends.end(), 0);
+    sink += f(s.code.length, s.symbols.data(), uint32_t(s.symbols.size()), 0, s.ends.data());
+  }
   if (sink == 1) std::printf(" ");
   return calls;
 }
@@ -108,17 +108,44 @@ bool costSame(unsigned flags) {
   return tableWidthKernelsFor(flags).widthCosts == widthCostsScalar;
 }
 
+// The decoder's walk as it is defined, code by code: each look-up takes the whole codes that
+// fit its window, at most six. The model's walks over the code ends must agree with it.
+uint64_t plainWalkCost(const CodedStream& s, uint64_t startBit, int width) {
+  std::vector<uint64_t> at(s.symbols.size() + 7, ~uint64_t{0});
+  uint64_t p = 0;
+  for (size_t i = 0; i < s.symbols.size(); ++i) at[i] = p, p += s.code.length[s.symbols[i]];
+  at[s.symbols.size()] = p;
+  std::vector<bool> seen(size_t(1) << width);
+  uint64_t cost = 0;
+  for (size_t i = 0; i < s.symbols.size();) {
+    uint32_t pattern = 0;
+    for (int b = 0; b < width; ++b) {
+      const uint64_t bit = at[i] + uint64_t(b);
+      const uint32_t word = bit / 32 < s.bits.words().size() ? s.bits.words()[bit / 32] : 0;
+      pattern = pattern << 1 | (word >> (31 - bit % 32) & 1);
+    }
+    cost += !seen[pattern];
+    seen[pattern] = true;
+    cost += ((startBit + at[i]) % 32) + uint64_t(width) > 32 ? 2 : 1;
+    size_t k = 1;
+    while (k < 6 && at[i + k + 1] <= at[i] + uint64_t(width)) ++k;
+    i += k;
+  }
+  return cost;
+}
+
 // Every width the model tries (from the longest code on) at the given start bit.
 bool costOne(WidthCostsFn f, const CodedStream& s, uint64_t startBit, std::vector<uint8_t>& seen,
-             std::string& why) {
-  const WidthCostJob job{s.positions.data(),     s.symbols.size(), s.bits.words().data(),
-                         (s.bitCount + 31) / 32, startBit,         seen.data()};
+             bool againstPlainWalk, std::string& why) {
+  const WidthCostJob job{s.ends.data(),          s.bitCount, s.bits.words().data(),
+                         (s.bitCount + 31) / 32, startBit,   seen.data()};
   for (int width = std::max(s.code.maxLength, 1); width <= 15; ++width)
     for (int count = 1; count <= std::min(kMaxWidthsAtOnce, 16 - width); ++count) {
       uint64_t got[kMaxWidthsAtOnce] = {};
       f(job, width, count, got);
       for (int k = 0; k < count; ++k) {
-        const uint64_t ref = widthCostScalar(job, width + k);
+        const uint64_t ref = againstPlainWalk && count == 1 ? plainWalkCost(s, startBit, width)
+                                                            : widthCostScalar(job, width + k);
         if (got[k] == ref) continue;
         why = std::to_string(s.symbols.size()) + " codes, longest " +
               std::to_string(s.code.maxLength) + ", start bit " + std::to_string(startBit) +
@@ -136,7 +163,9 @@ bool costCheck(unsigned flags, KernelInputs& in, std::string& why) {
   CodedStream s;
   for (size_t from = 0; from < 4 * 65536; from += 65536) {
     s.symbols = footageSymbols(in, from, 30000);
-    if (codeFor(s) && !costOne(f, s, from % 32, seen, why)) return false;
+    if (codeFor(s) && (!costOne(f, s, from % 32, seen, false, why) ||
+                       !costOne(widthCostsScalar, s, from % 32, seen, true, why)))
+      return false;
   }
   // Random streams of every short length and skew (long codes where few symbols dominate).
   std::uniform_int_distribution<int> count(2, 1500), used(2, 16), start(0, 31);
@@ -145,7 +174,10 @@ bool costCheck(unsigned flags, KernelInputs& in, std::string& why) {
     std::geometric_distribution<int> skewed(pass % 3 ? 0.5 : 0.1);
     s.symbols.resize(size_t(pass < 300 ? pass % 60 + 2 : count(in.random)));
     for (uint8_t& v : s.symbols) v = uint8_t(std::min(skewed(in.random), symbols - 1));
-    if (codeFor(s) && !costOne(f, s, uint64_t(start(in.random)), seen, why)) return false;
+    const uint64_t startBit = uint64_t(start(in.random));
+    if (codeFor(s) && (!costOne(f, s, startBit, seen, false, why) ||
+                       !costOne(widthCostsScalar, s, startBit, seen, true, why)))
+      return false;
   }
   return true;
 }
@@ -157,9 +189,8 @@ uint64_t costBench(unsigned flags, KernelInputs& in) {
   CodedStream s;
   s.symbols = footageSymbols(in, 0, 200000);
   codeFor(s);
-  const WidthCostJob job{
-      s.positions.data(), s.symbols.size(), s.bits.words().data(), (s.bitCount + 31) / 32, 5,
-      seen.data()};
+  const WidthCostJob job{s.ends.data(),          s.bitCount, s.bits.words().data(),
+                         (s.bitCount + 31) / 32, 5,          seen.data()};
   const int first = s.code.maxLength, last = std::min(15, first + 5);
   uint64_t calls = 0, sink = 0, costs[kMaxWidthsAtOnce];
   for (int pass = 0; pass < 10; ++pass)
@@ -175,7 +206,7 @@ uint64_t costBench(unsigned flags, KernelInputs& in) {
 }  // namespace
 
 std::vector<KernelCase> tableWidthCases() {
-  return {{"code positions (stream)", positionsSame, positionsCheck, positionsBench},
+  return {{"code ends (stream)", endsSame, endsCheck, endsBench},
           {"table-width costs (width)", costSame, costCheck, costBench}};
 }
 
