@@ -72,14 +72,17 @@ void buildHuffmanCode(const uint32_t counts[16], HuffmanCode& out) {
 
 int chooseTableWidth(const HuffmanCode& code, const uint32_t* stream, uint64_t streamBits,
                      uint64_t startBit, const uint8_t* symbols1, uint32_t n1,
-                     const uint8_t* symbols2, uint32_t n2, uint8_t* seen, uint32_t* ends) {
+                     const uint8_t* symbols2, uint32_t n2, uint8_t* seen, uint32_t* scratch) {
   const TableWidthKernels& k = tableWidthKernels();
-  // ends: the last bit of every code marked, two zero words past the stream.
-  const uint64_t words = (streamBits + 31) / 32;
-  std::memset(ends, 0, (words + 2) * sizeof(uint32_t));
-  const uint32_t at =
-      k.codeEnds(code.length, symbols2, n2, k.codeEnds(code.length, symbols1, n1, 0, ends), ends);
-  const WidthCostJob job{ends, at, stream, words, startBit, seen};
+  // The codes and their ends in the frame's word alignment, each with two zero words after.
+  const unsigned first = unsigned(startBit & 31);
+  const uint64_t words = (first + streamBits + 31) / 32;
+  uint32_t* aligned = scratch + words + 2;
+  alignStream(stream, streamBits, first, aligned);
+  std::memset(scratch, 0, (words + 2) * sizeof(uint32_t));
+  const uint32_t end = k.codeEnds(code.length, symbols2, n2,
+                                  k.codeEnds(code.length, symbols1, n1, first, scratch), scratch);
+  const WidthCostJob job{scratch, aligned, first, end, seen};
   // The costs by width, asked for as many widths at once as the kernel takes best.
   uint64_t costs[16 + kMaxWidthsAtOnce];
   int known = 0;  // costs[width] known for widths below this

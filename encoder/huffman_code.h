@@ -26,9 +26,9 @@ void buildHuffmanCode(const uint32_t counts[16], HuffmanCode& out);
 // Chooses W from the longest code length up to 15 while the modelled decoding cost strictly
 // falls. `stream` holds the frame's codes from bit 0 on (first bit = bit 31 of word 0);
 // `startBit` is the position of the first code within the frame. `seen` has room for 2^15
-// flags, `ends` for n1 + n2 + 7 words (scratch).
+// flags, `scratch` for n1 + n2 + 16 words.
 int chooseTableWidth(const HuffmanCode& code, const uint32_t* stream, uint64_t streamBits,
                      uint64_t startBit, const uint8_t* symbols1, uint32_t n1,
-                     const uint8_t* symbols2, uint32_t n2, uint8_t* seen, uint32_t* ends);
+                     const uint8_t* symbols2, uint32_t n2, uint8_t* seen, uint32_t* scratch);
 
 }  // namespace zov

@@ -14,14 +14,11 @@
 namespace zov {
 namespace {
 
-// The next `width` bits of the stream from bit position pos (zeros past the end).
-inline uint32_t bitsAt(const uint32_t* stream, uint64_t words, uint64_t pos, int width) {
-  uint64_t w = pos >> 5;
-  int off = static_cast<int>(pos & 31);
-  uint64_t hi = w < words ? stream[w] : 0;
-  uint64_t lo = w + 1 < words ? stream[w + 1] : 0;
-  uint64_t both = hi << 32 | lo;
-  return static_cast<uint32_t>((both << off) >> (64 - width));
+// The next `width` bits of the stream from bit position pos.
+inline uint32_t bitsAt(const uint32_t* stream, uint64_t pos, int width) {
+  const uint64_t w = pos >> 5;
+  const uint64_t both = uint64_t(stream[w]) << 32 | stream[w + 1];
+  return static_cast<uint32_t>((both << (pos & 31)) >> (64 - width));
 }
 
 // Bits pos .. pos + width - 1 of the code ends, bit pos lowest.
@@ -33,16 +30,16 @@ inline uint64_t endsAt(const uint32_t* ends, uint64_t pos, int width) {
 
 // The bits a look-up takes, given the ends of the codes in its window (bit k: a code ends at
 // bit k of the window): up to the end of the sixth code, or of the last one that fits. The
-// first code always fits (no code is longer than the width), so the window is never empty.
+// first code always fits, so the window is never empty.
 inline int bitsTaken(uint64_t window) {
   uint64_t beyond = window;
   for (int k = 0; k < 6 && beyond; ++k) beyond &= beyond - 1;  // drops the lowest six ends
   return std::bit_width(window ^ beyond);
 }
 
-// The look-ups one window at bit pos costs: two where it straddles a word of the frame.
-inline uint64_t lookupsAt(uint64_t startBit, uint64_t pos, int width) {
-  return (((startBit + pos) & 31) + uint64_t(width) + 31) >> 5;
+// The look-ups one window at bit pos costs: two where it straddles a word.
+inline uint64_t lookupsAt(uint64_t pos, int width) {
+  return ((pos & 31) + uint64_t(width) + 31) >> 5;
 }
 
 // The flags set among `count`.
@@ -53,6 +50,19 @@ inline uint64_t flagsSet(const uint8_t* seen, size_t count) {
 }
 
 }  // namespace
+
+uint64_t alignStream(const uint32_t* stream, uint64_t bits, unsigned first, uint32_t* out) {
+  const uint64_t in = (bits + 31) / 32, words = (first + bits + 31) / 32;
+  uint32_t carry = 0;
+  for (uint64_t k = 0; k < words; ++k) {
+    uint32_t w = k < in ? stream[k] : 0;
+    if (k + 1 == in && bits % 32) w &= ~0u << (32 - bits % 32);
+    out[k] = first ? (w >> first | carry) : w;
+    carry = first ? w << (32 - first) : 0;
+  }
+  out[words] = out[words + 1] = 0;
+  return words;
+}
 
 uint32_t codeEndsScalar(const uint8_t* lengths, const uint8_t* symbols, uint32_t n, uint32_t at,
                         uint32_t* ends) {
@@ -66,9 +76,9 @@ uint32_t codeEndsScalar(const uint8_t* lengths, const uint8_t* symbols, uint32_t
 uint64_t widthCostScalar(const WidthCostJob& job, int width) {
   std::memset(job.seen, 0, size_t(1) << width);
   uint64_t lookups = 0;
-  for (uint64_t pos = 0; pos < job.end;) {
-    job.seen[bitsAt(job.stream, job.words, pos, width)] = 1;
-    lookups += lookupsAt(job.startBit, pos, width);
+  for (uint64_t pos = job.first; pos < job.end;) {
+    job.seen[bitsAt(job.stream, pos, width)] = 1;
+    lookups += lookupsAt(pos, width);
     pos += uint64_t(bitsTaken(endsAt(job.ends, pos, width)));
   }
   return lookups + flagsSet(job.seen, size_t(1) << width);
@@ -82,21 +92,22 @@ namespace {
 
 #ifdef ZOV_X86
 
-// One look-up with BMI2: the window's pattern from the two stream words at pos (read as one
-// unaligned 64-bit load, halves swapped), the first six code ends kept by a bit deposit and
-// the last of them found by a bit scan. The stream must have a word past pos's.
+// One look-up with BMI2: the window's pattern from the two stream words at pos (one unaligned
+// 64-bit load, halves swapped), the first six code ends kept by a bit deposit and the last of
+// them found by a bit scan.
+template <int W>
 __attribute__((target("bmi,bmi2"), always_inline)) inline void lookUpBmi2(
-    const uint8_t* stream, const uint8_t* ends, uint64_t startBit, int width, uint64_t& pos,
-    uint64_t& lookups, uint8_t* seen) {
+    const uint8_t* stream, const uint8_t* ends, uint64_t& pos, uint64_t& lookups, uint8_t* seen) {
   const uint64_t byte = (pos >> 5) * 4;
   const unsigned off = unsigned(pos & 31);
   uint64_t s, m;
   std::memcpy(&s, stream + byte, 8);
   std::memcpy(&m, ends + byte, 8);
   s = s << 32 | s >> 32;
-  seen[(s << off) >> (64 - width)] = 1;
-  lookups += lookupsAt(startBit, pos, width);
-  pos += uint64_t(64 - __builtin_clzll(_pdep_u64(0x3F, _bzhi_u64(m >> off, unsigned(width)))));
+  seen[(s << off) >> (64 - W)] = 1;
+  lookups += (off + W + 31) >> 5;
+  const uint64_t six = _pdep_u64(0x3F, (m >> off) & ((uint64_t{1} << W) - 1));
+  pos += 1 + uint64_t(63 ^ __builtin_clzll(six));
 }
 
 __attribute__((target("popcnt"))) uint64_t flagsSetPopcnt(const uint8_t* seen, size_t count) {
@@ -110,53 +121,58 @@ __attribute__((target("popcnt"))) uint64_t flagsSetPopcnt(const uint8_t* seen, s
   return n;
 }
 
-// Several widths in one pass: the walk is a chain of dependent loads (where the next look-up
+// N widths from W in one pass: the walk is a chain of dependent loads (where the next look-up
 // starts follows from the codes this one takes), so one walk leaves the processor mostly
-// waiting; independent walks side by side fill the gaps.
-template <int N>
-__attribute__((target("bmi,bmi2"))) void walkTogetherBmi2(const WidthCostJob& job, int width,
+// waiting; independent walks side by side fill the gaps. The walks go in blocks of look-ups
+// without a bound check (a look-up moves at most its width on), then each to its end.
+template <int W, int N>
+__attribute__((target("bmi,bmi2"))) void walkTogetherBmi2(const WidthCostJob& job,
                                                           uint64_t* costs) {
-  // The walks' flags side by side in the one buffer: 2^width, 2^(width+1) ...
-  std::memset(job.seen, 0, ((size_t(1) << N) - 1) << width);
-  uint8_t* seen[N];
-  uint64_t pos[N], lookups[N];
-  for (int k = 0; k < N; ++k) {
-    seen[k] = job.seen + (((size_t(1) << k) - 1) << width);
-    pos[k] = 0, lookups[k] = 0;
-  }
-  const uint8_t* stream = reinterpret_cast<const uint8_t*>(job.stream);
-  const uint8_t* ends = reinterpret_cast<const uint8_t*>(job.ends);
-  // Up to here the stream word after pos's can be read.
-  const uint64_t safe = std::min(job.end, job.words > 0 ? (job.words - 1) * 32 : 0);
+  // The walks' flags side by side in the one buffer: 2^W, 2^(W+1) ...
+  std::memset(job.seen, 0, ((size_t(1) << N) - 1) << W);
+  uint8_t* const seen0 = job.seen;
+  uint8_t* const seen1 = N > 1 ? seen0 + (size_t(1) << W) : seen0;
+  uint8_t* const seen2 = N > 2 ? seen1 + (size_t(2) << W) : seen0;
+  const uint8_t* const stream = reinterpret_cast<const uint8_t*>(job.stream);
+  const uint8_t* const ends = reinterpret_cast<const uint8_t*>(job.ends);
+  const uint64_t end = job.end;
+  uint64_t pos0 = job.first, pos1 = job.first, pos2 = job.first;
+  uint64_t look0 = 0, look1 = 0, look2 = 0;
   for (;;) {
-    bool all = true;
-    for (int k = 0; k < N; ++k) all &= pos[k] < safe;
-    if (!all) break;
-    for (int k = 0; k < N; ++k)
-      lookUpBmi2(stream, ends, job.startBit, width + k, pos[k], lookups[k], seen[k]);
-  }
-  for (int k = 0; k < N; ++k) {
-    const int w = width + k;
-    while (pos[k] < safe) lookUpBmi2(stream, ends, job.startBit, w, pos[k], lookups[k], seen[k]);
-    for (; pos[k] < job.end; pos[k] += uint64_t(bitsTaken(endsAt(job.ends, pos[k], w)))) {
-      seen[k][bitsAt(job.stream, job.words, pos[k], w)] = 1;
-      lookups[k] += lookupsAt(job.startBit, pos[k], w);
+    const uint64_t furthest = std::max({pos0, N > 1 ? pos1 : 0, N > 2 ? pos2 : 0});
+    const uint64_t steps = furthest < end ? (end - furthest) / (W + N - 1) : 0;
+    if (steps < 8) break;
+    for (uint64_t j = 0; j < steps; ++j) {
+      lookUpBmi2<W>(stream, ends, pos0, look0, seen0);
+      if constexpr (N > 1) lookUpBmi2<W + 1>(stream, ends, pos1, look1, seen1);
+      if constexpr (N > 2) lookUpBmi2<W + 2>(stream, ends, pos2, look2, seen2);
     }
-    costs[k] = lookups[k] + flagsSetPopcnt(seen[k], size_t(1) << w);
+  }
+  while (pos0 < end) lookUpBmi2<W>(stream, ends, pos0, look0, seen0);
+  costs[0] = look0 + flagsSetPopcnt(seen0, size_t(1) << W);
+  if constexpr (N > 1) {
+    while (pos1 < end) lookUpBmi2<W + 1>(stream, ends, pos1, look1, seen1);
+    costs[1] = look1 + flagsSetPopcnt(seen1, size_t(2) << W);
+  }
+  if constexpr (N > 2) {
+    while (pos2 < end) lookUpBmi2<W + 2>(stream, ends, pos2, look2, seen2);
+    costs[2] = look2 + flagsSetPopcnt(seen2, size_t(4) << W);
   }
 }
+
+using WalkFn = void (*)(const WidthCostJob&, uint64_t*);
+// walks[n - 1][width - 1]: n walks from `width` (those past width 15 are never called).
+template <int... W>
+constexpr WalkFn walkTable[3][sizeof...(W)] = {
+    {walkTogetherBmi2<W, 1>...}, {walkTogetherBmi2<W, 2>...}, {walkTogetherBmi2<W, 3>...}};
+constexpr auto& walks = walkTable<1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15>;
 
 void widthCostsBmi2(const WidthCostJob& job, int width, int count, uint64_t* costs) {
   // As many walks at once as their flags fit the buffer (three up to width 12, two at 13).
   while (count > 0) {
     int n = count;
     while (n > 1 && (((size_t(1) << n) - 1) << width) > kWidthCostSeen) --n;
-    if (n == 3)
-      walkTogetherBmi2<3>(job, width, costs);
-    else if (n == 2)
-      walkTogetherBmi2<2>(job, width, costs);
-    else
-      walkTogetherBmi2<1>(job, width, costs);
+    walks[n - 1][width - 1](job, costs);
     width += n, costs += n, count -= n;
   }
 }

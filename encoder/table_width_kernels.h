@@ -15,17 +15,18 @@ namespace zov {
 using CodeEndsFn = uint32_t (*)(const uint8_t* lengths, const uint8_t* symbols, uint32_t n,
                                 uint32_t at, uint32_t* ends);
 
-// The stream of codes from bit 0 to `end` (`ends`: the bit array above, with at least two zero
-// words past the end) as the decoder reads it with a table `width` bits wide: each look-up
-// takes as many whole codes as fit the window, at most six. Returns the look-ups (two where
-// the window straddles a word of the frame, whose codes start at bit `startBit`) plus the
-// number of distinct window patterns; `seen` (2^width flags) is scratch.
+// The stream of codes from bit `first` to `end` as the decoder reads it with a table `width`
+// bits wide: each look-up takes as many whole codes as fit the window, at most six. Returns
+// the look-ups (two where the window straddles a word) plus the number of distinct window
+// patterns; `seen` (2^width flags) is scratch. `stream` holds the codes in the frame's word
+// alignment (bit b at bit 31 - b % 32 of word b / 32, `first` below 32), `ends` marks the last
+// bit of every code (codeEnds from `first`); both have at least two zero words past `end`.
+// The width is at least the longest code's length.
 struct WidthCostJob {
   const uint32_t* ends;
-  uint64_t end;            // the stream's length in bits
-  const uint32_t* stream;  // the codes from bit 0 on (first bit = bit 31 of word 0)
-  uint64_t words;          // readable words of `stream`
-  uint64_t startBit;
+  const uint32_t* stream;
+  uint64_t first;
+  uint64_t end;
   uint8_t* seen;
 };
 // The costs of `count` consecutive widths from `width` (costs[k]: width + k), count at most
@@ -42,6 +43,10 @@ struct TableWidthKernels {
   // (it may then know one cost more than it needs; the choice is the same).
   int widthsAtOnce;
 };
+
+// Copies `bits` bits of `stream` (from bit 0 of word 0) to `out` from bit `first` (below 32) on,
+// zeros before and two zero words past them. Returns the words written.
+uint64_t alignStream(const uint32_t* stream, uint64_t bits, unsigned first, uint32_t* out);
 
 // The plain C++ references: widthCostScalar walks the stream once for one width.
 uint32_t codeEndsScalar(const uint8_t* lengths, const uint8_t* symbols, uint32_t n, uint32_t at,

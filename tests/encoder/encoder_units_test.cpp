@@ -105,7 +105,7 @@ TEST(HuffmanCode, TiesTakeTheLeafFirstAndTheShapeIsWrittenOneBranchFirst) {
 TEST(HuffmanCode, CodesAreCompletePrefixFreeAndWithinTheTableWidth) {
   std::mt19937 rng(11);
   std::vector<uint8_t> seen(1 << 15);
-  std::vector<uint32_t> positions(4096);
+  std::vector<uint32_t> scratch(4096);
   for (int trial = 0; trial < 300; ++trial) {
     uint32_t counts[16] = {};
     int used = 2 + int(rng() % 14);
@@ -139,7 +139,7 @@ TEST(HuffmanCode, CodesAreCompletePrefixFreeAndWithinTheTableWidth) {
     uint64_t bits = body.bitCount();
     body.finishWord();
     int w = chooseTableWidth(c, body.words().data(), bits, 100, syms.data(), uint32_t(syms.size()),
-                             nullptr, 0, seen.data(), positions.data());
+                             nullptr, 0, seen.data(), scratch.data());
     EXPECT_GE(w, c.maxLength);
     EXPECT_LE(w, 15);
   }
