@@ -131,12 +131,11 @@ struct EncoderBuffers {
   uint8_t leafOrder[16] = {};  // symbol values in the order the tree walk meets them
   int leafCount = 0;
   int tableWidth = 0;
-  std::vector<uint32_t> symPositions;  // where every code ends (a bit array), for the cost model
-  std::vector<uint8_t> patternSeen;    // 2^15 flags for the table-width cost model
-  std::vector<uint32_t> streamWords;   // the code stream, for the cost model
+  std::vector<uint32_t> codeWords;   // the codes in the frame's word alignment (packCodes)
+  std::vector<uint32_t> codeEnds;    // the last bit of every code marked, for the cost model
+  std::vector<uint8_t> patternSeen;  // 2^15 flags for the table-width cost model
 
   BitWriter writer;
-  BitWriter bodyWriter;
 
   const ColourTables* tables = nullptr;
   std::unique_ptr<FrameDecoder> verifier;  // VerifyFrames: decodes every frame written

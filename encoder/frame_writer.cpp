@@ -77,30 +77,21 @@ size_t writeFrame(EncoderBuffers& b, const FrameHeader& h, bool seed) {
     buildHuffmanCode(b.symbolCounts, code);
     out.write(uint32_t(nsym), 4);
     if (seed) out.write(b.cur[0], 15);
-    uint64_t widthPos = out.bitCount();
-    (void)widthPos;
-    // The codes, into a stream of their own for the table-width model.
-    BitWriter& body = b.bodyWriter;
-    body.reset();
-    for (uint32_t i = 0; i < b.n1; ++i) body.write(code.code[b.sym1[i]], code.length[b.sym1[i]]);
-    for (uint32_t i = 0; i < b.n2; ++i) body.write(code.code[b.sym2[i]], code.length[b.sym2[i]]);
-    uint64_t bodyBits = body.bitCount();
-    body.finishWord();
-    uint64_t startBit = out.bitCount() + 4 + 4 * uint64_t(nsym) + uint64_t(code.shapeLength) +
-                        2 * uint64_t(countBits);
-    int width = chooseTableWidth(code, body.words().data(), bodyBits, startBit, b.sym1.data(), b.n1,
-                                 b.sym2.data(), b.n2, b.patternSeen.data(), b.symPositions.data());
+    // The codes packed first, in the frame's word alignment, for the table-width model.
+    const uint64_t startBit = out.bitCount() + 4 + 4 * uint64_t(nsym) + uint64_t(code.shapeLength) +
+                              2 * uint64_t(countBits);
+    const unsigned first = unsigned(startBit % 32);
+    const uint64_t end = packCodes(code, b.sym1.data(), b.n1, b.sym2.data(), b.n2, first,
+                                   b.codeWords.data(), b.codeEnds.data());
+    int width = chooseTableWidth(code, b.codeWords.data(), b.codeEnds.data(), first, end,
+                                 b.patternSeen.data());
     b.tableWidth = width;
     out.write(uint32_t(width), 4);
     for (int k = 0; k < code.leafCount; ++k) out.write(code.leafOrder[k], 4);
     out.write(code.shapeBits, code.shapeLength);
     out.write(b.n1, countBits);
     out.write(b.n2, countBits);
-    const std::vector<uint32_t>& words = body.words();
-    uint64_t full = bodyBits / 32;
-    for (uint64_t k = 0; k < full; ++k) out.write(words[k], 32);
-    int rest = static_cast<int>(bodyBits % 32);
-    if (rest) out.write(words[full] >> (32 - rest), rest);
+    out.appendAligned(b.codeWords.data(), end);
     out.writeZeros(size_t(width));
   }
   size_t bytes = out.finishWord();

@@ -70,19 +70,56 @@ void buildHuffmanCode(const uint32_t counts[16], HuffmanCode& out) {
   walk(nodes, made - 1, 0, 0, out);
 }
 
-int chooseTableWidth(const HuffmanCode& code, const uint32_t* stream, uint64_t streamBits,
-                     uint64_t startBit, const uint8_t* symbols1, uint32_t n1,
-                     const uint8_t* symbols2, uint32_t n2, uint8_t* seen, uint32_t* scratch) {
+namespace {
+
+// Codes of symbols[0..n-1] onto the stream: `acc` holds the `bits` (below 32) not yet in a
+// word, right-aligned (bits above them are stale), `endAcc` their code ends from bit 0 on.
+// Two codes at a time: at most 31 + 2 * 15 bits are pending before a word is written.
+inline void pack(const HuffmanCode& code, const uint8_t* symbols, uint32_t n, uint64_t& acc,
+                 uint64_t& endAcc, uint32_t& bits, uint32_t*& words, uint32_t*& ends) {
+  auto one = [&](uint8_t s) {
+    const uint32_t length = code.length[s];
+    acc = acc << length | code.code[s];
+    bits += length;
+    endAcc |= uint64_t{1} << (bits - 1);
+  };
+  auto flush = [&] {
+    if (bits >= 32) {
+      bits -= 32;
+      *words++ = uint32_t(acc >> bits);
+      *ends++ = uint32_t(endAcc);
+      endAcc >>= 32;
+    }
+  };
+  uint32_t i = 0;
+  for (; i + 2 <= n; i += 2) {
+    one(symbols[i]);
+    one(symbols[i + 1]);
+    flush();
+  }
+  if (i < n) one(symbols[i]), flush();
+}
+
+}  // namespace
+
+uint64_t packCodes(const HuffmanCode& code, const uint8_t* symbols1, uint32_t n1,
+                   const uint8_t* symbols2, uint32_t n2, unsigned first, uint32_t* words,
+                   uint32_t* ends) {
+  uint64_t acc = 0, endAcc = 0;
+  uint32_t bits = first;
+  uint32_t *w = words, *e = ends;
+  pack(code, symbols1, n1, acc, endAcc, bits, w, e);
+  pack(code, symbols2, n2, acc, endAcc, bits, w, e);
+  const uint64_t end = uint64_t(w - words) * 32 + bits;
+  if (bits) *w++ = uint32_t(acc << (32 - bits)), *e++ = uint32_t(endAcc);
+  w[0] = w[1] = e[0] = e[1] = 0;
+  return end;
+}
+
+int chooseTableWidth(const HuffmanCode& code, const uint32_t* words, const uint32_t* ends,
+                     unsigned first, uint64_t end, uint8_t* seen) {
   const TableWidthKernels& k = tableWidthKernels();
-  // The codes and their ends in the frame's word alignment, each with two zero words after.
-  const unsigned first = unsigned(startBit & 31);
-  const uint64_t words = (first + streamBits + 31) / 32;
-  uint32_t* aligned = scratch + words + 2;
-  alignStream(stream, streamBits, first, aligned);
-  std::memset(scratch, 0, (words + 2) * sizeof(uint32_t));
-  const uint32_t end = k.codeEnds(code.length, symbols2, n2,
-                                  k.codeEnds(code.length, symbols1, n1, first, scratch), scratch);
-  const WidthCostJob job{scratch, aligned, first, end, seen};
+  const WidthCostJob job{ends, words, first, end, seen};
   // The costs by width, asked for as many widths at once as the kernel takes best.
   uint64_t costs[16 + kMaxWidthsAtOnce];
   int known = 0;  // costs[width] known for widths below this

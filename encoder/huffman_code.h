@@ -23,12 +23,24 @@ struct HuffmanCode {
 // Builds the code for the symbols with a non-zero count (at least two of them).
 void buildHuffmanCode(const uint32_t counts[16], HuffmanCode& out);
 
+// Words a stream of n codes from bit `first` (below 32) takes in packCodes' buffers.
+inline uint64_t packedWords(uint64_t n, unsigned first) {
+  return (first + 15 * n + 31) / 32 + 2;
+}
+
+// Packs the codes of symbols1 then symbols2 into `words` (most significant bit first, as the
+// frame holds them) from bit `first` (below 32) of word 0 on, the bits before it zero, and
+// marks the last bit of every code in `ends` (bit b at bit b % 32 of word b / 32, least
+// significant first). Both get two zero words past the stream; each has room for
+// packedWords(n1 + n2, first) words. Returns the bit where the stream ends.
+uint64_t packCodes(const HuffmanCode& code, const uint8_t* symbols1, uint32_t n1,
+                   const uint8_t* symbols2, uint32_t n2, unsigned first, uint32_t* words,
+                   uint32_t* ends);
+
 // Chooses W from the longest code length up to 15 while the modelled decoding cost strictly
-// falls. `stream` holds the frame's codes from bit 0 on (first bit = bit 31 of word 0);
-// `startBit` is the position of the first code within the frame. `seen` has room for 2^15
-// flags, `scratch` for n1 + n2 + 16 words.
-int chooseTableWidth(const HuffmanCode& code, const uint32_t* stream, uint64_t streamBits,
-                     uint64_t startBit, const uint8_t* symbols1, uint32_t n1,
-                     const uint8_t* symbols2, uint32_t n2, uint8_t* seen, uint32_t* scratch);
+// falls. `words` and `ends` are packCodes' output for the frame's codes from bit `first` (the
+// first code's position within its word of the frame) to `end`. `seen` has room for 2^15 flags.
+int chooseTableWidth(const HuffmanCode& code, const uint32_t* words, const uint32_t* ends,
+                     unsigned first, uint64_t end, uint8_t* seen);
 
 }  // namespace zov

@@ -51,28 +51,6 @@ inline uint64_t flagsSet(const uint8_t* seen, size_t count) {
 
 }  // namespace
 
-uint64_t alignStream(const uint32_t* stream, uint64_t bits, unsigned first, uint32_t* out) {
-  const uint64_t in = (bits + 31) / 32, words = (first + bits + 31) / 32;
-  uint32_t carry = 0;
-  for (uint64_t k = 0; k < words; ++k) {
-    uint32_t w = k < in ? stream[k] : 0;
-    if (k + 1 == in && bits % 32) w &= ~0u << (32 - bits % 32);
-    out[k] = first ? (w >> first | carry) : w;
-    carry = first ? w << (32 - first) : 0;
-  }
-  out[words] = out[words + 1] = 0;
-  return words;
-}
-
-uint32_t codeEndsScalar(const uint8_t* lengths, const uint8_t* symbols, uint32_t n, uint32_t at,
-                        uint32_t* ends) {
-  for (uint32_t i = 0; i < n; ++i) {
-    at += lengths[symbols[i]];
-    ends[(at - 1) >> 5] |= 1u << ((at - 1) & 31);
-  }
-  return at;
-}
-
 uint64_t widthCostScalar(const WidthCostJob& job, int width) {
   std::memset(job.seen, 0, size_t(1) << width);
   uint64_t lookups = 0;
@@ -182,7 +160,7 @@ void widthCostsBmi2(const WidthCostJob& job, int width, int count, uint64_t* cos
 }  // namespace
 
 TableWidthKernels tableWidthKernelsFor(unsigned flags) {
-  TableWidthKernels k{codeEndsScalar, widthCostsScalar, 1};
+  TableWidthKernels k{widthCostsScalar, 1};
 #ifdef ZOV_X86
   if ((flags & kCpuAvx2) && (flags & kCpuBmi2))
     k.widthCosts = widthCostsBmi2, k.widthsAtOnce = kMaxWidthsAtOnce;

@@ -1,5 +1,5 @@
-// The table-width cost model's kernels: where each code of the frame's stream ends, and the
-// modelled decoding cost of the stream under one look-up width. Every version gives the
+// The table-width cost model's kernel: the modelled decoding cost of the frame's stream under
+// a look-up width. Every version gives the
 // reference's numbers exactly, so the chosen width never depends on the kernel path.
 #pragma once
 
@@ -8,19 +8,13 @@
 
 namespace zov {
 
-// Marks the last bit of every code in `ends` (a bit array, bit b of the stream at bit b % 32 of
-// word b / 32, least significant first), the codes of symbols[0..n-1] (`lengths`: per symbol
-// value 0..15) following each other from bit `at`. The words must be zero beforehand. Returns
-// at + the lengths of all n codes.
-using CodeEndsFn = uint32_t (*)(const uint8_t* lengths, const uint8_t* symbols, uint32_t n,
-                                uint32_t at, uint32_t* ends);
-
 // The stream of codes from bit `first` to `end` as the decoder reads it with a table `width`
 // bits wide: each look-up takes as many whole codes as fit the window, at most six. Returns
 // the look-ups (two where the window straddles a word) plus the number of distinct window
 // patterns; `seen` (2^width flags) is scratch. `stream` holds the codes in the frame's word
 // alignment (bit b at bit 31 - b % 32 of word b / 32, `first` below 32), `ends` marks the last
-// bit of every code (codeEnds from `first`); both have at least two zero words past `end`.
+// bit of every code (bit b at bit b % 32 of word b / 32); both have at least two zero words
+// past `end`.
 // The width is at least the longest code's length.
 struct WidthCostJob {
   const uint32_t* ends;
@@ -37,20 +31,13 @@ inline constexpr size_t kWidthCostSeen = size_t(1) << 15;
 using WidthCostsFn = void (*)(const WidthCostJob& job, int width, int count, uint64_t* costs);
 
 struct TableWidthKernels {
-  CodeEndsFn codeEnds;
   WidthCostsFn widthCosts;
   // How many widths a call of widthCosts best takes: the model asks for that many at once
   // (it may then know one cost more than it needs; the choice is the same).
   int widthsAtOnce;
 };
 
-// Copies `bits` bits of `stream` (from bit 0 of word 0) to `out` from bit `first` (below 32) on,
-// zeros before and two zero words past them. Returns the words written.
-uint64_t alignStream(const uint32_t* stream, uint64_t bits, unsigned first, uint32_t* out);
-
 // The plain C++ references: widthCostScalar walks the stream once for one width.
-uint32_t codeEndsScalar(const uint8_t* lengths, const uint8_t* symbols, uint32_t n, uint32_t at,
-                        uint32_t* ends);
 uint64_t widthCostScalar(const WidthCostJob& job, int width);
 void widthCostsScalar(const WidthCostJob& job, int width, int count, uint64_t* costs);
 

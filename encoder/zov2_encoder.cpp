@@ -8,6 +8,7 @@
 #include "encoder/chroma_key.h"
 #include "encoder/encoder_buffers.h"
 #include "encoder/frame_writer.h"
+#include "encoder/huffman_code.h"
 #include "encoder/prequantise.h"
 #include "encoder/rectangle_search.h"
 #include "encoder/residual_coder.h"
@@ -288,9 +289,9 @@ bool StartEncoder(CompressionSettings& s, const EncoderSetup& setup) {
   b->sym1.assign(kMaxSymbols + 64, 0);
   b->sym2.assign(kMaxSymbols + 64, 0);
   b->patternSeen.assign(size_t(1) << 15, 0);
-  b->symPositions.assign(2 * (kMaxSymbols + 64), 0);
+  b->codeWords.assign(packedWords(2 * (kMaxSymbols + 64), 31), 0);
+  b->codeEnds.assign(packedWords(2 * (kMaxSymbols + 64), 31), 0);
   b->writer.reserve(maxFrameBytes(w, h) + 64);
-  b->bodyWriter.reserve(size_t(kMaxSymbols) * 14 / 8 + 64);
 
   if (s.ChromaKeying && (setup.background || !s.ChromaBackground.empty())) {
     if (setup.background) {

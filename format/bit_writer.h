@@ -37,6 +37,22 @@ class BitWriter {
     write(0, static_cast<int>(n));
   }
 
+  // Appends a stream laid out in this writer's word alignment: bits 0 .. endBit - 1 of `words`
+  // (most significant first), of which the first ones, as many as are pending here, are zero
+  // and take the pending bits.
+  void appendAligned(const uint32_t* words, uint64_t endBit) {
+    const uint64_t full = endBit / 32;
+    const int rest = static_cast<int>(endBit % 32);
+    const uint32_t head =
+        (accBits_ ? static_cast<uint32_t>(acc_ << (32 - accBits_)) : 0) | words[0];
+    if (full > 0) {
+      words_.push_back(head);
+      words_.insert(words_.end(), words + 1, words + full);
+    }
+    acc_ = rest ? (full > 0 ? words[full] : head) >> (32 - rest) : 0;
+    accBits_ = rest;
+  }
+
   uint64_t bitCount() const { return uint64_t(words_.size()) * 32 + uint64_t(accBits_); }
 
   // Pads with zeros to the next word boundary and returns the bytes written so far.

@@ -105,7 +105,6 @@ TEST(HuffmanCode, TiesTakeTheLeafFirstAndTheShapeIsWrittenOneBranchFirst) {
 TEST(HuffmanCode, CodesAreCompletePrefixFreeAndWithinTheTableWidth) {
   std::mt19937 rng(11);
   std::vector<uint8_t> seen(1 << 15);
-  std::vector<uint32_t> scratch(4096);
   for (int trial = 0; trial < 300; ++trial) {
     uint32_t counts[16] = {};
     int used = 2 + int(rng() % 14);
@@ -134,12 +133,42 @@ TEST(HuffmanCode, CodesAreCompletePrefixFreeAndWithinTheTableWidth) {
     for (int s = 0; s < 16; ++s)
       for (uint32_t k = 0; k < std::min<uint32_t>(counts[s], 50); ++k) syms.push_back(uint8_t(s));
     std::shuffle(syms.begin(), syms.end(), rng);
+    // Packed in two parts from a random bit of the first word: the same bits as the writer
+    // gives after that many zeros, and every code's last bit marked.
+    const unsigned first = unsigned(rng() % 32);
+    const uint32_t n1 = uint32_t(rng() % (syms.size() + 1));
     BitWriter body;
-    for (uint8_t s : syms) body.write(c.code[s], c.length[s]);
-    uint64_t bits = body.bitCount();
+    body.write(0, int(first));
+    std::vector<uint32_t> ends(packedWords(syms.size(), first), 0);
+    uint64_t at = first;
+    for (uint8_t s : syms) {
+      body.write(c.code[s], c.length[s]);
+      at += c.length[s];
+      ends[(at - 1) / 32] |= 1u << ((at - 1) % 32);
+    }
+    const uint64_t bits = body.bitCount();
     body.finishWord();
-    int w = chooseTableWidth(c, body.words().data(), bits, 100, syms.data(), uint32_t(syms.size()),
-                             nullptr, 0, seen.data(), scratch.data());
+    std::vector<uint32_t> words(packedWords(syms.size(), first), 0xDEADBEEF),
+        packedEnds(words.size(), 0xDEADBEEF);
+    ASSERT_EQ(packCodes(c, syms.data(), n1, syms.data() + n1, uint32_t(syms.size()) - n1, first,
+                        words.data(), packedEnds.data()),
+              bits);
+    const size_t packed = body.words().size() + 2;
+    ASSERT_TRUE(std::equal(body.words().begin(), body.words().end(), words.begin()));
+    EXPECT_EQ(words[packed - 2] | words[packed - 1], 0u) << "zero words past the stream";
+    EXPECT_TRUE(std::equal(ends.begin(), ends.begin() + long(packed), packedEnds.begin()));
+    // Appended to a writer at the same bit of its word, the bits follow the pending ones.
+    BitWriter frame, direct;
+    frame.write(0x5A5A5A5Au, int(first));
+    direct.write(0x5A5A5A5Au, int(first));
+    frame.appendAligned(words.data(), bits);
+    for (uint8_t s : syms) direct.write(c.code[s], c.length[s]);
+    frame.write(0x2C, 7);
+    direct.write(0x2C, 7);
+    frame.finishWord();
+    direct.finishWord();
+    EXPECT_EQ(frame.words(), direct.words());
+    int w = chooseTableWidth(c, words.data(), packedEnds.data(), first, bits, seen.data());
     EXPECT_GE(w, c.maxLength);
     EXPECT_LE(w, 15);
   }

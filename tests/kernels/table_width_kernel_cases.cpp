@@ -1,4 +1,4 @@
-// The table-width cost model's kernels against their references: code positions and the cost
+// The table-width cost model's kernel against its reference and a walk code by code: the cost
 // of a stream under every width, on symbol streams made from the teapot's frames and on random
 // codes and streams.
 #include <algorithm>
@@ -25,7 +25,7 @@ std::vector<uint8_t> footageSymbols(const KernelInputs& in, size_t from, size_t 
   return s;
 }
 
-// The stream of a symbol sequence under its own code, and the code ends the model needs.
+// The stream of a symbol sequence under its own code, and as the model takes it.
 struct CodedStream {
   HuffmanCode code;
   std::vector<uint8_t> symbols;
@@ -45,66 +45,11 @@ bool codeFor(CodedStream& s, unsigned first = 0) {
   for (uint8_t v : s.symbols) s.bits.write(s.code.code[v], s.code.length[v]);
   s.bitCount = s.bits.bitCount();
   s.bits.finishWord();
-  s.ends.assign((s.first + s.bitCount + 31) / 32 + 2, 0);
-  s.aligned.assign(s.ends.size(), 0xDEADBEEF);
-  codeEndsScalar(s.code.length, s.symbols.data(), uint32_t(s.symbols.size()), s.first,
-                 s.ends.data());
-  alignStream(s.bits.words().data(), s.bitCount, s.first, s.aligned.data());
+  s.ends.assign(packedWords(s.symbols.size(), first), 0);
+  s.aligned.assign(s.ends.size(), 0);
+  packCodes(s.code, s.symbols.data(), uint32_t(s.symbols.size()), nullptr, 0, first,
+            s.aligned.data(), s.ends.data());
   return true;
-}
-
-// ---- Code ends ----
-
-bool endsSame(unsigned flags) {
-  return tableWidthKernelsFor(flags).codeEnds == codeEndsScalar;
-}
-
-bool endsOne(CodeEndsFn f, const uint8_t* lengths, const std::vector<uint8_t>& symbols, uint32_t at,
-             std::string& why) {
-  const uint32_t n = uint32_t(symbols.size());
-  const size_t words = (size_t(at) + 15 * size_t(n)) / 32 + 2;
-  std::vector<uint32_t> ref(words, 0), got(words, 0);
-  const uint32_t endRef = codeEndsScalar(lengths, symbols.data(), n, at, ref.data());
-  const uint32_t end = f(lengths, symbols.data(), n, at, got.data());
-  if (end == endRef && got == ref) return true;
-  const size_t i = size_t(std::mismatch(got.begin(), got.end(), ref.begin()).first - got.begin());
-  why = std::to_string(n) + " codes from " + std::to_string(at) + ": end " + std::to_string(end) +
-        ", reference " + std::to_string(endRef);
-  if (i < words) why += "; word " + std::to_string(i) + " differs";
-  return false;
-}
-
-bool endsCheck(unsigned flags, KernelInputs& in, std::string& why) {
-  const CodeEndsFn f = tableWidthKernelsFor(flags).codeEnds;
-  CodedStream s;
-  for (size_t from = 0; from < 4 * 65536; from += 65536) {
-    s.symbols = footageSymbols(in, from, 50000);
-    if (codeFor(s) && !endsOne(f, s.code.length, s.symbols, 0, why)) return false;
-  }
-  std::uniform_int_distribution<int> symbol(0, 15), length(1, 15), count(0, 100);
-  std::uniform_int_distribution<uint32_t> at(0, 5000);
-  uint8_t lengths[16];
-  for (int pass = 0; pass < 3000; ++pass) {
-    for (uint8_t& l : lengths) l = uint8_t(length(in.random));
-    std::vector<uint8_t> symbols(size_t(count(in.random)));
-    for (uint8_t& v : symbols) v = uint8_t(symbol(in.random));
-    if (!endsOne(f, lengths, symbols, pass % 2 ? at(in.random) : 0, why)) return false;
-  }
-  return true;
-}
-
-uint64_t endsBench(unsigned flags, KernelInputs& in) {
-  const CodeEndsFn f = tableWidthKernelsFor(flags).codeEnds;
-  CodedStream s;
-  s.symbols = footageSymbols(in, 0, 200000);
-  codeFor(s);
-  uint64_t calls = 0, sink = 0;
-  for (int pass = 0; pass < 200; ++pass, ++calls) {
-    std::fill(s.ends.begin(), s.ends.end(), 0);
-    sink += f(s.code.length, s.symbols.data(), uint32_t(s.symbols.size()), 0, s.ends.data());
-  }
-  if (sink == 1) std::printf(" ");
-  return calls;
 }
 
 // ---- Cost of a stream under one width ----
@@ -210,8 +155,7 @@ uint64_t costBench(unsigned flags, KernelInputs& in) {
 }  // namespace
 
 std::vector<KernelCase> tableWidthCases() {
-  return {{"code ends (stream)", endsSame, endsCheck, endsBench},
-          {"table-width costs (width)", costSame, costCheck, costBench}};
+  return {{"table-width costs (width)", costSame, costCheck, costBench}};
 }
 
 }  // namespace zov::test
