@@ -72,17 +72,36 @@ void buildHuffmanCode(const uint32_t counts[16], HuffmanCode& out) {
 
 namespace {
 
+// The codes of every pair of symbols, indexed by the two symbol bytes read as one
+// little-endian 16-bit number (first symbol low): the pair's code, length and code ends
+// (bit k: a code ends at bit k of the pair).
+struct PairCodes {
+  static constexpr size_t kSize = 0x0F10;
+  uint32_t code[kSize];
+  uint32_t ends[kSize];
+  uint8_t length[kSize];
+};
+
+void fillPairs(const HuffmanCode& c, PairCodes& t) {
+  for (int a = 0; a < 16; ++a) {
+    if (!c.length[a]) continue;
+    for (int b = 0; b < 16; ++b) {
+      if (!c.length[b]) continue;
+      const size_t at = size_t(a) | size_t(b) << 8;
+      const uint32_t length = uint32_t(c.length[a]) + c.length[b];
+      t.code[at] = c.code[a] << c.length[b] | c.code[b];
+      t.length[at] = uint8_t(length);
+      t.ends[at] = 1u << (c.length[a] - 1) | 1u << (length - 1);
+    }
+  }
+}
+
 // Codes of symbols[0..n-1] onto the stream: `acc` holds the `bits` (below 32) not yet in a
 // word, right-aligned (bits above them are stale), `endAcc` their code ends from bit 0 on.
-// Two codes at a time: at most 31 + 2 * 15 bits are pending before a word is written.
-inline void pack(const HuffmanCode& code, const uint8_t* symbols, uint32_t n, uint64_t& acc,
-                 uint64_t& endAcc, uint32_t& bits, uint32_t*& words, uint32_t*& ends) {
-  auto one = [&](uint8_t s) {
-    const uint32_t length = code.length[s];
-    acc = acc << length | code.code[s];
-    bits += length;
-    endAcc |= uint64_t{1} << (bits - 1);
-  };
+// A pair of codes at a time: at most 31 + 2 * 15 bits are pending before a word is written.
+inline void pack(const HuffmanCode& code, const PairCodes& pairs, const uint8_t* symbols,
+                 uint32_t n, uint64_t& acc, uint64_t& endAcc, uint32_t& bits, uint32_t*& words,
+                 uint32_t*& ends) {
   auto flush = [&] {
     if (bits >= 32) {
       bits -= 32;
@@ -93,11 +112,21 @@ inline void pack(const HuffmanCode& code, const uint8_t* symbols, uint32_t n, ui
   };
   uint32_t i = 0;
   for (; i + 2 <= n; i += 2) {
-    one(symbols[i]);
-    one(symbols[i + 1]);
+    uint16_t pair;
+    std::memcpy(&pair, symbols + i, 2);
+    const uint32_t length = pairs.length[pair];
+    acc = acc << length | pairs.code[pair];
+    endAcc |= uint64_t(pairs.ends[pair]) << bits;
+    bits += length;
     flush();
   }
-  if (i < n) one(symbols[i]), flush();
+  if (i < n) {
+    const uint32_t length = code.length[symbols[i]];
+    acc = acc << length | code.code[symbols[i]];
+    bits += length;
+    endAcc |= uint64_t{1} << (bits - 1);
+    flush();
+  }
 }
 
 }  // namespace
@@ -108,8 +137,10 @@ uint64_t packCodes(const HuffmanCode& code, const uint8_t* symbols1, uint32_t n1
   uint64_t acc = 0, endAcc = 0;
   uint32_t bits = first;
   uint32_t *w = words, *e = ends;
-  pack(code, symbols1, n1, acc, endAcc, bits, w, e);
-  pack(code, symbols2, n2, acc, endAcc, bits, w, e);
+  PairCodes pairs;
+  fillPairs(code, pairs);
+  pack(code, pairs, symbols1, n1, acc, endAcc, bits, w, e);
+  pack(code, pairs, symbols2, n2, acc, endAcc, bits, w, e);
   const uint64_t end = uint64_t(w - words) * 32 + bits;
   if (bits) *w++ = uint32_t(acc << (32 - bits)), *e++ = uint32_t(endAcc);
   w[0] = w[1] = e[0] = e[1] = 0;

@@ -73,7 +73,8 @@ namespace {
 // One look-up with BMI2: the window's pattern from the two stream words at pos (one unaligned
 // 64-bit load, halves swapped), the first six code ends kept by a bit deposit and the last of
 // them found by a bit scan.
-template <int W>
+// (`seen` + Offset: the walk's flags.)
+template <int W, size_t Offset>
 __attribute__((target("bmi,bmi2"), always_inline)) inline void lookUpBmi2(
     const uint8_t* stream, const uint8_t* ends, uint64_t& pos, uint64_t& lookups, uint8_t* seen) {
   const uint64_t byte = (pos >> 5) * 4;
@@ -82,10 +83,13 @@ __attribute__((target("bmi,bmi2"), always_inline)) inline void lookUpBmi2(
   std::memcpy(&s, stream + byte, 8);
   std::memcpy(&m, ends + byte, 8);
   s = s << 32 | s >> 32;
-  seen[(s << off) >> (64 - W)] = 1;
+  seen[Offset + ((s << off) >> (64 - W))] = 1;
   lookups += (off + W + 31) >> 5;
   const uint64_t six = _pdep_u64(0x3F, (m >> off) & ((uint64_t{1} << W) - 1));
-  pos += 1 + uint64_t(63 ^ __builtin_clzll(six));
+  uint64_t
+      last;  // the bit of the last end kept (a plain scan: the compiler widens the builtin's int)
+  __asm__("bsr %1, %0" : "=r"(last) : "r"(six));
+  pos += last + 1;
 }
 
 __attribute__((target("popcnt"))) uint64_t flagsSetPopcnt(const uint8_t* seen, size_t count) {
@@ -108,9 +112,8 @@ __attribute__((target("bmi,bmi2"))) void walkTogetherBmi2(const WidthCostJob& jo
                                                           uint64_t* costs) {
   // The walks' flags side by side in the one buffer: 2^W, 2^(W+1) ...
   std::memset(job.seen, 0, ((size_t(1) << N) - 1) << W);
-  uint8_t* const seen0 = job.seen;
-  uint8_t* const seen1 = N > 1 ? seen0 + (size_t(1) << W) : seen0;
-  uint8_t* const seen2 = N > 2 ? seen1 + (size_t(2) << W) : seen0;
+  uint8_t* const seen = job.seen;
+  constexpr size_t kAt1 = size_t(1) << W, kAt2 = size_t(3) << W;  // where walks 1 and 2 flag
   const uint8_t* const stream = reinterpret_cast<const uint8_t*>(job.stream);
   const uint8_t* const ends = reinterpret_cast<const uint8_t*>(job.ends);
   const uint64_t end = job.end;
@@ -120,21 +123,21 @@ __attribute__((target("bmi,bmi2"))) void walkTogetherBmi2(const WidthCostJob& jo
     const uint64_t furthest = std::max({pos0, N > 1 ? pos1 : 0, N > 2 ? pos2 : 0});
     const uint64_t steps = furthest < end ? (end - furthest) / (W + N - 1) : 0;
     if (steps < 8) break;
-    for (uint64_t j = 0; j < steps; ++j) {
-      lookUpBmi2<W>(stream, ends, pos0, look0, seen0);
-      if constexpr (N > 1) lookUpBmi2<W + 1>(stream, ends, pos1, look1, seen1);
-      if constexpr (N > 2) lookUpBmi2<W + 2>(stream, ends, pos2, look2, seen2);
+    for (uint64_t j = steps; j > 0; --j) {
+      lookUpBmi2<W, 0>(stream, ends, pos0, look0, seen);
+      if constexpr (N > 1) lookUpBmi2<W + 1, kAt1>(stream, ends, pos1, look1, seen);
+      if constexpr (N > 2) lookUpBmi2<W + 2, kAt2>(stream, ends, pos2, look2, seen);
     }
   }
-  while (pos0 < end) lookUpBmi2<W>(stream, ends, pos0, look0, seen0);
-  costs[0] = look0 + flagsSetPopcnt(seen0, size_t(1) << W);
+  while (pos0 < end) lookUpBmi2<W, 0>(stream, ends, pos0, look0, seen);
+  costs[0] = look0 + flagsSetPopcnt(seen, size_t(1) << W);
   if constexpr (N > 1) {
-    while (pos1 < end) lookUpBmi2<W + 1>(stream, ends, pos1, look1, seen1);
-    costs[1] = look1 + flagsSetPopcnt(seen1, size_t(2) << W);
+    while (pos1 < end) lookUpBmi2<W + 1, kAt1>(stream, ends, pos1, look1, seen);
+    costs[1] = look1 + flagsSetPopcnt(seen + kAt1, size_t(2) << W);
   }
   if constexpr (N > 2) {
-    while (pos2 < end) lookUpBmi2<W + 2>(stream, ends, pos2, look2, seen2);
-    costs[2] = look2 + flagsSetPopcnt(seen2, size_t(4) << W);
+    while (pos2 < end) lookUpBmi2<W + 2, kAt2>(stream, ends, pos2, look2, seen);
+    costs[2] = look2 + flagsSetPopcnt(seen + kAt2, size_t(4) << W);
   }
 }
 
