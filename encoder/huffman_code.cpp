@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "encoder/table_width_kernels.h"
+#include "encoder/worker_pool.h"
 
 namespace zov {
 namespace {
@@ -148,17 +149,29 @@ uint64_t packCodes(const HuffmanCode& code, const uint8_t* symbols1, uint32_t n1
 }
 
 int chooseTableWidth(const HuffmanCode& code, const uint32_t* words, const uint32_t* ends,
-                     unsigned first, uint64_t end, uint8_t* seen) {
+                     unsigned first, uint64_t end, uint8_t* seen, WorkerPool* pool) {
   const TableWidthKernels& k = tableWidthKernels();
-  const WidthCostJob job{ends, words, first, end, seen};
+  // With helpers, two runs of widths at once (the second in flags of its own): the costs are
+  // the same whoever computes them, so the choice does not depend on the threads.
+  const int runs = pool && pool->threads() > 1 ? 2 : 1;
+  const WidthCostJob jobs[2] = {{ends, words, first, end, seen},
+                                {ends, words, first, end, seen + kWidthCostSeen}};
   // The costs by width, asked for as many widths at once as the kernel takes best.
-  uint64_t costs[16 + kMaxWidthsAtOnce];
+  uint64_t costs[16 + 2 * kMaxWidthsAtOnce];
   int known = 0;  // costs[width] known for widths below this
   auto cost = [&](int width) {
     if (width >= known) {
-      const int count = std::min(k.widthsAtOnce, 16 - width);
-      k.widthCosts(job, width, count, costs + width);
-      known = width + count;
+      int from[2], count[2];
+      for (int r = 0; r < 2; ++r) {
+        from[r] = r ? from[0] + count[0] : width;
+        count[r] = r < runs ? std::max(0, std::min(k.widthsAtOnce, 16 - from[r])) : 0;
+      }
+      if (count[1] > 0)
+        pool->run(2,
+                  [&](int r, int) { k.widthCosts(jobs[r], from[r], count[r], costs + from[r]); });
+      else
+        k.widthCosts(jobs[0], from[0], count[0], costs + from[0]);
+      known = from[1] + count[1];
     }
     return costs[width];
   };

@@ -288,7 +288,7 @@ bool StartEncoder(CompressionSettings& s, const EncoderSetup& setup) {
   }
   b->sym1.assign(kMaxSymbols + 64, 0);
   b->sym2.assign(kMaxSymbols + 64, 0);
-  b->patternSeen.assign(size_t(1) << 15, 0);
+  b->patternSeen.assign(size_t(1) << 16, 0);
   b->codeWords.assign(packedWords(2 * (kMaxSymbols + 64), 31), 0);
   b->codeEnds.assign(packedWords(2 * (kMaxSymbols + 64), 31), 0);
   b->writer.reserve(maxFrameBytes(w, h) + 64);

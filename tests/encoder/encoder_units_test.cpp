@@ -8,6 +8,7 @@
 #include "encoder/colour_quantiser.h"
 #include "encoder/delta_quantiser.h"
 #include "encoder/huffman_code.h"
+#include "encoder/worker_pool.h"
 #include "support/encoder_harness.h"
 
 namespace zov {
@@ -104,7 +105,8 @@ TEST(HuffmanCode, TiesTakeTheLeafFirstAndTheShapeIsWrittenOneBranchFirst) {
 
 TEST(HuffmanCode, CodesAreCompletePrefixFreeAndWithinTheTableWidth) {
   std::mt19937 rng(11);
-  std::vector<uint8_t> seen(1 << 15);
+  std::vector<uint8_t> seen(1 << 16);
+  WorkerPool pool(2);
   for (int trial = 0; trial < 300; ++trial) {
     uint32_t counts[16] = {};
     int used = 2 + int(rng() % 14);
@@ -169,6 +171,9 @@ TEST(HuffmanCode, CodesAreCompletePrefixFreeAndWithinTheTableWidth) {
     direct.finishWord();
     EXPECT_EQ(frame.words(), direct.words());
     int w = chooseTableWidth(c, words.data(), packedEnds.data(), first, bits, seen.data());
+    EXPECT_EQ(chooseTableWidth(c, words.data(), packedEnds.data(), first, bits, seen.data(), &pool),
+              w)
+        << "the same choice with costs computed side by side";
     EXPECT_GE(w, c.maxLength);
     EXPECT_LE(w, 15);
   }
