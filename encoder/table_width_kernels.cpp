@@ -72,22 +72,25 @@ namespace {
 
 // One look-up with BMI2: the window's pattern from the two stream words at pos (one unaligned
 // 64-bit load, halves swapped), the first six code ends kept by a bit deposit and the last of
-// them found by a bit scan.
-// (`seen` + Offset: the walk's flags.)
+// them found by a bit scan; `whole` counts the windows within one word (a look-up costs two
+// where the window straddles a word: look-ups = 2 * windows - whole). The flags of the walk
+// are at `seen` + Offset; `five` holds 5 (in a register, so that the word index is one
+// three-operand shift).
 template <int W, size_t Offset>
 __attribute__((target("bmi,bmi2"), always_inline)) inline void lookUpBmi2(
-    const uint8_t* stream, const uint8_t* ends, uint64_t& pos, uint64_t& lookups, uint8_t* seen) {
-  const uint64_t byte = (pos >> 5) * 4;
-  const unsigned off = unsigned(pos & 31);
+    const uint8_t* stream, const uint8_t* ends, uint64_t five, uint64_t& pos, uint64_t& whole,
+    uint8_t* seen) {
+  const uint64_t byte = (pos >> five) * 4;
+  const unsigned off = unsigned(_bzhi_u64(pos, unsigned(five)));
   uint64_t s, m;
   std::memcpy(&s, stream + byte, 8);
   std::memcpy(&m, ends + byte, 8);
   s = s << 32 | s >> 32;
   seen[Offset + ((s << off) >> (64 - W))] = 1;
-  lookups += (off + W + 31) >> 5;
+  // whole += off < 33 - W, as a compare and an add with carry
+  __asm__("cmp %2, %1\n\tadc $0, %0" : "+r"(whole) : "r"(off), "i"(33 - W) : "cc");
   const uint64_t six = _pdep_u64(0x3F, (m >> off) & ((uint64_t{1} << W) - 1));
-  uint64_t
-      last;  // the bit of the last end kept (a plain scan: the compiler widens the builtin's int)
+  uint64_t last;  // the bit of the last end kept (the builtins' int would cost a widening)
   __asm__("bsr %1, %0" : "=r"(last) : "r"(six));
   pos += last + 1;
 }
@@ -117,27 +120,33 @@ __attribute__((target("bmi,bmi2"))) void walkTogetherBmi2(const WidthCostJob& jo
   const uint8_t* const stream = reinterpret_cast<const uint8_t*>(job.stream);
   const uint8_t* const ends = reinterpret_cast<const uint8_t*>(job.ends);
   const uint64_t end = job.end;
+  uint64_t five = 5;
+  __asm__("" : "+r"(five));  // kept in a register, not folded into the shifts
   uint64_t pos0 = job.first, pos1 = job.first, pos2 = job.first;
-  uint64_t look0 = 0, look1 = 0, look2 = 0;
+  uint64_t whole0 = 0, whole1 = 0, whole2 = 0, windows = 0;
   for (;;) {
     const uint64_t furthest = std::max({pos0, N > 1 ? pos1 : 0, N > 2 ? pos2 : 0});
     const uint64_t steps = furthest < end ? (end - furthest) / (W + N - 1) : 0;
     if (steps < 8) break;
+    windows += steps;
     for (uint64_t j = steps; j > 0; --j) {
-      lookUpBmi2<W, 0>(stream, ends, pos0, look0, seen);
-      if constexpr (N > 1) lookUpBmi2<W + 1, kAt1>(stream, ends, pos1, look1, seen);
-      if constexpr (N > 2) lookUpBmi2<W + 2, kAt2>(stream, ends, pos2, look2, seen);
+      lookUpBmi2<W, 0>(stream, ends, five, pos0, whole0, seen);
+      if constexpr (N > 1) lookUpBmi2<W + 1, kAt1>(stream, ends, five, pos1, whole1, seen);
+      if constexpr (N > 2) lookUpBmi2<W + 2, kAt2>(stream, ends, five, pos2, whole2, seen);
     }
   }
-  while (pos0 < end) lookUpBmi2<W, 0>(stream, ends, pos0, look0, seen);
-  costs[0] = look0 + flagsSetPopcnt(seen, size_t(1) << W);
+  uint64_t more = 0;
+  for (; pos0 < end; ++more) lookUpBmi2<W, 0>(stream, ends, five, pos0, whole0, seen);
+  costs[0] = 2 * (windows + more) - whole0 + flagsSetPopcnt(seen, size_t(1) << W);
   if constexpr (N > 1) {
-    while (pos1 < end) lookUpBmi2<W + 1, kAt1>(stream, ends, pos1, look1, seen);
-    costs[1] = look1 + flagsSetPopcnt(seen + kAt1, size_t(2) << W);
+    for (more = 0; pos1 < end; ++more)
+      lookUpBmi2<W + 1, kAt1>(stream, ends, five, pos1, whole1, seen);
+    costs[1] = 2 * (windows + more) - whole1 + flagsSetPopcnt(seen + kAt1, size_t(2) << W);
   }
   if constexpr (N > 2) {
-    while (pos2 < end) lookUpBmi2<W + 2, kAt2>(stream, ends, pos2, look2, seen);
-    costs[2] = look2 + flagsSetPopcnt(seen + kAt2, size_t(4) << W);
+    for (more = 0; pos2 < end; ++more)
+      lookUpBmi2<W + 2, kAt2>(stream, ends, five, pos2, whole2, seen);
+    costs[2] = 2 * (windows + more) - whole2 + flagsSetPopcnt(seen + kAt2, size_t(4) << W);
   }
 }
 
