@@ -2,8 +2,10 @@
 // BitReader. reset() keeps the capacity, so a writer reserved once allocates nothing per frame.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace zov {
@@ -63,6 +65,10 @@ class BitWriter {
 
   // The words written so far as little-endian bytes (after finishWord()).
   void copyBytes(uint8_t* out) const {
+    if constexpr (std::endian::native == std::endian::little) {
+      if (!words_.empty()) std::memcpy(out, words_.data(), words_.size() * 4);
+      return;
+    }
     for (uint32_t w : words_) {
       *out++ = uint8_t(w);
       *out++ = uint8_t(w >> 8);
