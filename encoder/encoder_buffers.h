@@ -133,7 +133,7 @@ struct EncoderBuffers {
   int tableWidth = 0;
   std::vector<uint32_t> codeWords;   // the codes in the frame's word alignment (packCodes)
   std::vector<uint32_t> codeEnds;    // the last bit of every code marked, for the cost model
-  std::vector<uint8_t> patternSeen;  // 2^16 flags for the table-width cost model
+  std::vector<uint8_t> patternSeen;  // 2^17 flags for the table-width cost model
 
   BitWriter writer;
 

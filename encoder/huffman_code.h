@@ -41,8 +41,8 @@ uint64_t packCodes(const HuffmanCode& code, const uint8_t* symbols1, uint32_t n1
 
 // Chooses W from the longest code length up to 15 while the modelled decoding cost strictly
 // falls. `words` and `ends` are packCodes' output for the frame's codes from bit `first` (the
-// first code's position within its word of the frame) to `end`. `seen` has room for 2^15 flags,
-// 2^16 with a pool of more than one thread (which then computes some costs side by side).
+// first code's position within its word of the frame) to `end`. `seen` has room for 2^16 flags,
+// 2^17 with a pool of more than one thread (which then computes some costs side by side).
 int chooseTableWidth(const HuffmanCode& code, const uint32_t* words, const uint32_t* ends,
                      unsigned first, uint64_t end, uint8_t* seen, WorkerPool* pool = nullptr);
 

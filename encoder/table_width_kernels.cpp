@@ -77,22 +77,39 @@ namespace {
 // are at `seen` + Offset; `five` holds 5 (in a register, so that the word index is one
 // three-operand shift).
 template <int W, size_t Offset>
-__attribute__((target("bmi,bmi2"), always_inline)) inline void lookUpBmi2(
-    const uint8_t* stream, const uint8_t* ends, uint64_t five, uint64_t& pos, uint64_t& whole,
-    uint8_t* seen) {
+__attribute__((target("bmi,bmi2"), always_inline)) inline void flagBmi2(const uint8_t* stream,
+                                                                        uint64_t five, uint64_t pos,
+                                                                        uint64_t& whole,
+                                                                        uint8_t* seen) {
   const uint64_t byte = (pos >> five) * 4;
   const unsigned off = unsigned(_bzhi_u64(pos, unsigned(five)));
-  uint64_t s, m;
+  uint64_t s;
   std::memcpy(&s, stream + byte, 8);
-  std::memcpy(&m, ends + byte, 8);
   s = s << 32 | s >> 32;
   seen[Offset + ((s << off) >> (64 - W))] = 1;
   // whole += off < 33 - W, as a compare and an add with carry
   __asm__("cmp %2, %1\n\tadc $0, %0" : "+r"(whole) : "r"(off), "i"(33 - W) : "cc");
+}
+
+template <int W>
+__attribute__((target("bmi,bmi2"), always_inline)) inline void advanceBmi2(const uint8_t* ends,
+                                                                           uint64_t five,
+                                                                           uint64_t& pos) {
+  uint64_t m;
+  std::memcpy(&m, ends + (pos >> five) * 4, 8);
+  const unsigned off = unsigned(_bzhi_u64(pos, unsigned(five)));
   const uint64_t six = _pdep_u64(0x3F, (m >> off) & ((uint64_t{1} << W) - 1));
   uint64_t last;  // the bit of the last end kept (the builtins' int would cost a widening)
   __asm__("bsr %1, %0" : "=r"(last) : "r"(six));
   pos += last + 1;
+}
+
+template <int W, size_t Offset>
+__attribute__((target("bmi,bmi2"), always_inline)) inline void lookUpBmi2(
+    const uint8_t* stream, const uint8_t* ends, uint64_t five, uint64_t& pos, uint64_t& whole,
+    uint8_t* seen) {
+  flagBmi2<W, Offset>(stream, five, pos, whole, seen);
+  advanceBmi2<W>(ends, five, pos);
 }
 
 __attribute__((target("popcnt"))) uint64_t flagsSetPopcnt(const uint8_t* seen, size_t count) {
@@ -150,19 +167,144 @@ __attribute__((target("bmi,bmi2"))) void walkTogetherBmi2(const WidthCostJob& jo
   }
 }
 
+// The flags set in either of two runs of `count` flags.
+__attribute__((target("popcnt"))) uint64_t flagsEitherPopcnt(const uint8_t* a, const uint8_t* b,
+                                                             size_t count) {
+  uint64_t n = 0;
+  if (count < 8) {
+    for (size_t i = 0; i < count; ++i) n += a[i] | b[i];
+    return n;
+  }
+  for (size_t i = 0; i < count; i += 8) {
+    uint64_t x, y;
+    std::memcpy(&x, a + i, 8);
+    std::memcpy(&y, b + i, 8);
+    n += uint64_t(__builtin_popcountll(x | y));
+  }
+  return n;
+}
+
+// A walk split in two for twice the independent chains: the second half starts at the first
+// code from the middle of the stream on and only notes where its first kNoted look-ups start;
+// the first half, walked up to there, goes on until it meets one of them. From there on the
+// two are the same walk, so the noted look-ups from the meeting on are counted and the second
+// half's flags join the first's. If they never meet, the first half walks to the end alone.
+constexpr int kNoted = 64;
+constexpr uint64_t kSplitFrom = 16384;  // bits of stream; shorter ones are walked whole
+
+template <int W>
+__attribute__((target("bmi,bmi2"), always_inline)) inline void note(const uint8_t* ends,
+                                                                    uint64_t five, uint64_t& pos,
+                                                                    uint64_t* noted) {
+  for (int k = 0; k < kNoted; ++k) {
+    noted[k] = pos;
+    advanceBmi2<W>(ends, five, pos);
+  }
+}
+
+template <int W, size_t AtA, size_t AtB>
+__attribute__((target("bmi,bmi2"))) uint64_t finishSplit(const WidthCostJob& job, uint64_t five,
+                                                         uint64_t windows, uint64_t posA,
+                                                         uint64_t wholeA, uint64_t posB,
+                                                         uint64_t wholeB, const uint64_t* noted) {
+  const uint8_t* const stream = reinterpret_cast<const uint8_t*>(job.stream);
+  const uint8_t* const ends = reinterpret_cast<const uint8_t*>(job.ends);
+  uint8_t* const seen = job.seen;
+  const uint64_t end = job.end;
+  uint64_t windowsB = windows, windowsA = windows;
+  for (; posB < end; ++windowsB) lookUpBmi2<W, AtB>(stream, ends, five, posB, wholeB, seen);
+  int k = 0;
+  for (;;) {
+    while (k < kNoted && noted[k] < posA) ++k;
+    if (k == kNoted || noted[k] == posA) break;
+    lookUpBmi2<W, AtA>(stream, ends, five, posA, wholeA, seen);
+    ++windowsA;
+  }
+  if (k == kNoted) {
+    for (; posA < end; ++windowsA) lookUpBmi2<W, AtA>(stream, ends, five, posA, wholeA, seen);
+    return 2 * windowsA - wholeA + flagsSetPopcnt(seen + AtA, size_t(1) << W);
+  }
+  for (; k < kNoted; ++k, ++windowsA) flagBmi2<W, AtA>(stream, five, noted[k], wholeA, seen);
+  return 2 * (windowsA + windowsB) - wholeA - wholeB +
+         flagsEitherPopcnt(seen + AtA, seen + AtB, size_t(1) << W);
+}
+
+// The first code starting at or after bit `at` (which lies inside the stream).
+uint64_t codeStartFrom(const uint32_t* ends, uint64_t at) {
+  uint64_t w = (at - 1) >> 5;
+  uint32_t m = ends[w] >> ((at - 1) & 31) << ((at - 1) & 31);
+  while (m == 0) m = ends[++w];
+  return w * 32 + uint64_t(__builtin_ctz(m)) + 1;
+}
+
+// N widths from W, each walk split in two (flags of the second halves after the first's).
+template <int W, int N>
+__attribute__((target("bmi,bmi2"))) void walkSplitBmi2(const WidthCostJob& job, uint64_t* costs) {
+  constexpr size_t kHalf = ((size_t(1) << N) - 1) << W;
+  constexpr size_t kAt1 = size_t(1) << W, kAt2 = size_t(3) << W;
+  std::memset(job.seen, 0, 2 * kHalf);
+  uint8_t* const seen = job.seen;
+  const uint8_t* const stream = reinterpret_cast<const uint8_t*>(job.stream);
+  const uint8_t* const ends = reinterpret_cast<const uint8_t*>(job.ends);
+  const uint64_t end = job.end;
+  uint64_t five = 5;
+  __asm__("" : "+r"(five));  // kept in a register, not folded into the shifts
+  const uint64_t second = codeStartFrom(job.ends, job.first + (end - job.first) / 2);
+  uint64_t noted[3][kNoted];
+  uint64_t a0 = job.first, a1 = job.first, a2 = job.first, b0 = second, b1 = second, b2 = second;
+  uint64_t wa0 = 0, wa1 = 0, wa2 = 0, wb0 = 0, wb1 = 0, wb2 = 0, windows = 0;
+  note<W>(ends, five, b0, noted[0]);
+  if constexpr (N > 1) note<W + 1>(ends, five, b1, noted[1]);
+  if constexpr (N > 2) note<W + 2>(ends, five, b2, noted[2]);
+  for (;;) {
+    uint64_t steps = std::min((noted[0][0] - a0) / W, (end - b0) / W);
+    if constexpr (N > 1)
+      steps = std::min({steps, (noted[1][0] - a1) / (W + 1), (end - b1) / (W + 1)});
+    if constexpr (N > 2)
+      steps = std::min({steps, (noted[2][0] - a2) / (W + 2), (end - b2) / (W + 2)});
+    if (steps < 8) break;
+    windows += steps;
+    for (uint64_t j = steps; j > 0; --j) {
+      lookUpBmi2<W, 0>(stream, ends, five, a0, wa0, seen);
+      lookUpBmi2<W, kHalf>(stream, ends, five, b0, wb0, seen);
+      if constexpr (N > 1) {
+        lookUpBmi2<W + 1, kAt1>(stream, ends, five, a1, wa1, seen);
+        lookUpBmi2<W + 1, kHalf + kAt1>(stream, ends, five, b1, wb1, seen);
+      }
+      if constexpr (N > 2) {
+        lookUpBmi2<W + 2, kAt2>(stream, ends, five, a2, wa2, seen);
+        lookUpBmi2<W + 2, kHalf + kAt2>(stream, ends, five, b2, wb2, seen);
+      }
+    }
+  }
+  costs[0] = finishSplit<W, 0, kHalf>(job, five, windows, a0, wa0, b0, wb0, noted[0]);
+  if constexpr (N > 1)
+    costs[1] =
+        finishSplit<W + 1, kAt1, kHalf + kAt1>(job, five, windows, a1, wa1, b1, wb1, noted[1]);
+  if constexpr (N > 2)
+    costs[2] =
+        finishSplit<W + 2, kAt2, kHalf + kAt2>(job, five, windows, a2, wa2, b2, wb2, noted[2]);
+}
+
 using WalkFn = void (*)(const WidthCostJob&, uint64_t*);
 // walks[n - 1][width - 1]: n walks from `width` (those past width 15 are never called).
 template <int... W>
 constexpr WalkFn walkTable[3][sizeof...(W)] = {
     {walkTogetherBmi2<W, 1>...}, {walkTogetherBmi2<W, 2>...}, {walkTogetherBmi2<W, 3>...}};
+template <int... W>
+constexpr WalkFn splitTable[3][sizeof...(W)] = {
+    {walkSplitBmi2<W, 1>...}, {walkSplitBmi2<W, 2>...}, {walkSplitBmi2<W, 3>...}};
 constexpr auto& walks = walkTable<1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15>;
+constexpr auto& splitWalks = splitTable<1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15>;
 
 void widthCostsBmi2(const WidthCostJob& job, int width, int count, uint64_t* costs) {
-  // As many walks at once as their flags fit the buffer (three up to width 12, two at 13).
+  // As many walks at once as their flags fit the buffer, twice over (three up to width 12,
+  // two at 13, one from 14 on); long streams with each walk split in two.
+  const bool split = job.end - job.first >= kSplitFrom;
   while (count > 0) {
     int n = count;
-    while (n > 1 && (((size_t(1) << n) - 1) << width) > kWidthCostSeen) --n;
-    walks[n - 1][width - 1](job, costs);
+    while (n > 1 && 2 * (((size_t(1) << n) - 1) << width) > kWidthCostSeen) --n;
+    (split ? splitWalks : walks)[n - 1][width - 1](job, costs);
     width += n, costs += n, count -= n;
   }
 }

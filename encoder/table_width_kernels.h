@@ -27,7 +27,7 @@ struct WidthCostJob {
 // kMaxWidthsAtOnce and width + count at most 16; `seen` has room for kWidthCostSeen flags
 // (each width's walk flags its own 2^width).
 inline constexpr int kMaxWidthsAtOnce = 3;
-inline constexpr size_t kWidthCostSeen = size_t(1) << 15;
+inline constexpr size_t kWidthCostSeen = size_t(1) << 16;
 using WidthCostsFn = void (*)(const WidthCostJob& job, int width, int count, uint64_t* costs);
 
 struct TableWidthKernels {

@@ -12,6 +12,7 @@
 #include "encoder/prequantise.h"
 #include "encoder/rectangle_search.h"
 #include "encoder/residual_coder.h"
+#include "encoder/table_width_kernels.h"
 #include "encoder/unchanged_analysis.h"
 #include "encoder/worker_pool.h"
 #include "format/stream_format.h"
@@ -288,7 +289,7 @@ bool StartEncoder(CompressionSettings& s, const EncoderSetup& setup) {
   }
   b->sym1.assign(kMaxSymbols + 64, 0);
   b->sym2.assign(kMaxSymbols + 64, 0);
-  b->patternSeen.assign(size_t(1) << 16, 0);
+  b->patternSeen.assign(2 * kWidthCostSeen, 0);
   b->codeWords.assign(packedWords(2 * (kMaxSymbols + 64), 31), 0);
   b->codeEnds.assign(packedWords(2 * (kMaxSymbols + 64), 31), 0);
   b->writer.reserve(maxFrameBytes(w, h) + 64);

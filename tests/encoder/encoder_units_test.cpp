@@ -105,7 +105,7 @@ TEST(HuffmanCode, TiesTakeTheLeafFirstAndTheShapeIsWrittenOneBranchFirst) {
 
 TEST(HuffmanCode, CodesAreCompletePrefixFreeAndWithinTheTableWidth) {
   std::mt19937 rng(11);
-  std::vector<uint8_t> seen(1 << 16);
+  std::vector<uint8_t> seen(1 << 17);
   WorkerPool pool(2);
   for (int trial = 0; trial < 300; ++trial) {
     uint32_t counts[16] = {};
