@@ -32,9 +32,9 @@ inline uint64_t endsAt(const uint32_t* ends, uint64_t pos, int width) {
 // bit k of the window): up to the end of the sixth code, or of the last one that fits. The
 // first code always fits, so the window is never empty.
 inline int bitsTaken(uint64_t window) {
-  uint64_t beyond = window;
-  for (int k = 0; k < 6 && beyond; ++k) beyond &= beyond - 1;  // drops the lowest six ends
-  return std::bit_width(window ^ beyond);
+  uint64_t sixth = window;
+  for (int k = 0; k < 5; ++k) sixth &= sixth - 1;  // drops the lowest five ends
+  return sixth ? std::countr_zero(sixth) + 1 : std::bit_width(window);
 }
 
 // The look-ups one window at bit pos costs: two where it straddles a word.
@@ -69,6 +69,35 @@ void widthCostsScalar(const WidthCostJob& job, int width, int count, uint64_t* c
 namespace {
 
 #ifdef ZOV_X86
+
+// Up to three widths side by side in plain C++ (for processors without BMI2): the walk is a
+// chain of dependent loads, so independent walks fill each other's gaps.
+void widthCostsInterleaved(const WidthCostJob& job, int width, int count, uint64_t* costs) {
+  while (count > 0) {
+    int n = std::min(count, kMaxWidthsAtOnce);
+    while (n > 1 && (((size_t(1) << n) - 1) << width) > kWidthCostSeen) --n;
+    std::memset(job.seen, 0, ((size_t(1) << n) - 1) << width);
+    uint64_t pos[kMaxWidthsAtOnce], lookups[kMaxWidthsAtOnce];
+    uint8_t* seen[kMaxWidthsAtOnce];
+    for (int k = 0; k < n; ++k)
+      pos[k] = job.first, lookups[k] = 0, seen[k] = job.seen + (((size_t(1) << k) - 1) << width);
+    auto step = [&](int k) {
+      const int w = width + k;
+      seen[k][bitsAt(job.stream, pos[k], w)] = 1;
+      lookups[k] += lookupsAt(pos[k], w);
+      pos[k] += uint64_t(bitsTaken(endsAt(job.ends, pos[k], w)));
+    };
+    if (n == 3)
+      while (pos[0] < job.end && pos[1] < job.end && pos[2] < job.end) step(0), step(1), step(2);
+    else if (n == 2)
+      while (pos[0] < job.end && pos[1] < job.end) step(0), step(1);
+    for (int k = 0; k < n; ++k) {
+      while (pos[k] < job.end) step(k);
+      costs[k] = lookups[k] + flagsSet(seen[k], size_t(1) << (width + k));
+    }
+    width += n, costs += n, count -= n;
+  }
+}
 
 // One look-up with BMI2: the window's pattern from the two stream words at pos (one unaligned
 // 64-bit load, halves swapped), the first six code ends kept by a bit deposit and the last of
@@ -316,6 +345,7 @@ void widthCostsBmi2(const WidthCostJob& job, int width, int count, uint64_t* cos
 TableWidthKernels tableWidthKernelsFor(unsigned flags) {
   TableWidthKernels k{widthCostsScalar, 1};
 #ifdef ZOV_X86
+  if (flags & kCpuSse2) k.widthCosts = widthCostsInterleaved, k.widthsAtOnce = kMaxWidthsAtOnce;
   if ((flags & kCpuAvx2) && (flags & kCpuBmi2))
     k.widthCosts = widthCostsBmi2, k.widthsAtOnce = kMaxWidthsAtOnce;
 #else
