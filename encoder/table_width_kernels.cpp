@@ -116,8 +116,9 @@ __attribute__((target("bmi,bmi2"), always_inline)) inline void flagBmi2(const ui
   std::memcpy(&s, stream + byte, 8);
   s = s << 32 | s >> 32;
   seen[Offset + ((s << off) >> (64 - W))] = 1;
-  // whole += off < 33 - W, as a compare and an add with carry
-  __asm__("cmp %2, %1\n\tadc $0, %0" : "+r"(whole) : "r"(off), "i"(33 - W) : "cc");
+  // whole += off < 33 - W, as a compare and an add with carry (into memory: the side-by-side
+  // walks have more counters than registers)
+  __asm__("cmp %2, %1\n\tadcq $0, %0" : "+m"(whole) : "r"(off), "i"(33 - W) : "cc");
 }
 
 template <int W>
