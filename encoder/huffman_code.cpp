@@ -111,19 +111,19 @@ inline void pack(const HuffmanCode& code, const PairCodes& pairs, const uint8_t*
       endAcc >>= 32;
     }
   };
-  uint32_t i = 0;
-  for (; i + 2 <= n; i += 2) {
+  const uint8_t* const stop = symbols + (n & ~1u);
+  for (; symbols != stop; symbols += 2) {
     uint16_t pair;
-    std::memcpy(&pair, symbols + i, 2);
+    std::memcpy(&pair, symbols, 2);
     const uint32_t length = pairs.length[pair];
     acc = acc << length | pairs.code[pair];
     endAcc |= uint64_t(pairs.ends[pair]) << bits;
     bits += length;
     flush();
   }
-  if (i < n) {
-    const uint32_t length = code.length[symbols[i]];
-    acc = acc << length | code.code[symbols[i]];
+  if (n & 1) {
+    const uint32_t length = code.length[*symbols];
+    acc = acc << length | code.code[*symbols];
     bits += length;
     endAcc |= uint64_t{1} << (bits - 1);
     flush();
