@@ -99,6 +99,8 @@ void widthCostsInterleaved(const WidthCostJob& job, int width, int count, uint64
   }
 }
 
+#ifdef __x86_64__
+
 // One look-up with BMI2: the window's pattern from the two stream words at pos (one unaligned
 // 64-bit load, halves swapped), the first six code ends kept by a bit deposit and the last of
 // them found by a bit scan; `whole` counts the windows within one word (a look-up costs two
@@ -339,6 +341,8 @@ void widthCostsBmi2(const WidthCostJob& job, int width, int count, uint64_t* cos
   }
 }
 
+#endif  // __x86_64__
+
 #endif
 
 }  // namespace
@@ -347,8 +351,10 @@ TableWidthKernels tableWidthKernelsFor(unsigned flags) {
   TableWidthKernels k{widthCostsScalar, 1};
 #ifdef ZOV_X86
   if (flags & kCpuSse2) k.widthCosts = widthCostsInterleaved, k.widthsAtOnce = kMaxWidthsAtOnce;
+#ifdef __x86_64__
   if ((flags & kCpuAvx2) && (flags & kCpuBmi2))
     k.widthCosts = widthCostsBmi2, k.widthsAtOnce = kMaxWidthsAtOnce;
+#endif
 #else
   (void)flags;
 #endif

@@ -1,6 +1,6 @@
 // The table-width cost model's kernel: the modelled decoding cost of the frame's stream under
-// a look-up width. Every version gives the
-// reference's numbers exactly, so the chosen width never depends on the kernel path.
+// a look-up width. Every version gives the reference's numbers exactly, so the chosen width
+// never depends on the kernel path.
 #pragma once
 
 #include <cstddef>
@@ -14,8 +14,7 @@ namespace zov {
 // patterns; `seen` (2^width flags) is scratch. `stream` holds the codes in the frame's word
 // alignment (bit b at bit 31 - b % 32 of word b / 32, `first` below 32), `ends` marks the last
 // bit of every code (bit b at bit b % 32 of word b / 32); both have at least two zero words
-// past `end`.
-// The width is at least the longest code's length.
+// past `end`. The width is at least the longest code's length.
 struct WidthCostJob {
   const uint32_t* ends;
   const uint32_t* stream;
@@ -25,7 +24,7 @@ struct WidthCostJob {
 };
 // The costs of `count` consecutive widths from `width` (costs[k]: width + k), count at most
 // kMaxWidthsAtOnce and width + count at most 16; `seen` has room for kWidthCostSeen flags
-// (each width's walk flags its own 2^width).
+// (each width's walk flags its own 2^width, or twice that when walked in two halves).
 inline constexpr int kMaxWidthsAtOnce = 3;
 inline constexpr size_t kWidthCostSeen = size_t(1) << 16;
 using WidthCostsFn = void (*)(const WidthCostJob& job, int width, int count, uint64_t* costs);
