@@ -49,13 +49,18 @@ struct Coder {
   int64_t limit;
   int64_t peak = kNoPeak;
   bool edge;
+  // The last check passed and no pixel since took more than three symbols: with every walked
+  // pixel the bound fell by 3 and rose by at most as many, so it still holds.
+  bool stillAllowed = false;
 
   void put(uint8_t s) { *out++ = s; }
   bool extendedAllowed() {
     if (!edge) return false;
+    if (stillAllowed) return true;
     int64_t use = int64_t(out - start) + 3 * remaining;
     if (use > limit) return false;
     peak = std::max(peak, use);
+    stillAllowed = true;
     return true;
   }
   int component(int target, int pred, bool& doubled, bool extended) {
@@ -81,6 +86,7 @@ inline void codeRgbPixel(Coder& c, RgbWalk& w, uint16_t& px) {
   int g = c.component(px >> 5 & 31, w.v >> 5 & 31, w.flag[1], ext);
   int bl = c.component(px & 31, w.v & 31, w.flag[2], ext);
   w.v = static_cast<uint16_t>(r << 10 | g << 5 | bl);
+  c.stillAllowed = false;  // up to 9 symbols
   px = w.v;
   --c.remaining;
 }
@@ -121,6 +127,7 @@ void codeRgbColumn(Coder& c, EncoderBuffers& b) {
     }
     codeRgbPixel(c, walk, b.cur[i]);
     ++c.remaining;  // the row walk counts the first column again
+    c.stillAllowed = false;
   }
 }
 
@@ -162,6 +169,7 @@ struct LumaCoder {
     int cr = c.component(int(target >> 6 & 63), int(wk.v >> 6 & 63), wk.fcr, ext);
     int cb = c.component(int(target & 63), int(wk.v & 63), wk.fcb, ext);
     wk.v = uint32_t(y) << 12 | uint32_t(cr) << 6 | uint32_t(cb);
+    c.stillAllowed = false;  // up to 13 symbols
     put(wk, i);
   }
   void luma(YcWalk& wk, size_t i) {
@@ -199,46 +207,106 @@ struct LumaCoder {
   // An uncovered pixel outside Entropy runs: full at a group start in rows with colour
   // difference (stored in carrying rows), else the Y step, at a group start of a sharing row
   // with the group's stored colour difference.
-  void ordinary(int x, size_t i, RowRole role, YcWalk& wk) {
+  template <RowRole role>
+  void ordinary(int x, size_t i, YcWalk& wk) {
     if (!groupStart(x)) {
       luma(wk, i);
       return;
     }
-    switch (role) {
-      case RowRole::Every:
-        full(wk, i);
-        break;
-      case RowRole::Carrying:
-        full(wk, i);
-        store[x >> gShift] = wk.v & kChromaMask;
-        break;
-      case RowRole::Sharing:
-        wk.v = (wk.v & ~kChromaMask) | store[x >> gShift];
-        luma(wk, i);
-        break;
+    if constexpr (role == RowRole::Every) {
+      full(wk, i);
+    } else if constexpr (role == RowRole::Carrying) {
+      full(wk, i);
+      store[x >> gShift] = wk.v & kChromaMask;
+    } else {
+      wk.v = (wk.v & ~kChromaMask) | store[x >> gShift];
+      luma(wk, i);
     }
+  }
+
+  // The uncovered pixels [x, end) of a row outside Entropy runs, as ordinary() one by one, with
+  // the walk's and the output's state held in locals.
+  template <RowRole role>
+  void uncoveredRun(int x, int end, size_t base, YcWalk& wk) {
+    struct Out {
+      uint8_t* p;
+      void put(uint8_t s) { *p++ = s; }
+    } out{c.out};
+    const uint8_t* const start = c.start;
+    const int64_t limit = c.limit;
+    const bool edge = c.edge;
+    int64_t remaining = c.remaining, peak = c.peak;
+    bool allowed = c.stillAllowed;
+    uint32_t* const target = yc + base;
+    uint16_t* const rgb = cur + base;
+    const uint16_t* const toRgb = t.ycToRgb.data();
+    uint32_t* const chroma = store;
+    const int shift = gShift;
+    const int groupMask = (1 << shift) - 1;
+    uint32_t v = wk.v;
+    bool fy = wk.fy, fcr = wk.fcr, fcb = wk.fcb;
+    auto extended = [&]() {
+      if (!edge) return false;
+      if (allowed) return true;
+      int64_t use = int64_t(out.p - start) + 3 * remaining;
+      if (use > limit) return false;
+      peak = std::max(peak, use);
+      allowed = true;
+      return true;
+    };
+    auto component = [&](int wanted, int pred, bool& doubled, bool ext) {
+      return edge ? quantiseExtended(wanted, pred, ext, out)
+                  : quantiseDoubling(wanted, pred, false, 0, doubled, out);
+    };
+    for (; x < end; ++x) {
+      const uint32_t wanted = target[x];
+      const bool groupStart = (x & groupMask) == 0;
+      if (role != RowRole::Sharing && groupStart) {
+        const bool ext = extended();
+        int y = component(int(wanted >> 12), int(v >> 12), fy, ext);
+        int cr = component(int(wanted >> 6 & 63), int(v >> 6 & 63), fcr, ext);
+        int cb = component(int(wanted & 63), int(v & 63), fcb, ext);
+        v = uint32_t(y) << 12 | uint32_t(cr) << 6 | uint32_t(cb);
+        allowed = false;  // up to 13 symbols
+        if constexpr (role == RowRole::Carrying) chroma[x >> shift] = v & kChromaMask;
+      } else {
+        if (role == RowRole::Sharing && groupStart) v = (v & ~kChromaMask) | chroma[x >> shift];
+        const bool ext = extended();
+        int y = component(int(wanted >> 12), int(v >> 12), fy, ext);
+        v = (v & kChromaMask) | uint32_t(y) << 12;
+      }
+      target[x] = v;
+      rgb[x] = toRgb[v];
+      --remaining;
+    }
+    c.out = out.p;
+    c.remaining = remaining;
+    c.peak = peak;
+    c.stillAllowed = allowed;
+    wk.v = v;
+    wk.fy = fy;
+    wk.fcr = fcr;
+    wk.fcb = fcb;
   }
 
   // A coded pixel of an Entropy run: full in rows with their own colour difference; by its
   // column in carrying rows; the Y step alone, from normal state, in sharing rows.
-  void entropyCoded(int x, size_t i, RowRole role, YcWalk& wk) {
-    switch (role) {
-      case RowRole::Every:
-        full(wk, i);
-        break;
-      case RowRole::Carrying:  // as outside the run
-        ordinary(x, i, role, wk);
-        break;
-      case RowRole::Sharing:
-        wk.v = (wk.v & ~kChromaMask) | store[x >> gShift];
-        wk.fy = false;
-        luma(wk, i);
-        break;
+  template <RowRole role>
+  void entropyCoded(int x, size_t i, YcWalk& wk) {
+    if constexpr (role == RowRole::Every) {
+      full(wk, i);
+    } else if constexpr (role == RowRole::Carrying) {  // as outside the run
+      ordinary<role>(x, i, wk);
+    } else {
+      wk.v = (wk.v & ~kChromaMask) | store[x >> gShift];
+      wk.fy = false;
+      luma(wk, i);
     }
   }
 
   // An interpolated pixel: halfway (rounded down) between its left value and the right Y.
-  void entropyInterpolated(int x, size_t i, RowRole role, uint32_t left, int yRight) {
+  template <RowRole role>
+  void entropyInterpolated(int x, size_t i, uint32_t left, int yRight) {
     int yLeft = int(left >> 12);
     int y = yLeft + ((yRight - yLeft) >> 1);
     uint32_t chroma = role == RowRole::Sharing ? store[x >> gShift] : (left & kChromaMask);
@@ -251,7 +319,8 @@ struct LumaCoder {
   // The Entropy run at x (and any Entropy run directly continuing it), in the chess-board
   // pattern: odd lines code even columns, even lines odd columns (every line is odd in single
   // field); returns the column after it.
-  int entropyRun(int line, int x, RowRole role, YcWalk& wk) {
+  template <RowRole role>
+  int entropyRun(int line, int x, YcWalk& wk) {
     const size_t base = size_t(line) * w;
     const uint8_t* cover = coverAll + base;
     const uint8_t* entropy = entropyAll + base;
@@ -259,7 +328,7 @@ struct LumaCoder {
     int end = x + cover[x];
     while (x < end) {
       if (((x & 1) == 0) == oddLine) {
-        entropyCoded(x, base + x, role, wk);
+        entropyCoded<role>(x, base + x, wk);
         ++x;
         continue;
       }
@@ -267,25 +336,26 @@ struct LumaCoder {
       const int xr = x + 1;
       if (xr < end || (xr < w && cover[xr] && entropy[xr])) {
         if (xr == end) end = xr + cover[xr];
-        entropyCoded(xr, base + xr, role, wk);
-        entropyInterpolated(x, base + x, role, left, int(wk.v >> 12));
+        entropyCoded<role>(xr, base + xr, wk);
+        entropyInterpolated<role>(x, base + x, left, int(wk.v >> 12));
         x += 2;
       } else if (xr < w && cover[xr]) {
-        entropyInterpolated(x, base + x, role, left, int(covered(base + xr) >> 12));
+        entropyInterpolated<role>(x, base + x, left, int(covered(base + xr) >> 12));
         ++x;
       } else if (xr < w) {
-        ordinary(xr, base + xr, role, wk);
-        entropyInterpolated(x, base + x, role, left, int(wk.v >> 12));
+        ordinary<role>(xr, base + xr, wk);
+        entropyInterpolated<role>(x, base + x, left, int(wk.v >> 12));
         x += 2;
       } else {
-        entropyCoded(x, base + x, role, wk);
+        entropyCoded<role>(x, base + x, wk);
         ++x;
       }
     }
     return x;
   }
 
-  void row(int line, uint32_t first, RowRole role, int sharingRows) {
+  template <RowRole role>
+  void row(int line, uint32_t first, int sharingRows) {
     const size_t base = size_t(line) * w;
     const uint8_t* cover = coverAll + base;
     const uint8_t* entropy = entropyAll + base;
@@ -293,21 +363,23 @@ struct LumaCoder {
     wk.take(first);
     int x = cover[0] > 1 ? 0 : 1;
     c.remaining -= x;
-    if (role == RowRole::Sharing) store[0] = wk.v & kChromaMask;
+    if constexpr (role == RowRole::Sharing) store[0] = wk.v & kChromaMask;
     while (x < w) {
       const uint8_t cw = cover[x];
       if (cw == 0) {
-        ordinary(x, base + x, role, wk);
-        ++x;
+        int end = x + 1;
+        while (end < w && cover[end] == 0) ++end;
+        uncoveredRun<role>(x, end, base, wk);
+        x = end;
         continue;
       }
       if (entropy[x]) {
-        x = entropyRun(line, x, role, wk);
+        x = entropyRun<role>(line, x, wk);
         continue;
       }
       int start = x;
       do {
-        if (role == RowRole::Carrying) storeCovered(line, x, cover[x], sharingRows);
+        if constexpr (role == RowRole::Carrying) storeCovered(line, x, cover[x], sharingRows);
         x += cover[x];
       } while (x < w && cover[x] && !entropy[x]);
       x = std::min(x, w);
@@ -350,7 +422,8 @@ void codeLumaColumn(Coder& c, EncoderBuffers& b) {
         lc.full(walk, i);
       else
         lc.luma(walk, i);
-      ++c.remaining;
+      ++c.remaining;  // the row walk counts the first column again
+      c.stillAllowed = false;
     }
     b.columnStore[line] = walk.v;
   }
@@ -408,7 +481,18 @@ uint32_t codeRow(EncoderBuffers& b, const CodedRow& r, uint8_t* out, int64_t lim
     codeRgbRow(c, b, r.line);
   } else {
     LumaCoder lc = lumaCoder(c, b, store);
-    lc.row(r.line, b.columnStore[r.line], RowRole(r.role), r.sharingRows);
+    const uint32_t first = b.columnStore[r.line];
+    switch (RowRole(r.role)) {
+      case RowRole::Every:
+        lc.row<RowRole::Every>(r.line, first, r.sharingRows);
+        break;
+      case RowRole::Carrying:
+        lc.row<RowRole::Carrying>(r.line, first, r.sharingRows);
+        break;
+      case RowRole::Sharing:
+        lc.row<RowRole::Sharing>(r.line, first, r.sharingRows);
+        break;
+    }
   }
   peak = c.peak;
   return uint32_t(c.out - out);
