@@ -28,6 +28,9 @@
 namespace zov {
 namespace {
 
+// The row walk's helpers go into the walk itself, so that the coder's state stays in registers.
+#define ZOV_INLINE [[gnu::always_inline]] inline
+
 constexpr int64_t kNoLimit = std::numeric_limits<int64_t>::max();
 constexpr int64_t kNoPeak = std::numeric_limits<int64_t>::min();
 // The most symbols one pixel can take: 3 for Y, 5 for each colour difference.
@@ -53,8 +56,8 @@ struct Coder {
   // pixel the bound fell by 3 and rose by at most as many, so it still holds.
   bool stillAllowed = false;
 
-  void put(uint8_t s) { *out++ = s; }
-  bool extendedAllowed() {
+  ZOV_INLINE void put(uint8_t s) { *out++ = s; }
+  ZOV_INLINE bool extendedAllowed() {
     if (!edge) return false;
     if (stillAllowed) return true;
     int64_t use = int64_t(out - start) + 3 * remaining;
@@ -63,7 +66,7 @@ struct Coder {
     stillAllowed = true;
     return true;
   }
-  int component(int target, int pred, bool& doubled, bool extended) {
+  ZOV_INLINE int component(int target, int pred, bool& doubled, bool extended) {
     return edge ? quantiseExtended(target, pred, extended, *this)
                 : quantiseDoubling(target, pred, false, 0, doubled, *this);
   }
@@ -160,9 +163,9 @@ struct LumaCoder {
   int gShift;  // log2 of the columns per colour-difference group
   bool singleField;
 
-  bool groupStart(int x) const { return (x & ((1 << gShift) - 1)) == 0; }
+  ZOV_INLINE bool groupStart(int x) const { return (x & ((1 << gShift) - 1)) == 0; }
 
-  void full(YcWalk& wk, size_t i) {
+  ZOV_INLINE void full(YcWalk& wk, size_t i) {
     bool ext = c.extendedAllowed();
     uint32_t target = yc[i];
     int y = c.component(int(target >> 12), int(wk.v >> 12), wk.fy, ext);
@@ -172,22 +175,22 @@ struct LumaCoder {
     c.stillAllowed = false;  // up to 13 symbols
     put(wk, i);
   }
-  void luma(YcWalk& wk, size_t i) {
+  ZOV_INLINE void luma(YcWalk& wk, size_t i) {
     bool ext = c.extendedAllowed();
     int y = c.component(int(yc[i] >> 12), int(wk.v >> 12), wk.fy, ext);
     wk.v = (wk.v & kChromaMask) | uint32_t(y) << 12;
     put(wk, i);
   }
-  void put(YcWalk& wk, size_t i) {
+  ZOV_INLINE void put(YcWalk& wk, size_t i) {
     yc[i] = wk.v;
     cur[i] = t.ycToRgb[wk.v];
     --c.remaining;
   }
-  uint32_t covered(size_t i) const { return t.rgbToYc[cur[i]]; }
+  ZOV_INLINE uint32_t covered(size_t i) const { return t.rgbToYc[cur[i]]; }
 
   // A covered run in a carrying row stores, for every group start inside it, the covered
   // pixel's colour difference, unless every sharing row skips the same columns anyway.
-  void storeCovered(int line, int col, int wd, int sharingRows) {
+  ZOV_INLINE void storeCovered(int line, int col, int wd, int sharingRows) {
     bool skipped = sharingRows > 0;
     for (int k = 1; k <= sharingRows && skipped; ++k) {
       if (line - k < 0) {
@@ -208,7 +211,7 @@ struct LumaCoder {
   // difference (stored in carrying rows), else the Y step, at a group start of a sharing row
   // with the group's stored colour difference.
   template <RowRole role>
-  void ordinary(int x, size_t i, YcWalk& wk) {
+  ZOV_INLINE void ordinary(int x, size_t i, YcWalk& wk) {
     if (!groupStart(x)) {
       luma(wk, i);
       return;
@@ -227,7 +230,7 @@ struct LumaCoder {
   // The uncovered pixels [x, end) of a row outside Entropy runs, as ordinary() one by one, with
   // the walk's and the output's state held in locals.
   template <RowRole role>
-  void uncoveredRun(int x, int end, size_t base, YcWalk& wk) {
+  ZOV_INLINE void uncoveredRun(int x, int end, size_t base, YcWalk& wk) {
     struct Out {
       uint8_t* p;
       void put(uint8_t s) { *p++ = s; }
@@ -292,7 +295,7 @@ struct LumaCoder {
   // A coded pixel of an Entropy run: full in rows with their own colour difference; by its
   // column in carrying rows; the Y step alone, from normal state, in sharing rows.
   template <RowRole role>
-  void entropyCoded(int x, size_t i, YcWalk& wk) {
+  ZOV_INLINE void entropyCoded(int x, size_t i, YcWalk& wk) {
     if constexpr (role == RowRole::Every) {
       full(wk, i);
     } else if constexpr (role == RowRole::Carrying) {  // as outside the run
@@ -306,7 +309,7 @@ struct LumaCoder {
 
   // An interpolated pixel: halfway (rounded down) between its left value and the right Y.
   template <RowRole role>
-  void entropyInterpolated(int x, size_t i, uint32_t left, int yRight) {
+  ZOV_INLINE void entropyInterpolated(int x, size_t i, uint32_t left, int yRight) {
     int yLeft = int(left >> 12);
     int y = yLeft + ((yRight - yLeft) >> 1);
     uint32_t chroma = role == RowRole::Sharing ? store[x >> gShift] : (left & kChromaMask);
@@ -320,7 +323,7 @@ struct LumaCoder {
   // pattern: odd lines code even columns, even lines odd columns (every line is odd in single
   // field); returns the column after it.
   template <RowRole role>
-  int entropyRun(int line, int x, YcWalk& wk) {
+  ZOV_INLINE int entropyRun(int line, int x, YcWalk& wk) {
     const size_t base = size_t(line) * w;
     const uint8_t* cover = coverAll + base;
     const uint8_t* entropy = entropyAll + base;
@@ -355,7 +358,7 @@ struct LumaCoder {
   }
 
   template <RowRole role>
-  void row(int line, uint32_t first, int sharingRows) {
+  ZOV_INLINE void row(int line, uint32_t first, int sharingRows) {
     const size_t base = size_t(line) * w;
     const uint8_t* cover = coverAll + base;
     const uint8_t* entropy = entropyAll + base;
@@ -368,6 +371,10 @@ struct LumaCoder {
       const uint8_t cw = cover[x];
       if (cw == 0) {
         int end = x + 1;
+        for (uint64_t word; end + 8 <= w; end += 8) {
+          std::memcpy(&word, cover + end, 8);
+          if (word) break;
+        }
         while (end < w && cover[end] == 0) ++end;
         uncoveredRun<role>(x, end, base, wk);
         x = end;
