@@ -163,8 +163,6 @@ struct LumaCoder {
   int gShift;  // log2 of the columns per colour-difference group
   bool singleField;
 
-  ZOV_INLINE bool groupStart(int x) const { return (x & ((1 << gShift) - 1)) == 0; }
-
   ZOV_INLINE void full(YcWalk& wk, size_t i) {
     bool ext = c.extendedAllowed();
     uint32_t target = yc[i];
@@ -207,28 +205,10 @@ struct LumaCoder {
       store[gs >> gShift] = covered(size_t(line) * w + gs) & kChromaMask;
   }
 
-  // An uncovered pixel outside Entropy runs: full at a group start in rows with colour
-  // difference (stored in carrying rows), else the Y step, at a group start of a sharing row
-  // with the group's stored colour difference.
-  template <RowRole role>
-  ZOV_INLINE void ordinary(int x, size_t i, YcWalk& wk) {
-    if (!groupStart(x)) {
-      luma(wk, i);
-      return;
-    }
-    if constexpr (role == RowRole::Every) {
-      full(wk, i);
-    } else if constexpr (role == RowRole::Carrying) {
-      full(wk, i);
-      store[x >> gShift] = wk.v & kChromaMask;
-    } else {
-      wk.v = (wk.v & ~kChromaMask) | store[x >> gShift];
-      luma(wk, i);
-    }
-  }
-
-  // The uncovered pixels [x, end) of a row outside Entropy runs, as ordinary() one by one, with
-  // the walk's and the output's state held in locals.
+  // The uncovered pixels [x, end) of a row outside Entropy runs: full at a group start in rows
+  // with colour difference (stored in carrying rows), else the Y step, at a group start of a
+  // sharing row with the group's stored colour difference. The walk's and the output's state
+  // are held in locals.
   template <RowRole role>
   ZOV_INLINE void uncoveredRun(int x, int end, size_t base, YcWalk& wk) {
     struct Out {
@@ -292,68 +272,135 @@ struct LumaCoder {
     wk.fcb = fcb;
   }
 
-  // A coded pixel of an Entropy run: full in rows with their own colour difference; by its
-  // column in carrying rows; the Y step alone, from normal state, in sharing rows.
-  template <RowRole role>
-  ZOV_INLINE void entropyCoded(int x, size_t i, YcWalk& wk) {
-    if constexpr (role == RowRole::Every) {
-      full(wk, i);
-    } else if constexpr (role == RowRole::Carrying) {  // as outside the run
-      ordinary<role>(x, i, wk);
-    } else {
-      wk.v = (wk.v & ~kChromaMask) | store[x >> gShift];
-      wk.fy = false;
-      luma(wk, i);
-    }
-  }
-
-  // An interpolated pixel: halfway (rounded down) between its left value and the right Y.
-  template <RowRole role>
-  ZOV_INLINE void entropyInterpolated(int x, size_t i, uint32_t left, int yRight) {
-    int yLeft = int(left >> 12);
-    int y = yLeft + ((yRight - yLeft) >> 1);
-    uint32_t chroma = role == RowRole::Sharing ? store[x >> gShift] : (left & kChromaMask);
-    uint32_t v = uint32_t(y) << 12 | chroma;
-    yc[i] = v;
-    cur[i] = t.ycToRgb[v];
-    --c.remaining;
-  }
-
   // The Entropy run at x (and any Entropy run directly continuing it), in the chess-board
   // pattern: odd lines code even columns, even lines odd columns (every line is odd in single
-  // field); returns the column after it.
+  // field); returns the column after it. A coded pixel is full in rows with their own colour
+  // difference, by its column in carrying rows (as outside the run) and the Y step alone, from
+  // normal state, in sharing rows; an interpolated pixel is halfway between its neighbours.
   template <RowRole role>
   ZOV_INLINE int entropyRun(int line, int x, YcWalk& wk) {
     const size_t base = size_t(line) * w;
     const uint8_t* cover = coverAll + base;
     const uint8_t* entropy = entropyAll + base;
     const bool oddLine = singleField || (line & 1) != 0;
+    struct Out {
+      uint8_t* p;
+      void put(uint8_t s) { *p++ = s; }
+    } out{c.out};
+    const uint8_t* const start = c.start;
+    const int64_t limit = c.limit;
+    const bool edge = c.edge;
+    int64_t remaining = c.remaining, peak = c.peak;
+    bool allowed = c.stillAllowed;
+    uint32_t* const target = yc + base;
+    uint16_t* const rgb = cur + base;
+    const uint16_t* const toRgb = t.ycToRgb.data();
+    uint32_t* const chroma = store;
+    const int shift = gShift;
+    const int groupMask = (1 << shift) - 1;
+    uint32_t v = wk.v;
+    bool fy = wk.fy, fcr = wk.fcr, fcb = wk.fcb;
+    auto extended = [&]() {
+      if (!edge) return false;
+      if (allowed) return true;
+      int64_t use = int64_t(out.p - start) + 3 * remaining;
+      if (use > limit) return false;
+      peak = std::max(peak, use);
+      allowed = true;
+      return true;
+    };
+    auto component = [&](int wanted, int pred, bool& doubled, bool ext) {
+      return edge ? quantiseExtended(wanted, pred, ext, out)
+                  : quantiseDoubling(wanted, pred, false, 0, doubled, out);
+    };
+    auto full = [&](int at) {
+      const uint32_t wanted = target[at];
+      const bool ext = extended();
+      int y = component(int(wanted >> 12), int(v >> 12), fy, ext);
+      int cr = component(int(wanted >> 6 & 63), int(v >> 6 & 63), fcr, ext);
+      int cb = component(int(wanted & 63), int(v & 63), fcb, ext);
+      v = uint32_t(y) << 12 | uint32_t(cr) << 6 | uint32_t(cb);
+      allowed = false;  // up to 13 symbols
+      target[at] = v;
+      rgb[at] = toRgb[v];
+      --remaining;
+    };
+    auto luma = [&](int at) {
+      const bool ext = extended();
+      int y = component(int(target[at] >> 12), int(v >> 12), fy, ext);
+      v = (v & kChromaMask) | uint32_t(y) << 12;
+      target[at] = v;
+      rgb[at] = toRgb[v];
+      --remaining;
+    };
+    auto ordinary = [&](int at) {
+      if (at & groupMask) {
+        luma(at);
+      } else if constexpr (role == RowRole::Every) {
+        full(at);
+      } else if constexpr (role == RowRole::Carrying) {
+        full(at);
+        chroma[at >> shift] = v & kChromaMask;
+      } else {
+        v = (v & ~kChromaMask) | chroma[at >> shift];
+        luma(at);
+      }
+    };
+    auto coded = [&](int at) {
+      if constexpr (role == RowRole::Every) {
+        full(at);
+      } else if constexpr (role == RowRole::Carrying) {  // as outside the run
+        ordinary(at);
+      } else {
+        v = (v & ~kChromaMask) | chroma[at >> shift];
+        fy = false;
+        luma(at);
+      }
+    };
+    // An interpolated pixel: halfway (rounded down) between its left value and the right Y.
+    auto interpolated = [&](int at, uint32_t left, int yRight) {
+      int yLeft = int(left >> 12);
+      int y = yLeft + ((yRight - yLeft) >> 1);
+      uint32_t colour = role == RowRole::Sharing ? chroma[at >> shift] : (left & kChromaMask);
+      uint32_t value = uint32_t(y) << 12 | colour;
+      target[at] = value;
+      rgb[at] = toRgb[value];
+      --remaining;
+    };
     int end = x + cover[x];
     while (x < end) {
       if (((x & 1) == 0) == oddLine) {
-        entropyCoded<role>(x, base + x, wk);
+        coded(x);
         ++x;
         continue;
       }
-      const uint32_t left = wk.v;
+      const uint32_t left = v;
       const int xr = x + 1;
       if (xr < end || (xr < w && cover[xr] && entropy[xr])) {
         if (xr == end) end = xr + cover[xr];
-        entropyCoded<role>(xr, base + xr, wk);
-        entropyInterpolated<role>(x, base + x, left, int(wk.v >> 12));
+        coded(xr);
+        interpolated(x, left, int(v >> 12));
         x += 2;
       } else if (xr < w && cover[xr]) {
-        entropyInterpolated<role>(x, base + x, left, int(covered(base + xr) >> 12));
+        interpolated(x, left, int(covered(base + xr) >> 12));
         ++x;
       } else if (xr < w) {
-        ordinary<role>(xr, base + xr, wk);
-        entropyInterpolated<role>(x, base + x, left, int(wk.v >> 12));
+        ordinary(xr);
+        interpolated(x, left, int(v >> 12));
         x += 2;
       } else {
-        entropyCoded<role>(x, base + x, wk);
+        coded(x);
         ++x;
       }
     }
+    c.out = out.p;
+    c.remaining = remaining;
+    c.peak = peak;
+    c.stillAllowed = allowed;
+    wk.v = v;
+    wk.fy = fy;
+    wk.fcr = fcr;
+    wk.fcb = fcb;
     return x;
   }
 
@@ -480,9 +527,10 @@ void listRows(EncoderBuffers& b, std::vector<CodedRow>& rows) {
   }
 }
 
-// Codes one row into `out`; returns the number of symbols.
-uint32_t codeRow(EncoderBuffers& b, const CodedRow& r, uint8_t* out, int64_t limit, bool edge,
-                 uint32_t* store, int64_t& peak) {
+// Codes one row into `out`; returns the number of symbols. Everything it calls is inlined (the
+// quantisers too), so that the walk's state need not live in memory.
+[[gnu::flatten]] uint32_t codeRow(EncoderBuffers& b, const CodedRow& r, uint8_t* out, int64_t limit,
+                                  bool edge, uint32_t* store, int64_t& peak) {
   Coder c{out, out, r.remaining, limit, kNoPeak, edge};
   if (b.type == 0) {
     codeRgbRow(c, b, r.line);
