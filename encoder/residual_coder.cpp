@@ -37,6 +37,7 @@ constexpr int64_t kNoPeak = std::numeric_limits<int64_t>::min();
 constexpr size_t kMaxSymbolsPerPixel = 13;
 constexpr int kBandRows = 16;
 constexpr uint32_t kNotStored = 0xFFFFFFFFu;
+constexpr int kCountChunks = 8;
 
 // Symbol output of one stretch of the coding (the first column, or one row). The frame must
 // stay within the decoder's symbol limit: the extended-range code may spend several symbols
@@ -687,6 +688,7 @@ void ResidualScratch::allocate(int width, int lines, int threads) {
   rowChroma.assign(n * groups, 0);
   bandChroma.assign((n / kBandRows + 1) * groups, 0);
   backup.assign(n * size_t(width), 0);
+  chunkCounts.assign(size_t(kCountChunks) * 16, 0);
 }
 
 bool buildCoverMaps(EncoderBuffers& b) {
@@ -751,8 +753,26 @@ void codeResiduals(EncoderBuffers& b, bool enhancedEdges) {
   b.n1 = o.n1;
   b.n2 = o.n2;
   std::memset(b.symbolCounts, 0, sizeof b.symbolCounts);
-  countSymbols(b.sym1.data(), b.n1, b.symbolCounts);
-  countSymbols(b.sym2.data(), b.n2, b.symbolCounts);
+  if (s.chunkCounts.empty()) {
+    countSymbols(b.sym1.data(), b.n1, b.symbolCounts);
+    countSymbols(b.sym2.data(), b.n2, b.symbolCounts);
+    return;
+  }
+  // Both parts as one sequence in equal chunks on the pool, each with counts of its own.
+  const uint64_t total = uint64_t(b.n1) + b.n2;
+  std::fill(s.chunkCounts.begin(), s.chunkCounts.end(), 0);
+  b.pool->run(kCountChunks, [&](int k, int) {
+    uint64_t from = total * uint64_t(k) / kCountChunks, to = total * uint64_t(k + 1) / kCountChunks;
+    uint32_t* counts = s.chunkCounts.data() + size_t(k) * 16;
+    if (from < b.n1) {
+      const uint64_t end = std::min<uint64_t>(to, b.n1);
+      countSymbols(b.sym1.data() + from, uint32_t(end - from), counts);
+      from = end;
+    }
+    if (from < to) countSymbols(b.sym2.data() + (from - b.n1), uint32_t(to - from), counts);
+  });
+  for (int k = 0; k < kCountChunks; ++k)
+    for (int v = 0; v < 16; ++v) b.symbolCounts[v] += s.chunkCounts[size_t(k) * 16 + v];
 }
 
 }  // namespace zov
