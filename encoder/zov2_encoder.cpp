@@ -115,16 +115,6 @@ void clearLists(EncoderBuffers& b) {
   }
 }
 
-// Runs `pass(from, to)` over bands of whole lines of the coded picture on the pool, for passes
-// in which every pixel is independent of the others.
-template <class Pass>
-void forBands(EncoderBuffers& b, Pass&& pass) {
-  const int bands = (b.lines + kBandLines - 1) / kBandLines;
-  b.pool->run(bands, [&](int band, int) {
-    pass(band * kBandLines * b.width, std::min(b.lines, (band + 1) * kBandLines) * b.width);
-  });
-}
-
 void search(EncoderBuffers& b, const CompressionSettings& s, BlockListKind kind,
             const RectangleSearch& rule) {
   bool overflow = false;
@@ -135,21 +125,17 @@ void search(EncoderBuffers& b, const CompressionSettings& s, BlockListKind kind,
   if (rule.candidate == kMapCoded) return;
   uint8_t* map = b.blockMap.data();
   const uint8_t candidate = rule.candidate;
-  forBands(b, [&](int from, int to) {
-    for (int i = from; i < to; ++i) map[i] = map[i] == candidate ? uint8_t(kMapCoded) : map[i];
-  });
+  for (int i = 0; i < b.pixels; ++i) map[i] = map[i] == candidate ? uint8_t(kMapCoded) : map[i];
 }
 
 // Pixels covered by a rectangle of `list` take `source` (colour and target).
 void fillFrom(EncoderBuffers& b, uint8_t marker, const uint16_t* source) {
   const ColourTables& t = *b.tables;
-  forBands(b, [&](int from, int to) {
-    for (int i = from; i < to; ++i) {
-      if (b.blockMap[i] != marker) continue;
-      b.cur[i] = source[i];
-      b.curYc[i] = t.rgbToYc[source[i]];
-    }
-  });
+  for (int i = 0; i < b.pixels; ++i) {
+    if (b.blockMap[i] != marker) continue;
+    b.cur[i] = source[i];
+    b.curYc[i] = t.rgbToYc[source[i]];
+  }
 }
 
 void markSmoothCandidates(EncoderBuffers& b, const CompressionSettings& s) {
