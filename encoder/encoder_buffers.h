@@ -15,6 +15,7 @@ namespace zov {
 
 class BackgroundTask;
 class WorkerPool;
+struct ResidualScratch;
 
 // Block map markers: what covers a pixel of the coded picture.
 enum : uint8_t {
@@ -97,9 +98,10 @@ struct EncoderBuffers {
   // first pixel of every Entropy row.
   std::vector<uint8_t> coverWidth;
   std::vector<uint8_t> entropyStart;
-  std::vector<uint32_t> chromaStore;  // one per cell column, as the decoder keeps it
-  std::vector<uint32_t> columnStore;  // first-column values per line
-  std::vector<uint32_t> cellChroma;   // pre-quantisation: chosen chroma per cell
+  std::vector<uint32_t> chromaStore;          // one per cell column, as the decoder keeps it
+  std::vector<uint32_t> columnStore;          // first-column values per line
+  std::unique_ptr<ResidualScratch> residual;  // the coding passes' working space
+  std::vector<uint32_t> cellChroma;           // pre-quantisation: chosen chroma per cell
   // Pre-quantisation: the colours of every cell at its last vote and the chroma it chose, so
   // that a cell whose colours did not change is not voted on again.
   std::vector<uint16_t> voteColours;

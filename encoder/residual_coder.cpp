@@ -20,39 +20,54 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
 #include "encoder/delta_quantiser.h"
+#include "encoder/worker_pool.h"
 
 namespace zov {
 namespace {
 
-// Symbol output of one coding pass. Counts symbols and keeps the frame within the decoder's
-// limit: the extended-range code may spend up to three symbols per component, so it is only
-// used while the pixels still to come can be coded with one symbol per component.
-struct Coder {
-  EncoderBuffers& b;
-  bool edge;
-  uint8_t* out = nullptr;
-  uint32_t* count = nullptr;
-  uint32_t total = 0;
-  int64_t remaining = 0;  // pixels not yet walked (an upper bound of those still to code)
+// The row walk's helpers go into the walk itself, so that the coder's state stays in registers.
+#define ZOV_INLINE [[gnu::always_inline]] inline
 
-  Coder(EncoderBuffers& buffers, bool enhancedEdges) : b(buffers), edge(enhancedEdges) {
-    remaining = b.pixels;
+constexpr int64_t kNoLimit = std::numeric_limits<int64_t>::max();
+constexpr int64_t kNoPeak = std::numeric_limits<int64_t>::min();
+// The most symbols one pixel can take: 3 for Y, 5 for each colour difference.
+constexpr size_t kMaxSymbolsPerPixel = 13;
+constexpr int kBandRows = 16;
+constexpr uint32_t kNotStored = 0xFFFFFFFFu;
+constexpr int kCountChunks = 8;
+
+// Symbol output of one stretch of the coding (the first column, or one row). The frame must
+// stay within the decoder's symbol limit: the extended-range code may spend several symbols
+// per component, so it is only used while the pixels still to come could be coded with one
+// symbol per component, that is while symbols so far + 3 * pixels not yet walked + 6 is at
+// most kMaxSymbols. `limit` is that bound less the symbols before the stretch; a stretch coded
+// before those are known gets no limit and keeps in `peak` the highest value it met, which is
+// checked once the symbols before it are counted.
+struct Coder {
+  uint8_t* out;
+  const uint8_t* start;
+  int64_t remaining;  // pixels not yet walked (an upper bound of those still to code)
+  int64_t limit;
+  int64_t peak = kNoPeak;
+  bool edge;
+  // The last check passed and no pixel since took more than three symbols: with every walked
+  // pixel the bound fell by 3 and rose by at most as many, so it still holds.
+  bool stillAllowed = false;
+
+  ZOV_INLINE void put(uint8_t s) { *out++ = s; }
+  ZOV_INLINE bool extendedAllowed() {
+    if (!edge) return false;
+    if (stillAllowed) return true;
+    int64_t use = int64_t(out - start) + 3 * remaining;
+    if (use > limit) return false;
+    peak = std::max(peak, use);
+    stillAllowed = true;
+    return true;
   }
-  void part(int p) {
-    out = p == 1 ? b.sym1.data() : b.sym2.data();
-    count = p == 1 ? &b.n1 : &b.n2;
-  }
-  void put(uint8_t s) {
-    out[(*count)++] = s;
-    ++b.symbolCounts[s];
-    ++total;
-  }
-  bool extendedAllowed() const {
-    return int64_t(total) + 9 + 3 * (remaining - 1) <= int64_t(kMaxSymbols);
-  }
-  int component(int target, int pred, bool& doubled, bool extended) {
+  ZOV_INLINE int component(int target, int pred, bool& doubled, bool extended) {
     return edge ? quantiseExtended(target, pred, extended, *this)
                 : quantiseDoubling(target, pred, false, 0, doubled, *this);
   }
@@ -70,17 +85,17 @@ struct RgbWalk {
 };
 
 inline void codeRgbPixel(Coder& c, RgbWalk& w, uint16_t& px) {
-  bool ext = c.edge && c.extendedAllowed();
+  bool ext = c.extendedAllowed();
   int r = c.component(px >> 10 & 31, w.v >> 10 & 31, w.flag[0], ext);
   int g = c.component(px >> 5 & 31, w.v >> 5 & 31, w.flag[1], ext);
   int bl = c.component(px & 31, w.v & 31, w.flag[2], ext);
   w.v = static_cast<uint16_t>(r << 10 | g << 5 | bl);
+  c.stillAllowed = false;  // up to 9 symbols
   px = w.v;
   --c.remaining;
 }
 
-void codeRgbRow(Coder& c, int line) {
-  EncoderBuffers& b = c.b;
+void codeRgbRow(Coder& c, EncoderBuffers& b, int line) {
   const int w = b.width;
   uint16_t* p = b.cur.data() + size_t(line) * w;
   const uint8_t* cover = b.coverWidth.data() + size_t(line) * w;
@@ -103,10 +118,8 @@ void codeRgbRow(Coder& c, int line) {
   }
 }
 
-void codeRgb(Coder& c) {
-  EncoderBuffers& b = c.b;
+void codeRgbColumn(Coder& c, EncoderBuffers& b) {
   const int w = b.width;
-  c.part(1);
   // First column, bottom line up; pixel 0 is always covered (a block or the seed).
   RgbWalk walk;
   walk.take(b.cur[0]);
@@ -118,14 +131,8 @@ void codeRgb(Coder& c) {
     }
     codeRgbPixel(c, walk, b.cur[i]);
     ++c.remaining;  // the row walk counts the first column again
+    c.stillAllowed = false;
   }
-  if (b.singleField) {
-    for (int line = 0; line < b.lines; ++line) codeRgbRow(c, line);
-    return;
-  }
-  for (int line = 1; line < b.lines; line += 2) codeRgbRow(c, line);
-  c.part(2);
-  for (int line = 0; line < b.lines; line += 2) codeRgbRow(c, line);
 }
 
 // ---- Luminance schemes ----
@@ -141,247 +148,548 @@ struct YcWalk {
   }
 };
 
-enum class RowRole { Every, Carrying, Sharing };
+enum class RowRole : uint8_t { Every, Carrying, Sharing };
 
+// One luminance row walk. `store` is the colour-difference store the row reads (sharing rows)
+// or writes (carrying rows), one entry per group of columns.
 struct LumaCoder {
   Coder& c;
-  EncoderBuffers& b;
+  uint32_t* yc;  // targets in, rebuilt values out
+  uint16_t* cur;
+  const uint8_t* coverAll;
+  const uint8_t* entropyAll;
   const ColourTables& t;
-  int g;  // columns per colour-difference group
+  uint32_t* store;
+  int w;
+  int gShift;  // log2 of the columns per colour-difference group
+  bool singleField;
 
-  void full(YcWalk& w, size_t i) {
-    bool ext = c.edge && c.extendedAllowed();
-    uint32_t target = b.curYc[i];
-    int y = c.component(int(target >> 12), int(w.v >> 12), w.fy, ext);
-    int cr = c.component(int(target >> 6 & 63), int(w.v >> 6 & 63), w.fcr, ext);
-    int cb = c.component(int(target & 63), int(w.v & 63), w.fcb, ext);
-    w.v = uint32_t(y) << 12 | uint32_t(cr) << 6 | uint32_t(cb);
-    put(w, i);
+  ZOV_INLINE void full(YcWalk& wk, size_t i) {
+    bool ext = c.extendedAllowed();
+    uint32_t target = yc[i];
+    int y = c.component(int(target >> 12), int(wk.v >> 12), wk.fy, ext);
+    int cr = c.component(int(target >> 6 & 63), int(wk.v >> 6 & 63), wk.fcr, ext);
+    int cb = c.component(int(target & 63), int(wk.v & 63), wk.fcb, ext);
+    wk.v = uint32_t(y) << 12 | uint32_t(cr) << 6 | uint32_t(cb);
+    c.stillAllowed = false;  // up to 13 symbols
+    put(wk, i);
   }
-  void luma(YcWalk& w, size_t i) {
-    bool ext = c.edge && c.extendedAllowed();
-    int y = c.component(int(b.curYc[i] >> 12), int(w.v >> 12), w.fy, ext);
-    w.v = (w.v & kChromaMask) | uint32_t(y) << 12;
-    put(w, i);
+  ZOV_INLINE void luma(YcWalk& wk, size_t i) {
+    bool ext = c.extendedAllowed();
+    int y = c.component(int(yc[i] >> 12), int(wk.v >> 12), wk.fy, ext);
+    wk.v = (wk.v & kChromaMask) | uint32_t(y) << 12;
+    put(wk, i);
   }
-  void put(YcWalk& w, size_t i) {
-    b.curYc[i] = w.v;
-    b.cur[i] = t.ycToRgb[w.v];
+  ZOV_INLINE void put(YcWalk& wk, size_t i) {
+    yc[i] = wk.v;
+    cur[i] = t.ycToRgb[wk.v];
     --c.remaining;
   }
-  uint32_t yc(size_t i) const { return t.rgbToYc[b.cur[i]]; }
+  ZOV_INLINE uint32_t covered(size_t i) const { return t.rgbToYc[cur[i]]; }
 
   // A covered run in a carrying row stores, for every group start inside it, the covered
   // pixel's colour difference, unless every sharing row skips the same columns anyway.
-  void storeCovered(int line, int col, int wd, int sharingRows) {
-    const int w = b.width;
+  ZOV_INLINE void storeCovered(int line, int col, int wd, int sharingRows) {
     bool skipped = sharingRows > 0;
     for (int k = 1; k <= sharingRows && skipped; ++k) {
+      if (line - k < 0) {
+        skipped = false;
+        break;
+      }
       size_t j = size_t(line - k) * w + col;
-      if (line - k < 0 || b.coverWidth[j] < wd || b.entropyStart[j]) skipped = false;
+      if (coverAll[j] < wd || entropyAll[j]) skipped = false;
     }
     if (skipped) return;
-    int first = std::max(g, (col + g - 1) / g * g);
+    const int g = 1 << gShift;
+    int first = std::max(g, (col + g - 1) >> gShift << gShift);
     for (int gs = first; gs < col + wd && gs < w; gs += g)
-      b.chromaStore[gs / g] = yc(size_t(line) * w + gs) & kChromaMask;
+      store[gs >> gShift] = covered(size_t(line) * w + gs) & kChromaMask;
   }
 
-  // An uncovered pixel outside Entropy runs: full at a group start in rows with colour
-  // difference (stored in carrying rows), else the Y step, at a group start of a sharing row
-  // with the group's stored colour difference.
-  void ordinary(int x, size_t i, RowRole role, YcWalk& walk) {
-    bool groupStart = x % g == 0;
-    switch (role) {
-      case RowRole::Every:
-        if (groupStart)
-          full(walk, i);
-        else
-          luma(walk, i);
-        break;
-      case RowRole::Carrying:
-        if (groupStart) {
-          full(walk, i);
-          b.chromaStore[x / g] = walk.v & kChromaMask;
-        } else {
-          luma(walk, i);
-        }
-        break;
-      case RowRole::Sharing:
-        if (groupStart) walk.v = (walk.v & ~kChromaMask) | b.chromaStore[x / g];
-        luma(walk, i);
-        break;
+  // The uncovered pixels [x, end) of a row outside Entropy runs: full at a group start in rows
+  // with colour difference (stored in carrying rows), else the Y step, at a group start of a
+  // sharing row with the group's stored colour difference. The walk's and the output's state
+  // are held in locals.
+  template <RowRole role>
+  ZOV_INLINE void uncoveredRun(int x, int end, size_t base, YcWalk& wk) {
+    struct Out {
+      uint8_t* p;
+      void put(uint8_t s) { *p++ = s; }
+    } out{c.out};
+    const uint8_t* const start = c.start;
+    const int64_t limit = c.limit;
+    const bool edge = c.edge;
+    int64_t remaining = c.remaining, peak = c.peak;
+    bool allowed = c.stillAllowed;
+    uint32_t* const target = yc + base;
+    uint16_t* const rgb = cur + base;
+    const uint16_t* const toRgb = t.ycToRgb.data();
+    uint32_t* const chroma = store;
+    const int shift = gShift;
+    const int groupMask = (1 << shift) - 1;
+    uint32_t v = wk.v;
+    bool fy = wk.fy, fcr = wk.fcr, fcb = wk.fcb;
+    auto extended = [&]() {
+      if (!edge) return false;
+      if (allowed) return true;
+      int64_t use = int64_t(out.p - start) + 3 * remaining;
+      if (use > limit) return false;
+      peak = std::max(peak, use);
+      allowed = true;
+      return true;
+    };
+    auto component = [&](int wanted, int pred, bool& doubled, bool ext) {
+      return edge ? quantiseExtended(wanted, pred, ext, out)
+                  : quantiseDoubling(wanted, pred, false, 0, doubled, out);
+    };
+    for (; x < end; ++x) {
+      const uint32_t wanted = target[x];
+      const bool groupStart = (x & groupMask) == 0;
+      if (role != RowRole::Sharing && groupStart) {
+        const bool ext = extended();
+        int y = component(int(wanted >> 12), int(v >> 12), fy, ext);
+        int cr = component(int(wanted >> 6 & 63), int(v >> 6 & 63), fcr, ext);
+        int cb = component(int(wanted & 63), int(v & 63), fcb, ext);
+        v = uint32_t(y) << 12 | uint32_t(cr) << 6 | uint32_t(cb);
+        allowed = false;  // up to 13 symbols
+        if constexpr (role == RowRole::Carrying) chroma[x >> shift] = v & kChromaMask;
+      } else {
+        if (role == RowRole::Sharing && groupStart) v = (v & ~kChromaMask) | chroma[x >> shift];
+        const bool ext = extended();
+        int y = component(int(wanted >> 12), int(v >> 12), fy, ext);
+        v = (v & kChromaMask) | uint32_t(y) << 12;
+      }
+      target[x] = v;
+      rgb[x] = toRgb[v];
+      --remaining;
     }
-  }
-
-  // A coded pixel of an Entropy run: full in rows with their own colour difference; by its
-  // column in carrying rows; the Y step alone, from normal state, in sharing rows.
-  void entropyCoded(int x, size_t i, RowRole role, YcWalk& walk) {
-    switch (role) {
-      case RowRole::Every:
-        full(walk, i);
-        break;
-      case RowRole::Carrying:  // as outside the run
-        ordinary(x, i, role, walk);
-        break;
-      case RowRole::Sharing:
-        walk.v = (walk.v & ~kChromaMask) | b.chromaStore[x / g];
-        walk.fy = false;
-        luma(walk, i);
-        break;
-    }
-  }
-
-  // An interpolated pixel: halfway (rounded down) between its left value and the right Y.
-  void entropyInterpolated(int x, size_t i, RowRole role, uint32_t left, int yRight) {
-    int yLeft = int(left >> 12);
-    int y = yLeft + ((yRight - yLeft) >> 1);
-    uint32_t chroma = role == RowRole::Sharing ? b.chromaStore[x / g] : (left & kChromaMask);
-    uint32_t v = uint32_t(y) << 12 | chroma;
-    b.curYc[i] = v;
-    b.cur[i] = t.ycToRgb[v];
-    --c.remaining;
+    c.out = out.p;
+    c.remaining = remaining;
+    c.peak = peak;
+    c.stillAllowed = allowed;
+    wk.v = v;
+    wk.fy = fy;
+    wk.fcr = fcr;
+    wk.fcb = fcb;
   }
 
   // The Entropy run at x (and any Entropy run directly continuing it), in the chess-board
   // pattern: odd lines code even columns, even lines odd columns (every line is odd in single
-  // field); returns the column after it.
-  int entropyRun(int line, int x, RowRole role, YcWalk& walk) {
-    const int w = b.width;
+  // field); returns the column after it. A coded pixel is full in rows with their own colour
+  // difference, by its column in carrying rows (as outside the run) and the Y step alone, from
+  // normal state, in sharing rows; an interpolated pixel is halfway between its neighbours.
+  template <RowRole role>
+  ZOV_INLINE int entropyRun(int line, int x, YcWalk& wk) {
     const size_t base = size_t(line) * w;
-    const uint8_t* cover = b.coverWidth.data() + base;
-    const uint8_t* entropy = b.entropyStart.data() + base;
-    const bool oddLine = b.singleField || (line & 1) != 0;
+    const uint8_t* cover = coverAll + base;
+    const uint8_t* entropy = entropyAll + base;
+    const bool oddLine = singleField || (line & 1) != 0;
+    struct Out {
+      uint8_t* p;
+      void put(uint8_t s) { *p++ = s; }
+    } out{c.out};
+    const uint8_t* const start = c.start;
+    const int64_t limit = c.limit;
+    const bool edge = c.edge;
+    int64_t remaining = c.remaining, peak = c.peak;
+    bool allowed = c.stillAllowed;
+    uint32_t* const target = yc + base;
+    uint16_t* const rgb = cur + base;
+    const uint16_t* const toRgb = t.ycToRgb.data();
+    uint32_t* const chroma = store;
+    const int shift = gShift;
+    const int groupMask = (1 << shift) - 1;
+    uint32_t v = wk.v;
+    bool fy = wk.fy, fcr = wk.fcr, fcb = wk.fcb;
+    auto extended = [&]() {
+      if (!edge) return false;
+      if (allowed) return true;
+      int64_t use = int64_t(out.p - start) + 3 * remaining;
+      if (use > limit) return false;
+      peak = std::max(peak, use);
+      allowed = true;
+      return true;
+    };
+    auto component = [&](int wanted, int pred, bool& doubled, bool ext) {
+      return edge ? quantiseExtended(wanted, pred, ext, out)
+                  : quantiseDoubling(wanted, pred, false, 0, doubled, out);
+    };
+    auto full = [&](int at) {
+      const uint32_t wanted = target[at];
+      const bool ext = extended();
+      int y = component(int(wanted >> 12), int(v >> 12), fy, ext);
+      int cr = component(int(wanted >> 6 & 63), int(v >> 6 & 63), fcr, ext);
+      int cb = component(int(wanted & 63), int(v & 63), fcb, ext);
+      v = uint32_t(y) << 12 | uint32_t(cr) << 6 | uint32_t(cb);
+      allowed = false;  // up to 13 symbols
+      target[at] = v;
+      rgb[at] = toRgb[v];
+      --remaining;
+    };
+    auto luma = [&](int at) {
+      const bool ext = extended();
+      int y = component(int(target[at] >> 12), int(v >> 12), fy, ext);
+      v = (v & kChromaMask) | uint32_t(y) << 12;
+      target[at] = v;
+      rgb[at] = toRgb[v];
+      --remaining;
+    };
+    auto ordinary = [&](int at) {
+      if (at & groupMask) {
+        luma(at);
+      } else if constexpr (role == RowRole::Every) {
+        full(at);
+      } else if constexpr (role == RowRole::Carrying) {
+        full(at);
+        chroma[at >> shift] = v & kChromaMask;
+      } else {
+        v = (v & ~kChromaMask) | chroma[at >> shift];
+        luma(at);
+      }
+    };
+    auto coded = [&](int at) {
+      if constexpr (role == RowRole::Every) {
+        full(at);
+      } else if constexpr (role == RowRole::Carrying) {  // as outside the run
+        ordinary(at);
+      } else {
+        v = (v & ~kChromaMask) | chroma[at >> shift];
+        fy = false;
+        luma(at);
+      }
+    };
+    // An interpolated pixel: halfway (rounded down) between its left value and the right Y.
+    auto interpolated = [&](int at, uint32_t left, int yRight) {
+      int yLeft = int(left >> 12);
+      int y = yLeft + ((yRight - yLeft) >> 1);
+      uint32_t colour = role == RowRole::Sharing ? chroma[at >> shift] : (left & kChromaMask);
+      uint32_t value = uint32_t(y) << 12 | colour;
+      target[at] = value;
+      rgb[at] = toRgb[value];
+      --remaining;
+    };
     int end = x + cover[x];
     while (x < end) {
       if (((x & 1) == 0) == oddLine) {
-        entropyCoded(x, base + x, role, walk);
+        coded(x);
         ++x;
         continue;
       }
-      const uint32_t left = walk.v;
+      const uint32_t left = v;
       const int xr = x + 1;
       if (xr < end || (xr < w && cover[xr] && entropy[xr])) {
         if (xr == end) end = xr + cover[xr];
-        entropyCoded(xr, base + xr, role, walk);
-        entropyInterpolated(x, base + x, role, left, int(walk.v >> 12));
+        coded(xr);
+        interpolated(x, left, int(v >> 12));
         x += 2;
       } else if (xr < w && cover[xr]) {
-        entropyInterpolated(x, base + x, role, left, int(yc(base + xr) >> 12));
+        interpolated(x, left, int(covered(base + xr) >> 12));
         ++x;
       } else if (xr < w) {
-        ordinary(xr, base + xr, role, walk);
-        entropyInterpolated(x, base + x, role, left, int(walk.v >> 12));
+        ordinary(xr);
+        interpolated(x, left, int(v >> 12));
         x += 2;
       } else {
-        entropyCoded(x, base + x, role, walk);
+        coded(x);
         ++x;
       }
     }
+    c.out = out.p;
+    c.remaining = remaining;
+    c.peak = peak;
+    c.stillAllowed = allowed;
+    wk.v = v;
+    wk.fy = fy;
+    wk.fcr = fcr;
+    wk.fcb = fcb;
     return x;
   }
 
-  void row(int line, RowRole role, int sharingRows) {
-    const int w = b.width;
+  template <RowRole role>
+  ZOV_INLINE void row(int line, uint32_t first, int sharingRows) {
     const size_t base = size_t(line) * w;
-    const uint8_t* cover = b.coverWidth.data() + base;
-    YcWalk walk;
-    walk.take(b.columnStore[line]);
+    const uint8_t* cover = coverAll + base;
+    const uint8_t* entropy = entropyAll + base;
+    YcWalk wk;
+    wk.take(first);
     int x = cover[0] > 1 ? 0 : 1;
     c.remaining -= x;
-    if (role == RowRole::Sharing) b.chromaStore[0] = walk.v & kChromaMask;
-    const uint8_t* entropy = b.entropyStart.data() + base;
+    if constexpr (role == RowRole::Sharing) store[0] = wk.v & kChromaMask;
     while (x < w) {
-      if (cover[x] && entropy[x]) {
-        x = entropyRun(line, x, role, walk);
+      const uint8_t cw = cover[x];
+      if (cw == 0) {
+        int end = x + 1;
+        for (uint64_t word; end + 8 <= w; end += 8) {
+          std::memcpy(&word, cover + end, 8);
+          if (word) break;
+        }
+        while (end < w && cover[end] == 0) ++end;
+        uncoveredRun<role>(x, end, base, wk);
+        x = end;
         continue;
       }
-      if (cover[x]) {
-        int start = x;
-        do {
-          if (role == RowRole::Carrying) storeCovered(line, x, cover[x], sharingRows);
-          x += cover[x];
-        } while (x < w && cover[x] && !entropy[x]);
-        x = std::min(x, w);
-        c.remaining -= x - start;
-        walk.take(yc(base + x - 1));
+      if (entropy[x]) {
+        x = entropyRun<role>(line, x, wk);
         continue;
       }
-      ordinary(x, base + x, role, walk);
-      ++x;
+      int start = x;
+      do {
+        if constexpr (role == RowRole::Carrying) storeCovered(line, x, cover[x], sharingRows);
+        x += cover[x];
+      } while (x < w && cover[x] && !entropy[x]);
+      x = std::min(x, w);
+      c.remaining -= x - start;
+      wk.take(covered(base + x - 1));
     }
   }
 };
 
-void codeLuma(Coder& c) {
-  EncoderBuffers& b = c.b;
-  const ColourTables& t = *b.tables;
+LumaCoder lumaCoder(Coder& c, EncoderBuffers& b, uint32_t* store) {
+  return LumaCoder{
+      c,         b.curYc.data(), b.cur.data(), b.coverWidth.data(), b.entropyStart.data(),
+      *b.tables, store,          b.width,      b.type >= 3 ? 2 : 1, b.singleField};
+}
+
+bool carryingLine(int type, int h, int line) {
+  switch (type) {
+    case 1:
+      return true;
+    case 2:
+    case 3:
+      return ((h - line) & 1) != 0;
+    default:
+      return (h - 1 - line) % 4 == 0;
+  }
+}
+
+void codeLumaColumn(Coder& c, EncoderBuffers& b) {
   const int w = b.width, h = b.lines;
-  const int type = b.type;
-  LumaCoder lc{c, b, t, type >= 3 ? 4 : 2};
-  auto carrying = [&](int line) {
-    switch (type) {
-      case 1:
-        return true;
-      case 2:
-      case 3:
-        return ((h - line) & 1) != 0;
-      default:
-        return (h - 1 - line) % 4 == 0;
-    }
-  };
-  c.part(1);
+  LumaCoder lc = lumaCoder(c, b, nullptr);
   YcWalk walk;
-  walk.take(lc.yc(0));
+  walk.take(lc.covered(0));
   b.columnStore[0] = walk.v;
   for (int line = 1; line < h; ++line) {
     size_t i = size_t(line) * w;
     if (b.coverWidth[i]) {
-      walk.take(lc.yc(i));
+      walk.take(lc.covered(i));
     } else {
-      if (carrying(line))
+      if (carryingLine(b.type, h, line))
         lc.full(walk, i);
       else
         lc.luma(walk, i);
-      ++c.remaining;
+      ++c.remaining;  // the row walk counts the first column again
+      c.stillAllowed = false;
     }
     b.columnStore[line] = walk.v;
   }
-  // Rows in the decoder's order; in single field every row comes from part 1.
-  const uint32_t neutral = 31u << 6 | 31u;
-  std::fill(b.chromaStore.begin(), b.chromaStore.end(), neutral);
-  auto run = [&](int line, int part, RowRole role, int sharingRows) {
-    c.part(b.singleField ? 1 : part);
-    lc.row(line, role, sharingRows);
+}
+
+// The rows in the decoder's order, with the pixels still to walk as each starts.
+void listRows(EncoderBuffers& b, std::vector<CodedRow>& rows) {
+  const int h = b.lines, w = b.width;
+  rows.clear();
+  auto add = [&](int line, int part, RowRole role, int sharingRows) {
+    CodedRow r;
+    r.line = line;
+    r.part = uint8_t(b.singleField ? 1 : part);
+    r.role = uint8_t(role);
+    r.sharingRows = uint8_t(sharingRows);
+    rows.push_back(r);
   };
-  if (type == 1) {
+  if (b.type <= 1) {
     if (b.singleField) {
-      for (int line = 0; line < h; ++line) run(line, 1, RowRole::Every, 0);
-      return;
+      for (int line = 0; line < h; ++line) add(line, 1, RowRole::Every, 0);
+    } else {
+      for (int line = 1; line < h; line += 2) add(line, 1, RowRole::Every, 0);
+      for (int line = 0; line < h; line += 2) add(line, 2, RowRole::Every, 0);
     }
-    for (int line = 1; line < h; line += 2) run(line, 1, RowRole::Every, 0);
-    for (int line = 0; line < h; line += 2) run(line, 2, RowRole::Every, 0);
-    return;
-  }
-  if (type == 2 || type == 3) {
+  } else if (b.type <= 3) {
     int line = 0;
     for (; line + 1 < h; line += 2) {
-      run(line + 1, 1, RowRole::Carrying, 1);
-      run(line, 2, RowRole::Sharing, 0);
+      add(line + 1, 1, RowRole::Carrying, 1);
+      add(line, 2, RowRole::Sharing, 0);
     }
-    if (line < h) run(line, 2, RowRole::Sharing, 0);
-    return;
+    if (line < h) add(line, 2, RowRole::Sharing, 0);
+  } else {
+    int line = 0;
+    for (; line + 3 < h; line += 4) {
+      add(line + 3, 1, RowRole::Carrying, 3);
+      add(line + 2, 2, RowRole::Sharing, 0);
+      add(line + 1, 1, RowRole::Sharing, 0);
+      add(line, 2, RowRole::Sharing, 0);
+    }
+    for (int last = h - 1; last >= line; --last) add(last, (last & 1) ? 1 : 2, RowRole::Sharing, 0);
   }
-  int line = 0;
-  for (; line + 3 < h; line += 4) {
-    run(line + 3, 1, RowRole::Carrying, 3);
-    run(line + 2, 2, RowRole::Sharing, 0);
-    run(line + 1, 1, RowRole::Sharing, 0);
-    run(line, 2, RowRole::Sharing, 0);
+  // Every row walks its pixels from column 1, or from 0 when a block starts there.
+  int64_t remaining = b.pixels;
+  for (CodedRow& r : rows) {
+    r.remaining = remaining;
+    remaining -= w - (b.coverWidth[size_t(r.line) * w] > 1 ? 0 : 1);
   }
-  for (int last = h - 1; last >= line; --last) run(last, (last & 1) ? 1 : 2, RowRole::Sharing, 0);
+}
+
+// Codes one row into `out`; returns the number of symbols. Everything it calls is inlined (the
+// quantisers too), so that the walk's state need not live in memory.
+[[gnu::flatten]] uint32_t codeRow(EncoderBuffers& b, const CodedRow& r, uint8_t* out, int64_t limit,
+                                  bool edge, uint32_t* store, int64_t& peak) {
+  Coder c{out, out, r.remaining, limit, kNoPeak, edge};
+  if (b.type == 0) {
+    codeRgbRow(c, b, r.line);
+  } else {
+    LumaCoder lc = lumaCoder(c, b, store);
+    const uint32_t first = b.columnStore[r.line];
+    switch (RowRole(r.role)) {
+      case RowRole::Every:
+        lc.row<RowRole::Every>(r.line, first, r.sharingRows);
+        break;
+      case RowRole::Carrying:
+        lc.row<RowRole::Carrying>(r.line, first, r.sharingRows);
+        break;
+      case RowRole::Sharing:
+        lc.row<RowRole::Sharing>(r.line, first, r.sharingRows);
+        break;
+    }
+  }
+  peak = c.peak;
+  return uint32_t(c.out - out);
+}
+
+// The store entries a carrying row set, over `store`.
+void applyStored(uint32_t* store, const uint32_t* stored, size_t groups) {
+  for (size_t k = 0; k < groups; ++k)
+    if (stored[k] != kNotStored) store[k] = stored[k];
+}
+
+void countSymbols(const uint8_t* s, uint32_t n, uint32_t* counts) {
+  uint32_t part[4][16] = {};
+  uint32_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    ++part[0][s[i] & 15];
+    ++part[1][s[i + 1] & 15];
+    ++part[2][s[i + 2] & 15];
+    ++part[3][s[i + 3] & 15];
+  }
+  for (; i < n; ++i) ++part[0][s[i] & 15];
+  for (int k = 0; k < 16; ++k) counts[k] += part[0][k] + part[1][k] + part[2][k] + part[3][k];
+}
+
+// The frame's symbols so far and where the next row of each part goes.
+struct Output {
+  EncoderBuffers& b;
+  uint32_t n1 = 0, n2 = 0;
+  int64_t total() const { return int64_t(n1) + n2; }
+  uint8_t* at(int part) { return part == 1 ? b.sym1.data() + n1 : b.sym2.data() + n2; }
+  void added(int part, uint32_t n) { (part == 1 ? n1 : n2) += n; }
+};
+
+// Codes rows [from, rows.size()) in bands on the pool, each row into its own slot, as if the
+// symbol limit never applied, then joins them in order. Rows walk only their own line; the
+// only thing one row hands to a later one is the colour-difference store that a carrying row
+// fills for the sharing rows after it. So the carrying rows (and every row of the schemes
+// without sharing rows) go first, each into a store of its own; each band then starts its
+// sharing rows from the store that all carrying rows before it leave. Returns the first row
+// whose symbol-limit check fails once the symbols before it are known (rows.size() when none
+// does); that row and those after it are restored for coding again in order.
+size_t codeRowsInBands(EncoderBuffers& b, ResidualScratch& s, size_t from, bool edge, Output& o) {
+  const std::vector<CodedRow>& rows = s.rows;
+  const size_t count = rows.size() - from;
+  const int bands = int((count + kBandRows - 1) / kBandRows);
+  const size_t w = size_t(b.width);
+  const size_t groups = s.groups;
+  const bool luma = b.type != 0;
+  const bool sharing = b.type >= 2;
+  auto bandRows = [&](int band, size_t& first, size_t& last) {
+    first = from + size_t(band) * kBandRows;
+    last = std::min(rows.size(), first + kBandRows);
+  };
+  auto code = [&](size_t i, uint32_t* store) {
+    const CodedRow& r = rows[i];
+    if (edge) {
+      const size_t p = size_t(r.line) * w;
+      if (luma)
+        std::memcpy(s.backup.data() + p, b.curYc.data() + p, w * sizeof(uint32_t));
+      else
+        std::memcpy(s.backup.data() + p, b.cur.data() + p, w * sizeof(uint16_t));
+    }
+    s.counts[i] =
+        codeRow(b, r, s.symbols.data() + i * s.slotBytes, kNoLimit, edge, store, s.peaks[i]);
+  };
+  auto rowChroma = [&](const CodedRow& r) { return s.rowChroma.data() + size_t(r.line) * groups; };
+
+  b.pool->run(bands, [&](int band, int) {
+    size_t first, last;
+    bandRows(band, first, last);
+    for (size_t i = first; i < last; ++i) {
+      const CodedRow& r = rows[i];
+      if (RowRole(r.role) == RowRole::Sharing) continue;
+      uint32_t* store = nullptr;
+      if (RowRole(r.role) == RowRole::Carrying) {
+        store = rowChroma(r);
+        std::fill(store, store + groups, kNotStored);
+      }
+      code(i, store);
+    }
+  });
+  if (sharing) {
+    std::memcpy(s.bandChroma.data(), b.chromaStore.data(), groups * sizeof(uint32_t));
+    for (int band = 1; band < bands; ++band) {
+      uint32_t* store = s.bandChroma.data() + size_t(band) * groups;
+      std::memcpy(store, store - groups, groups * sizeof(uint32_t));
+      size_t first, last;
+      bandRows(band - 1, first, last);
+      for (size_t i = first; i < last; ++i)
+        if (RowRole(rows[i].role) == RowRole::Carrying)
+          applyStored(store, rowChroma(rows[i]), groups);
+    }
+    b.pool->run(bands, [&](int band, int) {
+      size_t first, last;
+      bandRows(band, first, last);
+      uint32_t* store = s.bandChroma.data() + size_t(band) * groups;
+      for (size_t i = first; i < last; ++i) {
+        const CodedRow& r = rows[i];
+        if (RowRole(r.role) == RowRole::Carrying)
+          applyStored(store, rowChroma(r), groups);
+        else
+          code(i, store);
+      }
+    });
+  }
+  // Join in order while the rows keep within the limit as coded.
+  size_t i = from;
+  for (; i < rows.size(); ++i) {
+    const CodedRow& r = rows[i];
+    if (edge && o.total() + s.peaks[i] > int64_t(kMaxSymbols) - 6) break;
+    std::memcpy(o.at(r.part), s.symbols.data() + i * s.slotBytes, s.counts[i]);
+    o.added(r.part, s.counts[i]);
+    if (RowRole(r.role) == RowRole::Carrying)
+      applyStored(b.chromaStore.data(), rowChroma(r), groups);
+  }
+  for (size_t k = i; k < rows.size(); ++k) {
+    const size_t p = size_t(rows[k].line) * w;
+    if (luma)
+      std::memcpy(b.curYc.data() + p, s.backup.data() + p, w * sizeof(uint32_t));
+    else
+      std::memcpy(b.cur.data() + p, s.backup.data() + p, w * sizeof(uint16_t));
+  }
+  return i;
 }
 
 }  // namespace
+
+void ResidualScratch::allocate(int width, int lines, int threads) {
+  rows.reserve(size_t(lines));
+  groups = size_t(width) / 2 + 1;
+  if (threads <= 1) return;
+  const size_t n = size_t(lines);
+  slotBytes = kMaxSymbolsPerPixel * size_t(width) + 16;
+  symbols.assign(n * slotBytes, 0);
+  counts.assign(n, 0);
+  peaks.assign(n, 0);
+  rowChroma.assign(n * groups, 0);
+  bandChroma.assign((n / kBandRows + 1) * groups, 0);
+  backup.assign(n * size_t(width), 0);
+  chunkCounts.assign(size_t(kCountChunks) * 16, 0);
+}
 
 bool buildCoverMaps(EncoderBuffers& b) {
   std::memset(b.coverWidth.data(), 0, b.coverWidth.size());
@@ -404,13 +712,67 @@ bool buildCoverMaps(EncoderBuffers& b) {
 }
 
 void codeResiduals(EncoderBuffers& b, bool enhancedEdges) {
-  b.n1 = b.n2 = 0;
+  if (!b.residual) {
+    b.residual = std::make_unique<ResidualScratch>();
+    b.residual->allocate(b.width, b.lines, 1);
+  }
+  ResidualScratch& s = *b.residual;
+  const bool edge = enhancedEdges;
+  const int64_t budget = int64_t(kMaxSymbols) - 6;
+
+  // The first column, bottom line up, into part 1.
+  Output o{b};
+  {
+    Coder c{b.sym1.data(), b.sym1.data(), b.pixels, budget, kNoPeak, edge};
+    if (b.type == 0)
+      codeRgbColumn(c, b);
+    else
+      codeLumaColumn(c, b);
+    o.n1 = uint32_t(c.out - c.start);
+  }
+  // The chroma store starts neutral in every frame.
+  std::fill(b.chromaStore.begin(), b.chromaStore.end(), 31u << 6 | 31u);
+  listRows(b, s.rows);
+  const size_t rowCount = s.rows.size();
+  auto codeInOrder = [&](size_t i) {
+    const CodedRow& r = s.rows[i];
+    int64_t peak;
+    o.added(r.part,
+            codeRow(b, r, o.at(r.part), budget - o.total(), edge, b.chromaStore.data(), peak));
+  };
+  size_t next = 0;
+  if (b.pool && b.pool->threads() > 1 && !s.symbols.empty()) {
+    // Rows are coded in order while the symbol limit may still decide the code of their
+    // pixels; once it no longer does at a row's start, it seldom does again.
+    while (next < rowCount && edge && o.total() + 3 * s.rows[next].remaining > budget)
+      codeInOrder(next++);
+    if (rowCount - next >= 2 * kBandRows) next = codeRowsInBands(b, s, next, edge, o);
+  }
+  while (next < rowCount) codeInOrder(next++);
+
+  b.n1 = o.n1;
+  b.n2 = o.n2;
   std::memset(b.symbolCounts, 0, sizeof b.symbolCounts);
-  Coder c(b, enhancedEdges);
-  if (b.type == 0)
-    codeRgb(c);
-  else
-    codeLuma(c);
+  if (s.chunkCounts.empty()) {
+    countSymbols(b.sym1.data(), b.n1, b.symbolCounts);
+    countSymbols(b.sym2.data(), b.n2, b.symbolCounts);
+    return;
+  }
+  // Both parts as one sequence in equal chunks on the pool, each with counts of its own.
+  const uint64_t total = uint64_t(b.n1) + b.n2;
+  std::fill(s.chunkCounts.begin(), s.chunkCounts.end(), 0);
+  b.pool->run(kCountChunks, [&](int k, int) {
+    uint64_t from = total * uint64_t(k) / kCountChunks, to = total * uint64_t(k + 1) / kCountChunks;
+    uint32_t* counts = s.chunkCounts.data() + size_t(k) * 16;
+    if (from < b.n1) {
+      const uint64_t end = std::min<uint64_t>(to, b.n1);
+      countSymbols(b.sym1.data() + from, uint32_t(end - from), counts);
+      from = end;
+    }
+    if (from < to) countSymbols(b.sym2.data() + (from - b.n1), uint32_t(to - from), counts);
+  });
+  for (int k = 0; k < kCountChunks; ++k)
+    for (int v = 0; v < 16; ++v) b.symbolCounts[v] += s.chunkCounts[size_t(k) * 16 + v];
 }
 
 }  // namespace zov

@@ -268,6 +268,8 @@ bool StartEncoder(CompressionSettings& s, const EncoderSetup& setup) {
   buildLumaRowModels(b->lumaRows.data(), b->lumaModels.data());
   const int threads = int(std::clamp<uint32_t>(s.threads, 1, kMaxEncoderThreads));
   b->pool = std::make_unique<WorkerPool>(threads);
+  b->residual = std::make_unique<ResidualScratch>();
+  b->residual->allocate(w, b->lines, threads);
   // One luma cache per worker, and with helpers one more for the intake beside the coding.
   const size_t caches = size_t(threads) + (threads > 1 ? 1 : 0);
   b->lumaCaches.assign(caches, std::vector<uint64_t>(size_t(1) << kLumaCacheBits, 0));
