@@ -36,6 +36,79 @@ int sharingPairsScalar(const SharingPairs& j, int* y) {
 
 namespace {
 
+// The running value's layout (format/running_value.h): Y in bits 16-23, the colour differences
+// in bits 0-15, each with a bias of 64; in range when Y lies in 64..95 and both colour
+// differences in 64..127.
+constexpr uint32_t kCheckExpected = 0x404040;
+
+// Step addends per symbol for the component at `shift`. Symbols 0 and 14 (and 15, which no
+// sound stream holds) add a flag in bits 24-31 instead, where the running value is zero: one
+// mask test then finds both a symbol the kernel must leave and a value out of range.
+struct FlaggedSteps {
+  uint32_t step[16];
+};
+constexpr FlaggedSteps flaggedSteps(int shift) {
+  FlaggedSteps t{};
+  for (int s = 0; s < 16; ++s)
+    t.step[s] = s == 0 || s >= 14 ? uint32_t{1} << 24 : uint32_t(s - 7) << shift;
+  return t;
+}
+constexpr FlaggedSteps kStepY = flaggedSteps(16), kStepCr = flaggedSteps(8),
+                       kStepCb = flaggedSteps(0);
+constexpr uint32_t kStopMask = 0xFFE0C0C0;
+
+// The colour difference part of a running value's index in the chroma-first colour table.
+inline uint32_t chromaPart(uint32_t r) {
+  return (r << 3 & 0x1F800) | (r << 5 & 0x7E0);
+}
+
+}  // namespace
+
+// The walk keeps, beside the running value, the row of the colour table its colour difference
+// selects, so each pixel is one look-up by its luminance; the interpolated pixel's luminance is
+// the mean of its neighbours', rounded down.
+int carryingPairsScalar(const CarryingPairs& j, uint32_t* value, int* used) {
+  // The job's fields in locals: the stores to the chroma store could alias them.
+  const uint8_t* p = j.symbols;
+  const int pairs = j.pairs, shift = j.groupShift, groupMask = (1 << shift) - 1;
+  uint32_t* const chroma = j.chroma;
+  const uint16_t* const colours = j.colours;
+  uint16_t* const row = j.row;
+  uint32_t r = *value;
+  const uint16_t* line = colours + chromaPart(r);
+  uint32_t yLeft = r >> 16;
+  int xc = j.x + 1;
+  int k = 0;
+  for (; k < pairs; ++k, xc += 2) {
+    uint32_t next;
+    if ((xc & groupMask) == 0) {
+      next = r + kStepY.step[p[0]] + kStepCr.step[p[1]] + kStepCb.step[p[2]];
+      if ((next & kStopMask) != kCheckExpected) break;
+      chroma[xc >> shift] = next & 0xFFFF;
+      p += 3;
+      const uint32_t y = next >> 16;
+      row[xc - 1] = line[((yLeft + y) >> 1) & 31];
+      line = colours + chromaPart(next);
+      row[xc] = line[y & 31];
+      yLeft = y;
+    } else {
+      next = r + kStepY.step[p[0]];
+      if ((next & kStopMask) != kCheckExpected) break;
+      p += 1;
+      const uint32_t y = next >> 16;
+      row[xc - 1] = line[((yLeft + y) >> 1) & 31];
+      row[xc] = line[y & 31];
+      yLeft = y;
+    }
+    r = next;
+  }
+  *value = r;
+  *used = int(p - j.symbols);
+  return k;
+}
+
+namespace {
+
 #ifdef ZOV_SSE2
 
 // Eight pairs at a time: the luminances are a running sum of the steps, found in three
@@ -102,7 +175,7 @@ int sharingPairsSse2(const SharingPairs& j, int* y) {
 }  // namespace
 
 DecoderKernels decoderKernelsFor(unsigned flags) {
-  DecoderKernels k{sharingPairsScalar};
+  DecoderKernels k{sharingPairsScalar, carryingPairsScalar};
 #ifdef ZOV_SSE2
   if (flags & kCpuSse2) k.sharingPairs = sharingPairsSse2;
 #else
