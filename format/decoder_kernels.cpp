@@ -9,25 +9,24 @@
 
 namespace zov {
 
-namespace {
-
-inline uint16_t colourOf(const SharingPairs& j, int y, int column) {
-  return j.colours[uint32_t(j.c12[column]) << 5 | uint32_t(y & 31)];
-}
-
-}  // namespace
-
 int sharingPairsScalar(const SharingPairs& j, int* y) {
+  // Step per symbol; with `edge`, symbols 0 and 14 step far out of range instead, so one range
+  // test per pair stops before them as well.
+  static constexpr int kPlain[16] = {-7, -6, -5, -4, -3, -2, -1, 0, 1, 2, 3, 4, 5, 6, 7, 8};
+  static constexpr int kEdge[16] = {256, -6, -5, -4, -3, -2, -1, 0, 1, 2, 3, 4, 5, 6, 256, 8};
+  const int* const step = j.edge ? kEdge : kPlain;
+  const uint8_t* const symbols = j.symbols;
+  const uint16_t* const c12 = j.c12 + j.x;
+  const uint16_t* const colours = j.colours;
+  uint16_t* const row = j.row + j.x;
+  const int pairs = j.pairs;
   int left = *y;
   int k = 0;
-  for (; k < j.pairs; ++k) {
-    const int s = j.symbols[k];
-    if (j.edge && (s == 0 || s == 14)) break;
-    const int right = left + s - 7;
-    if (right < 64 || right > 95) break;
-    const int x = j.x + 2 * k;
-    j.row[x] = colourOf(j, left + ((right - left) >> 1), x);
-    j.row[x + 1] = colourOf(j, right, x + 1);
+  for (; k < pairs; ++k) {
+    const int right = left + step[symbols[k]];
+    if (unsigned(right - 64) > 31) break;
+    row[2 * k] = colours[uint32_t(c12[2 * k]) << 5 | uint32_t((left + right) >> 1 & 31)];
+    row[2 * k + 1] = colours[uint32_t(c12[2 * k + 1]) << 5 | uint32_t(right & 31)];
     left = right;
   }
   *y = left;

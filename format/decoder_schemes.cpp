@@ -284,7 +284,7 @@ class YcWalk {
   // Decodes the Entropy run starting at x (and any Entropy run that directly continues it);
   // returns the column after it.
   template <RowKind kind>
-  int entropyRun(int x, uint32_t& r) {
+  [[gnu::always_inline]] int entropyRun(int x, uint32_t& r) {
     const uint8_t* bm = bmap + rowIdx;
     const uint8_t* em = emap + rowIdx;
     // Entropy runs that directly follow each other continue one pattern: walked as one run.
@@ -348,8 +348,21 @@ class YcWalk {
       chroma[gs >> groupShift] = covered(rowIdx + gs) & kChromaMask;
   }
 
+  // Decodes one row on a local copy of the walk: its state (symbol pointer, fault bits, step
+  // states) then stays in registers instead of going through memory at every pixel, which the
+  // stores to the picture and the chroma store and the kernel calls would otherwise force.
   template <RowKind kind>
   void row(uint32_t start) {
+    YcWalk local = *this;
+    local.template walkRow<kind>(start);
+    p = local.p;
+    err = local.err;
+    st = local.st;
+    c12Ready = local.c12Ready;
+  }
+
+  template <RowKind kind>
+  [[gnu::always_inline]] void walkRow(uint32_t start) {
     const uint8_t* bm = bmap + rowIdx;
     const uint8_t* em = emap + rowIdx;
     uint32_t r = start & kValueMask;
