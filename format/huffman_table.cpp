@@ -69,15 +69,17 @@ void HuffmanTable::decode(BitReader& reader, uint8_t* out, uint32_t count) const
   BitReader in = reader;
   const int w = width_;
   const uint64_t* multi = multi_.data();
-  // While at least seven symbols remain, every entry is used whole.
-  while (count >= kMaxSymbolsPerLookup) {
-    const uint64_t e = multi[in.peek(w)];
-    std::memcpy(out, &e, 8);  // byte 7 is overwritten by the next entry or lies in the slack
-    const uint32_t n = static_cast<uint32_t>(e >> 56) & 7;
-    in.skip(static_cast<int>(e >> 59));
-    out += n;
-    count -= n;
-  }
+  // While at least fourteen symbols remain, the two entries of a step are used whole.
+  const int drop = 64 - w;
+  in.takeCodes([&] { return count >= 2 * kMaxSymbolsPerLookup; },
+               [&](uint64_t window) {
+                 const uint64_t e = multi[window >> drop];
+                 std::memcpy(out, &e, 8);  // byte 7 is overwritten by the next entry or the slack
+                 const uint32_t n = static_cast<uint32_t>(e >> 56) & 7;
+                 out += n;
+                 count -= n;
+                 return static_cast<int>(e >> 59);
+               });
   // The tail one code at a time, so that no bit past the last code is consumed.
   for (; count > 0; --count) {
     const uint16_t e = single_[in.peek(w)];
