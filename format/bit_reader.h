@@ -59,7 +59,17 @@ class BitReader {
       cache <<= b;
       bits -= a + b;
       consumed += uint64_t(a + b);
-      if (bits <= 32) {
+      if (end_ - p_ >= 4) {
+        // The next word joins the cache when 32 bits or fewer are left, without a branch on
+        // that: it is taken every other step or so, at no pattern a predictor could follow.
+        const uint32_t next =
+            uint32_t(p_[0]) | uint32_t(p_[1]) << 8 | uint32_t(p_[2]) << 16 | uint32_t(p_[3]) << 24;
+        const int room = 32 - bits;                                // >= 0: the word is needed
+        const uint32_t need = ~static_cast<uint32_t>(room >> 31);  // all ones when needed
+        cache |= uint64_t(next & need) << (room & 63);
+        p_ += 4 & need;
+        bits += static_cast<int>(32 & need);
+      } else if (bits <= 32) {
         cache_ = cache;
         cacheBits_ = bits;
         refill();

@@ -201,14 +201,17 @@ class YcWalk {
   // An uncovered pixel outside Entropy runs (also the first pixel after a covered run).
   template <RowKind kind>
   void plainPixel(int x, uint32_t& r) {
-    if (groupStart(x)) {
-      if (kind == RowKind::Sharing) {
-        r = (r & ~kChromaMask) | chroma[x >> groupShift];
-        stepY(r);
-      } else {
-        stepFull(r);
-        if (kind == RowKind::Carrying) chroma[x >> groupShift] = r & kChromaMask;
-      }
+    if (kind == RowKind::Sharing) {
+      // A group's first pixel takes the stored colour difference: chosen by a mask, as the
+      // group starts fall at no pattern a branch predictor could follow through short runs.
+      // (Sharing rows never belong to 422, so a group start is a multiple of the group.)
+      const uint32_t start = (x & ((1 << groupShift) - 1)) == 0;
+      const uint32_t take = (0u - start) & kChromaMask;
+      r = (r & ~take) | (chroma[x >> groupShift] & take);
+      stepY(r);
+    } else if (groupStart(x)) {
+      stepFull(r);
+      if (kind == RowKind::Carrying) chroma[x >> groupShift] = r & kChromaMask;
     } else {
       stepY(r);
     }
