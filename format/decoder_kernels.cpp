@@ -153,8 +153,10 @@ int sharingPairsSse2(const SharingPairs& j, int* y) {
     _mm_store_si128(reinterpret_cast<__m128i*>(index + 12), _mm_unpackhi_epi16(lo1, hi1));
     const int rest = j.pairs - k;
     unsigned stops = static_cast<unsigned>(_mm_movemask_epi8(bad));
-    if (rest < 8) stops |= ~0u << (2 * rest);
-    const int n = stops ? __builtin_ctz(stops) / 2 : 8;
+    // The lanes past the run, by a mask rather than a branch (whether a group is the run's last
+    // follows no pattern); bit 16 always set stands for "all eight".
+    stops |= ~0u << (rest < 8 ? 2 * rest : 16);
+    const int n = __builtin_ctz(stops) / 2;
     uint16_t* out = j.row + x0;
     for (int i = 0; i < 2 * n; ++i) out[i] = j.colours[index[i]];
     if (n) {
