@@ -43,6 +43,45 @@ class BitReader {
 
   bool readBit() { return read(1) != 0; }
 
+  // Bulk decoding of codes at most 16 bits long: while more() holds, calls take(window), where
+  // the window's first bit is bit 63 and at least its 17 first bits are the stream's; take
+  // returns the bits it used (at most 16). Two codes are taken per refill test. Call on a local
+  // copy (the caller's stores could otherwise alias the cache).
+  template <class More, class Take>
+  void takeCodes(More more, Take take) {
+    uint64_t cache = cache_;
+    int bits = cacheBits_;  // at least 33 here and at every refill test below
+    uint64_t consumed = consumed_;
+    while (more()) {
+      const int a = take(cache);
+      cache <<= a;
+      const int b = take(cache);
+      cache <<= b;
+      bits -= a + b;
+      consumed += uint64_t(a + b);
+      if (end_ - p_ >= 4) {
+        // The next word joins the cache when 32 bits or fewer are left, without a branch on
+        // that: it is taken every other step or so, at no pattern a predictor could follow.
+        const uint32_t next =
+            uint32_t(p_[0]) | uint32_t(p_[1]) << 8 | uint32_t(p_[2]) << 16 | uint32_t(p_[3]) << 24;
+        const int room = 32 - bits;                                // >= 0: the word is needed
+        const uint32_t need = ~static_cast<uint32_t>(room >> 31);  // all ones when needed
+        cache |= uint64_t(next & need) << (room & 63);
+        p_ += 4 & need;
+        bits += static_cast<int>(32 & need);
+      } else if (bits <= 32) {
+        cache_ = cache;
+        cacheBits_ = bits;
+        refill();
+        cache = cache_;
+        bits = cacheBits_;
+      }
+    }
+    cache_ = cache;
+    cacheBits_ = bits;
+    consumed_ = consumed;
+  }
+
   // True once more bits were consumed than the chunk holds.
   bool overrun() const { return consumed_ > totalBits_; }
   uint64_t bitPosition() const { return consumed_; }
@@ -55,7 +94,8 @@ class BitReader {
     while (cacheBits_ <= 32) {
       uint32_t word = 0;
       if (end_ - p_ >= 4) {
-        word = uint32_t(p_[0]) | uint32_t(p_[1]) << 8 | uint32_t(p_[2]) << 16 | uint32_t(p_[3]) << 24;
+        word =
+            uint32_t(p_[0]) | uint32_t(p_[1]) << 8 | uint32_t(p_[2]) << 16 | uint32_t(p_[3]) << 24;
         p_ += 4;
       } else if (p_ < end_) {  // a final partial word: the missing bytes are zero
         for (int i = 0; p_ < end_; ++i) word |= uint32_t(*p_++) << (8 * i);

@@ -29,6 +29,29 @@ class CoverBits {
     for (int k = a + 1; k < b; ++k) acc |= w[k];
     return acc != 0;
   }
+  // Covers columns x .. x + n - 1 (n >= 1) of `rows` rows from `row` on, `step` rows apart, when
+  // none of those pixels is covered yet; otherwise covers nothing and returns false. The masks
+  // are worked out once for the whole block; a block within one word (most of them) costs a
+  // test and a store per row.
+  bool claim(int row, int step, int rows, int x, int n) {
+    const int a = x >> 6, b = (x + n - 1) >> 6;
+    const uint64_t first = ~uint64_t{0} << (x & 63);
+    const uint64_t last = ~uint64_t{0} >> (63 - ((x + n - 1) & 63));
+    const size_t stride = size_t(step) * size_t(words_);
+    uint64_t* w = bits_.data() + size_t(row) * words_ + a;
+    if (a == b) {
+      const uint64_t mask = first & last;
+      uint64_t acc = 0;
+      for (int r = 0; r < rows; ++r) acc |= w[r * stride];
+      if (acc & mask) return false;
+      for (int r = 0; r < rows; ++r) w[r * stride] |= mask;
+      return true;
+    }
+    for (int r = 0; r < rows; ++r)
+      if (any(row + r * step, x, n)) return false;
+    for (int r = 0; r < rows; ++r) cover(row + r * step, x, n);
+    return true;
+  }
   void cover(int row, int x, int n) {
     uint64_t* w = bits_.data() + size_t(row) * words_;
     const int a = x >> 6, b = (x + n - 1) >> 6;

@@ -337,29 +337,34 @@ bool FrameDecoder::placeBlock(BlockList list, uint32_t pos, int bw, int bh, uint
   const int firstRow = bottomRows_ + (sfield_ ? 1 : 0) + row * rowStep;
   const size_t first = size_t(firstRow) * width_ + col;
   // Overlap: every pixel of every block is marked in the cover bits.
-  for (int r = 0; r < bh; ++r)
-    if (cover_.any(firstRow + r * rowStep, col, bw)) return fail("overlapping blocks"), false;
-  const bool unchanged = unchangedMapMaintained();
-  const uint16_t fill = pictureColour(colour, options_.pixelKind);
+  if (!cover_.claim(firstRow, rowStep, bh, col, bw)) return fail("overlapping blocks"), false;
+  const size_t stride = size_t(rowStep) * width_;
+  const uint8_t width = static_cast<uint8_t>(bw);
   for (int r = 0; r < bh; ++r) {
-    const size_t i = first + size_t(r) * rowStep * width_;
-    cover_.cover(firstRow + r * rowStep, col, bw);
-    blockMap_[i] = static_cast<uint8_t>(bw);
+    const size_t i = first + size_t(r) * stride;
+    blockMap_[i] = width;
     marks_.push_back(static_cast<uint32_t>(i));
-    switch (list) {
-      case BlockList::Interframe:
-        if (unchanged) unchangedMap_[i] = static_cast<uint8_t>(bw);
-        break;
-      case BlockList::Chroma:
+  }
+  switch (list) {
+    case BlockList::Interframe:
+      if (unchangedMapMaintained())
+        for (int r = 0; r < bh; ++r) unchangedMap_[first + size_t(r) * stride] = width;
+      break;
+    case BlockList::Chroma:
+      for (int r = 0; r < bh; ++r) {
+        const size_t i = first + size_t(r) * stride;
         std::memcpy(picture_.data() + i, background_.data() + i, size_t(bw) * 2);
-        break;
-      case BlockList::Rle:
-        std::fill_n(picture_.data() + i, bw, fill);
-        break;
-      case BlockList::Entropy:
-        entropyMap_[i] = 1;
-        break;
+      }
+      break;
+    case BlockList::Rle: {
+      const uint16_t fill = pictureColour(colour, options_.pixelKind);
+      for (int r = 0; r < bh; ++r)
+        std::fill_n(picture_.data() + first + size_t(r) * stride, bw, fill);
+      break;
     }
+    case BlockList::Entropy:
+      for (int r = 0; r < bh; ++r) entropyMap_[first + size_t(r) * stride] = 1;
+      break;
   }
   return true;
 }

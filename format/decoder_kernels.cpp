@@ -9,28 +9,100 @@
 
 namespace zov {
 
+int sharingPairsScalar(const SharingPairs& j, int* y) {
+  // Step per symbol; with `edge`, symbols 0 and 14 step far out of range instead, so one range
+  // test per pair stops before them as well.
+  static constexpr int kPlain[16] = {-7, -6, -5, -4, -3, -2, -1, 0, 1, 2, 3, 4, 5, 6, 7, 8};
+  static constexpr int kEdge[16] = {256, -6, -5, -4, -3, -2, -1, 0, 1, 2, 3, 4, 5, 6, 256, 8};
+  const int* const step = j.edge ? kEdge : kPlain;
+  const uint8_t* const symbols = j.symbols;
+  const uint16_t* const c12 = j.c12 + j.x;
+  const uint16_t* const colours = j.colours;
+  uint16_t* const row = j.row + j.x;
+  const int pairs = j.pairs;
+  int left = *y;
+  int k = 0;
+  for (; k < pairs; ++k) {
+    const int right = left + step[symbols[k]];
+    if (unsigned(right - 64) > 31) break;
+    row[2 * k] = colours[uint32_t(c12[2 * k]) << 5 | uint32_t((left + right) >> 1 & 31)];
+    row[2 * k + 1] = colours[uint32_t(c12[2 * k + 1]) << 5 | uint32_t(right & 31)];
+    left = right;
+  }
+  *y = left;
+  return k;
+}
+
 namespace {
 
-inline uint16_t colourOf(const SharingPairs& j, int y, int column) {
-  return j.colours[uint32_t(j.c12[column]) << 5 | uint32_t(y & 31)];
+// The running value's layout (format/running_value.h): Y in bits 16-23, the colour differences
+// in bits 0-15, each with a bias of 64; in range when Y lies in 64..95 and both colour
+// differences in 64..127.
+constexpr uint32_t kCheckExpected = 0x404040;
+
+// Step addends per symbol for the component at `shift`. Symbols 0 and 14 (and 15, which no
+// sound stream holds) add a flag in bits 24-31 instead, where the running value is zero: one
+// mask test then finds both a symbol the kernel must leave and a value out of range.
+struct FlaggedSteps {
+  uint32_t step[16];
+};
+constexpr FlaggedSteps flaggedSteps(int shift) {
+  FlaggedSteps t{};
+  for (int s = 0; s < 16; ++s)
+    t.step[s] = s == 0 || s >= 14 ? uint32_t{1} << 24 : uint32_t(s - 7) << shift;
+  return t;
+}
+constexpr FlaggedSteps kStepY = flaggedSteps(16), kStepCr = flaggedSteps(8),
+                       kStepCb = flaggedSteps(0);
+constexpr uint32_t kStopMask = 0xFFE0C0C0;
+
+// The colour difference part of a running value's index in the chroma-first colour table.
+inline uint32_t chromaPart(uint32_t r) {
+  return (r << 3 & 0x1F800) | (r << 5 & 0x7E0);
 }
 
 }  // namespace
 
-int sharingPairsScalar(const SharingPairs& j, int* y) {
-  int left = *y;
+// The walk keeps, beside the running value, the row of the colour table its colour difference
+// selects, so each pixel is one look-up by its luminance; the interpolated pixel's luminance is
+// the mean of its neighbours', rounded down.
+int carryingPairsScalar(const CarryingPairs& j, uint32_t* value, int* used) {
+  // The job's fields in locals: the stores to the chroma store could alias them.
+  const uint8_t* p = j.symbols;
+  const int pairs = j.pairs, shift = j.groupShift, groupMask = (1 << shift) - 1;
+  uint32_t* const chroma = j.chroma;
+  const uint16_t* const colours = j.colours;
+  uint16_t* const row = j.row;
+  uint32_t r = *value;
+  const uint16_t* line = colours + chromaPart(r);
+  uint32_t yLeft = r >> 16;
+  int xc = j.x + 1;
   int k = 0;
-  for (; k < j.pairs; ++k) {
-    const int s = j.symbols[k];
-    if (j.edge && (s == 0 || s == 14)) break;
-    const int right = left + s - 7;
-    if (right < 64 || right > 95) break;
-    const int x = j.x + 2 * k;
-    j.row[x] = colourOf(j, left + ((right - left) >> 1), x);
-    j.row[x + 1] = colourOf(j, right, x + 1);
-    left = right;
+  for (; k < pairs; ++k, xc += 2) {
+    uint32_t next;
+    if ((xc & groupMask) == 0) {
+      next = r + kStepY.step[p[0]] + kStepCr.step[p[1]] + kStepCb.step[p[2]];
+      if ((next & kStopMask) != kCheckExpected) break;
+      chroma[xc >> shift] = next & 0xFFFF;
+      p += 3;
+      const uint32_t y = next >> 16;
+      row[xc - 1] = line[((yLeft + y) >> 1) & 31];
+      line = colours + chromaPart(next);
+      row[xc] = line[y & 31];
+      yLeft = y;
+    } else {
+      next = r + kStepY.step[p[0]];
+      if ((next & kStopMask) != kCheckExpected) break;
+      p += 1;
+      const uint32_t y = next >> 16;
+      row[xc - 1] = line[((yLeft + y) >> 1) & 31];
+      row[xc] = line[y & 31];
+      yLeft = y;
+    }
+    r = next;
   }
-  *y = left;
+  *value = r;
+  *used = int(p - j.symbols);
   return k;
 }
 
@@ -81,8 +153,10 @@ int sharingPairsSse2(const SharingPairs& j, int* y) {
     _mm_store_si128(reinterpret_cast<__m128i*>(index + 12), _mm_unpackhi_epi16(lo1, hi1));
     const int rest = j.pairs - k;
     unsigned stops = static_cast<unsigned>(_mm_movemask_epi8(bad));
-    if (rest < 8) stops |= ~0u << (2 * rest);
-    const int n = stops ? __builtin_ctz(stops) / 2 : 8;
+    // The lanes past the run, by a mask rather than a branch (whether a group is the run's last
+    // follows no pattern); bit 16 always set stands for "all eight".
+    stops |= ~0u << (rest < 8 ? 2 * rest : 16);
+    const int n = __builtin_ctz(stops) / 2;
     uint16_t* out = j.row + x0;
     for (int i = 0; i < 2 * n; ++i) out[i] = j.colours[index[i]];
     if (n) {
@@ -102,7 +176,7 @@ int sharingPairsSse2(const SharingPairs& j, int* y) {
 }  // namespace
 
 DecoderKernels decoderKernelsFor(unsigned flags) {
-  DecoderKernels k{sharingPairsScalar};
+  DecoderKernels k{sharingPairsScalar, carryingPairsScalar};
 #ifdef ZOV_SSE2
   if (flags & kCpuSse2) k.sharingPairs = sharingPairsSse2;
 #else

@@ -30,12 +30,36 @@ struct SharingPairs {
 };
 using SharingPairsFn = int (*)(const SharingPairs& job, int* y);
 
+// The inside of an Entropy run in a row that carries colour difference (the coded columns are
+// the even ones): pairs of an interpolated pixel at column x + 2k (x odd) and a coded pixel at
+// x + 2k + 1. A coded pixel at a group start (its column a multiple of 1 << groupShift) reads
+// three steps, Y, Cr and Cb, and stores its colour difference in chroma[column >> groupShift];
+// any other coded pixel reads the Y step only. The interpolated pixel takes its left
+// neighbour's colour difference and the luminance halfway (rounded down) between its neighbours.
+//
+// `value` is the running value (running_value.h), updated. Stops before the first pair one of
+// whose symbols is 0 or 14 (an extended-range step or a doubled step: left to the caller, in
+// either code) or whose coded pixel leaves the range; returns the pairs written (at most `pairs`)
+// and the symbols they took in *used. Reads at most 3 * pairs symbols.
+struct CarryingPairs {
+  const uint8_t* symbols;
+  int pairs;
+  int x;
+  int groupShift;           // 1 or 2
+  uint32_t* chroma;         // the chroma store: colour differences of the running value, per group
+  const uint16_t* colours;  // ColourTables::ycToRgbByChroma
+  uint16_t* row;            // the picture row
+};
+using CarryingPairsFn = int (*)(const CarryingPairs& job, uint32_t* value, int* used);
+
 struct DecoderKernels {
   SharingPairsFn sharingPairs;
+  CarryingPairsFn carryingPairs;
 };
 
 // The plain C++ references.
 int sharingPairsScalar(const SharingPairs& job, int* y);
+int carryingPairsScalar(const CarryingPairs& job, uint32_t* value, int* used);
 
 // The table for the given processor flags (references where a flag is missing).
 DecoderKernels decoderKernelsFor(unsigned cpuFlags);

@@ -170,6 +170,7 @@ class YcWalk {
   int groupShift;  // log2 of the column group: 1 (422, 411) or 2 (811, 1611)
   bool own;        // 422: group starts where w - x is even
   SharingPairsFn sharingPairs;
+  CarryingPairsFn carryingPairs;
   uint16_t* c12;  // per column: its group's stored colour difference as a 17-bit value's low bits
   const uint8_t* p = nullptr;
   uint32_t err = 0;
@@ -200,14 +201,17 @@ class YcWalk {
   // An uncovered pixel outside Entropy runs (also the first pixel after a covered run).
   template <RowKind kind>
   void plainPixel(int x, uint32_t& r) {
-    if (groupStart(x)) {
-      if (kind == RowKind::Sharing) {
-        r = (r & ~kChromaMask) | chroma[x >> groupShift];
-        stepY(r);
-      } else {
-        stepFull(r);
-        if (kind == RowKind::Carrying) chroma[x >> groupShift] = r & kChromaMask;
-      }
+    if (kind == RowKind::Sharing) {
+      // A group's first pixel takes the stored colour difference: chosen by a mask, as the
+      // group starts fall at no pattern a branch predictor could follow through short runs.
+      // (Sharing rows never belong to 422, so a group start is a multiple of the group.)
+      const uint32_t start = (x & ((1 << groupShift) - 1)) == 0;
+      const uint32_t take = (0u - start) & kChromaMask;
+      r = (r & ~take) | (chroma[x >> groupShift] & take);
+      stepY(r);
+    } else if (groupStart(x)) {
+      stepFull(r);
+      if (kind == RowKind::Carrying) chroma[x >> groupShift] = r & kChromaMask;
     } else {
       stepY(r);
     }
@@ -270,13 +274,25 @@ class YcWalk {
     return done;
   }
 
+  // The same in a carrying row (coded pixels in the even columns, x odd).
+  int carriedPairs(int x, int pairs, uint32_t& r) {
+    if (pairs <= 0) return 0;
+    const CarryingPairs job{p, pairs, x, groupShift, chroma, colours, pic + rowIdx};
+    int used = 0;
+    const int done = carryingPairs(job, &r, &used);
+    p += used;
+    return done;
+  }
+
   // Decodes the Entropy run starting at x (and any Entropy run that directly continues it);
   // returns the column after it.
   template <RowKind kind>
-  int entropyRun(int x, uint32_t& r) {
+  [[gnu::always_inline]] int entropyRun(int x, uint32_t& r) {
     const uint8_t* bm = bmap + rowIdx;
     const uint8_t* em = emap + rowIdx;
+    // Entropy runs that directly follow each other continue one pattern: walked as one run.
     int end = x + bm[x];
+    while (end < w && bm[end] != 0 && em[end] != 0) end += bm[end];
     while (x < end) {
       if (((x & 1) == 0) == oddRow) {  // odd rows code even columns, even rows odd columns
         codedPixel<kind>(x, r);
@@ -285,6 +301,14 @@ class YcWalk {
       }
       if constexpr (kind == RowKind::Sharing) {
         const int done = err == 0 ? sharedPairs(x, (end - x) >> 1, r) : 0;
+        if (done > 0) {
+          x += 2 * done;
+          continue;
+        }
+      }
+      if constexpr (kind == RowKind::Carrying) {
+        // No symbol the kernel takes is 0 or 14, so the step states stay normal through it.
+        const int done = err == 0 && (Edge || st == 0) ? carriedPairs(x, (end - x) >> 1, r) : 0;
         if (done > 0) {
           x += 2 * done;
           continue;
@@ -327,8 +351,21 @@ class YcWalk {
       chroma[gs >> groupShift] = covered(rowIdx + gs) & kChromaMask;
   }
 
+  // Decodes one row on a local copy of the walk: its state (symbol pointer, fault bits, step
+  // states) then stays in registers instead of going through memory at every pixel, which the
+  // stores to the picture and the chroma store and the kernel calls would otherwise force.
   template <RowKind kind>
   void row(uint32_t start) {
+    YcWalk local = *this;
+    local.template walkRow<kind>(start);
+    p = local.p;
+    err = local.err;
+    st = local.st;
+    c12Ready = local.c12Ready;
+  }
+
+  template <RowKind kind>
+  [[gnu::always_inline]] void walkRow(uint32_t start) {
     const uint8_t* bm = bmap + rowIdx;
     const uint8_t* em = emap + rowIdx;
     uint32_t r = start & kValueMask;
@@ -419,6 +456,7 @@ bool reconstructYc(Scheme scheme, uint16_t* pic, const uint8_t* bmap, const uint
                     scheme == Scheme::Yc811 || scheme == Scheme::Yc1611 ? 2 : 1,
                     scheme == Scheme::Yc422,
                     decoderKernels().sharingPairs,
+                    decoderKernels().carryingPairs,
                     c12};
   // Column pass: column 0 of every coded row, its value kept as the row's predictor.
   walk.p = parts.p[0];

@@ -64,23 +64,29 @@ void HuffmanTable::build(const std::vector<CodeLeaf>& leaves, int width) {
 }
 
 void HuffmanTable::decode(BitReader& reader, uint8_t* out, uint32_t count) const {
+  // The reader is worked on as a local copy: the byte stores to `out` may alias anything, so
+  // with the caller's reader every look-up would store and reload the cache and its counters.
+  BitReader in = reader;
   const int w = width_;
   const uint64_t* multi = multi_.data();
-  // While at least seven symbols remain, every entry is used whole.
-  while (count >= kMaxSymbolsPerLookup) {
-    const uint64_t e = multi[reader.peek(w)];
-    std::memcpy(out, &e, 8);  // byte 7 is overwritten by the next entry or lies in the slack
-    const uint32_t n = static_cast<uint32_t>(e >> 56) & 7;
-    reader.skip(static_cast<int>(e >> 59));
-    out += n;
-    count -= n;
-  }
+  // While at least fourteen symbols remain, the two entries of a step are used whole.
+  const int drop = 64 - w;
+  in.takeCodes([&] { return count >= 2 * kMaxSymbolsPerLookup; },
+               [&](uint64_t window) {
+                 const uint64_t e = multi[window >> drop];
+                 std::memcpy(out, &e, 8);  // byte 7 is overwritten by the next entry or the slack
+                 const uint32_t n = static_cast<uint32_t>(e >> 56) & 7;
+                 out += n;
+                 count -= n;
+                 return static_cast<int>(e >> 59);
+               });
   // The tail one code at a time, so that no bit past the last code is consumed.
   for (; count > 0; --count) {
-    const uint16_t e = single_[reader.peek(w)];
+    const uint16_t e = single_[in.peek(w)];
     *out++ = static_cast<uint8_t>(e);
-    reader.skip(e >> 8);
+    in.skip(e >> 8);
   }
+  reader = in;
 }
 
 }  // namespace zov

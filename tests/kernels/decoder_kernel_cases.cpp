@@ -1,4 +1,5 @@
-// The decoder's kernels against their references: the Entropy-run pairs of sharing rows.
+// The decoder's kernels against their references: the Entropy-run pairs of sharing rows and of
+// rows that carry colour difference.
 #include <algorithm>
 #include <cstdio>
 
@@ -111,7 +112,76 @@ uint64_t pairsBench(unsigned flags, KernelInputs& in) {
   return calls;
 }
 
+bool carryingSame(unsigned flags) {
+  return decoderKernelsFor(flags).carryingPairs == carryingPairsScalar;
+}
+
+// A carrying-row job on random symbols (mostly small steps, some 0 and 14) from a random value:
+// the reference and `f` on copies of the same row and chroma store must agree in the count, the
+// symbols taken, the final value, every pixel and every stored colour difference.
+bool carryingCheck(unsigned flags, KernelInputs& in, std::string& why) {
+  const CarryingPairsFn f = decoderKernelsFor(flags).carryingPairs;
+  const ColourTables& t = colourTables(PixelKind::Rgb555);
+  std::uniform_int_distribution<int> any(0, 14), near(5, 9), pick(0, 3), column(0, kRow / 2 - 1);
+  std::uniform_int_distribution<uint32_t> y(64, 95), c(64, 127);
+  for (int n = 0; n < 20000; ++n) {
+    std::vector<uint8_t> symbols(3 * kRow / 2 + 8);
+    for (uint8_t& s : symbols) s = uint8_t(pick(in.random) ? near(in.random) : any(in.random));
+    const int x = 2 * column(in.random) + 1;
+    const int pairs = std::uniform_int_distribution<int>(0, (kRow - x) / 2)(in.random) >> (n % 4);
+    const uint32_t start = y(in.random) << 16 | c(in.random) << 8 | c(in.random);
+    std::vector<uint16_t> refRow(kRow, 0xBEEF), row(kRow, 0xBEEF);
+    std::vector<uint32_t> refStore(kRow / 2 + 2, 7), store(kRow / 2 + 2, 7);
+    const int shift = 1 + n % 2;
+    CarryingPairs a{symbols.data(),           pairs,        x, shift, refStore.data(),
+                    t.ycToRgbByChroma.data(), refRow.data()};
+    CarryingPairs b = a;
+    b.chroma = store.data();
+    b.row = row.data();
+    uint32_t vRef = start, v = start;
+    int usedRef = 0, used = 0;
+    const int kRef = carryingPairsScalar(a, &vRef, &usedRef);
+    const int k = f(b, &v, &used);
+    if (k != kRef || used != usedRef || v != vRef || row != refRow || store != refStore) {
+      why = "x " + std::to_string(x) + " pairs " + std::to_string(pairs) + " group shift " +
+            std::to_string(shift) + ": " + std::to_string(k) + " pairs, " + std::to_string(used) +
+            " symbols, reference " + std::to_string(kRef) + ", " + std::to_string(usedRef);
+      return false;
+    }
+  }
+  return true;
+}
+
+uint64_t carryingBench(unsigned flags, KernelInputs& in) {
+  const CarryingPairsFn f = decoderKernelsFor(flags).carryingPairs;
+  const ColourTables& t = colourTables(PixelKind::Rgb555);
+  std::vector<uint16_t> row(kRow);
+  std::vector<uint32_t> store(kRow / 2 + 2);
+  std::vector<PairsInput> inputs;
+  for (size_t at = 0; at + kRow < in.footageColours.size() && inputs.size() < 64; at += 4099)
+    inputs.push_back(footageInput(in, at));
+  uint64_t calls = 0, sink = 0;
+  for (int pass = 0; pass < 200; ++pass)
+    for (const PairsInput& p : inputs)
+      // The footage's luminance steps, read as the symbols of a 16:1:1 carrying row; runs as long
+      // as they come on camera footage.
+      for (int x = 1; x + 64 < kRow; x += 48) {
+        CarryingPairs j{p.symbols.data() + x / 4, 2 + (x + pass) % 23, x, 2, store.data(),
+                        t.ycToRgbByChroma.data(), row.data()};
+        uint32_t v = 0x505050;
+        int used = 0;
+        sink += uint64_t(f(j, &v, &used)) + v;
+        ++calls;
+      }
+  if (sink == 1) std::printf(" ");
+  return calls;
+}
+
 }  // namespace
+
+KernelCase carryingPairsCase() {
+  return {"Entropy pairs, carrying rows", carryingSame, carryingCheck, carryingBench};
+}
 
 KernelCase sharingPairsCase() {
   return {"Entropy pairs, sharing rows", pairsSame, pairsCheck, pairsBench};

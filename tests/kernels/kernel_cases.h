@@ -30,6 +30,7 @@ const std::vector<KernelCase>& kernelCases();
 
 // The decoder's cases (decoder_kernel_cases.cpp).
 KernelCase sharingPairsCase();
+KernelCase carryingPairsCase();
 // The unchanged analysis's cases (unchanged_kernel_cases.cpp).
 std::vector<KernelCase> unchangedCases();
 // The table-width cost model's cases (table_width_kernel_cases.cpp).
