@@ -59,6 +59,40 @@ void setVoteColours(VoteColours& c, const uint16_t* colours, int count, const ui
   c.count = count;
 }
 
+int voteChromasScalar(const uint32_t* ycs, int n, uint32_t* chromas) {
+  int count = 0;
+  for (int i = 0; i < n; ++i) {
+    const uint32_t chroma = ycs[i] & 0xFFF;
+    int k = 0;
+    while (k < count && chromas[k] != chroma) ++k;
+    if (k == count) chromas[count++] = chroma;
+  }
+  return count;
+}
+
+void voteFillScalar(VoteColours& c, const uint16_t* colours, const uint32_t* ycs, int n) {
+  for (int u = 0; u < 16; ++u) {
+    const uint16_t colour = u < n ? colours[u] : 0;
+    c.colour[u] = colour;
+    c.r[u] = int16_t(colour >> 10 & 31);
+    c.g[u] = int16_t(colour >> 5 & 31);
+    c.b[u] = int16_t(colour & 31);
+    c.start[u] = int16_t(u < n ? ycs[u] >> 12 : 0);
+  }
+  c.count = n;
+}
+
+int voteTallyScalar(const uint32_t* distances, const uint32_t* than, int n, uint32_t* sum) {
+  int closer = 0;
+  uint32_t total = 0;
+  for (int u = 0; u < n; ++u) {
+    closer += distances[u] < than[u];
+    total += distances[u];
+  }
+  *sum = total;
+  return closer;
+}
+
 void buildLumaRowModels(const uint16_t* rows, LumaRowModel* models) {
   for (int k = 0; k < 4096; ++k) {
     const uint16_t* row = rows + size_t(k) * 32;
@@ -274,16 +308,107 @@ __attribute__((target("avx2"))) uint32_t lumaDistancesAvx2(const LumaRowModel& m
   return ((bytes & 0xFF) | (bytes >> 8 & 0xFF00)) & ((1u << c.count) - 1);
 }
 
+// Lanes 0..n-1 of sixteen 16-bit lanes.
+__attribute__((target("avx2"))) inline __m256i firstLanes(int n) {
+  return _mm256_cmpgt_epi16(
+      _mm256_set1_epi16(int16_t(n)),
+      _mm256_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15));
+}
+
+// Sixteen 32-bit values (two registers) as sixteen 16-bit lanes in order, each (v >> shift) &
+// mask (mask below 2^16).
+__attribute__((target("avx2"))) inline __m256i narrowed(const uint32_t* v, int shift, int mask) {
+  const __m128i count = _mm_cvtsi32_si128(shift);
+  const __m256i m = _mm256_set1_epi32(mask);
+  const __m256i a = _mm256_and_si256(
+      _mm256_srl_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(v)), count), m);
+  const __m256i b = _mm256_and_si256(
+      _mm256_srl_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(v + 8)), count), m);
+  return _mm256_permute4x64_epi64(_mm256_packus_epi32(a, b), 0xD8);
+}
+
+// Bit u of the result: 16-bit lane u of `mask` is set.
+__attribute__((target("avx2"))) inline uint32_t laneBits(__m256i mask) {
+  const unsigned bytes = unsigned(_mm256_movemask_epi8(_mm256_packs_epi16(mask, mask)));
+  return (bytes & 0xFF) | (bytes >> 8 & 0xFF00);
+}
+
+// AVX2: the chromas of all pixels in one register, each compared with those before it (the
+// register shifted by one to fifteen lanes, read back from memory behind a row of values no
+// chroma takes).
+__attribute__((target("avx2"))) int voteChromasAvx2(const uint32_t* ycs, int n, uint32_t* chromas) {
+  alignas(32) uint16_t lanes[32];
+  const __m256i v = narrowed(ycs, 0, 0xFFF);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), _mm256_set1_epi16(-1));
+  _mm256_store_si256(reinterpret_cast<__m256i*>(lanes + 16), v);
+  __m256i seen = _mm256_setzero_si256();
+  for (int k = 1; k < 16; ++k)
+    seen = _mm256_or_si256(
+        seen, _mm256_cmpeq_epi16(
+                  v, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(lanes + 16 - k))));
+  int count = 0;
+  for (uint32_t fresh = laneBits(_mm256_andnot_si256(seen, firstLanes(n))); fresh;
+       fresh &= fresh - 1)
+    chromas[count++] = lanes[16 + __builtin_ctz(fresh)];
+  return count;
+}
+
+__attribute__((target("avx2"))) void voteFillAvx2(VoteColours& c, const uint16_t* colours,
+                                                  const uint32_t* ycs, int n) {
+  const __m256i valid = firstLanes(n), five = _mm256_set1_epi16(31);
+  const __m256i v =
+      _mm256_and_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(colours)), valid);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(c.colour), v);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(c.r),
+                     _mm256_and_si256(_mm256_srli_epi16(v, 10), five));
+  _mm256_store_si256(reinterpret_cast<__m256i*>(c.g),
+                     _mm256_and_si256(_mm256_srli_epi16(v, 5), five));
+  _mm256_store_si256(reinterpret_cast<__m256i*>(c.b), _mm256_and_si256(v, five));
+  _mm256_store_si256(reinterpret_cast<__m256i*>(c.start),
+                     _mm256_and_si256(narrowed(ycs, 12, 31), valid));
+  c.count = n;
+}
+
+__attribute__((target("avx2"))) int voteTallyAvx2(const uint32_t* distances, const uint32_t* than,
+                                                  int n, uint32_t* sum) {
+  const __m256i index = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+  const __m256i valid0 = _mm256_cmpgt_epi32(_mm256_set1_epi32(n), index);
+  const __m256i valid1 = _mm256_cmpgt_epi32(_mm256_set1_epi32(n - 8), index);
+  const __m256i d0 =
+      _mm256_and_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(distances)), valid0);
+  const __m256i d1 =
+      _mm256_and_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(distances + 8)), valid1);
+  // Distances stay below 2^17: signed compares serve.
+  const __m256i t0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(than));
+  const __m256i t1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(than + 8));
+  const __m256i c0 = _mm256_and_si256(_mm256_cmpgt_epi32(t0, d0), valid0);
+  const __m256i c1 = _mm256_and_si256(_mm256_cmpgt_epi32(t1, d1), valid1);
+  const unsigned bits = unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(c0))) |
+                        unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(c1))) << 8;
+  __m256i s = _mm256_add_epi32(d0, d1);
+  __m128i h = _mm_add_epi32(_mm256_castsi256_si128(s), _mm256_extracti128_si256(s, 1));
+  h = _mm_add_epi32(h, _mm_shuffle_epi32(h, 0x4E));
+  h = _mm_add_epi32(h, _mm_shuffle_epi32(h, 0xB1));
+  *sum = uint32_t(_mm_cvtsi128_si32(h));
+  return __builtin_popcount(bits);
+}
+
 #endif
 
 }  // namespace
 
 LumaSearchKernels lumaSearchKernelsFor(unsigned flags) {
-  LumaSearchKernels k{bestLumaInRowScalar, lumaDistancesScalar};
+  LumaSearchKernels k{bestLumaInRowScalar, lumaDistancesScalar, voteChromasScalar, voteFillScalar,
+                      voteTallyScalar};
 #ifdef ZOV_X86
   if (flags & kCpuSse2) k.lumaDistances = lumaDistancesSse2;
-  if (flags & kCpuAvx2) k.bestLumaInRow = bestLumaInRowAvx2;
-  if (flags & kCpuAvx2) k.lumaDistances = lumaDistancesAvx2;
+  if (flags & kCpuAvx2) {
+    k.bestLumaInRow = bestLumaInRowAvx2;
+    k.lumaDistances = lumaDistancesAvx2;
+    k.voteChromas = voteChromasAvx2;
+    k.voteFill = voteFillAvx2;
+    k.voteTally = voteTallyAvx2;
+  }
 #else
   (void)flags;
 #endif

@@ -43,15 +43,32 @@ void setVoteColours(VoteColours& c, const uint16_t* colours, int count, const ui
 using LumaDistancesFn = uint32_t (*)(const LumaRowModel& model, const uint16_t* row,
                                      const VoteColours& c, uint32_t* distances);
 
+// The vote's bookkeeping of one cell, pixel by pixel: `n` (1..16) pixels, their colours and
+// their luma/chroma targets in arrays with room for 16 (entries from n on are ignored).
+//
+// The distinct chromas of the pixels in pixel order (the vote's proposals); returns their
+// number.
+using VoteChromasFn = int (*)(const uint32_t* ycs, int n, uint32_t* chromas);
+// Fills `c` with the n pixels (lanes from n on zero), each search starting at its own luma.
+using VoteFillFn = void (*)(VoteColours& c, const uint16_t* colours, const uint32_t* ycs, int n);
+// Of lanes 0..n-1: how many have distances[u] < than[u]; `*sum` gets their summed distances.
+using VoteTallyFn = int (*)(const uint32_t* distances, const uint32_t* than, int n, uint32_t* sum);
+
 struct LumaSearchKernels {
   BestLumaInRowFn bestLumaInRow;
   LumaDistancesFn lumaDistances;
+  VoteChromasFn voteChromas;
+  VoteFillFn voteFill;
+  VoteTallyFn voteTally;
 };
 
 // The plain C++ references: the walk, and the walk for every colour of a cell.
 int bestLumaInRowScalar(const uint16_t* row, uint16_t colour, int start, int* distance);
 uint32_t lumaDistancesScalar(const LumaRowModel& model, const uint16_t* row, const VoteColours& c,
                              uint32_t* distances);
+int voteChromasScalar(const uint32_t* ycs, int n, uint32_t* chromas);
+void voteFillScalar(VoteColours& c, const uint16_t* colours, const uint32_t* ycs, int n);
+int voteTallyScalar(const uint32_t* distances, const uint32_t* than, int n, uint32_t* sum);
 
 // The table for the given processor flags (references where a flag is missing).
 LumaSearchKernels lumaSearchKernelsFor(unsigned cpuFlags);

@@ -86,51 +86,28 @@ inline int cachedBestLuma(const EncoderBuffers& b, uint64_t* cache, uint16_t col
   return y;
 }
 
-// The common chroma of one cell (top-left pixel `first`, `cellLines` lines of b.cellW pixels):
-// every distinct chroma of the cell is proposed in pixel order, and a proposal replaces the best
-// so far when it brings more than half of the pixels strictly closer (at exactly half, when its
-// summed distance is smaller). Equal colours are weighed once. The best-luma distances of all
-// the cell's colours under a proposal come at once from the kernel (the descent's end on the
-// row's line, computed rather than walked); the cache is asked only for the colours whose walk
-// leaves the line.
-uint32_t voteChroma(const EncoderBuffers& b, uint64_t* cache, const LumaDistancesFn distancesOf,
-                    const uint16_t* pic, const uint32_t* yc, size_t first, int cellLines) {
-  const int w = b.width, cw = b.cellW;
+// The common chroma of one cell of n pixels (`colours`, their targets `ycs`, room for 16 in
+// each): every distinct chroma of the cell is proposed in pixel order, and a proposal replaces
+// the best so far when it brings more than half of the pixels strictly closer (at exactly half,
+// when its summed distance is smaller). The best-luma distances of all the cell's pixels under
+// a proposal come at once from the kernel (the descent's end on the row's line, computed rather
+// than walked); the cache is asked only for the pixels whose walk leaves the line.
+uint32_t voteChroma(const EncoderBuffers& b, uint64_t* cache, const LumaSearchKernels& k,
+                    const uint16_t* colours, const uint32_t* ycs, int n) {
+  alignas(32) uint32_t proposals[16];
+  const int count = k.voteChromas(ycs, n, proposals);
+  if (count == 1) return proposals[0];
   VoteColours c;
-  int weight[16];
-  uint32_t proposals[16] = {};
-  int unique = 0, count = 0;
-  for (int dy = 0; dy < cellLines; ++dy) {
-    const size_t rowStart = first + size_t(dy) * w;
-    for (int dx = 0; dx < cw; ++dx) {
-      const uint16_t colour = pic[rowStart + dx];
-      int u = 0;
-      while (u < unique && c.colour[u] != colour) ++u;
-      if (u < unique) {
-        ++weight[u];
-        continue;
-      }
-      c.colour[unique] = colour;
-      weight[unique++] = 1;
-      const uint32_t chroma = yc[rowStart + dx] & 0xFFF;
-      bool seen = false;
-      for (int k = 0; k < count; ++k) seen |= proposals[k] == chroma;
-      if (!seen) proposals[count++] = chroma;
-    }
-  }
-  uint32_t best = proposals[0];
-  if (count == 1) return best;
-  setVoteColours(c, c.colour, unique, b.tables->rgbToYc.data());
-  const int cellPixels = cellLines * cw;
-  alignas(32) uint32_t bestDist[16], dist[16];
-  uint64_t bestSum = 0;
-  int openWeight = 0;  // pixels the best chroma does not match exactly
+  k.voteFill(c, colours, ycs, n);
+  alignas(32) uint32_t distances[2][16] = {}, zero[16] = {};
+  uint32_t* dist = distances[0];
+  uint32_t* bestDist = distances[1];
   // The reference walks every colour uncached: on that path the cache answers them all.
-  const bool walkAll = distancesOf == lumaDistancesScalar;
+  const bool walkAll = k.lumaDistances == lumaDistancesScalar;
   auto distancesUnder = [&](uint32_t chroma) {
-    uint32_t left = walkAll ? (1u << unique) - 1
-                            : distancesOf(b.lumaModels[chroma],
-                                          b.lumaRows.data() + size_t(chroma) * 32, c, dist);
+    uint32_t left = walkAll ? (1u << n) - 1
+                            : k.lumaDistances(b.lumaModels[chroma],
+                                              b.lumaRows.data() + size_t(chroma) * 32, c, dist);
     for (; left; left &= left - 1) {
       const int u = __builtin_ctz(left);
       int d = 0;
@@ -138,28 +115,22 @@ uint32_t voteChroma(const EncoderBuffers& b, uint64_t* cache, const LumaDistance
       dist[u] = uint32_t(d);
     }
   };
-  auto takeBest = [&](uint32_t chroma) {
-    best = chroma;
-    bestSum = 0;
-    openWeight = 0;
-    for (int u = 0; u < unique; ++u) {
-      bestDist[u] = dist[u];
-      bestSum += uint64_t(dist[u]) * uint32_t(weight[u]);
-      openWeight += dist[u] != 0 ? weight[u] : 0;
-    }
-  };
+  uint32_t best = proposals[0], bestSum = 0, unused = 0;
   distancesUnder(best);
-  takeBest(best);
-  for (int k = 1; k < count; ++k) {
+  k.voteTally(dist, dist, n, &bestSum);
+  std::swap(dist, bestDist);
+  int openWeight = k.voteTally(zero, bestDist, n, &unused);  // pixels not matched exactly
+  for (int p = 1; p < count; ++p) {
     // More than half of the pixels are matched exactly: no later proposal can win.
-    if (2 * openWeight < cellPixels) break;
-    distancesUnder(proposals[k]);
-    int smaller = 0;
-    for (int u = 0; u < unique; ++u) smaller += dist[u] < bestDist[u] ? weight[u] : 0;
-    if (2 * smaller < cellPixels) continue;
-    uint64_t sum = 0;
-    for (int u = 0; u < unique; ++u) sum += uint64_t(dist[u]) * uint32_t(weight[u]);
-    if (2 * smaller > cellPixels || sum < bestSum) takeBest(proposals[k]);
+    if (2 * openWeight < n) break;
+    distancesUnder(proposals[p]);
+    uint32_t sum = 0;
+    const int smaller = k.voteTally(dist, bestDist, n, &sum);
+    if (2 * smaller < n || (2 * smaller == n && sum >= bestSum)) continue;
+    best = proposals[p];
+    bestSum = sum;
+    std::swap(dist, bestDist);
+    openWeight = k.voteTally(zero, bestDist, n, &unused);
   }
   return best;
 }
@@ -171,26 +142,35 @@ namespace {
 // Votes on every cell of one cell row, from the picture as it came in.
 void voteCellRow(EncoderBuffers& b, uint64_t* cache, uint16_t* pic, uint32_t* yc, int cellRow) {
   const ColourTables& t = *b.tables;
-  const LumaDistancesFn distancesOf = lumaSearchKernels().lumaDistances;
+  const LumaSearchKernels& k = lumaSearchKernels();
   const int w = b.width, cw = b.cellW, ch = b.cellH;
   const int cellCols = w / cw;
   const int l = cellRow * ch;
   const int cellLines = std::min(ch, b.lines - l);
+  const int n = cellLines * cw;
   for (size_t i = size_t(l) * w, end = size_t(l + cellLines) * w; i < end; ++i)
     yc[i] = t.rgbToYc[pic[i]];
+  alignas(32) uint16_t colours[16] = {};
+  alignas(32) uint32_t ycs[16] = {};
   for (int cx = 0; cx < cellCols; ++cx) {
     const size_t cell = size_t(cellRow) * cellCols + cx;
     const size_t first = size_t(l) * w + size_t(cx) * cw;
+    for (int dy = 0; dy < cellLines; ++dy) {
+      std::memcpy(colours + dy * cw, pic + first + size_t(dy) * w, sizeof(uint16_t) * size_t(cw));
+      std::memcpy(ycs + dy * cw, yc + first + size_t(dy) * w, sizeof(uint32_t) * size_t(cw));
+    }
+    // The cell's colours as last voted on (n is even: cells are at least two pixels wide).
     uint16_t* memo = b.voteColours.data() + cell * size_t(cw * ch);
     bool same = b.voteKnown[cell] != 0;
-    for (int dy = 0; dy < cellLines; ++dy) {
-      uint16_t* m = memo + dy * cw;
-      const uint16_t* p = pic + first + size_t(dy) * w;
-      same = same && std::memcmp(m, p, sizeof(uint16_t) * size_t(cw)) == 0;
-      std::memcpy(m, p, sizeof(uint16_t) * size_t(cw));
+    for (int i = 0; i < n; i += 2) {
+      uint32_t was = 0, now = 0;
+      std::memcpy(&was, memo + i, 4);
+      std::memcpy(&now, colours + i, 4);
+      same = same && was == now;
+      std::memcpy(memo + i, &now, 4);
     }
     if (!same) {
-      b.voteResult[cell] = voteChroma(b, cache, distancesOf, pic, yc, first, cellLines);
+      b.voteResult[cell] = voteChroma(b, cache, k, colours, ycs, n);
       b.voteKnown[cell] = 1;
     }
   }
