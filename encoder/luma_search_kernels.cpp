@@ -38,10 +38,10 @@ int bestLumaInRowScalar(const uint16_t* row, uint16_t colour, int start, int* di
 }
 
 uint32_t lumaDistancesScalar(const LumaRowModel&, const uint16_t* row, const VoteColours& c,
-                             uint32_t* distances) {
+                             uint8_t* lumas, uint32_t* distances) {
   for (int u = 0; u < c.count; ++u) {
     int d = 0;
-    bestLumaInRowScalar(row, c.colour[u], c.start[u], &d);
+    lumas[u] = uint8_t(bestLumaInRowScalar(row, c.colour[u], c.start[u], &d));
     distances[u] = uint32_t(d);
   }
   return 0;
@@ -233,7 +233,7 @@ __attribute__((target("sse2"))) inline __m128i pairDistances(__m128i rg, __m128i
 }
 
 __attribute__((target("sse2"))) uint32_t lumaDistancesSse2(const LumaRowModel& m, const uint16_t*,
-                                                           const VoteColours& c,
+                                                           const VoteColours& c, uint8_t* lumas,
                                                            uint32_t* distances) {
   unsigned slow = 0;
   for (int h = 0; h < c.count; h += 8) {
@@ -250,6 +250,7 @@ __attribute__((target("sse2"))) uint32_t lumaDistancesSse2(const LumaRowModel& m
                      pairDistances(_mm_unpacklo_epi16(er, eg), _mm_unpacklo_epi16(eb, zero)));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(distances + h + 4),
                      pairDistances(_mm_unpackhi_epi16(er, eg), _mm_unpackhi_epi16(eb, zero)));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(lumas + h), _mm_packus_epi16(e.y, zero));
     slow |= unsigned(_mm_movemask_epi8(_mm_packs_epi16(e.slow, zero))) << h;
   }
   return slow & ((1u << c.count) - 1);
@@ -263,7 +264,7 @@ __attribute__((target("avx2"))) inline __m256i pairDistancesAvx2(__m256i rg, __m
 
 // AVX2: all sixteen colours in one register.
 __attribute__((target("avx2"))) uint32_t lumaDistancesAvx2(const LumaRowModel& m, const uint16_t*,
-                                                           const VoteColours& c,
+                                                           const VoteColours& c, uint8_t* lumas,
                                                            uint32_t* distances) {
   const __m256i r = _mm256_load_si256(reinterpret_cast<const __m256i*>(c.r));
   const __m256i g = _mm256_load_si256(reinterpret_cast<const __m256i*>(c.g));
@@ -304,6 +305,8 @@ __attribute__((target("avx2"))) uint32_t lumaDistancesAvx2(const LumaRowModel& m
                       _mm256_permute2x128_si256(dLow, dHigh, 0x20));
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(distances + 8),
                       _mm256_permute2x128_si256(dLow, dHigh, 0x31));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(lumas),
+                   _mm_packus_epi16(_mm256_castsi256_si128(y), _mm256_extracti128_si256(y, 1)));
   const unsigned bytes = unsigned(_mm256_movemask_epi8(_mm256_packs_epi16(slow, slow)));
   return ((bytes & 0xFF) | (bytes >> 8 & 0xFF00)) & ((1u << c.count) - 1);
 }

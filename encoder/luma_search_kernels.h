@@ -37,11 +37,11 @@ struct alignas(32) VoteColours {
 // reverse, for each colour's own luma. `colours` may be c.colour itself.
 void setVoteColours(VoteColours& c, const uint16_t* colours, int count, const uint32_t* rgbToYc);
 
-// The distance of the best luma of every colour of `c` (lanes 0..count-1) under one chroma:
-// `row` its 32 colours, `model` its line; `distances` has room for 16. Returns the lanes left
-// undone (bit u: lane u, whose walk leaves the line), for the caller to search.
+// The best luma of every colour of `c` (lanes 0..count-1) under one chroma and its distance:
+// `row` its 32 colours, `model` its line; `lumas` and `distances` have room for 16. Returns the
+// lanes left undone (bit u: lane u, whose walk leaves the line), for the caller to search.
 using LumaDistancesFn = uint32_t (*)(const LumaRowModel& model, const uint16_t* row,
-                                     const VoteColours& c, uint32_t* distances);
+                                     const VoteColours& c, uint8_t* lumas, uint32_t* distances);
 
 // The vote's bookkeeping of one cell, pixel by pixel: `n` (1..16) pixels, their colours and
 // their luma/chroma targets in arrays with room for 16 (entries from n on are ignored).
@@ -65,7 +65,7 @@ struct LumaSearchKernels {
 // The plain C++ references: the walk, and the walk for every colour of a cell.
 int bestLumaInRowScalar(const uint16_t* row, uint16_t colour, int start, int* distance);
 uint32_t lumaDistancesScalar(const LumaRowModel& model, const uint16_t* row, const VoteColours& c,
-                             uint32_t* distances);
+                             uint8_t* lumas, uint32_t* distances);
 int voteChromasScalar(const uint32_t* ycs, int n, uint32_t* chromas);
 void voteFillScalar(VoteColours& c, const uint16_t* colours, const uint32_t* ycs, int n);
 int voteTallyScalar(const uint32_t* distances, const uint32_t* than, int n, uint32_t* sum);

@@ -68,8 +68,8 @@ namespace {
 
 // The search on the run's luma rows (the 32 colours of one chroma share a cache line), through
 // a direct-mapped cache of the worker's own: neighbouring pixels ask the same questions.
-inline int cachedBestLuma(const EncoderBuffers& b, uint64_t* cache, uint16_t colour,
-                          uint32_t chroma, int* distance) {
+inline int cachedBestLuma(const EncoderBuffers& b, uint64_t* cache, BestLumaInRowFn search,
+                          uint16_t colour, uint32_t chroma, int* distance) {
   uint32_t key = uint32_t(colour) << 12 | chroma;
   uint32_t slot = (key * 2654435761u) >> (32 - kLumaCacheBits);
   uint64_t e = cache[slot];
@@ -79,8 +79,7 @@ inline int cachedBestLuma(const EncoderBuffers& b, uint64_t* cache, uint16_t col
   }
   int d = 0;
   const int start = static_cast<int>(b.tables->rgbToYc[colour] >> 12);
-  int y =
-      lumaSearchKernels().bestLumaInRow(b.lumaRows.data() + size_t(chroma) * 32, colour, start, &d);
+  int y = search(b.lumaRows.data() + size_t(chroma) * 32, colour, start, &d);
   cache[slot] = uint64_t(key + 1) << 32 | uint64_t(d) << 5 | uint64_t(y);
   if (distance) *distance = d;
   return y;
@@ -89,50 +88,68 @@ inline int cachedBestLuma(const EncoderBuffers& b, uint64_t* cache, uint16_t col
 // The common chroma of one cell of n pixels (`colours`, their targets `ycs`, room for 16 in
 // each): every distinct chroma of the cell is proposed in pixel order, and a proposal replaces
 // the best so far when it brings more than half of the pixels strictly closer (at exactly half,
-// when its summed distance is smaller). The best-luma distances of all the cell's pixels under
-// a proposal come at once from the kernel (the descent's end on the row's line, computed rather
-// than walked); the cache is asked only for the pixels whose walk leaves the line.
+// when its summed distance is smaller). The best lumas and their distances of all the cell's
+// pixels under a proposal come at once from the kernel (the descent's end on the row's line,
+// computed rather than walked); the cache is asked only for the pixels whose walk leaves the
+// line. `lumas` gets each pixel's best luma under the chosen chroma (the lines use them).
 uint32_t voteChroma(const EncoderBuffers& b, uint64_t* cache, const LumaSearchKernels& k,
-                    const uint16_t* colours, const uint32_t* ycs, int n) {
+                    const uint16_t* colours, const uint32_t* ycs, int n, uint8_t* lumas) {
   alignas(32) uint32_t proposals[16];
   const int count = k.voteChromas(ycs, n, proposals);
-  if (count == 1) return proposals[0];
   VoteColours c;
   k.voteFill(c, colours, ycs, n);
   alignas(32) uint32_t distances[2][16] = {}, zero[16] = {};
+  alignas(16) uint8_t found[2][16] = {};
   uint32_t* dist = distances[0];
   uint32_t* bestDist = distances[1];
+  uint8_t* luma = found[0];
+  uint8_t* bestLuma = found[1];
   // The reference walks every colour uncached: on that path the cache answers them all.
   const bool walkAll = k.lumaDistances == lumaDistancesScalar;
   auto distancesUnder = [&](uint32_t chroma) {
-    uint32_t left = walkAll ? (1u << n) - 1
-                            : k.lumaDistances(b.lumaModels[chroma],
-                                              b.lumaRows.data() + size_t(chroma) * 32, c, dist);
+    uint32_t left = walkAll
+                        ? (1u << n) - 1
+                        : k.lumaDistances(b.lumaModels[chroma],
+                                          b.lumaRows.data() + size_t(chroma) * 32, c, luma, dist);
     for (; left; left &= left - 1) {
       const int u = __builtin_ctz(left);
       int d = 0;
-      cachedBestLuma(b, cache, c.colour[u], chroma, &d);
+      luma[u] = uint8_t(cachedBestLuma(b, cache, k.bestLumaInRow, c.colour[u], chroma, &d));
       dist[u] = uint32_t(d);
     }
   };
   uint32_t best = proposals[0], bestSum = 0, unused = 0;
   distancesUnder(best);
-  k.voteTally(dist, dist, n, &bestSum);
   std::swap(dist, bestDist);
-  int openWeight = k.voteTally(zero, bestDist, n, &unused);  // pixels not matched exactly
-  for (int p = 1; p < count; ++p) {
-    // More than half of the pixels are matched exactly: no later proposal can win.
-    if (2 * openWeight < n) break;
-    distancesUnder(proposals[p]);
-    uint32_t sum = 0;
-    const int smaller = k.voteTally(dist, bestDist, n, &sum);
-    if (2 * smaller < n || (2 * smaller == n && sum >= bestSum)) continue;
-    best = proposals[p];
-    bestSum = sum;
-    std::swap(dist, bestDist);
-    openWeight = k.voteTally(zero, bestDist, n, &unused);
+  std::swap(luma, bestLuma);
+  if (count > 1) {
+    k.voteTally(bestDist, bestDist, n, &bestSum);
+    int openWeight = k.voteTally(zero, bestDist, n, &unused);  // pixels not matched exactly
+    for (int p = 1; p < count; ++p) {
+      // More than half of the pixels are matched exactly: no later proposal can win.
+      if (2 * openWeight < n) break;
+      distancesUnder(proposals[p]);
+      uint32_t sum = 0;
+      const int smaller = k.voteTally(dist, bestDist, n, &sum);
+      if (2 * smaller < n || (2 * smaller == n && sum >= bestSum)) continue;
+      best = proposals[p];
+      bestSum = sum;
+      std::swap(dist, bestDist);
+      std::swap(luma, bestLuma);
+      openWeight = k.voteTally(zero, bestDist, n, &unused);
+    }
   }
+  std::memcpy(lumas, bestLuma, size_t(n));
   return best;
+}
+
+// Copies one line of a cell (2 or 4 pixels) with sizes the compiler knows.
+template <typename T>
+inline void copyCellLine(T* to, const T* from, int cw) {
+  if (cw == 4)
+    std::memcpy(to, from, 4 * sizeof(T));
+  else
+    std::memcpy(to, from, 2 * sizeof(T));
 }
 
 }  // namespace
@@ -156,8 +173,8 @@ void voteCellRow(EncoderBuffers& b, uint64_t* cache, uint16_t* pic, uint32_t* yc
     const size_t cell = size_t(cellRow) * cellCols + cx;
     const size_t first = size_t(l) * w + size_t(cx) * cw;
     for (int dy = 0; dy < cellLines; ++dy) {
-      std::memcpy(colours + dy * cw, pic + first + size_t(dy) * w, sizeof(uint16_t) * size_t(cw));
-      std::memcpy(ycs + dy * cw, yc + first + size_t(dy) * w, sizeof(uint32_t) * size_t(cw));
+      copyCellLine(colours + dy * cw, pic + first + size_t(dy) * w, cw);
+      copyCellLine(ycs + dy * cw, yc + first + size_t(dy) * w, cw);
     }
     // The cell's colours as last voted on (n is even: cells are at least two pixels wide).
     uint16_t* memo = b.voteColours.data() + cell * size_t(cw * ch);
@@ -170,7 +187,8 @@ void voteCellRow(EncoderBuffers& b, uint64_t* cache, uint16_t* pic, uint32_t* yc
       std::memcpy(memo + i, &now, 4);
     }
     if (!same) {
-      b.voteResult[cell] = voteChroma(b, cache, k, colours, ycs, n);
+      b.voteResult[cell] =
+          voteChroma(b, cache, k, colours, ycs, n, b.voteLumas.data() + cell * size_t(cw * ch));
       b.voteKnown[cell] = 1;
     }
   }
@@ -206,10 +224,21 @@ void quantiseLine(EncoderBuffers& b, uint64_t* cache, uint16_t* pic, uint32_t* y
   uint16_t* row = pic + size_t(l) * w;
   uint32_t* yrow = yc + size_t(l) * w;
   const uint32_t* chromaRow = b.cellChroma.data() + size_t(l / b.cellH) * (w / b.cellW);
+  const size_t firstCell = size_t(l / b.cellH) * size_t(w / b.cellW);
+  const uint32_t* votedRow = b.voteResult.data() + firstCell;
+  // The vote's lumas of this line: cell x >> cwShift, pixel x & (cellW - 1) of its line.
+  const int cellPixels = b.cellW * b.cellH;
+  const uint8_t* lumaRow =
+      b.voteLumas.data() + firstCell * size_t(cellPixels) + size_t(l % b.cellH) * size_t(b.cellW);
+  const BestLumaInRowFn search = lumaSearchKernels().bestLumaInRow;
   bool fy = false;
   for (int x = 1; x < w; ++x) {
-    const uint32_t chroma = chromaRow[x >> cwShift];
-    int y = cachedBestLuma(b, cache, row[x], chroma, nullptr);
+    const int cx = x >> cwShift;
+    const uint32_t chroma = chromaRow[cx];
+    // Where the quantised chroma is the voted one, the vote knows the best luma.
+    int y = chroma == votedRow[cx]
+                ? lumaRow[size_t(cx) * size_t(cellPixels) + size_t(x & (b.cellW - 1))]
+                : cachedBestLuma(b, cache, search, row[x], chroma, nullptr);
     const bool hasNext = x + 1 < w;
     const int next = hasNext ? int(yrow[x + 1] >> 12) : 0;
     y = quantise(y, int(yrow[x - 1] >> 12), hasNext, next, fy, edge);
@@ -252,7 +281,7 @@ void prequantise(EncoderBuffers& b, uint16_t* pic, uint32_t* yc, bool edge, bool
   for (int l = 0; l < lines; ++l) {
     const size_t i = size_t(l) * w;
     const uint32_t chroma = b.cellChroma[size_t(l / ch) * cellCols];
-    int y = cachedBestLuma(b, cache0, pic[i], chroma, nullptr);
+    int y = cachedBestLuma(b, cache0, lumaSearchKernels().bestLumaInRow, pic[i], chroma, nullptr);
     if (l > 0) {
       bool flag = false;
       y = quantise(y, int(yc[i - w] >> 12), false, 0, flag, edge);

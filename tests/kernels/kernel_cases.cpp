@@ -111,10 +111,11 @@ void fillColours(VoteColours& c, const uint16_t* colours, int count) {
 
 bool distancesOne(LumaDistancesFn f, const VoteColours& c, uint32_t chroma, std::string& why) {
   alignas(32) uint32_t ref[16] = {}, got[16] = {};
+  uint8_t refLuma[16] = {}, gotLuma[16] = {};
   const uint16_t* row = lumaRows().data() + chroma * 32;
-  lumaDistancesScalar(lumaModels()[chroma], row, c, ref);
+  lumaDistancesScalar(lumaModels()[chroma], row, c, refLuma, ref);
   // The lanes a version leaves to the caller get the reference's walk, as the vote does.
-  uint32_t left = f(lumaModels()[chroma], row, c, got);
+  uint32_t left = f(lumaModels()[chroma], row, c, gotLuma, got);
   if (left >> c.count) {
     why = "lanes beyond the cell's colours reported undone";
     return false;
@@ -122,14 +123,15 @@ bool distancesOne(LumaDistancesFn f, const VoteColours& c, uint32_t chroma, std:
   for (; left; left &= left - 1) {
     const int u = __builtin_ctz(left);
     int d = 0;
-    bestLumaInRowScalar(row, c.colour[u], c.start[u], &d);
+    gotLuma[u] = uint8_t(bestLumaInRowScalar(row, c.colour[u], c.start[u], &d));
     got[u] = uint32_t(d);
   }
   for (int u = 0; u < c.count; ++u) {
-    if (got[u] == ref[u]) continue;
+    if (got[u] == ref[u] && gotLuma[u] == refLuma[u]) continue;
     why = "chroma " + hex(chroma) + " colour " + hex(c.colour[u]) + " (lane " + std::to_string(u) +
-          " of " + std::to_string(c.count) + "): distance " + std::to_string(got[u]) +
-          ", reference " + std::to_string(ref[u]);
+          " of " + std::to_string(c.count) + "): luma " + std::to_string(gotLuma[u]) +
+          " distance " + std::to_string(got[u]) + ", reference " + std::to_string(refLuma[u]) +
+          " " + std::to_string(ref[u]);
     return false;
   }
   return true;
@@ -172,20 +174,21 @@ uint64_t distancesBench(unsigned flags, KernelInputs& in) {
   const std::vector<LumaRowModel>& models = lumaModels();
   VoteColours c;
   alignas(32) uint32_t d[16];
+  uint8_t y[16];
   uint64_t calls = 0, sink = 0;
   for (size_t i = 0; i + 16 <= fc.size(); i += 16) {
     fillColours(c, fc.data() + i, 16);
     for (int u = 0; u < 16; u += 2) {
       const uint32_t chroma = t.rgbToYc[fc[i + size_t(u)]] & 0xFFF;
       // The lanes left undone are walked, as the vote does (through its cache).
-      for (uint32_t left = f(models[chroma], rows.data() + chroma * 32, c, d); left;
+      for (uint32_t left = f(models[chroma], rows.data() + chroma * 32, c, y, d); left;
            left &= left - 1) {
         int walked = 0;
         const int v = __builtin_ctz(left);
         bestLumaInRowScalar(rows.data() + chroma * 32, c.colour[v], c.start[v], &walked);
         d[v] = uint32_t(walked);
       }
-      sink += d[u];
+      sink += d[u] + y[u];
       ++calls;
     }
   }
