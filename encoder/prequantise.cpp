@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <type_traits>
 
 #include "encoder/colour_quantiser.h"
 #include "encoder/delta_quantiser.h"
 #include "encoder/luma_search_kernels.h"
 #include "encoder/worker_pool.h"
+#include "format/stream_format.h"
 
 namespace zov {
 namespace {
@@ -223,28 +225,46 @@ void quantiseLine(EncoderBuffers& b, uint64_t* cache, uint16_t* pic, uint32_t* y
   const int cwShift = __builtin_ctz(unsigned(b.cellW));  // cell widths are powers of two
   uint16_t* row = pic + size_t(l) * w;
   uint32_t* yrow = yc + size_t(l) * w;
-  const uint32_t* chromaRow = b.cellChroma.data() + size_t(l / b.cellH) * (w / b.cellW);
   const size_t firstCell = size_t(l / b.cellH) * size_t(w / b.cellW);
+  const uint32_t* chromaRow = b.cellChroma.data() + firstCell;
   const uint32_t* votedRow = b.voteResult.data() + firstCell;
-  // The vote's lumas of this line: cell x >> cwShift, pixel x & (cellW - 1) of its line.
-  const int cellPixels = b.cellW * b.cellH;
+  // The vote's lumas of this line: cell cx, pixel dx of its line.
+  const int cw = b.cellW, cellPixels = cw * b.cellH;
   const uint8_t* lumaRow =
-      b.voteLumas.data() + firstCell * size_t(cellPixels) + size_t(l % b.cellH) * size_t(b.cellW);
+      b.voteLumas.data() + firstCell * size_t(cellPixels) + size_t(l % b.cellH) * size_t(cw);
   const BestLumaInRowFn search = lumaSearchKernels().bestLumaInRow;
-  bool fy = false;
-  for (int x = 1; x < w; ++x) {
-    const int cx = x >> cwShift;
+  // The best luma of every pixel first (where the quantised chroma is the voted one, the vote
+  // knows it), then the chain along the line.
+  uint8_t wanted[kMaxWidth];
+  for (int cx = 0, cells = w / cw; cx < cells; ++cx) {
     const uint32_t chroma = chromaRow[cx];
-    // Where the quantised chroma is the voted one, the vote knows the best luma.
-    int y = chroma == votedRow[cx]
-                ? lumaRow[size_t(cx) * size_t(cellPixels) + size_t(x & (b.cellW - 1))]
-                : cachedBestLuma(b, cache, search, row[x], chroma, nullptr);
-    const bool hasNext = x + 1 < w;
-    const int next = hasNext ? int(yrow[x + 1] >> 12) : 0;
-    y = quantise(y, int(yrow[x - 1] >> 12), hasNext, next, fy, edge);
-    yrow[x] = uint32_t(y) << 12 | chroma;
-    row[x] = t.ycToRgb[yrow[x]];
+    const int x0 = cx * cw;
+    if (chroma == votedRow[cx]) {
+      std::memcpy(wanted + x0, lumaRow + size_t(cx) * size_t(cellPixels), size_t(cw));
+      continue;
+    }
+    for (int x = x0; x < x0 + cw; ++x)
+      wanted[x] = uint8_t(cachedBestLuma(b, cache, search, row[x], chroma, nullptr));
   }
+  // The chain, with the edge mode and the last pixel (no right-hand neighbour) taken out.
+  auto chain = [&](auto extended) {
+    SilentSymbols none;
+    bool fy = false;
+    int pred = int(yrow[0] >> 12);
+    for (int x = 1; x < w; ++x) {
+      const bool hasNext = x + 1 < w;
+      const int y = extended ? quantiseExtended(wanted[x], pred, true, none)
+                             : quantiseDoubling(wanted[x], pred, hasNext,
+                                                hasNext ? int(yrow[x + 1] >> 12) : 0, fy, none);
+      yrow[x] = uint32_t(y) << 12 | chromaRow[x >> cwShift];
+      row[x] = t.ycToRgb[yrow[x]];
+      pred = y;
+    }
+  };
+  if (edge)
+    chain(std::true_type{});
+  else
+    chain(std::false_type{});
 }
 
 }  // namespace
