@@ -311,6 +311,87 @@ __attribute__((target("avx2"))) uint32_t lumaDistancesAvx2(const LumaRowModel& m
   return ((bytes & 0xFF) | (bytes >> 8 & 0xFF00)) & ((1u << c.count) - 1);
 }
 
+// SSE2: the same in two registers of eight (sixteen-bit lanes) or four of four (distances).
+// Sixteen-bit lanes from `from` on that lie below n.
+__attribute__((target("sse2"))) inline __m128i lanesBelow(int n, int from) {
+  return _mm_cmpgt_epi16(_mm_set1_epi16(int16_t(n - from)), _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7));
+}
+
+// Eight 32-bit values as eight 16-bit lanes, each (v >> shift) & mask (mask below 2^15).
+__attribute__((target("sse2"))) inline __m128i narrowedSse2(const uint32_t* v, int shift,
+                                                            int mask) {
+  const __m128i count = _mm_cvtsi32_si128(shift), m = _mm_set1_epi32(mask);
+  const __m128i a =
+      _mm_and_si128(_mm_srl_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v)), count), m);
+  const __m128i b = _mm_and_si128(
+      _mm_srl_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v + 4)), count), m);
+  return _mm_packs_epi32(a, b);
+}
+
+__attribute__((target("sse2"))) int voteChromasSse2(const uint32_t* ycs, int n, uint32_t* chromas) {
+  alignas(16) uint16_t lanes[32];
+  const __m128i v0 = narrowedSse2(ycs, 0, 0xFFF), v1 = narrowedSse2(ycs + 8, 0, 0xFFF);
+  const __m128i none = _mm_set1_epi16(-1);
+  _mm_store_si128(reinterpret_cast<__m128i*>(lanes), none);
+  _mm_store_si128(reinterpret_cast<__m128i*>(lanes + 8), none);
+  _mm_store_si128(reinterpret_cast<__m128i*>(lanes + 16), v0);
+  _mm_store_si128(reinterpret_cast<__m128i*>(lanes + 24), v1);
+  __m128i seen0 = _mm_setzero_si128(), seen1 = _mm_setzero_si128();
+  for (int k = 1; k < 16; ++k) {
+    seen0 = _mm_or_si128(
+        seen0,
+        _mm_cmpeq_epi16(v0, _mm_loadu_si128(reinterpret_cast<const __m128i*>(lanes + 16 - k))));
+    seen1 = _mm_or_si128(
+        seen1,
+        _mm_cmpeq_epi16(v1, _mm_loadu_si128(reinterpret_cast<const __m128i*>(lanes + 24 - k))));
+  }
+  const __m128i fresh0 = _mm_andnot_si128(seen0, lanesBelow(n, 0));
+  const __m128i fresh1 = _mm_andnot_si128(seen1, lanesBelow(n, 8));
+  int count = 0;
+  for (uint32_t fresh = uint32_t(_mm_movemask_epi8(_mm_packs_epi16(fresh0, fresh1))); fresh;
+       fresh &= fresh - 1)
+    chromas[count++] = lanes[16 + __builtin_ctz(fresh)];
+  return count;
+}
+
+__attribute__((target("sse2"))) void voteFillSse2(VoteColours& c, const uint16_t* colours,
+                                                  const uint32_t* ycs, int n) {
+  const __m128i five = _mm_set1_epi16(31);
+  for (int h = 0; h < 16; h += 8) {
+    const __m128i valid = lanesBelow(n, h);
+    const __m128i v =
+        _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(colours + h)), valid);
+    _mm_store_si128(reinterpret_cast<__m128i*>(c.colour + h), v);
+    _mm_store_si128(reinterpret_cast<__m128i*>(c.r + h),
+                    _mm_and_si128(_mm_srli_epi16(v, 10), five));
+    _mm_store_si128(reinterpret_cast<__m128i*>(c.g + h), _mm_and_si128(_mm_srli_epi16(v, 5), five));
+    _mm_store_si128(reinterpret_cast<__m128i*>(c.b + h), _mm_and_si128(v, five));
+    _mm_store_si128(reinterpret_cast<__m128i*>(c.start + h),
+                    _mm_and_si128(narrowedSse2(ycs + h, 12, 31), valid));
+  }
+  c.count = n;
+}
+
+__attribute__((target("sse2"))) int voteTallySse2(const uint32_t* distances, const uint32_t* than,
+                                                  int n, uint32_t* sum) {
+  const __m128i index = _mm_setr_epi32(0, 1, 2, 3);
+  __m128i total = _mm_setzero_si128();
+  unsigned bits = 0;
+  for (int q = 0; q < 16; q += 4) {
+    const __m128i valid = _mm_cmpgt_epi32(_mm_set1_epi32(n - q), index);
+    const __m128i d =
+        _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(distances + q)), valid);
+    const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(than + q));
+    bits |= unsigned(_mm_movemask_ps(_mm_castsi128_ps(_mm_and_si128(_mm_cmpgt_epi32(t, d), valid))))
+            << q;
+    total = _mm_add_epi32(total, d);
+  }
+  total = _mm_add_epi32(total, _mm_shuffle_epi32(total, 0x4E));
+  total = _mm_add_epi32(total, _mm_shuffle_epi32(total, 0xB1));
+  *sum = uint32_t(_mm_cvtsi128_si32(total));
+  return __builtin_popcount(bits);
+}
+
 // Lanes 0..n-1 of sixteen 16-bit lanes.
 __attribute__((target("avx2"))) inline __m256i firstLanes(int n) {
   return _mm256_cmpgt_epi16(
@@ -404,7 +485,12 @@ LumaSearchKernels lumaSearchKernelsFor(unsigned flags) {
   LumaSearchKernels k{bestLumaInRowScalar, lumaDistancesScalar, voteChromasScalar, voteFillScalar,
                       voteTallyScalar};
 #ifdef ZOV_X86
-  if (flags & kCpuSse2) k.lumaDistances = lumaDistancesSse2;
+  if (flags & kCpuSse2) {
+    k.lumaDistances = lumaDistancesSse2;
+    k.voteChromas = voteChromasSse2;
+    k.voteFill = voteFillSse2;
+    k.voteTally = voteTallySse2;
+  }
   if (flags & kCpuAvx2) {
     k.bestLumaInRow = bestLumaInRowAvx2;
     k.lumaDistances = lumaDistancesAvx2;
