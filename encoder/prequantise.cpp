@@ -69,22 +69,32 @@ void buildLumaRows(const ColourTables& t, uint16_t* rows) {
 namespace {
 
 // The search on the run's luma rows (the 32 colours of one chroma share a cache line), through
-// a direct-mapped cache of the worker's own: neighbouring pixels ask the same questions.
-inline int cachedBestLuma(const EncoderBuffers& b, uint64_t* cache, BestLumaInRowFn search,
-                          uint16_t colour, uint32_t chroma, int* distance) {
-  uint32_t key = uint32_t(colour) << 12 | chroma;
-  uint32_t slot = (key * 2654435761u) >> (32 - kLumaCacheBits);
-  uint64_t e = cache[slot];
-  if (uint32_t(e >> 32) == key + 1) {
-    if (distance) *distance = int(e >> 5 & 0x7FFFFFF);
-    return int(e & 31);
-  }
+// a direct-mapped cache of the worker's own: neighbouring pixels ask the same questions. An
+// entry holds key + 1 above the distance (times 32) and the luma.
+__attribute__((noinline)) uint32_t searchAndKeep(const EncoderBuffers& b, uint64_t& entry,
+                                                 BestLumaInRowFn search, uint16_t colour,
+                                                 uint32_t chroma, uint32_t key) {
   int d = 0;
   const int start = static_cast<int>(b.tables->rgbToYc[colour] >> 12);
-  int y = search(b.lumaRows.data() + size_t(chroma) * 32, colour, start, &d);
-  cache[slot] = uint64_t(key + 1) << 32 | uint64_t(d) << 5 | uint64_t(y);
-  if (distance) *distance = d;
-  return y;
+  const int y = search(b.lumaRows.data() + size_t(chroma) * 32, colour, start, &d);
+  const uint32_t found = uint32_t(d) << 5 | uint32_t(y);
+  entry = uint64_t(key + 1) << 32 | found;
+  return found;
+}
+
+// The distance (times 32) and the best luma of `colour` under `chroma`.
+inline uint32_t cachedSearch(const EncoderBuffers& b, uint64_t* cache, BestLumaInRowFn search,
+                             uint16_t colour, uint32_t chroma) {
+  const uint32_t key = uint32_t(colour) << 12 | chroma;
+  uint64_t& entry = cache[(key * 2654435761u) >> (32 - kLumaCacheBits)];
+  const uint64_t e = entry;
+  if (__builtin_expect(uint32_t(e >> 32) == key + 1, 1)) return uint32_t(e);
+  return searchAndKeep(b, entry, search, colour, chroma, key);
+}
+
+inline int cachedBestLuma(const EncoderBuffers& b, uint64_t* cache, BestLumaInRowFn search,
+                          uint16_t colour, uint32_t chroma) {
+  return int(cachedSearch(b, cache, search, colour, chroma) & 31);
 }
 
 // The common chroma of one cell of n pixels (`colours`, their targets `ycs`, room for 16 in
@@ -101,11 +111,11 @@ uint32_t voteChroma(const EncoderBuffers& b, uint64_t* cache, const LumaSearchKe
   VoteColours c;
   k.voteFill(c, colours, ycs, n);
   alignas(32) uint32_t distances[2][16] = {}, zero[16] = {};
-  alignas(16) uint8_t found[2][16] = {};
+  alignas(16) uint8_t lumasOf[2][16] = {};
   uint32_t* dist = distances[0];
   uint32_t* bestDist = distances[1];
-  uint8_t* luma = found[0];
-  uint8_t* bestLuma = found[1];
+  uint8_t* luma = lumasOf[0];
+  uint8_t* bestLuma = lumasOf[1];
   // The reference walks every colour uncached: on that path the cache answers them all.
   const bool walkAll = k.lumaDistances == lumaDistancesScalar;
   auto distancesUnder = [&](uint32_t chroma) {
@@ -115,9 +125,9 @@ uint32_t voteChroma(const EncoderBuffers& b, uint64_t* cache, const LumaSearchKe
                                           b.lumaRows.data() + size_t(chroma) * 32, c, luma, dist);
     for (; left; left &= left - 1) {
       const int u = __builtin_ctz(left);
-      int d = 0;
-      luma[u] = uint8_t(cachedBestLuma(b, cache, k.bestLumaInRow, c.colour[u], chroma, &d));
-      dist[u] = uint32_t(d);
+      const uint32_t found = cachedSearch(b, cache, k.bestLumaInRow, c.colour[u], chroma);
+      luma[u] = uint8_t(found & 31);
+      dist[u] = found >> 5;
     }
   };
   uint32_t best = proposals[0], bestSum = 0, unused = 0;
@@ -244,7 +254,7 @@ void quantiseLine(EncoderBuffers& b, uint64_t* cache, uint16_t* pic, uint32_t* y
       continue;
     }
     for (int x = x0; x < x0 + cw; ++x)
-      wanted[x] = uint8_t(cachedBestLuma(b, cache, search, row[x], chroma, nullptr));
+      wanted[x] = uint8_t(cachedBestLuma(b, cache, search, row[x], chroma));
   }
   // The chain, with the edge mode and the last pixel (no right-hand neighbour) taken out.
   auto chain = [&](auto extended) {
@@ -301,7 +311,7 @@ void prequantise(EncoderBuffers& b, uint16_t* pic, uint32_t* yc, bool edge, bool
   for (int l = 0; l < lines; ++l) {
     const size_t i = size_t(l) * w;
     const uint32_t chroma = b.cellChroma[size_t(l / ch) * cellCols];
-    int y = cachedBestLuma(b, cache0, lumaSearchKernels().bestLumaInRow, pic[i], chroma, nullptr);
+    int y = cachedBestLuma(b, cache0, lumaSearchKernels().bestLumaInRow, pic[i], chroma);
     if (l > 0) {
       bool flag = false;
       y = quantise(y, int(yc[i - w] >> 12), false, 0, flag, edge);
