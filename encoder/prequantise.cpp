@@ -151,7 +151,10 @@ uint32_t voteChroma(const EncoderBuffers& b, uint64_t* cache, const LumaSearchKe
       openWeight = k.voteTally(zero, bestDist, n, &unused);
     }
   }
-  std::memcpy(lumas, bestLuma, size_t(n));
+  if (n == 16)
+    std::memcpy(lumas, bestLuma, 16);
+  else
+    for (int i = 0; i < n; ++i) lumas[i] = bestLuma[i];
   return best;
 }
 
@@ -250,7 +253,7 @@ void quantiseLine(EncoderBuffers& b, uint64_t* cache, uint16_t* pic, uint32_t* y
     const uint32_t chroma = chromaRow[cx];
     const int x0 = cx * cw;
     if (chroma == votedRow[cx]) {
-      std::memcpy(wanted + x0, lumaRow + size_t(cx) * size_t(cellPixels), size_t(cw));
+      copyCellLine(wanted + x0, lumaRow + size_t(cx) * size_t(cellPixels), cw);
       continue;
     }
     for (int x = x0; x < x0 + cw; ++x)
