@@ -55,6 +55,7 @@ void setVoteColours(VoteColours& c, const uint16_t* colours, int count, const ui
     c.g[u] = int16_t(colour >> 5 & 31);
     c.b[u] = int16_t(colour & 31);
     c.start[u] = int16_t(rgbToYc[colour] >> 12);
+    c.weighted[u] = int16_t(30 * c.r[u] + 59 * c.g[u] + 20 * c.b[u]);
   }
   c.count = count;
 }
@@ -78,6 +79,7 @@ void voteFillScalar(VoteColours& c, const uint16_t* colours, const uint32_t* ycs
     c.g[u] = int16_t(colour >> 5 & 31);
     c.b[u] = int16_t(colour & 31);
     c.start[u] = int16_t(u < n ? ycs[u] >> 12 : 0);
+    c.weighted[u] = int16_t(30 * c.r[u] + 59 * c.g[u] + 20 * c.b[u]);
   }
   c.count = n;
 }
@@ -199,11 +201,8 @@ struct LineLanes {
   __m128i y, slow;
 };
 
-__attribute__((target("sse2"))) inline LineLanes lineEnd(__m128i r, __m128i g, __m128i b,
-                                                         __m128i start, const LumaRowModel& m) {
-  const __m128i w = _mm_add_epi16(
-      _mm_add_epi16(_mm_mullo_epi16(r, _mm_set1_epi16(30)), _mm_mullo_epi16(g, _mm_set1_epi16(59))),
-      _mm_mullo_epi16(b, _mm_set1_epi16(20)));
+__attribute__((target("sse2"))) inline LineLanes lineEnd(__m128i w, __m128i start,
+                                                         const LumaRowModel& m) {
   const __m128i s2 = _mm_slli_epi16(_mm_sub_epi16(w, _mm_set1_epi16(m.weighted)), 1);
   const __m128i bias = _mm_set1_epi16(64);
   const __m128i recip = _mm_set1_epi16(int16_t(38480));
@@ -241,7 +240,8 @@ __attribute__((target("sse2"))) uint32_t lumaDistancesSse2(const LumaRowModel& m
     const __m128i g = _mm_load_si128(reinterpret_cast<const __m128i*>(c.g + h));
     const __m128i b = _mm_load_si128(reinterpret_cast<const __m128i*>(c.b + h));
     const __m128i start = _mm_load_si128(reinterpret_cast<const __m128i*>(c.start + h));
-    const LineLanes e = lineEnd(r, g, b, start, m);
+    const __m128i w = _mm_load_si128(reinterpret_cast<const __m128i*>(c.weighted + h));
+    const LineLanes e = lineEnd(w, start, m);
     const __m128i er = _mm_sub_epi16(r, _mm_add_epi16(e.y, _mm_set1_epi16(m.r)));
     const __m128i eg = _mm_sub_epi16(g, _mm_add_epi16(e.y, _mm_set1_epi16(m.g)));
     const __m128i eb = _mm_sub_epi16(b, _mm_add_epi16(e.y, _mm_set1_epi16(m.b)));
@@ -270,9 +270,7 @@ __attribute__((target("avx2"))) uint32_t lumaDistancesAvx2(const LumaRowModel& m
   const __m256i g = _mm256_load_si256(reinterpret_cast<const __m256i*>(c.g));
   const __m256i b = _mm256_load_si256(reinterpret_cast<const __m256i*>(c.b));
   const __m256i start = _mm256_load_si256(reinterpret_cast<const __m256i*>(c.start));
-  const __m256i w = _mm256_add_epi16(_mm256_add_epi16(_mm256_mullo_epi16(r, _mm256_set1_epi16(30)),
-                                                      _mm256_mullo_epi16(g, _mm256_set1_epi16(59))),
-                                     _mm256_mullo_epi16(b, _mm256_set1_epi16(20)));
+  const __m256i w = _mm256_load_si256(reinterpret_cast<const __m256i*>(c.weighted));
   const __m256i s2 = _mm256_slli_epi16(_mm256_sub_epi16(w, _mm256_set1_epi16(m.weighted)), 1);
   const __m256i bias = _mm256_set1_epi16(64);
   const __m256i recip = _mm256_set1_epi16(int16_t(38480));
@@ -362,10 +360,15 @@ __attribute__((target("sse2"))) void voteFillSse2(VoteColours& c, const uint16_t
     const __m128i v =
         _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(colours + h)), valid);
     _mm_store_si128(reinterpret_cast<__m128i*>(c.colour + h), v);
-    _mm_store_si128(reinterpret_cast<__m128i*>(c.r + h),
-                    _mm_and_si128(_mm_srli_epi16(v, 10), five));
-    _mm_store_si128(reinterpret_cast<__m128i*>(c.g + h), _mm_and_si128(_mm_srli_epi16(v, 5), five));
-    _mm_store_si128(reinterpret_cast<__m128i*>(c.b + h), _mm_and_si128(v, five));
+    const __m128i r = _mm_and_si128(_mm_srli_epi16(v, 10), five);
+    const __m128i g = _mm_and_si128(_mm_srli_epi16(v, 5), five), b = _mm_and_si128(v, five);
+    _mm_store_si128(reinterpret_cast<__m128i*>(c.r + h), r);
+    _mm_store_si128(reinterpret_cast<__m128i*>(c.g + h), g);
+    _mm_store_si128(reinterpret_cast<__m128i*>(c.b + h), b);
+    _mm_store_si128(reinterpret_cast<__m128i*>(c.weighted + h),
+                    _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(r, _mm_set1_epi16(30)),
+                                                _mm_mullo_epi16(g, _mm_set1_epi16(59))),
+                                  _mm_mullo_epi16(b, _mm_set1_epi16(20))));
     _mm_store_si128(reinterpret_cast<__m128i*>(c.start + h),
                     _mm_and_si128(narrowedSse2(ycs + h, 12, 31), valid));
   }
@@ -443,11 +446,17 @@ __attribute__((target("avx2"))) void voteFillAvx2(VoteColours& c, const uint16_t
   const __m256i v =
       _mm256_and_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(colours)), valid);
   _mm256_store_si256(reinterpret_cast<__m256i*>(c.colour), v);
-  _mm256_store_si256(reinterpret_cast<__m256i*>(c.r),
-                     _mm256_and_si256(_mm256_srli_epi16(v, 10), five));
-  _mm256_store_si256(reinterpret_cast<__m256i*>(c.g),
-                     _mm256_and_si256(_mm256_srli_epi16(v, 5), five));
-  _mm256_store_si256(reinterpret_cast<__m256i*>(c.b), _mm256_and_si256(v, five));
+  const __m256i r = _mm256_and_si256(_mm256_srli_epi16(v, 10), five);
+  const __m256i g = _mm256_and_si256(_mm256_srli_epi16(v, 5), five);
+  const __m256i b = _mm256_and_si256(v, five);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(c.r), r);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(c.g), g);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(c.b), b);
+  _mm256_store_si256(
+      reinterpret_cast<__m256i*>(c.weighted),
+      _mm256_add_epi16(_mm256_add_epi16(_mm256_mullo_epi16(r, _mm256_set1_epi16(30)),
+                                        _mm256_mullo_epi16(g, _mm256_set1_epi16(59))),
+                       _mm256_mullo_epi16(b, _mm256_set1_epi16(20))));
   _mm256_store_si256(reinterpret_cast<__m256i*>(c.start),
                      _mm256_and_si256(narrowed(ycs, 12, 31), valid));
   c.count = n;

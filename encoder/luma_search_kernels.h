@@ -26,9 +26,10 @@ struct LumaRowModel {
 void buildLumaRowModels(const uint16_t* rows, LumaRowModel* models);
 
 // The colours of one cell of the vote, up to 16, split into components, with their own lumas
-// (where each search starts). Lanes from `count` on are zero.
+// (where each search starts) and their weighted sums 30 r + 59 g + 20 b. Lanes from `count` on
+// are zero.
 struct alignas(32) VoteColours {
-  int16_t r[16], g[16], b[16], start[16];
+  int16_t r[16], g[16], b[16], start[16], weighted[16];
   uint16_t colour[16];
   int count = 0;
 };

@@ -224,7 +224,8 @@ bool bookkeepingOne(const LumaSearchKernels& k, const uint16_t* colours, const u
   k.voteFill(got, colours, ycs, n);
   for (int u = 0; u < 16; ++u)
     if (ref.colour[u] != got.colour[u] || ref.r[u] != got.r[u] || ref.g[u] != got.g[u] ||
-        ref.b[u] != got.b[u] || ref.start[u] != got.start[u] || ref.count != got.count) {
+        ref.b[u] != got.b[u] || ref.start[u] != got.start[u] ||
+        ref.weighted[u] != got.weighted[u] || ref.count != got.count) {
       why = "filling " + std::to_string(n) + " pixels: lane " + std::to_string(u) + " colour " +
             hex(got.colour[u]) + " start " + std::to_string(got.start[u]) + ", reference " +
             hex(ref.colour[u]) + " " + std::to_string(ref.start[u]);
