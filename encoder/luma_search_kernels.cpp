@@ -38,12 +38,17 @@ int bestLumaInRowScalar(const uint16_t* row, uint16_t colour, int start, int* di
 }
 
 uint32_t lumaDistancesScalar(const LumaRowModel&, const uint16_t* row, const VoteColours& c,
-                             uint8_t* lumas, uint32_t* distances) {
+                             const uint32_t* than, uint8_t* lumas, uint32_t* distances,
+                             VoteTally* tally) {
+  VoteTally t;
   for (int u = 0; u < c.count; ++u) {
     int d = 0;
     lumas[u] = uint8_t(bestLumaInRowScalar(row, c.colour[u], c.start[u], &d));
     distances[u] = uint32_t(d);
+    t.closer += distances[u] < than[u];
+    t.sum += distances[u];
   }
+  *tally = t;
   return 0;
 }
 
@@ -232,9 +237,11 @@ __attribute__((target("sse2"))) inline __m128i pairDistances(__m128i rg, __m128i
 }
 
 __attribute__((target("sse2"))) uint32_t lumaDistancesSse2(const LumaRowModel& m, const uint16_t*,
-                                                           const VoteColours& c, uint8_t* lumas,
-                                                           uint32_t* distances) {
-  unsigned slow = 0;
+                                                           const VoteColours& c,
+                                                           const uint32_t* than, uint8_t* lumas,
+                                                           uint32_t* distances, VoteTally* tally) {
+  unsigned slow = 0, closer = 0;
+  __m128i total = _mm_setzero_si128();
   for (int h = 0; h < c.count; h += 8) {
     const __m128i r = _mm_load_si128(reinterpret_cast<const __m128i*>(c.r + h));
     const __m128i g = _mm_load_si128(reinterpret_cast<const __m128i*>(c.g + h));
@@ -246,13 +253,37 @@ __attribute__((target("sse2"))) uint32_t lumaDistancesSse2(const LumaRowModel& m
     const __m128i eg = _mm_sub_epi16(g, _mm_add_epi16(e.y, _mm_set1_epi16(m.g)));
     const __m128i eb = _mm_sub_epi16(b, _mm_add_epi16(e.y, _mm_set1_epi16(m.b)));
     const __m128i zero = _mm_setzero_si128();
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(distances + h),
-                     pairDistances(_mm_unpacklo_epi16(er, eg), _mm_unpacklo_epi16(eb, zero)));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(distances + h + 4),
-                     pairDistances(_mm_unpackhi_epi16(er, eg), _mm_unpackhi_epi16(eb, zero)));
+    // The lanes done: below the count and on the line (as 32-bit masks in the order of the
+    // distances).
+    const __m128i done =
+        _mm_andnot_si128(e.slow, _mm_cmpgt_epi16(_mm_set1_epi16(int16_t(c.count - h)),
+                                                 _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7)));
+    const __m128i dLow =
+        _mm_and_si128(_mm_unpacklo_epi16(done, done),
+                      pairDistances(_mm_unpacklo_epi16(er, eg), _mm_unpacklo_epi16(eb, zero)));
+    const __m128i dHigh =
+        _mm_and_si128(_mm_unpackhi_epi16(done, done),
+                      pairDistances(_mm_unpackhi_epi16(er, eg), _mm_unpackhi_epi16(eb, zero)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(distances + h), dLow);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(distances + h + 4), dHigh);
+    // Distances stay below 2^20: signed compares serve. Lanes not done are zero and not
+    // counted.
+    const __m128i cLow = _mm_and_si128(
+        _mm_unpacklo_epi16(done, done),
+        _mm_cmpgt_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(than + h)), dLow));
+    const __m128i cHigh = _mm_and_si128(
+        _mm_unpackhi_epi16(done, done),
+        _mm_cmpgt_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(than + h + 4)), dHigh));
+    closer +=
+        unsigned(__builtin_popcount(unsigned(_mm_movemask_epi8(_mm_packs_epi32(cLow, cHigh))))) / 2;
+    total = _mm_add_epi32(total, _mm_add_epi32(dLow, dHigh));
     _mm_storel_epi64(reinterpret_cast<__m128i*>(lumas + h), _mm_packus_epi16(e.y, zero));
     slow |= unsigned(_mm_movemask_epi8(_mm_packs_epi16(e.slow, zero))) << h;
   }
+  total = _mm_add_epi32(total, _mm_shuffle_epi32(total, 0x4E));
+  total = _mm_add_epi32(total, _mm_shuffle_epi32(total, 0xB1));
+  tally->sum = uint32_t(_mm_cvtsi128_si32(total));
+  tally->closer = int(closer);
   return slow & ((1u << c.count) - 1);
 }
 
@@ -262,10 +293,17 @@ __attribute__((target("avx2"))) inline __m256i pairDistancesAvx2(__m256i rg, __m
                           _mm256_madd_epi16(b0, _mm256_mullo_epi16(b0, wb)));
 }
 
+// Bit u of the result: 16-bit lane u of `mask` is set.
+__attribute__((target("avx2"))) inline uint32_t laneBits(__m256i mask) {
+  const unsigned bytes = unsigned(_mm256_movemask_epi8(_mm256_packs_epi16(mask, mask)));
+  return (bytes & 0xFF) | (bytes >> 8 & 0xFF00);
+}
+
 // AVX2: all sixteen colours in one register.
 __attribute__((target("avx2"))) uint32_t lumaDistancesAvx2(const LumaRowModel& m, const uint16_t*,
-                                                           const VoteColours& c, uint8_t* lumas,
-                                                           uint32_t* distances) {
+                                                           const VoteColours& c,
+                                                           const uint32_t* than, uint8_t* lumas,
+                                                           uint32_t* distances, VoteTally* tally) {
   const __m256i r = _mm256_load_si256(reinterpret_cast<const __m256i*>(c.r));
   const __m256i g = _mm256_load_si256(reinterpret_cast<const __m256i*>(c.g));
   const __m256i b = _mm256_load_si256(reinterpret_cast<const __m256i*>(c.b));
@@ -294,19 +332,39 @@ __attribute__((target("avx2"))) uint32_t lumaDistancesAvx2(const LumaRowModel& m
   const __m256i er = _mm256_sub_epi16(r, _mm256_add_epi16(y, _mm256_set1_epi16(m.r)));
   const __m256i eg = _mm256_sub_epi16(g, _mm256_add_epi16(y, _mm256_set1_epi16(m.g)));
   const __m256i eb = _mm256_sub_epi16(b, _mm256_add_epi16(y, _mm256_set1_epi16(m.b)));
-  // Unpacking works within each half: lanes 0-3 and 8-11, then 4-7 and 12-15.
-  const __m256i dLow =
-      pairDistancesAvx2(_mm256_unpacklo_epi16(er, eg), _mm256_unpacklo_epi16(eb, zero));
-  const __m256i dHigh =
-      pairDistancesAvx2(_mm256_unpackhi_epi16(er, eg), _mm256_unpackhi_epi16(eb, zero));
-  _mm256_storeu_si256(reinterpret_cast<__m256i*>(distances),
-                      _mm256_permute2x128_si256(dLow, dHigh, 0x20));
-  _mm256_storeu_si256(reinterpret_cast<__m256i*>(distances + 8),
-                      _mm256_permute2x128_si256(dLow, dHigh, 0x31));
+  // The lanes done: below the count and on the line.
+  const __m256i done = _mm256_andnot_si256(
+      slow,
+      _mm256_cmpgt_epi16(_mm256_set1_epi16(int16_t(c.count)),
+                         _mm256_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15)));
+  // Unpacking works within each half: lanes 0-3 and 8-11, then 4-7 and 12-15 (lanes not done
+  // get zero).
+  const __m256i dLow = _mm256_and_si256(
+      _mm256_unpacklo_epi16(done, done),
+      pairDistancesAvx2(_mm256_unpacklo_epi16(er, eg), _mm256_unpacklo_epi16(eb, zero)));
+  const __m256i dHigh = _mm256_and_si256(
+      _mm256_unpackhi_epi16(done, done),
+      pairDistancesAvx2(_mm256_unpackhi_epi16(er, eg), _mm256_unpackhi_epi16(eb, zero)));
+  const __m256i d0 = _mm256_permute2x128_si256(dLow, dHigh, 0x20);
+  const __m256i d1 = _mm256_permute2x128_si256(dLow, dHigh, 0x31);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(distances), d0);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(distances + 8), d1);
   _mm_storeu_si128(reinterpret_cast<__m128i*>(lumas),
                    _mm_packus_epi16(_mm256_castsi256_si128(y), _mm256_extracti128_si256(y, 1)));
-  const unsigned bytes = unsigned(_mm256_movemask_epi8(_mm256_packs_epi16(slow, slow)));
-  return ((bytes & 0xFF) | (bytes >> 8 & 0xFF00)) & ((1u << c.count) - 1);
+  // Distances stay below 2^20: signed compares serve.
+  const unsigned below = unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(
+                             _mm256_loadu_si256(reinterpret_cast<const __m256i*>(than)), d0)))) |
+                         unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(
+                             _mm256_loadu_si256(reinterpret_cast<const __m256i*>(than + 8)), d1))))
+                             << 8;
+  const __m256i s = _mm256_add_epi32(dLow, dHigh);
+  __m128i h = _mm_add_epi32(_mm256_castsi256_si128(s), _mm256_extracti128_si256(s, 1));
+  h = _mm_add_epi32(h, _mm_shuffle_epi32(h, 0x4E));
+  h = _mm_add_epi32(h, _mm_shuffle_epi32(h, 0xB1));
+  tally->sum = uint32_t(_mm_cvtsi128_si32(h));
+  const uint32_t doneBits = laneBits(done);
+  tally->closer = __builtin_popcount(below & doneBits);
+  return ((1u << c.count) - 1) & ~doneBits;
 }
 
 // SSE2: the same in two registers of eight (sixteen-bit lanes) or four of four (distances).
@@ -412,12 +470,6 @@ __attribute__((target("avx2"))) inline __m256i narrowed(const uint32_t* v, int s
   const __m256i b = _mm256_and_si256(
       _mm256_srl_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(v + 8)), count), m);
   return _mm256_permute4x64_epi64(_mm256_packus_epi32(a, b), 0xD8);
-}
-
-// Bit u of the result: 16-bit lane u of `mask` is set.
-__attribute__((target("avx2"))) inline uint32_t laneBits(__m256i mask) {
-  const unsigned bytes = unsigned(_mm256_movemask_epi8(_mm256_packs_epi16(mask, mask)));
-  return (bytes & 0xFF) | (bytes >> 8 & 0xFF00);
 }
 
 // AVX2: the chromas of all pixels in one register, each compared with those before it (the

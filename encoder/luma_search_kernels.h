@@ -38,11 +38,20 @@ struct alignas(32) VoteColours {
 // reverse, for each colour's own luma. `colours` may be c.colour itself.
 void setVoteColours(VoteColours& c, const uint16_t* colours, int count, const uint32_t* rgbToYc);
 
+// Of the lanes a distances call answers: how many have a distance below the caller's `than`,
+// and their distances summed (what decides a proposal of the vote).
+struct VoteTally {
+  int closer = 0;
+  uint32_t sum = 0;
+};
+
 // The best luma of every colour of `c` (lanes 0..count-1) under one chroma and its distance:
 // `row` its 32 colours, `model` its line; `lumas` and `distances` have room for 16. Returns the
-// lanes left undone (bit u: lane u, whose walk leaves the line), for the caller to search.
+// lanes left undone (bit u: lane u, whose walk leaves the line), for the caller to search;
+// `tally` counts the lanes done against `than` (room for 16).
 using LumaDistancesFn = uint32_t (*)(const LumaRowModel& model, const uint16_t* row,
-                                     const VoteColours& c, uint8_t* lumas, uint32_t* distances);
+                                     const VoteColours& c, const uint32_t* than, uint8_t* lumas,
+                                     uint32_t* distances, VoteTally* tally);
 
 // The vote's bookkeeping of one cell, pixel by pixel: `n` (1..16) pixels, their colours and
 // their luma/chroma targets in arrays with room for 16 (entries from n on are ignored).
@@ -66,7 +75,8 @@ struct LumaSearchKernels {
 // The plain C++ references: the walk, and the walk for every colour of a cell.
 int bestLumaInRowScalar(const uint16_t* row, uint16_t colour, int start, int* distance);
 uint32_t lumaDistancesScalar(const LumaRowModel& model, const uint16_t* row, const VoteColours& c,
-                             uint8_t* lumas, uint32_t* distances);
+                             const uint32_t* than, uint8_t* lumas, uint32_t* distances,
+                             VoteTally* tally);
 int voteChromasScalar(const uint32_t* ycs, int n, uint32_t* chromas);
 void voteFillScalar(VoteColours& c, const uint16_t* colours, const uint32_t* ycs, int n);
 int voteTallyScalar(const uint32_t* distances, const uint32_t* than, int n, uint32_t* sum);

@@ -102,53 +102,73 @@ inline int cachedBestLuma(const EncoderBuffers& b, uint64_t* cache, BestLumaInRo
 // the best so far when it brings more than half of the pixels strictly closer (at exactly half,
 // when its summed distance is smaller). The best lumas and their distances of all the cell's
 // pixels under a proposal come at once from the kernel (the descent's end on the row's line,
-// computed rather than walked); the cache is asked only for the pixels whose walk leaves the
-// line. `lumas` gets each pixel's best luma under the chosen chroma (the lines use them).
+// computed rather than walked) with their tally against the best; the cache is asked only for
+// the pixels whose walk leaves the line, and only while the proposal could still win.
+// `lumas` gets each pixel's best luma under the chosen chroma (the lines use them).
 uint32_t voteChroma(const EncoderBuffers& b, uint64_t* cache, const LumaSearchKernels& k,
                     const uint16_t* colours, const uint32_t* ycs, int n, uint8_t* lumas) {
+  // Against these the tally counts the pixels matched exactly.
+  alignas(32) static constexpr uint32_t kOnes[16] = {1, 1, 1, 1, 1, 1, 1, 1,
+                                                     1, 1, 1, 1, 1, 1, 1, 1};
   alignas(32) uint32_t proposals[16];
   const int count = k.voteChromas(ycs, n, proposals);
   VoteColours c;
   k.voteFill(c, colours, ycs, n);
-  alignas(32) uint32_t distances[2][16] = {}, zero[16] = {};
-  alignas(16) uint8_t lumasOf[2][16] = {};
+  alignas(32) uint32_t distances[2][16];
+  alignas(16) uint8_t lumasOf[2][16];
   uint32_t* dist = distances[0];
   uint32_t* bestDist = distances[1];
   uint8_t* luma = lumasOf[0];
   uint8_t* bestLuma = lumasOf[1];
   // The reference walks every colour uncached: on that path the cache answers them all.
   const bool walkAll = k.lumaDistances == lumaDistancesScalar;
-  auto distancesUnder = [&](uint32_t chroma) {
-    uint32_t left = walkAll
-                        ? (1u << n) - 1
-                        : k.lumaDistances(b.lumaModels[chroma],
-                                          b.lumaRows.data() + size_t(chroma) * 32, c, luma, dist);
+  uint32_t bestSum = 0;
+  // The distances under `chroma` and their tally against `than`. Unless `all`, gives up (false)
+  // as soon as the proposal cannot win any more: even with every pixel still to search closer,
+  // no more than half would be (or exactly half, with the sum already too large).
+  auto distancesUnder = [&](uint32_t chroma, const uint32_t* than, bool all, VoteTally& t) {
+    uint32_t left = (1u << n) - 1;
+    if (walkAll)
+      t = VoteTally{};
+    else
+      left = k.lumaDistances(b.lumaModels[chroma], b.lumaRows.data() + size_t(chroma) * 32, c, than,
+                             luma, dist, &t);
+    int open = __builtin_popcount(left);
+    auto lost = [&] {
+      const int most = 2 * (t.closer + open);
+      return most < n || (most == n && t.sum >= bestSum);
+    };
+    if (!all && lost()) return false;
     for (; left; left &= left - 1) {
       const int u = __builtin_ctz(left);
       const uint32_t found = cachedSearch(b, cache, k.bestLumaInRow, c.colour[u], chroma);
       luma[u] = uint8_t(found & 31);
       dist[u] = found >> 5;
+      t.closer += dist[u] < than[u];
+      t.sum += dist[u];
+      --open;
+      if (!all && lost()) return false;
     }
+    return true;
   };
-  uint32_t best = proposals[0], bestSum = 0, unused = 0;
-  distancesUnder(best);
+  uint32_t best = proposals[0];
+  VoteTally t;
+  distancesUnder(best, kOnes, true, t);
   std::swap(dist, bestDist);
   std::swap(luma, bestLuma);
   if (count > 1) {
-    k.voteTally(bestDist, bestDist, n, &bestSum);
-    int openWeight = k.voteTally(zero, bestDist, n, &unused);  // pixels not matched exactly
+    bestSum = t.sum;
+    int openWeight = n - t.closer;  // pixels not matched exactly
     for (int p = 1; p < count; ++p) {
       // More than half of the pixels are matched exactly: no later proposal can win.
       if (2 * openWeight < n) break;
-      distancesUnder(proposals[p]);
-      uint32_t sum = 0;
-      const int smaller = k.voteTally(dist, bestDist, n, &sum);
-      if (2 * smaller < n || (2 * smaller == n && sum >= bestSum)) continue;
+      if (!distancesUnder(proposals[p], bestDist, false, t)) continue;
       best = proposals[p];
-      bestSum = sum;
+      bestSum = t.sum;
       std::swap(dist, bestDist);
       std::swap(luma, bestLuma);
-      openWeight = k.voteTally(zero, bestDist, n, &unused);
+      uint32_t unused = 0;
+      openWeight = n - k.voteTally(bestDist, kOnes, n, &unused);
     }
   }
   if (n == 16)

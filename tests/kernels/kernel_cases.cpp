@@ -112,12 +112,16 @@ void fillColours(VoteColours& c, const uint16_t* colours, int count) {
 }
 
 bool distancesOne(LumaDistancesFn f, const VoteColours& c, uint32_t chroma, std::string& why) {
-  alignas(32) uint32_t ref[16] = {}, got[16] = {};
+  alignas(32) uint32_t ref[16] = {}, got[16] = {}, than[16] = {};
   uint8_t refLuma[16] = {}, gotLuma[16] = {};
   const uint16_t* row = lumaRows().data() + chroma * 32;
-  lumaDistancesScalar(lumaModels()[chroma], row, c, refLuma, ref);
+  VoteTally refTally, gotTally;
+  lumaDistancesScalar(lumaModels()[chroma], row, c, than, refLuma, ref, &refTally);
+  // The tally against distances one below, equal to and one above the right ones.
+  for (int u = 0; u < c.count; ++u) than[u] = uint32_t(std::max(0, int(ref[u]) + u % 3 - 1));
+  lumaDistancesScalar(lumaModels()[chroma], row, c, than, refLuma, ref, &refTally);
   // The lanes a version leaves to the caller get the reference's walk, as the vote does.
-  uint32_t left = f(lumaModels()[chroma], row, c, gotLuma, got);
+  uint32_t left = f(lumaModels()[chroma], row, c, than, gotLuma, got, &gotTally);
   if (left >> c.count) {
     why = "lanes beyond the cell's colours reported undone";
     return false;
@@ -127,6 +131,8 @@ bool distancesOne(LumaDistancesFn f, const VoteColours& c, uint32_t chroma, std:
     int d = 0;
     gotLuma[u] = uint8_t(bestLumaInRowScalar(row, c.colour[u], c.start[u], &d));
     got[u] = uint32_t(d);
+    gotTally.closer += got[u] < than[u];
+    gotTally.sum += got[u];
   }
   for (int u = 0; u < c.count; ++u) {
     if (got[u] == ref[u] && gotLuma[u] == refLuma[u]) continue;
@@ -134,6 +140,12 @@ bool distancesOne(LumaDistancesFn f, const VoteColours& c, uint32_t chroma, std:
           " of " + std::to_string(c.count) + "): luma " + std::to_string(gotLuma[u]) +
           " distance " + std::to_string(got[u]) + ", reference " + std::to_string(refLuma[u]) +
           " " + std::to_string(ref[u]);
+    return false;
+  }
+  if (gotTally.closer != refTally.closer || gotTally.sum != refTally.sum) {
+    why = "chroma " + hex(chroma) + ": tally " + std::to_string(gotTally.closer) + " closer, sum " +
+          std::to_string(gotTally.sum) + ", reference " + std::to_string(refTally.closer) + " " +
+          std::to_string(refTally.sum);
     return false;
   }
   return true;
@@ -175,22 +187,23 @@ uint64_t distancesBench(unsigned flags, KernelInputs& in) {
   const std::vector<uint16_t>& rows = lumaRows();
   const std::vector<LumaRowModel>& models = lumaModels();
   VoteColours c;
-  alignas(32) uint32_t d[16];
+  alignas(32) uint32_t d[16], than[16] = {};
   uint8_t y[16];
+  VoteTally tally;
   uint64_t calls = 0, sink = 0;
   for (size_t i = 0; i + 16 <= fc.size(); i += 16) {
     fillColours(c, fc.data() + i, 16);
     for (int u = 0; u < 16; u += 2) {
       const uint32_t chroma = t.rgbToYc[fc[i + size_t(u)]] & 0xFFF;
       // The lanes left undone are walked, as the vote does (through its cache).
-      for (uint32_t left = f(models[chroma], rows.data() + chroma * 32, c, y, d); left;
-           left &= left - 1) {
+      for (uint32_t left = f(models[chroma], rows.data() + chroma * 32, c, than, y, d, &tally);
+           left; left &= left - 1) {
         int walked = 0;
         const int v = __builtin_ctz(left);
         bestLumaInRowScalar(rows.data() + chroma * 32, c.colour[v], c.start[v], &walked);
         d[v] = uint32_t(walked);
       }
-      sink += d[u] + y[u];
+      sink += d[u] + y[u] + tally.sum;
       ++calls;
     }
   }
