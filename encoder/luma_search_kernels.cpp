@@ -240,8 +240,8 @@ __attribute__((target("sse2"))) uint32_t lumaDistancesSse2(const LumaRowModel& m
                                                            const VoteColours& c,
                                                            const uint32_t* than, uint8_t* lumas,
                                                            uint32_t* distances, VoteTally* tally) {
-  unsigned slow = 0, closer = 0;
-  __m128i total = _mm_setzero_si128();
+  unsigned slow = 0;
+  __m128i total = _mm_setzero_si128(), counts = _mm_setzero_si128();
   for (int h = 0; h < c.count; h += 8) {
     const __m128i r = _mm_load_si128(reinterpret_cast<const __m128i*>(c.r + h));
     const __m128i g = _mm_load_si128(reinterpret_cast<const __m128i*>(c.g + h));
@@ -274,17 +274,23 @@ __attribute__((target("sse2"))) uint32_t lumaDistancesSse2(const LumaRowModel& m
     const __m128i cHigh = _mm_and_si128(
         _mm_unpackhi_epi16(done, done),
         _mm_cmpgt_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(than + h + 4)), dHigh));
-    closer +=
-        unsigned(__builtin_popcount(unsigned(_mm_movemask_epi8(_mm_packs_epi32(cLow, cHigh))))) / 2;
+    counts = _mm_sub_epi32(counts, _mm_add_epi32(cLow, cHigh));
     total = _mm_add_epi32(total, _mm_add_epi32(dLow, dHigh));
     _mm_storel_epi64(reinterpret_cast<__m128i*>(lumas + h), _mm_packus_epi16(e.y, zero));
     slow |= unsigned(_mm_movemask_epi8(_mm_packs_epi16(e.slow, zero))) << h;
   }
   total = _mm_add_epi32(total, _mm_shuffle_epi32(total, 0x4E));
   total = _mm_add_epi32(total, _mm_shuffle_epi32(total, 0xB1));
+  counts = _mm_add_epi32(counts, _mm_shuffle_epi32(counts, 0x4E));
+  counts = _mm_add_epi32(counts, _mm_shuffle_epi32(counts, 0xB1));
   tally->sum = uint32_t(_mm_cvtsi128_si32(total));
-  tally->closer = int(closer);
-  return slow & ((1u << c.count) - 1);
+  tally->closer = _mm_cvtsi128_si32(counts);
+  slow &= (1u << c.count) - 1;
+  // The lanes undone, counted by clearing the lowest until none is left.
+  int undone = 0;
+  for (unsigned v = slow; v; v &= v - 1) ++undone;
+  tally->undone = undone;
+  return slow;
 }
 
 __attribute__((target("avx2"))) inline __m256i pairDistancesAvx2(__m256i rg, __m256i b0) {
@@ -332,39 +338,47 @@ __attribute__((target("avx2"))) uint32_t lumaDistancesAvx2(const LumaRowModel& m
   const __m256i er = _mm256_sub_epi16(r, _mm256_add_epi16(y, _mm256_set1_epi16(m.r)));
   const __m256i eg = _mm256_sub_epi16(g, _mm256_add_epi16(y, _mm256_set1_epi16(m.g)));
   const __m256i eb = _mm256_sub_epi16(b, _mm256_add_epi16(y, _mm256_set1_epi16(m.b)));
-  // The lanes done: below the count and on the line.
-  const __m256i done = _mm256_andnot_si256(
-      slow,
+  // The lanes done: below the count and on the line; the others are the caller's.
+  const __m256i valid =
       _mm256_cmpgt_epi16(_mm256_set1_epi16(int16_t(c.count)),
-                         _mm256_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15)));
+                         _mm256_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15));
+  const __m256i done = _mm256_andnot_si256(slow, valid);
+  const __m256i undone = _mm256_and_si256(slow, valid);
   // Unpacking works within each half: lanes 0-3 and 8-11, then 4-7 and 12-15 (lanes not done
-  // get zero).
+  // get zero); `than` is brought into the same order.
+  const __m256i doneLow = _mm256_unpacklo_epi16(done, done);
+  const __m256i doneHigh = _mm256_unpackhi_epi16(done, done);
   const __m256i dLow = _mm256_and_si256(
-      _mm256_unpacklo_epi16(done, done),
-      pairDistancesAvx2(_mm256_unpacklo_epi16(er, eg), _mm256_unpacklo_epi16(eb, zero)));
+      doneLow, pairDistancesAvx2(_mm256_unpacklo_epi16(er, eg), _mm256_unpacklo_epi16(eb, zero)));
   const __m256i dHigh = _mm256_and_si256(
-      _mm256_unpackhi_epi16(done, done),
-      pairDistancesAvx2(_mm256_unpackhi_epi16(er, eg), _mm256_unpackhi_epi16(eb, zero)));
-  const __m256i d0 = _mm256_permute2x128_si256(dLow, dHigh, 0x20);
-  const __m256i d1 = _mm256_permute2x128_si256(dLow, dHigh, 0x31);
-  _mm256_storeu_si256(reinterpret_cast<__m256i*>(distances), d0);
-  _mm256_storeu_si256(reinterpret_cast<__m256i*>(distances + 8), d1);
+      doneHigh, pairDistancesAvx2(_mm256_unpackhi_epi16(er, eg), _mm256_unpackhi_epi16(eb, zero)));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(distances),
+                      _mm256_permute2x128_si256(dLow, dHigh, 0x20));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(distances + 8),
+                      _mm256_permute2x128_si256(dLow, dHigh, 0x31));
   _mm_storeu_si128(reinterpret_cast<__m128i*>(lumas),
                    _mm_packus_epi16(_mm256_castsi256_si128(y), _mm256_extracti128_si256(y, 1)));
-  // Distances stay below 2^20: signed compares serve.
-  const unsigned below = unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(
-                             _mm256_loadu_si256(reinterpret_cast<const __m256i*>(than)), d0)))) |
-                         unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(
-                             _mm256_loadu_si256(reinterpret_cast<const __m256i*>(than + 8)), d1))))
-                             << 8;
-  const __m256i s = _mm256_add_epi32(dLow, dHigh);
-  __m128i h = _mm_add_epi32(_mm256_castsi256_si128(s), _mm256_extracti128_si256(s, 1));
-  h = _mm_add_epi32(h, _mm_shuffle_epi32(h, 0x4E));
+  const __m256i t0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(than));
+  const __m256i t1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(than + 8));
+  // Distances stay below 2^20: signed compares serve. The counts are summed like the
+  // distances: -1 for each lane done and closer, -256 for each lane undone.
+  const __m256i step = _mm256_set1_epi32(-256);
+  const __m256i counts = _mm256_add_epi32(
+      _mm256_add_epi32(_mm256_and_si256(_mm256_unpacklo_epi16(undone, undone), step),
+                       _mm256_and_si256(_mm256_unpackhi_epi16(undone, undone), step)),
+      _mm256_add_epi32(
+          _mm256_and_si256(doneLow,
+                           _mm256_cmpgt_epi32(_mm256_permute2x128_si256(t0, t1, 0x20), dLow)),
+          _mm256_and_si256(doneHigh,
+                           _mm256_cmpgt_epi32(_mm256_permute2x128_si256(t0, t1, 0x31), dHigh))));
+  const __m256i both = _mm256_hadd_epi32(_mm256_add_epi32(dLow, dHigh), counts);
+  __m128i h = _mm_add_epi32(_mm256_castsi256_si128(both), _mm256_extracti128_si256(both, 1));
   h = _mm_add_epi32(h, _mm_shuffle_epi32(h, 0xB1));
   tally->sum = uint32_t(_mm_cvtsi128_si32(h));
-  const uint32_t doneBits = laneBits(done);
-  tally->closer = __builtin_popcount(below & doneBits);
-  return ((1u << c.count) - 1) & ~doneBits;
+  const int negative = -_mm_extract_epi32(h, 2);
+  tally->closer = negative & 255;
+  tally->undone = negative >> 8;
+  return laneBits(undone);
 }
 
 // SSE2: the same in two registers of eight (sixteen-bit lanes) or four of four (distances).

@@ -40,9 +40,11 @@ void setVoteColours(VoteColours& c, const uint16_t* colours, int count, const ui
 
 // Of the lanes a distances call answers: how many have a distance below the caller's `than`,
 // and their distances summed (what decides a proposal of the vote).
+// `undone`: the number of lanes left to the caller.
 struct VoteTally {
   int closer = 0;
   uint32_t sum = 0;
+  int undone = 0;
 };
 
 // The best luma of every colour of `c` (lanes 0..count-1) under one chroma and its distance:

@@ -128,27 +128,35 @@ uint32_t voteChroma(const EncoderBuffers& b, uint64_t* cache, const LumaSearchKe
   // no more than half would be (or exactly half, with the sum already too large).
   auto distancesUnder = [&](uint32_t chroma, const uint32_t* than, bool all, VoteTally& t) {
     uint32_t left = (1u << n) - 1;
-    if (walkAll)
+    if (walkAll) {
       t = VoteTally{};
-    else
+      t.undone = n;
+    } else {
       left = k.lumaDistances(b.lumaModels[chroma], b.lumaRows.data() + size_t(chroma) * 32, c, than,
                              luma, dist, &t);
-    int open = __builtin_popcount(left);
+    }
+    int closer = t.closer, open = t.undone;
+    uint32_t sum = t.sum;
     auto lost = [&] {
-      const int most = 2 * (t.closer + open);
-      return most < n || (most == n && t.sum >= bestSum);
+      const int most = 2 * (closer + open);
+      return most < n || (most == n && sum >= bestSum);
     };
     if (!all && lost()) return false;
     for (; left; left &= left - 1) {
       const int u = __builtin_ctz(left);
       const uint32_t found = cachedSearch(b, cache, k.bestLumaInRow, c.colour[u], chroma);
+      const uint32_t d = found >> 5;
       luma[u] = uint8_t(found & 31);
-      dist[u] = found >> 5;
-      t.closer += dist[u] < than[u];
-      t.sum += dist[u];
+      dist[u] = d;
+      sum += d;
       --open;
-      if (!all && lost()) return false;
+      if (d < than[u])
+        ++closer;
+      else if (!all && lost())
+        return false;
     }
+    t.closer = closer;
+    t.sum = sum;
     return true;
   };
   uint32_t best = proposals[0];
@@ -163,6 +171,7 @@ uint32_t voteChroma(const EncoderBuffers& b, uint64_t* cache, const LumaSearchKe
       // More than half of the pixels are matched exactly: no later proposal can win.
       if (2 * openWeight < n) break;
       if (!distancesUnder(proposals[p], bestDist, false, t)) continue;
+      if (2 * t.closer < n || (2 * t.closer == n && t.sum >= bestSum)) continue;
       best = proposals[p];
       bestSum = t.sum;
       std::swap(dist, bestDist);

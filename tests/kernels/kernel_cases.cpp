@@ -122,8 +122,8 @@ bool distancesOne(LumaDistancesFn f, const VoteColours& c, uint32_t chroma, std:
   lumaDistancesScalar(lumaModels()[chroma], row, c, than, refLuma, ref, &refTally);
   // The lanes a version leaves to the caller get the reference's walk, as the vote does.
   uint32_t left = f(lumaModels()[chroma], row, c, than, gotLuma, got, &gotTally);
-  if (left >> c.count) {
-    why = "lanes beyond the cell's colours reported undone";
+  if (left >> c.count || gotTally.undone != __builtin_popcount(left)) {
+    why = "lanes beyond the cell's colours reported undone, or the undone miscounted";
     return false;
   }
   for (; left; left &= left - 1) {
