@@ -223,12 +223,18 @@ void voteCellRow(EncoderBuffers& b, uint64_t* cache, uint16_t* pic, uint32_t* yc
     // The cell's colours as last voted on (n is even: cells are at least two pixels wide).
     uint16_t* memo = b.voteColours.data() + cell * size_t(cw * ch);
     bool same = b.voteKnown[cell] != 0;
-    for (int i = 0; i < n; i += 2) {
-      uint32_t was = 0, now = 0;
-      std::memcpy(&was, memo + i, 4);
-      std::memcpy(&now, colours + i, 4);
-      same = same && was == now;
-      std::memcpy(memo + i, &now, 4);
+    if (n == 16) {
+      // The whole cell in two compares of sixteen bytes.
+      same = same && std::memcmp(memo, colours, 32) == 0;
+      std::memcpy(memo, colours, 32);
+    } else {
+      for (int i = 0; i < n; i += 2) {
+        uint32_t was = 0, now = 0;
+        std::memcpy(&was, memo + i, 4);
+        std::memcpy(&now, colours + i, 4);
+        same = same && was == now;
+        std::memcpy(memo + i, &now, 4);
+      }
     }
     if (!same) {
       b.voteResult[cell] =
