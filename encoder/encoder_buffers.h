@@ -105,6 +105,7 @@ struct EncoderBuffers {
   // Pre-quantisation: the colours of every cell at its last vote and the chroma it chose, so
   // that a cell whose colours did not change is not voted on again.
   std::vector<uint16_t> voteColours;
+  std::vector<uint8_t> voteLumas;  // laid out as voteColours: each best luma under voteResult
   std::vector<uint32_t> voteResult;
   std::vector<uint8_t> voteKnown;
   std::vector<uint16_t> lumaRows;        // colour table by chroma rows of 32 lumas

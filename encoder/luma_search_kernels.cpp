@@ -38,12 +38,17 @@ int bestLumaInRowScalar(const uint16_t* row, uint16_t colour, int start, int* di
 }
 
 uint32_t lumaDistancesScalar(const LumaRowModel&, const uint16_t* row, const VoteColours& c,
-                             uint32_t* distances) {
+                             const uint32_t* than, uint8_t* lumas, uint32_t* distances,
+                             VoteTally* tally) {
+  VoteTally t;
   for (int u = 0; u < c.count; ++u) {
     int d = 0;
-    bestLumaInRowScalar(row, c.colour[u], c.start[u], &d);
+    lumas[u] = uint8_t(bestLumaInRowScalar(row, c.colour[u], c.start[u], &d));
     distances[u] = uint32_t(d);
+    t.closer += distances[u] < than[u];
+    t.sum += distances[u];
   }
+  *tally = t;
   return 0;
 }
 
@@ -55,8 +60,44 @@ void setVoteColours(VoteColours& c, const uint16_t* colours, int count, const ui
     c.g[u] = int16_t(colour >> 5 & 31);
     c.b[u] = int16_t(colour & 31);
     c.start[u] = int16_t(rgbToYc[colour] >> 12);
+    c.weighted[u] = int16_t(30 * c.r[u] + 59 * c.g[u] + 20 * c.b[u]);
   }
   c.count = count;
+}
+
+int voteChromasScalar(const uint32_t* ycs, int n, uint32_t* chromas) {
+  int count = 0;
+  for (int i = 0; i < n; ++i) {
+    const uint32_t chroma = ycs[i] & 0xFFF;
+    int k = 0;
+    while (k < count && chromas[k] != chroma) ++k;
+    if (k == count) chromas[count++] = chroma;
+  }
+  return count;
+}
+
+void voteFillScalar(VoteColours& c, const uint16_t* colours, const uint32_t* ycs, int n) {
+  for (int u = 0; u < 16; ++u) {
+    const uint16_t colour = u < n ? colours[u] : 0;
+    c.colour[u] = colour;
+    c.r[u] = int16_t(colour >> 10 & 31);
+    c.g[u] = int16_t(colour >> 5 & 31);
+    c.b[u] = int16_t(colour & 31);
+    c.start[u] = int16_t(u < n ? ycs[u] >> 12 : 0);
+    c.weighted[u] = int16_t(30 * c.r[u] + 59 * c.g[u] + 20 * c.b[u]);
+  }
+  c.count = n;
+}
+
+int voteTallyScalar(const uint32_t* distances, const uint32_t* than, int n, uint32_t* sum) {
+  int closer = 0;
+  uint32_t total = 0;
+  for (int u = 0; u < n; ++u) {
+    closer += distances[u] < than[u];
+    total += distances[u];
+  }
+  *sum = total;
+  return closer;
 }
 
 void buildLumaRowModels(const uint16_t* rows, LumaRowModel* models) {
@@ -165,11 +206,8 @@ struct LineLanes {
   __m128i y, slow;
 };
 
-__attribute__((target("sse2"))) inline LineLanes lineEnd(__m128i r, __m128i g, __m128i b,
-                                                         __m128i start, const LumaRowModel& m) {
-  const __m128i w = _mm_add_epi16(
-      _mm_add_epi16(_mm_mullo_epi16(r, _mm_set1_epi16(30)), _mm_mullo_epi16(g, _mm_set1_epi16(59))),
-      _mm_mullo_epi16(b, _mm_set1_epi16(20)));
+__attribute__((target("sse2"))) inline LineLanes lineEnd(__m128i w, __m128i start,
+                                                         const LumaRowModel& m) {
   const __m128i s2 = _mm_slli_epi16(_mm_sub_epi16(w, _mm_set1_epi16(m.weighted)), 1);
   const __m128i bias = _mm_set1_epi16(64);
   const __m128i recip = _mm_set1_epi16(int16_t(38480));
@@ -200,25 +238,59 @@ __attribute__((target("sse2"))) inline __m128i pairDistances(__m128i rg, __m128i
 
 __attribute__((target("sse2"))) uint32_t lumaDistancesSse2(const LumaRowModel& m, const uint16_t*,
                                                            const VoteColours& c,
-                                                           uint32_t* distances) {
+                                                           const uint32_t* than, uint8_t* lumas,
+                                                           uint32_t* distances, VoteTally* tally) {
   unsigned slow = 0;
+  __m128i total = _mm_setzero_si128(), counts = _mm_setzero_si128();
   for (int h = 0; h < c.count; h += 8) {
     const __m128i r = _mm_load_si128(reinterpret_cast<const __m128i*>(c.r + h));
     const __m128i g = _mm_load_si128(reinterpret_cast<const __m128i*>(c.g + h));
     const __m128i b = _mm_load_si128(reinterpret_cast<const __m128i*>(c.b + h));
     const __m128i start = _mm_load_si128(reinterpret_cast<const __m128i*>(c.start + h));
-    const LineLanes e = lineEnd(r, g, b, start, m);
+    const __m128i w = _mm_load_si128(reinterpret_cast<const __m128i*>(c.weighted + h));
+    const LineLanes e = lineEnd(w, start, m);
     const __m128i er = _mm_sub_epi16(r, _mm_add_epi16(e.y, _mm_set1_epi16(m.r)));
     const __m128i eg = _mm_sub_epi16(g, _mm_add_epi16(e.y, _mm_set1_epi16(m.g)));
     const __m128i eb = _mm_sub_epi16(b, _mm_add_epi16(e.y, _mm_set1_epi16(m.b)));
     const __m128i zero = _mm_setzero_si128();
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(distances + h),
-                     pairDistances(_mm_unpacklo_epi16(er, eg), _mm_unpacklo_epi16(eb, zero)));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(distances + h + 4),
-                     pairDistances(_mm_unpackhi_epi16(er, eg), _mm_unpackhi_epi16(eb, zero)));
+    // The lanes done: below the count and on the line (as 32-bit masks in the order of the
+    // distances).
+    const __m128i done =
+        _mm_andnot_si128(e.slow, _mm_cmpgt_epi16(_mm_set1_epi16(int16_t(c.count - h)),
+                                                 _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7)));
+    const __m128i dLow =
+        _mm_and_si128(_mm_unpacklo_epi16(done, done),
+                      pairDistances(_mm_unpacklo_epi16(er, eg), _mm_unpacklo_epi16(eb, zero)));
+    const __m128i dHigh =
+        _mm_and_si128(_mm_unpackhi_epi16(done, done),
+                      pairDistances(_mm_unpackhi_epi16(er, eg), _mm_unpackhi_epi16(eb, zero)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(distances + h), dLow);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(distances + h + 4), dHigh);
+    // Distances stay below 2^20: signed compares serve. Lanes not done are zero and not
+    // counted.
+    const __m128i cLow = _mm_and_si128(
+        _mm_unpacklo_epi16(done, done),
+        _mm_cmpgt_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(than + h)), dLow));
+    const __m128i cHigh = _mm_and_si128(
+        _mm_unpackhi_epi16(done, done),
+        _mm_cmpgt_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(than + h + 4)), dHigh));
+    counts = _mm_sub_epi32(counts, _mm_add_epi32(cLow, cHigh));
+    total = _mm_add_epi32(total, _mm_add_epi32(dLow, dHigh));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(lumas + h), _mm_packus_epi16(e.y, zero));
     slow |= unsigned(_mm_movemask_epi8(_mm_packs_epi16(e.slow, zero))) << h;
   }
-  return slow & ((1u << c.count) - 1);
+  total = _mm_add_epi32(total, _mm_shuffle_epi32(total, 0x4E));
+  total = _mm_add_epi32(total, _mm_shuffle_epi32(total, 0xB1));
+  counts = _mm_add_epi32(counts, _mm_shuffle_epi32(counts, 0x4E));
+  counts = _mm_add_epi32(counts, _mm_shuffle_epi32(counts, 0xB1));
+  tally->sum = uint32_t(_mm_cvtsi128_si32(total));
+  tally->closer = _mm_cvtsi128_si32(counts);
+  slow &= (1u << c.count) - 1;
+  // The lanes undone, counted by clearing the lowest until none is left.
+  int undone = 0;
+  for (unsigned v = slow; v; v &= v - 1) ++undone;
+  tally->undone = undone;
+  return slow;
 }
 
 __attribute__((target("avx2"))) inline __m256i pairDistancesAvx2(__m256i rg, __m256i b0) {
@@ -227,17 +299,22 @@ __attribute__((target("avx2"))) inline __m256i pairDistancesAvx2(__m256i rg, __m
                           _mm256_madd_epi16(b0, _mm256_mullo_epi16(b0, wb)));
 }
 
+// Bit u of the result: 16-bit lane u of `mask` is set.
+__attribute__((target("avx2"))) inline uint32_t laneBits(__m256i mask) {
+  const unsigned bytes = unsigned(_mm256_movemask_epi8(_mm256_packs_epi16(mask, mask)));
+  return (bytes & 0xFF) | (bytes >> 8 & 0xFF00);
+}
+
 // AVX2: all sixteen colours in one register.
 __attribute__((target("avx2"))) uint32_t lumaDistancesAvx2(const LumaRowModel& m, const uint16_t*,
                                                            const VoteColours& c,
-                                                           uint32_t* distances) {
+                                                           const uint32_t* than, uint8_t* lumas,
+                                                           uint32_t* distances, VoteTally* tally) {
   const __m256i r = _mm256_load_si256(reinterpret_cast<const __m256i*>(c.r));
   const __m256i g = _mm256_load_si256(reinterpret_cast<const __m256i*>(c.g));
   const __m256i b = _mm256_load_si256(reinterpret_cast<const __m256i*>(c.b));
   const __m256i start = _mm256_load_si256(reinterpret_cast<const __m256i*>(c.start));
-  const __m256i w = _mm256_add_epi16(_mm256_add_epi16(_mm256_mullo_epi16(r, _mm256_set1_epi16(30)),
-                                                      _mm256_mullo_epi16(g, _mm256_set1_epi16(59))),
-                                     _mm256_mullo_epi16(b, _mm256_set1_epi16(20)));
+  const __m256i w = _mm256_load_si256(reinterpret_cast<const __m256i*>(c.weighted));
   const __m256i s2 = _mm256_slli_epi16(_mm256_sub_epi16(w, _mm256_set1_epi16(m.weighted)), 1);
   const __m256i bias = _mm256_set1_epi16(64);
   const __m256i recip = _mm256_set1_epi16(int16_t(38480));
@@ -261,17 +338,218 @@ __attribute__((target("avx2"))) uint32_t lumaDistancesAvx2(const LumaRowModel& m
   const __m256i er = _mm256_sub_epi16(r, _mm256_add_epi16(y, _mm256_set1_epi16(m.r)));
   const __m256i eg = _mm256_sub_epi16(g, _mm256_add_epi16(y, _mm256_set1_epi16(m.g)));
   const __m256i eb = _mm256_sub_epi16(b, _mm256_add_epi16(y, _mm256_set1_epi16(m.b)));
-  // Unpacking works within each half: lanes 0-3 and 8-11, then 4-7 and 12-15.
-  const __m256i dLow =
-      pairDistancesAvx2(_mm256_unpacklo_epi16(er, eg), _mm256_unpacklo_epi16(eb, zero));
-  const __m256i dHigh =
-      pairDistancesAvx2(_mm256_unpackhi_epi16(er, eg), _mm256_unpackhi_epi16(eb, zero));
+  // The lanes done: below the count and on the line; the others are the caller's.
+  const __m256i valid =
+      _mm256_cmpgt_epi16(_mm256_set1_epi16(int16_t(c.count)),
+                         _mm256_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15));
+  const __m256i done = _mm256_andnot_si256(slow, valid);
+  const __m256i undone = _mm256_and_si256(slow, valid);
+  // Unpacking works within each half: lanes 0-3 and 8-11, then 4-7 and 12-15 (lanes not done
+  // get zero); `than` is brought into the same order.
+  const __m256i doneLow = _mm256_unpacklo_epi16(done, done);
+  const __m256i doneHigh = _mm256_unpackhi_epi16(done, done);
+  const __m256i dLow = _mm256_and_si256(
+      doneLow, pairDistancesAvx2(_mm256_unpacklo_epi16(er, eg), _mm256_unpacklo_epi16(eb, zero)));
+  const __m256i dHigh = _mm256_and_si256(
+      doneHigh, pairDistancesAvx2(_mm256_unpackhi_epi16(er, eg), _mm256_unpackhi_epi16(eb, zero)));
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(distances),
                       _mm256_permute2x128_si256(dLow, dHigh, 0x20));
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(distances + 8),
                       _mm256_permute2x128_si256(dLow, dHigh, 0x31));
-  const unsigned bytes = unsigned(_mm256_movemask_epi8(_mm256_packs_epi16(slow, slow)));
-  return ((bytes & 0xFF) | (bytes >> 8 & 0xFF00)) & ((1u << c.count) - 1);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(lumas),
+                   _mm_packus_epi16(_mm256_castsi256_si128(y), _mm256_extracti128_si256(y, 1)));
+  const __m256i t0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(than));
+  const __m256i t1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(than + 8));
+  // Distances stay below 2^20: signed compares serve. The counts are summed like the
+  // distances: -1 for each lane done and closer, -256 for each lane undone.
+  const __m256i step = _mm256_set1_epi32(-256);
+  const __m256i counts = _mm256_add_epi32(
+      _mm256_add_epi32(_mm256_and_si256(_mm256_unpacklo_epi16(undone, undone), step),
+                       _mm256_and_si256(_mm256_unpackhi_epi16(undone, undone), step)),
+      _mm256_add_epi32(
+          _mm256_and_si256(doneLow,
+                           _mm256_cmpgt_epi32(_mm256_permute2x128_si256(t0, t1, 0x20), dLow)),
+          _mm256_and_si256(doneHigh,
+                           _mm256_cmpgt_epi32(_mm256_permute2x128_si256(t0, t1, 0x31), dHigh))));
+  const __m256i both = _mm256_hadd_epi32(_mm256_add_epi32(dLow, dHigh), counts);
+  __m128i h = _mm_add_epi32(_mm256_castsi256_si128(both), _mm256_extracti128_si256(both, 1));
+  h = _mm_add_epi32(h, _mm_shuffle_epi32(h, 0xB1));
+  tally->sum = uint32_t(_mm_cvtsi128_si32(h));
+  const int negative = -_mm_extract_epi32(h, 2);
+  tally->closer = negative & 255;
+  tally->undone = negative >> 8;
+  return laneBits(undone);
+}
+
+// SSE2: the same in two registers of eight (sixteen-bit lanes) or four of four (distances).
+// Sixteen-bit lanes from `from` on that lie below n.
+__attribute__((target("sse2"))) inline __m128i lanesBelow(int n, int from) {
+  return _mm_cmpgt_epi16(_mm_set1_epi16(int16_t(n - from)), _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7));
+}
+
+// Eight 32-bit values as eight 16-bit lanes, each (v >> shift) & mask (mask below 2^15).
+__attribute__((target("sse2"))) inline __m128i narrowedSse2(const uint32_t* v, int shift,
+                                                            int mask) {
+  const __m128i count = _mm_cvtsi32_si128(shift), m = _mm_set1_epi32(mask);
+  const __m128i a =
+      _mm_and_si128(_mm_srl_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v)), count), m);
+  const __m128i b = _mm_and_si128(
+      _mm_srl_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v + 4)), count), m);
+  return _mm_packs_epi32(a, b);
+}
+
+__attribute__((target("sse2"))) int voteChromasSse2(const uint32_t* ycs, int n, uint32_t* chromas) {
+  alignas(16) uint16_t lanes[32];
+  const __m128i v0 = narrowedSse2(ycs, 0, 0xFFF), v1 = narrowedSse2(ycs + 8, 0, 0xFFF);
+  const __m128i none = _mm_set1_epi16(-1);
+  _mm_store_si128(reinterpret_cast<__m128i*>(lanes), none);
+  _mm_store_si128(reinterpret_cast<__m128i*>(lanes + 8), none);
+  _mm_store_si128(reinterpret_cast<__m128i*>(lanes + 16), v0);
+  _mm_store_si128(reinterpret_cast<__m128i*>(lanes + 24), v1);
+  __m128i seen0 = _mm_setzero_si128(), seen1 = _mm_setzero_si128();
+  for (int k = 1; k < 16; ++k) {
+    seen0 = _mm_or_si128(
+        seen0,
+        _mm_cmpeq_epi16(v0, _mm_loadu_si128(reinterpret_cast<const __m128i*>(lanes + 16 - k))));
+    seen1 = _mm_or_si128(
+        seen1,
+        _mm_cmpeq_epi16(v1, _mm_loadu_si128(reinterpret_cast<const __m128i*>(lanes + 24 - k))));
+  }
+  const __m128i fresh0 = _mm_andnot_si128(seen0, lanesBelow(n, 0));
+  const __m128i fresh1 = _mm_andnot_si128(seen1, lanesBelow(n, 8));
+  int count = 0;
+  for (uint32_t fresh = uint32_t(_mm_movemask_epi8(_mm_packs_epi16(fresh0, fresh1))); fresh;
+       fresh &= fresh - 1)
+    chromas[count++] = lanes[16 + __builtin_ctz(fresh)];
+  return count;
+}
+
+__attribute__((target("sse2"))) void voteFillSse2(VoteColours& c, const uint16_t* colours,
+                                                  const uint32_t* ycs, int n) {
+  const __m128i five = _mm_set1_epi16(31);
+  for (int h = 0; h < 16; h += 8) {
+    const __m128i valid = lanesBelow(n, h);
+    const __m128i v =
+        _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(colours + h)), valid);
+    _mm_store_si128(reinterpret_cast<__m128i*>(c.colour + h), v);
+    const __m128i r = _mm_and_si128(_mm_srli_epi16(v, 10), five);
+    const __m128i g = _mm_and_si128(_mm_srli_epi16(v, 5), five), b = _mm_and_si128(v, five);
+    _mm_store_si128(reinterpret_cast<__m128i*>(c.r + h), r);
+    _mm_store_si128(reinterpret_cast<__m128i*>(c.g + h), g);
+    _mm_store_si128(reinterpret_cast<__m128i*>(c.b + h), b);
+    _mm_store_si128(reinterpret_cast<__m128i*>(c.weighted + h),
+                    _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(r, _mm_set1_epi16(30)),
+                                                _mm_mullo_epi16(g, _mm_set1_epi16(59))),
+                                  _mm_mullo_epi16(b, _mm_set1_epi16(20))));
+    _mm_store_si128(reinterpret_cast<__m128i*>(c.start + h),
+                    _mm_and_si128(narrowedSse2(ycs + h, 12, 31), valid));
+  }
+  c.count = n;
+}
+
+__attribute__((target("sse2"))) int voteTallySse2(const uint32_t* distances, const uint32_t* than,
+                                                  int n, uint32_t* sum) {
+  const __m128i index = _mm_setr_epi32(0, 1, 2, 3);
+  __m128i total = _mm_setzero_si128();
+  unsigned bits = 0;
+  for (int q = 0; q < 16; q += 4) {
+    const __m128i valid = _mm_cmpgt_epi32(_mm_set1_epi32(n - q), index);
+    const __m128i d =
+        _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(distances + q)), valid);
+    const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(than + q));
+    bits |= unsigned(_mm_movemask_ps(_mm_castsi128_ps(_mm_and_si128(_mm_cmpgt_epi32(t, d), valid))))
+            << q;
+    total = _mm_add_epi32(total, d);
+  }
+  total = _mm_add_epi32(total, _mm_shuffle_epi32(total, 0x4E));
+  total = _mm_add_epi32(total, _mm_shuffle_epi32(total, 0xB1));
+  *sum = uint32_t(_mm_cvtsi128_si32(total));
+  return __builtin_popcount(bits);
+}
+
+// Lanes 0..n-1 of sixteen 16-bit lanes.
+__attribute__((target("avx2"))) inline __m256i firstLanes(int n) {
+  return _mm256_cmpgt_epi16(
+      _mm256_set1_epi16(int16_t(n)),
+      _mm256_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15));
+}
+
+// Sixteen 32-bit values (two registers) as sixteen 16-bit lanes in order, each (v >> shift) &
+// mask (mask below 2^16).
+__attribute__((target("avx2"))) inline __m256i narrowed(const uint32_t* v, int shift, int mask) {
+  const __m128i count = _mm_cvtsi32_si128(shift);
+  const __m256i m = _mm256_set1_epi32(mask);
+  const __m256i a = _mm256_and_si256(
+      _mm256_srl_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(v)), count), m);
+  const __m256i b = _mm256_and_si256(
+      _mm256_srl_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(v + 8)), count), m);
+  return _mm256_permute4x64_epi64(_mm256_packus_epi32(a, b), 0xD8);
+}
+
+// AVX2: the chromas of all pixels in one register, each compared with those before it (the
+// register shifted by one to fifteen lanes, read back from memory behind a row of values no
+// chroma takes).
+__attribute__((target("avx2"))) int voteChromasAvx2(const uint32_t* ycs, int n, uint32_t* chromas) {
+  alignas(32) uint16_t lanes[32];
+  const __m256i v = narrowed(ycs, 0, 0xFFF);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), _mm256_set1_epi16(-1));
+  _mm256_store_si256(reinterpret_cast<__m256i*>(lanes + 16), v);
+  __m256i seen = _mm256_setzero_si256();
+  for (int k = 1; k < 16; ++k)
+    seen = _mm256_or_si256(
+        seen, _mm256_cmpeq_epi16(
+                  v, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(lanes + 16 - k))));
+  int count = 0;
+  for (uint32_t fresh = laneBits(_mm256_andnot_si256(seen, firstLanes(n))); fresh;
+       fresh &= fresh - 1)
+    chromas[count++] = lanes[16 + __builtin_ctz(fresh)];
+  return count;
+}
+
+__attribute__((target("avx2"))) void voteFillAvx2(VoteColours& c, const uint16_t* colours,
+                                                  const uint32_t* ycs, int n) {
+  const __m256i valid = firstLanes(n), five = _mm256_set1_epi16(31);
+  const __m256i v =
+      _mm256_and_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(colours)), valid);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(c.colour), v);
+  const __m256i r = _mm256_and_si256(_mm256_srli_epi16(v, 10), five);
+  const __m256i g = _mm256_and_si256(_mm256_srli_epi16(v, 5), five);
+  const __m256i b = _mm256_and_si256(v, five);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(c.r), r);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(c.g), g);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(c.b), b);
+  _mm256_store_si256(
+      reinterpret_cast<__m256i*>(c.weighted),
+      _mm256_add_epi16(_mm256_add_epi16(_mm256_mullo_epi16(r, _mm256_set1_epi16(30)),
+                                        _mm256_mullo_epi16(g, _mm256_set1_epi16(59))),
+                       _mm256_mullo_epi16(b, _mm256_set1_epi16(20))));
+  _mm256_store_si256(reinterpret_cast<__m256i*>(c.start),
+                     _mm256_and_si256(narrowed(ycs, 12, 31), valid));
+  c.count = n;
+}
+
+__attribute__((target("avx2"))) int voteTallyAvx2(const uint32_t* distances, const uint32_t* than,
+                                                  int n, uint32_t* sum) {
+  const __m256i index = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+  const __m256i valid0 = _mm256_cmpgt_epi32(_mm256_set1_epi32(n), index);
+  const __m256i valid1 = _mm256_cmpgt_epi32(_mm256_set1_epi32(n - 8), index);
+  const __m256i d0 =
+      _mm256_and_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(distances)), valid0);
+  const __m256i d1 =
+      _mm256_and_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(distances + 8)), valid1);
+  // Distances stay below 2^17: signed compares serve.
+  const __m256i t0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(than));
+  const __m256i t1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(than + 8));
+  const __m256i c0 = _mm256_and_si256(_mm256_cmpgt_epi32(t0, d0), valid0);
+  const __m256i c1 = _mm256_and_si256(_mm256_cmpgt_epi32(t1, d1), valid1);
+  const unsigned bits = unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(c0))) |
+                        unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(c1))) << 8;
+  __m256i s = _mm256_add_epi32(d0, d1);
+  __m128i h = _mm_add_epi32(_mm256_castsi256_si128(s), _mm256_extracti128_si256(s, 1));
+  h = _mm_add_epi32(h, _mm_shuffle_epi32(h, 0x4E));
+  h = _mm_add_epi32(h, _mm_shuffle_epi32(h, 0xB1));
+  *sum = uint32_t(_mm_cvtsi128_si32(h));
+  return __builtin_popcount(bits);
 }
 
 #endif
@@ -279,11 +557,22 @@ __attribute__((target("avx2"))) uint32_t lumaDistancesAvx2(const LumaRowModel& m
 }  // namespace
 
 LumaSearchKernels lumaSearchKernelsFor(unsigned flags) {
-  LumaSearchKernels k{bestLumaInRowScalar, lumaDistancesScalar};
+  LumaSearchKernels k{bestLumaInRowScalar, lumaDistancesScalar, voteChromasScalar, voteFillScalar,
+                      voteTallyScalar};
 #ifdef ZOV_X86
-  if (flags & kCpuSse2) k.lumaDistances = lumaDistancesSse2;
-  if (flags & kCpuAvx2) k.bestLumaInRow = bestLumaInRowAvx2;
-  if (flags & kCpuAvx2) k.lumaDistances = lumaDistancesAvx2;
+  if (flags & kCpuSse2) {
+    k.lumaDistances = lumaDistancesSse2;
+    k.voteChromas = voteChromasSse2;
+    k.voteFill = voteFillSse2;
+    k.voteTally = voteTallySse2;
+  }
+  if (flags & kCpuAvx2) {
+    k.bestLumaInRow = bestLumaInRowAvx2;
+    k.lumaDistances = lumaDistancesAvx2;
+    k.voteChromas = voteChromasAvx2;
+    k.voteFill = voteFillAvx2;
+    k.voteTally = voteTallyAvx2;
+  }
 #else
   (void)flags;
 #endif

@@ -26,9 +26,10 @@ struct LumaRowModel {
 void buildLumaRowModels(const uint16_t* rows, LumaRowModel* models);
 
 // The colours of one cell of the vote, up to 16, split into components, with their own lumas
-// (where each search starts). Lanes from `count` on are zero.
+// (where each search starts) and their weighted sums 30 r + 59 g + 20 b. Lanes from `count` on
+// are zero.
 struct alignas(32) VoteColours {
-  int16_t r[16], g[16], b[16], start[16];
+  int16_t r[16], g[16], b[16], start[16], weighted[16];
   uint16_t colour[16];
   int count = 0;
 };
@@ -37,21 +38,50 @@ struct alignas(32) VoteColours {
 // reverse, for each colour's own luma. `colours` may be c.colour itself.
 void setVoteColours(VoteColours& c, const uint16_t* colours, int count, const uint32_t* rgbToYc);
 
-// The distance of the best luma of every colour of `c` (lanes 0..count-1) under one chroma:
-// `row` its 32 colours, `model` its line; `distances` has room for 16. Returns the lanes left
-// undone (bit u: lane u, whose walk leaves the line), for the caller to search.
+// Of the lanes a distances call answers: how many have a distance below the caller's `than`,
+// and their distances summed (what decides a proposal of the vote).
+// `undone`: the number of lanes left to the caller.
+struct VoteTally {
+  int closer = 0;
+  uint32_t sum = 0;
+  int undone = 0;
+};
+
+// The best luma of every colour of `c` (lanes 0..count-1) under one chroma and its distance:
+// `row` its 32 colours, `model` its line; `lumas` and `distances` have room for 16. Returns the
+// lanes left undone (bit u: lane u, whose walk leaves the line), for the caller to search;
+// `tally` counts the lanes done against `than` (room for 16).
 using LumaDistancesFn = uint32_t (*)(const LumaRowModel& model, const uint16_t* row,
-                                     const VoteColours& c, uint32_t* distances);
+                                     const VoteColours& c, const uint32_t* than, uint8_t* lumas,
+                                     uint32_t* distances, VoteTally* tally);
+
+// The vote's bookkeeping of one cell, pixel by pixel: `n` (1..16) pixels, their colours and
+// their luma/chroma targets in arrays with room for 16 (entries from n on are ignored).
+//
+// The distinct chromas of the pixels in pixel order (the vote's proposals); returns their
+// number.
+using VoteChromasFn = int (*)(const uint32_t* ycs, int n, uint32_t* chromas);
+// Fills `c` with the n pixels (lanes from n on zero), each search starting at its own luma.
+using VoteFillFn = void (*)(VoteColours& c, const uint16_t* colours, const uint32_t* ycs, int n);
+// Of lanes 0..n-1: how many have distances[u] < than[u]; `*sum` gets their summed distances.
+using VoteTallyFn = int (*)(const uint32_t* distances, const uint32_t* than, int n, uint32_t* sum);
 
 struct LumaSearchKernels {
   BestLumaInRowFn bestLumaInRow;
   LumaDistancesFn lumaDistances;
+  VoteChromasFn voteChromas;
+  VoteFillFn voteFill;
+  VoteTallyFn voteTally;
 };
 
 // The plain C++ references: the walk, and the walk for every colour of a cell.
 int bestLumaInRowScalar(const uint16_t* row, uint16_t colour, int start, int* distance);
 uint32_t lumaDistancesScalar(const LumaRowModel& model, const uint16_t* row, const VoteColours& c,
-                             uint32_t* distances);
+                             const uint32_t* than, uint8_t* lumas, uint32_t* distances,
+                             VoteTally* tally);
+int voteChromasScalar(const uint32_t* ycs, int n, uint32_t* chromas);
+void voteFillScalar(VoteColours& c, const uint16_t* colours, const uint32_t* ycs, int n);
+int voteTallyScalar(const uint32_t* distances, const uint32_t* than, int n, uint32_t* sum);
 
 // The table for the given processor flags (references where a flag is missing).
 LumaSearchKernels lumaSearchKernelsFor(unsigned cpuFlags);

@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <type_traits>
 
 #include "encoder/colour_quantiser.h"
 #include "encoder/delta_quantiser.h"
 #include "encoder/luma_search_kernels.h"
 #include "encoder/worker_pool.h"
+#include "format/stream_format.h"
 
 namespace zov {
 namespace {
@@ -67,101 +69,131 @@ void buildLumaRows(const ColourTables& t, uint16_t* rows) {
 namespace {
 
 // The search on the run's luma rows (the 32 colours of one chroma share a cache line), through
-// a direct-mapped cache of the worker's own: neighbouring pixels ask the same questions.
-inline int cachedBestLuma(const EncoderBuffers& b, uint64_t* cache, uint16_t colour,
-                          uint32_t chroma, int* distance) {
-  uint32_t key = uint32_t(colour) << 12 | chroma;
-  uint32_t slot = (key * 2654435761u) >> (32 - kLumaCacheBits);
-  uint64_t e = cache[slot];
-  if (uint32_t(e >> 32) == key + 1) {
-    if (distance) *distance = int(e >> 5 & 0x7FFFFFF);
-    return int(e & 31);
-  }
+// a direct-mapped cache of the worker's own: neighbouring pixels ask the same questions. An
+// entry holds key + 1 above the distance (times 32) and the luma.
+__attribute__((noinline)) uint32_t searchAndKeep(const EncoderBuffers& b, uint64_t& entry,
+                                                 BestLumaInRowFn search, uint16_t colour,
+                                                 uint32_t chroma, uint32_t key) {
   int d = 0;
   const int start = static_cast<int>(b.tables->rgbToYc[colour] >> 12);
-  int y =
-      lumaSearchKernels().bestLumaInRow(b.lumaRows.data() + size_t(chroma) * 32, colour, start, &d);
-  cache[slot] = uint64_t(key + 1) << 32 | uint64_t(d) << 5 | uint64_t(y);
-  if (distance) *distance = d;
-  return y;
+  const int y = search(b.lumaRows.data() + size_t(chroma) * 32, colour, start, &d);
+  const uint32_t found = uint32_t(d) << 5 | uint32_t(y);
+  entry = uint64_t(key + 1) << 32 | found;
+  return found;
 }
 
-// The common chroma of one cell (top-left pixel `first`, `cellLines` lines of b.cellW pixels):
-// every distinct chroma of the cell is proposed in pixel order, and a proposal replaces the best
-// so far when it brings more than half of the pixels strictly closer (at exactly half, when its
-// summed distance is smaller). Equal colours are weighed once. The best-luma distances of all
-// the cell's colours under a proposal come at once from the kernel (the descent's end on the
-// row's line, computed rather than walked); the cache is asked only for the colours whose walk
-// leaves the line.
-uint32_t voteChroma(const EncoderBuffers& b, uint64_t* cache, const LumaDistancesFn distancesOf,
-                    const uint16_t* pic, const uint32_t* yc, size_t first, int cellLines) {
-  const int w = b.width, cw = b.cellW;
+// The distance (times 32) and the best luma of `colour` under `chroma`.
+inline uint32_t cachedSearch(const EncoderBuffers& b, uint64_t* cache, BestLumaInRowFn search,
+                             uint16_t colour, uint32_t chroma) {
+  const uint32_t key = uint32_t(colour) << 12 | chroma;
+  uint64_t& entry = cache[(key * 2654435761u) >> (32 - kLumaCacheBits)];
+  const uint64_t e = entry;
+  if (__builtin_expect(uint32_t(e >> 32) == key + 1, 1)) return uint32_t(e);
+  return searchAndKeep(b, entry, search, colour, chroma, key);
+}
+
+inline int cachedBestLuma(const EncoderBuffers& b, uint64_t* cache, BestLumaInRowFn search,
+                          uint16_t colour, uint32_t chroma) {
+  return int(cachedSearch(b, cache, search, colour, chroma) & 31);
+}
+
+// The common chroma of one cell of n pixels (`colours`, their targets `ycs`, room for 16 in
+// each): every distinct chroma of the cell is proposed in pixel order, and a proposal replaces
+// the best so far when it brings more than half of the pixels strictly closer (at exactly half,
+// when its summed distance is smaller). The best lumas and their distances of all the cell's
+// pixels under a proposal come at once from the kernel (the descent's end on the row's line,
+// computed rather than walked) with their tally against the best; the cache is asked only for
+// the pixels whose walk leaves the line, and only while the proposal could still win.
+// `lumas` gets each pixel's best luma under the chosen chroma (the lines use them).
+uint32_t voteChroma(const EncoderBuffers& b, uint64_t* cache, const LumaSearchKernels& k,
+                    const uint16_t* colours, const uint32_t* ycs, int n, uint8_t* lumas) {
+  // Against these the tally counts the pixels matched exactly.
+  alignas(32) static constexpr uint32_t kOnes[16] = {1, 1, 1, 1, 1, 1, 1, 1,
+                                                     1, 1, 1, 1, 1, 1, 1, 1};
+  alignas(32) uint32_t proposals[16];
+  const int count = k.voteChromas(ycs, n, proposals);
   VoteColours c;
-  int weight[16];
-  uint32_t proposals[16] = {};
-  int unique = 0, count = 0;
-  for (int dy = 0; dy < cellLines; ++dy) {
-    const size_t rowStart = first + size_t(dy) * w;
-    for (int dx = 0; dx < cw; ++dx) {
-      const uint16_t colour = pic[rowStart + dx];
-      int u = 0;
-      while (u < unique && c.colour[u] != colour) ++u;
-      if (u < unique) {
-        ++weight[u];
-        continue;
-      }
-      c.colour[unique] = colour;
-      weight[unique++] = 1;
-      const uint32_t chroma = yc[rowStart + dx] & 0xFFF;
-      bool seen = false;
-      for (int k = 0; k < count; ++k) seen |= proposals[k] == chroma;
-      if (!seen) proposals[count++] = chroma;
-    }
-  }
-  uint32_t best = proposals[0];
-  if (count == 1) return best;
-  setVoteColours(c, c.colour, unique, b.tables->rgbToYc.data());
-  const int cellPixels = cellLines * cw;
-  alignas(32) uint32_t bestDist[16], dist[16];
-  uint64_t bestSum = 0;
-  int openWeight = 0;  // pixels the best chroma does not match exactly
+  k.voteFill(c, colours, ycs, n);
+  alignas(32) uint32_t distances[2][16];
+  alignas(16) uint8_t lumasOf[2][16];
+  uint32_t* dist = distances[0];
+  uint32_t* bestDist = distances[1];
+  uint8_t* luma = lumasOf[0];
+  uint8_t* bestLuma = lumasOf[1];
   // The reference walks every colour uncached: on that path the cache answers them all.
-  const bool walkAll = distancesOf == lumaDistancesScalar;
-  auto distancesUnder = [&](uint32_t chroma) {
-    uint32_t left = walkAll ? (1u << unique) - 1
-                            : distancesOf(b.lumaModels[chroma],
-                                          b.lumaRows.data() + size_t(chroma) * 32, c, dist);
+  const bool walkAll = k.lumaDistances == lumaDistancesScalar;
+  uint32_t bestSum = 0;
+  // The distances under `chroma` and their tally against `than`. Unless `all`, gives up (false)
+  // as soon as the proposal cannot win any more: even with every pixel still to search closer,
+  // no more than half would be (or exactly half, with the sum already too large).
+  auto distancesUnder = [&](uint32_t chroma, const uint32_t* than, bool all, VoteTally& t) {
+    uint32_t left = (1u << n) - 1;
+    if (walkAll) {
+      t = VoteTally{};
+      t.undone = n;
+    } else {
+      left = k.lumaDistances(b.lumaModels[chroma], b.lumaRows.data() + size_t(chroma) * 32, c, than,
+                             luma, dist, &t);
+    }
+    int closer = t.closer, open = t.undone;
+    uint32_t sum = t.sum;
+    auto lost = [&] {
+      const int most = 2 * (closer + open);
+      return most < n || (most == n && sum >= bestSum);
+    };
+    if (!all && lost()) return false;
     for (; left; left &= left - 1) {
       const int u = __builtin_ctz(left);
-      int d = 0;
-      cachedBestLuma(b, cache, c.colour[u], chroma, &d);
-      dist[u] = uint32_t(d);
+      const uint32_t found = cachedSearch(b, cache, k.bestLumaInRow, c.colour[u], chroma);
+      const uint32_t d = found >> 5;
+      luma[u] = uint8_t(found & 31);
+      dist[u] = d;
+      sum += d;
+      --open;
+      if (d < than[u])
+        ++closer;
+      else if (!all && lost())
+        return false;
     }
+    t.closer = closer;
+    t.sum = sum;
+    return true;
   };
-  auto takeBest = [&](uint32_t chroma) {
-    best = chroma;
-    bestSum = 0;
-    openWeight = 0;
-    for (int u = 0; u < unique; ++u) {
-      bestDist[u] = dist[u];
-      bestSum += uint64_t(dist[u]) * uint32_t(weight[u]);
-      openWeight += dist[u] != 0 ? weight[u] : 0;
+  uint32_t best = proposals[0];
+  VoteTally t;
+  distancesUnder(best, kOnes, true, t);
+  std::swap(dist, bestDist);
+  std::swap(luma, bestLuma);
+  if (count > 1) {
+    bestSum = t.sum;
+    int openWeight = n - t.closer;  // pixels not matched exactly
+    for (int p = 1; p < count; ++p) {
+      // More than half of the pixels are matched exactly: no later proposal can win.
+      if (2 * openWeight < n) break;
+      if (!distancesUnder(proposals[p], bestDist, false, t)) continue;
+      if (2 * t.closer < n || (2 * t.closer == n && t.sum >= bestSum)) continue;
+      best = proposals[p];
+      bestSum = t.sum;
+      std::swap(dist, bestDist);
+      std::swap(luma, bestLuma);
+      uint32_t unused = 0;
+      openWeight = n - k.voteTally(bestDist, kOnes, n, &unused);
     }
-  };
-  distancesUnder(best);
-  takeBest(best);
-  for (int k = 1; k < count; ++k) {
-    // More than half of the pixels are matched exactly: no later proposal can win.
-    if (2 * openWeight < cellPixels) break;
-    distancesUnder(proposals[k]);
-    int smaller = 0;
-    for (int u = 0; u < unique; ++u) smaller += dist[u] < bestDist[u] ? weight[u] : 0;
-    if (2 * smaller < cellPixels) continue;
-    uint64_t sum = 0;
-    for (int u = 0; u < unique; ++u) sum += uint64_t(dist[u]) * uint32_t(weight[u]);
-    if (2 * smaller > cellPixels || sum < bestSum) takeBest(proposals[k]);
   }
+  if (n == 16)
+    std::memcpy(lumas, bestLuma, 16);
+  else
+    for (int i = 0; i < n; ++i) lumas[i] = bestLuma[i];
   return best;
+}
+
+// Copies one line of a cell (2 or 4 pixels) with sizes the compiler knows.
+template <typename T>
+inline void copyCellLine(T* to, const T* from, int cw) {
+  if (cw == 4)
+    std::memcpy(to, from, 4 * sizeof(T));
+  else
+    std::memcpy(to, from, 2 * sizeof(T));
 }
 
 }  // namespace
@@ -171,26 +203,42 @@ namespace {
 // Votes on every cell of one cell row, from the picture as it came in.
 void voteCellRow(EncoderBuffers& b, uint64_t* cache, uint16_t* pic, uint32_t* yc, int cellRow) {
   const ColourTables& t = *b.tables;
-  const LumaDistancesFn distancesOf = lumaSearchKernels().lumaDistances;
+  const LumaSearchKernels& k = lumaSearchKernels();
   const int w = b.width, cw = b.cellW, ch = b.cellH;
   const int cellCols = w / cw;
   const int l = cellRow * ch;
   const int cellLines = std::min(ch, b.lines - l);
+  const int n = cellLines * cw;
   for (size_t i = size_t(l) * w, end = size_t(l + cellLines) * w; i < end; ++i)
     yc[i] = t.rgbToYc[pic[i]];
+  alignas(32) uint16_t colours[16] = {};
+  alignas(32) uint32_t ycs[16] = {};
   for (int cx = 0; cx < cellCols; ++cx) {
     const size_t cell = size_t(cellRow) * cellCols + cx;
     const size_t first = size_t(l) * w + size_t(cx) * cw;
+    for (int dy = 0; dy < cellLines; ++dy) {
+      copyCellLine(colours + dy * cw, pic + first + size_t(dy) * w, cw);
+      copyCellLine(ycs + dy * cw, yc + first + size_t(dy) * w, cw);
+    }
+    // The cell's colours as last voted on (n is even: cells are at least two pixels wide).
     uint16_t* memo = b.voteColours.data() + cell * size_t(cw * ch);
     bool same = b.voteKnown[cell] != 0;
-    for (int dy = 0; dy < cellLines; ++dy) {
-      uint16_t* m = memo + dy * cw;
-      const uint16_t* p = pic + first + size_t(dy) * w;
-      same = same && std::memcmp(m, p, sizeof(uint16_t) * size_t(cw)) == 0;
-      std::memcpy(m, p, sizeof(uint16_t) * size_t(cw));
+    if (n == 16) {
+      // The whole cell in two compares of sixteen bytes.
+      same = same && std::memcmp(memo, colours, 32) == 0;
+      std::memcpy(memo, colours, 32);
+    } else {
+      for (int i = 0; i < n; i += 2) {
+        uint32_t was = 0, now = 0;
+        std::memcpy(&was, memo + i, 4);
+        std::memcpy(&now, colours + i, 4);
+        same = same && was == now;
+        std::memcpy(memo + i, &now, 4);
+      }
     }
     if (!same) {
-      b.voteResult[cell] = voteChroma(b, cache, distancesOf, pic, yc, first, cellLines);
+      b.voteResult[cell] =
+          voteChroma(b, cache, k, colours, ycs, n, b.voteLumas.data() + cell * size_t(cw * ch));
       b.voteKnown[cell] = 1;
     }
   }
@@ -225,17 +273,46 @@ void quantiseLine(EncoderBuffers& b, uint64_t* cache, uint16_t* pic, uint32_t* y
   const int cwShift = __builtin_ctz(unsigned(b.cellW));  // cell widths are powers of two
   uint16_t* row = pic + size_t(l) * w;
   uint32_t* yrow = yc + size_t(l) * w;
-  const uint32_t* chromaRow = b.cellChroma.data() + size_t(l / b.cellH) * (w / b.cellW);
-  bool fy = false;
-  for (int x = 1; x < w; ++x) {
-    const uint32_t chroma = chromaRow[x >> cwShift];
-    int y = cachedBestLuma(b, cache, row[x], chroma, nullptr);
-    const bool hasNext = x + 1 < w;
-    const int next = hasNext ? int(yrow[x + 1] >> 12) : 0;
-    y = quantise(y, int(yrow[x - 1] >> 12), hasNext, next, fy, edge);
-    yrow[x] = uint32_t(y) << 12 | chroma;
-    row[x] = t.ycToRgb[yrow[x]];
+  const size_t firstCell = size_t(l / b.cellH) * size_t(w / b.cellW);
+  const uint32_t* chromaRow = b.cellChroma.data() + firstCell;
+  const uint32_t* votedRow = b.voteResult.data() + firstCell;
+  // The vote's lumas of this line: cell cx, pixel dx of its line.
+  const int cw = b.cellW, cellPixels = cw * b.cellH;
+  const uint8_t* lumaRow =
+      b.voteLumas.data() + firstCell * size_t(cellPixels) + size_t(l % b.cellH) * size_t(cw);
+  const BestLumaInRowFn search = lumaSearchKernels().bestLumaInRow;
+  // The best luma of every pixel first (where the quantised chroma is the voted one, the vote
+  // knows it), then the chain along the line.
+  uint8_t wanted[kMaxWidth];
+  for (int cx = 0, cells = w / cw; cx < cells; ++cx) {
+    const uint32_t chroma = chromaRow[cx];
+    const int x0 = cx * cw;
+    if (chroma == votedRow[cx]) {
+      copyCellLine(wanted + x0, lumaRow + size_t(cx) * size_t(cellPixels), cw);
+      continue;
+    }
+    for (int x = x0; x < x0 + cw; ++x)
+      wanted[x] = uint8_t(cachedBestLuma(b, cache, search, row[x], chroma));
   }
+  // The chain, with the edge mode and the last pixel (no right-hand neighbour) taken out.
+  auto chain = [&](auto extended) {
+    SilentSymbols none;
+    bool fy = false;
+    int pred = int(yrow[0] >> 12);
+    for (int x = 1; x < w; ++x) {
+      const bool hasNext = x + 1 < w;
+      const int y = extended ? quantiseExtended(wanted[x], pred, true, none)
+                             : quantiseDoubling(wanted[x], pred, hasNext,
+                                                hasNext ? int(yrow[x + 1] >> 12) : 0, fy, none);
+      yrow[x] = uint32_t(y) << 12 | chromaRow[x >> cwShift];
+      row[x] = t.ycToRgb[yrow[x]];
+      pred = y;
+    }
+  };
+  if (edge)
+    chain(std::true_type{});
+  else
+    chain(std::false_type{});
 }
 
 }  // namespace
@@ -272,7 +349,7 @@ void prequantise(EncoderBuffers& b, uint16_t* pic, uint32_t* yc, bool edge, bool
   for (int l = 0; l < lines; ++l) {
     const size_t i = size_t(l) * w;
     const uint32_t chroma = b.cellChroma[size_t(l / ch) * cellCols];
-    int y = cachedBestLuma(b, cache0, pic[i], chroma, nullptr);
+    int y = cachedBestLuma(b, cache0, lumaSearchKernels().bestLumaInRow, pic[i], chroma);
     if (l > 0) {
       bool flag = false;
       y = quantise(y, int(yc[i - w] >> 12), false, 0, flag, edge);

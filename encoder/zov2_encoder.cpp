@@ -260,6 +260,7 @@ bool StartEncoder(CompressionSettings& s, const EncoderSetup& setup) {
   b->cellChroma.assign((size_t(b->lines) / b->cellH + 1) * (size_t(w) / b->cellW), 0);
   const size_t cells = b->cellChroma.size();
   b->voteColours.assign(cells * size_t(b->cellW * b->cellH), 0);
+  b->voteLumas.assign(cells * size_t(b->cellW * b->cellH), 0);
   b->voteResult.assign(cells, 0);
   b->voteKnown.assign(cells, 0);
   b->lumaRows.assign(size_t(kYcValues), 0);

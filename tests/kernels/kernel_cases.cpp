@@ -1,6 +1,8 @@
 #include "kernel_cases.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 
 #include "encoder/luma_search_kernels.h"
 #include "format/colour_tables.h"
@@ -110,26 +112,40 @@ void fillColours(VoteColours& c, const uint16_t* colours, int count) {
 }
 
 bool distancesOne(LumaDistancesFn f, const VoteColours& c, uint32_t chroma, std::string& why) {
-  alignas(32) uint32_t ref[16] = {}, got[16] = {};
+  alignas(32) uint32_t ref[16] = {}, got[16] = {}, than[16] = {};
+  uint8_t refLuma[16] = {}, gotLuma[16] = {};
   const uint16_t* row = lumaRows().data() + chroma * 32;
-  lumaDistancesScalar(lumaModels()[chroma], row, c, ref);
+  VoteTally refTally, gotTally;
+  lumaDistancesScalar(lumaModels()[chroma], row, c, than, refLuma, ref, &refTally);
+  // The tally against distances one below, equal to and one above the right ones.
+  for (int u = 0; u < c.count; ++u) than[u] = uint32_t(std::max(0, int(ref[u]) + u % 3 - 1));
+  lumaDistancesScalar(lumaModels()[chroma], row, c, than, refLuma, ref, &refTally);
   // The lanes a version leaves to the caller get the reference's walk, as the vote does.
-  uint32_t left = f(lumaModels()[chroma], row, c, got);
-  if (left >> c.count) {
-    why = "lanes beyond the cell's colours reported undone";
+  uint32_t left = f(lumaModels()[chroma], row, c, than, gotLuma, got, &gotTally);
+  if (left >> c.count || gotTally.undone != __builtin_popcount(left)) {
+    why = "lanes beyond the cell's colours reported undone, or the undone miscounted";
     return false;
   }
   for (; left; left &= left - 1) {
     const int u = __builtin_ctz(left);
     int d = 0;
-    bestLumaInRowScalar(row, c.colour[u], c.start[u], &d);
+    gotLuma[u] = uint8_t(bestLumaInRowScalar(row, c.colour[u], c.start[u], &d));
     got[u] = uint32_t(d);
+    gotTally.closer += got[u] < than[u];
+    gotTally.sum += got[u];
   }
   for (int u = 0; u < c.count; ++u) {
-    if (got[u] == ref[u]) continue;
+    if (got[u] == ref[u] && gotLuma[u] == refLuma[u]) continue;
     why = "chroma " + hex(chroma) + " colour " + hex(c.colour[u]) + " (lane " + std::to_string(u) +
-          " of " + std::to_string(c.count) + "): distance " + std::to_string(got[u]) +
-          ", reference " + std::to_string(ref[u]);
+          " of " + std::to_string(c.count) + "): luma " + std::to_string(gotLuma[u]) +
+          " distance " + std::to_string(got[u]) + ", reference " + std::to_string(refLuma[u]) +
+          " " + std::to_string(ref[u]);
+    return false;
+  }
+  if (gotTally.closer != refTally.closer || gotTally.sum != refTally.sum) {
+    why = "chroma " + hex(chroma) + ": tally " + std::to_string(gotTally.closer) + " closer, sum " +
+          std::to_string(gotTally.sum) + ", reference " + std::to_string(refTally.closer) + " " +
+          std::to_string(refTally.sum);
     return false;
   }
   return true;
@@ -171,24 +187,122 @@ uint64_t distancesBench(unsigned flags, KernelInputs& in) {
   const std::vector<uint16_t>& rows = lumaRows();
   const std::vector<LumaRowModel>& models = lumaModels();
   VoteColours c;
-  alignas(32) uint32_t d[16];
+  alignas(32) uint32_t d[16], than[16] = {};
+  uint8_t y[16];
+  VoteTally tally;
   uint64_t calls = 0, sink = 0;
   for (size_t i = 0; i + 16 <= fc.size(); i += 16) {
     fillColours(c, fc.data() + i, 16);
     for (int u = 0; u < 16; u += 2) {
       const uint32_t chroma = t.rgbToYc[fc[i + size_t(u)]] & 0xFFF;
       // The lanes left undone are walked, as the vote does (through its cache).
-      for (uint32_t left = f(models[chroma], rows.data() + chroma * 32, c, d); left;
-           left &= left - 1) {
+      for (uint32_t left = f(models[chroma], rows.data() + chroma * 32, c, than, y, d, &tally);
+           left; left &= left - 1) {
         int walked = 0;
         const int v = __builtin_ctz(left);
         bestLumaInRowScalar(rows.data() + chroma * 32, c.colour[v], c.start[v], &walked);
         d[v] = uint32_t(walked);
       }
-      sink += d[u];
+      sink += d[u] + y[u] + tally.sum;
       ++calls;
     }
   }
+  if (sink == 1) std::printf(" ");
+  return calls;
+}
+
+// ---- The vote's bookkeeping of a cell: distinct chromas, filling, tally of a proposal ----
+
+bool bookkeepingSame(unsigned flags) {
+  const LumaSearchKernels k = lumaSearchKernelsFor(flags);
+  return k.voteChromas == voteChromasScalar && k.voteFill == voteFillScalar &&
+         k.voteTally == voteTallyScalar;
+}
+
+// One cell of n pixels; entries from n on hold leftovers that must not count.
+bool bookkeepingOne(const LumaSearchKernels& k, const uint16_t* colours, const uint32_t* ycs,
+                    const uint32_t* d, const uint32_t* than, int n, std::string& why) {
+  uint32_t refChromas[16] = {}, gotChromas[16] = {};
+  const int refCount = voteChromasScalar(ycs, n, refChromas);
+  const int gotCount = k.voteChromas(ycs, n, gotChromas);
+  if (refCount != gotCount || !std::equal(refChromas, refChromas + refCount, gotChromas)) {
+    why = "distinct chromas of " + std::to_string(n) + " pixels: " + std::to_string(gotCount) +
+          ", reference " + std::to_string(refCount) + " (first " + hex(ycs[0]) + ")";
+    return false;
+  }
+  VoteColours ref, got;
+  std::fill(std::begin(got.r), std::end(got.r), int16_t(-1));
+  std::fill(std::begin(got.start), std::end(got.start), int16_t(-1));
+  voteFillScalar(ref, colours, ycs, n);
+  k.voteFill(got, colours, ycs, n);
+  for (int u = 0; u < 16; ++u)
+    if (ref.colour[u] != got.colour[u] || ref.r[u] != got.r[u] || ref.g[u] != got.g[u] ||
+        ref.b[u] != got.b[u] || ref.start[u] != got.start[u] ||
+        ref.weighted[u] != got.weighted[u] || ref.count != got.count) {
+      why = "filling " + std::to_string(n) + " pixels: lane " + std::to_string(u) + " colour " +
+            hex(got.colour[u]) + " start " + std::to_string(got.start[u]) + ", reference " +
+            hex(ref.colour[u]) + " " + std::to_string(ref.start[u]);
+      return false;
+    }
+  uint32_t refSum = 0, gotSum = 1;
+  const int refCloser = voteTallyScalar(d, than, n, &refSum);
+  const int gotCloser = k.voteTally(d, than, n, &gotSum);
+  if (refCloser != gotCloser || refSum != gotSum) {
+    why = "tally of " + std::to_string(n) + " pixels: " + std::to_string(gotCloser) +
+          " closer, sum " + std::to_string(gotSum) + ", reference " + std::to_string(refCloser) +
+          " " + std::to_string(refSum);
+    return false;
+  }
+  return true;
+}
+
+bool bookkeepingCheck(unsigned flags, KernelInputs& in, std::string& why) {
+  const LumaSearchKernels k = lumaSearchKernelsFor(flags);
+  const ColourTables& t = colourTables(PixelKind::Rgb555);
+  const std::vector<uint16_t>& fc = in.footageColours;
+  // Distances as the kernels give them (below 2^17), many equal to the best's.
+  std::uniform_int_distribution<uint32_t> distance(0, 109 * 31 * 31), coin(0, 3);
+  std::uniform_int_distribution<int> colour(0, 0x7FFF), pick(0, 5), size(1, 16);
+  const int sizes[] = {2, 4, 8, 16};
+  uint16_t colours[16];
+  uint32_t ycs[16], d[16], than[16];
+  for (int cell = 0; cell < 40000; ++cell) {
+    const size_t at = (size_t(cell) * 16) % (fc.size() - 16);
+    const bool fewColours = cell % 3 == 0;  // repeated colours and chromas, as in flat areas
+    for (int u = 0; u < 16; ++u) {
+      colours[u] = cell % 2 ? fc[at + size_t(fewColours ? pick(in.random) : u)]
+                            : uint16_t(colour(in.random));
+      if (fewColours && cell % 2 == 0 && u > 0 && coin(in.random)) colours[u] = colours[u - 1];
+      ycs[u] = t.rgbToYc[colours[u]];
+      d[u] = distance(in.random);
+      than[u] = coin(in.random) == 0 ? d[u] : distance(in.random);
+    }
+    const int n = cell % 5 == 4 ? size(in.random) : sizes[cell % 4];
+    if (!bookkeepingOne(k, colours, ycs, d, than, n, why)) return false;
+  }
+  return true;
+}
+
+uint64_t bookkeepingBench(unsigned flags, KernelInputs& in) {
+  const LumaSearchKernels k = lumaSearchKernelsFor(flags);
+  const ColourTables& t = colourTables(PixelKind::Rgb555);
+  const std::vector<uint16_t>& fc = in.footageColours;
+  std::vector<uint32_t> ycs(fc.size());
+  for (size_t i = 0; i < fc.size(); ++i) ycs[i] = t.rgbToYc[fc[i]];
+  VoteColours c;
+  uint32_t chromas[16], sum = 0;
+  uint64_t calls = 0, sink = 0;
+  // As the vote does per cell: the chromas, the filling and a tally for about five proposals.
+  for (int pass = 0; pass < 4; ++pass)
+    for (size_t i = 0; i + 32 <= fc.size(); i += 16) {
+      sink += uint64_t(k.voteChromas(ycs.data() + i, 16, chromas));
+      k.voteFill(c, fc.data() + i, ycs.data() + i, 16);
+      for (int p = 0; p < 5; ++p)
+        sink +=
+            uint64_t(k.voteTally(ycs.data() + i + size_t(p), ycs.data() + i + 16, 16, &sum)) + sum;
+      sink += uint64_t(c.start[3]);
+      ++calls;
+    }
   if (sink == 1) std::printf(" ");
   return calls;
 }
@@ -200,6 +314,7 @@ const std::vector<KernelCase>& kernelCases() {
     std::vector<KernelCase> c = {
         {"best-luma search", lumaSame, lumaCheck, lumaBench},
         {"best-luma distances (vote)", distancesSame, distancesCheck, distancesBench},
+        {"vote bookkeeping (cell)", bookkeepingSame, bookkeepingCheck, bookkeepingBench},
         sharingPairsCase(),
         carryingPairsCase(),
     };
