@@ -201,6 +201,7 @@ const std::vector<KernelCase>& kernelCases() {
         {"best-luma search", lumaSame, lumaCheck, lumaBench},
         {"best-luma distances (vote)", distancesSame, distancesCheck, distancesBench},
         sharingPairsCase(),
+        smoothLineCase(),
     };
     for (const KernelCase& u : unchangedCases()) c.push_back(u);
     for (const KernelCase& u : tableWidthCases()) c.push_back(u);
