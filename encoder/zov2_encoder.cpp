@@ -12,6 +12,7 @@
 #include "encoder/prequantise.h"
 #include "encoder/rectangle_search.h"
 #include "encoder/residual_coder.h"
+#include "encoder/smooth_kernels.h"
 #include "encoder/table_width_kernels.h"
 #include "encoder/unchanged_analysis.h"
 #include "encoder/worker_pool.h"
@@ -142,7 +143,7 @@ void fillFrom(EncoderBuffers& b, uint8_t marker, const uint16_t* source) {
 
 void markSmoothCandidates(EncoderBuffers& b, const CompressionSettings& s) {
   const int w = b.width;
-  const int loss = int(s.ImageLossLevel);
+  const SmoothLineFn smoothLine = smoothKernels().smoothLine;
   // Each pixel reads the targets and writes only its own map entry: bands of lines in any order.
   const int bands = (b.lines + kBandLines - 1) / kBandLines;
   b.pool->run(bands, [&](int band, int) {
@@ -150,23 +151,10 @@ void markSmoothCandidates(EncoderBuffers& b, const CompressionSettings& s) {
     for (int l = band * kBandLines; l < end; ++l) {
       // The decoder interpolates odd columns of odd coded lines and even columns of even ones;
       // in single field every coded line is an odd line of the picture.
-      bool oddLine = b.singleField || (l & 1) != 0;
-      for (int x = 1; x < w - 1; ++x) {
-        size_t i = size_t(l) * w + x;
-        if (b.blockMap[i] >= kMapSolid) continue;
-        int left = int(b.curYc[i - 1] >> 12), here = int(b.curYc[i] >> 12),
-            right = int(b.curYc[i + 1] >> 12);
-        int a = std::abs(here - left), c = std::abs(right - here), d = std::abs(right - left);
-        bool interpolated = oddLine == ((x & 1) != 0);
-        bool ok;
-        if (interpolated) {
-          ok = a < loss && c < loss && d < loss;
-          if (ok && !s.EnhancedEdges && x >= 2) ok = std::abs(left - int(b.curYc[i - 2] >> 12)) < 7;
-        } else {
-          ok = a < 7 && c < 7 && d < 7;
-        }
-        if (ok && b.blockMap[i] == kMapCoded) b.blockMap[i] = kMapSmoothCandidate;
-      }
+      const bool oddLine = b.singleField || (l & 1) != 0;
+      const size_t first = size_t(l) * w;
+      smoothLine(b.blockMap.data() + first, b.curYc.data() + first, w, oddLine, s.ImageLossLevel,
+                 s.EnhancedEdges);
     }
   });
 }

@@ -317,6 +317,7 @@ const std::vector<KernelCase>& kernelCases() {
         {"vote bookkeeping (cell)", bookkeepingSame, bookkeepingCheck, bookkeepingBench},
         sharingPairsCase(),
         carryingPairsCase(),
+        smoothLineCase(),
     };
     for (const KernelCase& u : unchangedCases()) c.push_back(u);
     for (const KernelCase& u : tableWidthCases()) c.push_back(u);

@@ -33,6 +33,8 @@ KernelCase sharingPairsCase();
 KernelCase carryingPairsCase();
 // The unchanged analysis's cases (unchanged_kernel_cases.cpp).
 std::vector<KernelCase> unchangedCases();
+// The smooth-luma candidate marking (smooth_kernel_cases.cpp).
+KernelCase smoothLineCase();
 // The table-width cost model's cases (table_width_kernel_cases.cpp).
 std::vector<KernelCase> tableWidthCases();
 
