@@ -27,28 +27,28 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
     return value ? value[i] == value[j] : colour[i] == colour[j];
   };
 
-  // Run map: candidates in a row to the right, capped at 255.
+  // Run map: candidates in a row to the right, capped at 255. For solid rectangles a run goes
+  // on while the right neighbour is a candidate of the same value: the links of a line (1 where
+  // it does) make a run map of their own, one shorter than the runs.
   const uint8_t cand = rule.candidate;
-  const RunMapLineFn runMapLine = rectangleSearchKernels().runMapLine;
+  const RectangleSearchKernels& kernels = rectangleSearchKernels();
+  uint8_t* link = b.searchLine.data();
   for (int l = 0; l < lines; ++l) {
     const size_t base = size_t(l) * w;
     const uint8_t* m = map + base;
     uint8_t* r = runs + base;
-    int run = 0;
     if (!rule.sameValue) {
-      runMapLine(m, r, w, cand);
-    } else {
-      for (int x = w - 1; x >= 0; --x) {
-        size_t i = base + x;
-        if (m[x] != cand)
-          run = 0;
-        else if (run > 0 && !same(i, i + 1))
-          run = 1;
-        else
-          run = std::min(run + 1, 255);
-        r[x] = static_cast<uint8_t>(run);
-      }
+      kernels.runMapLine(m, r, w, cand);
+      continue;
     }
+    if (value)
+      kernels.equalLine32(value + base, value + base + 1, link, w - 1);
+    else
+      kernels.equalLine16(colour + base, colour + base + 1, link, w - 1);
+    link[w - 1] = 0;
+    for (int x = 0; x + 1 < w; ++x) link[x] &= (m[x] == cand) & (m[x + 1] == cand);
+    kernels.runMapLine(link, r, w, 1);
+    for (int x = 0; x < w; ++x) r[x] = m[x] == cand ? uint8_t(r[x] + (r[x] < 255)) : uint8_t(0);
   }
   // Upper bound of the area reachable from each pixel: its run times the candidate lines
   // below it (same value for solid rectangles). The area cache keeps it, lowered to the exact
@@ -103,37 +103,41 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
     unlink(i, bound);
     return i;
   };
-  uint32_t* height = b.scratchHeights.data();
+  // The heights of a line come in vectors with the pixels whose simple bound (run times
+  // height) reaches the minimum; only those are looked at further.
+  uint8_t* height = b.scratchHeights.data();
+  int32_t* columns = b.levelOrder.data();  // a line's columns until the queue runs
   const uint32_t minArea = uint32_t(rule.minArea);
+  std::fill(b.heapFlag.begin(), b.heapFlag.end(), uint8_t(0));
   for (int l = lines - 1; l >= 0; --l) {
     const size_t base = size_t(l) * w;
     const uint8_t* r = runs + base;
-    const uint8_t* rb = l + 1 < lines ? r + w : nullptr;
-    uint32_t* hgt = height + base;
-    const uint32_t* hb = l + 1 < lines ? hgt + w : nullptr;
-    int left = 0;
-    for (int x = 0; x < w; ++x) {
+    uint8_t* hgt = height + base;
+    const bool hasBelow = l + 1 < lines;
+    if (rule.sameValue && hasBelow) {
+      if (value)
+        kernels.equalLine32(value + base, value + base + w, link, w);
+      else
+        kernels.equalLine16(colour + base, colour + base + w, link, w);
+    }
+    const int n =
+        kernels.heightsLine(r, hasBelow ? hgt + w : nullptr,
+                            rule.sameValue && hasBelow ? link : nullptr, hgt, w, minArea, columns);
+    for (int k = 0; k < n; ++k) {
+      const int x = columns[k];
       const int run = r[x];
-      uint32_t hx = 0;
-      if (run) {
-        uint32_t below = 0;
-        if (rb && rb[x] && (!rule.sameValue || same(base + x, base + x + w)))
-          below = std::min<uint32_t>(hb[x], 254);
-        hx = below + 1;
-      }
-      hgt[x] = hx;
+      const uint32_t hx = hgt[x];
       uint32_t bound = hx * uint32_t(run);
-      const size_t up = base + x - size_t(w);
-      if (l > 0 && hx < 255 && runs[up] >= run && (!rule.sameValue || same(up, base + x))) {
+      const size_t i = base + x;
+      const size_t up = i - size_t(w);
+      const int left = x > 0 ? r[x - 1] : 0;
+      if (l > 0 && hx < 255 && runs[up] >= run && (!rule.sameValue || same(up, i))) {
         bound = 0;
       } else if (left > run) {
-        const uint32_t k = hgt[x - 1];
-        bound = hx > k ? hx * std::min<uint32_t>(uint32_t(run), r[x + k * size_t(w)]) : 0;
+        const uint32_t k2 = hgt[x - 1];
+        bound = hx > k2 ? hx * std::min<uint32_t>(uint32_t(run), r[x + k2 * size_t(w)]) : 0;
       }
-      const size_t i = base + x;
-      queued[i] = 0;
       if (bound >= minArea) push(i, bound);
-      left = run;
     }
   }
 

@@ -247,12 +247,12 @@ bool StartEncoder(CompressionSettings& s, const EncoderSetup& setup) {
 
   const size_t n = size_t(b->pixels);
   for (auto* v : {&b->cur, &b->prev, &b->lookahead, &b->background, &b->work}) v->assign(n, 0);
-  for (auto* v : {&b->curYc, &b->lookYc, &b->diff, &b->lookDiff, &b->bgDiff, &b->areaCache,
-                  &b->scratchHeights})
+  for (auto* v : {&b->curYc, &b->lookYc, &b->diff, &b->lookDiff, &b->bgDiff, &b->areaCache})
     v->assign(n, 0);
   for (auto* v : {&b->blockMap, &b->keyMap, &b->keyMapCopy, &b->lookKeyMap, &b->runs, &b->heapFlag,
-                  &b->coverWidth, &b->entropyStart})
+                  &b->scratchHeights, &b->coverWidth, &b->entropyStart})
     v->assign(n, 0);
+  b->searchLine.assign(size_t(w) + 1, 0);
   b->chromaStore.assign(size_t(w) / 2 + 1, 0);
   b->columnStore.assign(size_t(b->lines), 0);
   b->cellChroma.assign((size_t(b->lines) / b->cellH + 1) * (size_t(w) / b->cellW), 0);

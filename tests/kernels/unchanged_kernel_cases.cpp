@@ -1,6 +1,6 @@
 // The unchanged analysis's kernels against their references: the difference map and the
-// per-line unchanged test, and the run map of the rectangle search over the maps the test
-// makes, on the teapot's frames and on random pictures.
+// per-line unchanged test, and the run map, equal neighbours and heights of the rectangle
+// search over the maps the test makes, on the teapot's frames and on random pictures.
 #include <algorithm>
 #include <cstdio>
 
@@ -218,12 +218,180 @@ uint64_t runsBench(unsigned flags, KernelInputs& in) {
   return calls;
 }
 
+// ---- Equal neighbours and heights of the rectangle search ----
+
+bool equalSame(unsigned flags) {
+  const RectangleSearchKernels k = rectangleSearchKernelsFor(flags);
+  return k.equalLine32 == equalLine32Scalar && k.equalLine16 == equalLine16Scalar;
+}
+
+template <typename T, typename Fn, typename Ref>
+bool equalOne(Fn f, Ref ref, const T* a, const T* b, int n, std::string& why) {
+  std::vector<uint8_t> want(size_t(n) + 1, 0xAB), got(size_t(n) + 1, 0xAB);
+  ref(a, b, want.data(), n);
+  f(a, b, got.data(), n);
+  if (got == want) return true;
+  const size_t i = size_t(std::mismatch(got.begin(), got.end(), want.begin()).first - got.begin());
+  why = std::to_string(sizeof(T) * 8) + "-bit, n " + std::to_string(n) + ": entry " +
+        std::to_string(i) + " gives " + std::to_string(got[i]) + ", reference " +
+        std::to_string(want[i]);
+  return false;
+}
+
+bool equalCheck(unsigned flags, KernelInputs& in, std::string& why) {
+  const RectangleSearchKernels k = rectangleSearchKernelsFor(flags);
+  // The teapot's colours against the right neighbour and the pixel below, and as targets
+  // (the colour spread over 17 bits, so that every byte of a lane matters).
+  for (size_t f = 0; f < frameCount(in); ++f) {
+    const uint16_t* c = frame(in, f);
+    std::vector<uint32_t> t(kFrame);
+    for (size_t i = 0; i < kFrame; ++i) t[i] = uint32_t(c[i]) * 0x10101u & 0x1FFFF;
+    for (int l = 0; l + 1 < kSide; ++l) {
+      const size_t base = size_t(l) * kSide;
+      if (!equalOne(k.equalLine16, equalLine16Scalar, c + base, c + base + 1, kSide - 1, why) ||
+          !equalOne(k.equalLine16, equalLine16Scalar, c + base, c + base + kSide, kSide, why) ||
+          !equalOne(k.equalLine32, equalLine32Scalar, t.data() + base, t.data() + base + 1,
+                    kSide - 1, why) ||
+          !equalOne(k.equalLine32, equalLine32Scalar, t.data() + base, t.data() + base + kSide,
+                    kSide, why))
+        return false;
+    }
+  }
+  // Random lines of every length up to 600 with few values; values differing in one high bit.
+  std::uniform_int_distribution<int> length(0, 600), value(0, 2), bit(0, 16);
+  for (int pass = 0; pass < 2000; ++pass) {
+    const int n = pass < 100 ? pass : length(in.random);
+    std::vector<uint32_t> a(size_t(n) + 1), b(size_t(n) + 1);
+    std::vector<uint16_t> a16(size_t(n) + 1), b16(size_t(n) + 1);
+    for (int x = 0; x <= n; ++x) {
+      a[size_t(x)] = uint32_t(value(in.random)) << bit(in.random);
+      b[size_t(x)] = value(in.random) ? a[size_t(x)] : a[size_t(x)] ^ (1u << bit(in.random));
+      a16[size_t(x)] = uint16_t(a[size_t(x)] >> 1);
+      b16[size_t(x)] = uint16_t(b[size_t(x)] >> 1);
+    }
+    if (!equalOne(k.equalLine32, equalLine32Scalar, a.data(), b.data(), n, why) ||
+        !equalOne(k.equalLine16, equalLine16Scalar, a16.data(), b16.data(), n, why))
+      return false;
+  }
+  return true;
+}
+
+uint64_t equalBench(unsigned flags, KernelInputs& in) {
+  const RectangleSearchKernels k = rectangleSearchKernelsFor(flags);
+  const uint16_t* c = frame(in, 0);
+  std::vector<uint32_t> t(c, c + kFrame);
+  std::vector<uint8_t> out(kSide);
+  uint64_t calls = 0;
+  for (int pass = 0; pass < 200; ++pass)
+    for (int l = 0; l + 1 < kSide; ++l, calls += 2) {
+      const size_t base = size_t(l) * kSide;
+      k.equalLine32(t.data() + base, t.data() + base + kSide, out.data(), kSide);
+      k.equalLine16(c + base, c + base + 1, out.data(), kSide - 1);
+    }
+  if (out[17] == 7) std::printf(" ");
+  return calls;
+}
+
+bool heightsSame(unsigned flags) {
+  return rectangleSearchKernelsFor(flags).heightsLine == heightsLineScalar;
+}
+
+bool heightsOne(HeightsLineFn f, const uint8_t* runs, const uint8_t* below,
+                const uint8_t* sameBelow, int w, uint32_t minArea, std::vector<uint8_t>& heights,
+                std::string& why) {
+  std::vector<uint8_t> got(size_t(w) + 1, 0xAB);
+  heights.assign(size_t(w) + 1, 0xAB);
+  std::vector<int32_t> wantXs(size_t(w) + 1, -7), gotXs(size_t(w) + 1, -7);
+  const int want =
+      heightsLineScalar(runs, below, sameBelow, heights.data(), w, minArea, wantXs.data());
+  const int n = f(runs, below, sameBelow, got.data(), w, minArea, gotXs.data());
+  const std::string what = "width " + std::to_string(w) + " minArea " + std::to_string(minArea) +
+                           (below ? "" : " (last line)") + (sameBelow ? " same-value" : "");
+  if (got != heights) {
+    const size_t i =
+        size_t(std::mismatch(got.begin(), got.end(), heights.begin()).first - got.begin());
+    why = what + ": height " + std::to_string(i) + " is " + std::to_string(got[i]) +
+          ", reference " + std::to_string(heights[i]);
+    return false;
+  }
+  if (n != want || gotXs != wantXs) {
+    why = what + ": " + std::to_string(n) + " columns, reference " + std::to_string(want);
+    return false;
+  }
+  return true;
+}
+
+bool heightsCheck(unsigned flags, KernelInputs& in, std::string& why) {
+  const HeightsLineFn f = rectangleSearchKernelsFor(flags).heightsLine;
+  std::vector<uint8_t> heights;
+  // The teapot's unchanged maps, bottom-up as the search goes, each line from the reference's
+  // heights of the line below; every other line with neighbours below of one value.
+  for (size_t k = 0; k + 1 < frameCount(in); ++k)
+    for (uint32_t t : {30u, 300u}) {
+      const std::vector<uint8_t> map = footageMap(in, k, t, t * 3);
+      std::vector<uint8_t> runs(kFrame), same(kSide);
+      for (int l = 0; l < kSide; ++l)
+        runMapLineScalar(map.data() + size_t(l) * kSide, runs.data() + size_t(l) * kSide, kSide,
+                         kMapCandidate);
+      for (uint32_t minArea : {0u, 1u, 12u, 46u, 400u, 65025u, 70000u}) {
+        std::vector<uint8_t> below;
+        for (int l = kSide - 1; l >= 0; --l) {
+          for (int x = 0; x < kSide; ++x) same[size_t(x)] = uint8_t((x * 7 + l) % 5 != 0);
+          if (!heightsOne(
+                  f, runs.data() + size_t(l) * kSide, below.empty() ? nullptr : below.data(),
+                  l % 2 && !below.empty() ? same.data() : nullptr, kSide, minArea, heights, why))
+            return false;
+          below.assign(heights.begin(), heights.end() - 1);
+        }
+      }
+    }
+  // Random lines of every width up to 600: runs and heights below up to 255.
+  std::uniform_int_distribution<int> width(0, 600), byte(0, 255), percent(0, 99);
+  for (int pass = 0; pass < 3000; ++pass) {
+    const int w = pass < 100 ? pass : width(in.random), p = percent(in.random);
+    std::vector<uint8_t> runs(size_t(w) + 1), below(size_t(w) + 1), same(size_t(w) + 1);
+    for (int x = 0; x < w; ++x) {
+      runs[size_t(x)] = percent(in.random) < p ? uint8_t(byte(in.random)) : 0;
+      below[size_t(x)] = percent(in.random) < p ? uint8_t(byte(in.random)) : 0;
+      same[size_t(x)] = uint8_t(percent(in.random) < 50 ? 0 : 1 + percent(in.random));
+    }
+    const uint32_t minArea =
+        uint32_t(percent(in.random) < 10 ? byte(in.random) * byte(in.random) : percent(in.random));
+    if (!heightsOne(f, runs.data(), pass % 3 ? below.data() : nullptr,
+                    pass % 2 ? same.data() : nullptr, w, minArea, heights, why))
+      return false;
+  }
+  return true;
+}
+
+uint64_t heightsBench(unsigned flags, KernelInputs& in) {
+  const HeightsLineFn f = rectangleSearchKernelsFor(flags).heightsLine;
+  const std::vector<uint8_t> map = footageMap(in, 0, 30, 90);
+  std::vector<uint8_t> runs(kFrame), heights(kFrame);
+  std::vector<int32_t> xs(kSide);
+  for (int l = 0; l < kSide; ++l)
+    runMapLineScalar(map.data() + size_t(l) * kSide, runs.data() + size_t(l) * kSide, kSide,
+                     kMapCandidate);
+  uint64_t calls = 0, found = 0;
+  for (int pass = 0; pass < 200; ++pass)
+    for (int l = kSide - 1; l >= 0; --l, ++calls) {
+      const size_t base = size_t(l) * kSide;
+      found +=
+          uint64_t(f(runs.data() + base, l + 1 < kSide ? heights.data() + base + kSide : nullptr,
+                     nullptr, heights.data() + base, kSide, 46, xs.data()));
+    }
+  if (found == 7) std::printf(" ");
+  return calls;
+}
+
 }  // namespace
 
 std::vector<KernelCase> unchangedCases() {
   return {{"difference map (frame)", diffSame, diffCheck, diffBench},
           {"unchanged test (line)", lineSame, lineCheck, lineBench},
-          {"rectangle run map (line)", runsSame, runsCheck, runsBench}};
+          {"rectangle run map (line)", runsSame, runsCheck, runsBench},
+          {"rectangle equal neighbours (line)", equalSame, equalCheck, equalBench},
+          {"rectangle heights (line)", heightsSame, heightsCheck, heightsBench}};
 }
 
 }  // namespace zov::test
