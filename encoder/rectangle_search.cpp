@@ -13,6 +13,32 @@ struct Best {
   int line = 0, col = 0, width = 0, height = 0;
 };
 
+// The largest rectangle from pixel i with the current runs, when it reaches minArea. The
+// column is never taller than it was at the start (and holds one value throughout for solid
+// rectangles, values do not change).
+Best largestFrom(const uint8_t* runs, const uint8_t* height, size_t w, size_t i, int minArea) {
+  const int maxLines = int(height[i]);
+  int width = runs[i];
+  int need = minArea - 1;  // an area counts when it is above this
+  Best out;
+  size_t j = i;
+  for (int h = 1; h <= maxLines; ++h, j += w) {
+    const int run = runs[j];
+    if (run < width) {
+      if (run == 0) break;
+      width = run;
+    }
+    if (width * h > need) {
+      need = width * h;
+      out.area = need;
+      out.width = width;
+      out.height = h;
+    }
+    if (width * maxLines <= need) break;
+  }
+  return out;
+}
+
 }  // namespace
 
 int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& list,
@@ -141,31 +167,6 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
     }
   }
 
-  // The largest rectangle from pixel i with the current runs, when it reaches the minimum.
-  // The column is never taller than it was at the start (and holds one value throughout for
-  // solid rectangles, values do not change).
-  auto largestFrom = [&](size_t i, Best& out) {
-    const int maxLines = int(height[i]);
-    int width = runs[i];
-    int need = rule.minArea - 1;  // an area counts when it is above this
-    out = Best{};
-    size_t j = i;
-    for (int h = 1; h <= maxLines; ++h, j += size_t(w)) {
-      const int run = runs[j];
-      if (run < width) {
-        if (run == 0) break;
-        width = run;
-      }
-      if (width * h > need) {
-        need = width * h;
-        out.area = need;
-        out.width = width;
-        out.height = h;
-      }
-      if (width * maxLines <= need) break;
-    }
-  };
-
   int taken = 0;
   const int segments = static_cast<int>(list.longCount.size());
   // Lowers top to the fullest occupied bucket; every queued bound is at least minArea.
@@ -214,8 +215,7 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
       queued[i] = 0;
       if (full) break;  // the next search resets the queue flags
       if (k + 1 < n) __builtin_prefetch(&runs[size_t(order[k + 1])]);
-      Best best;
-      largestFrom(i, best);
+      Best best = largestFrom(runs, height, size_t(w), i, rule.minArea);
       if (uint32_t(best.area) < level) {
         if (best.area >= rule.minArea) push(i, uint32_t(best.area));
         continue;

@@ -125,7 +125,8 @@ void search(EncoderBuffers& b, const CompressionSettings& s, BlockListKind kind,
   if (rule.candidate == kMapCoded) return;
   uint8_t* map = b.blockMap.data();
   const uint8_t candidate = rule.candidate;
-  for (int i = 0; i < b.pixels; ++i) map[i] = map[i] == candidate ? uint8_t(kMapCoded) : map[i];
+  const int n = b.pixels;  // read once: the map's stores could otherwise change it
+  for (int i = 0; i < n; ++i) map[i] = map[i] == candidate ? uint8_t(kMapCoded) : map[i];
 }
 
 // Pixels covered by a rectangle of `list` take `source` (colour and target).
