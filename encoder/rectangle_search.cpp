@@ -130,9 +130,13 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
     return i;
   };
   // The heights of a line come in vectors with the pixels whose simple bound (run times
-  // height) reaches the minimum; only those are looked at further.
+  // height) reaches the minimum and which the line above does not hold back; only those are
+  // looked at further. For solid rectangles the equal neighbours of each pair of lines are
+  // found once: a line's above is the next line's below.
   uint8_t* height = b.scratchHeights.data();
   int32_t* columns = b.levelOrder.data();  // a line's columns until the queue runs
+  uint8_t* sameBelow = link;
+  uint8_t* sameAbove = link + w + 1;
   const uint32_t minArea = uint32_t(rule.minArea);
   std::fill(b.heapFlag.begin(), b.heapFlag.end(), uint8_t(0));
   for (int l = lines - 1; l >= 0; --l) {
@@ -140,31 +144,35 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
     const uint8_t* r = runs + base;
     uint8_t* hgt = height + base;
     const bool hasBelow = l + 1 < lines;
-    if (rule.sameValue && hasBelow) {
+    if (rule.sameValue && l > 0) {
       if (value)
-        kernels.equalLine32(value + base, value + base + w, link, w);
+        kernels.equalLine32(value + base - w, value + base, sameAbove, w);
       else
-        kernels.equalLine16(colour + base, colour + base + w, link, w);
+        kernels.equalLine16(colour + base - w, colour + base, sameAbove, w);
     }
-    const int n =
-        kernels.heightsLine(r, hasBelow ? hgt + w : nullptr,
-                            rule.sameValue && hasBelow ? link : nullptr, hgt, w, minArea, columns);
+    HeightsLineJob job;
+    job.runs = r;
+    job.above = l > 0 ? r - w : nullptr;
+    job.sameAbove = rule.sameValue && l > 0 ? sameAbove : nullptr;
+    job.below = hasBelow ? hgt + w : nullptr;
+    job.sameBelow = rule.sameValue && hasBelow ? sameBelow : nullptr;
+    job.heights = hgt;
+    job.width = w;
+    job.minArea = minArea;
+    job.columns = columns;
+    const int n = kernels.heightsLine(job);
     for (int k = 0; k < n; ++k) {
       const int x = columns[k];
       const int run = r[x];
       const uint32_t hx = hgt[x];
       uint32_t bound = hx * uint32_t(run);
-      const size_t i = base + x;
-      const size_t up = i - size_t(w);
-      const int left = x > 0 ? r[x - 1] : 0;
-      if (l > 0 && hx < 255 && runs[up] >= run && (!rule.sameValue || same(up, i))) {
-        bound = 0;
-      } else if (left > run) {
+      if (x > 0 && r[x - 1] > run) {
         const uint32_t k2 = hgt[x - 1];
         bound = hx > k2 ? hx * std::min<uint32_t>(uint32_t(run), r[x + k2 * size_t(w)]) : 0;
       }
-      if (bound >= minArea) push(i, bound);
+      if (bound >= minArea) push(base + x, bound);
     }
+    std::swap(sameBelow, sameAbove);
   }
 
   int taken = 0;

@@ -27,19 +27,29 @@ void equalLine16Scalar(const uint16_t* a, const uint16_t* b, uint8_t* out, int n
   for (int x = 0; x < n; ++x) out[x] = a[x] == b[x];
 }
 
-int heightsLineScalar(const uint8_t* runs, const uint8_t* below, const uint8_t* sameBelow,
-                      uint8_t* heights, int width, uint32_t minArea, int32_t* xs) {
-  int n = 0;
-  for (int x = 0; x < width; ++x) {
+namespace {
+
+// The reference over columns from..width-1 of a job.
+int heightsFrom(const HeightsLineJob& job, int from, int n) {
+  const uint8_t* runs = job.runs;
+  for (int x = from; x < job.width; ++x) {
     uint32_t h = 0;
     if (runs[x]) {
-      const uint32_t down = below && (!sameBelow || sameBelow[x]) ? below[x] : 0;
-      h = std::min<uint32_t>(down, 254) + 1;
+      const bool down = job.below && (!job.sameBelow || job.sameBelow[x]);
+      h = std::min<uint32_t>(down ? job.below[x] : 0, 254) + 1;
     }
-    heights[x] = static_cast<uint8_t>(h);
-    if (h * runs[x] >= minArea) xs[n++] = x;
+    job.heights[x] = static_cast<uint8_t>(h);
+    const bool held =
+        job.above && h < 255 && job.above[x] >= runs[x] && (!job.sameAbove || job.sameAbove[x]);
+    if (h * runs[x] >= job.minArea && !held) job.columns[n++] = x;
   }
   return n;
+}
+
+}  // namespace
+
+int heightsLineScalar(const HeightsLineJob& job) {
+  return heightsFrom(job, 0, 0);
 }
 
 namespace {
@@ -106,55 +116,116 @@ __attribute__((target("sse2"))) void equalLine16Sse2(const uint16_t* a, const ui
   equalLine16Scalar(a + x, b + x, out + x, n - x);
 }
 
+__attribute__((target("sse2"))) inline __m128i load16(const uint8_t* p) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
+__attribute__((target("avx2"))) inline __m256i load32(const uint8_t* p) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
 // Sixteen entries a step: the heights in bytes, the products of height and run in 16-bit
-// lanes (at most 255 x 255) against minArea - 1 by a saturating subtraction; the columns of
-// the step's mask are written out. A step without a candidate stores zero heights only.
-__attribute__((target("sse2"))) int heightsLineSse2(const uint8_t* runs, const uint8_t* below,
-                                                    const uint8_t* sameBelow, uint8_t* heights,
-                                                    int width, uint32_t minArea, int32_t* xs) {
+// lanes (at most 255 x 255) against minArea - 1 by a saturating subtraction, the hold-back by
+// the line above by byte compares; the columns of the step's mask are written out. A step
+// without a candidate stores zero heights only.
+__attribute__((target("sse2"))) int heightsLineSse2(const HeightsLineJob& job) {
   const __m128i zero = _mm_setzero_si128();
+  const __m128i ones = _mm_cmpeq_epi8(zero, zero);
   const __m128i one = _mm_set1_epi8(1);
   const __m128i cap = _mm_set1_epi8(static_cast<char>(254));
-  const __m128i limit =
-      _mm_set1_epi16(static_cast<short>(std::min<uint32_t>(minArea > 0 ? minArea - 1 : 0, 65535)));
-  const bool all = minArea == 0;
+  const __m128i limit = _mm_set1_epi16(
+      static_cast<short>(std::min<uint32_t>(job.minArea > 0 ? job.minArea - 1 : 0, 65535)));
+  const bool all = job.minArea == 0;
   int n = 0, x = 0;
-  for (; x + 16 <= width; x += 16) {
-    const __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i*>(runs + x));
+  for (; x + 16 <= job.width; x += 16) {
+    const __m128i r = load16(job.runs + x);
     const __m128i none = _mm_cmpeq_epi8(r, zero);
-    if (_mm_movemask_epi8(none) == 0xFFFF) {
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(heights + x), zero);
-      if (all)
-        for (int k = 0; k < 16; ++k) xs[n++] = x + k;
+    if (_mm_movemask_epi8(none) == 0xFFFF && !all) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(job.heights + x), zero);
       continue;
     }
     __m128i down = zero;
-    if (below) {
-      down = _mm_loadu_si128(reinterpret_cast<const __m128i*>(below + x));
-      if (sameBelow)
-        down = _mm_andnot_si128(
-            _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(sameBelow + x)), zero),
-            down);
+    if (job.below) {
+      down = load16(job.below + x);
+      if (job.sameBelow)
+        down = _mm_andnot_si128(_mm_cmpeq_epi8(load16(job.sameBelow + x), zero), down);
     }
     const __m128i h = _mm_andnot_si128(none, _mm_add_epi8(_mm_min_epu8(down, cap), one));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(heights + x), h);
-    const __m128i lo = _mm_mullo_epi16(_mm_unpacklo_epi8(h, zero), _mm_unpacklo_epi8(r, zero));
-    const __m128i hi = _mm_mullo_epi16(_mm_unpackhi_epi8(h, zero), _mm_unpackhi_epi8(r, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(job.heights + x), h);
     // Lanes at or below minArea - 1 are zero after the subtraction.
-    const __m128i small = _mm_packs_epi16(_mm_cmpeq_epi16(_mm_subs_epu16(lo, limit), zero),
-                                          _mm_cmpeq_epi16(_mm_subs_epu16(hi, limit), zero));
-    unsigned mask = ~unsigned(_mm_movemask_epi8(small)) & 0xFFFF;
-    if (all) mask = 0xFFFF;
+    __m128i skip = zero;
+    if (!all) {
+      const __m128i lo = _mm_mullo_epi16(_mm_unpacklo_epi8(h, zero), _mm_unpacklo_epi8(r, zero));
+      const __m128i hi = _mm_mullo_epi16(_mm_unpackhi_epi8(h, zero), _mm_unpackhi_epi8(r, zero));
+      skip = _mm_packs_epi16(_mm_cmpeq_epi16(_mm_subs_epu16(lo, limit), zero),
+                             _mm_cmpeq_epi16(_mm_subs_epu16(hi, limit), zero));
+    }
+    if (job.above) {
+      const __m128i a = load16(job.above + x);
+      __m128i held =
+          _mm_andnot_si128(_mm_cmpeq_epi8(h, ones), _mm_cmpeq_epi8(_mm_max_epu8(a, r), a));
+      if (job.sameAbove)
+        held = _mm_andnot_si128(_mm_cmpeq_epi8(load16(job.sameAbove + x), zero), held);
+      skip = _mm_or_si128(skip, held);
+    }
+    unsigned mask = ~unsigned(_mm_movemask_epi8(skip)) & 0xFFFF;
     while (mask) {
-      xs[n++] = x + __builtin_ctz(mask);
+      job.columns[n++] = x + __builtin_ctz(mask);
       mask &= mask - 1;
     }
   }
-  const int tail =
-      heightsLineScalar(runs + x, below ? below + x : nullptr, sameBelow ? sameBelow + x : nullptr,
-                        heights + x, width - x, minArea, xs + n);
-  for (int k = n; k < n + tail; ++k) xs[k] += x;
-  return n + tail;
+  return heightsFrom(job, x, n);
+}
+
+// The same thirty-two entries a step; the 16-bit lanes of each half are packed back in order.
+__attribute__((target("avx2"))) int heightsLineAvx2(const HeightsLineJob& job) {
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i ones = _mm256_cmpeq_epi8(zero, zero);
+  const __m256i one = _mm256_set1_epi8(1);
+  const __m256i cap = _mm256_set1_epi8(static_cast<char>(254));
+  const __m256i limit = _mm256_set1_epi16(
+      static_cast<short>(std::min<uint32_t>(job.minArea > 0 ? job.minArea - 1 : 0, 65535)));
+  const bool all = job.minArea == 0;
+  int n = 0, x = 0;
+  for (; x + 32 <= job.width; x += 32) {
+    const __m256i r = load32(job.runs + x);
+    const __m256i none = _mm256_cmpeq_epi8(r, zero);
+    if (_mm256_movemask_epi8(none) == -1 && !all) {
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(job.heights + x), zero);
+      continue;
+    }
+    __m256i down = zero;
+    if (job.below) {
+      down = load32(job.below + x);
+      if (job.sameBelow)
+        down = _mm256_andnot_si256(_mm256_cmpeq_epi8(load32(job.sameBelow + x), zero), down);
+    }
+    const __m256i h = _mm256_andnot_si256(none, _mm256_add_epi8(_mm256_min_epu8(down, cap), one));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(job.heights + x), h);
+    __m256i skip = zero;
+    if (!all) {
+      const __m256i lo =
+          _mm256_mullo_epi16(_mm256_unpacklo_epi8(h, zero), _mm256_unpacklo_epi8(r, zero));
+      const __m256i hi =
+          _mm256_mullo_epi16(_mm256_unpackhi_epi8(h, zero), _mm256_unpackhi_epi8(r, zero));
+      skip = _mm256_packs_epi16(_mm256_cmpeq_epi16(_mm256_subs_epu16(lo, limit), zero),
+                                _mm256_cmpeq_epi16(_mm256_subs_epu16(hi, limit), zero));
+    }
+    if (job.above) {
+      const __m256i a = load32(job.above + x);
+      __m256i held = _mm256_andnot_si256(_mm256_cmpeq_epi8(h, ones),
+                                         _mm256_cmpeq_epi8(_mm256_max_epu8(a, r), a));
+      if (job.sameAbove)
+        held = _mm256_andnot_si256(_mm256_cmpeq_epi8(load32(job.sameAbove + x), zero), held);
+      skip = _mm256_or_si256(skip, held);
+    }
+    uint32_t mask = ~uint32_t(_mm256_movemask_epi8(skip));
+    while (mask) {
+      job.columns[n++] = x + __builtin_ctz(mask);
+      mask &= mask - 1;
+    }
+  }
+  return heightsFrom(job, x, n);
 }
 
 #endif
@@ -171,6 +242,7 @@ RectangleSearchKernels rectangleSearchKernelsFor(unsigned flags) {
     k.equalLine16 = equalLine16Sse2;
     k.heightsLine = heightsLineSse2;
   }
+  if (flags & kCpuAvx2) k.heightsLine = heightsLineAvx2;
 #else
   (void)flags;
 #endif

@@ -16,12 +16,25 @@ using RunMapLineFn = void (*)(const uint8_t* map, uint8_t* runs, int width, uint
 using EqualLine32Fn = void (*)(const uint32_t* a, const uint32_t* b, uint8_t* out, int n);
 using EqualLine16Fn = void (*)(const uint16_t* a, const uint16_t* b, uint8_t* out, int n);
 
-// The candidate lines of one line from the line below: heights[x] = 0 where runs[x] is 0,
-// else 1 + min(below[x], 254), where below[x] is 0 without a line below (below == nullptr) and
-// where sameBelow is given and sameBelow[x] is 0. Writes the columns whose
-// heights[x] * runs[x] reaches minArea to xs in increasing order and returns their count.
-using HeightsLineFn = int (*)(const uint8_t* runs, const uint8_t* below, const uint8_t* sameBelow,
-                              uint8_t* heights, int width, uint32_t minArea, int32_t* xs);
+// One line of the heights pass, which goes bottom-up.
+struct HeightsLineJob {
+  const uint8_t* runs;       // the line's runs
+  const uint8_t* above;      // the runs of the line above (nullptr on the first line)
+  const uint8_t* sameAbove;  // solid rectangles: 1 where the pixel above holds the same value
+  const uint8_t* below;      // the heights of the line below (nullptr on the last line)
+  const uint8_t* sameBelow;  // solid rectangles: 1 where the pixel below holds the same value
+  uint8_t* heights;          // out: the line's heights
+  int width;
+  uint32_t minArea;
+  int32_t* columns;  // out: the columns worth a closer look, increasing
+};
+
+// heights[x] = 0 where runs[x] is 0, else 1 + min(down, 254), where down is below[x] when
+// there is a line below and (without sameBelow, or where sameBelow[x] is not 0), else 0.
+// Lists the columns whose heights[x] * runs[x] reaches minArea, but not those held back by the
+// line above: above given, heights[x] < 255, above[x] >= runs[x] and (without sameAbove, or
+// where sameAbove[x] is not 0). Returns the number of columns listed.
+using HeightsLineFn = int (*)(const HeightsLineJob& job);
 
 struct RectangleSearchKernels {
   RunMapLineFn runMapLine;
@@ -34,8 +47,7 @@ struct RectangleSearchKernels {
 void runMapLineScalar(const uint8_t* map, uint8_t* runs, int width, uint8_t candidate);
 void equalLine32Scalar(const uint32_t* a, const uint32_t* b, uint8_t* out, int n);
 void equalLine16Scalar(const uint16_t* a, const uint16_t* b, uint8_t* out, int n);
-int heightsLineScalar(const uint8_t* runs, const uint8_t* below, const uint8_t* sameBelow,
-                      uint8_t* heights, int width, uint32_t minArea, int32_t* xs);
+int heightsLineScalar(const HeightsLineJob& job);
 
 // The table for the given processor flags (references where a flag is missing).
 RectangleSearchKernels rectangleSearchKernelsFor(unsigned cpuFlags);

@@ -296,17 +296,24 @@ bool heightsSame(unsigned flags) {
   return rectangleSearchKernelsFor(flags).heightsLine == heightsLineScalar;
 }
 
-bool heightsOne(HeightsLineFn f, const uint8_t* runs, const uint8_t* below,
-                const uint8_t* sameBelow, int w, uint32_t minArea, std::vector<uint8_t>& heights,
+// Runs one job through f and the reference; job.heights and job.columns are filled by the
+// reference (the heights feed the next line).
+bool heightsOne(HeightsLineFn f, HeightsLineJob job, std::vector<uint8_t>& heights,
                 std::string& why) {
-  std::vector<uint8_t> got(size_t(w) + 1, 0xAB);
-  heights.assign(size_t(w) + 1, 0xAB);
-  std::vector<int32_t> wantXs(size_t(w) + 1, -7), gotXs(size_t(w) + 1, -7);
-  const int want =
-      heightsLineScalar(runs, below, sameBelow, heights.data(), w, minArea, wantXs.data());
-  const int n = f(runs, below, sameBelow, got.data(), w, minArea, gotXs.data());
-  const std::string what = "width " + std::to_string(w) + " minArea " + std::to_string(minArea) +
-                           (below ? "" : " (last line)") + (sameBelow ? " same-value" : "");
+  const size_t w = size_t(job.width);
+  std::vector<uint8_t> got(w + 1, 0xAB);
+  heights.assign(w + 1, 0xAB);
+  std::vector<int32_t> wantColumns(w + 1, -7), gotColumns(w + 1, -7);
+  job.heights = heights.data();
+  job.columns = wantColumns.data();
+  const int want = heightsLineScalar(job);
+  job.heights = got.data();
+  job.columns = gotColumns.data();
+  const int n = f(job);
+  const std::string what = "width " + std::to_string(w) + " minArea " +
+                           std::to_string(job.minArea) + (job.below ? "" : " (last line)") +
+                           (job.above ? "" : " (first line)") +
+                           (job.sameBelow || job.sameAbove ? " same-value" : "");
   if (got != heights) {
     const size_t i =
         size_t(std::mismatch(got.begin(), got.end(), heights.begin()).first - got.begin());
@@ -314,7 +321,7 @@ bool heightsOne(HeightsLineFn f, const uint8_t* runs, const uint8_t* below,
           ", reference " + std::to_string(heights[i]);
     return false;
   }
-  if (n != want || gotXs != wantXs) {
+  if (n != want || gotColumns != wantColumns) {
     why = what + ": " + std::to_string(n) + " columns, reference " + std::to_string(want);
     return false;
   }
@@ -325,41 +332,62 @@ bool heightsCheck(unsigned flags, KernelInputs& in, std::string& why) {
   const HeightsLineFn f = rectangleSearchKernelsFor(flags).heightsLine;
   std::vector<uint8_t> heights;
   // The teapot's unchanged maps, bottom-up as the search goes, each line from the reference's
-  // heights of the line below; every other line with neighbours below of one value.
+  // heights of the line below; every other line with neighbours of one value above and below.
   for (size_t k = 0; k + 1 < frameCount(in); ++k)
     for (uint32_t t : {30u, 300u}) {
       const std::vector<uint8_t> map = footageMap(in, k, t, t * 3);
-      std::vector<uint8_t> runs(kFrame), same(kSide);
+      std::vector<uint8_t> runs(kFrame), same(kSide), sameUp(kSide);
       for (int l = 0; l < kSide; ++l)
         runMapLineScalar(map.data() + size_t(l) * kSide, runs.data() + size_t(l) * kSide, kSide,
                          kMapCandidate);
       for (uint32_t minArea : {0u, 1u, 12u, 46u, 400u, 65025u, 70000u}) {
         std::vector<uint8_t> below;
         for (int l = kSide - 1; l >= 0; --l) {
-          for (int x = 0; x < kSide; ++x) same[size_t(x)] = uint8_t((x * 7 + l) % 5 != 0);
-          if (!heightsOne(
-                  f, runs.data() + size_t(l) * kSide, below.empty() ? nullptr : below.data(),
-                  l % 2 && !below.empty() ? same.data() : nullptr, kSide, minArea, heights, why))
-            return false;
+          for (int x = 0; x < kSide; ++x) {
+            same[size_t(x)] = uint8_t((x * 7 + l) % 5 != 0);
+            sameUp[size_t(x)] = uint8_t((x * 3 + l) % 4 != 0);
+          }
+          HeightsLineJob job{};
+          job.runs = runs.data() + size_t(l) * kSide;
+          job.above = l > 0 ? job.runs - kSide : nullptr;
+          job.sameAbove = l % 2 && l > 0 ? sameUp.data() : nullptr;
+          job.below = below.empty() ? nullptr : below.data();
+          job.sameBelow = l % 2 && !below.empty() ? same.data() : nullptr;
+          job.width = kSide;
+          job.minArea = minArea;
+          if (!heightsOne(f, job, heights, why)) return false;
           below.assign(heights.begin(), heights.end() - 1);
         }
       }
     }
-  // Random lines of every width up to 600: runs and heights below up to 255.
+  // Random lines of every width up to 600: runs, runs above and heights below up to 255.
   std::uniform_int_distribution<int> width(0, 600), byte(0, 255), percent(0, 99);
   for (int pass = 0; pass < 3000; ++pass) {
     const int w = pass < 100 ? pass : width(in.random), p = percent(in.random);
-    std::vector<uint8_t> runs(size_t(w) + 1), below(size_t(w) + 1), same(size_t(w) + 1);
+    std::vector<uint8_t> runs(size_t(w) + 1), above(size_t(w) + 1), below(size_t(w) + 1),
+        same(size_t(w) + 1), sameUp(size_t(w) + 1);
     for (int x = 0; x < w; ++x) {
       runs[size_t(x)] = percent(in.random) < p ? uint8_t(byte(in.random)) : 0;
+      // Often the same run above (the hold-back), sometimes one more or less.
+      const int a =
+          percent(in.random) < 50 ? runs[size_t(x)] + percent(in.random) % 3 - 1 : byte(in.random);
+      above[size_t(x)] = uint8_t(std::clamp(a, 0, 255));
       below[size_t(x)] = percent(in.random) < p ? uint8_t(byte(in.random)) : 0;
+      // Heights of 255 and beyond come from below (254 and 255).
+      if (percent(in.random) < 5) below[size_t(x)] = uint8_t(254 + percent(in.random) % 2);
       same[size_t(x)] = uint8_t(percent(in.random) < 50 ? 0 : 1 + percent(in.random));
+      sameUp[size_t(x)] = uint8_t(percent(in.random) < 30 ? 0 : 1 + percent(in.random));
     }
-    const uint32_t minArea =
+    HeightsLineJob job{};
+    job.runs = runs.data();
+    job.above = pass % 5 ? above.data() : nullptr;
+    job.sameAbove = pass % 2 && job.above ? sameUp.data() : nullptr;
+    job.below = pass % 3 ? below.data() : nullptr;
+    job.sameBelow = pass % 2 && job.below ? same.data() : nullptr;
+    job.width = w;
+    job.minArea =
         uint32_t(percent(in.random) < 10 ? byte(in.random) * byte(in.random) : percent(in.random));
-    if (!heightsOne(f, runs.data(), pass % 3 ? below.data() : nullptr,
-                    pass % 2 ? same.data() : nullptr, w, minArea, heights, why))
-      return false;
+    if (!heightsOne(f, job, heights, why)) return false;
   }
   return true;
 }
@@ -368,7 +396,7 @@ uint64_t heightsBench(unsigned flags, KernelInputs& in) {
   const HeightsLineFn f = rectangleSearchKernelsFor(flags).heightsLine;
   const std::vector<uint8_t> map = footageMap(in, 0, 30, 90);
   std::vector<uint8_t> runs(kFrame), heights(kFrame);
-  std::vector<int32_t> xs(kSide);
+  std::vector<int32_t> columns(kSide);
   for (int l = 0; l < kSide; ++l)
     runMapLineScalar(map.data() + size_t(l) * kSide, runs.data() + size_t(l) * kSide, kSide,
                      kMapCandidate);
@@ -376,9 +404,15 @@ uint64_t heightsBench(unsigned flags, KernelInputs& in) {
   for (int pass = 0; pass < 200; ++pass)
     for (int l = kSide - 1; l >= 0; --l, ++calls) {
       const size_t base = size_t(l) * kSide;
-      found +=
-          uint64_t(f(runs.data() + base, l + 1 < kSide ? heights.data() + base + kSide : nullptr,
-                     nullptr, heights.data() + base, kSide, 46, xs.data()));
+      HeightsLineJob job{};
+      job.runs = runs.data() + base;
+      job.above = l > 0 ? job.runs - kSide : nullptr;
+      job.below = l + 1 < kSide ? heights.data() + base + kSide : nullptr;
+      job.heights = heights.data() + base;
+      job.width = kSide;
+      job.minArea = 46;
+      job.columns = columns.data();
+      found += uint64_t(f(job));
     }
   if (found == 7) std::printf(" ");
   return calls;
