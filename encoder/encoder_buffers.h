@@ -88,6 +88,7 @@ struct EncoderBuffers {
   std::vector<uint8_t> keyMap, keyMapCopy;
   std::vector<uint32_t> diff, lookDiff, bgDiff;
   std::vector<uint8_t> runs;
+  std::vector<uint8_t> runsByColumn;  // rectangle search: the runs column by column (+ 32)
   std::vector<uint32_t> areaCache;
   std::vector<int32_t> bucketHead, bucketNext, bucketPrev;  // rectangle search queue
   std::vector<uint8_t> heapFlag;                            // pixel is in the search queue

@@ -13,32 +13,6 @@ struct Best {
   int line = 0, col = 0, width = 0, height = 0;
 };
 
-// The largest rectangle from pixel i with the current runs, when it reaches minArea. The
-// column is never taller than it was at the start (and holds one value throughout for solid
-// rectangles, values do not change).
-Best largestFrom(const uint8_t* runs, const uint8_t* height, size_t w, size_t i, int minArea) {
-  const int maxLines = int(height[i]);
-  int width = runs[i];
-  int need = minArea - 1;  // an area counts when it is above this
-  Best out;
-  size_t j = i;
-  for (int h = 1; h <= maxLines; ++h, j += w) {
-    const int run = runs[j];
-    if (run < width) {
-      if (run == 0) break;
-      width = run;
-    }
-    if (width * h > need) {
-      need = width * h;
-      out.area = need;
-      out.width = width;
-      out.height = h;
-    }
-    if (width * maxLines <= need) break;
-  }
-  return out;
-}
-
 }  // namespace
 
 int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& list,
@@ -76,6 +50,20 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
     kernels.runMapLine(link, r, w, 1);
     for (int x = 0; x < w; ++x) r[x] = m[x] == cand ? uint8_t(r[x] + (r[x] < 255)) : uint8_t(0);
   }
+  // The runs by column as well (a column's lines one after another), for the walks down a
+  // column; kept equal to the map of runs from here on.
+  uint8_t* byColumn = b.runsByColumn.data();
+  const size_t stride = size_t(lines);
+  for (int l0 = 0; l0 < lines; l0 += 32)
+    for (int x0 = 0; x0 < w; x0 += 32)
+      for (int x = x0; x < std::min(x0 + 32, w); ++x)
+        for (int l = l0; l < std::min(l0 + 32, lines); ++l)
+          byColumn[size_t(x) * stride + size_t(l)] = runs[size_t(l) * w + size_t(x)];
+  auto setRun = [&](size_t i, size_t line, size_t x, uint8_t run) {
+    runs[i] = run;
+    byColumn[x * stride + line] = run;
+  };
+
   // Upper bound of the area reachable from each pixel: its run times the candidate lines
   // below it (same value for solid rectangles). The area cache keeps it, lowered to the exact
   // largest area whenever a pixel is examined; the bounds stay valid as rectangles are taken.
@@ -222,14 +210,23 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
       const size_t i = size_t(order[k]);
       queued[i] = 0;
       if (full) break;  // the next search resets the queue flags
-      if (k + 1 < n) __builtin_prefetch(&runs[size_t(order[k + 1])]);
-      Best best = largestFrom(runs, height, size_t(w), i, rule.minArea);
+      if (k + 1 < n) {
+        const size_t o = size_t(order[k + 1]);
+        __builtin_prefetch(byColumn + (o % size_t(w)) * stride + o / size_t(w));
+      }
+      const size_t line = i / size_t(w), col = i % size_t(w);
+      const ColumnBest found =
+          kernels.largestInColumn(byColumn + col * stride + line, int(height[i]), rule.minArea);
+      Best best;
+      best.area = found.area;
+      best.width = found.width;
+      best.height = found.height;
       if (uint32_t(best.area) < level) {
         if (best.area >= rule.minArea) push(i, uint32_t(best.area));
         continue;
       }
-      best.line = int(i / size_t(w));
-      best.col = int(i % size_t(w));
+      best.line = int(line);
+      best.col = int(col);
       BlockRect rect;
       rect.pos = static_cast<uint32_t>(i);
       rect.width = static_cast<uint16_t>(best.width);
@@ -244,12 +241,12 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
         size_t base = size_t(best.line + l) * w;
         for (int x = best.col; x < best.col + best.width; ++x) {
           if (accept) map[base + x] = rule.marker;
-          runs[base + x] = 0;
+          setRun(base + x, size_t(best.line + l), size_t(x), 0);
         }
         // Runs to the left that reached into the rectangle end at its left edge.
         const bool last = l + 1 == best.height && best.line + best.height < lines;
         for (int x = best.col - 1; x >= 0 && runs[base + x] > best.col - x; --x) {
-          runs[base + x] = static_cast<uint8_t>(best.col - x);
+          setRun(base + x, size_t(best.line + l), size_t(x), static_cast<uint8_t>(best.col - x));
           if (last && runs[base + w + x] > best.col - x) enter(base + w + x);
         }
         if (last)

@@ -52,6 +52,27 @@ int heightsLineScalar(const HeightsLineJob& job) {
   return heightsFrom(job, 0, 0);
 }
 
+ColumnBest largestInColumnScalar(const uint8_t* column, int maxLines, int minArea) {
+  int width = column[0];
+  int need = minArea - 1;  // an area counts when it is above this
+  ColumnBest out;
+  for (int h = 1; h <= maxLines; ++h) {
+    const int run = column[h - 1];
+    if (run < width) {
+      if (run == 0) break;
+      width = run;
+    }
+    if (width * h > need) {
+      need = width * h;
+      out.area = need;
+      out.width = width;
+      out.height = h;
+    }
+    if (width * maxLines <= need) break;
+  }
+  return out;
+}
+
 namespace {
 
 #ifdef ZOV_X86
@@ -228,13 +249,61 @@ __attribute__((target("avx2"))) int heightsLineAvx2(const HeightsLineJob& job) {
   return heightsFrom(job, x, n);
 }
 
+// Sixteen lines a step: the running least run by four shifted minimums (carried in from the
+// step above), the areas in 16-bit lanes (at most 255 x 255), their largest by the minimum
+// position of the complements and its first lane by a compare. Lanes past maxLines are 0.
+__attribute__((target("avx2"))) ColumnBest largestInColumnAvx2(const uint8_t* column, int maxLines,
+                                                               int minArea) {
+  const __m128i full = _mm_set1_epi8(-1);
+  const __m128i lane = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+  const __m128i eight = _mm_set1_epi16(8);
+  __m128i hLo = _mm_setr_epi16(1, 2, 3, 4, 5, 6, 7, 8);
+  __m128i hHi = _mm_add_epi16(hLo, eight);
+  const __m128i sixteen = _mm_set1_epi16(16);
+  ColumnBest out;
+  int need = minArea - 1;
+  __m128i carry = full;
+  for (int h0 = 0; h0 < maxLines; h0 += 16) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(column + h0));
+    if (maxLines - h0 < 16)
+      v = _mm_and_si128(v, _mm_cmpgt_epi8(_mm_set1_epi8(static_cast<char>(maxLines - h0)), lane));
+    v = _mm_min_epu8(v, _mm_alignr_epi8(v, full, 15));
+    v = _mm_min_epu8(v, _mm_alignr_epi8(v, full, 14));
+    v = _mm_min_epu8(v, _mm_alignr_epi8(v, full, 12));
+    v = _mm_min_epu8(v, _mm_alignr_epi8(v, full, 8));
+    v = _mm_min_epu8(v, carry);
+    const __m128i lo = _mm_mullo_epi16(_mm_cvtepu8_epi16(v), hLo);
+    const __m128i hi = _mm_mullo_epi16(_mm_unpackhi_epi8(v, _mm_setzero_si128()), hHi);
+    const __m128i top = _mm_minpos_epu16(_mm_xor_si128(_mm_max_epu16(lo, hi), full));
+    const int largest = 0xFFFF - _mm_extract_epi16(top, 0);
+    if (largest > need) {
+      const __m128i m = _mm_set1_epi16(static_cast<short>(largest));
+      const unsigned at = unsigned(
+          _mm_movemask_epi8(_mm_packs_epi16(_mm_cmpeq_epi16(lo, m), _mm_cmpeq_epi16(hi, m))));
+      alignas(16) uint8_t widths[16];
+      _mm_store_si128(reinterpret_cast<__m128i*>(widths), v);
+      const int k = __builtin_ctz(at);
+      need = largest;
+      out.area = largest;
+      out.width = widths[k];
+      out.height = h0 + k + 1;
+    }
+    const int width = _mm_extract_epi8(v, 15);
+    if (width == 0 || width * maxLines <= need) break;
+    carry = _mm_set1_epi8(static_cast<char>(width));
+    hLo = _mm_add_epi16(hLo, sixteen);
+    hHi = _mm_add_epi16(hHi, sixteen);
+  }
+  return out;
+}
+
 #endif
 
 }  // namespace
 
 RectangleSearchKernels rectangleSearchKernelsFor(unsigned flags) {
   RectangleSearchKernels k{runMapLineScalar, equalLine32Scalar, equalLine16Scalar,
-                           heightsLineScalar};
+                           heightsLineScalar, largestInColumnScalar};
 #ifdef ZOV_X86
   if (flags & kCpuSse2) {
     k.runMapLine = runMapLineSse2;
@@ -242,7 +311,10 @@ RectangleSearchKernels rectangleSearchKernelsFor(unsigned flags) {
     k.equalLine16 = equalLine16Sse2;
     k.heightsLine = heightsLineSse2;
   }
-  if (flags & kCpuAvx2) k.heightsLine = heightsLineAvx2;
+  if (flags & kCpuAvx2) {
+    k.heightsLine = heightsLineAvx2;
+    k.largestInColumn = largestInColumnAvx2;
+  }
 #else
   (void)flags;
 #endif

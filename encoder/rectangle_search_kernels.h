@@ -36,11 +36,21 @@ struct HeightsLineJob {
 // where sameAbove[x] is not 0). Returns the number of columns listed.
 using HeightsLineFn = int (*)(const HeightsLineJob& job);
 
+// The largest rectangle down a column of runs: the rectangle of height h has the width
+// min(column[0..h-1]), for h up to maxLines; a run of 0 ends the column. The largest area above
+// minArea - 1, at equal areas the lowest height (area 0 when there is none).
+struct ColumnBest {
+  int area = 0, width = 0, height = 0;
+};
+// Reads up to 32 entries past maxLines (which are not used).
+using LargestInColumnFn = ColumnBest (*)(const uint8_t* column, int maxLines, int minArea);
+
 struct RectangleSearchKernels {
   RunMapLineFn runMapLine;
   EqualLine32Fn equalLine32;
   EqualLine16Fn equalLine16;
   HeightsLineFn heightsLine;
+  LargestInColumnFn largestInColumn;
 };
 
 // The plain C++ references.
@@ -48,6 +58,7 @@ void runMapLineScalar(const uint8_t* map, uint8_t* runs, int width, uint8_t cand
 void equalLine32Scalar(const uint32_t* a, const uint32_t* b, uint8_t* out, int n);
 void equalLine16Scalar(const uint16_t* a, const uint16_t* b, uint8_t* out, int n);
 int heightsLineScalar(const HeightsLineJob& job);
+ColumnBest largestInColumnScalar(const uint8_t* column, int maxLines, int minArea);
 
 // The table for the given processor flags (references where a flag is missing).
 RectangleSearchKernels rectangleSearchKernelsFor(unsigned cpuFlags);

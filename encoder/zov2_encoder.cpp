@@ -254,6 +254,7 @@ bool StartEncoder(CompressionSettings& s, const EncoderSetup& setup) {
                   &b->scratchHeights, &b->coverWidth, &b->entropyStart})
     v->assign(n, 0);
   b->searchLine.assign(2 * (size_t(w) + 1), 0);
+  b->runsByColumn.assign(n + 32, 0);
   b->chromaStore.assign(size_t(w) / 2 + 1, 0);
   b->columnStore.assign(size_t(b->lines), 0);
   b->cellChroma.assign((size_t(b->lines) / b->cellH + 1) * (size_t(w) / b->cellW), 0);

@@ -84,6 +84,7 @@ void prepare(EncoderBuffers& b, int width, int lines, int type) {
   b.curYc.assign(n, 0);
   b.blockMap.assign(n, kMapCoded);
   b.runs.assign(n, 0);
+  b.runsByColumn.assign(n + 32, 0);
   b.heapFlag.assign(n, 0);
   b.areaCache.assign(n, 0);
   b.scratchHeights.assign(n, 0);
