@@ -418,6 +418,91 @@ uint64_t heightsBench(unsigned flags, KernelInputs& in) {
   return calls;
 }
 
+bool columnSame(unsigned flags) {
+  return rectangleSearchKernelsFor(flags).largestInColumn == largestInColumnScalar;
+}
+
+bool columnCheck(unsigned flags, KernelInputs& in, std::string& why) {
+  const LargestInColumnFn f = rectangleSearchKernelsFor(flags).largestInColumn;
+  auto one = [&](const uint8_t* column, int maxLines, int minArea) {
+    const ColumnBest want = largestInColumnScalar(column, maxLines, minArea);
+    const ColumnBest got = f(column, maxLines, minArea);
+    if (got.area == want.area && got.width == want.width && got.height == want.height) return true;
+    why = "maxLines " + std::to_string(maxLines) + " minArea " + std::to_string(minArea) +
+          ": area " + std::to_string(got.area) + " (" + std::to_string(got.width) + " x " +
+          std::to_string(got.height) + "), reference " + std::to_string(want.area) + " (" +
+          std::to_string(want.width) + " x " + std::to_string(want.height) + ")";
+    return false;
+  };
+  // The columns of the teapot's run maps from every line, as the search walks them.
+  for (size_t k = 0; k + 1 < frameCount(in); k += 3) {
+    const std::vector<uint8_t> map = footageMap(in, k, 300, 900);
+    std::vector<uint8_t> runs(kFrame), byColumn(kFrame + 32);
+    for (int l = 0; l < kSide; ++l)
+      runMapLineScalar(map.data() + size_t(l) * kSide, runs.data() + size_t(l) * kSide, kSide,
+                       kMapCandidate);
+    for (int l = 0; l < kSide; ++l)
+      for (int x = 0; x < kSide; ++x) byColumn[size_t(x) * kSide + l] = runs[size_t(l) * kSide + x];
+    for (int x = 0; x < kSide; x += 3)
+      for (int l = 0; l < kSide; ++l) {
+        int h = 0;  // the candidate lines from l down, as the search's heights
+        while (l + h < kSide && h < 255 && byColumn[size_t(x) * kSide + l + h]) ++h;
+        for (int minArea : {1, 46})
+          if (!one(byColumn.data() + size_t(x) * kSide + l, std::max(h, 1), minArea)) return false;
+      }
+  }
+  // Random columns of every height up to 255: narrowing slowly, in steps, with equal areas at
+  // several heights, and with a 0 inside.
+  std::uniform_int_distribution<int> height(1, 255), byte(0, 255), percent(0, 99);
+  std::vector<uint8_t> column(255 + 32);
+  for (int pass = 0; pass < 20000; ++pass) {
+    const int maxLines = pass < 255 ? pass + 1 : height(in.random);
+    int run = byte(in.random);
+    const int shape = pass % 4;
+    for (int h = 0; h < 255 + 32; ++h) {
+      if (shape == 0)
+        run = byte(in.random);
+      else if (shape == 1 && percent(in.random) < 20)
+        run = std::max(0, run - percent(in.random) % 9);
+      else if (shape == 2)
+        run = h < 2 * maxLines / 3 ? 240 : 120;  // equal areas
+      column[size_t(h)] = uint8_t(std::max(run, shape == 3 ? 0 : 1));
+    }
+    if (shape == 3) column[size_t(percent(in.random) % maxLines)] = 0;
+    const int minArea =
+        percent(in.random) < 10 ? byte(in.random) * byte(in.random) : byte(in.random) % 50;
+    if (!one(column.data(), maxLines, minArea)) return false;
+  }
+  return true;
+}
+
+uint64_t columnBench(unsigned flags, KernelInputs& in) {
+  const LargestInColumnFn f = rectangleSearchKernelsFor(flags).largestInColumn;
+  const std::vector<uint8_t> map = footageMap(in, 0, 300, 900);
+  std::vector<uint8_t> runs(kFrame), byColumn(kFrame + 32), heights(kFrame);
+  for (int l = 0; l < kSide; ++l)
+    runMapLineScalar(map.data() + size_t(l) * kSide, runs.data() + size_t(l) * kSide, kSide,
+                     kMapCandidate);
+  for (int l = 0; l < kSide; ++l)
+    for (int x = 0; x < kSide; ++x) byColumn[size_t(x) * kSide + l] = runs[size_t(l) * kSide + x];
+  for (int x = 0; x < kSide; ++x)
+    for (int l = kSide - 1; l >= 0; --l) {
+      const size_t i = size_t(x) * kSide + l;
+      heights[i] = !byColumn[i]    ? 0
+                   : l + 1 < kSide ? uint8_t(std::min(heights[i + 1], uint8_t(254)) + 1)
+                                   : 1;
+    }
+  uint64_t calls = 0, total = 0;
+  for (int pass = 0; pass < 20; ++pass)
+    for (size_t i = 0; i < kFrame; ++i)
+      if (heights[i]) {
+        total += uint64_t(f(byColumn.data() + i, heights[i], 46).area);
+        ++calls;
+      }
+  if (total == 7) std::printf(" ");
+  return calls;
+}
+
 }  // namespace
 
 std::vector<KernelCase> unchangedCases() {
@@ -425,7 +510,8 @@ std::vector<KernelCase> unchangedCases() {
           {"unchanged test (line)", lineSame, lineCheck, lineBench},
           {"rectangle run map (line)", runsSame, runsCheck, runsBench},
           {"rectangle equal neighbours (line)", equalSame, equalCheck, equalBench},
-          {"rectangle heights (line)", heightsSame, heightsCheck, heightsBench}};
+          {"rectangle heights (line)", heightsSame, heightsCheck, heightsBench},
+          {"rectangle largest down a column", columnSame, columnCheck, columnBench}};
 }
 
 }  // namespace zov::test
