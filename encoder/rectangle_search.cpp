@@ -51,14 +51,9 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
     for (int x = 0; x < w; ++x) r[x] = m[x] == cand ? uint8_t(r[x] + (r[x] < 255)) : uint8_t(0);
   }
   // The runs by column as well (a column's lines one after another), for the walks down a
-  // column; kept equal to the map of runs from here on.
+  // column; made once the queue holds a pixel, and kept equal to the map of runs from then on.
   uint8_t* byColumn = b.runsByColumn.data();
   const size_t stride = size_t(lines);
-  for (int l0 = 0; l0 < lines; l0 += 32)
-    for (int x0 = 0; x0 < w; x0 += 32)
-      for (int x = x0; x < std::min(x0 + 32, w); ++x)
-        for (int l = l0; l < std::min(l0 + 32, lines); ++l)
-          byColumn[size_t(x) * stride + size_t(l)] = runs[size_t(l) * w + size_t(x)];
   auto setRun = [&](size_t i, size_t line, size_t x, uint8_t run) {
     runs[i] = run;
     byColumn[x * stride + line] = run;
@@ -162,6 +157,11 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
     }
     std::swap(sameBelow, sameAbove);
   }
+
+  bool queuedAny = false;
+  for (uint64_t word : summary) queuedAny |= word != 0;
+  if (!queuedAny) return 0;
+  kernels.transposeRuns(runs, w, lines, byColumn);
 
   int taken = 0;
   const int segments = static_cast<int>(list.longCount.size());

@@ -75,7 +75,56 @@ ColumnBest largestInColumnScalar(const uint8_t* column, int maxLines, int minAre
 
 namespace {
 
+// Lines l0.. of the map, in blocks of 32 x 32 (the writes go down columns).
+void transposeFrom(const uint8_t* runs, int width, int lines, uint8_t* byColumn, int l0) {
+  const size_t stride = size_t(lines);
+  for (int lb = l0; lb < lines; lb += 32)
+    for (int xb = 0; xb < width; xb += 32)
+      for (int x = xb; x < std::min(xb + 32, width); ++x)
+        for (int l = lb; l < std::min(lb + 32, lines); ++l)
+          byColumn[size_t(x) * stride + size_t(l)] = runs[size_t(l) * width + size_t(x)];
+}
+
+}  // namespace
+
+void transposeRunsScalar(const uint8_t* runs, int width, int lines, uint8_t* byColumn) {
+  transposeFrom(runs, width, lines, byColumn, 0);
+}
+
+namespace {
+
 #ifdef ZOV_X86
+
+// Blocks of 16 x 16 through four rounds of interleaving line k with line k + 8 (after the
+// fourth, register k holds column k); the lines and columns past the last whole block as the
+// reference does them.
+__attribute__((target("sse2"))) void transposeRunsSse2(const uint8_t* runs, int width, int lines,
+                                                       uint8_t* byColumn) {
+  const int lines16 = lines - lines % 16, width16 = width - width % 16;
+  for (int l0 = 0; l0 < lines16; l0 += 16)
+    for (int x0 = 0; x0 < width16; x0 += 16) {
+      __m128i r[16], t[16];
+      for (int k = 0; k < 16; ++k)
+        r[k] = _mm_loadu_si128(
+            reinterpret_cast<const __m128i*>(runs + size_t(l0 + k) * width + size_t(x0)));
+      for (int round = 0; round < 4; ++round) {
+        for (int k = 0; k < 8; ++k) {
+          t[2 * k] = _mm_unpacklo_epi8(r[k], r[k + 8]);
+          t[2 * k + 1] = _mm_unpackhi_epi8(r[k], r[k + 8]);
+        }
+        for (int k = 0; k < 16; ++k) r[k] = t[k];
+      }
+      for (int k = 0; k < 16; ++k)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(byColumn + size_t(x0 + k) * lines + size_t(l0)),
+                         r[k]);
+    }
+  // The columns right of the blocks on their lines, then the lines below them.
+  if (width16 < width)
+    for (int l = 0; l < lines16; ++l)
+      for (int x = width16; x < width; ++x)
+        byColumn[size_t(x) * lines + size_t(l)] = runs[size_t(l) * width + size_t(x)];
+  transposeFrom(runs, width, lines, byColumn, lines16);
+}
 
 // Sixteen entries a step from the right. Within a step the runs double in four rounds: after
 // the round of k every entry holds its run capped at 2k (an entry whose run reached k adds the
@@ -302,14 +351,15 @@ __attribute__((target("avx2"))) ColumnBest largestInColumnAvx2(const uint8_t* co
 }  // namespace
 
 RectangleSearchKernels rectangleSearchKernelsFor(unsigned flags) {
-  RectangleSearchKernels k{runMapLineScalar, equalLine32Scalar, equalLine16Scalar,
-                           heightsLineScalar, largestInColumnScalar};
+  RectangleSearchKernels k{runMapLineScalar,  equalLine32Scalar,     equalLine16Scalar,
+                           heightsLineScalar, largestInColumnScalar, transposeRunsScalar};
 #ifdef ZOV_X86
   if (flags & kCpuSse2) {
     k.runMapLine = runMapLineSse2;
     k.equalLine32 = equalLine32Sse2;
     k.equalLine16 = equalLine16Sse2;
     k.heightsLine = heightsLineSse2;
+    k.transposeRuns = transposeRunsSse2;
   }
   if (flags & kCpuAvx2) {
     k.heightsLine = heightsLineAvx2;

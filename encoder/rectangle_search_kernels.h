@@ -45,12 +45,16 @@ struct ColumnBest {
 // Reads up to 32 entries past maxLines (which are not used).
 using LargestInColumnFn = ColumnBest (*)(const uint8_t* column, int maxLines, int minArea);
 
+// The map of runs column by column: byColumn[x * lines + l] = runs[l * width + x].
+using TransposeRunsFn = void (*)(const uint8_t* runs, int width, int lines, uint8_t* byColumn);
+
 struct RectangleSearchKernels {
   RunMapLineFn runMapLine;
   EqualLine32Fn equalLine32;
   EqualLine16Fn equalLine16;
   HeightsLineFn heightsLine;
   LargestInColumnFn largestInColumn;
+  TransposeRunsFn transposeRuns;
 };
 
 // The plain C++ references.
@@ -59,6 +63,7 @@ void equalLine32Scalar(const uint32_t* a, const uint32_t* b, uint8_t* out, int n
 void equalLine16Scalar(const uint16_t* a, const uint16_t* b, uint8_t* out, int n);
 int heightsLineScalar(const HeightsLineJob& job);
 ColumnBest largestInColumnScalar(const uint8_t* column, int maxLines, int minArea);
+void transposeRunsScalar(const uint8_t* runs, int width, int lines, uint8_t* byColumn);
 
 // The table for the given processor flags (references where a flag is missing).
 RectangleSearchKernels rectangleSearchKernelsFor(unsigned cpuFlags);
