@@ -1,7 +1,6 @@
 #include "encoder/rectangle_search.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "encoder/rectangle_search_kernels.h"
 

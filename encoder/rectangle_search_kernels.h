@@ -1,6 +1,7 @@
 // The rectangle search's kernels: the run map (candidates in a row to the right) of one line,
-// equal neighbours of a line, and the heights of a line with the pixels whose simple bound
-// reaches the minimum area. Every version gives the reference's output exactly.
+// equal neighbours of a line, the heights of a line with the pixels worth queueing, the map of
+// runs column by column and the largest rectangle down a column. Every version gives the
+// reference's output exactly.
 #pragma once
 
 #include <cstdint>
