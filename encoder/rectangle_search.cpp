@@ -205,15 +205,20 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
     int n = 0;
     while (head[level] >= 0) order[n++] = int32_t(popFrom(level));
     if (!std::is_sorted(order, order + n)) std::sort(order, order + n);
+    // Each pixel's line and column are found (one division) when it is the next one, and
+    // its column prefetched.
+    size_t nextLine = size_t(order[0]) / size_t(w), nextCol = size_t(order[0]) % size_t(w);
     for (int k = 0; k < n; ++k) {
       const size_t i = size_t(order[k]);
       queued[i] = 0;
       if (full) break;  // the next search resets the queue flags
+      const size_t line = nextLine, col = nextCol;
       if (k + 1 < n) {
         const size_t o = size_t(order[k + 1]);
-        __builtin_prefetch(byColumn + (o % size_t(w)) * stride + o / size_t(w));
+        nextLine = o / size_t(w);
+        nextCol = o % size_t(w);
+        __builtin_prefetch(byColumn + nextCol * stride + nextLine);
       }
-      const size_t line = i / size_t(w), col = i % size_t(w);
       const ColumnBest found =
           kernels.largestInColumn(byColumn + col * stride + line, int(height[i]), rule.minArea);
       Best best;
