@@ -1,6 +1,7 @@
 #include "encoder/rectangle_search.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "encoder/rectangle_search_kernels.h"
 
@@ -92,7 +93,6 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
     head[bound] = int32_t(i);
     occupied[bound >> 6] |= uint64_t{1} << (bound & 63);
     summary[bound >> 12] |= uint64_t{1} << (bound >> 6 & 63);
-    top = std::max(top, bound);
   };
   auto unlink = [&](size_t i, uint32_t bound) {
     if (prev[i] >= 0)
@@ -105,11 +105,6 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
       word &= ~(uint64_t{1} << (bound & 63));
       if (word == 0) summary[bound >> 12] &= ~(uint64_t{1} << (bound >> 6 & 63));
     }
-  };
-  auto popFrom = [&](uint32_t bound) {
-    const size_t i = size_t(head[bound]);
-    unlink(i, bound);
-    return i;
   };
   // The heights of a line come in vectors with the pixels whose simple bound (run times
   // height) reaches the minimum and which the line above does not hold back; only those are
@@ -152,7 +147,10 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
         const uint32_t k2 = hgt[x - 1];
         bound = hx > k2 ? hx * std::min<uint32_t>(uint32_t(run), r[x + k2 * size_t(w)]) : 0;
       }
-      if (bound >= minArea) push(base + x, bound);
+      if (bound >= minArea) {
+        push(base + x, bound);
+        top = std::max(top, bound);
+      }
     }
     std::swap(sameBelow, sameAbove);
   }
@@ -202,8 +200,12 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
   };
   while (!full && settle()) {
     level = top;
+    // The whole level leaves the queue at once (the next search or a push rethreads the links).
     int n = 0;
-    while (head[level] >= 0) order[n++] = int32_t(popFrom(level));
+    for (int32_t i = head[level]; i >= 0; i = next[i]) order[n++] = i;
+    head[level] = -1;
+    occupied[level >> 6] &= ~(uint64_t{1} << (level & 63));
+    if (occupied[level >> 6] == 0) summary[level >> 12] &= ~(uint64_t{1} << (level >> 6 & 63));
     if (!std::is_sorted(order, order + n)) std::sort(order, order + n);
     // Each pixel's line and column are found (one division) when it is the next one, and
     // its column prefetched.
@@ -241,12 +243,12 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
       uint16_t& count = longEntry ? list.longCount[seg] : list.shortCount[seg];
       bool accept = seg < segments && count < 255;
       if (!accept) overflowed = true;
+      for (int x = best.col; x < best.col + best.width; ++x)
+        std::memset(byColumn + size_t(x) * stride + size_t(best.line), 0, size_t(best.height));
       for (int l = 0; l < best.height; ++l) {
         size_t base = size_t(best.line + l) * w;
-        for (int x = best.col; x < best.col + best.width; ++x) {
-          if (accept) map[base + x] = rule.marker;
-          setRun(base + x, size_t(best.line + l), size_t(x), 0);
-        }
+        if (accept) std::memset(map + base + best.col, rule.marker, size_t(best.width));
+        std::memset(runs + base + best.col, 0, size_t(best.width));
         // Runs to the left that reached into the rectangle end at its left edge.
         const bool last = l + 1 == best.height && best.line + best.height < lines;
         for (int x = best.col - 1; x >= 0 && runs[base + x] > best.col - x; --x) {
