@@ -228,7 +228,13 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
       best.width = found.width;
       best.height = found.height;
       if (uint32_t(best.area) < level) {
-        if (best.area >= rule.minArea) push(i, uint32_t(best.area));
+        // Below a candidate whose run is at least as long (same value for solid rectangles)
+        // the pixel is held back as in the first pass: taken rectangles shorten runs from the
+        // right, which often leaves a pixel's run shorter than the one above. It comes back
+        // through `enter` when the line above loses that run.
+        const bool heldBack = line > 0 && height[i] < 255 && runs[i - w] >= runs[i] &&
+                              (!rule.sameValue || same(i - w, i));
+        if (best.area >= rule.minArea && !heldBack) push(i, uint32_t(best.area));
         continue;
       }
       best.line = int(line);
