@@ -73,11 +73,11 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
   // That holds until a taken rectangle covers or shortens the line above, or ends at the left
   // neighbour's column within the pixel's column; such pixels get their whole bound then
   // (see below). The queue has one bucket per bound (areas are at most 255 x 255), each a
-  // list threaded through the pixels both ways.
+  // list threaded through the pixels both ways. Every search leaves the queue empty (all
+  // heads -1, no pixel flagged) as the buffers start out, so it needs no clearing here.
   int32_t* head = b.bucketHead.data();
   int32_t* next = b.bucketNext.data();
   int32_t* prev = b.bucketPrev.data();
-  std::fill(head, head + kMaxArea + 1, -1);
   // Which buckets hold a pixel: one bit per bucket, and one per word of those bits.
   constexpr int kWords = (kMaxArea + 64) / 64;
   uint64_t occupied[kWords] = {};
@@ -115,7 +115,6 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
   uint8_t* sameBelow = link;
   uint8_t* sameAbove = link + w + 1;
   const uint32_t minArea = uint32_t(rule.minArea);
-  std::fill(b.heapFlag.begin(), b.heapFlag.end(), uint8_t(0));
   for (int l = lines - 1; l >= 0; --l) {
     const size_t base = size_t(l) * w;
     const uint8_t* r = runs + base;
@@ -198,14 +197,18 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
     }
     push(j, bound);
   };
-  while (!full && settle()) {
-    level = top;
-    // The whole level leaves the queue at once (the next search or a push rethreads the links).
+  // The whole level leaves the queue at once (a push rethreads a pixel's links).
+  auto takeLevel = [&]() {
     int n = 0;
     for (int32_t i = head[level]; i >= 0; i = next[i]) order[n++] = i;
     head[level] = -1;
     occupied[level >> 6] &= ~(uint64_t{1} << (level & 63));
     if (occupied[level >> 6] == 0) summary[level >> 12] &= ~(uint64_t{1} << (level >> 6 & 63));
+    return n;
+  };
+  while (!full && settle()) {
+    level = top;
+    const int n = takeLevel();
     if (!std::is_sorted(order, order + n)) std::sort(order, order + n);
     // Each pixel's line and column are found (one division) when it is the next one, and
     // its column prefetched.
@@ -213,7 +216,10 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
     for (int k = 0; k < n; ++k) {
       const size_t i = size_t(order[k]);
       queued[i] = 0;
-      if (full) break;  // the next search resets the queue flags
+      if (full) {
+        for (int rest = k + 1; rest < n; ++rest) queued[order[rest]] = 0;
+        break;
+      }
       const size_t line = nextLine, col = nextCol;
       if (k + 1 < n) {
         const size_t o = size_t(order[k + 1]);
@@ -292,6 +298,12 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
         }
       }
     }
+  }
+  // A full list leaves pixels in the queue: it is emptied for the next search.
+  while (settle()) {
+    level = top;
+    const int n = takeLevel();
+    for (int k = 0; k < n; ++k) queued[order[k]] = 0;
   }
   return taken;
 }

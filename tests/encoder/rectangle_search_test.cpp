@@ -127,6 +127,45 @@ TEST(RectangleSearch, EqualAreasComeOutInScanOrder) {
   EXPECT_FALSE(overflowed);
 }
 
+TEST(RectangleSearch, AFullListLeavesNothingBehindForTheNextSearch) {
+  // Dominoes and single pixels on every other line, far more than a list holds: the list fills
+  // up among the dominoes with pixels still queued. A second search on the same buffers, of
+  // candidates with scattered holes, takes what it takes on buffers of its own.
+  const int size = 512;
+  EncoderBuffers b;
+  prepare(b, size, size, 0);
+  for (int y = 0; y < size; y += 2)
+    for (int x = 0; x < size; ++x)
+      if (x % 6 < 2 || x % 6 == 3) b.blockMap[size_t(y) * size + x] = kMapCandidate;
+  RectangleSearch rule;
+  rule.minArea = 1;
+  auto search = [&](EncoderBuffers& buffers, RectList& list) {
+    list.longCount.assign(size_t(buffers.pixels) / kSegmentPositions + 1, 0);
+    list.shortCount.assign(list.longCount.size(), 0);
+    bool overflowed = false;
+    searchRectangles(buffers, rule, list, overflowed);
+    EXPECT_TRUE(overflowed);
+  };
+  RectList first, again, own;
+  search(b, first);
+  ASSERT_EQ(int(first.rects.size()), kMaxRectsPerList);
+  std::mt19937 random(77);
+  std::fill(b.blockMap.begin(), b.blockMap.end(), kMapCandidate);
+  for (int k = 0; k < 4000; ++k) b.blockMap[random() % b.blockMap.size()] = kMapCoded;
+  EncoderBuffers fresh;
+  prepare(fresh, size, size, 0);
+  fresh.blockMap = b.blockMap;
+  search(b, again);
+  search(fresh, own);
+  ASSERT_EQ(again.rects.size(), own.rects.size());
+  for (size_t k = 0; k < own.rects.size(); ++k) {
+    ASSERT_EQ(again.rects[k].pos, own.rects[k].pos) << k;
+    ASSERT_EQ(again.rects[k].width, own.rects[k].width) << k;
+    ASSERT_EQ(again.rects[k].height, own.rects[k].height) << k;
+  }
+  EXPECT_EQ(b.blockMap, fresh.blockMap);
+}
+
 // The greedy search done the slow way: the largest rectangle of untaken candidates (one value
 // throughout for solid rectangles, at most 255 x 255), ties to the first pixel in scan order
 // and there to the lower height; the 256th of a size class in a segment is passed over.
