@@ -187,10 +187,18 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
   int32_t* order = b.levelOrder.data();
   bool full = false;
   uint32_t level = 0;
+  // Below a candidate whose run is at least as long (same value for solid rectangles) a pixel
+  // is held back as in the first pass, whatever held it back before: taken rectangles shorten
+  // runs from the right, which often leaves a pixel's run shorter than the one above. It comes
+  // back through `enter` when the line above loses that run.
+  auto heldBack = [&](size_t i) {
+    return i >= size_t(w) && height[i] < 255 && runs[i - w] >= runs[i] &&
+           (!rule.sameValue || same(i - w, i));
+  };
   // A pixel whose held-back rectangles now count: below this level (see below).
   auto enter = [&](size_t j) {
     const uint32_t bound = std::min(uint32_t(runs[j]) * height[j], level - 1);
-    if (bound < minArea) return;
+    if (bound < minArea || heldBack(j)) return;
     if (queued[j]) {
       if (cache[j] >= bound) return;
       unlink(j, cache[j]);
@@ -234,13 +242,7 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
       best.width = found.width;
       best.height = found.height;
       if (uint32_t(best.area) < level) {
-        // Below a candidate whose run is at least as long (same value for solid rectangles)
-        // the pixel is held back as in the first pass: taken rectangles shorten runs from the
-        // right, which often leaves a pixel's run shorter than the one above. It comes back
-        // through `enter` when the line above loses that run.
-        const bool heldBack = line > 0 && height[i] < 255 && runs[i - w] >= runs[i] &&
-                              (!rule.sameValue || same(i - w, i));
-        if (best.area >= rule.minArea && !heldBack) push(i, uint32_t(best.area));
+        if (best.area >= rule.minArea && !heldBack(i)) push(i, uint32_t(best.area));
         continue;
       }
       best.line = int(line);
