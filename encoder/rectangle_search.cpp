@@ -91,8 +91,9 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
     next[i] = head[bound];
     if (next[i] >= 0) prev[next[i]] = int32_t(i);
     head[bound] = int32_t(i);
-    occupied[bound >> 6] |= uint64_t{1} << (bound & 63);
-    summary[bound >> 12] |= uint64_t{1} << (bound >> 6 & 63);
+    uint64_t& word = occupied[bound >> 6];
+    if (word == 0) summary[bound >> 12] |= uint64_t{1} << (bound >> 6 & 63);
+    word |= uint64_t{1} << (bound & 63);
   };
   auto unlink = [&](size_t i, uint32_t bound) {
     if (prev[i] >= 0)
@@ -217,7 +218,16 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
   while (!full && settle()) {
     level = top;
     const int n = takeLevel();
-    if (!std::is_sorted(order, order + n)) std::sort(order, order + n);
+    if (n <= 16) {
+      for (int k = 1; k < n; ++k) {
+        const int32_t v = order[k];
+        int at = k;
+        for (; at > 0 && order[at - 1] > v; --at) order[at] = order[at - 1];
+        order[at] = v;
+      }
+    } else if (!std::is_sorted(order, order + n)) {
+      std::sort(order, order + n);
+    }
     // Each pixel's line and column are found (one division) when it is the next one, and
     // its column prefetched.
     size_t nextLine = size_t(order[0]) / size_t(w), nextCol = size_t(order[0]) % size_t(w);
