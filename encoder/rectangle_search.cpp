@@ -234,10 +234,6 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
     for (int k = 0; k < n; ++k) {
       const size_t i = size_t(order[k]);
       queued[i] = 0;
-      if (full) {
-        for (int rest = k + 1; rest < n; ++rest) queued[order[rest]] = 0;
-        break;
-      }
       const size_t line = nextLine, col = nextCol;
       if (k + 1 < n) {
         const size_t o = size_t(order[k + 1]);
@@ -245,6 +241,9 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
         nextCol = o % size_t(w);
         __builtin_prefetch(byColumn + nextCol * stride + nextLine);
       }
+      // A pixel the line above holds back has only rectangles smaller than the largest left,
+      // which is at most the level: it leaves the queue unexamined.
+      if (heldBack(i)) continue;
       const ColumnBest found =
           kernels.largestInColumn(byColumn + col * stride + line, int(height[i]), rule.minArea);
       Best best;
@@ -252,7 +251,7 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
       best.width = found.width;
       best.height = found.height;
       if (uint32_t(best.area) < level) {
-        if (best.area >= rule.minArea && !heldBack(i)) push(i, uint32_t(best.area));
+        if (best.area >= rule.minArea) push(i, uint32_t(best.area));
         continue;
       }
       best.line = int(line);
@@ -308,6 +307,10 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
           j = above;
           enter(j);
         }
+      }
+      if (full) {
+        for (int rest = k + 1; rest < n; ++rest) queued[order[rest]] = 0;
+        break;
       }
     }
   }
