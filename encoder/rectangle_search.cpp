@@ -244,6 +244,14 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
       // A pixel the line above holds back has only rectangles smaller than the largest left,
       // which is at most the level: it leaves the queue unexamined.
       if (heldBack(i)) continue;
+      // So does a pixel inside a row run whose left neighbour's candidate column is at least as
+      // long as its own: each of its rectangles grows one pixel leftwards.
+      if (col > 0 && runs[i - 1] > runs[i] && height[i - 1] >= height[i]) {
+        const uint8_t* own = byColumn + col * stride + line;
+        const void* ownEnd = std::memchr(own, 0, height[i]);
+        const size_t down = ownEnd ? size_t(static_cast<const uint8_t*>(ownEnd) - own) : height[i];
+        if (!std::memchr(own - stride, 0, down)) continue;
+      }
       const ColumnBest found =
           kernels.largestInColumn(byColumn + col * stride + line, int(height[i]), rule.minArea);
       Best best;
