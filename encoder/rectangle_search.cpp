@@ -197,9 +197,20 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
            (!rule.sameValue || same(i - w, i));
   };
   // A pixel whose held-back rectangles now count: below this level (see below).
+  // So is a pixel inside a row run whose left neighbour's candidate column is at least as long
+  // as its own: each of its rectangles grows one pixel leftwards. It comes back through
+  // `enter` when a taken rectangle ends at the neighbour's column within the pixel's column.
+  auto heldBackLeft = [&](size_t i, size_t line, size_t col) {
+    if (col == 0 || runs[i - 1] <= runs[i] || height[i - 1] < height[i]) return false;
+    const uint8_t* own = byColumn + col * stride + line;
+    const void* ownEnd = std::memchr(own, 0, height[i]);
+    const size_t down = ownEnd ? size_t(static_cast<const uint8_t*>(ownEnd) - own) : height[i];
+    return std::memchr(own - stride, 0, down) == nullptr;
+  };
   auto enter = [&](size_t j) {
     const uint32_t bound = std::min(uint32_t(runs[j]) * height[j], level - 1);
     if (bound < minArea || heldBack(j)) return;
+    if (j > 0 && runs[j - 1] > runs[j] && heldBackLeft(j, j / size_t(w), j % size_t(w))) return;
     if (queued[j]) {
       if (cache[j] >= bound) return;
       unlink(j, cache[j]);
@@ -244,14 +255,8 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
       // A pixel the line above holds back has only rectangles smaller than the largest left,
       // which is at most the level: it leaves the queue unexamined.
       if (heldBack(i)) continue;
-      // So does a pixel inside a row run whose left neighbour's candidate column is at least as
-      // long as its own: each of its rectangles grows one pixel leftwards.
-      if (col > 0 && runs[i - 1] > runs[i] && height[i - 1] >= height[i]) {
-        const uint8_t* own = byColumn + col * stride + line;
-        const void* ownEnd = std::memchr(own, 0, height[i]);
-        const size_t down = ownEnd ? size_t(static_cast<const uint8_t*>(ownEnd) - own) : height[i];
-        if (!std::memchr(own - stride, 0, down)) continue;
-      }
+      // So does one the left neighbour holds back (see above).
+      if (heldBackLeft(i, line, col)) continue;
       const ColumnBest found =
           kernels.largestInColumn(byColumn + col * stride + line, int(height[i]), rule.minArea);
       Best best;
