@@ -196,7 +196,6 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
     return i >= size_t(w) && height[i] < 255 && runs[i - w] >= runs[i] &&
            (!rule.sameValue || same(i - w, i));
   };
-  // A pixel whose held-back rectangles now count: below this level (see below).
   // So is a pixel inside a row run whose left neighbour's candidate column is at least as long
   // as its own: each of its rectangles grows one pixel leftwards. It comes back through
   // `enter` when a taken rectangle ends at the neighbour's column within the pixel's column.
@@ -207,6 +206,7 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
     const size_t down = ownEnd ? size_t(static_cast<const uint8_t*>(ownEnd) - own) : height[i];
     return std::memchr(own - stride, 0, down) == nullptr;
   };
+  // A pixel whose held-back rectangles now count: below this level (see below).
   auto enter = [&](size_t j) {
     const uint32_t bound = std::min(uint32_t(runs[j]) * height[j], level - 1);
     if (bound < minArea || heldBack(j)) return;
