@@ -89,11 +89,13 @@ struct EncoderBuffers {
   std::vector<uint8_t> keyMap, keyMapCopy;
   std::vector<uint32_t> diff, lookDiff, bgDiff;
   std::vector<uint8_t> runs;
+  std::vector<uint8_t> runsByColumn;  // rectangle search: the runs column by column (+ 32)
   std::vector<uint32_t> areaCache;
   std::vector<int32_t> bucketHead, bucketNext, bucketPrev;  // rectangle search queue
   std::vector<uint8_t> heapFlag;                            // pixel is in the search queue
   std::vector<int32_t> levelOrder;                          // rectangle search: one level's pixels
-  std::vector<uint32_t> scratchHeights;  // rectangle search: candidate lines below each pixel
+  std::vector<uint8_t> scratchHeights;  // rectangle search: candidate lines below each pixel
+  std::vector<uint8_t> searchLine;      // rectangle search: two lines' links (2 x (width + 1))
   // The decoder's view of the blocks: width at the first pixel of every block row, and the
   // first pixel of every Entropy row.
   std::vector<uint8_t> coverWidth;

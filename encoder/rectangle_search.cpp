@@ -27,29 +27,38 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
     return value ? value[i] == value[j] : colour[i] == colour[j];
   };
 
-  // Run map: candidates in a row to the right, capped at 255.
+  // Run map: candidates in a row to the right, capped at 255. For solid rectangles a run goes
+  // on while the right neighbour is a candidate of the same value: the links of a line (1 where
+  // it does) make a run map of their own, one shorter than the runs.
   const uint8_t cand = rule.candidate;
-  const RunMapLineFn runMapLine = rectangleSearchKernels().runMapLine;
+  const RectangleSearchKernels& kernels = rectangleSearchKernels();
+  uint8_t* link = b.searchLine.data();
   for (int l = 0; l < lines; ++l) {
     const size_t base = size_t(l) * w;
     const uint8_t* m = map + base;
     uint8_t* r = runs + base;
-    int run = 0;
     if (!rule.sameValue) {
-      runMapLine(m, r, w, cand);
-    } else {
-      for (int x = w - 1; x >= 0; --x) {
-        size_t i = base + x;
-        if (m[x] != cand)
-          run = 0;
-        else if (run > 0 && !same(i, i + 1))
-          run = 1;
-        else
-          run = std::min(run + 1, 255);
-        r[x] = static_cast<uint8_t>(run);
-      }
+      kernels.runMapLine(m, r, w, cand);
+      continue;
     }
+    if (value)
+      kernels.equalLine32(value + base, value + base + 1, link, w - 1);
+    else
+      kernels.equalLine16(colour + base, colour + base + 1, link, w - 1);
+    link[w - 1] = 0;
+    for (int x = 0; x + 1 < w; ++x) link[x] &= (m[x] == cand) & (m[x + 1] == cand);
+    kernels.runMapLine(link, r, w, 1);
+    for (int x = 0; x < w; ++x) r[x] = m[x] == cand ? uint8_t(r[x] + (r[x] < 255)) : uint8_t(0);
   }
+  // The runs by column as well (a column's lines one after another), for the walks down a
+  // column; made once the queue holds a pixel, and kept equal to the map of runs from then on.
+  uint8_t* byColumn = b.runsByColumn.data();
+  const size_t stride = size_t(lines);
+  auto setRun = [&](size_t i, size_t line, size_t x, uint8_t run) {
+    runs[i] = run;
+    byColumn[x * stride + line] = run;
+  };
+
   // Upper bound of the area reachable from each pixel: its run times the candidate lines
   // below it (same value for solid rectangles). The area cache keeps it, lowered to the exact
   // largest area whenever a pixel is examined; the bounds stay valid as rectangles are taken.
@@ -64,11 +73,11 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
   // That holds until a taken rectangle covers or shortens the line above, or ends at the left
   // neighbour's column within the pixel's column; such pixels get their whole bound then
   // (see below). The queue has one bucket per bound (areas are at most 255 x 255), each a
-  // list threaded through the pixels both ways.
+  // list threaded through the pixels both ways. Every search leaves the queue empty (all
+  // heads -1, no pixel flagged) as the buffers start out, so it needs no clearing here.
   int32_t* head = b.bucketHead.data();
   int32_t* next = b.bucketNext.data();
   int32_t* prev = b.bucketPrev.data();
-  std::fill(head, head + kMaxArea + 1, -1);
   // Which buckets hold a pixel: one bit per bucket, and one per word of those bits.
   constexpr int kWords = (kMaxArea + 64) / 64;
   uint64_t occupied[kWords] = {};
@@ -82,9 +91,9 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
     next[i] = head[bound];
     if (next[i] >= 0) prev[next[i]] = int32_t(i);
     head[bound] = int32_t(i);
-    occupied[bound >> 6] |= uint64_t{1} << (bound & 63);
-    summary[bound >> 12] |= uint64_t{1} << (bound >> 6 & 63);
-    top = std::max(top, bound);
+    uint64_t& word = occupied[bound >> 6];
+    if (word == 0) summary[bound >> 12] |= uint64_t{1} << (bound >> 6 & 63);
+    word |= uint64_t{1} << (bound & 63);
   };
   auto unlink = [&](size_t i, uint32_t bound) {
     if (prev[i] >= 0)
@@ -98,69 +107,58 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
       if (word == 0) summary[bound >> 12] &= ~(uint64_t{1} << (bound >> 6 & 63));
     }
   };
-  auto popFrom = [&](uint32_t bound) {
-    const size_t i = size_t(head[bound]);
-    unlink(i, bound);
-    return i;
-  };
-  uint32_t* height = b.scratchHeights.data();
+  // The heights of a line come in vectors with the pixels whose simple bound (run times
+  // height) reaches the minimum and which the line above does not hold back; only those are
+  // looked at further. For solid rectangles the equal neighbours of each pair of lines are
+  // found once: a line's above is the next line's below.
+  uint8_t* height = b.scratchHeights.data();
+  int32_t* columns = b.levelOrder.data();  // a line's columns until the queue runs
+  uint8_t* sameBelow = link;
+  uint8_t* sameAbove = link + w + 1;
   const uint32_t minArea = uint32_t(rule.minArea);
   for (int l = lines - 1; l >= 0; --l) {
     const size_t base = size_t(l) * w;
     const uint8_t* r = runs + base;
-    const uint8_t* rb = l + 1 < lines ? r + w : nullptr;
-    uint32_t* hgt = height + base;
-    const uint32_t* hb = l + 1 < lines ? hgt + w : nullptr;
-    int left = 0;
-    for (int x = 0; x < w; ++x) {
-      const int run = r[x];
-      uint32_t hx = 0;
-      if (run) {
-        uint32_t below = 0;
-        if (rb && rb[x] && (!rule.sameValue || same(base + x, base + x + w)))
-          below = std::min<uint32_t>(hb[x], 254);
-        hx = below + 1;
-      }
-      hgt[x] = hx;
-      uint32_t bound = hx * uint32_t(run);
-      const size_t up = base + x - size_t(w);
-      if (l > 0 && hx < 255 && runs[up] >= run && (!rule.sameValue || same(up, base + x))) {
-        bound = 0;
-      } else if (left > run) {
-        const uint32_t k = hgt[x - 1];
-        bound = hx > k ? hx * std::min<uint32_t>(uint32_t(run), r[x + k * size_t(w)]) : 0;
-      }
-      const size_t i = base + x;
-      queued[i] = 0;
-      if (bound >= minArea) push(i, bound);
-      left = run;
+    uint8_t* hgt = height + base;
+    const bool hasBelow = l + 1 < lines;
+    if (rule.sameValue && l > 0) {
+      if (value)
+        kernels.equalLine32(value + base - w, value + base, sameAbove, w);
+      else
+        kernels.equalLine16(colour + base - w, colour + base, sameAbove, w);
     }
+    HeightsLineJob job;
+    job.runs = r;
+    job.above = l > 0 ? r - w : nullptr;
+    job.sameAbove = rule.sameValue && l > 0 ? sameAbove : nullptr;
+    job.below = hasBelow ? hgt + w : nullptr;
+    job.sameBelow = rule.sameValue && hasBelow ? sameBelow : nullptr;
+    job.heights = hgt;
+    job.width = w;
+    job.minArea = minArea;
+    job.columns = columns;
+    const int n = kernels.heightsLine(job);
+    for (int k = 0; k < n; ++k) {
+      const int x = columns[k];
+      const int run = r[x];
+      const uint32_t hx = hgt[x];
+      uint32_t bound = hx * uint32_t(run);
+      if (x > 0 && r[x - 1] > run) {
+        const uint32_t k2 = hgt[x - 1];
+        bound = hx > k2 ? hx * std::min<uint32_t>(uint32_t(run), r[x + k2 * size_t(w)]) : 0;
+      }
+      if (bound >= minArea) {
+        push(base + x, bound);
+        top = std::max(top, bound);
+      }
+    }
+    std::swap(sameBelow, sameAbove);
   }
 
-  // The largest rectangle from pixel i with the current runs, when it reaches the minimum.
-  // The column is never taller than it was at the start (and holds one value throughout for
-  // solid rectangles, values do not change).
-  auto largestFrom = [&](size_t i, Best& out) {
-    const int maxLines = int(height[i]);
-    int width = runs[i];
-    int need = rule.minArea - 1;  // an area counts when it is above this
-    out = Best{};
-    size_t j = i;
-    for (int h = 1; h <= maxLines; ++h, j += size_t(w)) {
-      const int run = runs[j];
-      if (run < width) {
-        if (run == 0) break;
-        width = run;
-      }
-      if (width * h > need) {
-        need = width * h;
-        out.area = need;
-        out.width = width;
-        out.height = h;
-      }
-      if (width * maxLines <= need) break;
-    }
-  };
+  bool queuedAny = false;
+  for (uint64_t word : summary) queuedAny |= word != 0;
+  if (!queuedAny) return 0;
+  kernels.transposeRuns(runs, w, lines, byColumn);
 
   int taken = 0;
   const int segments = static_cast<int>(list.longCount.size());
@@ -190,34 +188,87 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
   int32_t* order = b.levelOrder.data();
   bool full = false;
   uint32_t level = 0;
+  // Below a candidate whose run is at least as long (same value for solid rectangles) a pixel
+  // is held back as in the first pass, whatever held it back before: taken rectangles shorten
+  // runs from the right, which often leaves a pixel's run shorter than the one above. It comes
+  // back through `enter` when the line above loses that run.
+  auto heldBack = [&](size_t i) {
+    return i >= size_t(w) && height[i] < 255 && runs[i - w] >= runs[i] &&
+           (!rule.sameValue || same(i - w, i));
+  };
+  // So is a pixel inside a row run whose left neighbour's candidate column is at least as long
+  // as its own: each of its rectangles grows one pixel leftwards. It comes back through
+  // `enter` when a taken rectangle ends at the neighbour's column within the pixel's column.
+  auto heldBackLeft = [&](size_t i, size_t line, size_t col) {
+    if (col == 0 || runs[i - 1] <= runs[i] || height[i - 1] < height[i]) return false;
+    const uint8_t* own = byColumn + col * stride + line;
+    const void* ownEnd = std::memchr(own, 0, height[i]);
+    const size_t down = ownEnd ? size_t(static_cast<const uint8_t*>(ownEnd) - own) : height[i];
+    return std::memchr(own - stride, 0, down) == nullptr;
+  };
   // A pixel whose held-back rectangles now count: below this level (see below).
   auto enter = [&](size_t j) {
     const uint32_t bound = std::min(uint32_t(runs[j]) * height[j], level - 1);
-    if (bound < minArea) return;
+    if (bound < minArea || heldBack(j)) return;
+    if (j > 0 && runs[j - 1] > runs[j] && heldBackLeft(j, j / size_t(w), j % size_t(w))) return;
     if (queued[j]) {
       if (cache[j] >= bound) return;
       unlink(j, cache[j]);
     }
     push(j, bound);
   };
+  // The whole level leaves the queue at once (a push rethreads a pixel's links).
+  auto takeLevel = [&]() {
+    int n = 0;
+    for (int32_t i = head[level]; i >= 0; i = next[i]) order[n++] = i;
+    head[level] = -1;
+    occupied[level >> 6] &= ~(uint64_t{1} << (level & 63));
+    if (occupied[level >> 6] == 0) summary[level >> 12] &= ~(uint64_t{1} << (level >> 6 & 63));
+    return n;
+  };
   while (!full && settle()) {
     level = top;
-    int n = 0;
-    while (head[level] >= 0) order[n++] = int32_t(popFrom(level));
-    if (!std::is_sorted(order, order + n)) std::sort(order, order + n);
+    const int n = takeLevel();
+    if (n <= 16) {
+      for (int k = 1; k < n; ++k) {
+        const int32_t v = order[k];
+        int at = k;
+        for (; at > 0 && order[at - 1] > v; --at) order[at] = order[at - 1];
+        order[at] = v;
+      }
+    } else if (!std::is_sorted(order, order + n)) {
+      std::sort(order, order + n);
+    }
+    // Each pixel's line and column are found (one division) when it is the next one, and
+    // its column prefetched.
+    size_t nextLine = size_t(order[0]) / size_t(w), nextCol = size_t(order[0]) % size_t(w);
     for (int k = 0; k < n; ++k) {
       const size_t i = size_t(order[k]);
       queued[i] = 0;
-      if (full) break;  // the next search resets the queue flags
-      if (k + 1 < n) __builtin_prefetch(&runs[size_t(order[k + 1])]);
+      const size_t line = nextLine, col = nextCol;
+      if (k + 1 < n) {
+        const size_t o = size_t(order[k + 1]);
+        nextLine = o / size_t(w);
+        nextCol = o % size_t(w);
+        __builtin_prefetch(byColumn + nextCol * stride + nextLine);
+      }
+      // A pixel the line above holds back has only rectangles smaller than the largest left,
+      // which is at most the level: it leaves the queue unexamined.
+      if (heldBack(i)) continue;
+      // So does one the left neighbour holds back (see above).
+      if (heldBackLeft(i, line, col)) continue;
+      const ColumnBest found =
+          kernels.largestInColumn(byColumn + col * stride + line, int(height[i]), rule.minArea);
       Best best;
-      largestFrom(i, best);
+      best.area = found.area;
+      best.width = found.width;
+      best.height = found.height;
       if (uint32_t(best.area) < level) {
         if (best.area >= rule.minArea) push(i, uint32_t(best.area));
         continue;
       }
-      best.line = int(i / size_t(w));
-      best.col = int(i % size_t(w));
+      best.line = int(line);
+      best.col = int(col);
       BlockRect rect;
       rect.pos = static_cast<uint32_t>(i);
       rect.width = static_cast<uint16_t>(best.width);
@@ -228,16 +279,16 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
       uint16_t& count = longEntry ? list.longCount[seg] : list.shortCount[seg];
       bool accept = seg < segments && count < 255;
       if (!accept) overflowed = true;
+      for (int x = best.col; x < best.col + best.width; ++x)
+        std::memset(byColumn + size_t(x) * stride + size_t(best.line), 0, size_t(best.height));
       for (int l = 0; l < best.height; ++l) {
         size_t base = size_t(best.line + l) * w;
-        for (int x = best.col; x < best.col + best.width; ++x) {
-          if (accept) map[base + x] = rule.marker;
-          runs[base + x] = 0;
-        }
+        if (accept) std::memset(map + base + best.col, rule.marker, size_t(best.width));
+        std::memset(runs + base + best.col, 0, size_t(best.width));
         // Runs to the left that reached into the rectangle end at its left edge.
         const bool last = l + 1 == best.height && best.line + best.height < lines;
         for (int x = best.col - 1; x >= 0 && runs[base + x] > best.col - x; --x) {
-          runs[base + x] = static_cast<uint8_t>(best.col - x);
+          setRun(base + x, size_t(best.line + l), size_t(x), static_cast<uint8_t>(best.col - x));
           if (last && runs[base + w + x] > best.col - x) enter(base + w + x);
         }
         if (last)
@@ -270,7 +321,17 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
           enter(j);
         }
       }
+      if (full) {
+        for (int rest = k + 1; rest < n; ++rest) queued[order[rest]] = 0;
+        break;
+      }
     }
+  }
+  // A full list leaves pixels in the queue: it is emptied for the next search.
+  while (settle()) {
+    level = top;
+    const int n = takeLevel();
+    for (int k = 0; k < n; ++k) queued[order[k]] = 0;
   }
   return taken;
 }

@@ -19,9 +19,112 @@ void runMapLineScalar(const uint8_t* map, uint8_t* runs, int width, uint8_t cand
   }
 }
 
+void equalLine32Scalar(const uint32_t* a, const uint32_t* b, uint8_t* out, int n) {
+  for (int x = 0; x < n; ++x) out[x] = a[x] == b[x];
+}
+
+void equalLine16Scalar(const uint16_t* a, const uint16_t* b, uint8_t* out, int n) {
+  for (int x = 0; x < n; ++x) out[x] = a[x] == b[x];
+}
+
+namespace {
+
+// The reference over columns from..width-1 of a job.
+int heightsFrom(const HeightsLineJob& job, int from, int n) {
+  const uint8_t* runs = job.runs;
+  for (int x = from; x < job.width; ++x) {
+    uint32_t h = 0;
+    if (runs[x]) {
+      const bool down = job.below && (!job.sameBelow || job.sameBelow[x]);
+      h = std::min<uint32_t>(down ? job.below[x] : 0, 254) + 1;
+    }
+    job.heights[x] = static_cast<uint8_t>(h);
+    const bool held =
+        job.above && h < 255 && job.above[x] >= runs[x] && (!job.sameAbove || job.sameAbove[x]);
+    if (h * runs[x] >= job.minArea && !held) job.columns[n++] = x;
+  }
+  return n;
+}
+
+}  // namespace
+
+int heightsLineScalar(const HeightsLineJob& job) {
+  return heightsFrom(job, 0, 0);
+}
+
+ColumnBest largestInColumnScalar(const uint8_t* column, int maxLines, int minArea) {
+  int width = column[0];
+  int need = minArea - 1;  // an area counts when it is above this
+  ColumnBest out;
+  for (int h = 1; h <= maxLines; ++h) {
+    const int run = column[h - 1];
+    if (run < width) {
+      if (run == 0) break;
+      width = run;
+    }
+    if (width * h > need) {
+      need = width * h;
+      out.area = need;
+      out.width = width;
+      out.height = h;
+    }
+    if (width * maxLines <= need) break;
+  }
+  return out;
+}
+
+namespace {
+
+// Lines l0.. of the map, in blocks of 32 x 32 (the writes go down columns).
+void transposeFrom(const uint8_t* runs, int width, int lines, uint8_t* byColumn, int l0) {
+  const size_t stride = size_t(lines);
+  for (int lb = l0; lb < lines; lb += 32)
+    for (int xb = 0; xb < width; xb += 32)
+      for (int x = xb; x < std::min(xb + 32, width); ++x)
+        for (int l = lb; l < std::min(lb + 32, lines); ++l)
+          byColumn[size_t(x) * stride + size_t(l)] = runs[size_t(l) * width + size_t(x)];
+}
+
+}  // namespace
+
+void transposeRunsScalar(const uint8_t* runs, int width, int lines, uint8_t* byColumn) {
+  transposeFrom(runs, width, lines, byColumn, 0);
+}
+
 namespace {
 
 #ifdef ZOV_X86
+
+// Blocks of 16 x 16 through four rounds of interleaving line k with line k + 8 (after the
+// fourth, register k holds column k); the lines and columns past the last whole block as the
+// reference does them.
+__attribute__((target("sse2"))) void transposeRunsSse2(const uint8_t* runs, int width, int lines,
+                                                       uint8_t* byColumn) {
+  const int lines16 = lines - lines % 16, width16 = width - width % 16;
+  for (int l0 = 0; l0 < lines16; l0 += 16)
+    for (int x0 = 0; x0 < width16; x0 += 16) {
+      __m128i r[16], t[16];
+      for (int k = 0; k < 16; ++k)
+        r[k] = _mm_loadu_si128(
+            reinterpret_cast<const __m128i*>(runs + size_t(l0 + k) * width + size_t(x0)));
+      for (int round = 0; round < 4; ++round) {
+        for (int k = 0; k < 8; ++k) {
+          t[2 * k] = _mm_unpacklo_epi8(r[k], r[k + 8]);
+          t[2 * k + 1] = _mm_unpackhi_epi8(r[k], r[k + 8]);
+        }
+        for (int k = 0; k < 16; ++k) r[k] = t[k];
+      }
+      for (int k = 0; k < 16; ++k)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(byColumn + size_t(x0 + k) * lines + size_t(l0)),
+                         r[k]);
+    }
+  // The columns right of the blocks on their lines, then the lines below them.
+  if (width16 < width)
+    for (int l = 0; l < lines16; ++l)
+      for (int x = width16; x < width; ++x)
+        byColumn[size_t(x) * lines + size_t(l)] = runs[size_t(l) * width + size_t(x)];
+  transposeFrom(runs, width, lines, byColumn, lines16);
+}
 
 // Sixteen entries a step from the right. Within a step the runs double in four rounds: after
 // the round of k every entry holds its run capped at 2k (an entry whose run reached k adds the
@@ -51,14 +154,217 @@ __attribute__((target("sse2"))) void runMapLineSse2(const uint8_t* map, uint8_t*
   }
 }
 
+__attribute__((target("sse2"))) void equalLine32Sse2(const uint32_t* a, const uint32_t* b,
+                                                     uint8_t* out, int n) {
+  const __m128i one = _mm_set1_epi8(1);
+  int x = 0;
+  for (; x + 16 <= n; x += 16) {
+    __m128i e[4];
+    for (int k = 0; k < 4; ++k)
+      e[k] = _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + x + 4 * k)),
+                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + x + 4 * k)));
+    const __m128i packed =
+        _mm_packs_epi16(_mm_packs_epi32(e[0], e[1]), _mm_packs_epi32(e[2], e[3]));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_and_si128(packed, one));
+  }
+  equalLine32Scalar(a + x, b + x, out + x, n - x);
+}
+
+__attribute__((target("sse2"))) void equalLine16Sse2(const uint16_t* a, const uint16_t* b,
+                                                     uint8_t* out, int n) {
+  const __m128i one = _mm_set1_epi8(1);
+  int x = 0;
+  for (; x + 16 <= n; x += 16) {
+    const __m128i lo = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + x)),
+                                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + x)));
+    const __m128i hi =
+        _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + x + 8)),
+                        _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + x + 8)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x),
+                     _mm_and_si128(_mm_packs_epi16(lo, hi), one));
+  }
+  equalLine16Scalar(a + x, b + x, out + x, n - x);
+}
+
+__attribute__((target("sse2"))) inline __m128i load16(const uint8_t* p) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
+__attribute__((target("avx2"))) inline __m256i load32(const uint8_t* p) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+// Sixteen entries a step: the heights in bytes, the products of height and run in 16-bit
+// lanes (at most 255 x 255) against minArea - 1 by a saturating subtraction, the hold-back by
+// the line above by byte compares; the columns of the step's mask are written out. A step
+// without a candidate stores zero heights only.
+__attribute__((target("sse2"))) int heightsLineSse2(const HeightsLineJob& job) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i ones = _mm_cmpeq_epi8(zero, zero);
+  const __m128i one = _mm_set1_epi8(1);
+  const __m128i cap = _mm_set1_epi8(static_cast<char>(254));
+  const __m128i limit = _mm_set1_epi16(
+      static_cast<short>(std::min<uint32_t>(job.minArea > 0 ? job.minArea - 1 : 0, 65535)));
+  const bool all = job.minArea == 0;
+  int n = 0, x = 0;
+  for (; x + 16 <= job.width; x += 16) {
+    const __m128i r = load16(job.runs + x);
+    const __m128i none = _mm_cmpeq_epi8(r, zero);
+    if (_mm_movemask_epi8(none) == 0xFFFF && !all) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(job.heights + x), zero);
+      continue;
+    }
+    __m128i down = zero;
+    if (job.below) {
+      down = load16(job.below + x);
+      if (job.sameBelow)
+        down = _mm_andnot_si128(_mm_cmpeq_epi8(load16(job.sameBelow + x), zero), down);
+    }
+    const __m128i h = _mm_andnot_si128(none, _mm_add_epi8(_mm_min_epu8(down, cap), one));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(job.heights + x), h);
+    // Lanes at or below minArea - 1 are zero after the subtraction.
+    __m128i skip = zero;
+    if (!all) {
+      const __m128i lo = _mm_mullo_epi16(_mm_unpacklo_epi8(h, zero), _mm_unpacklo_epi8(r, zero));
+      const __m128i hi = _mm_mullo_epi16(_mm_unpackhi_epi8(h, zero), _mm_unpackhi_epi8(r, zero));
+      skip = _mm_packs_epi16(_mm_cmpeq_epi16(_mm_subs_epu16(lo, limit), zero),
+                             _mm_cmpeq_epi16(_mm_subs_epu16(hi, limit), zero));
+    }
+    if (job.above) {
+      const __m128i a = load16(job.above + x);
+      __m128i held =
+          _mm_andnot_si128(_mm_cmpeq_epi8(h, ones), _mm_cmpeq_epi8(_mm_max_epu8(a, r), a));
+      if (job.sameAbove)
+        held = _mm_andnot_si128(_mm_cmpeq_epi8(load16(job.sameAbove + x), zero), held);
+      skip = _mm_or_si128(skip, held);
+    }
+    unsigned mask = ~unsigned(_mm_movemask_epi8(skip)) & 0xFFFF;
+    while (mask) {
+      job.columns[n++] = x + __builtin_ctz(mask);
+      mask &= mask - 1;
+    }
+  }
+  return heightsFrom(job, x, n);
+}
+
+// The same thirty-two entries a step; the 16-bit lanes of each half are packed back in order.
+__attribute__((target("avx2"))) int heightsLineAvx2(const HeightsLineJob& job) {
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i ones = _mm256_cmpeq_epi8(zero, zero);
+  const __m256i one = _mm256_set1_epi8(1);
+  const __m256i cap = _mm256_set1_epi8(static_cast<char>(254));
+  const __m256i limit = _mm256_set1_epi16(
+      static_cast<short>(std::min<uint32_t>(job.minArea > 0 ? job.minArea - 1 : 0, 65535)));
+  const bool all = job.minArea == 0;
+  int n = 0, x = 0;
+  for (; x + 32 <= job.width; x += 32) {
+    const __m256i r = load32(job.runs + x);
+    const __m256i none = _mm256_cmpeq_epi8(r, zero);
+    if (_mm256_movemask_epi8(none) == -1 && !all) {
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(job.heights + x), zero);
+      continue;
+    }
+    __m256i down = zero;
+    if (job.below) {
+      down = load32(job.below + x);
+      if (job.sameBelow)
+        down = _mm256_andnot_si256(_mm256_cmpeq_epi8(load32(job.sameBelow + x), zero), down);
+    }
+    const __m256i h = _mm256_andnot_si256(none, _mm256_add_epi8(_mm256_min_epu8(down, cap), one));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(job.heights + x), h);
+    __m256i skip = zero;
+    if (!all) {
+      const __m256i lo =
+          _mm256_mullo_epi16(_mm256_unpacklo_epi8(h, zero), _mm256_unpacklo_epi8(r, zero));
+      const __m256i hi =
+          _mm256_mullo_epi16(_mm256_unpackhi_epi8(h, zero), _mm256_unpackhi_epi8(r, zero));
+      skip = _mm256_packs_epi16(_mm256_cmpeq_epi16(_mm256_subs_epu16(lo, limit), zero),
+                                _mm256_cmpeq_epi16(_mm256_subs_epu16(hi, limit), zero));
+    }
+    if (job.above) {
+      const __m256i a = load32(job.above + x);
+      __m256i held = _mm256_andnot_si256(_mm256_cmpeq_epi8(h, ones),
+                                         _mm256_cmpeq_epi8(_mm256_max_epu8(a, r), a));
+      if (job.sameAbove)
+        held = _mm256_andnot_si256(_mm256_cmpeq_epi8(load32(job.sameAbove + x), zero), held);
+      skip = _mm256_or_si256(skip, held);
+    }
+    uint32_t mask = ~uint32_t(_mm256_movemask_epi8(skip));
+    while (mask) {
+      job.columns[n++] = x + __builtin_ctz(mask);
+      mask &= mask - 1;
+    }
+  }
+  return heightsFrom(job, x, n);
+}
+
+// Sixteen lines a step: the running least run by four shifted minimums (carried in from the
+// step above), the areas in 16-bit lanes (at most 255 x 255), their largest by the minimum
+// position of the complements and its first lane by a compare. Lanes past maxLines are 0.
+__attribute__((target("avx2"))) ColumnBest largestInColumnAvx2(const uint8_t* column, int maxLines,
+                                                               int minArea) {
+  const __m128i full = _mm_set1_epi8(-1);
+  const __m128i lane = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+  const __m128i eight = _mm_set1_epi16(8);
+  __m128i hLo = _mm_setr_epi16(1, 2, 3, 4, 5, 6, 7, 8);
+  __m128i hHi = _mm_add_epi16(hLo, eight);
+  const __m128i sixteen = _mm_set1_epi16(16);
+  ColumnBest out;
+  int need = minArea - 1;
+  __m128i carry = full;
+  for (int h0 = 0; h0 < maxLines; h0 += 16) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(column + h0));
+    if (maxLines - h0 < 16)
+      v = _mm_and_si128(v, _mm_cmpgt_epi8(_mm_set1_epi8(static_cast<char>(maxLines - h0)), lane));
+    v = _mm_min_epu8(v, _mm_alignr_epi8(v, full, 15));
+    v = _mm_min_epu8(v, _mm_alignr_epi8(v, full, 14));
+    v = _mm_min_epu8(v, _mm_alignr_epi8(v, full, 12));
+    v = _mm_min_epu8(v, _mm_alignr_epi8(v, full, 8));
+    v = _mm_min_epu8(v, carry);
+    const __m128i lo = _mm_mullo_epi16(_mm_cvtepu8_epi16(v), hLo);
+    const __m128i hi = _mm_mullo_epi16(_mm_unpackhi_epi8(v, _mm_setzero_si128()), hHi);
+    const __m128i top = _mm_minpos_epu16(_mm_xor_si128(_mm_max_epu16(lo, hi), full));
+    const int largest = 0xFFFF - _mm_extract_epi16(top, 0);
+    if (largest > need) {
+      const __m128i m = _mm_set1_epi16(static_cast<short>(largest));
+      const unsigned at = unsigned(
+          _mm_movemask_epi8(_mm_packs_epi16(_mm_cmpeq_epi16(lo, m), _mm_cmpeq_epi16(hi, m))));
+      alignas(16) uint8_t widths[16];
+      _mm_store_si128(reinterpret_cast<__m128i*>(widths), v);
+      const int k = __builtin_ctz(at);
+      need = largest;
+      out.area = largest;
+      out.width = widths[k];
+      out.height = h0 + k + 1;
+    }
+    const int width = _mm_extract_epi8(v, 15);
+    if (width == 0 || width * maxLines <= need) break;
+    carry = _mm_set1_epi8(static_cast<char>(width));
+    hLo = _mm_add_epi16(hLo, sixteen);
+    hHi = _mm_add_epi16(hHi, sixteen);
+  }
+  return out;
+}
+
 #endif
 
 }  // namespace
 
 RectangleSearchKernels rectangleSearchKernelsFor(unsigned flags) {
-  RectangleSearchKernels k{runMapLineScalar};
+  RectangleSearchKernels k{runMapLineScalar,  equalLine32Scalar,     equalLine16Scalar,
+                           heightsLineScalar, largestInColumnScalar, transposeRunsScalar};
 #ifdef ZOV_X86
-  if (flags & kCpuSse2) k.runMapLine = runMapLineSse2;
+  if (flags & kCpuSse2) {
+    k.runMapLine = runMapLineSse2;
+    k.equalLine32 = equalLine32Sse2;
+    k.equalLine16 = equalLine16Sse2;
+    k.heightsLine = heightsLineSse2;
+    k.transposeRuns = transposeRunsSse2;
+  }
+  if (flags & kCpuAvx2) {
+    k.heightsLine = heightsLineAvx2;
+    k.largestInColumn = largestInColumnAvx2;
+  }
 #else
   (void)flags;
 #endif

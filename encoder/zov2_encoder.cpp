@@ -128,7 +128,8 @@ void search(EncoderBuffers& b, const CompressionSettings& s, BlockListKind kind,
   if (rule.candidate == kMapCoded) return;
   uint8_t* map = b.blockMap.data();
   const uint8_t candidate = rule.candidate;
-  for (int i = 0; i < b.pixels; ++i) map[i] = map[i] == candidate ? uint8_t(kMapCoded) : map[i];
+  const int n = b.pixels;  // read once: the map's stores could otherwise change it
+  for (int i = 0; i < n; ++i) map[i] = map[i] == candidate ? uint8_t(kMapCoded) : map[i];
 }
 
 // Pixels covered by a rectangle of `list` take `source` (colour and target).
@@ -237,12 +238,13 @@ bool StartEncoder(CompressionSettings& s, const EncoderSetup& setup) {
 
   const size_t n = size_t(b->pixels);
   for (auto* v : {&b->cur, &b->prev, &b->lookahead, &b->background, &b->work}) v->assign(n, 0);
-  for (auto* v : {&b->curYc, &b->lookYc, &b->diff, &b->lookDiff, &b->bgDiff, &b->areaCache,
-                  &b->scratchHeights})
+  for (auto* v : {&b->curYc, &b->lookYc, &b->diff, &b->lookDiff, &b->bgDiff, &b->areaCache})
     v->assign(n, 0);
   for (auto* v : {&b->blockMap, &b->keyMap, &b->keyMapCopy, &b->lookKeyMap, &b->runs, &b->heapFlag,
-                  &b->coverWidth, &b->entropyStart})
+                  &b->scratchHeights, &b->coverWidth, &b->entropyStart})
     v->assign(n, 0);
+  b->searchLine.assign(2 * (size_t(w) + 1), 0);
+  b->runsByColumn.assign(n + 32, 0);
   b->chromaStore.assign(size_t(w) / 2 + 1, 0);
   b->columnStore.assign(size_t(b->lines), 0);
   b->cellChroma.assign((size_t(b->lines) / b->cellH + 1) * (size_t(w) / b->cellW), 0);
