@@ -253,6 +253,12 @@ bool CompressionRun::active() {
   return false;
 }
 
+bool CompressionRun::activeAfter(std::chrono::milliseconds timeout) {
+  if (!runMutex_.try_lock_for(timeout)) return true;
+  runMutex_.unlock();
+  return false;
+}
+
 std::string CompressionRun::status(int pane) const {
   std::lock_guard lock(statusMutex_);
   return pane >= 0 && pane < int(status_.size()) ? status_[size_t(pane)] : std::string();

@@ -14,6 +14,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
@@ -164,6 +165,9 @@ class CompressionRun {
   // Ends the run after the current frame (a suspended run is released first).
   void stop();
   bool active();
+  // Like active(), but while the run is active waits up to `timeout` for it to end, returning
+  // as soon as it does.
+  bool activeAfter(std::chrono::milliseconds timeout);
   bool suspended() const { return suspended_; }
 
   RunMessageLog& messages() { return log_; }
