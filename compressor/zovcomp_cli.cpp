@@ -880,12 +880,12 @@ int compressCommand(const CliArgs& a, std::ostream& out, std::ostream& err, bool
   {
     StopSignals signals;
     if (run.start(std::move(req), cb)) {
-      while (run.active()) {
+      // Looks at the stop signals every 20 ms; the end of the run is seen as soon as it comes.
+      while (run.activeAfter(std::chrono::milliseconds(20))) {
         if (gStopSignal && !stopped) {
           run.stop();
           stopped = true;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
       }
       rc = run.wait();
     }

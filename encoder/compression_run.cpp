@@ -253,6 +253,12 @@ bool CompressionRun::active() {
   return false;
 }
 
+bool CompressionRun::activeAfter(std::chrono::milliseconds timeout) {
+  if (!runMutex_.try_lock_for(timeout)) return true;
+  runMutex_.unlock();
+  return false;
+}
+
 std::string CompressionRun::status(int pane) const {
   std::lock_guard lock(statusMutex_);
   return pane >= 0 && pane < int(status_.size()) ? status_[size_t(pane)] : std::string();
@@ -608,7 +614,10 @@ bool CompressionRun::compressOneFrame(uint32_t n, std::vector<uint8_t>& out, uin
     return ok;
   };
   auto picture = [&](uint32_t frame) -> const uint16_t* {
-    if (!getSourceFrame(frame, sourceBitmap_)) return nullptr;
+    // Frame 0 is still in hand from reading the movie's format.
+    const bool held = firstFrameHeld_ && frame == 0;
+    firstFrameHeld_ = false;
+    if (!held && !getSourceFrame(frame, sourceBitmap_)) return nullptr;
     // The encoder reads the picture at the movie's size: a frame of another size (a batch of
     // mismatched sources) halts the run instead of being read past its end.
     const uint32_t w = sourceBitmap_.size() >= 40 ? getLE32(sourceBitmap_.data() + 4) : 0;
@@ -696,13 +705,17 @@ bool CompressionRun::startEncoder(std::vector<uint8_t>& out) {
   return true;
 }
 
-bool CompressionRun::prepareSettings(const RunSourceInfo& first, std::vector<uint8_t>& out) {
-  CompressionSettings& s = *req_.settings;
-  // With more than one thread the next frame is read while this one is coded.
-  if (coding() && s.threads > 1)
+void CompressionRun::startReadAhead() {
+  // With more than one thread the next frame is read while this one is coded. Started before
+  // the first frame is read, so that frames 1 and 2 are decoded while the encoder starts.
+  if (coding() && req_.settings->threads > 1)
     ahead_ = std::make_unique<FrameReadAhead>(
         [this](uint32_t n, std::vector<uint8_t>& bitmap) { return readSourceFrame(n, bitmap); },
         sourceMutex_, frameCount_);
+}
+
+bool CompressionRun::prepareSettings(const RunSourceInfo& first, std::vector<uint8_t>& out) {
+  CompressionSettings& s = *req_.settings;
   s.prepareRun(!s.ChromaBackground.empty());
   s.FrameRate = first.fileRate;
   s.FrameScale = first.fileScale ? first.fileScale : 1;
@@ -734,11 +747,13 @@ int CompressionRun::runCompression() {
   countFrames();
   const RunSourceInfo first = req_.sources[0]->info();
 
-  // 2. The first frame tells the format.
+  // 2. The first frame tells the format; the first call of the encoder codes it from here.
+  startReadAhead();
   if (frameCount_ == 0 || !getSourceFrame(0, sourceBitmap_) || sourceBitmap_.size() < 40) {
     report("CTR0024E Cannot begin compression - bad input video format");
     return -1;
   }
+  firstFrameHeld_ = true;
   width_ = getLE32(sourceBitmap_.data() + 4);
   height_ = uint32_t(std::abs(int32_t(getLE32(sourceBitmap_.data() + 8))));
   const uint32_t outHeight = height_ + first.letterBoxTop + first.letterBoxBottom;
@@ -914,12 +929,14 @@ int CompressionRun::runBlockFile() {
   const RunSourceInfo first = req_.sources[0]->info();
   std::vector<uint8_t> stored, out;
   bool key = false;
+  startReadAhead();
   const bool ok = coding() ? getSourceFrame(0, sourceBitmap_) && sourceBitmap_.size() >= 40
                            : getCompressedFrame(0, stored, &key) && stored.size() >= 40;
   if (frameCount_ == 0 || !ok) {
     report("CTR0024E Cannot begin compression - bad input video format");
     return -1;
   }
+  firstFrameHeld_ = coding();
   const uint8_t* frameFormat = coding() ? sourceBitmap_.data() : first.videoFormat.data();
   width_ = getLE32(frameFormat + 4);
   height_ = uint32_t(std::abs(int32_t(getLE32(frameFormat + 8))));

@@ -14,6 +14,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
@@ -164,6 +165,9 @@ class CompressionRun {
   // Ends the run after the current frame (a suspended run is released first).
   void stop();
   bool active();
+  // Like active(), but while the run is active waits up to `timeout` for it to end, returning
+  // as soon as it does.
+  bool activeAfter(std::chrono::milliseconds timeout);
   bool suspended() const { return suspended_; }
 
   RunMessageLog& messages() { return log_; }
@@ -183,6 +187,7 @@ class CompressionRun {
   void countFrames();
   bool startEncoder(std::vector<uint8_t>& out);
   // The read-ahead, the run's settings and, when coding, the encoder (`out` its buffer).
+  void startReadAhead();
   bool prepareSettings(const RunSourceInfo& first, std::vector<uint8_t>& out);
   bool compressOneFrame(uint32_t n, std::vector<uint8_t>& out, uint32_t* length, bool* key,
                         uint32_t* bitmapLength);
@@ -250,6 +255,7 @@ class CompressionRun {
   bool firstEncoderCall_ = true;
   bool backgroundBitmap_ = false;
   std::vector<uint8_t> sourceBitmap_;
+  bool firstFrameHeld_ = false;  // sourceBitmap_ holds frame 0, read for the movie's format
   RunStageTimes times_;
   std::mutex sourceMutex_;
   std::unique_ptr<FrameReadAhead> ahead_;  // runs with more than one thread

@@ -7,6 +7,7 @@
 
 #include "encoder/colour_quantiser.h"
 #include "encoder/compression_settings.h"
+#include "encoder/rgb15_kernels.h"
 #include "media/avi_container.h"
 #include "media/source_messages.h"
 #include "media/y4m_source.h"
@@ -66,6 +67,10 @@ void convertRowTo15Fast(const uint8_t* src, int bitsPerPixel, int width, uint16_
     for (int x = 0; x < 256; ++x) t[size_t(x)] = uint8_t(std::min(31, (x + 3) >> 3));
     return t;
   }();
+  if (bitsPerPixel == 24) {
+    rgb15Kernels().bgr24To15(src, width, dst);
+    return;
+  }
   const int step = bitsPerPixel / 8;
   for (int x = 0; x < width; ++x, src += step)
     dst[x] = uint16_t(table[src[2]] << 10 | table[src[1]] << 5 | table[src[0]]);
@@ -336,7 +341,7 @@ SourceFile::StatePtr SourceFile::ensureOpen() {
 bool SourceFile::decodeFrame(const StatePtr& st, uint32_t frame, DecodedFrame& out) {
   MediaFile& f = *st->file;
   if (frame >= f.frameCount()) return false;
-  std::vector<uint8_t> data;
+  std::vector<uint8_t>& data = stored_;
   if (!st->decoder->needsSequence()) {
     return f.readFrame(frame, data) && st->decoder->decode(data.data(), data.size(), out);
   }
@@ -371,8 +376,10 @@ bool SourceFile::getFrameLocked(const StatePtr& st, uint32_t frame, std::vector<
                                 bool* keyFrame, bool convertTo16, bool applyFilters,
                                 bool applyResize) {
   // 1. Decode; a frame that can't be decoded becomes black. The black frame has the full
-  // frame size, so the crop below reads inside it whatever the crop rectangle.
-  DecodedFrame decoded;
+  // frame size, so the crop below reads inside it whatever the crop rectangle. Delta-coded
+  // sources start from an empty frame as before; the others reuse the last frame's buffer.
+  DecodedFrame& decoded = decoded_;
+  if (st->decoder->needsSequence()) decoded = DecodedFrame{};
   bool ok = decodeFrame(st, frame, decoded) && uint32_t(decoded.header.width) == Width &&
             uint32_t(decoded.header.height) == Height;
   if (!ok) {
@@ -390,71 +397,105 @@ bool SourceFile::getFrameLocked(const StatePtr& st, uint32_t frame, std::vector<
   }
   const int srcBits = decoded.header.bitCount;
   const uint32_t bpp = BitCount / 8;
-
-  // 2. The cropped result.
   const uint32_t cw = CropWidth, ch = CropHeight;
-  std::vector<uint8_t> result;
-  try {
-    result.assign(40 + size_t(bpp) * cw * ch, 0);
-  } catch (const std::bad_alloc&) {
-    report("AVC0022E Error allocating video buffer");
-    return false;
-  }
+  uint32_t w = cw, h = ch;
   DibHeader rh = decoded.header;
   rh.size = 40;
-  rh.bitCount = uint16_t(BitCount);
   rh.width = int32_t(cw);
   rh.height = int32_t(ch);
   rh.compression = 0;
-  rh.sizeImage = bpp * cw * ch;
   rh.clrUsed = rh.clrImportant = 0;
-
-  // 3. Copy the crop rectangle; bottom-up, so the crop's first stored line is
-  // Height - CropY - CropHeight. Anything outside the frame stays black.
   const size_t srcStride = decoded.stride();
-  uint8_t* out = result.data() + 40;
-  for (uint32_t y = 0; y < ch; ++y) {
+  // The stored line of the frame that is line y of the crop (bottom-up, so the crop's first
+  // stored line is Height - CropY - CropHeight), or -1 outside the frame; likewise the number
+  // of the crop's pixels on a line that lie inside the frame.
+  auto sourceLine = [&](uint32_t y) -> int64_t {
     int64_t sy = int64_t(Height) - CropY - ch + y;
-    if (sy < 0 || sy >= int64_t(Height)) continue;
-    const uint8_t* s = decoded.pixels.data() + srcStride * size_t(sy);
-    uint8_t* d = out + size_t(bpp) * cw * y;
-    for (uint32_t x = 0; x < cw; ++x) {
-      uint64_t sx = uint64_t(CropX) + x;
-      if (sx >= Width) break;
-      if (srcBits == 8) {
-        const uint8_t* q = decoded.palette.data() + 4 * size_t(s[sx]);
-        d[3 * x] = q[0];
-        d[3 * x + 1] = q[1];
-        d[3 * x + 2] = q[2];
-      } else {
-        std::memcpy(d + bpp * x, s + bpp * sx, bpp);
-      }
-    }
-  }
+    return sy < 0 || sy >= int64_t(Height) ? -1 : sy;
+  };
+  const uint32_t inside =
+      uint64_t(CropX) >= Width ? 0 : uint32_t(std::min<uint64_t>(cw, uint64_t(Width) - CropX));
 
-  // 4. 15-bit colour.
-  uint32_t w = cw, h = ch;
-  if (convertTo16) {
-    std::vector<uint8_t> c16;
+  // The result goes into the caller's buffer, whose memory is reused frame after frame.
+  std::vector<uint8_t>& result = bitmap;
+  if (convertTo16 && srcBits == int(BitCount) && BitCount != 8) {
+    // 2-4. Crop and 15-bit colour in one pass straight from the decoded frame; anything
+    // outside the frame is black.
     try {
-      c16.assign(40 + size_t(2) * w * h, 0);
+      result.assign(40 + size_t(2) * w * h, 0);
     } catch (const std::bad_alloc&) {
       report("AVC0022E Error allocating video buffer");
       return false;
     }
-    uint16_t* d = reinterpret_cast<uint16_t*>(c16.data() + 40);
+    uint16_t* d = reinterpret_cast<uint16_t*>(result.data() + 40);
     for (uint32_t y = 0; y < h; ++y) {
-      const uint8_t* s = out + size_t(bpp) * w * y;
+      const int64_t sy = sourceLine(y);
+      if (sy < 0) continue;
+      const uint8_t* s = decoded.pixels.data() + srcStride * size_t(sy) + size_t(bpp) * CropX;
       uint16_t* row = d + size_t(w) * y;
       if (BitCount == 16) {
-        for (uint32_t x = 0; x < w; ++x) row[x] = getLE16(s + 2 * x) & 0x7FFF;
+        for (uint32_t x = 0; x < inside; ++x) row[x] = getLE16(s + 2 * x) & 0x7FFF;
       } else {
-        convertRowTo15Fast(s, int(BitCount), int(w), row);
+        convertRowTo15Fast(s, int(BitCount), int(inside), row);
       }
     }
     rh.bitCount = 16;
     rh.sizeImage = 2 * w * h;
-    result = std::move(c16);
+  } else {
+    // 2. The cropped result.
+    std::vector<uint8_t> cropped;
+    try {
+      cropped.assign(40 + size_t(bpp) * cw * ch, 0);
+    } catch (const std::bad_alloc&) {
+      report("AVC0022E Error allocating video buffer");
+      return false;
+    }
+    rh.bitCount = uint16_t(BitCount);
+    rh.sizeImage = bpp * cw * ch;
+
+    // 3. Copy the crop rectangle. Anything outside the frame stays black.
+    uint8_t* out = cropped.data() + 40;
+    for (uint32_t y = 0; y < ch; ++y) {
+      const int64_t sy = sourceLine(y);
+      if (sy < 0) continue;
+      const uint8_t* s = decoded.pixels.data() + srcStride * size_t(sy);
+      uint8_t* d = out + size_t(bpp) * cw * y;
+      for (uint32_t x = 0; x < inside; ++x) {
+        const uint64_t sx = uint64_t(CropX) + x;
+        if (srcBits == 8) {
+          const uint8_t* q = decoded.palette.data() + 4 * size_t(s[sx]);
+          d[3 * x] = q[0];
+          d[3 * x + 1] = q[1];
+          d[3 * x + 2] = q[2];
+        } else {
+          std::memcpy(d + bpp * x, s + bpp * sx, bpp);
+        }
+      }
+    }
+
+    // 4. 15-bit colour.
+    if (convertTo16) {
+      try {
+        result.assign(40 + size_t(2) * w * h, 0);
+      } catch (const std::bad_alloc&) {
+        report("AVC0022E Error allocating video buffer");
+        return false;
+      }
+      uint16_t* d = reinterpret_cast<uint16_t*>(result.data() + 40);
+      for (uint32_t y = 0; y < h; ++y) {
+        const uint8_t* s = out + size_t(bpp) * w * y;
+        uint16_t* row = d + size_t(w) * y;
+        if (BitCount == 16) {
+          for (uint32_t x = 0; x < w; ++x) row[x] = getLE16(s + 2 * x) & 0x7FFF;
+        } else {
+          convertRowTo15Fast(s, int(BitCount), int(w), row);
+        }
+      }
+      rh.bitCount = 16;
+      rh.sizeImage = 2 * w * h;
+    } else {
+      result = std::move(cropped);
+    }
   }
 
   // 5. Field stripping and resizing, on 15-bit pixels only.
@@ -467,6 +508,7 @@ bool SourceFile::getFrameLocked(const StatePtr& st, uint32_t frame, std::vector<
       resized.assign(40 + size_t(2) * W * H, 0);
     } catch (const std::bad_alloc&) {
       report("AVC0023E Error allocating resized video buffer");
+      bitmap.clear();
       return false;
     }
     uint16_t* src = reinterpret_cast<uint16_t*>(result.data() + 40);
@@ -494,7 +536,6 @@ bool SourceFile::getFrameLocked(const StatePtr& st, uint32_t frame, std::vector<
   // 7.
   if (keyFrame) *keyFrame = st->file->previousKeyFrame(frame) == frame;
   CurrentFrame = frame;
-  bitmap = std::move(result);
   return true;
 }
 

@@ -178,6 +178,9 @@ class SourceFile {
   mutable std::mutex stateMutex_;
   StatePtr state_;
   int64_t lastDecoded_ = -1;  // for delta-coded sources: the frame the decoder holds
+  // Kept from frame to frame (under videoLock_) so that reading a frame allocates nothing.
+  DecodedFrame decoded_;
+  std::vector<uint8_t> stored_;
   friend class OpenFileTable;
 };
 

@@ -171,6 +171,21 @@ TEST(CompressionRun, CheckCompressibleInOrder) {
             "CTR0063E The width and height must both be multiples of 4 for Orvane Compression");
 }
 
+TEST(CompressionRun, EachFrameIsReadOnceWithAndWithoutReadAhead) {
+  // Frame 0, read first for the movie's format, is coded from that read, not decoded again.
+  const std::string out = tempPath("reads.avi");
+  for (uint32_t threads : {1u, 2u}) {
+    FakeSource src(6);
+    CompressionSettings s;
+    s.threads = threads;
+    Result r = runWith({&src}, s, CompressorOptions{}, out);
+    ASSERT_EQ(r.rc, 0) << (r.boxes.empty() ? "" : r.boxes[0]);
+    EXPECT_EQ(r.frames, 6u);
+    EXPECT_EQ(src.fetches.load(), 6) << threads << " thread(s)";
+  }
+  fs::remove(out);
+}
+
 TEST(CompressionRun, KeyFramePatterns) {
   const std::string out = tempPath("keys.avi");
   {

@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "encoder/luma_search_kernels.h"
+#include "encoder/rgb15_kernels.h"
 #include "format/colour_tables.h"
 
 namespace zov::test {
@@ -307,6 +308,51 @@ uint64_t bookkeepingBench(unsigned flags, KernelInputs& in) {
   return calls;
 }
 
+// ---- 24-bit to 15-bit colour ----
+
+bool rgb15Same(unsigned flags) {
+  return rgb15KernelsFor(flags).bgr24To15 == bgr24To15Scalar;
+}
+
+// Every width up to 80, on random bytes with the clamp's edge (252-255)
+// and zero frequent. The line fills its buffer exactly, so that a read past it lands outside
+// (the sanitizer builds catch it), and the guard entry after the output must stay.
+bool rgb15Check(unsigned flags, KernelInputs& in, std::string& why) {
+  const Bgr24To15Fn f = rgb15KernelsFor(flags).bgr24To15;
+  std::uniform_int_distribution<int> pick(0, 9), any(0, 255), edge(252, 255);
+  for (int pass = 0; pass < 3000; ++pass) {
+    const int w = pass % 81;
+    std::vector<uint8_t> line(size_t(3) * w);
+    for (uint8_t& b : line) {
+      const int p = pick(in.random);
+      b = uint8_t(p == 0 ? 0 : p < 3 ? edge(in.random) : any(in.random));
+    }
+    std::vector<uint16_t> ref(size_t(w) + 1, 0xBEEF), got(size_t(w) + 1, 0xBEEF);
+    bgr24To15Scalar(line.data(), w, ref.data());
+    f(line.data(), w, got.data());
+    if (got == ref) continue;
+    const size_t i = size_t(std::mismatch(got.begin(), got.end(), ref.begin()).first - got.begin());
+    why = "width " + std::to_string(w) + " pixel " + std::to_string(i) + ": " + hex(got[i]) +
+          ", reference " + hex(ref[i]);
+    return false;
+  }
+  return true;
+}
+
+uint64_t rgb15Bench(unsigned flags, KernelInputs& in) {
+  const Bgr24To15Fn f = rgb15KernelsFor(flags).bgr24To15;
+  std::uniform_int_distribution<int> any(0, 255);
+  std::vector<uint8_t> frame(size_t(640) * 480 * 3);
+  for (uint8_t& b : frame) b = uint8_t(any(in.random));
+  std::vector<uint16_t> out(size_t(640) * 480);
+  uint64_t calls = 0;
+  for (int pass = 0; pass < 100; ++pass)
+    for (int y = 0; y < 480; ++y, ++calls)
+      f(frame.data() + size_t(y) * 640 * 3, 640, out.data() + size_t(y) * 640);
+  if (out[12345] == 1) std::printf(" ");
+  return calls;
+}
+
 }  // namespace
 
 const std::vector<KernelCase>& kernelCases() {
@@ -318,6 +364,7 @@ const std::vector<KernelCase>& kernelCases() {
         sharingPairsCase(),
         carryingPairsCase(),
         smoothLineCase(),
+        {"24-bit to 15-bit colour (line)", rgb15Same, rgb15Check, rgb15Bench},
     };
     for (const KernelCase& u : unchangedCases()) c.push_back(u);
     for (const KernelCase& u : tableWidthCases()) c.push_back(u);
