@@ -223,14 +223,16 @@ __attribute__((target("avx2"))) int bestLumaInRowAvx2(const uint16_t* row, uint1
 // 218 y < 2 S - 109 and ends at ceil((2 S - 109) / 218) (not above 31). Both quotients are taken
 // of numbers made positive (+ 64 * 218) by a multiplication: x * 38480 >> 23 is x / 218 for
 // every x below 32768. The answer holds when every luma the walk compares, from one below the
-// lower of start and end to one above the higher, lies on the line, or when it reaches lo or hi
-// and the luma beyond is not closer (LumaRowModel); other lanes are left to the caller.
+// lower of start and end to one above the higher, lies on the line (AVX2 also answers a walk
+// that reaches lo or hi when the luma beyond is not closer, see LumaRowModel; in SSE2, where
+// each cell takes two halves, those compares cost more than the walks they spare); other lanes
+// are left to the caller.
 struct LineLanes {
   __m128i y, slow;
 };
 
-__attribute__((target("sse2"))) inline LineLanes lineEnd(__m128i r, __m128i g, __m128i b, __m128i w,
-                                                         __m128i start, const LumaRowModel& m) {
+__attribute__((target("sse2"))) inline LineLanes lineEnd(__m128i w, __m128i start,
+                                                         const LumaRowModel& m) {
   const __m128i s2 = _mm_slli_epi16(_mm_sub_epi16(w, _mm_set1_epi16(m.weighted)), 1);
   const __m128i bias = _mm_set1_epi16(64);
   const __m128i recip = _mm_set1_epi16(int16_t(38480));
@@ -241,32 +243,15 @@ __attribute__((target("sse2"))) inline LineLanes lineEnd(__m128i r, __m128i g, _
       _mm_srli_epi16(_mm_mulhi_epu16(_mm_add_epi16(s2, _mm_set1_epi16(108 + 64 * 218)), recip), 7),
       bias);
   const __m128i zero = _mm_setzero_si128(), top = _mm_set1_epi16(31), one = _mm_set1_epi16(1);
-  const __m128i lo = _mm_set1_epi16(m.lo), hi = _mm_set1_epi16(m.hi);
   const __m128i moved = _mm_cmplt_epi16(down, start);
-  // The walk stops at lo or hi at the latest (whether it stops there is checked below).
   const __m128i y =
-      _mm_or_si128(_mm_and_si128(moved, _mm_max_epi16(down, lo)),
-                   _mm_andnot_si128(moved, _mm_min_epi16(_mm_max_epi16(start, up), hi)));
-  const __m128i first = _mm_min_epi16(y, start), last = _mm_max_epi16(y, start);
-  const __m128i low = _mm_max_epi16(_mm_sub_epi16(first, one), zero);
-  const __m128i high = _mm_min_epi16(_mm_add_epi16(last, one), top);
-  // A walk that compares the luma just below lo or just above hi is done when that luma is not
-  // closer.
-  const __m128i belowLo =
-      _mm_cmpgt_epi16(_mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(r, _mm_set1_epi16(m.lowR)),
-                                                  _mm_mullo_epi16(g, _mm_set1_epi16(m.lowG))),
-                                    _mm_mullo_epi16(b, _mm_set1_epi16(m.lowB))),
-                      _mm_set1_epi16(m.lowLimit));
-  const __m128i aboveHi =
-      _mm_cmpgt_epi16(_mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(r, _mm_set1_epi16(m.highR)),
-                                                  _mm_mullo_epi16(g, _mm_set1_epi16(m.highG))),
-                                    _mm_mullo_epi16(b, _mm_set1_epi16(m.highB))),
-                      _mm_set1_epi16(m.highLimit));
-  const __m128i slowLow = _mm_andnot_si128(_mm_and_si128(belowLo, _mm_cmpeq_epi16(first, lo)),
-                                           _mm_cmplt_epi16(low, lo));
-  const __m128i slowHigh = _mm_andnot_si128(_mm_andnot_si128(aboveHi, _mm_cmpeq_epi16(last, hi)),
-                                            _mm_cmpgt_epi16(high, hi));
-  return {y, _mm_or_si128(slowLow, slowHigh)};
+      _mm_or_si128(_mm_and_si128(moved, _mm_max_epi16(down, zero)),
+                   _mm_andnot_si128(moved, _mm_min_epi16(_mm_max_epi16(start, up), top)));
+  const __m128i low = _mm_max_epi16(_mm_sub_epi16(_mm_min_epi16(y, start), one), zero);
+  const __m128i high = _mm_min_epi16(_mm_add_epi16(_mm_max_epi16(y, start), one), top);
+  const __m128i slow = _mm_or_si128(_mm_cmplt_epi16(low, _mm_set1_epi16(m.lo)),
+                                    _mm_cmpgt_epi16(high, _mm_set1_epi16(m.hi)));
+  return {y, slow};
 }
 
 // 30 er^2 + 59 eg^2 + 20 eb^2 of four lanes, from the interleaved (er, eg) and (eb, 0) pairs.
@@ -288,7 +273,7 @@ __attribute__((target("sse2"))) uint32_t lumaDistancesSse2(const LumaRowModel& m
     const __m128i b = _mm_load_si128(reinterpret_cast<const __m128i*>(c.b + h));
     const __m128i start = _mm_load_si128(reinterpret_cast<const __m128i*>(c.start + h));
     const __m128i w = _mm_load_si128(reinterpret_cast<const __m128i*>(c.weighted + h));
-    const LineLanes e = lineEnd(r, g, b, w, start, m);
+    const LineLanes e = lineEnd(w, start, m);
     const __m128i er = _mm_sub_epi16(r, _mm_add_epi16(e.y, _mm_set1_epi16(m.r)));
     const __m128i eg = _mm_sub_epi16(g, _mm_add_epi16(e.y, _mm_set1_epi16(m.g)));
     const __m128i eb = _mm_sub_epi16(b, _mm_add_epi16(e.y, _mm_set1_epi16(m.b)));
