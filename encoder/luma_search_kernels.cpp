@@ -129,6 +129,29 @@ void buildLumaRowModels(const uint16_t* rows, LumaRowModel* models) {
       m.lo = int16_t(lo);
       m.hi = int16_t(hi);
       m.weighted = int16_t(30 * offset[0] + 59 * offset[1] + 20 * offset[2]);
+      // The steps beyond the line: from lo to lo - 1 the distance changes by
+      // sum of w (2 (X - v) + 1) over the components that change (v: their value at lo), from hi
+      // to hi + 1 by sum of w (1 - 2 (X - v)) (v: their value at hi).
+      static constexpr int kWeight[3] = {30, 59, 20};
+      int16_t* low[3] = {&m.lowR, &m.lowG, &m.lowB};
+      int16_t* high[3] = {&m.highR, &m.highG, &m.highB};
+      int lowSum = 0, lowWeight = 0, highSum = 0, highWeight = 0;
+      for (int c = 0; c < 3; ++c) {
+        const int shift = 10 - 5 * c;
+        if (lo > 0 && (row[lo] >> shift & 31) != (row[lo - 1] >> shift & 31)) {
+          *low[c] = int16_t(2 * kWeight[c]);
+          lowSum += kWeight[c] * (row[lo] >> shift & 31);
+          lowWeight += kWeight[c];
+        }
+        if (hi < 31 && (row[hi] >> shift & 31) != (row[hi + 1] >> shift & 31)) {
+          *high[c] = int16_t(2 * kWeight[c]);
+          highSum += kWeight[c] * (row[hi] >> shift & 31);
+          highWeight += kWeight[c];
+        }
+      }
+      // Not closer below lo: 2 T >= 2 C - W; above hi: 2 T <= 2 C + W.
+      m.lowLimit = int16_t(lo > 0 ? 2 * lowSum - lowWeight - 1 : 0x7FFF);
+      m.highLimit = int16_t(hi < 31 ? 2 * highSum + highWeight : -1);
     }
     models[k] = m;
   }
@@ -200,8 +223,10 @@ __attribute__((target("avx2"))) int bestLumaInRowAvx2(const uint16_t* row, uint1
 // 218 y < 2 S - 109 and ends at ceil((2 S - 109) / 218) (not above 31). Both quotients are taken
 // of numbers made positive (+ 64 * 218) by a multiplication: x * 38480 >> 23 is x / 218 for
 // every x below 32768. The answer holds when every luma the walk compares, from one below the
-// lower of start and end to one above the higher, lies on the line; other lanes are left to
-// the caller.
+// lower of start and end to one above the higher, lies on the line (AVX2 also answers a walk
+// that reaches lo or hi when the luma beyond is not closer, see LumaRowModel; in SSE2, where
+// each cell takes two halves, those compares cost more than the walks they spare); other lanes
+// are left to the caller.
 struct LineLanes {
   __m128i y, slow;
 };
@@ -329,12 +354,30 @@ __attribute__((target("avx2"))) uint32_t lumaDistancesAvx2(const LumaRowModel& m
   const __m256i zero = _mm256_setzero_si256(), top = _mm256_set1_epi16(31),
                 one = _mm256_set1_epi16(1);
   const __m256i moved = _mm256_cmpgt_epi16(start, down);
-  const __m256i y = _mm256_blendv_epi8(_mm256_min_epi16(_mm256_max_epi16(start, up), top),
-                                       _mm256_max_epi16(down, zero), moved);
-  const __m256i low = _mm256_max_epi16(_mm256_sub_epi16(_mm256_min_epi16(y, start), one), zero);
-  const __m256i high = _mm256_min_epi16(_mm256_add_epi16(_mm256_max_epi16(y, start), one), top);
-  const __m256i slow = _mm256_or_si256(_mm256_cmpgt_epi16(_mm256_set1_epi16(m.lo), low),
-                                       _mm256_cmpgt_epi16(high, _mm256_set1_epi16(m.hi)));
+  const __m256i lo = _mm256_set1_epi16(m.lo), hi = _mm256_set1_epi16(m.hi);
+  // The walk stops at lo or hi at the latest (whether it stops there is checked below).
+  const __m256i y = _mm256_blendv_epi8(_mm256_min_epi16(_mm256_max_epi16(start, up), hi),
+                                       _mm256_max_epi16(down, lo), moved);
+  const __m256i first = _mm256_min_epi16(y, start), last = _mm256_max_epi16(y, start);
+  const __m256i low = _mm256_max_epi16(_mm256_sub_epi16(first, one), zero);
+  const __m256i high = _mm256_min_epi16(_mm256_add_epi16(last, one), top);
+  // A walk that compares the luma just below lo or just above hi is done when that luma is not
+  // closer.
+  const __m256i belowLo = _mm256_cmpgt_epi16(
+      _mm256_add_epi16(_mm256_add_epi16(_mm256_mullo_epi16(r, _mm256_set1_epi16(m.lowR)),
+                                        _mm256_mullo_epi16(g, _mm256_set1_epi16(m.lowG))),
+                       _mm256_mullo_epi16(b, _mm256_set1_epi16(m.lowB))),
+      _mm256_set1_epi16(m.lowLimit));
+  const __m256i aboveHi = _mm256_cmpgt_epi16(
+      _mm256_add_epi16(_mm256_add_epi16(_mm256_mullo_epi16(r, _mm256_set1_epi16(m.highR)),
+                                        _mm256_mullo_epi16(g, _mm256_set1_epi16(m.highG))),
+                       _mm256_mullo_epi16(b, _mm256_set1_epi16(m.highB))),
+      _mm256_set1_epi16(m.highLimit));
+  const __m256i slowLow = _mm256_andnot_si256(
+      _mm256_and_si256(belowLo, _mm256_cmpeq_epi16(first, lo)), _mm256_cmpgt_epi16(lo, low));
+  const __m256i slowHigh = _mm256_andnot_si256(
+      _mm256_andnot_si256(aboveHi, _mm256_cmpeq_epi16(last, hi)), _mm256_cmpgt_epi16(high, hi));
+  const __m256i slow = _mm256_or_si256(slowLow, slowHigh);
   const __m256i er = _mm256_sub_epi16(r, _mm256_add_epi16(y, _mm256_set1_epi16(m.r)));
   const __m256i eg = _mm256_sub_epi16(g, _mm256_add_epi16(y, _mm256_set1_epi16(m.g)));
   const __m256i eb = _mm256_sub_epi16(b, _mm256_add_epi16(y, _mm256_set1_epi16(m.b)));

@@ -15,10 +15,18 @@ using BestLumaInRowFn = int (*)(const uint16_t* row, uint16_t colour, int start,
 // for every y in [lo, hi] (each component clamped to 0..31 outside). There the distance to a
 // colour is a quadratic in y whose steps have a known sign, so the descent's end is found
 // without walking; `weighted` = 30 r + 59 g + 20 b. lo > hi: the row is not such a line.
+// A walk that ends at lo or hi compares one luma beyond, where some components stay clamped:
+// that step changes the distance by a linear function of the colour, so whether the walk stops
+// there is one more compare. The luma below lo does not bring a colour (R, G, B) closer when
+// 2 (lowR R + lowG G + lowB B) > lowLimit (the weights doubled for the components that change
+// between lo - 1 and lo, zero for the others); the luma above hi does not when
+// 2 (highR R + highG G + highB B) <= highLimit. Where there is no such luma the compare fails.
 struct LumaRowModel {
   int16_t r = 0, g = 0, b = 0;
   int16_t lo = 32, hi = -1;
   int16_t weighted = 0;
+  int16_t lowR = 0, lowG = 0, lowB = 0, lowLimit = 0;
+  int16_t highR = 0, highG = 0, highB = 0, highLimit = -1;
 };
 
 // The model of each of the 4096 chroma rows (`rows` as buildLumaRows lays them out), each

@@ -172,6 +172,7 @@ bool distancesCheck(unsigned flags, KernelInputs& in, std::string& why) {
       for (uint16_t& v : colours) {
         int r = level(in.random), g = level(in.random), b = level(in.random);
         if (face(in.random) == 0) r = r < 16 ? 0 : 31;
+        if (face(in.random) == 0) g = g < 16 ? 0 : 31;
         if (face(in.random) == 0) b = b < 16 ? 0 : 31;
         v = pass % 2 ? uint16_t(colour(in.random)) : uint16_t(r << 10 | g << 5 | b);
       }
