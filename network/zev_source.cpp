@@ -892,9 +892,11 @@ void ZEVClass::worker() {
       inFlight.pop_front();
       pendingFirst_[front.slot] = pendingLast_[front.slot] = -1;
       setSlot(front.slot, front.first, front.last);
-      bool anyFree = false;
-      for (uint32_t s = 0; s < kSlotCount; ++s) anyFree |= slotFirst(s) < 0 && pendingFirst_[s] < 0;
-      if (!anyFree) cacheFull_ = true;
+      // Full when every slot holds its range: a range still in flight is not there yet (the
+      // loading would end with slots empty, the movie's start still on its way).
+      bool anyOpen = false;
+      for (uint32_t s = 0; s < kSlotCount; ++s) anyOpen |= slotFirst(s) < 0;
+      if (!anyOpen) cacheFull_ = true;
       if (sent) continue;
     }
     for (const Fetch& f : inFlight) pendingFirst_[f.slot] = pendingLast_[f.slot] = -1;
