@@ -206,30 +206,58 @@ struct LumaCoder {
       store[gs >> gShift] = covered(size_t(line) * w + gs) & kChromaMask;
   }
 
-  // The uncovered pixels [x, end) of a row outside Entropy runs: full at a group start in rows
-  // with colour difference (stored in carrying rows), else the Y step, at a group start of a
-  // sharing row with the group's stored colour difference. The walk's and the output's state
-  // are held in locals.
+  // A stretch of a row walked with the walk's and the output's state in locals (every symbol
+  // is a byte store, which would otherwise keep the coder's own state in memory); finish()
+  // hands the state back.
   template <RowRole role>
-  ZOV_INLINE void uncoveredRun(int x, int end, size_t base, YcWalk& wk) {
+  struct Stretch {
     struct Out {
       uint8_t* p;
-      void put(uint8_t s) { *p++ = s; }
-    } out{c.out};
-    const uint8_t* const start = c.start;
-    const int64_t limit = c.limit;
-    const bool edge = c.edge;
-    int64_t remaining = c.remaining, peak = c.peak;
-    bool allowed = c.stillAllowed;
-    uint32_t* const target = yc + base;
-    uint16_t* const rgb = cur + base;
-    const uint16_t* const toRgb = t.ycToRgb.data();
-    uint32_t* const chroma = store;
-    const int shift = gShift;
-    const int groupMask = (1 << shift) - 1;
-    uint32_t v = wk.v;
-    bool fy = wk.fy, fcr = wk.fcr, fcb = wk.fcb;
-    auto extended = [&]() {
+      ZOV_INLINE void put(uint8_t s) { *p++ = s; }
+    } out;
+    const uint8_t* const start;
+    const int64_t limit;
+    const bool edge;
+    int64_t remaining, peak;
+    bool allowed;
+    uint32_t* const target;
+    uint16_t* const rgb;
+    const uint16_t* const toRgb;
+    uint32_t* const chroma;
+    const int shift;
+    const int groupMask;
+    uint32_t v;
+    bool fy, fcr, fcb;
+
+    ZOV_INLINE Stretch(LumaCoder& lc, size_t base, const YcWalk& wk)
+        : out{lc.c.out},
+          start(lc.c.start),
+          limit(lc.c.limit),
+          edge(lc.c.edge),
+          remaining(lc.c.remaining),
+          peak(lc.c.peak),
+          allowed(lc.c.stillAllowed),
+          target(lc.yc + base),
+          rgb(lc.cur + base),
+          toRgb(lc.t.ycToRgb.data()),
+          chroma(lc.store),
+          shift(lc.gShift),
+          groupMask((1 << lc.gShift) - 1),
+          v(wk.v),
+          fy(wk.fy),
+          fcr(wk.fcr),
+          fcb(wk.fcb) {}
+    ZOV_INLINE void finish(Coder& c, YcWalk& wk) const {
+      c.out = out.p;
+      c.remaining = remaining;
+      c.peak = peak;
+      c.stillAllowed = allowed;
+      wk.v = v;
+      wk.fy = fy;
+      wk.fcr = fcr;
+      wk.fcb = fcb;
+    }
+    ZOV_INLINE bool extended() {
       if (!edge) return false;
       if (allowed) return true;
       int64_t use = int64_t(out.p - start) + 3 * remaining;
@@ -237,84 +265,17 @@ struct LumaCoder {
       peak = std::max(peak, use);
       allowed = true;
       return true;
-    };
-    auto component = [&](int wanted, int pred, bool& doubled, bool ext) {
+    }
+    ZOV_INLINE int component(int wanted, int pred, bool& doubled, bool ext) {
       return edge ? quantiseExtended(wanted, pred, ext, out)
                   : quantiseDoubling(wanted, pred, false, 0, doubled, out);
-    };
-    for (; x < end; ++x) {
-      const uint32_t wanted = target[x];
-      const bool groupStart = (x & groupMask) == 0;
-      if (role != RowRole::Sharing && groupStart) {
-        const bool ext = extended();
-        int y = component(int(wanted >> 12), int(v >> 12), fy, ext);
-        int cr = component(int(wanted >> 6 & 63), int(v >> 6 & 63), fcr, ext);
-        int cb = component(int(wanted & 63), int(v & 63), fcb, ext);
-        v = uint32_t(y) << 12 | uint32_t(cr) << 6 | uint32_t(cb);
-        allowed = false;  // up to 13 symbols
-        if constexpr (role == RowRole::Carrying) chroma[x >> shift] = v & kChromaMask;
-      } else {
-        if (role == RowRole::Sharing && groupStart) v = (v & ~kChromaMask) | chroma[x >> shift];
-        const bool ext = extended();
-        int y = component(int(wanted >> 12), int(v >> 12), fy, ext);
-        v = (v & kChromaMask) | uint32_t(y) << 12;
-      }
-      target[x] = v;
-      rgb[x] = toRgb[v];
+    }
+    ZOV_INLINE void put(int at) {
+      target[at] = v;
+      rgb[at] = toRgb[v];
       --remaining;
     }
-    c.out = out.p;
-    c.remaining = remaining;
-    c.peak = peak;
-    c.stillAllowed = allowed;
-    wk.v = v;
-    wk.fy = fy;
-    wk.fcr = fcr;
-    wk.fcb = fcb;
-  }
-
-  // The Entropy run at x (and any Entropy run directly continuing it), in the chess-board
-  // pattern: odd lines code even columns, even lines odd columns (every line is odd in single
-  // field); returns the column after it. A coded pixel is full in rows with their own colour
-  // difference, by its column in carrying rows (as outside the run) and the Y step alone, from
-  // normal state, in sharing rows; an interpolated pixel is halfway between its neighbours.
-  template <RowRole role>
-  ZOV_INLINE int entropyRun(int line, int x, YcWalk& wk) {
-    const size_t base = size_t(line) * w;
-    const uint8_t* cover = coverAll + base;
-    const uint8_t* entropy = entropyAll + base;
-    const bool oddLine = singleField || (line & 1) != 0;
-    struct Out {
-      uint8_t* p;
-      void put(uint8_t s) { *p++ = s; }
-    } out{c.out};
-    const uint8_t* const start = c.start;
-    const int64_t limit = c.limit;
-    const bool edge = c.edge;
-    int64_t remaining = c.remaining, peak = c.peak;
-    bool allowed = c.stillAllowed;
-    uint32_t* const target = yc + base;
-    uint16_t* const rgb = cur + base;
-    const uint16_t* const toRgb = t.ycToRgb.data();
-    uint32_t* const chroma = store;
-    const int shift = gShift;
-    const int groupMask = (1 << shift) - 1;
-    uint32_t v = wk.v;
-    bool fy = wk.fy, fcr = wk.fcr, fcb = wk.fcb;
-    auto extended = [&]() {
-      if (!edge) return false;
-      if (allowed) return true;
-      int64_t use = int64_t(out.p - start) + 3 * remaining;
-      if (use > limit) return false;
-      peak = std::max(peak, use);
-      allowed = true;
-      return true;
-    };
-    auto component = [&](int wanted, int pred, bool& doubled, bool ext) {
-      return edge ? quantiseExtended(wanted, pred, ext, out)
-                  : quantiseDoubling(wanted, pred, false, 0, doubled, out);
-    };
-    auto full = [&](int at) {
+    ZOV_INLINE void full(int at) {
       const uint32_t wanted = target[at];
       const bool ext = extended();
       int y = component(int(wanted >> 12), int(v >> 12), fy, ext);
@@ -322,19 +283,18 @@ struct LumaCoder {
       int cb = component(int(wanted & 63), int(v & 63), fcb, ext);
       v = uint32_t(y) << 12 | uint32_t(cr) << 6 | uint32_t(cb);
       allowed = false;  // up to 13 symbols
-      target[at] = v;
-      rgb[at] = toRgb[v];
-      --remaining;
-    };
-    auto luma = [&](int at) {
+      put(at);
+    }
+    ZOV_INLINE void luma(int at) {
       const bool ext = extended();
       int y = component(int(target[at] >> 12), int(v >> 12), fy, ext);
       v = (v & kChromaMask) | uint32_t(y) << 12;
-      target[at] = v;
-      rgb[at] = toRgb[v];
-      --remaining;
-    };
-    auto ordinary = [&](int at) {
+      put(at);
+    }
+    // A pixel outside Entropy runs: full at a group start in rows with colour difference
+    // (stored in carrying rows), else the Y step, at a group start of a sharing row with the
+    // group's stored colour difference.
+    ZOV_INLINE void ordinary(int at) {
       if (at & groupMask) {
         luma(at);
       } else if constexpr (role == RowRole::Every) {
@@ -346,20 +306,22 @@ struct LumaCoder {
         v = (v & ~kChromaMask) | chroma[at >> shift];
         luma(at);
       }
-    };
-    auto coded = [&](int at) {
+    }
+    // A coded pixel of an Entropy run: full in rows with their own colour difference, as
+    // outside the run in carrying rows, the Y step alone from normal state in sharing rows.
+    ZOV_INLINE void coded(int at) {
       if constexpr (role == RowRole::Every) {
         full(at);
-      } else if constexpr (role == RowRole::Carrying) {  // as outside the run
+      } else if constexpr (role == RowRole::Carrying) {
         ordinary(at);
       } else {
         v = (v & ~kChromaMask) | chroma[at >> shift];
         fy = false;
         luma(at);
       }
-    };
+    }
     // An interpolated pixel: halfway (rounded down) between its left value and the right Y.
-    auto interpolated = [&](int at, uint32_t left, int yRight) {
+    ZOV_INLINE void interpolated(int at, uint32_t left, int yRight) {
       int yLeft = int(left >> 12);
       int y = yLeft + ((yRight - yLeft) >> 1);
       uint32_t colour = role == RowRole::Sharing ? chroma[at >> shift] : (left & kChromaMask);
@@ -367,41 +329,54 @@ struct LumaCoder {
       target[at] = value;
       rgb[at] = toRgb[value];
       --remaining;
-    };
+    }
+  };
+
+  // The uncovered pixels [x, end) of a row outside Entropy runs.
+  template <RowRole role>
+  ZOV_INLINE void uncoveredRun(int x, int end, size_t base, YcWalk& wk) {
+    Stretch<role> s(*this, base, wk);
+    for (; x < end; ++x) s.ordinary(x);
+    s.finish(c, wk);
+  }
+
+  // The Entropy run at x (and any Entropy run directly continuing it), in the chess-board
+  // pattern: odd lines code even columns, even lines odd columns (every line is odd in single
+  // field); returns the column after it.
+  template <RowRole role>
+  ZOV_INLINE int entropyRun(int line, int x, YcWalk& wk) {
+    const size_t base = size_t(line) * w;
+    const uint8_t* cover = coverAll + base;
+    const uint8_t* entropy = entropyAll + base;
+    const bool oddLine = singleField || (line & 1) != 0;
+    Stretch<role> s(*this, base, wk);
     int end = x + cover[x];
     while (x < end) {
       if (((x & 1) == 0) == oddLine) {
-        coded(x);
+        s.coded(x);
         ++x;
         continue;
       }
-      const uint32_t left = v;
+      const uint32_t left = s.v;
       const int xr = x + 1;
       if (xr < end || (xr < w && cover[xr] && entropy[xr])) {
         if (xr == end) end = xr + cover[xr];
-        coded(xr);
-        interpolated(x, left, int(v >> 12));
+        s.coded(xr);
+        s.interpolated(x, left, int(s.v >> 12));
         x += 2;
       } else if (xr < w && cover[xr]) {
-        interpolated(x, left, int(covered(base + xr) >> 12));
+        s.interpolated(x, left, int(covered(base + xr) >> 12));
         ++x;
       } else if (xr < w) {
-        ordinary(xr);
-        interpolated(x, left, int(v >> 12));
+        s.ordinary(xr);
+        s.interpolated(x, left, int(s.v >> 12));
         x += 2;
       } else {
-        coded(x);
+        s.coded(x);
         ++x;
       }
     }
-    c.out = out.p;
-    c.remaining = remaining;
-    c.peak = peak;
-    c.stillAllowed = allowed;
-    wk.v = v;
-    wk.fy = fy;
-    wk.fcr = fcr;
-    wk.fcb = fcb;
+    s.finish(c, wk);
     return x;
   }
 
