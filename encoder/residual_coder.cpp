@@ -495,11 +495,12 @@ void listRows(EncoderBuffers& b, std::vector<CodedRow>& rows) {
     }
     for (int last = h - 1; last >= line; --last) add(last, (last & 1) ? 1 : 2, RowRole::Sharing, 0);
   }
-  // Every row walks its pixels from column 1, or from 0 when a block starts there.
+  // Every row counts all its pixels as walked: the first column (coded in the column pass)
+  // when it steps past it, then every pixel it codes or skips.
   int64_t remaining = b.pixels;
   for (CodedRow& r : rows) {
     r.remaining = remaining;
-    remaining -= w - (b.coverWidth[size_t(r.line) * w] > 1 ? 0 : 1);
+    remaining -= w;
   }
 }
 
