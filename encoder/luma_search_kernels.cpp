@@ -53,16 +53,9 @@ uint32_t lumaDistancesScalar(const LumaRowModel&, const uint16_t* row, const Vot
 }
 
 void setVoteColours(VoteColours& c, const uint16_t* colours, int count, const uint32_t* rgbToYc) {
-  for (int u = 0; u < 16; ++u) {
-    const uint16_t colour = u < count ? colours[u] : 0;
-    c.colour[u] = colour;
-    c.r[u] = int16_t(colour >> 10 & 31);
-    c.g[u] = int16_t(colour >> 5 & 31);
-    c.b[u] = int16_t(colour & 31);
-    c.start[u] = int16_t(rgbToYc[colour] >> 12);
-    c.weighted[u] = int16_t(30 * c.r[u] + 59 * c.g[u] + 20 * c.b[u]);
-  }
-  c.count = count;
+  uint32_t ycs[16] = {};
+  for (int u = 0; u < count; ++u) ycs[u] = rgbToYc[colours[u]];
+  voteFillScalar(c, colours, ycs, count);
 }
 
 int voteChromasScalar(const uint32_t* ycs, int n, uint32_t* chromas) {

@@ -71,6 +71,10 @@ void convertRowTo15Fast(const uint8_t* src, int bitsPerPixel, int width, uint16_
     rgb15Kernels().bgr24To15(src, width, dst);
     return;
   }
+  if (bitsPerPixel == 16) {
+    for (int x = 0; x < width; ++x) dst[x] = getLE16(src + 2 * x) & 0x7FFF;
+    return;
+  }
   const int step = bitsPerPixel / 8;
   for (int x = 0; x < width; ++x, src += step)
     dst[x] = uint16_t(table[src[2]] << 10 | table[src[1]] << 5 | table[src[0]]);
@@ -433,11 +437,7 @@ bool SourceFile::getFrameLocked(const StatePtr& st, uint32_t frame, std::vector<
       if (sy < 0) continue;
       const uint8_t* s = decoded.pixels.data() + srcStride * size_t(sy) + size_t(bpp) * CropX;
       uint16_t* row = d + size_t(w) * y;
-      if (BitCount == 16) {
-        for (uint32_t x = 0; x < inside; ++x) row[x] = getLE16(s + 2 * x) & 0x7FFF;
-      } else {
-        convertRowTo15Fast(s, int(BitCount), int(inside), row);
-      }
+      convertRowTo15Fast(s, int(BitCount), int(inside), row);
     }
     rh.bitCount = 16;
     rh.sizeImage = 2 * w * h;
@@ -485,11 +485,7 @@ bool SourceFile::getFrameLocked(const StatePtr& st, uint32_t frame, std::vector<
       for (uint32_t y = 0; y < h; ++y) {
         const uint8_t* s = out + size_t(bpp) * w * y;
         uint16_t* row = d + size_t(w) * y;
-        if (BitCount == 16) {
-          for (uint32_t x = 0; x < w; ++x) row[x] = getLE16(s + 2 * x) & 0x7FFF;
-        } else {
-          convertRowTo15Fast(s, int(BitCount), int(w), row);
-        }
+        convertRowTo15Fast(s, int(BitCount), int(w), row);
       }
       rh.bitCount = 16;
       rh.sizeImage = 2 * w * h;

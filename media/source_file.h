@@ -51,7 +51,8 @@ void setSourceEnvironment(SourceEnvironment environment);
 // Resize target and stripping as the resize step uses them (exposed for tests).
 void resizeFrame15(const uint16_t* src, int w, int h, uint16_t* dst, int W, int H,
                    bool interpolate);
-// One line of 24-bit BGR or 32-bit BGRx pixels to 15-bit colour by the nearest-colour rule.
+// One line of 24-bit BGR or 32-bit BGRx pixels to 15-bit colour by the nearest-colour rule
+// (16-bit pixels keep their 15 low bits).
 void convertRowTo15Fast(const uint8_t* src, int bitsPerPixel, int width, uint16_t* dst);
 // Field stripping in place: keeps stored lines 2k (type 1) or 2k+1 (type 2); returns h / 2.
 int stripFields15(uint16_t* pixels, int w, int h, int stripType);
