@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "encoder/luma_search_kernels.h"
+#include "encoder/zeroed_buffer.h"
 #include "format/bit_writer.h"
 #include "format/colour_tables.h"
 #include "format/decoder.h"
@@ -68,65 +69,65 @@ struct EncoderBuffers {
   uint32_t frameNumber = 0;  // calls that produced a frame, for messages
 
   // Pictures of the coded area (15-bit).
-  std::vector<uint16_t> cur;         // the picture being coded; becomes the reconstruction
-  std::vector<uint16_t> prev;        // previous reconstruction
-  std::vector<uint16_t> lookahead;   // enhanced mode: the picture given in this call
-  std::vector<uint16_t> held;        // enhanced mode: the picture to code (given last call)
-  std::vector<uint16_t> background;  // chroma background
-  std::vector<uint16_t> work;        // blending copy
-  bool haveBackground = false;       // a bitmap was given (or the background was captured)
+  ZeroedBuffer<uint16_t> cur;         // the picture being coded; becomes the reconstruction
+  ZeroedBuffer<uint16_t> prev;        // previous reconstruction
+  ZeroedBuffer<uint16_t> lookahead;   // enhanced mode: the picture given in this call
+  ZeroedBuffer<uint16_t> held;        // enhanced mode: the picture to code (given last call)
+  ZeroedBuffer<uint16_t> background;  // chroma background
+  ZeroedBuffer<uint16_t> work;        // blending copy
+  bool haveBackground = false;        // a bitmap was given (or the background was captured)
   bool bitmapGiven = false;
-  bool holdingPicture = false;      // enhanced mode: held contains a picture not yet coded
-  std::vector<uint32_t> lookYc;     // enhanced mode: targets of the lookahead picture
-  std::vector<uint8_t> lookKeyMap;  // enhanced mode: key map of the lookahead picture
-  bool havePrevious = false;        // a frame was coded: prev is the decoder's picture
+  bool holdingPicture = false;       // enhanced mode: held contains a picture not yet coded
+  ZeroedBuffer<uint32_t> lookYc;     // enhanced mode: targets of the lookahead picture
+  ZeroedBuffer<uint8_t> lookKeyMap;  // enhanced mode: key map of the lookahead picture
+  bool havePrevious = false;         // a frame was coded: prev is the decoder's picture
 
   // Luma/chroma targets of the coded picture (types 1..4).
-  std::vector<uint32_t> curYc;
+  ZeroedBuffer<uint32_t> curYc;
 
   // Maps.
-  std::vector<uint8_t> blockMap;
-  std::vector<uint8_t> keyMap, keyMapCopy;
-  std::vector<uint32_t> diff, lookDiff, bgDiff;
-  std::vector<uint8_t> runs;
-  std::vector<uint8_t> runsByColumn;  // rectangle search: the runs column by column (+ 32)
-  std::vector<uint32_t> areaCache;
+  ZeroedBuffer<uint8_t> blockMap;
+  ZeroedBuffer<uint8_t> keyMap, keyMapCopy;
+  ZeroedBuffer<uint32_t> diff, lookDiff, bgDiff;
+  ZeroedBuffer<uint8_t> runs;
+  ZeroedBuffer<uint8_t> runsByColumn;  // rectangle search: the runs column by column (+ 32)
+  ZeroedBuffer<uint32_t> areaCache;
   std::vector<int32_t> bucketHead, bucketNext, bucketPrev;  // rectangle search queue
-  std::vector<uint8_t> heapFlag;                            // pixel is in the search queue
-  std::vector<int32_t> levelOrder;                          // rectangle search: one level's pixels
-  std::vector<uint8_t> scratchHeights;  // rectangle search: candidate lines below each pixel
-  std::vector<uint8_t> searchLine;      // rectangle search: two lines' links (2 x (width + 1))
+  ZeroedBuffer<uint8_t> heapFlag;                           // pixel is in the search queue
+  ZeroedBuffer<int32_t> levelOrder;                         // rectangle search: one level's pixels
+  ZeroedBuffer<uint8_t> scratchHeights;  // rectangle search: candidate lines below each pixel
+  std::vector<uint8_t> searchLine;       // rectangle search: two lines' links (2 x (width + 1))
   // The decoder's view of the blocks: width at the first pixel of every block row, and the
   // first pixel of every Entropy row.
-  std::vector<uint8_t> coverWidth;
-  std::vector<uint8_t> entropyStart;
+  ZeroedBuffer<uint8_t> coverWidth;
+  ZeroedBuffer<uint8_t> entropyStart;
   std::vector<uint32_t> chromaStore;          // one per cell column, as the decoder keeps it
   std::vector<uint32_t> columnStore;          // first-column values per line
   std::unique_ptr<ResidualScratch> residual;  // the coding passes' working space
   std::vector<uint32_t> cellChroma;           // pre-quantisation: chosen chroma per cell
   // Pre-quantisation: the colours of every cell at its last vote and the chroma it chose, so
   // that a cell whose colours did not change is not voted on again.
-  std::vector<uint16_t> voteColours;
-  std::vector<uint8_t> voteLumas;  // laid out as voteColours: each best luma under voteResult
+  ZeroedBuffer<uint16_t> voteColours;
+  ZeroedBuffer<uint8_t> voteLumas;  // laid out as voteColours: each best luma under voteResult
   std::vector<uint32_t> voteResult;
   std::vector<uint8_t> voteKnown;
   std::vector<uint16_t> lumaRows;        // colour table by chroma rows of 32 lumas
   std::vector<LumaRowModel> lumaModels;  // each row as a line through the colour cube
   // Best luma per (colour, chroma), direct-mapped: one cache per worker thread.
-  std::vector<std::vector<uint64_t>> lumaCaches;
+  std::vector<ZeroedBuffer<uint64_t>> lumaCaches;
   std::unique_ptr<WorkerPool> pool;  // the frame's independent tasks (one thread: the caller)
   // The next call's picture taken in while this one is coded (CompressParams::next; more than
   // one thread): the input as given and what intake made of it. The last luma cache is its own.
   std::unique_ptr<BackgroundTask> aside;
-  std::vector<uint16_t> aheadInput, aheadPic;
-  std::vector<uint32_t> aheadYc;
-  std::vector<uint8_t> aheadKeyMap;
+  ZeroedBuffer<uint16_t> aheadInput, aheadPic;
+  ZeroedBuffer<uint32_t> aheadYc;
+  ZeroedBuffer<uint8_t> aheadKeyMap;
   bool aheadValid = false;
 
   RectList lists[4];
 
   // Symbol stream: part 1 (first column and odd lines) and part 2 (even lines).
-  std::vector<uint8_t> sym1, sym2;
+  ZeroedBuffer<uint8_t> sym1, sym2;
   uint32_t n1 = 0, n2 = 0;
   uint32_t symbolCounts[16] = {};
 
@@ -136,8 +137,8 @@ struct EncoderBuffers {
   uint8_t leafOrder[16] = {};  // symbol values in the order the tree walk meets them
   int leafCount = 0;
   int tableWidth = 0;
-  std::vector<uint32_t> codeWords;   // the codes in the frame's word alignment (packCodes)
-  std::vector<uint32_t> codeEnds;    // the last bit of every code marked, for the cost model
+  ZeroedBuffer<uint32_t> codeWords;  // the codes in the frame's word alignment (packCodes)
+  ZeroedBuffer<uint32_t> codeEnds;   // the last bit of every code marked, for the cost model
   std::vector<uint8_t> patternSeen;  // 2^17 flags for the table-width cost model
 
   BitWriter writer;

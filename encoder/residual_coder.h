@@ -26,12 +26,12 @@ struct ResidualScratch {
   std::vector<CodedRow> rows;  // every row of the picture, in the decoder's order
   // With helpers only:
   size_t slotBytes = 0;
-  std::vector<uint8_t> symbols;       // one slot of slotBytes per row (decoder order)
+  ZeroedBuffer<uint8_t> symbols;      // one slot of slotBytes per row (decoder order)
   std::vector<uint32_t> counts;       // symbols written per row
   std::vector<int64_t> peaks;         // per row: highest symbol budget use (see codeResiduals)
   std::vector<uint32_t> rowChroma;    // per line: the colour differences a carrying row stores
   std::vector<uint32_t> bandChroma;   // per band: the store as the band's first row finds it
-  std::vector<uint32_t> backup;       // targets of the coded picture, for coding rows again
+  ZeroedBuffer<uint32_t> backup;      // targets of the coded picture, for coding rows again
   size_t groups = 0;                  // store entries per row
   std::vector<uint32_t> chunkCounts;  // symbol counts of each chunk of the parts
 

@@ -77,7 +77,8 @@ void intake(EncoderBuffers& b, const CompressionSettings& s, const uint16_t* inp
 
 // Takes in the call's picture: the work done ahead when it was this picture, else now.
 void takeIn(EncoderBuffers& b, const CompressionSettings& s, const uint16_t* input,
-            std::vector<uint16_t>& pic, std::vector<uint32_t>& yc, std::vector<uint8_t>& keyMap) {
+            ZeroedBuffer<uint16_t>& pic, ZeroedBuffer<uint32_t>& yc,
+            ZeroedBuffer<uint8_t>& keyMap) {
   if (b.aheadValid &&
       std::memcmp(input, b.aheadInput.data(), b.aheadInput.size() * sizeof(uint16_t)) == 0) {
     pic.swap(b.aheadPic);
@@ -263,7 +264,8 @@ bool StartEncoder(CompressionSettings& s, const EncoderSetup& setup) {
   b->residual->allocate(w, b->lines, threads);
   // One luma cache per worker, and with helpers one more for the intake beside the coding.
   const size_t caches = size_t(threads) + (threads > 1 ? 1 : 0);
-  b->lumaCaches.assign(caches, std::vector<uint64_t>(size_t(1) << kLumaCacheBits, 0));
+  b->lumaCaches.resize(caches);
+  for (auto& cache : b->lumaCaches) cache.assign(size_t(1) << kLumaCacheBits, 0);
   if (threads > 1) {
     b->aside = std::make_unique<BackgroundTask>();
     b->aheadInput.assign(size_t(w) * size_t(h), 0);
