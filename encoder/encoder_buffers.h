@@ -14,7 +14,6 @@
 
 namespace zov {
 
-class BackgroundTask;
 class WorkerPool;
 struct ResidualScratch;
 
@@ -118,7 +117,6 @@ struct EncoderBuffers {
   std::unique_ptr<WorkerPool> pool;  // the frame's independent tasks (one thread: the caller)
   // The next call's picture taken in while this one is coded (CompressParams::next; more than
   // one thread): the input as given and what intake made of it. The last luma cache is its own.
-  std::unique_ptr<BackgroundTask> aside;
   ZeroedBuffer<uint16_t> aheadInput, aheadPic;
   ZeroedBuffer<uint32_t> aheadYc;
   ZeroedBuffer<uint8_t> aheadKeyMap;

@@ -332,7 +332,7 @@ void prequantise(EncoderBuffers& b, uint16_t* pic, uint32_t* yc, bool edge, bool
   const int asideCache = int(b.lumaCaches.size()) - 1;
   auto forEach = [&](int count, auto&& task) {
     if (aside)
-      for (int k = 0; k < count; ++k) task(k, asideCache);
+      b.pool->runAside(count, task);  // workers: the aside's own cache is the last one
     else
       b.pool->run(count, task);
   };

@@ -11,8 +11,8 @@ namespace zov {
 // Type 0: quantises the components along the decoder's prediction paths (in place).
 // Types 1..4: chooses a common chroma per cell and the best luma per pixel; `yc` receives the
 // 17-bit targets and `pic` their table colours.
-// `aside`: on the thread that takes in the next picture while a frame is coded: alone, with
-// the luma cache of its own, not through the worker pool.
+// `aside`: run as the worker pool's aside (the next picture taken in while a frame is coded);
+// its tasks go out through WorkerPool::runAside, the aside's own with the last luma cache.
 void prequantise(EncoderBuffers& b, uint16_t* pic, uint32_t* yc, bool enhancedEdges,
                  bool aside = false);
 

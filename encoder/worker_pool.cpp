@@ -1,9 +1,14 @@
 #include "encoder/worker_pool.h"
 
+#include <algorithm>
+
 namespace zov {
 
-WorkerPool::WorkerPool(int threads) {
-  for (int w = 1; w < threads; ++w) helpers_.emplace_back([this, w] { helperLoop(w); });
+WorkerPool::WorkerPool(int threads)
+    : seenFront_(size_t(std::max(threads, 1)), 0), seenBatch_(size_t(std::max(threads, 1)), 0) {
+  // A helper is told the count: helpers_ is still growing while the first ones start.
+  for (int w = 1; w < threads; ++w)
+    helpers_.emplace_back([this, w, threads] { helperLoop(w, w == threads - 1); });
 }
 
 WorkerPool::~WorkerPool() {
@@ -11,26 +16,63 @@ WorkerPool::~WorkerPool() {
     std::lock_guard<std::mutex> lock(mutex_);
     quit_ = true;
   }
-  wake_.notify_all();
+  changed_.notify_all();
   for (std::thread& t : helpers_) t.join();
 }
 
-void WorkerPool::work(int worker) {
-  for (int k = next_.fetch_add(1); k < count_; k = next_.fetch_add(1)) fn_(context_, k, worker);
+void WorkerPool::join(Job& job, std::unique_lock<std::mutex>& lock, int worker, int asWorker) {
+  ++job.inside;
+  const TaskFn fn = job.fn;
+  void* const context = job.context;
+  const int count = job.count;
+  const bool batch = &job == &batch_;
+  lock.unlock();
+  int mine = 0;
+  for (int k = job.next.fetch_add(1); k < count; k = job.next.fetch_add(1)) {
+    fn(context, k, asWorker);
+    ++mine;
+    if (batch && worker != 0) serve(worker);
+  }
+  lock.lock();
+  job.done += mine;
+  --job.inside;
+  changed_.notify_all();
 }
 
-void WorkerPool::helperLoop(int worker) {
-  uint64_t seen = 0;
+void WorkerPool::serve(int worker) {
+  // Only this thread writes its own entry, so it may read it without the lock.
+  if (frontPosted_.load(std::memory_order_acquire) == seenFront_[size_t(worker)]) return;
+  std::unique_lock<std::mutex> lock(mutex_);
+  const bool open = frontOpen(worker);
+  seenFront_[size_t(worker)] = front_.generation;
+  if (open) join(front_, lock, worker, worker);
+}
+
+void WorkerPool::helperLoop(int worker, bool asideHelper) {
+  std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    {
-      std::unique_lock<std::mutex> lock(mutex_);
-      wake_.wait(lock, [&] { return quit_ || generation_ != seen; });
-      if (quit_) return;
-      seen = generation_;
+    changed_.wait(lock, [&] {
+      return quit_ || frontOpen(worker) || (asideHelper && asideFn_ && !asideTaken_) ||
+             (batch_.fn && batch_.generation != seenBatch_[size_t(worker)]);
+    });
+    if (quit_) return;
+    if (frontOpen(worker)) {
+      seenFront_[size_t(worker)] = front_.generation;
+      join(front_, lock, worker, worker);
+    } else if (asideHelper && asideFn_ && !asideTaken_) {
+      asideTaken_ = true;
+      void (*const fn)(void*) = asideFn_;
+      void* const context = asideContext_;
+      lock.unlock();
+      fn(context);
+      lock.lock();
+      asideFn_ = nullptr;
+      asideTaken_ = false;
+      changed_.notify_all();
+    } else {
+      seenBatch_[size_t(worker)] = batch_.generation;
+      join(batch_, lock, worker, worker);
     }
-    work(worker);
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (--busy_ == 0) done_.notify_one();
   }
 }
 
@@ -41,57 +83,74 @@ void WorkerPool::runTasks(int count, TaskFn fn, void* context) {
   }
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    fn_ = fn;
-    context_ = context;
-    count_ = count;
-    next_.store(0);
-    busy_ = int(helpers_.size());
-    ++generation_;
-  }
-  wake_.notify_all();
-  work(0);
-  std::unique_lock<std::mutex> lock(mutex_);
-  done_.wait(lock, [&] { return busy_ == 0; });
-  fn_ = nullptr;
-}
-
-BackgroundTask::BackgroundTask() {
-  thread_ = std::thread([this] {
-    std::unique_lock<std::mutex> lock(mutex_);
-    for (;;) {
-      changed_.wait(lock, [&] { return quit_ || fn_; });
-      if (quit_) return;
-      lock.unlock();
-      fn_(context_);
-      lock.lock();
-      fn_ = nullptr;
-      changed_.notify_all();
-    }
-  });
-}
-
-BackgroundTask::~BackgroundTask() {
-  wait();
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    quit_ = true;
+    front_.fn = fn;
+    front_.context = context;
+    front_.count = count;
+    front_.next.store(0);
+    front_.done = 0;
+    frontPosted_.store(++front_.generation, std::memory_order_release);
   }
   changed_.notify_all();
-  thread_.join();
+  // Helpers busy with the aside join between two of its tasks; the caller does not wait for
+  // them, only for tasks already taken.
+  int mine = 0;
+  for (int k = front_.next.fetch_add(1); k < count; k = front_.next.fetch_add(1), ++mine)
+    fn(context, k, 0);
+  std::unique_lock<std::mutex> lock(mutex_);
+  front_.done += mine;
+  changed_.wait(lock, [&] { return front_.done == front_.count && front_.inside == 0; });
+  front_.fn = nullptr;
 }
 
-void BackgroundTask::startFn(void (*fn)(void*), void* context) {
+void WorkerPool::startAsideFn(void (*fn)(void*), void* context) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    fn_ = fn;
-    context_ = context;
+    asideFn_ = fn;
+    asideContext_ = context;
+    asideTaken_ = false;
   }
   changed_.notify_all();
 }
 
-void BackgroundTask::wait() {
+void WorkerPool::waitAside() {
   std::unique_lock<std::mutex> lock(mutex_);
-  changed_.wait(lock, [&] { return fn_ == nullptr; });
+  for (;;) {
+    changed_.wait(lock,
+                  [&] { return !asideFn_ || (batch_.fn && batch_.generation != seenBatch_[0]); });
+    if (!asideFn_) return;
+    seenBatch_[0] = batch_.generation;
+    join(batch_, lock, 0, 0);
+  }
+}
+
+void WorkerPool::runBatch(int count, TaskFn fn, void* context) {
+  const int me = threads() - 1;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    batch_.fn = fn;
+    batch_.context = context;
+    batch_.count = count;
+    batch_.next.store(0);
+    batch_.done = 0;
+    seenBatch_[size_t(me)] = ++batch_.generation;
+  }
+  changed_.notify_all();
+  int mine = 0;
+  for (int k = batch_.next.fetch_add(1); k < count; k = batch_.next.fetch_add(1)) {
+    fn(context, k, threads());
+    ++mine;
+    serve(me);
+  }
+  std::unique_lock<std::mutex> lock(mutex_);
+  batch_.done += mine;
+  for (;;) {
+    changed_.wait(
+        lock, [&] { return (batch_.done == batch_.count && batch_.inside == 0) || frontOpen(me); });
+    if (batch_.done == batch_.count && batch_.inside == 0) break;
+    seenFront_[size_t(me)] = front_.generation;
+    join(front_, lock, me, me);
+  }
+  batch_.fn = nullptr;
 }
 
 }  // namespace zov

@@ -1,10 +1,17 @@
-// A fixed set of helper threads for splitting one frame's work into independent tasks.
+// A fixed set of helper threads for splitting one frame's work into independent tasks, and for
+// taking in the next picture beside it.
 //
 // run() hands out tasks 0..count-1 to the calling thread and the helpers as they become free
 // and returns when every task is done. Tasks must write disjoint data; `worker` (0..threads-1)
 // names the thread running the task, for per-thread scratch space. Results then do not depend
 // on the number of threads or on the order in which tasks finish. With one thread no helper is
 // started and the tasks run in order on the caller.
+//
+// The aside: one long task (the next picture's intake) that runs on the last helper while the
+// caller codes a frame, without a thread of its own, so that the pool never has more threads
+// running than it was given cores. The aside splits its work into batches (runAside); between
+// two of its tasks the helper running it serves the caller's jobs first, and idle helpers and
+// the caller, once it waits for the aside, take the batch's tasks too.
 #pragma once
 
 #include <atomic>
@@ -34,47 +41,59 @@ class WorkerPool {
         const_cast<void*>(static_cast<const void*>(&task)));
   }
 
+  // Starts `task()` as the aside (threads() > 1; none may be running). `task` must live until
+  // waitAside() returns.
+  template <class Task>
+  void startAside(Task& task) {
+    startAsideFn([](void* t) { (*static_cast<Task*>(t))(); }, &task);
+  }
+  // Called by the caller: takes tasks of the aside's batches until the aside has ended.
+  void waitAside();
+  // Called from inside the aside: `task(int task, int worker)` for 0..count-1, where `worker`
+  // is threads() on the aside's own helper and the worker number elsewhere.
+  template <class Task>
+  void runAside(int count, Task&& task) {
+    using T = std::remove_reference_t<Task>;
+    runBatch(
+        count, [](void* t, int k, int worker) { (*static_cast<T*>(t))(k, worker); },
+        const_cast<void*>(static_cast<const void*>(&task)));
+  }
+
  private:
   using TaskFn = void (*)(void* context, int task, int worker);
+  struct Job {
+    TaskFn fn = nullptr;  // null while no job is open
+    void* context = nullptr;
+    int count = 0;
+    std::atomic<int> next{0};
+    int done = 0;    // tasks finished
+    int inside = 0;  // threads taking tasks of this job
+    uint64_t generation = 0;
+  };
+
   void runTasks(int count, TaskFn fn, void* context);
-  void helperLoop(int worker);
-  void work(int worker);
+  void runBatch(int count, TaskFn fn, void* context);
+  void startAsideFn(void (*fn)(void*), void* context);
+  void helperLoop(int worker, bool asideHelper);
+  // Takes tasks of `job` as `worker` until none are left; `lock` is held on entry and exit.
+  void join(Job& job, std::unique_lock<std::mutex>& lock, int worker, int asWorker);
+  // On a helper between two tasks of the aside: runs the caller's job if one is open.
+  void serve(int worker);
+  bool frontOpen(int worker) const {
+    return front_.fn && front_.generation != seenFront_[size_t(worker)];
+  }
 
   std::vector<std::thread> helpers_;
   std::mutex mutex_;
-  std::condition_variable wake_, done_;
-  TaskFn fn_ = nullptr;
-  void* context_ = nullptr;
-  int count_ = 0;
-  std::atomic<int> next_{0};
-  int busy_ = 0;             // helpers still inside the current job
-  uint64_t generation_ = 0;  // bumped for every job
-  bool quit_ = false;
-};
-
-// One helper thread for a single task that runs beside the caller's own work: start() hands it
-// over, wait() returns when it is done (at once when none was started).
-class BackgroundTask {
- public:
-  BackgroundTask();
-  ~BackgroundTask();
-  BackgroundTask(const BackgroundTask&) = delete;
-  BackgroundTask& operator=(const BackgroundTask&) = delete;
-
-  template <class Task>
-  void start(Task& task) {
-    startFn([](void* t) { (*static_cast<Task*>(t))(); }, &task);
-  }
-  void wait();
-
- private:
-  void startFn(void (*fn)(void*), void* context);
-  std::mutex mutex_;
   std::condition_variable changed_;
-  void (*fn_)(void*) = nullptr;
-  void* context_ = nullptr;
+  Job front_;                                    // the caller's job (run)
+  Job batch_;                                    // the aside's current batch (runAside)
+  std::vector<uint64_t> seenFront_, seenBatch_;  // per worker: the last job / batch joined
+  std::atomic<uint64_t> frontPosted_{0};         // front_.generation, read without the lock
+  void (*asideFn_)(void*) = nullptr;             // set from startAside until the aside ends
+  void* asideContext_ = nullptr;
+  bool asideTaken_ = false;
   bool quit_ = false;
-  std::thread thread_;
 };
 
 }  // namespace zov

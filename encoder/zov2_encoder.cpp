@@ -90,7 +90,8 @@ void takeIn(EncoderBuffers& b, const CompressionSettings& s, const uint16_t* inp
   b.aheadValid = false;
 }
 
-// Waits, whatever way EncodeFrame returns, for the next picture's intake started beside it.
+// Waits, whatever way EncodeFrame returns, for the next picture's intake started beside it,
+// taking a share of its remaining tasks.
 struct AheadIntake {
   EncoderBuffers& b;
   const CompressionSettings& s;
@@ -103,10 +104,10 @@ struct AheadIntake {
     std::memcpy(b.aheadInput.data(), next, b.aheadInput.size() * sizeof(uint16_t));
     b.aheadValid = true;
     started = true;
-    b.aside->start(*this);
+    b.pool->startAside(*this);
   }
   ~AheadIntake() {
-    if (started) b.aside->wait();
+    if (started) b.pool->waitAside();
   }
 };
 
@@ -267,7 +268,6 @@ bool StartEncoder(CompressionSettings& s, const EncoderSetup& setup) {
   b->lumaCaches.resize(caches);
   for (auto& cache : b->lumaCaches) cache.assign(size_t(1) << kLumaCacheBits, 0);
   if (threads > 1) {
-    b->aside = std::make_unique<BackgroundTask>();
     b->aheadInput.assign(size_t(w) * size_t(h), 0);
     b->aheadPic.assign(n, 0);
     b->aheadYc.assign(n, 0);
@@ -417,7 +417,7 @@ bool EncodeFrame(CompressionSettings& s, CompressParams& p) {
   // The next picture's intake needs nothing the coding below touches (chroma keying may read
   // the background the coding captures, so it is not taken in ahead).
   AheadIntake ahead{b, s};
-  if (p.next && b.aside && !background && !s.ChromaKeying) ahead.start(p.next);
+  if (p.next && b.pool->threads() > 1 && !background && !s.ChromaKeying) ahead.start(p.next);
 
   // 7. Unchanged analysis.
   clearLists(b);

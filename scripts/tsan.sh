@@ -9,7 +9,8 @@ cd "$(dirname "$0")/.."
 build=build-tsan
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZOV_TSAN=ON -DZOV_GUI=OFF \
   -DZOV_BENCH=OFF >/dev/null
-cmake --build "$build" -j"$(nproc)" --target zovcod32 instance_threads fake_zov32_good
+cmake --build "$build" -j"$(nproc)" --target zovcod32 instance_threads fake_zov32_good \
+  encoder_tests
 export TSAN_OPTIONS="halt_on_error=1 exitcode=66 ${TSAN_OPTIONS:-}"
 # Without address randomisation: the checker's shadow memory needs the classic layout, which
 # kernels with more randomisation bits no longer give by default.
@@ -19,3 +20,6 @@ if command -v setarch >/dev/null && setarch "$(uname -m)" -R true 2>/dev/null; t
 fi
 "${run[@]}" "$build/tests/codec/instance_threads" "$build/codec/libzovcod32.so" "${ROUNDS:-150}" \
   "$build/tests/codec/fake_zov32_good.so"
+# The encoder's worker pool: the caller's jobs and the next picture's intake on shared helpers.
+"${run[@]}" "$build/tests/encoder/encoder_tests" \
+  --gtest_filter='WorkerPool.*:EncoderInvariant.TwoThreads*:EncoderThreads.*'

@@ -240,5 +240,42 @@ TEST(NearestColour, TableAgreesWithTheRuleForEveryGreyAndRandomColours) {
   }
 }
 
+// The caller's jobs and the aside's batches share the helpers: every task of every job and
+// batch runs exactly once, on a worker of its own kind, and each returns only once all its
+// tasks are done, whichever thread comes to them first.
+TEST(WorkerPool, JobsAndTheAsideBatchesRunEachTaskOnce) {
+  for (int threads : {2, 3}) {
+    WorkerPool pool(threads);
+    for (int frame = 0; frame < 200; ++frame) {
+      std::vector<int> batchRuns(64), jobRuns(64);
+      bool badWorker = false, badBatch = false;
+      auto aside = [&] {
+        for (int batch = 0; batch < 4; ++batch) {
+          const int count = 1 + (frame * 7 + batch) % 64;
+          pool.runAside(count, [&](int k, int worker) {
+            ++batchRuns[size_t(k)];
+            if (worker < 0 || worker > threads || worker == threads - 1) badWorker = true;
+          });
+          for (int k = 0; k < 64; ++k) badBatch |= batchRuns[size_t(k)] != (k < count);
+          std::fill(batchRuns.begin(), batchRuns.end(), 0);
+        }
+      };
+      pool.startAside(aside);
+      for (int job = 0; job < 3; ++job) {
+        const int count = 1 + (frame + job * 13) % 64;
+        pool.run(count, [&](int k, int worker) {
+          ++jobRuns[size_t(k)];
+          if (worker < 0 || worker >= threads) badWorker = true;
+        });
+        for (int k = 0; k < 64; ++k) ASSERT_EQ(jobRuns[size_t(k)], k < count ? 1 : 0);
+        std::fill(jobRuns.begin(), jobRuns.end(), 0);
+      }
+      pool.waitAside();
+      ASSERT_FALSE(badWorker) << threads << " threads, frame " << frame;
+      ASSERT_FALSE(badBatch) << threads << " threads, frame " << frame;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace zov
