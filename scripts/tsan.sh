@@ -22,4 +22,4 @@ fi
   "$build/tests/codec/fake_zov32_good.so"
 # The encoder's worker pool: the caller's jobs and the next picture's intake on shared helpers.
 "${run[@]}" "$build/tests/encoder/encoder_tests" \
-  --gtest_filter='WorkerPool.*:EncoderInvariant.TwoThreads*:EncoderThreads.*'
+  --gtest_filter='WorkerPool.*:EncoderInvariant.TwoThreadsAndNextPictureHints*'
