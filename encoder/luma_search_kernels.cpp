@@ -93,6 +93,108 @@ int voteTallyScalar(const uint32_t* distances, const uint32_t* than, int n, uint
   return closer;
 }
 
+uint32_t lumaCacheFill(uint64_t& entry, const uint16_t* rows, const uint32_t* rgbToYc,
+                       BestLumaInRowFn search, uint16_t colour, uint32_t chroma, uint32_t key) {
+  int d = 0;
+  const int y = search(rows + size_t(chroma) * 32, colour, int(rgbToYc[colour] >> 12), &d);
+  const uint32_t found = uint32_t(d) << 5 | uint32_t(y);
+  entry = uint64_t(key + 1) << 32 | found;
+  return found;
+}
+
+namespace {
+
+// Against these the tally counts the pixels matched exactly.
+alignas(32) constexpr uint32_t kOnes[16] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
+
+// The vote with the kernels of a table, one call per proposal. The distances kernel answers the
+// lanes whose walk stays on the row's line with their tally against the best; the cache is asked
+// for the others, and only while the proposal could still win.
+uint32_t voteCellWith(const LumaSearchKernels& k, const VoteCellContext& ctx,
+                      const uint16_t* colours, const uint32_t* ycs, int n, uint8_t* lumas) {
+  alignas(32) uint32_t proposals[16];
+  const int count = k.voteChromas(ycs, n, proposals);
+  VoteColours c;
+  k.voteFill(c, colours, ycs, n);
+  alignas(32) uint32_t distances[2][16];
+  alignas(16) uint8_t lumasOf[2][16];
+  uint32_t* dist = distances[0];
+  uint32_t* bestDist = distances[1];
+  uint8_t* luma = lumasOf[0];
+  uint8_t* bestLuma = lumasOf[1];
+  // The reference walks every colour uncached: on that path the cache answers them all.
+  const bool walkAll = k.lumaDistances == lumaDistancesScalar;
+  uint32_t bestSum = 0;
+  // The distances under `chroma` and their tally against `than`. Unless `all`, gives up (false)
+  // as soon as the proposal cannot win any more: even with every pixel still to search closer,
+  // no more than half would be (or exactly half, with the sum already too large).
+  auto distancesUnder = [&](uint32_t chroma, const uint32_t* than, bool all, VoteTally& t) {
+    uint32_t left = (1u << n) - 1;
+    if (walkAll) {
+      t = VoteTally{};
+      t.undone = n;
+    } else {
+      left = k.lumaDistances(ctx.models[chroma], ctx.rows + size_t(chroma) * 32, c, than, luma,
+                             dist, &t);
+    }
+    int closer = t.closer, open = t.undone;
+    uint32_t sum = t.sum;
+    auto lost = [&] {
+      const int most = 2 * (closer + open);
+      return most < n || (most == n && sum >= bestSum);
+    };
+    if (!all && lost()) return false;
+    for (; left; left &= left - 1) {
+      const int u = __builtin_ctz(left);
+      const uint32_t found =
+          lumaCacheSearch(ctx.cache, ctx.rows, ctx.rgbToYc, ctx.search, c.colour[u], chroma);
+      const uint32_t d = found >> 5;
+      luma[u] = uint8_t(found & 31);
+      dist[u] = d;
+      sum += d;
+      --open;
+      if (d < than[u])
+        ++closer;
+      else if (!all && lost())
+        return false;
+    }
+    t.closer = closer;
+    t.sum = sum;
+    return true;
+  };
+  uint32_t best = proposals[0];
+  VoteTally t;
+  distancesUnder(best, kOnes, true, t);
+  std::swap(dist, bestDist);
+  std::swap(luma, bestLuma);
+  if (count > 1) {
+    bestSum = t.sum;
+    int openWeight = n - t.closer;  // pixels not matched exactly
+    for (int p = 1; p < count; ++p) {
+      // More than half of the pixels are matched exactly: no later proposal can win.
+      if (2 * openWeight < n) break;
+      if (!distancesUnder(proposals[p], bestDist, false, t)) continue;
+      if (2 * t.closer < n || (2 * t.closer == n && t.sum >= bestSum)) continue;
+      best = proposals[p];
+      bestSum = t.sum;
+      std::swap(dist, bestDist);
+      std::swap(luma, bestLuma);
+      uint32_t unused = 0;
+      openWeight = n - k.voteTally(bestDist, kOnes, n, &unused);
+    }
+  }
+  std::copy(bestLuma, bestLuma + n, lumas);
+  return best;
+}
+
+}  // namespace
+
+uint32_t voteCellScalar(const VoteCellContext& ctx, const uint16_t* colours, const uint32_t* ycs,
+                        int n, uint8_t* lumas) {
+  static const LumaSearchKernels k = lumaSearchKernelsFor(0);
+  return voteCellWith(k, ctx, colours, ycs, n, lumas);
+}
+
 void buildLumaRowModels(const uint16_t* rows, LumaRowModel* models) {
   for (int k = 0; k < 4096; ++k) {
     const uint16_t* row = rows + size_t(k) * 32;
@@ -588,19 +690,33 @@ __attribute__((target("avx2"))) int voteTallyAvx2(const uint32_t* distances, con
   return __builtin_popcount(bits);
 }
 
+// SSE2: the vote on the table's SSE2 kernels.
+uint32_t voteCellSse2(const VoteCellContext& ctx, const uint16_t* colours, const uint32_t* ycs,
+                      int n, uint8_t* lumas) {
+  static const LumaSearchKernels k = lumaSearchKernelsFor(kCpuSse2);
+  return voteCellWith(k, ctx, colours, ycs, n, lumas);
+}
+
+uint32_t voteCellAvx2(const VoteCellContext& ctx, const uint16_t* colours, const uint32_t* ycs,
+                      int n, uint8_t* lumas) {
+  static const LumaSearchKernels k = lumaSearchKernelsFor(kCpuSse2 | kCpuAvx2);
+  return voteCellWith(k, ctx, colours, ycs, n, lumas);
+}
+
 #endif
 
 }  // namespace
 
 LumaSearchKernels lumaSearchKernelsFor(unsigned flags) {
-  LumaSearchKernels k{bestLumaInRowScalar, lumaDistancesScalar, voteChromasScalar, voteFillScalar,
-                      voteTallyScalar};
+  LumaSearchKernels k{bestLumaInRowScalar, lumaDistancesScalar, voteChromasScalar,
+                      voteFillScalar,      voteTallyScalar,     voteCellScalar};
 #ifdef ZOV_X86
   if (flags & kCpuSse2) {
     k.lumaDistances = lumaDistancesSse2;
     k.voteChromas = voteChromasSse2;
     k.voteFill = voteFillSse2;
     k.voteTally = voteTallySse2;
+    k.voteCell = voteCellSse2;
   }
   if (flags & kCpuAvx2) {
     k.bestLumaInRow = bestLumaInRowAvx2;
@@ -608,6 +724,7 @@ LumaSearchKernels lumaSearchKernelsFor(unsigned flags) {
     k.voteChromas = voteChromasAvx2;
     k.voteFill = voteFillAvx2;
     k.voteTally = voteTallyAvx2;
+    k.voteCell = voteCellAvx2;
   }
 #else
   (void)flags;
