@@ -1,6 +1,7 @@
 #include "encoder/luma_search_kernels.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "encoder/colour_quantiser.h"
 #include "format/cpu_features.h"
@@ -425,17 +426,30 @@ __attribute__((target("avx2"))) inline uint32_t laneBits(__m256i mask) {
   return (bytes & 0xFF) | (bytes >> 8 & 0xFF00);
 }
 
-// AVX2: all sixteen colours in one register.
-__attribute__((target("avx2"))) uint32_t lumaDistancesAvx2(const LumaRowModel& m, const uint16_t*,
-                                                           const VoteColours& c,
-                                                           const uint32_t* than, uint8_t* lumas,
-                                                           uint32_t* distances, VoteTally* tally) {
-  const __m256i r = _mm256_load_si256(reinterpret_cast<const __m256i*>(c.r));
-  const __m256i g = _mm256_load_si256(reinterpret_cast<const __m256i*>(c.g));
-  const __m256i b = _mm256_load_si256(reinterpret_cast<const __m256i*>(c.b));
-  const __m256i start = _mm256_load_si256(reinterpret_cast<const __m256i*>(c.start));
-  const __m256i w = _mm256_load_si256(reinterpret_cast<const __m256i*>(c.weighted));
-  const __m256i s2 = _mm256_slli_epi16(_mm256_sub_epi16(w, _mm256_set1_epi16(m.weighted)), 1);
+// A cell's colours in registers, sixteen-bit lanes (lanes from the count on zero).
+struct CellLanes {
+  __m256i r, g, b, start, weighted, valid;
+};
+
+// The answer for one chroma. 32-bit values come in two registers whose lanes are the cell's
+// lanes 0-3 and 8-11 (`low`) and 4-7 and 12-15 (`high`), as unpacking leaves them: stored one
+// after the other, lane u sits at slot(u) (bits 2 and 3 swapped).
+struct ProposalLanes {
+  __m256i y;                  // the best lumas, sixteen-bit lanes in order
+  __m256i dLow, dHigh;        // distances, zero where not done
+  __m256i doneLow, doneHigh;  // lanes done
+  __m256i undone;             // lanes left to the caller, sixteen-bit lanes in order
+};
+
+inline int slot(int u) {
+  return (u & 3) | (u & 4) << 1 | (u & 8) >> 1;
+}
+
+__attribute__((target("avx2"))) inline ProposalLanes proposalAvx2(const LumaRowModel& m,
+                                                                  const CellLanes& c) {
+  const __m256i r = c.r, g = c.g, b = c.b, start = c.start;
+  const __m256i s2 =
+      _mm256_slli_epi16(_mm256_sub_epi16(c.weighted, _mm256_set1_epi16(m.weighted)), 1);
   const __m256i bias = _mm256_set1_epi16(64);
   const __m256i recip = _mm256_set1_epi16(int16_t(38480));
   const __m256i down = _mm256_sub_epi16(
@@ -477,19 +491,40 @@ __attribute__((target("avx2"))) uint32_t lumaDistancesAvx2(const LumaRowModel& m
   const __m256i eg = _mm256_sub_epi16(g, _mm256_add_epi16(y, _mm256_set1_epi16(m.g)));
   const __m256i eb = _mm256_sub_epi16(b, _mm256_add_epi16(y, _mm256_set1_epi16(m.b)));
   // The lanes done: below the count and on the line; the others are the caller's.
-  const __m256i valid =
+  ProposalLanes p;
+  const __m256i done = _mm256_andnot_si256(slow, c.valid);
+  p.undone = _mm256_and_si256(slow, c.valid);
+  p.y = y;
+  p.doneLow = _mm256_unpacklo_epi16(done, done);
+  p.doneHigh = _mm256_unpackhi_epi16(done, done);
+  p.dLow = _mm256_and_si256(
+      p.doneLow, pairDistancesAvx2(_mm256_unpacklo_epi16(er, eg), _mm256_unpacklo_epi16(eb, zero)));
+  p.dHigh = _mm256_and_si256(p.doneHigh, pairDistancesAvx2(_mm256_unpackhi_epi16(er, eg),
+                                                           _mm256_unpackhi_epi16(eb, zero)));
+  return p;
+}
+
+__attribute__((target("avx2"))) inline CellLanes cellLanesAvx2(const VoteColours& c) {
+  CellLanes l;
+  l.r = _mm256_load_si256(reinterpret_cast<const __m256i*>(c.r));
+  l.g = _mm256_load_si256(reinterpret_cast<const __m256i*>(c.g));
+  l.b = _mm256_load_si256(reinterpret_cast<const __m256i*>(c.b));
+  l.start = _mm256_load_si256(reinterpret_cast<const __m256i*>(c.start));
+  l.weighted = _mm256_load_si256(reinterpret_cast<const __m256i*>(c.weighted));
+  l.valid =
       _mm256_cmpgt_epi16(_mm256_set1_epi16(int16_t(c.count)),
                          _mm256_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15));
-  const __m256i done = _mm256_andnot_si256(slow, valid);
-  const __m256i undone = _mm256_and_si256(slow, valid);
-  // Unpacking works within each half: lanes 0-3 and 8-11, then 4-7 and 12-15 (lanes not done
-  // get zero); `than` is brought into the same order.
-  const __m256i doneLow = _mm256_unpacklo_epi16(done, done);
-  const __m256i doneHigh = _mm256_unpackhi_epi16(done, done);
-  const __m256i dLow = _mm256_and_si256(
-      doneLow, pairDistancesAvx2(_mm256_unpacklo_epi16(er, eg), _mm256_unpacklo_epi16(eb, zero)));
-  const __m256i dHigh = _mm256_and_si256(
-      doneHigh, pairDistancesAvx2(_mm256_unpackhi_epi16(er, eg), _mm256_unpackhi_epi16(eb, zero)));
+  return l;
+}
+
+// AVX2: all sixteen colours in one register.
+__attribute__((target("avx2"))) uint32_t lumaDistancesAvx2(const LumaRowModel& m, const uint16_t*,
+                                                           const VoteColours& c,
+                                                           const uint32_t* than, uint8_t* lumas,
+                                                           uint32_t* distances, VoteTally* tally) {
+  const ProposalLanes p = proposalAvx2(m, cellLanesAvx2(c));
+  const __m256i dLow = p.dLow, dHigh = p.dHigh, doneLow = p.doneLow, doneHigh = p.doneHigh;
+  const __m256i undone = p.undone, y = p.y;
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(distances),
                       _mm256_permute2x128_si256(dLow, dHigh, 0x20));
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(distances + 8),
@@ -697,10 +732,152 @@ uint32_t voteCellSse2(const VoteCellContext& ctx, const uint16_t* colours, const
   return voteCellWith(k, ctx, colours, ycs, n, lumas);
 }
 
-uint32_t voteCellAvx2(const VoteCellContext& ctx, const uint16_t* colours, const uint32_t* ycs,
-                      int n, uint8_t* lumas) {
-  static const LumaSearchKernels k = lumaSearchKernelsFor(kCpuSse2 | kCpuAvx2);
-  return voteCellWith(k, ctx, colours, ycs, n, lumas);
+// Bits of the 32-bit lanes of `low` and `high` set, in slot order.
+__attribute__((target("avx2"))) inline uint32_t slotBits(__m256i low, __m256i high) {
+  return unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(low))) |
+         unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(high))) << 8;
+}
+
+__attribute__((target("avx2"))) inline uint32_t sumOf(__m256i low, __m256i high) {
+  const __m256i s = _mm256_add_epi32(low, high);
+  __m128i h = _mm_add_epi32(_mm256_castsi256_si128(s), _mm256_extracti128_si256(s, 1));
+  h = _mm_add_epi32(h, _mm_shuffle_epi32(h, 0x4E));
+  h = _mm_add_epi32(h, _mm_shuffle_epi32(h, 0xB1));
+  return uint32_t(_mm_cvtsi128_si32(h));
+}
+
+// The distances (by slot) and lumas of a proposal to memory, for the walks, and back.
+__attribute__((target("avx2"))) inline void spill(const ProposalLanes& p, uint32_t* dist,
+                                                  uint16_t* ys) {
+  _mm256_store_si256(reinterpret_cast<__m256i*>(dist), p.dLow);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(dist + 8), p.dHigh);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(ys), p.y);
+}
+
+__attribute__((target("avx2"))) inline void reload(ProposalLanes& p, const uint32_t* dist,
+                                                   const uint16_t* ys) {
+  p.dLow = _mm256_load_si256(reinterpret_cast<const __m256i*>(dist));
+  p.dHigh = _mm256_load_si256(reinterpret_cast<const __m256i*>(dist + 8));
+  p.y = _mm256_load_si256(reinterpret_cast<const __m256i*>(ys));
+}
+
+// The lanes a proposal left undone, in slot order.
+__attribute__((target("avx2"))) inline uint32_t undoneSlots(const ProposalLanes& p) {
+  return slotBits(_mm256_unpacklo_epi16(p.undone, p.undone),
+                  _mm256_unpackhi_epi16(p.undone, p.undone));
+}
+
+// AVX2: the whole vote of a cell in one call, its colours and the best proposal's distances
+// and lumas kept in registers. A proposal is judged from its lanes done in registers first: it
+// is dropped there when, with all its lanes left to the walk that could still come closer (those
+// whose best distance is above zero), it could not win. Otherwise its walks go first to the lanes
+// that could come closer, stopping as soon as the proposal cannot win.
+__attribute__((target("avx2"))) uint32_t voteCellAvx2(const VoteCellContext& ctx,
+                                                      const uint16_t* colours, const uint32_t* ycs,
+                                                      int n, uint8_t* lumas) {
+  alignas(32) uint32_t proposals[16];
+  const int count = voteChromasAvx2(ycs, n, proposals);
+  CellLanes c;
+  c.valid = firstLanes(n);
+  const __m256i five = _mm256_set1_epi16(31);
+  const __m256i v =
+      _mm256_and_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(colours)), c.valid);
+  c.r = _mm256_and_si256(_mm256_srli_epi16(v, 10), five);
+  c.g = _mm256_and_si256(_mm256_srli_epi16(v, 5), five);
+  c.b = _mm256_and_si256(v, five);
+  c.weighted = _mm256_add_epi16(_mm256_add_epi16(_mm256_mullo_epi16(c.r, _mm256_set1_epi16(30)),
+                                                 _mm256_mullo_epi16(c.g, _mm256_set1_epi16(59))),
+                                _mm256_mullo_epi16(c.b, _mm256_set1_epi16(20)));
+  c.start = _mm256_and_si256(narrowed(ycs, 12, 31), c.valid);
+  alignas(32) uint16_t colour[16];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(colour), v);
+  // The walks of lanes left undone write here (distances by slot, lumas in order).
+  alignas(32) uint32_t dist[16];
+  alignas(32) uint16_t ys[16];
+  alignas(32) uint32_t than[16];
+  auto walk = [&](uint32_t chroma, int s) {
+    const int u = slot(s);
+    const uint32_t found =
+        lumaCacheSearch(ctx.cache, ctx.rows, ctx.rgbToYc, ctx.search, colour[u], chroma);
+    ys[u] = uint16_t(found & 31);
+    dist[s] = found >> 5;
+    return found >> 5;
+  };
+  const __m256i zero = _mm256_setzero_si256();
+  uint32_t best = proposals[0];
+  ProposalLanes bp = proposalAvx2(ctx.models[best], c);
+  if (uint32_t left = undoneSlots(bp)) {
+    spill(bp, dist, ys);
+    for (; left; left &= left - 1) walk(best, __builtin_ctz(left));
+    reload(bp, dist, ys);
+  }
+  if (count > 1) {
+    uint32_t bestSum = sumOf(bp.dLow, bp.dHigh);
+    // Lanes whose best distance is above zero: only they can come closer (lanes from n on have
+    // zero distances).
+    uint32_t open =
+        ~slotBits(_mm256_cmpeq_epi32(bp.dLow, zero), _mm256_cmpeq_epi32(bp.dHigh, zero));
+    for (int k = 1; k < count; ++k) {
+      // More than half of the pixels are matched exactly: no later proposal can win.
+      if (2 * __builtin_popcount(open & 0xFFFF) < n) break;
+      const uint32_t chroma = proposals[k];
+      ProposalLanes p = proposalAvx2(ctx.models[chroma], c);
+      int closer = __builtin_popcount(
+          slotBits(_mm256_and_si256(p.doneLow, _mm256_cmpgt_epi32(bp.dLow, p.dLow)),
+                   _mm256_and_si256(p.doneHigh, _mm256_cmpgt_epi32(bp.dHigh, p.dHigh))));
+      const uint32_t left = undoneSlots(p);
+      uint32_t hopeful = left & open;
+      int most = 2 * (closer + __builtin_popcount(hopeful));
+      if (most < n) continue;
+      uint32_t sum = sumOf(p.dLow, p.dHigh);
+      if (most == n && sum >= bestSum) continue;
+      if (left) {
+        spill(p, dist, ys);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(than), bp.dLow);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(than + 8), bp.dHigh);
+        bool lost = false;
+        for (; hopeful; hopeful &= hopeful - 1) {
+          const int s = __builtin_ctz(hopeful);
+          const uint32_t d = walk(chroma, s);
+          sum += d;
+          if (d < than[s]) {
+            ++closer;
+          } else {
+            most -= 2;
+            if (most < n || (most == n && sum >= bestSum)) {
+              lost = true;
+              break;
+            }
+          }
+        }
+        if (lost) continue;
+        // The rest cannot come closer; they only add to the sum.
+        for (uint32_t rest = left & ~open; rest; rest &= rest - 1) {
+          sum += walk(chroma, __builtin_ctz(rest));
+          if (most == n && sum >= bestSum) {
+            lost = true;
+            break;
+          }
+        }
+        if (lost) continue;
+        reload(p, dist, ys);
+      }
+      if (2 * closer < n || (2 * closer == n && sum >= bestSum)) continue;
+      best = chroma;
+      bestSum = sum;
+      bp = p;
+      open = ~slotBits(_mm256_cmpeq_epi32(bp.dLow, zero), _mm256_cmpeq_epi32(bp.dHigh, zero));
+    }
+  }
+  alignas(16) uint8_t out[16];
+  _mm_store_si128(
+      reinterpret_cast<__m128i*>(out),
+      _mm_packus_epi16(_mm256_castsi256_si128(bp.y), _mm256_extracti128_si256(bp.y, 1)));
+  if (n == 16)
+    std::memcpy(lumas, out, 16);
+  else
+    std::copy(out, out + n, lumas);
+  return best;
 }
 
 #endif
