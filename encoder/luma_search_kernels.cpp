@@ -470,22 +470,25 @@ __attribute__((target("avx2"))) inline ProposalLanes proposalAvx2(const LumaRowM
   const __m256i first = _mm256_min_epi16(y, start), last = _mm256_max_epi16(y, start);
   const __m256i low = _mm256_max_epi16(_mm256_sub_epi16(first, one), zero);
   const __m256i high = _mm256_min_epi16(_mm256_add_epi16(last, one), top);
-  // A walk that compares the luma just below lo or just above hi is done when that luma is not
-  // closer.
-  const __m256i belowLo = _mm256_cmpgt_epi16(
-      _mm256_add_epi16(_mm256_add_epi16(_mm256_mullo_epi16(r, _mm256_set1_epi16(m.lowR)),
-                                        _mm256_mullo_epi16(g, _mm256_set1_epi16(m.lowG))),
-                       _mm256_mullo_epi16(b, _mm256_set1_epi16(m.lowB))),
-      _mm256_set1_epi16(m.lowLimit));
-  const __m256i aboveHi = _mm256_cmpgt_epi16(
-      _mm256_add_epi16(_mm256_add_epi16(_mm256_mullo_epi16(r, _mm256_set1_epi16(m.highR)),
-                                        _mm256_mullo_epi16(g, _mm256_set1_epi16(m.highG))),
-                       _mm256_mullo_epi16(b, _mm256_set1_epi16(m.highB))),
-      _mm256_set1_epi16(m.highLimit));
-  const __m256i slowLow = _mm256_andnot_si256(
-      _mm256_and_si256(belowLo, _mm256_cmpeq_epi16(first, lo)), _mm256_cmpgt_epi16(lo, low));
-  const __m256i slowHigh = _mm256_andnot_si256(
-      _mm256_andnot_si256(aboveHi, _mm256_cmpeq_epi16(last, hi)), _mm256_cmpgt_epi16(high, hi));
+  // The walks that compare a luma beyond the line; of them, one that ends at lo or hi is done
+  // when the luma beyond is not closer (worked out only when some lane ends there).
+  __m256i slowLow = _mm256_cmpgt_epi16(lo, low), slowHigh = _mm256_cmpgt_epi16(high, hi);
+  const __m256i atLo = _mm256_and_si256(slowLow, _mm256_cmpeq_epi16(first, lo));
+  const __m256i atHi = _mm256_and_si256(slowHigh, _mm256_cmpeq_epi16(last, hi));
+  if (!_mm256_testz_si256(_mm256_or_si256(atLo, atHi), c.valid)) {
+    const __m256i belowLo = _mm256_cmpgt_epi16(
+        _mm256_add_epi16(_mm256_add_epi16(_mm256_mullo_epi16(r, _mm256_set1_epi16(m.lowR)),
+                                          _mm256_mullo_epi16(g, _mm256_set1_epi16(m.lowG))),
+                         _mm256_mullo_epi16(b, _mm256_set1_epi16(m.lowB))),
+        _mm256_set1_epi16(m.lowLimit));
+    const __m256i aboveHi = _mm256_cmpgt_epi16(
+        _mm256_add_epi16(_mm256_add_epi16(_mm256_mullo_epi16(r, _mm256_set1_epi16(m.highR)),
+                                          _mm256_mullo_epi16(g, _mm256_set1_epi16(m.highG))),
+                         _mm256_mullo_epi16(b, _mm256_set1_epi16(m.highB))),
+        _mm256_set1_epi16(m.highLimit));
+    slowLow = _mm256_andnot_si256(_mm256_and_si256(belowLo, atLo), slowLow);
+    slowHigh = _mm256_andnot_si256(_mm256_andnot_si256(aboveHi, atHi), slowHigh);
+  }
   const __m256i slow = _mm256_or_si256(slowLow, slowHigh);
   const __m256i er = _mm256_sub_epi16(r, _mm256_add_epi16(y, _mm256_set1_epi16(m.r)));
   const __m256i eg = _mm256_sub_epi16(g, _mm256_add_epi16(y, _mm256_set1_epi16(m.g)));
@@ -746,19 +749,22 @@ __attribute__((target("avx2"))) inline uint32_t sumOf(__m256i low, __m256i high)
   return uint32_t(_mm_cvtsi128_si32(h));
 }
 
-// The distances (by slot) and lumas of a proposal to memory, for the walks, and back.
+// The distances and lumas of a proposal to memory by slot, for the walks, and back.
 __attribute__((target("avx2"))) inline void spill(const ProposalLanes& p, uint32_t* dist,
-                                                  uint16_t* ys) {
+                                                  uint32_t* ys) {
+  const __m256i zero = _mm256_setzero_si256();
   _mm256_store_si256(reinterpret_cast<__m256i*>(dist), p.dLow);
   _mm256_store_si256(reinterpret_cast<__m256i*>(dist + 8), p.dHigh);
-  _mm256_store_si256(reinterpret_cast<__m256i*>(ys), p.y);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(ys), _mm256_unpacklo_epi16(p.y, zero));
+  _mm256_store_si256(reinterpret_cast<__m256i*>(ys + 8), _mm256_unpackhi_epi16(p.y, zero));
 }
 
 __attribute__((target("avx2"))) inline void reload(ProposalLanes& p, const uint32_t* dist,
-                                                   const uint16_t* ys) {
+                                                   const uint32_t* ys) {
   p.dLow = _mm256_load_si256(reinterpret_cast<const __m256i*>(dist));
   p.dHigh = _mm256_load_si256(reinterpret_cast<const __m256i*>(dist + 8));
-  p.y = _mm256_load_si256(reinterpret_cast<const __m256i*>(ys));
+  p.y = _mm256_packus_epi32(_mm256_load_si256(reinterpret_cast<const __m256i*>(ys)),
+                            _mm256_load_si256(reinterpret_cast<const __m256i*>(ys + 8)));
 }
 
 // The lanes a proposal left undone, in slot order.
@@ -789,21 +795,21 @@ __attribute__((target("avx2"))) uint32_t voteCellAvx2(const VoteCellContext& ctx
                                                  _mm256_mullo_epi16(c.g, _mm256_set1_epi16(59))),
                                 _mm256_mullo_epi16(c.b, _mm256_set1_epi16(20)));
   c.start = _mm256_and_si256(narrowed(ycs, 12, 31), c.valid);
-  alignas(32) uint16_t colour[16];
-  _mm256_store_si256(reinterpret_cast<__m256i*>(colour), v);
-  // The walks of lanes left undone write here (distances by slot, lumas in order).
+  const __m256i zero = _mm256_setzero_si256();
+  // The walks of lanes left undone work on the colours, lumas and distances by slot.
+  alignas(32) uint32_t colour[16];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(colour), _mm256_unpacklo_epi16(v, zero));
+  _mm256_store_si256(reinterpret_cast<__m256i*>(colour + 8), _mm256_unpackhi_epi16(v, zero));
   alignas(32) uint32_t dist[16];
-  alignas(32) uint16_t ys[16];
+  alignas(32) uint32_t ys[16];
   alignas(32) uint32_t than[16];
   auto walk = [&](uint32_t chroma, int s) {
-    const int u = slot(s);
     const uint32_t found =
-        lumaCacheSearch(ctx.cache, ctx.rows, ctx.rgbToYc, ctx.search, colour[u], chroma);
-    ys[u] = uint16_t(found & 31);
+        lumaCacheSearch(ctx.cache, ctx.rows, ctx.rgbToYc, ctx.search, uint16_t(colour[s]), chroma);
+    ys[s] = found & 31;
     dist[s] = found >> 5;
     return found >> 5;
   };
-  const __m256i zero = _mm256_setzero_si256();
   uint32_t best = proposals[0];
   ProposalLanes bp = proposalAvx2(ctx.models[best], c);
   if (uint32_t left = undoneSlots(bp)) {
