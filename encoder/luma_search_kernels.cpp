@@ -475,18 +475,20 @@ __attribute__((target("avx2"))) inline ProposalLanes proposalAvx2(const LumaRowM
   __m256i slowLow = _mm256_cmpgt_epi16(lo, low), slowHigh = _mm256_cmpgt_epi16(high, hi);
   const __m256i atLo = _mm256_and_si256(slowLow, _mm256_cmpeq_epi16(first, lo));
   const __m256i atHi = _mm256_and_si256(slowHigh, _mm256_cmpeq_epi16(last, hi));
-  if (!_mm256_testz_si256(_mm256_or_si256(atLo, atHi), c.valid)) {
+  if (!_mm256_testz_si256(atLo, c.valid)) {
     const __m256i belowLo = _mm256_cmpgt_epi16(
         _mm256_add_epi16(_mm256_add_epi16(_mm256_mullo_epi16(r, _mm256_set1_epi16(m.lowR)),
                                           _mm256_mullo_epi16(g, _mm256_set1_epi16(m.lowG))),
                          _mm256_mullo_epi16(b, _mm256_set1_epi16(m.lowB))),
         _mm256_set1_epi16(m.lowLimit));
+    slowLow = _mm256_andnot_si256(_mm256_and_si256(belowLo, atLo), slowLow);
+  }
+  if (!_mm256_testz_si256(atHi, c.valid)) {
     const __m256i aboveHi = _mm256_cmpgt_epi16(
         _mm256_add_epi16(_mm256_add_epi16(_mm256_mullo_epi16(r, _mm256_set1_epi16(m.highR)),
                                           _mm256_mullo_epi16(g, _mm256_set1_epi16(m.highG))),
                          _mm256_mullo_epi16(b, _mm256_set1_epi16(m.highB))),
         _mm256_set1_epi16(m.highLimit));
-    slowLow = _mm256_andnot_si256(_mm256_and_si256(belowLo, atLo), slowLow);
     slowHigh = _mm256_andnot_si256(_mm256_andnot_si256(aboveHi, atHi), slowHigh);
   }
   const __m256i slow = _mm256_or_si256(slowLow, slowHigh);
@@ -835,8 +837,13 @@ __attribute__((target("avx2"))) uint32_t voteCellAvx2(const VoteCellContext& ctx
       uint32_t hopeful = left & open;
       int most = 2 * (closer + __builtin_popcount(hopeful));
       if (most < n) continue;
-      uint32_t sum = sumOf(p.dLow, p.dHigh);
-      if (most == n && sum >= bestSum) continue;
+      // The sum decides only at exactly half; until the end `sum` is a part of it (the
+      // distances are never negative), enough to drop a proposal.
+      uint32_t sum = 0;
+      if (most == n) {
+        sum = sumOf(p.dLow, p.dHigh);
+        if (sum >= bestSum) continue;
+      }
       if (left) {
         spill(p, dist, ys);
         _mm256_store_si256(reinterpret_cast<__m256i*>(than), bp.dLow);
@@ -868,6 +875,7 @@ __attribute__((target("avx2"))) uint32_t voteCellAvx2(const VoteCellContext& ctx
         if (lost) continue;
         reload(p, dist, ys);
       }
+      sum = sumOf(p.dLow, p.dHigh);
       if (2 * closer < n || (2 * closer == n && sum >= bestSum)) continue;
       best = chroma;
       bestSum = sum;
