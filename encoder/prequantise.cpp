@@ -103,8 +103,12 @@ void voteCellRow(EncoderBuffers& b, uint64_t* cache, uint16_t* pic, uint32_t* yc
   const int l = cellRow * ch;
   const int cellLines = std::min(ch, b.lines - l);
   const int n = cellLines * cw;
-  for (size_t i = size_t(l) * w, end = size_t(l + cellLines) * w; i < end; ++i)
-    yc[i] = t.rgbToYc[pic[i]];
+  // Pixels right of the last whole cell (none where the width is a multiple of the cells').
+  for (int dy = 0; dy < cellLines; ++dy)
+    for (size_t i = size_t(l + dy) * w + size_t(cellCols) * cw, end = size_t(l + dy + 1) * w;
+         i < end; ++i)
+      yc[i] = t.rgbToYc[pic[i]];
+  const uint32_t* toYc = t.rgbToYc.data();
   const VoteCellContext ctx{b.lumaModels.data(), b.lumaRows.data(), t.rgbToYc.data(), cache,
                             k.bestLumaInRow};
   alignas(32) uint16_t colours[16] = {};
@@ -112,9 +116,18 @@ void voteCellRow(EncoderBuffers& b, uint64_t* cache, uint16_t* pic, uint32_t* yc
   for (int cx = 0; cx < cellCols; ++cx) {
     const size_t cell = size_t(cellRow) * cellCols + cx;
     const size_t first = size_t(l) * w + size_t(cx) * cw;
+    // The cell's pixels and their luma/chroma, which go to the picture's too.
     for (int dy = 0; dy < cellLines; ++dy) {
-      copyCellLine(colours + dy * cw, pic + first + size_t(dy) * w, cw);
-      copyCellLine(ycs + dy * cw, yc + first + size_t(dy) * w, cw);
+      uint16_t* line = colours + dy * cw;
+      uint32_t* lineYc = ycs + dy * cw;
+      copyCellLine(line, pic + first + size_t(dy) * w, cw);
+      lineYc[0] = toYc[line[0]];
+      lineYc[1] = toYc[line[1]];
+      if (cw == 4) {
+        lineYc[2] = toYc[line[2]];
+        lineYc[3] = toYc[line[3]];
+      }
+      copyCellLine(yc + first + size_t(dy) * w, lineYc, cw);
     }
     // The cell's colours as last voted on (n is even: cells are at least two pixels wide).
     uint16_t* memo = b.voteColours.data() + cell * size_t(cw * ch);
