@@ -775,6 +775,17 @@ __attribute__((target("avx2"))) inline uint32_t undoneSlots(const ProposalLanes&
                   _mm256_unpackhi_epi16(p.undone, p.undone));
 }
 
+// The next proposal of a cell: the chroma of its first pixel in `unproposed` (two bits per
+// pixel), whose pixels then all leave it.
+__attribute__((target("avx2"))) inline uint32_t nextProposal(__m256i chromas,
+                                                             const uint16_t* chromaOf,
+                                                             uint32_t& unproposed) {
+  const uint32_t chroma = chromaOf[__builtin_ctz(unproposed) >> 1];
+  unproposed &= ~unsigned(
+      _mm256_movemask_epi8(_mm256_cmpeq_epi16(chromas, _mm256_set1_epi16(int16_t(chroma)))));
+  return chroma;
+}
+
 // AVX2: the whole vote of a cell in one call, its colours and the best proposal's distances
 // and lumas kept in registers. A proposal is judged from its lanes done in registers first: it
 // is dropped there when, with all its lanes left to the walk that could still come closer (those
@@ -783,8 +794,6 @@ __attribute__((target("avx2"))) inline uint32_t undoneSlots(const ProposalLanes&
 __attribute__((target("avx2"))) uint32_t voteCellAvx2(const VoteCellContext& ctx,
                                                       const uint16_t* colours, const uint32_t* ycs,
                                                       int n, uint8_t* lumas) {
-  alignas(32) uint32_t proposals[16];
-  const int count = voteChromasAvx2(ycs, n, proposals);
   CellLanes c;
   c.valid = firstLanes(n);
   const __m256i five = _mm256_set1_epi16(31);
@@ -812,23 +821,29 @@ __attribute__((target("avx2"))) uint32_t voteCellAvx2(const VoteCellContext& ctx
     dist[s] = found >> 5;
     return found >> 5;
   };
-  uint32_t best = proposals[0];
+  // The proposals: the chroma of the first pixel not yet proposed, then all pixels of that
+  // chroma are (two bits per pixel, as the byte mask gives them).
+  const __m256i chromas = narrowed(ycs, 0, 0xFFF);
+  alignas(32) uint16_t chromaOf[16];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(chromaOf), chromas);
+  uint32_t unproposed = n == 16 ? 0xFFFFFFFFu : (1u << 2 * n) - 1;
+  uint32_t best = nextProposal(chromas, chromaOf, unproposed);
   ProposalLanes bp = proposalAvx2(ctx.models[best], c);
   if (uint32_t left = undoneSlots(bp)) {
     spill(bp, dist, ys);
     for (; left; left &= left - 1) walk(best, __builtin_ctz(left));
     reload(bp, dist, ys);
   }
-  if (count > 1) {
+  if (unproposed) {
     uint32_t bestSum = sumOf(bp.dLow, bp.dHigh);
     // Lanes whose best distance is above zero: only they can come closer (lanes from n on have
     // zero distances).
     uint32_t open =
         ~slotBits(_mm256_cmpeq_epi32(bp.dLow, zero), _mm256_cmpeq_epi32(bp.dHigh, zero));
-    for (int k = 1; k < count; ++k) {
+    while (unproposed) {
       // More than half of the pixels are matched exactly: no later proposal can win.
       if (2 * __builtin_popcount(open & 0xFFFF) < n) break;
-      const uint32_t chroma = proposals[k];
+      const uint32_t chroma = nextProposal(chromas, chromaOf, unproposed);
       ProposalLanes p = proposalAvx2(ctx.models[chroma], c);
       int closer = __builtin_popcount(
           slotBits(_mm256_and_si256(p.doneLow, _mm256_cmpgt_epi32(bp.dLow, p.dLow)),
