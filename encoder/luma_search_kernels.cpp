@@ -249,6 +249,8 @@ void buildLumaRowModels(const uint16_t* rows, LumaRowModel* models) {
       m.lowLimit = int16_t(lo > 0 ? 2 * lowSum - lowWeight - 1 : 0x7FFF);
       m.highLimit = int16_t(hi < 31 ? 2 * highSum + highWeight : -1);
     }
+    m.belowLo = int16_t(m.lo > 0 ? m.lo + 1 : 0);
+    m.aboveHi = int16_t(m.hi < 31 ? m.hi - 1 : 31);
     models[k] = m;
   }
 }
@@ -452,27 +454,22 @@ __attribute__((target("avx2"))) inline ProposalLanes proposalAvx2(const LumaRowM
       _mm256_slli_epi16(_mm256_sub_epi16(c.weighted, _mm256_set1_epi16(m.weighted)), 1);
   const __m256i bias = _mm256_set1_epi16(64);
   const __m256i recip = _mm256_set1_epi16(int16_t(38480));
-  const __m256i down = _mm256_sub_epi16(
+  // 2 S + 109 is odd, so the two quotients floor((2 S + 109) / 218) and
+  // ceil((2 S - 109) / 218) = floor((2 S + 108) / 218) are the same number.
+  const __m256i end = _mm256_sub_epi16(
       _mm256_srli_epi16(
           _mm256_mulhi_epu16(_mm256_add_epi16(s2, _mm256_set1_epi16(109 + 64 * 218)), recip), 7),
       bias);
-  const __m256i up = _mm256_sub_epi16(
-      _mm256_srli_epi16(
-          _mm256_mulhi_epu16(_mm256_add_epi16(s2, _mm256_set1_epi16(108 + 64 * 218)), recip), 7),
-      bias);
-  const __m256i zero = _mm256_setzero_si256(), top = _mm256_set1_epi16(31),
-                one = _mm256_set1_epi16(1);
-  const __m256i moved = _mm256_cmpgt_epi16(start, down);
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i moved = _mm256_cmpgt_epi16(start, end);
   const __m256i lo = _mm256_set1_epi16(m.lo), hi = _mm256_set1_epi16(m.hi);
   // The walk stops at lo or hi at the latest (whether it stops there is checked below).
-  const __m256i y = _mm256_blendv_epi8(_mm256_min_epi16(_mm256_max_epi16(start, up), hi),
-                                       _mm256_max_epi16(down, lo), moved);
+  const __m256i y = _mm256_blendv_epi8(_mm256_min_epi16(end, hi), _mm256_max_epi16(end, lo), moved);
   const __m256i first = _mm256_min_epi16(y, start), last = _mm256_max_epi16(y, start);
-  const __m256i low = _mm256_max_epi16(_mm256_sub_epi16(first, one), zero);
-  const __m256i high = _mm256_min_epi16(_mm256_add_epi16(last, one), top);
   // The walks that compare a luma beyond the line; of them, one that ends at lo or hi is done
   // when the luma beyond is not closer (worked out only when some lane ends there).
-  __m256i slowLow = _mm256_cmpgt_epi16(lo, low), slowHigh = _mm256_cmpgt_epi16(high, hi);
+  __m256i slowLow = _mm256_cmpgt_epi16(_mm256_set1_epi16(m.belowLo), first);
+  __m256i slowHigh = _mm256_cmpgt_epi16(last, _mm256_set1_epi16(m.aboveHi));
   const __m256i atLo = _mm256_and_si256(slowLow, _mm256_cmpeq_epi16(first, lo));
   const __m256i atHi = _mm256_and_si256(slowHigh, _mm256_cmpeq_epi16(last, hi));
   if (!_mm256_testz_si256(atLo, c.valid)) {

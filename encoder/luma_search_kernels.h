@@ -27,6 +27,9 @@ struct LumaRowModel {
   int16_t weighted = 0;
   int16_t lowR = 0, lowG = 0, lowB = 0, lowLimit = 0;
   int16_t highR = 0, highG = 0, highB = 0, highLimit = -1;
+  // A walk whose lumas run from `first` to `last` compares one below lo when first < belowLo
+  // and one above hi when last > aboveHi (lo + 1 and hi - 1, or never where lo is 0 or hi 31).
+  int16_t belowLo = 33, aboveHi = -2;
 };
 
 // The model of each of the 4096 chroma rows (`rows` as buildLumaRows lays them out), each
