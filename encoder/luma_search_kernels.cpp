@@ -439,8 +439,8 @@ struct CellLanes {
 struct ProposalLanes {
   __m256i y;                  // the best lumas, sixteen-bit lanes in order
   __m256i dLow, dHigh;        // distances, zero where not done
-  __m256i doneLow, doneHigh;  // lanes done
-  __m256i undone;             // lanes left to the caller, sixteen-bit lanes in order
+  __m256i done, undone;       // lanes done and left to the caller, sixteen-bit lanes in order
+  __m256i doneLow, doneHigh;  // lanes done, by slot
 };
 
 inline int slot(int u) {
@@ -495,6 +495,7 @@ __attribute__((target("avx2"))) inline ProposalLanes proposalAvx2(const LumaRowM
   // The lanes done: below the count and on the line; the others are the caller's.
   ProposalLanes p;
   const __m256i done = _mm256_andnot_si256(slow, c.valid);
+  p.done = done;
   p.undone = _mm256_and_si256(slow, c.valid);
   p.y = y;
   p.doneLow = _mm256_unpacklo_epi16(done, done);
@@ -766,6 +767,11 @@ __attribute__((target("avx2"))) inline void reload(ProposalLanes& p, const uint3
                             _mm256_load_si256(reinterpret_cast<const __m256i*>(ys + 8)));
 }
 
+// Lanes of 32-bit masks by slot (`low`, `high`) as two bits each in lane order.
+__attribute__((target("avx2"))) inline uint32_t laneBits2(__m256i low, __m256i high) {
+  return unsigned(_mm256_movemask_epi8(_mm256_packs_epi32(low, high)));
+}
+
 // The lanes a proposal left undone, in slot order.
 __attribute__((target("avx2"))) inline uint32_t undoneSlots(const ProposalLanes& p) {
   return slotBits(_mm256_unpacklo_epi16(p.undone, p.undone),
@@ -834,20 +840,23 @@ __attribute__((target("avx2"))) uint32_t voteCellAvx2(const VoteCellContext& ctx
   if (unproposed) {
     uint32_t bestSum = sumOf(bp.dLow, bp.dHigh);
     // Lanes whose best distance is above zero: only they can come closer (lanes from n on have
-    // zero distances).
+    // zero distances). The counts are taken on masks of two bits per lane, so they come out
+    // doubled, as they are compared with n. `openSlots`: the same lanes by slot, for the walks.
     uint32_t open =
+        ~laneBits2(_mm256_cmpeq_epi32(bp.dLow, zero), _mm256_cmpeq_epi32(bp.dHigh, zero));
+    uint32_t openSlots =
         ~slotBits(_mm256_cmpeq_epi32(bp.dLow, zero), _mm256_cmpeq_epi32(bp.dHigh, zero));
     while (unproposed) {
       // More than half of the pixels are matched exactly: no later proposal can win.
-      if (2 * __builtin_popcount(open & 0xFFFF) < n) break;
+      if (__builtin_popcount(open) < n) break;
       const uint32_t chroma = nextProposal(chromas, chromaOf, unproposed);
       ProposalLanes p = proposalAvx2(ctx.models[chroma], c);
-      int closer = __builtin_popcount(
-          slotBits(_mm256_and_si256(p.doneLow, _mm256_cmpgt_epi32(bp.dLow, p.dLow)),
-                   _mm256_and_si256(p.doneHigh, _mm256_cmpgt_epi32(bp.dHigh, p.dHigh))));
-      const uint32_t left = undoneSlots(p);
-      uint32_t hopeful = left & open;
-      int most = 2 * (closer + __builtin_popcount(hopeful));
+      // Twice the lanes done and closer, and twice the most that could be closer.
+      int closer = __builtin_popcount(unsigned(_mm256_movemask_epi8(
+          _mm256_and_si256(p.done, _mm256_packs_epi32(_mm256_cmpgt_epi32(bp.dLow, p.dLow),
+                                                      _mm256_cmpgt_epi32(bp.dHigh, p.dHigh))))));
+      const uint32_t undone = unsigned(_mm256_movemask_epi8(p.undone));
+      int most = closer + __builtin_popcount(undone & open);
       if (most < n) continue;
       // The sum decides only at exactly half; until the end `sum` is a part of it (the
       // distances are never negative), enough to drop a proposal.
@@ -856,7 +865,9 @@ __attribute__((target("avx2"))) uint32_t voteCellAvx2(const VoteCellContext& ctx
         sum = sumOf(p.dLow, p.dHigh);
         if (sum >= bestSum) continue;
       }
-      if (left) {
+      if (undone) {
+        const uint32_t left = undoneSlots(p);
+        uint32_t hopeful = left & openSlots;
         spill(p, dist, ys);
         _mm256_store_si256(reinterpret_cast<__m256i*>(than), bp.dLow);
         _mm256_store_si256(reinterpret_cast<__m256i*>(than + 8), bp.dHigh);
@@ -866,7 +877,7 @@ __attribute__((target("avx2"))) uint32_t voteCellAvx2(const VoteCellContext& ctx
           const uint32_t d = walk(chroma, s);
           sum += d;
           if (d < than[s]) {
-            ++closer;
+            closer += 2;
           } else {
             most -= 2;
             if (most < n || (most == n && sum >= bestSum)) {
@@ -877,7 +888,7 @@ __attribute__((target("avx2"))) uint32_t voteCellAvx2(const VoteCellContext& ctx
         }
         if (lost) continue;
         // The rest cannot come closer; they only add to the sum.
-        for (uint32_t rest = left & ~open; rest; rest &= rest - 1) {
+        for (uint32_t rest = left & ~openSlots; rest; rest &= rest - 1) {
           sum += walk(chroma, __builtin_ctz(rest));
           if (most == n && sum >= bestSum) {
             lost = true;
@@ -888,11 +899,12 @@ __attribute__((target("avx2"))) uint32_t voteCellAvx2(const VoteCellContext& ctx
         reload(p, dist, ys);
       }
       sum = sumOf(p.dLow, p.dHigh);
-      if (2 * closer < n || (2 * closer == n && sum >= bestSum)) continue;
+      if (closer < n || (closer == n && sum >= bestSum)) continue;
       best = chroma;
       bestSum = sum;
       bp = p;
-      open = ~slotBits(_mm256_cmpeq_epi32(bp.dLow, zero), _mm256_cmpeq_epi32(bp.dHigh, zero));
+      open = ~laneBits2(_mm256_cmpeq_epi32(bp.dLow, zero), _mm256_cmpeq_epi32(bp.dHigh, zero));
+      openSlots = ~slotBits(_mm256_cmpeq_epi32(bp.dLow, zero), _mm256_cmpeq_epi32(bp.dHigh, zero));
     }
   }
   alignas(16) uint8_t out[16];
