@@ -811,15 +811,21 @@ __attribute__((target("avx2"))) uint32_t voteCellAvx2(const VoteCellContext& ctx
   c.start = _mm256_and_si256(narrowed(ycs, 12, 31), c.valid);
   const __m256i zero = _mm256_setzero_si256();
   // The walks of lanes left undone work on the colours, lumas and distances by slot.
+  // (The colours as the cache's keys, above the chroma's twelve bits.)
   alignas(32) uint32_t colour[16];
-  _mm256_store_si256(reinterpret_cast<__m256i*>(colour), _mm256_unpacklo_epi16(v, zero));
-  _mm256_store_si256(reinterpret_cast<__m256i*>(colour + 8), _mm256_unpackhi_epi16(v, zero));
+  _mm256_store_si256(reinterpret_cast<__m256i*>(colour),
+                     _mm256_slli_epi32(_mm256_unpacklo_epi16(v, zero), 12));
+  _mm256_store_si256(reinterpret_cast<__m256i*>(colour + 8),
+                     _mm256_slli_epi32(_mm256_unpackhi_epi16(v, zero), 12));
   alignas(32) uint32_t dist[16];
   alignas(32) uint32_t ys[16];
   alignas(32) uint32_t than[16];
+  uint64_t* const cache = ctx.cache;
+  const uint16_t* const rows = ctx.rows;
+  const uint32_t* const rgbToYc = ctx.rgbToYc;
+  const BestLumaInRowFn search = ctx.search;
   auto walk = [&](uint32_t chroma, int s) {
-    const uint32_t found =
-        lumaCacheSearch(ctx.cache, ctx.rows, ctx.rgbToYc, ctx.search, uint16_t(colour[s]), chroma);
+    const uint32_t found = lumaCacheSearchKey(cache, rows, rgbToYc, search, colour[s] | chroma);
     ys[s] = found & 31;
     dist[s] = found >> 5;
     return found >> 5;

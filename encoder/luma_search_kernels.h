@@ -86,14 +86,19 @@ inline constexpr int kLumaCacheBits = 16;
 uint32_t lumaCacheFill(uint64_t& entry, const uint16_t* rows, const uint32_t* rgbToYc,
                        BestLumaInRowFn search, uint16_t colour, uint32_t chroma, uint32_t key);
 
-// The distance (times 32) and the best luma of `colour` under `chroma`, through `cache`.
-inline uint32_t lumaCacheSearch(uint64_t* cache, const uint16_t* rows, const uint32_t* rgbToYc,
-                                BestLumaInRowFn search, uint16_t colour, uint32_t chroma) {
-  const uint32_t key = uint32_t(colour) << 12 | chroma;
+// The distance (times 32) and the best luma of a colour under a chroma, through `cache`; `key`:
+// the colour above the chroma's twelve bits.
+inline uint32_t lumaCacheSearchKey(uint64_t* cache, const uint16_t* rows, const uint32_t* rgbToYc,
+                                   BestLumaInRowFn search, uint32_t key) {
   uint64_t& entry = cache[(key * 2654435761u) >> (32 - kLumaCacheBits)];
   const uint64_t e = entry;
   if (__builtin_expect(uint32_t(e >> 32) == key + 1, 1)) return uint32_t(e);
-  return lumaCacheFill(entry, rows, rgbToYc, search, colour, chroma, key);
+  return lumaCacheFill(entry, rows, rgbToYc, search, uint16_t(key >> 12), key & 0xFFF, key);
+}
+
+inline uint32_t lumaCacheSearch(uint64_t* cache, const uint16_t* rows, const uint32_t* rgbToYc,
+                                BestLumaInRowFn search, uint16_t colour, uint32_t chroma) {
+  return lumaCacheSearchKey(cache, rows, rgbToYc, search, uint32_t(colour) << 12 | chroma);
 }
 
 // What the vote on a cell reads besides its pixels: the luma rows and their models, the colour
