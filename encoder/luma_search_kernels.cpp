@@ -843,15 +843,19 @@ __attribute__((target("avx2"))) uint32_t voteCellAvx2(const VoteCellContext& ctx
     for (; left; left &= left - 1) walk(best, __builtin_ctz(left));
     reload(bp, dist, ys);
   }
+  // The best's distances in registers, its lumas in memory (needed only at the end).
+  __m256i bestLow = bp.dLow, bestHigh = bp.dHigh;
+  alignas(32) uint16_t bestY[16];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(bestY), bp.y);
   if (unproposed) {
-    uint32_t bestSum = sumOf(bp.dLow, bp.dHigh);
+    uint32_t bestSum = sumOf(bestLow, bestHigh);
     // Lanes whose best distance is above zero: only they can come closer (lanes from n on have
     // zero distances). The counts are taken on masks of two bits per lane, so they come out
     // doubled, as they are compared with n. `openSlots`: the same lanes by slot, for the walks.
     uint32_t open =
-        ~laneBits2(_mm256_cmpeq_epi32(bp.dLow, zero), _mm256_cmpeq_epi32(bp.dHigh, zero));
+        ~laneBits2(_mm256_cmpeq_epi32(bestLow, zero), _mm256_cmpeq_epi32(bestHigh, zero));
     uint32_t openSlots =
-        ~slotBits(_mm256_cmpeq_epi32(bp.dLow, zero), _mm256_cmpeq_epi32(bp.dHigh, zero));
+        ~slotBits(_mm256_cmpeq_epi32(bestLow, zero), _mm256_cmpeq_epi32(bestHigh, zero));
     while (unproposed) {
       // More than half of the pixels are matched exactly: no later proposal can win.
       if (__builtin_popcount(open) < n) break;
@@ -859,8 +863,8 @@ __attribute__((target("avx2"))) uint32_t voteCellAvx2(const VoteCellContext& ctx
       ProposalLanes p = proposalAvx2(ctx.models[chroma], c);
       // Twice the lanes done and closer, and twice the most that could be closer.
       int closer = __builtin_popcount(unsigned(_mm256_movemask_epi8(
-          _mm256_and_si256(p.done, _mm256_packs_epi32(_mm256_cmpgt_epi32(bp.dLow, p.dLow),
-                                                      _mm256_cmpgt_epi32(bp.dHigh, p.dHigh))))));
+          _mm256_and_si256(p.done, _mm256_packs_epi32(_mm256_cmpgt_epi32(bestLow, p.dLow),
+                                                      _mm256_cmpgt_epi32(bestHigh, p.dHigh))))));
       const uint32_t undone = unsigned(_mm256_movemask_epi8(p.undone));
       int most = closer + __builtin_popcount(undone & open);
       if (most < n) continue;
@@ -875,8 +879,8 @@ __attribute__((target("avx2"))) uint32_t voteCellAvx2(const VoteCellContext& ctx
         const uint32_t left = undoneSlots(p);
         uint32_t hopeful = left & openSlots;
         spill(p, dist, ys);
-        _mm256_store_si256(reinterpret_cast<__m256i*>(than), bp.dLow);
-        _mm256_store_si256(reinterpret_cast<__m256i*>(than + 8), bp.dHigh);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(than), bestLow);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(than + 8), bestHigh);
         bool lost = false;
         for (; hopeful; hopeful &= hopeful - 1) {
           const int s = __builtin_ctz(hopeful);
@@ -908,15 +912,17 @@ __attribute__((target("avx2"))) uint32_t voteCellAvx2(const VoteCellContext& ctx
       if (closer < n || (closer == n && sum >= bestSum)) continue;
       best = chroma;
       bestSum = sum;
-      bp = p;
-      open = ~laneBits2(_mm256_cmpeq_epi32(bp.dLow, zero), _mm256_cmpeq_epi32(bp.dHigh, zero));
-      openSlots = ~slotBits(_mm256_cmpeq_epi32(bp.dLow, zero), _mm256_cmpeq_epi32(bp.dHigh, zero));
+      bestLow = p.dLow;
+      bestHigh = p.dHigh;
+      _mm256_store_si256(reinterpret_cast<__m256i*>(bestY), p.y);
+      open = ~laneBits2(_mm256_cmpeq_epi32(bestLow, zero), _mm256_cmpeq_epi32(bestHigh, zero));
+      openSlots = ~slotBits(_mm256_cmpeq_epi32(bestLow, zero), _mm256_cmpeq_epi32(bestHigh, zero));
     }
   }
   alignas(16) uint8_t out[16];
-  _mm_store_si128(
-      reinterpret_cast<__m128i*>(out),
-      _mm_packus_epi16(_mm256_castsi256_si128(bp.y), _mm256_extracti128_si256(bp.y, 1)));
+  _mm_store_si128(reinterpret_cast<__m128i*>(out),
+                  _mm_packus_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(bestY)),
+                                   _mm_load_si128(reinterpret_cast<const __m128i*>(bestY + 8))));
   if (n == 16)
     std::memcpy(lumas, out, 16);
   else
