@@ -886,17 +886,16 @@ __attribute__((target("avx2"))) uint32_t voteCellAvx2(const VoteCellContext& ctx
           const int s = __builtin_ctz(hopeful);
           const uint32_t d = walk(chroma, s);
           sum += d;
-          if (d < than[s]) {
-            closer += 2;
-          } else {
-            most -= 2;
-            if (most < n || (most == n && sum >= bestSum)) {
-              lost = true;
-              break;
-            }
+          // Without a branch on the lane's outcome, which is as good as random.
+          most -= 2 * int(d >= than[s]);
+          if (most <= n && (most < n || sum >= bestSum)) {
+            lost = true;
+            break;
           }
         }
         if (lost) continue;
+        // Every lane that could come closer is known: the most is the count.
+        closer = most;
         // The rest cannot come closer; they only add to the sum.
         for (uint32_t rest = left & ~openSlots; rest; rest &= rest - 1) {
           sum += walk(chroma, __builtin_ctz(rest));
