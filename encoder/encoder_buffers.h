@@ -41,7 +41,6 @@ enum BlockListKind { kListUnchanged = 0, kListBackground = 1, kListSolid = 2, kL
 
 inline constexpr int kMaxRectsPerList = 4095;
 inline constexpr int kMaxArea = 255 * 255;
-inline constexpr int kLumaCacheBits = 16;
 inline constexpr int kSegmentPositions = 8192;
 // The decoder refuses frames with more symbols than three per pixel of the largest picture.
 inline constexpr uint32_t kMaxSymbols = 921600;

@@ -1,6 +1,7 @@
 #include "encoder/luma_search_kernels.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "encoder/colour_quantiser.h"
 #include "format/cpu_features.h"
@@ -93,6 +94,108 @@ int voteTallyScalar(const uint32_t* distances, const uint32_t* than, int n, uint
   return closer;
 }
 
+uint32_t lumaCacheFill(uint64_t& entry, const uint16_t* rows, const uint32_t* rgbToYc,
+                       BestLumaInRowFn search, uint16_t colour, uint32_t chroma, uint32_t key) {
+  int d = 0;
+  const int y = search(rows + size_t(chroma) * 32, colour, int(rgbToYc[colour] >> 12), &d);
+  const uint32_t found = uint32_t(d) << 5 | uint32_t(y);
+  entry = uint64_t(key + 1) << 32 | found;
+  return found;
+}
+
+namespace {
+
+// Against these the tally counts the pixels matched exactly.
+alignas(32) constexpr uint32_t kOnes[16] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
+
+// The vote with the kernels of a table, one call per proposal. The distances kernel answers the
+// lanes whose walk stays on the row's line with their tally against the best; the cache is asked
+// for the others, and only while the proposal could still win.
+uint32_t voteCellWith(const LumaSearchKernels& k, const VoteCellContext& ctx,
+                      const uint16_t* colours, const uint32_t* ycs, int n, uint8_t* lumas) {
+  alignas(32) uint32_t proposals[16];
+  const int count = k.voteChromas(ycs, n, proposals);
+  VoteColours c;
+  k.voteFill(c, colours, ycs, n);
+  alignas(32) uint32_t distances[2][16];
+  alignas(16) uint8_t lumasOf[2][16];
+  uint32_t* dist = distances[0];
+  uint32_t* bestDist = distances[1];
+  uint8_t* luma = lumasOf[0];
+  uint8_t* bestLuma = lumasOf[1];
+  // The reference walks every colour uncached: on that path the cache answers them all.
+  const bool walkAll = k.lumaDistances == lumaDistancesScalar;
+  uint32_t bestSum = 0;
+  // The distances under `chroma` and their tally against `than`. Unless `all`, gives up (false)
+  // as soon as the proposal cannot win any more: even with every pixel still to search closer,
+  // no more than half would be (or exactly half, with the sum already too large).
+  auto distancesUnder = [&](uint32_t chroma, const uint32_t* than, bool all, VoteTally& t) {
+    uint32_t left = (1u << n) - 1;
+    if (walkAll) {
+      t = VoteTally{};
+      t.undone = n;
+    } else {
+      left = k.lumaDistances(ctx.models[chroma], ctx.rows + size_t(chroma) * 32, c, than, luma,
+                             dist, &t);
+    }
+    int closer = t.closer, open = t.undone;
+    uint32_t sum = t.sum;
+    auto lost = [&] {
+      const int most = 2 * (closer + open);
+      return most < n || (most == n && sum >= bestSum);
+    };
+    if (!all && lost()) return false;
+    for (; left; left &= left - 1) {
+      const int u = __builtin_ctz(left);
+      const uint32_t found =
+          lumaCacheSearch(ctx.cache, ctx.rows, ctx.rgbToYc, ctx.search, c.colour[u], chroma);
+      const uint32_t d = found >> 5;
+      luma[u] = uint8_t(found & 31);
+      dist[u] = d;
+      sum += d;
+      --open;
+      if (d < than[u])
+        ++closer;
+      else if (!all && lost())
+        return false;
+    }
+    t.closer = closer;
+    t.sum = sum;
+    return true;
+  };
+  uint32_t best = proposals[0];
+  VoteTally t;
+  distancesUnder(best, kOnes, true, t);
+  std::swap(dist, bestDist);
+  std::swap(luma, bestLuma);
+  if (count > 1) {
+    bestSum = t.sum;
+    int openWeight = n - t.closer;  // pixels not matched exactly
+    for (int p = 1; p < count; ++p) {
+      // More than half of the pixels are matched exactly: no later proposal can win.
+      if (2 * openWeight < n) break;
+      if (!distancesUnder(proposals[p], bestDist, false, t)) continue;
+      if (2 * t.closer < n || (2 * t.closer == n && t.sum >= bestSum)) continue;
+      best = proposals[p];
+      bestSum = t.sum;
+      std::swap(dist, bestDist);
+      std::swap(luma, bestLuma);
+      uint32_t unused = 0;
+      openWeight = n - k.voteTally(bestDist, kOnes, n, &unused);
+    }
+  }
+  std::copy(bestLuma, bestLuma + n, lumas);
+  return best;
+}
+
+}  // namespace
+
+uint32_t voteCellScalar(const VoteCellContext& ctx, const uint16_t* colours, const uint32_t* ycs,
+                        int n, uint8_t* lumas) {
+  static const LumaSearchKernels k = lumaSearchKernelsFor(0);
+  return voteCellWith(k, ctx, colours, ycs, n, lumas);
+}
+
 void buildLumaRowModels(const uint16_t* rows, LumaRowModel* models) {
   for (int k = 0; k < 4096; ++k) {
     const uint16_t* row = rows + size_t(k) * 32;
@@ -146,6 +249,8 @@ void buildLumaRowModels(const uint16_t* rows, LumaRowModel* models) {
       m.lowLimit = int16_t(lo > 0 ? 2 * lowSum - lowWeight - 1 : 0x7FFF);
       m.highLimit = int16_t(hi < 31 ? 2 * highSum + highWeight : -1);
     }
+    m.belowLo = int16_t(m.lo > 0 ? m.lo + 1 : 0);
+    m.aboveHi = int16_t(m.hi < 31 ? m.hi - 1 : 31);
     models[k] = m;
   }
 }
@@ -323,71 +428,106 @@ __attribute__((target("avx2"))) inline uint32_t laneBits(__m256i mask) {
   return (bytes & 0xFF) | (bytes >> 8 & 0xFF00);
 }
 
-// AVX2: all sixteen colours in one register.
-__attribute__((target("avx2"))) uint32_t lumaDistancesAvx2(const LumaRowModel& m, const uint16_t*,
-                                                           const VoteColours& c,
-                                                           const uint32_t* than, uint8_t* lumas,
-                                                           uint32_t* distances, VoteTally* tally) {
-  const __m256i r = _mm256_load_si256(reinterpret_cast<const __m256i*>(c.r));
-  const __m256i g = _mm256_load_si256(reinterpret_cast<const __m256i*>(c.g));
-  const __m256i b = _mm256_load_si256(reinterpret_cast<const __m256i*>(c.b));
-  const __m256i start = _mm256_load_si256(reinterpret_cast<const __m256i*>(c.start));
-  const __m256i w = _mm256_load_si256(reinterpret_cast<const __m256i*>(c.weighted));
-  const __m256i s2 = _mm256_slli_epi16(_mm256_sub_epi16(w, _mm256_set1_epi16(m.weighted)), 1);
+// A cell's colours in registers, sixteen-bit lanes (lanes from the count on zero).
+struct CellLanes {
+  __m256i r, g, b, start, weighted, valid;
+};
+
+// The answer for one chroma. 32-bit values come in two registers whose lanes are the cell's
+// lanes 0-3 and 8-11 (`low`) and 4-7 and 12-15 (`high`), as unpacking leaves them: stored one
+// after the other, lane u sits at slot(u) (bits 2 and 3 swapped).
+struct ProposalLanes {
+  __m256i y;                  // the best lumas, sixteen-bit lanes in order
+  __m256i dLow, dHigh;        // distances, zero where not done
+  __m256i done, undone;       // lanes done and left to the caller, sixteen-bit lanes in order
+  __m256i doneLow, doneHigh;  // lanes done, by slot
+};
+
+inline int slot(int u) {
+  return (u & 3) | (u & 4) << 1 | (u & 8) >> 1;
+}
+
+__attribute__((target("avx2"))) inline ProposalLanes proposalAvx2(const LumaRowModel& m,
+                                                                  const CellLanes& c) {
+  const __m256i r = c.r, g = c.g, b = c.b, start = c.start;
+  const __m256i s2 =
+      _mm256_slli_epi16(_mm256_sub_epi16(c.weighted, _mm256_set1_epi16(m.weighted)), 1);
   const __m256i bias = _mm256_set1_epi16(64);
   const __m256i recip = _mm256_set1_epi16(int16_t(38480));
-  const __m256i down = _mm256_sub_epi16(
+  // 2 S + 109 is odd, so the two quotients floor((2 S + 109) / 218) and
+  // ceil((2 S - 109) / 218) = floor((2 S + 108) / 218) are the same number.
+  const __m256i end = _mm256_sub_epi16(
       _mm256_srli_epi16(
           _mm256_mulhi_epu16(_mm256_add_epi16(s2, _mm256_set1_epi16(109 + 64 * 218)), recip), 7),
       bias);
-  const __m256i up = _mm256_sub_epi16(
-      _mm256_srli_epi16(
-          _mm256_mulhi_epu16(_mm256_add_epi16(s2, _mm256_set1_epi16(108 + 64 * 218)), recip), 7),
-      bias);
-  const __m256i zero = _mm256_setzero_si256(), top = _mm256_set1_epi16(31),
-                one = _mm256_set1_epi16(1);
-  const __m256i moved = _mm256_cmpgt_epi16(start, down);
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i moved = _mm256_cmpgt_epi16(start, end);
   const __m256i lo = _mm256_set1_epi16(m.lo), hi = _mm256_set1_epi16(m.hi);
   // The walk stops at lo or hi at the latest (whether it stops there is checked below).
-  const __m256i y = _mm256_blendv_epi8(_mm256_min_epi16(_mm256_max_epi16(start, up), hi),
-                                       _mm256_max_epi16(down, lo), moved);
+  const __m256i y = _mm256_blendv_epi8(_mm256_min_epi16(end, hi), _mm256_max_epi16(end, lo), moved);
   const __m256i first = _mm256_min_epi16(y, start), last = _mm256_max_epi16(y, start);
-  const __m256i low = _mm256_max_epi16(_mm256_sub_epi16(first, one), zero);
-  const __m256i high = _mm256_min_epi16(_mm256_add_epi16(last, one), top);
-  // A walk that compares the luma just below lo or just above hi is done when that luma is not
-  // closer.
-  const __m256i belowLo = _mm256_cmpgt_epi16(
-      _mm256_add_epi16(_mm256_add_epi16(_mm256_mullo_epi16(r, _mm256_set1_epi16(m.lowR)),
-                                        _mm256_mullo_epi16(g, _mm256_set1_epi16(m.lowG))),
-                       _mm256_mullo_epi16(b, _mm256_set1_epi16(m.lowB))),
-      _mm256_set1_epi16(m.lowLimit));
-  const __m256i aboveHi = _mm256_cmpgt_epi16(
-      _mm256_add_epi16(_mm256_add_epi16(_mm256_mullo_epi16(r, _mm256_set1_epi16(m.highR)),
-                                        _mm256_mullo_epi16(g, _mm256_set1_epi16(m.highG))),
-                       _mm256_mullo_epi16(b, _mm256_set1_epi16(m.highB))),
-      _mm256_set1_epi16(m.highLimit));
-  const __m256i slowLow = _mm256_andnot_si256(
-      _mm256_and_si256(belowLo, _mm256_cmpeq_epi16(first, lo)), _mm256_cmpgt_epi16(lo, low));
-  const __m256i slowHigh = _mm256_andnot_si256(
-      _mm256_andnot_si256(aboveHi, _mm256_cmpeq_epi16(last, hi)), _mm256_cmpgt_epi16(high, hi));
+  // The walks that compare a luma beyond the line; of them, one that ends at lo or hi is done
+  // when the luma beyond is not closer (worked out only when some lane ends there).
+  __m256i slowLow = _mm256_cmpgt_epi16(_mm256_set1_epi16(m.belowLo), first);
+  __m256i slowHigh = _mm256_cmpgt_epi16(last, _mm256_set1_epi16(m.aboveHi));
+  const __m256i atLo = _mm256_and_si256(slowLow, _mm256_cmpeq_epi16(first, lo));
+  const __m256i atHi = _mm256_and_si256(slowHigh, _mm256_cmpeq_epi16(last, hi));
+  if (!_mm256_testz_si256(atLo, c.valid)) {
+    const __m256i belowLo = _mm256_cmpgt_epi16(
+        _mm256_add_epi16(_mm256_add_epi16(_mm256_mullo_epi16(r, _mm256_set1_epi16(m.lowR)),
+                                          _mm256_mullo_epi16(g, _mm256_set1_epi16(m.lowG))),
+                         _mm256_mullo_epi16(b, _mm256_set1_epi16(m.lowB))),
+        _mm256_set1_epi16(m.lowLimit));
+    slowLow = _mm256_andnot_si256(_mm256_and_si256(belowLo, atLo), slowLow);
+  }
+  if (!_mm256_testz_si256(atHi, c.valid)) {
+    const __m256i aboveHi = _mm256_cmpgt_epi16(
+        _mm256_add_epi16(_mm256_add_epi16(_mm256_mullo_epi16(r, _mm256_set1_epi16(m.highR)),
+                                          _mm256_mullo_epi16(g, _mm256_set1_epi16(m.highG))),
+                         _mm256_mullo_epi16(b, _mm256_set1_epi16(m.highB))),
+        _mm256_set1_epi16(m.highLimit));
+    slowHigh = _mm256_andnot_si256(_mm256_andnot_si256(aboveHi, atHi), slowHigh);
+  }
   const __m256i slow = _mm256_or_si256(slowLow, slowHigh);
   const __m256i er = _mm256_sub_epi16(r, _mm256_add_epi16(y, _mm256_set1_epi16(m.r)));
   const __m256i eg = _mm256_sub_epi16(g, _mm256_add_epi16(y, _mm256_set1_epi16(m.g)));
   const __m256i eb = _mm256_sub_epi16(b, _mm256_add_epi16(y, _mm256_set1_epi16(m.b)));
   // The lanes done: below the count and on the line; the others are the caller's.
-  const __m256i valid =
+  ProposalLanes p;
+  const __m256i done = _mm256_andnot_si256(slow, c.valid);
+  p.done = done;
+  p.undone = _mm256_and_si256(slow, c.valid);
+  p.y = y;
+  p.doneLow = _mm256_unpacklo_epi16(done, done);
+  p.doneHigh = _mm256_unpackhi_epi16(done, done);
+  p.dLow = _mm256_and_si256(
+      p.doneLow, pairDistancesAvx2(_mm256_unpacklo_epi16(er, eg), _mm256_unpacklo_epi16(eb, zero)));
+  p.dHigh = _mm256_and_si256(p.doneHigh, pairDistancesAvx2(_mm256_unpackhi_epi16(er, eg),
+                                                           _mm256_unpackhi_epi16(eb, zero)));
+  return p;
+}
+
+__attribute__((target("avx2"))) inline CellLanes cellLanesAvx2(const VoteColours& c) {
+  CellLanes l;
+  l.r = _mm256_load_si256(reinterpret_cast<const __m256i*>(c.r));
+  l.g = _mm256_load_si256(reinterpret_cast<const __m256i*>(c.g));
+  l.b = _mm256_load_si256(reinterpret_cast<const __m256i*>(c.b));
+  l.start = _mm256_load_si256(reinterpret_cast<const __m256i*>(c.start));
+  l.weighted = _mm256_load_si256(reinterpret_cast<const __m256i*>(c.weighted));
+  l.valid =
       _mm256_cmpgt_epi16(_mm256_set1_epi16(int16_t(c.count)),
                          _mm256_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15));
-  const __m256i done = _mm256_andnot_si256(slow, valid);
-  const __m256i undone = _mm256_and_si256(slow, valid);
-  // Unpacking works within each half: lanes 0-3 and 8-11, then 4-7 and 12-15 (lanes not done
-  // get zero); `than` is brought into the same order.
-  const __m256i doneLow = _mm256_unpacklo_epi16(done, done);
-  const __m256i doneHigh = _mm256_unpackhi_epi16(done, done);
-  const __m256i dLow = _mm256_and_si256(
-      doneLow, pairDistancesAvx2(_mm256_unpacklo_epi16(er, eg), _mm256_unpacklo_epi16(eb, zero)));
-  const __m256i dHigh = _mm256_and_si256(
-      doneHigh, pairDistancesAvx2(_mm256_unpackhi_epi16(er, eg), _mm256_unpackhi_epi16(eb, zero)));
+  return l;
+}
+
+// AVX2: all sixteen colours in one register.
+__attribute__((target("avx2"))) uint32_t lumaDistancesAvx2(const LumaRowModel& m, const uint16_t*,
+                                                           const VoteColours& c,
+                                                           const uint32_t* than, uint8_t* lumas,
+                                                           uint32_t* distances, VoteTally* tally) {
+  const ProposalLanes p = proposalAvx2(m, cellLanesAvx2(c));
+  const __m256i dLow = p.dLow, dHigh = p.dHigh, doneLow = p.doneLow, doneHigh = p.doneHigh;
+  const __m256i undone = p.undone, y = p.y;
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(distances),
                       _mm256_permute2x128_si256(dLow, dHigh, 0x20));
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(distances + 8),
@@ -588,19 +728,221 @@ __attribute__((target("avx2"))) int voteTallyAvx2(const uint32_t* distances, con
   return __builtin_popcount(bits);
 }
 
+// SSE2: the vote on the table's SSE2 kernels.
+uint32_t voteCellSse2(const VoteCellContext& ctx, const uint16_t* colours, const uint32_t* ycs,
+                      int n, uint8_t* lumas) {
+  static const LumaSearchKernels k = lumaSearchKernelsFor(kCpuSse2);
+  return voteCellWith(k, ctx, colours, ycs, n, lumas);
+}
+
+// Bits of the 32-bit lanes of `low` and `high` set, in slot order.
+__attribute__((target("avx2"))) inline uint32_t slotBits(__m256i low, __m256i high) {
+  return unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(low))) |
+         unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(high))) << 8;
+}
+
+__attribute__((target("avx2"))) inline uint32_t sumOf(__m256i low, __m256i high) {
+  const __m256i s = _mm256_add_epi32(low, high);
+  __m128i h = _mm_add_epi32(_mm256_castsi256_si128(s), _mm256_extracti128_si256(s, 1));
+  h = _mm_add_epi32(h, _mm_shuffle_epi32(h, 0x4E));
+  h = _mm_add_epi32(h, _mm_shuffle_epi32(h, 0xB1));
+  return uint32_t(_mm_cvtsi128_si32(h));
+}
+
+// The distances and lumas of a proposal to memory by slot, for the walks, and back.
+__attribute__((target("avx2"))) inline void spill(const ProposalLanes& p, uint32_t* dist,
+                                                  uint32_t* ys) {
+  const __m256i zero = _mm256_setzero_si256();
+  _mm256_store_si256(reinterpret_cast<__m256i*>(dist), p.dLow);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(dist + 8), p.dHigh);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(ys), _mm256_unpacklo_epi16(p.y, zero));
+  _mm256_store_si256(reinterpret_cast<__m256i*>(ys + 8), _mm256_unpackhi_epi16(p.y, zero));
+}
+
+__attribute__((target("avx2"))) inline void reload(ProposalLanes& p, const uint32_t* dist,
+                                                   const uint32_t* ys) {
+  p.dLow = _mm256_load_si256(reinterpret_cast<const __m256i*>(dist));
+  p.dHigh = _mm256_load_si256(reinterpret_cast<const __m256i*>(dist + 8));
+  p.y = _mm256_packus_epi32(_mm256_load_si256(reinterpret_cast<const __m256i*>(ys)),
+                            _mm256_load_si256(reinterpret_cast<const __m256i*>(ys + 8)));
+}
+
+// Lanes of 32-bit masks by slot (`low`, `high`) as two bits each in lane order.
+__attribute__((target("avx2"))) inline uint32_t laneBits2(__m256i low, __m256i high) {
+  return unsigned(_mm256_movemask_epi8(_mm256_packs_epi32(low, high)));
+}
+
+// The lanes a proposal left undone, in slot order.
+__attribute__((target("avx2"))) inline uint32_t undoneSlots(const ProposalLanes& p) {
+  return slotBits(_mm256_unpacklo_epi16(p.undone, p.undone),
+                  _mm256_unpackhi_epi16(p.undone, p.undone));
+}
+
+// The next proposal of a cell: the chroma of its first pixel in `unproposed` (two bits per
+// pixel), whose pixels then all leave it.
+__attribute__((target("avx2"))) inline uint32_t nextProposal(__m256i chromas,
+                                                             const uint16_t* chromaOf,
+                                                             uint32_t& unproposed) {
+  const uint32_t chroma = chromaOf[__builtin_ctz(unproposed) >> 1];
+  unproposed &= ~unsigned(
+      _mm256_movemask_epi8(_mm256_cmpeq_epi16(chromas, _mm256_set1_epi16(int16_t(chroma)))));
+  return chroma;
+}
+
+// AVX2: the whole vote of a cell in one call, its colours and the best proposal's distances
+// and lumas kept in registers. A proposal is judged from its lanes done in registers first: it
+// is dropped there when, with all its lanes left to the walk that could still come closer (those
+// whose best distance is above zero), it could not win. Otherwise its walks go first to the lanes
+// that could come closer, stopping as soon as the proposal cannot win.
+__attribute__((target("avx2"))) uint32_t voteCellAvx2(const VoteCellContext& ctx,
+                                                      const uint16_t* colours, const uint32_t* ycs,
+                                                      int n, uint8_t* lumas) {
+  CellLanes c;
+  c.valid = firstLanes(n);
+  const __m256i five = _mm256_set1_epi16(31);
+  const __m256i v =
+      _mm256_and_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(colours)), c.valid);
+  c.r = _mm256_and_si256(_mm256_srli_epi16(v, 10), five);
+  c.g = _mm256_and_si256(_mm256_srli_epi16(v, 5), five);
+  c.b = _mm256_and_si256(v, five);
+  c.weighted = _mm256_add_epi16(_mm256_add_epi16(_mm256_mullo_epi16(c.r, _mm256_set1_epi16(30)),
+                                                 _mm256_mullo_epi16(c.g, _mm256_set1_epi16(59))),
+                                _mm256_mullo_epi16(c.b, _mm256_set1_epi16(20)));
+  c.start = _mm256_and_si256(narrowed(ycs, 12, 31), c.valid);
+  const __m256i zero = _mm256_setzero_si256();
+  // The walks of lanes left undone work on the colours, lumas and distances by slot.
+  // (The colours as the cache's keys, above the chroma's twelve bits.)
+  alignas(32) uint32_t colour[16];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(colour),
+                     _mm256_slli_epi32(_mm256_unpacklo_epi16(v, zero), 12));
+  _mm256_store_si256(reinterpret_cast<__m256i*>(colour + 8),
+                     _mm256_slli_epi32(_mm256_unpackhi_epi16(v, zero), 12));
+  alignas(32) uint32_t dist[16];
+  alignas(32) uint32_t ys[16];
+  alignas(32) uint32_t than[16];
+  uint64_t* const cache = ctx.cache;
+  const uint16_t* const rows = ctx.rows;
+  const uint32_t* const rgbToYc = ctx.rgbToYc;
+  const BestLumaInRowFn search = ctx.search;
+  auto walk = [&](uint32_t chroma, int s) {
+    const uint32_t found = lumaCacheSearchKey(cache, rows, rgbToYc, search, colour[s] | chroma);
+    ys[s] = found & 31;
+    dist[s] = found >> 5;
+    return found >> 5;
+  };
+  // The proposals: the chroma of the first pixel not yet proposed, then all pixels of that
+  // chroma are (two bits per pixel, as the byte mask gives them).
+  const __m256i chromas = narrowed(ycs, 0, 0xFFF);
+  alignas(32) uint16_t chromaOf[16];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(chromaOf), chromas);
+  uint32_t unproposed = n == 16 ? 0xFFFFFFFFu : (1u << 2 * n) - 1;
+  uint32_t best = nextProposal(chromas, chromaOf, unproposed);
+  ProposalLanes bp = proposalAvx2(ctx.models[best], c);
+  if (uint32_t left = undoneSlots(bp)) {
+    spill(bp, dist, ys);
+    for (; left; left &= left - 1) walk(best, __builtin_ctz(left));
+    reload(bp, dist, ys);
+  }
+  // The best's distances in registers, its lumas in memory (needed only at the end).
+  __m256i bestLow = bp.dLow, bestHigh = bp.dHigh;
+  alignas(32) uint16_t bestY[16];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(bestY), bp.y);
+  if (unproposed) {
+    uint32_t bestSum = sumOf(bestLow, bestHigh);
+    // Lanes whose best distance is above zero: only they can come closer (lanes from n on have
+    // zero distances). The counts are taken on masks of two bits per lane, so they come out
+    // doubled, as they are compared with n. `openSlots`: the same lanes by slot, for the walks.
+    uint32_t open =
+        ~laneBits2(_mm256_cmpeq_epi32(bestLow, zero), _mm256_cmpeq_epi32(bestHigh, zero));
+    uint32_t openSlots =
+        ~slotBits(_mm256_cmpeq_epi32(bestLow, zero), _mm256_cmpeq_epi32(bestHigh, zero));
+    while (unproposed) {
+      // More than half of the pixels are matched exactly: no later proposal can win.
+      if (__builtin_popcount(open) < n) break;
+      const uint32_t chroma = nextProposal(chromas, chromaOf, unproposed);
+      ProposalLanes p = proposalAvx2(ctx.models[chroma], c);
+      // Twice the lanes done and closer, and twice the most that could be closer.
+      int closer = __builtin_popcount(unsigned(_mm256_movemask_epi8(
+          _mm256_and_si256(p.done, _mm256_packs_epi32(_mm256_cmpgt_epi32(bestLow, p.dLow),
+                                                      _mm256_cmpgt_epi32(bestHigh, p.dHigh))))));
+      const uint32_t undone = unsigned(_mm256_movemask_epi8(p.undone));
+      int most = closer + __builtin_popcount(undone & open);
+      if (most < n) continue;
+      // The sum decides only at exactly half; until the end `sum` is a part of it (the
+      // distances are never negative), enough to drop a proposal.
+      uint32_t sum = 0;
+      if (most == n) {
+        sum = sumOf(p.dLow, p.dHigh);
+        if (sum >= bestSum) continue;
+      }
+      if (undone) {
+        const uint32_t left = undoneSlots(p);
+        uint32_t hopeful = left & openSlots;
+        spill(p, dist, ys);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(than), bestLow);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(than + 8), bestHigh);
+        bool lost = false;
+        for (; hopeful; hopeful &= hopeful - 1) {
+          const int s = __builtin_ctz(hopeful);
+          const uint32_t d = walk(chroma, s);
+          sum += d;
+          // Without a branch on the lane's outcome, which is as good as random.
+          most -= 2 * int(d >= than[s]);
+          if (most <= n && (most < n || sum >= bestSum)) {
+            lost = true;
+            break;
+          }
+        }
+        if (lost) continue;
+        // Every lane that could come closer is known: the most is the count.
+        closer = most;
+        // The rest cannot come closer; they only add to the sum.
+        for (uint32_t rest = left & ~openSlots; rest; rest &= rest - 1) {
+          sum += walk(chroma, __builtin_ctz(rest));
+          if (most == n && sum >= bestSum) {
+            lost = true;
+            break;
+          }
+        }
+        if (lost) continue;
+        reload(p, dist, ys);
+      }
+      sum = sumOf(p.dLow, p.dHigh);
+      if (closer < n || (closer == n && sum >= bestSum)) continue;
+      best = chroma;
+      bestSum = sum;
+      bestLow = p.dLow;
+      bestHigh = p.dHigh;
+      _mm256_store_si256(reinterpret_cast<__m256i*>(bestY), p.y);
+      open = ~laneBits2(_mm256_cmpeq_epi32(bestLow, zero), _mm256_cmpeq_epi32(bestHigh, zero));
+      openSlots = ~slotBits(_mm256_cmpeq_epi32(bestLow, zero), _mm256_cmpeq_epi32(bestHigh, zero));
+    }
+  }
+  alignas(16) uint8_t out[16];
+  _mm_store_si128(reinterpret_cast<__m128i*>(out),
+                  _mm_packus_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(bestY)),
+                                   _mm_load_si128(reinterpret_cast<const __m128i*>(bestY + 8))));
+  if (n == 16)
+    std::memcpy(lumas, out, 16);
+  else
+    std::copy(out, out + n, lumas);
+  return best;
+}
+
 #endif
 
 }  // namespace
 
 LumaSearchKernels lumaSearchKernelsFor(unsigned flags) {
-  LumaSearchKernels k{bestLumaInRowScalar, lumaDistancesScalar, voteChromasScalar, voteFillScalar,
-                      voteTallyScalar};
+  LumaSearchKernels k{bestLumaInRowScalar, lumaDistancesScalar, voteChromasScalar,
+                      voteFillScalar,      voteTallyScalar,     voteCellScalar};
 #ifdef ZOV_X86
   if (flags & kCpuSse2) {
     k.lumaDistances = lumaDistancesSse2;
     k.voteChromas = voteChromasSse2;
     k.voteFill = voteFillSse2;
     k.voteTally = voteTallySse2;
+    k.voteCell = voteCellSse2;
   }
   if (flags & kCpuAvx2) {
     k.bestLumaInRow = bestLumaInRowAvx2;
@@ -608,6 +950,7 @@ LumaSearchKernels lumaSearchKernelsFor(unsigned flags) {
     k.voteChromas = voteChromasAvx2;
     k.voteFill = voteFillAvx2;
     k.voteTally = voteTallyAvx2;
+    k.voteCell = voteCellAvx2;
   }
 #else
   (void)flags;

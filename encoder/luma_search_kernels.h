@@ -27,6 +27,9 @@ struct LumaRowModel {
   int16_t weighted = 0;
   int16_t lowR = 0, lowG = 0, lowB = 0, lowLimit = 0;
   int16_t highR = 0, highG = 0, highB = 0, highLimit = -1;
+  // A walk whose lumas run from `first` to `last` compares one below lo when first < belowLo
+  // and one above hi when last > aboveHi (lo + 1 and hi - 1, or never where lo is 0 or hi 31).
+  int16_t belowLo = 33, aboveHi = -2;
 };
 
 // The model of each of the 4096 chroma rows (`rows` as buildLumaRows lays them out), each
@@ -74,12 +77,55 @@ using VoteFillFn = void (*)(VoteColours& c, const uint16_t* colours, const uint3
 // Of lanes 0..n-1: how many have distances[u] < than[u]; `*sum` gets their summed distances.
 using VoteTallyFn = int (*)(const uint32_t* distances, const uint32_t* than, int n, uint32_t* sum);
 
+// The best lumas already found, per worker: a direct-mapped cache of 2^kLumaCacheBits entries,
+// each key + 1 above the distance (times 32) and the luma (zero: empty).
+inline constexpr int kLumaCacheBits = 16;
+
+// Walks `colour` under `chroma` on `rows` (the luma rows of all chromas) from the colour's own
+// luma (`rgbToYc`) and keeps the answer in `entry`; returns it as the cache holds it.
+uint32_t lumaCacheFill(uint64_t& entry, const uint16_t* rows, const uint32_t* rgbToYc,
+                       BestLumaInRowFn search, uint16_t colour, uint32_t chroma, uint32_t key);
+
+// The distance (times 32) and the best luma of a colour under a chroma, through `cache`; `key`:
+// the colour above the chroma's twelve bits.
+inline uint32_t lumaCacheSearchKey(uint64_t* cache, const uint16_t* rows, const uint32_t* rgbToYc,
+                                   BestLumaInRowFn search, uint32_t key) {
+  uint64_t& entry = cache[(key * 2654435761u) >> (32 - kLumaCacheBits)];
+  const uint64_t e = entry;
+  if (__builtin_expect(uint32_t(e >> 32) == key + 1, 1)) return uint32_t(e);
+  return lumaCacheFill(entry, rows, rgbToYc, search, uint16_t(key >> 12), key & 0xFFF, key);
+}
+
+inline uint32_t lumaCacheSearch(uint64_t* cache, const uint16_t* rows, const uint32_t* rgbToYc,
+                                BestLumaInRowFn search, uint16_t colour, uint32_t chroma) {
+  return lumaCacheSearchKey(cache, rows, rgbToYc, search, uint32_t(colour) << 12 | chroma);
+}
+
+// What the vote on a cell reads besides its pixels: the luma rows and their models, the colour
+// table's reverse, the worker's cache and the walk it fills the cache with.
+struct VoteCellContext {
+  const LumaRowModel* models;
+  const uint16_t* rows;
+  const uint32_t* rgbToYc;
+  uint64_t* cache;
+  BestLumaInRowFn search;
+};
+
+// The common chroma of one cell of n pixels (1..16; `colours` and their targets `ycs` with room
+// for 16): every distinct chroma of the cell is proposed in pixel order, and a proposal replaces
+// the best so far when it brings more than half of the pixels strictly closer (at exactly half,
+// when its summed distance is smaller); the first is always taken. `lumas` (room for 16) gets
+// each pixel's best luma under the chosen chroma.
+using VoteCellFn = uint32_t (*)(const VoteCellContext& ctx, const uint16_t* colours,
+                                const uint32_t* ycs, int n, uint8_t* lumas);
+
 struct LumaSearchKernels {
   BestLumaInRowFn bestLumaInRow;
   LumaDistancesFn lumaDistances;
   VoteChromasFn voteChromas;
   VoteFillFn voteFill;
   VoteTallyFn voteTally;
+  VoteCellFn voteCell;
 };
 
 // The plain C++ references: the walk, and the walk for every colour of a cell.
@@ -90,6 +136,9 @@ uint32_t lumaDistancesScalar(const LumaRowModel& model, const uint16_t* row, con
 int voteChromasScalar(const uint32_t* ycs, int n, uint32_t* chromas);
 void voteFillScalar(VoteColours& c, const uint16_t* colours, const uint32_t* ycs, int n);
 int voteTallyScalar(const uint32_t* distances, const uint32_t* than, int n, uint32_t* sum);
+// Every proposal's colours walked one by one, through the cache.
+uint32_t voteCellScalar(const VoteCellContext& ctx, const uint16_t* colours, const uint32_t* ycs,
+                        int n, uint8_t* lumas);
 
 // The table for the given processor flags (references where a flag is missing).
 LumaSearchKernels lumaSearchKernelsFor(unsigned cpuFlags);

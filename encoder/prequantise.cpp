@@ -68,123 +68,17 @@ void buildLumaRows(const ColourTables& t, uint16_t* rows) {
 
 namespace {
 
-// The search on the run's luma rows (the 32 colours of one chroma share a cache line), through
-// a direct-mapped cache of the worker's own: neighbouring pixels ask the same questions. An
-// entry holds key + 1 above the distance (times 32) and the luma.
-__attribute__((noinline)) uint32_t searchAndKeep(const EncoderBuffers& b, uint64_t& entry,
-                                                 BestLumaInRowFn search, uint16_t colour,
-                                                 uint32_t chroma, uint32_t key) {
-  int d = 0;
-  const int start = static_cast<int>(b.tables->rgbToYc[colour] >> 12);
-  const int y = search(b.lumaRows.data() + size_t(chroma) * 32, colour, start, &d);
-  const uint32_t found = uint32_t(d) << 5 | uint32_t(y);
-  entry = uint64_t(key + 1) << 32 | found;
-  return found;
-}
-
-// The distance (times 32) and the best luma of `colour` under `chroma`.
+// The distance (times 32) and the best luma of `colour` under `chroma`, through the worker's
+// cache (neighbouring pixels ask the same questions).
 inline uint32_t cachedSearch(const EncoderBuffers& b, uint64_t* cache, BestLumaInRowFn search,
                              uint16_t colour, uint32_t chroma) {
-  const uint32_t key = uint32_t(colour) << 12 | chroma;
-  uint64_t& entry = cache[(key * 2654435761u) >> (32 - kLumaCacheBits)];
-  const uint64_t e = entry;
-  if (__builtin_expect(uint32_t(e >> 32) == key + 1, 1)) return uint32_t(e);
-  return searchAndKeep(b, entry, search, colour, chroma, key);
+  return lumaCacheSearch(cache, b.lumaRows.data(), b.tables->rgbToYc.data(), search, colour,
+                         chroma);
 }
 
 inline int cachedBestLuma(const EncoderBuffers& b, uint64_t* cache, BestLumaInRowFn search,
                           uint16_t colour, uint32_t chroma) {
   return int(cachedSearch(b, cache, search, colour, chroma) & 31);
-}
-
-// The common chroma of one cell of n pixels (`colours`, their targets `ycs`, room for 16 in
-// each): every distinct chroma of the cell is proposed in pixel order, and a proposal replaces
-// the best so far when it brings more than half of the pixels strictly closer (at exactly half,
-// when its summed distance is smaller). The best lumas and their distances of all the cell's
-// pixels under a proposal come at once from the kernel (the descent's end on the row's line,
-// computed rather than walked) with their tally against the best; the cache is asked only for
-// the pixels whose walk leaves the line, and only while the proposal could still win.
-// `lumas` gets each pixel's best luma under the chosen chroma (the lines use them).
-uint32_t voteChroma(const EncoderBuffers& b, uint64_t* cache, const LumaSearchKernels& k,
-                    const uint16_t* colours, const uint32_t* ycs, int n, uint8_t* lumas) {
-  // Against these the tally counts the pixels matched exactly.
-  alignas(32) static constexpr uint32_t kOnes[16] = {1, 1, 1, 1, 1, 1, 1, 1,
-                                                     1, 1, 1, 1, 1, 1, 1, 1};
-  alignas(32) uint32_t proposals[16];
-  const int count = k.voteChromas(ycs, n, proposals);
-  VoteColours c;
-  k.voteFill(c, colours, ycs, n);
-  alignas(32) uint32_t distances[2][16];
-  alignas(16) uint8_t lumasOf[2][16];
-  uint32_t* dist = distances[0];
-  uint32_t* bestDist = distances[1];
-  uint8_t* luma = lumasOf[0];
-  uint8_t* bestLuma = lumasOf[1];
-  // The reference walks every colour uncached: on that path the cache answers them all.
-  const bool walkAll = k.lumaDistances == lumaDistancesScalar;
-  uint32_t bestSum = 0;
-  // The distances under `chroma` and their tally against `than`. Unless `all`, gives up (false)
-  // as soon as the proposal cannot win any more: even with every pixel still to search closer,
-  // no more than half would be (or exactly half, with the sum already too large).
-  auto distancesUnder = [&](uint32_t chroma, const uint32_t* than, bool all, VoteTally& t) {
-    uint32_t left = (1u << n) - 1;
-    if (walkAll) {
-      t = VoteTally{};
-      t.undone = n;
-    } else {
-      left = k.lumaDistances(b.lumaModels[chroma], b.lumaRows.data() + size_t(chroma) * 32, c, than,
-                             luma, dist, &t);
-    }
-    int closer = t.closer, open = t.undone;
-    uint32_t sum = t.sum;
-    auto lost = [&] {
-      const int most = 2 * (closer + open);
-      return most < n || (most == n && sum >= bestSum);
-    };
-    if (!all && lost()) return false;
-    for (; left; left &= left - 1) {
-      const int u = __builtin_ctz(left);
-      const uint32_t found = cachedSearch(b, cache, k.bestLumaInRow, c.colour[u], chroma);
-      const uint32_t d = found >> 5;
-      luma[u] = uint8_t(found & 31);
-      dist[u] = d;
-      sum += d;
-      --open;
-      if (d < than[u])
-        ++closer;
-      else if (!all && lost())
-        return false;
-    }
-    t.closer = closer;
-    t.sum = sum;
-    return true;
-  };
-  uint32_t best = proposals[0];
-  VoteTally t;
-  distancesUnder(best, kOnes, true, t);
-  std::swap(dist, bestDist);
-  std::swap(luma, bestLuma);
-  if (count > 1) {
-    bestSum = t.sum;
-    int openWeight = n - t.closer;  // pixels not matched exactly
-    for (int p = 1; p < count; ++p) {
-      // More than half of the pixels are matched exactly: no later proposal can win.
-      if (2 * openWeight < n) break;
-      if (!distancesUnder(proposals[p], bestDist, false, t)) continue;
-      if (2 * t.closer < n || (2 * t.closer == n && t.sum >= bestSum)) continue;
-      best = proposals[p];
-      bestSum = t.sum;
-      std::swap(dist, bestDist);
-      std::swap(luma, bestLuma);
-      uint32_t unused = 0;
-      openWeight = n - k.voteTally(bestDist, kOnes, n, &unused);
-    }
-  }
-  if (n == 16)
-    std::memcpy(lumas, bestLuma, 16);
-  else
-    for (int i = 0; i < n; ++i) lumas[i] = bestLuma[i];
-  return best;
 }
 
 // Copies one line of a cell (2 or 4 pixels) with sizes the compiler knows.
@@ -209,16 +103,31 @@ void voteCellRow(EncoderBuffers& b, uint64_t* cache, uint16_t* pic, uint32_t* yc
   const int l = cellRow * ch;
   const int cellLines = std::min(ch, b.lines - l);
   const int n = cellLines * cw;
-  for (size_t i = size_t(l) * w, end = size_t(l + cellLines) * w; i < end; ++i)
-    yc[i] = t.rgbToYc[pic[i]];
+  // Pixels right of the last whole cell (none where the width is a multiple of the cells').
+  for (int dy = 0; dy < cellLines; ++dy)
+    for (size_t i = size_t(l + dy) * w + size_t(cellCols) * cw, end = size_t(l + dy + 1) * w;
+         i < end; ++i)
+      yc[i] = t.rgbToYc[pic[i]];
+  const uint32_t* toYc = t.rgbToYc.data();
+  const VoteCellContext ctx{b.lumaModels.data(), b.lumaRows.data(), t.rgbToYc.data(), cache,
+                            k.bestLumaInRow};
   alignas(32) uint16_t colours[16] = {};
   alignas(32) uint32_t ycs[16] = {};
   for (int cx = 0; cx < cellCols; ++cx) {
     const size_t cell = size_t(cellRow) * cellCols + cx;
     const size_t first = size_t(l) * w + size_t(cx) * cw;
+    // The cell's pixels and their luma/chroma, which go to the picture's too.
     for (int dy = 0; dy < cellLines; ++dy) {
-      copyCellLine(colours + dy * cw, pic + first + size_t(dy) * w, cw);
-      copyCellLine(ycs + dy * cw, yc + first + size_t(dy) * w, cw);
+      uint16_t* line = colours + dy * cw;
+      uint32_t* lineYc = ycs + dy * cw;
+      copyCellLine(line, pic + first + size_t(dy) * w, cw);
+      lineYc[0] = toYc[line[0]];
+      lineYc[1] = toYc[line[1]];
+      if (cw == 4) {
+        lineYc[2] = toYc[line[2]];
+        lineYc[3] = toYc[line[3]];
+      }
+      copyCellLine(yc + first + size_t(dy) * w, lineYc, cw);
     }
     // The cell's colours as last voted on (n is even: cells are at least two pixels wide).
     uint16_t* memo = b.voteColours.data() + cell * size_t(cw * ch);
@@ -238,7 +147,7 @@ void voteCellRow(EncoderBuffers& b, uint64_t* cache, uint16_t* pic, uint32_t* yc
     }
     if (!same) {
       b.voteResult[cell] =
-          voteChroma(b, cache, k, colours, ycs, n, b.voteLumas.data() + cell * size_t(cw * ch));
+          k.voteCell(ctx, colours, ycs, n, b.voteLumas.data() + cell * size_t(cw * ch));
       b.voteKnown[cell] = 1;
     }
   }

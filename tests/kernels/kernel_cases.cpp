@@ -309,6 +309,85 @@ uint64_t bookkeepingBench(unsigned flags, KernelInputs& in) {
   return calls;
 }
 
+// ---- The whole vote of a cell ----
+
+bool voteSame(unsigned flags) {
+  return lumaSearchKernelsFor(flags).voteCell == voteCellScalar;
+}
+
+// A worker's view of the tables for the vote, with a cache of its own.
+struct VoteWorker {
+  std::vector<uint64_t> cache = std::vector<uint64_t>(size_t(1) << kLumaCacheBits, 0);
+  VoteCellContext context(BestLumaInRowFn search) {
+    return {lumaModels().data(), lumaRows().data(), colourTables(PixelKind::Rgb555).rgbToYc.data(),
+            cache.data(), search};
+  }
+};
+
+bool voteCheck(unsigned flags, KernelInputs& in, std::string& why) {
+  const LumaSearchKernels k = lumaSearchKernelsFor(flags);
+  const ColourTables& t = colourTables(PixelKind::Rgb555);
+  VoteWorker refWorker, gotWorker;
+  const VoteCellContext refCtx = refWorker.context(bestLumaInRowScalar);
+  const VoteCellContext gotCtx = gotWorker.context(k.bestLumaInRow);
+  const std::vector<uint16_t>& fc = in.footageColours;
+  std::uniform_int_distribution<int> level(0, 31), face(0, 3), pick(0, 3), size(1, 16), near(-2, 2);
+  const int sizes[] = {16, 8, 4, 2};
+  alignas(32) uint16_t colours[16];
+  alignas(32) uint32_t ycs[16];
+  for (int cell = 0; cell < 60000; ++cell) {
+    // Footage cells, and cells of a few colours close to each other (the proposals' tallies
+    // often come out at exactly half), some at the cube's faces (walks beyond the row's line).
+    if (cell % 2 == 0) {
+      const size_t at = (size_t(cell) * 8) % (fc.size() - 16);
+      std::copy(fc.begin() + long(at), fc.begin() + long(at) + 16, colours);
+    } else {
+      uint16_t palette[4];
+      int r = level(in.random), g = level(in.random), b = level(in.random);
+      if (face(in.random) == 0) r = r < 16 ? 0 : 31;
+      if (face(in.random) == 0) b = b < 16 ? 0 : 31;
+      for (uint16_t& p : palette)
+        p = uint16_t(std::clamp(r + near(in.random), 0, 31) << 10 |
+                     std::clamp(g + near(in.random), 0, 31) << 5 |
+                     std::clamp(b + near(in.random), 0, 31));
+      for (uint16_t& v : colours) v = palette[pick(in.random)];
+    }
+    for (int u = 0; u < 16; ++u) ycs[u] = t.rgbToYc[colours[u]];
+    const int n = cell % 7 == 6 ? size(in.random) : sizes[cell % 4];
+    uint8_t refLumas[16] = {}, gotLumas[16] = {};
+    const uint32_t ref = voteCellScalar(refCtx, colours, ycs, n, refLumas);
+    const uint32_t got = k.voteCell(gotCtx, colours, ycs, n, gotLumas);
+    if (got == ref && std::equal(refLumas, refLumas + n, gotLumas)) continue;
+    why = "cell of " + std::to_string(n) + " pixels (first " + hex(colours[0]) + "): chroma " +
+          hex(got) + ", reference " + hex(ref);
+    for (int u = 0; u < n; ++u)
+      if (gotLumas[u] != refLumas[u]) {
+        why += ", pixel " + std::to_string(u) + " luma " + std::to_string(gotLumas[u]) +
+               ", reference " + std::to_string(refLumas[u]);
+        break;
+      }
+    return false;
+  }
+  return true;
+}
+
+uint64_t voteBench(unsigned flags, KernelInputs& in) {
+  const LumaSearchKernels k = lumaSearchKernelsFor(flags);
+  const ColourTables& t = colourTables(PixelKind::Rgb555);
+  const std::vector<uint16_t>& fc = in.footageColours;
+  std::vector<uint32_t> ycs(fc.size());
+  for (size_t i = 0; i < fc.size(); ++i) ycs[i] = t.rgbToYc[fc[i]];
+  VoteWorker worker;
+  const VoteCellContext ctx = worker.context(k.bestLumaInRow);
+  uint8_t lumas[16];
+  uint64_t calls = 0, sink = 0;
+  for (int pass = 0; pass < 4; ++pass)
+    for (size_t i = 0; i + 16 <= fc.size(); i += 16, ++calls)
+      sink += k.voteCell(ctx, fc.data() + i, ycs.data() + i, 16, lumas) + lumas[5];
+  if (sink == 1) std::printf(" ");
+  return calls;
+}
+
 // ---- 24-bit to 15-bit colour ----
 
 bool rgb15Same(unsigned flags) {
@@ -362,6 +441,7 @@ const std::vector<KernelCase>& kernelCases() {
         {"best-luma search", lumaSame, lumaCheck, lumaBench},
         {"best-luma distances (vote)", distancesSame, distancesCheck, distancesBench},
         {"vote bookkeeping (cell)", bookkeepingSame, bookkeepingCheck, bookkeepingBench},
+        {"common chroma vote (cell)", voteSame, voteCheck, voteBench},
         sharingPairsCase(),
         carryingPairsCase(),
         smoothLineCase(),
