@@ -108,8 +108,9 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
     }
   };
   // The heights of a line come in vectors with the pixels whose simple bound (run times
-  // height) reaches the minimum and which the line above does not hold back; only those are
-  // looked at further. For solid rectangles the equal neighbours of each pair of lines are
+  // height) reaches the minimum and which neither the line above nor the left neighbour holds
+  // back outright (a neighbour as tall leaves no taller rectangle); only those are looked at
+  // further. For solid rectangles the equal neighbours of each pair of lines are
   // found once: a line's above is the next line's below.
   uint8_t* height = b.scratchHeights.data();
   int32_t* columns = b.levelOrder.data();  // a line's columns until the queue runs

@@ -41,7 +41,9 @@ int heightsFrom(const HeightsLineJob& job, int from, int n) {
     job.heights[x] = static_cast<uint8_t>(h);
     const bool held =
         job.above && h < 255 && job.above[x] >= runs[x] && (!job.sameAbove || job.sameAbove[x]);
-    if (h * runs[x] >= job.minArea && !held) job.columns[n++] = x;
+    const bool heldLeft =
+        job.minArea > 0 && x > 0 && runs[x - 1] > runs[x] && job.heights[x - 1] >= h;
+    if (h * runs[x] >= job.minArea && !held && !heldLeft) job.columns[n++] = x;
   }
   return n;
 }
@@ -195,9 +197,9 @@ __attribute__((target("avx2"))) inline __m256i load32(const uint8_t* p) {
 }
 
 // Sixteen entries a step: the heights in bytes, the products of height and run in 16-bit
-// lanes (at most 255 x 255) against minArea - 1 by a saturating subtraction, the hold-back by
-// the line above by byte compares; the columns of the step's mask are written out. A step
-// without a candidate stores zero heights only.
+// lanes (at most 255 x 255) against minArea - 1 by a saturating subtraction, the hold-backs by
+// the line above and by the left neighbour by byte compares; the columns of the step's mask are
+// written out. A step without a candidate stores zero heights only.
 __attribute__((target("sse2"))) int heightsLineSse2(const HeightsLineJob& job) {
   const __m128i zero = _mm_setzero_si128();
   const __m128i ones = _mm_cmpeq_epi8(zero, zero);
@@ -206,12 +208,17 @@ __attribute__((target("sse2"))) int heightsLineSse2(const HeightsLineJob& job) {
   const __m128i limit = _mm_set1_epi16(
       static_cast<short>(std::min<uint32_t>(job.minArea > 0 ? job.minArea - 1 : 0, 65535)));
   const bool all = job.minArea == 0;
+  // The previous step's runs and heights, for the left neighbours (a zero run left of
+  // column 0).
+  __m128i prevR = zero, prevH = zero;
   int n = 0, x = 0;
   for (; x + 16 <= job.width; x += 16) {
     const __m128i r = load16(job.runs + x);
     const __m128i none = _mm_cmpeq_epi8(r, zero);
     if (_mm_movemask_epi8(none) == 0xFFFF && !all) {
       _mm_storeu_si128(reinterpret_cast<__m128i*>(job.heights + x), zero);
+      prevR = zero;
+      prevH = zero;
       continue;
     }
     __m128i down = zero;
@@ -229,7 +236,15 @@ __attribute__((target("sse2"))) int heightsLineSse2(const HeightsLineJob& job) {
       const __m128i hi = _mm_mullo_epi16(_mm_unpackhi_epi8(h, zero), _mm_unpackhi_epi8(r, zero));
       skip = _mm_packs_epi16(_mm_cmpeq_epi16(_mm_subs_epu16(lo, limit), zero),
                              _mm_cmpeq_epi16(_mm_subs_epu16(hi, limit), zero));
+      // Held back by the left neighbour: its run longer, its height at least as great.
+      const __m128i leftR = _mm_or_si128(_mm_slli_si128(r, 1), _mm_srli_si128(prevR, 15));
+      const __m128i leftH = _mm_or_si128(_mm_slli_si128(h, 1), _mm_srli_si128(prevH, 15));
+      const __m128i shorter = _mm_andnot_si128(_mm_cmpeq_epi8(_mm_max_epu8(leftR, r), r), ones);
+      const __m128i lower = _mm_cmpeq_epi8(_mm_max_epu8(leftH, h), leftH);
+      skip = _mm_or_si128(skip, _mm_and_si128(shorter, lower));
     }
+    prevR = r;
+    prevH = h;
     if (job.above) {
       const __m128i a = load16(job.above + x);
       __m128i held =
@@ -256,12 +271,15 @@ __attribute__((target("avx2"))) int heightsLineAvx2(const HeightsLineJob& job) {
   const __m256i limit = _mm256_set1_epi16(
       static_cast<short>(std::min<uint32_t>(job.minArea > 0 ? job.minArea - 1 : 0, 65535)));
   const bool all = job.minArea == 0;
+  __m256i prevR = zero, prevH = zero;
   int n = 0, x = 0;
   for (; x + 32 <= job.width; x += 32) {
     const __m256i r = load32(job.runs + x);
     const __m256i none = _mm256_cmpeq_epi8(r, zero);
     if (_mm256_movemask_epi8(none) == -1 && !all) {
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(job.heights + x), zero);
+      prevR = zero;
+      prevH = zero;
       continue;
     }
     __m256i down = zero;
@@ -280,7 +298,17 @@ __attribute__((target("avx2"))) int heightsLineAvx2(const HeightsLineJob& job) {
           _mm256_mullo_epi16(_mm256_unpackhi_epi8(h, zero), _mm256_unpackhi_epi8(r, zero));
       skip = _mm256_packs_epi16(_mm256_cmpeq_epi16(_mm256_subs_epu16(lo, limit), zero),
                                 _mm256_cmpeq_epi16(_mm256_subs_epu16(hi, limit), zero));
+      // Every entry's left neighbour: the entries one byte up, the step's first from the
+      // previous step's last (a zero run left of column 0).
+      const __m256i leftR = _mm256_alignr_epi8(r, _mm256_permute2x128_si256(r, prevR, 0x03), 15);
+      const __m256i leftH = _mm256_alignr_epi8(h, _mm256_permute2x128_si256(h, prevH, 0x03), 15);
+      const __m256i shorter =
+          _mm256_andnot_si256(_mm256_cmpeq_epi8(_mm256_max_epu8(leftR, r), r), ones);
+      const __m256i lower = _mm256_cmpeq_epi8(_mm256_max_epu8(leftH, h), leftH);
+      skip = _mm256_or_si256(skip, _mm256_and_si256(shorter, lower));
     }
+    prevR = r;
+    prevH = h;
     if (job.above) {
       const __m256i a = load32(job.above + x);
       __m256i held = _mm256_andnot_si256(_mm256_cmpeq_epi8(h, ones),

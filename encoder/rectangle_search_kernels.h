@@ -34,7 +34,9 @@ struct HeightsLineJob {
 // there is a line below and (without sameBelow, or where sameBelow[x] is not 0), else 0.
 // Lists the columns whose heights[x] * runs[x] reaches minArea, but not those held back by the
 // line above: above given, heights[x] < 255, above[x] >= runs[x] and (without sameAbove, or
-// where sameAbove[x] is not 0). Returns the number of columns listed.
+// where sameAbove[x] is not 0); nor, when minArea is above 0, those held back by their left
+// neighbour: x > 0, runs[x - 1] > runs[x] and heights[x - 1] >= heights[x]. Returns the number of
+// columns listed.
 using HeightsLineFn = int (*)(const HeightsLineJob& job);
 
 // The largest rectangle down a column of runs: the rectangle of height h has the width
