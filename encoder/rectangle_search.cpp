@@ -13,6 +13,24 @@ struct Best {
   int line = 0, col = 0, width = 0, height = 0;
 };
 
+// n bytes of p set to v. Rectangles are small (most under 16 pixels a side): a few word stores,
+// overlapping at the end, instead of a call.
+inline void fillBytes(uint8_t* p, uint8_t v, size_t n) {
+  if (n >= 8) {
+    const uint64_t word = 0x0101010101010101u * v;
+    for (size_t k = 8; k < n; k += 8) std::memcpy(p + k - 8, &word, 8);
+    std::memcpy(p + n - 8, &word, 8);
+  } else if (n >= 4) {
+    const uint32_t word = 0x01010101u * v;
+    std::memcpy(p, &word, 4);
+    std::memcpy(p + n - 4, &word, 4);
+  } else if (n > 0) {
+    p[0] = v;
+    p[n / 2] = v;
+    p[n - 1] = v;
+  }
+}
+
 }  // namespace
 
 int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& list,
@@ -54,10 +72,6 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
   // column; made once the queue holds a pixel, and kept equal to the map of runs from then on.
   uint8_t* byColumn = b.runsByColumn.data();
   const size_t stride = size_t(lines);
-  auto setRun = [&](size_t i, size_t line, size_t x, uint8_t run) {
-    runs[i] = run;
-    byColumn[x * stride + line] = run;
-  };
 
   // Upper bound of the area reachable from each pixel: its run times the candidate lines
   // below it (same value for solid rectangles). The area cache keeps it, lowered to the exact
@@ -280,21 +294,33 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
       uint16_t& count = longEntry ? list.longCount[seg] : list.shortCount[seg];
       bool accept = seg < segments && count < 255;
       if (!accept) overflowed = true;
-      for (int x = best.col; x < best.col + best.width; ++x)
-        std::memset(byColumn + size_t(x) * stride + size_t(best.line), 0, size_t(best.height));
-      for (int l = 0; l < best.height; ++l) {
-        size_t base = size_t(best.line + l) * w;
-        if (accept) std::memset(map + base + best.col, rule.marker, size_t(best.width));
-        std::memset(runs + base + best.col, 0, size_t(best.width));
-        // Runs to the left that reached into the rectangle end at its left edge.
-        const bool last = l + 1 == best.height && best.line + best.height < lines;
-        for (int x = best.col - 1; x >= 0 && runs[base + x] > best.col - x; --x) {
-          setRun(base + x, size_t(best.line + l), size_t(x), static_cast<uint8_t>(best.col - x));
-          if (last && runs[base + w + x] > best.col - x) enter(base + w + x);
+      {
+        // Locals, so that the byte stores below need no reloads.
+        const int col0 = best.col, across = best.width, down = best.height;
+        const size_t line0 = size_t(best.line);
+        const uint8_t marker = rule.marker;
+        uint8_t* columnTop = byColumn + size_t(col0) * stride + line0;
+        for (int x = 0; x < across; ++x, columnTop += stride) fillBytes(columnTop, 0, size_t(down));
+        uint8_t* row = runs + line0 * size_t(w);
+        for (int l = 0; l < down; ++l, row += w) {
+          if (accept) fillBytes(map + (row - runs) + col0, marker, size_t(across));
+          fillBytes(row + col0, 0, size_t(across));
+          // Runs to the left that reached into the rectangle end at its left edge: the
+          // candidates left of it, up to 254 of them.
+          int x = col0 - 1;
+          uint8_t* column = byColumn + size_t(x < 0 ? 0 : x) * stride + line0 + size_t(l);
+          for (uint8_t run = 1; x >= 0 && row[x] > run; --x, ++run, column -= stride) {
+            row[x] = run;
+            *column = run;
+          }
+          if (l + 1 < down || line0 + size_t(down) >= size_t(lines)) continue;
+          const uint8_t* below = row + w;
+          const size_t belowBase = size_t(below - runs);
+          for (int c = x + 1; c < col0; ++c)
+            if (below[c] > col0 - c) enter(belowBase + size_t(c));
+          for (int c = col0; c < col0 + across; ++c)
+            if (below[c]) enter(belowBase + size_t(c));
         }
-        if (last)
-          for (int x = best.col; x < best.col + best.width; ++x)
-            if (runs[base + w + x]) enter(base + w + x);
       }
       if (accept) {
         ++count;
