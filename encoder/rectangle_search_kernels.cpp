@@ -156,6 +156,56 @@ __attribute__((target("sse2"))) void runMapLineSse2(const uint8_t* map, uint8_t*
   }
 }
 
+// Thirty-two entries a step, as the SSE2 version with a fifth round (the shifts cross the
+// halves of the register). A step without a candidate stores zeros and one of candidates only
+// its distances to the step's end plus the carry, which is most steps of a search's map.
+__attribute__((target("avx2"))) void runMapLineAvx2(const uint8_t* map, uint8_t* runs, int width,
+                                                    uint8_t candidate) {
+  const int tail = width % 32;
+  runMapLineScalar(map + width - tail, runs + width - tail, tail, candidate);
+  const __m256i cand = _mm256_set1_epi8(static_cast<char>(candidate));
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i one = _mm256_set1_epi8(1);
+  const __m256i toEnd = _mm256_setr_epi8(32, 31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19, 18,
+                                         17, 16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1);
+  int carry = tail ? runs[width - tail] : 0;
+  for (int x = width - tail - 32; x >= 0; x -= 32) {
+    const __m256i is =
+        _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(map + x)), cand);
+    const unsigned mask = unsigned(_mm256_movemask_epi8(is));
+    __m256i r;
+    if (mask == 0) {
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(runs + x), zero);
+      carry = 0;
+      continue;
+    }
+    const __m256i carried = _mm256_set1_epi8(static_cast<char>(carry));
+    if (mask == 0xFFFFFFFFu) {
+      r = _mm256_adds_epu8(toEnd, carried);
+    } else {
+      r = _mm256_and_si256(is, one);
+      // Entries 1, 2, 4, 8 and 16 on: the upper half moved down into the lower one.
+      __m256i up = _mm256_permute2x128_si256(r, r, 0x81);
+      r = _mm256_add_epi8(
+          r, _mm256_and_si256(_mm256_cmpeq_epi8(r, one), _mm256_alignr_epi8(up, r, 1)));
+      up = _mm256_permute2x128_si256(r, r, 0x81);
+      r = _mm256_add_epi8(r, _mm256_and_si256(_mm256_cmpeq_epi8(r, _mm256_set1_epi8(2)),
+                                              _mm256_alignr_epi8(up, r, 2)));
+      up = _mm256_permute2x128_si256(r, r, 0x81);
+      r = _mm256_add_epi8(r, _mm256_and_si256(_mm256_cmpeq_epi8(r, _mm256_set1_epi8(4)),
+                                              _mm256_alignr_epi8(up, r, 4)));
+      up = _mm256_permute2x128_si256(r, r, 0x81);
+      r = _mm256_add_epi8(r, _mm256_and_si256(_mm256_cmpeq_epi8(r, _mm256_set1_epi8(8)),
+                                              _mm256_alignr_epi8(up, r, 8)));
+      up = _mm256_permute2x128_si256(r, r, 0x81);
+      r = _mm256_add_epi8(r, _mm256_and_si256(_mm256_cmpeq_epi8(r, _mm256_set1_epi8(16)), up));
+      r = _mm256_adds_epu8(r, _mm256_and_si256(_mm256_cmpeq_epi8(r, toEnd), carried));
+    }
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(runs + x), r);
+    carry = _mm_cvtsi128_si32(_mm256_castsi256_si128(r)) & 0xFF;
+  }
+}
+
 __attribute__((target("sse2"))) void equalLine32Sse2(const uint32_t* a, const uint32_t* b,
                                                      uint8_t* out, int n) {
   const __m128i one = _mm_set1_epi8(1);
@@ -390,6 +440,7 @@ RectangleSearchKernels rectangleSearchKernelsFor(unsigned flags) {
     k.transposeRuns = transposeRunsSse2;
   }
   if (flags & kCpuAvx2) {
+    k.runMapLine = runMapLineAvx2;
     k.heightsLine = heightsLineAvx2;
     k.largestInColumn = largestInColumnAvx2;
   }
