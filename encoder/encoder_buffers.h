@@ -100,6 +100,9 @@ struct EncoderBuffers {
   // first pixel of every Entropy row.
   std::vector<uint8_t> coverWidth;
   std::vector<uint8_t> entropyStart;
+  // The block rows entered in those two maps (position and height; the rest of both is zero),
+  // so that the next frame clears only them.
+  std::vector<BlockRect> coverRows;
   std::vector<uint32_t> chromaStore;          // one per cell column, as the decoder keeps it
   std::vector<uint32_t> columnStore;          // first-column values per line
   std::unique_ptr<ResidualScratch> residual;  // the coding passes' working space

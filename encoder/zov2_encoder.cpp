@@ -243,6 +243,8 @@ bool StartEncoder(CompressionSettings& s, const EncoderSetup& setup) {
   for (auto* v : {&b->blockMap, &b->keyMap, &b->keyMapCopy, &b->lookKeyMap, &b->runs, &b->heapFlag,
                   &b->scratchHeights, &b->coverWidth, &b->entropyStart})
     v->assign(n, 0);
+  b->coverRows.clear();
+  b->coverRows.reserve(4 * size_t(kMaxRectsPerList) + 1);  // every list full, and the seed
   b->searchLine.assign(2 * (size_t(w) + 1), 0);
   b->runsByColumn.assign(n + 32, 0);
   b->chromaStore.assign(size_t(w) / 2 + 1, 0);
