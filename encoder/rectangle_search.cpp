@@ -46,27 +46,18 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
   };
 
   // Run map: candidates in a row to the right, capped at 255. For solid rectangles a run goes
-  // on while the right neighbour is a candidate of the same value: the links of a line (1 where
-  // it does) make a run map of their own, one shorter than the runs.
+  // on while the right neighbour is a candidate of the same value.
   const uint8_t cand = rule.candidate;
   const RectangleSearchKernels& kernels = rectangleSearchKernels();
   uint8_t* link = b.searchLine.data();
   for (int l = 0; l < lines; ++l) {
     const size_t base = size_t(l) * w;
-    const uint8_t* m = map + base;
-    uint8_t* r = runs + base;
-    if (!rule.sameValue) {
-      kernels.runMapLine(m, r, w, cand);
-      continue;
-    }
-    if (value)
-      kernels.equalLine32(value + base, value + base + 1, link, w - 1);
+    if (!rule.sameValue)
+      kernels.runMapLine(map + base, runs + base, w, cand);
+    else if (value)
+      kernels.sameRunLine32(map + base, value + base, runs + base, w, cand);
     else
-      kernels.equalLine16(colour + base, colour + base + 1, link, w - 1);
-    link[w - 1] = 0;
-    for (int x = 0; x + 1 < w; ++x) link[x] &= (m[x] == cand) & (m[x + 1] == cand);
-    kernels.runMapLine(link, r, w, 1);
-    for (int x = 0; x < w; ++x) r[x] = m[x] == cand ? uint8_t(r[x] + (r[x] < 255)) : uint8_t(0);
+      kernels.sameRunLine16(map + base, colour + base, runs + base, w, cand);
   }
   // The runs by column as well (a column's lines one after another), for the walks down a
   // column; made once the queue holds a pixel, and kept equal to the map of runs from then on.

@@ -19,6 +19,34 @@ void runMapLineScalar(const uint8_t* map, uint8_t* runs, int width, uint8_t cand
   }
 }
 
+namespace {
+
+// Entries from..to-1 of a line, right to left, from the run at `to` (none at the line's end).
+template <typename T>
+void sameRunsFrom(const uint8_t* map, const T* value, uint8_t* runs, int from, int to, int width,
+                  uint8_t candidate) {
+  int run = to < width ? runs[to] : 0;
+  for (int x = to - 1; x >= from; --x) {
+    if (map[x] != candidate)
+      run = 0;
+    else
+      run = run > 0 && value[x] == value[x + 1] ? std::min(run + 1, 255) : 1;
+    runs[x] = static_cast<uint8_t>(run);
+  }
+}
+
+}  // namespace
+
+void sameRunLine32Scalar(const uint8_t* map, const uint32_t* value, uint8_t* runs, int width,
+                         uint8_t candidate) {
+  sameRunsFrom(map, value, runs, 0, width, width, candidate);
+}
+
+void sameRunLine16Scalar(const uint8_t* map, const uint16_t* value, uint8_t* runs, int width,
+                         uint8_t candidate) {
+  sameRunsFrom(map, value, runs, 0, width, width, candidate);
+}
+
 void equalLine32Scalar(const uint32_t* a, const uint32_t* b, uint8_t* out, int n) {
   for (int x = 0; x < n; ++x) out[x] = a[x] == b[x];
 }
@@ -204,6 +232,200 @@ __attribute__((target("avx2"))) void runMapLineAvx2(const uint8_t* map, uint8_t*
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(runs + x), r);
     carry = _mm_cvtsi128_si32(_mm256_castsi256_si128(r)) & 0xFF;
   }
+}
+
+// 0xFF in byte k where a[k] == b[k], for k in 0..31, in order.
+__attribute__((target("avx2"))) inline __m256i equal32(const uint32_t* a, const uint32_t* b) {
+  __m256i e[4];
+  for (int k = 0; k < 4; ++k)
+    e[k] = _mm256_cmpeq_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + 8 * k)),
+                              _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + 8 * k)));
+  // The packs interleave the halves: 4-byte groups 0, 4, 1, 5, 2, 6, 3, 7.
+  const __m256i packed =
+      _mm256_packs_epi16(_mm256_packs_epi32(e[0], e[1]), _mm256_packs_epi32(e[2], e[3]));
+  return _mm256_permutevar8x32_epi32(packed, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
+}
+
+__attribute__((target("avx2"))) inline __m256i equal32(const uint16_t* a, const uint16_t* b) {
+  const __m256i lo = _mm256_cmpeq_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(a)),
+                                        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b)));
+  const __m256i hi =
+      _mm256_cmpeq_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + 16)),
+                         _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + 16)));
+  return _mm256_permute4x64_epi64(_mm256_packs_epi16(lo, hi), 0xD8);
+}
+
+// Thirty-two entries from x: `next` points at the values and map entries one further on (both
+// readable for 32 entries). A run goes on where an entry and its right neighbour are candidates
+// of one value (a link); the links' own run map, doubled as in runMapLineAvx2 from the links
+// at the step's end (the run there, less one), gives each candidate its run less one.
+template <typename T>
+__attribute__((target("avx2"))) inline int sameRunStep(const uint8_t* map, const T* value,
+                                                       const uint8_t* nextMap, const T* nextValue,
+                                                       uint8_t* runs, __m256i cand, int carry) {
+  const __m256i one = _mm256_set1_epi8(1);
+  const __m256i is =
+      _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(map)), cand);
+  const __m256i nextIs =
+      _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(nextMap)), cand);
+  const __m256i link = _mm256_and_si256(_mm256_and_si256(is, nextIs), equal32(value, nextValue));
+  const unsigned mask = unsigned(_mm256_movemask_epi8(link));
+  const __m256i carried = _mm256_set1_epi8(static_cast<char>(carry > 0 ? carry - 1 : 0));
+  const __m256i toEnd = _mm256_setr_epi8(32, 31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19, 18,
+                                         17, 16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1);
+  __m256i r;
+  if (mask == 0) {
+    r = _mm256_and_si256(is, one);
+  } else {
+    __m256i l;
+    if (mask == 0xFFFFFFFFu) {
+      l = _mm256_adds_epu8(toEnd, carried);
+    } else {
+      l = _mm256_and_si256(link, one);
+      __m256i up = _mm256_permute2x128_si256(l, l, 0x81);
+      l = _mm256_add_epi8(
+          l, _mm256_and_si256(_mm256_cmpeq_epi8(l, one), _mm256_alignr_epi8(up, l, 1)));
+      up = _mm256_permute2x128_si256(l, l, 0x81);
+      l = _mm256_add_epi8(l, _mm256_and_si256(_mm256_cmpeq_epi8(l, _mm256_set1_epi8(2)),
+                                              _mm256_alignr_epi8(up, l, 2)));
+      up = _mm256_permute2x128_si256(l, l, 0x81);
+      l = _mm256_add_epi8(l, _mm256_and_si256(_mm256_cmpeq_epi8(l, _mm256_set1_epi8(4)),
+                                              _mm256_alignr_epi8(up, l, 4)));
+      up = _mm256_permute2x128_si256(l, l, 0x81);
+      l = _mm256_add_epi8(l, _mm256_and_si256(_mm256_cmpeq_epi8(l, _mm256_set1_epi8(8)),
+                                              _mm256_alignr_epi8(up, l, 8)));
+      up = _mm256_permute2x128_si256(l, l, 0x81);
+      l = _mm256_add_epi8(l, _mm256_and_si256(_mm256_cmpeq_epi8(l, _mm256_set1_epi8(16)), up));
+      l = _mm256_adds_epu8(l, _mm256_and_si256(_mm256_cmpeq_epi8(l, toEnd), carried));
+    }
+    r = _mm256_and_si256(is, _mm256_adds_epu8(l, one));
+  }
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(runs), r);
+  return _mm_cvtsi128_si32(_mm256_castsi256_si128(r)) & 0xFF;
+}
+
+// Steps of 32 from the right; the step that ends the line reads its right neighbours from a
+// copy with a non-candidate after the last entry, the entries left of the last whole step go
+// as the reference does them.
+template <typename T>
+__attribute__((target("avx2"))) void sameRunLineAvx2(const uint8_t* map, const T* value,
+                                                     uint8_t* runs, int width, uint8_t candidate) {
+  if (width < 32) {
+    sameRunsFrom(map, value, runs, 0, width, width, candidate);
+    return;
+  }
+  const __m256i cand = _mm256_set1_epi8(static_cast<char>(candidate));
+  int x = width - 32;
+  alignas(32) uint8_t lastMap[64];
+  alignas(32) T lastValue[64];
+  std::copy(map + x + 1, map + width, lastMap);
+  std::copy(value + x + 1, value + width, lastValue);
+  lastMap[31] = static_cast<uint8_t>(candidate + 1);
+  lastValue[31] = 0;
+  int carry = sameRunStep(map + x, value + x, lastMap, lastValue, runs + x, cand, 0);
+  for (x -= 32; x >= 0; x -= 32)
+    carry = sameRunStep(map + x, value + x, map + x + 1, value + x + 1, runs + x, cand, carry);
+  sameRunsFrom(map, value, runs, 0, x + 32, width, candidate);
+}
+
+__attribute__((target("avx2"))) void sameRunLine32Avx2(const uint8_t* map, const uint32_t* value,
+                                                       uint8_t* runs, int width,
+                                                       uint8_t candidate) {
+  sameRunLineAvx2(map, value, runs, width, candidate);
+}
+
+__attribute__((target("avx2"))) void sameRunLine16Avx2(const uint8_t* map, const uint16_t* value,
+                                                       uint8_t* runs, int width,
+                                                       uint8_t candidate) {
+  sameRunLineAvx2(map, value, runs, width, candidate);
+}
+
+__attribute__((target("avx2"))) void equalLine32Avx2(const uint32_t* a, const uint32_t* b,
+                                                     uint8_t* out, int n) {
+  const __m256i one = _mm256_set1_epi8(1);
+  int x = 0;
+  for (; x + 32 <= n; x += 32)
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x),
+                        _mm256_and_si256(equal32(a + x, b + x), one));
+  equalLine32Scalar(a + x, b + x, out + x, n - x);
+}
+
+// 0xFF in byte k where a[k] == b[k], for k in 0..15.
+__attribute__((target("sse2"))) inline __m128i equal16(const uint32_t* a, const uint32_t* b) {
+  __m128i e[4];
+  for (int k = 0; k < 4; ++k)
+    e[k] = _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 4 * k)),
+                           _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 4 * k)));
+  return _mm_packs_epi16(_mm_packs_epi32(e[0], e[1]), _mm_packs_epi32(e[2], e[3]));
+}
+
+__attribute__((target("sse2"))) inline __m128i equal16(const uint16_t* a, const uint16_t* b) {
+  return _mm_packs_epi16(_mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a)),
+                                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(b))),
+                         _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 8)),
+                                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 8))));
+}
+
+// The AVX2 step's work on sixteen entries, the links' runs doubled in four rounds.
+template <typename T>
+__attribute__((target("sse2"))) inline int sameRunStep16(const uint8_t* map, const T* value,
+                                                         const uint8_t* nextMap, const T* nextValue,
+                                                         uint8_t* runs, __m128i cand, int carry) {
+  const __m128i one = _mm_set1_epi8(1);
+  const __m128i is = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(map)), cand);
+  const __m128i nextIs =
+      _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(nextMap)), cand);
+  const __m128i link = _mm_and_si128(_mm_and_si128(is, nextIs), equal16(value, nextValue));
+  const int mask = _mm_movemask_epi8(link);
+  __m128i r;
+  if (mask == 0) {
+    r = _mm_and_si128(is, one);
+  } else {
+    const __m128i carried = _mm_set1_epi8(static_cast<char>(carry > 0 ? carry - 1 : 0));
+    const __m128i toEnd = _mm_setr_epi8(16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1);
+    __m128i l = _mm_and_si128(link, one);
+    l = _mm_add_epi8(l, _mm_and_si128(_mm_cmpeq_epi8(l, one), _mm_srli_si128(l, 1)));
+    l = _mm_add_epi8(l, _mm_and_si128(_mm_cmpeq_epi8(l, _mm_set1_epi8(2)), _mm_srli_si128(l, 2)));
+    l = _mm_add_epi8(l, _mm_and_si128(_mm_cmpeq_epi8(l, _mm_set1_epi8(4)), _mm_srli_si128(l, 4)));
+    l = _mm_add_epi8(l, _mm_and_si128(_mm_cmpeq_epi8(l, _mm_set1_epi8(8)), _mm_srli_si128(l, 8)));
+    l = _mm_adds_epu8(l, _mm_and_si128(_mm_cmpeq_epi8(l, toEnd), carried));
+    r = _mm_and_si128(is, _mm_adds_epu8(l, one));
+  }
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(runs), r);
+  return _mm_cvtsi128_si32(r) & 0xFF;
+}
+
+template <typename T>
+__attribute__((target("sse2"))) void sameRunLineSse2(const uint8_t* map, const T* value,
+                                                     uint8_t* runs, int width, uint8_t candidate) {
+  if (width < 16) {
+    sameRunsFrom(map, value, runs, 0, width, width, candidate);
+    return;
+  }
+  const __m128i cand = _mm_set1_epi8(static_cast<char>(candidate));
+  int x = width - 16;
+  uint8_t lastMap[16];
+  T lastValue[16];
+  std::copy(map + x + 1, map + width, lastMap);
+  std::copy(value + x + 1, value + width, lastValue);
+  lastMap[15] = static_cast<uint8_t>(candidate + 1);
+  lastValue[15] = 0;
+  int carry = sameRunStep16(map + x, value + x, lastMap, lastValue, runs + x, cand, 0);
+  for (x -= 16; x >= 0; x -= 16)
+    carry = sameRunStep16(map + x, value + x, map + x + 1, value + x + 1, runs + x, cand, carry);
+  sameRunsFrom(map, value, runs, 0, x + 16, width, candidate);
+}
+
+__attribute__((target("sse2"))) void sameRunLine32Sse2(const uint8_t* map, const uint32_t* value,
+                                                       uint8_t* runs, int width,
+                                                       uint8_t candidate) {
+  sameRunLineSse2(map, value, runs, width, candidate);
+}
+
+__attribute__((target("sse2"))) void sameRunLine16Sse2(const uint8_t* map, const uint16_t* value,
+                                                       uint8_t* runs, int width,
+                                                       uint8_t candidate) {
+  sameRunLineSse2(map, value, runs, width, candidate);
 }
 
 __attribute__((target("sse2"))) void equalLine32Sse2(const uint32_t* a, const uint32_t* b,
@@ -429,11 +651,14 @@ __attribute__((target("avx2"))) ColumnBest largestInColumnAvx2(const uint8_t* co
 }  // namespace
 
 RectangleSearchKernels rectangleSearchKernelsFor(unsigned flags) {
-  RectangleSearchKernels k{runMapLineScalar,  equalLine32Scalar,     equalLine16Scalar,
-                           heightsLineScalar, largestInColumnScalar, transposeRunsScalar};
+  RectangleSearchKernels k{runMapLineScalar,      sameRunLine32Scalar, sameRunLine16Scalar,
+                           equalLine32Scalar,     equalLine16Scalar,   heightsLineScalar,
+                           largestInColumnScalar, transposeRunsScalar};
 #ifdef ZOV_X86
   if (flags & kCpuSse2) {
     k.runMapLine = runMapLineSse2;
+    k.sameRunLine32 = sameRunLine32Sse2;
+    k.sameRunLine16 = sameRunLine16Sse2;
     k.equalLine32 = equalLine32Sse2;
     k.equalLine16 = equalLine16Sse2;
     k.heightsLine = heightsLineSse2;
@@ -441,6 +666,9 @@ RectangleSearchKernels rectangleSearchKernelsFor(unsigned flags) {
   }
   if (flags & kCpuAvx2) {
     k.runMapLine = runMapLineAvx2;
+    k.sameRunLine32 = sameRunLine32Avx2;
+    k.sameRunLine16 = sameRunLine16Avx2;
+    k.equalLine32 = equalLine32Avx2;
     k.heightsLine = heightsLineAvx2;
     k.largestInColumn = largestInColumnAvx2;
   }

@@ -12,6 +12,14 @@ namespace zov {
 // capped at 255 (0 where map[x] is not the candidate), for x in 0..width-1.
 using RunMapLineFn = void (*)(const uint8_t* map, uint8_t* runs, int width, uint8_t candidate);
 
+// Solid rectangles' runs: runs[x] = the number of entries from map[x] rightwards that equal
+// `candidate` and hold the value of entry x, without a break, capped at 255 (0 where map[x] is
+// not the candidate), for x in 0..width-1 (values: 17-bit targets or colours).
+using SameRunLine32Fn = void (*)(const uint8_t* map, const uint32_t* value, uint8_t* runs,
+                                 int width, uint8_t candidate);
+using SameRunLine16Fn = void (*)(const uint8_t* map, const uint16_t* value, uint8_t* runs,
+                                 int width, uint8_t candidate);
+
 // out[x] = 1 where a[x] == b[x], else 0, for x in 0..n-1 (the values: 17-bit targets or
 // colours).
 using EqualLine32Fn = void (*)(const uint32_t* a, const uint32_t* b, uint8_t* out, int n);
@@ -53,6 +61,8 @@ using TransposeRunsFn = void (*)(const uint8_t* runs, int width, int lines, uint
 
 struct RectangleSearchKernels {
   RunMapLineFn runMapLine;
+  SameRunLine32Fn sameRunLine32;
+  SameRunLine16Fn sameRunLine16;
   EqualLine32Fn equalLine32;
   EqualLine16Fn equalLine16;
   HeightsLineFn heightsLine;
@@ -62,6 +72,10 @@ struct RectangleSearchKernels {
 
 // The plain C++ references.
 void runMapLineScalar(const uint8_t* map, uint8_t* runs, int width, uint8_t candidate);
+void sameRunLine32Scalar(const uint8_t* map, const uint32_t* value, uint8_t* runs, int width,
+                         uint8_t candidate);
+void sameRunLine16Scalar(const uint8_t* map, const uint16_t* value, uint8_t* runs, int width,
+                         uint8_t candidate);
 void equalLine32Scalar(const uint32_t* a, const uint32_t* b, uint8_t* out, int n);
 void equalLine16Scalar(const uint16_t* a, const uint16_t* b, uint8_t* out, int n);
 int heightsLineScalar(const HeightsLineJob& job);

@@ -218,6 +218,87 @@ uint64_t runsBench(unsigned flags, KernelInputs& in) {
   return calls;
 }
 
+// ---- Solid rectangles' runs ----
+
+bool sameRunsSame(unsigned flags) {
+  const RectangleSearchKernels k = rectangleSearchKernelsFor(flags);
+  return k.sameRunLine32 == sameRunLine32Scalar && k.sameRunLine16 == sameRunLine16Scalar;
+}
+
+// Both widths of value through f and the reference; the values are exactly `w` long, so that a
+// read past the line's end would take whatever follows.
+bool sameRunsOne(const RectangleSearchKernels& k, const uint8_t* map, const uint32_t* value, int w,
+                 uint8_t candidate, std::string& why) {
+  std::vector<uint16_t> value16(value, value + w);
+  for (uint16_t& v : value16) v = uint16_t(v >> 1);
+  for (int bits : {32, 16}) {
+    std::vector<uint8_t> ref(size_t(w) + 1, 0xAB), got(size_t(w) + 1, 0xAB);
+    if (bits == 32) {
+      sameRunLine32Scalar(map, value, ref.data(), w, candidate);
+      k.sameRunLine32(map, value, got.data(), w, candidate);
+    } else {
+      sameRunLine16Scalar(map, value16.data(), ref.data(), w, candidate);
+      k.sameRunLine16(map, value16.data(), got.data(), w, candidate);
+    }
+    if (got == ref) continue;
+    const size_t i = size_t(std::mismatch(got.begin(), got.end(), ref.begin()).first - got.begin());
+    why = std::to_string(bits) + "-bit, width " + std::to_string(w) + " candidate " +
+          std::to_string(candidate) + ": entry " + std::to_string(i) + " run " +
+          std::to_string(got[i]) + ", reference " + std::to_string(ref[i]);
+    return false;
+  }
+  return true;
+}
+
+bool sameRunsCheck(unsigned flags, KernelInputs& in, std::string& why) {
+  const RectangleSearchKernels k = rectangleSearchKernelsFor(flags);
+  // The teapot's colours as targets (spread over 17 bits) on the unchanged test's maps.
+  for (size_t f = 0; f + 1 < frameCount(in); ++f) {
+    const uint16_t* c = frame(in, f);
+    std::vector<uint32_t> t(kFrame);
+    for (size_t i = 0; i < kFrame; ++i) t[i] = uint32_t(c[i]) * 0x10101u & 0x1FFFF;
+    const std::vector<uint8_t> map = footageMap(in, f, 30, 90);
+    for (int l = 0; l < kSide; ++l)
+      for (uint8_t cand : {uint8_t(kMapCandidate), uint8_t(kMapCoded)})
+        if (!sameRunsOne(k, map.data() + size_t(l) * kSide, t.data() + size_t(l) * kSide, kSide,
+                         cand, why))
+          return false;
+  }
+  // Random lines of every width up to 700 with one to four values (runs past 255 among them),
+  // values differing in one high bit, from sparse to all candidates.
+  std::uniform_int_distribution<int> width(0, 700), percent(0, 100), bit(0, 16);
+  for (int pass = 0; pass < 3000; ++pass) {
+    const int w = pass < 100 ? pass : width(in.random), p = percent(in.random);
+    const int kinds = 1 + pass % 4;
+    std::vector<uint32_t> value(static_cast<size_t>(w));
+    std::vector<uint8_t> map(static_cast<size_t>(w));
+    const uint32_t high = 1u << bit(in.random);
+    for (int x = 0; x < w; ++x) {
+      value[size_t(x)] = (percent(in.random) % kinds ? high : 0) | 0x3;
+      map[size_t(x)] = percent(in.random) < p ? uint8_t(255) : uint8_t(percent(in.random) % 3);
+    }
+    if (!sameRunsOne(k, map.data(), value.data(), w, 255, why)) return false;
+  }
+  return true;
+}
+
+uint64_t sameRunsBench(unsigned flags, KernelInputs& in) {
+  const RectangleSearchKernels k = rectangleSearchKernelsFor(flags);
+  const uint16_t* c = frame(in, 0);
+  std::vector<uint32_t> t(kFrame);
+  for (size_t i = 0; i < kFrame; ++i) t[i] = uint32_t(c[i] & 0x7BDE);  // fewer levels: runs
+  const std::vector<uint8_t> map = footageMap(in, 0, 30, 90);
+  std::vector<uint8_t> runs(kFrame);
+  uint64_t calls = 0;
+  for (int pass = 0; pass < 200; ++pass)
+    for (int l = 0; l < kSide; ++l, ++calls) {
+      const size_t base = size_t(l) * kSide;
+      k.sameRunLine32(map.data() + base, t.data() + base, runs.data() + base, kSide, kMapCoded);
+    }
+  if (runs[12345] == 7) std::printf(" ");
+  return calls;
+}
+
 // ---- Equal neighbours and heights of the rectangle search ----
 
 bool equalSame(unsigned flags) {
@@ -553,6 +634,7 @@ std::vector<KernelCase> unchangedCases() {
   return {{"difference map (frame)", diffSame, diffCheck, diffBench},
           {"unchanged test (line)", lineSame, lineCheck, lineBench},
           {"rectangle run map (line)", runsSame, runsCheck, runsBench},
+          {"rectangle solid runs (line)", sameRunsSame, sameRunsCheck, sameRunsBench},
           {"rectangle equal neighbours (line)", equalSame, equalCheck, equalBench},
           {"rectangle heights (line)", heightsSame, heightsCheck, heightsBench},
           {"rectangle largest down a column", columnSame, columnCheck, columnBench},
