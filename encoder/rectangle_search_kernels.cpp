@@ -598,50 +598,64 @@ __attribute__((target("avx2"))) int heightsLineAvx2(const HeightsLineJob& job) {
   return heightsFrom(job, x, n);
 }
 
-// Sixteen lines a step: the running least run by four shifted minimums (carried in from the
-// step above), the areas in 16-bit lanes (at most 255 x 255), their largest by the minimum
-// position of the complements and its first lane by a compare. Lanes past maxLines are 0.
+// Thirty-two lines a step: the running least run by five shifted minimums (the shifts cross
+// the halves of the register; carried in from the step above), the areas in 16-bit lanes (at
+// most 255 x 255), their largest by the minimum position of the complements and its first lane
+// by a compare. Lanes past maxLines are 0.
 __attribute__((target("avx2"))) ColumnBest largestInColumnAvx2(const uint8_t* column, int maxLines,
                                                                int minArea) {
-  const __m128i full = _mm_set1_epi8(-1);
-  const __m128i lane = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-  const __m128i eight = _mm_set1_epi16(8);
-  __m128i hLo = _mm_setr_epi16(1, 2, 3, 4, 5, 6, 7, 8);
-  __m128i hHi = _mm_add_epi16(hLo, eight);
-  const __m128i sixteen = _mm_set1_epi16(16);
+  const __m256i full = _mm256_set1_epi8(-1);
+  const __m256i lane = _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16,
+                                        17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31);
+  const __m256i thirtyTwo = _mm256_set1_epi16(32);
+  __m256i hLo = _mm256_setr_epi16(1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16);
+  __m256i hHi = _mm256_add_epi16(hLo, _mm256_set1_epi16(16));
   ColumnBest out;
   int need = minArea - 1;
-  __m128i carry = full;
-  for (int h0 = 0; h0 < maxLines; h0 += 16) {
-    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(column + h0));
-    if (maxLines - h0 < 16)
-      v = _mm_and_si128(v, _mm_cmpgt_epi8(_mm_set1_epi8(static_cast<char>(maxLines - h0)), lane));
-    v = _mm_min_epu8(v, _mm_alignr_epi8(v, full, 15));
-    v = _mm_min_epu8(v, _mm_alignr_epi8(v, full, 14));
-    v = _mm_min_epu8(v, _mm_alignr_epi8(v, full, 12));
-    v = _mm_min_epu8(v, _mm_alignr_epi8(v, full, 8));
-    v = _mm_min_epu8(v, carry);
-    const __m128i lo = _mm_mullo_epi16(_mm_cvtepu8_epi16(v), hLo);
-    const __m128i hi = _mm_mullo_epi16(_mm_unpackhi_epi8(v, _mm_setzero_si128()), hHi);
-    const __m128i top = _mm_minpos_epu16(_mm_xor_si128(_mm_max_epu16(lo, hi), full));
+  __m256i carry = full;
+  for (int h0 = 0; h0 < maxLines; h0 += 32) {
+    __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(column + h0));
+    if (maxLines - h0 < 32)
+      v = _mm256_and_si256(
+          v, _mm256_cmpgt_epi8(_mm256_set1_epi8(static_cast<char>(maxLines - h0)), lane));
+    // Entry j takes the least of entries j - k..j: the entries k lines up, 0xFF above the first.
+    __m256i up = _mm256_permute2x128_si256(v, full, 0x02);
+    v = _mm256_min_epu8(v, _mm256_alignr_epi8(v, up, 15));
+    up = _mm256_permute2x128_si256(v, full, 0x02);
+    v = _mm256_min_epu8(v, _mm256_alignr_epi8(v, up, 14));
+    up = _mm256_permute2x128_si256(v, full, 0x02);
+    v = _mm256_min_epu8(v, _mm256_alignr_epi8(v, up, 12));
+    up = _mm256_permute2x128_si256(v, full, 0x02);
+    v = _mm256_min_epu8(v, _mm256_alignr_epi8(v, up, 8));
+    v = _mm256_min_epu8(v, _mm256_permute2x128_si256(v, full, 0x02));
+    v = _mm256_min_epu8(v, carry);
+    const __m256i lo = _mm256_mullo_epi16(_mm256_cvtepu8_epi16(_mm256_castsi256_si128(v)), hLo);
+    const __m256i hi =
+        _mm256_mullo_epi16(_mm256_cvtepu8_epi16(_mm256_extracti128_si256(v, 1)), hHi);
+    const __m256i most = _mm256_max_epu16(lo, hi);
+    const __m128i top = _mm_minpos_epu16(_mm_xor_si128(
+        _mm_max_epu16(_mm256_castsi256_si128(most), _mm256_extracti128_si256(most, 1)),
+        _mm256_castsi256_si128(full)));
     const int largest = 0xFFFF - _mm_extract_epi16(top, 0);
     if (largest > need) {
-      const __m128i m = _mm_set1_epi16(static_cast<short>(largest));
-      const unsigned at = unsigned(
-          _mm_movemask_epi8(_mm_packs_epi16(_mm_cmpeq_epi16(lo, m), _mm_cmpeq_epi16(hi, m))));
-      alignas(16) uint8_t widths[16];
-      _mm_store_si128(reinterpret_cast<__m128i*>(widths), v);
+      const __m256i m = _mm256_set1_epi16(static_cast<short>(largest));
+      // The packs interleave the halves: 8-byte groups 0, 2, 1, 3.
+      const __m256i hits = _mm256_permute4x64_epi64(
+          _mm256_packs_epi16(_mm256_cmpeq_epi16(lo, m), _mm256_cmpeq_epi16(hi, m)), 0xD8);
+      const unsigned at = unsigned(_mm256_movemask_epi8(hits));
+      alignas(32) uint8_t widths[32];
+      _mm256_store_si256(reinterpret_cast<__m256i*>(widths), v);
       const int k = __builtin_ctz(at);
       need = largest;
       out.area = largest;
       out.width = widths[k];
       out.height = h0 + k + 1;
     }
-    const int width = _mm_extract_epi8(v, 15);
+    const int width = _mm256_extract_epi8(v, 31);
     if (width == 0 || width * maxLines <= need) break;
-    carry = _mm_set1_epi8(static_cast<char>(width));
-    hLo = _mm_add_epi16(hLo, sixteen);
-    hHi = _mm_add_epi16(hHi, sixteen);
+    carry = _mm256_set1_epi8(static_cast<char>(width));
+    hLo = _mm256_add_epi16(hLo, thirtyTwo);
+    hHi = _mm256_add_epi16(hHi, thirtyTwo);
   }
   return out;
 }
