@@ -47,12 +47,15 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
 
   // Run map: candidates in a row to the right, capped at 255. For solid rectangles a run goes
   // on while the right neighbour is a candidate of the same value.
-  const uint8_t cand = rule.candidate;
+  // The rule in locals: the byte stores below could otherwise change it.
+  const uint8_t cand = rule.candidate, marker = rule.marker;
+  const bool sameValue = rule.sameValue;
+  const int minSize = rule.minArea;
   const RectangleSearchKernels& kernels = rectangleSearchKernels();
   uint8_t* link = b.searchLine.data();
   for (int l = 0; l < lines; ++l) {
     const size_t base = size_t(l) * w;
-    if (!rule.sameValue)
+    if (!sameValue)
       kernels.runMapLine(map + base, runs + base, w, cand);
     else if (value)
       kernels.sameRunLine32(map + base, value + base, runs + base, w, cand);
@@ -121,13 +124,13 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
   int32_t* columns = b.levelOrder.data();  // a line's columns until the queue runs
   uint8_t* sameBelow = link;
   uint8_t* sameAbove = link + w + 1;
-  const uint32_t minArea = uint32_t(rule.minArea);
+  const uint32_t minArea = uint32_t(minSize);
   for (int l = lines - 1; l >= 0; --l) {
     const size_t base = size_t(l) * w;
     const uint8_t* r = runs + base;
     uint8_t* hgt = height + base;
     const bool hasBelow = l + 1 < lines;
-    if (rule.sameValue && l > 0) {
+    if (sameValue && l > 0) {
       if (value)
         kernels.equalLine32(value + base - w, value + base, sameAbove, w);
       else
@@ -136,9 +139,9 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
     HeightsLineJob job;
     job.runs = r;
     job.above = l > 0 ? r - w : nullptr;
-    job.sameAbove = rule.sameValue && l > 0 ? sameAbove : nullptr;
+    job.sameAbove = sameValue && l > 0 ? sameAbove : nullptr;
     job.below = hasBelow ? hgt + w : nullptr;
-    job.sameBelow = rule.sameValue && hasBelow ? sameBelow : nullptr;
+    job.sameBelow = sameValue && hasBelow ? sameBelow : nullptr;
     job.heights = hgt;
     job.width = w;
     job.minArea = minArea;
@@ -200,7 +203,7 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
   // back through `enter` when the line above loses that run.
   auto heldBack = [&](size_t i) {
     return i >= size_t(w) && height[i] < 255 && runs[i - w] >= runs[i] &&
-           (!rule.sameValue || same(i - w, i));
+           (!sameValue || same(i - w, i));
   };
   // So is a pixel inside a row run whose left neighbour's candidate column is at least as long
   // as its own: each of its rectangles grows one pixel leftwards. It comes back through
@@ -264,13 +267,13 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
       // So does one the left neighbour holds back (see above).
       if (heldBackLeft(i, line, col)) continue;
       const ColumnBest found =
-          kernels.largestInColumn(byColumn + col * stride + line, int(height[i]), rule.minArea);
+          kernels.largestInColumn(byColumn + col * stride + line, int(height[i]), minSize);
       Best best;
       best.area = found.area;
       best.width = found.width;
       best.height = found.height;
       if (uint32_t(best.area) < level) {
-        if (best.area >= rule.minArea) push(i, uint32_t(best.area));
+        if (best.area >= minSize) push(i, uint32_t(best.area));
         continue;
       }
       best.line = int(line);
@@ -289,7 +292,7 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
         // Locals, so that the byte stores below need no reloads.
         const int col0 = best.col, across = best.width, down = best.height;
         const size_t line0 = size_t(best.line);
-        const uint8_t marker = rule.marker;
+
         uint8_t* columnTop = byColumn + size_t(col0) * stride + line0;
         for (int x = 0; x < across; ++x, columnTop += stride) fillBytes(columnTop, 0, size_t(down));
         uint8_t* row = runs + line0 * size_t(w);
@@ -334,7 +337,7 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
         size_t j = size_t(best.line) * w + size_t(xr);
         for (int up = 1; up < 255 && best.line - up >= 0; ++up) {
           const size_t above = j - size_t(w);
-          if (!runs[above] || (rule.sameValue && !same(above, j))) break;
+          if (!runs[above] || (sameValue && !same(above, j))) break;
           j = above;
           enter(j);
         }
