@@ -226,10 +226,17 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
     }
     push(j, bound);
   };
-  // The whole level leaves the queue at once (a push rethreads a pixel's links).
+  // The whole level leaves the queue at once (a push rethreads a pixel's links). Pixels a
+  // taken rectangle has covered since they were queued (their run is 0 now and stays so) leave
+  // it there: most of a level on a picture the rectangles mostly cover.
   auto takeLevel = [&]() {
     int n = 0;
-    for (int32_t i = head[level]; i >= 0; i = next[i]) order[n++] = i;
+    for (int32_t i = head[level]; i >= 0; i = next[i]) {
+      if (runs[i] == 0)
+        queued[i] = 0;
+      else
+        order[n++] = i;
+    }
     head[level] = -1;
     occupied[level >> 6] &= ~(uint64_t{1} << (level & 63));
     if (occupied[level >> 6] == 0) summary[level >> 12] &= ~(uint64_t{1} << (level >> 6 & 63));
@@ -238,6 +245,7 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
   while (!full && settle()) {
     level = top;
     const int n = takeLevel();
+    if (n == 0) continue;
     if (n <= 16) {
       for (int k = 1; k < n; ++k) {
         const int32_t v = order[k];
