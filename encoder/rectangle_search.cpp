@@ -18,7 +18,14 @@ struct Best {
 inline void fillBytes(uint8_t* p, uint8_t v, size_t n) {
   if (n >= 8) {
     const uint64_t word = 0x0101010101010101u * v;
-    for (size_t k = 8; k < n; k += 8) std::memcpy(p + k - 8, &word, 8);
+    if (n > 16) {
+      for (size_t k = 16; k < n; k += 16) {
+        std::memcpy(p + k - 16, &word, 8);
+        std::memcpy(p + k - 8, &word, 8);
+      }
+      std::memcpy(p + n - 16, &word, 8);
+    }
+    std::memcpy(p, &word, 8);
     std::memcpy(p + n - 8, &word, 8);
   } else if (n >= 4) {
     const uint32_t word = 0x01010101u * v;
