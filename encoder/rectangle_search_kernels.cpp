@@ -117,6 +117,10 @@ void transposeFrom(const uint8_t* runs, int width, int lines, uint8_t* byColumn,
 
 }  // namespace
 
+void replaceEntriesScalar(uint8_t* map, int n, uint8_t from, uint8_t to) {
+  for (int i = 0; i < n; ++i) map[i] = map[i] == from ? to : map[i];
+}
+
 void transposeRunsScalar(const uint8_t* runs, int width, int lines, uint8_t* byColumn) {
   transposeFrom(runs, width, lines, byColumn, 0);
 }
@@ -194,6 +198,20 @@ __attribute__((target("avx2"))) void transposeRunsAvx2(const uint8_t* runs, int 
       for (int x = width32; x < width; ++x)
         byColumn[size_t(x) * lines + size_t(l)] = runs[size_t(l) * width + size_t(x)];
   transposeFrom(runs, width, lines, byColumn, lines32);
+}
+
+// Thirty-two entries a step, the rest as the reference does them.
+__attribute__((target("avx2"))) void replaceEntriesAvx2(uint8_t* map, int n, uint8_t from,
+                                                        uint8_t to) {
+  const __m256i f = _mm256_set1_epi8(static_cast<char>(from));
+  const __m256i t = _mm256_set1_epi8(static_cast<char>(to));
+  int i = 0;
+  for (; i + 32 <= n; i += 32) {
+    __m256i* p = reinterpret_cast<__m256i*>(map + i);
+    const __m256i v = _mm256_loadu_si256(p);
+    _mm256_storeu_si256(p, _mm256_blendv_epi8(v, t, _mm256_cmpeq_epi8(v, f)));
+  }
+  replaceEntriesScalar(map + i, n - i, from, to);
 }
 
 // Sixteen entries a step from the right. Within a step the runs double in four rounds: after
@@ -707,7 +725,7 @@ __attribute__((target("avx2"))) ColumnBest largestInColumnAvx2(const uint8_t* co
 RectangleSearchKernels rectangleSearchKernelsFor(unsigned flags) {
   RectangleSearchKernels k{runMapLineScalar,      sameRunLine32Scalar, sameRunLine16Scalar,
                            equalLine32Scalar,     equalLine16Scalar,   heightsLineScalar,
-                           largestInColumnScalar, transposeRunsScalar};
+                           largestInColumnScalar, transposeRunsScalar, replaceEntriesScalar};
 #ifdef ZOV_X86
   if (flags & kCpuSse2) {
     k.runMapLine = runMapLineSse2;
@@ -726,6 +744,7 @@ RectangleSearchKernels rectangleSearchKernelsFor(unsigned flags) {
     k.heightsLine = heightsLineAvx2;
     k.largestInColumn = largestInColumnAvx2;
     k.transposeRuns = transposeRunsAvx2;
+    k.replaceEntries = replaceEntriesAvx2;
   }
 #else
   (void)flags;

@@ -56,6 +56,10 @@ struct ColumnBest {
 // Reads up to 32 entries past maxLines (which are not used).
 using LargestInColumnFn = ColumnBest (*)(const uint8_t* column, int maxLines, int minArea);
 
+// Every entry of map[0..n-1] equal to `from` becomes `to` (the candidates a search did not take
+// go back to being coded).
+using ReplaceEntriesFn = void (*)(uint8_t* map, int n, uint8_t from, uint8_t to);
+
 // The map of runs column by column: byColumn[x * lines + l] = runs[l * width + x].
 using TransposeRunsFn = void (*)(const uint8_t* runs, int width, int lines, uint8_t* byColumn);
 
@@ -68,6 +72,7 @@ struct RectangleSearchKernels {
   HeightsLineFn heightsLine;
   LargestInColumnFn largestInColumn;
   TransposeRunsFn transposeRuns;
+  ReplaceEntriesFn replaceEntries;
 };
 
 // The plain C++ references.
@@ -80,6 +85,7 @@ void equalLine32Scalar(const uint32_t* a, const uint32_t* b, uint8_t* out, int n
 void equalLine16Scalar(const uint16_t* a, const uint16_t* b, uint8_t* out, int n);
 int heightsLineScalar(const HeightsLineJob& job);
 ColumnBest largestInColumnScalar(const uint8_t* column, int maxLines, int minArea);
+void replaceEntriesScalar(uint8_t* map, int n, uint8_t from, uint8_t to);
 void transposeRunsScalar(const uint8_t* runs, int width, int lines, uint8_t* byColumn);
 
 // The table for the given processor flags (references where a flag is missing).

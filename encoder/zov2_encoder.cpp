@@ -11,6 +11,7 @@
 #include "encoder/huffman_code.h"
 #include "encoder/prequantise.h"
 #include "encoder/rectangle_search.h"
+#include "encoder/rectangle_search_kernels.h"
 #include "encoder/residual_coder.h"
 #include "encoder/smooth_kernels.h"
 #include "encoder/table_width_kernels.h"
@@ -123,13 +124,9 @@ void search(EncoderBuffers& b, const CompressionSettings& s, BlockListKind kind,
   bool overflow = false;
   searchRectangles(b, rule, b.lists[kind], overflow);
   if (overflow) message(s, kOverflowMessage[kind]);
-  // Candidates not taken go back to being coded (written without a branch, so that it runs on
-  // whole vectors of the map).
+  // Candidates not taken go back to being coded.
   if (rule.candidate == kMapCoded) return;
-  uint8_t* map = b.blockMap.data();
-  const uint8_t candidate = rule.candidate;
-  const int n = b.pixels;  // read once: the map's stores could otherwise change it
-  for (int i = 0; i < n; ++i) map[i] = map[i] == candidate ? uint8_t(kMapCoded) : map[i];
+  rectangleSearchKernels().replaceEntries(b.blockMap.data(), b.pixels, rule.candidate, kMapCoded);
 }
 
 // Pixels covered by a rectangle of `list` take `source` (colour and target).

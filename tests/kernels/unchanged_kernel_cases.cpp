@@ -584,6 +584,46 @@ uint64_t columnBench(unsigned flags, KernelInputs& in) {
   return calls;
 }
 
+bool replaceSame(unsigned flags) {
+  return rectangleSearchKernelsFor(flags).replaceEntries == replaceEntriesScalar;
+}
+
+bool replaceCheck(unsigned flags, KernelInputs& in, std::string& why) {
+  const ReplaceEntriesFn f = rectangleSearchKernelsFor(flags).replaceEntries;
+  // Maps of every length up to 700 from few values (the block-map values and 255), every one
+  // of them replaced; the byte past the end must stay.
+  std::uniform_int_distribution<int> length(0, 700), value(0, 8);
+  for (int pass = 0; pass < 2000; ++pass) {
+    const int n = pass < 100 ? pass : length(in.random);
+    std::vector<uint8_t> map(size_t(n) + 1);
+    for (uint8_t& m : map) m = uint8_t(value(in.random) == 8 ? 255 : value(in.random));
+    const uint8_t from = map[size_t(pass) % map.size()], to = uint8_t(value(in.random));
+    std::vector<uint8_t> want = map, got = map;
+    replaceEntriesScalar(want.data(), n, from, to);
+    f(got.data(), n, from, to);
+    if (got != want) {
+      const size_t i =
+          size_t(std::mismatch(got.begin(), got.end(), want.begin()).first - got.begin());
+      why = "n " + std::to_string(n) + " from " + std::to_string(from) + " to " +
+            std::to_string(to) + ": entry " + std::to_string(i) + " is " + std::to_string(got[i]) +
+            ", reference " + std::to_string(want[i]);
+      return false;
+    }
+  }
+  return true;
+}
+
+uint64_t replaceBench(unsigned flags, KernelInputs& in) {
+  const ReplaceEntriesFn f = rectangleSearchKernelsFor(flags).replaceEntries;
+  std::vector<uint8_t> map = footageMap(in, 0, 30, 90);
+  uint64_t calls = 0;
+  for (int pass = 0; pass < 500; ++pass, ++calls)
+    f(map.data(), int(kFrame), pass & 1 ? kMapCoded : kMapCandidate,
+      pass & 1 ? kMapCandidate : kMapCoded);
+  if (map[4321] == 7) std::printf(" ");
+  return calls;
+}
+
 bool transposeSame(unsigned flags) {
   return rectangleSearchKernelsFor(flags).transposeRuns == transposeRunsScalar;
 }
@@ -638,7 +678,8 @@ std::vector<KernelCase> unchangedCases() {
           {"rectangle equal neighbours (line)", equalSame, equalCheck, equalBench},
           {"rectangle heights (line)", heightsSame, heightsCheck, heightsBench},
           {"rectangle largest down a column", columnSame, columnCheck, columnBench},
-          {"rectangle runs by column (map)", transposeSame, transposeCheck, transposeBench}};
+          {"rectangle runs by column (map)", transposeSame, transposeCheck, transposeBench},
+          {"rectangle candidates back to coded (map)", replaceSame, replaceCheck, replaceBench}};
 }
 
 }  // namespace zov::test
