@@ -95,7 +95,7 @@ struct EncoderBuffers {
   std::vector<uint8_t> heapFlag;                            // pixel is in the search queue
   std::vector<int32_t> levelOrder;                          // rectangle search: one level's pixels
   std::vector<uint8_t> scratchHeights;  // rectangle search: candidate lines below each pixel
-  std::vector<uint8_t> searchLine;      // rectangle search: two lines' links (2 x (width + 1))
+  std::vector<uint8_t> searchLine;      // rectangle search: equal neighbours of two line pairs
   // The decoder's view of the blocks: width at the first pixel of every block row, and the
   // first pixel of every Entropy row.
   std::vector<uint8_t> coverWidth;

@@ -59,7 +59,6 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
   const bool sameValue = rule.sameValue;
   const int minSize = rule.minArea;
   const RectangleSearchKernels& kernels = rectangleSearchKernels();
-  uint8_t* link = b.searchLine.data();
   for (int l = 0; l < lines; ++l) {
     const size_t base = size_t(l) * w;
     if (!sameValue)
@@ -129,8 +128,8 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
   // found once: a line's above is the next line's below.
   uint8_t* height = b.scratchHeights.data();
   int32_t* columns = b.levelOrder.data();  // a line's columns until the queue runs
-  uint8_t* sameBelow = link;
-  uint8_t* sameAbove = link + w + 1;
+  uint8_t* sameBelow = b.searchLine.data();
+  uint8_t* sameAbove = sameBelow + w + 1;
   const uint32_t minArea = uint32_t(minSize);
   for (int l = lines - 1; l >= 0; --l) {
     const size_t base = size_t(l) * w;

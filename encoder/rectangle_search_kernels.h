@@ -1,7 +1,8 @@
 // The rectangle search's kernels: the run map (candidates in a row to the right) of one line,
-// equal neighbours of a line, the heights of a line with the pixels worth queueing, the map of
-// runs column by column and the largest rectangle down a column. Every version gives the
-// reference's output exactly.
+// the runs of one value for solid rectangles, equal neighbours of a line, the heights of a line
+// with the pixels worth queueing, the map of runs column by column, the largest rectangle down a
+// column and the candidates' return to coded. Every version gives the reference's output
+// exactly.
 #pragma once
 
 #include <cstdint>

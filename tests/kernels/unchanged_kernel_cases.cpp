@@ -1,6 +1,7 @@
 // The unchanged analysis's kernels against their references: the difference map and the
-// per-line unchanged test, and the run map, equal neighbours and heights of the rectangle
-// search over the maps the test makes, on the teapot's frames and on random pictures.
+// per-line unchanged test, and the rectangle search's kernels (run maps, equal neighbours,
+// heights, column walks, the runs by column, the candidates' return to coded) over the maps the
+// test makes, on the teapot's frames and on random pictures.
 #include <algorithm>
 #include <cstdio>
 
