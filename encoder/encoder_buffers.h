@@ -94,11 +94,14 @@ struct EncoderBuffers {
   ZeroedBuffer<uint8_t> heapFlag;                           // pixel is in the search queue
   ZeroedBuffer<int32_t> levelOrder;                         // rectangle search: one level's pixels
   ZeroedBuffer<uint8_t> scratchHeights;  // rectangle search: candidate lines below each pixel
-  std::vector<uint8_t> searchLine;       // rectangle search: two lines' links (2 x (width + 1))
+  std::vector<uint8_t> searchLine;       // rectangle search: equal neighbours of two line pairs
   // The decoder's view of the blocks: width at the first pixel of every block row, and the
   // first pixel of every Entropy row.
   ZeroedBuffer<uint8_t> coverWidth;
   ZeroedBuffer<uint8_t> entropyStart;
+  // The block rows entered in those two maps (position and height; the rest of both is zero),
+  // so that the next frame clears only them.
+  std::vector<BlockRect> coverRows;
   std::vector<uint32_t> chromaStore;          // one per cell column, as the decoder keeps it
   std::vector<uint32_t> columnStore;          // first-column values per line
   std::unique_ptr<ResidualScratch> residual;  // the coding passes' working space

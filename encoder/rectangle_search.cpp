@@ -13,6 +13,31 @@ struct Best {
   int line = 0, col = 0, width = 0, height = 0;
 };
 
+// n bytes of p set to v. Rectangles are small (most under 16 pixels a side): a few word stores,
+// overlapping at the end, instead of a call.
+inline void fillBytes(uint8_t* p, uint8_t v, size_t n) {
+  if (n >= 8) {
+    const uint64_t word = 0x0101010101010101u * v;
+    if (n > 16) {
+      for (size_t k = 16; k < n; k += 16) {
+        std::memcpy(p + k - 16, &word, 8);
+        std::memcpy(p + k - 8, &word, 8);
+      }
+      std::memcpy(p + n - 16, &word, 8);
+    }
+    std::memcpy(p, &word, 8);
+    std::memcpy(p + n - 8, &word, 8);
+  } else if (n >= 4) {
+    const uint32_t word = 0x01010101u * v;
+    std::memcpy(p, &word, 4);
+    std::memcpy(p + n - 4, &word, 4);
+  } else if (n > 0) {
+    p[0] = v;
+    p[n / 2] = v;
+    p[n - 1] = v;
+  }
+}
+
 }  // namespace
 
 int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& list,
@@ -28,36 +53,25 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
   };
 
   // Run map: candidates in a row to the right, capped at 255. For solid rectangles a run goes
-  // on while the right neighbour is a candidate of the same value: the links of a line (1 where
-  // it does) make a run map of their own, one shorter than the runs.
-  const uint8_t cand = rule.candidate;
+  // on while the right neighbour is a candidate of the same value.
+  // The rule in locals: the byte stores below could otherwise change it.
+  const uint8_t cand = rule.candidate, marker = rule.marker;
+  const bool sameValue = rule.sameValue;
+  const int minSize = rule.minArea;
   const RectangleSearchKernels& kernels = rectangleSearchKernels();
-  uint8_t* link = b.searchLine.data();
   for (int l = 0; l < lines; ++l) {
     const size_t base = size_t(l) * w;
-    const uint8_t* m = map + base;
-    uint8_t* r = runs + base;
-    if (!rule.sameValue) {
-      kernels.runMapLine(m, r, w, cand);
-      continue;
-    }
-    if (value)
-      kernels.equalLine32(value + base, value + base + 1, link, w - 1);
+    if (!sameValue)
+      kernels.runMapLine(map + base, runs + base, w, cand);
+    else if (value)
+      kernels.sameRunLine32(map + base, value + base, runs + base, w, cand);
     else
-      kernels.equalLine16(colour + base, colour + base + 1, link, w - 1);
-    link[w - 1] = 0;
-    for (int x = 0; x + 1 < w; ++x) link[x] &= (m[x] == cand) & (m[x + 1] == cand);
-    kernels.runMapLine(link, r, w, 1);
-    for (int x = 0; x < w; ++x) r[x] = m[x] == cand ? uint8_t(r[x] + (r[x] < 255)) : uint8_t(0);
+      kernels.sameRunLine16(map + base, colour + base, runs + base, w, cand);
   }
   // The runs by column as well (a column's lines one after another), for the walks down a
   // column; made once the queue holds a pixel, and kept equal to the map of runs from then on.
   uint8_t* byColumn = b.runsByColumn.data();
   const size_t stride = size_t(lines);
-  auto setRun = [&](size_t i, size_t line, size_t x, uint8_t run) {
-    runs[i] = run;
-    byColumn[x * stride + line] = run;
-  };
 
   // Upper bound of the area reachable from each pixel: its run times the candidate lines
   // below it (same value for solid rectangles). The area cache keeps it, lowered to the exact
@@ -108,20 +122,21 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
     }
   };
   // The heights of a line come in vectors with the pixels whose simple bound (run times
-  // height) reaches the minimum and which the line above does not hold back; only those are
-  // looked at further. For solid rectangles the equal neighbours of each pair of lines are
+  // height) reaches the minimum and which neither the line above nor the left neighbour holds
+  // back outright (a neighbour as tall leaves no taller rectangle); only those are looked at
+  // further. For solid rectangles the equal neighbours of each pair of lines are
   // found once: a line's above is the next line's below.
   uint8_t* height = b.scratchHeights.data();
   int32_t* columns = b.levelOrder.data();  // a line's columns until the queue runs
-  uint8_t* sameBelow = link;
-  uint8_t* sameAbove = link + w + 1;
-  const uint32_t minArea = uint32_t(rule.minArea);
+  uint8_t* sameBelow = b.searchLine.data();
+  uint8_t* sameAbove = sameBelow + w + 1;
+  const uint32_t minArea = uint32_t(minSize);
   for (int l = lines - 1; l >= 0; --l) {
     const size_t base = size_t(l) * w;
     const uint8_t* r = runs + base;
     uint8_t* hgt = height + base;
     const bool hasBelow = l + 1 < lines;
-    if (rule.sameValue && l > 0) {
+    if (sameValue && l > 0) {
       if (value)
         kernels.equalLine32(value + base - w, value + base, sameAbove, w);
       else
@@ -130,9 +145,9 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
     HeightsLineJob job;
     job.runs = r;
     job.above = l > 0 ? r - w : nullptr;
-    job.sameAbove = rule.sameValue && l > 0 ? sameAbove : nullptr;
+    job.sameAbove = sameValue && l > 0 ? sameAbove : nullptr;
     job.below = hasBelow ? hgt + w : nullptr;
-    job.sameBelow = rule.sameValue && hasBelow ? sameBelow : nullptr;
+    job.sameBelow = sameValue && hasBelow ? sameBelow : nullptr;
     job.heights = hgt;
     job.width = w;
     job.minArea = minArea;
@@ -194,7 +209,7 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
   // back through `enter` when the line above loses that run.
   auto heldBack = [&](size_t i) {
     return i >= size_t(w) && height[i] < 255 && runs[i - w] >= runs[i] &&
-           (!rule.sameValue || same(i - w, i));
+           (!sameValue || same(i - w, i));
   };
   // So is a pixel inside a row run whose left neighbour's candidate column is at least as long
   // as its own: each of its rectangles grows one pixel leftwards. It comes back through
@@ -217,10 +232,17 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
     }
     push(j, bound);
   };
-  // The whole level leaves the queue at once (a push rethreads a pixel's links).
+  // The whole level leaves the queue at once (a push rethreads a pixel's links). Pixels a
+  // taken rectangle has covered since they were queued (their run is 0 now and stays so) leave
+  // it there: most of a level on a picture the rectangles mostly cover.
   auto takeLevel = [&]() {
     int n = 0;
-    for (int32_t i = head[level]; i >= 0; i = next[i]) order[n++] = i;
+    for (int32_t i = head[level]; i >= 0; i = next[i]) {
+      if (runs[i] == 0)
+        queued[i] = 0;
+      else
+        order[n++] = i;
+    }
     head[level] = -1;
     occupied[level >> 6] &= ~(uint64_t{1} << (level & 63));
     if (occupied[level >> 6] == 0) summary[level >> 12] &= ~(uint64_t{1} << (level >> 6 & 63));
@@ -229,6 +251,7 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
   while (!full && settle()) {
     level = top;
     const int n = takeLevel();
+    if (n == 0) continue;
     if (n <= 16) {
       for (int k = 1; k < n; ++k) {
         const int32_t v = order[k];
@@ -258,13 +281,13 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
       // So does one the left neighbour holds back (see above).
       if (heldBackLeft(i, line, col)) continue;
       const ColumnBest found =
-          kernels.largestInColumn(byColumn + col * stride + line, int(height[i]), rule.minArea);
+          kernels.largestInColumn(byColumn + col * stride + line, int(height[i]), minSize);
       Best best;
       best.area = found.area;
       best.width = found.width;
       best.height = found.height;
       if (uint32_t(best.area) < level) {
-        if (best.area >= rule.minArea) push(i, uint32_t(best.area));
+        if (best.area >= minSize) push(i, uint32_t(best.area));
         continue;
       }
       best.line = int(line);
@@ -279,21 +302,33 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
       uint16_t& count = longEntry ? list.longCount[seg] : list.shortCount[seg];
       bool accept = seg < segments && count < 255;
       if (!accept) overflowed = true;
-      for (int x = best.col; x < best.col + best.width; ++x)
-        std::memset(byColumn + size_t(x) * stride + size_t(best.line), 0, size_t(best.height));
-      for (int l = 0; l < best.height; ++l) {
-        size_t base = size_t(best.line + l) * w;
-        if (accept) std::memset(map + base + best.col, rule.marker, size_t(best.width));
-        std::memset(runs + base + best.col, 0, size_t(best.width));
-        // Runs to the left that reached into the rectangle end at its left edge.
-        const bool last = l + 1 == best.height && best.line + best.height < lines;
-        for (int x = best.col - 1; x >= 0 && runs[base + x] > best.col - x; --x) {
-          setRun(base + x, size_t(best.line + l), size_t(x), static_cast<uint8_t>(best.col - x));
-          if (last && runs[base + w + x] > best.col - x) enter(base + w + x);
+      {
+        // Locals, so that the byte stores below need no reloads.
+        const int col0 = best.col, across = best.width, down = best.height;
+        const size_t line0 = size_t(best.line);
+
+        uint8_t* columnTop = byColumn + size_t(col0) * stride + line0;
+        for (int x = 0; x < across; ++x, columnTop += stride) fillBytes(columnTop, 0, size_t(down));
+        uint8_t* row = runs + line0 * size_t(w);
+        for (int l = 0; l < down; ++l, row += w) {
+          if (accept) fillBytes(map + (row - runs) + col0, marker, size_t(across));
+          fillBytes(row + col0, 0, size_t(across));
+          // Runs to the left that reached into the rectangle end at its left edge: the
+          // candidates left of it, up to 254 of them.
+          int x = col0 - 1;
+          uint8_t* column = byColumn + size_t(x < 0 ? 0 : x) * stride + line0 + size_t(l);
+          for (uint8_t run = 1; x >= 0 && row[x] > run; --x, ++run, column -= stride) {
+            row[x] = run;
+            *column = run;
+          }
+          if (l + 1 < down || line0 + size_t(down) >= size_t(lines)) continue;
+          const uint8_t* below = row + w;
+          const size_t belowBase = size_t(below - runs);
+          for (int c = x + 1; c < col0; ++c)
+            if (below[c] > col0 - c) enter(belowBase + size_t(c));
+          for (int c = col0; c < col0 + across; ++c)
+            if (below[c]) enter(belowBase + size_t(c));
         }
-        if (last)
-          for (int x = best.col; x < best.col + best.width; ++x)
-            if (runs[base + w + x]) enter(base + w + x);
       }
       if (accept) {
         ++count;
@@ -316,7 +351,7 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
         size_t j = size_t(best.line) * w + size_t(xr);
         for (int up = 1; up < 255 && best.line - up >= 0; ++up) {
           const size_t above = j - size_t(w);
-          if (!runs[above] || (rule.sameValue && !same(above, j))) break;
+          if (!runs[above] || (sameValue && !same(above, j))) break;
           j = above;
           enter(j);
         }

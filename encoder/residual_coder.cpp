@@ -668,20 +668,32 @@ void ResidualScratch::allocate(int width, int lines, int threads) {
 }
 
 bool buildCoverMaps(EncoderBuffers& b) {
-  std::memset(b.coverWidth.data(), 0, b.coverWidth.size());
-  std::memset(b.entropyStart.data(), 0, b.entropyStart.size());
-  const int w = b.width;
+  // Both maps hold only the previous frame's block rows: those are cleared.
+  const size_t w = size_t(b.width);
+  uint8_t* cover = b.coverWidth.data();
+  uint8_t* entropy = b.entropyStart.data();
+  std::vector<BlockRect>& rows = b.coverRows;
+  for (const BlockRect& r : rows)
+    for (size_t l = 0, i = r.pos; l < r.height; ++l, i += w) {
+      cover[i] = 0;
+      entropy[i] = 0;
+    }
+  rows.clear();
   for (int k = 0; k < 4; ++k) {
+    const uint8_t start = k == kListSmooth;
     for (const BlockRect& r : b.lists[k].rects) {
-      for (int l = 0; l < r.height; ++l) {
-        size_t i = r.pos + size_t(l) * w;
-        b.coverWidth[i] = static_cast<uint8_t>(r.width);
-        if (k == kListSmooth) b.entropyStart[i] = 1;
+      for (size_t l = 0, i = r.pos; l < r.height; ++l, i += w) {
+        cover[i] = static_cast<uint8_t>(r.width);
+        entropy[i] = start;
       }
+      rows.push_back(r);
     }
   }
-  if (b.coverWidth[0] == 0) {
-    b.coverWidth[0] = 1;
+  if (cover[0] == 0) {
+    cover[0] = 1;
+    BlockRect seed;
+    seed.height = 1;
+    rows.push_back(seed);
     return true;
   }
   return false;

@@ -11,6 +11,7 @@
 #include "encoder/huffman_code.h"
 #include "encoder/prequantise.h"
 #include "encoder/rectangle_search.h"
+#include "encoder/rectangle_search_kernels.h"
 #include "encoder/residual_coder.h"
 #include "encoder/smooth_kernels.h"
 #include "encoder/table_width_kernels.h"
@@ -125,13 +126,9 @@ void search(EncoderBuffers& b, const CompressionSettings& s, BlockListKind kind,
   bool overflow = false;
   searchRectangles(b, rule, b.lists[kind], overflow);
   if (overflow) message(s, kOverflowMessage[kind]);
-  // Candidates not taken go back to being coded (written without a branch, so that it runs on
-  // whole vectors of the map).
+  // Candidates not taken go back to being coded.
   if (rule.candidate == kMapCoded) return;
-  uint8_t* map = b.blockMap.data();
-  const uint8_t candidate = rule.candidate;
-  const int n = b.pixels;  // read once: the map's stores could otherwise change it
-  for (int i = 0; i < n; ++i) map[i] = map[i] == candidate ? uint8_t(kMapCoded) : map[i];
+  rectangleSearchKernels().replaceEntries(b.blockMap.data(), b.pixels, rule.candidate, kMapCoded);
 }
 
 // Pixels covered by a rectangle of `list` take `source` (colour and target).
@@ -245,6 +242,8 @@ bool StartEncoder(CompressionSettings& s, const EncoderSetup& setup) {
   for (auto* v : {&b->blockMap, &b->keyMap, &b->keyMapCopy, &b->lookKeyMap, &b->runs, &b->heapFlag,
                   &b->scratchHeights, &b->coverWidth, &b->entropyStart})
     v->assign(n, 0);
+  b->coverRows.clear();
+  b->coverRows.reserve(4 * size_t(kMaxRectsPerList) + 1);  // every list full, and the seed
   b->searchLine.assign(2 * (size_t(w) + 1), 0);
   b->runsByColumn.assign(n + 32, 0);
   b->chromaStore.assign(size_t(w) / 2 + 1, 0);

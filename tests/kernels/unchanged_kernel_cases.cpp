@@ -1,6 +1,7 @@
 // The unchanged analysis's kernels against their references: the difference map and the
-// per-line unchanged test, and the run map, equal neighbours and heights of the rectangle
-// search over the maps the test makes, on the teapot's frames and on random pictures.
+// per-line unchanged test, and the rectangle search's kernels (run maps, equal neighbours,
+// heights, column walks, the runs by column, the candidates' return to coded) over the maps the
+// test makes, on the teapot's frames and on random pictures.
 #include <algorithm>
 #include <cstdio>
 
@@ -214,6 +215,87 @@ uint64_t runsBench(unsigned flags, KernelInputs& in) {
   for (int pass = 0; pass < 200; ++pass)
     for (int l = 0; l < kSide; ++l, ++calls)
       f(map.data() + size_t(l) * kSide, runs.data() + size_t(l) * kSide, kSide, kMapCandidate);
+  if (runs[12345] == 7) std::printf(" ");
+  return calls;
+}
+
+// ---- Solid rectangles' runs ----
+
+bool sameRunsSame(unsigned flags) {
+  const RectangleSearchKernels k = rectangleSearchKernelsFor(flags);
+  return k.sameRunLine32 == sameRunLine32Scalar && k.sameRunLine16 == sameRunLine16Scalar;
+}
+
+// Both widths of value through f and the reference; the values are exactly `w` long, so that a
+// read past the line's end would take whatever follows.
+bool sameRunsOne(const RectangleSearchKernels& k, const uint8_t* map, const uint32_t* value, int w,
+                 uint8_t candidate, std::string& why) {
+  std::vector<uint16_t> value16(value, value + w);
+  for (uint16_t& v : value16) v = uint16_t(v >> 1);
+  for (int bits : {32, 16}) {
+    std::vector<uint8_t> ref(size_t(w) + 1, 0xAB), got(size_t(w) + 1, 0xAB);
+    if (bits == 32) {
+      sameRunLine32Scalar(map, value, ref.data(), w, candidate);
+      k.sameRunLine32(map, value, got.data(), w, candidate);
+    } else {
+      sameRunLine16Scalar(map, value16.data(), ref.data(), w, candidate);
+      k.sameRunLine16(map, value16.data(), got.data(), w, candidate);
+    }
+    if (got == ref) continue;
+    const size_t i = size_t(std::mismatch(got.begin(), got.end(), ref.begin()).first - got.begin());
+    why = std::to_string(bits) + "-bit, width " + std::to_string(w) + " candidate " +
+          std::to_string(candidate) + ": entry " + std::to_string(i) + " run " +
+          std::to_string(got[i]) + ", reference " + std::to_string(ref[i]);
+    return false;
+  }
+  return true;
+}
+
+bool sameRunsCheck(unsigned flags, KernelInputs& in, std::string& why) {
+  const RectangleSearchKernels k = rectangleSearchKernelsFor(flags);
+  // The teapot's colours as targets (spread over 17 bits) on the unchanged test's maps.
+  for (size_t f = 0; f + 1 < frameCount(in); ++f) {
+    const uint16_t* c = frame(in, f);
+    std::vector<uint32_t> t(kFrame);
+    for (size_t i = 0; i < kFrame; ++i) t[i] = uint32_t(c[i]) * 0x10101u & 0x1FFFF;
+    const std::vector<uint8_t> map = footageMap(in, f, 30, 90);
+    for (int l = 0; l < kSide; ++l)
+      for (uint8_t cand : {uint8_t(kMapCandidate), uint8_t(kMapCoded)})
+        if (!sameRunsOne(k, map.data() + size_t(l) * kSide, t.data() + size_t(l) * kSide, kSide,
+                         cand, why))
+          return false;
+  }
+  // Random lines of every width up to 700 with one to four values (runs past 255 among them),
+  // values differing in one high bit, from sparse to all candidates.
+  std::uniform_int_distribution<int> width(0, 700), percent(0, 100), bit(0, 16);
+  for (int pass = 0; pass < 3000; ++pass) {
+    const int w = pass < 100 ? pass : width(in.random), p = percent(in.random);
+    const int kinds = 1 + pass % 4;
+    std::vector<uint32_t> value(static_cast<size_t>(w));
+    std::vector<uint8_t> map(static_cast<size_t>(w));
+    const uint32_t high = 1u << bit(in.random);
+    for (int x = 0; x < w; ++x) {
+      value[size_t(x)] = (percent(in.random) % kinds ? high : 0) | 0x3;
+      map[size_t(x)] = percent(in.random) < p ? uint8_t(255) : uint8_t(percent(in.random) % 3);
+    }
+    if (!sameRunsOne(k, map.data(), value.data(), w, 255, why)) return false;
+  }
+  return true;
+}
+
+uint64_t sameRunsBench(unsigned flags, KernelInputs& in) {
+  const RectangleSearchKernels k = rectangleSearchKernelsFor(flags);
+  const uint16_t* c = frame(in, 0);
+  std::vector<uint32_t> t(kFrame);
+  for (size_t i = 0; i < kFrame; ++i) t[i] = uint32_t(c[i] & 0x7BDE);  // fewer levels: runs
+  const std::vector<uint8_t> map = footageMap(in, 0, 30, 90);
+  std::vector<uint8_t> runs(kFrame);
+  uint64_t calls = 0;
+  for (int pass = 0; pass < 200; ++pass)
+    for (int l = 0; l < kSide; ++l, ++calls) {
+      const size_t base = size_t(l) * kSide;
+      k.sameRunLine32(map.data() + base, t.data() + base, runs.data() + base, kSide, kMapCoded);
+    }
   if (runs[12345] == 7) std::printf(" ");
   return calls;
 }
@@ -503,6 +585,46 @@ uint64_t columnBench(unsigned flags, KernelInputs& in) {
   return calls;
 }
 
+bool replaceSame(unsigned flags) {
+  return rectangleSearchKernelsFor(flags).replaceEntries == replaceEntriesScalar;
+}
+
+bool replaceCheck(unsigned flags, KernelInputs& in, std::string& why) {
+  const ReplaceEntriesFn f = rectangleSearchKernelsFor(flags).replaceEntries;
+  // Maps of every length up to 700 from few values (the block-map values and 255), every one
+  // of them replaced; the byte past the end must stay.
+  std::uniform_int_distribution<int> length(0, 700), value(0, 8);
+  for (int pass = 0; pass < 2000; ++pass) {
+    const int n = pass < 100 ? pass : length(in.random);
+    std::vector<uint8_t> map(size_t(n) + 1);
+    for (uint8_t& m : map) m = uint8_t(value(in.random) == 8 ? 255 : value(in.random));
+    const uint8_t from = map[size_t(pass) % map.size()], to = uint8_t(value(in.random));
+    std::vector<uint8_t> want = map, got = map;
+    replaceEntriesScalar(want.data(), n, from, to);
+    f(got.data(), n, from, to);
+    if (got != want) {
+      const size_t i =
+          size_t(std::mismatch(got.begin(), got.end(), want.begin()).first - got.begin());
+      why = "n " + std::to_string(n) + " from " + std::to_string(from) + " to " +
+            std::to_string(to) + ": entry " + std::to_string(i) + " is " + std::to_string(got[i]) +
+            ", reference " + std::to_string(want[i]);
+      return false;
+    }
+  }
+  return true;
+}
+
+uint64_t replaceBench(unsigned flags, KernelInputs& in) {
+  const ReplaceEntriesFn f = rectangleSearchKernelsFor(flags).replaceEntries;
+  std::vector<uint8_t> map = footageMap(in, 0, 30, 90);
+  uint64_t calls = 0;
+  for (int pass = 0; pass < 500; ++pass, ++calls)
+    f(map.data(), int(kFrame), pass & 1 ? kMapCoded : kMapCandidate,
+      pass & 1 ? kMapCandidate : kMapCoded);
+  if (map[4321] == 7) std::printf(" ");
+  return calls;
+}
+
 bool transposeSame(unsigned flags) {
   return rectangleSearchKernelsFor(flags).transposeRuns == transposeRunsScalar;
 }
@@ -553,10 +675,12 @@ std::vector<KernelCase> unchangedCases() {
   return {{"difference map (frame)", diffSame, diffCheck, diffBench},
           {"unchanged test (line)", lineSame, lineCheck, lineBench},
           {"rectangle run map (line)", runsSame, runsCheck, runsBench},
+          {"rectangle solid runs (line)", sameRunsSame, sameRunsCheck, sameRunsBench},
           {"rectangle equal neighbours (line)", equalSame, equalCheck, equalBench},
           {"rectangle heights (line)", heightsSame, heightsCheck, heightsBench},
           {"rectangle largest down a column", columnSame, columnCheck, columnBench},
-          {"rectangle runs by column (map)", transposeSame, transposeCheck, transposeBench}};
+          {"rectangle runs by column (map)", transposeSame, transposeCheck, transposeBench},
+          {"rectangle candidates back to coded (map)", replaceSame, replaceCheck, replaceBench}};
 }
 
 }  // namespace zov::test
