@@ -1,0 +1,209 @@
+#include "encoder/prequantise_kernels.h"
+
+#include <algorithm>
+
+#include "encoder/delta_quantiser.h"
+#include "format/cpu_features.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define ZOV_X86 1
+#endif
+
+namespace zov {
+namespace {
+
+// Pixels [from, to) of the chain from the luma `pred` before them; returns the last one's.
+template <bool Extended>
+inline int chainPixels(const LumaLineJob& j, int from, int to, int pred, bool& doubled) {
+  SilentSymbols none;
+  const int w = j.width;
+  for (int x = from; x < to; ++x) {
+    const bool hasNext = x + 1 < w;
+    const int y = Extended ? quantiseExtended(j.wanted[x], pred, true, none)
+                           : quantiseDoubling(j.wanted[x], pred, hasNext,
+                                              hasNext ? int(j.yc[x + 1] >> 12) : 0, doubled, none);
+    j.yc[x] = uint32_t(y) << 12 | j.chroma[x >> j.cellShift];
+    j.pic[x] = j.ycToRgb[j.yc[x]];
+    pred = y;
+  }
+  return pred;
+}
+
+template <bool Extended>
+void lumaLineScalarT(const LumaLineJob& j) {
+  bool doubled = false;
+  chainPixels<Extended>(j, 1, j.width, int(j.yc[0] >> 12), doubled);
+}
+
+#ifdef ZOV_X86
+
+// The vector versions take sixteen pixels at once where the chain cannot but take every wanted
+// luma: a step of -6..6 is taken as it is by both codes (for step doubling, only while no
+// doubled step is pending and no edge of 14 or more lies ahead). Assuming every pixel of a block
+// gets its wanted luma, each step is known beforehand (the first one from the luma before the
+// block); when all sixteen hold, so does the assumption. Otherwise the block goes pixel by pixel.
+// Blocks start at multiples of 16 (whole cells); the line's first and last pixels, and what is
+// left at its end, go pixel by pixel.
+
+// Lanes (bytes, all ones) of the block at x whose step is taken as it is.
+template <bool Extended>
+__attribute__((target("sse2"))) inline int takenAsWanted(const LumaLineJob& j, int x, __m128i cur) {
+  const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(j.wanted + x - 1));
+  const __m128i zero = _mm_setzero_si128();
+  // -6 <= d <= 6 as 0 <= d + 6 <= 12 unsigned.
+  const __m128i d = _mm_add_epi8(_mm_sub_epi8(cur, before), _mm_set1_epi8(6));
+  __m128i ok = _mm_cmpeq_epi8(_mm_subs_epu8(d, _mm_set1_epi8(12)), zero);
+  if (!Extended) {
+    // The sources' own lumas of the pixels to the right: -13 <= e <= 13.
+    const uint32_t* n = j.yc + x + 1;
+    auto four = [&](int k) {
+      return _mm_srli_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(n + 4 * k)), 12);
+    };
+    const __m128i next =
+        _mm_packus_epi16(_mm_packs_epi32(four(0), four(1)), _mm_packs_epi32(four(2), four(3)));
+    const __m128i e = _mm_add_epi8(_mm_sub_epi8(next, before), _mm_set1_epi8(13));
+    ok = _mm_and_si128(ok, _mm_cmpeq_epi8(_mm_subs_epu8(e, _mm_set1_epi8(26)), zero));
+  }
+  return _mm_movemask_epi8(ok);
+}
+
+// The targets of the block at x from its lumas (bytes).
+__attribute__((target("sse2"))) inline void targetsSse2(const LumaLineJob& j, int x,
+                                                        __m128i lumas) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i lo16 = _mm_unpacklo_epi8(lumas, zero), hi16 = _mm_unpackhi_epi8(lumas, zero);
+  __m128i y[4] = {_mm_unpacklo_epi16(lo16, zero), _mm_unpackhi_epi16(lo16, zero),
+                  _mm_unpacklo_epi16(hi16, zero), _mm_unpackhi_epi16(hi16, zero)};
+  __m128i c[4];
+  if (j.cellShift == 2) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(j.chroma + x / 4));
+    c[0] = _mm_shuffle_epi32(v, 0x00);
+    c[1] = _mm_shuffle_epi32(v, 0x55);
+    c[2] = _mm_shuffle_epi32(v, 0xAA);
+    c[3] = _mm_shuffle_epi32(v, 0xFF);
+  } else {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(j.chroma + x / 2));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(j.chroma + x / 2 + 4));
+    c[0] = _mm_shuffle_epi32(a, 0x50);
+    c[1] = _mm_shuffle_epi32(a, 0xFA);
+    c[2] = _mm_shuffle_epi32(b, 0x50);
+    c[3] = _mm_shuffle_epi32(b, 0xFA);
+  }
+  for (int k = 0; k < 4; ++k)
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(j.yc + x + 4 * k),
+                     _mm_or_si128(_mm_slli_epi32(y[k], 12), c[k]));
+}
+
+template <bool Extended>
+__attribute__((target("sse2"))) void lumaLineSse2T(const LumaLineJob& j) {
+  const int w = j.width;
+  bool doubled = false;
+  int x = std::min(16, w);
+  int pred = chainPixels<Extended>(j, 1, x, int(j.yc[0] >> 12), doubled);
+  for (; x + 16 < w; x += 16) {
+    j.wanted[x - 1] = uint8_t(pred);
+    if (Extended || !doubled) {
+      const __m128i cur = _mm_loadu_si128(reinterpret_cast<const __m128i*>(j.wanted + x));
+      if (takenAsWanted<Extended>(j, x, cur) == 0xFFFF) {
+        targetsSse2(j, x, cur);
+        for (int i = x; i < x + 16; ++i) j.pic[i] = j.ycToRgb[j.yc[i]];
+        pred = j.wanted[x + 15];
+        continue;
+      }
+    }
+    pred = chainPixels<Extended>(j, x, x + 16, pred, doubled);
+  }
+  chainPixels<Extended>(j, x, w, pred, doubled);
+}
+
+void lumaLineSse2(const LumaLineJob& j) {
+  if (j.cellShift != 1 && j.cellShift != 2)
+    lumaLineScalar(j);
+  else if (j.extended)
+    lumaLineSse2T<true>(j);
+  else
+    lumaLineSse2T<false>(j);
+}
+
+template <bool Extended>
+__attribute__((target("avx2"))) void lumaLineAvx2T(const LumaLineJob& j) {
+  const int w = j.width;
+  bool doubled = false;
+  int x = std::min(16, w);
+  int pred = chainPixels<Extended>(j, 1, x, int(j.yc[0] >> 12), doubled);
+  // Lane i of a block takes the chroma of cell i >> cellShift of the block.
+  const __m256i pickLo = j.cellShift == 2 ? _mm256_setr_epi32(0, 0, 0, 0, 1, 1, 1, 1)
+                                          : _mm256_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3);
+  const __m256i pickHi = j.cellShift == 2 ? _mm256_setr_epi32(2, 2, 2, 2, 3, 3, 3, 3)
+                                          : _mm256_setr_epi32(4, 4, 5, 5, 6, 6, 7, 7);
+  const __m256i low16 = _mm256_set1_epi32(0xFFFF);
+  const int* table = reinterpret_cast<const int*>(j.ycToRgb);
+  for (; x + 16 < w; x += 16) {
+    j.wanted[x - 1] = uint8_t(pred);
+    if (Extended || !doubled) {
+      const __m128i cur = _mm_loadu_si128(reinterpret_cast<const __m128i*>(j.wanted + x));
+      if (takenAsWanted<Extended>(j, x, cur) == 0xFFFF) {
+        const __m256i c =
+            j.cellShift == 2
+                ? _mm256_broadcastsi128_si256(
+                      _mm_loadu_si128(reinterpret_cast<const __m128i*>(j.chroma + x / 4)))
+                : _mm256_loadu_si256(reinterpret_cast<const __m256i*>(j.chroma + x / 2));
+        const __m256i lo = _mm256_or_si256(_mm256_slli_epi32(_mm256_cvtepu8_epi32(cur), 12),
+                                           _mm256_permutevar8x32_epi32(c, pickLo));
+        const __m256i hi =
+            _mm256_or_si256(_mm256_slli_epi32(_mm256_cvtepu8_epi32(_mm_srli_si128(cur, 8)), 12),
+                            _mm256_permutevar8x32_epi32(c, pickHi));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(j.yc + x), lo);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(j.yc + x + 8), hi);
+        // Each colour as the low half of the 32 bits at its entry.
+        const __m256i clo = _mm256_and_si256(_mm256_i32gather_epi32(table, lo, 2), low16);
+        const __m256i chi = _mm256_and_si256(_mm256_i32gather_epi32(table, hi, 2), low16);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(j.pic + x),
+                            _mm256_permute4x64_epi64(_mm256_packus_epi32(clo, chi), 0xD8));
+        pred = j.wanted[x + 15];
+        continue;
+      }
+    }
+    pred = chainPixels<Extended>(j, x, x + 16, pred, doubled);
+  }
+  chainPixels<Extended>(j, x, w, pred, doubled);
+}
+
+void lumaLineAvx2(const LumaLineJob& j) {
+  if (j.cellShift != 1 && j.cellShift != 2)
+    lumaLineScalar(j);
+  else if (j.extended)
+    lumaLineAvx2T<true>(j);
+  else
+    lumaLineAvx2T<false>(j);
+}
+
+#endif
+
+}  // namespace
+
+void lumaLineScalar(const LumaLineJob& j) {
+  if (j.extended)
+    lumaLineScalarT<true>(j);
+  else
+    lumaLineScalarT<false>(j);
+}
+
+PrequantiseKernels prequantiseKernelsFor(unsigned flags) {
+  PrequantiseKernels k{lumaLineScalar};
+#ifdef ZOV_X86
+  if (flags & kCpuSse2) k = {lumaLineSse2};
+  if (flags & kCpuAvx2) k = {lumaLineAvx2};
+#else
+  (void)flags;
+#endif
+  return k;
+}
+
+const PrequantiseKernels& prequantiseKernels() {
+  static const PrequantiseKernels k = prequantiseKernelsFor(cpuFlags());
+  return k;
+}
+
+}  // namespace zov
