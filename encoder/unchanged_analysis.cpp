@@ -59,25 +59,20 @@ void keepWholeCells(uint8_t* map, int w, int lines, int first, int end, int ch) 
 
 }  // namespace
 
-void differenceMap(const uint16_t* a, const uint16_t* b, uint32_t* out, int n) {
-  unchangedKernels().differenceMap(a, b, out, n);
-}
-
-void markUnchanged(EncoderBuffers& b, const uint32_t* diff, const uint32_t* lookDiff, uint32_t t,
-                   uint32_t n, bool wholeCells) {
+void markUnchanged(EncoderBuffers& b, const uint8_t* cls, const uint8_t* lookCls, bool wholeCells) {
   const int w = b.width, lines = b.lines;
   uint8_t* map = b.blockMap.data();
-  const UnchangedLineFn line = unchangedKernels().unchangedLine;
-  // A pixel's test reads only the difference maps and writes only its own map entry, and a
-  // cell's only its own pixels: the bands of lines go to the workers in any order (a band is a
-  // whole number of cell rows).
+  const UnchangedClassLineFn line = unchangedKernels().unchangedClassLine;
+  // A pixel's test reads only the classes and writes only its own map entry, and a cell's only
+  // its own pixels: the bands of lines go to the workers in any order (a band is a whole number
+  // of cell rows).
   const int bands = (lines + kBandLines - 1) / kBandLines;
   b.pool->run(bands, [&](int band, int) {
     const int end = std::min(lines, (band + 1) * kBandLines);
     for (int l = band * kBandLines; l < end; ++l) {
       const size_t first = size_t(l) * w;
-      line(map + first, diff + first, lookDiff ? lookDiff + first : nullptr, w,
-           l > 0 && l < lines - 1, t, n);
+      line(map + first, cls + first, lookCls ? lookCls + first : nullptr, w,
+           l > 0 && l < lines - 1);
     }
     if (!wholeCells) return;
     const int first = band * kBandLines;
@@ -90,13 +85,14 @@ void markUnchanged(EncoderBuffers& b, const uint32_t* diff, const uint32_t* look
   });
 }
 
-void differenceMap(WorkerPool& pool, const uint16_t* a, const uint16_t* b, uint32_t* out, int width,
-                   int lines) {
+void differenceClasses(WorkerPool& pool, const uint16_t* a, const uint16_t* b, uint8_t* out,
+                       int width, int lines, uint32_t t, uint32_t n) {
+  const DifferenceClassesFn f = unchangedKernels().differenceClasses;
   const int bands = (lines + kBandLines - 1) / kBandLines;
   pool.run(bands, [&](int band, int) {
     const size_t first = size_t(band) * kBandLines * width;
     const int end = std::min(lines, (band + 1) * kBandLines);
-    differenceMap(a + first, b + first, out + first, int(size_t(end) * width - first));
+    f(a + first, b + first, out + first, int(size_t(end) * width - first), t, n);
   });
 }
 

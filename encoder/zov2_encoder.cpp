@@ -132,14 +132,18 @@ void search(EncoderBuffers& b, const CompressionSettings& s, BlockListKind kind,
   for (int i = 0; i < n; ++i) map[i] = map[i] == candidate ? uint8_t(kMapCoded) : map[i];
 }
 
-// Pixels covered by a rectangle of `list` take `source` (colour and target).
-void fillFrom(EncoderBuffers& b, uint8_t marker, const uint16_t* source) {
-  const ColourTables& t = *b.tables;
-  for (int i = 0; i < b.pixels; ++i) {
-    if (b.blockMap[i] != marker) continue;
-    b.cur[i] = source[i];
-    b.curYc[i] = t.rgbToYc[source[i]];
-  }
+// Pixels covered by a rectangle of `list` take `source` (colour and target): the list's
+// rectangles are exactly the pixels its search marked.
+void fillFrom(EncoderBuffers& b, const RectList& list, const uint16_t* source) {
+  const uint32_t* rgbToYc = b.tables->rgbToYc.data();
+  for (const BlockRect& r : list.rects)
+    for (int l = 0; l < r.height; ++l) {
+      const size_t first = r.pos + size_t(l) * size_t(b.width);
+      std::memcpy(b.cur.data() + first, source + first, size_t(r.width) * 2);
+      uint32_t* yc = b.curYc.data() + first;
+      const uint16_t* from = source + first;
+      for (int x = 0; x < r.width; ++x) yc[x] = rgbToYc[from[x]];
+    }
 }
 
 void markSmoothCandidates(EncoderBuffers& b, const CompressionSettings& s) {
@@ -238,10 +242,10 @@ bool StartEncoder(CompressionSettings& s, const EncoderSetup& setup) {
 
   const size_t n = size_t(b->pixels);
   for (auto* v : {&b->cur, &b->prev, &b->lookahead, &b->background, &b->work}) v->assign(n, 0);
-  for (auto* v : {&b->curYc, &b->lookYc, &b->diff, &b->lookDiff, &b->bgDiff, &b->areaCache})
-    v->assign(n, 0);
-  for (auto* v : {&b->blockMap, &b->keyMap, &b->keyMapCopy, &b->lookKeyMap, &b->runs, &b->heapFlag,
-                  &b->scratchHeights, &b->coverWidth, &b->entropyStart})
+  for (auto* v : {&b->curYc, &b->lookYc, &b->areaCache}) v->assign(n, 0);
+  for (auto* v :
+       {&b->blockMap, &b->diffClasses, &b->lookClasses, &b->keyMap, &b->keyMapCopy, &b->lookKeyMap,
+        &b->runs, &b->heapFlag, &b->scratchHeights, &b->coverWidth, &b->entropyStart})
     v->assign(n, 0);
   b->searchLine.assign(2 * (size_t(w) + 1), 0);
   b->runsByColumn.assign(n + 32, 0);
@@ -422,12 +426,14 @@ bool EncodeFrame(CompressionSettings& s, CompressParams& p) {
   std::memset(b.blockMap.data(), 0, size_t(b.pixels));
   bool key = background || s.KeyFrame || !b.havePrevious;
   if (!background && !s.FastCompression && !key) {
-    differenceMap(*b.pool, b.cur.data(), b.prev.data(), b.diff.data(), b.width, b.lines);
+    const uint32_t t = s.InterframeDetection * 10, n = s.NoiseReduction * 10;
+    differenceClasses(*b.pool, b.cur.data(), b.prev.data(), b.diffClasses.data(), b.width, b.lines,
+                      t, n);
     if (lookaheadValid)
-      differenceMap(*b.pool, b.lookahead.data(), b.prev.data(), b.lookDiff.data(), b.width,
-                    b.lines);
-    markUnchanged(b, b.diff.data(), lookaheadValid ? b.lookDiff.data() : nullptr,
-                  s.InterframeDetection * 10, s.NoiseReduction * 10, b.type != 0);
+      differenceClasses(*b.pool, b.lookahead.data(), b.prev.data(), b.lookClasses.data(), b.width,
+                        b.lines, t, n);
+    markUnchanged(b, b.diffClasses.data(), lookaheadValid ? b.lookClasses.data() : nullptr,
+                  b.type != 0);
     search(b, s, kListUnchanged, {kMapCandidate, kMapUnchanged, b.minUnchanged, false});
   }
 
@@ -463,22 +469,22 @@ bool EncodeFrame(CompressionSettings& s, CompressParams& p) {
     clearLists(b);
     std::memset(b.blockMap.data(), 0, size_t(b.pixels));
   } else {
-    fillFrom(b, kMapUnchanged, b.prev.data());
+    fillFrom(b, b.lists[kListUnchanged], b.prev.data());
   }
 
   // 9. Background rectangles.
   const bool bgList = backgroundListPresent(s, b);
   if (bgList && !background && !s.CaptureBackground) {
     if (s.ChromaScreening == kScreeningBackground) {
-      differenceMap(*b.pool, b.cur.data(), b.background.data(), b.bgDiff.data(), b.width, b.lines);
-      markUnchanged(b, b.bgDiff.data(), nullptr, s.BackgroundDetection * 10,
-                    s.BackgroundNoiseReduction * 10, false);
+      differenceClasses(*b.pool, b.cur.data(), b.background.data(), b.diffClasses.data(), b.width,
+                        b.lines, s.BackgroundDetection * 10, s.BackgroundNoiseReduction * 10);
+      markUnchanged(b, b.diffClasses.data(), nullptr, false);
     } else {
       for (int i = 0; i < b.pixels; ++i)
         if (b.keyMap[i] && b.blockMap[i] == kMapCoded) b.blockMap[i] = kMapCandidate;
     }
     search(b, s, kListBackground, {kMapCandidate, kMapBackground, b.minUnchanged, false});
-    fillFrom(b, kMapBackground, b.background.data());
+    fillFrom(b, b.lists[kListBackground], b.background.data());
   }
 
   // 10. Chroma consistency: a cell partly covered takes the chroma of its covered pixel.
