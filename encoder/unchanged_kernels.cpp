@@ -288,39 +288,51 @@ __attribute__((target("sse2"))) inline void markClasses16(uint8_t* m, __m128i pa
   _mm_storeu_si128(reinterpret_cast<__m128i*>(m), _mm_or_si128(cur, set));
 }
 
+// The test of the sixteen inner pixels at x.
+__attribute__((target("sse2"))) inline void classStep16(uint8_t* map, const uint8_t* cls,
+                                                        const uint8_t* lookCls, int x, int w) {
+  const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cls + x));
+  __m128i pass = hasBit16(c, kWithinT);
+  const __m128i need =
+      _mm_andnot_si128(_mm_or_si128(pass, hasBit16(c, kBeyondN)), _mm_set1_epi8(-1));
+  if (_mm_movemask_epi8(need) != 0) {
+    const __m128i q = quietClasses16(cls + x, w);
+    pass = _mm_or_si128(pass, _mm_and_si128(need, q));
+    const __m128i rest = _mm_andnot_si128(q, need);
+    if (lookCls && _mm_movemask_epi8(rest) != 0) {
+      const __m128i e = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lookCls + x));
+      const __m128i eQuiet =
+          _mm_andnot_si128(hasBit16(e, kBeyondN), quietClasses16(lookCls + x, w));
+      pass = _mm_or_si128(pass, _mm_and_si128(rest, _mm_or_si128(hasBit16(e, kWithinT), eQuiet)));
+    }
+  }
+  markClasses16(map + x, pass);
+}
+
+// The steps cover the line; the last one ends at the line's end (or its last inner column) and
+// may overlap the one before: marking a pixel again changes nothing, as the test does not read
+// the map.
 __attribute__((target("sse2"))) void unchangedClassLineSse2(uint8_t* map, const uint8_t* cls,
                                                             const uint8_t* lookCls, int w,
                                                             bool inner) {
   if (!inner) {
-    int x = 0;
-    for (; x + 16 <= w; x += 16)
+    if (w < 16) return unchangedClassPixels(map, cls, lookCls, w, inner, 0, w);
+    for (int x = 0;; x += 16) {
+      x = std::min(x, w - 16);
       markClasses16(map + x,
                     hasBit16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cls + x)), kWithinT));
-    unchangedClassPixels(map, cls, lookCls, w, inner, x, w);
-    return;
-  }
-  // Columns 1 .. w-2 sixteen at a time (each step reads one column either side).
-  int x = 1;
-  for (; x + 17 <= w; x += 16) {
-    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cls + x));
-    __m128i pass = hasBit16(c, kWithinT);
-    const __m128i need =
-        _mm_andnot_si128(_mm_or_si128(pass, hasBit16(c, kBeyondN)), _mm_set1_epi8(-1));
-    if (_mm_movemask_epi8(need) != 0) {
-      const __m128i q = quietClasses16(cls + x, w);
-      pass = _mm_or_si128(pass, _mm_and_si128(need, q));
-      const __m128i rest = _mm_andnot_si128(q, need);
-      if (lookCls && _mm_movemask_epi8(rest) != 0) {
-        const __m128i e = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lookCls + x));
-        const __m128i eQuiet =
-            _mm_andnot_si128(hasBit16(e, kBeyondN), quietClasses16(lookCls + x, w));
-        pass = _mm_or_si128(pass, _mm_and_si128(rest, _mm_or_si128(hasBit16(e, kWithinT), eQuiet)));
-      }
+      if (x == w - 16) return;
     }
-    markClasses16(map + x, pass);
   }
   unchangedClassPixels(map, cls, lookCls, w, inner, 0, 1);
-  unchangedClassPixels(map, cls, lookCls, w, inner, x, w);
+  if (w < 18) return unchangedClassPixels(map, cls, lookCls, w, inner, 1, w);
+  // Columns 1 .. w-2 sixteen at a time (each step reads one column either side).
+  for (int x = 1;; x += 16) {
+    x = std::min(x, w - 17);
+    classStep16(map, cls, lookCls, x, w);
+    if (x == w - 17) break;
+  }
+  unchangedClassPixels(map, cls, lookCls, w, inner, w - 1, w);
 }
 
 // ---- AVX2: sixteen pixels a step, as two registers of eight differences ----
@@ -486,39 +498,47 @@ __attribute__((target("avx2"))) inline void markClasses32(uint8_t* m, __m256i pa
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(m), _mm256_or_si256(cur, set));
 }
 
+__attribute__((target("avx2"))) inline void classStep32(uint8_t* map, const uint8_t* cls,
+                                                        const uint8_t* lookCls, int x, int w) {
+  const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cls + x));
+  __m256i pass = hasBit32(c, kWithinT);
+  const __m256i need =
+      _mm256_andnot_si256(_mm256_or_si256(pass, hasBit32(c, kBeyondN)), _mm256_set1_epi8(-1));
+  if (!_mm256_testz_si256(need, need)) {
+    const __m256i q = quietClasses32(cls + x, w);
+    pass = _mm256_or_si256(pass, _mm256_and_si256(need, q));
+    const __m256i rest = _mm256_andnot_si256(q, need);
+    if (lookCls && !_mm256_testz_si256(rest, rest)) {
+      const __m256i e = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(lookCls + x));
+      const __m256i eQuiet =
+          _mm256_andnot_si256(hasBit32(e, kBeyondN), quietClasses32(lookCls + x, w));
+      pass = _mm256_or_si256(
+          pass, _mm256_and_si256(rest, _mm256_or_si256(hasBit32(e, kWithinT), eQuiet)));
+    }
+  }
+  markClasses32(map + x, pass);
+}
+
+// As unchangedClassLineSse2, 32 pixels a step.
 __attribute__((target("avx2"))) void unchangedClassLineAvx2(uint8_t* map, const uint8_t* cls,
                                                             const uint8_t* lookCls, int w,
                                                             bool inner) {
+  if (w < 34) return unchangedClassLineSse2(map, cls, lookCls, w, inner);
   if (!inner) {
-    int x = 0;
-    for (; x + 32 <= w; x += 32)
+    for (int x = 0;; x += 32) {
+      x = std::min(x, w - 32);
       markClasses32(map + x, hasBit32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(cls + x)),
                                       kWithinT));
-    unchangedClassPixels(map, cls, lookCls, w, inner, x, w);
-    return;
-  }
-  int x = 1;
-  for (; x + 33 <= w; x += 32) {
-    const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cls + x));
-    __m256i pass = hasBit32(c, kWithinT);
-    const __m256i need =
-        _mm256_andnot_si256(_mm256_or_si256(pass, hasBit32(c, kBeyondN)), _mm256_set1_epi8(-1));
-    if (!_mm256_testz_si256(need, need)) {
-      const __m256i q = quietClasses32(cls + x, w);
-      pass = _mm256_or_si256(pass, _mm256_and_si256(need, q));
-      const __m256i rest = _mm256_andnot_si256(q, need);
-      if (lookCls && !_mm256_testz_si256(rest, rest)) {
-        const __m256i e = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(lookCls + x));
-        const __m256i eQuiet =
-            _mm256_andnot_si256(hasBit32(e, kBeyondN), quietClasses32(lookCls + x, w));
-        pass = _mm256_or_si256(
-            pass, _mm256_and_si256(rest, _mm256_or_si256(hasBit32(e, kWithinT), eQuiet)));
-      }
+      if (x == w - 32) return;
     }
-    markClasses32(map + x, pass);
   }
   unchangedClassPixels(map, cls, lookCls, w, inner, 0, 1);
-  unchangedClassPixels(map, cls, lookCls, w, inner, x, w);
+  for (int x = 1;; x += 32) {
+    x = std::min(x, w - 33);
+    classStep32(map, cls, lookCls, x, w);
+    if (x == w - 33) break;
+  }
+  unchangedClassPixels(map, cls, lookCls, w, inner, w - 1, w);
 }
 
 #endif
