@@ -86,7 +86,7 @@ struct EncoderBuffers {
 
   // Maps.
   std::vector<uint8_t> blockMap;
-  std::vector<uint8_t> keyMap, keyMapCopy;
+  std::vector<uint8_t> keyMap, keyMapCopy;        // a key map has one byte more (see intake)
   std::vector<uint8_t> diffClasses, lookClasses;  // the unchanged test's difference classes
   std::vector<uint8_t> runs;
   std::vector<uint8_t> runsByColumn;  // rectangle search: the runs column by column (+ 32)

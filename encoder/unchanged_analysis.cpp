@@ -77,7 +77,8 @@ void keepWholeCells(uint8_t* map, int w, int lines, int first, int end, int ch) 
 
 }  // namespace
 
-void markUnchanged(EncoderBuffers& b, const uint8_t* cls, const uint8_t* lookCls, bool wholeCells) {
+void markUnchanged(EncoderBuffers& b, const uint8_t* cls, const uint8_t* lookCls, bool wholeCells,
+                   bool clear) {
   const int w = b.width, lines = b.lines;
   uint8_t* map = b.blockMap.data();
   const UnchangedClassLineFn line = unchangedKernels().unchangedClassLine;
@@ -89,8 +90,8 @@ void markUnchanged(EncoderBuffers& b, const uint8_t* cls, const uint8_t* lookCls
     const int end = std::min(lines, (band + 1) * kBandLines);
     for (int l = band * kBandLines; l < end; ++l) {
       const size_t first = size_t(l) * w;
-      line(map + first, cls + first, lookCls ? lookCls + first : nullptr, w,
-           l > 0 && l < lines - 1);
+      line(map + first, cls + first, lookCls ? lookCls + first : nullptr, w, l > 0 && l < lines - 1,
+           clear);
     }
     if (!wholeCells) return;
     const int first = band * kBandLines;

@@ -23,7 +23,9 @@ void differenceClasses(WorkerPool& pool, const uint16_t* a, const uint16_t* b, u
 // the nine at most t. With a lookahead, an inner pixel within n that fails the neighbourhood
 // test is still unchanged when the lookahead passes it. The differences come as classes under
 // t and n (differenceClasses). With cells, a cell stays unchanged only when all of its pixels
-// are. Runs in bands of lines on the encoder's workers.
-void markUnchanged(EncoderBuffers& b, const uint8_t* cls, const uint8_t* lookCls, bool wholeCells);
+// are. With `clear` the map is written whole, as if it were all kMapCoded before. Runs in bands
+// of lines on the encoder's workers.
+void markUnchanged(EncoderBuffers& b, const uint8_t* cls, const uint8_t* lookCls, bool wholeCells,
+                   bool clear);
 
 }  // namespace zov

@@ -82,10 +82,14 @@ bool quietClasses(const uint8_t* c, int x, int w) {
 }
 
 // unchangedPixels on classes.
+// With `clear` every entry is taken as kMapCoded and written.
 void unchangedClassPixels(uint8_t* map, const uint8_t* cls, const uint8_t* lookCls, int w,
-                          bool inner, int from, int to) {
+                          bool inner, bool clear, int from, int to) {
   for (int x = from; x < to; ++x) {
-    if (map[x] != kMapCoded) continue;
+    if (clear)
+      map[x] = kMapCoded;
+    else if (map[x] != kMapCoded)
+      continue;
     const uint8_t c = cls[x];
     bool unchanged = (c & kWithinT) != 0;
     if (!unchanged && !(c & kBeyondN) && inner && x > 0 && x < w - 1) {
@@ -102,8 +106,8 @@ void unchangedClassPixels(uint8_t* map, const uint8_t* cls, const uint8_t* lookC
 }  // namespace
 
 void unchangedClassLineScalar(uint8_t* map, const uint8_t* cls, const uint8_t* lookCls, int width,
-                              bool inner) {
-  unchangedClassPixels(map, cls, lookCls, width, inner, 0, width);
+                              bool inner, bool clear) {
+  unchangedClassPixels(map, cls, lookCls, width, inner, clear, 0, width);
 }
 
 namespace {
@@ -279,9 +283,14 @@ __attribute__((target("sse2"))) inline __m128i quietClasses16(const uint8_t* c, 
                         _mm_setzero_si128());
 }
 
-// Sets kMapCandidate in the sixteen map entries at m that are kMapCoded and pass (bytes).
-__attribute__((target("sse2"))) inline void markClasses16(uint8_t* m, __m128i pass) {
+// Sets kMapCandidate in the sixteen map entries at m that are kMapCoded and pass (bytes); with
+// `clear` writes every entry (kMapCandidate or kMapCoded).
+__attribute__((target("sse2"))) inline void markClasses16(uint8_t* m, __m128i pass, bool clear) {
   static_assert(kMapCoded == 0 && kMapCandidate == 1);
+  if (clear) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(m), _mm_and_si128(pass, _mm_set1_epi8(1)));
+    return;
+  }
   const __m128i cur = _mm_loadu_si128(reinterpret_cast<const __m128i*>(m));
   const __m128i set = _mm_and_si128(_mm_and_si128(pass, _mm_cmpeq_epi8(cur, _mm_setzero_si128())),
                                     _mm_set1_epi8(1));
@@ -290,7 +299,8 @@ __attribute__((target("sse2"))) inline void markClasses16(uint8_t* m, __m128i pa
 
 // The test of the sixteen inner pixels at x.
 __attribute__((target("sse2"))) inline void classStep16(uint8_t* map, const uint8_t* cls,
-                                                        const uint8_t* lookCls, int x, int w) {
+                                                        const uint8_t* lookCls, int x, int w,
+                                                        bool clear) {
   const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cls + x));
   __m128i pass = hasBit16(c, kWithinT);
   const __m128i need =
@@ -306,7 +316,7 @@ __attribute__((target("sse2"))) inline void classStep16(uint8_t* map, const uint
       pass = _mm_or_si128(pass, _mm_and_si128(rest, _mm_or_si128(hasBit16(e, kWithinT), eQuiet)));
     }
   }
-  markClasses16(map + x, pass);
+  markClasses16(map + x, pass, clear);
 }
 
 // The steps cover the line; the last one ends at the line's end (or its last inner column) and
@@ -314,25 +324,26 @@ __attribute__((target("sse2"))) inline void classStep16(uint8_t* map, const uint
 // the map.
 __attribute__((target("sse2"))) void unchangedClassLineSse2(uint8_t* map, const uint8_t* cls,
                                                             const uint8_t* lookCls, int w,
-                                                            bool inner) {
+                                                            bool inner, bool clear) {
   if (!inner) {
-    if (w < 16) return unchangedClassPixels(map, cls, lookCls, w, inner, 0, w);
+    if (w < 16) return unchangedClassPixels(map, cls, lookCls, w, inner, clear, 0, w);
     for (int x = 0;; x += 16) {
       x = std::min(x, w - 16);
       markClasses16(map + x,
-                    hasBit16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cls + x)), kWithinT));
+                    hasBit16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cls + x)), kWithinT),
+                    clear);
       if (x == w - 16) return;
     }
   }
-  unchangedClassPixels(map, cls, lookCls, w, inner, 0, 1);
-  if (w < 18) return unchangedClassPixels(map, cls, lookCls, w, inner, 1, w);
+  unchangedClassPixels(map, cls, lookCls, w, inner, clear, 0, 1);
+  if (w < 18) return unchangedClassPixels(map, cls, lookCls, w, inner, clear, 1, w);
   // Columns 1 .. w-2 sixteen at a time (each step reads one column either side).
   for (int x = 1;; x += 16) {
     x = std::min(x, w - 17);
-    classStep16(map, cls, lookCls, x, w);
+    classStep16(map, cls, lookCls, x, w, clear);
     if (x == w - 17) break;
   }
-  unchangedClassPixels(map, cls, lookCls, w, inner, w - 1, w);
+  unchangedClassPixels(map, cls, lookCls, w, inner, clear, w - 1, w);
 }
 
 // ---- AVX2: sixteen pixels a step, as two registers of eight differences ----
@@ -491,7 +502,11 @@ __attribute__((target("avx2"))) inline __m256i quietClasses32(const uint8_t* c, 
       _mm256_setzero_si256());
 }
 
-__attribute__((target("avx2"))) inline void markClasses32(uint8_t* m, __m256i pass) {
+__attribute__((target("avx2"))) inline void markClasses32(uint8_t* m, __m256i pass, bool clear) {
+  if (clear) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(m), _mm256_and_si256(pass, _mm256_set1_epi8(1)));
+    return;
+  }
   const __m256i cur = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m));
   const __m256i set = _mm256_and_si256(
       _mm256_and_si256(pass, _mm256_cmpeq_epi8(cur, _mm256_setzero_si256())), _mm256_set1_epi8(1));
@@ -499,7 +514,8 @@ __attribute__((target("avx2"))) inline void markClasses32(uint8_t* m, __m256i pa
 }
 
 __attribute__((target("avx2"))) inline void classStep32(uint8_t* map, const uint8_t* cls,
-                                                        const uint8_t* lookCls, int x, int w) {
+                                                        const uint8_t* lookCls, int x, int w,
+                                                        bool clear) {
   const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cls + x));
   __m256i pass = hasBit32(c, kWithinT);
   const __m256i need =
@@ -516,29 +532,30 @@ __attribute__((target("avx2"))) inline void classStep32(uint8_t* map, const uint
           pass, _mm256_and_si256(rest, _mm256_or_si256(hasBit32(e, kWithinT), eQuiet)));
     }
   }
-  markClasses32(map + x, pass);
+  markClasses32(map + x, pass, clear);
 }
 
 // As unchangedClassLineSse2, 32 pixels a step.
 __attribute__((target("avx2"))) void unchangedClassLineAvx2(uint8_t* map, const uint8_t* cls,
                                                             const uint8_t* lookCls, int w,
-                                                            bool inner) {
-  if (w < 34) return unchangedClassLineSse2(map, cls, lookCls, w, inner);
+                                                            bool inner, bool clear) {
+  if (w < 34) return unchangedClassLineSse2(map, cls, lookCls, w, inner, clear);
   if (!inner) {
     for (int x = 0;; x += 32) {
       x = std::min(x, w - 32);
-      markClasses32(map + x, hasBit32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(cls + x)),
-                                      kWithinT));
+      markClasses32(
+          map + x,
+          hasBit32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(cls + x)), kWithinT), clear);
       if (x == w - 32) return;
     }
   }
-  unchangedClassPixels(map, cls, lookCls, w, inner, 0, 1);
+  unchangedClassPixels(map, cls, lookCls, w, inner, clear, 0, 1);
   for (int x = 1;; x += 32) {
     x = std::min(x, w - 33);
-    classStep32(map, cls, lookCls, x, w);
+    classStep32(map, cls, lookCls, x, w, clear);
     if (x == w - 33) break;
   }
-  unchangedClassPixels(map, cls, lookCls, w, inner, w - 1, w);
+  unchangedClassPixels(map, cls, lookCls, w, inner, clear, w - 1, w);
 }
 
 #endif

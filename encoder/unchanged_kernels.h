@@ -28,9 +28,10 @@ inline constexpr uint8_t kWithinT = 1, kBeyondN = 16;
 // The class of every pixel of a against the same pixel of b, under thresholds t and n.
 using DifferenceClassesFn = void (*)(const uint16_t* a, const uint16_t* b, uint8_t* out, int count,
                                      uint32_t t, uint32_t n);
-// unchangedLine on the classes of the difference maps (and of the lookahead's, or null).
+// unchangedLine on the classes of the difference maps (and of the lookahead's, or null). With
+// `clear` the map's entries are taken as kMapCoded whatever they hold: each is written.
 using UnchangedClassLineFn = void (*)(uint8_t* map, const uint8_t* cls, const uint8_t* lookCls,
-                                      int width, bool inner);
+                                      int width, bool inner, bool clear);
 
 struct UnchangedKernels {
   DifferenceMapFn differenceMap;
@@ -46,7 +47,7 @@ void unchangedLineScalar(uint8_t* map, const uint32_t* diff, const uint32_t* loo
 void differenceClassesScalar(const uint16_t* a, const uint16_t* b, uint8_t* out, int count,
                              uint32_t t, uint32_t n);
 void unchangedClassLineScalar(uint8_t* map, const uint8_t* cls, const uint8_t* lookCls, int width,
-                              bool inner);
+                              bool inner, bool clear);
 
 // The table for the given processor flags (references where a flag is missing).
 UnchangedKernels unchangedKernelsFor(unsigned cpuFlags);

@@ -226,7 +226,8 @@ bool classLineSame(unsigned flags) {
 }
 
 // Every line of a picture through the test on distances (the reference) and through the class
-// reference and f on the classes.
+// reference and f on the classes; and with `clear` on the same map, which must come out as the
+// reference's on a clear map.
 bool classLineOne(UnchangedClassLineFn f, const std::vector<uint8_t>& map, const uint32_t* diff,
                   const uint32_t* look, int w, int lines, uint32_t t, uint32_t n,
                   std::string& why) {
@@ -236,25 +237,30 @@ bool classLineOne(UnchangedClassLineFn f, const std::vector<uint8_t>& map, const
     cls[i] = uint8_t((diff[i] <= t ? kWithinT : 0) | (diff[i] > n ? kBeyondN : 0));
     if (look) lookCls[i] = uint8_t((look[i] <= t ? kWithinT : 0) | (look[i] > n ? kBeyondN : 0));
   }
-  std::vector<uint8_t> ref = map, got[2] = {map, map};
-  for (int l = 0; l < lines; ++l) {
-    const size_t first = size_t(l) * w;
-    const bool inner = l > 0 && l < lines - 1;
-    unchangedLineScalar(ref.data() + first, diff + first, look ? look + first : nullptr, w, inner,
-                        t, n);
-    for (int k = 0; k < 2; ++k)
-      (k ? f : unchangedClassLineScalar)(got[k].data() + first, cls.data() + first,
-                                         look ? lookCls.data() + first : nullptr, w, inner);
-  }
-  for (int k = 0; k < 2; ++k) {
-    if (got[k] == ref) continue;
-    const size_t i =
-        size_t(std::mismatch(got[k].begin(), got[k].end(), ref.begin()).first - got[k].begin());
-    why = std::string(k ? "" : "class reference: ") + std::to_string(w) + "x" +
-          std::to_string(lines) + " t " + std::to_string(t) + " n " + std::to_string(n) +
-          (look ? " with lookahead" : "") + ": pixel " + std::to_string(i) + " " +
-          std::to_string(got[k][i]) + ", reference " + std::to_string(ref[i]);
-    return false;
+  for (const bool clear : {false, true}) {
+    std::vector<uint8_t> ref = clear ? std::vector<uint8_t>(size, kMapCoded) : map;
+    std::vector<uint8_t> got[2] = {map, map};
+    for (int l = 0; l < lines; ++l) {
+      const size_t first = size_t(l) * w;
+      const bool inner = l > 0 && l < lines - 1;
+      unchangedLineScalar(ref.data() + first, diff + first, look ? look + first : nullptr, w, inner,
+                          t, n);
+      for (int k = 0; k < 2; ++k)
+        (k ? f : unchangedClassLineScalar)(got[k].data() + first, cls.data() + first,
+                                           look ? lookCls.data() + first : nullptr, w, inner,
+                                           clear);
+    }
+    for (int k = 0; k < 2; ++k) {
+      if (got[k] == ref) continue;
+      const size_t i =
+          size_t(std::mismatch(got[k].begin(), got[k].end(), ref.begin()).first - got[k].begin());
+      why = std::string(k ? "" : "class reference: ") + std::to_string(w) + "x" +
+            std::to_string(lines) + " t " + std::to_string(t) + " n " + std::to_string(n) +
+            (look ? " with lookahead" : "") + (clear ? " clearing" : "") + ": pixel " +
+            std::to_string(i) + " " + std::to_string(got[k][i]) + ", reference " +
+            std::to_string(ref[i]);
+      return false;
+    }
   }
   return true;
 }
@@ -278,7 +284,8 @@ uint64_t classLineBench(unsigned flags, KernelInputs& in) {
     std::fill(map.begin(), map.end(), kMapCoded);
     for (int l = 0; l < kSide; ++l, ++calls) {
       const size_t first = size_t(l) * kSide;
-      f(map.data() + first, cls.data() + first, look.data() + first, kSide, l > 0 && l < kSide - 1);
+      f(map.data() + first, cls.data() + first, look.data() + first, kSide, l > 0 && l < kSide - 1,
+        true);
     }
   }
   if (map[12345] == 7) std::printf(" ");
