@@ -251,11 +251,48 @@ __attribute__((target("sse2"))) inline void distances8(const uint16_t* a, const 
   hi = distances4(sr, sg, sb, true);
 }
 
+// Thresholds below 65535 (the settings' range) are taken on distances in 16-bit lanes that
+// saturate at 65535: such a distance is at most the threshold exactly when the true one is.
+inline bool narrowLimits(uint32_t t, uint32_t n) {
+  return t < 0xFFFF && n < 0xFFFF;
+}
+
+// The classes of eight pixels in 16-bit lanes, the distances saturated.
+__attribute__((target("sse2"))) inline __m128i narrowClasses8(const uint16_t* a, const uint16_t* b,
+                                                              __m128i vt, __m128i vn) {
+  const __m128i five = _mm_set1_epi16(31), zero = _mm_setzero_si128();
+  const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a));
+  const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b));
+  const __m128i dr = _mm_sub_epi16(_mm_and_si128(_mm_srli_epi16(va, 10), five),
+                                   _mm_and_si128(_mm_srli_epi16(vb, 10), five));
+  const __m128i dg = _mm_sub_epi16(_mm_and_si128(_mm_srli_epi16(va, 5), five),
+                                   _mm_and_si128(_mm_srli_epi16(vb, 5), five));
+  const __m128i db = _mm_sub_epi16(_mm_and_si128(va, five), _mm_and_si128(vb, five));
+  // Each weighted square fits 16 bits (59 * 31 * 31 = 56699).
+  const __m128i d =
+      _mm_adds_epu16(_mm_adds_epu16(_mm_mullo_epi16(_mm_mullo_epi16(dr, dr), _mm_set1_epi16(30)),
+                                    _mm_mullo_epi16(_mm_mullo_epi16(dg, dg), _mm_set1_epi16(59))),
+                     _mm_mullo_epi16(_mm_mullo_epi16(db, db), _mm_set1_epi16(20)));
+  const __m128i within =
+      _mm_and_si128(_mm_cmpeq_epi16(_mm_subs_epu16(d, vt), zero), _mm_set1_epi16(kWithinT));
+  const __m128i beyond =
+      _mm_andnot_si128(_mm_cmpeq_epi16(_mm_subs_epu16(d, vn), zero), _mm_set1_epi16(kBeyondN));
+  return _mm_or_si128(within, beyond);
+}
+
 __attribute__((target("sse2"))) void differenceClassesSse2(const uint16_t* a, const uint16_t* b,
                                                            uint8_t* out, int count, uint32_t t,
                                                            uint32_t n) {
-  const __m128i vt = _mm_set1_epi32(signedLimit(t)), vn = _mm_set1_epi32(signedLimit(n));
   int i = 0;
+  if (narrowLimits(t, n)) {
+    const __m128i vt = _mm_set1_epi16(short(t)), vn = _mm_set1_epi16(short(n));
+    for (; i + 16 <= count; i += 16)
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
+                       _mm_packus_epi16(narrowClasses8(a + i, b + i, vt, vn),
+                                        narrowClasses8(a + i + 8, b + i + 8, vt, vn)));
+    return differenceClassesScalar(a + i, b + i, out + i, count - i, t, n);
+  }
+  const __m128i vt = _mm_set1_epi32(signedLimit(t)), vn = _mm_set1_epi32(signedLimit(n));
   for (; i + 16 <= count; i += 16) {
     __m128i lo, hi, lo2, hi2;
     distances8(a + i, b + i, lo, hi);
@@ -474,11 +511,42 @@ __attribute__((target("avx2"))) inline __m256i classes16(const uint16_t* pa, con
                          _mm256_and_si256(gtN, _mm256_set1_epi16(kBeyondN)));
 }
 
+// As narrowClasses8, sixteen pixels.
+__attribute__((target("avx2"))) inline __m256i narrowClasses16(const uint16_t* a, const uint16_t* b,
+                                                               __m256i vt, __m256i vn) {
+  const __m256i five = _mm256_set1_epi16(31), zero = _mm256_setzero_si256();
+  const __m256i va = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a));
+  const __m256i vb = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b));
+  const __m256i dr = _mm256_sub_epi16(_mm256_and_si256(_mm256_srli_epi16(va, 10), five),
+                                      _mm256_and_si256(_mm256_srli_epi16(vb, 10), five));
+  const __m256i dg = _mm256_sub_epi16(_mm256_and_si256(_mm256_srli_epi16(va, 5), five),
+                                      _mm256_and_si256(_mm256_srli_epi16(vb, 5), five));
+  const __m256i db = _mm256_sub_epi16(_mm256_and_si256(va, five), _mm256_and_si256(vb, five));
+  const __m256i d = _mm256_adds_epu16(
+      _mm256_adds_epu16(_mm256_mullo_epi16(_mm256_mullo_epi16(dr, dr), _mm256_set1_epi16(30)),
+                        _mm256_mullo_epi16(_mm256_mullo_epi16(dg, dg), _mm256_set1_epi16(59))),
+      _mm256_mullo_epi16(_mm256_mullo_epi16(db, db), _mm256_set1_epi16(20)));
+  const __m256i within = _mm256_and_si256(_mm256_cmpeq_epi16(_mm256_subs_epu16(d, vt), zero),
+                                          _mm256_set1_epi16(kWithinT));
+  const __m256i beyond = _mm256_andnot_si256(_mm256_cmpeq_epi16(_mm256_subs_epu16(d, vn), zero),
+                                             _mm256_set1_epi16(kBeyondN));
+  return _mm256_or_si256(within, beyond);
+}
+
 __attribute__((target("avx2"))) void differenceClassesAvx2(const uint16_t* a, const uint16_t* b,
                                                            uint8_t* out, int count, uint32_t t,
                                                            uint32_t n) {
-  const __m256i vt = _mm256_set1_epi32(signedLimit(t)), vn = _mm256_set1_epi32(signedLimit(n));
   int i = 0;
+  if (narrowLimits(t, n)) {
+    const __m256i vt = _mm256_set1_epi16(short(t)), vn = _mm256_set1_epi16(short(n));
+    for (; i + 32 <= count; i += 32) {
+      const __m256i p = _mm256_packus_epi16(narrowClasses16(a + i, b + i, vt, vn),
+                                            narrowClasses16(a + i + 16, b + i + 16, vt, vn));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm256_permute4x64_epi64(p, 0xD8));
+    }
+    return differenceClassesScalar(a + i, b + i, out + i, count - i, t, n);
+  }
+  const __m256i vt = _mm256_set1_epi32(signedLimit(t)), vn = _mm256_set1_epi32(signedLimit(n));
   for (; i + 32 <= count; i += 32) {
     const __m256i p = _mm256_packus_epi16(classes16(a + i, b + i, vt, vn),
                                           classes16(a + i + 16, b + i + 16, vt, vn));
