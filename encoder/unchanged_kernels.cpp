@@ -258,8 +258,10 @@ inline bool narrowLimits(uint32_t t, uint32_t n) {
 }
 
 // The classes of eight pixels in 16-bit lanes, the distances saturated.
+// `weights`: 30, 59 and 20 in 16-bit lanes.
 __attribute__((target("sse2"))) inline __m128i narrowClasses8(const uint16_t* a, const uint16_t* b,
-                                                              __m128i vt, __m128i vn) {
+                                                              __m128i vt, __m128i vn,
+                                                              const __m128i* weights) {
   const __m128i five = _mm_set1_epi16(31), zero = _mm_setzero_si128();
   const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a));
   const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b));
@@ -270,9 +272,9 @@ __attribute__((target("sse2"))) inline __m128i narrowClasses8(const uint16_t* a,
   const __m128i db = _mm_sub_epi16(_mm_and_si128(va, five), _mm_and_si128(vb, five));
   // Each weighted square fits 16 bits (59 * 31 * 31 = 56699).
   const __m128i d =
-      _mm_adds_epu16(_mm_adds_epu16(_mm_mullo_epi16(_mm_mullo_epi16(dr, dr), _mm_set1_epi16(30)),
-                                    _mm_mullo_epi16(_mm_mullo_epi16(dg, dg), _mm_set1_epi16(59))),
-                     _mm_mullo_epi16(_mm_mullo_epi16(db, db), _mm_set1_epi16(20)));
+      _mm_adds_epu16(_mm_adds_epu16(_mm_mullo_epi16(_mm_mullo_epi16(dr, dr), weights[0]),
+                                    _mm_mullo_epi16(_mm_mullo_epi16(dg, dg), weights[1])),
+                     _mm_mullo_epi16(_mm_mullo_epi16(db, db), weights[2]));
   const __m128i within =
       _mm_and_si128(_mm_cmpeq_epi16(_mm_subs_epu16(d, vt), zero), _mm_set1_epi16(kWithinT));
   const __m128i beyond =
@@ -286,10 +288,13 @@ __attribute__((target("sse2"))) void differenceClassesSse2(const uint16_t* a, co
   int i = 0;
   if (narrowLimits(t, n)) {
     const __m128i vt = _mm_set1_epi16(short(t)), vn = _mm_set1_epi16(short(n));
+    __m128i weights[3] = {_mm_set1_epi16(30), _mm_set1_epi16(59), _mm_set1_epi16(20)};
+    // Kept as multiplications: the compiler would make each a longer chain of shifts and adds.
+    __asm__("" : "+x"(weights[0]), "+x"(weights[1]), "+x"(weights[2]));
     for (; i + 16 <= count; i += 16)
       _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
-                       _mm_packus_epi16(narrowClasses8(a + i, b + i, vt, vn),
-                                        narrowClasses8(a + i + 8, b + i + 8, vt, vn)));
+                       _mm_packus_epi16(narrowClasses8(a + i, b + i, vt, vn, weights),
+                                        narrowClasses8(a + i + 8, b + i + 8, vt, vn, weights)));
     return differenceClassesScalar(a + i, b + i, out + i, count - i, t, n);
   }
   const __m128i vt = _mm_set1_epi32(signedLimit(t)), vn = _mm_set1_epi32(signedLimit(n));
@@ -512,8 +517,10 @@ __attribute__((target("avx2"))) inline __m256i classes16(const uint16_t* pa, con
 }
 
 // As narrowClasses8, sixteen pixels.
+// `weights`: 30, 59 and 20 in 16-bit lanes.
 __attribute__((target("avx2"))) inline __m256i narrowClasses16(const uint16_t* a, const uint16_t* b,
-                                                               __m256i vt, __m256i vn) {
+                                                               __m256i vt, __m256i vn,
+                                                               const __m256i* weights) {
   const __m256i five = _mm256_set1_epi16(31), zero = _mm256_setzero_si256();
   const __m256i va = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a));
   const __m256i vb = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b));
@@ -523,9 +530,9 @@ __attribute__((target("avx2"))) inline __m256i narrowClasses16(const uint16_t* a
                                       _mm256_and_si256(_mm256_srli_epi16(vb, 5), five));
   const __m256i db = _mm256_sub_epi16(_mm256_and_si256(va, five), _mm256_and_si256(vb, five));
   const __m256i d = _mm256_adds_epu16(
-      _mm256_adds_epu16(_mm256_mullo_epi16(_mm256_mullo_epi16(dr, dr), _mm256_set1_epi16(30)),
-                        _mm256_mullo_epi16(_mm256_mullo_epi16(dg, dg), _mm256_set1_epi16(59))),
-      _mm256_mullo_epi16(_mm256_mullo_epi16(db, db), _mm256_set1_epi16(20)));
+      _mm256_adds_epu16(_mm256_mullo_epi16(_mm256_mullo_epi16(dr, dr), weights[0]),
+                        _mm256_mullo_epi16(_mm256_mullo_epi16(dg, dg), weights[1])),
+      _mm256_mullo_epi16(_mm256_mullo_epi16(db, db), weights[2]));
   const __m256i within = _mm256_and_si256(_mm256_cmpeq_epi16(_mm256_subs_epu16(d, vt), zero),
                                           _mm256_set1_epi16(kWithinT));
   const __m256i beyond = _mm256_andnot_si256(_mm256_cmpeq_epi16(_mm256_subs_epu16(d, vn), zero),
@@ -539,9 +546,13 @@ __attribute__((target("avx2"))) void differenceClassesAvx2(const uint16_t* a, co
   int i = 0;
   if (narrowLimits(t, n)) {
     const __m256i vt = _mm256_set1_epi16(short(t)), vn = _mm256_set1_epi16(short(n));
+    __m256i weights[3] = {_mm256_set1_epi16(30), _mm256_set1_epi16(59), _mm256_set1_epi16(20)};
+    // Kept as multiplications: the compiler would make each a longer chain of shifts and adds.
+    __asm__("" : "+x"(weights[0]), "+x"(weights[1]), "+x"(weights[2]));
     for (; i + 32 <= count; i += 32) {
-      const __m256i p = _mm256_packus_epi16(narrowClasses16(a + i, b + i, vt, vn),
-                                            narrowClasses16(a + i + 16, b + i + 16, vt, vn));
+      const __m256i p =
+          _mm256_packus_epi16(narrowClasses16(a + i, b + i, vt, vn, weights),
+                              narrowClasses16(a + i + 16, b + i + 16, vt, vn, weights));
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm256_permute4x64_epi64(p, 0xD8));
     }
     return differenceClassesScalar(a + i, b + i, out + i, count - i, t, n);
