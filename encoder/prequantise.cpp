@@ -266,22 +266,38 @@ void quantiseCellRow(EncoderBuffers& b, int cellRow, bool edge) {
 
 // The best luma of every pixel of one line under its cell's chroma (`Cw` pixels wide): where
 // the quantised chroma is the voted one the vote knows it, else it is searched.
-template <int Cw>
+template <int Cw, int Ch>
 void wantedLumas(const EncoderBuffers& b, uint64_t* cache, const uint16_t* row,
                  const uint32_t* chromaRow, const uint32_t* votedRow, const uint8_t* lumaRow,
                  uint8_t* wanted) {
-  const size_t stride = size_t(Cw) * size_t(b.cellH);  // the vote's lumas, cell after cell
+  constexpr size_t stride = size_t(Cw) * size_t(Ch);  // the vote's lumas, cell after cell
   const BestLumaInRowFn search = lumaSearchKernels().bestLumaInRow;
-  for (int cx = 0, cells = b.width / Cw; cx < cells; ++cx) {
+  auto cell = [&](int cx) {
     const uint32_t chroma = chromaRow[cx];
     const int x0 = cx * Cw;
     if (__builtin_expect(chroma == votedRow[cx], 1)) {
       std::memcpy(wanted + x0, lumaRow + size_t(cx) * stride, Cw);
-      continue;
+      return;
     }
     for (int x = x0; x < x0 + Cw; ++x)
       wanted[x] = uint8_t(cachedBestLuma(b, cache, search, row[x], chroma));
+  };
+  const int cells = b.width / Cw;
+  int cx = 0;
+  // Two cells a step while both keep their voted chromas.
+  for (; cx + 2 <= cells; cx += 2) {
+    uint64_t chromas, voted;
+    std::memcpy(&chromas, chromaRow + cx, 8);
+    std::memcpy(&voted, votedRow + cx, 8);
+    if (__builtin_expect(chromas == voted, 1)) {
+      std::memcpy(wanted + cx * Cw, lumaRow + size_t(cx) * stride, Cw);
+      std::memcpy(wanted + (cx + 1) * Cw, lumaRow + size_t(cx + 1) * stride, Cw);
+      continue;
+    }
+    cell(cx);
+    cell(cx + 1);
   }
+  for (; cx < cells; ++cx) cell(cx);
 }
 
 // The lumas of one line, quantised along the line from its first pixel (already done).
@@ -298,10 +314,15 @@ void quantiseLine(EncoderBuffers& b, uint64_t* cache, uint16_t* pic, uint32_t* y
   const uint8_t* lumaRow =
       b.voteLumas.data() + firstCell * size_t(cellPixels) + size_t(l % b.cellH) * size_t(cw);
   uint8_t wanted[kMaxWidth];
-  if (cw == 4)
-    wantedLumas<4>(b, cache, row, chromaRow, votedRow, lumaRow, wanted);
+  // Cells of the types with cells: 2 x 1, 2 x 2, 4 x 2, 4 x 4.
+  if (cw == 4 && b.cellH == 4)
+    wantedLumas<4, 4>(b, cache, row, chromaRow, votedRow, lumaRow, wanted);
+  else if (cw == 4)
+    wantedLumas<4, 2>(b, cache, row, chromaRow, votedRow, lumaRow, wanted);
+  else if (b.cellH == 2)
+    wantedLumas<2, 2>(b, cache, row, chromaRow, votedRow, lumaRow, wanted);
   else
-    wantedLumas<2>(b, cache, row, chromaRow, votedRow, lumaRow, wanted);
+    wantedLumas<2, 1>(b, cache, row, chromaRow, votedRow, lumaRow, wanted);
   const LumaLineJob job{
       wanted, yrow, row, chromaRow, b.tables->ycToRgb.data(), w, __builtin_ctz(unsigned(cw)), edge};
   prequantiseKernels().lumaLine(job);
