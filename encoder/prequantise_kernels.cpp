@@ -72,13 +72,14 @@ __attribute__((target("sse2"))) inline int takenAsWanted(const LumaLineJob& j, i
 }
 
 // The targets and colours of the block at x from its lumas (bytes).
+template <int Shift>
 __attribute__((target("sse2"))) inline void blockSse2(const LumaLineJob& j, int x, __m128i lumas) {
   const __m128i zero = _mm_setzero_si128();
   const __m128i lo16 = _mm_unpacklo_epi8(lumas, zero), hi16 = _mm_unpackhi_epi8(lumas, zero);
   __m128i y[4] = {_mm_unpacklo_epi16(lo16, zero), _mm_unpackhi_epi16(lo16, zero),
                   _mm_unpacklo_epi16(hi16, zero), _mm_unpackhi_epi16(hi16, zero)};
   __m128i c[4];
-  if (j.cellShift == 2) {
+  if (Shift == 2) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(j.chroma + x / 4));
     c[0] = _mm_shuffle_epi32(v, 0x00);
     c[1] = _mm_shuffle_epi32(v, 0x55);
@@ -99,8 +100,9 @@ __attribute__((target("sse2"))) inline void blockSse2(const LumaLineJob& j, int 
 }
 
 // The same with AVX2: the chromas spread by one permutation, the colours gathered.
+template <int Shift>
 __attribute__((target("avx2"))) inline void blockAvx2(const LumaLineJob& j, int x, __m128i lumas) {
-  const bool four = j.cellShift == 2;
+  constexpr bool four = Shift == 2;
   // Lane i of a block takes the chroma of cell i >> cellShift of the block.
   const __m256i pickLo =
       four ? _mm256_setr_epi32(0, 0, 0, 0, 1, 1, 1, 1) : _mm256_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3);
@@ -167,32 +169,32 @@ inline void lumaLineBlocks(const LumaLineJob& job, Block block) {
   chainPixels<Extended>(j, std::max(x, 1), w, pred, doubled);
 }
 
-template <bool Extended>
+template <bool Extended, int Shift>
 __attribute__((target("sse2"))) void lumaLineSse2T(const LumaLineJob& j) {
-  lumaLineBlocks<Extended>(j, blockSse2);
+  lumaLineBlocks<Extended>(j, blockSse2<Shift>);
 }
 
 void lumaLineSse2(const LumaLineJob& j) {
-  if (j.cellShift != 1 && j.cellShift != 2)
-    lumaLineScalar(j);
-  else if (j.extended)
-    lumaLineSse2T<true>(j);
+  if (j.cellShift == 2)
+    (j.extended ? lumaLineSse2T<true, 2> : lumaLineSse2T<false, 2>)(j);
+  else if (j.cellShift == 1)
+    (j.extended ? lumaLineSse2T<true, 1> : lumaLineSse2T<false, 1>)(j);
   else
-    lumaLineSse2T<false>(j);
+    lumaLineScalar(j);
 }
 
-template <bool Extended>
+template <bool Extended, int Shift>
 __attribute__((target("avx2"))) void lumaLineAvx2T(const LumaLineJob& j) {
-  lumaLineBlocks<Extended>(j, blockAvx2);
+  lumaLineBlocks<Extended>(j, blockAvx2<Shift>);
 }
 
 void lumaLineAvx2(const LumaLineJob& j) {
-  if (j.cellShift != 1 && j.cellShift != 2)
-    lumaLineScalar(j);
-  else if (j.extended)
-    lumaLineAvx2T<true>(j);
+  if (j.cellShift == 2)
+    (j.extended ? lumaLineAvx2T<true, 2> : lumaLineAvx2T<false, 2>)(j);
+  else if (j.cellShift == 1)
+    (j.extended ? lumaLineAvx2T<true, 1> : lumaLineAvx2T<false, 1>)(j);
   else
-    lumaLineAvx2T<false>(j);
+    lumaLineScalar(j);
 }
 
 #endif
