@@ -462,8 +462,9 @@ bool EncodeFrame(CompressionSettings& s, CompressParams& p) {
   clearLists(b);
   bool key = background || s.KeyFrame || !b.havePrevious;
   const bool analysed = !background && !s.FastCompression && !key;
-  if (!analysed) std::memset(b.blockMap.data(), 0, size_t(b.pixels));
-  if (analysed) {
+  if (!analysed) {
+    std::memset(b.blockMap.data(), 0, size_t(b.pixels));
+  } else {
     const uint32_t t = s.InterframeDetection * 10, n = s.NoiseReduction * 10;
     differenceClasses(*b.pool, b.cur.data(), b.prev.data(), b.diffClasses.data(), b.width, b.lines,
                       t, n);
