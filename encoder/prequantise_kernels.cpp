@@ -49,6 +49,11 @@ void lumaLineScalarT(const LumaLineJob& j) {
 // With step doubling the last pixel (which has nothing to look ahead at) and what is left after
 // the last whole block go pixel by pixel.
 
+// The lumas of four targets.
+__attribute__((target("sse2"))) inline __m128i lumas4(const uint32_t* yc) {
+  return _mm_srli_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(yc)), 12);
+}
+
 // Bits of the lanes of the block `cur` whose step from `before` is taken as it is.
 template <bool Extended>
 __attribute__((target("sse2"))) inline int takenAsWanted(const LumaLineJob& j, int x, __m128i cur,
@@ -60,11 +65,8 @@ __attribute__((target("sse2"))) inline int takenAsWanted(const LumaLineJob& j, i
   if (!Extended) {
     // The sources' own lumas of the pixels to the right: -13 <= e <= 13.
     const uint32_t* n = j.yc + x + 1;
-    auto four = [&](int k) {
-      return _mm_srli_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(n + 4 * k)), 12);
-    };
-    const __m128i next =
-        _mm_packus_epi16(_mm_packs_epi32(four(0), four(1)), _mm_packs_epi32(four(2), four(3)));
+    const __m128i next = _mm_packus_epi16(_mm_packs_epi32(lumas4(n), lumas4(n + 4)),
+                                          _mm_packs_epi32(lumas4(n + 8), lumas4(n + 12)));
     const __m128i e = _mm_add_epi8(_mm_sub_epi8(next, before), _mm_set1_epi8(13));
     ok = _mm_and_si128(ok, _mm_cmpeq_epi8(_mm_subs_epu8(e, _mm_set1_epi8(26)), zero));
   }
