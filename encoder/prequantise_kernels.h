@@ -13,7 +13,7 @@ namespace zov {
 // source's own luma of pixel x + 1, yc[x + 1] >> 12, before it is overwritten); yc[x] becomes
 // that luma << 12 | the chroma of its cell (chroma[x >> cellShift]), pic[x] the table colour
 // ycToRgb[yc[x]]. `wanted` is scratch afterwards. Cells are 2 or 4 pixels wide (cellShift 1 or
-// 2).
+// 2). The table needs two bytes of room after its last entry (ColourTables has them).
 struct LumaLineJob {
   uint8_t* wanted;
   uint32_t* yc;
