@@ -85,8 +85,8 @@ struct EncoderBuffers {
 
   // Maps.
   ZeroedBuffer<uint8_t> blockMap;
-  ZeroedBuffer<uint8_t> keyMap, keyMapCopy;
-  ZeroedBuffer<uint32_t> diff, lookDiff, bgDiff;
+  ZeroedBuffer<uint8_t> keyMap, keyMapCopy;        // a key map has one byte more (see intake)
+  ZeroedBuffer<uint8_t> diffClasses, lookClasses;  // the unchanged test's difference classes
   ZeroedBuffer<uint8_t> runs;
   ZeroedBuffer<uint8_t> runsByColumn;  // rectangle search: the runs column by column (+ 32)
   ZeroedBuffer<uint32_t> areaCache;

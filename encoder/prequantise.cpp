@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
-#include <type_traits>
 
 #include "encoder/colour_quantiser.h"
 #include "encoder/delta_quantiser.h"
 #include "encoder/luma_search_kernels.h"
+#include "encoder/prequantise_kernels.h"
 #include "encoder/worker_pool.h"
 #include "format/stream_format.h"
 
@@ -173,13 +173,46 @@ void quantiseCellRow(EncoderBuffers& b, int cellRow, bool edge) {
   }
 }
 
-// The best luma of every pixel of one line under its cell's chroma, quantised along the line
-// from its first pixel (already done).
+// The best luma of every pixel of one line under its cell's chroma (`Cw` pixels wide): where
+// the quantised chroma is the voted one the vote knows it, else it is searched.
+template <int Cw, int Ch>
+void wantedLumas(const EncoderBuffers& b, uint64_t* cache, const uint16_t* row,
+                 const uint32_t* chromaRow, const uint32_t* votedRow, const uint8_t* lumaRow,
+                 uint8_t* wanted) {
+  constexpr size_t stride = size_t(Cw) * size_t(Ch);  // the vote's lumas, cell after cell
+  const BestLumaInRowFn search = lumaSearchKernels().bestLumaInRow;
+  auto cell = [&](int cx) {
+    const uint32_t chroma = chromaRow[cx];
+    const int x0 = cx * Cw;
+    if (__builtin_expect(chroma == votedRow[cx], 1)) {
+      std::memcpy(wanted + x0, lumaRow + size_t(cx) * stride, Cw);
+      return;
+    }
+    for (int x = x0; x < x0 + Cw; ++x)
+      wanted[x] = uint8_t(cachedBestLuma(b, cache, search, row[x], chroma));
+  };
+  const int cells = b.width / Cw;
+  int cx = 0;
+  // Two cells a step while both keep their voted chromas.
+  for (; cx + 2 <= cells; cx += 2) {
+    uint64_t chromas, voted;
+    std::memcpy(&chromas, chromaRow + cx, 8);
+    std::memcpy(&voted, votedRow + cx, 8);
+    if (__builtin_expect(chromas == voted, 1)) {
+      std::memcpy(wanted + cx * Cw, lumaRow + size_t(cx) * stride, Cw);
+      std::memcpy(wanted + (cx + 1) * Cw, lumaRow + size_t(cx + 1) * stride, Cw);
+      continue;
+    }
+    cell(cx);
+    cell(cx + 1);
+  }
+  for (; cx < cells; ++cx) cell(cx);
+}
+
+// The lumas of one line, quantised along the line from its first pixel (already done).
 void quantiseLine(EncoderBuffers& b, uint64_t* cache, uint16_t* pic, uint32_t* yc, int l,
                   bool edge) {
-  const ColourTables& t = *b.tables;
   const int w = b.width;
-  const int cwShift = __builtin_ctz(unsigned(b.cellW));  // cell widths are powers of two
   uint16_t* row = pic + size_t(l) * w;
   uint32_t* yrow = yc + size_t(l) * w;
   const size_t firstCell = size_t(l / b.cellH) * size_t(w / b.cellW);
@@ -189,39 +222,19 @@ void quantiseLine(EncoderBuffers& b, uint64_t* cache, uint16_t* pic, uint32_t* y
   const int cw = b.cellW, cellPixels = cw * b.cellH;
   const uint8_t* lumaRow =
       b.voteLumas.data() + firstCell * size_t(cellPixels) + size_t(l % b.cellH) * size_t(cw);
-  const BestLumaInRowFn search = lumaSearchKernels().bestLumaInRow;
-  // The best luma of every pixel first (where the quantised chroma is the voted one, the vote
-  // knows it), then the chain along the line.
   uint8_t wanted[kMaxWidth];
-  for (int cx = 0, cells = w / cw; cx < cells; ++cx) {
-    const uint32_t chroma = chromaRow[cx];
-    const int x0 = cx * cw;
-    if (chroma == votedRow[cx]) {
-      copyCellLine(wanted + x0, lumaRow + size_t(cx) * size_t(cellPixels), cw);
-      continue;
-    }
-    for (int x = x0; x < x0 + cw; ++x)
-      wanted[x] = uint8_t(cachedBestLuma(b, cache, search, row[x], chroma));
-  }
-  // The chain, with the edge mode and the last pixel (no right-hand neighbour) taken out.
-  auto chain = [&](auto extended) {
-    SilentSymbols none;
-    bool fy = false;
-    int pred = int(yrow[0] >> 12);
-    for (int x = 1; x < w; ++x) {
-      const bool hasNext = x + 1 < w;
-      const int y = extended ? quantiseExtended(wanted[x], pred, true, none)
-                             : quantiseDoubling(wanted[x], pred, hasNext,
-                                                hasNext ? int(yrow[x + 1] >> 12) : 0, fy, none);
-      yrow[x] = uint32_t(y) << 12 | chromaRow[x >> cwShift];
-      row[x] = t.ycToRgb[yrow[x]];
-      pred = y;
-    }
-  };
-  if (edge)
-    chain(std::true_type{});
+  // Cells of the types with cells: 2 x 1, 2 x 2, 4 x 2, 4 x 4.
+  if (cw == 4 && b.cellH == 4)
+    wantedLumas<4, 4>(b, cache, row, chromaRow, votedRow, lumaRow, wanted);
+  else if (cw == 4)
+    wantedLumas<4, 2>(b, cache, row, chromaRow, votedRow, lumaRow, wanted);
+  else if (b.cellH == 2)
+    wantedLumas<2, 2>(b, cache, row, chromaRow, votedRow, lumaRow, wanted);
   else
-    chain(std::false_type{});
+    wantedLumas<2, 1>(b, cache, row, chromaRow, votedRow, lumaRow, wanted);
+  const LumaLineJob job{
+      wanted, yrow, row, chromaRow, b.tables->ycToRgb.data(), w, __builtin_ctz(unsigned(cw)), edge};
+  prequantiseKernels().lumaLine(job);
 }
 
 }  // namespace

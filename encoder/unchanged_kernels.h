@@ -20,15 +20,34 @@ using DifferenceMapFn = void (*)(const uint16_t* a, const uint16_t* b, uint32_t*
 using UnchangedLineFn = void (*)(uint8_t* map, const uint32_t* diff, const uint32_t* lookDiff,
                                  int width, bool inner, uint32_t t, uint32_t n);
 
+// The same test on classes: what the test asks of a difference is only whether it is at most t
+// and whether it is above n, one byte per pixel (kWithinT | kBeyondN). Nine of them summed stay
+// below 256, so a neighbourhood is quiet exactly when its sum is 5 to 15.
+inline constexpr uint8_t kWithinT = 1, kBeyondN = 16;
+
+// The class of every pixel of a against the same pixel of b, under thresholds t and n.
+using DifferenceClassesFn = void (*)(const uint16_t* a, const uint16_t* b, uint8_t* out, int count,
+                                     uint32_t t, uint32_t n);
+// unchangedLine on the classes of the difference maps (and of the lookahead's, or null). With
+// `clear` the map's entries are taken as kMapCoded whatever they hold: each is written.
+using UnchangedClassLineFn = void (*)(uint8_t* map, const uint8_t* cls, const uint8_t* lookCls,
+                                      int width, bool inner, bool clear);
+
 struct UnchangedKernels {
   DifferenceMapFn differenceMap;
   UnchangedLineFn unchangedLine;
+  DifferenceClassesFn differenceClasses;
+  UnchangedClassLineFn unchangedClassLine;
 };
 
 // The plain C++ references.
 void differenceMapScalar(const uint16_t* a, const uint16_t* b, uint32_t* out, int n);
 void unchangedLineScalar(uint8_t* map, const uint32_t* diff, const uint32_t* lookDiff, int width,
                          bool inner, uint32_t t, uint32_t n);
+void differenceClassesScalar(const uint16_t* a, const uint16_t* b, uint8_t* out, int count,
+                             uint32_t t, uint32_t n);
+void unchangedClassLineScalar(uint8_t* map, const uint8_t* cls, const uint8_t* lookCls, int width,
+                              bool inner, bool clear);
 
 // The table for the given processor flags (references where a flag is missing).
 UnchangedKernels unchangedKernelsFor(unsigned cpuFlags);

@@ -69,10 +69,15 @@ void takePicture(const EncoderBuffers& b, const uint16_t* input, uint16_t* pic) 
 void intake(EncoderBuffers& b, const CompressionSettings& s, const uint16_t* input, uint16_t* pic,
             uint32_t* yc, uint8_t* keyMap, bool aside = false) {
   takePicture(b, input, pic);
-  if (s.ChromaKeying && s.ChromaScreening != kScreeningBackground && !s.CodingBackground)
+  // The byte after a key map is set while the map may hold keyed pixels.
+  uint8_t& keyed = keyMap[b.pixels];
+  if (s.ChromaKeying && s.ChromaScreening != kScreeningBackground && !s.CodingBackground) {
     chromaKey(b, s, pic, keyMap);
-  else
+    keyed = 1;
+  } else if (keyed) {
     std::memset(keyMap, 0, size_t(b.pixels));
+    keyed = 0;
+  }
   prequantise(b, pic, yc, s.EnhancedEdges, aside);
 }
 
@@ -131,13 +136,48 @@ void search(EncoderBuffers& b, const CompressionSettings& s, BlockListKind kind,
   rectangleSearchKernels().replaceEntries(b.blockMap.data(), b.pixels, rule.candidate, kMapCoded);
 }
 
-// Pixels covered by a rectangle of `list` take `source` (colour and target).
-void fillFrom(EncoderBuffers& b, uint8_t marker, const uint16_t* source) {
-  const ColourTables& t = *b.tables;
-  for (int i = 0; i < b.pixels; ++i) {
-    if (b.blockMap[i] != marker) continue;
-    b.cur[i] = source[i];
-    b.curYc[i] = t.rgbToYc[source[i]];
+// Pixels covered by a rectangle of `list` take `source` (colour and target): the list's
+// rectangles are exactly the pixels its search marked.
+void fillFrom(EncoderBuffers& b, const RectList& list, const uint16_t* source) {
+  const uint32_t* rgbToYc = b.tables->rgbToYc.data();
+  for (const BlockRect& r : list.rects)
+    for (int l = 0; l < r.height; ++l) {
+      const size_t first = r.pos + size_t(l) * size_t(b.width);
+      std::memcpy(b.cur.data() + first, source + first, size_t(r.width) * 2);
+      uint32_t* yc = b.curYc.data() + first;
+      const uint16_t* from = source + first;
+      for (int x = 0; x < r.width; ++x) yc[x] = rgbToYc[from[x]];
+    }
+}
+
+// A cell whose anchor (first pixel of its last line) is covered by an unchanged or background
+// rectangle gives its chroma to the cell's pixels that are not covered.
+void keepCellChroma(EncoderBuffers& b) {
+  static_assert(kMapBackground == 0xFE && kMapUnchanged == 0xFF);
+  const int w = b.width, cw = b.cellW, ch = b.cellH;
+  const uint8_t* map = b.blockMap.data();
+  uint32_t* yc = b.curYc.data();
+  uint16_t* pic = b.cur.data();
+  const uint16_t* ycToRgb = b.tables->ycToRgb.data();
+  for (int l = 0; l + ch <= b.lines; l += ch) {
+    const size_t anchors = size_t(l + ch - 1) * w;
+    for (int x = 0; x < w; x += cw) {
+      if (map[anchors + x] < kMapBackground) continue;
+      const uint32_t chroma = yc[anchors + x] & 0xFFF;
+      for (int dy = 0; dy < ch; ++dy) {
+        const size_t first = size_t(l + dy) * w + x;
+        // A cell line of four wholly covered (every entry 0xFE or 0xFF) has nothing to take.
+        uint32_t line = 0;
+        if (cw == 4) std::memcpy(&line, map + first, 4);
+        if (cw == 4 && (line & 0xFEFEFEFEu) == 0xFEFEFEFEu) continue;
+        for (int dx = 0; dx < cw; ++dx) {
+          const size_t i = first + size_t(dx);
+          if (map[i] >= kMapBackground) continue;
+          yc[i] = (yc[i] & ~0xFFFu) | chroma;
+          pic[i] = ycToRgb[yc[i]];
+        }
+      }
+    }
   }
 }
 
@@ -237,13 +277,14 @@ bool StartEncoder(CompressionSettings& s, const EncoderSetup& setup) {
 
   const size_t n = size_t(b->pixels);
   for (auto* v : {&b->cur, &b->prev, &b->lookahead, &b->background, &b->work}) v->assign(n, 0);
-  for (auto* v : {&b->curYc, &b->lookYc, &b->diff, &b->lookDiff, &b->bgDiff, &b->areaCache})
-    v->assign(n, 0);
-  for (auto* v : {&b->blockMap, &b->keyMap, &b->keyMapCopy, &b->lookKeyMap, &b->runs, &b->heapFlag,
-                  &b->scratchHeights, &b->coverWidth, &b->entropyStart})
+  for (auto* v : {&b->curYc, &b->lookYc, &b->areaCache}) v->assign(n, 0);
+  for (auto* v : {&b->blockMap, &b->diffClasses, &b->lookClasses, &b->keyMapCopy, &b->runs,
+                  &b->heapFlag, &b->scratchHeights, &b->coverWidth, &b->entropyStart})
     v->assign(n, 0);
   b->coverRows.clear();
   b->coverRows.reserve(4 * size_t(kMaxRectsPerList) + 1);  // every list full, and the seed
+  // Key maps: one byte more (set while the map may hold keyed pixels, see intake).
+  for (auto* v : {&b->keyMap, &b->lookKeyMap}) v->assign(n + 1, 0);
   b->searchLine.assign(2 * (size_t(w) + 1), 0);
   b->runsByColumn.assign(n + 32, 0);
   b->chromaStore.assign(size_t(w) / 2 + 1, 0);
@@ -270,7 +311,7 @@ bool StartEncoder(CompressionSettings& s, const EncoderSetup& setup) {
     b->aheadInput.assign(size_t(w) * size_t(h), 0);
     b->aheadPic.assign(n, 0);
     b->aheadYc.assign(n, 0);
-    b->aheadKeyMap.assign(n, 0);
+    b->aheadKeyMap.assign(n + 1, 0);
   }
   b->bucketHead.assign(kMaxArea + 1, -1);
   b->bucketNext.assign(n, -1);
@@ -418,17 +459,21 @@ bool EncodeFrame(CompressionSettings& s, CompressParams& p) {
   AheadIntake ahead{b, s};
   if (p.next && b.pool->threads() > 1 && !background && !s.ChromaKeying) ahead.start(p.next);
 
-  // 7. Unchanged analysis.
+  // 7. Unchanged analysis (it writes the whole block map; without it the map starts clear).
   clearLists(b);
-  std::memset(b.blockMap.data(), 0, size_t(b.pixels));
   bool key = background || s.KeyFrame || !b.havePrevious;
-  if (!background && !s.FastCompression && !key) {
-    differenceMap(*b.pool, b.cur.data(), b.prev.data(), b.diff.data(), b.width, b.lines);
+  const bool analysed = !background && !s.FastCompression && !key;
+  if (!analysed) {
+    std::memset(b.blockMap.data(), 0, size_t(b.pixels));
+  } else {
+    const uint32_t t = s.InterframeDetection * 10, n = s.NoiseReduction * 10;
+    differenceClasses(*b.pool, b.cur.data(), b.prev.data(), b.diffClasses.data(), b.width, b.lines,
+                      t, n);
     if (lookaheadValid)
-      differenceMap(*b.pool, b.lookahead.data(), b.prev.data(), b.lookDiff.data(), b.width,
-                    b.lines);
-    markUnchanged(b, b.diff.data(), lookaheadValid ? b.lookDiff.data() : nullptr,
-                  s.InterframeDetection * 10, s.NoiseReduction * 10, b.type != 0);
+      differenceClasses(*b.pool, b.lookahead.data(), b.prev.data(), b.lookClasses.data(), b.width,
+                        b.lines, t, n);
+    markUnchanged(b, b.diffClasses.data(), lookaheadValid ? b.lookClasses.data() : nullptr,
+                  b.type != 0, true);
     search(b, s, kListUnchanged, {kMapCandidate, kMapUnchanged, b.minUnchanged, false});
   }
 
@@ -461,45 +506,31 @@ bool EncodeFrame(CompressionSettings& s, CompressParams& p) {
     }
   }
   if (key) {
-    clearLists(b);
-    std::memset(b.blockMap.data(), 0, size_t(b.pixels));
+    if (analysed) {
+      clearLists(b);
+      std::memset(b.blockMap.data(), 0, size_t(b.pixels));
+    }
   } else {
-    fillFrom(b, kMapUnchanged, b.prev.data());
+    fillFrom(b, b.lists[kListUnchanged], b.prev.data());
   }
 
   // 9. Background rectangles.
   const bool bgList = backgroundListPresent(s, b);
   if (bgList && !background && !s.CaptureBackground) {
     if (s.ChromaScreening == kScreeningBackground) {
-      differenceMap(*b.pool, b.cur.data(), b.background.data(), b.bgDiff.data(), b.width, b.lines);
-      markUnchanged(b, b.bgDiff.data(), nullptr, s.BackgroundDetection * 10,
-                    s.BackgroundNoiseReduction * 10, false);
+      differenceClasses(*b.pool, b.cur.data(), b.background.data(), b.diffClasses.data(), b.width,
+                        b.lines, s.BackgroundDetection * 10, s.BackgroundNoiseReduction * 10);
+      markUnchanged(b, b.diffClasses.data(), nullptr, false, false);
     } else {
       for (int i = 0; i < b.pixels; ++i)
         if (b.keyMap[i] && b.blockMap[i] == kMapCoded) b.blockMap[i] = kMapCandidate;
     }
     search(b, s, kListBackground, {kMapCandidate, kMapBackground, b.minUnchanged, false});
-    fillFrom(b, kMapBackground, b.background.data());
+    fillFrom(b, b.lists[kListBackground], b.background.data());
   }
 
   // 10. Chroma consistency: a cell partly covered takes the chroma of its covered pixel.
-  if (b.type != 0 && (s.KeyCountdown != 0 || s.ChromaKeying) && !background) {
-    const int w = b.width;
-    for (int l = 0; l + b.cellH <= b.lines; l += b.cellH) {
-      for (int x = 0; x < w; x += b.cellW) {
-        size_t anchor = size_t(l + b.cellH - 1) * w + x;
-        if (b.blockMap[anchor] < kMapBackground) continue;
-        uint32_t chroma = b.curYc[anchor] & 0xFFF;
-        for (int dy = 0; dy < b.cellH; ++dy)
-          for (int dx = 0; dx < b.cellW; ++dx) {
-            size_t i = size_t(l + dy) * w + x + dx;
-            if (b.blockMap[i] >= kMapBackground) continue;
-            b.curYc[i] = (b.curYc[i] & ~0xFFFu) | chroma;
-            b.cur[i] = b.tables->ycToRgb[b.curYc[i]];
-          }
-      }
-    }
-  }
+  if (b.type != 0 && (s.KeyCountdown != 0 || s.ChromaKeying) && !background) keepCellChroma(b);
 
   // 11. Solid rectangles.
   if (!s.FastCompression) {

@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "encoder/luma_search_kernels.h"
+#include "encoder/prequantise_kernels.h"
 #include "encoder/rgb15_kernels.h"
 #include "format/colour_tables.h"
 
@@ -433,6 +434,118 @@ uint64_t rgb15Bench(unsigned flags, KernelInputs& in) {
   return calls;
 }
 
+// ---- The pre-quantiser's luma chain along a line ----
+
+bool lumaLineSame(unsigned flags) {
+  return prequantiseKernelsFor(flags).lumaLine == lumaLineScalar;
+}
+
+// One line: the sources' colours give the targets the chain reads ahead (and the first pixel's),
+// `wanted` the lumas to carry, each cell the chroma of its first pixel.
+struct ChainLine {
+  std::vector<uint32_t> yc, chroma;
+  std::vector<uint8_t> wanted;
+  int width = 0, cellShift = 2;
+};
+
+ChainLine chainLine(const uint16_t* colours, int w, int cellShift) {
+  const ColourTables& t = colourTables(PixelKind::Rgb555);
+  ChainLine c;
+  c.width = w, c.cellShift = cellShift;
+  c.yc.resize(size_t(w));
+  c.wanted.resize(size_t(w));
+  c.chroma.resize(size_t(w >> cellShift) + 1);
+  for (int x = 0; x < w; ++x) {
+    c.yc[size_t(x)] = t.rgbToYc[colours[x]];
+    c.wanted[size_t(x)] = uint8_t(c.yc[size_t(x)] >> 12);
+  }
+  for (size_t k = 0; k < c.chroma.size(); ++k)
+    c.chroma[k] = c.yc[std::min(k << cellShift, size_t(w) - 1)] & 0xFFF;
+  return c;
+}
+
+// The chain of one line through the reference and f; the entries after the line must stay.
+bool lumaLineOne(LumaLineFn f, const ChainLine& c, bool extended, std::string& why) {
+  const ColourTables& t = colourTables(PixelKind::Rgb555);
+  const size_t w = size_t(c.width);
+  std::vector<uint8_t> wanted[2];
+  std::vector<uint32_t> yc[2];
+  std::vector<uint16_t> pic[2];
+  for (int k = 0; k < 2; ++k) {
+    wanted[k] = c.wanted;
+    yc[k] = c.yc;
+    yc[k].push_back(0xDEADBEEF);
+    pic[k].assign(w + 1, 0xBEEF);
+    const LumaLineJob job{wanted[k].data(), yc[k].data(), pic[k].data(), c.chroma.data(),
+                          t.ycToRgb.data(), c.width,      c.cellShift,   extended};
+    (k == 0 ? lumaLineScalar : f)(job);
+  }
+  if (yc[1] == yc[0] && pic[1] == pic[0]) return true;
+  const size_t i =
+      yc[1] != yc[0]
+          ? size_t(std::mismatch(yc[1].begin(), yc[1].end(), yc[0].begin()).first - yc[1].begin())
+          : size_t(std::mismatch(pic[1].begin(), pic[1].end(), pic[0].begin()).first -
+                   pic[1].begin());
+  why = std::string(extended ? "extended" : "doubling") + " width " + std::to_string(w) +
+        " cell shift " + std::to_string(c.cellShift) + " pixel " + std::to_string(i) + ": " +
+        hex(yc[1][i]) + "/" + hex(pic[1][i]) + ", reference " + hex(yc[0][i]) + "/" +
+        hex(pic[0][i]);
+  return false;
+}
+
+// Lines of footage (their own lumas wanted, and lumas a step or two off as under another
+// chroma), and random lines whose lumas walk in small steps with jumps of every size, so that
+// both codes double, anticipate edges and fall back in every lane; every width up to 100.
+bool lumaLineCheck(unsigned flags, KernelInputs& in, std::string& why) {
+  const LumaLineFn f = prequantiseKernelsFor(flags).lumaLine;
+  const std::vector<uint16_t>& fc = in.footageColours;
+  std::uniform_int_distribution<int> pick(0, 99), any(0, 31), step(-3, 3), colour(0, 0x7FFF);
+  for (int pass = 0; pass < 4000; ++pass) {
+    const bool extended = pass % 2 == 0;
+    const int shift = 1 + (pass / 2) % 2;
+    const int w = pass < 400 ? 2 + pass / 4 % 99 : 640;
+    const size_t at = size_t(pass) * 997 % (fc.size() - size_t(w));
+    ChainLine c = chainLine(fc.data() + at, w, shift);
+    if (pass % 3 == 1) {
+      for (uint8_t& y : c.wanted) y = uint8_t(std::clamp(y + step(in.random) / 2, 0, 31));
+    } else if (pass % 3 == 2) {
+      // A walk with jumps; the sources' lumas (read ahead) follow it or not.
+      const int jumps = pass % 7 * 3;
+      int y = any(in.random);
+      for (int x = 0; x < w; ++x) {
+        y = pick(in.random) < jumps ? any(in.random) : std::clamp(y + step(in.random), 0, 31);
+        c.wanted[size_t(x)] = uint8_t(y);
+        const int own = pick(in.random) < jumps ? any(in.random) : y;
+        c.yc[size_t(x)] = uint32_t(own) << 12 | uint32_t(colour(in.random) & 0xFFF);
+      }
+    }
+    if (!lumaLineOne(f, c, extended, why)) return false;
+  }
+  return true;
+}
+
+uint64_t lumaLineBench(unsigned flags, KernelInputs& in) {
+  const ColourTables& t = colourTables(PixelKind::Rgb555);
+  const LumaLineFn f = prequantiseKernelsFor(flags).lumaLine;
+  constexpr int kW = 640;
+  std::vector<ChainLine> lines;
+  for (size_t at = 0; at + kW <= in.footageColours.size() && lines.size() < 480; at += 7 * kW)
+    lines.push_back(chainLine(in.footageColours.data() + at, kW, 2));
+  std::vector<uint8_t> wanted(kW);
+  std::vector<uint32_t> yc(kW);
+  std::vector<uint16_t> pic(kW);
+  uint64_t calls = 0;
+  for (int pass = 0; pass < 20; ++pass)
+    for (const ChainLine& c : lines) {
+      std::copy(c.wanted.begin(), c.wanted.end(), wanted.begin());
+      std::copy(c.yc.begin(), c.yc.end(), yc.begin());
+      f({wanted.data(), yc.data(), pic.data(), c.chroma.data(), t.ycToRgb.data(), kW, 2, true});
+      ++calls;
+    }
+  if (pic[123] == 1) std::printf(" ");
+  return calls;
+}
+
 }  // namespace
 
 const std::vector<KernelCase>& kernelCases() {
@@ -446,6 +559,7 @@ const std::vector<KernelCase>& kernelCases() {
         carryingPairsCase(),
         smoothLineCase(),
         {"24-bit to 15-bit colour (line)", rgb15Same, rgb15Check, rgb15Bench},
+        {"luma chain (pre-quantisation line)", lumaLineSame, lumaLineCheck, lumaLineBench},
     };
     for (const KernelCase& u : unchangedCases()) c.push_back(u);
     for (const KernelCase& u : tableWidthCases()) c.push_back(u);

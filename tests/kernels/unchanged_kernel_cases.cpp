@@ -91,8 +91,10 @@ bool lineOne(UnchangedLineFn f, const std::vector<uint8_t>& map, const uint32_t*
   return false;
 }
 
-bool lineCheck(unsigned flags, KernelInputs& in, std::string& why) {
-  const UnchangedLineFn f = unchangedKernelsFor(flags).unchangedLine;
+// The differences the line test is checked on, each through `one` (which compares a version on
+// them with the reference).
+template <typename One>
+bool lineInputs(KernelInputs& in, std::string& why, One one) {
   // Real maps: each frame against the one before, the one after that as the lookahead, under
   // thresholds of the settings' range, on a clear map and on one partly covered already.
   std::vector<uint32_t> diff(kFrame), look(kFrame);
@@ -106,7 +108,7 @@ bool lineCheck(unsigned flags, KernelInputs& in, std::string& why) {
     for (const auto& tn : limits)
       for (const uint32_t* l : looks)
         for (const auto* m : {&clear, &covered})
-          if (!lineOne(f, *m, diff.data(), l, kSide, kSide, tn[0], tn[1], why)) return false;
+          if (!one(*m, diff.data(), l, kSide, kSide, tn[0], tn[1], why)) return false;
   }
   // Random pictures of every small size, the differences gathered around the thresholds so
   // that every branch is taken, thresholds up to the largest unsigned values.
@@ -131,9 +133,18 @@ bool lineCheck(unsigned flags, KernelInputs& in, std::string& why) {
       e[i] = pick(in.random) < 4 ? near(t) : near(n);
       map[i] = pick(in.random) == 0 ? uint8_t(pick(in.random) * 37) : uint8_t(kMapCoded);
     }
-    if (!lineOne(f, map, d.data(), pass % 2 ? e.data() : nullptr, w, h, t, n, why)) return false;
+    if (!one(map, d.data(), pass % 2 ? e.data() : nullptr, w, h, t, n, why)) return false;
   }
   return true;
+}
+
+bool lineCheck(unsigned flags, KernelInputs& in, std::string& why) {
+  const UnchangedLineFn f = unchangedKernelsFor(flags).unchangedLine;
+  return lineInputs(in, why,
+                    [&](const std::vector<uint8_t>& map, const uint32_t* diff, const uint32_t* look,
+                        int w, int lines, uint32_t t, uint32_t n, std::string& what) {
+                      return lineOne(f, map, diff, look, w, lines, t, n, what);
+                    });
 }
 
 uint64_t lineBench(unsigned flags, KernelInputs& in) {
@@ -149,6 +160,137 @@ uint64_t lineBench(unsigned flags, KernelInputs& in) {
       const size_t first = size_t(l) * kSide;
       f(map.data() + first, diff.data() + first, look.data() + first, kSide, l > 0 && l < kSide - 1,
         30, 80);
+    }
+  }
+  if (map[12345] == 7) std::printf(" ");
+  return calls;
+}
+
+// ---- The same on difference classes ----
+
+bool classesSame(unsigned flags) {
+  return unchangedKernelsFor(flags).differenceClasses == differenceClassesScalar;
+}
+
+// The classes of f against those of the distances, thresholded here.
+bool classesOne(DifferenceClassesFn f, const uint16_t* a, const uint16_t* b, int count, uint32_t t,
+                uint32_t n, std::string& why) {
+  std::vector<uint32_t> d(size_t(count) + 1);
+  differenceMapScalar(a, b, d.data(), count);
+  std::vector<uint8_t> ref(size_t(count) + 1, 0xA5), got(size_t(count) + 1, 0xA5);
+  for (int i = 0; i < count; ++i)
+    ref[size_t(i)] =
+        uint8_t((d[size_t(i)] <= t ? kWithinT : 0) | (d[size_t(i)] > n ? kBeyondN : 0));
+  f(a, b, got.data(), count, t, n);
+  if (got == ref) return true;
+  const size_t i = size_t(std::mismatch(got.begin(), got.end(), ref.begin()).first - got.begin());
+  why = "count " + std::to_string(count) + " t " + std::to_string(t) + " n " + std::to_string(n) +
+        " pixel " + std::to_string(i) + ": " + std::to_string(got[i]) + ", reference " +
+        std::to_string(ref[i]);
+  return false;
+}
+
+bool classesCheck(unsigned flags, KernelInputs& in, std::string& why) {
+  const DifferenceClassesFn f = unchangedKernelsFor(flags).differenceClasses;
+  for (const DifferenceClassesFn g : {differenceClassesScalar, f})
+    for (size_t k = 0; k + 1 < frameCount(in); ++k)
+      if (!classesOne(g, frame(in, k), frame(in, k + 1), int(kFrame), 30 * uint32_t(k % 4),
+                      80 * uint32_t(k % 5), why))
+        return false;
+  // Any 16-bit values, every short length, thresholds at the distances' ends and beyond 2^31.
+  std::uniform_int_distribution<int> value(0, 0xFFFF);
+  std::uniform_int_distribution<uint32_t> limit(0, 104750);
+  std::vector<uint16_t> a(200), b(200);
+  for (int pass = 0; pass < 2000; ++pass) {
+    for (size_t i = 0; i < a.size(); ++i)
+      a[i] = uint16_t(value(in.random)), b[i] = uint16_t(value(in.random));
+    uint32_t t = limit(in.random), n = limit(in.random);
+    if (pass % 3 == 0) t %= 2000, n %= 2000;
+    // Either side of the 16-bit lanes' limit.
+    if (pass % 7 == 0) t = 0xFFFE + uint32_t(pass / 7 % 3);
+    if (pass % 11 == 0) n = 0xFFFE + uint32_t(pass / 11 % 3);
+    if (pass % 10 == 0) t = 0xFFFFFFFFu;
+    if (pass % 15 == 0) n = 0x80000000u;
+    if (!classesOne(f, a.data(), b.data(), pass % 200, t, n, why)) return false;
+  }
+  return true;
+}
+
+uint64_t classesBench(unsigned flags, KernelInputs& in) {
+  const DifferenceClassesFn f = unchangedKernelsFor(flags).differenceClasses;
+  std::vector<uint8_t> out(kFrame);
+  uint64_t calls = 0;
+  for (int pass = 0; pass < 200; ++pass, ++calls)
+    f(frame(in, size_t(pass)), frame(in, size_t(pass) + 1), out.data(), int(kFrame), 30, 80);
+  if (out[12345] == 7) std::printf(" ");
+  return calls;
+}
+
+bool classLineSame(unsigned flags) {
+  return unchangedKernelsFor(flags).unchangedClassLine == unchangedClassLineScalar;
+}
+
+// Every line of a picture through the test on distances (the reference) and through the class
+// reference and f on the classes; and with `clear` on the same map, which must come out as the
+// reference's on a clear map.
+bool classLineOne(UnchangedClassLineFn f, const std::vector<uint8_t>& map, const uint32_t* diff,
+                  const uint32_t* look, int w, int lines, uint32_t t, uint32_t n,
+                  std::string& why) {
+  const size_t size = size_t(w) * size_t(lines);
+  std::vector<uint8_t> cls(size), lookCls(size);
+  for (size_t i = 0; i < size; ++i) {
+    cls[i] = uint8_t((diff[i] <= t ? kWithinT : 0) | (diff[i] > n ? kBeyondN : 0));
+    if (look) lookCls[i] = uint8_t((look[i] <= t ? kWithinT : 0) | (look[i] > n ? kBeyondN : 0));
+  }
+  for (const bool clear : {false, true}) {
+    std::vector<uint8_t> ref = clear ? std::vector<uint8_t>(size, kMapCoded) : map;
+    std::vector<uint8_t> got[2] = {map, map};
+    for (int l = 0; l < lines; ++l) {
+      const size_t first = size_t(l) * w;
+      const bool inner = l > 0 && l < lines - 1;
+      unchangedLineScalar(ref.data() + first, diff + first, look ? look + first : nullptr, w, inner,
+                          t, n);
+      for (int k = 0; k < 2; ++k)
+        (k ? f : unchangedClassLineScalar)(got[k].data() + first, cls.data() + first,
+                                           look ? lookCls.data() + first : nullptr, w, inner,
+                                           clear);
+    }
+    for (int k = 0; k < 2; ++k) {
+      if (got[k] == ref) continue;
+      const size_t i =
+          size_t(std::mismatch(got[k].begin(), got[k].end(), ref.begin()).first - got[k].begin());
+      why = std::string(k ? "" : "class reference: ") + std::to_string(w) + "x" +
+            std::to_string(lines) + " t " + std::to_string(t) + " n " + std::to_string(n) +
+            (look ? " with lookahead" : "") + (clear ? " clearing" : "") + ": pixel " +
+            std::to_string(i) + " " + std::to_string(got[k][i]) + ", reference " +
+            std::to_string(ref[i]);
+      return false;
+    }
+  }
+  return true;
+}
+
+bool classLineCheck(unsigned flags, KernelInputs& in, std::string& why) {
+  const UnchangedClassLineFn f = unchangedKernelsFor(flags).unchangedClassLine;
+  return lineInputs(in, why,
+                    [&](const std::vector<uint8_t>& map, const uint32_t* diff, const uint32_t* look,
+                        int w, int lines, uint32_t t, uint32_t n, std::string& what) {
+                      return classLineOne(f, map, diff, look, w, lines, t, n, what);
+                    });
+}
+
+uint64_t classLineBench(unsigned flags, KernelInputs& in) {
+  const UnchangedClassLineFn f = unchangedKernelsFor(flags).unchangedClassLine;
+  std::vector<uint8_t> cls(kFrame), look(kFrame), map(kFrame);
+  differenceClassesScalar(frame(in, 1), frame(in, 0), cls.data(), int(kFrame), 30, 80);
+  differenceClassesScalar(frame(in, 2), frame(in, 0), look.data(), int(kFrame), 30, 80);
+  uint64_t calls = 0;
+  for (int pass = 0; pass < 100; ++pass) {
+    std::fill(map.begin(), map.end(), kMapCoded);
+    for (int l = 0; l < kSide; ++l, ++calls) {
+      const size_t first = size_t(l) * kSide;
+      f(map.data() + first, cls.data() + first, look.data() + first, kSide, l > 0 && l < kSide - 1,
+        true);
     }
   }
   if (map[12345] == 7) std::printf(" ");
@@ -674,6 +816,8 @@ uint64_t transposeBench(unsigned flags, KernelInputs& in) {
 std::vector<KernelCase> unchangedCases() {
   return {{"difference map (frame)", diffSame, diffCheck, diffBench},
           {"unchanged test (line)", lineSame, lineCheck, lineBench},
+          {"difference classes (frame)", classesSame, classesCheck, classesBench},
+          {"unchanged test on classes (line)", classLineSame, classLineCheck, classLineBench},
           {"rectangle run map (line)", runsSame, runsCheck, runsBench},
           {"rectangle solid runs (line)", sameRunsSame, sameRunsCheck, sameRunsBench},
           {"rectangle equal neighbours (line)", equalSame, equalCheck, equalBench},
