@@ -23,6 +23,7 @@
 #include <limits>
 
 #include "encoder/delta_quantiser.h"
+#include "encoder/residual_kernels.h"
 #include "encoder/worker_pool.h"
 
 namespace zov {
@@ -38,6 +39,9 @@ constexpr size_t kMaxSymbolsPerPixel = 13;
 constexpr int kBandRows = 16;
 constexpr uint32_t kNotStored = 0xFFFFFFFFu;
 constexpr int kCountChunks = 8;
+// Stretches of a sharing row at least this long (pixels, or pairs of an Entropy run) go to the
+// residual kernels first.
+constexpr int kKernelFrom = 2;
 
 // Symbol output of one stretch of the coding (the first column, or one row). The frame must
 // stay within the decoder's symbol limit: the extended-range code may spend several symbols
@@ -163,6 +167,7 @@ struct LumaCoder {
   int w;
   int gShift;  // log2 of the columns per colour-difference group
   bool singleField;
+  const ResidualKernels& kernels;
 
   ZOV_INLINE void full(YcWalk& wk, size_t i) {
     bool ext = c.extendedAllowed();
@@ -320,6 +325,22 @@ struct LumaCoder {
         luma(at);
       }
     }
+    // The kernels' view of the `count` pixels (or pairs) from column `at`.
+    ZOV_INLINE LumaStretch kernelStretch(int at, int count) const {
+      return LumaStretch{target + at, rgb + at, toRgb, chroma,  out.p,
+                         at,          count,    shift, v >> 12, v & kChromaMask};
+    }
+    // The kernels coded `symbols` symbols over `pixels` pixels from column `at`: the walk goes
+    // on from the last of them, whose Y step left the channel's state normal.
+    ZOV_INLINE void kernelCoded(int at, int symbols, int pixels) {
+      out.p += symbols;
+      remaining -= pixels;
+      v = target[at + pixels - 1];
+      fy = false;
+    }
+    // The kernels apply where a step of at most 6 gives one symbol and leaves the state as it
+    // is: the extended-range code while it is allowed, the step-doubling code from normal state.
+    ZOV_INLINE bool kernelsApply(bool normalState) const { return edge ? allowed : normalState; }
     // An interpolated pixel: halfway (rounded down) between its left value and the right Y.
     ZOV_INLINE void interpolated(int at, uint32_t left, int yRight) {
       int yLeft = int(left >> 12);
@@ -336,7 +357,19 @@ struct LumaCoder {
   template <RowRole role>
   ZOV_INLINE void uncoveredRun(int x, int end, size_t base, YcWalk& wk) {
     Stretch<role> s(*this, base, wk);
-    for (; x < end; ++x) s.ordinary(x);
+    if constexpr (role == RowRole::Sharing) {
+      while (x < end) {
+        if (end - x >= kKernelFrom && s.kernelsApply(!s.fy)) {
+          const int n = kernels.lumaSteps(s.kernelStretch(x, end - x));
+          if (n) s.kernelCoded(x, n, n), x += n;
+          if (x == end) break;
+        }
+        s.ordinary(x);  // the step the kernel left, or a short stretch
+        ++x;
+      }
+    } else {
+      for (; x < end; ++x) s.ordinary(x);
+    }
     s.finish(c, wk);
   }
 
@@ -356,6 +389,15 @@ struct LumaCoder {
         s.coded(x);
         ++x;
         continue;
+      }
+      if constexpr (role == RowRole::Sharing) {
+        // Coded pixels start from normal state here.
+        if (end - x >= 2 * kKernelFrom && s.kernelsApply(true)) {
+          const int pairs = (end - x) / 2;
+          const int n = kernels.entropyPairs(s.kernelStretch(x, pairs));
+          if (n) s.kernelCoded(x, n, 2 * n), x += 2 * n;
+          if (n == pairs) continue;
+        }
       }
       const uint32_t left = s.v;
       const int xr = x + 1;
@@ -420,9 +462,17 @@ struct LumaCoder {
 };
 
 LumaCoder lumaCoder(Coder& c, EncoderBuffers& b, uint32_t* store) {
-  return LumaCoder{
-      c,         b.curYc.data(), b.cur.data(), b.coverWidth.data(), b.entropyStart.data(),
-      *b.tables, store,          b.width,      b.type >= 3 ? 2 : 1, b.singleField};
+  return LumaCoder{c,
+                   b.curYc.data(),
+                   b.cur.data(),
+                   b.coverWidth.data(),
+                   b.entropyStart.data(),
+                   *b.tables,
+                   store,
+                   b.width,
+                   b.type >= 3 ? 2 : 1,
+                   b.singleField,
+                   residualKernels()};
 }
 
 bool carryingLine(int type, int h, int line) {

@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "encoder/luma_search_kernels.h"
+#include "encoder/residual_kernels.h"
 #include "encoder/rgb15_kernels.h"
 #include "format/colour_tables.h"
 
@@ -354,6 +355,128 @@ uint64_t rgb15Bench(unsigned flags, KernelInputs& in) {
   return calls;
 }
 
+// ---- Residual coding: sharing-row stretches of one-symbol Y steps ----
+
+bool residualSame(unsigned flags) {
+  const ResidualKernels k = residualKernelsFor(flags);
+  return k.lumaSteps == lumaStepsScalar && k.entropyPairs == entropyPairsScalar;
+}
+
+// One stretch: targets, colour-difference store and the walk's state, with room for the
+// pixels of `count` pairs.
+struct StretchInput {
+  std::vector<uint32_t> target, chroma;
+  int column = 0, count = 0, shift = 1;
+  uint32_t y = 0, colour = 0;
+};
+
+bool residualOne(bool pairs, int (*f)(const LumaStretch&), const StretchInput& in,
+                 std::string& why) {
+  const ColourTables& t = colourTables(PixelKind::Rgb555);
+  std::vector<uint32_t> target[2] = {in.target, in.target};
+  std::vector<uint16_t> rgb[2] = {std::vector<uint16_t>(in.target.size(), 0xABCD),
+                                  std::vector<uint16_t>(in.target.size(), 0xABCD)};
+  std::vector<uint8_t> out[2] = {std::vector<uint8_t>(in.target.size() + 8, 0xEE),
+                                 std::vector<uint8_t>(in.target.size() + 8, 0xEE)};
+  int done[2];
+  for (int r = 0; r < 2; ++r) {
+    const LumaStretch s{target[r].data(), rgb[r].data(), t.ycToRgb.data(),
+                        in.chroma.data(), out[r].data(), in.column,
+                        in.count,         in.shift,      in.y,
+                        in.colour};
+    done[r] = r ? f(s) : (pairs ? entropyPairsScalar(s) : lumaStepsScalar(s));
+  }
+  if (done[0] == done[1] && target[0] == target[1] && rgb[0] == rgb[1] && out[0] == out[1])
+    return true;
+  why = std::string(pairs ? "pairs" : "steps") + " from column " + std::to_string(in.column) +
+        ", count " + std::to_string(in.count) + ", shift " + std::to_string(in.shift) + ": coded " +
+        std::to_string(done[1]) + ", reference " + std::to_string(done[0]);
+  for (size_t i = 0; i < target[0].size(); ++i)
+    if (target[0][i] != target[1][i] || rgb[0][i] != rgb[1][i]) {
+      why += "; pixel " + std::to_string(i) + ": " + hex(target[1][i]) + " " + hex(rgb[1][i]) +
+             ", reference " + hex(target[0][i]) + " " + hex(rgb[0][i]);
+      break;
+    }
+  if (out[0] != out[1]) why += "; symbols differ";
+  return false;
+}
+
+// Targets whose lumas walk in steps that mostly stay within 6 (a larger one every `rare`
+// steps on average), with any colour differences; a store for every group of the line.
+void randomStretch(std::mt19937& random, StretchInput& in, int pixels, int rare) {
+  std::uniform_int_distribution<int> small(-6, 6), large(-31, 31), y(0, 31), any(0, 0xFFF),
+      column(1, 600), shift(1, 2), once(0, rare);
+  in.shift = shift(random);
+  in.column = column(random);
+  in.y = uint32_t(y(random));
+  in.colour = uint32_t(any(random));
+  in.chroma.resize(size_t(in.column + pixels) / 2 + 2);
+  for (uint32_t& c : in.chroma) c = uint32_t(any(random));
+  in.target.resize(size_t(pixels));
+  int luma = int(in.y);
+  for (uint32_t& v : in.target) {
+    luma = std::clamp(luma + (once(random) == 0 ? large(random) : small(random)), 0, 31);
+    v = uint32_t(luma) << 12 | uint32_t(any(random));
+  }
+}
+
+bool residualCheck(unsigned flags, KernelInputs& in, std::string& why) {
+  const ResidualKernels k = residualKernelsFor(flags);
+  const ColourTables& t = colourTables(PixelKind::Rgb555);
+  StretchInput s;
+  // Every length up to 40 pixels and long ones, with steps beyond 6 from never to often.
+  for (int pass = 0; pass < 6000; ++pass) {
+    const int pixels = pass < 2000 ? pass % 40 + 2 : 2 + int(in.random() % 700);
+    const int rare = pass % 4 == 0 ? 100000 : 2 + pass % 97;
+    randomStretch(in.random, s, pixels, rare);
+    s.count = pixels;
+    if (!residualOne(false, k.lumaSteps, s, why)) return false;
+    s.count = pixels / 2;
+    if (!residualOne(true, k.entropyPairs, s, why)) return false;
+  }
+  // The teapot's lines as targets.
+  const std::vector<uint16_t>& c = in.footageColours;
+  for (size_t line = 0; line + 256 <= c.size() && line < 256 * 256; line += 256 * 3) {
+    randomStretch(in.random, s, 256, 1);
+    for (int x = 0; x < 256; ++x) s.target[size_t(x)] = t.rgbToYc[c[line + size_t(x)]];
+    s.y = s.target[0] >> 12;
+    s.count = 256;
+    if (!residualOne(false, k.lumaSteps, s, why)) return false;
+    s.count = 128;
+    if (!residualOne(true, k.entropyPairs, s, why)) return false;
+  }
+  return true;
+}
+
+uint64_t residualBench(unsigned flags, KernelInputs& in) {
+  const ResidualKernels k = residualKernelsFor(flags);
+  const ColourTables& t = colourTables(PixelKind::Rgb555);
+  // Smooth stretches of 8 to 64 pixels, as the Entropy runs and uncovered stretches of a
+  // sharing row on the pan.
+  std::vector<StretchInput> stretches(512);
+  for (size_t i = 0; i < stretches.size(); ++i)
+    randomStretch(in.random, stretches[i], 8 + int(i % 57), 400);
+  std::vector<uint32_t> target(64);
+  std::vector<uint16_t> rgb(64);
+  std::vector<uint8_t> out(64);
+  uint64_t calls = 0, sink = 0;
+  for (int pass = 0; pass < 400; ++pass)
+    for (const StretchInput& s : stretches) {
+      std::copy(s.target.begin(), s.target.end(), target.begin());
+      const int pixels = int(s.target.size());
+      LumaStretch job{target.data(), rgb.data(), t.ycToRgb.data(), s.chroma.data(),
+                      out.data(),    s.column,   pixels,           s.shift,
+                      s.y,           s.colour};
+      sink += uint64_t(k.lumaSteps(job));
+      std::copy(s.target.begin(), s.target.end(), target.begin());
+      job.count = pixels / 2;
+      sink += uint64_t(k.entropyPairs(job));
+      calls += 2;
+    }
+  if (sink == 1) std::printf(" ");
+  return calls;
+}
+
 }  // namespace
 
 const std::vector<KernelCase>& kernelCases() {
@@ -366,6 +489,7 @@ const std::vector<KernelCase>& kernelCases() {
         carryingPairsCase(),
         smoothLineCase(),
         {"24-bit to 15-bit colour (line)", rgb15Same, rgb15Check, rgb15Bench},
+        {"residual Y steps (sharing row)", residualSame, residualCheck, residualBench},
     };
     for (const KernelCase& u : unchangedCases()) c.push_back(u);
     for (const KernelCase& u : tableWidthCases()) c.push_back(u);

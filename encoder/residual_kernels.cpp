@@ -1,0 +1,176 @@
+#include "encoder/residual_kernels.h"
+
+#include "format/cpu_features.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define ZOV_X86 1
+#endif
+
+namespace zov {
+
+int lumaStepsScalar(const LumaStretch& s) {
+  const int groupMask = (1 << s.shift) - 1;
+  int y = int(s.y);
+  uint32_t colour = s.colour;
+  for (int i = 0; i < s.count; ++i) {
+    const int column = s.column + i;
+    if ((column & groupMask) == 0) colour = s.chroma[column >> s.shift];
+    const int wanted = int(s.target[i] >> 12);
+    const int step = wanted - y;
+    if (step < -6 || step > 6) return i;
+    s.out[i] = uint8_t(step + 7);
+    y = wanted;
+    const uint32_t v = uint32_t(wanted) << 12 | colour;
+    s.target[i] = v;
+    s.rgb[i] = s.toRgb[v];
+  }
+  return s.count;
+}
+
+int entropyPairsScalar(const LumaStretch& s) {
+  int y = int(s.y);
+  for (int k = 0; k < s.count; ++k) {
+    const int at = 2 * k + 1, column = s.column + at;
+    const int wanted = int(s.target[at] >> 12);
+    const int step = wanted - y;
+    if (step < -6 || step > 6) return k;
+    s.out[k] = uint8_t(step + 7);
+    const uint32_t coded = uint32_t(wanted) << 12 | s.chroma[column >> s.shift];
+    s.target[at] = coded;
+    s.rgb[at] = s.toRgb[coded];
+    const uint32_t between = uint32_t(y + (step >> 1)) << 12 | s.chroma[(column - 1) >> s.shift];
+    s.target[at - 1] = between;
+    s.rgb[at - 1] = s.toRgb[between];
+    y = wanted;
+  }
+  return s.count;
+}
+
+namespace {
+
+#ifdef ZOV_X86
+
+// The colours of eight 17-bit values, looked up together (each gather lane reads the entry
+// and the one after it) and stored as eight 16-bit colours.
+__attribute__((target("avx2"))) inline void colours8(const uint16_t* toRgb, __m256i values,
+                                                     uint16_t* rgb) {
+  __m256i c = _mm256_i32gather_epi32(reinterpret_cast<const int*>(toRgb), values, 2);
+  c = _mm256_and_si256(c, _mm256_set1_epi32(0xFFFF));
+  c = _mm256_permute4x64_epi64(_mm256_packus_epi32(c, c), 0x08);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(rgb), _mm256_castsi256_si128(c));
+}
+
+// Steps of 1..13 in the 32-bit lanes as bytes: the low four bytes hold lanes 0..3, the four
+// after them lanes 4..7.
+__attribute__((target("avx2"))) inline uint64_t symbols8(__m256i symbols) {
+  const __m256i words = _mm256_packs_epi32(symbols, symbols);
+  const __m256i bytes = _mm256_packus_epi16(words, words);
+  return uint64_t(uint32_t(_mm256_cvtsi256_si32(bytes))) |
+         uint64_t(uint32_t(_mm256_extract_epi32(bytes, 4))) << 32;
+}
+
+// Eight pixels a step: the lumas, their left neighbours (the last Y before them in lane 0) and
+// the steps in vectors; a step larger than 6 ends the vector part, and the pixels before it
+// are coded by the reference.
+__attribute__((target("avx2"))) int lumaStepsAvx2(const LumaStretch& s) {
+  const int n = s.count;
+  const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+  const __m256i toLeft = _mm256_setr_epi32(7, 0, 1, 2, 3, 4, 5, 6);
+  const __m256i six = _mm256_set1_epi32(6), seven = _mm256_set1_epi32(7);
+  const __m256i colour = _mm256_set1_epi32(int(s.colour));
+  const __m256i groupStart = _mm256_set1_epi32(~((1 << s.shift) - 1));
+  const __m256i beforeFirst = _mm256_set1_epi32(s.column - 1);
+  const __m128i shift = _mm_cvtsi32_si128(s.shift);
+  __m256i last = _mm256_set1_epi32(int(s.y));
+  int i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const __m256i y =
+        _mm256_srli_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(s.target + i)), 12);
+    const __m256i left = _mm256_blend_epi32(_mm256_permutevar8x32_epi32(y, toLeft), last, 1);
+    const __m256i step = _mm256_sub_epi32(y, left);
+    const __m256i large = _mm256_cmpgt_epi32(_mm256_abs_epi32(step), six);
+    if (!_mm256_testz_si256(large, large)) break;
+    const __m256i column = _mm256_add_epi32(_mm256_set1_epi32(s.column + i), lanes);
+    const __m256i stored = _mm256_i32gather_epi32(reinterpret_cast<const int*>(s.chroma),
+                                                  _mm256_srl_epi32(column, shift), 4);
+    const __m256i own = _mm256_cmpgt_epi32(_mm256_and_si256(column, groupStart), beforeFirst);
+    const __m256i v =
+        _mm256_or_si256(_mm256_slli_epi32(y, 12), _mm256_blendv_epi8(colour, stored, own));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(s.target + i), v);
+    colours8(s.toRgb, v, s.rgb + i);
+    const uint64_t symbols = symbols8(_mm256_add_epi32(step, seven));
+    __builtin_memcpy(s.out + i, &symbols, 8);
+    last = _mm256_permutevar8x32_epi32(y, _mm256_set1_epi32(7));
+  }
+  if (i == n) return n;
+  if (i == 0) return lumaStepsScalar(s);
+  LumaStretch rest = s;
+  rest.target += i, rest.rgb += i, rest.out += i, rest.column += i, rest.count -= i;
+  rest.y = s.target[i - 1] >> 12;
+  rest.colour = s.target[i - 1] & 0xFFF;
+  return i + lumaStepsScalar(rest);
+}
+
+// Four pairs (eight pixels) a step: lane 2k interpolated, lane 2k+1 coded; each lane pair
+// holds the coded Y before the pair and the one it codes, so the interpolated lane takes half
+// the step and the coded lane all of it.
+__attribute__((target("avx2"))) int entropyPairsAvx2(const LumaStretch& s) {
+  const int n = s.count;
+  const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+  const __m256i before = _mm256_setr_epi32(7, 7, 1, 1, 3, 3, 5, 5);
+  const __m256i after = _mm256_setr_epi32(1, 1, 3, 3, 5, 5, 7, 7);
+  const __m256i odd = _mm256_setr_epi32(1, 3, 5, 7, 1, 3, 5, 7);
+  const __m256i six = _mm256_set1_epi32(6), seven = _mm256_set1_epi32(7);
+  const __m128i shift = _mm_cvtsi32_si128(s.shift);
+  __m256i last = _mm256_set1_epi32(int(s.y));
+  int k = 0;
+  for (; k + 4 <= n; k += 4) {
+    uint32_t* const target = s.target + 2 * k;
+    const __m256i y =
+        _mm256_srli_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(target)), 12);
+    const __m256i from = _mm256_blend_epi32(_mm256_permutevar8x32_epi32(y, before), last, 3);
+    const __m256i step = _mm256_sub_epi32(_mm256_permutevar8x32_epi32(y, after), from);
+    const __m256i large = _mm256_cmpgt_epi32(_mm256_abs_epi32(step), six);
+    if (!_mm256_testz_si256(large, large)) break;
+    const __m256i rebuilt =
+        _mm256_add_epi32(from, _mm256_blend_epi32(_mm256_srai_epi32(step, 1), step, 0xAA));
+    const __m256i column = _mm256_add_epi32(_mm256_set1_epi32(s.column + 2 * k), lanes);
+    const __m256i stored = _mm256_i32gather_epi32(reinterpret_cast<const int*>(s.chroma),
+                                                  _mm256_srl_epi32(column, shift), 4);
+    const __m256i v = _mm256_or_si256(_mm256_slli_epi32(rebuilt, 12), stored);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(target), v);
+    colours8(s.toRgb, v, s.rgb + 2 * k);
+    const uint32_t symbols =
+        uint32_t(symbols8(_mm256_permutevar8x32_epi32(_mm256_add_epi32(step, seven), odd)));
+    __builtin_memcpy(s.out + k, &symbols, 4);
+    last = _mm256_permutevar8x32_epi32(y, _mm256_set1_epi32(7));
+  }
+  if (k == n) return n;
+  if (k == 0) return entropyPairsScalar(s);
+  LumaStretch rest = s;
+  rest.target += 2 * k, rest.rgb += 2 * k, rest.out += k, rest.column += 2 * k, rest.count -= k;
+  rest.y = s.target[2 * k - 1] >> 12;
+  return k + entropyPairsScalar(rest);
+}
+
+#endif
+
+}  // namespace
+
+ResidualKernels residualKernelsFor(unsigned flags) {
+  ResidualKernels k{lumaStepsScalar, entropyPairsScalar};
+#ifdef ZOV_X86
+  if (flags & kCpuAvx2) k = {lumaStepsAvx2, entropyPairsAvx2};
+#else
+  (void)flags;
+#endif
+  return k;
+}
+
+const ResidualKernels& residualKernels() {
+  static const ResidualKernels k = residualKernelsFor(cpuFlags());
+  return k;
+}
+
+}  // namespace zov
