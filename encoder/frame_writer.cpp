@@ -6,8 +6,51 @@
 namespace zov {
 namespace {
 
+// One entry: position in the segment, width and height, written as one field (and the colour).
+inline void writeEntry(BitWriter& out, const BlockRect& r, uint32_t lo, bool isLong,
+                       bool withColour) {
+  if (isLong)
+    out.write((r.pos - lo) << 16 | uint32_t(r.width - 1) << 8 | uint32_t(r.height - 1), 29);
+  else
+    out.write((r.pos - lo) << 8 | uint32_t(r.width - 1) << 4 | uint32_t(r.height - 1), 21);
+  if (withColour) out.write(r.colour, 15);
+}
+
+// The entries [from, to) of one segment: the counts, then the long entries, then the short
+// ones, each in list order.
+void writeSegment(BitWriter& out, const BlockRect* from, const BlockRect* to, uint32_t lo,
+                  bool withColour) {
+  int longs = 0;
+  for (const BlockRect* r = from; r != to; ++r) longs += isLongEntry(*r);
+  const int shorts = int(to - from) - longs;
+  out.write(uint32_t(longs & 255) << 8 | uint32_t(shorts & 255), 16);
+  if (longs)
+    for (const BlockRect* r = from; r != to; ++r)
+      if (isLongEntry(*r)) writeEntry(out, *r, lo, true, withColour);
+  if (shorts)
+    for (const BlockRect* r = from; r != to; ++r)
+      if (!isLongEntry(*r)) writeEntry(out, *r, lo, false, withColour);
+}
+
 void writeList(EncoderBuffers& b, const RectList& list, bool withColour) {
   BitWriter& out = b.writer;
+  const BlockRect* const begin = list.rects.data();
+  const BlockRect* const end = begin + list.rects.size();
+  // The searches list their rectangles in scan order, so each segment's entries are one
+  // stretch of the list; any other order takes the entries segment by segment.
+  bool ordered = true;
+  for (const BlockRect* r = begin; r + 1 < end && ordered; ++r) ordered = r[0].pos <= r[1].pos;
+  if (ordered) {
+    const BlockRect* r = begin;
+    for (int seg = 0; seg < b.segments; ++seg) {
+      const uint32_t lo = uint32_t(seg) * kSegmentPositions, hi = lo + kSegmentPositions;
+      while (r != end && r->pos < lo) ++r;
+      const BlockRect* const from = r;
+      while (r != end && r->pos < hi) ++r;
+      writeSegment(out, from, r, lo, withColour);
+    }
+    return;
+  }
   for (int seg = 0; seg < b.segments; ++seg) {
     uint32_t lo = uint32_t(seg) * kSegmentPositions, hi = lo + kSegmentPositions;
     int longs = 0, shorts = 0;
@@ -18,18 +61,12 @@ void writeList(EncoderBuffers& b, const RectList& list, bool withColour) {
       else
         ++shorts;
     }
-    out.write(uint32_t(longs), 8);
-    out.write(uint32_t(shorts), 8);
+    out.write(uint32_t(longs & 255) << 8 | uint32_t(shorts & 255), 16);
     for (int pass = 0; pass < 2; ++pass) {
       bool wantLong = pass == 0;
-      for (const BlockRect& r : list.rects) {
-        if (r.pos < lo || r.pos >= hi || isLongEntry(r) != wantLong) continue;
-        out.write(r.pos - lo, 13);
-        int bits = wantLong ? 8 : 4;
-        out.write(uint32_t(r.width - 1), bits);
-        out.write(uint32_t(r.height - 1), bits);
-        if (withColour) out.write(r.colour, 15);
-      }
+      for (const BlockRect& r : list.rects)
+        if (r.pos >= lo && r.pos < hi && isLongEntry(r) == wantLong)
+          writeEntry(out, r, lo, wantLong, withColour);
     }
   }
 }
