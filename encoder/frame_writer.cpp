@@ -1,5 +1,7 @@
 #include "encoder/frame_writer.h"
 
+#include <algorithm>
+
 #include "encoder/huffman_code.h"
 #include "encoder/rectangle_search.h"
 
@@ -16,58 +18,39 @@ inline void writeEntry(BitWriter& out, const BlockRect& r, uint32_t lo, bool isL
   if (withColour) out.write(r.colour, 15);
 }
 
-// The entries [from, to) of one segment: the counts, then the long entries, then the short
-// ones, each in list order.
-void writeSegment(BitWriter& out, const BlockRect* from, const BlockRect* to, uint32_t lo,
-                  bool withColour) {
-  int longs = 0;
-  for (const BlockRect* r = from; r != to; ++r) longs += isLongEntry(*r);
-  const int shorts = int(to - from) - longs;
-  out.write(uint32_t(longs & 255) << 8 | uint32_t(shorts & 255), 16);
-  if (longs)
-    for (const BlockRect* r = from; r != to; ++r)
-      if (isLongEntry(*r)) writeEntry(out, *r, lo, true, withColour);
-  if (shorts)
-    for (const BlockRect* r = from; r != to; ++r)
-      if (!isLongEntry(*r)) writeEntry(out, *r, lo, false, withColour);
-}
-
 void writeList(EncoderBuffers& b, const RectList& list, bool withColour) {
   BitWriter& out = b.writer;
-  const BlockRect* const begin = list.rects.data();
-  const BlockRect* const end = begin + list.rects.size();
-  // The searches list their rectangles in scan order, so each segment's entries are one
-  // stretch of the list; any other order takes the entries segment by segment.
-  bool ordered = true;
-  for (const BlockRect* r = begin; r + 1 < end && ordered; ++r) ordered = r[0].pos <= r[1].pos;
-  if (ordered) {
-    const BlockRect* r = begin;
-    for (int seg = 0; seg < b.segments; ++seg) {
-      const uint32_t lo = uint32_t(seg) * kSegmentPositions, hi = lo + kSegmentPositions;
-      while (r != end && r->pos < lo) ++r;
-      const BlockRect* const from = r;
-      while (r != end && r->pos < hi) ++r;
-      writeSegment(out, from, r, lo, withColour);
-    }
-    return;
+  const BlockRect* const rects = list.rects.data();
+  const size_t count = list.rects.size();
+  const uint32_t segments = uint32_t(b.segments);
+  // The entries by segment, each segment's in list order (a counting sort).
+  uint32_t* const start = b.segmentStart.data();
+  uint16_t* const order = b.listOrder.data();
+  std::fill(start, start + segments + 1, 0u);
+  for (size_t i = 0; i < count; ++i) {
+    const uint32_t seg = rects[i].pos / kSegmentPositions;
+    if (seg < segments) ++start[seg + 1];
   }
-  for (int seg = 0; seg < b.segments; ++seg) {
-    uint32_t lo = uint32_t(seg) * kSegmentPositions, hi = lo + kSegmentPositions;
-    int longs = 0, shorts = 0;
-    for (const BlockRect& r : list.rects) {
-      if (r.pos < lo || r.pos >= hi) continue;
-      if (isLongEntry(r))
-        ++longs;
-      else
-        ++shorts;
-    }
+  for (uint32_t seg = 0; seg < segments; ++seg) start[seg + 1] += start[seg];
+  for (size_t i = 0; i < count; ++i) {
+    const uint32_t seg = rects[i].pos / kSegmentPositions;
+    if (seg < segments) order[start[seg]++] = uint16_t(i);
+  }
+  // start[seg] is now where segment seg + 1 starts.
+  uint32_t from = 0;
+  for (uint32_t seg = 0; seg < segments; ++seg) {
+    const uint32_t to = start[seg], lo = seg * kSegmentPositions;
+    int longs = 0;
+    for (uint32_t k = from; k < to; ++k) longs += isLongEntry(rects[order[k]]);
+    const int shorts = int(to - from) - longs;
     out.write(uint32_t(longs & 255) << 8 | uint32_t(shorts & 255), 16);
-    for (int pass = 0; pass < 2; ++pass) {
-      bool wantLong = pass == 0;
-      for (const BlockRect& r : list.rects)
-        if (r.pos >= lo && r.pos < hi && isLongEntry(r) == wantLong)
-          writeEntry(out, r, lo, wantLong, withColour);
-    }
+    if (longs)
+      for (uint32_t k = from; k < to; ++k)
+        if (isLongEntry(rects[order[k]])) writeEntry(out, rects[order[k]], lo, true, withColour);
+    if (shorts)
+      for (uint32_t k = from; k < to; ++k)
+        if (!isLongEntry(rects[order[k]])) writeEntry(out, rects[order[k]], lo, false, withColour);
+    from = to;
   }
 }
 

@@ -336,7 +336,7 @@ struct LumaCoder {
       out.p += symbols;
       remaining -= pixels;
       v = target[at + pixels - 1];
-      fy = false;
+      fy = fcr = fcb = false;
     }
     // The kernels apply where a step of at most 6 gives one symbol and leaves the state as it
     // is: the extended-range code while it is allowed, the step-doubling code from normal state.
@@ -365,6 +365,18 @@ struct LumaCoder {
           if (x == end) break;
         }
         s.ordinary(x);  // the step the kernel left, or a short stretch
+        ++x;
+      }
+    } else if constexpr (role == RowRole::Carrying) {
+      while (x < end) {
+        if (end - x >= kKernelFrom && s.kernelsApply(!s.fy && !s.fcr && !s.fcb)) {
+          const int n = kernels.carryingSteps(s.kernelStretch(x, end - x));
+          // One symbol a pixel and two more at each group start.
+          const int starts = ((x + n - 1) >> gShift) - ((x - 1) >> gShift);
+          if (n) s.kernelCoded(x, n + 2 * starts, n), x += n;
+          if (x == end) break;
+        }
+        s.ordinary(x);
         ++x;
       }
     } else {

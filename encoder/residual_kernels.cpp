@@ -28,6 +28,38 @@ int lumaStepsScalar(const LumaStretch& s) {
   return s.count;
 }
 
+int carryingStepsScalar(const LumaStretch& s) {
+  const int groupMask = (1 << s.shift) - 1;
+  int y = int(s.y);
+  uint32_t colour = s.colour;
+  uint8_t* out = s.out;
+  for (int i = 0; i < s.count; ++i) {
+    const int column = s.column + i;
+    const uint32_t t = s.target[i];
+    const int wanted = int(t >> 12);
+    const int step = wanted - y;
+    if (step < -6 || step > 6) return i;
+    if ((column & groupMask) == 0) {
+      const int cr = int(t >> 6 & 63), cb = int(t & 63);
+      const int crStep = cr - int(colour >> 6 & 63), cbStep = cb - int(colour & 63);
+      if (crStep < -6 || crStep > 6 || cbStep < -6 || cbStep > 6) return i;
+      out[0] = uint8_t(step + 7);
+      out[1] = uint8_t(crStep + 7);
+      out[2] = uint8_t(cbStep + 7);
+      out += 3;
+      colour = uint32_t(cr) << 6 | uint32_t(cb);
+      s.chroma[column >> s.shift] = colour;
+    } else {
+      *out++ = uint8_t(step + 7);
+    }
+    y = wanted;
+    const uint32_t v = uint32_t(wanted) << 12 | colour;
+    s.target[i] = v;
+    s.rgb[i] = s.toRgb[v];
+  }
+  return s.count;
+}
+
 int entropyPairsScalar(const LumaStretch& s) {
   int y = int(s.y);
   for (int k = 0; k < s.count; ++k) {
@@ -112,6 +144,99 @@ __attribute__((target("avx2"))) int lumaStepsAvx2(const LumaStretch& s) {
   return i + lumaStepsScalar(rest);
 }
 
+// Eight pixels a step, as lumaStepsAvx2; the group starts fall on the same lanes in every
+// step, so where each lane's colour difference comes from, where the stored entries are and
+// the order of the symbols (Y, and at group starts both colour differences) are worked out once.
+__attribute__((target("avx2,ssse3"))) int carryingStepsAvx2(const LumaStretch& s) {
+  const int n = s.count;
+  if (n < 8) return carryingStepsScalar(s);
+  const int groupMask = (1 << s.shift) - 1;
+  alignas(32) int32_t fromLane[8], isStart[8], startLanes[8] = {};
+  alignas(16) int8_t firstBytes[16], moreBytes[16];
+  int starts = 0, symbols = 0;
+  for (int j = 0; j < 8; ++j) {
+    const int phase = (s.column + j) & groupMask;
+    fromLane[j] = j - phase;  // the lane of its group start; negative: an earlier step's
+    isStart[j] = phase == 0 ? -1 : 0;
+    // Symbol sources: bytes 0..7 the Y steps, 8..15 the Cr steps; the Cb steps apart.
+    moreBytes[symbols] = -128;
+    firstBytes[symbols++] = int8_t(j);
+    if (phase == 0) {
+      startLanes[starts++] = j;
+      moreBytes[symbols] = -128;
+      firstBytes[symbols++] = int8_t(8 + j);
+      firstBytes[symbols] = -128;
+      moreBytes[symbols++] = int8_t(j);
+    }
+  }
+  for (int k = symbols; k < 16; ++k) firstBytes[k] = moreBytes[k] = -128;
+  const __m256i from = _mm256_load_si256(reinterpret_cast<const __m256i*>(fromLane));
+  const __m256i earlier = _mm256_cmpgt_epi32(_mm256_setzero_si256(), from);
+  const __m256i start = _mm256_load_si256(reinterpret_cast<const __m256i*>(isStart));
+  const __m256i gather = _mm256_load_si256(reinterpret_cast<const __m256i*>(startLanes));
+  const __m128i first = _mm_load_si128(reinterpret_cast<const __m128i*>(firstBytes));
+  const __m128i more = _mm_load_si128(reinterpret_cast<const __m128i*>(moreBytes));
+  const __m256i toLeft = _mm256_setr_epi32(7, 0, 1, 2, 3, 4, 5, 6);
+  const __m256i six = _mm256_set1_epi32(6), seven = _mm256_set1_epi32(7);
+  const __m256i low12 = _mm256_set1_epi32(0xFFF), low6 = _mm256_set1_epi32(63);
+  __m256i lastY = _mm256_set1_epi32(int(s.y));
+  __m256i lastColour = _mm256_set1_epi32(int(s.colour));
+  uint8_t* out = s.out;
+  int i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const __m256i t = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s.target + i));
+    const __m256i y = _mm256_srli_epi32(t, 12);
+    const __m256i colour = _mm256_and_si256(t, low12);
+    const __m256i step =
+        _mm256_sub_epi32(y, _mm256_blend_epi32(_mm256_permutevar8x32_epi32(y, toLeft), lastY, 1));
+    // Each lane's colour difference, and the one before it.
+    const __m256i own =
+        _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(colour, from), lastColour, earlier);
+    const __m256i before =
+        _mm256_blend_epi32(_mm256_permutevar8x32_epi32(own, toLeft), lastColour, 1);
+    const __m256i crStep = _mm256_and_si256(
+        start, _mm256_sub_epi32(_mm256_srli_epi32(colour, 6), _mm256_srli_epi32(before, 6)));
+    const __m256i cbStep = _mm256_and_si256(
+        start, _mm256_sub_epi32(_mm256_and_si256(colour, low6), _mm256_and_si256(before, low6)));
+    const __m256i large =
+        _mm256_or_si256(_mm256_cmpgt_epi32(_mm256_abs_epi32(step), six),
+                        _mm256_or_si256(_mm256_cmpgt_epi32(_mm256_abs_epi32(crStep), six),
+                                        _mm256_cmpgt_epi32(_mm256_abs_epi32(cbStep), six)));
+    if (!_mm256_testz_si256(large, large)) break;
+    const __m256i v = _mm256_or_si256(_mm256_slli_epi32(y, 12), own);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(s.target + i), v);
+    colours8(s.toRgb, v, s.rgb + i);
+    const __m128i stored = _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(colour, gather));
+    uint32_t* entry = s.chroma + ((s.column + i + startLanes[0]) >> s.shift);
+    if (starts == 2)
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(entry), stored);
+    else
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(entry), stored);
+    const __m128i yCr = _mm_set_epi64x(int64_t(symbols8(_mm256_add_epi32(crStep, seven))),
+                                       int64_t(symbols8(_mm256_add_epi32(step, seven))));
+    const __m128i cb = _mm_cvtsi64_si128(int64_t(symbols8(_mm256_add_epi32(cbStep, seven))));
+    const __m128i bytes = _mm_or_si128(_mm_shuffle_epi8(yCr, first), _mm_shuffle_epi8(cb, more));
+    if (symbols == 16) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
+    } else {
+      const uint32_t last = uint32_t(_mm_extract_epi32(bytes, 2));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(out), bytes);
+      __builtin_memcpy(out + 8, &last, 4);
+    }
+    out += symbols;
+    lastY = _mm256_permutevar8x32_epi32(y, _mm256_set1_epi32(7));
+    lastColour = _mm256_permutevar8x32_epi32(own, _mm256_set1_epi32(7));
+  }
+  if (i == n) return n;
+  if (i == 0) return carryingStepsScalar(s);
+  LumaStretch rest = s;
+  rest.target += i, rest.rgb += i, rest.column += i, rest.count -= i;
+  rest.out = out;
+  rest.y = s.target[i - 1] >> 12;
+  rest.colour = s.target[i - 1] & 0xFFF;
+  return i + carryingStepsScalar(rest);
+}
+
 // Four pairs (eight pixels) a step: lane 2k interpolated, lane 2k+1 coded; each lane pair
 // holds the coded Y before the pair and the one it codes, so the interpolated lane takes half
 // the step and the coded lane all of it.
@@ -159,9 +284,9 @@ __attribute__((target("avx2"))) int entropyPairsAvx2(const LumaStretch& s) {
 }  // namespace
 
 ResidualKernels residualKernelsFor(unsigned flags) {
-  ResidualKernels k{lumaStepsScalar, entropyPairsScalar};
+  ResidualKernels k{lumaStepsScalar, carryingStepsScalar, entropyPairsScalar};
 #ifdef ZOV_X86
-  if (flags & kCpuAvx2) k = {lumaStepsAvx2, entropyPairsAvx2};
+  if (flags & kCpuAvx2) k = {lumaStepsAvx2, carryingStepsAvx2, entropyPairsAvx2};
 #else
   (void)flags;
 #endif

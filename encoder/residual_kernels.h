@@ -18,7 +18,7 @@ struct LumaStretch {
   uint32_t* target;
   uint16_t* rgb;
   const uint16_t* toRgb;
-  const uint32_t* chroma;
+  uint32_t* chroma;  // sharing rows read it, carrying rows write it
   uint8_t* out;  // one symbol per coded pixel
   int column;
   int count;
@@ -32,6 +32,13 @@ struct LumaStretch {
 // `colour`. Stops before the first step larger than 6; returns the pixels coded.
 using LumaStepsFn = int (*)(const LumaStretch& s);
 
+// The same in a carrying row: a pixel at a group start is coded in full (Y, then both colour
+// differences, each a step of at most 6 from the pixel before) and stores its colour
+// difference in its group's entry; the others keep the colour difference of the pixel before
+// them (`colour` before the first). Stops before the first pixel with a larger step; returns
+// the pixels coded (their symbols: one each and two more per group start).
+using CarryingStepsFn = int (*)(const LumaStretch& s);
+
 // Pairs 0 .. count-1 of an Entropy run: pixel 2k is interpolated, pixel 2k+1 coded from the
 // coded pixel before it; the interpolated Y is halfway (rounded down) between its neighbours.
 // Both take their group's stored colour difference. Stops before the first pair whose step is
@@ -40,11 +47,13 @@ using EntropyPairsFn = int (*)(const LumaStretch& s);
 
 struct ResidualKernels {
   LumaStepsFn lumaSteps;
+  CarryingStepsFn carryingSteps;
   EntropyPairsFn entropyPairs;
 };
 
 // The plain C++ references.
 int lumaStepsScalar(const LumaStretch& s);
+int carryingStepsScalar(const LumaStretch& s);
 int entropyPairsScalar(const LumaStretch& s);
 
 // The table for the given processor flags (references where a flag is missing).

@@ -359,37 +359,47 @@ uint64_t rgb15Bench(unsigned flags, KernelInputs& in) {
 
 bool residualSame(unsigned flags) {
   const ResidualKernels k = residualKernelsFor(flags);
-  return k.lumaSteps == lumaStepsScalar && k.entropyPairs == entropyPairsScalar;
+  return k.lumaSteps == lumaStepsScalar && k.carryingSteps == carryingStepsScalar &&
+         k.entropyPairs == entropyPairsScalar;
 }
 
-// One stretch: targets, colour-difference store and the walk's state, with room for the
-// pixels of `count` pairs.
+// One stretch: targets, colour-difference store and the walk's state.
 struct StretchInput {
   std::vector<uint32_t> target, chroma;
   int column = 0, count = 0, shift = 1;
   uint32_t y = 0, colour = 0;
 };
 
-bool residualOne(bool pairs, int (*f)(const LumaStretch&), const StretchInput& in,
-                 std::string& why) {
+enum class Stretch { Steps, Carrying, Pairs };
+
+bool residualOne(Stretch kind, const ResidualKernels& k, const StretchInput& in, std::string& why) {
   const ColourTables& t = colourTables(PixelKind::Rgb555);
-  std::vector<uint32_t> target[2] = {in.target, in.target};
+  const ResidualKernels ref = residualKernelsFor(0);
+  std::vector<uint32_t> target[2] = {in.target, in.target}, chroma[2] = {in.chroma, in.chroma};
   std::vector<uint16_t> rgb[2] = {std::vector<uint16_t>(in.target.size(), 0xABCD),
                                   std::vector<uint16_t>(in.target.size(), 0xABCD)};
-  std::vector<uint8_t> out[2] = {std::vector<uint8_t>(in.target.size() + 8, 0xEE),
-                                 std::vector<uint8_t>(in.target.size() + 8, 0xEE)};
+  std::vector<uint8_t> out[2] = {std::vector<uint8_t>(3 * in.target.size() + 16, 0xEE),
+                                 std::vector<uint8_t>(3 * in.target.size() + 16, 0xEE)};
   int done[2];
   for (int r = 0; r < 2; ++r) {
+    const ResidualKernels& f = r ? k : ref;
     const LumaStretch s{target[r].data(), rgb[r].data(), t.ycToRgb.data(),
-                        in.chroma.data(), out[r].data(), in.column,
+                        chroma[r].data(), out[r].data(), in.column,
                         in.count,         in.shift,      in.y,
                         in.colour};
-    done[r] = r ? f(s) : (pairs ? entropyPairsScalar(s) : lumaStepsScalar(s));
+    done[r] = kind == Stretch::Steps      ? f.lumaSteps(s)
+              : kind == Stretch::Carrying ? f.carryingSteps(s)
+                                          : f.entropyPairs(s);
   }
-  if (done[0] == done[1] && target[0] == target[1] && rgb[0] == rgb[1] && out[0] == out[1])
+  // Bytes past the symbols may be overwritten (a vector store); symbols are never 0xEE.
+  const long used = std::find(out[0].begin(), out[0].end(), uint8_t(0xEE)) - out[0].begin();
+  const bool sameSymbols = std::equal(out[0].begin(), out[0].begin() + used, out[1].begin());
+  if (done[0] == done[1] && target[0] == target[1] && rgb[0] == rgb[1] && sameSymbols &&
+      chroma[0] == chroma[1])
     return true;
-  why = std::string(pairs ? "pairs" : "steps") + " from column " + std::to_string(in.column) +
-        ", count " + std::to_string(in.count) + ", shift " + std::to_string(in.shift) + ": coded " +
+  const char* names[] = {"steps", "carrying steps", "pairs"};
+  why = std::string(names[int(kind)]) + " from column " + std::to_string(in.column) + ", count " +
+        std::to_string(in.count) + ", shift " + std::to_string(in.shift) + ": coded " +
         std::to_string(done[1]) + ", reference " + std::to_string(done[0]);
   for (size_t i = 0; i < target[0].size(); ++i)
     if (target[0][i] != target[1][i] || rgb[0][i] != rgb[1][i]) {
@@ -397,12 +407,13 @@ bool residualOne(bool pairs, int (*f)(const LumaStretch&), const StretchInput& i
              ", reference " + hex(target[0][i]) + " " + hex(rgb[0][i]);
       break;
     }
-  if (out[0] != out[1]) why += "; symbols differ";
+  if (!sameSymbols) why += "; symbols differ";
+  if (chroma[0] != chroma[1]) why += "; stored colour differences differ";
   return false;
 }
 
-// Targets whose lumas walk in steps that mostly stay within 6 (a larger one every `rare`
-// steps on average), with any colour differences; a store for every group of the line.
+// Targets whose lumas and colour differences walk in steps that mostly stay within 6 (a larger
+// one every `rare` steps on average); a store of any colour differences for the line's groups.
 void randomStretch(std::mt19937& random, StretchInput& in, int pixels, int rare) {
   std::uniform_int_distribution<int> small(-6, 6), large(-31, 31), y(0, 31), any(0, 0xFFF),
       column(1, 600), shift(1, 2), once(0, rare);
@@ -413,10 +424,12 @@ void randomStretch(std::mt19937& random, StretchInput& in, int pixels, int rare)
   in.chroma.resize(size_t(in.column + pixels) / 2 + 2);
   for (uint32_t& c : in.chroma) c = uint32_t(any(random));
   in.target.resize(size_t(pixels));
-  int luma = int(in.y);
+  int luma = int(in.y), cr = int(in.colour >> 6), cb = int(in.colour & 63);
   for (uint32_t& v : in.target) {
     luma = std::clamp(luma + (once(random) == 0 ? large(random) : small(random)), 0, 31);
-    v = uint32_t(luma) << 12 | uint32_t(any(random));
+    cr = std::clamp(cr + (once(random) == 0 ? large(random) : small(random)), 0, 63);
+    cb = std::clamp(cb + (once(random) == 0 ? large(random) : small(random)), 0, 63);
+    v = uint32_t(luma) << 12 | uint32_t(cr) << 6 | uint32_t(cb);
   }
 }
 
@@ -430,9 +443,10 @@ bool residualCheck(unsigned flags, KernelInputs& in, std::string& why) {
     const int rare = pass % 4 == 0 ? 100000 : 2 + pass % 97;
     randomStretch(in.random, s, pixels, rare);
     s.count = pixels;
-    if (!residualOne(false, k.lumaSteps, s, why)) return false;
+    if (!residualOne(Stretch::Steps, k, s, why) || !residualOne(Stretch::Carrying, k, s, why))
+      return false;
     s.count = pixels / 2;
-    if (!residualOne(true, k.entropyPairs, s, why)) return false;
+    if (!residualOne(Stretch::Pairs, k, s, why)) return false;
   }
   // The teapot's lines as targets.
   const std::vector<uint16_t>& c = in.footageColours;
@@ -441,9 +455,10 @@ bool residualCheck(unsigned flags, KernelInputs& in, std::string& why) {
     for (int x = 0; x < 256; ++x) s.target[size_t(x)] = t.rgbToYc[c[line + size_t(x)]];
     s.y = s.target[0] >> 12;
     s.count = 256;
-    if (!residualOne(false, k.lumaSteps, s, why)) return false;
+    if (!residualOne(Stretch::Steps, k, s, why) || !residualOne(Stretch::Carrying, k, s, why))
+      return false;
     s.count = 128;
-    if (!residualOne(true, k.entropyPairs, s, why)) return false;
+    if (!residualOne(Stretch::Pairs, k, s, why)) return false;
   }
   return true;
 }
@@ -458,10 +473,10 @@ uint64_t residualBench(unsigned flags, KernelInputs& in) {
     randomStretch(in.random, stretches[i], 8 + int(i % 57), 400);
   std::vector<uint32_t> target(64);
   std::vector<uint16_t> rgb(64);
-  std::vector<uint8_t> out(64);
+  std::vector<uint8_t> out(3 * 64 + 16);
   uint64_t calls = 0, sink = 0;
   for (int pass = 0; pass < 400; ++pass)
-    for (const StretchInput& s : stretches) {
+    for (StretchInput& s : stretches) {
       std::copy(s.target.begin(), s.target.end(), target.begin());
       const int pixels = int(s.target.size());
       LumaStretch job{target.data(), rgb.data(), t.ycToRgb.data(), s.chroma.data(),
@@ -471,7 +486,10 @@ uint64_t residualBench(unsigned flags, KernelInputs& in) {
       std::copy(s.target.begin(), s.target.end(), target.begin());
       job.count = pixels / 2;
       sink += uint64_t(k.entropyPairs(job));
-      calls += 2;
+      std::copy(s.target.begin(), s.target.end(), target.begin());
+      job.count = pixels;
+      sink += uint64_t(k.carryingSteps(job));
+      calls += 3;
     }
   if (sink == 1) std::printf(" ");
   return calls;
@@ -489,7 +507,7 @@ const std::vector<KernelCase>& kernelCases() {
         carryingPairsCase(),
         smoothLineCase(),
         {"24-bit to 15-bit colour (line)", rgb15Same, rgb15Check, rgb15Bench},
-        {"residual Y steps (sharing row)", residualSame, residualCheck, residualBench},
+        {"residual one-symbol steps (row)", residualSame, residualCheck, residualBench},
     };
     for (const KernelCase& u : unchangedCases()) c.push_back(u);
     for (const KernelCase& u : tableWidthCases()) c.push_back(u);
