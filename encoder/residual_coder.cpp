@@ -154,6 +154,13 @@ struct YcWalk {
 
 enum class RowRole : uint8_t { Every, Carrying, Sharing };
 
+// The group starts among the n coded columns first, first + 2, ... (groups of 2 or 4 columns).
+inline int startsAmongPairs(int first, int n, int shift) {
+  if (first & 1) return 0;
+  if (shift == 1) return n;
+  return (first & 2) ? n / 2 : (n + 1) / 2;
+}
+
 // One luminance row walk. `store` is the colour-difference store the row reads (sharing rows)
 // or writes (carrying rows), one entry per group of columns.
 struct LumaCoder {
@@ -408,6 +415,13 @@ struct LumaCoder {
           const int pairs = (end - x) / 2;
           const int n = kernels.entropyPairs(s.kernelStretch(x, pairs));
           if (n) s.kernelCoded(x, n, 2 * n), x += 2 * n;
+          if (n == pairs) continue;
+        }
+      } else if constexpr (role == RowRole::Carrying) {
+        if (end - x >= 2 * kKernelFrom && s.kernelsApply(!s.fy && !s.fcr && !s.fcb)) {
+          const int pairs = (end - x) / 2;
+          const int n = kernels.carryingPairs(s.kernelStretch(x, pairs));
+          if (n) s.kernelCoded(x, n + 2 * startsAmongPairs(x + 1, n, gShift), 2 * n), x += 2 * n;
           if (n == pairs) continue;
         }
       }

@@ -79,6 +79,42 @@ int entropyPairsScalar(const LumaStretch& s) {
   return s.count;
 }
 
+int carryingPairsScalar(const LumaStretch& s) {
+  const int groupMask = (1 << s.shift) - 1;
+  int y = int(s.y);
+  uint32_t colour = s.colour;
+  uint8_t* out = s.out;
+  for (int k = 0; k < s.count; ++k) {
+    const int at = 2 * k + 1, column = s.column + at;
+    const uint32_t t = s.target[at];
+    const int wanted = int(t >> 12);
+    const int step = wanted - y;
+    if (step < -6 || step > 6) return k;
+    const uint32_t left = colour;
+    if ((column & groupMask) == 0) {
+      const int cr = int(t >> 6 & 63), cb = int(t & 63);
+      const int crStep = cr - int(colour >> 6 & 63), cbStep = cb - int(colour & 63);
+      if (crStep < -6 || crStep > 6 || cbStep < -6 || cbStep > 6) return k;
+      out[0] = uint8_t(step + 7);
+      out[1] = uint8_t(crStep + 7);
+      out[2] = uint8_t(cbStep + 7);
+      out += 3;
+      colour = uint32_t(cr) << 6 | uint32_t(cb);
+      s.chroma[column >> s.shift] = colour;
+    } else {
+      *out++ = uint8_t(step + 7);
+    }
+    const uint32_t coded = uint32_t(wanted) << 12 | colour;
+    s.target[at] = coded;
+    s.rgb[at] = s.toRgb[coded];
+    const uint32_t between = uint32_t(y + (step >> 1)) << 12 | left;
+    s.target[at - 1] = between;
+    s.rgb[at - 1] = s.toRgb[between];
+    y = wanted;
+  }
+  return s.count;
+}
+
 namespace {
 
 #ifdef ZOV_X86
@@ -279,14 +315,115 @@ __attribute__((target("avx2"))) int entropyPairsAvx2(const LumaStretch& s) {
   return k + entropyPairsScalar(rest);
 }
 
+// Four pairs a step, as entropyPairsAvx2, with the colour differences as in carryingStepsAvx2:
+// an interpolated lane has the colour difference of the coded lane before it, which is also
+// what the coded lane after it steps from.
+__attribute__((target("avx2,ssse3"))) int carryingPairsAvx2(const LumaStretch& s) {
+  const int n = s.count;
+  if (n < 4) return carryingPairsScalar(s);
+  const int groupMask = (1 << s.shift) - 1;
+  alignas(32) int32_t fromLane[8], isStart[8], startLanes[8] = {};
+  alignas(16) int8_t firstBytes[16], moreBytes[16];
+  int starts = 0, symbols = 0, latest = -1;
+  for (int j = 0; j < 8; ++j) {
+    const bool start = (j & 1) && ((s.column + j) & groupMask) == 0;
+    if (start) latest = j;
+    fromLane[j] = latest;  // negative: an earlier step's
+    isStart[j] = start ? -1 : 0;
+    if (!(j & 1)) continue;
+    moreBytes[symbols] = -128;
+    firstBytes[symbols++] = int8_t(j);
+    if (start) {
+      startLanes[starts++] = j;
+      moreBytes[symbols] = -128;
+      firstBytes[symbols++] = int8_t(8 + j);
+      firstBytes[symbols] = -128;
+      moreBytes[symbols++] = int8_t(j);
+    }
+  }
+  for (int k = symbols; k < 16; ++k) firstBytes[k] = moreBytes[k] = -128;
+  const __m256i from = _mm256_load_si256(reinterpret_cast<const __m256i*>(fromLane));
+  const __m256i earlier = _mm256_cmpgt_epi32(_mm256_setzero_si256(), from);
+  const __m256i start = _mm256_load_si256(reinterpret_cast<const __m256i*>(isStart));
+  const __m256i gather = _mm256_load_si256(reinterpret_cast<const __m256i*>(startLanes));
+  const __m128i first = _mm_load_si128(reinterpret_cast<const __m128i*>(firstBytes));
+  const __m128i more = _mm_load_si128(reinterpret_cast<const __m128i*>(moreBytes));
+  const __m256i toLeft = _mm256_setr_epi32(7, 0, 1, 2, 3, 4, 5, 6);
+  const __m256i before = _mm256_setr_epi32(7, 7, 1, 1, 3, 3, 5, 5);
+  const __m256i after = _mm256_setr_epi32(1, 1, 3, 3, 5, 5, 7, 7);
+  const __m256i six = _mm256_set1_epi32(6), seven = _mm256_set1_epi32(7);
+  const __m256i low12 = _mm256_set1_epi32(0xFFF), low6 = _mm256_set1_epi32(63);
+  __m256i lastY = _mm256_set1_epi32(int(s.y));
+  __m256i lastColour = _mm256_set1_epi32(int(s.colour));
+  uint8_t* out = s.out;
+  int k = 0;
+  for (; k + 4 <= n; k += 4) {
+    uint32_t* const target = s.target + 2 * k;
+    const __m256i t = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(target));
+    const __m256i y = _mm256_srli_epi32(t, 12);
+    const __m256i colour = _mm256_and_si256(t, low12);
+    const __m256i yFrom = _mm256_blend_epi32(_mm256_permutevar8x32_epi32(y, before), lastY, 3);
+    const __m256i step = _mm256_sub_epi32(_mm256_permutevar8x32_epi32(y, after), yFrom);
+    const __m256i own =
+        _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(colour, from), lastColour, earlier);
+    const __m256i stepsFrom =
+        _mm256_blend_epi32(_mm256_permutevar8x32_epi32(own, toLeft), lastColour, 1);
+    const __m256i crStep = _mm256_and_si256(
+        start, _mm256_sub_epi32(_mm256_srli_epi32(colour, 6), _mm256_srli_epi32(stepsFrom, 6)));
+    const __m256i cbStep = _mm256_and_si256(
+        start, _mm256_sub_epi32(_mm256_and_si256(colour, low6), _mm256_and_si256(stepsFrom, low6)));
+    const __m256i large =
+        _mm256_or_si256(_mm256_cmpgt_epi32(_mm256_abs_epi32(step), six),
+                        _mm256_or_si256(_mm256_cmpgt_epi32(_mm256_abs_epi32(crStep), six),
+                                        _mm256_cmpgt_epi32(_mm256_abs_epi32(cbStep), six)));
+    if (!_mm256_testz_si256(large, large)) break;
+    const __m256i rebuilt =
+        _mm256_add_epi32(yFrom, _mm256_blend_epi32(_mm256_srai_epi32(step, 1), step, 0xAA));
+    const __m256i v = _mm256_or_si256(_mm256_slli_epi32(rebuilt, 12), own);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(target), v);
+    colours8(s.toRgb, v, s.rgb + 2 * k);
+    if (starts) {
+      const __m128i stored = _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(colour, gather));
+      uint32_t* entry = s.chroma + ((s.column + 2 * k + startLanes[0]) >> s.shift);
+      if (starts == 2)
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(entry), stored);
+      else
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(entry), stored);
+    }
+    const __m128i yCr = _mm_set_epi64x(int64_t(symbols8(_mm256_add_epi32(crStep, seven))),
+                                       int64_t(symbols8(_mm256_add_epi32(step, seven))));
+    const __m128i cb = _mm_cvtsi64_si128(int64_t(symbols8(_mm256_add_epi32(cbStep, seven))));
+    const __m128i bytes = _mm_or_si128(_mm_shuffle_epi8(yCr, first), _mm_shuffle_epi8(cb, more));
+    const uint32_t third = uint32_t(_mm_extract_epi32(bytes, 2));
+    if (symbols == 4) {
+      const uint32_t four = uint32_t(_mm_cvtsi128_si32(bytes));
+      __builtin_memcpy(out, &four, 4);
+    } else {
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(out), bytes);
+      if (symbols == 12) __builtin_memcpy(out + 8, &third, 4);
+    }
+    out += symbols;
+    lastY = _mm256_permutevar8x32_epi32(y, _mm256_set1_epi32(7));
+    lastColour = _mm256_permutevar8x32_epi32(own, _mm256_set1_epi32(7));
+  }
+  if (k == n) return n;
+  if (k == 0) return carryingPairsScalar(s);
+  LumaStretch rest = s;
+  rest.target += 2 * k, rest.rgb += 2 * k, rest.column += 2 * k, rest.count -= k;
+  rest.out = out;
+  rest.y = s.target[2 * k - 1] >> 12;
+  rest.colour = s.target[2 * k - 1] & 0xFFF;
+  return k + carryingPairsScalar(rest);
+}
+
 #endif
 
 }  // namespace
 
 ResidualKernels residualKernelsFor(unsigned flags) {
-  ResidualKernels k{lumaStepsScalar, carryingStepsScalar, entropyPairsScalar};
+  ResidualKernels k{lumaStepsScalar, carryingStepsScalar, entropyPairsScalar, carryingPairsScalar};
 #ifdef ZOV_X86
-  if (flags & kCpuAvx2) k = {lumaStepsAvx2, carryingStepsAvx2, entropyPairsAvx2};
+  if (flags & kCpuAvx2) k = {lumaStepsAvx2, carryingStepsAvx2, entropyPairsAvx2, carryingPairsAvx2};
 #else
   (void)flags;
 #endif

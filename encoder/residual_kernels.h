@@ -19,7 +19,7 @@ struct LumaStretch {
   uint16_t* rgb;
   const uint16_t* toRgb;
   uint32_t* chroma;  // sharing rows read it, carrying rows write it
-  uint8_t* out;  // one symbol per coded pixel
+  uint8_t* out;      // one symbol per coded pixel
   int column;
   int count;
   int shift;
@@ -45,16 +45,23 @@ using CarryingStepsFn = int (*)(const LumaStretch& s);
 // larger than 6; returns the pairs coded.
 using EntropyPairsFn = int (*)(const LumaStretch& s);
 
+// The same in a carrying row: the coded pixel as in carryingSteps (in full at a group start);
+// the interpolated one keeps the colour difference of the pixel before it. Returns the pairs
+// coded (their symbols: one each and two more per coded group start).
+using CarryingPairsFn = int (*)(const LumaStretch& s);
+
 struct ResidualKernels {
   LumaStepsFn lumaSteps;
   CarryingStepsFn carryingSteps;
   EntropyPairsFn entropyPairs;
+  CarryingPairsFn carryingPairs;
 };
 
 // The plain C++ references.
 int lumaStepsScalar(const LumaStretch& s);
 int carryingStepsScalar(const LumaStretch& s);
 int entropyPairsScalar(const LumaStretch& s);
+int carryingPairsScalar(const LumaStretch& s);
 
 // The table for the given processor flags (references where a flag is missing).
 ResidualKernels residualKernelsFor(unsigned cpuFlags);

@@ -360,7 +360,7 @@ uint64_t rgb15Bench(unsigned flags, KernelInputs& in) {
 bool residualSame(unsigned flags) {
   const ResidualKernels k = residualKernelsFor(flags);
   return k.lumaSteps == lumaStepsScalar && k.carryingSteps == carryingStepsScalar &&
-         k.entropyPairs == entropyPairsScalar;
+         k.entropyPairs == entropyPairsScalar && k.carryingPairs == carryingPairsScalar;
 }
 
 // One stretch: targets, colour-difference store and the walk's state.
@@ -370,7 +370,7 @@ struct StretchInput {
   uint32_t y = 0, colour = 0;
 };
 
-enum class Stretch { Steps, Carrying, Pairs };
+enum class Stretch { Steps, Carrying, Pairs, CarryingPairs };
 
 bool residualOne(Stretch kind, const ResidualKernels& k, const StretchInput& in, std::string& why) {
   const ColourTables& t = colourTables(PixelKind::Rgb555);
@@ -389,7 +389,8 @@ bool residualOne(Stretch kind, const ResidualKernels& k, const StretchInput& in,
                         in.colour};
     done[r] = kind == Stretch::Steps      ? f.lumaSteps(s)
               : kind == Stretch::Carrying ? f.carryingSteps(s)
-                                          : f.entropyPairs(s);
+              : kind == Stretch::Pairs    ? f.entropyPairs(s)
+                                          : f.carryingPairs(s);
   }
   // Bytes past the symbols may be overwritten (a vector store); symbols are never 0xEE.
   const long used = std::find(out[0].begin(), out[0].end(), uint8_t(0xEE)) - out[0].begin();
@@ -397,7 +398,7 @@ bool residualOne(Stretch kind, const ResidualKernels& k, const StretchInput& in,
   if (done[0] == done[1] && target[0] == target[1] && rgb[0] == rgb[1] && sameSymbols &&
       chroma[0] == chroma[1])
     return true;
-  const char* names[] = {"steps", "carrying steps", "pairs"};
+  const char* names[] = {"steps", "carrying steps", "pairs", "carrying pairs"};
   why = std::string(names[int(kind)]) + " from column " + std::to_string(in.column) + ", count " +
         std::to_string(in.count) + ", shift " + std::to_string(in.shift) + ": coded " +
         std::to_string(done[1]) + ", reference " + std::to_string(done[0]);
@@ -446,7 +447,8 @@ bool residualCheck(unsigned flags, KernelInputs& in, std::string& why) {
     if (!residualOne(Stretch::Steps, k, s, why) || !residualOne(Stretch::Carrying, k, s, why))
       return false;
     s.count = pixels / 2;
-    if (!residualOne(Stretch::Pairs, k, s, why)) return false;
+    if (!residualOne(Stretch::Pairs, k, s, why) || !residualOne(Stretch::CarryingPairs, k, s, why))
+      return false;
   }
   // The teapot's lines as targets.
   const std::vector<uint16_t>& c = in.footageColours;
@@ -458,7 +460,8 @@ bool residualCheck(unsigned flags, KernelInputs& in, std::string& why) {
     if (!residualOne(Stretch::Steps, k, s, why) || !residualOne(Stretch::Carrying, k, s, why))
       return false;
     s.count = 128;
-    if (!residualOne(Stretch::Pairs, k, s, why)) return false;
+    if (!residualOne(Stretch::Pairs, k, s, why) || !residualOne(Stretch::CarryingPairs, k, s, why))
+      return false;
   }
   return true;
 }
@@ -489,7 +492,10 @@ uint64_t residualBench(unsigned flags, KernelInputs& in) {
       std::copy(s.target.begin(), s.target.end(), target.begin());
       job.count = pixels;
       sink += uint64_t(k.carryingSteps(job));
-      calls += 3;
+      std::copy(s.target.begin(), s.target.end(), target.begin());
+      job.count = pixels / 2;
+      sink += uint64_t(k.carryingPairs(job));
+      calls += 4;
     }
   if (sink == 1) std::printf(" ");
   return calls;
