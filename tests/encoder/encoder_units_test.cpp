@@ -105,7 +105,7 @@ TEST(HuffmanCode, TiesTakeTheLeafFirstAndTheShapeIsWrittenOneBranchFirst) {
 
 TEST(HuffmanCode, CodesAreCompletePrefixFreeAndWithinTheTableWidth) {
   std::mt19937 rng(11);
-  std::vector<uint8_t> seen(1 << 17);
+  std::vector<uint8_t> seen(kTableWidthScratch);
   WorkerPool pool(2);
   for (int trial = 0; trial < 300; ++trial) {
     uint32_t counts[16] = {};
