@@ -9,7 +9,8 @@
 
 namespace zov {
 
-int lumaStepsScalar(const LumaStretch& s) {
+int lumaStepsScalar(const LumaStretch& job) {
+  const LumaStretch s = job;  // a copy the stores cannot reach, kept in registers
   const int groupMask = (1 << s.shift) - 1;
   int y = int(s.y);
   uint32_t colour = s.colour;
@@ -28,7 +29,8 @@ int lumaStepsScalar(const LumaStretch& s) {
   return s.count;
 }
 
-int carryingStepsScalar(const LumaStretch& s) {
+int carryingStepsScalar(const LumaStretch& job) {
+  const LumaStretch s = job;  // a copy the stores cannot reach, kept in registers
   const int groupMask = (1 << s.shift) - 1;
   int y = int(s.y);
   uint32_t colour = s.colour;
@@ -60,7 +62,8 @@ int carryingStepsScalar(const LumaStretch& s) {
   return s.count;
 }
 
-int entropyPairsScalar(const LumaStretch& s) {
+int entropyPairsScalar(const LumaStretch& job) {
+  const LumaStretch s = job;  // a copy the stores cannot reach, kept in registers
   int y = int(s.y);
   for (int k = 0; k < s.count; ++k) {
     const int at = 2 * k + 1, column = s.column + at;
@@ -79,7 +82,8 @@ int entropyPairsScalar(const LumaStretch& s) {
   return s.count;
 }
 
-int carryingPairsScalar(const LumaStretch& s) {
+int carryingPairsScalar(const LumaStretch& job) {
+  const LumaStretch s = job;  // a copy the stores cannot reach, kept in registers
   const int groupMask = (1 << s.shift) - 1;
   int y = int(s.y);
   uint32_t colour = s.colour;
