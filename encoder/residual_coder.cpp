@@ -612,19 +612,6 @@ void applyStored(uint32_t* store, const uint32_t* stored, size_t groups) {
     if (stored[k] != kNotStored) store[k] = stored[k];
 }
 
-void countSymbols(const uint8_t* s, uint32_t n, uint32_t* counts) {
-  uint32_t part[4][16] = {};
-  uint32_t i = 0;
-  for (; i + 4 <= n; i += 4) {
-    ++part[0][s[i] & 15];
-    ++part[1][s[i + 1] & 15];
-    ++part[2][s[i + 2] & 15];
-    ++part[3][s[i + 3] & 15];
-  }
-  for (; i < n; ++i) ++part[0][s[i] & 15];
-  for (int k = 0; k < 16; ++k) counts[k] += part[0][k] + part[1][k] + part[2][k] + part[3][k];
-}
-
 // The frame's symbols so far and where the next row of each part goes.
 struct Output {
   EncoderBuffers& b;
@@ -805,6 +792,7 @@ void codeResiduals(EncoderBuffers& b, bool enhancedEdges) {
   b.n1 = o.n1;
   b.n2 = o.n2;
   std::memset(b.symbolCounts, 0, sizeof b.symbolCounts);
+  const CountSymbolsFn countSymbols = residualKernels().countSymbols;
   if (s.chunkCounts.empty()) {
     countSymbols(b.sym1.data(), b.n1, b.symbolCounts);
     countSymbols(b.sym2.data(), b.n2, b.symbolCounts);

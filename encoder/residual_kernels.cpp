@@ -1,5 +1,7 @@
 #include "encoder/residual_kernels.h"
 
+#include <algorithm>
+
 #include "format/cpu_features.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -117,6 +119,19 @@ int carryingPairsScalar(const LumaStretch& job) {
     y = wanted;
   }
   return s.count;
+}
+
+void countSymbolsScalar(const uint8_t* s, uint32_t n, uint32_t* counts) {
+  uint32_t part[4][16] = {};
+  uint32_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    ++part[0][s[i] & 15];
+    ++part[1][s[i + 1] & 15];
+    ++part[2][s[i + 2] & 15];
+    ++part[3][s[i + 3] & 15];
+  }
+  for (; i < n; ++i) ++part[0][s[i] & 15];
+  for (int k = 0; k < 16; ++k) counts[k] += part[0][k] + part[1][k] + part[2][k] + part[3][k];
 }
 
 namespace {
@@ -420,14 +435,51 @@ __attribute__((target("avx2,ssse3"))) int carryingPairsAvx2(const LumaStretch& s
   return k + carryingPairsScalar(rest);
 }
 
+// The bytes of eight lanes of counters (one per value from `first`), 32 symbols a step: each
+// value's equal bytes (0xFF) subtracted from its counter, at most 255 steps before the bytes
+// are summed into the counts.
+template <int kFirst>
+__attribute__((target("avx2"))) inline void countEight(const uint8_t* s, uint32_t steps,
+                                                       uint32_t* counts) {
+  const __m256i low = _mm256_set1_epi8(15);
+  __m256i c[8];
+  for (int v = 0; v < 8; ++v) c[v] = _mm256_setzero_si256();
+  for (uint32_t k = 0; k < steps; ++k) {
+    const __m256i b =
+        _mm256_and_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(s) + k), low);
+    for (int v = 0; v < 8; ++v)
+      c[v] = _mm256_sub_epi8(c[v], _mm256_cmpeq_epi8(b, _mm256_set1_epi8(char(kFirst + v))));
+  }
+  for (int v = 0; v < 8; ++v) {
+    const __m256i sums = _mm256_sad_epu8(c[v], _mm256_setzero_si256());
+    const __m128i half =
+        _mm_add_epi64(_mm256_castsi256_si128(sums), _mm256_extracti128_si256(sums, 1));
+    counts[kFirst + v] += uint32_t(_mm_cvtsi128_si64(half) + _mm_extract_epi64(half, 1));
+  }
+}
+
+__attribute__((target("avx2"))) void countSymbolsAvx2(const uint8_t* s, uint32_t n,
+                                                      uint32_t* counts) {
+  uint32_t i = 0;
+  while (n - i >= 32) {
+    const uint32_t steps = std::min<uint32_t>((n - i) / 32, 255);
+    countEight<0>(s + i, steps, counts);
+    countEight<8>(s + i, steps, counts);
+    i += 32 * steps;
+  }
+  countSymbolsScalar(s + i, n - i, counts);
+}
+
 #endif
 
 }  // namespace
 
 ResidualKernels residualKernelsFor(unsigned flags) {
-  ResidualKernels k{lumaStepsScalar, carryingStepsScalar, entropyPairsScalar, carryingPairsScalar};
+  ResidualKernels k{lumaStepsScalar, carryingStepsScalar, entropyPairsScalar, carryingPairsScalar,
+                    countSymbolsScalar};
 #ifdef ZOV_X86
-  if (flags & kCpuAvx2) k = {lumaStepsAvx2, carryingStepsAvx2, entropyPairsAvx2, carryingPairsAvx2};
+  if (flags & kCpuAvx2)
+    k = {lumaStepsAvx2, carryingStepsAvx2, entropyPairsAvx2, carryingPairsAvx2, countSymbolsAvx2};
 #else
   (void)flags;
 #endif

@@ -50,11 +50,15 @@ using EntropyPairsFn = int (*)(const LumaStretch& s);
 // coded (their symbols: one each and two more per coded group start).
 using CarryingPairsFn = int (*)(const LumaStretch& s);
 
+// Adds to counts[v] (v 0..15) the symbols of s[0..n-1] whose low four bits are v.
+using CountSymbolsFn = void (*)(const uint8_t* s, uint32_t n, uint32_t* counts);
+
 struct ResidualKernels {
   LumaStepsFn lumaSteps;
   CarryingStepsFn carryingSteps;
   EntropyPairsFn entropyPairs;
   CarryingPairsFn carryingPairs;
+  CountSymbolsFn countSymbols;
 };
 
 // The plain C++ references.
@@ -62,6 +66,7 @@ int lumaStepsScalar(const LumaStretch& s);
 int carryingStepsScalar(const LumaStretch& s);
 int entropyPairsScalar(const LumaStretch& s);
 int carryingPairsScalar(const LumaStretch& s);
+void countSymbolsScalar(const uint8_t* s, uint32_t n, uint32_t* counts);
 
 // The table for the given processor flags (references where a flag is missing).
 ResidualKernels residualKernelsFor(unsigned cpuFlags);

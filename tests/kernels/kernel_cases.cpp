@@ -360,7 +360,8 @@ uint64_t rgb15Bench(unsigned flags, KernelInputs& in) {
 bool residualSame(unsigned flags) {
   const ResidualKernels k = residualKernelsFor(flags);
   return k.lumaSteps == lumaStepsScalar && k.carryingSteps == carryingStepsScalar &&
-         k.entropyPairs == entropyPairsScalar && k.carryingPairs == carryingPairsScalar;
+         k.entropyPairs == entropyPairsScalar && k.carryingPairs == carryingPairsScalar &&
+         k.countSymbols == countSymbolsScalar;
 }
 
 // One stretch: targets, colour-difference store and the walk's state.
@@ -434,6 +435,26 @@ void randomStretch(std::mt19937& random, StretchInput& in, int pixels, int rare)
   }
 }
 
+// Symbol counts of every length up to 300 and of long runs (past 255 steps of 32), from any
+// byte (the counts take its low four bits) and from symbols as the coder writes them.
+bool countCheck(const ResidualKernels& k, std::mt19937& random, std::string& why) {
+  std::vector<uint8_t> s(20000);
+  for (int pass = 0; pass < 400; ++pass) {
+    const uint32_t n = pass < 300 ? uint32_t(pass) : uint32_t(random() % s.size());
+    for (uint32_t i = 0; i < n; ++i)
+      s[i] = uint8_t(pass & 1 ? random() : 7 + int(random() % 3) - int(random() % 3));
+    uint32_t got[16], ref[16];
+    for (int v = 0; v < 16; ++v) got[v] = ref[v] = uint32_t(v);  // they add to the counts
+    countSymbolsScalar(s.data(), n, ref);
+    k.countSymbols(s.data(), n, got);
+    if (!std::equal(got, got + 16, ref)) {
+      why = "symbol counts of " + std::to_string(n) + " bytes differ";
+      return false;
+    }
+  }
+  return true;
+}
+
 bool residualCheck(unsigned flags, KernelInputs& in, std::string& why) {
   const ResidualKernels k = residualKernelsFor(flags);
   const ColourTables& t = colourTables(PixelKind::Rgb555);
@@ -450,6 +471,7 @@ bool residualCheck(unsigned flags, KernelInputs& in, std::string& why) {
     if (!residualOne(Stretch::Pairs, k, s, why) || !residualOne(Stretch::CarryingPairs, k, s, why))
       return false;
   }
+  if (!countCheck(k, in.random, why)) return false;
   // The teapot's lines as targets.
   const std::vector<uint16_t>& c = in.footageColours;
   for (size_t line = 0; line + 256 <= c.size() && line < 256 * 256; line += 256 * 3) {
@@ -497,6 +519,13 @@ uint64_t residualBench(unsigned flags, KernelInputs& in) {
       sink += uint64_t(k.carryingPairs(job));
       calls += 4;
     }
+  // The symbols of a 640-pixel row, counted.
+  std::vector<uint8_t> symbols(640);
+  for (uint8_t& b : symbols) b = uint8_t(7 + int(in.random() % 5) - int(in.random() % 5));
+  uint32_t counts[16] = {};
+  for (int pass = 0; pass < 20000; ++pass, ++calls)
+    k.countSymbols(symbols.data(), uint32_t(symbols.size()), counts);
+  sink += counts[7];
   if (sink == 1) std::printf(" ");
   return calls;
 }
@@ -513,7 +542,7 @@ const std::vector<KernelCase>& kernelCases() {
         carryingPairsCase(),
         smoothLineCase(),
         {"24-bit to 15-bit colour (line)", rgb15Same, rgb15Check, rgb15Bench},
-        {"residual one-symbol steps (row)", residualSame, residualCheck, residualBench},
+        {"residual steps, pairs, counts", residualSame, residualCheck, residualBench},
     };
     for (const KernelCase& u : unchangedCases()) c.push_back(u);
     for (const KernelCase& u : tableWidthCases()) c.push_back(u);
