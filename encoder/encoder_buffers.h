@@ -138,6 +138,7 @@ struct EncoderBuffers {
   int tableWidth = 0;
   std::vector<uint32_t> codeWords;   // the codes in the frame's word alignment (packCodes)
   std::vector<uint32_t> codeEnds;    // the last bit of every code marked, for the cost model
+  std::vector<uint64_t> codeJoined;  // the words in overlapping pairs, for the cost model
   std::vector<uint8_t> patternSeen;  // the table-width cost model's scratch
   // Writing a list: its entries by segment (indices into the list) and where each segment's
   // entries start among them (one more than the segments).

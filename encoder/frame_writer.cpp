@@ -104,7 +104,7 @@ size_t writeFrame(EncoderBuffers& b, const FrameHeader& h, bool seed) {
     const uint64_t end = packCodes(code, b.sym1.data(), b.n1, b.sym2.data(), b.n2, first,
                                    b.codeWords.data(), b.codeEnds.data());
     int width = chooseTableWidth(code, b.codeWords.data(), b.codeEnds.data(), first, end,
-                                 b.patternSeen.data(), b.pool.get());
+                                 b.codeJoined.data(), b.patternSeen.data(), b.pool.get());
     b.tableWidth = width;
     out.write(uint32_t(width), 4);
     for (int k = 0; k < code.leafCount; ++k) out.write(code.leafOrder[k], 4);

@@ -47,10 +47,12 @@ inline constexpr size_t kTableWidthScratch =
 
 // Chooses W from the longest code length up to 15 while the modelled decoding cost strictly
 // falls. `words` and `ends` are packCodes' output for the frame's codes from bit `first` (the
-// first code's position within its word of the frame) to `end`. `scratch` has room for
-// kTableWidthScratch bytes; with a pool of more than one thread some costs are computed side by
-// side.
+// first code's position within its word of the frame) to `end`. `joined` has room for
+// (end + 31) / 32 words (the words in overlapping pairs, for the cost model's kernel). `scratch`
+// has room for kTableWidthScratch bytes; with a pool of more than one thread some costs are
+// computed side by side.
 int chooseTableWidth(const HuffmanCode& code, const uint32_t* words, const uint32_t* ends,
-                     unsigned first, uint64_t end, uint8_t* scratch, WorkerPool* pool = nullptr);
+                     unsigned first, uint64_t end, uint64_t* joined, uint8_t* scratch,
+                     WorkerPool* pool = nullptr);
 
 }  // namespace zov

@@ -111,6 +111,15 @@ void widthCostsInterleaved(const WidthCostJob& job, int width, int count, uint64
 
 // The bits-taken tables: width w's at taken + 2^w (entry: the bits a look-up of the window's
 // w bits takes), the whole codes it holds at taken + 2^16 + 2^w.
+// The words the walks read: the joined pairs with the tables, else the stream itself.
+template <bool kTaken>
+inline const uint8_t* streamBytes(const WidthCostJob& job) {
+  if constexpr (kTaken)
+    return reinterpret_cast<const uint8_t*>(job.joined);
+  else
+    return reinterpret_cast<const uint8_t*>(job.stream);
+}
+
 template <bool kTaken>
 inline const uint8_t* advanceTable(const WidthCostJob& job, int width) {
   if constexpr (kTaken)
@@ -232,11 +241,10 @@ __attribute__((target("bmi,bmi2"), always_inline)) inline void advanceBy(const u
                                                                          const uint8_t* ends,
                                                                          uint64_t five,
                                                                          uint64_t& pos) {
-  if constexpr (kTaken) {
+  if constexpr (kTaken) {  // `stream` is the joined words
     const unsigned off = unsigned(_bzhi_u64(pos, unsigned(five)));
     uint64_t s;
-    std::memcpy(&s, stream + (pos >> five) * 4, 8);
-    s = s << 32 | s >> 32;
+    std::memcpy(&s, stream + (pos >> five) * 8, 8);
     pos += ends[(s << off) >> (64 - W)];
   } else {
     advanceBmi2<W>(ends, five, pos);
@@ -247,11 +255,10 @@ template <int W, size_t Offset, bool kTaken>
 __attribute__((target("bmi,bmi2"), always_inline)) inline void lookUpBmi2(
     const uint8_t* stream, const uint8_t* ends, uint64_t five, uint64_t& pos, uint64_t& whole,
     uint8_t* seen) {
-  if constexpr (kTaken) {
+  if constexpr (kTaken) {  // `stream` is the joined words
     const unsigned off = unsigned(_bzhi_u64(pos, unsigned(five)));
     uint64_t s;
-    std::memcpy(&s, stream + (pos >> five) * 4, 8);
-    s = s << 32 | s >> 32;
+    std::memcpy(&s, stream + (pos >> five) * 8, 8);
     const uint64_t pattern = (s << off) >> (64 - W);
     seen[Offset + pattern] = 1;
     __asm__("cmp %2, %1\n\tadcq $0, %0" : "+m"(whole) : "r"(off), "i"(33 - W) : "cc");
@@ -284,7 +291,7 @@ __attribute__((target("bmi,bmi2"))) void walkTogetherBmi2(const WidthCostJob& jo
   std::memset(job.seen, 0, ((size_t(1) << N) - 1) << W);
   uint8_t* const seen = job.seen;
   constexpr size_t kAt1 = size_t(1) << W, kAt2 = size_t(3) << W;  // where walks 1 and 2 flag
-  const uint8_t* const stream = reinterpret_cast<const uint8_t*>(job.stream);
+  const uint8_t* const stream = streamBytes<kTaken>(job);
   const uint8_t* const ends0 = advanceTable<kTaken>(job, W);
   const uint8_t* const ends1 = advanceTable<kTaken>(job, W + 1);
   const uint8_t* const ends2 = advanceTable<kTaken>(job, W + 2);
@@ -360,7 +367,7 @@ __attribute__((target("bmi,bmi2"))) uint64_t finishSplit(const WidthCostJob& job
                                                          uint64_t windows, uint64_t posA,
                                                          uint64_t wholeA, uint64_t posB,
                                                          uint64_t wholeB, const uint64_t* noted) {
-  const uint8_t* const stream = reinterpret_cast<const uint8_t*>(job.stream);
+  const uint8_t* const stream = streamBytes<kTaken>(job);
   const uint8_t* const ends = advanceTable<kTaken>(job, W);
   uint8_t* const seen = job.seen;
   const uint64_t end = job.end;
@@ -378,7 +385,17 @@ __attribute__((target("bmi,bmi2"))) uint64_t finishSplit(const WidthCostJob& job
       lookUpBmi2<W, AtA, kTaken>(stream, ends, five, posA, wholeA, seen);
     return 2 * windowsA - wholeA + flagsSetPopcnt(seen + AtA, size_t(1) << W);
   }
-  for (; k < kNoted; ++k, ++windowsA) flagBmi2<W, AtA>(stream, five, noted[k], wholeA, seen);
+  for (; k < kNoted; ++k, ++windowsA) {
+    if constexpr (kTaken) {
+      const unsigned off = unsigned(_bzhi_u64(noted[k], unsigned(five)));
+      uint64_t bits;
+      std::memcpy(&bits, stream + (noted[k] >> five) * 8, 8);
+      seen[AtA + ((bits << off) >> (64 - W))] = 1;
+      wholeA += off < 33 - W;
+    } else {
+      flagBmi2<W, AtA>(stream, five, noted[k], wholeA, seen);
+    }
+  }
   return 2 * (windowsA + windowsB) - wholeA - wholeB +
          flagsEitherPopcnt(seen + AtA, seen + AtB, size_t(1) << W);
 }
@@ -398,7 +415,7 @@ __attribute__((target("bmi,bmi2"))) void walkSplitBmi2(const WidthCostJob& job, 
   constexpr size_t kAt1 = size_t(1) << W, kAt2 = size_t(3) << W;
   std::memset(job.seen, 0, 2 * kHalf);
   uint8_t* const seen = job.seen;
-  const uint8_t* const stream = reinterpret_cast<const uint8_t*>(job.stream);
+  const uint8_t* const stream = streamBytes<kTaken>(job);
   const uint8_t* const ends0 = advanceTable<kTaken>(job, W);
   const uint8_t* const ends1 = advanceTable<kTaken>(job, W + 1);
   const uint8_t* const ends2 = advanceTable<kTaken>(job, W + 2);
@@ -462,7 +479,7 @@ void widthCostsBmi2(const WidthCostJob& job, int width, int count, uint64_t* cos
   // As many walks at once as their flags fit the buffer, twice over (three up to width 12,
   // two at 13, one from 14 on); long streams with each walk split in two.
   const bool split = job.end - job.first >= kSplitFrom;
-  const bool byTaken = job.lengthOf != nullptr;
+  const bool byTaken = job.lengthOf && job.taken && job.joined;
   if (byTaken) buildTaken(job, width + count - 1);
   while (count > 0) {
     int n = count;

@@ -17,9 +17,12 @@ namespace zov {
 // past `end`. The width is at least the longest code's length.
 //
 // With `lengthOf` (the length of the code each `longest`-bit prefix starts with, see
-// fillCodeLengths) and `taken` (kWidthCostTaken bytes of scratch), a version may walk by the
-// stream's bits alone: a window's bits tell which whole codes it holds, so the bits a look-up
-// takes come from a table per width, built from the table of the width below.
+// fillCodeLengths), `taken` (kWidthCostTaken bytes of scratch) and `joined` (the stream's words
+// in overlapping pairs, joined[w] = stream[w] << 32 | stream[w + 1], for every word up to the
+// one holding bit
+// `end` - 1), a version may walk by the stream's bits alone: a window's bits tell
+// which whole codes it holds, so the bits a look-up takes come from a table per width, built
+// from the table of the width below.
 struct WidthCostJob {
   const uint32_t* ends;
   const uint32_t* stream;
@@ -29,6 +32,7 @@ struct WidthCostJob {
   const uint8_t* lengthOf = nullptr;
   int longest = 0;
   uint8_t* taken = nullptr;
+  const uint64_t* joined = nullptr;
 };
 inline constexpr size_t kWidthCostTaken = (size_t(3) << 16) + 64;  // gathers read past
 

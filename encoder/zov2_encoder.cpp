@@ -287,6 +287,7 @@ bool StartEncoder(CompressionSettings& s, const EncoderSetup& setup) {
   b->segmentStart.assign(size_t(b->segments) + 1, 0);
   b->codeWords.assign(packedWords(2 * (kMaxSymbols + 64), 31), 0);
   b->codeEnds.assign(packedWords(2 * (kMaxSymbols + 64), 31), 0);
+  b->codeJoined.assign(b->codeWords.size(), 0);
   b->writer.reserve(maxFrameBytes(w, h) + 64);
 
   if (s.ChromaKeying && (setup.background || !s.ChromaBackground.empty())) {

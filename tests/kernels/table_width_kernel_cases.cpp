@@ -52,6 +52,14 @@ bool codeFor(CodedStream& s, unsigned first = 0) {
   return true;
 }
 
+// The stream's words in overlapping pairs, as the model's caller makes them.
+std::vector<uint64_t> joinedWords(const CodedStream& s) {
+  std::vector<uint64_t> joined(s.aligned.size() - 1);
+  for (size_t w = 0; w < joined.size(); ++w)
+    joined[w] = uint64_t(s.aligned[w]) << 32 | s.aligned[w + 1];
+  return joined;
+}
+
 // ---- Cost of a stream under one width ----
 
 bool costSame(unsigned flags) {
@@ -111,9 +119,12 @@ bool costOne(WidthCostsFn f, const CodedStream& s, std::vector<uint8_t>& seen,
   const int longest = std::max(s.code.maxLength, 1);
   std::vector<uint8_t> lengthOf(size_t(1) << longest), taken(kWidthCostTaken);
   fillCodeLengths(s.code.length, s.code.code, longest, lengthOf.data());
+  const std::vector<uint64_t> joined = joinedWords(s);
   for (bool byTables : {false, true}) {
     WidthCostJob job{s.ends.data(), s.aligned.data(), s.first, s.first + s.bitCount, seen.data()};
-    if (byTables) job.lengthOf = lengthOf.data(), job.longest = longest, job.taken = taken.data();
+    if (byTables)
+      job.lengthOf = lengthOf.data(), job.longest = longest, job.taken = taken.data(),
+      job.joined = joined.data();
     if (!costWidths(f, s, job, againstPlainWalk && !byTables, why)) {
       if (byTables) why += " (by the bits-taken tables)";
       return false;
