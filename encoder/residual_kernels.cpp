@@ -138,6 +138,13 @@ namespace {
 
 #ifdef ZOV_X86
 
+// Below these lengths (pixels, pairs) the references are faster: the vector versions pay for
+// their set-up and for the look-up of the colours (a gather), which on processors with slow
+// gathers wins only over longer stretches; the carrying rows' version also works out its
+// lanes' layout first. (A vector version of the carrying rows' pairs was slower than the
+// reference at every length on such a processor and is not kept.)
+constexpr int kStepsFrom = 16, kPairsFrom = 8, kCarryingStepsFrom = 32;
+
 // The colours of eight 17-bit values, looked up together (each gather lane reads the entry
 // and the one after it) and stored as eight 16-bit colours.
 __attribute__((target("avx2"))) inline void colours8(const uint16_t* toRgb, __m256i values,
@@ -146,6 +153,29 @@ __attribute__((target("avx2"))) inline void colours8(const uint16_t* toRgb, __m2
   c = _mm256_and_si256(c, _mm256_set1_epi32(0xFFFF));
   c = _mm256_permute4x64_epi64(_mm256_packus_epi32(c, c), 0x08);
   _mm_storeu_si128(reinterpret_cast<__m128i*>(rgb), _mm256_castsi256_si128(c));
+}
+
+// The colour-difference entries of eight consecutive columns from `column`: each lane's entry
+// relative to the first lane's, and the entries they cover (read with a mask, so nothing past
+// the last one is touched). The same in every step of eight columns.
+struct EntryLanes {
+  __m256i index, covered;
+};
+__attribute__((target("avx2"))) inline EntryLanes entryLanes(int column, int shift) {
+  alignas(32) int32_t index[8], covered[8];
+  const int first = column >> shift, last = (column + 7) >> shift;
+  for (int j = 0; j < 8; ++j) {
+    index[j] = ((column + j) >> shift) - first;
+    covered[j] = j <= last - first ? -1 : 0;
+  }
+  return {_mm256_load_si256(reinterpret_cast<const __m256i*>(index)),
+          _mm256_load_si256(reinterpret_cast<const __m256i*>(covered))};
+}
+__attribute__((target("avx2"))) inline __m256i entriesOf(const uint32_t* chroma, int column,
+                                                         int shift, const EntryLanes& e) {
+  const __m256i entries =
+      _mm256_maskload_epi32(reinterpret_cast<const int*>(chroma + (column >> shift)), e.covered);
+  return _mm256_permutevar8x32_epi32(entries, e.index);
 }
 
 // Steps of 1..13 in the 32-bit lanes as bytes: the low four bytes hold lanes 0..3, the four
@@ -162,13 +192,14 @@ __attribute__((target("avx2"))) inline uint64_t symbols8(__m256i symbols) {
 // are coded by the reference.
 __attribute__((target("avx2"))) int lumaStepsAvx2(const LumaStretch& s) {
   const int n = s.count;
+  if (n < kStepsFrom) return lumaStepsScalar(s);
   const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
   const __m256i toLeft = _mm256_setr_epi32(7, 0, 1, 2, 3, 4, 5, 6);
   const __m256i six = _mm256_set1_epi32(6), seven = _mm256_set1_epi32(7);
   const __m256i colour = _mm256_set1_epi32(int(s.colour));
   const __m256i groupStart = _mm256_set1_epi32(~((1 << s.shift) - 1));
   const __m256i beforeFirst = _mm256_set1_epi32(s.column - 1);
-  const __m128i shift = _mm_cvtsi32_si128(s.shift);
+  const EntryLanes entries = entryLanes(s.column, s.shift);
   __m256i last = _mm256_set1_epi32(int(s.y));
   int i = 0;
   for (; i + 8 <= n; i += 8) {
@@ -179,8 +210,7 @@ __attribute__((target("avx2"))) int lumaStepsAvx2(const LumaStretch& s) {
     const __m256i large = _mm256_cmpgt_epi32(_mm256_abs_epi32(step), six);
     if (!_mm256_testz_si256(large, large)) break;
     const __m256i column = _mm256_add_epi32(_mm256_set1_epi32(s.column + i), lanes);
-    const __m256i stored = _mm256_i32gather_epi32(reinterpret_cast<const int*>(s.chroma),
-                                                  _mm256_srl_epi32(column, shift), 4);
+    const __m256i stored = entriesOf(s.chroma, s.column + i, s.shift, entries);
     const __m256i own = _mm256_cmpgt_epi32(_mm256_and_si256(column, groupStart), beforeFirst);
     const __m256i v =
         _mm256_or_si256(_mm256_slli_epi32(y, 12), _mm256_blendv_epi8(colour, stored, own));
@@ -204,7 +234,7 @@ __attribute__((target("avx2"))) int lumaStepsAvx2(const LumaStretch& s) {
 // the order of the symbols (Y, and at group starts both colour differences) are worked out once.
 __attribute__((target("avx2,ssse3"))) int carryingStepsAvx2(const LumaStretch& s) {
   const int n = s.count;
-  if (n < 8) return carryingStepsScalar(s);
+  if (n < kCarryingStepsFrom) return carryingStepsScalar(s);
   const int groupMask = (1 << s.shift) - 1;
   alignas(32) int32_t fromLane[8], isStart[8], startLanes[8] = {};
   alignas(16) int8_t firstBytes[16], moreBytes[16];
@@ -297,12 +327,12 @@ __attribute__((target("avx2,ssse3"))) int carryingStepsAvx2(const LumaStretch& s
 // the step and the coded lane all of it.
 __attribute__((target("avx2"))) int entropyPairsAvx2(const LumaStretch& s) {
   const int n = s.count;
-  const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+  if (n < kPairsFrom) return entropyPairsScalar(s);
   const __m256i before = _mm256_setr_epi32(7, 7, 1, 1, 3, 3, 5, 5);
   const __m256i after = _mm256_setr_epi32(1, 1, 3, 3, 5, 5, 7, 7);
   const __m256i odd = _mm256_setr_epi32(1, 3, 5, 7, 1, 3, 5, 7);
   const __m256i six = _mm256_set1_epi32(6), seven = _mm256_set1_epi32(7);
-  const __m128i shift = _mm_cvtsi32_si128(s.shift);
+  const EntryLanes entries = entryLanes(s.column, s.shift);
   __m256i last = _mm256_set1_epi32(int(s.y));
   int k = 0;
   for (; k + 4 <= n; k += 4) {
@@ -315,9 +345,7 @@ __attribute__((target("avx2"))) int entropyPairsAvx2(const LumaStretch& s) {
     if (!_mm256_testz_si256(large, large)) break;
     const __m256i rebuilt =
         _mm256_add_epi32(from, _mm256_blend_epi32(_mm256_srai_epi32(step, 1), step, 0xAA));
-    const __m256i column = _mm256_add_epi32(_mm256_set1_epi32(s.column + 2 * k), lanes);
-    const __m256i stored = _mm256_i32gather_epi32(reinterpret_cast<const int*>(s.chroma),
-                                                  _mm256_srl_epi32(column, shift), 4);
+    const __m256i stored = entriesOf(s.chroma, s.column + 2 * k, s.shift, entries);
     const __m256i v = _mm256_or_si256(_mm256_slli_epi32(rebuilt, 12), stored);
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(target), v);
     colours8(s.toRgb, v, s.rgb + 2 * k);
@@ -332,107 +360,6 @@ __attribute__((target("avx2"))) int entropyPairsAvx2(const LumaStretch& s) {
   rest.target += 2 * k, rest.rgb += 2 * k, rest.out += k, rest.column += 2 * k, rest.count -= k;
   rest.y = s.target[2 * k - 1] >> 12;
   return k + entropyPairsScalar(rest);
-}
-
-// Four pairs a step, as entropyPairsAvx2, with the colour differences as in carryingStepsAvx2:
-// an interpolated lane has the colour difference of the coded lane before it, which is also
-// what the coded lane after it steps from.
-__attribute__((target("avx2,ssse3"))) int carryingPairsAvx2(const LumaStretch& s) {
-  const int n = s.count;
-  if (n < 4) return carryingPairsScalar(s);
-  const int groupMask = (1 << s.shift) - 1;
-  alignas(32) int32_t fromLane[8], isStart[8], startLanes[8] = {};
-  alignas(16) int8_t firstBytes[16], moreBytes[16];
-  int starts = 0, symbols = 0, latest = -1;
-  for (int j = 0; j < 8; ++j) {
-    const bool start = (j & 1) && ((s.column + j) & groupMask) == 0;
-    if (start) latest = j;
-    fromLane[j] = latest;  // negative: an earlier step's
-    isStart[j] = start ? -1 : 0;
-    if (!(j & 1)) continue;
-    moreBytes[symbols] = -128;
-    firstBytes[symbols++] = int8_t(j);
-    if (start) {
-      startLanes[starts++] = j;
-      moreBytes[symbols] = -128;
-      firstBytes[symbols++] = int8_t(8 + j);
-      firstBytes[symbols] = -128;
-      moreBytes[symbols++] = int8_t(j);
-    }
-  }
-  for (int k = symbols; k < 16; ++k) firstBytes[k] = moreBytes[k] = -128;
-  const __m256i from = _mm256_load_si256(reinterpret_cast<const __m256i*>(fromLane));
-  const __m256i earlier = _mm256_cmpgt_epi32(_mm256_setzero_si256(), from);
-  const __m256i start = _mm256_load_si256(reinterpret_cast<const __m256i*>(isStart));
-  const __m256i gather = _mm256_load_si256(reinterpret_cast<const __m256i*>(startLanes));
-  const __m128i first = _mm_load_si128(reinterpret_cast<const __m128i*>(firstBytes));
-  const __m128i more = _mm_load_si128(reinterpret_cast<const __m128i*>(moreBytes));
-  const __m256i toLeft = _mm256_setr_epi32(7, 0, 1, 2, 3, 4, 5, 6);
-  const __m256i before = _mm256_setr_epi32(7, 7, 1, 1, 3, 3, 5, 5);
-  const __m256i after = _mm256_setr_epi32(1, 1, 3, 3, 5, 5, 7, 7);
-  const __m256i six = _mm256_set1_epi32(6), seven = _mm256_set1_epi32(7);
-  const __m256i low12 = _mm256_set1_epi32(0xFFF), low6 = _mm256_set1_epi32(63);
-  __m256i lastY = _mm256_set1_epi32(int(s.y));
-  __m256i lastColour = _mm256_set1_epi32(int(s.colour));
-  uint8_t* out = s.out;
-  int k = 0;
-  for (; k + 4 <= n; k += 4) {
-    uint32_t* const target = s.target + 2 * k;
-    const __m256i t = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(target));
-    const __m256i y = _mm256_srli_epi32(t, 12);
-    const __m256i colour = _mm256_and_si256(t, low12);
-    const __m256i yFrom = _mm256_blend_epi32(_mm256_permutevar8x32_epi32(y, before), lastY, 3);
-    const __m256i step = _mm256_sub_epi32(_mm256_permutevar8x32_epi32(y, after), yFrom);
-    const __m256i own =
-        _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(colour, from), lastColour, earlier);
-    const __m256i stepsFrom =
-        _mm256_blend_epi32(_mm256_permutevar8x32_epi32(own, toLeft), lastColour, 1);
-    const __m256i crStep = _mm256_and_si256(
-        start, _mm256_sub_epi32(_mm256_srli_epi32(colour, 6), _mm256_srli_epi32(stepsFrom, 6)));
-    const __m256i cbStep = _mm256_and_si256(
-        start, _mm256_sub_epi32(_mm256_and_si256(colour, low6), _mm256_and_si256(stepsFrom, low6)));
-    const __m256i large =
-        _mm256_or_si256(_mm256_cmpgt_epi32(_mm256_abs_epi32(step), six),
-                        _mm256_or_si256(_mm256_cmpgt_epi32(_mm256_abs_epi32(crStep), six),
-                                        _mm256_cmpgt_epi32(_mm256_abs_epi32(cbStep), six)));
-    if (!_mm256_testz_si256(large, large)) break;
-    const __m256i rebuilt =
-        _mm256_add_epi32(yFrom, _mm256_blend_epi32(_mm256_srai_epi32(step, 1), step, 0xAA));
-    const __m256i v = _mm256_or_si256(_mm256_slli_epi32(rebuilt, 12), own);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(target), v);
-    colours8(s.toRgb, v, s.rgb + 2 * k);
-    if (starts) {
-      const __m128i stored = _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(colour, gather));
-      uint32_t* entry = s.chroma + ((s.column + 2 * k + startLanes[0]) >> s.shift);
-      if (starts == 2)
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(entry), stored);
-      else
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(entry), stored);
-    }
-    const __m128i yCr = _mm_set_epi64x(int64_t(symbols8(_mm256_add_epi32(crStep, seven))),
-                                       int64_t(symbols8(_mm256_add_epi32(step, seven))));
-    const __m128i cb = _mm_cvtsi64_si128(int64_t(symbols8(_mm256_add_epi32(cbStep, seven))));
-    const __m128i bytes = _mm_or_si128(_mm_shuffle_epi8(yCr, first), _mm_shuffle_epi8(cb, more));
-    const uint32_t third = uint32_t(_mm_extract_epi32(bytes, 2));
-    if (symbols == 4) {
-      const uint32_t four = uint32_t(_mm_cvtsi128_si32(bytes));
-      __builtin_memcpy(out, &four, 4);
-    } else {
-      _mm_storel_epi64(reinterpret_cast<__m128i*>(out), bytes);
-      if (symbols == 12) __builtin_memcpy(out + 8, &third, 4);
-    }
-    out += symbols;
-    lastY = _mm256_permutevar8x32_epi32(y, _mm256_set1_epi32(7));
-    lastColour = _mm256_permutevar8x32_epi32(own, _mm256_set1_epi32(7));
-  }
-  if (k == n) return n;
-  if (k == 0) return carryingPairsScalar(s);
-  LumaStretch rest = s;
-  rest.target += 2 * k, rest.rgb += 2 * k, rest.column += 2 * k, rest.count -= k;
-  rest.out = out;
-  rest.y = s.target[2 * k - 1] >> 12;
-  rest.colour = s.target[2 * k - 1] & 0xFFF;
-  return k + carryingPairsScalar(rest);
 }
 
 // The bytes of eight lanes of counters (one per value from `first`), 32 symbols a step: each
@@ -479,7 +406,7 @@ ResidualKernels residualKernelsFor(unsigned flags) {
                     countSymbolsScalar};
 #ifdef ZOV_X86
   if (flags & kCpuAvx2)
-    k = {lumaStepsAvx2, carryingStepsAvx2, entropyPairsAvx2, carryingPairsAvx2, countSymbolsAvx2};
+    k = {lumaStepsAvx2, carryingStepsAvx2, entropyPairsAvx2, carryingPairsScalar, countSymbolsAvx2};
 #else
   (void)flags;
 #endif
