@@ -160,7 +160,8 @@ int chooseTableWidth(const HuffmanCode& code, const uint32_t* words, const uint3
   uint8_t* const taken = scratch + 2 * kWidthCostSeen;
   uint8_t* const lengthOf = taken + 2 * kWidthCostTaken;
   fillCodeLengths(code.length, code.code, longest, lengthOf);
-  for (uint64_t w = 0; w < (end + 31) / 32; ++w) joined[w] = uint64_t(words[w]) << 32 | words[w + 1];
+  for (uint64_t w = 0; w < (end + 31) / 32; ++w)
+    joined[w] = uint64_t(words[w]) << 32 | words[w + 1];
   const WidthCostJob jobs[2] = {{ends, words, first, end, seen, lengthOf, longest, taken, joined},
                                 {ends, words, first, end, seen + kWidthCostSeen, lengthOf, longest,
                                  taken + kWidthCostTaken, joined}};
