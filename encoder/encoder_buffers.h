@@ -137,9 +137,14 @@ struct EncoderBuffers {
   uint8_t leafOrder[16] = {};  // symbol values in the order the tree walk meets them
   int leafCount = 0;
   int tableWidth = 0;
-  ZeroedBuffer<uint32_t> codeWords;  // the codes in the frame's word alignment (packCodes)
-  ZeroedBuffer<uint32_t> codeEnds;   // the last bit of every code marked, for the cost model
-  std::vector<uint8_t> patternSeen;  // 2^17 flags for the table-width cost model
+  ZeroedBuffer<uint32_t> codeWords;   // the codes in the frame's word alignment (packCodes)
+  ZeroedBuffer<uint32_t> codeEnds;    // the last bit of every code marked, for the cost model
+  ZeroedBuffer<uint64_t> codeJoined;  // the words in overlapping pairs, for the cost model
+  std::vector<uint8_t> patternSeen;   // the table-width cost model's scratch
+  // Writing a list: its entries by segment (indices into the list) and where each segment's
+  // entries start among them (one more than the segments).
+  std::vector<uint16_t> listOrder;
+  std::vector<uint32_t> segmentStart;
 
   BitWriter writer;
 

@@ -1,36 +1,56 @@
 #include "encoder/frame_writer.h"
 
+#include <algorithm>
+
 #include "encoder/huffman_code.h"
 #include "encoder/rectangle_search.h"
 
 namespace zov {
 namespace {
 
+// One entry: position in the segment, width and height, written as one field (and the colour).
+inline void writeEntry(BitWriter& out, const BlockRect& r, uint32_t lo, bool isLong,
+                       bool withColour) {
+  if (isLong)
+    out.write((r.pos - lo) << 16 | uint32_t(r.width - 1) << 8 | uint32_t(r.height - 1), 29);
+  else
+    out.write((r.pos - lo) << 8 | uint32_t(r.width - 1) << 4 | uint32_t(r.height - 1), 21);
+  if (withColour) out.write(r.colour, 15);
+}
+
 void writeList(EncoderBuffers& b, const RectList& list, bool withColour) {
   BitWriter& out = b.writer;
-  for (int seg = 0; seg < b.segments; ++seg) {
-    uint32_t lo = uint32_t(seg) * kSegmentPositions, hi = lo + kSegmentPositions;
-    int longs = 0, shorts = 0;
-    for (const BlockRect& r : list.rects) {
-      if (r.pos < lo || r.pos >= hi) continue;
-      if (isLongEntry(r))
-        ++longs;
-      else
-        ++shorts;
-    }
-    out.write(uint32_t(longs), 8);
-    out.write(uint32_t(shorts), 8);
-    for (int pass = 0; pass < 2; ++pass) {
-      bool wantLong = pass == 0;
-      for (const BlockRect& r : list.rects) {
-        if (r.pos < lo || r.pos >= hi || isLongEntry(r) != wantLong) continue;
-        out.write(r.pos - lo, 13);
-        int bits = wantLong ? 8 : 4;
-        out.write(uint32_t(r.width - 1), bits);
-        out.write(uint32_t(r.height - 1), bits);
-        if (withColour) out.write(r.colour, 15);
-      }
-    }
+  const BlockRect* const rects = list.rects.data();
+  const size_t count = list.rects.size();
+  const uint32_t segments = uint32_t(b.segments);
+  // The entries by segment, each segment's in list order (a counting sort).
+  uint32_t* const start = b.segmentStart.data();
+  uint16_t* const order = b.listOrder.data();
+  std::fill(start, start + segments + 1, 0u);
+  for (size_t i = 0; i < count; ++i) {
+    const uint32_t seg = rects[i].pos / kSegmentPositions;
+    if (seg < segments) ++start[seg + 1];
+  }
+  for (uint32_t seg = 0; seg < segments; ++seg) start[seg + 1] += start[seg];
+  for (size_t i = 0; i < count; ++i) {
+    const uint32_t seg = rects[i].pos / kSegmentPositions;
+    if (seg < segments) order[start[seg]++] = uint16_t(i);
+  }
+  // start[seg] is now where segment seg + 1 starts.
+  uint32_t from = 0;
+  for (uint32_t seg = 0; seg < segments; ++seg) {
+    const uint32_t to = start[seg], lo = seg * kSegmentPositions;
+    int longs = 0;
+    for (uint32_t k = from; k < to; ++k) longs += isLongEntry(rects[order[k]]);
+    const int shorts = int(to - from) - longs;
+    out.write(uint32_t(longs & 255) << 8 | uint32_t(shorts & 255), 16);
+    if (longs)
+      for (uint32_t k = from; k < to; ++k)
+        if (isLongEntry(rects[order[k]])) writeEntry(out, rects[order[k]], lo, true, withColour);
+    if (shorts)
+      for (uint32_t k = from; k < to; ++k)
+        if (!isLongEntry(rects[order[k]])) writeEntry(out, rects[order[k]], lo, false, withColour);
+    from = to;
   }
 }
 
@@ -84,7 +104,7 @@ size_t writeFrame(EncoderBuffers& b, const FrameHeader& h, bool seed) {
     const uint64_t end = packCodes(code, b.sym1.data(), b.n1, b.sym2.data(), b.n2, first,
                                    b.codeWords.data(), b.codeEnds.data());
     int width = chooseTableWidth(code, b.codeWords.data(), b.codeEnds.data(), first, end,
-                                 b.patternSeen.data(), b.pool.get());
+                                 b.codeJoined.data(), b.patternSeen.data(), b.pool.get());
     b.tableWidth = width;
     out.write(uint32_t(width), 4);
     for (int k = 0; k < code.leafCount; ++k) out.write(code.leafOrder[k], 4);

@@ -149,13 +149,22 @@ uint64_t packCodes(const HuffmanCode& code, const uint8_t* symbols1, uint32_t n1
 }
 
 int chooseTableWidth(const HuffmanCode& code, const uint32_t* words, const uint32_t* ends,
-                     unsigned first, uint64_t end, uint8_t* seen, WorkerPool* pool) {
+                     unsigned first, uint64_t end, uint64_t* joined, uint8_t* scratch,
+                     WorkerPool* pool) {
   const TableWidthKernels& k = tableWidthKernels();
-  // With helpers, two runs of widths at once (the second in flags of its own): the costs are
-  // the same whoever computes them, so the choice does not depend on the threads.
+  // With helpers, two runs of widths at once (each in flags and tables of its own): the costs
+  // are the same whoever computes them, so the choice does not depend on the threads.
   const int runs = pool && pool->threads() > 1 ? 2 : 1;
-  const WidthCostJob jobs[2] = {{ends, words, first, end, seen},
-                                {ends, words, first, end, seen + kWidthCostSeen}};
+  const int longest = std::max(code.maxLength, 1);
+  uint8_t* const seen = scratch;
+  uint8_t* const taken = scratch + 2 * kWidthCostSeen;
+  uint8_t* const lengthOf = taken + 2 * kWidthCostTaken;
+  fillCodeLengths(code.length, code.code, longest, lengthOf);
+  for (uint64_t w = 0; w < (end + 31) / 32; ++w)
+    joined[w] = uint64_t(words[w]) << 32 | words[w + 1];
+  const WidthCostJob jobs[2] = {{ends, words, first, end, seen, lengthOf, longest, taken, joined},
+                                {ends, words, first, end, seen + kWidthCostSeen, lengthOf, longest,
+                                 taken + kWidthCostTaken, joined}};
   // The costs by width, asked for as many widths at once as the kernel takes best.
   uint64_t costs[16 + 2 * kMaxWidthsAtOnce];
   int known = 0;  // costs[width] known for widths below this

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "encoder/encoder_buffers.h"
+#include "encoder/table_width_kernels.h"
 
 namespace zov {
 
@@ -39,11 +40,19 @@ uint64_t packCodes(const HuffmanCode& code, const uint8_t* symbols1, uint32_t n1
                    const uint8_t* symbols2, uint32_t n2, unsigned first, uint32_t* words,
                    uint32_t* ends);
 
+// The cost model's working space (chooseTableWidth's `scratch`): pattern flags and bits-taken
+// tables for two groups of widths at once, and the code's lengths by prefix.
+inline constexpr size_t kTableWidthScratch =
+    2 * kWidthCostSeen + 2 * kWidthCostTaken + (size_t(1) << 15);
+
 // Chooses W from the longest code length up to 15 while the modelled decoding cost strictly
 // falls. `words` and `ends` are packCodes' output for the frame's codes from bit `first` (the
-// first code's position within its word of the frame) to `end`. `seen` has room for 2^16 flags,
-// 2^17 with a pool of more than one thread (which then computes some costs side by side).
+// first code's position within its word of the frame) to `end`. `joined` has room for
+// (end + 31) / 32 words (the words in overlapping pairs, for the cost model's kernel). `scratch`
+// has room for kTableWidthScratch bytes; with a pool of more than one thread some costs are
+// computed side by side.
 int chooseTableWidth(const HuffmanCode& code, const uint32_t* words, const uint32_t* ends,
-                     unsigned first, uint64_t end, uint8_t* seen, WorkerPool* pool = nullptr);
+                     unsigned first, uint64_t end, uint64_t* joined, uint8_t* scratch,
+                     WorkerPool* pool = nullptr);
 
 }  // namespace zov

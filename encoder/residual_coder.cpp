@@ -23,6 +23,7 @@
 #include <limits>
 
 #include "encoder/delta_quantiser.h"
+#include "encoder/residual_kernels.h"
 #include "encoder/worker_pool.h"
 
 namespace zov {
@@ -38,6 +39,9 @@ constexpr size_t kMaxSymbolsPerPixel = 13;
 constexpr int kBandRows = 16;
 constexpr uint32_t kNotStored = 0xFFFFFFFFu;
 constexpr int kCountChunks = 8;
+// Stretches of a sharing row at least this long (pixels, or pairs of an Entropy run) go to the
+// residual kernels first.
+constexpr int kKernelFrom = 2;
 
 // Symbol output of one stretch of the coding (the first column, or one row). The frame must
 // stay within the decoder's symbol limit: the extended-range code may spend several symbols
@@ -150,6 +154,13 @@ struct YcWalk {
 
 enum class RowRole : uint8_t { Every, Carrying, Sharing };
 
+// The group starts among the n coded columns first, first + 2, ... (groups of 2 or 4 columns).
+inline int startsAmongPairs(int first, int n, int shift) {
+  if (first & 1) return 0;
+  if (shift == 1) return n;
+  return (first & 2) ? n / 2 : (n + 1) / 2;
+}
+
 // One luminance row walk. `store` is the colour-difference store the row reads (sharing rows)
 // or writes (carrying rows), one entry per group of columns.
 struct LumaCoder {
@@ -163,6 +174,7 @@ struct LumaCoder {
   int w;
   int gShift;  // log2 of the columns per colour-difference group
   bool singleField;
+  const ResidualKernels& kernels;
 
   ZOV_INLINE void full(YcWalk& wk, size_t i) {
     bool ext = c.extendedAllowed();
@@ -320,6 +332,22 @@ struct LumaCoder {
         luma(at);
       }
     }
+    // The kernels' view of the `count` pixels (or pairs) from column `at`.
+    ZOV_INLINE LumaStretch kernelStretch(int at, int count) const {
+      return LumaStretch{target + at, rgb + at, toRgb, chroma,  out.p,
+                         at,          count,    shift, v >> 12, v & kChromaMask};
+    }
+    // The kernels coded `symbols` symbols over `pixels` pixels from column `at`: the walk goes
+    // on from the last of them, whose Y step left the channel's state normal.
+    ZOV_INLINE void kernelCoded(int at, int symbols, int pixels) {
+      out.p += symbols;
+      remaining -= pixels;
+      v = target[at + pixels - 1];
+      fy = fcr = fcb = false;
+    }
+    // The kernels apply where a step of at most 6 gives one symbol and leaves the state as it
+    // is: the extended-range code while it is allowed, the step-doubling code from normal state.
+    ZOV_INLINE bool kernelsApply(bool normalState) const { return edge ? allowed : normalState; }
     // An interpolated pixel: halfway (rounded down) between its left value and the right Y.
     ZOV_INLINE void interpolated(int at, uint32_t left, int yRight) {
       int yLeft = int(left >> 12);
@@ -336,7 +364,31 @@ struct LumaCoder {
   template <RowRole role>
   ZOV_INLINE void uncoveredRun(int x, int end, size_t base, YcWalk& wk) {
     Stretch<role> s(*this, base, wk);
-    for (; x < end; ++x) s.ordinary(x);
+    if constexpr (role == RowRole::Sharing) {
+      while (x < end) {
+        if (end - x >= kKernelFrom && s.kernelsApply(!s.fy)) {
+          const int n = kernels.lumaSteps(s.kernelStretch(x, end - x));
+          if (n) s.kernelCoded(x, n, n), x += n;
+          if (x == end) break;
+        }
+        s.ordinary(x);  // the step the kernel left, or a short stretch
+        ++x;
+      }
+    } else if constexpr (role == RowRole::Carrying) {
+      while (x < end) {
+        if (end - x >= kKernelFrom && s.kernelsApply(!s.fy && !s.fcr && !s.fcb)) {
+          const int n = kernels.carryingSteps(s.kernelStretch(x, end - x));
+          // One symbol a pixel and two more at each group start.
+          const int starts = ((x + n - 1) >> gShift) - ((x - 1) >> gShift);
+          if (n) s.kernelCoded(x, n + 2 * starts, n), x += n;
+          if (x == end) break;
+        }
+        s.ordinary(x);
+        ++x;
+      }
+    } else {
+      for (; x < end; ++x) s.ordinary(x);
+    }
     s.finish(c, wk);
   }
 
@@ -356,6 +408,22 @@ struct LumaCoder {
         s.coded(x);
         ++x;
         continue;
+      }
+      if constexpr (role == RowRole::Sharing) {
+        // Coded pixels start from normal state here.
+        if (end - x >= 2 * kKernelFrom && s.kernelsApply(true)) {
+          const int pairs = (end - x) / 2;
+          const int n = kernels.entropyPairs(s.kernelStretch(x, pairs));
+          if (n) s.kernelCoded(x, n, 2 * n), x += 2 * n;
+          if (n == pairs) continue;
+        }
+      } else if constexpr (role == RowRole::Carrying) {
+        if (end - x >= 2 * kKernelFrom && s.kernelsApply(!s.fy && !s.fcr && !s.fcb)) {
+          const int pairs = (end - x) / 2;
+          const int n = kernels.carryingPairs(s.kernelStretch(x, pairs));
+          if (n) s.kernelCoded(x, n + 2 * startsAmongPairs(x + 1, n, gShift), 2 * n), x += 2 * n;
+          if (n == pairs) continue;
+        }
       }
       const uint32_t left = s.v;
       const int xr = x + 1;
@@ -420,9 +488,17 @@ struct LumaCoder {
 };
 
 LumaCoder lumaCoder(Coder& c, EncoderBuffers& b, uint32_t* store) {
-  return LumaCoder{
-      c,         b.curYc.data(), b.cur.data(), b.coverWidth.data(), b.entropyStart.data(),
-      *b.tables, store,          b.width,      b.type >= 3 ? 2 : 1, b.singleField};
+  return LumaCoder{c,
+                   b.curYc.data(),
+                   b.cur.data(),
+                   b.coverWidth.data(),
+                   b.entropyStart.data(),
+                   *b.tables,
+                   store,
+                   b.width,
+                   b.type >= 3 ? 2 : 1,
+                   b.singleField,
+                   residualKernels()};
 }
 
 bool carryingLine(int type, int h, int line) {
@@ -534,19 +610,6 @@ void listRows(EncoderBuffers& b, std::vector<CodedRow>& rows) {
 void applyStored(uint32_t* store, const uint32_t* stored, size_t groups) {
   for (size_t k = 0; k < groups; ++k)
     if (stored[k] != kNotStored) store[k] = stored[k];
-}
-
-void countSymbols(const uint8_t* s, uint32_t n, uint32_t* counts) {
-  uint32_t part[4][16] = {};
-  uint32_t i = 0;
-  for (; i + 4 <= n; i += 4) {
-    ++part[0][s[i] & 15];
-    ++part[1][s[i + 1] & 15];
-    ++part[2][s[i + 2] & 15];
-    ++part[3][s[i + 3] & 15];
-  }
-  for (; i < n; ++i) ++part[0][s[i] & 15];
-  for (int k = 0; k < 16; ++k) counts[k] += part[0][k] + part[1][k] + part[2][k] + part[3][k];
 }
 
 // The frame's symbols so far and where the next row of each part goes.
@@ -741,6 +804,7 @@ void codeResiduals(EncoderBuffers& b, bool enhancedEdges) {
   b.n1 = o.n1;
   b.n2 = o.n2;
   std::memset(b.symbolCounts, 0, sizeof b.symbolCounts);
+  const CountSymbolsFn countSymbols = residualKernels().countSymbols;
   if (s.chunkCounts.empty()) {
     countSymbols(b.sym1.data(), b.n1, b.symbolCounts);
     countSymbols(b.sym2.data(), b.n2, b.symbolCounts);

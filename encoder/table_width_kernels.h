@@ -15,13 +15,31 @@ namespace zov {
 // alignment (bit b at bit 31 - b % 32 of word b / 32, `first` below 32), `ends` marks the last
 // bit of every code (bit b at bit b % 32 of word b / 32); both have at least two zero words
 // past `end`. The width is at least the longest code's length.
+//
+// With `lengthOf` (the length of the code each `longest`-bit prefix starts with, see
+// fillCodeLengths), `taken` (kWidthCostTaken bytes of scratch) and `joined` (the stream's words
+// in overlapping pairs, joined[w] = stream[w] << 32 | stream[w + 1], for every word up to the
+// one holding bit
+// `end` - 1), a version may walk by the stream's bits alone: a window's bits tell
+// which whole codes it holds, so the bits a look-up takes come from a table per width, built
+// from the table of the width below.
 struct WidthCostJob {
   const uint32_t* ends;
   const uint32_t* stream;
   uint64_t first;
   uint64_t end;
   uint8_t* seen;
+  const uint8_t* lengthOf = nullptr;
+  int longest = 0;
+  uint8_t* taken = nullptr;
+  const uint64_t* joined = nullptr;
 };
+inline constexpr size_t kWidthCostTaken = (size_t(3) << 16) + 64;  // gathers read past
+
+// lengthOf for a code (lengths[s] 0 for unused symbols; `longest` its longest length, 1..15):
+// 2^longest entries.
+void fillCodeLengths(const uint8_t lengths[16], const uint32_t codes[16], int longest,
+                     uint8_t* lengthOf);
 // The costs of `count` consecutive widths from `width` (costs[k]: width + k), count at most
 // kMaxWidthsAtOnce and width + count at most 16; `seen` has room for kWidthCostSeen flags
 // (each width's walk flags its own 2^width, or twice that when walked in two halves).

@@ -324,9 +324,12 @@ bool StartEncoder(CompressionSettings& s, const EncoderSetup& setup) {
   }
   b->sym1.assign(kMaxSymbols + 64, 0);
   b->sym2.assign(kMaxSymbols + 64, 0);
-  b->patternSeen.assign(2 * kWidthCostSeen, 0);
+  b->patternSeen.assign(kTableWidthScratch, 0);
+  b->listOrder.assign(kMaxRectsPerList, 0);
+  b->segmentStart.assign(size_t(b->segments) + 1, 0);
   b->codeWords.assign(packedWords(2 * (kMaxSymbols + 64), 31), 0);
   b->codeEnds.assign(packedWords(2 * (kMaxSymbols + 64), 31), 0);
+  b->codeJoined.assign(b->codeWords.size(), 0);
   b->writer.reserve(maxFrameBytes(w, h) + 64);
 
   if (s.ChromaKeying && (setup.background || !s.ChromaBackground.empty())) {

@@ -105,7 +105,7 @@ TEST(HuffmanCode, TiesTakeTheLeafFirstAndTheShapeIsWrittenOneBranchFirst) {
 
 TEST(HuffmanCode, CodesAreCompletePrefixFreeAndWithinTheTableWidth) {
   std::mt19937 rng(11);
-  std::vector<uint8_t> seen(1 << 17);
+  std::vector<uint8_t> seen(kTableWidthScratch);
   WorkerPool pool(2);
   for (int trial = 0; trial < 300; ++trial) {
     uint32_t counts[16] = {};
@@ -170,8 +170,11 @@ TEST(HuffmanCode, CodesAreCompletePrefixFreeAndWithinTheTableWidth) {
     frame.finishWord();
     direct.finishWord();
     EXPECT_EQ(frame.words(), direct.words());
-    int w = chooseTableWidth(c, words.data(), packedEnds.data(), first, bits, seen.data());
-    EXPECT_EQ(chooseTableWidth(c, words.data(), packedEnds.data(), first, bits, seen.data(), &pool),
+    std::vector<uint64_t> joined(words.size());
+    int w = chooseTableWidth(c, words.data(), packedEnds.data(), first, bits, joined.data(),
+                             seen.data());
+    EXPECT_EQ(chooseTableWidth(c, words.data(), packedEnds.data(), first, bits, joined.data(),
+                               seen.data(), &pool),
               w)
         << "the same choice with costs computed side by side";
     EXPECT_GE(w, c.maxLength);

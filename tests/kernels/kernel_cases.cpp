@@ -6,6 +6,7 @@
 
 #include "encoder/luma_search_kernels.h"
 #include "encoder/prequantise_kernels.h"
+#include "encoder/residual_kernels.h"
 #include "encoder/rgb15_kernels.h"
 #include "format/colour_tables.h"
 
@@ -546,6 +547,190 @@ uint64_t lumaLineBench(unsigned flags, KernelInputs& in) {
   return calls;
 }
 
+// ---- Residual coding: sharing-row stretches of one-symbol Y steps ----
+
+bool residualSame(unsigned flags) {
+  const ResidualKernels k = residualKernelsFor(flags);
+  return k.lumaSteps == lumaStepsScalar && k.carryingSteps == carryingStepsScalar &&
+         k.entropyPairs == entropyPairsScalar && k.carryingPairs == carryingPairsScalar;
+}
+
+bool countSame(unsigned flags) {
+  return residualKernelsFor(flags).countSymbols == countSymbolsScalar;
+}
+
+// One stretch: targets, colour-difference store and the walk's state.
+struct StretchInput {
+  std::vector<uint32_t> target, chroma;
+  int column = 0, count = 0, shift = 1;
+  uint32_t y = 0, colour = 0;
+};
+
+enum class Stretch { Steps, Carrying, Pairs, CarryingPairs };
+
+bool residualOne(Stretch kind, const ResidualKernels& k, const StretchInput& in, std::string& why) {
+  const ColourTables& t = colourTables(PixelKind::Rgb555);
+  const ResidualKernels ref = residualKernelsFor(0);
+  std::vector<uint32_t> target[2] = {in.target, in.target}, chroma[2] = {in.chroma, in.chroma};
+  std::vector<uint16_t> rgb[2] = {std::vector<uint16_t>(in.target.size(), 0xABCD),
+                                  std::vector<uint16_t>(in.target.size(), 0xABCD)};
+  std::vector<uint8_t> out[2] = {std::vector<uint8_t>(3 * in.target.size() + 16, 0xEE),
+                                 std::vector<uint8_t>(3 * in.target.size() + 16, 0xEE)};
+  int done[2];
+  for (int r = 0; r < 2; ++r) {
+    const ResidualKernels& f = r ? k : ref;
+    const LumaStretch s{target[r].data(), rgb[r].data(), t.ycToRgb.data(),
+                        chroma[r].data(), out[r].data(), in.column,
+                        in.count,         in.shift,      in.y,
+                        in.colour};
+    done[r] = kind == Stretch::Steps      ? f.lumaSteps(s)
+              : kind == Stretch::Carrying ? f.carryingSteps(s)
+              : kind == Stretch::Pairs    ? f.entropyPairs(s)
+                                          : f.carryingPairs(s);
+  }
+  // Bytes past the symbols may be overwritten (a vector store); symbols are never 0xEE.
+  const long used = std::find(out[0].begin(), out[0].end(), uint8_t(0xEE)) - out[0].begin();
+  const bool sameSymbols = std::equal(out[0].begin(), out[0].begin() + used, out[1].begin());
+  if (done[0] == done[1] && target[0] == target[1] && rgb[0] == rgb[1] && sameSymbols &&
+      chroma[0] == chroma[1])
+    return true;
+  const char* names[] = {"steps", "carrying steps", "pairs", "carrying pairs"};
+  why = std::string(names[int(kind)]) + " from column " + std::to_string(in.column) + ", count " +
+        std::to_string(in.count) + ", shift " + std::to_string(in.shift) + ": coded " +
+        std::to_string(done[1]) + ", reference " + std::to_string(done[0]);
+  for (size_t i = 0; i < target[0].size(); ++i)
+    if (target[0][i] != target[1][i] || rgb[0][i] != rgb[1][i]) {
+      why += "; pixel " + std::to_string(i) + ": " + hex(target[1][i]) + " " + hex(rgb[1][i]) +
+             ", reference " + hex(target[0][i]) + " " + hex(rgb[0][i]);
+      break;
+    }
+  if (!sameSymbols) why += "; symbols differ";
+  if (chroma[0] != chroma[1]) why += "; stored colour differences differ";
+  return false;
+}
+
+// Targets whose lumas and colour differences walk in steps that mostly stay within 6 (a larger
+// one every `rare` steps on average); a store of any colour differences for the line's groups.
+void randomStretch(std::mt19937& random, StretchInput& in, int pixels, int rare) {
+  std::uniform_int_distribution<int> small(-6, 6), large(-31, 31), y(0, 31), any(0, 0xFFF),
+      column(1, 600), shift(1, 2), once(0, rare);
+  in.shift = shift(random);
+  in.column = column(random);
+  in.y = uint32_t(y(random));
+  in.colour = uint32_t(any(random));
+  in.chroma.resize(size_t(in.column + pixels) / 2 + 2);
+  for (uint32_t& c : in.chroma) c = uint32_t(any(random));
+  in.target.resize(size_t(pixels));
+  int luma = int(in.y), cr = int(in.colour >> 6), cb = int(in.colour & 63);
+  for (uint32_t& v : in.target) {
+    luma = std::clamp(luma + (once(random) == 0 ? large(random) : small(random)), 0, 31);
+    cr = std::clamp(cr + (once(random) == 0 ? large(random) : small(random)), 0, 63);
+    cb = std::clamp(cb + (once(random) == 0 ? large(random) : small(random)), 0, 63);
+    v = uint32_t(luma) << 12 | uint32_t(cr) << 6 | uint32_t(cb);
+  }
+}
+
+// Symbol counts of every length up to 300 and of long runs (past 255 steps of 32), from any
+// byte (the counts take its low four bits) and from symbols as the coder writes them.
+bool countCheck(unsigned flags, KernelInputs& in, std::string& why) {
+  const ResidualKernels k = residualKernelsFor(flags);
+  std::mt19937& random = in.random;
+  std::vector<uint8_t> s(20000);
+  for (int pass = 0; pass < 400; ++pass) {
+    const uint32_t n = pass < 300 ? uint32_t(pass) : uint32_t(random() % s.size());
+    for (uint32_t i = 0; i < n; ++i)
+      s[i] = uint8_t(pass & 1 ? random() : 7 + int(random() % 3) - int(random() % 3));
+    uint32_t got[16], ref[16];
+    for (int v = 0; v < 16; ++v) got[v] = ref[v] = uint32_t(v);  // they add to the counts
+    countSymbolsScalar(s.data(), n, ref);
+    k.countSymbols(s.data(), n, got);
+    if (!std::equal(got, got + 16, ref)) {
+      why = "symbol counts of " + std::to_string(n) + " bytes differ";
+      return false;
+    }
+  }
+  return true;
+}
+
+bool residualCheck(unsigned flags, KernelInputs& in, std::string& why) {
+  const ResidualKernels k = residualKernelsFor(flags);
+  const ColourTables& t = colourTables(PixelKind::Rgb555);
+  StretchInput s;
+  // Every length up to 40 pixels and long ones, with steps beyond 6 from never to often.
+  for (int pass = 0; pass < 6000; ++pass) {
+    const int pixels = pass < 2000 ? pass % 40 + 2 : 2 + int(in.random() % 700);
+    const int rare = pass % 4 == 0 ? 100000 : 2 + pass % 97;
+    randomStretch(in.random, s, pixels, rare);
+    s.count = pixels;
+    if (!residualOne(Stretch::Steps, k, s, why) || !residualOne(Stretch::Carrying, k, s, why))
+      return false;
+    s.count = pixels / 2;
+    if (!residualOne(Stretch::Pairs, k, s, why) || !residualOne(Stretch::CarryingPairs, k, s, why))
+      return false;
+  }
+  // The teapot's lines as targets.
+  const std::vector<uint16_t>& c = in.footageColours;
+  for (size_t line = 0; line + 256 <= c.size() && line < 256 * 256; line += 256 * 3) {
+    randomStretch(in.random, s, 256, 1);
+    for (int x = 0; x < 256; ++x) s.target[size_t(x)] = t.rgbToYc[c[line + size_t(x)]];
+    s.y = s.target[0] >> 12;
+    s.count = 256;
+    if (!residualOne(Stretch::Steps, k, s, why) || !residualOne(Stretch::Carrying, k, s, why))
+      return false;
+    s.count = 128;
+    if (!residualOne(Stretch::Pairs, k, s, why) || !residualOne(Stretch::CarryingPairs, k, s, why))
+      return false;
+  }
+  return true;
+}
+
+uint64_t countBench(unsigned flags, KernelInputs& in) {
+  const CountSymbolsFn f = residualKernelsFor(flags).countSymbols;
+  std::vector<uint8_t> symbols(640);
+  for (uint8_t& b : symbols) b = uint8_t(7 + int(in.random() % 5) - int(in.random() % 5));
+  uint32_t counts[16] = {};
+  uint64_t calls = 0;
+  for (int pass = 0; pass < 100000; ++pass, ++calls)
+    f(symbols.data(), uint32_t(symbols.size()), counts);
+  if (counts[7] == 1) std::printf(" ");
+  return calls;
+}
+
+uint64_t residualBench(unsigned flags, KernelInputs& in) {
+  const ResidualKernels k = residualKernelsFor(flags);
+  const ColourTables& t = colourTables(PixelKind::Rgb555);
+  // Smooth stretches of 8 to 64 pixels, as the Entropy runs and uncovered stretches of a
+  // sharing row on the pan.
+  std::vector<StretchInput> stretches(512);
+  for (size_t i = 0; i < stretches.size(); ++i)
+    randomStretch(in.random, stretches[i], 8 + int(i % 57), 400);
+  std::vector<uint32_t> target(64);
+  std::vector<uint16_t> rgb(64);
+  std::vector<uint8_t> out(3 * 64 + 16);
+  uint64_t calls = 0, sink = 0;
+  for (int pass = 0; pass < 400; ++pass)
+    for (StretchInput& s : stretches) {
+      std::copy(s.target.begin(), s.target.end(), target.begin());
+      const int pixels = int(s.target.size());
+      LumaStretch job{target.data(), rgb.data(), t.ycToRgb.data(), s.chroma.data(),
+                      out.data(),    s.column,   pixels,           s.shift,
+                      s.y,           s.colour};
+      sink += uint64_t(k.lumaSteps(job));
+      std::copy(s.target.begin(), s.target.end(), target.begin());
+      job.count = pixels / 2;
+      sink += uint64_t(k.entropyPairs(job));
+      std::copy(s.target.begin(), s.target.end(), target.begin());
+      job.count = pixels;
+      sink += uint64_t(k.carryingSteps(job));
+      std::copy(s.target.begin(), s.target.end(), target.begin());
+      job.count = pixels / 2;
+      sink += uint64_t(k.carryingPairs(job));
+      calls += 4;
+    }
+  if (sink == 1) std::printf(" ");
+  return calls;
+}
+
 }  // namespace
 
 const std::vector<KernelCase>& kernelCases() {
@@ -560,6 +745,8 @@ const std::vector<KernelCase>& kernelCases() {
         smoothLineCase(),
         {"24-bit to 15-bit colour (line)", rgb15Same, rgb15Check, rgb15Bench},
         {"luma chain (pre-quantisation line)", lumaLineSame, lumaLineCheck, lumaLineBench},
+        {"residual steps and pairs (row)", residualSame, residualCheck, residualBench},
+        {"symbol counts (row of 640)", countSame, countCheck, countBench},
     };
     for (const KernelCase& u : unchangedCases()) c.push_back(u);
     for (const KernelCase& u : tableWidthCases()) c.push_back(u);

@@ -52,6 +52,14 @@ bool codeFor(CodedStream& s, unsigned first = 0) {
   return true;
 }
 
+// The stream's words in overlapping pairs, as the model's caller makes them.
+std::vector<uint64_t> joinedWords(const CodedStream& s) {
+  std::vector<uint64_t> joined(s.aligned.size() - 1);
+  for (size_t w = 0; w < joined.size(); ++w)
+    joined[w] = uint64_t(s.aligned[w]) << 32 | s.aligned[w + 1];
+  return joined;
+}
+
 // ---- Cost of a stream under one width ----
 
 bool costSame(unsigned flags) {
@@ -85,10 +93,8 @@ uint64_t plainWalkCost(const CodedStream& s, int width) {
 }
 
 // Every width the model tries (from the longest code on) at the given start bit.
-bool costOne(WidthCostsFn f, const CodedStream& s, std::vector<uint8_t>& seen,
-             bool againstPlainWalk, std::string& why) {
-  const WidthCostJob job{s.ends.data(), s.aligned.data(), s.first, s.first + s.bitCount,
-                         seen.data()};
+bool costWidths(WidthCostsFn f, const CodedStream& s, const WidthCostJob& job,
+                bool againstPlainWalk, std::string& why) {
   for (int width = std::max(s.code.maxLength, 1); width <= 15; ++width)
     for (int count = 1; count <= std::min(kMaxWidthsAtOnce, 16 - width); ++count) {
       uint64_t got[kMaxWidthsAtOnce] = {};
@@ -104,6 +110,26 @@ bool costOne(WidthCostsFn f, const CodedStream& s, std::vector<uint8_t>& seen,
         return false;
       }
     }
+  return true;
+}
+
+// The same by the code ends and by the bits-taken tables.
+bool costOne(WidthCostsFn f, const CodedStream& s, std::vector<uint8_t>& seen,
+             bool againstPlainWalk, std::string& why) {
+  const int longest = std::max(s.code.maxLength, 1);
+  std::vector<uint8_t> lengthOf(size_t(1) << longest), taken(kWidthCostTaken);
+  fillCodeLengths(s.code.length, s.code.code, longest, lengthOf.data());
+  const std::vector<uint64_t> joined = joinedWords(s);
+  for (bool byTables : {false, true}) {
+    WidthCostJob job{s.ends.data(), s.aligned.data(), s.first, s.first + s.bitCount, seen.data()};
+    if (byTables)
+      job.lengthOf = lengthOf.data(), job.longest = longest, job.taken = taken.data(),
+      job.joined = joined.data();
+    if (!costWidths(f, s, job, againstPlainWalk && !byTables, why)) {
+      if (byTables) why += " (by the bits-taken tables)";
+      return false;
+    }
+  }
   return true;
 }
 
@@ -147,8 +173,12 @@ uint64_t costBench(unsigned flags, KernelInputs& in) {
   CodedStream s;
   s.symbols = footageSymbols(in, 0, 200000);
   codeFor(s, 5);
+  // With the bits-taken tables, as the encoder asks.
+  const int longest = std::max(s.code.maxLength, 1);
+  std::vector<uint8_t> lengthOf(size_t(1) << longest), taken(kWidthCostTaken);
+  fillCodeLengths(s.code.length, s.code.code, longest, lengthOf.data());
   const WidthCostJob job{s.ends.data(), s.aligned.data(), s.first, s.first + s.bitCount,
-                         seen.data()};
+                         seen.data(),   lengthOf.data(),  longest, taken.data()};
   const int first = s.code.maxLength, last = std::min(15, first + 5);
   uint64_t calls = 0, sink = 0, costs[kMaxWidthsAtOnce];
   for (int pass = 0; pass < 10; ++pass)

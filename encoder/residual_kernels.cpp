@@ -1,0 +1,421 @@
+#include "encoder/residual_kernels.h"
+
+#include <algorithm>
+
+#include "format/cpu_features.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define ZOV_X86 1
+#endif
+
+namespace zov {
+
+int lumaStepsScalar(const LumaStretch& job) {
+  const LumaStretch s = job;  // a copy the stores cannot reach, kept in registers
+  const int groupMask = (1 << s.shift) - 1;
+  int y = int(s.y);
+  uint32_t colour = s.colour;
+  for (int i = 0; i < s.count; ++i) {
+    const int column = s.column + i;
+    if ((column & groupMask) == 0) colour = s.chroma[column >> s.shift];
+    const int wanted = int(s.target[i] >> 12);
+    const int step = wanted - y;
+    if (step < -6 || step > 6) return i;
+    s.out[i] = uint8_t(step + 7);
+    y = wanted;
+    const uint32_t v = uint32_t(wanted) << 12 | colour;
+    s.target[i] = v;
+    s.rgb[i] = s.toRgb[v];
+  }
+  return s.count;
+}
+
+int carryingStepsScalar(const LumaStretch& job) {
+  const LumaStretch s = job;  // a copy the stores cannot reach, kept in registers
+  const int groupMask = (1 << s.shift) - 1;
+  int y = int(s.y);
+  uint32_t colour = s.colour;
+  uint8_t* out = s.out;
+  for (int i = 0; i < s.count; ++i) {
+    const int column = s.column + i;
+    const uint32_t t = s.target[i];
+    const int wanted = int(t >> 12);
+    const int step = wanted - y;
+    if (step < -6 || step > 6) return i;
+    if ((column & groupMask) == 0) {
+      const int cr = int(t >> 6 & 63), cb = int(t & 63);
+      const int crStep = cr - int(colour >> 6 & 63), cbStep = cb - int(colour & 63);
+      if (crStep < -6 || crStep > 6 || cbStep < -6 || cbStep > 6) return i;
+      out[0] = uint8_t(step + 7);
+      out[1] = uint8_t(crStep + 7);
+      out[2] = uint8_t(cbStep + 7);
+      out += 3;
+      colour = uint32_t(cr) << 6 | uint32_t(cb);
+      s.chroma[column >> s.shift] = colour;
+    } else {
+      *out++ = uint8_t(step + 7);
+    }
+    y = wanted;
+    const uint32_t v = uint32_t(wanted) << 12 | colour;
+    s.target[i] = v;
+    s.rgb[i] = s.toRgb[v];
+  }
+  return s.count;
+}
+
+int entropyPairsScalar(const LumaStretch& job) {
+  const LumaStretch s = job;  // a copy the stores cannot reach, kept in registers
+  int y = int(s.y);
+  for (int k = 0; k < s.count; ++k) {
+    const int at = 2 * k + 1, column = s.column + at;
+    const int wanted = int(s.target[at] >> 12);
+    const int step = wanted - y;
+    if (step < -6 || step > 6) return k;
+    s.out[k] = uint8_t(step + 7);
+    const uint32_t coded = uint32_t(wanted) << 12 | s.chroma[column >> s.shift];
+    s.target[at] = coded;
+    s.rgb[at] = s.toRgb[coded];
+    const uint32_t between = uint32_t(y + (step >> 1)) << 12 | s.chroma[(column - 1) >> s.shift];
+    s.target[at - 1] = between;
+    s.rgb[at - 1] = s.toRgb[between];
+    y = wanted;
+  }
+  return s.count;
+}
+
+int carryingPairsScalar(const LumaStretch& job) {
+  const LumaStretch s = job;  // a copy the stores cannot reach, kept in registers
+  const int groupMask = (1 << s.shift) - 1;
+  int y = int(s.y);
+  uint32_t colour = s.colour;
+  uint8_t* out = s.out;
+  for (int k = 0; k < s.count; ++k) {
+    const int at = 2 * k + 1, column = s.column + at;
+    const uint32_t t = s.target[at];
+    const int wanted = int(t >> 12);
+    const int step = wanted - y;
+    if (step < -6 || step > 6) return k;
+    const uint32_t left = colour;
+    if ((column & groupMask) == 0) {
+      const int cr = int(t >> 6 & 63), cb = int(t & 63);
+      const int crStep = cr - int(colour >> 6 & 63), cbStep = cb - int(colour & 63);
+      if (crStep < -6 || crStep > 6 || cbStep < -6 || cbStep > 6) return k;
+      out[0] = uint8_t(step + 7);
+      out[1] = uint8_t(crStep + 7);
+      out[2] = uint8_t(cbStep + 7);
+      out += 3;
+      colour = uint32_t(cr) << 6 | uint32_t(cb);
+      s.chroma[column >> s.shift] = colour;
+    } else {
+      *out++ = uint8_t(step + 7);
+    }
+    const uint32_t coded = uint32_t(wanted) << 12 | colour;
+    s.target[at] = coded;
+    s.rgb[at] = s.toRgb[coded];
+    const uint32_t between = uint32_t(y + (step >> 1)) << 12 | left;
+    s.target[at - 1] = between;
+    s.rgb[at - 1] = s.toRgb[between];
+    y = wanted;
+  }
+  return s.count;
+}
+
+void countSymbolsScalar(const uint8_t* s, uint32_t n, uint32_t* counts) {
+  uint32_t part[4][16] = {};
+  uint32_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    ++part[0][s[i] & 15];
+    ++part[1][s[i + 1] & 15];
+    ++part[2][s[i + 2] & 15];
+    ++part[3][s[i + 3] & 15];
+  }
+  for (; i < n; ++i) ++part[0][s[i] & 15];
+  for (int k = 0; k < 16; ++k) counts[k] += part[0][k] + part[1][k] + part[2][k] + part[3][k];
+}
+
+namespace {
+
+#ifdef ZOV_X86
+
+// Below these lengths (pixels, pairs) the references are faster: the vector versions pay for
+// their set-up and for the look-up of the colours (a gather), which on processors with slow
+// gathers wins only over longer stretches; the carrying rows' version also works out its
+// lanes' layout first. (A vector version of the carrying rows' pairs was slower than the
+// reference at every length on such a processor and is not kept.)
+constexpr int kStepsFrom = 16, kPairsFrom = 8, kCarryingStepsFrom = 32;
+
+// The colours of eight 17-bit values, looked up together (each gather lane reads the entry
+// and the one after it) and stored as eight 16-bit colours.
+__attribute__((target("avx2"))) inline void colours8(const uint16_t* toRgb, __m256i values,
+                                                     uint16_t* rgb) {
+  __m256i c = _mm256_i32gather_epi32(reinterpret_cast<const int*>(toRgb), values, 2);
+  c = _mm256_and_si256(c, _mm256_set1_epi32(0xFFFF));
+  c = _mm256_permute4x64_epi64(_mm256_packus_epi32(c, c), 0x08);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(rgb), _mm256_castsi256_si128(c));
+}
+
+// The colour-difference entries of eight consecutive columns from `column`: each lane's entry
+// relative to the first lane's, and the entries they cover (read with a mask, so nothing past
+// the last one is touched). The same in every step of eight columns.
+struct EntryLanes {
+  __m256i index, covered;
+};
+__attribute__((target("avx2"))) inline EntryLanes entryLanes(int column, int shift) {
+  alignas(32) int32_t index[8], covered[8];
+  const int first = column >> shift, last = (column + 7) >> shift;
+  for (int j = 0; j < 8; ++j) {
+    index[j] = ((column + j) >> shift) - first;
+    covered[j] = j <= last - first ? -1 : 0;
+  }
+  return {_mm256_load_si256(reinterpret_cast<const __m256i*>(index)),
+          _mm256_load_si256(reinterpret_cast<const __m256i*>(covered))};
+}
+__attribute__((target("avx2"))) inline __m256i entriesOf(const uint32_t* chroma, int column,
+                                                         int shift, const EntryLanes& e) {
+  const __m256i entries =
+      _mm256_maskload_epi32(reinterpret_cast<const int*>(chroma + (column >> shift)), e.covered);
+  return _mm256_permutevar8x32_epi32(entries, e.index);
+}
+
+// Steps of 1..13 in the 32-bit lanes as bytes: the low four bytes hold lanes 0..3, the four
+// after them lanes 4..7.
+__attribute__((target("avx2"))) inline uint64_t symbols8(__m256i symbols) {
+  const __m256i words = _mm256_packs_epi32(symbols, symbols);
+  const __m256i bytes = _mm256_packus_epi16(words, words);
+  return uint64_t(uint32_t(_mm256_cvtsi256_si32(bytes))) |
+         uint64_t(uint32_t(_mm256_extract_epi32(bytes, 4))) << 32;
+}
+
+// Eight pixels a step: the lumas, their left neighbours (the last Y before them in lane 0) and
+// the steps in vectors; a step larger than 6 ends the vector part, and the pixels before it
+// are coded by the reference.
+__attribute__((target("avx2"))) int lumaStepsAvx2(const LumaStretch& s) {
+  const int n = s.count;
+  if (n < kStepsFrom) return lumaStepsScalar(s);
+  const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+  const __m256i toLeft = _mm256_setr_epi32(7, 0, 1, 2, 3, 4, 5, 6);
+  const __m256i six = _mm256_set1_epi32(6), seven = _mm256_set1_epi32(7);
+  const __m256i colour = _mm256_set1_epi32(int(s.colour));
+  const __m256i groupStart = _mm256_set1_epi32(~((1 << s.shift) - 1));
+  const __m256i beforeFirst = _mm256_set1_epi32(s.column - 1);
+  const EntryLanes entries = entryLanes(s.column, s.shift);
+  __m256i last = _mm256_set1_epi32(int(s.y));
+  int i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const __m256i y =
+        _mm256_srli_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(s.target + i)), 12);
+    const __m256i left = _mm256_blend_epi32(_mm256_permutevar8x32_epi32(y, toLeft), last, 1);
+    const __m256i step = _mm256_sub_epi32(y, left);
+    const __m256i large = _mm256_cmpgt_epi32(_mm256_abs_epi32(step), six);
+    if (!_mm256_testz_si256(large, large)) break;
+    const __m256i column = _mm256_add_epi32(_mm256_set1_epi32(s.column + i), lanes);
+    const __m256i stored = entriesOf(s.chroma, s.column + i, s.shift, entries);
+    const __m256i own = _mm256_cmpgt_epi32(_mm256_and_si256(column, groupStart), beforeFirst);
+    const __m256i v =
+        _mm256_or_si256(_mm256_slli_epi32(y, 12), _mm256_blendv_epi8(colour, stored, own));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(s.target + i), v);
+    colours8(s.toRgb, v, s.rgb + i);
+    const uint64_t symbols = symbols8(_mm256_add_epi32(step, seven));
+    __builtin_memcpy(s.out + i, &symbols, 8);
+    last = _mm256_permutevar8x32_epi32(y, _mm256_set1_epi32(7));
+  }
+  if (i == n) return n;
+  if (i == 0) return lumaStepsScalar(s);
+  LumaStretch rest = s;
+  rest.target += i, rest.rgb += i, rest.out += i, rest.column += i, rest.count -= i;
+  rest.y = s.target[i - 1] >> 12;
+  rest.colour = s.target[i - 1] & 0xFFF;
+  return i + lumaStepsScalar(rest);
+}
+
+// Eight pixels a step, as lumaStepsAvx2; the group starts fall on the same lanes in every
+// step, so where each lane's colour difference comes from, where the stored entries are and
+// the order of the symbols (Y, and at group starts both colour differences) are worked out once.
+__attribute__((target("avx2,ssse3"))) int carryingStepsAvx2(const LumaStretch& s) {
+  const int n = s.count;
+  if (n < kCarryingStepsFrom) return carryingStepsScalar(s);
+  const int groupMask = (1 << s.shift) - 1;
+  alignas(32) int32_t fromLane[8], isStart[8], startLanes[8] = {};
+  alignas(16) int8_t firstBytes[16], moreBytes[16];
+  int starts = 0, symbols = 0;
+  for (int j = 0; j < 8; ++j) {
+    const int phase = (s.column + j) & groupMask;
+    fromLane[j] = j - phase;  // the lane of its group start; negative: an earlier step's
+    isStart[j] = phase == 0 ? -1 : 0;
+    // Symbol sources: bytes 0..7 the Y steps, 8..15 the Cr steps; the Cb steps apart.
+    moreBytes[symbols] = -128;
+    firstBytes[symbols++] = int8_t(j);
+    if (phase == 0) {
+      startLanes[starts++] = j;
+      moreBytes[symbols] = -128;
+      firstBytes[symbols++] = int8_t(8 + j);
+      firstBytes[symbols] = -128;
+      moreBytes[symbols++] = int8_t(j);
+    }
+  }
+  for (int k = symbols; k < 16; ++k) firstBytes[k] = moreBytes[k] = -128;
+  const __m256i from = _mm256_load_si256(reinterpret_cast<const __m256i*>(fromLane));
+  const __m256i earlier = _mm256_cmpgt_epi32(_mm256_setzero_si256(), from);
+  const __m256i start = _mm256_load_si256(reinterpret_cast<const __m256i*>(isStart));
+  const __m256i gather = _mm256_load_si256(reinterpret_cast<const __m256i*>(startLanes));
+  const __m128i first = _mm_load_si128(reinterpret_cast<const __m128i*>(firstBytes));
+  const __m128i more = _mm_load_si128(reinterpret_cast<const __m128i*>(moreBytes));
+  const __m256i toLeft = _mm256_setr_epi32(7, 0, 1, 2, 3, 4, 5, 6);
+  const __m256i six = _mm256_set1_epi32(6), seven = _mm256_set1_epi32(7);
+  const __m256i low12 = _mm256_set1_epi32(0xFFF), low6 = _mm256_set1_epi32(63);
+  __m256i lastY = _mm256_set1_epi32(int(s.y));
+  __m256i lastColour = _mm256_set1_epi32(int(s.colour));
+  uint8_t* out = s.out;
+  int i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const __m256i t = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s.target + i));
+    const __m256i y = _mm256_srli_epi32(t, 12);
+    const __m256i colour = _mm256_and_si256(t, low12);
+    const __m256i step =
+        _mm256_sub_epi32(y, _mm256_blend_epi32(_mm256_permutevar8x32_epi32(y, toLeft), lastY, 1));
+    // Each lane's colour difference, and the one before it.
+    const __m256i own =
+        _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(colour, from), lastColour, earlier);
+    const __m256i before =
+        _mm256_blend_epi32(_mm256_permutevar8x32_epi32(own, toLeft), lastColour, 1);
+    const __m256i crStep = _mm256_and_si256(
+        start, _mm256_sub_epi32(_mm256_srli_epi32(colour, 6), _mm256_srli_epi32(before, 6)));
+    const __m256i cbStep = _mm256_and_si256(
+        start, _mm256_sub_epi32(_mm256_and_si256(colour, low6), _mm256_and_si256(before, low6)));
+    const __m256i large =
+        _mm256_or_si256(_mm256_cmpgt_epi32(_mm256_abs_epi32(step), six),
+                        _mm256_or_si256(_mm256_cmpgt_epi32(_mm256_abs_epi32(crStep), six),
+                                        _mm256_cmpgt_epi32(_mm256_abs_epi32(cbStep), six)));
+    if (!_mm256_testz_si256(large, large)) break;
+    const __m256i v = _mm256_or_si256(_mm256_slli_epi32(y, 12), own);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(s.target + i), v);
+    colours8(s.toRgb, v, s.rgb + i);
+    const __m128i stored = _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(colour, gather));
+    uint32_t* entry = s.chroma + ((s.column + i + startLanes[0]) >> s.shift);
+    if (starts == 2)
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(entry), stored);
+    else
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(entry), stored);
+    const __m128i yCr = _mm_set_epi64x(int64_t(symbols8(_mm256_add_epi32(crStep, seven))),
+                                       int64_t(symbols8(_mm256_add_epi32(step, seven))));
+    const __m128i cb = _mm_cvtsi64_si128(int64_t(symbols8(_mm256_add_epi32(cbStep, seven))));
+    const __m128i bytes = _mm_or_si128(_mm_shuffle_epi8(yCr, first), _mm_shuffle_epi8(cb, more));
+    if (symbols == 16) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
+    } else {
+      const uint32_t last = uint32_t(_mm_extract_epi32(bytes, 2));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(out), bytes);
+      __builtin_memcpy(out + 8, &last, 4);
+    }
+    out += symbols;
+    lastY = _mm256_permutevar8x32_epi32(y, _mm256_set1_epi32(7));
+    lastColour = _mm256_permutevar8x32_epi32(own, _mm256_set1_epi32(7));
+  }
+  if (i == n) return n;
+  if (i == 0) return carryingStepsScalar(s);
+  LumaStretch rest = s;
+  rest.target += i, rest.rgb += i, rest.column += i, rest.count -= i;
+  rest.out = out;
+  rest.y = s.target[i - 1] >> 12;
+  rest.colour = s.target[i - 1] & 0xFFF;
+  return i + carryingStepsScalar(rest);
+}
+
+// Four pairs (eight pixels) a step: lane 2k interpolated, lane 2k+1 coded; each lane pair
+// holds the coded Y before the pair and the one it codes, so the interpolated lane takes half
+// the step and the coded lane all of it.
+__attribute__((target("avx2"))) int entropyPairsAvx2(const LumaStretch& s) {
+  const int n = s.count;
+  if (n < kPairsFrom) return entropyPairsScalar(s);
+  const __m256i before = _mm256_setr_epi32(7, 7, 1, 1, 3, 3, 5, 5);
+  const __m256i after = _mm256_setr_epi32(1, 1, 3, 3, 5, 5, 7, 7);
+  const __m256i odd = _mm256_setr_epi32(1, 3, 5, 7, 1, 3, 5, 7);
+  const __m256i six = _mm256_set1_epi32(6), seven = _mm256_set1_epi32(7);
+  const EntryLanes entries = entryLanes(s.column, s.shift);
+  __m256i last = _mm256_set1_epi32(int(s.y));
+  int k = 0;
+  for (; k + 4 <= n; k += 4) {
+    uint32_t* const target = s.target + 2 * k;
+    const __m256i y =
+        _mm256_srli_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(target)), 12);
+    const __m256i from = _mm256_blend_epi32(_mm256_permutevar8x32_epi32(y, before), last, 3);
+    const __m256i step = _mm256_sub_epi32(_mm256_permutevar8x32_epi32(y, after), from);
+    const __m256i large = _mm256_cmpgt_epi32(_mm256_abs_epi32(step), six);
+    if (!_mm256_testz_si256(large, large)) break;
+    const __m256i rebuilt =
+        _mm256_add_epi32(from, _mm256_blend_epi32(_mm256_srai_epi32(step, 1), step, 0xAA));
+    const __m256i stored = entriesOf(s.chroma, s.column + 2 * k, s.shift, entries);
+    const __m256i v = _mm256_or_si256(_mm256_slli_epi32(rebuilt, 12), stored);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(target), v);
+    colours8(s.toRgb, v, s.rgb + 2 * k);
+    const uint32_t symbols =
+        uint32_t(symbols8(_mm256_permutevar8x32_epi32(_mm256_add_epi32(step, seven), odd)));
+    __builtin_memcpy(s.out + k, &symbols, 4);
+    last = _mm256_permutevar8x32_epi32(y, _mm256_set1_epi32(7));
+  }
+  if (k == n) return n;
+  if (k == 0) return entropyPairsScalar(s);
+  LumaStretch rest = s;
+  rest.target += 2 * k, rest.rgb += 2 * k, rest.out += k, rest.column += 2 * k, rest.count -= k;
+  rest.y = s.target[2 * k - 1] >> 12;
+  return k + entropyPairsScalar(rest);
+}
+
+// The bytes of eight lanes of counters (one per value from `first`), 32 symbols a step: each
+// value's equal bytes (0xFF) subtracted from its counter, at most 255 steps before the bytes
+// are summed into the counts.
+template <int kFirst>
+__attribute__((target("avx2"))) inline void countEight(const uint8_t* s, uint32_t steps,
+                                                       uint32_t* counts) {
+  const __m256i low = _mm256_set1_epi8(15);
+  __m256i c[8];
+  for (int v = 0; v < 8; ++v) c[v] = _mm256_setzero_si256();
+  for (uint32_t k = 0; k < steps; ++k) {
+    const __m256i b =
+        _mm256_and_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(s) + k), low);
+    for (int v = 0; v < 8; ++v)
+      c[v] = _mm256_sub_epi8(c[v], _mm256_cmpeq_epi8(b, _mm256_set1_epi8(char(kFirst + v))));
+  }
+  for (int v = 0; v < 8; ++v) {
+    const __m256i sums = _mm256_sad_epu8(c[v], _mm256_setzero_si256());
+    const __m128i half =
+        _mm_add_epi64(_mm256_castsi256_si128(sums), _mm256_extracti128_si256(sums, 1));
+    counts[kFirst + v] += uint32_t(_mm_cvtsi128_si64(half) + _mm_extract_epi64(half, 1));
+  }
+}
+
+__attribute__((target("avx2"))) void countSymbolsAvx2(const uint8_t* s, uint32_t n,
+                                                      uint32_t* counts) {
+  uint32_t i = 0;
+  while (n - i >= 32) {
+    const uint32_t steps = std::min<uint32_t>((n - i) / 32, 255);
+    countEight<0>(s + i, steps, counts);
+    countEight<8>(s + i, steps, counts);
+    i += 32 * steps;
+  }
+  countSymbolsScalar(s + i, n - i, counts);
+}
+
+#endif
+
+}  // namespace
+
+ResidualKernels residualKernelsFor(unsigned flags) {
+  ResidualKernels k{lumaStepsScalar, carryingStepsScalar, entropyPairsScalar, carryingPairsScalar,
+                    countSymbolsScalar};
+#ifdef ZOV_X86
+  if (flags & kCpuAvx2)
+    k = {lumaStepsAvx2, carryingStepsAvx2, entropyPairsAvx2, carryingPairsScalar, countSymbolsAvx2};
+#else
+  (void)flags;
+#endif
+  return k;
+}
+
+const ResidualKernels& residualKernels() {
+  static const ResidualKernels k = residualKernelsFor(cpuFlags());
+  return k;
+}
+
+}  // namespace zov
