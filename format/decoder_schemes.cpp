@@ -256,10 +256,19 @@ class YcWalk {
   int sharedPairs(int x, int pairs, uint32_t& r) {
     if (pairs <= 0) return 0;
     if (!c12Ready) {  // the store changed in a carrying row since the last sharing row
-      for (int g = 0; g <= (w - 1) >> groupShift; ++g) {
-        // The group's value in each of its 2 or 4 columns, one store.
-        const uint64_t v = (toYc(chroma[g]) & 0xFFF) * 0x0001000100010001u;
-        std::memcpy(c12 + (g << groupShift), &v, size_t(2) << groupShift);
+      // The group's value in each of its 2 or 4 columns, one store of a fixed size (a size
+      // known only at run time would make every store a call of memcpy).
+      const int groups = ((w - 1) >> groupShift) + 1;
+      if (groupShift == 2) {
+        for (int g = 0; g < groups; ++g) {
+          const uint64_t v = (toYc(chroma[g]) & 0xFFF) * 0x0001000100010001u;
+          std::memcpy(c12 + 4 * g, &v, 8);
+        }
+      } else {
+        for (int g = 0; g < groups; ++g) {
+          const uint32_t v = (toYc(chroma[g]) & 0xFFF) * 0x00010001u;
+          std::memcpy(c12 + 2 * g, &v, 4);
+        }
       }
       c12Ready = true;
     }
