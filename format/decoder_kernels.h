@@ -40,7 +40,8 @@ using SharingPairsFn = int (*)(const SharingPairs& job, int* y);
 // `value` is the running value (running_value.h), updated. Stops before the first pair one of
 // whose symbols is 0 or 14 (an extended-range step or a doubled step: left to the caller, in
 // either code) or whose coded pixel leaves the range; returns the pairs written (at most `pairs`)
-// and the symbols they took in *used. Reads at most 3 * pairs symbols.
+// and the symbols they took in *used. May read up to 32 symbols past the last one it takes (the
+// decoder's symbol buffer keeps that slack) but never uses them.
 struct CarryingPairs {
   const uint8_t* symbols;
   int pairs;
