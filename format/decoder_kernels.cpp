@@ -25,7 +25,8 @@ int sharingPairsScalar(const SharingPairs& j, int* y) {
   for (; k < pairs; ++k) {
     const int right = left + step[symbols[k]];
     if (unsigned(right - 64) > 31) break;
-    row[2 * k] = colours[uint32_t(c12[2 * k]) << 5 | uint32_t((left + right) >> 1 & 31)];
+    if (k > 0 || !j.codedFirst)
+      row[2 * k] = colours[uint32_t(c12[2 * k]) << 5 | uint32_t((left + right) >> 1 & 31)];
     row[2 * k + 1] = colours[uint32_t(c12[2 * k + 1]) << 5 | uint32_t(right & 31)];
     left = right;
   }
@@ -80,13 +81,14 @@ int carryingPairsScalar(const CarryingPairs& j, uint32_t* value, int* used) {
   int k = 0;
   for (; k < pairs; ++k, xc += 2) {
     uint32_t next;
+    const bool interpolated = k > 0 || !j.codedFirst;
     if ((xc & groupMask) == 0) {
       next = r + kStepY.step[p[0]] + kStepCr.step[p[1]] + kStepCb.step[p[2]];
       if ((next & kStopMask) != kCheckExpected) break;
       chroma[xc >> shift] = next & 0xFFFF;
       p += 3;
       const uint32_t y = next >> 16;
-      row[xc - 1] = line[((yLeft + y) >> 1) & 31];
+      if (interpolated) row[xc - 1] = line[((yLeft + y) >> 1) & 31];
       line = colours + chromaPart(next);
       row[xc] = line[y & 31];
       yLeft = y;
@@ -95,7 +97,7 @@ int carryingPairsScalar(const CarryingPairs& j, uint32_t* value, int* used) {
       if ((next & kStopMask) != kCheckExpected) break;
       p += 1;
       const uint32_t y = next >> 16;
-      row[xc - 1] = line[((yLeft + y) >> 1) & 31];
+      if (interpolated) row[xc - 1] = line[((yLeft + y) >> 1) & 31];
       row[xc] = line[y & 31];
       yLeft = y;
     }
@@ -158,7 +160,7 @@ int sharingPairsSse2(const SharingPairs& j, int* y) {
     stops |= ~0u << (rest < 8 ? 2 * rest : 16);
     const int n = __builtin_ctz(stops) / 2;
     uint16_t* out = j.row + x0;
-    for (int i = 0; i < 2 * n; ++i) out[i] = j.colours[index[i]];
+    for (int i = k == 0 && j.codedFirst; i < 2 * n; ++i) out[i] = j.colours[index[i]];
     if (n) {
       alignas(16) int16_t rights[8];
       _mm_store_si128(reinterpret_cast<__m128i*>(rights), r);
@@ -311,7 +313,7 @@ __attribute__((target("avx2"))) int carryingPairsAvx2(const CarryingPairs& j, ui
     _mm_store_si128(reinterpret_cast<__m128i*>(index + 8), _mm_unpacklo_epi16(lo1, hi1));
     _mm_store_si128(reinterpret_cast<__m128i*>(index + 12), _mm_unpackhi_epi16(lo1, hi1));
     uint16_t* out = row + xc - 1;
-    for (int i = 0; i < 2 * n; ++i) out[i] = colours[index[i]];
+    for (int i = k == 0 && j.codedFirst; i < 2 * n; ++i) out[i] = colours[index[i]];
     _mm_store_si128(reinterpret_cast<__m128i*>(ys), y);
     _mm_store_si128(reinterpret_cast<__m128i*>(crs), cr);
     _mm_store_si128(reinterpret_cast<__m128i*>(cbs), cb);

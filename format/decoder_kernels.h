@@ -27,6 +27,9 @@ struct SharingPairs {
   const uint16_t* c12;
   const uint16_t* colours;  // ColourTables::ycToRgbByChroma
   uint16_t* row;            // the picture row
+  // The run starts at the first pair's coded pixel: its interpolated pixel (column x, before
+  // the run) is not written, so the walk needs no branch on the parity of the run's start.
+  bool codedFirst;
 };
 using SharingPairsFn = int (*)(const SharingPairs& job, int* y);
 
@@ -50,6 +53,7 @@ struct CarryingPairs {
   uint32_t* chroma;         // the chroma store: colour differences of the running value, per group
   const uint16_t* colours;  // ColourTables::ycToRgbByChroma
   uint16_t* row;            // the picture row
+  bool codedFirst;          // as in SharingPairs
 };
 using CarryingPairsFn = int (*)(const CarryingPairs& job, uint32_t* value, int* used);
 
