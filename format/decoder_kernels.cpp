@@ -125,6 +125,7 @@ int sharingPairsSse2(const SharingPairs& j, int* y) {
   const __m128i low = _mm_set1_epi16(64), high = _mm_set1_epi16(95);
   const __m128i five = _mm_set1_epi16(31);
   alignas(16) uint32_t index[16];
+  bool skipFirst = j.codedFirst;
   while (k < j.pairs) {
     int64_t bytes;
     __builtin_memcpy(&bytes, j.symbols + k, 8);
@@ -160,7 +161,12 @@ int sharingPairsSse2(const SharingPairs& j, int* y) {
     stops |= ~0u << (rest < 8 ? 2 * rest : 16);
     const int n = __builtin_ctz(stops) / 2;
     uint16_t* out = j.row + x0;
-    for (int i = k == 0 && j.codedFirst; i < 2 * n; ++i) out[i] = j.colours[index[i]];
+    // The first pixel goes to a scratch word when it is not to be written (without a branch:
+    // the loop below then always starts at the second).
+    uint16_t scratch;
+    *(skipFirst || n == 0 ? &scratch : out) = j.colours[index[0]];
+    skipFirst = false;
+    for (int i = 1; i < 2 * n; ++i) out[i] = j.colours[index[i]];
     if (n) {
       alignas(16) int16_t rights[8];
       _mm_store_si128(reinterpret_cast<__m128i*>(rights), r);
@@ -239,6 +245,7 @@ __attribute__((target("avx2"))) int carryingPairsAvx2(const CarryingPairs& j, ui
   const __m128i low5 = _mm_set1_epi16(31), low6 = _mm_set1_epi16(63), one = _mm_set1_epi16(1);
   alignas(16) uint32_t index[16];
   alignas(16) int16_t ys[8], crs[8], cbs[8];
+  bool skipFirst = j.codedFirst;
   int k = 0;
   while (k < pairs) {
     const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
@@ -313,7 +320,10 @@ __attribute__((target("avx2"))) int carryingPairsAvx2(const CarryingPairs& j, ui
     _mm_store_si128(reinterpret_cast<__m128i*>(index + 8), _mm_unpacklo_epi16(lo1, hi1));
     _mm_store_si128(reinterpret_cast<__m128i*>(index + 12), _mm_unpackhi_epi16(lo1, hi1));
     uint16_t* out = row + xc - 1;
-    for (int i = k == 0 && j.codedFirst; i < 2 * n; ++i) out[i] = colours[index[i]];
+    uint16_t scratch;  // as in sharingPairsSse2 (n is at least 1 here)
+    *(skipFirst ? &scratch : out) = colours[index[0]];
+    skipFirst = false;
+    for (int i = 1; i < 2 * n; ++i) out[i] = colours[index[i]];
     _mm_store_si128(reinterpret_cast<__m128i*>(ys), y);
     _mm_store_si128(reinterpret_cast<__m128i*>(crs), cr);
     _mm_store_si128(reinterpret_cast<__m128i*>(cbs), cb);
