@@ -112,6 +112,39 @@ namespace {
 
 #ifdef ZOV_SSE2
 
+// The sixteen pixels of a step, looked up by their indices, of which lanes [from, count) are
+// written at out: two vector stores over what the row holds, so the number written takes no
+// loop (its end follows the run's length, which no branch predictor foresees).
+inline void putPixels16(uint16_t* out, const uint32_t* index, const uint16_t* colours, int from,
+                        int count) {
+  __m128i a = _mm_cvtsi32_si128(colours[index[0]]);
+  __m128i b = _mm_cvtsi32_si128(colours[index[8]]);
+  a = _mm_insert_epi16(a, colours[index[1]], 1);
+  b = _mm_insert_epi16(b, colours[index[9]], 1);
+  a = _mm_insert_epi16(a, colours[index[2]], 2);
+  b = _mm_insert_epi16(b, colours[index[10]], 2);
+  a = _mm_insert_epi16(a, colours[index[3]], 3);
+  b = _mm_insert_epi16(b, colours[index[11]], 3);
+  a = _mm_insert_epi16(a, colours[index[4]], 4);
+  b = _mm_insert_epi16(b, colours[index[12]], 4);
+  a = _mm_insert_epi16(a, colours[index[5]], 5);
+  b = _mm_insert_epi16(b, colours[index[13]], 5);
+  a = _mm_insert_epi16(a, colours[index[6]], 6);
+  b = _mm_insert_epi16(b, colours[index[14]], 6);
+  a = _mm_insert_epi16(a, colours[index[7]], 7);
+  b = _mm_insert_epi16(b, colours[index[15]], 7);
+  const __m128i lanesA = _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7);
+  const __m128i lanesB = _mm_setr_epi16(8, 9, 10, 11, 12, 13, 14, 15);
+  const __m128i c = _mm_set1_epi16(static_cast<int16_t>(count));
+  const __m128i f = _mm_set1_epi16(static_cast<int16_t>(from));
+  const __m128i mA = _mm_andnot_si128(_mm_cmpgt_epi16(f, lanesA), _mm_cmpgt_epi16(c, lanesA));
+  const __m128i mB = _mm_andnot_si128(_mm_cmpgt_epi16(f, lanesB), _mm_cmpgt_epi16(c, lanesB));
+  __m128i* const o = reinterpret_cast<__m128i*>(out);
+  const __m128i oldA = _mm_loadu_si128(o), oldB = _mm_loadu_si128(o + 1);
+  _mm_storeu_si128(o, _mm_or_si128(_mm_and_si128(mA, a), _mm_andnot_si128(mA, oldA)));
+  _mm_storeu_si128(o + 1, _mm_or_si128(_mm_and_si128(mB, b), _mm_andnot_si128(mB, oldB)));
+}
+
 // Eight pairs at a time: the luminances are a running sum of the steps, found in three
 // shift-and-add rounds; one compare mask finds the first pair the reference would stop at. Runs
 // are short on camera footage (half of them under five pairs), so the last group of eight is
@@ -161,12 +194,16 @@ int sharingPairsSse2(const SharingPairs& j, int* y) {
     stops |= ~0u << (rest < 8 ? 2 * rest : 16);
     const int n = __builtin_ctz(stops) / 2;
     uint16_t* out = j.row + x0;
-    // The first pixel goes to a scratch word when it is not to be written (without a branch:
-    // the loop below then always starts at the second).
-    uint16_t scratch;
-    *(skipFirst || n == 0 ? &scratch : out) = j.colours[index[0]];
+    if (x0 + 16 <= j.width) {
+      putPixels16(out, index, j.colours, skipFirst, 2 * n);
+    } else {
+      // The first pixel goes to a scratch word when it is not to be written (without a
+      // branch: the loop below then always starts at the second).
+      uint16_t scratch;
+      *(skipFirst || n == 0 ? &scratch : out) = j.colours[index[0]];
+      for (int i = 1; i < 2 * n; ++i) out[i] = j.colours[index[i]];
+    }
     skipFirst = false;
-    for (int i = 1; i < 2 * n; ++i) out[i] = j.colours[index[i]];
     if (n) {
       alignas(16) int16_t rights[8];
       _mm_store_si128(reinterpret_cast<__m128i*>(rights), r);
@@ -320,10 +357,14 @@ __attribute__((target("avx2"))) int carryingPairsAvx2(const CarryingPairs& j, ui
     _mm_store_si128(reinterpret_cast<__m128i*>(index + 8), _mm_unpacklo_epi16(lo1, hi1));
     _mm_store_si128(reinterpret_cast<__m128i*>(index + 12), _mm_unpackhi_epi16(lo1, hi1));
     uint16_t* out = row + xc - 1;
-    uint16_t scratch;  // as in sharingPairsSse2 (n is at least 1 here)
-    *(skipFirst ? &scratch : out) = colours[index[0]];
+    if (xc - 1 + 16 <= j.width) {
+      putPixels16(out, index, colours, skipFirst, 2 * n);
+    } else {
+      uint16_t scratch;  // as in sharingPairsSse2 (n is at least 1 here)
+      *(skipFirst ? &scratch : out) = colours[index[0]];
+      for (int i = 1; i < 2 * n; ++i) out[i] = colours[index[i]];
+    }
     skipFirst = false;
-    for (int i = 1; i < 2 * n; ++i) out[i] = colours[index[i]];
     _mm_store_si128(reinterpret_cast<__m128i*>(ys), y);
     _mm_store_si128(reinterpret_cast<__m128i*>(crs), cr);
     _mm_store_si128(reinterpret_cast<__m128i*>(cbs), cb);

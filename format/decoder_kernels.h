@@ -30,6 +30,10 @@ struct SharingPairs {
   // The run starts at the first pair's coded pixel: its interpolated pixel (column x, before
   // the run) is not written, so the walk needs no branch on the parity of the run's start.
   bool codedFirst;
+  // The row's length. The vector versions write a step's pixels with stores of a fixed width
+  // over what the row holds (the pixels outside the run keep their values) where those lie
+  // within it; the row is read and written only within [0, width).
+  int width;
 };
 using SharingPairsFn = int (*)(const SharingPairs& job, int* y);
 
@@ -54,6 +58,7 @@ struct CarryingPairs {
   const uint16_t* colours;  // ColourTables::ycToRgbByChroma
   uint16_t* row;            // the picture row
   bool codedFirst;          // as in SharingPairs
+  int width;                // as in SharingPairs
 };
 using CarryingPairsFn = int (*)(const CarryingPairs& job, uint32_t* value, int* used);
 

@@ -271,7 +271,7 @@ class YcWalk {
       }
       c12Ready = true;
     }
-    const SharingPairs job{p, pairs, x, Edge, c12, colours, pic + rowIdx, codedFirst};
+    const SharingPairs job{p, pairs, x, Edge, c12, colours, pic + rowIdx, codedFirst, w};
     int y = yOf(r);
     const int done = sharingPairs(job, &y);
     if (done == 0) return 0;
@@ -284,7 +284,7 @@ class YcWalk {
 
   // The same in a carrying row (coded pixels in the even columns, x odd).
   int carriedPairs(int x, int pairs, bool codedFirst, uint32_t& r) {
-    const CarryingPairs job{p, pairs, x, groupShift, chroma, colours, pic + rowIdx, codedFirst};
+    const CarryingPairs job{p, pairs, x, groupShift, chroma, colours, pic + rowIdx, codedFirst, w};
     int used = 0;
     const int done = carryingPairs(job, &r, &used);
     p += used;
