@@ -1,5 +1,7 @@
 #include "format/decoder_kernels.h"
 
+#include <algorithm>
+
 #include "format/cpu_features.h"
 
 #if defined(__SSE2__)
@@ -190,8 +192,9 @@ int sharingPairsSse2(const SharingPairs& j, int* y) {
     const int rest = j.pairs - k;
     unsigned stops = static_cast<unsigned>(_mm_movemask_epi8(bad));
     // The lanes past the run, by a mask rather than a branch (whether a group is the run's last
-    // follows no pattern); bit 16 always set stands for "all eight".
-    stops |= ~0u << (rest < 8 ? 2 * rest : 16);
+    // follows no pattern); bit 16 always set stands for "all eight". The lanes are counted by a
+    // minimum, which compiles to a conditional move (a conditional expression became a branch).
+    stops |= ~0u << (2 * std::min(rest, 8));
     const int n = __builtin_ctz(stops) / 2;
     uint16_t* out = j.row + x0;
     if (x0 + 16 <= j.width) {
@@ -313,7 +316,7 @@ __attribute__((target("avx2"))) int carryingPairsAvx2(const CarryingPairs& j, ui
     bad = _mm_or_si128(bad, _mm_or_si128(_mm_cmplt_epi16(cb, yLow), _mm_cmpgt_epi16(cb, cHigh)));
     const int rest = pairs - k;
     unsigned stops = static_cast<unsigned>(_mm_movemask_epi8(bad));
-    stops |= ~0u << (rest < 8 ? 2 * rest : 16);
+    stops |= ~0u << (2 * std::min(rest, 8));  // as in sharingPairsSse2
     const int n = __builtin_ctz(stops) / 2;
     if (n == 0) break;
     // Colour differences of the group starts: (Cr << 8 | Cb) per pair.
