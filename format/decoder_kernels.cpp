@@ -5,7 +5,7 @@
 #include "format/cpu_features.h"
 
 #if defined(__SSE2__)
-#include <immintrin.h>
+#include <emmintrin.h>
 #define ZOV_SSE2 1
 #endif
 
@@ -219,168 +219,6 @@ int sharingPairsSse2(const SharingPairs& j, int* y) {
   return k;
 }
 
-// Eight pairs at a time. The symbols of a carrying row come in a fixed pattern (with groups of
-// two every coded pixel is a full pixel, three symbols; with groups of four full and Y-only
-// pixels alternate, sixteen symbols for eight pairs), so one byte shuffle per component lays
-// the pairs' symbols out in lanes, a Y-only pixel's colour difference steps reading as
-// neutral. Each component is then a running sum of its steps (three shift-and-add rounds),
-// one compare mask finds the first pair the reference would stop at, the colour differences of
-// the group starts go to the chroma store by masked stores, and the 17-bit table indices are
-// assembled in registers, only the look-ups staying scalar. Uses SSSE3's byte shuffle and
-// AVX2's masked store on 128-bit vectors.
-__attribute__((target("avx2"))) inline __m128i prefixSum8(__m128i d) {
-  d = _mm_add_epi16(d, _mm_slli_si128(d, 2));
-  d = _mm_add_epi16(d, _mm_slli_si128(d, 4));
-  return _mm_add_epi16(d, _mm_slli_si128(d, 8));
-}
-
-// The lanes shifted up by one, `first` entering lane 0: each pair's left neighbour.
-__attribute__((target("avx2"))) inline __m128i previous8(__m128i v, int first) {
-  return _mm_insert_epi16(_mm_slli_si128(v, 2), first, 0);
-}
-
-__attribute__((target("avx2"))) int carryingPairsAvx2(const CarryingPairs& j, uint32_t* value,
-                                                      int* used) {
-  const uint8_t* p = j.symbols;
-  const int pairs = j.pairs, shift = j.groupShift;
-  uint32_t* const chroma = j.chroma;
-  const uint16_t* const colours = j.colours;
-  uint16_t* const row = j.row;
-  uint32_t r = *value;
-  // Byte shuffles per component (-1: a lane without that symbol), for groups of two, for
-  // groups of four starting with a full pixel and starting with a Y-only one.
-  constexpr int8_t z = -1;
-  alignas(16) static constexpr int8_t kTwoLow[3][16] = {
-      {0, z, 3, z, 6, z, 9, z, 12, z, 15, z, z, z, z, z},
-      {1, z, 4, z, 7, z, 10, z, 13, z, z, z, z, z, z, z},
-      {2, z, 5, z, 8, z, 11, z, 14, z, z, z, z, z, z, z}};
-  alignas(16) static constexpr int8_t kTwoHigh[3][16] = {
-      {z, z, z, z, z, z, z, z, z, z, z, z, 2, z, 5, z},
-      {z, z, z, z, z, z, z, z, z, z, 0, z, 3, z, 6, z},
-      {z, z, z, z, z, z, z, z, z, z, 1, z, 4, z, 7, z}};
-  alignas(16) static constexpr int8_t kFour[2][3][16] = {
-      {{0, z, 3, z, 4, z, 7, z, 8, z, 11, z, 12, z, 15, z},
-       {1, z, z, z, 5, z, z, z, 9, z, z, z, 13, z, z, z},
-       {2, z, z, z, 6, z, z, z, 10, z, z, z, 14, z, z, z}},
-      {{0, z, 1, z, 4, z, 5, z, 8, z, 9, z, 12, z, 13, z},
-       {z, z, 2, z, z, z, 6, z, z, z, 10, z, z, z, 14, z},
-       {z, z, 3, z, z, z, 7, z, z, z, 11, z, z, z, 15, z}}};
-  const int phase = shift == 2 ? ((j.x + 1) >> 1 & 1) : 0;  // groups of four: Y-only first
-  const auto shuffle = [](const int8_t* t) {
-    return _mm_load_si128(reinterpret_cast<const __m128i*>(t));
-  };
-  const __m128i sy0 = shift == 1 ? shuffle(kTwoLow[0]) : shuffle(kFour[phase][0]);
-  const __m128i sr0 = shift == 1 ? shuffle(kTwoLow[1]) : shuffle(kFour[phase][1]);
-  const __m128i sb0 = shift == 1 ? shuffle(kTwoLow[2]) : shuffle(kFour[phase][2]);
-  const __m128i sy1 = shuffle(kTwoHigh[0]), sr1 = shuffle(kTwoHigh[1]), sb1 = shuffle(kTwoHigh[2]);
-  // Lanes whose pair is a full pixel; the others read a neutral 7 as their colour steps.
-  const __m128i fullLanes =
-      shift == 1 ? _mm_set1_epi16(-1)
-                 : (phase == 0 ? _mm_set1_epi32(0xFFFF) : _mm_set1_epi32(int(0xFFFF0000u)));
-  const __m128i neutralFill = _mm_andnot_si128(fullLanes, _mm_set1_epi16(7));
-  const __m128i seven = _mm_set1_epi16(7), thirteen = _mm_set1_epi16(13);
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i yLow = _mm_set1_epi16(64), yHigh = _mm_set1_epi16(95);
-  const __m128i cHigh = _mm_set1_epi16(127);
-  const __m128i low5 = _mm_set1_epi16(31), low6 = _mm_set1_epi16(63), one = _mm_set1_epi16(1);
-  alignas(16) uint32_t index[16];
-  alignas(16) int16_t ys[8], crs[8], cbs[8];
-  bool skipFirst = j.codedFirst;
-  int k = 0;
-  while (k < pairs) {
-    const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    __m128i sY = _mm_shuffle_epi8(lo, sy0), sR = _mm_shuffle_epi8(lo, sr0),
-            sB = _mm_shuffle_epi8(lo, sb0);
-    if (shift == 1) {
-      const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
-      sY = _mm_or_si128(sY, _mm_shuffle_epi8(hi, sy1));
-      sR = _mm_or_si128(sR, _mm_shuffle_epi8(hi, sr1));
-      sB = _mm_or_si128(sB, _mm_shuffle_epi8(hi, sb1));
-    } else {
-      sR = _mm_or_si128(sR, neutralFill);
-      sB = _mm_or_si128(sB, neutralFill);
-    }
-    // Symbols 0 and 14 (and 15) are left to the caller.
-    __m128i bad = _mm_or_si128(_mm_cmpeq_epi16(sY, zero), _mm_cmpgt_epi16(sY, thirteen));
-    bad = _mm_or_si128(bad, _mm_or_si128(_mm_cmpeq_epi16(sR, zero), _mm_cmpgt_epi16(sR, thirteen)));
-    bad = _mm_or_si128(bad, _mm_or_si128(_mm_cmpeq_epi16(sB, zero), _mm_cmpgt_epi16(sB, thirteen)));
-    const int y0 = int(r >> 16 & 0xFF), cr0 = int(r >> 8 & 0xFF), cb0 = int(r & 0xFF);
-    const __m128i y =
-        _mm_add_epi16(prefixSum8(_mm_sub_epi16(sY, seven)), _mm_set1_epi16(short(y0)));
-    const __m128i cr =
-        _mm_add_epi16(prefixSum8(_mm_sub_epi16(sR, seven)), _mm_set1_epi16(short(cr0)));
-    const __m128i cb =
-        _mm_add_epi16(prefixSum8(_mm_sub_epi16(sB, seven)), _mm_set1_epi16(short(cb0)));
-    bad = _mm_or_si128(bad, _mm_or_si128(_mm_cmplt_epi16(y, yLow), _mm_cmpgt_epi16(y, yHigh)));
-    bad = _mm_or_si128(bad, _mm_or_si128(_mm_cmplt_epi16(cr, yLow), _mm_cmpgt_epi16(cr, cHigh)));
-    bad = _mm_or_si128(bad, _mm_or_si128(_mm_cmplt_epi16(cb, yLow), _mm_cmpgt_epi16(cb, cHigh)));
-    const int rest = pairs - k;
-    unsigned stops = static_cast<unsigned>(_mm_movemask_epi8(bad));
-    stops |= ~0u << (2 * std::min(rest, 8));  // as in sharingPairsSse2
-    const int n = __builtin_ctz(stops) / 2;
-    if (n == 0) break;
-    // Colour differences of the group starts: (Cr << 8 | Cb) per pair.
-    const __m128i cv = _mm_or_si128(_mm_slli_epi16(cr, 8), cb);
-    const __m128i lanes = _mm_set1_epi32(n);
-    const int xc = j.x + 1 + 2 * k;
-    if (shift == 1) {
-      uint32_t* out = chroma + (xc >> 1);
-      _mm_maskstore_epi32(reinterpret_cast<int*>(out),
-                          _mm_cmpgt_epi32(lanes, _mm_setr_epi32(0, 1, 2, 3)),
-                          _mm_unpacklo_epi16(cv, zero));
-      _mm_maskstore_epi32(reinterpret_cast<int*>(out + 4),
-                          _mm_cmpgt_epi32(lanes, _mm_setr_epi32(4, 5, 6, 7)),
-                          _mm_unpackhi_epi16(cv, zero));
-    } else {
-      // Full pixels in the even lanes (phase 0) or the odd ones (phase 1).
-      const __m128i full =
-          phase == 0 ? _mm_and_si128(cv, _mm_set1_epi32(0xFFFF)) : _mm_srli_epi32(cv, 16);
-      const __m128i pairOf = phase == 0 ? _mm_setr_epi32(0, 2, 4, 6) : _mm_setr_epi32(1, 3, 5, 7);
-      _mm_maskstore_epi32(reinterpret_cast<int*>(chroma + ((xc + 2 * phase) >> 2)),
-                          _mm_cmpgt_epi32(lanes, pairOf), full);
-    }
-    // Indices: (Cr & 63) << 11 | (Cb & 63) << 5 | (Y & 31); Cr's top bit is bit 16.
-    const __m128i yPrev = previous8(y, y0), crPrev = previous8(cr, cr0),
-                  cbPrev = previous8(cb, cb0);
-    const __m128i yMid = _mm_srli_epi16(_mm_add_epi16(yPrev, y), 1);
-    const __m128i codedLo = _mm_or_si128(
-        _mm_or_si128(_mm_slli_epi16(cr, 11), _mm_slli_epi16(_mm_and_si128(cb, low6), 5)),
-        _mm_and_si128(y, low5));
-    const __m128i midLo = _mm_or_si128(
-        _mm_or_si128(_mm_slli_epi16(crPrev, 11), _mm_slli_epi16(_mm_and_si128(cbPrev, low6), 5)),
-        _mm_and_si128(yMid, low5));
-    const __m128i codedHi = _mm_and_si128(_mm_srli_epi16(cr, 5), one);
-    const __m128i midHi = _mm_and_si128(_mm_srli_epi16(crPrev, 5), one);
-    const __m128i lo0 = _mm_unpacklo_epi16(midLo, codedLo),
-                  lo1 = _mm_unpackhi_epi16(midLo, codedLo);
-    const __m128i hi0 = _mm_unpacklo_epi16(midHi, codedHi),
-                  hi1 = _mm_unpackhi_epi16(midHi, codedHi);
-    _mm_store_si128(reinterpret_cast<__m128i*>(index), _mm_unpacklo_epi16(lo0, hi0));
-    _mm_store_si128(reinterpret_cast<__m128i*>(index + 4), _mm_unpackhi_epi16(lo0, hi0));
-    _mm_store_si128(reinterpret_cast<__m128i*>(index + 8), _mm_unpacklo_epi16(lo1, hi1));
-    _mm_store_si128(reinterpret_cast<__m128i*>(index + 12), _mm_unpackhi_epi16(lo1, hi1));
-    uint16_t* out = row + xc - 1;
-    if (xc - 1 + 16 <= j.width) {
-      putPixels16(out, index, colours, skipFirst, 2 * n);
-    } else {
-      uint16_t scratch;  // as in sharingPairsSse2 (n is at least 1 here)
-      *(skipFirst ? &scratch : out) = colours[index[0]];
-      for (int i = 1; i < 2 * n; ++i) out[i] = colours[index[i]];
-    }
-    skipFirst = false;
-    _mm_store_si128(reinterpret_cast<__m128i*>(ys), y);
-    _mm_store_si128(reinterpret_cast<__m128i*>(crs), cr);
-    _mm_store_si128(reinterpret_cast<__m128i*>(cbs), cb);
-    r = uint32_t(ys[n - 1]) << 16 | uint32_t(crs[n - 1]) << 8 | uint32_t(cbs[n - 1]);
-    // Symbols taken: one per pair and two more per full pixel.
-    p += shift == 1 ? 3 * n : n + 2 * ((n + 1 - phase) >> 1);
-    k += n;
-    if (n < 8) break;
-  }
-  *value = r;
-  *used = int(p - j.symbols);
-  return k;
-}
 #endif
 
 }  // namespace
@@ -389,7 +227,6 @@ DecoderKernels decoderKernelsFor(unsigned flags) {
   DecoderKernels k{sharingPairsScalar, carryingPairsScalar};
 #ifdef ZOV_SSE2
   if (flags & kCpuSse2) k.sharingPairs = sharingPairsSse2;
-  if (flags & kCpuAvx2) k.carryingPairs = carryingPairsAvx2;
 #else
   (void)flags;
 #endif

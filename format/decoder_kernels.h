@@ -47,8 +47,7 @@ using SharingPairsFn = int (*)(const SharingPairs& job, int* y);
 // `value` is the running value (running_value.h), updated. Stops before the first pair one of
 // whose symbols is 0 or 14 (an extended-range step or a doubled step: left to the caller, in
 // either code) or whose coded pixel leaves the range; returns the pairs written (at most `pairs`)
-// and the symbols they took in *used. May read up to 32 symbols past the last one it takes (the
-// decoder's symbol buffer keeps that slack) but never uses them.
+// and the symbols they took in *used. Reads at most 3 * pairs symbols.
 struct CarryingPairs {
   const uint8_t* symbols;
   int pairs;
@@ -58,7 +57,6 @@ struct CarryingPairs {
   const uint16_t* colours;  // ColourTables::ycToRgbByChroma
   uint16_t* row;            // the picture row
   bool codedFirst;          // as in SharingPairs
-  int width;                // as in SharingPairs
 };
 using CarryingPairsFn = int (*)(const CarryingPairs& job, uint32_t* value, int* used);
 

@@ -284,7 +284,7 @@ class YcWalk {
 
   // The same in a carrying row (coded pixels in the even columns, x odd).
   int carriedPairs(int x, int pairs, bool codedFirst, uint32_t& r) {
-    const CarryingPairs job{p, pairs, x, groupShift, chroma, colours, pic + rowIdx, codedFirst, w};
+    const CarryingPairs job{p, pairs, x, groupShift, chroma, colours, pic + rowIdx, codedFirst};
     int used = 0;
     const int done = carryingPairs(job, &r, &used);
     p += used;
