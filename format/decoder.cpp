@@ -280,12 +280,16 @@ void FrameDecoder::clearMaps() {
     if (enpy_) std::memset(entropyMap_.data() + start, 0, count);
     clearAll_ = false;
   } else {
-    uint8_t* block = blockMap_.data();
-    for (uint32_t i : marks_) block[i] = 0;
-    if (unchanged)
-      for (uint32_t i : marks_) unchangedMap_[i] = 0;
-    if (enpy_)
-      for (uint32_t i : marks_) entropyMap_[i] = 0;
+    // One walk of the list for the three maps; a map not maintained is stood in for by the
+    // block map (the same byte cleared twice).
+    uint8_t* const block = blockMap_.data();
+    uint8_t* const kept = unchanged ? unchangedMap_.data() : block;
+    uint8_t* const entropy = enpy_ ? entropyMap_.data() : block;
+    for (uint32_t i : marks_) {
+      block[i] = 0;
+      kept[i] = 0;
+      entropy[i] = 0;
+    }
   }
   marks_.clear();
   marksUnchanged_ = unchanged;
@@ -340,31 +344,38 @@ bool FrameDecoder::placeBlock(BlockList list, uint32_t pos, int bw, int bh, uint
   if (!cover_.claim(firstRow, rowStep, bh, col, bw)) return fail("overlapping blocks"), false;
   const size_t stride = size_t(rowStep) * width_;
   const uint8_t width = static_cast<uint8_t>(bw);
-  for (int r = 0; r < bh; ++r) {
-    const size_t i = first + size_t(r) * stride;
-    blockMap_[i] = width;
-    marks_.push_back(static_cast<uint32_t>(i));
-  }
+  // Each row of the block in one loop: its width in the block map, its place in the list of
+  // marks, and what its list adds.
+  auto rows = [&](auto&& also) {
+    for (int r = 0; r < bh; ++r) {
+      const size_t i = first + size_t(r) * stride;
+      blockMap_[i] = width;
+      marks_.push_back(static_cast<uint32_t>(i));
+      also(i);
+    }
+  };
   switch (list) {
-    case BlockList::Interframe:
-      if (unchangedMapMaintained())
-        for (int r = 0; r < bh; ++r) unchangedMap_[first + size_t(r) * stride] = width;
+    case BlockList::Interframe: {
+      // A map not maintained is stood in for by the block map (the same byte written twice).
+      uint8_t* const kept = unchangedMapMaintained() ? unchangedMap_.data() : blockMap_.data();
+      rows([&](size_t i) { kept[i] = width; });
       break;
+    }
     case BlockList::Chroma:
-      for (int r = 0; r < bh; ++r) {
-        const size_t i = first + size_t(r) * stride;
+      rows([&](size_t i) {
         std::memcpy(picture_.data() + i, background_.data() + i, size_t(bw) * 2);
-      }
+      });
       break;
     case BlockList::Rle: {
       const uint16_t fill = pictureColour(colour, options_.pixelKind);
-      for (int r = 0; r < bh; ++r)
-        std::fill_n(picture_.data() + first + size_t(r) * stride, bw, fill);
+      rows([&](size_t i) { std::fill_n(picture_.data() + i, bw, fill); });
       break;
     }
-    case BlockList::Entropy:
-      for (int r = 0; r < bh; ++r) entropyMap_[first + size_t(r) * stride] = 1;
+    case BlockList::Entropy: {
+      uint8_t* const entropy = entropyMap_.data();
+      rows([&](size_t i) { entropy[i] = 1; });
       break;
+    }
   }
   return true;
 }

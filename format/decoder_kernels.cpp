@@ -1,5 +1,7 @@
 #include "format/decoder_kernels.h"
 
+#include <algorithm>
+
 #include "format/cpu_features.h"
 
 #if defined(__SSE2__)
@@ -25,7 +27,8 @@ int sharingPairsScalar(const SharingPairs& j, int* y) {
   for (; k < pairs; ++k) {
     const int right = left + step[symbols[k]];
     if (unsigned(right - 64) > 31) break;
-    row[2 * k] = colours[uint32_t(c12[2 * k]) << 5 | uint32_t((left + right) >> 1 & 31)];
+    if (k > 0 || !j.codedFirst)
+      row[2 * k] = colours[uint32_t(c12[2 * k]) << 5 | uint32_t((left + right) >> 1 & 31)];
     row[2 * k + 1] = colours[uint32_t(c12[2 * k + 1]) << 5 | uint32_t(right & 31)];
     left = right;
   }
@@ -80,13 +83,14 @@ int carryingPairsScalar(const CarryingPairs& j, uint32_t* value, int* used) {
   int k = 0;
   for (; k < pairs; ++k, xc += 2) {
     uint32_t next;
+    const bool interpolated = k > 0 || !j.codedFirst;
     if ((xc & groupMask) == 0) {
       next = r + kStepY.step[p[0]] + kStepCr.step[p[1]] + kStepCb.step[p[2]];
       if ((next & kStopMask) != kCheckExpected) break;
       chroma[xc >> shift] = next & 0xFFFF;
       p += 3;
       const uint32_t y = next >> 16;
-      row[xc - 1] = line[((yLeft + y) >> 1) & 31];
+      if (interpolated) row[xc - 1] = line[((yLeft + y) >> 1) & 31];
       line = colours + chromaPart(next);
       row[xc] = line[y & 31];
       yLeft = y;
@@ -95,7 +99,7 @@ int carryingPairsScalar(const CarryingPairs& j, uint32_t* value, int* used) {
       if ((next & kStopMask) != kCheckExpected) break;
       p += 1;
       const uint32_t y = next >> 16;
-      row[xc - 1] = line[((yLeft + y) >> 1) & 31];
+      if (interpolated) row[xc - 1] = line[((yLeft + y) >> 1) & 31];
       row[xc] = line[y & 31];
       yLeft = y;
     }
@@ -110,6 +114,39 @@ namespace {
 
 #ifdef ZOV_SSE2
 
+// The sixteen pixels of a step, looked up by their indices, of which lanes [from, count) are
+// written at out: two vector stores over what the row holds, so the number written takes no
+// loop (its end follows the run's length, which no branch predictor foresees).
+inline void putPixels16(uint16_t* out, const uint32_t* index, const uint16_t* colours, int from,
+                        int count) {
+  __m128i a = _mm_cvtsi32_si128(colours[index[0]]);
+  __m128i b = _mm_cvtsi32_si128(colours[index[8]]);
+  a = _mm_insert_epi16(a, colours[index[1]], 1);
+  b = _mm_insert_epi16(b, colours[index[9]], 1);
+  a = _mm_insert_epi16(a, colours[index[2]], 2);
+  b = _mm_insert_epi16(b, colours[index[10]], 2);
+  a = _mm_insert_epi16(a, colours[index[3]], 3);
+  b = _mm_insert_epi16(b, colours[index[11]], 3);
+  a = _mm_insert_epi16(a, colours[index[4]], 4);
+  b = _mm_insert_epi16(b, colours[index[12]], 4);
+  a = _mm_insert_epi16(a, colours[index[5]], 5);
+  b = _mm_insert_epi16(b, colours[index[13]], 5);
+  a = _mm_insert_epi16(a, colours[index[6]], 6);
+  b = _mm_insert_epi16(b, colours[index[14]], 6);
+  a = _mm_insert_epi16(a, colours[index[7]], 7);
+  b = _mm_insert_epi16(b, colours[index[15]], 7);
+  const __m128i lanesA = _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7);
+  const __m128i lanesB = _mm_setr_epi16(8, 9, 10, 11, 12, 13, 14, 15);
+  const __m128i c = _mm_set1_epi16(static_cast<int16_t>(count));
+  const __m128i f = _mm_set1_epi16(static_cast<int16_t>(from));
+  const __m128i mA = _mm_andnot_si128(_mm_cmpgt_epi16(f, lanesA), _mm_cmpgt_epi16(c, lanesA));
+  const __m128i mB = _mm_andnot_si128(_mm_cmpgt_epi16(f, lanesB), _mm_cmpgt_epi16(c, lanesB));
+  __m128i* const o = reinterpret_cast<__m128i*>(out);
+  const __m128i oldA = _mm_loadu_si128(o), oldB = _mm_loadu_si128(o + 1);
+  _mm_storeu_si128(o, _mm_or_si128(_mm_and_si128(mA, a), _mm_andnot_si128(mA, oldA)));
+  _mm_storeu_si128(o + 1, _mm_or_si128(_mm_and_si128(mB, b), _mm_andnot_si128(mB, oldB)));
+}
+
 // Eight pairs at a time: the luminances are a running sum of the steps, found in three
 // shift-and-add rounds; one compare mask finds the first pair the reference would stop at. Runs
 // are short on camera footage (half of them under five pairs), so the last group of eight is
@@ -123,6 +160,7 @@ int sharingPairsSse2(const SharingPairs& j, int* y) {
   const __m128i low = _mm_set1_epi16(64), high = _mm_set1_epi16(95);
   const __m128i five = _mm_set1_epi16(31);
   alignas(16) uint32_t index[16];
+  bool skipFirst = j.codedFirst;
   while (k < j.pairs) {
     int64_t bytes;
     __builtin_memcpy(&bytes, j.symbols + k, 8);
@@ -154,11 +192,21 @@ int sharingPairsSse2(const SharingPairs& j, int* y) {
     const int rest = j.pairs - k;
     unsigned stops = static_cast<unsigned>(_mm_movemask_epi8(bad));
     // The lanes past the run, by a mask rather than a branch (whether a group is the run's last
-    // follows no pattern); bit 16 always set stands for "all eight".
-    stops |= ~0u << (rest < 8 ? 2 * rest : 16);
+    // follows no pattern); bit 16 always set stands for "all eight". The lanes are counted by a
+    // minimum, which compiles to a conditional move (a conditional expression became a branch).
+    stops |= ~0u << (2 * std::min(rest, 8));
     const int n = __builtin_ctz(stops) / 2;
     uint16_t* out = j.row + x0;
-    for (int i = 0; i < 2 * n; ++i) out[i] = j.colours[index[i]];
+    if (x0 + 16 <= j.width) {
+      putPixels16(out, index, j.colours, skipFirst, 2 * n);
+    } else {
+      // The first pixel goes to a scratch word when it is not to be written (without a
+      // branch: the loop below then always starts at the second).
+      uint16_t scratch;
+      *(skipFirst || n == 0 ? &scratch : out) = j.colours[index[0]];
+      for (int i = 1; i < 2 * n; ++i) out[i] = j.colours[index[i]];
+    }
+    skipFirst = false;
     if (n) {
       alignas(16) int16_t rights[8];
       _mm_store_si128(reinterpret_cast<__m128i*>(rights), r);

@@ -27,6 +27,13 @@ struct SharingPairs {
   const uint16_t* c12;
   const uint16_t* colours;  // ColourTables::ycToRgbByChroma
   uint16_t* row;            // the picture row
+  // The run starts at the first pair's coded pixel: its interpolated pixel (column x, before
+  // the run) is not written, so the walk needs no branch on the parity of the run's start.
+  bool codedFirst;
+  // The row's length. The vector versions write a step's pixels with stores of a fixed width
+  // over what the row holds (the pixels outside the run keep their values) where those lie
+  // within it; the row is read and written only within [0, width).
+  int width;
 };
 using SharingPairsFn = int (*)(const SharingPairs& job, int* y);
 
@@ -49,6 +56,7 @@ struct CarryingPairs {
   uint32_t* chroma;         // the chroma store: colour differences of the running value, per group
   const uint16_t* colours;  // ColourTables::ycToRgbByChroma
   uint16_t* row;            // the picture row
+  bool codedFirst;          // as in SharingPairs
 };
 using CarryingPairsFn = int (*)(const CarryingPairs& job, uint32_t* value, int* used);
 

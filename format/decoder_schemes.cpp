@@ -253,17 +253,25 @@ class YcWalk {
   // The pairs of an interpolated pixel at x + 2k and a coded one after it, inside an Entropy
   // run of a sharing row, through the kernel table; returns the pairs decoded (the kernel stops
   // where the pixel-by-pixel rules have something to say: extended steps, values out of range).
-  int sharedPairs(int x, int pairs, uint32_t& r) {
-    if (pairs <= 0) return 0;
+  int sharedPairs(int x, int pairs, bool codedFirst, uint32_t& r) {
     if (!c12Ready) {  // the store changed in a carrying row since the last sharing row
-      for (int g = 0; g <= (w - 1) >> groupShift; ++g) {
-        // The group's value in each of its 2 or 4 columns, one store.
-        const uint64_t v = (toYc(chroma[g]) & 0xFFF) * 0x0001000100010001u;
-        std::memcpy(c12 + (g << groupShift), &v, size_t(2) << groupShift);
+      // The group's value in each of its 2 or 4 columns, one store of a fixed size (a size
+      // known only at run time would make every store a call of memcpy).
+      const int groups = ((w - 1) >> groupShift) + 1;
+      if (groupShift == 2) {
+        for (int g = 0; g < groups; ++g) {
+          const uint64_t v = (toYc(chroma[g]) & 0xFFF) * 0x0001000100010001u;
+          std::memcpy(c12 + 4 * g, &v, 8);
+        }
+      } else {
+        for (int g = 0; g < groups; ++g) {
+          const uint32_t v = (toYc(chroma[g]) & 0xFFF) * 0x00010001u;
+          std::memcpy(c12 + 2 * g, &v, 4);
+        }
       }
       c12Ready = true;
     }
-    const SharingPairs job{p, pairs, x, Edge, c12, colours, pic + rowIdx};
+    const SharingPairs job{p, pairs, x, Edge, c12, colours, pic + rowIdx, codedFirst, w};
     int y = yOf(r);
     const int done = sharingPairs(job, &y);
     if (done == 0) return 0;
@@ -275,9 +283,8 @@ class YcWalk {
   }
 
   // The same in a carrying row (coded pixels in the even columns, x odd).
-  int carriedPairs(int x, int pairs, uint32_t& r) {
-    if (pairs <= 0) return 0;
-    const CarryingPairs job{p, pairs, x, groupShift, chroma, colours, pic + rowIdx};
+  int carriedPairs(int x, int pairs, bool codedFirst, uint32_t& r) {
+    const CarryingPairs job{p, pairs, x, groupShift, chroma, colours, pic + rowIdx, codedFirst};
     int used = 0;
     const int done = carryingPairs(job, &r, &used);
     p += used;
@@ -291,24 +298,48 @@ class YcWalk {
     const uint8_t* bm = bmap + rowIdx;
     const uint8_t* em = emap + rowIdx;
     // Entropy runs that directly follow each other continue one pattern: walked as one run.
+    // The first two links are followed without a branch (nine runs in ten have at most two; a
+    // loop's end would be mispredicted at most runs), any further ones by the loop. An Entropy
+    // map byte is set only where the block map holds a width.
     int end = x + bm[x];
-    while (end < w && bm[end] != 0 && em[end] != 0) end += bm[end];
+    const auto link = [&](int e) {
+      const int at = e < w ? e : w - 1;
+      const int more = int(e < w) & int(em[at] != 0);
+      return e + (int(bm[at]) & -more);
+    };
+    end = link(link(end));
+    while (end < w && em[end] != 0) end += bm[end];
+    if constexpr (kind != RowKind::Own) {
+      // The kernel takes the run from its start, a coded pixel there standing as the second
+      // pixel of a pair whose first is not written; what it leaves (an extended step, a value
+      // out of range, the last interpolated pixel) goes pixel by pixel below.
+      const bool codedFirst = ((x & 1) == 0) == oddRow;
+      const int from = x - int(codedFirst);
+      const int pairs = (end - from) >> 1;
+      int done = 0;
+      if constexpr (kind == RowKind::Sharing) {
+        if (err == 0) done = sharedPairs(from, pairs, codedFirst, r);
+      } else if (err == 0 && (Edge || st == 0)) {
+        // No symbol the kernel takes is 0 or 14, so the step states stay normal through it.
+        done = carriedPairs(from, pairs, codedFirst, r);
+      }
+      if (done > 0) x = from + 2 * done;
+    }
     while (x < end) {
       if (((x & 1) == 0) == oddRow) {  // odd rows code even columns, even rows odd columns
         codedPixel<kind>(x, r);
         ++x;
         continue;
       }
-      if constexpr (kind == RowKind::Sharing) {
-        const int done = err == 0 ? sharedPairs(x, (end - x) >> 1, r) : 0;
-        if (done > 0) {
-          x += 2 * done;
-          continue;
+      // After an extended step the kernel takes the run up again.
+      if constexpr (kind != RowKind::Own) {
+        const int pairs = (end - x) >> 1;
+        int done = 0;
+        if constexpr (kind == RowKind::Sharing) {
+          if (err == 0 && pairs > 0) done = sharedPairs(x, pairs, false, r);
+        } else if (err == 0 && pairs > 0 && (Edge || st == 0)) {
+          done = carriedPairs(x, pairs, false, r);
         }
-      }
-      if constexpr (kind == RowKind::Carrying) {
-        // No symbol the kernel takes is 0 or 14, so the step states stay normal through it.
-        const int done = err == 0 && (Edge || st == 0) ? carriedPairs(x, (end - x) >> 1, r) : 0;
         if (done > 0) {
           x += 2 * done;
           continue;

@@ -28,8 +28,9 @@ bool pairsOne(SharingPairsFn f, const SharingPairs& job, int y, std::string& why
   const int n = f(b, &yGot);
   if (n == nRef && yGot == yRef && row == refRow) return true;
   why = "x " + std::to_string(job.x) + " pairs " + std::to_string(job.pairs) + " edge " +
-        std::to_string(job.edge) + ": " + std::to_string(n) + " pairs, luminance " +
-        std::to_string(yGot) + ", reference " + std::to_string(nRef) + " " + std::to_string(yRef);
+        std::to_string(job.edge) + " coded first " + std::to_string(job.codedFirst) + ": " +
+        std::to_string(n) + " pairs, luminance " + std::to_string(yGot) + ", reference " +
+        std::to_string(nRef) + " " + std::to_string(yRef);
   for (int i = 0; i < kRow; ++i)
     if (row[i] != refRow[i]) {
       why += ", first pixel apart at column " + std::to_string(i);
@@ -70,9 +71,11 @@ bool pairsCheck(unsigned flags, KernelInputs& in, std::string& why) {
   const SharingPairsFn f = decoderKernelsFor(flags).sharingPairs;
   const ColourTables& t = colourTables(PixelKind::Rgb555);
   std::uniform_int_distribution<int> column(0, kRow - 2), luminance(64, 95), coin(0, 1);
+  // Half the jobs start at a coded pixel (the first interpolated pixel left unwritten).
   auto job = [&](const PairsInput& p, int x, int pairs, bool edge) {
-    return SharingPairs{p.symbols.data(),         pairs,  x, edge, p.c12.data(),
-                        t.ycToRgbByChroma.data(), nullptr};
+    return SharingPairs{
+        p.symbols.data(),     pairs, x, edge, p.c12.data(), t.ycToRgbByChroma.data(), nullptr,
+        coin(in.random) == 1, kRow};
   };
   for (size_t at = 0; at + kRow < in.footageColours.size(); at += 997) {
     const PairsInput p = footageInput(in, at);
@@ -102,8 +105,8 @@ uint64_t pairsBench(unsigned flags, KernelInputs& in) {
       // Runs as long as they come on camera footage: a few pairs up to a few dozen.
       for (int x = 1; x + 64 < kRow; x += 48) {
         const int pairs = 2 + (x + pass) % 23;
-        SharingPairs j{p.symbols.data() + x / 2, pairs,     x, true, p.c12.data(),
-                       t.ycToRgbByChroma.data(), row.data()};
+        SharingPairs j{p.symbols.data() + x / 2, pairs,      x,     true, p.c12.data(),
+                       t.ycToRgbByChroma.data(), row.data(), false, kRow};
         int y = 80;
         sink += uint64_t(f(j, &y)) + uint64_t(y);
         ++calls;
@@ -133,8 +136,8 @@ bool carryingCheck(unsigned flags, KernelInputs& in, std::string& why) {
     std::vector<uint16_t> refRow(kRow, 0xBEEF), row(kRow, 0xBEEF);
     std::vector<uint32_t> refStore(kRow / 2 + 2, 7), store(kRow / 2 + 2, 7);
     const int shift = 1 + n % 2;
-    CarryingPairs a{symbols.data(),           pairs,        x, shift, refStore.data(),
-                    t.ycToRgbByChroma.data(), refRow.data()};
+    CarryingPairs a{symbols.data(),           pairs,         x,         shift, refStore.data(),
+                    t.ycToRgbByChroma.data(), refRow.data(), n % 3 == 0};
     CarryingPairs b = a;
     b.chroma = store.data();
     b.row = row.data();
@@ -144,8 +147,9 @@ bool carryingCheck(unsigned flags, KernelInputs& in, std::string& why) {
     const int k = f(b, &v, &used);
     if (k != kRef || used != usedRef || v != vRef || row != refRow || store != refStore) {
       why = "x " + std::to_string(x) + " pairs " + std::to_string(pairs) + " group shift " +
-            std::to_string(shift) + ": " + std::to_string(k) + " pairs, " + std::to_string(used) +
-            " symbols, reference " + std::to_string(kRef) + ", " + std::to_string(usedRef);
+            std::to_string(shift) + " coded first " + std::to_string(a.codedFirst) + ": " +
+            std::to_string(k) + " pairs, " + std::to_string(used) + " symbols, reference " +
+            std::to_string(kRef) + ", " + std::to_string(usedRef);
       return false;
     }
   }
@@ -166,8 +170,8 @@ uint64_t carryingBench(unsigned flags, KernelInputs& in) {
       // The footage's luminance steps, read as the symbols of a 16:1:1 carrying row; runs as long
       // as they come on camera footage.
       for (int x = 1; x + 64 < kRow; x += 48) {
-        CarryingPairs j{p.symbols.data() + x / 4, 2 + (x + pass) % 23, x, 2, store.data(),
-                        t.ycToRgbByChroma.data(), row.data()};
+        CarryingPairs j{p.symbols.data() + x / 4, 2 + (x + pass) % 23, x,    2, store.data(),
+                        t.ycToRgbByChroma.data(), row.data(),          false};
         uint32_t v = 0x505050;
         int used = 0;
         sink += uint64_t(f(j, &v, &used)) + v;
