@@ -81,15 +81,6 @@ inline int cachedBestLuma(const EncoderBuffers& b, uint64_t* cache, BestLumaInRo
   return int(cachedSearch(b, cache, search, colour, chroma) & 31);
 }
 
-// Copies one line of a cell (2 or 4 pixels) with sizes the compiler knows.
-template <typename T>
-inline void copyCellLine(T* to, const T* from, int cw) {
-  if (cw == 4)
-    std::memcpy(to, from, 4 * sizeof(T));
-  else
-    std::memcpy(to, from, 2 * sizeof(T));
-}
-
 }  // namespace
 
 namespace {
@@ -111,45 +102,66 @@ void voteCellRow(EncoderBuffers& b, uint64_t* cache, uint16_t* pic, uint32_t* yc
   const uint32_t* toYc = t.rgbToYc.data();
   const VoteCellContext ctx{b.lumaModels.data(), b.lumaRows.data(), t.rgbToYc.data(), cache,
                             k.bestLumaInRow};
-  alignas(32) uint16_t colours[16] = {};
-  alignas(32) uint32_t ycs[16] = {};
-  for (int cx = 0; cx < cellCols; ++cx) {
+  // Each cell is taken in one cell ahead of its vote: its lines are written value by value and
+  // the vote reads them whole, which waits until those stores are done unless other work
+  // (the vote on the cell before) lies between; the pixels' loads meet that work too.
+  alignas(32) uint16_t colours[2][16] = {};
+  alignas(32) uint32_t ycs[2][16] = {};
+  // Cell cx's pixels and their luma/chroma (to `slot`; to the picture's too), each line
+  // compared with the cell's colours as last voted on; true when they are the same.
+  auto takeIn = [&](int cx, int slot) {
     const size_t cell = size_t(cellRow) * cellCols + cx;
     const size_t first = size_t(l) * w + size_t(cx) * cw;
-    // The cell's pixels and their luma/chroma, which go to the picture's too.
-    for (int dy = 0; dy < cellLines; ++dy) {
-      uint16_t* line = colours + dy * cw;
-      uint32_t* lineYc = ycs + dy * cw;
-      copyCellLine(line, pic + first + size_t(dy) * w, cw);
-      lineYc[0] = toYc[line[0]];
-      lineYc[1] = toYc[line[1]];
-      if (cw == 4) {
-        lineYc[2] = toYc[line[2]];
-        lineYc[3] = toYc[line[3]];
-      }
-      copyCellLine(yc + first + size_t(dy) * w, lineYc, cw);
-    }
-    // The cell's colours as last voted on (n is even: cells are at least two pixels wide).
     uint16_t* memo = b.voteColours.data() + cell * size_t(cw * ch);
     bool same = b.voteKnown[cell] != 0;
-    if (n == 16) {
-      // The whole cell in two compares of sixteen bytes.
-      same = same && std::memcmp(memo, colours, 32) == 0;
-      std::memcpy(memo, colours, 32);
-    } else {
-      for (int i = 0; i < n; i += 2) {
-        uint32_t was = 0, now = 0;
-        std::memcpy(&was, memo + i, 4);
-        std::memcpy(&now, colours + i, 4);
-        same = same && was == now;
-        std::memcpy(memo + i, &now, 4);
+    for (int dy = 0; dy < cellLines; ++dy) {
+      const uint16_t* from = pic + first + size_t(dy) * w;
+      uint16_t* line = colours[slot] + dy * cw;
+      uint16_t* was = memo + dy * cw;
+      uint32_t* lineYc = ycs[slot] + dy * cw;
+      uint32_t* to = yc + first + size_t(dy) * w;
+      // Each value stored where it is wanted straight from a register (not read back wider
+      // than it was written, which waits on the stores as well).
+      if (cw == 4) {
+        uint64_t v = 0, m = 0;
+        std::memcpy(&v, from, 8);
+        std::memcpy(&m, was, 8);
+        same = same && v == m;
+        std::memcpy(line, &v, 8);
+        std::memcpy(was, &v, 8);
+        for (int i = 0; i < 4; ++i) {
+          const uint32_t c = toYc[uint16_t(v >> 16 * i)];
+          lineYc[i] = c;
+          to[i] = c;
+        }
+      } else {
+        uint32_t v = 0, m = 0;
+        std::memcpy(&v, from, 4);
+        std::memcpy(&m, was, 4);
+        same = same && v == m;
+        std::memcpy(line, &v, 4);
+        std::memcpy(was, &v, 4);
+        for (int i = 0; i < 2; ++i) {
+          const uint32_t c = toYc[uint16_t(v >> 16 * i)];
+          lineYc[i] = c;
+          to[i] = c;
+        }
       }
     }
+    return same;
+  };
+  if (cellCols == 0) return;
+  bool same = takeIn(0, 0);
+  for (int cx = 0; cx < cellCols; ++cx) {
+    const int slot = cx & 1;
+    const bool sameNext = cx + 1 < cellCols ? takeIn(cx + 1, slot ^ 1) : true;
     if (!same) {
+      const size_t cell = size_t(cellRow) * cellCols + cx;
       b.voteResult[cell] =
-          k.voteCell(ctx, colours, ycs, n, b.voteLumas.data() + cell * size_t(cw * ch));
+          k.voteCell(ctx, colours[slot], ycs[slot], n, b.voteLumas.data() + cell * size_t(cw * ch));
       b.voteKnown[cell] = 1;
     }
+    same = sameNext;
   }
 }
 
