@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <type_traits>
 
 #include "encoder/colour_quantiser.h"
 #include "encoder/delta_quantiser.h"
@@ -85,18 +86,20 @@ inline int cachedBestLuma(const EncoderBuffers& b, uint64_t* cache, BestLumaInRo
 
 namespace {
 
-// Votes on every cell of one cell row, from the picture as it came in.
-void voteCellRow(EncoderBuffers& b, uint64_t* cache, uint16_t* pic, uint32_t* yc, int cellRow) {
+// Votes on every cell of one cell row, from the picture as it came in: cells `Cw` pixels wide,
+// of which `Lines` lines are in the picture.
+template <int Cw, int Lines>
+void voteCells(EncoderBuffers& b, uint64_t* cache, uint16_t* pic, uint32_t* yc, int cellRow) {
+  using Line = std::conditional_t<Cw == 4, uint64_t, uint32_t>;  // one line of a cell's colours
   const ColourTables& t = *b.tables;
   const LumaSearchKernels& k = lumaSearchKernels();
-  const int w = b.width, cw = b.cellW, ch = b.cellH;
-  const int cellCols = w / cw;
+  const int w = b.width, ch = b.cellH;
+  const int cellCols = w / Cw;
   const int l = cellRow * ch;
-  const int cellLines = std::min(ch, b.lines - l);
-  const int n = cellLines * cw;
+  constexpr int n = Lines * Cw;
   // Pixels right of the last whole cell (none where the width is a multiple of the cells').
-  for (int dy = 0; dy < cellLines; ++dy)
-    for (size_t i = size_t(l + dy) * w + size_t(cellCols) * cw, end = size_t(l + dy + 1) * w;
+  for (int dy = 0; dy < Lines; ++dy)
+    for (size_t i = size_t(l + dy) * w + size_t(cellCols) * Cw, end = size_t(l + dy + 1) * w;
          i < end; ++i)
       yc[i] = t.rgbToYc[pic[i]];
   const uint32_t* toYc = t.rgbToYc.data();
@@ -111,44 +114,27 @@ void voteCellRow(EncoderBuffers& b, uint64_t* cache, uint16_t* pic, uint32_t* yc
   // compared with the cell's colours as last voted on; true when they are the same.
   auto takeIn = [&](int cx, int slot) {
     const size_t cell = size_t(cellRow) * cellCols + cx;
-    const size_t first = size_t(l) * w + size_t(cx) * cw;
-    uint16_t* memo = b.voteColours.data() + cell * size_t(cw * ch);
-    bool same = b.voteKnown[cell] != 0;
-    for (int dy = 0; dy < cellLines; ++dy) {
-      const uint16_t* from = pic + first + size_t(dy) * w;
-      uint16_t* line = colours[slot] + dy * cw;
-      uint16_t* was = memo + dy * cw;
-      uint32_t* lineYc = ycs[slot] + dy * cw;
-      uint32_t* to = yc + first + size_t(dy) * w;
+    const size_t first = size_t(l) * w + size_t(cx) * Cw;
+    uint16_t* memo = b.voteColours.data() + cell * size_t(Cw * ch);
+    Line changed = 0;  // bits where a line differs (without a branch per line)
+    for (int dy = 0; dy < Lines; ++dy) {
       // Each value stored where it is wanted straight from a register (not read back wider
       // than it was written, which waits on the stores as well).
-      if (cw == 4) {
-        uint64_t v = 0, m = 0;
-        std::memcpy(&v, from, 8);
-        std::memcpy(&m, was, 8);
-        same = same && v == m;
-        std::memcpy(line, &v, 8);
-        std::memcpy(was, &v, 8);
-        for (int i = 0; i < 4; ++i) {
-          const uint32_t c = toYc[uint16_t(v >> 16 * i)];
-          lineYc[i] = c;
-          to[i] = c;
-        }
-      } else {
-        uint32_t v = 0, m = 0;
-        std::memcpy(&v, from, 4);
-        std::memcpy(&m, was, 4);
-        same = same && v == m;
-        std::memcpy(line, &v, 4);
-        std::memcpy(was, &v, 4);
-        for (int i = 0; i < 2; ++i) {
-          const uint32_t c = toYc[uint16_t(v >> 16 * i)];
-          lineYc[i] = c;
-          to[i] = c;
-        }
+      Line v = 0, m = 0;
+      std::memcpy(&v, pic + first + size_t(dy) * w, sizeof v);
+      std::memcpy(&m, memo + dy * Cw, sizeof m);
+      changed |= v ^ m;
+      std::memcpy(colours[slot] + dy * Cw, &v, sizeof v);
+      std::memcpy(memo + dy * Cw, &v, sizeof v);
+      uint32_t* lineYc = ycs[slot] + dy * Cw;
+      uint32_t* to = yc + first + size_t(dy) * w;
+      for (int i = 0; i < Cw; ++i) {
+        const uint32_t c = toYc[uint16_t(v >> 16 * i)];
+        lineYc[i] = c;
+        to[i] = c;
       }
     }
-    return same;
+    return b.voteKnown[cell] != 0 && changed == 0;
   };
   if (cellCols == 0) return;
   bool same = takeIn(0, 0);
@@ -158,10 +144,37 @@ void voteCellRow(EncoderBuffers& b, uint64_t* cache, uint16_t* pic, uint32_t* yc
     if (!same) {
       const size_t cell = size_t(cellRow) * cellCols + cx;
       b.voteResult[cell] =
-          k.voteCell(ctx, colours[slot], ycs[slot], n, b.voteLumas.data() + cell * size_t(cw * ch));
+          k.voteCell(ctx, colours[slot], ycs[slot], n, b.voteLumas.data() + cell * size_t(Cw * ch));
       b.voteKnown[cell] = 1;
     }
     same = sameNext;
+  }
+}
+
+// The same for any cell row: cells of 2 x 1, 2 x 2, 4 x 2 and 4 x 4, the last row of cells
+// possibly cut short by the picture.
+void voteCellRow(EncoderBuffers& b, uint64_t* cache, uint16_t* pic, uint32_t* yc, int cellRow) {
+  const int lines = std::min(b.cellH, b.lines - cellRow * b.cellH);
+  if (b.cellW == 2) {
+    if (lines == 2)
+      voteCells<2, 2>(b, cache, pic, yc, cellRow);
+    else
+      voteCells<2, 1>(b, cache, pic, yc, cellRow);
+    return;
+  }
+  switch (lines) {
+    case 4:
+      voteCells<4, 4>(b, cache, pic, yc, cellRow);
+      break;
+    case 3:
+      voteCells<4, 3>(b, cache, pic, yc, cellRow);
+      break;
+    case 2:
+      voteCells<4, 2>(b, cache, pic, yc, cellRow);
+      break;
+    default:
+      voteCells<4, 1>(b, cache, pic, yc, cellRow);
+      break;
   }
 }
 
