@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <type_traits>
 
 #include "encoder/colour_quantiser.h"
 #include "encoder/delta_quantiser.h"
@@ -81,75 +82,99 @@ inline int cachedBestLuma(const EncoderBuffers& b, uint64_t* cache, BestLumaInRo
   return int(cachedSearch(b, cache, search, colour, chroma) & 31);
 }
 
-// Copies one line of a cell (2 or 4 pixels) with sizes the compiler knows.
-template <typename T>
-inline void copyCellLine(T* to, const T* from, int cw) {
-  if (cw == 4)
-    std::memcpy(to, from, 4 * sizeof(T));
-  else
-    std::memcpy(to, from, 2 * sizeof(T));
-}
-
 }  // namespace
 
 namespace {
 
-// Votes on every cell of one cell row, from the picture as it came in.
-void voteCellRow(EncoderBuffers& b, uint64_t* cache, uint16_t* pic, uint32_t* yc, int cellRow) {
+// Votes on every cell of one cell row, from the picture as it came in: cells `Cw` pixels wide,
+// of which `Lines` lines are in the picture.
+template <int Cw, int Lines>
+void voteCells(EncoderBuffers& b, uint64_t* cache, uint16_t* pic, uint32_t* yc, int cellRow) {
+  using Line = std::conditional_t<Cw == 4, uint64_t, uint32_t>;  // one line of a cell's colours
   const ColourTables& t = *b.tables;
   const LumaSearchKernels& k = lumaSearchKernels();
-  const int w = b.width, cw = b.cellW, ch = b.cellH;
-  const int cellCols = w / cw;
+  const int w = b.width, ch = b.cellH;
+  const int cellCols = w / Cw;
   const int l = cellRow * ch;
-  const int cellLines = std::min(ch, b.lines - l);
-  const int n = cellLines * cw;
+  constexpr int n = Lines * Cw;
   // Pixels right of the last whole cell (none where the width is a multiple of the cells').
-  for (int dy = 0; dy < cellLines; ++dy)
-    for (size_t i = size_t(l + dy) * w + size_t(cellCols) * cw, end = size_t(l + dy + 1) * w;
+  for (int dy = 0; dy < Lines; ++dy)
+    for (size_t i = size_t(l + dy) * w + size_t(cellCols) * Cw, end = size_t(l + dy + 1) * w;
          i < end; ++i)
       yc[i] = t.rgbToYc[pic[i]];
   const uint32_t* toYc = t.rgbToYc.data();
   const VoteCellContext ctx{b.lumaModels.data(), b.lumaRows.data(), t.rgbToYc.data(), cache,
                             k.bestLumaInRow};
-  alignas(32) uint16_t colours[16] = {};
-  alignas(32) uint32_t ycs[16] = {};
-  for (int cx = 0; cx < cellCols; ++cx) {
+  // Each cell is taken in one cell ahead of its vote: its lines are written value by value and
+  // the vote reads them whole, which waits until those stores are done unless other work
+  // (the vote on the cell before) lies between; the pixels' loads meet that work too.
+  alignas(32) uint16_t colours[2][16] = {};
+  alignas(32) uint32_t ycs[2][16] = {};
+  // Cell cx's pixels and their luma/chroma (to `slot`; to the picture's too), each line
+  // compared with the cell's colours as last voted on; true when they are the same.
+  auto takeIn = [&](int cx, int slot) {
     const size_t cell = size_t(cellRow) * cellCols + cx;
-    const size_t first = size_t(l) * w + size_t(cx) * cw;
-    // The cell's pixels and their luma/chroma, which go to the picture's too.
-    for (int dy = 0; dy < cellLines; ++dy) {
-      uint16_t* line = colours + dy * cw;
-      uint32_t* lineYc = ycs + dy * cw;
-      copyCellLine(line, pic + first + size_t(dy) * w, cw);
-      lineYc[0] = toYc[line[0]];
-      lineYc[1] = toYc[line[1]];
-      if (cw == 4) {
-        lineYc[2] = toYc[line[2]];
-        lineYc[3] = toYc[line[3]];
-      }
-      copyCellLine(yc + first + size_t(dy) * w, lineYc, cw);
-    }
-    // The cell's colours as last voted on (n is even: cells are at least two pixels wide).
-    uint16_t* memo = b.voteColours.data() + cell * size_t(cw * ch);
-    bool same = b.voteKnown[cell] != 0;
-    if (n == 16) {
-      // The whole cell in two compares of sixteen bytes.
-      same = same && std::memcmp(memo, colours, 32) == 0;
-      std::memcpy(memo, colours, 32);
-    } else {
-      for (int i = 0; i < n; i += 2) {
-        uint32_t was = 0, now = 0;
-        std::memcpy(&was, memo + i, 4);
-        std::memcpy(&now, colours + i, 4);
-        same = same && was == now;
-        std::memcpy(memo + i, &now, 4);
+    const size_t first = size_t(l) * w + size_t(cx) * Cw;
+    uint16_t* memo = b.voteColours.data() + cell * size_t(Cw * ch);
+    Line changed = 0;  // bits where a line differs (without a branch per line)
+    for (int dy = 0; dy < Lines; ++dy) {
+      // Each value stored where it is wanted straight from a register (not read back wider
+      // than it was written, which waits on the stores as well).
+      Line v = 0, m = 0;
+      std::memcpy(&v, pic + first + size_t(dy) * w, sizeof v);
+      std::memcpy(&m, memo + dy * Cw, sizeof m);
+      changed |= v ^ m;
+      std::memcpy(colours[slot] + dy * Cw, &v, sizeof v);
+      std::memcpy(memo + dy * Cw, &v, sizeof v);
+      uint32_t* lineYc = ycs[slot] + dy * Cw;
+      uint32_t* to = yc + first + size_t(dy) * w;
+      for (int i = 0; i < Cw; ++i) {
+        const uint32_t c = toYc[uint16_t(v >> 16 * i)];
+        lineYc[i] = c;
+        to[i] = c;
       }
     }
+    return b.voteKnown[cell] != 0 && changed == 0;
+  };
+  if (cellCols == 0) return;
+  bool same = takeIn(0, 0);
+  for (int cx = 0; cx < cellCols; ++cx) {
+    const int slot = cx & 1;
+    const bool sameNext = cx + 1 < cellCols ? takeIn(cx + 1, slot ^ 1) : true;
     if (!same) {
+      const size_t cell = size_t(cellRow) * cellCols + cx;
       b.voteResult[cell] =
-          k.voteCell(ctx, colours, ycs, n, b.voteLumas.data() + cell * size_t(cw * ch));
+          k.voteCell(ctx, colours[slot], ycs[slot], n, b.voteLumas.data() + cell * size_t(Cw * ch));
       b.voteKnown[cell] = 1;
     }
+    same = sameNext;
+  }
+}
+
+// The same for any cell row: cells of 2 x 1, 2 x 2, 4 x 2 and 4 x 4, the last row of cells
+// possibly cut short by the picture.
+void voteCellRow(EncoderBuffers& b, uint64_t* cache, uint16_t* pic, uint32_t* yc, int cellRow) {
+  const int lines = std::min(b.cellH, b.lines - cellRow * b.cellH);
+  if (b.cellW == 2) {
+    if (lines == 2)
+      voteCells<2, 2>(b, cache, pic, yc, cellRow);
+    else
+      voteCells<2, 1>(b, cache, pic, yc, cellRow);
+    return;
+  }
+  switch (lines) {
+    case 4:
+      voteCells<4, 4>(b, cache, pic, yc, cellRow);
+      break;
+    case 3:
+      voteCells<4, 3>(b, cache, pic, yc, cellRow);
+      break;
+    case 2:
+      voteCells<4, 2>(b, cache, pic, yc, cellRow);
+      break;
+    default:
+      voteCells<4, 1>(b, cache, pic, yc, cellRow);
+      break;
   }
 }
 
