@@ -11,6 +11,31 @@
 
 namespace zov {
 
+namespace {
+
+// A carrying row's symbols of a pixel of step `step` (within 6): at a group start the pixel in
+// full, the Y step then both colour-difference steps, and the group's colour difference stored;
+// false (nothing written) when a colour-difference step is beyond 6.
+inline bool carryingSymbols(uint32_t target, int step, bool groupStart, uint32_t& colour,
+                            uint8_t*& out, uint32_t* store) {
+  if (!groupStart) {
+    *out++ = uint8_t(step + 7);
+    return true;
+  }
+  const int cr = int(target >> 6 & 63), cb = int(target & 63);
+  const int crStep = cr - int(colour >> 6 & 63), cbStep = cb - int(colour & 63);
+  if (crStep < -6 || crStep > 6 || cbStep < -6 || cbStep > 6) return false;
+  out[0] = uint8_t(step + 7);
+  out[1] = uint8_t(crStep + 7);
+  out[2] = uint8_t(cbStep + 7);
+  out += 3;
+  colour = uint32_t(cr) << 6 | uint32_t(cb);
+  *store = colour;
+  return true;
+}
+
+}  // namespace
+
 int lumaStepsScalar(const LumaStretch& job) {
   const LumaStretch s = job;  // a copy the stores cannot reach, kept in registers
   const int groupMask = (1 << s.shift) - 1;
@@ -43,19 +68,9 @@ int carryingStepsScalar(const LumaStretch& job) {
     const int wanted = int(t >> 12);
     const int step = wanted - y;
     if (step < -6 || step > 6) return i;
-    if ((column & groupMask) == 0) {
-      const int cr = int(t >> 6 & 63), cb = int(t & 63);
-      const int crStep = cr - int(colour >> 6 & 63), cbStep = cb - int(colour & 63);
-      if (crStep < -6 || crStep > 6 || cbStep < -6 || cbStep > 6) return i;
-      out[0] = uint8_t(step + 7);
-      out[1] = uint8_t(crStep + 7);
-      out[2] = uint8_t(cbStep + 7);
-      out += 3;
-      colour = uint32_t(cr) << 6 | uint32_t(cb);
-      s.chroma[column >> s.shift] = colour;
-    } else {
-      *out++ = uint8_t(step + 7);
-    }
+    if (!carryingSymbols(t, step, (column & groupMask) == 0, colour, out,
+                         &s.chroma[column >> s.shift]))
+      return i;
     y = wanted;
     const uint32_t v = uint32_t(wanted) << 12 | colour;
     s.target[i] = v;
@@ -97,19 +112,9 @@ int carryingPairsScalar(const LumaStretch& job) {
     const int step = wanted - y;
     if (step < -6 || step > 6) return k;
     const uint32_t left = colour;
-    if ((column & groupMask) == 0) {
-      const int cr = int(t >> 6 & 63), cb = int(t & 63);
-      const int crStep = cr - int(colour >> 6 & 63), cbStep = cb - int(colour & 63);
-      if (crStep < -6 || crStep > 6 || cbStep < -6 || cbStep > 6) return k;
-      out[0] = uint8_t(step + 7);
-      out[1] = uint8_t(crStep + 7);
-      out[2] = uint8_t(cbStep + 7);
-      out += 3;
-      colour = uint32_t(cr) << 6 | uint32_t(cb);
-      s.chroma[column >> s.shift] = colour;
-    } else {
-      *out++ = uint8_t(step + 7);
-    }
+    if (!carryingSymbols(t, step, (column & groupMask) == 0, colour, out,
+                         &s.chroma[column >> s.shift]))
+      return k;
     const uint32_t coded = uint32_t(wanted) << 12 | colour;
     s.target[at] = coded;
     s.rgb[at] = s.toRgb[coded];
