@@ -447,6 +447,14 @@ inline int slot(int u) {
   return (u & 3) | (u & 4) << 1 | (u & 8) >> 1;
 }
 
+// kr r + kg g + kb b in each 16-bit lane.
+__attribute__((target("avx2"))) inline __m256i weighted16(__m256i r, __m256i g, __m256i b,
+                                                          int16_t kr, int16_t kg, int16_t kb) {
+  return _mm256_add_epi16(_mm256_add_epi16(_mm256_mullo_epi16(r, _mm256_set1_epi16(kr)),
+                                           _mm256_mullo_epi16(g, _mm256_set1_epi16(kg))),
+                          _mm256_mullo_epi16(b, _mm256_set1_epi16(kb)));
+}
+
 __attribute__((target("avx2"))) inline ProposalLanes proposalAvx2(const LumaRowModel& m,
                                                                   const CellLanes& c) {
   const __m256i r = c.r, g = c.g, b = c.b, start = c.start;
@@ -473,19 +481,13 @@ __attribute__((target("avx2"))) inline ProposalLanes proposalAvx2(const LumaRowM
   const __m256i atLo = _mm256_and_si256(slowLow, _mm256_cmpeq_epi16(first, lo));
   const __m256i atHi = _mm256_and_si256(slowHigh, _mm256_cmpeq_epi16(last, hi));
   if (!_mm256_testz_si256(atLo, c.valid)) {
-    const __m256i belowLo = _mm256_cmpgt_epi16(
-        _mm256_add_epi16(_mm256_add_epi16(_mm256_mullo_epi16(r, _mm256_set1_epi16(m.lowR)),
-                                          _mm256_mullo_epi16(g, _mm256_set1_epi16(m.lowG))),
-                         _mm256_mullo_epi16(b, _mm256_set1_epi16(m.lowB))),
-        _mm256_set1_epi16(m.lowLimit));
+    const __m256i belowLo = _mm256_cmpgt_epi16(weighted16(r, g, b, m.lowR, m.lowG, m.lowB),
+                                               _mm256_set1_epi16(m.lowLimit));
     slowLow = _mm256_andnot_si256(_mm256_and_si256(belowLo, atLo), slowLow);
   }
   if (!_mm256_testz_si256(atHi, c.valid)) {
-    const __m256i aboveHi = _mm256_cmpgt_epi16(
-        _mm256_add_epi16(_mm256_add_epi16(_mm256_mullo_epi16(r, _mm256_set1_epi16(m.highR)),
-                                          _mm256_mullo_epi16(g, _mm256_set1_epi16(m.highG))),
-                         _mm256_mullo_epi16(b, _mm256_set1_epi16(m.highB))),
-        _mm256_set1_epi16(m.highLimit));
+    const __m256i aboveHi = _mm256_cmpgt_epi16(weighted16(r, g, b, m.highR, m.highG, m.highB),
+                                               _mm256_set1_epi16(m.highLimit));
     slowHigh = _mm256_andnot_si256(_mm256_andnot_si256(aboveHi, atHi), slowHigh);
   }
   const __m256i slow = _mm256_or_si256(slowLow, slowHigh);
