@@ -9,8 +9,20 @@
 namespace zov {
 namespace {
 
-// Below this, the C library's heap serves the buffer better than a mapping of its own.
+// Below this, the C library's heap serves the buffer better than a mapping of its own. Under
+// the address checker every buffer comes from its heap, which fences each one in.
+#if defined(__SANITIZE_ADDRESS__)
+#define ZOV_ADDRESS_CHECKED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ZOV_ADDRESS_CHECKED 1
+#endif
+#endif
+#ifdef ZOV_ADDRESS_CHECKED
+constexpr size_t kMappedBytes = SIZE_MAX;
+#else
 constexpr size_t kMappedBytes = size_t(256) << 10;
+#endif
 
 }  // namespace
 
