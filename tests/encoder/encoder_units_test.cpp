@@ -3,12 +3,14 @@
 // segment.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "encoder/colour_quantiser.h"
 #include "encoder/delta_quantiser.h"
 #include "encoder/huffman_code.h"
 #include "encoder/worker_pool.h"
+#include "encoder/zeroed_buffer.h"
 #include "support/encoder_harness.h"
 
 namespace zov {
@@ -240,6 +242,20 @@ TEST(NearestColour, TableAgreesWithTheRuleForEveryGreyAndRandomColours) {
   for (int n = 0; n < 20000; ++n) {
     int r = int(rng() % 256), g = int(rng() % 256), b = int(rng() % 256);
     ASSERT_EQ(nearestColour(r, g, b), nearestByTheRule(r, g, b)) << r << "," << g << "," << b;
+  }
+}
+
+// A large buffer given back is kept for the next of its size, which must still start as zeros.
+TEST(ZeroedBuffer, StartsAsZerosAlsoWhenItsMemoryIsTakenAgain) {
+  constexpr size_t kWords = size_t(1) << 20;
+  for (int round = 0; round < 3; ++round) {
+    ZeroedBuffer<uint32_t> a;
+    a.assign(kWords, 0);
+    ASSERT_EQ(std::count(a.begin(), a.end(), 0u), std::ptrdiff_t(kWords));
+    std::fill(a.begin(), a.end(), 0xDEADBEEFu);
+    ZeroedBuffer<uint32_t> b;
+    b.assign(kWords, 7);
+    ASSERT_EQ(std::count(b.begin(), b.end(), 7u), std::ptrdiff_t(kWords));
   }
 }
 
