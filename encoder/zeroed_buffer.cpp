@@ -8,7 +8,6 @@
 #include <cstring>
 #include <mutex>
 #include <new>
-#include <vector>
 
 namespace zov {
 namespace {
@@ -30,26 +29,31 @@ constexpr size_t kMappedBytes = size_t(256) << 10;
 
 // Mappings given back, kept for a later run in the same process (the compressor's window, a
 // codec session started again): that run finds its pages already mapped and pays a zero-fill
-// instead of a page fault each. At most kKeptBytes are kept, the oldest given back first.
+// instead of a page fault each. At most kKeptBytes in kKeptCount mappings are kept, the oldest
+// given back going first; keeping them allocates nothing.
 constexpr size_t kKeptBytes = size_t(96) << 20;
+constexpr size_t kKeptCount = 64;
 struct Kept {
   void* p;
   size_t bytes;
 };
 std::mutex keptMutex;
-size_t keptBytes = 0;
-std::vector<Kept>& kept() {
-  static auto* list = new std::vector<Kept>();  // never destroyed: runs may end at exit
-  return *list;
+Kept kept[kKeptCount];  // oldest first
+size_t keptCount = 0, keptBytes = 0;
+
+void dropOldest() {
+  keptBytes -= kept[0].bytes;
+  std::memmove(kept, kept + 1, (keptCount - 1) * sizeof(Kept));
+  --keptCount;
 }
 
 void* takeKept(size_t bytes) {
   std::lock_guard<std::mutex> lock(keptMutex);
-  std::vector<Kept>& k = kept();
-  for (size_t i = k.size(); i-- > 0;)
-    if (k[i].bytes == bytes) {
-      void* p = k[i].p;
-      k.erase(k.begin() + std::ptrdiff_t(i));
+  for (size_t i = keptCount; i-- > 0;)
+    if (kept[i].bytes == bytes) {
+      void* p = kept[i].p;
+      std::memmove(kept + i, kept + i + 1, (keptCount - i - 1) * sizeof(Kept));
+      --keptCount;
       keptBytes -= bytes;
       return p;
     }
@@ -83,24 +87,22 @@ void releaseZeroed(void* p, size_t bytes) noexcept {
     std::free(p);
     return;
   }
-  std::vector<Kept> dropped;
+  Kept dropped[kKeptCount + 1];
+  size_t drops = 0;
   {
     std::lock_guard<std::mutex> lock(keptMutex);
-    std::vector<Kept>& k = kept();
-    // Room for the newest first; the oldest go when the bound is passed.
-    try {
-      k.push_back({p, bytes});
-    } catch (...) {
-      dropped.push_back({p, bytes});
+    if (keptCount == kKeptCount) {
+      dropped[drops++] = kept[0];
+      dropOldest();
     }
+    kept[keptCount++] = {p, bytes};
     keptBytes += bytes;
-    while (keptBytes > kKeptBytes && !k.empty()) {
-      keptBytes -= k.front().bytes;
-      dropped.push_back(k.front());
-      k.erase(k.begin());
+    while (keptBytes > kKeptBytes) {
+      dropped[drops++] = kept[0];
+      dropOldest();
     }
   }
-  for (const Kept& d : dropped) munmap(d.p, d.bytes);
+  for (size_t i = 0; i < drops; ++i) munmap(dropped[i].p, dropped[i].bytes);
 }
 
 }  // namespace zov
