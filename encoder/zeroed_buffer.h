@@ -71,7 +71,6 @@ class ZeroedBuffer {
   const T* begin() const { return data_; }
   const T* end() const { return data_ + size_; }
 
-  operator std::vector<T>() const { return std::vector<T>(begin(), end()); }
   friend bool operator==(const ZeroedBuffer& a, const ZeroedBuffer& b) {
     return a.size_ == b.size_ && (!a.size_ || !std::memcmp(a.data_, b.data_, a.size_ * sizeof(T)));
   }

@@ -262,7 +262,7 @@ TEST(RectangleSearch, TakesWhatTheSlowSearchTakes) {
       rule.sameValue = shape.sameValue;
       rule.minArea = shape.minArea;
       const auto expected = slowSearch(b, rule);
-      const std::vector<uint8_t> before = b.blockMap;
+      const std::vector<uint8_t> before(b.blockMap.begin(), b.blockMap.end());
       RectList list;
       list.longCount.assign(size_t(b.pixels) / kSegmentPositions + 1, 0);
       list.shortCount.assign(list.longCount.size(), 0);
