@@ -29,6 +29,7 @@
 
 #include "encoder/avi_writer_format.h"
 #include "encoder/riff_writer.h"
+#include "encoder/zeroed_buffer.h"
 
 namespace zov {
 
@@ -124,7 +125,7 @@ class AviWriter {
 
   // The run's compression output buffer (width x height x 2 + 40, doubled picture with a
   // background bitmap).
-  std::vector<uint8_t>& compressionBuffer() { return compressionBuffer_; }
+  ZeroedBuffer<uint8_t>& compressionBuffer() { return compressionBuffer_; }
 
   uint64_t moviBase() const { return moviBase_; }
   uint32_t framesWritten() const { return framesWritten_; }
@@ -183,7 +184,7 @@ class AviWriter {
   int systemError_ = 0;  // errno of a failed index or unlink call
   uint64_t indexSize_ = 0;
   std::vector<uint8_t> padding_;
-  std::vector<uint8_t> compressionBuffer_;
+  ZeroedBuffer<uint8_t> compressionBuffer_;  // zero pages: reserved, touched only when used
 
   RiffWriter::Chunk riff_, movi_;
   uint64_t avihOffset_ = 0, videoStrhOffset_ = 0, audioStrhOffset_ = 0;

@@ -544,7 +544,7 @@ void CompressionRun::reportStatus(uint32_t i) {
   }
 }
 
-bool CompressionRun::compressOneFrame(uint32_t n, std::vector<uint8_t>& out, uint32_t* length,
+bool CompressionRun::compressOneFrame(uint32_t n, ZeroedBuffer<uint8_t>& out, uint32_t* length,
                                       bool* key, uint32_t* bitmapLength) {
   CompressionSettings& s = *req_.settings;
   *bitmapLength = 0;
@@ -664,7 +664,12 @@ bool CompressionRun::compressOneFrame(uint32_t n, std::vector<uint8_t>& out, uin
     // Bitmap data after the frame's data, then the offset of the bitmap part.
     const uint32_t frameLength = *length;
     const size_t need = size_t(frameLength) + bitmapData.size() + 4;
-    if (out.size() < need) out.resize(need);
+    if (out.size() < need) {
+      ZeroedBuffer<uint8_t> larger;
+      larger.assign(need, 0);
+      std::memcpy(larger.data(), out.data(), frameLength);
+      out.swap(larger);
+    }
     std::memcpy(out.data() + frameLength, bitmapData.data(), bitmapData.size());
     putLE32(out.data() + frameLength + bitmapData.size(), frameLength);
     *length = uint32_t(need);
@@ -687,7 +692,7 @@ bool CompressionRun::compressOneFrame(uint32_t n, std::vector<uint8_t>& out, uin
 
 // The encoder, before the output: its start checks the chroma background, and a run that fails
 // at its start must leave an existing file at the output path as it was.
-bool CompressionRun::startEncoder(std::vector<uint8_t>& out) {
+bool CompressionRun::startEncoder(ZeroedBuffer<uint8_t>& out) {
   CompressionSettings& s = *req_.settings;
   EncoderSetup setup;
   setup.width = int(width_);
@@ -701,7 +706,8 @@ bool CompressionRun::startEncoder(std::vector<uint8_t>& out) {
   }
   add(s.EnhancedInterframe ? "Enhanced interframe compression active"
                            : "Enhanced interframe compression NOT active");
-  out.resize(maxFrameBytes(int(width_), int(height_)));
+  // Zero pages: only what the frames write is ever touched.
+  out.assign(maxFrameBytes(int(width_), int(height_)), 0);
   return true;
 }
 
@@ -714,7 +720,7 @@ void CompressionRun::startReadAhead() {
         sourceMutex_, frameCount_);
 }
 
-bool CompressionRun::prepareSettings(const RunSourceInfo& first, std::vector<uint8_t>& out) {
+bool CompressionRun::prepareSettings(const RunSourceInfo& first, ZeroedBuffer<uint8_t>& out) {
   CompressionSettings& s = *req_.settings;
   s.prepareRun(!s.ChromaBackground.empty());
   s.FrameRate = first.fileRate;
@@ -761,7 +767,7 @@ int CompressionRun::runCompression() {
   const uint32_t preload = withAudio ? first.audioPreloadFrames : 0;
 
   // 3. and 4. Run settings and the encoder.
-  std::vector<uint8_t> out;
+  ZeroedBuffer<uint8_t> out;
   if (!prepareSettings(first, out)) return -1;
 
   // 5. The output file up to the movie list.
@@ -927,7 +933,8 @@ int CompressionRun::runBlockFile() {
   firstEncoderCall_ = true;
   countFrames();
   const RunSourceInfo first = req_.sources[0]->info();
-  std::vector<uint8_t> stored, out;
+  std::vector<uint8_t> stored;
+  ZeroedBuffer<uint8_t> out;
   bool key = false;
   startReadAhead();
   const bool ok = coding() ? getSourceFrame(0, sourceBitmap_) && sourceBitmap_.size() >= 40

@@ -31,6 +31,7 @@
 #include "encoder/compression_settings.h"
 #include "encoder/frame_read_ahead.h"
 #include "encoder/run_stage_times.h"
+#include "encoder/zeroed_buffer.h"
 
 namespace zov {
 
@@ -185,11 +186,11 @@ class CompressionRun {
   int runBlockFile();
   // frameCount_ and streamed_ from the batch.
   void countFrames();
-  bool startEncoder(std::vector<uint8_t>& out);
+  bool startEncoder(ZeroedBuffer<uint8_t>& out);
   // The read-ahead, the run's settings and, when coding, the encoder (`out` its buffer).
   void startReadAhead();
-  bool prepareSettings(const RunSourceInfo& first, std::vector<uint8_t>& out);
-  bool compressOneFrame(uint32_t n, std::vector<uint8_t>& out, uint32_t* length, bool* key,
+  bool prepareSettings(const RunSourceInfo& first, ZeroedBuffer<uint8_t>& out);
+  bool compressOneFrame(uint32_t n, ZeroedBuffer<uint8_t>& out, uint32_t* length, bool* key,
                         uint32_t* bitmapLength);
   bool isKeyFrame(uint32_t n);
   // Frames are coded by the encoder (mode 0, or modes 2 and 3 with compressFirst).

@@ -90,9 +90,9 @@ struct EncoderBuffers {
   ZeroedBuffer<uint8_t> runs;
   ZeroedBuffer<uint8_t> runsByColumn;  // rectangle search: the runs column by column (+ 32)
   ZeroedBuffer<uint32_t> areaCache;
-  std::vector<int32_t> bucketHead, bucketNext, bucketPrev;  // rectangle search queue
-  ZeroedBuffer<uint8_t> heapFlag;                           // pixel is in the search queue
-  ZeroedBuffer<int32_t> levelOrder;                         // rectangle search: one level's pixels
+  ZeroedBuffer<int32_t> bucketHead, bucketNext, bucketPrev;  // rectangle search queue
+  ZeroedBuffer<uint8_t> heapFlag;                            // pixel is in the search queue
+  ZeroedBuffer<int32_t> levelOrder;                          // rectangle search: one level's pixels
   ZeroedBuffer<uint8_t> scratchHeights;  // rectangle search: candidate lines below each pixel
   std::vector<uint8_t> searchLine;       // rectangle search: equal neighbours of two line pairs
   // The decoder's view of the blocks: width at the first pixel of every block row, and the
@@ -140,7 +140,7 @@ struct EncoderBuffers {
   ZeroedBuffer<uint32_t> codeWords;   // the codes in the frame's word alignment (packCodes)
   ZeroedBuffer<uint32_t> codeEnds;    // the last bit of every code marked, for the cost model
   ZeroedBuffer<uint64_t> codeJoined;  // the words in overlapping pairs, for the cost model
-  std::vector<uint8_t> patternSeen;   // the table-width cost model's scratch
+  ZeroedBuffer<uint8_t> patternSeen;  // the table-width cost model's scratch
   // Writing a list: its entries by segment (indices into the list) and where each segment's
   // entries start among them (one more than the segments).
   std::vector<uint16_t> listOrder;

@@ -2,6 +2,7 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -27,6 +28,20 @@ constexpr size_t kMappedBytes = SIZE_MAX;
 constexpr size_t kMappedBytes = size_t(256) << 10;
 #endif
 
+// Large buffers are carved from regions aligned to the 2 MB of a huge page and marked for huge
+// pages. A run's first frame then takes one page fault per 2 MB it touches rather than one per
+// 4 KB: some five thousand faults fewer, each several microseconds on a virtual machine. Where
+// the system gives no huge pages the regions are plain zero pages as before. A carved range
+// never goes back to its region: given back, it is kept for a later run (below), and what drops
+// off that list is unmapped (the system splits a huge page of which a part goes).
+constexpr size_t kHugePage = size_t(2) << 20;
+constexpr size_t kRegionBytes = size_t(32) << 20;
+constexpr size_t kCarveStep = size_t(64) << 10;
+
+size_t carvedBytes(size_t bytes) {
+  return (bytes + kCarveStep - 1) / kCarveStep * kCarveStep;
+}
+
 // Mappings given back, kept for a later run in the same process (the compressor's window, a
 // codec session started again): that run finds its pages already mapped and pays a zero-fill
 // instead of a page fault each. At most kKeptBytes in kKeptCount mappings are kept, the oldest
@@ -37,9 +52,10 @@ struct Kept {
   void* p;
   size_t bytes;
 };
-std::mutex keptMutex;
+std::mutex keptMutex;   // also guards the region being carved
 Kept kept[kKeptCount];  // oldest first
 size_t keptCount = 0, keptBytes = 0;
+uintptr_t regionNext = 0, regionEnd = 0;
 
 void dropOldest() {
   keptBytes -= kept[0].bytes;
@@ -48,7 +64,6 @@ void dropOldest() {
 }
 
 void* takeKept(size_t bytes) {
-  std::lock_guard<std::mutex> lock(keptMutex);
   for (size_t i = keptCount; i-- > 0;)
     if (kept[i].bytes == bytes) {
       void* p = kept[i].p;
@@ -60,6 +75,34 @@ void* takeKept(size_t bytes) {
   return nullptr;
 }
 
+// A new region of at least `bytes`, aligned to a huge page; false when the system has no room.
+bool mapRegion(size_t bytes) {
+  const size_t size = std::max(kRegionBytes, (bytes + kHugePage - 1) / kHugePage * kHugePage);
+  void* q =
+      mmap(nullptr, size + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (q == MAP_FAILED) return false;
+  const uintptr_t start = uintptr_t(q), end = start + size + kHugePage;
+  const uintptr_t aligned = (start + kHugePage - 1) & ~(kHugePage - 1);
+  if (aligned > start) munmap(q, aligned - start);
+  if (end > aligned + size) munmap(reinterpret_cast<void*>(aligned + size), end - aligned - size);
+  // What is left of the previous region was never touched: give its addresses back.
+  if (regionEnd > regionNext) munmap(reinterpret_cast<void*>(regionNext), regionEnd - regionNext);
+#ifdef MADV_HUGEPAGE
+  madvise(reinterpret_cast<void*>(aligned), size, MADV_HUGEPAGE);
+#endif
+  regionNext = aligned;
+  regionEnd = aligned + size;
+  return true;
+}
+
+void* carve(size_t bytes) {
+  const size_t size = carvedBytes(bytes);
+  if (regionEnd - regionNext < size && !mapRegion(size)) return nullptr;
+  void* p = reinterpret_cast<void*>(regionNext);
+  regionNext += size;
+  return p;
+}
+
 }  // namespace
 
 void* allocateZeroed(size_t n, size_t size) {
@@ -68,12 +111,13 @@ void* allocateZeroed(size_t n, size_t size) {
   const size_t bytes = n * size;
   void* p = nullptr;
   if (bytes >= kMappedBytes) {
-    if ((p = takeKept(bytes))) {
-      std::memset(p, 0, bytes);
-      return p;
+    bool reused;
+    {
+      std::lock_guard<std::mutex> lock(keptMutex);
+      reused = (p = takeKept(bytes)) != nullptr;
+      if (!reused) p = carve(bytes);
     }
-    p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) p = nullptr;
+    if (reused) std::memset(p, 0, bytes);
   } else {
     p = std::calloc(n, size);
   }
@@ -102,7 +146,7 @@ void releaseZeroed(void* p, size_t bytes) noexcept {
       dropOldest();
     }
   }
-  for (size_t i = 0; i < drops; ++i) munmap(dropped[i].p, dropped[i].bytes);
+  for (size_t i = 0; i < drops; ++i) munmap(dropped[i].p, carvedBytes(dropped[i].bytes));
 }
 
 }  // namespace zov

@@ -4,9 +4,10 @@
 // a given mode never touches or touches only in part (the symbol streams are sized for the
 // worst frame). Zero-filling them with std::vector touched every page at start: some ten
 // thousand page faults, a tenth of a second before the first frame. Large buffers are taken
-// straight from the system as zero pages, which are mapped only when first used; the C
-// library's calloc would do the same only while its heap has not yet been reused (a second run
-// in the same process would pay the zero-fill again).
+// straight from the system as zero pages, which are mapped only when first used, in regions
+// backed by huge pages where the system has them (one fault per 2 MB); the C library's calloc
+// would give zero pages only while its heap has not yet been reused (a second run in the same
+// process would pay the zero-fill again).
 #pragma once
 
 #include <cstddef>

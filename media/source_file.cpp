@@ -167,14 +167,16 @@ SourceFile::SourceFile(const std::string& path, const std::string& audioPath)
     report("AVC0006E Unable to determine length of video stream");
     return;
   }
-  // 5. Frame 0 gives the size and bit count.
+  // 5. Frame 0 gives the size and bit count. Its picture is kept: the first read of frame 0
+  // (the compressor's check of the format, then its run) takes it without a second decode.
   {
     std::lock_guard<std::mutex> lock(videoLock_);
-    DecodedFrame frame;
+    DecodedFrame& frame = decoded_;
     if (!decodeFrame(st, 0, frame)) {
       report("AVC0007E Unable to determine video bitcount");
       return;
     }
+    heldFrame_ = 0;
     Width = uint32_t(frame.header.width);
     Height = uint32_t(frame.header.height);
     BitCount = frame.header.bitCount == 8 ? 24 : frame.header.bitCount;
@@ -306,6 +308,7 @@ bool SourceFile::openFile(bool firstOpen) {
     std::lock_guard<std::mutex> lock(stateMutex_);
     state_ = st;
     lastDecoded_ = -1;
+    heldFrame_ = -1;
   }
   OpenFileTable::instance().enter(this);
   return true;
@@ -382,10 +385,15 @@ bool SourceFile::getFrameLocked(const StatePtr& st, uint32_t frame, std::vector<
   // 1. Decode; a frame that can't be decoded becomes black. The black frame has the full
   // frame size, so the crop below reads inside it whatever the crop rectangle. Delta-coded
   // sources start from an empty frame as before; the others reuse the last frame's buffer.
+  // A frame asked for again (frame 0 after the opening's look at it) is not decoded again.
   DecodedFrame& decoded = decoded_;
-  if (st->decoder->needsSequence()) decoded = DecodedFrame{};
-  bool ok = decodeFrame(st, frame, decoded) && uint32_t(decoded.header.width) == Width &&
-            uint32_t(decoded.header.height) == Height;
+  bool ok = heldFrame_ == int64_t(frame) && !st->decoder->needsSequence();
+  if (!ok) {
+    if (st->decoder->needsSequence()) decoded = DecodedFrame{};
+    ok = decodeFrame(st, frame, decoded) && uint32_t(decoded.header.width) == Width &&
+         uint32_t(decoded.header.height) == Height;
+  }
+  heldFrame_ = ok ? int64_t(frame) : -1;
   if (!ok) {
     report("AVC0021E Unable to get video frame");
     try {

@@ -179,6 +179,7 @@ class SourceFile {
   mutable std::mutex stateMutex_;
   StatePtr state_;
   int64_t lastDecoded_ = -1;  // for delta-coded sources: the frame the decoder holds
+  int64_t heldFrame_ = -1;    // the frame whose picture decoded_ holds, valid for this opening
   // Kept from frame to frame (under videoLock_) so that reading a frame allocates nothing.
   DecodedFrame decoded_;
   std::vector<uint8_t> stored_;

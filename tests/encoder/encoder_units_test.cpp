@@ -245,17 +245,23 @@ TEST(NearestColour, TableAgreesWithTheRuleForEveryGreyAndRandomColours) {
   }
 }
 
-// A large buffer given back is kept for the next of its size, which must still start as zeros.
+// A large buffer given back is kept for the next of its size, which must still start as zeros;
+// buffers carved side by side from one region (sizes off the carving step among them) must not
+// overlap.
 TEST(ZeroedBuffer, StartsAsZerosAlsoWhenItsMemoryIsTakenAgain) {
-  constexpr size_t kWords = size_t(1) << 20;
+  constexpr size_t kWords = (size_t(1) << 20) + 5;
   for (int round = 0; round < 3; ++round) {
     ZeroedBuffer<uint32_t> a;
     a.assign(kWords, 0);
     ASSERT_EQ(std::count(a.begin(), a.end(), 0u), std::ptrdiff_t(kWords));
     std::fill(a.begin(), a.end(), 0xDEADBEEFu);
+    ZeroedBuffer<uint8_t> odd;
+    odd.assign((size_t(300) << 10) + 1, 9);
     ZeroedBuffer<uint32_t> b;
     b.assign(kWords, 7);
     ASSERT_EQ(std::count(b.begin(), b.end(), 7u), std::ptrdiff_t(kWords));
+    ASSERT_EQ(std::count(odd.begin(), odd.end(), 9), std::ptrdiff_t(odd.size()));
+    ASSERT_EQ(std::count(a.begin(), a.end(), 0xDEADBEEFu), std::ptrdiff_t(kWords));
   }
 }
 
