@@ -45,40 +45,51 @@ class BitReader {
 
   // Bulk decoding of codes at most 16 bits long: while more() holds, calls take(window), where
   // the window's first bit is bit 63 and at least its 17 first bits are the stream's; take
-  // returns the bits it used (at most 16). Two codes are taken per refill test. Call on a local
-  // copy (the caller's stores could otherwise alias the cache).
+  // returns a word whose low six bits are the bits it used (at most 16; the higher bits are
+  // ignored, so a table entry can be returned whole). Call on a local copy (the caller's stores
+  // could otherwise alias the cache).
+  //
+  // One look-up's index waits only on the previous look-up's shift: the window is the cache
+  // shifted, and the next word joins the cache (for the look-up after next) beside it. The
+  // cache holds at least 33 bits before each shift, so the shifted window still holds the 17
+  // the next look-up reads.
   template <class More, class Take>
   void takeCodes(More more, Take take) {
     uint64_t cache = cache_;
-    int bits = cacheBits_;  // at least 33 here and at every refill test below
+    int room = 32 - cacheBits_;  // < 0 here and after every join below
     uint64_t consumed = consumed_;
+    uint64_t window = cache;
+    const uint8_t* p = p_;
     while (more()) {
-      const int a = take(cache);
-      cache <<= a;
-      const int b = take(cache);
-      cache <<= b;
-      bits -= a + b;
-      consumed += uint64_t(a + b);
-      if (end_ - p_ >= 4) {
+      const uint64_t t = take(window);
+      const int used = static_cast<int>(t & 63);
+      window = cache << (t & 63);
+      consumed += static_cast<uint64_t>(used);
+      room += used;
+      if (end_ - p >= 4) {
         // The next word joins the cache when 32 bits or fewer are left, without a branch on
-        // that: it is taken every other step or so, at no pattern a predictor could follow.
+        // that: it is taken every third step or so, at no pattern a predictor could follow.
         const uint32_t next =
-            uint32_t(p_[0]) | uint32_t(p_[1]) << 8 | uint32_t(p_[2]) << 16 | uint32_t(p_[3]) << 24;
-        const int room = 32 - bits;                                // >= 0: the word is needed
-        const uint32_t need = ~static_cast<uint32_t>(room >> 31);  // all ones when needed
-        cache |= uint64_t(next & need) << (room & 63);
-        p_ += 4 & need;
-        bits += static_cast<int>(32 & need);
-      } else if (bits <= 32) {
-        cache_ = cache;
-        cacheBits_ = bits;
+            uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+        const uint32_t need = ~static_cast<uint32_t>(room >> 31);  // all ones when room >= 0
+        cache = window | uint64_t(next & need) << (room & 63);
+        p += 4 & need;
+        room -= static_cast<int>(32 & need);
+      } else if (room >= 0) {
+        p_ = p;
+        cache_ = window;
+        cacheBits_ = 32 - room;
         refill();
+        p = p_;
         cache = cache_;
-        bits = cacheBits_;
+        room = 32 - cacheBits_;
+      } else {
+        cache = window;
       }
     }
+    p_ = p;
     cache_ = cache;
-    cacheBits_ = bits;
+    cacheBits_ = 32 - room;
     consumed_ = consumed;
   }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <span>
 
 #include "format/decoder_impl.h"
 #include "format/post_filter.h"
@@ -52,8 +53,9 @@ bool FrameDecoder::prepareStream(int width, int height, uint32_t formatWord,
   unchangedMap_.assign(n, 0);
   entropyMap_.assign(n, 0);
   cover_.resize(width, height);
-  marks_.clear();
-  marks_.reserve(n);
+  // Blocks do not overlap, so their rows start at distinct pixels; the seed is one more.
+  marks_.assign(n + 1, 0);
+  markCount_ = 0;
   impl_->columnStore.assign(size_t(height), 0);
   impl_->chromaStore.assign(size_t(width) / 2 + 2, 0);
   impl_->c12.assign(size_t(width) + 16, 0);
@@ -285,13 +287,13 @@ void FrameDecoder::clearMaps() {
     uint8_t* const block = blockMap_.data();
     uint8_t* const kept = unchanged ? unchangedMap_.data() : block;
     uint8_t* const entropy = enpy_ ? entropyMap_.data() : block;
-    for (uint32_t i : marks_) {
+    for (const uint32_t i : std::span(marks_.data(), markCount_)) {
       block[i] = 0;
       kept[i] = 0;
       entropy[i] = 0;
     }
   }
-  marks_.clear();
+  markCount_ = 0;
   marksUnchanged_ = unchanged;
   marksEntropy_ = enpy_;
 }
@@ -345,30 +347,36 @@ bool FrameDecoder::placeBlock(BlockList list, uint32_t pos, int bw, int bh, uint
   const size_t stride = size_t(rowStep) * width_;
   const uint8_t width = static_cast<uint8_t>(bw);
   // Each row of the block in one loop: its width in the block map, its place in the list of
-  // marks, and what its list adds.
+  // marks (room for every pixel: the cover bits above refused any overlap), and what its list
+  // adds. All through local pointers, which the byte stores cannot change.
+  uint8_t* const block = blockMap_.data();
+  uint32_t* const mark = marks_.data() + markCount_;
   auto rows = [&](auto&& also) {
     for (int r = 0; r < bh; ++r) {
       const size_t i = first + size_t(r) * stride;
-      blockMap_[i] = width;
-      marks_.push_back(static_cast<uint32_t>(i));
+      block[i] = width;
+      mark[r] = static_cast<uint32_t>(i);
       also(i);
     }
+    markCount_ += size_t(bh);
   };
   switch (list) {
     case BlockList::Interframe: {
       // A map not maintained is stood in for by the block map (the same byte written twice).
-      uint8_t* const kept = unchangedMapMaintained() ? unchangedMap_.data() : blockMap_.data();
+      uint8_t* const kept = unchangedMapMaintained() ? unchangedMap_.data() : block;
       rows([&](size_t i) { kept[i] = width; });
       break;
     }
-    case BlockList::Chroma:
-      rows([&](size_t i) {
-        std::memcpy(picture_.data() + i, background_.data() + i, size_t(bw) * 2);
-      });
+    case BlockList::Chroma: {
+      uint16_t* const picture = picture_.data();
+      const uint16_t* const background = background_.data();
+      rows([&](size_t i) { std::memcpy(picture + i, background + i, size_t(bw) * 2); });
       break;
+    }
     case BlockList::Rle: {
       const uint16_t fill = pictureColour(colour, options_.pixelKind);
-      rows([&](size_t i) { std::fill_n(picture_.data() + i, bw, fill); });
+      uint16_t* const picture = picture_.data();
+      rows([&](size_t i) { std::fill_n(picture + i, bw, fill); });
       break;
     }
     case BlockList::Entropy: {
@@ -390,7 +398,7 @@ bool FrameDecoder::readResiduals() {
   if (blockMap_[firstPixel] == 0) {
     picture_[firstPixel] = pictureColour(in.read(15), options_.pixelKind);
     blockMap_[firstPixel] = 1;
-    marks_.push_back(static_cast<uint32_t>(firstPixel));
+    marks_[markCount_++] = static_cast<uint32_t>(firstPixel);
     info_.seed = true;
   }
   int width = 0;

@@ -193,7 +193,8 @@ class FrameDecoder {
   // The map bytes this stream set since the maps were last cleared (the first pixel of every
   // block row, and the seed): clearing them is cheaper than clearing the active area, which is
   // done only when the letterbox changed or the unchanged or Entropy map came into or out of use.
-  std::vector<uint32_t> marks_;
+  std::vector<uint32_t> marks_;  // room for one per pixel and the seed
+  size_t markCount_ = 0;
   bool clearAll_ = true;
   bool marksUnchanged_ = false, marksEntropy_ = false;  // maps maintained when last cleared
   Impl* impl_ = nullptr;  // reader, symbol buffer, code tables, stores

@@ -5,8 +5,14 @@
 
 namespace zov {
 
-// The look-up entries hold their symbols in bytes 0-6 of a 64-bit word, stored whole.
+// The look-up entries hold their symbols in bytes 1-7 of a 64-bit word, stored whole.
 static_assert(std::endian::native == std::endian::little);
+
+// A multi-symbol entry: bits 0-4 the bits its codes take (0..16), bytes 1-7 its symbols (4-bit
+// values, so the top bits of the last byte are free) and bits 61-63 their count (0..7). The bits
+// come first so that the decoder shifts its cache by the entry itself (x86 takes a shift count
+// modulo 64): no instruction between a look-up and the next one's index.
+constexpr int kEntryCountShift = 61;
 
 TreeStatus readTreeShape(BitReader& reader, const std::vector<uint8_t>& symbols, int maxLength,
                          std::vector<CodeLeaf>& leaves) {
@@ -59,7 +65,7 @@ void HuffmanTable::build(const std::vector<CodeLeaf>& leaves, int width) {
       used += len;
       ++count;
     }
-    multi_[v] = symbols | uint64_t(count | used << 3) << 56;
+    multi_[v] = uint64_t(used) | symbols << 8 | uint64_t(count) << kEntryCountShift;
   }
 }
 
@@ -67,18 +73,20 @@ void HuffmanTable::decode(BitReader& reader, uint8_t* out, uint32_t count) const
   // The reader is worked on as a local copy: the byte stores to `out` may alias anything, so
   // with the caller's reader every look-up would store and reload the cache and its counters.
   BitReader in = reader;
+  const uint64_t* const multi = multi_.data();
   const int w = width_;
-  const uint64_t* multi = multi_.data();
-  // While at least fourteen symbols remain, the two entries of a step are used whole.
   const int drop = 64 - w;
-  in.takeCodes([&] { return count >= 2 * kMaxSymbolsPerLookup; },
+  // While at least seven symbols remain, a look-up's symbols are taken whole.
+  in.takeCodes([&] { return count >= kMaxSymbolsPerLookup; },
                [&](uint64_t window) {
                  const uint64_t e = multi[window >> drop];
-                 std::memcpy(out, &e, 8);  // byte 7 is overwritten by the next entry or the slack
-                 const uint32_t n = static_cast<uint32_t>(e >> 56) & 7;
+                 // Bytes 0-6 the symbols; byte 7 is overwritten by the next entry or the slack.
+                 const uint64_t symbols = e << (64 - kEntryCountShift) >> 11;
+                 std::memcpy(out, &symbols, 8);
+                 const uint32_t n = static_cast<uint32_t>(e >> kEntryCountShift);
                  out += n;
                  count -= n;
-                 return static_cast<int>(e >> 59);
+                 return e;  // its low bits are the bits its codes take
                });
   // The tail one code at a time, so that no bit past the last code is consumed.
   for (; count > 0; --count) {

@@ -30,7 +30,8 @@ TreeStatus readTreeShape(BitReader& reader, const std::vector<uint8_t>& symbols,
 
 class HuffmanTable {
  public:
-  // Builds the tables for a complete prefix code whose codes are at most `width` bits long.
+  // Builds the tables for a complete prefix code whose codes are at most `width` bits long and
+  // whose symbols are below 16.
   void build(const std::vector<CodeLeaf>& leaves, int width);
   int width() const { return width_; }
 
@@ -40,7 +41,8 @@ class HuffmanTable {
 
  private:
   int width_ = 0;
-  // Per window: bytes 0-6 the symbols, byte 7 the count (bits 0-2) and total length (bits 3-7).
+  // Per window: the bits taken by all complete codes from its first bit on (bits 0-4), their
+  // symbols (bytes 1-7) and count (bits 61-63); see build.
   std::vector<uint64_t> multi_;
   // Per window: the first code's symbol (bits 0-7) and length (bits 8-15).
   std::vector<uint16_t> single_;

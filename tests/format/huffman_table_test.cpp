@@ -130,6 +130,29 @@ TEST(HuffmanTable, LookupDecodingEqualsPlainPrefixDecoding) {
       EXPECT_EQ(r.bitPosition(), codeBits);
       EXPECT_FALSE(r.overrun());
     }
+    // A chunk cut short: past its end the bits read as zeros, as for a code read bit by bit,
+    // and the reader reports the overrun.
+    bytes.resize(bytes.size() - std::min(bytes.size(), size_t(1 + rng() % 16)));
+    HuffmanTable table;
+    table.build(leaves, longest);
+    std::vector<uint8_t> got(count + 8, 0xEE);
+    BitReader r(bytes.data(), bytes.size()), plain = r;
+    table.decode(r, got.data(), count);
+    for (uint32_t i = 0; i < count; ++i) {
+      uint32_t code = 0;
+      int length = 0;
+      const CodeLeaf* leaf = nullptr;
+      while (!leaf) {
+        code = code << 1 | uint32_t(plain.readBit());
+        ++length;
+        for (const CodeLeaf& l : leaves)
+          if (l.length == length && l.code == code) leaf = &l;
+      }
+      ASSERT_EQ(got[i], leaf->symbol) << "round " << round << " symbol " << i;
+    }
+    EXPECT_EQ(r.bitPosition(), plain.bitPosition());
+    EXPECT_EQ(r.overrun(), plain.overrun());
+    EXPECT_EQ(r.read(32), plain.read(32));
   }
 }
 
