@@ -196,6 +196,51 @@ uint32_t voteCellScalar(const VoteCellContext& ctx, const uint16_t* colours, con
   return voteCellWith(k, ctx, colours, ycs, n, lumas);
 }
 
+namespace {
+
+// floor(x / 2W) = mulhi(mulhi(x, magic), scale) for 0 <= x < 300 W, for every weight a stretch
+// beyond the line can have (each magic tried over that range).
+struct StretchDivisor {
+  int weight, magic, scale;
+};
+constexpr StretchDivisor kStretchDivisors[] = {{89, 47128, 512},  {79, 53093, 512},
+                                               {59, 35545, 1024}, {50, 41944, 1024},
+                                               {30, 34953, 2048}, {20, 52429, 2048}};
+
+// The stretch beyond `end` (hi when `up`, else lo) of a line with these offsets: the components
+// that leave the cube's range there stay clamped, the others move on until the next one leaves.
+LumaRowModel::Stretch stretchBeyond(const int* offset, int end, bool up) {
+  static constexpr int kWeight[3] = {30, 59, 20};
+  LumaRowModel::Stretch st;
+  int active = 0, weight = 0, weightedOffsets = 0, from = 0, to = 31;
+  for (int c = 0; c < 3; ++c) {
+    const int limit = up ? 31 - offset[c] : -offset[c];  // where this component leaves
+    if (limit == end) continue;                          // clamped beyond the end
+    active |= 1 << c;
+    weight += kWeight[c];
+    weightedOffsets += kWeight[c] * offset[c];
+    if (up)
+      to = std::min(to, limit);
+    else
+      from = std::max(from, limit);
+  }
+  const StretchDivisor* d = nullptr;
+  for (const StretchDivisor& e : kStretchDivisors)
+    if (e.weight == weight) d = &e;
+  if (!d) return st;  // all three clamped: a single colour, left to the walk
+  st.active = int16_t(active);
+  st.bias = int16_t(129 * weight - 2 * weightedOffsets);
+  st.magic = int16_t(d->magic);
+  st.scale = int16_t(d->scale);
+  st.from = int16_t(up ? end : from);
+  st.to = int16_t(up ? to : end);
+  st.below = int16_t(st.from > 0 ? st.from + 1 : 0);
+  st.above = int16_t(st.to < 31 ? st.to - 1 : 31);
+  return st;
+}
+
+}  // namespace
+
 void buildLumaRowModels(const uint16_t* rows, LumaRowModel* models) {
   for (int k = 0; k < 4096; ++k) {
     const uint16_t* row = rows + size_t(k) * 32;
@@ -251,6 +296,10 @@ void buildLumaRowModels(const uint16_t* rows, LumaRowModel* models) {
     }
     m.belowLo = int16_t(m.lo > 0 ? m.lo + 1 : 0);
     m.aboveHi = int16_t(m.hi < 31 ? m.hi - 1 : 31);
+    if (line && lo <= hi) {
+      if (hi < 31) m.upper = stretchBeyond(offset, hi, true);
+      if (lo > 0) m.lower = stretchBeyond(offset, lo, false);
+    }
     models[k] = m;
   }
 }
@@ -428,10 +477,28 @@ __attribute__((target("avx2"))) inline uint32_t laneBits(__m256i mask) {
   return (bytes & 0xFF) | (bytes >> 8 & 0xFF00);
 }
 
-// A cell's colours in registers, sixteen-bit lanes (lanes from the count on zero).
+// A cell's colours in registers, sixteen-bit lanes (lanes from the count on zero), and for the
+// stretches beyond the line 2 (30 r, 59 g, 20 b) summed over each set of components (bit 0 red,
+// bit 1 green, bit 2 blue).
 struct CellLanes {
   __m256i r, g, b, start, weighted, valid;
+  __m256i parts[8];
 };
+
+// The parts of `l` from its components.
+__attribute__((target("avx2"))) inline void setParts(CellLanes& l) {
+  const __m256i r = _mm256_mullo_epi16(l.r, _mm256_set1_epi16(60));
+  const __m256i g = _mm256_mullo_epi16(l.g, _mm256_set1_epi16(118));
+  const __m256i b = _mm256_mullo_epi16(l.b, _mm256_set1_epi16(40));
+  l.parts[0] = _mm256_setzero_si256();
+  l.parts[1] = r;
+  l.parts[2] = g;
+  l.parts[3] = _mm256_add_epi16(r, g);
+  l.parts[4] = b;
+  l.parts[5] = _mm256_add_epi16(r, b);
+  l.parts[6] = _mm256_add_epi16(g, b);
+  l.parts[7] = _mm256_add_epi16(l.parts[3], b);
+}
 
 // The answer for one chroma. 32-bit values come in two registers whose lanes are the cell's
 // lanes 0-3 and 8-11 (`low`) and 4-7 and 12-15 (`high`), as unpacking leaves them: stored one
@@ -455,29 +522,63 @@ __attribute__((target("avx2"))) inline __m256i weighted16(__m256i r, __m256i g, 
                           _mm256_mullo_epi16(b, _mm256_set1_epi16(kb)));
 }
 
+// `line` in the lanes of neither mask, `upper` in those of `above`, `lower` in those of `below`.
+__attribute__((target("avx2"))) inline __m256i pickLanes(__m256i line, int16_t upper, int16_t lower,
+                                                         __m256i above, __m256i below) {
+  return _mm256_blendv_epi8(_mm256_blendv_epi8(line, _mm256_set1_epi16(upper), above),
+                            _mm256_set1_epi16(lower), below);
+}
+
+// v - clamp(y + offset, 0, 31) in each lane.
+__attribute__((target("avx2"))) inline __m256i clampedError(__m256i v, __m256i y, int16_t offset,
+                                                            __m256i zero, __m256i top) {
+  return _mm256_sub_epi16(
+      v, _mm256_min_epi16(_mm256_max_epi16(_mm256_add_epi16(y, _mm256_set1_epi16(offset)), zero),
+                          top));
+}
+
 __attribute__((target("avx2"))) inline ProposalLanes proposalAvx2(const LumaRowModel& m,
                                                                   const CellLanes& c) {
   const __m256i r = c.r, g = c.g, b = c.b, start = c.start;
+  const __m256i lo = _mm256_set1_epi16(m.lo), hi = _mm256_set1_epi16(m.hi);
+  // Lanes starting beyond the line take the stretch there (where there is none, or where the
+  // start lies beyond the stretch too, the bounds below leave them to the caller).
+  const LumaRowModel::Stretch &up = m.upper, &down = m.lower;
+  const __m256i above = _mm256_cmpgt_epi16(start, hi), below = _mm256_cmpgt_epi16(lo, start);
+  // On the line x = 2 S + 109 + 64 * 218; 2 S + 109 is odd, so the two quotients
+  // floor((2 S + 109) / 218) and ceil((2 S - 109) / 218) = floor((2 S + 108) / 218) are the same
+  // number. On a stretch x is as its model says.
   const __m256i s2 =
       _mm256_slli_epi16(_mm256_sub_epi16(c.weighted, _mm256_set1_epi16(m.weighted)), 1);
+  const __m256i x = _mm256_blendv_epi8(
+      _mm256_blendv_epi8(_mm256_add_epi16(s2, _mm256_set1_epi16(109 + 64 * 218)),
+                         _mm256_add_epi16(c.parts[up.active], _mm256_set1_epi16(up.bias)), above),
+      _mm256_add_epi16(c.parts[down.active], _mm256_set1_epi16(down.bias)), below);
+  const __m256i magic =
+      pickLanes(_mm256_set1_epi16(int16_t(38480)), up.magic, down.magic, above, below);
+  const __m256i scale = pickLanes(_mm256_set1_epi16(512), up.scale, down.scale, above, below);
   const __m256i bias = _mm256_set1_epi16(64);
-  const __m256i recip = _mm256_set1_epi16(int16_t(38480));
-  // 2 S + 109 is odd, so the two quotients floor((2 S + 109) / 218) and
-  // ceil((2 S - 109) / 218) = floor((2 S + 108) / 218) are the same number.
-  const __m256i end = _mm256_sub_epi16(
-      _mm256_srli_epi16(
-          _mm256_mulhi_epu16(_mm256_add_epi16(s2, _mm256_set1_epi16(109 + 64 * 218)), recip), 7),
+  const __m256i fall =
+      _mm256_sub_epi16(_mm256_mulhi_epu16(_mm256_mulhi_epu16(x, magic), scale), bias);
+  const __m256i rise = _mm256_sub_epi16(
+      _mm256_mulhi_epu16(_mm256_mulhi_epu16(_mm256_sub_epi16(x, _mm256_set1_epi16(1)), magic),
+                         scale),
       bias);
   const __m256i zero = _mm256_setzero_si256();
-  const __m256i moved = _mm256_cmpgt_epi16(start, end);
-  const __m256i lo = _mm256_set1_epi16(m.lo), hi = _mm256_set1_epi16(m.hi);
-  // The walk stops at lo or hi at the latest (whether it stops there is checked below).
-  const __m256i y = _mm256_blendv_epi8(_mm256_min_epi16(end, hi), _mm256_max_epi16(end, lo), moved);
+  const __m256i moved = _mm256_cmpgt_epi16(start, fall);
+  const __m256i from = pickLanes(lo, up.from, down.from, above, below),
+                to = pickLanes(hi, up.to, down.to, above, below);
+  // The walk stops at the ends of its stretch at the latest (whether it stops there is checked
+  // below).
+  const __m256i y = _mm256_blendv_epi8(_mm256_min_epi16(_mm256_max_epi16(rise, start), to),
+                                       _mm256_max_epi16(fall, from), moved);
   const __m256i first = _mm256_min_epi16(y, start), last = _mm256_max_epi16(y, start);
-  // The walks that compare a luma beyond the line; of them, one that ends at lo or hi is done
-  // when the luma beyond is not closer (worked out only when some lane ends there).
-  __m256i slowLow = _mm256_cmpgt_epi16(_mm256_set1_epi16(m.belowLo), first);
-  __m256i slowHigh = _mm256_cmpgt_epi16(last, _mm256_set1_epi16(m.aboveHi));
+  // The walks that compare a luma beyond their stretch; of them, one that ends at lo or hi is
+  // done when the luma beyond is not closer (worked out only when some lane ends there).
+  __m256i slowLow = _mm256_cmpgt_epi16(
+      pickLanes(_mm256_set1_epi16(m.belowLo), up.below, down.below, above, below), first);
+  __m256i slowHigh = _mm256_cmpgt_epi16(
+      last, pickLanes(_mm256_set1_epi16(m.aboveHi), up.above, down.above, above, below));
   const __m256i atLo = _mm256_and_si256(slowLow, _mm256_cmpeq_epi16(first, lo));
   const __m256i atHi = _mm256_and_si256(slowHigh, _mm256_cmpeq_epi16(last, hi));
   if (!_mm256_testz_si256(atLo, c.valid)) {
@@ -491,9 +592,11 @@ __attribute__((target("avx2"))) inline ProposalLanes proposalAvx2(const LumaRowM
     slowHigh = _mm256_andnot_si256(_mm256_andnot_si256(aboveHi, atHi), slowHigh);
   }
   const __m256i slow = _mm256_or_si256(slowLow, slowHigh);
-  const __m256i er = _mm256_sub_epi16(r, _mm256_add_epi16(y, _mm256_set1_epi16(m.r)));
-  const __m256i eg = _mm256_sub_epi16(g, _mm256_add_epi16(y, _mm256_set1_epi16(m.g)));
-  const __m256i eb = _mm256_sub_epi16(b, _mm256_add_epi16(y, _mm256_set1_epi16(m.b)));
+  // Beyond the line the components are clamped.
+  const __m256i top = _mm256_set1_epi16(31);
+  const __m256i er = clampedError(r, y, m.r, zero, top);
+  const __m256i eg = clampedError(g, y, m.g, zero, top);
+  const __m256i eb = clampedError(b, y, m.b, zero, top);
   // The lanes done: below the count and on the line; the others are the caller's.
   ProposalLanes p;
   const __m256i done = _mm256_andnot_si256(slow, c.valid);
@@ -519,6 +622,7 @@ __attribute__((target("avx2"))) inline CellLanes cellLanesAvx2(const VoteColours
   l.valid =
       _mm256_cmpgt_epi16(_mm256_set1_epi16(int16_t(c.count)),
                          _mm256_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15));
+  setParts(l);
   return l;
 }
 
@@ -811,6 +915,7 @@ __attribute__((target("avx2"))) uint32_t voteCellAvx2(const VoteCellContext& ctx
                                                  _mm256_mullo_epi16(c.g, _mm256_set1_epi16(59))),
                                 _mm256_mullo_epi16(c.b, _mm256_set1_epi16(20)));
   c.start = _mm256_and_si256(narrowed(ycs, 12, 31), c.valid);
+  setParts(c);
   const __m256i zero = _mm256_setzero_si256();
   // The walks of lanes left undone work on the colours, lumas and distances by slot.
   // (The colours as the cache's keys, above the chroma's twelve bits.)

@@ -30,6 +30,22 @@ struct LumaRowModel {
   // A walk whose lumas run from `first` to `last` compares one below lo when first < belowLo
   // and one above hi when last > aboveHi (lo + 1 and hi - 1, or never where lo is 0 or hi 31).
   int16_t belowLo = 33, aboveHi = -2;
+  // The first stretch beyond each end of the line, where the components that reach 31 above hi
+  // (or 0 below lo) stay there and the others still follow the line: the distance is again a
+  // quadratic in y, now of weight W = the summed weights of the components still moving, so a
+  // walk that starts there and compares no luma outside the stretch ends at a quotient too.
+  // For a colour of weighted parts T (2 (30 R, 59 G, 20 B) summed over `active`: bit 0 red,
+  // bit 1 green, bit 2 blue) x = T + bias is 2 S + W + 128 W (S as for the line, over the
+  // moving components): the walk goes down to floor(x / 2W) - 64 and, when it does not go
+  // down, up to floor((x - 1) / 2W) - 64; floor(x / 2W) = mulhi(mulhi(x, magic), scale) for
+  // 0 <= x < 300 W. A walk there is answered when first >= below and last <= above, as with
+  // belowLo and aboveHi. Where there is no such stretch, below = 33 and above = -2.
+  struct Stretch {
+    int16_t active = 0, bias = 0, magic = 0, scale = 0;
+    int16_t from = 0, to = 31;  // the lumas the quadratic holds for (the line's end included)
+    int16_t below = 33, above = -2;
+  };
+  Stretch upper, lower;
 };
 
 // The model of each of the 4096 chroma rows (`rows` as buildLumaRows lays them out), each
