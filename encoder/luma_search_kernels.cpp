@@ -570,11 +570,14 @@ __attribute__((target("avx2"))) inline ProposalLanes proposalAvx2(const LumaRowM
                 to = pickLanes(hi, up.to, down.to, above, below);
   // The walk stops at the ends of its stretch at the latest (whether it stops there is checked
   // below).
-  const __m256i y = _mm256_blendv_epi8(_mm256_min_epi16(_mm256_max_epi16(rise, start), to),
-                                       _mm256_max_epi16(fall, from), moved);
+  __m256i y = _mm256_blendv_epi8(_mm256_min_epi16(_mm256_max_epi16(rise, start), to),
+                                 _mm256_max_epi16(fall, from), moved);
   const __m256i first = _mm256_min_epi16(y, start), last = _mm256_max_epi16(y, start);
   // The walks that compare a luma beyond their stretch; of them, one that ends at lo or hi is
-  // done when the luma beyond is not closer (worked out only when some lane ends there).
+  // done when the luma beyond is not closer (worked out only when some lane ends there). When
+  // it is closer, a walk that reached lo going down (or hi going up, not having gone down) goes
+  // on in the stretch beyond, whose quadratic holds from lo (hi) on: it ends at that stretch's
+  // quotient, and it is answered when it compares no luma beyond that stretch either.
   __m256i slowLow = _mm256_cmpgt_epi16(
       pickLanes(_mm256_set1_epi16(m.belowLo), up.below, down.below, above, below), first);
   __m256i slowHigh = _mm256_cmpgt_epi16(
@@ -584,12 +587,33 @@ __attribute__((target("avx2"))) inline ProposalLanes proposalAvx2(const LumaRowM
   if (!_mm256_testz_si256(atLo, c.valid)) {
     const __m256i belowLo = _mm256_cmpgt_epi16(weighted16(r, g, b, m.lowR, m.lowG, m.lowB),
                                                _mm256_set1_epi16(m.lowLimit));
-    slowLow = _mm256_andnot_si256(_mm256_and_si256(belowLo, atLo), slowLow);
+    const __m256i on = _mm256_andnot_si256(belowLo, _mm256_and_si256(atLo, moved));
+    const __m256i xs = _mm256_add_epi16(c.parts[down.active], _mm256_set1_epi16(down.bias));
+    const __m256i ys = _mm256_max_epi16(
+        _mm256_sub_epi16(_mm256_mulhi_epu16(_mm256_mulhi_epu16(xs, _mm256_set1_epi16(down.magic)),
+                                            _mm256_set1_epi16(down.scale)),
+                         bias),
+        _mm256_set1_epi16(down.from));
+    y = _mm256_blendv_epi8(y, ys, on);
+    slowLow = _mm256_blendv_epi8(_mm256_andnot_si256(_mm256_and_si256(belowLo, atLo), slowLow),
+                                 _mm256_cmpgt_epi16(_mm256_set1_epi16(down.below), ys), on);
   }
   if (!_mm256_testz_si256(atHi, c.valid)) {
     const __m256i aboveHi = _mm256_cmpgt_epi16(weighted16(r, g, b, m.highR, m.highG, m.highB),
                                                _mm256_set1_epi16(m.highLimit));
-    slowHigh = _mm256_andnot_si256(_mm256_andnot_si256(aboveHi, atHi), slowHigh);
+    const __m256i on = _mm256_andnot_si256(moved, _mm256_and_si256(atHi, aboveHi));
+    const __m256i xs = _mm256_sub_epi16(
+        _mm256_add_epi16(c.parts[up.active], _mm256_set1_epi16(up.bias)), _mm256_set1_epi16(1));
+    const __m256i ys = _mm256_min_epi16(
+        _mm256_max_epi16(
+            _mm256_sub_epi16(_mm256_mulhi_epu16(_mm256_mulhi_epu16(xs, _mm256_set1_epi16(up.magic)),
+                                                _mm256_set1_epi16(up.scale)),
+                             bias),
+            _mm256_add_epi16(hi, _mm256_set1_epi16(1))),
+        _mm256_set1_epi16(up.to));
+    y = _mm256_blendv_epi8(y, ys, on);
+    slowHigh = _mm256_blendv_epi8(_mm256_andnot_si256(_mm256_andnot_si256(aboveHi, atHi), slowHigh),
+                                  _mm256_cmpgt_epi16(ys, _mm256_set1_epi16(up.above)), on);
   }
   const __m256i slow = _mm256_or_si256(slowLow, slowHigh);
   // Beyond the line the components are clamped.
