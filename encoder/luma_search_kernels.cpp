@@ -300,6 +300,19 @@ void buildLumaRowModels(const uint16_t* rows, LumaRowModel* models) {
       if (hi < 31) m.upper = stretchBeyond(offset, hi, true);
       if (lo > 0) m.lower = stretchBeyond(offset, lo, false);
     }
+    const LumaRowModel::Stretch walks[3] = {{0, int16_t(109 + 64 * 218 - 2 * m.weighted),
+                                             int16_t(38480), 512, m.lo, m.hi, m.belowLo, m.aboveHi},
+                                            m.upper,
+                                            m.lower};
+    for (int e = 0; e < 3; ++e) {
+      m.pick[0][e] = walks[e].magic;
+      m.pick[0][3 + e] = walks[e].scale;
+      m.pick[1][e] = walks[e].from;
+      m.pick[1][3 + e] = walks[e].to;
+      m.pick[2][e] = walks[e].below;
+      m.pick[2][3 + e] = walks[e].above;
+      m.pick[3][e] = walks[e].bias;
+    }
     models[k] = m;
   }
 }
@@ -522,11 +535,9 @@ __attribute__((target("avx2"))) inline __m256i weighted16(__m256i r, __m256i g, 
                           _mm256_mullo_epi16(b, _mm256_set1_epi16(kb)));
 }
 
-// `line` in the lanes of neither mask, `upper` in those of `above`, `lower` in those of `below`.
-__attribute__((target("avx2"))) inline __m256i pickLanes(__m256i line, int16_t upper, int16_t lower,
-                                                         __m256i above, __m256i below) {
-  return _mm256_blendv_epi8(_mm256_blendv_epi8(line, _mm256_set1_epi16(upper), above),
-                            _mm256_set1_epi16(lower), below);
+// Row `row` of the model's tables in both halves.
+__attribute__((target("avx2"))) inline __m256i pickTable(const LumaRowModel& m, int row) {
+  return _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(m.pick[row])));
 }
 
 // v - clamp(y + offset, 0, 31) in each lane.
@@ -544,19 +555,26 @@ __attribute__((target("avx2"))) inline ProposalLanes proposalAvx2(const LumaRowM
   // Lanes starting beyond the line take the stretch there (where there is none, or where the
   // start lies beyond the stretch too, the bounds below leave them to the caller).
   const LumaRowModel::Stretch &up = m.upper, &down = m.lower;
-  const __m256i above = _mm256_cmpgt_epi16(start, hi), below = _mm256_cmpgt_epi16(lo, start);
-  // On the line x = 2 S + 109 + 64 * 218; 2 S + 109 is odd, so the two quotients
-  // floor((2 S + 109) / 218) and ceil((2 S - 109) / 218) = floor((2 S + 108) / 218) are the same
-  // number. On a stretch x is as its model says.
-  const __m256i s2 =
-      _mm256_slli_epi16(_mm256_sub_epi16(c.weighted, _mm256_set1_epi16(m.weighted)), 1);
-  const __m256i x = _mm256_blendv_epi8(
-      _mm256_blendv_epi8(_mm256_add_epi16(s2, _mm256_set1_epi16(109 + 64 * 218)),
-                         _mm256_add_epi16(c.parts[up.active], _mm256_set1_epi16(up.bias)), above),
-      _mm256_add_epi16(c.parts[down.active], _mm256_set1_epi16(down.bias)), below);
-  const __m256i magic =
-      pickLanes(_mm256_set1_epi16(int16_t(38480)), up.magic, down.magic, above, below);
-  const __m256i scale = pickLanes(_mm256_set1_epi16(512), up.scale, down.scale, above, below);
+  // (A lane of a row that is no line counts as above: that row has no stretches.)
+  const __m256i above = _mm256_cmpgt_epi16(start, hi);
+  const __m256i below = _mm256_andnot_si256(above, _mm256_cmpgt_epi16(lo, start));
+  // Each lane's entries of the model's tables: bytes 2k and 2k + 1 for entry k, 6 on for the
+  // second half of a row.
+  const __m256i entry =
+      _mm256_add_epi16(_mm256_set1_epi16(0x0100),
+                       _mm256_or_si256(_mm256_and_si256(above, _mm256_set1_epi16(0x0202)),
+                                       _mm256_and_si256(below, _mm256_set1_epi16(0x0404))));
+  const __m256i second = _mm256_add_epi16(entry, _mm256_set1_epi16(0x0606));
+  const __m256i limits = pickTable(m, 1), bounds = pickTable(m, 2), quotient = pickTable(m, 0);
+  // x = 2 S + W + 128 W for the lane's stretch (W = 109 on the line): 2 S + 109 is odd there, so
+  // the two quotients floor((2 S + 109) / 218) and ceil((2 S - 109) / 218) =
+  // floor((2 S + 108) / 218) are the same number.
+  const __m256i x =
+      _mm256_add_epi16(_mm256_blendv_epi8(_mm256_blendv_epi8(c.parts[7], c.parts[up.active], above),
+                                          c.parts[down.active], below),
+                       _mm256_shuffle_epi8(pickTable(m, 3), entry));
+  const __m256i magic = _mm256_shuffle_epi8(quotient, entry);
+  const __m256i scale = _mm256_shuffle_epi8(quotient, second);
   const __m256i bias = _mm256_set1_epi16(64);
   const __m256i fall =
       _mm256_sub_epi16(_mm256_mulhi_epu16(_mm256_mulhi_epu16(x, magic), scale), bias);
@@ -566,8 +584,7 @@ __attribute__((target("avx2"))) inline ProposalLanes proposalAvx2(const LumaRowM
       bias);
   const __m256i zero = _mm256_setzero_si256();
   const __m256i moved = _mm256_cmpgt_epi16(start, fall);
-  const __m256i from = pickLanes(lo, up.from, down.from, above, below),
-                to = pickLanes(hi, up.to, down.to, above, below);
+  const __m256i from = _mm256_shuffle_epi8(limits, entry), to = _mm256_shuffle_epi8(limits, second);
   // The walk stops at the ends of its stretch at the latest (whether it stops there is checked
   // below).
   __m256i y = _mm256_blendv_epi8(_mm256_min_epi16(_mm256_max_epi16(rise, start), to),
@@ -578,10 +595,8 @@ __attribute__((target("avx2"))) inline ProposalLanes proposalAvx2(const LumaRowM
   // it is closer, a walk that reached lo going down (or hi going up, not having gone down) goes
   // on in the stretch beyond, whose quadratic holds from lo (hi) on: it ends at that stretch's
   // quotient, and it is answered when it compares no luma beyond that stretch either.
-  __m256i slowLow = _mm256_cmpgt_epi16(
-      pickLanes(_mm256_set1_epi16(m.belowLo), up.below, down.below, above, below), first);
-  __m256i slowHigh = _mm256_cmpgt_epi16(
-      last, pickLanes(_mm256_set1_epi16(m.aboveHi), up.above, down.above, above, below));
+  __m256i slowLow = _mm256_cmpgt_epi16(_mm256_shuffle_epi8(bounds, entry), first);
+  __m256i slowHigh = _mm256_cmpgt_epi16(last, _mm256_shuffle_epi8(bounds, second));
   const __m256i atLo = _mm256_and_si256(slowLow, _mm256_cmpeq_epi16(first, lo));
   const __m256i atHi = _mm256_and_si256(slowHigh, _mm256_cmpeq_epi16(last, hi));
   if (!_mm256_testz_si256(atLo, c.valid)) {

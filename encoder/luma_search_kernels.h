@@ -21,7 +21,7 @@ using BestLumaInRowFn = int (*)(const uint16_t* row, uint16_t colour, int start,
 // 2 (lowR R + lowG G + lowB B) > lowLimit (the weights doubled for the components that change
 // between lo - 1 and lo, zero for the others); the luma above hi does not when
 // 2 (highR R + highG G + highB B) <= highLimit. Where there is no such luma the compare fails.
-struct LumaRowModel {
+struct alignas(64) LumaRowModel {
   int16_t r = 0, g = 0, b = 0;
   int16_t lo = 32, hi = -1;
   int16_t weighted = 0;
@@ -46,6 +46,10 @@ struct LumaRowModel {
     int16_t below = 33, above = -2;
   };
   Stretch upper, lower;
+  // The same per walk, for the vector kernels to pick by lane: entry 0 the line's, 1 the upper
+  // stretch's, 2 the lower's, of: magic, scale (row 0, entries 0-2 and 3-5), from, to (row 1),
+  // below, above (row 2) and bias (row 3; the line's x is 2 (30 R + 59 G + 20 B) + bias too).
+  alignas(16) int16_t pick[4][8] = {};
 };
 
 // The model of each of the 4096 chroma rows (`rows` as buildLumaRows lays them out), each
