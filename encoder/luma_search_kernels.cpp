@@ -313,6 +313,8 @@ void buildLumaRowModels(const uint16_t* rows, LumaRowModel* models) {
       m.pick[2][3 + e] = walks[e].above;
       m.pick[3][e] = walks[e].bias;
     }
+    m.pick[1][6] = int16_t((m.lowR ? 1 : 0) | (m.lowG ? 2 : 0) | (m.lowB ? 4 : 0));
+    m.pick[1][7] = int16_t((m.highR ? 1 : 0) | (m.highG ? 2 : 0) | (m.highB ? 4 : 0));
     models[k] = m;
   }
 }
@@ -527,14 +529,6 @@ inline int slot(int u) {
   return (u & 3) | (u & 4) << 1 | (u & 8) >> 1;
 }
 
-// kr r + kg g + kb b in each 16-bit lane.
-__attribute__((target("avx2"))) inline __m256i weighted16(__m256i r, __m256i g, __m256i b,
-                                                          int16_t kr, int16_t kg, int16_t kb) {
-  return _mm256_add_epi16(_mm256_add_epi16(_mm256_mullo_epi16(r, _mm256_set1_epi16(kr)),
-                                           _mm256_mullo_epi16(g, _mm256_set1_epi16(kg))),
-                          _mm256_mullo_epi16(b, _mm256_set1_epi16(kb)));
-}
-
 // Row `row` of the model's tables in both halves.
 __attribute__((target("avx2"))) inline __m256i pickTable(const LumaRowModel& m, int row) {
   return _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(m.pick[row])));
@@ -600,8 +594,8 @@ __attribute__((target("avx2"))) inline ProposalLanes proposalAvx2(const LumaRowM
   const __m256i atLo = _mm256_and_si256(slowLow, _mm256_cmpeq_epi16(first, lo));
   const __m256i atHi = _mm256_and_si256(slowHigh, _mm256_cmpeq_epi16(last, hi));
   if (!_mm256_testz_si256(atLo, c.valid)) {
-    const __m256i belowLo = _mm256_cmpgt_epi16(weighted16(r, g, b, m.lowR, m.lowG, m.lowB),
-                                               _mm256_set1_epi16(m.lowLimit));
+    const __m256i belowLo =
+        _mm256_cmpgt_epi16(c.parts[m.pick[1][6]], _mm256_set1_epi16(m.lowLimit));
     const __m256i on = _mm256_andnot_si256(belowLo, _mm256_and_si256(atLo, moved));
     const __m256i xs = _mm256_add_epi16(c.parts[down.active], _mm256_set1_epi16(down.bias));
     const __m256i ys = _mm256_max_epi16(
@@ -614,8 +608,8 @@ __attribute__((target("avx2"))) inline ProposalLanes proposalAvx2(const LumaRowM
                                  _mm256_cmpgt_epi16(_mm256_set1_epi16(down.below), ys), on);
   }
   if (!_mm256_testz_si256(atHi, c.valid)) {
-    const __m256i aboveHi = _mm256_cmpgt_epi16(weighted16(r, g, b, m.highR, m.highG, m.highB),
-                                               _mm256_set1_epi16(m.highLimit));
+    const __m256i aboveHi =
+        _mm256_cmpgt_epi16(c.parts[m.pick[1][7]], _mm256_set1_epi16(m.highLimit));
     const __m256i on = _mm256_andnot_si256(moved, _mm256_and_si256(atHi, aboveHi));
     const __m256i xs = _mm256_sub_epi16(
         _mm256_add_epi16(c.parts[up.active], _mm256_set1_epi16(up.bias)), _mm256_set1_epi16(1));

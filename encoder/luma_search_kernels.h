@@ -49,6 +49,8 @@ struct alignas(64) LumaRowModel {
   // The same per walk, for the vector kernels to pick by lane: entry 0 the line's, 1 the upper
   // stretch's, 2 the lower's, of: magic, scale (row 0, entries 0-2 and 3-5), from, to (row 1),
   // below, above (row 2) and bias (row 3; the line's x is 2 (30 R + 59 G + 20 B) + bias too).
+  // Row 1 entries 6 and 7: the components that change between lo - 1 and lo, and between hi and
+  // hi + 1 (bit 0 red, bit 1 green, bit 2 blue), whose doubled weights are lowR.. and highR..
   alignas(16) int16_t pick[4][8] = {};
 };
 
