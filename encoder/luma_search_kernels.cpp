@@ -985,10 +985,8 @@ __attribute__((target("avx2"))) uint32_t voteCellAvx2(const VoteCellContext& ctx
     for (; left; left &= left - 1) walk(best, __builtin_ctz(left));
     reload(bp, dist, ys);
   }
-  // The best's distances in registers, its lumas in memory (needed only at the end).
-  __m256i bestLow = bp.dLow, bestHigh = bp.dHigh;
-  alignas(32) uint16_t bestY[16];
-  _mm256_store_si256(reinterpret_cast<__m256i*>(bestY), bp.y);
+  // The best's distances and lumas in registers.
+  __m256i bestLow = bp.dLow, bestHigh = bp.dHigh, bestY = bp.y;
   if (unproposed) {
     uint32_t bestSum = sumOf(bestLow, bestHigh);
     // Lanes whose best distance is above zero: only they can come closer (lanes from n on have
@@ -1008,6 +1006,22 @@ __attribute__((target("avx2"))) uint32_t voteCellAvx2(const VoteCellContext& ctx
           _mm256_and_si256(p.done, _mm256_packs_epi32(_mm256_cmpgt_epi32(bestLow, p.dLow),
                                                       _mm256_cmpgt_epi32(bestHigh, p.dHigh))))));
       const uint32_t undone = unsigned(_mm256_movemask_epi8(p.undone));
+      if (__builtin_expect(undone == 0, 1)) {
+        // Every lane is known: the proposal is taken or not without a branch (whether it wins
+        // follows the footage and is as good as random).
+        const uint32_t whole = sumOf(p.dLow, p.dHigh);
+        const int take = int(closer > n) | (int(closer == n) & int(whole < bestSum));
+        const __m256i taken = _mm256_set1_epi32(-take);
+        best = take ? chroma : best;
+        bestSum = take ? whole : bestSum;
+        bestLow = _mm256_blendv_epi8(bestLow, p.dLow, taken);
+        bestHigh = _mm256_blendv_epi8(bestHigh, p.dHigh, taken);
+        bestY = _mm256_blendv_epi8(bestY, p.y, taken);
+        open = ~laneBits2(_mm256_cmpeq_epi32(bestLow, zero), _mm256_cmpeq_epi32(bestHigh, zero));
+        openSlots =
+            ~slotBits(_mm256_cmpeq_epi32(bestLow, zero), _mm256_cmpeq_epi32(bestHigh, zero));
+        continue;
+      }
       int most = closer + __builtin_popcount(undone & open);
       if (most < n) continue;
       // The sum decides only at exactly half; until the end `sum` is a part of it (the
@@ -1017,7 +1031,7 @@ __attribute__((target("avx2"))) uint32_t voteCellAvx2(const VoteCellContext& ctx
         sum = sumOf(p.dLow, p.dHigh);
         if (sum >= bestSum) continue;
       }
-      if (undone) {
+      {
         const uint32_t left = undoneSlots(p);
         uint32_t hopeful = left & openSlots;
         spill(p, dist, ys);
@@ -1055,15 +1069,15 @@ __attribute__((target("avx2"))) uint32_t voteCellAvx2(const VoteCellContext& ctx
       bestSum = sum;
       bestLow = p.dLow;
       bestHigh = p.dHigh;
-      _mm256_store_si256(reinterpret_cast<__m256i*>(bestY), p.y);
+      bestY = p.y;
       open = ~laneBits2(_mm256_cmpeq_epi32(bestLow, zero), _mm256_cmpeq_epi32(bestHigh, zero));
       openSlots = ~slotBits(_mm256_cmpeq_epi32(bestLow, zero), _mm256_cmpeq_epi32(bestHigh, zero));
     }
   }
   alignas(16) uint8_t out[16];
-  _mm_store_si128(reinterpret_cast<__m128i*>(out),
-                  _mm_packus_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(bestY)),
-                                   _mm_load_si128(reinterpret_cast<const __m128i*>(bestY + 8))));
+  _mm_store_si128(
+      reinterpret_cast<__m128i*>(out),
+      _mm_packus_epi16(_mm256_castsi256_si128(bestY), _mm256_extracti128_si256(bestY, 1)));
   if (n == 16)
     std::memcpy(lumas, out, 16);
   else
