@@ -196,6 +196,51 @@ uint32_t voteCellScalar(const VoteCellContext& ctx, const uint16_t* colours, con
   return voteCellWith(k, ctx, colours, ycs, n, lumas);
 }
 
+namespace {
+
+// floor(x / 2W) = mulhi(mulhi(x, magic), scale) for 0 <= x < 300 W, for every weight a stretch
+// beyond the line can have (each magic tried over that range).
+struct StretchDivisor {
+  int weight, magic, scale;
+};
+constexpr StretchDivisor kStretchDivisors[] = {{89, 47128, 512},  {79, 53093, 512},
+                                               {59, 35545, 1024}, {50, 41944, 1024},
+                                               {30, 34953, 2048}, {20, 52429, 2048}};
+
+// The stretch beyond `end` (hi when `up`, else lo) of a line with these offsets: the components
+// that leave the cube's range there stay clamped, the others move on until the next one leaves.
+LumaRowModel::Stretch stretchBeyond(const int* offset, int end, bool up) {
+  static constexpr int kWeight[3] = {30, 59, 20};
+  LumaRowModel::Stretch st;
+  int active = 0, weight = 0, weightedOffsets = 0, from = 0, to = 31;
+  for (int c = 0; c < 3; ++c) {
+    const int limit = up ? 31 - offset[c] : -offset[c];  // where this component leaves
+    if (limit == end) continue;                          // clamped beyond the end
+    active |= 1 << c;
+    weight += kWeight[c];
+    weightedOffsets += kWeight[c] * offset[c];
+    if (up)
+      to = std::min(to, limit);
+    else
+      from = std::max(from, limit);
+  }
+  const StretchDivisor* d = nullptr;
+  for (const StretchDivisor& e : kStretchDivisors)
+    if (e.weight == weight) d = &e;
+  if (!d) return st;  // all three clamped: a single colour, left to the walk
+  st.active = int16_t(active);
+  st.bias = int16_t(129 * weight - 2 * weightedOffsets);
+  st.magic = int16_t(d->magic);
+  st.scale = int16_t(d->scale);
+  st.from = int16_t(up ? end : from);
+  st.to = int16_t(up ? to : end);
+  st.below = int16_t(st.from > 0 ? st.from + 1 : 0);
+  st.above = int16_t(st.to < 31 ? st.to - 1 : 31);
+  return st;
+}
+
+}  // namespace
+
 void buildLumaRowModels(const uint16_t* rows, LumaRowModel* models) {
   for (int k = 0; k < 4096; ++k) {
     const uint16_t* row = rows + size_t(k) * 32;
@@ -251,6 +296,25 @@ void buildLumaRowModels(const uint16_t* rows, LumaRowModel* models) {
     }
     m.belowLo = int16_t(m.lo > 0 ? m.lo + 1 : 0);
     m.aboveHi = int16_t(m.hi < 31 ? m.hi - 1 : 31);
+    if (line && lo <= hi) {
+      if (hi < 31) m.upper = stretchBeyond(offset, hi, true);
+      if (lo > 0) m.lower = stretchBeyond(offset, lo, false);
+    }
+    const LumaRowModel::Stretch walks[3] = {{0, int16_t(109 + 64 * 218 - 2 * m.weighted),
+                                             int16_t(38480), 512, m.lo, m.hi, m.belowLo, m.aboveHi},
+                                            m.upper,
+                                            m.lower};
+    for (int e = 0; e < 3; ++e) {
+      m.pick[0][e] = walks[e].magic;
+      m.pick[0][3 + e] = walks[e].scale;
+      m.pick[1][e] = walks[e].from;
+      m.pick[1][3 + e] = walks[e].to;
+      m.pick[2][e] = walks[e].below;
+      m.pick[2][3 + e] = walks[e].above;
+      m.pick[3][e] = walks[e].bias;
+    }
+    m.pick[1][6] = int16_t((m.lowR ? 1 : 0) | (m.lowG ? 2 : 0) | (m.lowB ? 4 : 0));
+    m.pick[1][7] = int16_t((m.highR ? 1 : 0) | (m.highG ? 2 : 0) | (m.highB ? 4 : 0));
     models[k] = m;
   }
 }
@@ -428,10 +492,28 @@ __attribute__((target("avx2"))) inline uint32_t laneBits(__m256i mask) {
   return (bytes & 0xFF) | (bytes >> 8 & 0xFF00);
 }
 
-// A cell's colours in registers, sixteen-bit lanes (lanes from the count on zero).
+// A cell's colours in registers, sixteen-bit lanes (lanes from the count on zero), and for the
+// stretches beyond the line 2 (30 r, 59 g, 20 b) summed over each set of components (bit 0 red,
+// bit 1 green, bit 2 blue).
 struct CellLanes {
   __m256i r, g, b, start, weighted, valid;
+  __m256i parts[8];
 };
+
+// The parts of `l` from its components.
+__attribute__((target("avx2"))) inline void setParts(CellLanes& l) {
+  const __m256i r = _mm256_mullo_epi16(l.r, _mm256_set1_epi16(60));
+  const __m256i g = _mm256_mullo_epi16(l.g, _mm256_set1_epi16(118));
+  const __m256i b = _mm256_mullo_epi16(l.b, _mm256_set1_epi16(40));
+  l.parts[0] = _mm256_setzero_si256();
+  l.parts[1] = r;
+  l.parts[2] = g;
+  l.parts[3] = _mm256_add_epi16(r, g);
+  l.parts[4] = b;
+  l.parts[5] = _mm256_add_epi16(r, b);
+  l.parts[6] = _mm256_add_epi16(g, b);
+  l.parts[7] = _mm256_add_epi16(l.parts[3], b);
+}
 
 // The answer for one chroma. 32-bit values come in two registers whose lanes are the cell's
 // lanes 0-3 and 8-11 (`low`) and 4-7 and 12-15 (`high`), as unpacking leaves them: stored one
@@ -447,53 +529,109 @@ inline int slot(int u) {
   return (u & 3) | (u & 4) << 1 | (u & 8) >> 1;
 }
 
-// kr r + kg g + kb b in each 16-bit lane.
-__attribute__((target("avx2"))) inline __m256i weighted16(__m256i r, __m256i g, __m256i b,
-                                                          int16_t kr, int16_t kg, int16_t kb) {
-  return _mm256_add_epi16(_mm256_add_epi16(_mm256_mullo_epi16(r, _mm256_set1_epi16(kr)),
-                                           _mm256_mullo_epi16(g, _mm256_set1_epi16(kg))),
-                          _mm256_mullo_epi16(b, _mm256_set1_epi16(kb)));
+// Row `row` of the model's tables in both halves.
+__attribute__((target("avx2"))) inline __m256i pickTable(const LumaRowModel& m, int row) {
+  return _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(m.pick[row])));
+}
+
+// v - clamp(y + offset, 0, 31) in each lane.
+__attribute__((target("avx2"))) inline __m256i clampedError(__m256i v, __m256i y, int16_t offset,
+                                                            __m256i zero, __m256i top) {
+  return _mm256_sub_epi16(
+      v, _mm256_min_epi16(_mm256_max_epi16(_mm256_add_epi16(y, _mm256_set1_epi16(offset)), zero),
+                          top));
 }
 
 __attribute__((target("avx2"))) inline ProposalLanes proposalAvx2(const LumaRowModel& m,
                                                                   const CellLanes& c) {
   const __m256i r = c.r, g = c.g, b = c.b, start = c.start;
-  const __m256i s2 =
-      _mm256_slli_epi16(_mm256_sub_epi16(c.weighted, _mm256_set1_epi16(m.weighted)), 1);
+  const __m256i lo = _mm256_set1_epi16(m.lo), hi = _mm256_set1_epi16(m.hi);
+  // Lanes starting beyond the line take the stretch there (where there is none, or where the
+  // start lies beyond the stretch too, the bounds below leave them to the caller).
+  const LumaRowModel::Stretch &up = m.upper, &down = m.lower;
+  // (A lane of a row that is no line counts as above: that row has no stretches.)
+  const __m256i above = _mm256_cmpgt_epi16(start, hi);
+  const __m256i below = _mm256_andnot_si256(above, _mm256_cmpgt_epi16(lo, start));
+  // Each lane's entries of the model's tables: bytes 2k and 2k + 1 for entry k, 6 on for the
+  // second half of a row.
+  const __m256i entry =
+      _mm256_add_epi16(_mm256_set1_epi16(0x0100),
+                       _mm256_or_si256(_mm256_and_si256(above, _mm256_set1_epi16(0x0202)),
+                                       _mm256_and_si256(below, _mm256_set1_epi16(0x0404))));
+  const __m256i second = _mm256_add_epi16(entry, _mm256_set1_epi16(0x0606));
+  const __m256i limits = pickTable(m, 1), bounds = pickTable(m, 2), quotient = pickTable(m, 0);
+  // x = 2 S + W + 128 W for the lane's stretch (W = 109 on the line): 2 S + 109 is odd there, so
+  // the two quotients floor((2 S + 109) / 218) and ceil((2 S - 109) / 218) =
+  // floor((2 S + 108) / 218) are the same number.
+  const __m256i x =
+      _mm256_add_epi16(_mm256_blendv_epi8(_mm256_blendv_epi8(c.parts[7], c.parts[up.active], above),
+                                          c.parts[down.active], below),
+                       _mm256_shuffle_epi8(pickTable(m, 3), entry));
+  const __m256i magic = _mm256_shuffle_epi8(quotient, entry);
+  const __m256i scale = _mm256_shuffle_epi8(quotient, second);
   const __m256i bias = _mm256_set1_epi16(64);
-  const __m256i recip = _mm256_set1_epi16(int16_t(38480));
-  // 2 S + 109 is odd, so the two quotients floor((2 S + 109) / 218) and
-  // ceil((2 S - 109) / 218) = floor((2 S + 108) / 218) are the same number.
-  const __m256i end = _mm256_sub_epi16(
-      _mm256_srli_epi16(
-          _mm256_mulhi_epu16(_mm256_add_epi16(s2, _mm256_set1_epi16(109 + 64 * 218)), recip), 7),
+  const __m256i fall =
+      _mm256_sub_epi16(_mm256_mulhi_epu16(_mm256_mulhi_epu16(x, magic), scale), bias);
+  const __m256i rise = _mm256_sub_epi16(
+      _mm256_mulhi_epu16(_mm256_mulhi_epu16(_mm256_sub_epi16(x, _mm256_set1_epi16(1)), magic),
+                         scale),
       bias);
   const __m256i zero = _mm256_setzero_si256();
-  const __m256i moved = _mm256_cmpgt_epi16(start, end);
-  const __m256i lo = _mm256_set1_epi16(m.lo), hi = _mm256_set1_epi16(m.hi);
-  // The walk stops at lo or hi at the latest (whether it stops there is checked below).
-  const __m256i y = _mm256_blendv_epi8(_mm256_min_epi16(end, hi), _mm256_max_epi16(end, lo), moved);
+  const __m256i moved = _mm256_cmpgt_epi16(start, fall);
+  const __m256i from = _mm256_shuffle_epi8(limits, entry), to = _mm256_shuffle_epi8(limits, second);
+  // The walk stops at the ends of its stretch at the latest (whether it stops there is checked
+  // below).
+  __m256i y = _mm256_blendv_epi8(_mm256_min_epi16(_mm256_max_epi16(rise, start), to),
+                                 _mm256_max_epi16(fall, from), moved);
   const __m256i first = _mm256_min_epi16(y, start), last = _mm256_max_epi16(y, start);
-  // The walks that compare a luma beyond the line; of them, one that ends at lo or hi is done
-  // when the luma beyond is not closer (worked out only when some lane ends there).
-  __m256i slowLow = _mm256_cmpgt_epi16(_mm256_set1_epi16(m.belowLo), first);
-  __m256i slowHigh = _mm256_cmpgt_epi16(last, _mm256_set1_epi16(m.aboveHi));
+  // The walks that compare a luma beyond their stretch; of them, one that ends at lo or hi is
+  // done when the luma beyond is not closer. When it is closer, a walk that reached lo going
+  // down (or hi going up, not having gone down) goes on in the stretch beyond, whose quadratic
+  // holds from lo (hi) on: it ends at that stretch's quotient, and it is answered when it
+  // compares no luma beyond that stretch either. Both are worked out for every proposal, whether
+  // or not a lane ends there: a branch on it would follow the footage and miss about every
+  // third time, which costs more than the vector work.
+  __m256i slowLow = _mm256_cmpgt_epi16(_mm256_shuffle_epi8(bounds, entry), first);
+  __m256i slowHigh = _mm256_cmpgt_epi16(last, _mm256_shuffle_epi8(bounds, second));
   const __m256i atLo = _mm256_and_si256(slowLow, _mm256_cmpeq_epi16(first, lo));
   const __m256i atHi = _mm256_and_si256(slowHigh, _mm256_cmpeq_epi16(last, hi));
-  if (!_mm256_testz_si256(atLo, c.valid)) {
-    const __m256i belowLo = _mm256_cmpgt_epi16(weighted16(r, g, b, m.lowR, m.lowG, m.lowB),
-                                               _mm256_set1_epi16(m.lowLimit));
-    slowLow = _mm256_andnot_si256(_mm256_and_si256(belowLo, atLo), slowLow);
+  {  // lanes at lo
+    const __m256i belowLo =
+        _mm256_cmpgt_epi16(c.parts[m.pick[1][6]], _mm256_set1_epi16(m.lowLimit));
+    const __m256i on = _mm256_andnot_si256(belowLo, _mm256_and_si256(atLo, moved));
+    const __m256i xs = _mm256_add_epi16(c.parts[down.active], _mm256_set1_epi16(down.bias));
+    const __m256i ys = _mm256_max_epi16(
+        _mm256_sub_epi16(_mm256_mulhi_epu16(_mm256_mulhi_epu16(xs, _mm256_set1_epi16(down.magic)),
+                                            _mm256_set1_epi16(down.scale)),
+                         bias),
+        _mm256_set1_epi16(down.from));
+    y = _mm256_blendv_epi8(y, ys, on);
+    slowLow = _mm256_blendv_epi8(_mm256_andnot_si256(_mm256_and_si256(belowLo, atLo), slowLow),
+                                 _mm256_cmpgt_epi16(_mm256_set1_epi16(down.below), ys), on);
   }
-  if (!_mm256_testz_si256(atHi, c.valid)) {
-    const __m256i aboveHi = _mm256_cmpgt_epi16(weighted16(r, g, b, m.highR, m.highG, m.highB),
-                                               _mm256_set1_epi16(m.highLimit));
-    slowHigh = _mm256_andnot_si256(_mm256_andnot_si256(aboveHi, atHi), slowHigh);
+  {  // lanes at hi
+    const __m256i aboveHi =
+        _mm256_cmpgt_epi16(c.parts[m.pick[1][7]], _mm256_set1_epi16(m.highLimit));
+    const __m256i on = _mm256_andnot_si256(moved, _mm256_and_si256(atHi, aboveHi));
+    const __m256i xs = _mm256_sub_epi16(
+        _mm256_add_epi16(c.parts[up.active], _mm256_set1_epi16(up.bias)), _mm256_set1_epi16(1));
+    const __m256i ys = _mm256_min_epi16(
+        _mm256_max_epi16(
+            _mm256_sub_epi16(_mm256_mulhi_epu16(_mm256_mulhi_epu16(xs, _mm256_set1_epi16(up.magic)),
+                                                _mm256_set1_epi16(up.scale)),
+                             bias),
+            _mm256_add_epi16(hi, _mm256_set1_epi16(1))),
+        _mm256_set1_epi16(up.to));
+    y = _mm256_blendv_epi8(y, ys, on);
+    slowHigh = _mm256_blendv_epi8(_mm256_andnot_si256(_mm256_andnot_si256(aboveHi, atHi), slowHigh),
+                                  _mm256_cmpgt_epi16(ys, _mm256_set1_epi16(up.above)), on);
   }
   const __m256i slow = _mm256_or_si256(slowLow, slowHigh);
-  const __m256i er = _mm256_sub_epi16(r, _mm256_add_epi16(y, _mm256_set1_epi16(m.r)));
-  const __m256i eg = _mm256_sub_epi16(g, _mm256_add_epi16(y, _mm256_set1_epi16(m.g)));
-  const __m256i eb = _mm256_sub_epi16(b, _mm256_add_epi16(y, _mm256_set1_epi16(m.b)));
+  // Beyond the line the components are clamped.
+  const __m256i top = _mm256_set1_epi16(31);
+  const __m256i er = clampedError(r, y, m.r, zero, top);
+  const __m256i eg = clampedError(g, y, m.g, zero, top);
+  const __m256i eb = clampedError(b, y, m.b, zero, top);
   // The lanes done: below the count and on the line; the others are the caller's.
   ProposalLanes p;
   const __m256i done = _mm256_andnot_si256(slow, c.valid);
@@ -519,6 +657,7 @@ __attribute__((target("avx2"))) inline CellLanes cellLanesAvx2(const VoteColours
   l.valid =
       _mm256_cmpgt_epi16(_mm256_set1_epi16(int16_t(c.count)),
                          _mm256_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15));
+  setParts(l);
   return l;
 }
 
@@ -811,6 +950,7 @@ __attribute__((target("avx2"))) uint32_t voteCellAvx2(const VoteCellContext& ctx
                                                  _mm256_mullo_epi16(c.g, _mm256_set1_epi16(59))),
                                 _mm256_mullo_epi16(c.b, _mm256_set1_epi16(20)));
   c.start = _mm256_and_si256(narrowed(ycs, 12, 31), c.valid);
+  setParts(c);
   const __m256i zero = _mm256_setzero_si256();
   // The walks of lanes left undone work on the colours, lumas and distances by slot.
   // (The colours as the cache's keys, above the chroma's twelve bits.)
@@ -845,10 +985,8 @@ __attribute__((target("avx2"))) uint32_t voteCellAvx2(const VoteCellContext& ctx
     for (; left; left &= left - 1) walk(best, __builtin_ctz(left));
     reload(bp, dist, ys);
   }
-  // The best's distances in registers, its lumas in memory (needed only at the end).
-  __m256i bestLow = bp.dLow, bestHigh = bp.dHigh;
-  alignas(32) uint16_t bestY[16];
-  _mm256_store_si256(reinterpret_cast<__m256i*>(bestY), bp.y);
+  // The best's distances and lumas in registers.
+  __m256i bestLow = bp.dLow, bestHigh = bp.dHigh, bestY = bp.y;
   if (unproposed) {
     uint32_t bestSum = sumOf(bestLow, bestHigh);
     // Lanes whose best distance is above zero: only they can come closer (lanes from n on have
@@ -868,6 +1006,22 @@ __attribute__((target("avx2"))) uint32_t voteCellAvx2(const VoteCellContext& ctx
           _mm256_and_si256(p.done, _mm256_packs_epi32(_mm256_cmpgt_epi32(bestLow, p.dLow),
                                                       _mm256_cmpgt_epi32(bestHigh, p.dHigh))))));
       const uint32_t undone = unsigned(_mm256_movemask_epi8(p.undone));
+      if (__builtin_expect(undone == 0, 1)) {
+        // Every lane is known: the proposal is taken or not without a branch (whether it wins
+        // follows the footage and is as good as random).
+        const uint32_t whole = sumOf(p.dLow, p.dHigh);
+        const int take = int(closer > n) | (int(closer == n) & int(whole < bestSum));
+        const __m256i taken = _mm256_set1_epi32(-take);
+        best = take ? chroma : best;
+        bestSum = take ? whole : bestSum;
+        bestLow = _mm256_blendv_epi8(bestLow, p.dLow, taken);
+        bestHigh = _mm256_blendv_epi8(bestHigh, p.dHigh, taken);
+        bestY = _mm256_blendv_epi8(bestY, p.y, taken);
+        open = ~laneBits2(_mm256_cmpeq_epi32(bestLow, zero), _mm256_cmpeq_epi32(bestHigh, zero));
+        openSlots =
+            ~slotBits(_mm256_cmpeq_epi32(bestLow, zero), _mm256_cmpeq_epi32(bestHigh, zero));
+        continue;
+      }
       int most = closer + __builtin_popcount(undone & open);
       if (most < n) continue;
       // The sum decides only at exactly half; until the end `sum` is a part of it (the
@@ -877,7 +1031,7 @@ __attribute__((target("avx2"))) uint32_t voteCellAvx2(const VoteCellContext& ctx
         sum = sumOf(p.dLow, p.dHigh);
         if (sum >= bestSum) continue;
       }
-      if (undone) {
+      {
         const uint32_t left = undoneSlots(p);
         uint32_t hopeful = left & openSlots;
         spill(p, dist, ys);
@@ -915,15 +1069,15 @@ __attribute__((target("avx2"))) uint32_t voteCellAvx2(const VoteCellContext& ctx
       bestSum = sum;
       bestLow = p.dLow;
       bestHigh = p.dHigh;
-      _mm256_store_si256(reinterpret_cast<__m256i*>(bestY), p.y);
+      bestY = p.y;
       open = ~laneBits2(_mm256_cmpeq_epi32(bestLow, zero), _mm256_cmpeq_epi32(bestHigh, zero));
       openSlots = ~slotBits(_mm256_cmpeq_epi32(bestLow, zero), _mm256_cmpeq_epi32(bestHigh, zero));
     }
   }
   alignas(16) uint8_t out[16];
-  _mm_store_si128(reinterpret_cast<__m128i*>(out),
-                  _mm_packus_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(bestY)),
-                                   _mm_load_si128(reinterpret_cast<const __m128i*>(bestY + 8))));
+  _mm_store_si128(
+      reinterpret_cast<__m128i*>(out),
+      _mm_packus_epi16(_mm256_castsi256_si128(bestY), _mm256_extracti128_si256(bestY, 1)));
   if (n == 16)
     std::memcpy(lumas, out, 16);
   else

@@ -21,7 +21,7 @@ using BestLumaInRowFn = int (*)(const uint16_t* row, uint16_t colour, int start,
 // 2 (lowR R + lowG G + lowB B) > lowLimit (the weights doubled for the components that change
 // between lo - 1 and lo, zero for the others); the luma above hi does not when
 // 2 (highR R + highG G + highB B) <= highLimit. Where there is no such luma the compare fails.
-struct LumaRowModel {
+struct alignas(64) LumaRowModel {
   int16_t r = 0, g = 0, b = 0;
   int16_t lo = 32, hi = -1;
   int16_t weighted = 0;
@@ -30,6 +30,28 @@ struct LumaRowModel {
   // A walk whose lumas run from `first` to `last` compares one below lo when first < belowLo
   // and one above hi when last > aboveHi (lo + 1 and hi - 1, or never where lo is 0 or hi 31).
   int16_t belowLo = 33, aboveHi = -2;
+  // The first stretch beyond each end of the line, where the components that reach 31 above hi
+  // (or 0 below lo) stay there and the others still follow the line: the distance is again a
+  // quadratic in y, now of weight W = the summed weights of the components still moving, so a
+  // walk that starts there and compares no luma outside the stretch ends at a quotient too.
+  // For a colour of weighted parts T (2 (30 R, 59 G, 20 B) summed over `active`: bit 0 red,
+  // bit 1 green, bit 2 blue) x = T + bias is 2 S + W + 128 W (S as for the line, over the
+  // moving components): the walk goes down to floor(x / 2W) - 64 and, when it does not go
+  // down, up to floor((x - 1) / 2W) - 64; floor(x / 2W) = mulhi(mulhi(x, magic), scale) for
+  // 0 <= x < 300 W. A walk there is answered when first >= below and last <= above, as with
+  // belowLo and aboveHi. Where there is no such stretch, below = 33 and above = -2.
+  struct Stretch {
+    int16_t active = 0, bias = 0, magic = 0, scale = 0;
+    int16_t from = 0, to = 31;  // the lumas the quadratic holds for (the line's end included)
+    int16_t below = 33, above = -2;
+  };
+  Stretch upper, lower;
+  // The same per walk, for the vector kernels to pick by lane: entry 0 the line's, 1 the upper
+  // stretch's, 2 the lower's, of: magic, scale (row 0, entries 0-2 and 3-5), from, to (row 1),
+  // below, above (row 2) and bias (row 3; the line's x is 2 (30 R + 59 G + 20 B) + bias too).
+  // Row 1 entries 6 and 7: the components that change between lo - 1 and lo, and between hi and
+  // hi + 1 (bit 0 red, bit 1 green, bit 2 blue), whose doubled weights are lowR.. and highR..
+  alignas(16) int16_t pick[4][8] = {};
 };
 
 // The model of each of the 4096 chroma rows (`rows` as buildLumaRows lays them out), each

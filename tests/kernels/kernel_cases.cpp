@@ -181,6 +181,14 @@ bool distancesCheck(unsigned flags, KernelInputs& in, std::string& why) {
       fillColours(c, colours, pass < 4 ? 16 : size(in.random));
       if (!distancesOne(f, c, chroma, why)) return false;
     }
+  // Every colour, from its own luma, under a spread of chromas: walks that start on the row's
+  // line and beyond either end of it, stay there or cross an end.
+  for (uint32_t chroma = 0; chroma < 4096; chroma += 61)
+    for (int first = 0; first < 32768; first += 16) {
+      for (int u = 0; u < 16; ++u) colours[u] = uint16_t(first + u);
+      fillColours(c, colours, 16);
+      if (!distancesOne(f, c, chroma, why)) return false;
+    }
   return true;
 }
 
