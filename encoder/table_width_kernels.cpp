@@ -343,8 +343,9 @@ __attribute__((target("popcnt"))) uint64_t flagsEitherPopcnt(const uint8_t* a, c
   return n;
 }
 
-// A walk split in two for twice the independent chains: the second half starts at the first
-// code from the middle of the stream on and only notes where its first kNoted look-ups start;
+// A walk split in two for twice the independent chains: the second half starts at a code near
+// the middle of the stream (any code start will do) and only notes where its first kNoted
+// look-ups start;
 // the first half, walked up to there, goes on until it meets one of them. From there on the
 // two are the same walk, so the noted look-ups from the meeting on are counted and the second
 // half's flags join the first's. If they never meet, the first half walks to the end alone.
@@ -400,6 +401,10 @@ __attribute__((target("bmi,bmi2"))) uint64_t finishSplit(const WidthCostJob& job
          flagsEitherPopcnt(seen + AtA, seen + AtB, size_t(1) << W);
 }
 
+// Bits of stream a half keeps at least on either side of where the second half starts (its
+// noted look-ups must lie within the stream).
+constexpr uint64_t kSplitMargin = 2048;
+
 // The first code starting at or after bit `at` (which lies inside the stream).
 uint64_t codeStartFrom(const uint32_t* ends, uint64_t at) {
   uint64_t w = (at - 1) >> 5;
@@ -422,7 +427,7 @@ __attribute__((target("bmi,bmi2"))) void walkSplitBmi2(const WidthCostJob& job, 
   const uint64_t end = job.end;
   uint64_t five = 5;
   __asm__("" : "+r"(five));  // kept in a register, not folded into the shifts
-  const uint64_t second = codeStartFrom(job.ends, job.first + (end - job.first) / 2);
+  const uint64_t second = job.middle;
   uint64_t noted[3][kNoted];
   uint64_t a0 = job.first, a1 = job.first, a2 = job.first, b0 = second, b1 = second, b2 = second;
   uint64_t wa0 = 0, wa1 = 0, wa2 = 0, wb0 = 0, wb1 = 0, wb2 = 0, windows = 0;
@@ -478,16 +483,22 @@ constexpr auto& takenSplitWalks =
 void widthCostsBmi2(const WidthCostJob& job, int width, int count, uint64_t* costs) {
   // As many walks at once as their flags fit the buffer, twice over (three up to width 12,
   // two at 13, one from 14 on); long streams with each walk split in two.
-  const bool split = job.end - job.first >= kSplitFrom;
   const bool byTaken = job.lengthOf && job.taken && job.joined;
+  // The second halves start at the middle given, else at the first code from the middle on.
+  WidthCostJob halves = job;
+  if (job.end - job.first >= kSplitFrom && !job.middle)
+    halves.middle = codeStartFrom(job.ends, job.first + (job.end - job.first) / 2);
+  const bool split = job.end - job.first >= kSplitFrom &&
+                     halves.middle >= job.first + kSplitMargin &&
+                     halves.middle + kSplitMargin <= job.end;
   if (byTaken) buildTaken(job, width + count - 1);
   while (count > 0) {
     int n = count;
     while (n > 1 && 2 * (((size_t(1) << n) - 1) << width) > kWidthCostSeen) --n;
     if (byTaken)
-      (split ? takenSplitWalks : takenWalks)[n - 1][width - 1](job, costs);
+      (split ? takenSplitWalks : takenWalks)[n - 1][width - 1](halves, costs);
     else
-      (split ? splitWalks : walks)[n - 1][width - 1](job, costs);
+      (split ? splitWalks : walks)[n - 1][width - 1](halves, costs);
     width += n, costs += n, count -= n;
   }
 }
@@ -499,12 +510,12 @@ void widthCostsBmi2(const WidthCostJob& job, int width, int count, uint64_t* cos
 }  // namespace
 
 TableWidthKernels tableWidthKernelsFor(unsigned flags) {
-  TableWidthKernels k{widthCostsScalar, 1};
+  TableWidthKernels k{widthCostsScalar, 1, true};
 #ifdef ZOV_X86
   if (flags & kCpuSse2) k.widthCosts = widthCostsInterleaved, k.widthsAtOnce = kMaxWidthsAtOnce;
 #ifdef __x86_64__
   if ((flags & kCpuAvx2) && (flags & kCpuBmi2))
-    k.widthCosts = widthCostsBmi2, k.widthsAtOnce = kMaxWidthsAtOnce;
+    k.widthCosts = widthCostsBmi2, k.widthsAtOnce = kMaxWidthsAtOnce, k.needsEnds = false;
 #endif
 #else
   (void)flags;
