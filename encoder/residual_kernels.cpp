@@ -166,19 +166,31 @@ __attribute__((target("avx2"))) inline void colours8(const uint16_t* toRgb, __m2
 
 // The colour-difference entries of eight consecutive columns from `column`: each lane's entry
 // relative to the first lane's, and the entries they cover (read with a mask, so nothing past
-// the last one is touched). The same in every step of eight columns.
+// the last one is touched). The same in every step of eight columns, and they depend only on
+// the column's place in its group (groups of 2 or 4 columns): taken from a table.
 struct EntryLanes {
   __m256i index, covered;
 };
+struct EntryLaneTable {
+  int32_t index[2][4][8];
+  int32_t covered[2][4][8];
+};
+constexpr EntryLaneTable entryLaneTable() {
+  EntryLaneTable t{};
+  for (int shift = 1; shift <= 2; ++shift)
+    for (int phase = 0; phase < (1 << shift); ++phase)
+      for (int j = 0; j < 8; ++j) {
+        t.index[shift - 1][phase][j] = ((phase + j) >> shift);
+        t.covered[shift - 1][phase][j] = j <= ((phase + 7) >> shift) ? -1 : 0;
+      }
+  return t;
+}
+alignas(32) constexpr EntryLaneTable kEntryLanes = entryLaneTable();
 __attribute__((target("avx2"))) inline EntryLanes entryLanes(int column, int shift) {
-  alignas(32) int32_t index[8], covered[8];
-  const int first = column >> shift, last = (column + 7) >> shift;
-  for (int j = 0; j < 8; ++j) {
-    index[j] = ((column + j) >> shift) - first;
-    covered[j] = j <= last - first ? -1 : 0;
-  }
-  return {_mm256_load_si256(reinterpret_cast<const __m256i*>(index)),
-          _mm256_load_si256(reinterpret_cast<const __m256i*>(covered))};
+  const int phase = column & ((1 << shift) - 1);
+  return {
+      _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kEntryLanes.index[shift - 1][phase])),
+      _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kEntryLanes.covered[shift - 1][phase]))};
 }
 __attribute__((target("avx2"))) inline __m256i entriesOf(const uint32_t* chroma, int column,
                                                          int shift, const EntryLanes& e) {
@@ -196,46 +208,96 @@ __attribute__((target("avx2"))) inline uint64_t symbols8(__m256i symbols) {
          uint64_t(uint32_t(_mm256_extract_epi32(bytes, 4))) << 32;
 }
 
-// Eight pixels a step: the lumas, their left neighbours (the last Y before them in lane 0) and
-// the steps in vectors; a step larger than 6 ends the vector part, and the pixels before it
-// are coded by the reference.
-__attribute__((target("avx2"))) int lumaStepsAvx2(const LumaStretch& s) {
-  const int n = s.count;
-  if (n < kStepsFrom) return lumaStepsScalar(s);
+// The low bytes of the eight 32-bit lanes stored as eight bytes.
+__attribute__((target("avx2"))) inline void storeLowBytes8(uint8_t* out, __m256i lanes) {
+  const __m256i low = _mm256_shuffle_epi8(
+      lanes, _mm256_setr_epi8(0, 4, 8, 12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0, 4, 8,
+                              12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1));
+  const __m256i both = _mm256_permutevar8x32_epi32(low, _mm256_setr_epi32(0, 4, 1, 1, 1, 1, 1, 1));
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(both));
+}
+
+// Codes the eight pixels of a stretch from i: false (nothing but the pixels before the first
+// step larger than 6 written, their count in `done`) when a step is larger than 6.
+__attribute__((target("avx2"), always_inline)) inline bool lumaSteps8(uint32_t* target,
+                                                                      uint16_t* rgb, uint8_t* out,
+                                                                      const uint16_t* toRgb,
+                                                                      __m256i stored, __m256i& last,
+                                                                      int& done) {
   const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
   const __m256i toLeft = _mm256_setr_epi32(7, 0, 1, 2, 3, 4, 5, 6);
   const __m256i six = _mm256_set1_epi32(6), seven = _mm256_set1_epi32(7);
-  const __m256i colour = _mm256_set1_epi32(int(s.colour));
-  const __m256i groupStart = _mm256_set1_epi32(~((1 << s.shift) - 1));
-  const __m256i beforeFirst = _mm256_set1_epi32(s.column - 1);
-  const EntryLanes entries = entryLanes(s.column, s.shift);
-  __m256i last = _mm256_set1_epi32(int(s.y));
-  int i = 0;
-  for (; i + 8 <= n; i += 8) {
-    const __m256i y =
-        _mm256_srli_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(s.target + i)), 12);
-    const __m256i left = _mm256_blend_epi32(_mm256_permutevar8x32_epi32(y, toLeft), last, 1);
-    const __m256i step = _mm256_sub_epi32(y, left);
-    const __m256i large = _mm256_cmpgt_epi32(_mm256_abs_epi32(step), six);
-    if (!_mm256_testz_si256(large, large)) break;
-    const __m256i column = _mm256_add_epi32(_mm256_set1_epi32(s.column + i), lanes);
-    const __m256i stored = entriesOf(s.chroma, s.column + i, s.shift, entries);
-    const __m256i own = _mm256_cmpgt_epi32(_mm256_and_si256(column, groupStart), beforeFirst);
-    const __m256i v =
-        _mm256_or_si256(_mm256_slli_epi32(y, 12), _mm256_blendv_epi8(colour, stored, own));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(s.target + i), v);
-    colours8(s.toRgb, v, s.rgb + i);
-    const uint64_t symbols = symbols8(_mm256_add_epi32(step, seven));
-    __builtin_memcpy(s.out + i, &symbols, 8);
-    last = _mm256_permutevar8x32_epi32(y, _mm256_set1_epi32(7));
+  const __m256i y =
+      _mm256_srli_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(target)), 12);
+  const __m256i left = _mm256_blend_epi32(_mm256_permutevar8x32_epi32(y, toLeft), last, 1);
+  const __m256i step = _mm256_sub_epi32(y, left);
+  const __m256i large = _mm256_cmpgt_epi32(_mm256_abs_epi32(step), six);
+  const __m256i v = _mm256_or_si256(_mm256_slli_epi32(y, 12), stored);
+  storeLowBytes8(out, _mm256_add_epi32(step, seven));
+  last = _mm256_permutevar8x32_epi32(y, _mm256_set1_epi32(7));
+  if (_mm256_testz_si256(large, large)) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(target), v);
+    colours8(toRgb, v, rgb);
+    return true;
   }
+  done = __builtin_ctz(unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(large))));
+  if (done == 0) return false;
+  // The lanes before the larger step: targets under a mask, colours blended with the old.
+  const __m256i keep = _mm256_cmpgt_epi32(_mm256_set1_epi32(done), lanes);
+  _mm256_maskstore_epi32(reinterpret_cast<int*>(target), keep, v);
+  const __m128i old = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rgb));
+  alignas(16) uint16_t fresh[8];
+  colours8(toRgb, v, fresh);
+  const __m128i keepWords =
+      _mm256_castsi256_si128(_mm256_permute4x64_epi64(_mm256_packs_epi32(keep, keep), 0x08));
+  _mm_storeu_si128(
+      reinterpret_cast<__m128i*>(rgb),
+      _mm_blendv_epi8(old, _mm_load_si128(reinterpret_cast<const __m128i*>(fresh)), keepWords));
+  return false;
+}
+
+// Eight pixels a step: the lumas, their left neighbours (the last Y before them in lane 0) and
+// the steps in vectors. The last eight pixels are taken as a step of their own, overlapping the
+// one before (a coded pixel keeps its luma, so coding it again changes nothing). In a step
+// with a step larger than 6, the pixels before it are written under a mask.
+__attribute__((target("avx2"))) int lumaStepsAvx2(const LumaStretch& job) {
+  const LumaStretch s = job;  // a copy the stores cannot reach, kept in registers
+  const int n = s.count;
+  if (n < kStepsFrom) return lumaStepsScalar(s);
+  const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+  // Lanes whose group starts before the stretch take `colour` (only in the first step).
+  const __m256i groupStart = _mm256_set1_epi32(~((1 << s.shift) - 1));
+  const __m256i own = _mm256_cmpgt_epi32(
+      _mm256_and_si256(_mm256_add_epi32(_mm256_set1_epi32(s.column), lanes), groupStart),
+      _mm256_set1_epi32(s.column - 1));
+  const __m256i first = _mm256_blendv_epi8(
+      _mm256_set1_epi32(int(s.colour)),
+      entriesOf(s.chroma, s.column, s.shift, entryLanes(s.column, s.shift)), own);
+  EntryLanes entries = entryLanes(s.column, s.shift);
+  __m256i last = _mm256_set1_epi32(int(s.y));
+  // The fields in locals: the byte stores of the symbols could otherwise reach the copy.
+  uint32_t* const target = s.target;
+  uint16_t* const rgb = s.rgb;
+  uint8_t* const out = s.out;
+  const uint16_t* const toRgb = s.toRgb;
+  const uint32_t* const chroma = s.chroma;
+  const int column = s.column, shift = s.shift;
+  int done = 0;
+  if (!lumaSteps8(target, rgb, out, toRgb, first, last, done)) return done;
+  int i = 8;
+  for (; i + 8 <= n; i += 8)
+    if (!lumaSteps8(target + i, rgb + i, out + i, toRgb,
+                    entriesOf(chroma, column + i, shift, entries), last, done))
+      return i + done;
   if (i == n) return n;
-  if (i == 0) return lumaStepsScalar(s);
-  LumaStretch rest = s;
-  rest.target += i, rest.rgb += i, rest.out += i, rest.column += i, rest.count -= i;
-  rest.y = s.target[i - 1] >> 12;
-  rest.colour = s.target[i - 1] & 0xFFF;
-  return i + lumaStepsScalar(rest);
+  // The last eight pixels, from n - 8 (at least 8: no lane takes `colour`).
+  const int from = n - 8;
+  entries = entryLanes(column + from, shift);
+  last = _mm256_set1_epi32(int(target[from - 1] >> 12));
+  if (!lumaSteps8(target + from, rgb + from, out + from, toRgb,
+                  entriesOf(chroma, column + from, shift, entries), last, done))
+    return from + done;
+  return n;
 }
 
 // Eight pixels a step, as lumaStepsAvx2; the group starts fall on the same lanes in every
