@@ -393,44 +393,86 @@ __attribute__((target("avx2,ssse3"))) int carryingStepsAvx2(const LumaStretch& s
   return i + carryingStepsScalar(rest);
 }
 
-// Four pairs (eight pixels) a step: lane 2k interpolated, lane 2k+1 coded; each lane pair
-// holds the coded Y before the pair and the one it codes, so the interpolated lane takes half
-// the step and the coded lane all of it.
+// Codes the four pairs of an Entropy run from pixel 0 of `target`: false (nothing but the pairs
+// before the first step larger than 6 written, their count in `done`) when a step is larger
+// than 6. Lane 2k interpolated, lane 2k+1 coded; each lane pair holds the coded Y before the
+// pair and the one it codes, so the interpolated lane takes half the step and the coded lane
+// all of it.
+__attribute__((target("avx2"), always_inline)) inline bool entropyPairs4(
+    uint32_t* target, uint16_t* rgb, uint8_t* out, const uint16_t* toRgb, __m256i stored,
+    __m256i& last, int& done) {
+  const __m256i before = _mm256_setr_epi32(7, 7, 1, 1, 3, 3, 5, 5);
+  const __m256i after = _mm256_setr_epi32(1, 1, 3, 3, 5, 5, 7, 7);
+  const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+  const __m256i six = _mm256_set1_epi32(6), seven = _mm256_set1_epi32(7);
+  const __m256i y =
+      _mm256_srli_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(target)), 12);
+  const __m256i from = _mm256_blend_epi32(_mm256_permutevar8x32_epi32(y, before), last, 3);
+  const __m256i step = _mm256_sub_epi32(_mm256_permutevar8x32_epi32(y, after), from);
+  const __m256i large = _mm256_cmpgt_epi32(_mm256_abs_epi32(step), six);
+  const __m256i rebuilt =
+      _mm256_add_epi32(from, _mm256_blend_epi32(_mm256_srai_epi32(step, 1), step, 0xAA));
+  const __m256i v = _mm256_or_si256(_mm256_slli_epi32(rebuilt, 12), stored);
+  // The coded lanes' steps as four bytes.
+  const __m256i low = _mm256_shuffle_epi8(
+      _mm256_add_epi32(step, seven),
+      _mm256_setr_epi8(4, 12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 4, 12, -1, -1,
+                       -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1));
+  const __m256i both = _mm256_unpacklo_epi16(low, _mm256_permute4x64_epi64(low, 0x02));
+  const uint32_t symbols = uint32_t(_mm256_cvtsi256_si32(both));
+  __builtin_memcpy(out, &symbols, 4);
+  last = _mm256_permutevar8x32_epi32(y, _mm256_set1_epi32(7));
+  if (_mm256_testz_si256(large, large)) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(target), v);
+    colours8(toRgb, v, rgb);
+    return true;
+  }
+  done = __builtin_ctz(unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(large)))) / 2;
+  if (done == 0) return false;
+  // The pairs before the larger step: targets under a mask, colours blended with the old.
+  const __m256i keep = _mm256_cmpgt_epi32(_mm256_set1_epi32(2 * done), lanes);
+  _mm256_maskstore_epi32(reinterpret_cast<int*>(target), keep, v);
+  const __m128i old = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rgb));
+  alignas(16) uint16_t fresh[8];
+  colours8(toRgb, v, fresh);
+  const __m128i keepWords =
+      _mm256_castsi256_si128(_mm256_permute4x64_epi64(_mm256_packs_epi32(keep, keep), 0x08));
+  _mm_storeu_si128(
+      reinterpret_cast<__m128i*>(rgb),
+      _mm_blendv_epi8(old, _mm_load_si128(reinterpret_cast<const __m128i*>(fresh)), keepWords));
+  return false;
+}
+
+// Four pairs (eight pixels) a step. The last four pairs are taken as a step of their own,
+// overlapping the one before (a coded pixel keeps its luma and an interpolated one's target is
+// not read, so coding a pair again changes nothing). In a step with a step larger than 6, the
+// pairs before it are written under a mask.
 __attribute__((target("avx2"))) int entropyPairsAvx2(const LumaStretch& s) {
   const int n = s.count;
   if (n < kPairsFrom) return entropyPairsScalar(s);
-  const __m256i before = _mm256_setr_epi32(7, 7, 1, 1, 3, 3, 5, 5);
-  const __m256i after = _mm256_setr_epi32(1, 1, 3, 3, 5, 5, 7, 7);
-  const __m256i odd = _mm256_setr_epi32(1, 3, 5, 7, 1, 3, 5, 7);
-  const __m256i six = _mm256_set1_epi32(6), seven = _mm256_set1_epi32(7);
-  const EntryLanes entries = entryLanes(s.column, s.shift);
+  // The fields in locals: the byte stores of the symbols could otherwise reach them.
+  uint32_t* const target = s.target;
+  uint16_t* const rgb = s.rgb;
+  uint8_t* const out = s.out;
+  const uint16_t* const toRgb = s.toRgb;
+  const uint32_t* const chroma = s.chroma;
+  const int column = s.column, shift = s.shift;
+  EntryLanes entries = entryLanes(column, shift);
   __m256i last = _mm256_set1_epi32(int(s.y));
-  int k = 0;
-  for (; k + 4 <= n; k += 4) {
-    uint32_t* const target = s.target + 2 * k;
-    const __m256i y =
-        _mm256_srli_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(target)), 12);
-    const __m256i from = _mm256_blend_epi32(_mm256_permutevar8x32_epi32(y, before), last, 3);
-    const __m256i step = _mm256_sub_epi32(_mm256_permutevar8x32_epi32(y, after), from);
-    const __m256i large = _mm256_cmpgt_epi32(_mm256_abs_epi32(step), six);
-    if (!_mm256_testz_si256(large, large)) break;
-    const __m256i rebuilt =
-        _mm256_add_epi32(from, _mm256_blend_epi32(_mm256_srai_epi32(step, 1), step, 0xAA));
-    const __m256i stored = entriesOf(s.chroma, s.column + 2 * k, s.shift, entries);
-    const __m256i v = _mm256_or_si256(_mm256_slli_epi32(rebuilt, 12), stored);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(target), v);
-    colours8(s.toRgb, v, s.rgb + 2 * k);
-    const uint32_t symbols =
-        uint32_t(symbols8(_mm256_permutevar8x32_epi32(_mm256_add_epi32(step, seven), odd)));
-    __builtin_memcpy(s.out + k, &symbols, 4);
-    last = _mm256_permutevar8x32_epi32(y, _mm256_set1_epi32(7));
-  }
+  int done = 0, k = 0;
+  for (; k + 4 <= n; k += 4)
+    if (!entropyPairs4(target + 2 * k, rgb + 2 * k, out + k, toRgb,
+                       entriesOf(chroma, column + 2 * k, shift, entries), last, done))
+      return k + done;
   if (k == n) return n;
-  if (k == 0) return entropyPairsScalar(s);
-  LumaStretch rest = s;
-  rest.target += 2 * k, rest.rgb += 2 * k, rest.out += k, rest.column += 2 * k, rest.count -= k;
-  rest.y = s.target[2 * k - 1] >> 12;
-  return k + entropyPairsScalar(rest);
+  // The last four pairs, from n - 4.
+  const int from = n - 4;
+  entries = entryLanes(column + 2 * from, shift);
+  last = _mm256_set1_epi32(int(target[2 * from - 1] >> 12));
+  if (!entropyPairs4(target + 2 * from, rgb + 2 * from, out + from, toRgb,
+                     entriesOf(chroma, column + 2 * from, shift, entries), last, done))
+    return from + done;
+  return n;
 }
 
 // The bytes of eight lanes of counters (one per value from `first`), 32 symbols a step: each
