@@ -194,7 +194,7 @@ struct LumaCoder {
   }
   ZOV_INLINE void put(YcWalk& wk, size_t i) {
     yc[i] = wk.v;
-    cur[i] = t.ycToRgbByChroma[chromaMajor(wk.v)];
+    cur[i] = t.ycToRgb[wk.v];
     --c.remaining;
   }
   ZOV_INLINE uint32_t covered(size_t i) const { return t.rgbToYc[cur[i]]; }
@@ -251,7 +251,7 @@ struct LumaCoder {
           allowed(lc.c.stillAllowed),
           target(lc.yc + base),
           rgb(lc.cur + base),
-          toRgb(lc.t.ycToRgbByChroma.data()),
+          toRgb(lc.t.ycToRgb.data()),
           chroma(lc.store),
           shift(lc.gShift),
           groupMask((1 << lc.gShift) - 1),
@@ -284,7 +284,7 @@ struct LumaCoder {
     }
     ZOV_INLINE void put(int at) {
       target[at] = v;
-      rgb[at] = toRgb[chromaMajor(v)];
+      rgb[at] = toRgb[v];
       --remaining;
     }
     ZOV_INLINE void full(int at) {
@@ -355,7 +355,7 @@ struct LumaCoder {
       uint32_t colour = role == RowRole::Sharing ? chroma[at >> shift] : (left & kChromaMask);
       uint32_t value = uint32_t(y) << 12 | colour;
       target[at] = value;
-      rgb[at] = toRgb[chromaMajor(value)];
+      rgb[at] = toRgb[value];
       --remaining;
     }
   };

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "format/colour_tables.h"
 #include "format/cpu_features.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -52,7 +51,7 @@ int lumaStepsScalar(const LumaStretch& job) {
     y = wanted;
     const uint32_t v = uint32_t(wanted) << 12 | colour;
     s.target[i] = v;
-    s.rgb[i] = s.toRgb[chromaMajor(v)];
+    s.rgb[i] = s.toRgb[v];
   }
   return s.count;
 }
@@ -75,7 +74,7 @@ int carryingStepsScalar(const LumaStretch& job) {
     y = wanted;
     const uint32_t v = uint32_t(wanted) << 12 | colour;
     s.target[i] = v;
-    s.rgb[i] = s.toRgb[chromaMajor(v)];
+    s.rgb[i] = s.toRgb[v];
   }
   return s.count;
 }
@@ -91,10 +90,10 @@ int entropyPairsScalar(const LumaStretch& job) {
     s.out[k] = uint8_t(step + 7);
     const uint32_t coded = uint32_t(wanted) << 12 | s.chroma[column >> s.shift];
     s.target[at] = coded;
-    s.rgb[at] = s.toRgb[chromaMajor(coded)];
+    s.rgb[at] = s.toRgb[coded];
     const uint32_t between = uint32_t(y + (step >> 1)) << 12 | s.chroma[(column - 1) >> s.shift];
     s.target[at - 1] = between;
-    s.rgb[at - 1] = s.toRgb[chromaMajor(between)];
+    s.rgb[at - 1] = s.toRgb[between];
     y = wanted;
   }
   return s.count;
@@ -118,10 +117,10 @@ int carryingPairsScalar(const LumaStretch& job) {
       return k;
     const uint32_t coded = uint32_t(wanted) << 12 | colour;
     s.target[at] = coded;
-    s.rgb[at] = s.toRgb[chromaMajor(coded)];
+    s.rgb[at] = s.toRgb[coded];
     const uint32_t between = uint32_t(y + (step >> 1)) << 12 | left;
     s.target[at - 1] = between;
-    s.rgb[at - 1] = s.toRgb[chromaMajor(between)];
+    s.rgb[at - 1] = s.toRgb[between];
     y = wanted;
   }
   return s.count;
@@ -151,14 +150,11 @@ namespace {
 // reference at every length on such a processor and is not kept.)
 constexpr int kStepsFrom = 16, kPairsFrom = 8, kCarryingStepsFrom = 32;
 
-// The colours of eight 17-bit values, looked up together by chroma first (each gather lane
-// reads the entry and the one after it) and stored as eight 16-bit colours.
+// The colours of eight 17-bit values, looked up together (each gather lane reads the entry
+// and the one after it) and stored as eight 16-bit colours.
 __attribute__((target("avx2"))) inline void colours8(const uint16_t* toRgb, __m256i values,
                                                      uint16_t* rgb) {
-  const __m256i at =
-      _mm256_or_si256(_mm256_slli_epi32(_mm256_and_si256(values, _mm256_set1_epi32(0xFFF)), 5),
-                      _mm256_srli_epi32(values, 12));
-  __m256i c = _mm256_i32gather_epi32(reinterpret_cast<const int*>(toRgb), at, 2);
+  __m256i c = _mm256_i32gather_epi32(reinterpret_cast<const int*>(toRgb), values, 2);
   c = _mm256_and_si256(c, _mm256_set1_epi32(0xFFFF));
   c = _mm256_permute4x64_epi64(_mm256_packus_epi32(c, c), 0x08);
   _mm_storeu_si128(reinterpret_cast<__m128i*>(rgb), _mm256_castsi256_si128(c));

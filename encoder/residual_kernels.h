@@ -11,11 +11,9 @@ namespace zov {
 
 // One stretch of a sharing row. Pixel i lies at column `column` + i; `target` and `rgb` point
 // at pixel 0. Targets are 17-bit values (luma in bits 12..16) and become the rebuilt values;
-// `rgb` gets their colours from `toRgb` (ColourTables::ycToRgbByChroma, at chromaMajor of the
-// value: a stretch's pixels mostly share their colour difference and so one cache line; the
-// vector versions read two bytes past the looked-up entry). `chroma` is the row's
-// colour-difference store, one entry per group of 2^shift columns. `y` is the rebuilt Y the
-// first step starts from.
+// `rgb` gets their colours from `toRgb` (ColourTables::ycToRgb, which the vector versions read
+// two bytes past the looked-up entry). `chroma` is the row's colour-difference store, one
+// entry per group of 2^shift columns. `y` is the rebuilt Y the first step starts from.
 struct LumaStretch {
   uint32_t* target;
   uint16_t* rgb;

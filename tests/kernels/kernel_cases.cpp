@@ -579,7 +579,7 @@ bool residualOne(Stretch kind, const ResidualKernels& k, const StretchInput& in,
   int done[2];
   for (int r = 0; r < 2; ++r) {
     const ResidualKernels& f = r ? k : ref;
-    const LumaStretch s{target[r].data(), rgb[r].data(), t.ycToRgbByChroma.data(),
+    const LumaStretch s{target[r].data(), rgb[r].data(), t.ycToRgb.data(),
                         chroma[r].data(), out[r].data(), in.column,
                         in.count,         in.shift,      in.y,
                         in.colour};
@@ -712,10 +712,9 @@ uint64_t residualBench(unsigned flags, KernelInputs& in) {
     for (StretchInput& s : stretches) {
       std::copy(s.target.begin(), s.target.end(), target.begin());
       const int pixels = int(s.target.size());
-      LumaStretch job{target.data(),   rgb.data(), t.ycToRgbByChroma.data(),
-                      s.chroma.data(), out.data(), s.column,
-                      pixels,          s.shift,    s.y,
-                      s.colour};
+      LumaStretch job{target.data(), rgb.data(), t.ycToRgb.data(), s.chroma.data(),
+                      out.data(),    s.column,   pixels,           s.shift,
+                      s.y,           s.colour};
       sink += uint64_t(k.lumaSteps(job));
       std::copy(s.target.begin(), s.target.end(), target.begin());
       job.count = pixels / 2;
