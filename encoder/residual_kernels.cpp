@@ -195,15 +195,6 @@ __attribute__((target("avx2"))) inline __m256i entriesOf(const uint32_t* chroma,
   return _mm256_permutevar8x32_epi32(entries, e.index);
 }
 
-// Steps of 1..13 in the 32-bit lanes as bytes: the low four bytes hold lanes 0..3, the four
-// after them lanes 4..7.
-__attribute__((target("avx2"))) inline uint64_t symbols8(__m256i symbols) {
-  const __m256i words = _mm256_packs_epi32(symbols, symbols);
-  const __m256i bytes = _mm256_packus_epi16(words, words);
-  return uint64_t(uint32_t(_mm256_cvtsi256_si32(bytes))) |
-         uint64_t(uint32_t(_mm256_extract_epi32(bytes, 4))) << 32;
-}
-
 // The low bytes of the eight 32-bit lanes stored as eight bytes.
 __attribute__((target("avx2"))) inline void storeLowBytes8(uint8_t* out, __m256i lanes) {
   const __m256i low = _mm256_shuffle_epi8(
@@ -256,8 +247,7 @@ __attribute__((target("avx2"), always_inline)) inline bool lumaSteps8(uint32_t* 
 // the steps in vectors. The last eight pixels are taken as a step of their own, overlapping the
 // one before (a coded pixel keeps its luma, so coding it again changes nothing). In a step
 // with a step larger than 6, the pixels before it are written under a mask.
-__attribute__((target("avx2"))) int lumaStepsAvx2(const LumaStretch& job) {
-  const LumaStretch s = job;  // a copy the stores cannot reach, kept in registers
+__attribute__((target("avx2"))) int lumaStepsAvx2(const LumaStretch& s) {
   const int n = s.count;
   if (n < kStepsFrom) return lumaStepsScalar(s);
   const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
@@ -271,7 +261,8 @@ __attribute__((target("avx2"))) int lumaStepsAvx2(const LumaStretch& job) {
       entriesOf(s.chroma, s.column, s.shift, entryLanes(s.column, s.shift)), own);
   EntryLanes entries = entryLanes(s.column, s.shift);
   __m256i last = _mm256_set1_epi32(int(s.y));
-  // The fields in locals: the byte stores of the symbols could otherwise reach the copy.
+  // The fields in locals (the byte stores of the symbols could otherwise reach them), read one
+  // by one (a copy of the whole would read them wider than the caller wrote them).
   uint32_t* const target = s.target;
   uint16_t* const rgb = s.rgb;
   uint8_t* const out = s.out;
@@ -296,47 +287,80 @@ __attribute__((target("avx2"))) int lumaStepsAvx2(const LumaStretch& job) {
   return n;
 }
 
+// The lanes of a carrying row's step of eight pixels, by the first column's place in its group
+// (groups of 2 or 4 columns): the same in every step.
+struct CarryingLanes {
+  alignas(32) int32_t fromLane[8];  // the lane of its group start; negative: an earlier step's
+  alignas(32) int32_t isStart[8];
+  alignas(32) int32_t startLanes[8];
+  // Symbol sources: bytes 0..7 the Y steps, 8..15 the Cr steps; the Cb steps apart.
+  alignas(16) int8_t firstBytes[16];
+  alignas(16) int8_t moreBytes[16];
+  int starts, symbols;
+};
+struct CarryingLaneTable {
+  CarryingLanes at[2][4];
+};
+constexpr CarryingLaneTable carryingLaneTable() {
+  CarryingLaneTable t{};
+  for (int shift = 1; shift <= 2; ++shift)
+    for (int column = 0; column < (1 << shift); ++column) {
+      CarryingLanes& l = t.at[shift - 1][column];
+      const int groupMask = (1 << shift) - 1;
+      int starts = 0, symbols = 0;
+      for (int j = 0; j < 8; ++j) {
+        const int phase = (column + j) & groupMask;
+        l.fromLane[j] = j - phase;
+        l.isStart[j] = phase == 0 ? -1 : 0;
+        l.moreBytes[symbols] = -128;
+        l.firstBytes[symbols++] = int8_t(j);
+        if (phase == 0) {
+          l.startLanes[starts++] = j;
+          l.moreBytes[symbols] = -128;
+          l.firstBytes[symbols++] = int8_t(8 + j);
+          l.firstBytes[symbols] = -128;
+          l.moreBytes[symbols++] = int8_t(j);
+        }
+      }
+      for (int k = symbols; k < 16; ++k) l.firstBytes[k] = l.moreBytes[k] = -128;
+      l.starts = starts;
+      l.symbols = symbols;
+    }
+  return t;
+}
+constexpr CarryingLaneTable kCarryingLanes = carryingLaneTable();
+
 // Eight pixels a step, as lumaStepsAvx2; the group starts fall on the same lanes in every
 // step, so where each lane's colour difference comes from, where the stored entries are and
 // the order of the symbols (Y, and at group starts both colour differences) are worked out once.
 __attribute__((target("avx2,ssse3"))) int carryingStepsAvx2(const LumaStretch& s) {
   const int n = s.count;
   if (n < kCarryingStepsFrom) return carryingStepsScalar(s);
-  const int groupMask = (1 << s.shift) - 1;
-  alignas(32) int32_t fromLane[8], isStart[8], startLanes[8] = {};
-  alignas(16) int8_t firstBytes[16], moreBytes[16];
-  int starts = 0, symbols = 0;
-  for (int j = 0; j < 8; ++j) {
-    const int phase = (s.column + j) & groupMask;
-    fromLane[j] = j - phase;  // the lane of its group start; negative: an earlier step's
-    isStart[j] = phase == 0 ? -1 : 0;
-    // Symbol sources: bytes 0..7 the Y steps, 8..15 the Cr steps; the Cb steps apart.
-    moreBytes[symbols] = -128;
-    firstBytes[symbols++] = int8_t(j);
-    if (phase == 0) {
-      startLanes[starts++] = j;
-      moreBytes[symbols] = -128;
-      firstBytes[symbols++] = int8_t(8 + j);
-      firstBytes[symbols] = -128;
-      moreBytes[symbols++] = int8_t(j);
-    }
-  }
-  for (int k = symbols; k < 16; ++k) firstBytes[k] = moreBytes[k] = -128;
-  const __m256i from = _mm256_load_si256(reinterpret_cast<const __m256i*>(fromLane));
+  const CarryingLanes& lanes = kCarryingLanes.at[s.shift - 1][s.column & ((1 << s.shift) - 1)];
+  const int starts = lanes.starts, symbols = lanes.symbols;
+  const int32_t* const startLanes = lanes.startLanes;
+  const __m256i from = _mm256_load_si256(reinterpret_cast<const __m256i*>(lanes.fromLane));
   const __m256i earlier = _mm256_cmpgt_epi32(_mm256_setzero_si256(), from);
-  const __m256i start = _mm256_load_si256(reinterpret_cast<const __m256i*>(isStart));
+  const __m256i start = _mm256_load_si256(reinterpret_cast<const __m256i*>(lanes.isStart));
   const __m256i gather = _mm256_load_si256(reinterpret_cast<const __m256i*>(startLanes));
-  const __m128i first = _mm_load_si128(reinterpret_cast<const __m128i*>(firstBytes));
-  const __m128i more = _mm_load_si128(reinterpret_cast<const __m128i*>(moreBytes));
+  const __m128i first = _mm_load_si128(reinterpret_cast<const __m128i*>(lanes.firstBytes));
+  const __m128i more = _mm_load_si128(reinterpret_cast<const __m128i*>(lanes.moreBytes));
   const __m256i toLeft = _mm256_setr_epi32(7, 0, 1, 2, 3, 4, 5, 6);
   const __m256i six = _mm256_set1_epi32(6), seven = _mm256_set1_epi32(7);
   const __m256i low12 = _mm256_set1_epi32(0xFFF), low6 = _mm256_set1_epi32(63);
   __m256i lastY = _mm256_set1_epi32(int(s.y));
   __m256i lastColour = _mm256_set1_epi32(int(s.colour));
   uint8_t* out = s.out;
+  // The fields in locals: the byte stores of the symbols could otherwise reach them.
+  uint32_t* const target = s.target;
+  uint16_t* const rgb = s.rgb;
+  const uint16_t* const toRgb = s.toRgb;
+  uint32_t* const chroma = s.chroma;
+  const int column = s.column, shift = s.shift;
+  const __m256i byLane = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
   int i = 0;
   for (; i + 8 <= n; i += 8) {
-    const __m256i t = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s.target + i));
+    const __m256i t = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(target + i));
     const __m256i y = _mm256_srli_epi32(t, 12);
     const __m256i colour = _mm256_and_si256(t, low12);
     const __m256i step =
@@ -356,17 +380,23 @@ __attribute__((target("avx2,ssse3"))) int carryingStepsAvx2(const LumaStretch& s
                                         _mm256_cmpgt_epi32(_mm256_abs_epi32(cbStep), six)));
     if (!_mm256_testz_si256(large, large)) break;
     const __m256i v = _mm256_or_si256(_mm256_slli_epi32(y, 12), own);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(s.target + i), v);
-    colours8(s.toRgb, v, s.rgb + i);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(target + i), v);
+    colours8(toRgb, v, rgb + i);
     const __m128i stored = _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(colour, gather));
-    uint32_t* entry = s.chroma + ((s.column + i + startLanes[0]) >> s.shift);
+    uint32_t* entry = chroma + ((column + i + startLanes[0]) >> shift);
     if (starts == 2)
       _mm_storel_epi64(reinterpret_cast<__m128i*>(entry), stored);
     else
       _mm_storeu_si128(reinterpret_cast<__m128i*>(entry), stored);
-    const __m128i yCr = _mm_set_epi64x(int64_t(symbols8(_mm256_add_epi32(crStep, seven))),
-                                       int64_t(symbols8(_mm256_add_epi32(step, seven))));
-    const __m128i cb = _mm_cvtsi64_si128(int64_t(symbols8(_mm256_add_epi32(cbStep, seven))));
+    // The three steps of every lane as bytes in one pack: Y steps then Cr steps in the low
+    // half, the Cb steps in the high half's first eight bytes.
+    const __m256i packed = _mm256_permutevar8x32_epi32(
+        _mm256_packus_epi16(
+            _mm256_packs_epi32(_mm256_add_epi32(step, seven), _mm256_add_epi32(crStep, seven)),
+            _mm256_packs_epi32(_mm256_add_epi32(cbStep, seven), _mm256_add_epi32(cbStep, seven))),
+        byLane);
+    const __m128i yCr = _mm256_castsi256_si128(packed);
+    const __m128i cb = _mm256_extracti128_si256(packed, 1);
     const __m128i bytes = _mm_or_si128(_mm_shuffle_epi8(yCr, first), _mm_shuffle_epi8(cb, more));
     if (symbols == 16) {
       _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
@@ -384,8 +414,8 @@ __attribute__((target("avx2,ssse3"))) int carryingStepsAvx2(const LumaStretch& s
   LumaStretch rest = s;
   rest.target += i, rest.rgb += i, rest.column += i, rest.count -= i;
   rest.out = out;
-  rest.y = s.target[i - 1] >> 12;
-  rest.colour = s.target[i - 1] & 0xFFF;
+  rest.y = target[i - 1] >> 12;
+  rest.colour = target[i - 1] & 0xFFF;
   return i + carryingStepsScalar(rest);
 }
 
