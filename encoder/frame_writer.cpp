@@ -101,10 +101,13 @@ size_t writeFrame(EncoderBuffers& b, const FrameHeader& h, bool seed) {
     const uint64_t startBit = out.bitCount() + 4 + 4 * uint64_t(nsym) + uint64_t(code.shapeLength) +
                               2 * uint64_t(countBits);
     const unsigned first = unsigned(startBit % 32);
+    // The code ends only for a cost model that walks them.
+    uint32_t* const ends = tableWidthKernels().needsEnds ? b.codeEnds.data() : nullptr;
+    uint64_t middle = 0;
     const uint64_t end = packCodes(code, b.sym1.data(), b.n1, b.sym2.data(), b.n2, first,
-                                   b.codeWords.data(), b.codeEnds.data());
-    int width = chooseTableWidth(code, b.codeWords.data(), b.codeEnds.data(), first, end,
-                                 b.codeJoined.data(), b.patternSeen.data(), b.pool.get());
+                                   b.codeWords.data(), ends, &middle);
+    int width = chooseTableWidth(code, b.codeWords.data(), ends, first, end, b.codeJoined.data(),
+                                 b.patternSeen.data(), b.pool.get(), middle);
     b.tableWidth = width;
     out.write(uint32_t(width), 4);
     for (int k = 0; k < code.leafCount; ++k) out.write(code.leafOrder[k], 4);

@@ -5,6 +5,7 @@
 
 #include "encoder/table_width_kernels.h"
 #include "encoder/worker_pool.h"
+#include "format/cpu_features.h"
 
 namespace zov {
 namespace {
@@ -130,16 +131,12 @@ inline void pack(const HuffmanCode& code, const PairCodes& pairs, const uint8_t*
   }
 }
 
-}  // namespace
-
-uint64_t packCodes(const HuffmanCode& code, const uint8_t* symbols1, uint32_t n1,
-                   const uint8_t* symbols2, uint32_t n2, unsigned first, uint32_t* words,
-                   uint32_t* ends) {
+uint64_t packWithEnds(const HuffmanCode& code, const PairCodes& pairs, const uint8_t* symbols1,
+                      uint32_t n1, const uint8_t* symbols2, uint32_t n2, unsigned first,
+                      uint32_t* words, uint32_t* ends) {
   uint64_t acc = 0, endAcc = 0;
   uint32_t bits = first;
   uint32_t *w = words, *e = ends;
-  PairCodes pairs;
-  fillPairs(code, pairs);
   pack(code, pairs, symbols1, n1, acc, endAcc, bits, w, e);
   pack(code, pairs, symbols2, n2, acc, endAcc, bits, w, e);
   const uint64_t end = uint64_t(w - words) * 32 + bits;
@@ -148,9 +145,126 @@ uint64_t packCodes(const HuffmanCode& code, const uint8_t* symbols1, uint32_t n1
   return end;
 }
 
+// The codes without their ends, as a stream of bytes, most significant bit first: `acc` holds
+// the `bits` not yet whole bytes, right-aligned (bits above them are stale), fewer than 8
+// between steps. Every step stores the pending bits as eight bytes and moves on by the whole
+// bytes among them, so no step branches on the footage. Two pairs of codes go in a step
+// while they fit the accumulator with the 7 bits pending (codes of up to 14 bits).
+struct BytePacker {
+  uint64_t acc = 0;
+  uint32_t bits = 0;
+  uint8_t* at;
+
+  // At least one bit is pending (a code was just added), so the shift is below 64.
+  [[gnu::always_inline]] void flush() {
+    const uint64_t top = __builtin_bswap64(acc << ((0u - bits) & 63));
+    std::memcpy(at, &top, 8);
+    at += bits >> 3;
+    bits &= 7;
+  }
+  [[gnu::always_inline]] void add(uint32_t length, uint32_t code) {
+    acc = acc << length | code;
+    bits += length;
+  }
+  uint64_t position(const uint8_t* base) const { return uint64_t(at - base) * 8 + bits; }
+};
+
+template <bool kTwoPairs>
+[[gnu::always_inline]] inline void packBytes(const HuffmanCode& code, const PairCodes& pairs,
+                                             const uint8_t* symbols, uint32_t n, BytePacker& p) {
+  const uint8_t* const stop = symbols + (n & ~3u);
+  for (; symbols != stop; symbols += 4) {
+    uint16_t a, b;
+    std::memcpy(&a, symbols, 2);
+    std::memcpy(&b, symbols + 2, 2);
+    p.add(pairs.length[a], pairs.code[a]);
+    if constexpr (!kTwoPairs) p.flush();
+    p.add(pairs.length[b], pairs.code[b]);
+    p.flush();
+  }
+  for (uint32_t k = 0; k < (n & 3); ++k) {
+    p.add(code.length[symbols[k]], code.code[symbols[k]]);
+    p.flush();
+  }
+}
+
+[[gnu::always_inline]] inline uint64_t packWithoutEnds(
+    const HuffmanCode& code, const PairCodes& pairs, const uint8_t* symbols1, uint32_t n1,
+    const uint8_t* symbols2, uint32_t n2, unsigned first, uint32_t* words, uint64_t* middle) {
+  uint8_t* const base = reinterpret_cast<uint8_t*>(words);
+  words[0] = 0;  // the bits before the first code
+  BytePacker p;
+  p.at = base + first / 8;
+  p.bits = first % 8;
+  const bool twoPairs = code.maxLength <= 14;
+  auto run = [&](const uint8_t* symbols, uint32_t n) {
+    if (twoPairs)
+      packBytes<true>(code, pairs, symbols, n, p);
+    else
+      packBytes<false>(code, pairs, symbols, n, p);
+  };
+  // The code at the middle symbol starts the cost model's second halves.
+  const uint32_t half = uint32_t((uint64_t(n1) + n2) / 2);
+  if (half < n1) {
+    run(symbols1, half);
+    *middle = p.position(base);
+    run(symbols1 + half, n1 - half);
+    run(symbols2, n2);
+  } else {
+    run(symbols1, n1);
+    run(symbols2, half - n1);
+    *middle = p.position(base);
+    run(symbols2 + (half - n1), n2 - half + n1);
+  }
+  const uint64_t end = p.position(base);
+  // The bytes of the last flush past the stream are zero. The frame's words from the bytes.
+  const uint64_t used = (end + 31) / 32;
+  for (uint64_t w = 0; w < used; ++w) {
+    uint32_t v;
+    std::memcpy(&v, base + 4 * w, 4);
+    words[w] = __builtin_bswap32(v);
+  }
+  words[used] = words[used + 1] = 0;
+  return end;
+}
+
+// The same packing compiled for processors with BMI2 (shifts by a register without moving
+// the count first), and without.
+#if defined(__x86_64__)
+__attribute__((target("bmi,bmi2"))) uint64_t packWithoutEndsBmi2(
+    const HuffmanCode& code, const PairCodes& pairs, const uint8_t* symbols1, uint32_t n1,
+    const uint8_t* symbols2, uint32_t n2, unsigned first, uint32_t* words, uint64_t* middle) {
+  return packWithoutEnds(code, pairs, symbols1, n1, symbols2, n2, first, words, middle);
+}
+#endif
+uint64_t packWithoutEndsPlain(const HuffmanCode& code, const PairCodes& pairs,
+                              const uint8_t* symbols1, uint32_t n1, const uint8_t* symbols2,
+                              uint32_t n2, unsigned first, uint32_t* words, uint64_t* middle) {
+  return packWithoutEnds(code, pairs, symbols1, n1, symbols2, n2, first, words, middle);
+}
+
+}  // namespace
+
+uint64_t packCodes(const HuffmanCode& code, const uint8_t* symbols1, uint32_t n1,
+                   const uint8_t* symbols2, uint32_t n2, unsigned first, uint32_t* words,
+                   uint32_t* ends, uint64_t* middle) {
+  PairCodes pairs;
+  fillPairs(code, pairs);
+  uint64_t atMiddle = 0;
+  auto withoutEnds = packWithoutEndsPlain;
+#if defined(__x86_64__)
+  if (cpuFlags() & kCpuBmi2) withoutEnds = packWithoutEndsBmi2;
+#endif
+  const uint64_t end =
+      ends ? packWithEnds(code, pairs, symbols1, n1, symbols2, n2, first, words, ends)
+           : withoutEnds(code, pairs, symbols1, n1, symbols2, n2, first, words, &atMiddle);
+  if (middle) *middle = atMiddle;
+  return end;
+}
+
 int chooseTableWidth(const HuffmanCode& code, const uint32_t* words, const uint32_t* ends,
                      unsigned first, uint64_t end, uint64_t* joined, uint8_t* scratch,
-                     WorkerPool* pool) {
+                     WorkerPool* pool, uint64_t middle) {
   const TableWidthKernels& k = tableWidthKernels();
   // With helpers, two runs of widths at once (each in flags and tables of its own): the costs
   // are the same whoever computes them, so the choice does not depend on the threads.
@@ -162,9 +276,10 @@ int chooseTableWidth(const HuffmanCode& code, const uint32_t* words, const uint3
   fillCodeLengths(code.length, code.code, longest, lengthOf);
   for (uint64_t w = 0; w < (end + 31) / 32; ++w)
     joined[w] = uint64_t(words[w]) << 32 | words[w + 1];
-  const WidthCostJob jobs[2] = {{ends, words, first, end, seen, lengthOf, longest, taken, joined},
-                                {ends, words, first, end, seen + kWidthCostSeen, lengthOf, longest,
-                                 taken + kWidthCostTaken, joined}};
+  const WidthCostJob jobs[2] = {
+      {ends, words, first, end, seen, lengthOf, longest, taken, joined, middle},
+      {ends, words, first, end, seen + kWidthCostSeen, lengthOf, longest, taken + kWidthCostTaken,
+       joined, middle}};
   // The costs by width, asked for as many widths at once as the kernel takes best.
   uint64_t costs[16 + 2 * kMaxWidthsAtOnce];
   int known = 0;  // costs[width] known for widths below this

@@ -35,10 +35,12 @@ inline uint64_t packedWords(uint64_t n, unsigned first) {
 // frame holds them) from bit `first` (below 32) of word 0 on, the bits before it zero, and
 // marks the last bit of every code in `ends` (bit b at bit b % 32 of word b / 32, least
 // significant first). Both get two zero words past the stream; each has room for
-// packedWords(n1 + n2, first) words. Returns the bit where the stream ends.
+// packedWords(n1 + n2, first) words. Returns the bit where the stream ends. With `ends` null
+// the ends are not marked and `middle` (if given) gets the bit where the code of the middle
+// symbol starts, for the cost model (without ends that is the faster packing).
 uint64_t packCodes(const HuffmanCode& code, const uint8_t* symbols1, uint32_t n1,
                    const uint8_t* symbols2, uint32_t n2, unsigned first, uint32_t* words,
-                   uint32_t* ends);
+                   uint32_t* ends, uint64_t* middle = nullptr);
 
 // The cost model's working space (chooseTableWidth's `scratch`): pattern flags and bits-taken
 // tables for two groups of widths at once, and the code's lengths by prefix.
@@ -47,12 +49,13 @@ inline constexpr size_t kTableWidthScratch =
 
 // Chooses W from the longest code length up to 15 while the modelled decoding cost strictly
 // falls. `words` and `ends` are packCodes' output for the frame's codes from bit `first` (the
-// first code's position within its word of the frame) to `end`. `joined` has room for
+// first code's position within its word of the frame) to `end`; `ends` may be null with
+// `middle` packCodes' middle when tableWidthKernels().needsEnds is false. `joined` has room for
 // (end + 31) / 32 words (the words in overlapping pairs, for the cost model's kernel). `scratch`
 // has room for kTableWidthScratch bytes; with a pool of more than one thread some costs are
 // computed side by side.
 int chooseTableWidth(const HuffmanCode& code, const uint32_t* words, const uint32_t* ends,
                      unsigned first, uint64_t end, uint64_t* joined, uint8_t* scratch,
-                     WorkerPool* pool = nullptr);
+                     WorkerPool* pool = nullptr, uint64_t middle = 0);
 
 }  // namespace zov

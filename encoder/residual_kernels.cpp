@@ -162,19 +162,31 @@ __attribute__((target("avx2"))) inline void colours8(const uint16_t* toRgb, __m2
 
 // The colour-difference entries of eight consecutive columns from `column`: each lane's entry
 // relative to the first lane's, and the entries they cover (read with a mask, so nothing past
-// the last one is touched). The same in every step of eight columns.
+// the last one is touched). The same in every step of eight columns, and they depend only on
+// the column's place in its group (groups of 2 or 4 columns): taken from a table.
 struct EntryLanes {
   __m256i index, covered;
 };
+struct EntryLaneTable {
+  int32_t index[2][4][8];
+  int32_t covered[2][4][8];
+};
+constexpr EntryLaneTable entryLaneTable() {
+  EntryLaneTable t{};
+  for (int shift = 1; shift <= 2; ++shift)
+    for (int phase = 0; phase < (1 << shift); ++phase)
+      for (int j = 0; j < 8; ++j) {
+        t.index[shift - 1][phase][j] = ((phase + j) >> shift);
+        t.covered[shift - 1][phase][j] = j <= ((phase + 7) >> shift) ? -1 : 0;
+      }
+  return t;
+}
+alignas(32) constexpr EntryLaneTable kEntryLanes = entryLaneTable();
 __attribute__((target("avx2"))) inline EntryLanes entryLanes(int column, int shift) {
-  alignas(32) int32_t index[8], covered[8];
-  const int first = column >> shift, last = (column + 7) >> shift;
-  for (int j = 0; j < 8; ++j) {
-    index[j] = ((column + j) >> shift) - first;
-    covered[j] = j <= last - first ? -1 : 0;
-  }
-  return {_mm256_load_si256(reinterpret_cast<const __m256i*>(index)),
-          _mm256_load_si256(reinterpret_cast<const __m256i*>(covered))};
+  const int phase = column & ((1 << shift) - 1);
+  return {
+      _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kEntryLanes.index[shift - 1][phase])),
+      _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kEntryLanes.covered[shift - 1][phase]))};
 }
 __attribute__((target("avx2"))) inline __m256i entriesOf(const uint32_t* chroma, int column,
                                                          int shift, const EntryLanes& e) {
@@ -183,56 +195,140 @@ __attribute__((target("avx2"))) inline __m256i entriesOf(const uint32_t* chroma,
   return _mm256_permutevar8x32_epi32(entries, e.index);
 }
 
-// Steps of 1..13 in the 32-bit lanes as bytes: the low four bytes hold lanes 0..3, the four
-// after them lanes 4..7.
-__attribute__((target("avx2"))) inline uint64_t symbols8(__m256i symbols) {
-  const __m256i words = _mm256_packs_epi32(symbols, symbols);
-  const __m256i bytes = _mm256_packus_epi16(words, words);
-  return uint64_t(uint32_t(_mm256_cvtsi256_si32(bytes))) |
-         uint64_t(uint32_t(_mm256_extract_epi32(bytes, 4))) << 32;
+// The low bytes of the eight 32-bit lanes stored as eight bytes.
+__attribute__((target("avx2"))) inline void storeLowBytes8(uint8_t* out, __m256i lanes) {
+  const __m256i low = _mm256_shuffle_epi8(
+      lanes, _mm256_setr_epi8(0, 4, 8, 12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0, 4, 8,
+                              12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1));
+  const __m256i both = _mm256_permutevar8x32_epi32(low, _mm256_setr_epi32(0, 4, 1, 1, 1, 1, 1, 1));
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(both));
+}
+
+// Codes the eight pixels of a stretch from i: false (nothing but the pixels before the first
+// step larger than 6 written, their count in `done`) when a step is larger than 6.
+__attribute__((target("avx2"), always_inline)) inline bool lumaSteps8(uint32_t* target,
+                                                                      uint16_t* rgb, uint8_t* out,
+                                                                      const uint16_t* toRgb,
+                                                                      __m256i stored, __m256i& last,
+                                                                      int& done) {
+  const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+  const __m256i toLeft = _mm256_setr_epi32(7, 0, 1, 2, 3, 4, 5, 6);
+  const __m256i six = _mm256_set1_epi32(6), seven = _mm256_set1_epi32(7);
+  const __m256i y =
+      _mm256_srli_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(target)), 12);
+  const __m256i left = _mm256_blend_epi32(_mm256_permutevar8x32_epi32(y, toLeft), last, 1);
+  const __m256i step = _mm256_sub_epi32(y, left);
+  const __m256i large = _mm256_cmpgt_epi32(_mm256_abs_epi32(step), six);
+  const __m256i v = _mm256_or_si256(_mm256_slli_epi32(y, 12), stored);
+  storeLowBytes8(out, _mm256_add_epi32(step, seven));
+  last = _mm256_permutevar8x32_epi32(y, _mm256_set1_epi32(7));
+  if (_mm256_testz_si256(large, large)) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(target), v);
+    colours8(toRgb, v, rgb);
+    return true;
+  }
+  done = __builtin_ctz(unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(large))));
+  if (done == 0) return false;
+  // The lanes before the larger step: targets under a mask, colours blended with the old.
+  const __m256i keep = _mm256_cmpgt_epi32(_mm256_set1_epi32(done), lanes);
+  _mm256_maskstore_epi32(reinterpret_cast<int*>(target), keep, v);
+  const __m128i old = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rgb));
+  alignas(16) uint16_t fresh[8];
+  colours8(toRgb, v, fresh);
+  const __m128i keepWords =
+      _mm256_castsi256_si128(_mm256_permute4x64_epi64(_mm256_packs_epi32(keep, keep), 0x08));
+  _mm_storeu_si128(
+      reinterpret_cast<__m128i*>(rgb),
+      _mm_blendv_epi8(old, _mm_load_si128(reinterpret_cast<const __m128i*>(fresh)), keepWords));
+  return false;
 }
 
 // Eight pixels a step: the lumas, their left neighbours (the last Y before them in lane 0) and
-// the steps in vectors; a step larger than 6 ends the vector part, and the pixels before it
-// are coded by the reference.
+// the steps in vectors. The last eight pixels are taken as a step of their own, overlapping the
+// one before (a coded pixel keeps its luma, so coding it again changes nothing). In a step
+// with a step larger than 6, the pixels before it are written under a mask.
 __attribute__((target("avx2"))) int lumaStepsAvx2(const LumaStretch& s) {
   const int n = s.count;
   if (n < kStepsFrom) return lumaStepsScalar(s);
   const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
-  const __m256i toLeft = _mm256_setr_epi32(7, 0, 1, 2, 3, 4, 5, 6);
-  const __m256i six = _mm256_set1_epi32(6), seven = _mm256_set1_epi32(7);
-  const __m256i colour = _mm256_set1_epi32(int(s.colour));
+  // Lanes whose group starts before the stretch take `colour` (only in the first step).
   const __m256i groupStart = _mm256_set1_epi32(~((1 << s.shift) - 1));
-  const __m256i beforeFirst = _mm256_set1_epi32(s.column - 1);
-  const EntryLanes entries = entryLanes(s.column, s.shift);
+  const __m256i own = _mm256_cmpgt_epi32(
+      _mm256_and_si256(_mm256_add_epi32(_mm256_set1_epi32(s.column), lanes), groupStart),
+      _mm256_set1_epi32(s.column - 1));
+  const __m256i first = _mm256_blendv_epi8(
+      _mm256_set1_epi32(int(s.colour)),
+      entriesOf(s.chroma, s.column, s.shift, entryLanes(s.column, s.shift)), own);
+  EntryLanes entries = entryLanes(s.column, s.shift);
   __m256i last = _mm256_set1_epi32(int(s.y));
-  int i = 0;
-  for (; i + 8 <= n; i += 8) {
-    const __m256i y =
-        _mm256_srli_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(s.target + i)), 12);
-    const __m256i left = _mm256_blend_epi32(_mm256_permutevar8x32_epi32(y, toLeft), last, 1);
-    const __m256i step = _mm256_sub_epi32(y, left);
-    const __m256i large = _mm256_cmpgt_epi32(_mm256_abs_epi32(step), six);
-    if (!_mm256_testz_si256(large, large)) break;
-    const __m256i column = _mm256_add_epi32(_mm256_set1_epi32(s.column + i), lanes);
-    const __m256i stored = entriesOf(s.chroma, s.column + i, s.shift, entries);
-    const __m256i own = _mm256_cmpgt_epi32(_mm256_and_si256(column, groupStart), beforeFirst);
-    const __m256i v =
-        _mm256_or_si256(_mm256_slli_epi32(y, 12), _mm256_blendv_epi8(colour, stored, own));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(s.target + i), v);
-    colours8(s.toRgb, v, s.rgb + i);
-    const uint64_t symbols = symbols8(_mm256_add_epi32(step, seven));
-    __builtin_memcpy(s.out + i, &symbols, 8);
-    last = _mm256_permutevar8x32_epi32(y, _mm256_set1_epi32(7));
-  }
+  // The fields in locals (the byte stores of the symbols could otherwise reach them), read one
+  // by one (a copy of the whole would read them wider than the caller wrote them).
+  uint32_t* const target = s.target;
+  uint16_t* const rgb = s.rgb;
+  uint8_t* const out = s.out;
+  const uint16_t* const toRgb = s.toRgb;
+  const uint32_t* const chroma = s.chroma;
+  const int column = s.column, shift = s.shift;
+  int done = 0;
+  if (!lumaSteps8(target, rgb, out, toRgb, first, last, done)) return done;
+  int i = 8;
+  for (; i + 8 <= n; i += 8)
+    if (!lumaSteps8(target + i, rgb + i, out + i, toRgb,
+                    entriesOf(chroma, column + i, shift, entries), last, done))
+      return i + done;
   if (i == n) return n;
-  if (i == 0) return lumaStepsScalar(s);
-  LumaStretch rest = s;
-  rest.target += i, rest.rgb += i, rest.out += i, rest.column += i, rest.count -= i;
-  rest.y = s.target[i - 1] >> 12;
-  rest.colour = s.target[i - 1] & 0xFFF;
-  return i + lumaStepsScalar(rest);
+  // The last eight pixels, from n - 8 (at least 8: no lane takes `colour`).
+  const int from = n - 8;
+  entries = entryLanes(column + from, shift);
+  last = _mm256_set1_epi32(int(target[from - 1] >> 12));
+  if (!lumaSteps8(target + from, rgb + from, out + from, toRgb,
+                  entriesOf(chroma, column + from, shift, entries), last, done))
+    return from + done;
+  return n;
 }
+
+// The lanes of a carrying row's step of eight pixels, by the first column's place in its group
+// (groups of 2 or 4 columns): the same in every step.
+struct CarryingLanes {
+  alignas(32) int32_t fromLane[8];  // the lane of its group start; negative: an earlier step's
+  alignas(32) int32_t isStart[8];
+  alignas(32) int32_t startLanes[8];
+  // Symbol sources: bytes 0..7 the Y steps, 8..15 the Cr steps; the Cb steps apart.
+  alignas(16) int8_t firstBytes[16];
+  alignas(16) int8_t moreBytes[16];
+  int starts, symbols;
+};
+struct CarryingLaneTable {
+  CarryingLanes at[2][4];
+};
+constexpr CarryingLaneTable carryingLaneTable() {
+  CarryingLaneTable t{};
+  for (int shift = 1; shift <= 2; ++shift)
+    for (int column = 0; column < (1 << shift); ++column) {
+      CarryingLanes& l = t.at[shift - 1][column];
+      const int groupMask = (1 << shift) - 1;
+      int starts = 0, symbols = 0;
+      for (int j = 0; j < 8; ++j) {
+        const int phase = (column + j) & groupMask;
+        l.fromLane[j] = j - phase;
+        l.isStart[j] = phase == 0 ? -1 : 0;
+        l.moreBytes[symbols] = -128;
+        l.firstBytes[symbols++] = int8_t(j);
+        if (phase == 0) {
+          l.startLanes[starts++] = j;
+          l.moreBytes[symbols] = -128;
+          l.firstBytes[symbols++] = int8_t(8 + j);
+          l.firstBytes[symbols] = -128;
+          l.moreBytes[symbols++] = int8_t(j);
+        }
+      }
+      for (int k = symbols; k < 16; ++k) l.firstBytes[k] = l.moreBytes[k] = -128;
+      l.starts = starts;
+      l.symbols = symbols;
+    }
+  return t;
+}
+constexpr CarryingLaneTable kCarryingLanes = carryingLaneTable();
 
 // Eight pixels a step, as lumaStepsAvx2; the group starts fall on the same lanes in every
 // step, so where each lane's colour difference comes from, where the stored entries are and
@@ -240,41 +336,31 @@ __attribute__((target("avx2"))) int lumaStepsAvx2(const LumaStretch& s) {
 __attribute__((target("avx2,ssse3"))) int carryingStepsAvx2(const LumaStretch& s) {
   const int n = s.count;
   if (n < kCarryingStepsFrom) return carryingStepsScalar(s);
-  const int groupMask = (1 << s.shift) - 1;
-  alignas(32) int32_t fromLane[8], isStart[8], startLanes[8] = {};
-  alignas(16) int8_t firstBytes[16], moreBytes[16];
-  int starts = 0, symbols = 0;
-  for (int j = 0; j < 8; ++j) {
-    const int phase = (s.column + j) & groupMask;
-    fromLane[j] = j - phase;  // the lane of its group start; negative: an earlier step's
-    isStart[j] = phase == 0 ? -1 : 0;
-    // Symbol sources: bytes 0..7 the Y steps, 8..15 the Cr steps; the Cb steps apart.
-    moreBytes[symbols] = -128;
-    firstBytes[symbols++] = int8_t(j);
-    if (phase == 0) {
-      startLanes[starts++] = j;
-      moreBytes[symbols] = -128;
-      firstBytes[symbols++] = int8_t(8 + j);
-      firstBytes[symbols] = -128;
-      moreBytes[symbols++] = int8_t(j);
-    }
-  }
-  for (int k = symbols; k < 16; ++k) firstBytes[k] = moreBytes[k] = -128;
-  const __m256i from = _mm256_load_si256(reinterpret_cast<const __m256i*>(fromLane));
+  const CarryingLanes& lanes = kCarryingLanes.at[s.shift - 1][s.column & ((1 << s.shift) - 1)];
+  const int starts = lanes.starts, symbols = lanes.symbols;
+  const int32_t* const startLanes = lanes.startLanes;
+  const __m256i from = _mm256_load_si256(reinterpret_cast<const __m256i*>(lanes.fromLane));
   const __m256i earlier = _mm256_cmpgt_epi32(_mm256_setzero_si256(), from);
-  const __m256i start = _mm256_load_si256(reinterpret_cast<const __m256i*>(isStart));
+  const __m256i start = _mm256_load_si256(reinterpret_cast<const __m256i*>(lanes.isStart));
   const __m256i gather = _mm256_load_si256(reinterpret_cast<const __m256i*>(startLanes));
-  const __m128i first = _mm_load_si128(reinterpret_cast<const __m128i*>(firstBytes));
-  const __m128i more = _mm_load_si128(reinterpret_cast<const __m128i*>(moreBytes));
+  const __m128i first = _mm_load_si128(reinterpret_cast<const __m128i*>(lanes.firstBytes));
+  const __m128i more = _mm_load_si128(reinterpret_cast<const __m128i*>(lanes.moreBytes));
   const __m256i toLeft = _mm256_setr_epi32(7, 0, 1, 2, 3, 4, 5, 6);
   const __m256i six = _mm256_set1_epi32(6), seven = _mm256_set1_epi32(7);
   const __m256i low12 = _mm256_set1_epi32(0xFFF), low6 = _mm256_set1_epi32(63);
   __m256i lastY = _mm256_set1_epi32(int(s.y));
   __m256i lastColour = _mm256_set1_epi32(int(s.colour));
   uint8_t* out = s.out;
+  // The fields in locals: the byte stores of the symbols could otherwise reach them.
+  uint32_t* const target = s.target;
+  uint16_t* const rgb = s.rgb;
+  const uint16_t* const toRgb = s.toRgb;
+  uint32_t* const chroma = s.chroma;
+  const int column = s.column, shift = s.shift;
+  const __m256i byLane = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
   int i = 0;
   for (; i + 8 <= n; i += 8) {
-    const __m256i t = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s.target + i));
+    const __m256i t = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(target + i));
     const __m256i y = _mm256_srli_epi32(t, 12);
     const __m256i colour = _mm256_and_si256(t, low12);
     const __m256i step =
@@ -294,17 +380,23 @@ __attribute__((target("avx2,ssse3"))) int carryingStepsAvx2(const LumaStretch& s
                                         _mm256_cmpgt_epi32(_mm256_abs_epi32(cbStep), six)));
     if (!_mm256_testz_si256(large, large)) break;
     const __m256i v = _mm256_or_si256(_mm256_slli_epi32(y, 12), own);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(s.target + i), v);
-    colours8(s.toRgb, v, s.rgb + i);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(target + i), v);
+    colours8(toRgb, v, rgb + i);
     const __m128i stored = _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(colour, gather));
-    uint32_t* entry = s.chroma + ((s.column + i + startLanes[0]) >> s.shift);
+    uint32_t* entry = chroma + ((column + i + startLanes[0]) >> shift);
     if (starts == 2)
       _mm_storel_epi64(reinterpret_cast<__m128i*>(entry), stored);
     else
       _mm_storeu_si128(reinterpret_cast<__m128i*>(entry), stored);
-    const __m128i yCr = _mm_set_epi64x(int64_t(symbols8(_mm256_add_epi32(crStep, seven))),
-                                       int64_t(symbols8(_mm256_add_epi32(step, seven))));
-    const __m128i cb = _mm_cvtsi64_si128(int64_t(symbols8(_mm256_add_epi32(cbStep, seven))));
+    // The three steps of every lane as bytes in one pack: Y steps then Cr steps in the low
+    // half, the Cb steps in the high half's first eight bytes.
+    const __m256i packed = _mm256_permutevar8x32_epi32(
+        _mm256_packus_epi16(
+            _mm256_packs_epi32(_mm256_add_epi32(step, seven), _mm256_add_epi32(crStep, seven)),
+            _mm256_packs_epi32(_mm256_add_epi32(cbStep, seven), _mm256_add_epi32(cbStep, seven))),
+        byLane);
+    const __m128i yCr = _mm256_castsi256_si128(packed);
+    const __m128i cb = _mm256_extracti128_si256(packed, 1);
     const __m128i bytes = _mm_or_si128(_mm_shuffle_epi8(yCr, first), _mm_shuffle_epi8(cb, more));
     if (symbols == 16) {
       _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
@@ -322,49 +414,91 @@ __attribute__((target("avx2,ssse3"))) int carryingStepsAvx2(const LumaStretch& s
   LumaStretch rest = s;
   rest.target += i, rest.rgb += i, rest.column += i, rest.count -= i;
   rest.out = out;
-  rest.y = s.target[i - 1] >> 12;
-  rest.colour = s.target[i - 1] & 0xFFF;
+  rest.y = target[i - 1] >> 12;
+  rest.colour = target[i - 1] & 0xFFF;
   return i + carryingStepsScalar(rest);
 }
 
-// Four pairs (eight pixels) a step: lane 2k interpolated, lane 2k+1 coded; each lane pair
-// holds the coded Y before the pair and the one it codes, so the interpolated lane takes half
-// the step and the coded lane all of it.
+// Codes the four pairs of an Entropy run from pixel 0 of `target`: false (nothing but the pairs
+// before the first step larger than 6 written, their count in `done`) when a step is larger
+// than 6. Lane 2k interpolated, lane 2k+1 coded; each lane pair holds the coded Y before the
+// pair and the one it codes, so the interpolated lane takes half the step and the coded lane
+// all of it.
+__attribute__((target("avx2"), always_inline)) inline bool entropyPairs4(
+    uint32_t* target, uint16_t* rgb, uint8_t* out, const uint16_t* toRgb, __m256i stored,
+    __m256i& last, int& done) {
+  const __m256i before = _mm256_setr_epi32(7, 7, 1, 1, 3, 3, 5, 5);
+  const __m256i after = _mm256_setr_epi32(1, 1, 3, 3, 5, 5, 7, 7);
+  const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+  const __m256i six = _mm256_set1_epi32(6), seven = _mm256_set1_epi32(7);
+  const __m256i y =
+      _mm256_srli_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(target)), 12);
+  const __m256i from = _mm256_blend_epi32(_mm256_permutevar8x32_epi32(y, before), last, 3);
+  const __m256i step = _mm256_sub_epi32(_mm256_permutevar8x32_epi32(y, after), from);
+  const __m256i large = _mm256_cmpgt_epi32(_mm256_abs_epi32(step), six);
+  const __m256i rebuilt =
+      _mm256_add_epi32(from, _mm256_blend_epi32(_mm256_srai_epi32(step, 1), step, 0xAA));
+  const __m256i v = _mm256_or_si256(_mm256_slli_epi32(rebuilt, 12), stored);
+  // The coded lanes' steps as four bytes.
+  const __m256i low = _mm256_shuffle_epi8(
+      _mm256_add_epi32(step, seven),
+      _mm256_setr_epi8(4, 12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 4, 12, -1, -1,
+                       -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1));
+  const __m256i both = _mm256_unpacklo_epi16(low, _mm256_permute4x64_epi64(low, 0x02));
+  const uint32_t symbols = uint32_t(_mm256_cvtsi256_si32(both));
+  __builtin_memcpy(out, &symbols, 4);
+  last = _mm256_permutevar8x32_epi32(y, _mm256_set1_epi32(7));
+  if (_mm256_testz_si256(large, large)) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(target), v);
+    colours8(toRgb, v, rgb);
+    return true;
+  }
+  done = __builtin_ctz(unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(large)))) / 2;
+  if (done == 0) return false;
+  // The pairs before the larger step: targets under a mask, colours blended with the old.
+  const __m256i keep = _mm256_cmpgt_epi32(_mm256_set1_epi32(2 * done), lanes);
+  _mm256_maskstore_epi32(reinterpret_cast<int*>(target), keep, v);
+  const __m128i old = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rgb));
+  alignas(16) uint16_t fresh[8];
+  colours8(toRgb, v, fresh);
+  const __m128i keepWords =
+      _mm256_castsi256_si128(_mm256_permute4x64_epi64(_mm256_packs_epi32(keep, keep), 0x08));
+  _mm_storeu_si128(
+      reinterpret_cast<__m128i*>(rgb),
+      _mm_blendv_epi8(old, _mm_load_si128(reinterpret_cast<const __m128i*>(fresh)), keepWords));
+  return false;
+}
+
+// Four pairs (eight pixels) a step. The last four pairs are taken as a step of their own,
+// overlapping the one before (a coded pixel keeps its luma and an interpolated one's target is
+// not read, so coding a pair again changes nothing). In a step with a step larger than 6, the
+// pairs before it are written under a mask.
 __attribute__((target("avx2"))) int entropyPairsAvx2(const LumaStretch& s) {
   const int n = s.count;
   if (n < kPairsFrom) return entropyPairsScalar(s);
-  const __m256i before = _mm256_setr_epi32(7, 7, 1, 1, 3, 3, 5, 5);
-  const __m256i after = _mm256_setr_epi32(1, 1, 3, 3, 5, 5, 7, 7);
-  const __m256i odd = _mm256_setr_epi32(1, 3, 5, 7, 1, 3, 5, 7);
-  const __m256i six = _mm256_set1_epi32(6), seven = _mm256_set1_epi32(7);
-  const EntryLanes entries = entryLanes(s.column, s.shift);
+  // The fields in locals: the byte stores of the symbols could otherwise reach them.
+  uint32_t* const target = s.target;
+  uint16_t* const rgb = s.rgb;
+  uint8_t* const out = s.out;
+  const uint16_t* const toRgb = s.toRgb;
+  const uint32_t* const chroma = s.chroma;
+  const int column = s.column, shift = s.shift;
+  EntryLanes entries = entryLanes(column, shift);
   __m256i last = _mm256_set1_epi32(int(s.y));
-  int k = 0;
-  for (; k + 4 <= n; k += 4) {
-    uint32_t* const target = s.target + 2 * k;
-    const __m256i y =
-        _mm256_srli_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(target)), 12);
-    const __m256i from = _mm256_blend_epi32(_mm256_permutevar8x32_epi32(y, before), last, 3);
-    const __m256i step = _mm256_sub_epi32(_mm256_permutevar8x32_epi32(y, after), from);
-    const __m256i large = _mm256_cmpgt_epi32(_mm256_abs_epi32(step), six);
-    if (!_mm256_testz_si256(large, large)) break;
-    const __m256i rebuilt =
-        _mm256_add_epi32(from, _mm256_blend_epi32(_mm256_srai_epi32(step, 1), step, 0xAA));
-    const __m256i stored = entriesOf(s.chroma, s.column + 2 * k, s.shift, entries);
-    const __m256i v = _mm256_or_si256(_mm256_slli_epi32(rebuilt, 12), stored);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(target), v);
-    colours8(s.toRgb, v, s.rgb + 2 * k);
-    const uint32_t symbols =
-        uint32_t(symbols8(_mm256_permutevar8x32_epi32(_mm256_add_epi32(step, seven), odd)));
-    __builtin_memcpy(s.out + k, &symbols, 4);
-    last = _mm256_permutevar8x32_epi32(y, _mm256_set1_epi32(7));
-  }
+  int done = 0, k = 0;
+  for (; k + 4 <= n; k += 4)
+    if (!entropyPairs4(target + 2 * k, rgb + 2 * k, out + k, toRgb,
+                       entriesOf(chroma, column + 2 * k, shift, entries), last, done))
+      return k + done;
   if (k == n) return n;
-  if (k == 0) return entropyPairsScalar(s);
-  LumaStretch rest = s;
-  rest.target += 2 * k, rest.rgb += 2 * k, rest.out += k, rest.column += 2 * k, rest.count -= k;
-  rest.y = s.target[2 * k - 1] >> 12;
-  return k + entropyPairsScalar(rest);
+  // The last four pairs, from n - 4.
+  const int from = n - 4;
+  entries = entryLanes(column + 2 * from, shift);
+  last = _mm256_set1_epi32(int(target[2 * from - 1] >> 12));
+  if (!entropyPairs4(target + 2 * from, rgb + 2 * from, out + from, toRgb,
+                     entriesOf(chroma, column + 2 * from, shift, entries), last, done))
+    return from + done;
+  return n;
 }
 
 // The bytes of eight lanes of counters (one per value from `first`), 32 symbols a step: each

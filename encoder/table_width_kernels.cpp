@@ -218,7 +218,7 @@ __attribute__((target("bmi,bmi2"), always_inline)) inline void flagBmi2(const ui
   seen[Offset + ((s << off) >> (64 - W))] = 1;
   // whole += off < 33 - W, as a compare and an add with carry (into memory: the side-by-side
   // walks have more counters than registers)
-  __asm__("cmp %2, %1\n\tadcq $0, %0" : "+m"(whole) : "r"(off), "i"(33 - W) : "cc");
+  __asm__("cmp %2, %1\n\tadcq $0, %0" : "+rm"(whole) : "r"(off), "i"(33 - W) : "cc");
 }
 
 template <int W>
@@ -251,8 +251,9 @@ __attribute__((target("bmi,bmi2"), always_inline)) inline void advanceBy(const u
   }
 }
 
-template <int W, size_t Offset, bool kTaken>
-__attribute__((target("bmi,bmi2"), always_inline)) inline void lookUpBmi2(
+// With the tables, the one of width W at `ends` + TableAt.
+template <int W, size_t Offset, size_t TableAt, bool kTaken>
+__attribute__((target("bmi,bmi2"), always_inline)) inline void lookUpAtBmi2(
     const uint8_t* stream, const uint8_t* ends, uint64_t five, uint64_t& pos, uint64_t& whole,
     uint8_t* seen) {
   if constexpr (kTaken) {  // `stream` is the joined words
@@ -261,12 +262,19 @@ __attribute__((target("bmi,bmi2"), always_inline)) inline void lookUpBmi2(
     std::memcpy(&s, stream + (pos >> five) * 8, 8);
     const uint64_t pattern = (s << off) >> (64 - W);
     seen[Offset + pattern] = 1;
-    __asm__("cmp %2, %1\n\tadcq $0, %0" : "+m"(whole) : "r"(off), "i"(33 - W) : "cc");
-    pos += ends[pattern];
+    __asm__("cmp %2, %1\n\tadcq $0, %0" : "+rm"(whole) : "r"(off), "i"(33 - W) : "cc");
+    pos += ends[TableAt + pattern];
   } else {
     flagBmi2<W, Offset>(stream, five, pos, whole, seen);
     advanceBmi2<W>(ends, five, pos);
   }
+}
+
+template <int W, size_t Offset, bool kTaken>
+__attribute__((target("bmi,bmi2"), always_inline)) inline void lookUpBmi2(
+    const uint8_t* stream, const uint8_t* ends, uint64_t five, uint64_t& pos, uint64_t& whole,
+    uint8_t* seen) {
+  lookUpAtBmi2<W, Offset, 0, kTaken>(stream, ends, five, pos, whole, seen);
 }
 
 __attribute__((target("popcnt"))) uint64_t flagsSetPopcnt(const uint8_t* seen, size_t count) {
@@ -343,8 +351,9 @@ __attribute__((target("popcnt"))) uint64_t flagsEitherPopcnt(const uint8_t* a, c
   return n;
 }
 
-// A walk split in two for twice the independent chains: the second half starts at the first
-// code from the middle of the stream on and only notes where its first kNoted look-ups start;
+// A walk split in two for twice the independent chains: the second half starts at a code near
+// the middle of the stream (any code start will do) and only notes where its first kNoted
+// look-ups start;
 // the first half, walked up to there, goes on until it meets one of them. From there on the
 // two are the same walk, so the noted look-ups from the meeting on are counted and the second
 // half's flags join the first's. If they never meet, the first half walks to the end alone.
@@ -362,26 +371,32 @@ __attribute__((target("bmi,bmi2"), always_inline)) inline void note(const uint8_
   }
 }
 
+// `whole` counts the windows within one word of both halves together (the side-by-side walks
+// keep one counter a width, in a register). Should the halves never meet, the first half is
+// walked again alone, from the start.
 template <int W, size_t AtA, size_t AtB, bool kTaken>
 __attribute__((target("bmi,bmi2"))) uint64_t finishSplit(const WidthCostJob& job, uint64_t five,
                                                          uint64_t windows, uint64_t posA,
-                                                         uint64_t wholeA, uint64_t posB,
-                                                         uint64_t wholeB, const uint64_t* noted) {
+                                                         uint64_t posB, uint64_t whole,
+                                                         const uint64_t* noted) {
   const uint8_t* const stream = streamBytes<kTaken>(job);
   const uint8_t* const ends = advanceTable<kTaken>(job, W);
   uint8_t* const seen = job.seen;
   const uint64_t end = job.end;
   uint64_t windowsB = windows, windowsA = windows;
-  for (; posB < end; ++windowsB) lookUpBmi2<W, AtB, kTaken>(stream, ends, five, posB, wholeB, seen);
+  for (; posB < end; ++windowsB) lookUpBmi2<W, AtB, kTaken>(stream, ends, five, posB, whole, seen);
   int k = 0;
   for (;;) {
     while (k < kNoted && noted[k] < posA) ++k;
     if (k == kNoted || noted[k] == posA) break;
-    lookUpBmi2<W, AtA, kTaken>(stream, ends, five, posA, wholeA, seen);
+    lookUpBmi2<W, AtA, kTaken>(stream, ends, five, posA, whole, seen);
     ++windowsA;
   }
   if (k == kNoted) {
-    for (; posA < end; ++windowsA)
+    std::memset(seen + AtA, 0, size_t(1) << W);
+    uint64_t wholeA = 0;
+    windowsA = 0;
+    for (posA = job.first; posA < end; ++windowsA)
       lookUpBmi2<W, AtA, kTaken>(stream, ends, five, posA, wholeA, seen);
     return 2 * windowsA - wholeA + flagsSetPopcnt(seen + AtA, size_t(1) << W);
   }
@@ -391,14 +406,18 @@ __attribute__((target("bmi,bmi2"))) uint64_t finishSplit(const WidthCostJob& job
       uint64_t bits;
       std::memcpy(&bits, stream + (noted[k] >> five) * 8, 8);
       seen[AtA + ((bits << off) >> (64 - W))] = 1;
-      wholeA += off < 33 - W;
+      whole += off < 33 - W;
     } else {
-      flagBmi2<W, AtA>(stream, five, noted[k], wholeA, seen);
+      flagBmi2<W, AtA>(stream, five, noted[k], whole, seen);
     }
   }
-  return 2 * (windowsA + windowsB) - wholeA - wholeB +
+  return 2 * (windowsA + windowsB) - whole +
          flagsEitherPopcnt(seen + AtA, seen + AtB, size_t(1) << W);
 }
+
+// Bits of stream a half keeps at least on either side of where the second half starts (its
+// noted look-ups must lie within the stream).
+constexpr uint64_t kSplitMargin = 2048;
 
 // The first code starting at or after bit `at` (which lies inside the stream).
 uint64_t codeStartFrom(const uint32_t* ends, uint64_t at) {
@@ -419,13 +438,18 @@ __attribute__((target("bmi,bmi2"))) void walkSplitBmi2(const WidthCostJob& job, 
   const uint8_t* const ends0 = advanceTable<kTaken>(job, W);
   const uint8_t* const ends1 = advanceTable<kTaken>(job, W + 1);
   const uint8_t* const ends2 = advanceTable<kTaken>(job, W + 2);
+  // The tables of the wider walks at fixed distances from the first (width w's at taken + 2^w),
+  // so that the side-by-side walks need one register for all three.
+  constexpr size_t kTable1 = kTaken ? size_t(1) << W : 0, kTable2 = kTaken ? size_t(3) << W : 0;
+  const uint8_t* const table1 = kTaken ? ends0 : ends1;
+  const uint8_t* const table2 = kTaken ? ends0 : ends2;
   const uint64_t end = job.end;
   uint64_t five = 5;
   __asm__("" : "+r"(five));  // kept in a register, not folded into the shifts
-  const uint64_t second = codeStartFrom(job.ends, job.first + (end - job.first) / 2);
+  const uint64_t second = job.middle;
   uint64_t noted[3][kNoted];
   uint64_t a0 = job.first, a1 = job.first, a2 = job.first, b0 = second, b1 = second, b2 = second;
-  uint64_t wa0 = 0, wa1 = 0, wa2 = 0, wb0 = 0, wb1 = 0, wb2 = 0, windows = 0;
+  uint64_t w0 = 0, w1 = 0, w2 = 0, windows = 0;
   note<W, kTaken>(stream, ends0, five, b0, noted[0]);
   if constexpr (N > 1) note<W + 1, kTaken>(stream, ends1, five, b1, noted[1]);
   if constexpr (N > 2) note<W + 2, kTaken>(stream, ends2, five, b2, noted[2]);
@@ -438,25 +462,25 @@ __attribute__((target("bmi,bmi2"))) void walkSplitBmi2(const WidthCostJob& job, 
     if (steps < 8) break;
     windows += steps;
     for (uint64_t j = steps; j > 0; --j) {
-      lookUpBmi2<W, 0, kTaken>(stream, ends0, five, a0, wa0, seen);
-      lookUpBmi2<W, kHalf, kTaken>(stream, ends0, five, b0, wb0, seen);
+      lookUpAtBmi2<W, 0, 0, kTaken>(stream, ends0, five, a0, w0, seen);
+      lookUpAtBmi2<W, kHalf, 0, kTaken>(stream, ends0, five, b0, w0, seen);
       if constexpr (N > 1) {
-        lookUpBmi2<W + 1, kAt1, kTaken>(stream, ends1, five, a1, wa1, seen);
-        lookUpBmi2<W + 1, kHalf + kAt1, kTaken>(stream, ends1, five, b1, wb1, seen);
+        lookUpAtBmi2<W + 1, kAt1, kTable1, kTaken>(stream, table1, five, a1, w1, seen);
+        lookUpAtBmi2<W + 1, kHalf + kAt1, kTable1, kTaken>(stream, table1, five, b1, w1, seen);
       }
       if constexpr (N > 2) {
-        lookUpBmi2<W + 2, kAt2, kTaken>(stream, ends2, five, a2, wa2, seen);
-        lookUpBmi2<W + 2, kHalf + kAt2, kTaken>(stream, ends2, five, b2, wb2, seen);
+        lookUpAtBmi2<W + 2, kAt2, kTable2, kTaken>(stream, table2, five, a2, w2, seen);
+        lookUpAtBmi2<W + 2, kHalf + kAt2, kTable2, kTaken>(stream, table2, five, b2, w2, seen);
       }
     }
   }
-  costs[0] = finishSplit<W, 0, kHalf, kTaken>(job, five, windows, a0, wa0, b0, wb0, noted[0]);
+  costs[0] = finishSplit<W, 0, kHalf, kTaken>(job, five, windows, a0, b0, w0, noted[0]);
   if constexpr (N > 1)
-    costs[1] = finishSplit<W + 1, kAt1, kHalf + kAt1, kTaken>(job, five, windows, a1, wa1, b1, wb1,
-                                                              noted[1]);
+    costs[1] =
+        finishSplit<W + 1, kAt1, kHalf + kAt1, kTaken>(job, five, windows, a1, b1, w1, noted[1]);
   if constexpr (N > 2)
-    costs[2] = finishSplit<W + 2, kAt2, kHalf + kAt2, kTaken>(job, five, windows, a2, wa2, b2, wb2,
-                                                              noted[2]);
+    costs[2] =
+        finishSplit<W + 2, kAt2, kHalf + kAt2, kTaken>(job, five, windows, a2, b2, w2, noted[2]);
 }
 
 using WalkFn = void (*)(const WidthCostJob&, uint64_t*);
@@ -478,16 +502,22 @@ constexpr auto& takenSplitWalks =
 void widthCostsBmi2(const WidthCostJob& job, int width, int count, uint64_t* costs) {
   // As many walks at once as their flags fit the buffer, twice over (three up to width 12,
   // two at 13, one from 14 on); long streams with each walk split in two.
-  const bool split = job.end - job.first >= kSplitFrom;
   const bool byTaken = job.lengthOf && job.taken && job.joined;
+  // The second halves start at the middle given, else at the first code from the middle on.
+  WidthCostJob halves = job;
+  if (job.end - job.first >= kSplitFrom && !job.middle)
+    halves.middle = codeStartFrom(job.ends, job.first + (job.end - job.first) / 2);
+  const bool split = job.end - job.first >= kSplitFrom &&
+                     halves.middle >= job.first + kSplitMargin &&
+                     halves.middle + kSplitMargin <= job.end;
   if (byTaken) buildTaken(job, width + count - 1);
   while (count > 0) {
     int n = count;
     while (n > 1 && 2 * (((size_t(1) << n) - 1) << width) > kWidthCostSeen) --n;
     if (byTaken)
-      (split ? takenSplitWalks : takenWalks)[n - 1][width - 1](job, costs);
+      (split ? takenSplitWalks : takenWalks)[n - 1][width - 1](halves, costs);
     else
-      (split ? splitWalks : walks)[n - 1][width - 1](job, costs);
+      (split ? splitWalks : walks)[n - 1][width - 1](halves, costs);
     width += n, costs += n, count -= n;
   }
 }
@@ -499,12 +529,12 @@ void widthCostsBmi2(const WidthCostJob& job, int width, int count, uint64_t* cos
 }  // namespace
 
 TableWidthKernels tableWidthKernelsFor(unsigned flags) {
-  TableWidthKernels k{widthCostsScalar, 1};
+  TableWidthKernels k{widthCostsScalar, 1, true};
 #ifdef ZOV_X86
   if (flags & kCpuSse2) k.widthCosts = widthCostsInterleaved, k.widthsAtOnce = kMaxWidthsAtOnce;
 #ifdef __x86_64__
   if ((flags & kCpuAvx2) && (flags & kCpuBmi2))
-    k.widthCosts = widthCostsBmi2, k.widthsAtOnce = kMaxWidthsAtOnce;
+    k.widthCosts = widthCostsBmi2, k.widthsAtOnce = kMaxWidthsAtOnce, k.needsEnds = false;
 #endif
 #else
   (void)flags;

@@ -22,7 +22,9 @@ namespace zov {
 // one holding bit
 // `end` - 1), a version may walk by the stream's bits alone: a window's bits tell
 // which whole codes it holds, so the bits a look-up takes come from a table per width, built
-// from the table of the width below.
+// from the table of the width below. Such a version reads `ends` only to find a code start
+// near the middle of a long stream, and not at all when given one in `middle`; with
+// TableWidthKernels::needsEnds false, `ends` may then be null.
 struct WidthCostJob {
   const uint32_t* ends;
   const uint32_t* stream;
@@ -33,6 +35,7 @@ struct WidthCostJob {
   int longest = 0;
   uint8_t* taken = nullptr;
   const uint64_t* joined = nullptr;
+  uint64_t middle = 0;  // a code start between first and end, or 0
 };
 inline constexpr size_t kWidthCostTaken = (size_t(3) << 16) + 64;  // gathers read past
 
@@ -52,6 +55,8 @@ struct TableWidthKernels {
   // How many widths a call of widthCosts best takes: the model asks for that many at once
   // (it may then know one cost more than it needs; the choice is the same).
   int widthsAtOnce;
+  // Whether widthCosts reads the code ends even with the bits-taken tables and a middle.
+  bool needsEnds;
 };
 
 // The plain C++ references: widthCostScalar walks the stream once for one width.

@@ -161,6 +161,17 @@ TEST(HuffmanCode, CodesAreCompletePrefixFreeAndWithinTheTableWidth) {
     ASSERT_TRUE(std::equal(body.words().begin(), body.words().end(), words.begin()));
     EXPECT_EQ(words[packed - 2] | words[packed - 1], 0u) << "zero words past the stream";
     EXPECT_TRUE(std::equal(ends.begin(), ends.begin() + long(packed), packedEnds.begin()));
+    // Without the ends: the same words, and the middle symbol's code start.
+    std::vector<uint32_t> bare(words.size(), 0xDEADBEEF);
+    uint64_t middle = 0;
+    ASSERT_EQ(packCodes(c, syms.data(), n1, syms.data() + n1, uint32_t(syms.size()) - n1, first,
+                        bare.data(), nullptr, &middle),
+              bits);
+    EXPECT_TRUE(std::equal(bare.begin(), bare.begin() + long(packed), words.begin()))
+        << "packed without the ends";
+    uint64_t middleAt = first;
+    for (size_t k = 0; k < syms.size() / 2; ++k) middleAt += c.length[syms[k]];
+    EXPECT_EQ(middle, middleAt);
     // Appended to a writer at the same bit of its word, the bits follow the pending ones.
     BitWriter frame, direct;
     frame.write(0x5A5A5A5Au, int(first));
@@ -179,6 +190,12 @@ TEST(HuffmanCode, CodesAreCompletePrefixFreeAndWithinTheTableWidth) {
                                seen.data(), &pool),
               w)
         << "the same choice with costs computed side by side";
+    if (!tableWidthKernels().needsEnds) {
+      EXPECT_EQ(chooseTableWidth(c, words.data(), nullptr, first, bits, joined.data(), seen.data(),
+                                 nullptr, middle),
+                w)
+          << "the same choice without the ends";
+    }
     EXPECT_GE(w, c.maxLength);
     EXPECT_LE(w, 15);
   }

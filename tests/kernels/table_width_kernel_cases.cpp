@@ -33,6 +33,7 @@ struct CodedStream {
   uint64_t bitCount = 0;
   unsigned first = 0;  // where the codes start in their word
   std::vector<uint32_t> ends, aligned;
+  uint64_t middle = 0;  // where the middle symbol's code starts (packed without the ends)
 };
 
 bool codeFor(CodedStream& s, unsigned first = 0) {
@@ -49,6 +50,9 @@ bool codeFor(CodedStream& s, unsigned first = 0) {
   s.aligned.assign(s.ends.size(), 0);
   packCodes(s.code, s.symbols.data(), uint32_t(s.symbols.size()), nullptr, 0, first,
             s.aligned.data(), s.ends.data());
+  std::vector<uint32_t> bare(s.aligned.size());
+  packCodes(s.code, s.symbols.data(), uint32_t(s.symbols.size()), nullptr, 0, first, bare.data(),
+            nullptr, &s.middle);
   return true;
 }
 
@@ -95,13 +99,15 @@ uint64_t plainWalkCost(const CodedStream& s, int width) {
 // Every width the model tries (from the longest code on) at the given start bit.
 bool costWidths(WidthCostsFn f, const CodedStream& s, const WidthCostJob& job,
                 bool againstPlainWalk, std::string& why) {
+  WidthCostJob withEnds = job;  // the reference walks the ends
+  withEnds.ends = s.ends.data();
   for (int width = std::max(s.code.maxLength, 1); width <= 15; ++width)
     for (int count = 1; count <= std::min(kMaxWidthsAtOnce, 16 - width); ++count) {
       uint64_t got[kMaxWidthsAtOnce] = {};
       f(job, width, count, got);
       for (int k = 0; k < count; ++k) {
         const uint64_t ref = againstPlainWalk && count == 1 ? plainWalkCost(s, width)
-                                                            : widthCostScalar(job, width + k);
+                                                            : widthCostScalar(withEnds, width + k);
         if (got[k] == ref) continue;
         why = std::to_string(s.symbols.size()) + " codes, longest " +
               std::to_string(s.code.maxLength) + ", first bit " + std::to_string(s.first) +
@@ -113,20 +119,24 @@ bool costWidths(WidthCostsFn f, const CodedStream& s, const WidthCostJob& job,
   return true;
 }
 
-// The same by the code ends and by the bits-taken tables.
+// The same by the code ends, by the bits-taken tables, and (for a version that needs no ends)
+// by the tables with the packer's middle and no ends.
 bool costOne(WidthCostsFn f, const CodedStream& s, std::vector<uint8_t>& seen,
-             bool againstPlainWalk, std::string& why) {
+             bool againstPlainWalk, std::string& why, bool needsEnds = true) {
   const int longest = std::max(s.code.maxLength, 1);
   std::vector<uint8_t> lengthOf(size_t(1) << longest), taken(kWidthCostTaken);
   fillCodeLengths(s.code.length, s.code.code, longest, lengthOf.data());
   const std::vector<uint64_t> joined = joinedWords(s);
-  for (bool byTables : {false, true}) {
+  for (int way = 0; way < (needsEnds ? 2 : 3); ++way) {
     WidthCostJob job{s.ends.data(), s.aligned.data(), s.first, s.first + s.bitCount, seen.data()};
-    if (byTables)
+    if (way > 0)
       job.lengthOf = lengthOf.data(), job.longest = longest, job.taken = taken.data(),
       job.joined = joined.data();
-    if (!costWidths(f, s, job, againstPlainWalk && !byTables, why)) {
-      if (byTables) why += " (by the bits-taken tables)";
+    if (way == 2) job.ends = nullptr, job.middle = s.middle;
+    if (!costWidths(f, s, job, againstPlainWalk && way == 0, why)) {
+      if (way == 1) why += " (by the bits-taken tables)";
+      if (way == 2)
+        why += " (by the bits-taken tables, no ends, middle at " + std::to_string(s.middle) + ")";
       return false;
     }
   }
@@ -135,12 +145,13 @@ bool costOne(WidthCostsFn f, const CodedStream& s, std::vector<uint8_t>& seen,
 
 bool costCheck(unsigned flags, KernelInputs& in, std::string& why) {
   const WidthCostsFn f = tableWidthKernelsFor(flags).widthCosts;
+  const bool needsEnds = tableWidthKernelsFor(flags).needsEnds;
   std::vector<uint8_t> seen(kWidthCostSeen);
   CodedStream s;
   for (size_t from = 0; from < 4 * 65536; from += 65536) {
     s.symbols = footageSymbols(in, from, 30000);
-    if (codeFor(s, unsigned(from / 65536 * 9)) &&
-        (!costOne(f, s, seen, false, why) || !costOne(widthCostsScalar, s, seen, true, why)))
+    if (codeFor(s, unsigned(from / 65536 * 9)) && (!costOne(f, s, seen, false, why, needsEnds) ||
+                                                   !costOne(widthCostsScalar, s, seen, true, why)))
       return false;
   }
   // Long streams of two one-bit codes: a look-up always takes six, so walks started at
@@ -148,8 +159,8 @@ bool costCheck(unsigned flags, KernelInputs& in, std::string& why) {
   for (size_t n = 20000; n < 20006; ++n) {
     s.symbols.assign(n, 0);
     for (size_t i = 0; i < n; i += 2) s.symbols[i] = 1;
-    if (codeFor(s, unsigned(n % 32)) &&
-        (!costOne(f, s, seen, false, why) || !costOne(widthCostsScalar, s, seen, true, why)))
+    if (codeFor(s, unsigned(n % 32)) && (!costOne(f, s, seen, false, why, needsEnds) ||
+                                         !costOne(widthCostsScalar, s, seen, true, why)))
       return false;
   }
   // Random streams of every short length and skew (long codes where few symbols dominate).
@@ -159,8 +170,8 @@ bool costCheck(unsigned flags, KernelInputs& in, std::string& why) {
     std::geometric_distribution<int> skewed(pass % 3 ? 0.5 : 0.1);
     s.symbols.resize(size_t(pass < 300 ? pass % 60 + 2 : count(in.random)));
     for (uint8_t& v : s.symbols) v = uint8_t(std::min(skewed(in.random), symbols - 1));
-    if (codeFor(s, unsigned(start(in.random))) &&
-        (!costOne(f, s, seen, false, why) || !costOne(widthCostsScalar, s, seen, true, why)))
+    if (codeFor(s, unsigned(start(in.random))) && (!costOne(f, s, seen, false, why, needsEnds) ||
+                                                   !costOne(widthCostsScalar, s, seen, true, why)))
       return false;
   }
   return true;
