@@ -45,6 +45,15 @@ inline constexpr int kSegmentPositions = 8192;
 // The decoder refuses frames with more symbols than three per pixel of the largest picture.
 inline constexpr uint32_t kMaxSymbols = 921600;
 
+// A pixel's entry in the rectangle search's queue: its neighbours in the list of its bound, the
+// bound (an upper bound of the largest area from the pixel) and whether it is queued.
+struct SearchSlot {
+  int32_t next, prev;
+  uint32_t bound;
+  uint32_t queued;
+  bool operator==(const SearchSlot&) const = default;
+};
+
 struct RectList {
   std::vector<BlockRect> rects;  // capacity kMaxRectsPerList
   // Entries per segment and size class (long, short): a segment's count field holds 255.
@@ -88,11 +97,10 @@ struct EncoderBuffers {
   ZeroedBuffer<uint8_t> keyMap, keyMapCopy;        // a key map has one byte more (see intake)
   ZeroedBuffer<uint8_t> diffClasses, lookClasses;  // the unchanged test's difference classes
   ZeroedBuffer<uint8_t> runs;
-  ZeroedBuffer<uint8_t> runsByColumn;  // rectangle search: the runs column by column (+ 32)
-  ZeroedBuffer<uint32_t> areaCache;
-  std::vector<int32_t> bucketHead, bucketNext, bucketPrev;  // rectangle search queue
-  ZeroedBuffer<uint8_t> heapFlag;                           // pixel is in the search queue
-  ZeroedBuffer<int32_t> levelOrder;                         // rectangle search: one level's pixels
+  ZeroedBuffer<uint8_t> runsByColumn;    // rectangle search: the runs column by column (+ 32)
+  std::vector<int32_t> bucketHead;       // rectangle search queue: first pixel of each bound
+  ZeroedBuffer<SearchSlot> searchSlots;  // one per pixel and one more (see SearchSlot)
+  ZeroedBuffer<int32_t> levelOrder;      // rectangle search: one level's pixels
   ZeroedBuffer<uint8_t> scratchHeights;  // rectangle search: candidate lines below each pixel
   std::vector<uint8_t> searchLine;       // rectangle search: equal neighbours of two line pairs
   // The decoder's view of the blocks: width at the first pixel of every block row, and the

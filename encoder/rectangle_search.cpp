@@ -45,7 +45,6 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
   const int w = b.width, lines = b.lines;
   uint8_t* map = b.blockMap.data();
   uint8_t* runs = b.runs.data();
-  uint32_t* cache = b.areaCache.data();
   const uint32_t* value = b.type == 0 ? nullptr : b.curYc.data();
   const uint16_t* colour = b.cur.data();
   auto same = [&](size_t i, size_t j) {
@@ -90,31 +89,36 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
   // list threaded through the pixels both ways. Every search leaves the queue empty (all
   // heads -1, no pixel flagged) as the buffers start out, so it needs no clearing here.
   int32_t* head = b.bucketHead.data();
-  int32_t* next = b.bucketNext.data();
-  int32_t* prev = b.bucketPrev.data();
+  // A pixel's place in the queue, its bound and flag in one slot: a push or a step along a
+  // level's list touches one cache line of the pixel's. The slot after the last pixel takes the
+  // links of the lists' ends.
+  SearchSlot* slot = b.searchSlots.data();
+  const int32_t end = b.pixels;
   // Which buckets hold a pixel: one bit per bucket, and one per word of those bits.
   constexpr int kWords = (kMaxArea + 64) / 64;
   uint64_t occupied[kWords] = {};
   uint64_t summary[(kWords + 63) / 64] = {};
   uint32_t top = 0;  // no bucket above it holds a pixel
-  uint8_t* queued = b.heapFlag.data();
   auto push = [&](size_t i, uint32_t bound) {
-    queued[i] = 1;
-    cache[i] = bound;
-    prev[i] = -1;
-    next[i] = head[bound];
-    if (next[i] >= 0) prev[next[i]] = int32_t(i);
+    SearchSlot& s = slot[i];
+    const int32_t first = head[bound];
+    s.queued = 1;
+    s.bound = bound;
+    s.prev = -1;
+    s.next = first;
+    slot[first >= 0 ? first : end].prev = int32_t(i);
     head[bound] = int32_t(i);
     uint64_t& word = occupied[bound >> 6];
     if (word == 0) summary[bound >> 12] |= uint64_t{1} << (bound >> 6 & 63);
     word |= uint64_t{1} << (bound & 63);
   };
   auto unlink = [&](size_t i, uint32_t bound) {
-    if (prev[i] >= 0)
-      next[prev[i]] = next[i];
+    const int32_t before = slot[i].prev, after = slot[i].next;
+    if (before >= 0)
+      slot[before].next = after;
     else
-      head[bound] = next[i];
-    if (next[i] >= 0) prev[next[i]] = prev[i];
+      head[bound] = after;
+    slot[after >= 0 ? after : end].prev = before;
     if (head[bound] < 0) {
       uint64_t& word = occupied[bound >> 6];
       word &= ~(uint64_t{1} << (bound & 63));
@@ -226,22 +230,24 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
     const uint32_t bound = std::min(uint32_t(runs[j]) * height[j], level - 1);
     if (bound < minArea || heldBack(j)) return;
     if (j > 0 && runs[j - 1] > runs[j] && heldBackLeft(j, j / size_t(w), j % size_t(w))) return;
-    if (queued[j]) {
-      if (cache[j] >= bound) return;
-      unlink(j, cache[j]);
+    if (slot[j].queued) {
+      if (slot[j].bound >= bound) return;
+      unlink(j, slot[j].bound);
     }
     push(j, bound);
   };
   // The whole level leaves the queue at once (a push rethreads a pixel's links). Pixels a
   // taken rectangle has covered since they were queued (their run is 0 now and stays so) leave
-  // it there: most of a level on a picture the rectangles mostly cover.
+  // it there: most of a level on a picture the rectangles mostly cover. The walk of the list is
+  // a chain of dependent loads, so it has no branch on the pixel (a mispredicted one would
+  // stop the chain).
   auto takeLevel = [&]() {
     int n = 0;
-    for (int32_t i = head[level]; i >= 0; i = next[i]) {
-      if (runs[i] == 0)
-        queued[i] = 0;
-      else
-        order[n++] = i;
+    for (int32_t i = head[level]; i >= 0; i = slot[i].next) {
+      const bool open = runs[i] != 0;
+      slot[i].queued = open;
+      order[n] = i;
+      n += open;
     }
     head[level] = -1;
     occupied[level >> 6] &= ~(uint64_t{1} << (level & 63));
@@ -267,7 +273,7 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
     size_t nextLine = size_t(order[0]) / size_t(w), nextCol = size_t(order[0]) % size_t(w);
     for (int k = 0; k < n; ++k) {
       const size_t i = size_t(order[k]);
-      queued[i] = 0;
+      slot[i].queued = 0;
       const size_t line = nextLine, col = nextCol;
       if (k + 1 < n) {
         const size_t o = size_t(order[k + 1]);
@@ -357,7 +363,7 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
         }
       }
       if (full) {
-        for (int rest = k + 1; rest < n; ++rest) queued[order[rest]] = 0;
+        for (int rest = k + 1; rest < n; ++rest) slot[order[rest]].queued = 0;
         break;
       }
     }
@@ -366,7 +372,7 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
   while (settle()) {
     level = top;
     const int n = takeLevel();
-    for (int k = 0; k < n; ++k) queued[order[k]] = 0;
+    for (int k = 0; k < n; ++k) slot[order[k]].queued = 0;
   }
   return taken;
 }
