@@ -45,12 +45,12 @@ inline constexpr int kSegmentPositions = 8192;
 // The decoder refuses frames with more symbols than three per pixel of the largest picture.
 inline constexpr uint32_t kMaxSymbols = 921600;
 
-// A pixel's entry in the rectangle search's queue: its neighbours in the list of its bound, the
+// A pixel's entry in the rectangle search's queue: the next pixel in the list of its bound, the
 // bound (an upper bound of the largest area from the pixel) and whether it is queued.
 struct SearchSlot {
-  int32_t next, prev;
-  uint32_t bound;
-  uint32_t queued;
+  int32_t next;
+  uint16_t bound;  // areas are at most 255 x 255
+  uint16_t queued;
   bool operator==(const SearchSlot&) const = default;
 };
 
@@ -99,7 +99,7 @@ struct EncoderBuffers {
   ZeroedBuffer<uint8_t> runs;
   ZeroedBuffer<uint8_t> runsByColumn;    // rectangle search: the runs column by column (+ 32)
   std::vector<int32_t> bucketHead;       // rectangle search queue: first pixel of each bound
-  ZeroedBuffer<SearchSlot> searchSlots;  // one per pixel and one more (see SearchSlot)
+  ZeroedBuffer<SearchSlot> searchSlots;  // one per pixel
   ZeroedBuffer<int32_t> levelOrder;      // rectangle search: one level's pixels
   ZeroedBuffer<uint8_t> scratchHeights;  // rectangle search: candidate lines below each pixel
   std::vector<uint8_t> searchLine;       // rectangle search: equal neighbours of two line pairs

@@ -86,14 +86,12 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
   // That holds until a taken rectangle covers or shortens the line above, or ends at the left
   // neighbour's column within the pixel's column; such pixels get their whole bound then
   // (see below). The queue has one bucket per bound (areas are at most 255 x 255), each a
-  // list threaded through the pixels both ways. Every search leaves the queue empty (all
-  // heads -1, no pixel flagged) as the buffers start out, so it needs no clearing here.
+  // list threaded through the pixels. Every search leaves the queue empty (all heads -1, no
+  // pixel flagged) as the buffers start out, so it needs no clearing here.
   int32_t* head = b.bucketHead.data();
-  // A pixel's place in the queue, its bound and flag in one slot: a push or a step along a
-  // level's list touches one cache line of the pixel's. The slot after the last pixel takes the
-  // links of the lists' ends.
+  // A pixel's link, bound and flag in one slot: a push or a step along a level's list touches
+  // one cache line of the pixel's.
   SearchSlot* slot = b.searchSlots.data();
-  const int32_t end = b.pixels;
   // Which buckets hold a pixel: one bit per bucket, and one per word of those bits.
   constexpr int kWords = (kMaxArea + 64) / 64;
   uint64_t occupied[kWords] = {};
@@ -101,24 +99,20 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
   uint32_t top = 0;  // no bucket above it holds a pixel
   auto push = [&](size_t i, uint32_t bound) {
     SearchSlot& s = slot[i];
-    const int32_t first = head[bound];
+    s.next = head[bound];
+    s.bound = static_cast<uint16_t>(bound);
     s.queued = 1;
-    s.bound = bound;
-    s.prev = -1;
-    s.next = first;
-    slot[first >= 0 ? first : end].prev = int32_t(i);
     head[bound] = int32_t(i);
     uint64_t& word = occupied[bound >> 6];
     if (word == 0) summary[bound >> 12] |= uint64_t{1} << (bound >> 6 & 63);
     word |= uint64_t{1} << (bound & 63);
   };
+  // Rare (a queued pixel whose bound rises) and the lists are short: the list is searched for
+  // the pixel before it.
   auto unlink = [&](size_t i, uint32_t bound) {
-    const int32_t before = slot[i].prev, after = slot[i].next;
-    if (before >= 0)
-      slot[before].next = after;
-    else
-      head[bound] = after;
-    slot[after >= 0 ? after : end].prev = before;
+    int32_t* link = &head[bound];
+    while (*link != int32_t(i)) link = &slot[*link].next;
+    *link = slot[i].next;
     if (head[bound] < 0) {
       uint64_t& word = occupied[bound >> 6];
       word &= ~(uint64_t{1} << (bound & 63));
@@ -157,7 +151,9 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
     job.minArea = minArea;
     job.columns = columns;
     const int n = kernels.heightsLine(job);
-    for (int k = 0; k < n; ++k) {
+    // Right to left, as the lines go bottom-up: pixels enter their lists in falling scan order,
+    // so each list starts out in scan order and a level mostly needs no sorting.
+    for (int k = n - 1; k >= 0; --k) {
       const int x = columns[k];
       const int run = r[x];
       const uint32_t hx = hgt[x];

@@ -314,7 +314,7 @@ bool StartEncoder(CompressionSettings& s, const EncoderSetup& setup) {
     b->aheadKeyMap.assign(n + 1, 0);
   }
   b->bucketHead.assign(kMaxArea + 1, -1);
-  b->searchSlots.assign(n + 1, SearchSlot{});
+  b->searchSlots.assign(n, SearchSlot{});
   b->levelOrder.assign(n, 0);
   for (RectList& list : b->lists) {
     list.rects.reserve(kMaxRectsPerList);

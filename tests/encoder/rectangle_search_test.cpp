@@ -88,7 +88,7 @@ void prepare(EncoderBuffers& b, int width, int lines, int type) {
   b.scratchHeights.assign(n, 0);
   b.searchLine.assign(2 * (size_t(width) + 1), 0);
   b.bucketHead.assign(kMaxArea + 1, -1);
-  b.searchSlots.assign(n + 1, SearchSlot{});
+  b.searchSlots.assign(n, SearchSlot{});
   b.levelOrder.assign(n, 0);
 }
 
