@@ -86,33 +86,64 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
   // That holds until a taken rectangle covers or shortens the line above, or ends at the left
   // neighbour's column within the pixel's column; such pixels get their whole bound then
   // (see below). The queue has one bucket per bound (areas are at most 255 x 255), each a
-  // list threaded through the pixels. Every search leaves the queue empty (all heads -1, no
-  // pixel flagged) as the buffers start out, so it needs no clearing here.
+  // chain of chunks of pixels: taking a level out reads its pixels one after another (a list
+  // threaded through the pixels made that a chain of dependent loads, one cache miss per
+  // pixel). A bucket's head is 16 times its first chunk plus the pixels in that chunk (1 to 15;
+  // the others are full), or -1. Every search leaves the queue empty (all heads -1, no pixel
+  // flagged) as the buffers start out, so it needs no clearing here.
+  static_assert(kChunkPixels == 15);
   int32_t* head = b.bucketHead.data();
-  // A pixel's link, bound and flag in one slot: a push or a step along a level's list touches
-  // one cache line of the pixel's.
   SearchSlot* slot = b.searchSlots.data();
+  SearchChunk* chunks = b.searchChunks.data();
+  // Chunks given back (linked through `next`), and the first never used in this search: at most
+  // one partly filled chunk per bucket, so the pool never runs out.
+  int32_t freeChunks = -1, unused = 0;
+  auto release = [&](int32_t c) {
+    chunks[c].next = freeChunks;
+    freeChunks = c;
+  };
   // Which buckets hold a pixel: one bit per bucket, and one per word of those bits.
   constexpr int kWords = (kMaxArea + 64) / 64;
   uint64_t occupied[kWords] = {};
   uint64_t summary[(kWords + 63) / 64] = {};
   uint32_t top = 0;  // no bucket above it holds a pixel
   auto push = [&](size_t i, uint32_t bound) {
-    SearchSlot& s = slot[i];
-    s.next = head[bound];
-    s.bound = static_cast<uint16_t>(bound);
-    s.queued = 1;
-    head[bound] = int32_t(i);
+    slot[i].bound = static_cast<uint16_t>(bound);
+    slot[i].queued = 1;
+    // An empty bucket (-1) reads as a full chunk -1.
+    int32_t c = head[bound] >> 4, filled = head[bound] & 15;
+    if (filled == kChunkPixels) {
+      int32_t fresh = freeChunks;
+      if (fresh >= 0)
+        freeChunks = chunks[fresh].next;
+      else
+        fresh = unused++;
+      chunks[fresh].next = c;
+      c = fresh;
+      filled = 0;
+    }
+    chunks[c].pixel[filled] = int32_t(i);
+    head[bound] = c * 16 + filled + 1;
     uint64_t& word = occupied[bound >> 6];
     if (word == 0) summary[bound >> 12] |= uint64_t{1} << (bound >> 6 & 63);
     word |= uint64_t{1} << (bound & 63);
   };
-  // Rare (a queued pixel whose bound rises) and the lists are short: the list is searched for
-  // the pixel before it.
+  // Rare (a queued pixel whose bound rises): the pixel's place in its bucket takes the bucket's
+  // last pixel.
   auto unlink = [&](size_t i, uint32_t bound) {
-    int32_t* link = &head[bound];
-    while (*link != int32_t(i)) link = &slot[*link].next;
-    *link = slot[i].next;
+    const int32_t first = head[bound] >> 4, filled = head[bound] & 15;
+    int32_t* at = nullptr;
+    for (int32_t c = first, count = filled; !at; c = chunks[c].next, count = kChunkPixels)
+      for (int k = 0; k < count; ++k)
+        if (chunks[c].pixel[k] == int32_t(i)) at = &chunks[c].pixel[k];
+    *at = chunks[first].pixel[filled - 1];
+    if (filled > 1) {
+      head[bound] = first * 16 + filled - 1;
+    } else {
+      const int32_t after = chunks[first].next;
+      head[bound] = after < 0 ? -1 : after * 16 + kChunkPixels;
+      release(first);
+    }
     if (head[bound] < 0) {
       uint64_t& word = occupied[bound >> 6];
       word &= ~(uint64_t{1} << (bound & 63));
@@ -232,18 +263,25 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
     }
     push(j, bound);
   };
-  // The whole level leaves the queue at once (a push rethreads a pixel's links). Pixels a
-  // taken rectangle has covered since they were queued (their run is 0 now and stays so) leave
-  // it there: most of a level on a picture the rectangles mostly cover. The walk of the list is
-  // a chain of dependent loads, so it has no branch on the pixel (a mispredicted one would
-  // stop the chain).
+  // The whole level leaves the queue at once, newest pixel first (so that the first pass's
+  // pixels, pushed in falling scan order, come out in scan order). Pixels a taken rectangle has
+  // covered since they were queued (their run is 0 now and stays so) leave it there: most of a
+  // level on a picture the rectangles mostly cover; without a branch, as the pixels' loads are
+  // independent of each other.
   auto takeLevel = [&]() {
     int n = 0;
-    for (int32_t i = head[level]; i >= 0; i = slot[i].next) {
-      const bool open = runs[i] != 0;
-      slot[i].queued = open;
-      order[n] = i;
-      n += open;
+    for (int32_t c = head[level] >> 4, count = head[level] & 15; c >= 0; count = kChunkPixels) {
+      const int32_t after = chunks[c].next;
+      if (after >= 0) __builtin_prefetch(&chunks[after]);
+      for (int k = count - 1; k >= 0; --k) {
+        const int32_t i = chunks[c].pixel[k];
+        const bool open = runs[i] != 0;
+        slot[i].queued = open;
+        order[n] = i;
+        n += open;
+      }
+      release(c);
+      c = after;
     }
     head[level] = -1;
     occupied[level >> 6] &= ~(uint64_t{1} << (level & 63));

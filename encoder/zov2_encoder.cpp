@@ -315,6 +315,7 @@ bool StartEncoder(CompressionSettings& s, const EncoderSetup& setup) {
   }
   b->bucketHead.assign(kMaxArea + 1, -1);
   b->searchSlots.assign(n, SearchSlot{});
+  b->searchChunks.assign(n / kChunkPixels + kMaxArea + 2, SearchChunk{});
   b->levelOrder.assign(n, 0);
   for (RectList& list : b->lists) {
     list.rects.reserve(kMaxRectsPerList);

@@ -89,6 +89,7 @@ void prepare(EncoderBuffers& b, int width, int lines, int type) {
   b.searchLine.assign(2 * (size_t(width) + 1), 0);
   b.bucketHead.assign(kMaxArea + 1, -1);
   b.searchSlots.assign(n, SearchSlot{});
+  b.searchChunks.assign(n / kChunkPixels + kMaxArea + 2, SearchChunk{});
   b.levelOrder.assign(n, 0);
 }
 
