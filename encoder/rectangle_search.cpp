@@ -253,7 +253,7 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
     return std::memchr(own - stride, 0, down) == nullptr;
   };
   // A pixel whose held-back rectangles now count: below this level (see below).
-  auto enter = [&](size_t j) {
+  auto enter = [&](size_t j) __attribute__((always_inline)) {
     const uint32_t bound = std::min(uint32_t(runs[j]) * height[j], level - 1);
     if (bound < minArea || heldBack(j)) return;
     if (j > 0 && runs[j - 1] > runs[j] && heldBackLeft(j, j / size_t(w), j % size_t(w))) return;
@@ -275,6 +275,9 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
       if (after >= 0) __builtin_prefetch(&chunks[after]);
       for (int k = count - 1; k >= 0; --k) {
         const int32_t i = chunks[c].pixel[k];
+        // What the examination reads first: the pixel's height and the run above it.
+        __builtin_prefetch(height + i);
+        __builtin_prefetch(runs + (i >= w ? i - w : i));
         const bool open = runs[i] != 0;
         slot[i].queued = open;
         order[n] = i;
