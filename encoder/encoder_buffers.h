@@ -45,6 +45,22 @@ inline constexpr int kSegmentPositions = 8192;
 // The decoder refuses frames with more symbols than three per pixel of the largest picture.
 inline constexpr uint32_t kMaxSymbols = 921600;
 
+// A pixel's entry in the rectangle search's queue: its bound (an upper bound of the largest
+// area from the pixel) and whether it is queued.
+struct SearchSlot {
+  uint16_t bound;  // areas are at most 255 x 255
+  uint16_t queued;
+  bool operator==(const SearchSlot&) const = default;
+};
+
+// Pixels of one bucket of the rectangle search's queue, a cache line each.
+inline constexpr int kChunkPixels = 15;
+struct SearchChunk {
+  int32_t pixel[kChunkPixels];
+  int32_t next;  // the bucket's next chunk, or the next free one
+  bool operator==(const SearchChunk&) const = default;
+};
+
 struct RectList {
   std::vector<BlockRect> rects;  // capacity kMaxRectsPerList
   // Entries per segment and size class (long, short): a segment's count field holds 255.
@@ -89,10 +105,12 @@ struct EncoderBuffers {
   ZeroedBuffer<uint8_t> diffClasses, lookClasses;  // the unchanged test's difference classes
   ZeroedBuffer<uint8_t> runs;
   ZeroedBuffer<uint8_t> runsByColumn;  // rectangle search: the runs column by column (+ 32)
-  ZeroedBuffer<uint32_t> areaCache;
-  ZeroedBuffer<int32_t> bucketHead, bucketNext, bucketPrev;  // rectangle search queue
-  ZeroedBuffer<uint8_t> heapFlag;                            // pixel is in the search queue
-  ZeroedBuffer<int32_t> levelOrder;                          // rectangle search: one level's pixels
+  // Rectangle search queue: the head of each bound's chunks, a slot per pixel, and the chunks
+  // (enough for every pixel in full chunks and a partly filled one per bound).
+  ZeroedBuffer<int32_t> bucketHead;
+  ZeroedBuffer<SearchSlot> searchSlots;
+  ZeroedBuffer<SearchChunk> searchChunks;
+  ZeroedBuffer<int32_t> levelOrder;      // rectangle search: one level's pixels
   ZeroedBuffer<uint8_t> scratchHeights;  // rectangle search: candidate lines below each pixel
   std::vector<uint8_t> searchLine;       // rectangle search: equal neighbours of two line pairs
   // The decoder's view of the blocks: width at the first pixel of every block row, and the

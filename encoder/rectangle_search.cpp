@@ -45,7 +45,6 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
   const int w = b.width, lines = b.lines;
   uint8_t* map = b.blockMap.data();
   uint8_t* runs = b.runs.data();
-  uint32_t* cache = b.areaCache.data();
   const uint32_t* value = b.type == 0 ? nullptr : b.curYc.data();
   const uint16_t* colour = b.cur.data();
   auto same = [&](size_t i, size_t j) {
@@ -87,34 +86,64 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
   // That holds until a taken rectangle covers or shortens the line above, or ends at the left
   // neighbour's column within the pixel's column; such pixels get their whole bound then
   // (see below). The queue has one bucket per bound (areas are at most 255 x 255), each a
-  // list threaded through the pixels both ways. Every search leaves the queue empty (all
-  // heads -1, no pixel flagged) as the buffers start out, so it needs no clearing here.
+  // chain of chunks of pixels: taking a level out reads its pixels one after another (a list
+  // threaded through the pixels made that a chain of dependent loads, one cache miss per
+  // pixel). A bucket's head is 16 times its first chunk plus the pixels in that chunk (1 to 15;
+  // the others are full), or -1. Every search leaves the queue empty (all heads -1, no pixel
+  // flagged) as the buffers start out, so it needs no clearing here.
+  static_assert(kChunkPixels == 15);
   int32_t* head = b.bucketHead.data();
-  int32_t* next = b.bucketNext.data();
-  int32_t* prev = b.bucketPrev.data();
+  SearchSlot* slot = b.searchSlots.data();
+  SearchChunk* chunks = b.searchChunks.data();
+  // Chunks given back (linked through `next`), and the first never used in this search: at most
+  // one partly filled chunk per bucket, so the pool never runs out.
+  int32_t freeChunks = -1, unused = 0;
+  auto release = [&](int32_t c) {
+    chunks[c].next = freeChunks;
+    freeChunks = c;
+  };
   // Which buckets hold a pixel: one bit per bucket, and one per word of those bits.
   constexpr int kWords = (kMaxArea + 64) / 64;
   uint64_t occupied[kWords] = {};
   uint64_t summary[(kWords + 63) / 64] = {};
   uint32_t top = 0;  // no bucket above it holds a pixel
-  uint8_t* queued = b.heapFlag.data();
   auto push = [&](size_t i, uint32_t bound) {
-    queued[i] = 1;
-    cache[i] = bound;
-    prev[i] = -1;
-    next[i] = head[bound];
-    if (next[i] >= 0) prev[next[i]] = int32_t(i);
-    head[bound] = int32_t(i);
+    slot[i].bound = static_cast<uint16_t>(bound);
+    slot[i].queued = 1;
+    // An empty bucket (-1) reads as a full chunk -1.
+    int32_t c = head[bound] >> 4, filled = head[bound] & 15;
+    if (filled == kChunkPixels) {
+      int32_t fresh = freeChunks;
+      if (fresh >= 0)
+        freeChunks = chunks[fresh].next;
+      else
+        fresh = unused++;
+      chunks[fresh].next = c;
+      c = fresh;
+      filled = 0;
+    }
+    chunks[c].pixel[filled] = int32_t(i);
+    head[bound] = c * 16 + filled + 1;
     uint64_t& word = occupied[bound >> 6];
     if (word == 0) summary[bound >> 12] |= uint64_t{1} << (bound >> 6 & 63);
     word |= uint64_t{1} << (bound & 63);
   };
+  // Rare (a queued pixel whose bound rises): the pixel's place in its bucket takes the bucket's
+  // last pixel.
   auto unlink = [&](size_t i, uint32_t bound) {
-    if (prev[i] >= 0)
-      next[prev[i]] = next[i];
-    else
-      head[bound] = next[i];
-    if (next[i] >= 0) prev[next[i]] = prev[i];
+    const int32_t first = head[bound] >> 4, filled = head[bound] & 15;
+    int32_t* at = nullptr;
+    for (int32_t c = first, count = filled; !at; c = chunks[c].next, count = kChunkPixels)
+      for (int k = 0; k < count; ++k)
+        if (chunks[c].pixel[k] == int32_t(i)) at = &chunks[c].pixel[k];
+    *at = chunks[first].pixel[filled - 1];
+    if (filled > 1) {
+      head[bound] = first * 16 + filled - 1;
+    } else {
+      const int32_t after = chunks[first].next;
+      head[bound] = after < 0 ? -1 : after * 16 + kChunkPixels;
+      release(first);
+    }
     if (head[bound] < 0) {
       uint64_t& word = occupied[bound >> 6];
       word &= ~(uint64_t{1} << (bound & 63));
@@ -153,7 +182,9 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
     job.minArea = minArea;
     job.columns = columns;
     const int n = kernels.heightsLine(job);
-    for (int k = 0; k < n; ++k) {
+    // Right to left, as the lines go bottom-up: pixels enter their lists in falling scan order,
+    // so each list starts out in scan order and a level mostly needs no sorting.
+    for (int k = n - 1; k >= 0; --k) {
       const int x = columns[k];
       const int run = r[x];
       const uint32_t hx = hgt[x];
@@ -222,26 +253,38 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
     return std::memchr(own - stride, 0, down) == nullptr;
   };
   // A pixel whose held-back rectangles now count: below this level (see below).
-  auto enter = [&](size_t j) {
+  auto enter = [&](size_t j) __attribute__((always_inline)) {
     const uint32_t bound = std::min(uint32_t(runs[j]) * height[j], level - 1);
     if (bound < minArea || heldBack(j)) return;
     if (j > 0 && runs[j - 1] > runs[j] && heldBackLeft(j, j / size_t(w), j % size_t(w))) return;
-    if (queued[j]) {
-      if (cache[j] >= bound) return;
-      unlink(j, cache[j]);
+    if (slot[j].queued) {
+      if (slot[j].bound >= bound) return;
+      unlink(j, slot[j].bound);
     }
     push(j, bound);
   };
-  // The whole level leaves the queue at once (a push rethreads a pixel's links). Pixels a
-  // taken rectangle has covered since they were queued (their run is 0 now and stays so) leave
-  // it there: most of a level on a picture the rectangles mostly cover.
+  // The whole level leaves the queue at once, newest pixel first (so that the first pass's
+  // pixels, pushed in falling scan order, come out in scan order). Pixels a taken rectangle has
+  // covered since they were queued (their run is 0 now and stays so) leave it there: most of a
+  // level on a picture the rectangles mostly cover; without a branch, as the pixels' loads are
+  // independent of each other.
   auto takeLevel = [&]() {
     int n = 0;
-    for (int32_t i = head[level]; i >= 0; i = next[i]) {
-      if (runs[i] == 0)
-        queued[i] = 0;
-      else
-        order[n++] = i;
+    for (int32_t c = head[level] >> 4, count = head[level] & 15; c >= 0; count = kChunkPixels) {
+      const int32_t after = chunks[c].next;
+      if (after >= 0) __builtin_prefetch(&chunks[after]);
+      for (int k = count - 1; k >= 0; --k) {
+        const int32_t i = chunks[c].pixel[k];
+        // What the examination reads first: the pixel's height and the run above it.
+        __builtin_prefetch(height + i);
+        __builtin_prefetch(runs + (i >= w ? i - w : i));
+        const bool open = runs[i] != 0;
+        slot[i].queued = open;
+        order[n] = i;
+        n += open;
+      }
+      release(c);
+      c = after;
     }
     head[level] = -1;
     occupied[level >> 6] &= ~(uint64_t{1} << (level & 63));
@@ -267,7 +310,7 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
     size_t nextLine = size_t(order[0]) / size_t(w), nextCol = size_t(order[0]) % size_t(w);
     for (int k = 0; k < n; ++k) {
       const size_t i = size_t(order[k]);
-      queued[i] = 0;
+      slot[i].queued = 0;
       const size_t line = nextLine, col = nextCol;
       if (k + 1 < n) {
         const size_t o = size_t(order[k + 1]);
@@ -357,7 +400,7 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
         }
       }
       if (full) {
-        for (int rest = k + 1; rest < n; ++rest) queued[order[rest]] = 0;
+        for (int rest = k + 1; rest < n; ++rest) slot[order[rest]].queued = 0;
         break;
       }
     }
@@ -366,7 +409,7 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
   while (settle()) {
     level = top;
     const int n = takeLevel();
-    for (int k = 0; k < n; ++k) queued[order[k]] = 0;
+    for (int k = 0; k < n; ++k) slot[order[k]].queued = 0;
   }
   return taken;
 }

@@ -277,9 +277,9 @@ bool StartEncoder(CompressionSettings& s, const EncoderSetup& setup) {
 
   const size_t n = size_t(b->pixels);
   for (auto* v : {&b->cur, &b->prev, &b->lookahead, &b->background, &b->work}) v->assign(n, 0);
-  for (auto* v : {&b->curYc, &b->lookYc, &b->areaCache}) v->assign(n, 0);
+  for (auto* v : {&b->curYc, &b->lookYc}) v->assign(n, 0);
   for (auto* v : {&b->blockMap, &b->diffClasses, &b->lookClasses, &b->keyMapCopy, &b->runs,
-                  &b->heapFlag, &b->scratchHeights, &b->coverWidth, &b->entropyStart})
+                  &b->scratchHeights, &b->coverWidth, &b->entropyStart})
     v->assign(n, 0);
   b->coverRows.clear();
   b->coverRows.reserve(4 * size_t(kMaxRectsPerList) + 1);  // every list full, and the seed
@@ -314,8 +314,8 @@ bool StartEncoder(CompressionSettings& s, const EncoderSetup& setup) {
     b->aheadKeyMap.assign(n + 1, 0);
   }
   b->bucketHead.assign(kMaxArea + 1, -1);
-  b->bucketNext.assign(n, -1);
-  b->bucketPrev.assign(n, -1);
+  b->searchSlots.assign(n, SearchSlot{});
+  b->searchChunks.assign(n / kChunkPixels + kMaxArea + 2, SearchChunk{});
   b->levelOrder.assign(n, 0);
   for (RectList& list : b->lists) {
     list.rects.reserve(kMaxRectsPerList);

@@ -85,13 +85,11 @@ void prepare(EncoderBuffers& b, int width, int lines, int type) {
   b.blockMap.assign(n, kMapCoded);
   b.runs.assign(n, 0);
   b.runsByColumn.assign(n + 32, 0);
-  b.heapFlag.assign(n, 0);
-  b.areaCache.assign(n, 0);
   b.scratchHeights.assign(n, 0);
   b.searchLine.assign(2 * (size_t(width) + 1), 0);
   b.bucketHead.assign(kMaxArea + 1, -1);
-  b.bucketNext.assign(n, -1);
-  b.bucketPrev.assign(n, -1);
+  b.searchSlots.assign(n, SearchSlot{});
+  b.searchChunks.assign(n / kChunkPixels + kMaxArea + 2, SearchChunk{});
   b.levelOrder.assign(n, 0);
 }
 
