@@ -991,11 +991,9 @@ __attribute__((target("avx2"))) uint32_t voteCellAvx2(const VoteCellContext& ctx
     uint32_t bestSum = sumOf(bestLow, bestHigh);
     // Lanes whose best distance is above zero: only they can come closer (lanes from n on have
     // zero distances). The counts are taken on masks of two bits per lane, so they come out
-    // doubled, as they are compared with n. `openSlots`: the same lanes by slot, for the walks.
+    // doubled, as they are compared with n.
     uint32_t open =
         ~laneBits2(_mm256_cmpeq_epi32(bestLow, zero), _mm256_cmpeq_epi32(bestHigh, zero));
-    uint32_t openSlots =
-        ~slotBits(_mm256_cmpeq_epi32(bestLow, zero), _mm256_cmpeq_epi32(bestHigh, zero));
     while (unproposed) {
       // More than half of the pixels are matched exactly: no later proposal can win.
       if (__builtin_popcount(open) < n) break;
@@ -1018,8 +1016,6 @@ __attribute__((target("avx2"))) uint32_t voteCellAvx2(const VoteCellContext& ctx
         bestHigh = _mm256_blendv_epi8(bestHigh, p.dHigh, taken);
         bestY = _mm256_blendv_epi8(bestY, p.y, taken);
         open = ~laneBits2(_mm256_cmpeq_epi32(bestLow, zero), _mm256_cmpeq_epi32(bestHigh, zero));
-        openSlots =
-            ~slotBits(_mm256_cmpeq_epi32(bestLow, zero), _mm256_cmpeq_epi32(bestHigh, zero));
         continue;
       }
       int most = closer + __builtin_popcount(undone & open);
@@ -1032,6 +1028,9 @@ __attribute__((target("avx2"))) uint32_t voteCellAvx2(const VoteCellContext& ctx
         if (sum >= bestSum) continue;
       }
       {
+        // The open lanes by slot, for the walks.
+        const uint32_t openSlots =
+            ~slotBits(_mm256_cmpeq_epi32(bestLow, zero), _mm256_cmpeq_epi32(bestHigh, zero));
         const uint32_t left = undoneSlots(p);
         uint32_t hopeful = left & openSlots;
         spill(p, dist, ys);
@@ -1071,7 +1070,6 @@ __attribute__((target("avx2"))) uint32_t voteCellAvx2(const VoteCellContext& ctx
       bestHigh = p.dHigh;
       bestY = p.y;
       open = ~laneBits2(_mm256_cmpeq_epi32(bestLow, zero), _mm256_cmpeq_epi32(bestHigh, zero));
-      openSlots = ~slotBits(_mm256_cmpeq_epi32(bestLow, zero), _mm256_cmpeq_epi32(bestHigh, zero));
     }
   }
   alignas(16) uint8_t out[16];
