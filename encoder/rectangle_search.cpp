@@ -182,9 +182,9 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
     job.minArea = minArea;
     job.columns = columns;
     const int n = kernels.heightsLine(job);
-    // Right to left, as the lines go bottom-up: pixels enter their lists in falling scan order,
-    // so each list starts out in scan order and a level mostly needs no sorting.
-    for (int k = n - 1; k >= 0; --k) {
+    // The bounds first, each kept with its column (both below 2^16) and its bucket's head
+    // fetched, then the pushes: the heads are scattered over the bounds.
+    for (int k = 0; k < n; ++k) {
       const int x = columns[k];
       const int run = r[x];
       const uint32_t hx = hgt[x];
@@ -193,8 +193,15 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
         const uint32_t k2 = hgt[x - 1];
         bound = hx > k2 ? hx * std::min<uint32_t>(uint32_t(run), r[x + k2 * size_t(w)]) : 0;
       }
+      __builtin_prefetch(head + bound);
+      columns[k] = int32_t(bound << 16 | uint32_t(x));
+    }
+    // Right to left, as the lines go bottom-up: pixels enter their lists in falling scan order,
+    // so each list starts out in scan order and a level mostly needs no sorting.
+    for (int k = n - 1; k >= 0; --k) {
+      const uint32_t bound = uint32_t(columns[k]) >> 16;
       if (bound >= minArea) {
-        push(base + x, bound);
+        push(base + (uint32_t(columns[k]) & 0xFFFF), bound);
         top = std::max(top, bound);
       }
     }
