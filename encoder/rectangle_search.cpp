@@ -346,7 +346,9 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
       rect.pos = static_cast<uint32_t>(i);
       rect.width = static_cast<uint16_t>(best.width);
       rect.height = static_cast<uint16_t>(best.height);
-      rect.colour = colour[rect.pos];
+      // Only solid entries carry a colour (and the picture's colours are far from the cache by
+      // now on the other searches).
+      if (sameValue) rect.colour = colour[rect.pos];
       int seg = static_cast<int>(rect.pos / kSegmentPositions);
       bool longEntry = isLongEntry(rect);
       uint16_t& count = longEntry ? list.longCount[seg] : list.shortCount[seg];
