@@ -282,9 +282,6 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
       if (after >= 0) __builtin_prefetch(&chunks[after]);
       for (int k = count - 1; k >= 0; --k) {
         const int32_t i = chunks[c].pixel[k];
-        // What the examination reads first: the pixel's height and the run above it.
-        __builtin_prefetch(height + i);
-        __builtin_prefetch(runs + (i >= w ? i - w : i));
         const bool open = runs[i] != 0;
         slot[i].queued = open;
         order[n] = i;
