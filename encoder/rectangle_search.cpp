@@ -182,9 +182,9 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
     job.minArea = minArea;
     job.columns = columns;
     const int n = kernels.heightsLine(job);
-    // Right to left, as the lines go bottom-up: pixels enter their lists in falling scan order,
-    // so each list starts out in scan order and a level mostly needs no sorting.
-    for (int k = n - 1; k >= 0; --k) {
+    // The bounds first, each kept with its column (both below 2^16) and its bucket's head
+    // fetched, then the pushes: the heads are scattered over the bounds.
+    for (int k = 0; k < n; ++k) {
       const int x = columns[k];
       const int run = r[x];
       const uint32_t hx = hgt[x];
@@ -193,8 +193,15 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
         const uint32_t k2 = hgt[x - 1];
         bound = hx > k2 ? hx * std::min<uint32_t>(uint32_t(run), r[x + k2 * size_t(w)]) : 0;
       }
+      __builtin_prefetch(head + bound);
+      columns[k] = int32_t(bound << 16 | uint32_t(x));
+    }
+    // Right to left, as the lines go bottom-up: pixels enter their lists in falling scan order,
+    // so each list starts out in scan order and a level mostly needs no sorting.
+    for (int k = n - 1; k >= 0; --k) {
+      const uint32_t bound = uint32_t(columns[k]) >> 16;
       if (bound >= minArea) {
-        push(base + x, bound);
+        push(base + (uint32_t(columns[k]) & 0xFFFF), bound);
         top = std::max(top, bound);
       }
     }
@@ -275,9 +282,6 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
       if (after >= 0) __builtin_prefetch(&chunks[after]);
       for (int k = count - 1; k >= 0; --k) {
         const int32_t i = chunks[c].pixel[k];
-        // What the examination reads first: the pixel's height and the run above it.
-        __builtin_prefetch(height + i);
-        __builtin_prefetch(runs + (i >= w ? i - w : i));
         const bool open = runs[i] != 0;
         slot[i].queued = open;
         order[n] = i;
@@ -339,7 +343,9 @@ int searchRectangles(EncoderBuffers& b, const RectangleSearch& rule, RectList& l
       rect.pos = static_cast<uint32_t>(i);
       rect.width = static_cast<uint16_t>(best.width);
       rect.height = static_cast<uint16_t>(best.height);
-      rect.colour = colour[rect.pos];
+      // Only solid entries carry a colour (and the picture's colours are far from the cache by
+      // now on the other searches).
+      if (sameValue) rect.colour = colour[rect.pos];
       int seg = static_cast<int>(rect.pos / kSegmentPositions);
       bool longEntry = isLongEntry(rect);
       uint16_t& count = longEntry ? list.longCount[seg] : list.shortCount[seg];

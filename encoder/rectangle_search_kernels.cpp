@@ -1,6 +1,8 @@
 #include "encoder/rectangle_search_kernels.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <cstring>
 
 #include "format/cpu_features.h"
 
@@ -668,7 +670,10 @@ __attribute__((target("avx2"))) ColumnBest largestInColumnAvx2(const uint8_t* co
   const __m256i thirtyTwo = _mm256_set1_epi16(32);
   __m256i hLo = _mm256_setr_epi16(1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16);
   __m256i hHi = _mm256_add_epi16(hLo, _mm256_set1_epi16(16));
-  ColumnBest out;
+  // The result in locals, joined in a register on return: the fields stored one by one and
+  // returned in a register pair were read back wider than they were written, and the forward
+  // from the stores stalled.
+  int area = 0, bestWidth = 0, bestHeight = 0;
   int need = minArea - 1;
   __m256i carry = full;
   for (int h0 = 0; h0 < maxLines; h0 += 32) {
@@ -705,9 +710,9 @@ __attribute__((target("avx2"))) ColumnBest largestInColumnAvx2(const uint8_t* co
       _mm256_store_si256(reinterpret_cast<__m256i*>(widths), v);
       const int k = __builtin_ctz(at);
       need = largest;
-      out.area = largest;
-      out.width = widths[k];
-      out.height = h0 + k + 1;
+      area = largest;
+      bestWidth = widths[k];
+      bestHeight = h0 + k + 1;
     }
     const int width = _mm256_extract_epi8(v, 31);
     if (width == 0 || width * maxLines <= need) break;
@@ -715,6 +720,11 @@ __attribute__((target("avx2"))) ColumnBest largestInColumnAvx2(const uint8_t* co
     hLo = _mm256_add_epi16(hLo, thirtyTwo);
     hHi = _mm256_add_epi16(hHi, thirtyTwo);
   }
+  ColumnBest out;
+  const uint64_t areaAndWidth = uint32_t(area) | uint64_t(uint32_t(bestWidth)) << 32;
+  static_assert(offsetof(ColumnBest, width) == 4);
+  std::memcpy(&out.area, &areaAndWidth, 8);
+  out.height = bestHeight;
   return out;
 }
 
