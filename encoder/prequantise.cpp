@@ -97,42 +97,35 @@ void voteCells(EncoderBuffers& b, uint64_t* cache, uint16_t* pic, uint32_t* yc, 
   const int cellCols = w / Cw;
   const int l = cellRow * ch;
   constexpr int n = Lines * Cw;
-  // Pixels right of the last whole cell (none where the width is a multiple of the cells').
-  for (int dy = 0; dy < Lines; ++dy)
-    for (size_t i = size_t(l + dy) * w + size_t(cellCols) * Cw, end = size_t(l + dy + 1) * w;
-         i < end; ++i)
-      yc[i] = t.rgbToYc[pic[i]];
-  const uint32_t* toYc = t.rgbToYc.data();
+  // The targets of the cell row's lines as they came in, each line at once (the pixels right
+  // of the last whole cell included); the cells copy theirs from there.
+  const TargetLineFn targets = prequantiseKernels().targetLine;
+  for (int dy = 0; dy < Lines; ++dy) {
+    const size_t first = size_t(l + dy) * w;
+    targets(pic + first, t.rgbToYc.data(), yc + first, w);
+  }
   const VoteCellContext ctx{b.lumaModels.data(), b.lumaRows.data(), t.rgbToYc.data(), cache,
                             k.bestLumaInRow};
-  // Each cell is taken in one cell ahead of its vote: its lines are written value by value and
+  // Each cell is taken in one cell ahead of its vote: its lines are written line by line and
   // the vote reads them whole, which waits until those stores are done unless other work
   // (the vote on the cell before) lies between; the pixels' loads meet that work too.
   alignas(32) uint16_t colours[2][16] = {};
   alignas(32) uint32_t ycs[2][16] = {};
-  // Cell cx's pixels and their luma/chroma (to `slot`; to the picture's too), each line
-  // compared with the cell's colours as last voted on; true when they are the same.
+  // Cell cx's pixels and their targets (to `slot`), each line compared with the cell's colours
+  // as last voted on; true when they are the same.
   auto takeIn = [&](int cx, int slot) {
     const size_t cell = size_t(cellRow) * cellCols + cx;
     const size_t first = size_t(l) * w + size_t(cx) * Cw;
     uint16_t* memo = b.voteColours.data() + cell * size_t(Cw * ch);
     Line changed = 0;  // bits where a line differs (without a branch per line)
     for (int dy = 0; dy < Lines; ++dy) {
-      // Each value stored where it is wanted straight from a register (not read back wider
-      // than it was written, which waits on the stores as well).
       Line v = 0, m = 0;
       std::memcpy(&v, pic + first + size_t(dy) * w, sizeof v);
       std::memcpy(&m, memo + dy * Cw, sizeof m);
       changed |= v ^ m;
       std::memcpy(colours[slot] + dy * Cw, &v, sizeof v);
       std::memcpy(memo + dy * Cw, &v, sizeof v);
-      uint32_t* lineYc = ycs[slot] + dy * Cw;
-      uint32_t* to = yc + first + size_t(dy) * w;
-      for (int i = 0; i < Cw; ++i) {
-        const uint32_t c = toYc[uint16_t(v >> 16 * i)];
-        lineYc[i] = c;
-        to[i] = c;
-      }
+      std::memcpy(ycs[slot] + dy * Cw, yc + first + size_t(dy) * w, Cw * sizeof(uint32_t));
     }
     return b.voteKnown[cell] != 0 && changed == 0;
   };
