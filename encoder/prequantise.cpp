@@ -106,41 +106,45 @@ void voteCells(EncoderBuffers& b, uint64_t* cache, uint16_t* pic, uint32_t* yc, 
   }
   const VoteCellContext ctx{b.lumaModels.data(), b.lumaRows.data(), t.rgbToYc.data(), cache,
                             k.bestLumaInRow};
-  // Each cell is taken in one cell ahead of its vote: its lines are written line by line and
-  // the vote reads them whole, which waits until those stores are done unless other work
-  // (the vote on the cell before) lies between; the pixels' loads meet that work too.
-  alignas(32) uint16_t colours[2][16] = {};
-  alignas(32) uint32_t ycs[2][16] = {};
-  // Cell cx's pixels and their targets (to `slot`), each line compared with the cell's colours
-  // as last voted on; true when they are the same.
-  auto takeIn = [&](int cx, int slot) {
-    const size_t cell = size_t(cellRow) * cellCols + cx;
-    const size_t first = size_t(l) * w + size_t(cx) * Cw;
-    uint16_t* memo = b.voteColours.data() + cell * size_t(Cw * ch);
-    Line changed = 0;  // bits where a line differs (without a branch per line)
+  // Every cell is taken in before the first vote: its lines into the memo of the colours last
+  // voted on (each line compared with what it held), its colours and targets into the cell
+  // row's own arrays, cell after cell, and the cells that changed (or were never voted on) onto
+  // the list of those to vote on, without a branch per cell. The votes then read lines stored
+  // long before (read whole soon after they were written value by value, they would wait for
+  // the stores). A whole cell of 16 is read straight from the memo, laid out the same way.
+  constexpr bool fromMemo = n == 16;
+  const size_t firstCell = size_t(cellRow) * cellCols;
+  const size_t cellSize = size_t(Cw * ch);
+  alignas(32) uint16_t colours[fromMemo ? 1 : kMaxWidth / Cw][16];
+  alignas(32) uint32_t ycs[kMaxWidth / Cw][16];
+  uint16_t todo[kMaxWidth / Cw];
+  int count = 0;
+  const uint16_t* cellPic = pic + size_t(l) * w;
+  const uint32_t* cellYc = yc + size_t(l) * w;
+  uint16_t* memo = b.voteColours.data() + firstCell * cellSize;
+  const uint8_t* known = b.voteKnown.data() + firstCell;
+  for (int cx = 0; cx < cellCols; ++cx, cellPic += Cw, cellYc += Cw, memo += cellSize) {
+    Line changed = 0;  // bits where a line differs
     for (int dy = 0; dy < Lines; ++dy) {
       Line v = 0, m = 0;
-      std::memcpy(&v, pic + first + size_t(dy) * w, sizeof v);
+      std::memcpy(&v, cellPic + size_t(dy) * w, sizeof v);
       std::memcpy(&m, memo + dy * Cw, sizeof m);
       changed |= v ^ m;
-      std::memcpy(colours[slot] + dy * Cw, &v, sizeof v);
       std::memcpy(memo + dy * Cw, &v, sizeof v);
-      std::memcpy(ycs[slot] + dy * Cw, yc + first + size_t(dy) * w, Cw * sizeof(uint32_t));
+      if constexpr (!fromMemo) std::memcpy(colours[cx] + dy * Cw, &v, sizeof v);
+      std::memcpy(ycs[cx] + dy * Cw, cellYc + size_t(dy) * w, Cw * sizeof(uint32_t));
     }
-    return b.voteKnown[cell] != 0 && changed == 0;
-  };
-  if (cellCols == 0) return;
-  bool same = takeIn(0, 0);
-  for (int cx = 0; cx < cellCols; ++cx) {
-    const int slot = cx & 1;
-    const bool sameNext = cx + 1 < cellCols ? takeIn(cx + 1, slot ^ 1) : true;
-    if (!same) {
-      const size_t cell = size_t(cellRow) * cellCols + cx;
-      b.voteResult[cell] =
-          k.voteCell(ctx, colours[slot], ycs[slot], n, b.voteLumas.data() + cell * size_t(Cw * ch));
-      b.voteKnown[cell] = 1;
-    }
-    same = sameNext;
+    todo[count] = uint16_t(cx);
+    count += known[cx] == 0 || changed != 0;
+  }
+  const uint16_t* memoRow = b.voteColours.data() + firstCell * cellSize;
+  for (int i = 0; i < count; ++i) {
+    const int cx = todo[i];
+    const size_t cell = firstCell + size_t(cx);
+    const uint16_t* cellColours = fromMemo ? memoRow + size_t(cx) * cellSize : colours[cx];
+    b.voteResult[cell] =
+        k.voteCell(ctx, cellColours, ycs[cx], n, b.voteLumas.data() + cell * cellSize);
+    b.voteKnown[cell] = 1;
   }
 }
 
