@@ -89,7 +89,7 @@ namespace {
 // Votes on every cell of one cell row, from the picture as it came in: cells `Cw` pixels wide,
 // of which `Lines` lines are in the picture.
 template <int Cw, int Lines>
-void voteCells(EncoderBuffers& b, uint64_t* cache, uint16_t* pic, uint32_t* yc, int cellRow) {
+void voteCells(EncoderBuffers& b, uint64_t* cache, const uint16_t* pic, uint32_t* yc, int cellRow) {
   using Line = std::conditional_t<Cw == 4, uint64_t, uint32_t>;  // one line of a cell's colours
   const ColourTables& t = *b.tables;
   const LumaSearchKernels& k = lumaSearchKernels();
@@ -150,7 +150,8 @@ void voteCells(EncoderBuffers& b, uint64_t* cache, uint16_t* pic, uint32_t* yc, 
 
 // The same for any cell row: cells of 2 x 1, 2 x 2, 4 x 2 and 4 x 4, the last row of cells
 // possibly cut short by the picture.
-void voteCellRow(EncoderBuffers& b, uint64_t* cache, uint16_t* pic, uint32_t* yc, int cellRow) {
+void voteCellRow(EncoderBuffers& b, uint64_t* cache, const uint16_t* pic, uint32_t* yc,
+                 int cellRow) {
   const int lines = std::min(b.cellH, b.lines - cellRow * b.cellH);
   if (b.cellW == 2) {
     if (lines == 2)
@@ -232,9 +233,10 @@ void wantedLumas(const EncoderBuffers& b, uint64_t* cache, const uint16_t* row,
 }
 
 // The lumas of one line, quantised along the line from its first pixel (already done).
-void quantiseLine(EncoderBuffers& b, uint64_t* cache, uint16_t* pic, uint32_t* yc, int l,
-                  bool edge) {
+void quantiseLine(EncoderBuffers& b, uint64_t* cache, const uint16_t* source, uint16_t* pic,
+                  uint32_t* yc, int l, bool edge) {
   const int w = b.width;
+  const uint16_t* sourceRow = source + size_t(l) * w;
   uint16_t* row = pic + size_t(l) * w;
   uint32_t* yrow = yc + size_t(l) * w;
   const size_t firstCell = size_t(l / b.cellH) * size_t(w / b.cellW);
@@ -247,13 +249,13 @@ void quantiseLine(EncoderBuffers& b, uint64_t* cache, uint16_t* pic, uint32_t* y
   uint8_t wanted[kMaxWidth];
   // Cells of the types with cells: 2 x 1, 2 x 2, 4 x 2, 4 x 4.
   if (cw == 4 && b.cellH == 4)
-    wantedLumas<4, 4>(b, cache, row, chromaRow, votedRow, lumaRow, wanted);
+    wantedLumas<4, 4>(b, cache, sourceRow, chromaRow, votedRow, lumaRow, wanted);
   else if (cw == 4)
-    wantedLumas<4, 2>(b, cache, row, chromaRow, votedRow, lumaRow, wanted);
+    wantedLumas<4, 2>(b, cache, sourceRow, chromaRow, votedRow, lumaRow, wanted);
   else if (b.cellH == 2)
-    wantedLumas<2, 2>(b, cache, row, chromaRow, votedRow, lumaRow, wanted);
+    wantedLumas<2, 2>(b, cache, sourceRow, chromaRow, votedRow, lumaRow, wanted);
   else
-    wantedLumas<2, 1>(b, cache, row, chromaRow, votedRow, lumaRow, wanted);
+    wantedLumas<2, 1>(b, cache, sourceRow, chromaRow, votedRow, lumaRow, wanted);
   const LumaLineJob job{
       wanted, yrow, row, chromaRow, b.tables->ycToRgb.data(), w, __builtin_ctz(unsigned(cw)), edge};
   prequantiseKernels().lumaLine(job);
@@ -261,8 +263,10 @@ void quantiseLine(EncoderBuffers& b, uint64_t* cache, uint16_t* pic, uint32_t* y
 
 }  // namespace
 
-void prequantise(EncoderBuffers& b, uint16_t* pic, uint32_t* yc, bool edge, bool aside) {
+void prequantise(EncoderBuffers& b, const uint16_t* source, uint16_t* pic, uint32_t* yc, bool edge,
+                 bool aside) {
   if (b.type == 0) {
+    if (source != pic) std::memcpy(pic, source, size_t(b.width) * size_t(b.lines) * 2);
     prequantiseRgb(b, pic, edge);
     return;
   }
@@ -281,7 +285,7 @@ void prequantise(EncoderBuffers& b, uint16_t* pic, uint32_t* yc, bool edge, bool
       b.pool->run(count, task);
   };
   forEach(cellRows, [&](int cellRow, int worker) {
-    voteCellRow(b, b.lumaCaches[size_t(worker)].data(), pic, yc, cellRow);
+    voteCellRow(b, b.lumaCaches[size_t(worker)].data(), source, yc, cellRow);
   });
   for (int r = 0; r < cellRows; ++r) quantiseCellRow(b, r, edge);
   uint64_t* cache0 = b.lumaCaches[size_t(aside ? asideCache : 0)].data();
@@ -293,7 +297,7 @@ void prequantise(EncoderBuffers& b, uint16_t* pic, uint32_t* yc, bool edge, bool
   for (int l = 0; l < lines; ++l) {
     const size_t i = size_t(l) * w;
     const uint32_t chroma = b.cellChroma[size_t(l / ch) * cellCols];
-    int y = cachedBestLuma(b, cache0, lumaSearchKernels().bestLumaInRow, pic[i], chroma);
+    int y = cachedBestLuma(b, cache0, lumaSearchKernels().bestLumaInRow, source[i], chroma);
     if (l > 0) {
       bool flag = false;
       y = quantise(y, int(yc[i - w] >> 12), false, 0, flag, edge);
@@ -302,8 +306,12 @@ void prequantise(EncoderBuffers& b, uint16_t* pic, uint32_t* yc, bool edge, bool
     pic[i] = t.ycToRgb[yc[i]];
   }
   forEach(lines, [&](int l, int worker) {
-    quantiseLine(b, b.lumaCaches[size_t(worker)].data(), pic, yc, l, edge);
+    quantiseLine(b, b.lumaCaches[size_t(worker)].data(), source, pic, yc, l, edge);
   });
+}
+
+void prequantise(EncoderBuffers& b, uint16_t* pic, uint32_t* yc, bool edge, bool aside) {
+  prequantise(b, pic, pic, yc, edge, aside);
 }
 
 }  // namespace zov
