@@ -97,13 +97,19 @@ void voteCells(EncoderBuffers& b, uint64_t* cache, const uint16_t* pic, uint32_t
   const int cellCols = w / Cw;
   const int l = cellRow * ch;
   constexpr int n = Lines * Cw;
-  // The targets of the cell row's lines as they came in, each line at once (the pixels right
-  // of the last whole cell included); the cells copy theirs from there.
-  const TargetLineFn targets = prequantiseKernels().targetLine;
-  for (int dy = 0; dy < Lines; ++dy) {
-    const size_t first = size_t(l + dy) * w;
-    targets(pic + first, t.rgbToYc.data(), yc + first, w);
+  // The targets of the cell row's lines as they came in, a whole line in one tight loop (the
+  // pixels right of the last whole cell included); the cells copy theirs from there. (Gathered
+  // eight at a time they take fewer instructions but longer.)
+  const uint32_t* toYc = t.rgbToYc.data();
+  const size_t end = size_t(l + Lines) * w;
+  size_t p = size_t(l) * w;
+  for (; p + 4 <= end; p += 4) {
+    yc[p] = toYc[pic[p]];
+    yc[p + 1] = toYc[pic[p + 1]];
+    yc[p + 2] = toYc[pic[p + 2]];
+    yc[p + 3] = toYc[pic[p + 3]];
   }
+  for (; p < end; ++p) yc[p] = toYc[pic[p]];
   const VoteCellContext ctx{b.lumaModels.data(), b.lumaRows.data(), t.rgbToYc.data(), cache,
                             k.bestLumaInRow};
   // Every cell is taken in before the first vote: its lines into the memo of the colours last

@@ -200,31 +200,9 @@ void lumaLineAvx2(const LumaLineJob& j) {
     lumaLineScalar(j);
 }
 
-// The targets eight at a time, gathered from the table.
-__attribute__((target("avx2"))) void targetLineAvx2(const uint16_t* colours,
-                                                    const uint32_t* rgbToYc, uint32_t* yc,
-                                                    int count) {
-  const int* table = reinterpret_cast<const int*>(rgbToYc);
-  int i = 0;
-  for (; i + 16 <= count; i += 16) {
-    const __m256i a =
-        _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(colours + i)));
-    const __m256i b =
-        _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(colours + i + 8)));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(yc + i), _mm256_i32gather_epi32(table, a, 4));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(yc + i + 8),
-                        _mm256_i32gather_epi32(table, b, 4));
-  }
-  for (; i < count; ++i) yc[i] = rgbToYc[colours[i]];
-}
-
 #endif
 
 }  // namespace
-
-void targetLineScalar(const uint16_t* colours, const uint32_t* rgbToYc, uint32_t* yc, int count) {
-  for (int i = 0; i < count; ++i) yc[i] = rgbToYc[colours[i]];
-}
 
 void lumaLineScalar(const LumaLineJob& j) {
   if (j.extended)
@@ -234,10 +212,10 @@ void lumaLineScalar(const LumaLineJob& j) {
 }
 
 PrequantiseKernels prequantiseKernelsFor(unsigned flags) {
-  PrequantiseKernels k{lumaLineScalar, targetLineScalar};
+  PrequantiseKernels k{lumaLineScalar};
 #ifdef ZOV_X86
-  if (flags & kCpuSse2) k.lumaLine = lumaLineSse2;
-  if (flags & kCpuAvx2) k = {lumaLineAvx2, targetLineAvx2};
+  if (flags & kCpuSse2) k = {lumaLineSse2};
+  if (flags & kCpuAvx2) k = {lumaLineAvx2};
 #else
   (void)flags;
 #endif

@@ -27,19 +27,12 @@ struct LumaLineJob {
 
 using LumaLineFn = void (*)(const LumaLineJob& job);
 
-// The luma/chroma targets of `count` colours as they came in: yc[i] = rgbToYc[colours[i]] (the
-// table has an entry for every 16-bit value).
-using TargetLineFn = void (*)(const uint16_t* colours, const uint32_t* rgbToYc, uint32_t* yc,
-                              int count);
-
 struct PrequantiseKernels {
   LumaLineFn lumaLine;
-  TargetLineFn targetLine;
 };
 
-// The plain C++ references: the chain pixel by pixel, the targets one by one.
+// The plain C++ reference: the chain pixel by pixel.
 void lumaLineScalar(const LumaLineJob& job);
-void targetLineScalar(const uint16_t* colours, const uint32_t* rgbToYc, uint32_t* yc, int count);
 
 // The table for the given processor flags (references where a flag is missing).
 PrequantiseKernels prequantiseKernelsFor(unsigned cpuFlags);

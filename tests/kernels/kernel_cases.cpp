@@ -555,57 +555,6 @@ uint64_t lumaLineBench(unsigned flags, KernelInputs& in) {
   return calls;
 }
 
-// ---- The pre-quantiser's targets of a line as it came in ----
-
-bool targetLineSame(unsigned flags) {
-  return prequantiseKernelsFor(flags).targetLine == targetLineScalar;
-}
-
-// Lines of footage and of any 16-bit values (the top bit set too), every length up to 70 from
-// every start within a vector, and a whole line of 640; the entries after the line must stay.
-bool targetLineCheck(unsigned flags, KernelInputs& in, std::string& why) {
-  const ColourTables& t = colourTables(PixelKind::Rgb555);
-  const TargetLineFn f = prequantiseKernelsFor(flags).targetLine;
-  std::uniform_int_distribution<int> any(0, 0xFFFF);
-  for (int pass = 0; pass < 1200; ++pass) {
-    const int count = pass < 1100 ? pass % 71 : 640, start = pass / 71 % 16;
-    std::vector<uint16_t> colours(size_t(start + count));
-    if (pass % 2 == 0)
-      for (uint16_t& c : colours) c = uint16_t(any(in.random));
-    else
-      std::copy_n(in.footageColours.begin() + ptrdiff_t(size_t(pass) * 331 % 4096), colours.size(),
-                  colours.begin());
-    std::vector<uint32_t> yc[2];
-    for (int k = 0; k < 2; ++k) {
-      yc[k].assign(size_t(start + count) + 1, 0xDEADBEEF);
-      (k == 0 ? targetLineScalar : f)(colours.data() + start, t.rgbToYc.data(),
-                                      yc[k].data() + start, count);
-    }
-    if (yc[1] == yc[0]) continue;
-    const size_t i =
-        size_t(std::mismatch(yc[1].begin(), yc[1].end(), yc[0].begin()).first - yc[1].begin());
-    why = "count " + std::to_string(count) + " start " + std::to_string(start) + " entry " +
-          std::to_string(i) + ": " + hex(yc[1][i]) + ", reference " + hex(yc[0][i]);
-    return false;
-  }
-  return true;
-}
-
-uint64_t targetLineBench(unsigned flags, KernelInputs& in) {
-  const ColourTables& t = colourTables(PixelKind::Rgb555);
-  const TargetLineFn f = prequantiseKernelsFor(flags).targetLine;
-  constexpr int kW = 640;
-  std::vector<uint32_t> yc(kW);
-  uint64_t calls = 0;
-  for (int pass = 0; pass < 20; ++pass)
-    for (size_t at = 0; at + kW <= in.footageColours.size() && at < 480 * 7 * kW; at += 7 * kW) {
-      f(in.footageColours.data() + at, t.rgbToYc.data(), yc.data(), kW);
-      ++calls;
-    }
-  if (yc[123] == 1) std::printf(" ");
-  return calls;
-}
-
 // ---- Residual coding: sharing-row stretches of one-symbol Y steps ----
 
 bool residualSame(unsigned flags) {
@@ -804,7 +753,6 @@ const std::vector<KernelCase>& kernelCases() {
         smoothLineCase(),
         {"24-bit to 15-bit colour (line)", rgb15Same, rgb15Check, rgb15Bench},
         {"luma chain (pre-quantisation line)", lumaLineSame, lumaLineCheck, lumaLineBench},
-        {"targets of a line (pre-quantisation)", targetLineSame, targetLineCheck, targetLineBench},
         {"residual steps and pairs (row)", residualSame, residualCheck, residualBench},
         {"symbol counts (row of 640)", countSame, countCheck, countBench},
     };
