@@ -89,7 +89,7 @@ namespace {
 // Votes on every cell of one cell row, from the picture as it came in: cells `Cw` pixels wide,
 // of which `Lines` lines are in the picture.
 template <int Cw, int Lines>
-void voteCells(EncoderBuffers& b, uint64_t* cache, uint16_t* pic, uint32_t* yc, int cellRow) {
+void voteCells(EncoderBuffers& b, uint64_t* cache, const uint16_t* pic, uint32_t* yc, int cellRow) {
   using Line = std::conditional_t<Cw == 4, uint64_t, uint32_t>;  // one line of a cell's colours
   const ColourTables& t = *b.tables;
   const LumaSearchKernels& k = lumaSearchKernels();
@@ -97,63 +97,67 @@ void voteCells(EncoderBuffers& b, uint64_t* cache, uint16_t* pic, uint32_t* yc, 
   const int cellCols = w / Cw;
   const int l = cellRow * ch;
   constexpr int n = Lines * Cw;
-  // Pixels right of the last whole cell (none where the width is a multiple of the cells').
-  for (int dy = 0; dy < Lines; ++dy)
-    for (size_t i = size_t(l + dy) * w + size_t(cellCols) * Cw, end = size_t(l + dy + 1) * w;
-         i < end; ++i)
-      yc[i] = t.rgbToYc[pic[i]];
+  // The targets of the cell row's lines as they came in, a whole line in one tight loop (the
+  // pixels right of the last whole cell included); the cells copy theirs from there. (Gathered
+  // eight at a time they take fewer instructions but longer.)
   const uint32_t* toYc = t.rgbToYc.data();
+  const size_t end = size_t(l + Lines) * w;
+  size_t p = size_t(l) * w;
+  for (; p + 4 <= end; p += 4) {
+    yc[p] = toYc[pic[p]];
+    yc[p + 1] = toYc[pic[p + 1]];
+    yc[p + 2] = toYc[pic[p + 2]];
+    yc[p + 3] = toYc[pic[p + 3]];
+  }
+  for (; p < end; ++p) yc[p] = toYc[pic[p]];
   const VoteCellContext ctx{b.lumaModels.data(), b.lumaRows.data(), t.rgbToYc.data(), cache,
                             k.bestLumaInRow};
-  // Each cell is taken in one cell ahead of its vote: its lines are written value by value and
-  // the vote reads them whole, which waits until those stores are done unless other work
-  // (the vote on the cell before) lies between; the pixels' loads meet that work too.
-  alignas(32) uint16_t colours[2][16] = {};
-  alignas(32) uint32_t ycs[2][16] = {};
-  // Cell cx's pixels and their luma/chroma (to `slot`; to the picture's too), each line
-  // compared with the cell's colours as last voted on; true when they are the same.
-  auto takeIn = [&](int cx, int slot) {
-    const size_t cell = size_t(cellRow) * cellCols + cx;
-    const size_t first = size_t(l) * w + size_t(cx) * Cw;
-    uint16_t* memo = b.voteColours.data() + cell * size_t(Cw * ch);
-    Line changed = 0;  // bits where a line differs (without a branch per line)
+  // Every cell is taken in before the first vote: its lines into the memo of the colours last
+  // voted on (each line compared with what it held), its colours and targets into the cell
+  // row's own arrays, cell after cell, and the cells that changed (or were never voted on) onto
+  // the list of those to vote on, without a branch per cell. The votes then read lines stored
+  // long before (read whole soon after they were written value by value, they would wait for
+  // the stores). A whole cell of 16 is read straight from the memo, laid out the same way.
+  constexpr bool fromMemo = n == 16;
+  const size_t firstCell = size_t(cellRow) * cellCols;
+  const size_t cellSize = size_t(Cw * ch);
+  alignas(32) uint16_t colours[fromMemo ? 1 : kMaxWidth / Cw][16];
+  alignas(32) uint32_t ycs[kMaxWidth / Cw][16];
+  uint16_t todo[kMaxWidth / Cw];
+  int count = 0;
+  const uint16_t* cellPic = pic + size_t(l) * w;
+  const uint32_t* cellYc = yc + size_t(l) * w;
+  uint16_t* memo = b.voteColours.data() + firstCell * cellSize;
+  const uint8_t* known = b.voteKnown.data() + firstCell;
+  for (int cx = 0; cx < cellCols; ++cx, cellPic += Cw, cellYc += Cw, memo += cellSize) {
+    Line changed = 0;  // bits where a line differs
     for (int dy = 0; dy < Lines; ++dy) {
-      // Each value stored where it is wanted straight from a register (not read back wider
-      // than it was written, which waits on the stores as well).
       Line v = 0, m = 0;
-      std::memcpy(&v, pic + first + size_t(dy) * w, sizeof v);
+      std::memcpy(&v, cellPic + size_t(dy) * w, sizeof v);
       std::memcpy(&m, memo + dy * Cw, sizeof m);
       changed |= v ^ m;
-      std::memcpy(colours[slot] + dy * Cw, &v, sizeof v);
       std::memcpy(memo + dy * Cw, &v, sizeof v);
-      uint32_t* lineYc = ycs[slot] + dy * Cw;
-      uint32_t* to = yc + first + size_t(dy) * w;
-      for (int i = 0; i < Cw; ++i) {
-        const uint32_t c = toYc[uint16_t(v >> 16 * i)];
-        lineYc[i] = c;
-        to[i] = c;
-      }
+      if constexpr (!fromMemo) std::memcpy(colours[cx] + dy * Cw, &v, sizeof v);
+      std::memcpy(ycs[cx] + dy * Cw, cellYc + size_t(dy) * w, Cw * sizeof(uint32_t));
     }
-    return b.voteKnown[cell] != 0 && changed == 0;
-  };
-  if (cellCols == 0) return;
-  bool same = takeIn(0, 0);
-  for (int cx = 0; cx < cellCols; ++cx) {
-    const int slot = cx & 1;
-    const bool sameNext = cx + 1 < cellCols ? takeIn(cx + 1, slot ^ 1) : true;
-    if (!same) {
-      const size_t cell = size_t(cellRow) * cellCols + cx;
-      b.voteResult[cell] =
-          k.voteCell(ctx, colours[slot], ycs[slot], n, b.voteLumas.data() + cell * size_t(Cw * ch));
-      b.voteKnown[cell] = 1;
-    }
-    same = sameNext;
+    todo[count] = uint16_t(cx);
+    count += known[cx] == 0 || changed != 0;
+  }
+  const uint16_t* memoRow = b.voteColours.data() + firstCell * cellSize;
+  for (int i = 0; i < count; ++i) {
+    const int cx = todo[i];
+    const size_t cell = firstCell + size_t(cx);
+    const uint16_t* cellColours = fromMemo ? memoRow + size_t(cx) * cellSize : colours[cx];
+    b.voteResult[cell] =
+        k.voteCell(ctx, cellColours, ycs[cx], n, b.voteLumas.data() + cell * cellSize);
+    b.voteKnown[cell] = 1;
   }
 }
 
 // The same for any cell row: cells of 2 x 1, 2 x 2, 4 x 2 and 4 x 4, the last row of cells
 // possibly cut short by the picture.
-void voteCellRow(EncoderBuffers& b, uint64_t* cache, uint16_t* pic, uint32_t* yc, int cellRow) {
+void voteCellRow(EncoderBuffers& b, uint64_t* cache, const uint16_t* pic, uint32_t* yc,
+                 int cellRow) {
   const int lines = std::min(b.cellH, b.lines - cellRow * b.cellH);
   if (b.cellW == 2) {
     if (lines == 2)
@@ -235,9 +239,10 @@ void wantedLumas(const EncoderBuffers& b, uint64_t* cache, const uint16_t* row,
 }
 
 // The lumas of one line, quantised along the line from its first pixel (already done).
-void quantiseLine(EncoderBuffers& b, uint64_t* cache, uint16_t* pic, uint32_t* yc, int l,
-                  bool edge) {
+void quantiseLine(EncoderBuffers& b, uint64_t* cache, const uint16_t* source, uint16_t* pic,
+                  uint32_t* yc, int l, bool edge) {
   const int w = b.width;
+  const uint16_t* sourceRow = source + size_t(l) * w;
   uint16_t* row = pic + size_t(l) * w;
   uint32_t* yrow = yc + size_t(l) * w;
   const size_t firstCell = size_t(l / b.cellH) * size_t(w / b.cellW);
@@ -250,13 +255,13 @@ void quantiseLine(EncoderBuffers& b, uint64_t* cache, uint16_t* pic, uint32_t* y
   uint8_t wanted[kMaxWidth];
   // Cells of the types with cells: 2 x 1, 2 x 2, 4 x 2, 4 x 4.
   if (cw == 4 && b.cellH == 4)
-    wantedLumas<4, 4>(b, cache, row, chromaRow, votedRow, lumaRow, wanted);
+    wantedLumas<4, 4>(b, cache, sourceRow, chromaRow, votedRow, lumaRow, wanted);
   else if (cw == 4)
-    wantedLumas<4, 2>(b, cache, row, chromaRow, votedRow, lumaRow, wanted);
+    wantedLumas<4, 2>(b, cache, sourceRow, chromaRow, votedRow, lumaRow, wanted);
   else if (b.cellH == 2)
-    wantedLumas<2, 2>(b, cache, row, chromaRow, votedRow, lumaRow, wanted);
+    wantedLumas<2, 2>(b, cache, sourceRow, chromaRow, votedRow, lumaRow, wanted);
   else
-    wantedLumas<2, 1>(b, cache, row, chromaRow, votedRow, lumaRow, wanted);
+    wantedLumas<2, 1>(b, cache, sourceRow, chromaRow, votedRow, lumaRow, wanted);
   const LumaLineJob job{
       wanted, yrow, row, chromaRow, b.tables->ycToRgb.data(), w, __builtin_ctz(unsigned(cw)), edge};
   prequantiseKernels().lumaLine(job);
@@ -264,8 +269,10 @@ void quantiseLine(EncoderBuffers& b, uint64_t* cache, uint16_t* pic, uint32_t* y
 
 }  // namespace
 
-void prequantise(EncoderBuffers& b, uint16_t* pic, uint32_t* yc, bool edge, bool aside) {
+void prequantise(EncoderBuffers& b, const uint16_t* source, uint16_t* pic, uint32_t* yc, bool edge,
+                 bool aside) {
   if (b.type == 0) {
+    if (source != pic) std::memcpy(pic, source, size_t(b.width) * size_t(b.lines) * 2);
     prequantiseRgb(b, pic, edge);
     return;
   }
@@ -284,7 +291,7 @@ void prequantise(EncoderBuffers& b, uint16_t* pic, uint32_t* yc, bool edge, bool
       b.pool->run(count, task);
   };
   forEach(cellRows, [&](int cellRow, int worker) {
-    voteCellRow(b, b.lumaCaches[size_t(worker)].data(), pic, yc, cellRow);
+    voteCellRow(b, b.lumaCaches[size_t(worker)].data(), source, yc, cellRow);
   });
   for (int r = 0; r < cellRows; ++r) quantiseCellRow(b, r, edge);
   uint64_t* cache0 = b.lumaCaches[size_t(aside ? asideCache : 0)].data();
@@ -296,7 +303,7 @@ void prequantise(EncoderBuffers& b, uint16_t* pic, uint32_t* yc, bool edge, bool
   for (int l = 0; l < lines; ++l) {
     const size_t i = size_t(l) * w;
     const uint32_t chroma = b.cellChroma[size_t(l / ch) * cellCols];
-    int y = cachedBestLuma(b, cache0, lumaSearchKernels().bestLumaInRow, pic[i], chroma);
+    int y = cachedBestLuma(b, cache0, lumaSearchKernels().bestLumaInRow, source[i], chroma);
     if (l > 0) {
       bool flag = false;
       y = quantise(y, int(yc[i - w] >> 12), false, 0, flag, edge);
@@ -305,8 +312,12 @@ void prequantise(EncoderBuffers& b, uint16_t* pic, uint32_t* yc, bool edge, bool
     pic[i] = t.ycToRgb[yc[i]];
   }
   forEach(lines, [&](int l, int worker) {
-    quantiseLine(b, b.lumaCaches[size_t(worker)].data(), pic, yc, l, edge);
+    quantiseLine(b, b.lumaCaches[size_t(worker)].data(), source, pic, yc, l, edge);
   });
+}
+
+void prequantise(EncoderBuffers& b, uint16_t* pic, uint32_t* yc, bool edge, bool aside) {
+  prequantise(b, pic, pic, yc, edge, aside);
 }
 
 }  // namespace zov

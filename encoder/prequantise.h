@@ -15,6 +15,10 @@ namespace zov {
 // its tasks go out through WorkerPool::runAside, the aside's own with the last luma cache.
 void prequantise(EncoderBuffers& b, uint16_t* pic, uint32_t* yc, bool enhancedEdges,
                  bool aside = false);
+// The same reading the picture from `source` (all its lines, as wide as `pic`) and writing it to
+// `pic`; `source` may be `pic` itself, else it is left as it is.
+void prequantise(EncoderBuffers& b, const uint16_t* source, uint16_t* pic, uint32_t* yc,
+                 bool enhancedEdges, bool aside = false);
 
 // The luma that brings (luma, chroma) closest to colour, searched from the colour's own luma.
 int bestLuma(const ColourTables& t, uint16_t colour, uint32_t chroma, int* distance = nullptr);

@@ -68,16 +68,25 @@ void takePicture(const EncoderBuffers& b, const uint16_t* input, uint16_t* pic) 
 // Steps applied to each picture as it comes in: chroma keying and pre-quantisation.
 void intake(EncoderBuffers& b, const CompressionSettings& s, const uint16_t* input, uint16_t* pic,
             uint32_t* yc, uint8_t* keyMap, bool aside = false) {
-  takePicture(b, input, pic);
   // The byte after a key map is set while the map may hold keyed pixels.
   uint8_t& keyed = keyMap[b.pixels];
   if (s.ChromaKeying && s.ChromaScreening != kScreeningBackground && !s.CodingBackground) {
+    takePicture(b, input, pic);
     chromaKey(b, s, pic, keyMap);
     keyed = 1;
-  } else if (keyed) {
+    prequantise(b, pic, yc, s.EnhancedEdges, aside);
+    return;
+  }
+  if (keyed) {
     std::memset(keyMap, 0, size_t(b.pixels));
     keyed = 0;
   }
+  // Every line coded: the pre-quantiser reads the picture where it is and writes its own.
+  if (!b.singleField) {
+    prequantise(b, input, pic, yc, s.EnhancedEdges, aside);
+    return;
+  }
+  takePicture(b, input, pic);
   prequantise(b, pic, yc, s.EnhancedEdges, aside);
 }
 
