@@ -160,6 +160,24 @@ __attribute__((target("avx2"))) inline void colours8(const uint16_t* toRgb, __m2
   _mm_storeu_si128(reinterpret_cast<__m128i*>(rgb), _mm256_castsi256_si128(c));
 }
 
+// The first `count` of eight lanes: targets stored under a mask, colours blended with the old.
+__attribute__((target("avx2"), always_inline)) inline void storeFirstLanes(uint32_t* target,
+                                                                           uint16_t* rgb,
+                                                                           const uint16_t* toRgb,
+                                                                           __m256i v, int count) {
+  const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+  const __m256i keep = _mm256_cmpgt_epi32(_mm256_set1_epi32(count), lanes);
+  _mm256_maskstore_epi32(reinterpret_cast<int*>(target), keep, v);
+  const __m128i old = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rgb));
+  alignas(16) uint16_t fresh[8];
+  colours8(toRgb, v, fresh);
+  const __m128i keepWords =
+      _mm256_castsi256_si128(_mm256_permute4x64_epi64(_mm256_packs_epi32(keep, keep), 0x08));
+  _mm_storeu_si128(
+      reinterpret_cast<__m128i*>(rgb),
+      _mm_blendv_epi8(old, _mm_load_si128(reinterpret_cast<const __m128i*>(fresh)), keepWords));
+}
+
 // The colour-difference entries of eight consecutive columns from `column`: each lane's entry
 // relative to the first lane's, and the entries they cover (read with a mask, so nothing past
 // the last one is touched). The same in every step of eight columns, and they depend only on
@@ -211,7 +229,6 @@ __attribute__((target("avx2"), always_inline)) inline bool lumaSteps8(uint32_t* 
                                                                       const uint16_t* toRgb,
                                                                       __m256i stored, __m256i& last,
                                                                       int& done) {
-  const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
   const __m256i toLeft = _mm256_setr_epi32(7, 0, 1, 2, 3, 4, 5, 6);
   const __m256i six = _mm256_set1_epi32(6), seven = _mm256_set1_epi32(7);
   const __m256i y =
@@ -229,17 +246,8 @@ __attribute__((target("avx2"), always_inline)) inline bool lumaSteps8(uint32_t* 
   }
   done = __builtin_ctz(unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(large))));
   if (done == 0) return false;
-  // The lanes before the larger step: targets under a mask, colours blended with the old.
-  const __m256i keep = _mm256_cmpgt_epi32(_mm256_set1_epi32(done), lanes);
-  _mm256_maskstore_epi32(reinterpret_cast<int*>(target), keep, v);
-  const __m128i old = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rgb));
-  alignas(16) uint16_t fresh[8];
-  colours8(toRgb, v, fresh);
-  const __m128i keepWords =
-      _mm256_castsi256_si128(_mm256_permute4x64_epi64(_mm256_packs_epi32(keep, keep), 0x08));
-  _mm_storeu_si128(
-      reinterpret_cast<__m128i*>(rgb),
-      _mm_blendv_epi8(old, _mm_load_si128(reinterpret_cast<const __m128i*>(fresh)), keepWords));
+  // The lanes before the larger step.
+  storeFirstLanes(target, rgb, toRgb, v, done);
   return false;
 }
 
@@ -429,7 +437,6 @@ __attribute__((target("avx2"), always_inline)) inline bool entropyPairs4(
     __m256i& last, int& done) {
   const __m256i before = _mm256_setr_epi32(7, 7, 1, 1, 3, 3, 5, 5);
   const __m256i after = _mm256_setr_epi32(1, 1, 3, 3, 5, 5, 7, 7);
-  const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
   const __m256i six = _mm256_set1_epi32(6), seven = _mm256_set1_epi32(7);
   const __m256i y =
       _mm256_srli_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(target)), 12);
@@ -455,17 +462,8 @@ __attribute__((target("avx2"), always_inline)) inline bool entropyPairs4(
   }
   done = __builtin_ctz(unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(large)))) / 2;
   if (done == 0) return false;
-  // The pairs before the larger step: targets under a mask, colours blended with the old.
-  const __m256i keep = _mm256_cmpgt_epi32(_mm256_set1_epi32(2 * done), lanes);
-  _mm256_maskstore_epi32(reinterpret_cast<int*>(target), keep, v);
-  const __m128i old = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rgb));
-  alignas(16) uint16_t fresh[8];
-  colours8(toRgb, v, fresh);
-  const __m128i keepWords =
-      _mm256_castsi256_si128(_mm256_permute4x64_epi64(_mm256_packs_epi32(keep, keep), 0x08));
-  _mm_storeu_si128(
-      reinterpret_cast<__m128i*>(rgb),
-      _mm_blendv_epi8(old, _mm_load_si128(reinterpret_cast<const __m128i*>(fresh)), keepWords));
+  // The pairs before the larger step.
+  storeFirstLanes(target, rgb, toRgb, v, 2 * done);
   return false;
 }
 
