@@ -57,16 +57,20 @@ class BitReader {
   void takeCodes(More more, Take take) {
     uint64_t cache = cache_;
     int room = 32 - cacheBits_;  // < 0 here and after every join below
-    uint64_t consumed = consumed_;
     uint64_t window = cache;
     const uint8_t* p = p_;
+    // Whole words are read while p < limit (none when fewer than four bytes are left).
+    const uintptr_t limit = end_ - p_ >= 4 ? reinterpret_cast<uintptr_t>(end_) - 3 : 0;
+    // The bits consumed are counted at the end, from the bits that joined the cache: the words
+    // read (8 per byte) and what the refills at the chunk's end add beyond their bytes.
+    const int bitsBefore = cacheBits_;
+    const uint8_t* const pBefore = p_;
+    int64_t endBits = 0;
     while (more()) {
       const uint64_t t = take(window);
-      const int used = static_cast<int>(t & 63);
       window = cache << (t & 63);
-      consumed += static_cast<uint64_t>(used);
-      room += used;
-      if (end_ - p >= 4) {
+      room += static_cast<int>(t & 63);
+      if (reinterpret_cast<uintptr_t>(p) < limit) {
         // The next word joins the cache when 32 bits or fewer are left, without a branch on
         // that: it is taken every third step or so, at no pattern a predictor could follow.
         const uint32_t next =
@@ -80,6 +84,7 @@ class BitReader {
         cache_ = window;
         cacheBits_ = 32 - room;
         refill();
+        endBits += (cacheBits_ - (32 - room)) - 8 * (p_ - p);
         p = p_;
         cache = cache_;
         room = 32 - cacheBits_;
@@ -90,7 +95,7 @@ class BitReader {
     p_ = p;
     cache_ = cache;
     cacheBits_ = 32 - room;
-    consumed_ = consumed;
+    consumed_ += static_cast<uint64_t>(bitsBefore + 8 * (p - pBefore) + endBits - cacheBits_);
   }
 
   // True once more bits were consumed than the chunk holds.

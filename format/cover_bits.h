@@ -32,8 +32,10 @@ class CoverBits {
   // Covers columns x .. x + n - 1 (n >= 1) of `rows` rows from `row` on, `step` rows apart, when
   // none of those pixels is covered yet; otherwise covers nothing and returns false. The masks
   // are worked out once for the whole block; a block within one word (most of them) costs a
-  // test and a store per row.
-  bool claim(int row, int step, int rows, int x, int n) {
+  // test and a store per row. perRow(r) is called for each row r (0 .. rows - 1) as it is
+  // covered, so that a caller's own work per row shares the loop.
+  template <class PerRow>
+  bool claim(int row, int step, int rows, int x, int n, PerRow&& perRow) {
     const int a = x >> 6, b = (x + n - 1) >> 6;
     const uint64_t first = ~uint64_t{0} << (x & 63);
     const uint64_t last = ~uint64_t{0} >> (63 - ((x + n - 1) & 63));
@@ -44,12 +46,18 @@ class CoverBits {
       uint64_t acc = 0;
       for (int r = 0; r < rows; ++r) acc |= w[r * stride];
       if (acc & mask) return false;
-      for (int r = 0; r < rows; ++r) w[r * stride] |= mask;
+      for (int r = 0; r < rows; ++r) {
+        w[r * stride] |= mask;
+        perRow(r);
+      }
       return true;
     }
     for (int r = 0; r < rows; ++r)
       if (any(row + r * step, x, n)) return false;
-    for (int r = 0; r < rows; ++r) cover(row + r * step, x, n);
+    for (int r = 0; r < rows; ++r) {
+      cover(row + r * step, x, n);
+      perRow(r);
+    }
     return true;
   }
   void cover(int row, int x, int n) {

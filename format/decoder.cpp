@@ -342,47 +342,44 @@ bool FrameDecoder::placeBlock(BlockList list, uint32_t pos, int bw, int bh, uint
   const int rowStep = sfield_ ? 2 : 1;
   const int firstRow = bottomRows_ + (sfield_ ? 1 : 0) + row * rowStep;
   const size_t first = size_t(firstRow) * width_ + col;
-  // Overlap: every pixel of every block is marked in the cover bits.
-  if (!cover_.claim(firstRow, rowStep, bh, col, bw)) return fail("overlapping blocks"), false;
   const size_t stride = size_t(rowStep) * width_;
   const uint8_t width = static_cast<uint8_t>(bw);
-  // Each row of the block in one loop: its width in the block map, its place in the list of
-  // marks (room for every pixel: the cover bits above refused any overlap), and what its list
-  // adds. All through local pointers, which the byte stores cannot change.
+  // Overlap: every pixel of every block is marked in the cover bits. In the same loop, each
+  // row's width in the block map, its place in the list of marks (room for every pixel: the
+  // cover bits refuse any overlap) and what its list adds. All through local pointers, which
+  // the byte stores cannot change.
   uint8_t* const block = blockMap_.data();
   uint32_t* const mark = marks_.data() + markCount_;
   auto rows = [&](auto&& also) {
-    for (int r = 0; r < bh; ++r) {
+    const bool claimed = cover_.claim(firstRow, rowStep, bh, col, bw, [&](int r) {
       const size_t i = first + size_t(r) * stride;
       block[i] = width;
       mark[r] = static_cast<uint32_t>(i);
       also(i);
-    }
+    });
+    if (!claimed) return fail("overlapping blocks"), false;
     markCount_ += size_t(bh);
+    return true;
   };
   switch (list) {
     case BlockList::Interframe: {
       // A map not maintained is stood in for by the block map (the same byte written twice).
       uint8_t* const kept = unchangedMapMaintained() ? unchangedMap_.data() : block;
-      rows([&](size_t i) { kept[i] = width; });
-      break;
+      return rows([&](size_t i) { kept[i] = width; });
     }
     case BlockList::Chroma: {
       uint16_t* const picture = picture_.data();
       const uint16_t* const background = background_.data();
-      rows([&](size_t i) { std::memcpy(picture + i, background + i, size_t(bw) * 2); });
-      break;
+      return rows([&](size_t i) { std::memcpy(picture + i, background + i, size_t(bw) * 2); });
     }
     case BlockList::Rle: {
       const uint16_t fill = pictureColour(colour, options_.pixelKind);
       uint16_t* const picture = picture_.data();
-      rows([&](size_t i) { std::fill_n(picture + i, bw, fill); });
-      break;
+      return rows([&](size_t i) { std::fill_n(picture + i, bw, fill); });
     }
     case BlockList::Entropy: {
       uint8_t* const entropy = entropyMap_.data();
-      rows([&](size_t i) { entropy[i] = 1; });
-      break;
+      return rows([&](size_t i) { entropy[i] = 1; });
     }
   }
   return true;

@@ -76,18 +76,21 @@ void HuffmanTable::decode(BitReader& reader, uint8_t* out, uint32_t count) const
   const uint64_t* const multi = multi_.data();
   const int w = width_;
   const int drop = 64 - w;
-  // While at least seven symbols remain, a look-up's symbols are taken whole.
-  in.takeCodes([&] { return count >= kMaxSymbolsPerLookup; },
+  // While at least seven symbols remain (out <= bulkEnd), a look-up's symbols are taken whole.
+  uint8_t* const start = out;
+  const uintptr_t bulkEnd = count >= kMaxSymbolsPerLookup
+                                ? reinterpret_cast<uintptr_t>(out + (count - kMaxSymbolsPerLookup))
+                                : 0;
+  in.takeCodes([&] { return reinterpret_cast<uintptr_t>(out) <= bulkEnd; },
                [&](uint64_t window) {
                  const uint64_t e = multi[window >> drop];
                  // Bytes 0-6 the symbols; byte 7 is overwritten by the next entry or the slack.
                  const uint64_t symbols = e << (64 - kEntryCountShift) >> 11;
                  std::memcpy(out, &symbols, 8);
-                 const uint32_t n = static_cast<uint32_t>(e >> kEntryCountShift);
-                 out += n;
-                 count -= n;
+                 out += e >> kEntryCountShift;
                  return e;  // its low bits are the bits its codes take
                });
+  count -= static_cast<uint32_t>(out - start);
   // The tail one code at a time, so that no bit past the last code is consumed.
   for (; count > 0; --count) {
     const uint16_t e = single_[in.peek(w)];
