@@ -373,10 +373,13 @@ bool SourceFile::getFrame(uint32_t frame, std::vector<uint8_t>& bitmap, bool* ke
 bool SourceFile::getFrameAbsolute(uint32_t frame, std::vector<uint8_t>& bitmap, bool* keyFrame,
                                   bool convertTo16, bool applyFilters, bool applyResize) {
   std::lock_guard<std::mutex> lock(videoLock_);
-  bitmap.clear();
+  // The bitmap's memory (usually an earlier frame) is reused as it is; a failed read leaves it
+  // empty.
   StatePtr st = ensureOpen();
-  if (!st) return false;
-  return getFrameLocked(st, frame, bitmap, keyFrame, convertTo16, applyFilters, applyResize);
+  const bool ok =
+      st && getFrameLocked(st, frame, bitmap, keyFrame, convertTo16, applyFilters, applyResize);
+  if (!ok) bitmap.clear();
+  return ok;
 }
 
 bool SourceFile::getFrameLocked(const StatePtr& st, uint32_t frame, std::vector<uint8_t>& bitmap,
@@ -433,8 +436,9 @@ bool SourceFile::getFrameLocked(const StatePtr& st, uint32_t frame, std::vector<
   if (convertTo16 && srcBits == int(BitCount) && BitCount != 8) {
     // 2-4. Crop and 15-bit colour in one pass straight from the decoded frame; anything
     // outside the frame is black.
+    // The buffer holds an earlier frame: every pixel is written, those outside the frame black.
     try {
-      result.assign(40 + size_t(2) * w * h, 0);
+      result.resize(40 + size_t(2) * w * h);
     } catch (const std::bad_alloc&) {
       report("AVC0022E Error allocating video buffer");
       return false;
@@ -442,10 +446,13 @@ bool SourceFile::getFrameLocked(const StatePtr& st, uint32_t frame, std::vector<
     uint16_t* d = reinterpret_cast<uint16_t*>(result.data() + 40);
     for (uint32_t y = 0; y < h; ++y) {
       const int64_t sy = sourceLine(y);
-      if (sy < 0) continue;
-      const uint8_t* s = decoded.pixels.data() + srcStride * size_t(sy) + size_t(bpp) * CropX;
       uint16_t* row = d + size_t(w) * y;
-      convertRowTo15Fast(s, int(BitCount), int(inside), row);
+      const uint32_t written = sy < 0 ? 0 : inside;
+      if (written > 0) {
+        const uint8_t* s = decoded.pixels.data() + srcStride * size_t(sy) + size_t(bpp) * CropX;
+        convertRowTo15Fast(s, int(BitCount), int(written), row);
+      }
+      std::fill(row + written, row + w, uint16_t{0});
     }
     rh.bitCount = 16;
     rh.sizeImage = 2 * w * h;

@@ -28,14 +28,19 @@ uint8_t clamp8(int v) {
   return uint8_t(v < 0 ? 0 : v > 255 ? 255 : v);
 }
 
-void startFrame(DecodedFrame& out, int w, int h, int bits) {
+// `overwritten`: the decoder writes every pixel of the frame, so the buffer keeps what it held
+// (the previous frame) instead of being cleared first; bytes it never held start as zeros.
+void startFrame(DecodedFrame& out, int w, int h, int bits, bool overwritten = false) {
   out.header = DibHeader{};
   out.header.width = w;
   out.header.height = h;
   out.header.bitCount = uint16_t(bits);
   out.palette.clear();
   out.header.sizeImage = uint32_t(out.stride() * size_t(h));
-  out.pixels.assign(out.header.sizeImage, 0);
+  if (overwritten)
+    out.pixels.resize(out.header.sizeImage);
+  else
+    out.pixels.assign(out.header.sizeImage, 0);
 }
 
 // ---- Uncompressed DIBs ----
@@ -231,7 +236,8 @@ class JpegDecoder : public VideoDecoder {
     if (w == w_ && h * 2 == h_ && sizeOk(w, h_)) return decodeFields(data, size, out);
     // The stream format gives the picture size; a frame of another size does not belong to it.
     if (w != w_ || h != h_ || !sizeOk(w, h)) return false;
-    startFrame(out, w, h, 24);
+    // A decode that does not fail writes every line (one that runs short of data is padded out).
+    startFrame(out, w, h, 24, true);
     int rc = tjDecompress2(tj_, data, static_cast<unsigned long>(size), out.pixels.data(), w,
                            int(out.stride()), h, TJPF_BGR, TJFLAG_BOTTOMUP | TJFLAG_ACCURATEDCT);
     // A warning (for example a few missing bytes at the end) still leaves a usable picture.

@@ -174,6 +174,23 @@ TEST(SourceFileFrames, CropConversionAndBlackReplacement) {
   EXPECT_EQ(getLE16(&bmp[40]), nearestColour(p[2], p[1], p[0]));
   EXPECT_EQ(s.CurrentFrame, 1u);
 
+  // A crop reaching past the frame's right and bottom edges, read into the buffer that holds
+  // the frame above: what lies outside the frame is black, not left over.
+  s.CropX = 16;
+  s.CropY = 8;
+  ASSERT_TRUE(s.getFrame(1, bmp, nullptr, true, false, false));
+  ASSERT_EQ(bmp.size(), 40u + 8 * 6 * 2);
+  for (int k = 0; k < 6; ++k)
+    for (int x = 0; x < 8; ++x) {
+      const int line = h - 8 - 6 + k;  // the frame line of stored crop line k
+      const uint8_t* q = &m.frames[1][stride * size_t(std::max(line, 0)) + (16 + x) * 3];
+      ASSERT_EQ(getLE16(&bmp[40 + 2 * (k * 8 + x)]),
+                line < 0 || x >= 4 ? 0 : nearestColour(q[2], q[1], q[0]))
+          << k << "," << x;
+    }
+  s.CropX = 4;
+  s.CropY = 2;
+
   ASSERT_TRUE(s.getFrame(2, bmp, nullptr, false, false, false));
   ASSERT_EQ(log.texts().size(), 1u);
   EXPECT_EQ(log.texts()[0], "AVC0021E Unable to get video frame");
