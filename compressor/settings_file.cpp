@@ -155,11 +155,13 @@ bool loadRow(const ProfileFile& file, std::string_view section, const KeyRow& ro
               file.getString(section, row.key, fieldOf(defaults, member), std::string::npos);
           if (text.size() > row.limit) {
             usable = false;
-            messageBox(nullptr,
-                       "\"" + std::string(row.key) + "\" in \"" + file.path().string() + "\" is " +
-                           std::to_string(text.size()) + " characters long; at most " +
-                           std::to_string(row.limit) + " are accepted, so it is not used:\r" + text,
-                       kCompressorTitle, MB_OK | MB_ICONSTOP);
+            // Built by appending: GCC 12 warns falsely (-Wrestrict) on "..." + std::string&&.
+            std::string message = "\"";
+            message.append(row.key).append("\" in \"").append(file.path().string());
+            message.append("\" is ").append(std::to_string(text.size()));
+            message.append(" characters long; at most ").append(std::to_string(row.limit));
+            message.append(" are accepted, so it is not used:\r").append(text);
+            messageBox(nullptr, message, kCompressorTitle, MB_OK | MB_ICONSTOP);
             text = fieldOf(defaults, member);
           }
           field = std::move(text);
