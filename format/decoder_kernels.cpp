@@ -310,7 +310,8 @@ __attribute__((target("avx2,bmi,bmi2,popcnt"))) int sharingPlainAvx2(const Shari
     const uint32_t open = _tzcnt_u32(~uncovered | 0x100);  // 8 when all eight are uncovered
     const uint32_t n = std::min(uint32_t(_mm_popcnt_u32(_bzhi_u32(ends, firstBad))), open);
     const uint32_t taken = _pdep_u32(_bzhi_u32(~0u, n), ends);  // the ends of the n pixels
-    const uint32_t symbolsTaken = n ? 32 - uint32_t(__builtin_clz(taken | 1)) : 0;
+    // (With no pixel the mask leaves 0: no branch on the count.)
+    const uint32_t symbolsTaken = (32 - uint32_t(__builtin_clz(taken | 1))) & (0u - (n != 0));
     // The pixels before the window's first group start keep the running value's colour
     // difference.
     const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(j.c12 + x));

@@ -298,8 +298,9 @@ class YcWalk {
     // starts inside the run.
     const int last = x + done - 1;
     const uint32_t c = chroma[last >> groupShift];
-    const bool take = done != 0 && (last & ~((1 << groupShift) - 1)) >= x;
-    r = uint32_t(y) << 16 | (take ? c : r & kChromaMask);
+    const uint32_t take =
+        (0u - uint32_t(done != 0 && (last & ~((1 << groupShift) - 1)) >= x)) & kChromaMask;
+    r = uint32_t(y) << 16 | (c & take) | (r & kChromaMask & ~take);
     return x + done;
   }
 
@@ -470,10 +471,22 @@ class YcWalk {
       } else if (em[x] != 0) {
         x = entropyRun<kind>(x, r);
       } else {
-        do {
-          if (kind == RowKind::Carrying) storeCovered(x, bm[x]);
-          x += bm[x];
-        } while (x < w && bm[x] != 0 && em[x] == 0);
+        if constexpr (kind == RowKind::Sharing) {
+          // Covered runs that directly follow each other: the first two links without a branch
+          // (nine in ten have at most two), as for Entropy runs.
+          const auto link = [&](int e) {
+            const int at = e < w ? e : w - 1;
+            const int more = int(e < w) & int(bm[at] != 0) & int(em[at] == 0);
+            return e + (int(bm[at]) & -more);
+          };
+          x = link(link(x + bm[x]));
+          while (x < w && bm[x] != 0 && em[x] == 0) x += bm[x];
+        } else {
+          do {
+            if (kind == RowKind::Carrying) storeCovered(x, bm[x]);
+            x += bm[x];
+          } while (x < w && bm[x] != 0 && em[x] == 0);
+        }
         r = covered(rowIdx + x - 1);
         st = 0;
       }
