@@ -5,7 +5,7 @@
 #include "format/cpu_features.h"
 
 #if defined(__SSE2__)
-#include <immintrin.h>
+#include <emmintrin.h>
 #define ZOV_SSE2 1
 #endif
 
@@ -34,47 +34,6 @@ int sharingPairsScalar(const SharingPairs& j, int* y) {
   }
   *y = left;
   return k;
-}
-
-int sharingPlainScalar(const SharingPlain& j, int* y, int* used) {
-  const uint8_t* const symbols = j.symbols;
-  const int groupMask = (1 << j.groupShift) - 1;
-  uint32_t chroma = j.chroma;
-  int x = j.x, v = *y, at = 0, done = 0;
-  while (x + 8 <= j.width) {
-    const int windowEnd = at + 16;
-    int k = 0;
-    for (; k < 8; ++k) {
-      const int col = x + k;
-      if (j.blocks[col] != 0 || at >= windowEnd) break;
-      int i = at;
-      int u = v + symbols[i] - 7;
-      bool extended = symbols[i] == 0 || symbols[i] == 14;
-      ++i;
-      bool good = true;
-      while (extended && good) {
-        if (i >= windowEnd) {
-          good = false;
-          break;
-        }
-        const int t = symbols[i++];
-        u += 2 * (t - 7);
-        good = u >= 0 && u <= 255;
-        extended = t == 0 || t == 14;
-      }
-      if (!good || u < 64 || u > 95) break;
-      if ((col & groupMask) == 0) chroma = j.c12[col];
-      j.row[col] = j.colours[chroma << 5 | uint32_t(u & 31)];
-      v = u;
-      at = i;
-    }
-    x += k;
-    done += k;
-    if (k < 8) break;
-  }
-  *y = v;
-  *used = at;
-  return done;
 }
 
 namespace {
@@ -260,114 +219,14 @@ int sharingPairsSse2(const SharingPairs& j, int* y) {
   return k;
 }
 
-// A window's sixteen symbols as sixteen lanes: a symbol continues an extended step exactly when
-// the symbol before it is 0 or 14, so each lane's step (twice the step for a continuing symbol)
-// is known at once and the luminances are one running sum; a pixel ends at every symbol that is
-// neither 0 nor 14. One mask finds the first lane the reference would stop at; the pixels are
-// the ends before it, taken in order by bit scans, and are written by one vector store over
-// what the row holds (how many follows the run's length, which no branch predictor foresees).
-// (Every processor with AVX2 and BMI2 has POPCNT.)
-__attribute__((target("avx2,bmi,bmi2,popcnt"))) int sharingPlainAvx2(const SharingPlain& j,
-                                                                     int* yOut, int* used) {
-  const uint8_t* const symbols = j.symbols;
-  const uint16_t* const colours = j.colours;
-  const int groupMask = (1 << j.groupShift) - 1;
-  uint32_t chroma = j.chroma;
-  int x = j.x, y = *yOut, at = 0, done = 0;
-  const __m128i zero = _mm_setzero_si128(), fourteen = _mm_set1_epi8(14);
-  const __m128i lanes = _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7);
-  const __m256i seven = _mm256_set1_epi16(7), low = _mm256_set1_epi16(64),
-                high = _mm256_set1_epi16(95), byteTop = _mm256_set1_epi16(255);
-  alignas(32) int16_t sums[16];
-  alignas(32) uint32_t base[8];
-  while (x + 8 <= j.width) {
-    const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(symbols + at));
-    const __m128i ext = _mm_or_si128(_mm_cmpeq_epi8(s, zero), _mm_cmpeq_epi8(s, fourteen));
-    __m256i d = _mm256_sub_epi16(_mm256_cvtepu8_epi16(s), seven);
-    d = _mm256_add_epi16(d, _mm256_and_si256(d, _mm256_cvtepi8_epi16(_mm_slli_si128(ext, 1))));
-    d = _mm256_add_epi16(d, _mm256_slli_si256(d, 2));
-    d = _mm256_add_epi16(d, _mm256_slli_si256(d, 4));
-    d = _mm256_add_epi16(d, _mm256_slli_si256(d, 8));
-    __m256i carry = _mm256_permute2x128_si256(d, d, 0x08);  // low half's sums, in the high half
-    carry = _mm256_shufflehi_epi16(carry, 0xFF);
-    carry = _mm256_unpackhi_epi64(carry, carry);  // its last lane in every lane of the high half
-    const __m256i sum =
-        _mm256_add_epi16(_mm256_add_epi16(d, carry), _mm256_set1_epi16(static_cast<int16_t>(y)));
-    _mm256_store_si256(reinterpret_cast<__m256i*>(sums), sum);
-    // A pixel's end must lie in 64..95, a value inside an extended step in 0..255 (its first
-    // symbol's value needs no test: one step from 64..95 stays within 57..102).
-    const __m256i ext16 = _mm256_cvtepi8_epi16(ext);
-    const __m256i outY =
-        _mm256_or_si256(_mm256_cmpgt_epi16(low, sum), _mm256_cmpgt_epi16(sum, high));
-    const __m256i outByte = _mm256_or_si256(_mm256_cmpgt_epi16(_mm256_setzero_si256(), sum),
-                                            _mm256_cmpgt_epi16(sum, byteTop));
-    const uint32_t bad = static_cast<uint32_t>(_mm256_movemask_epi8(
-        _mm256_or_si256(_mm256_andnot_si256(ext16, outY), _mm256_and_si256(ext16, outByte))));
-    const uint32_t ends = ~static_cast<uint32_t>(_mm_movemask_epi8(ext)) & 0xFFFF;
-    const uint32_t firstBad = static_cast<uint32_t>(_tzcnt_u64(uint64_t{bad} | 1ull << 32) >> 1);
-    const __m128i map = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(j.blocks + x));
-    const uint32_t uncovered = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(map, zero)));
-    const uint32_t open = _tzcnt_u32(~uncovered | 0x100);  // 8 when all eight are uncovered
-    const uint32_t n = std::min(uint32_t(_mm_popcnt_u32(_bzhi_u32(ends, firstBad))), open);
-    const uint32_t taken = _pdep_u32(_bzhi_u32(~0u, n), ends);  // the ends of the n pixels
-    // (With no pixel the mask leaves 0: no branch on the count.)
-    const uint32_t symbolsTaken = (32 - uint32_t(__builtin_clz(taken | 1))) & (0u - (n != 0));
-    // The pixels before the window's first group start keep the running value's colour
-    // difference.
-    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(j.c12 + x));
-    const __m128i keep =
-        _mm_cmpgt_epi16(_mm_set1_epi16(static_cast<int16_t>((-x) & groupMask)), lanes);
-    const __m128i cc =
-        _mm_or_si128(_mm_and_si128(keep, _mm_set1_epi16(static_cast<int16_t>(chroma))),
-                     _mm_andnot_si128(keep, c));
-    _mm256_store_si256(reinterpret_cast<__m256i*>(base),
-                       _mm256_slli_epi32(_mm256_cvtepu16_epi32(cc), 5));
-    uint32_t rest = ends;
-    __m128i px = zero;
-#define ZOV_PLAIN_PIXEL(k)                                                   \
-  {                                                                          \
-    const uint32_t e = _tzcnt_u32(rest) & 15;                                \
-    rest = _blsr_u32(rest);                                                  \
-    px = _mm_insert_epi16(px, colours[base[k] | uint32_t(sums[e] & 31)], k); \
-  }
-    ZOV_PLAIN_PIXEL(0)
-    ZOV_PLAIN_PIXEL(1)
-    ZOV_PLAIN_PIXEL(2)
-    ZOV_PLAIN_PIXEL(3)
-    ZOV_PLAIN_PIXEL(4)
-    ZOV_PLAIN_PIXEL(5)
-    ZOV_PLAIN_PIXEL(6)
-    ZOV_PLAIN_PIXEL(7)
-#undef ZOV_PLAIN_PIXEL
-    const __m128i write = _mm_cmpgt_epi16(_mm_set1_epi16(static_cast<int16_t>(n)), lanes);
-    __m128i* const out = reinterpret_cast<__m128i*>(j.row + x);
-    _mm_storeu_si128(
-        out, _mm_or_si128(_mm_and_si128(write, px), _mm_andnot_si128(write, _mm_loadu_si128(out))));
-    // The running value after the window: the last pixel's luminance, and its group's colour
-    // difference when its group starts inside the window.
-    const int last = x + int(n) - 1;
-    const uint32_t lastChroma = j.c12[last];
-    chroma = n != 0 && (last & ~groupMask) >= x ? lastChroma : chroma;
-    y = n != 0 ? sums[(symbolsTaken - 1) & 15] : y;
-    at += int(symbolsTaken);
-    x += int(n);
-    done += int(n);
-    if (n < 8) break;
-  }
-  *yOut = y;
-  *used = at;
-  return done;
-}
-
 #endif
 
 }  // namespace
 
 DecoderKernels decoderKernelsFor(unsigned flags) {
-  DecoderKernels k{sharingPairsScalar, carryingPairsScalar, sharingPlainScalar};
+  DecoderKernels k{sharingPairsScalar, carryingPairsScalar};
 #ifdef ZOV_SSE2
   if (flags & kCpuSse2) k.sharingPairs = sharingPairsSse2;
-  if ((flags & kCpuAvx2) && (flags & kCpuBmi2)) k.sharingPlain = sharingPlainAvx2;
 #else
   (void)flags;
 #endif

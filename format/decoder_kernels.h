@@ -60,43 +60,14 @@ struct CarryingPairs {
 };
 using CarryingPairsFn = int (*)(const CarryingPairs& job, uint32_t* value, int* used);
 
-// An uncovered run outside Entropy runs in a row that shares its colour difference, with the
-// extended-range code: every pixel reads one Y step; symbols 0 and 14 begin an extended step,
-// whose further symbols add twice their step while they are 0 or 14. A pixel takes the colour
-// difference of its group when its group starts inside the run, otherwise that of the running
-// value (`chroma`, as c12 holds it), which the pixels before the run's first group start keep.
-//
-// Windows of eight pixels: a window starts only where eight columns are left in the row, takes
-// its pixels' symbols from the next sixteen and ends the call unless it wrote eight pixels. It
-// stops before the first pixel that is covered (its block map byte set), whose symbols go past
-// the window's sixteen, whose luminance ends outside 64..95 or leaves 0..255 inside an extended
-// step: what it leaves goes pixel by pixel in the caller, so the kernel never has to know faults.
-// `y` is the running luminance with its bias of 64 (in 64..95), updated; returns the pixels
-// written and the symbols they took in *used. Reads sixteen symbols and sixteen map bytes and
-// c12 entries from a window's start, and the row only within [0, width).
-struct SharingPlain {
-  const uint8_t* symbols;
-  const uint8_t* blocks;  // the block map's row
-  int x;
-  int groupShift;  // 1 or 2
-  uint32_t chroma;
-  const uint16_t* c12;
-  const uint16_t* colours;  // ColourTables::ycToRgbByChroma
-  uint16_t* row;
-  int width;
-};
-using SharingPlainFn = int (*)(const SharingPlain& job, int* y, int* used);
-
 struct DecoderKernels {
   SharingPairsFn sharingPairs;
   CarryingPairsFn carryingPairs;
-  SharingPlainFn sharingPlain;
 };
 
 // The plain C++ references.
 int sharingPairsScalar(const SharingPairs& job, int* y);
 int carryingPairsScalar(const CarryingPairs& job, uint32_t* value, int* used);
-int sharingPlainScalar(const SharingPlain& job, int* y, int* used);
 
 // The table for the given processor flags (references where a flag is missing).
 DecoderKernels decoderKernelsFor(unsigned cpuFlags);

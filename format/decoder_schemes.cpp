@@ -171,7 +171,6 @@ class YcWalk {
   bool own;        // 422: group starts where w - x is even
   SharingPairsFn sharingPairs;
   CarryingPairsFn carryingPairs;
-  SharingPlainFn sharingPlain;
   uint16_t* c12;  // per column: its group's stored colour difference as a 17-bit value's low bits
   const uint8_t* p = nullptr;
   uint32_t err = 0;
@@ -284,24 +283,6 @@ class YcWalk {
     r = uint32_t(y) << 16 | chroma[(x + 2 * done - 1) >> groupShift];
     st = (st & ~1u) | uint32_t(last == 0 || last == 14);
     return done;
-  }
-
-  // An uncovered run from x outside Entropy runs in a sharing row (extended-range code),
-  // through the kernel table; returns the column after the pixels decoded.
-  int sharedPlain(int x, uint32_t& r) {
-    const SharingPlain job{p,       bmap + rowIdx, x, groupShift, toYc(r) & 0xFFF, c12,
-                           colours, pic + rowIdx,  w};
-    int y = yOf(r), used = 0;
-    const int done = sharingPlain(job, &y, &used);
-    p += used;
-    // The running value's colour difference is the last pixel's group's when that group
-    // starts inside the run.
-    const int last = x + done - 1;
-    const uint32_t c = chroma[last >> groupShift];
-    const uint32_t take =
-        (0u - uint32_t(done != 0 && (last & ~((1 << groupShift) - 1)) >= x)) & kChromaMask;
-    r = uint32_t(y) << 16 | (c & take) | (r & kChromaMask & ~take);
-    return x + done;
   }
 
   // The same in a carrying row (coded pixels in the even columns, x odd).
@@ -453,40 +434,16 @@ class YcWalk {
     int x = bm[0] > 1 ? 0 : 1;
     while (x < w) {
       if (bm[x] == 0) {
-        if constexpr (Edge && kind == RowKind::Sharing) {
-          // The kernel, taken up again after each pixel it leaves to the rules below; the last
-          // columns of the row, and a row that has failed, go pixel by pixel.
-          fillC12();
-          while (err == 0 && x + 8 <= w) {
-            x = sharedPlain(x, r);
-            if (x == w || bm[x] != 0) break;
-            plainPixel<kind>(x, r);
-            if (++x == w || bm[x] != 0) break;
-          }
-          if (x == w || bm[x] != 0) continue;
-        }
         // An uncovered run: found eight map bytes at a time, then decoded without map tests.
         const int end = uncoveredEnd(bm, x, w);
         for (; x < end; ++x) plainPixel<kind>(x, r);
       } else if (em[x] != 0) {
         x = entropyRun<kind>(x, r);
       } else {
-        if constexpr (kind == RowKind::Sharing) {
-          // Covered runs that directly follow each other: the first two links without a branch
-          // (nine in ten have at most two), as for Entropy runs.
-          const auto link = [&](int e) {
-            const int at = e < w ? e : w - 1;
-            const int more = int(e < w) & int(bm[at] != 0) & int(em[at] == 0);
-            return e + (int(bm[at]) & -more);
-          };
-          x = link(link(x + bm[x]));
-          while (x < w && bm[x] != 0 && em[x] == 0) x += bm[x];
-        } else {
-          do {
-            if (kind == RowKind::Carrying) storeCovered(x, bm[x]);
-            x += bm[x];
-          } while (x < w && bm[x] != 0 && em[x] == 0);
-        }
+        do {
+          if (kind == RowKind::Carrying) storeCovered(x, bm[x]);
+          x += bm[x];
+        } while (x < w && bm[x] != 0 && em[x] == 0);
         r = covered(rowIdx + x - 1);
         st = 0;
       }
@@ -552,7 +509,6 @@ bool reconstructYc(Scheme scheme, uint16_t* pic, const uint8_t* bmap, const uint
                     scheme == Scheme::Yc422,
                     decoderKernels().sharingPairs,
                     decoderKernels().carryingPairs,
-                    decoderKernels().sharingPlain,
                     c12};
   // Column pass: column 0 of every coded row, its value kept as the row's predictor.
   walk.p = parts.p[0];

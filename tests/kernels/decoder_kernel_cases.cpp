@@ -1,5 +1,5 @@
 // The decoder's kernels against their references: the Entropy-run pairs of sharing rows and of
-// rows that carry colour difference, and the plain runs of sharing rows.
+// rows that carry colour difference.
 #include <algorithm>
 #include <cstdio>
 
@@ -181,105 +181,7 @@ uint64_t carryingBench(unsigned flags, KernelInputs& in) {
   return calls;
 }
 
-bool plainSame(unsigned flags) {
-  return decoderKernelsFor(flags).sharingPlain == sharingPlainScalar;
-}
-
-// Plain runs of sharing rows: random symbols (mostly small steps, some 0 and 14, now and then
-// chains of them and steps that carry the luminance out of range), block map rows with covered
-// stretches of every length, every start column (also near the row's end) and both group
-// sizes. The reference and `f` on copies of the same row must agree in the count, the symbols
-// taken, the final luminance and every pixel.
-bool plainCheck(unsigned flags, KernelInputs& in, std::string& why) {
-  const SharingPlainFn f = decoderKernelsFor(flags).sharingPlain;
-  const ColourTables& t = colourTables(PixelKind::Rgb555);
-  std::uniform_int_distribution<int> any(0, 14), near(5, 9), pick(0, 7), column(1, kRow - 1),
-      luminance(64, 95), chroma(0, 0xFFF), cover(0, 15), width(1, 40);
-  for (int n = 0; n < 20000; ++n) {
-    std::vector<uint8_t> symbols(kRow * 2 + 16);
-    const int extended = n % 3;  // how often a symbol is 0 or 14
-    for (uint8_t& s : symbols) {
-      const int k = pick(in.random);
-      s = uint8_t(k < extended ? (any(in.random) & 1 ? 0 : 14)
-                  : k == 7     ? any(in.random)
-                               : near(in.random));
-    }
-    std::vector<uint8_t> map(kRow, 0);
-    for (int x = 0; x < kRow;) {  // covered stretches now and then
-      const int gap = cover(in.random) * (1 + n % 4);
-      x += gap;
-      for (int k = width(in.random); k > 0 && x < kRow; --k, ++x) map[size_t(x)] = uint8_t(k);
-    }
-    PairsInput p = randomInput(in);
-    const int groupMask = (1 << (1 + n % 2)) - 1;  // c12 holds a group's value in each column
-    for (size_t c = 0; c < p.c12.size(); ++c) p.c12[c] = p.c12[c & ~size_t(groupMask)];
-    const SharingPlain job{symbols.data(),
-                           map.data(),
-                           n % 5 == 0 ? kRow - 1 - n % 16 : column(in.random),
-                           1 + n % 2,
-                           uint32_t(chroma(in.random)),
-                           p.c12.data(),
-                           t.ycToRgbByChroma.data(),
-                           nullptr,
-                           kRow};
-    std::vector<uint16_t> refRow(kRow, 0xBEEF), row(kRow, 0xBEEF);
-    SharingPlain a = job, b = job;
-    a.row = refRow.data();
-    b.row = row.data();
-    const int y = luminance(in.random);
-    int yRef = y, yGot = y, usedRef = 0, used = 0;
-    const int kRef = sharingPlainScalar(a, &yRef, &usedRef);
-    const int k = f(b, &yGot, &used);
-    if (k != kRef || used != usedRef || yGot != yRef || row != refRow) {
-      why = "x " + std::to_string(job.x) + " group shift " + std::to_string(job.groupShift) + ": " +
-            std::to_string(k) + " pixels, " + std::to_string(used) + " symbols, luminance " +
-            std::to_string(yGot) + ", reference " + std::to_string(kRef) + ", " +
-            std::to_string(usedRef) + ", " + std::to_string(yRef);
-      for (int i = 0; i < kRow; ++i)
-        if (row[size_t(i)] != refRow[size_t(i)]) {
-          why += ", first pixel apart at column " + std::to_string(i);
-          break;
-        }
-      return false;
-    }
-  }
-  return true;
-}
-
-uint64_t plainBench(unsigned flags, KernelInputs& in) {
-  const SharingPlainFn f = decoderKernelsFor(flags).sharingPlain;
-  const ColourTables& t = colourTables(PixelKind::Rgb555);
-  std::vector<uint16_t> row(kRow);
-  std::vector<PairsInput> inputs;
-  for (size_t at = 0; at + kRow < in.footageColours.size() && inputs.size() < 64; at += 4099)
-    inputs.push_back(footageInput(in, at));
-  // Runs as long as they come on camera footage: mostly one to eight pixels, some longer.
-  std::vector<uint8_t> map(kRow, 0);
-  for (int x = 0, k = 0; x < kRow; ++k) {
-    x += 1 + (k * 7) % 13;
-    for (int c = 0; c < 4 && x < kRow; ++c, ++x) map[size_t(x)] = uint8_t(4 - c);
-  }
-  uint64_t calls = 0, sink = 0;
-  for (int pass = 0; pass < 200; ++pass)
-    for (const PairsInput& p : inputs)
-      for (int x = 1; x + 64 < kRow; x += 48) {
-        int start = x;
-        while (map[size_t(start)] != 0) ++start;
-        const SharingPlain j{p.symbols.data() + x / 2, map.data(), start, 2, 0x123, p.c12.data(),
-                             t.ycToRgbByChroma.data(), row.data(), kRow};
-        int y = 80, used = 0;
-        sink += uint64_t(f(j, &y, &used)) + uint64_t(y) + uint64_t(used);
-        ++calls;
-      }
-  if (sink == 1) std::printf(" ");
-  return calls;
-}
-
 }  // namespace
-
-KernelCase sharingPlainCase() {
-  return {"plain runs, sharing rows", plainSame, plainCheck, plainBench};
-}
 
 KernelCase carryingPairsCase() {
   return {"Entropy pairs, carrying rows", carryingSame, carryingCheck, carryingBench};
