@@ -161,7 +161,8 @@ int sharingPairsSse2(const SharingPairs& j, int* y) {
   const __m128i five = _mm_set1_epi16(31);
   alignas(16) uint32_t index[16];
   bool skipFirst = j.codedFirst;
-  while (k < j.pairs) {
+  if (j.pairs <= 0) return 0;
+  for (;;) {
     int64_t bytes;
     __builtin_memcpy(&bytes, j.symbols + k, 8);
     const __m128i s = _mm_unpacklo_epi8(_mm_cvtsi64_si128(bytes), zero);
@@ -190,30 +191,39 @@ int sharingPairsSse2(const SharingPairs& j, int* y) {
     _mm_store_si128(reinterpret_cast<__m128i*>(index + 8), _mm_unpacklo_epi16(lo1, hi1));
     _mm_store_si128(reinterpret_cast<__m128i*>(index + 12), _mm_unpackhi_epi16(lo1, hi1));
     const int rest = j.pairs - k;
-    unsigned stops = static_cast<unsigned>(_mm_movemask_epi8(bad));
-    // The lanes past the run, by a mask rather than a branch (whether a group is the run's last
-    // follows no pattern); bit 16 always set stands for "all eight". The lanes are counted by a
-    // minimum, which compiles to a conditional move (a conditional expression became a branch).
-    stops |= ~0u << (2 * std::min(rest, 8));
-    const int n = __builtin_ctz(stops) / 2;
+    const int lanes = std::min(rest, 8);
+    alignas(16) int16_t sums[8];
+    _mm_store_si128(reinterpret_cast<__m128i*>(sums), d);
     uint16_t* out = j.row + x0;
-    if (x0 + 16 <= j.width) {
-      putPixels16(out, index, j.colours, skipFirst, 2 * n);
-    } else {
-      // The first pixel goes to a scratch word when it is not to be written (without a
-      // branch: the loop below then always starts at the second).
-      uint16_t scratch;
-      *(skipFirst || n == 0 ? &scratch : out) = j.colours[index[0]];
-      for (int i = 1; i < 2 * n; ++i) out[i] = j.colours[index[i]];
+    const unsigned stops =
+        static_cast<unsigned>(_mm_movemask_epi8(bad)) & ((1u << (2 * lanes)) - 1);
+    const auto write = [&](int n) {
+      if (x0 + 16 <= j.width) {
+        putPixels16(out, index, j.colours, skipFirst, 2 * n);
+      } else {
+        // The first pixel goes to a scratch word when it is not to be written (without a
+        // branch: the loop below then always starts at the second).
+        uint16_t scratch;
+        *(skipFirst || n == 0 ? &scratch : out) = j.colours[index[0]];
+        for (int i = 1; i < 2 * n; ++i) out[i] = j.colours[index[i]];
+      }
+    };
+    if (stops != 0) [[unlikely]] {  // an extended step or a fault in the group
+      const int n = __builtin_ctz(stops) / 2;
+      write(n);
+      left += n ? sums[n - 1] : 0;
+      k += n;
+      break;
     }
+    // Otherwise the pairs written follow from the run's length alone, so that the walk's next
+    // symbols, the next group and the luminance after it wait only for the steps' sum, not for
+    // the compare mask; and the run's end, a branch no predictor foresees, is known as soon as
+    // the group starts.
+    write(lanes);
     skipFirst = false;
-    if (n) {
-      alignas(16) int16_t rights[8];
-      _mm_store_si128(reinterpret_cast<__m128i*>(rights), r);
-      left = rights[n - 1];
-    }
-    k += n;
-    if (n < 8) break;
+    left += sums[lanes - 1];
+    k += lanes;
+    if (rest <= 8) break;
   }
   *y = left;
   return k;
