@@ -11,18 +11,17 @@
 
 namespace zov {
 
-int sharingPairsScalar(const SharingPairs& j, int* y) {
+SharingPairsDone sharingPairsScalar(const SharingPairs& j, const uint8_t* symbols, int pairs,
+                                    int y) {
   // Step per symbol; with `edge`, symbols 0 and 14 step far out of range instead, so one range
   // test per pair stops before them as well.
   static constexpr int kPlain[16] = {-7, -6, -5, -4, -3, -2, -1, 0, 1, 2, 3, 4, 5, 6, 7, 8};
   static constexpr int kEdge[16] = {256, -6, -5, -4, -3, -2, -1, 0, 1, 2, 3, 4, 5, 6, 256, 8};
   const int* const step = j.edge ? kEdge : kPlain;
-  const uint8_t* const symbols = j.symbols;
   const uint16_t* const c12 = j.c12 + j.x;
   const uint16_t* const colours = j.colours;
   uint16_t* const row = j.row + j.x;
-  const int pairs = j.pairs;
-  int left = *y;
+  int left = y;
   int k = 0;
   for (; k < pairs; ++k) {
     const int right = left + step[symbols[k]];
@@ -32,8 +31,7 @@ int sharingPairsScalar(const SharingPairs& j, int* y) {
     row[2 * k + 1] = colours[uint32_t(c12[2 * k + 1]) << 5 | uint32_t(right & 31)];
     left = right;
   }
-  *y = left;
-  return k;
+  return {k, left};
 }
 
 namespace {
@@ -69,14 +67,15 @@ inline uint32_t chromaPart(uint32_t r) {
 // The walk keeps, beside the running value, the row of the colour table its colour difference
 // selects, so each pixel is one look-up by its luminance; the interpolated pixel's luminance is
 // the mean of its neighbours', rounded down.
-int carryingPairsScalar(const CarryingPairs& j, uint32_t* value, int* used) {
+CarryingPairsDone carryingPairsScalar(const CarryingPairs& j, const uint8_t* symbols, int pairs,
+                                      uint32_t value) {
   // The job's fields in locals: the stores to the chroma store could alias them.
-  const uint8_t* p = j.symbols;
-  const int pairs = j.pairs, shift = j.groupShift, groupMask = (1 << shift) - 1;
+  const uint8_t* p = symbols;
+  const int shift = j.groupShift, groupMask = (1 << shift) - 1;
   uint32_t* const chroma = j.chroma;
   const uint16_t* const colours = j.colours;
   uint16_t* const row = j.row;
-  uint32_t r = *value;
+  uint32_t r = value;
   const uint16_t* line = colours + chromaPart(r);
   uint32_t yLeft = r >> 16;
   int xc = j.x + 1;
@@ -105,9 +104,7 @@ int carryingPairsScalar(const CarryingPairs& j, uint32_t* value, int* used) {
     }
     r = next;
   }
-  *value = r;
-  *used = int(p - j.symbols);
-  return k;
+  return {k, int(p - symbols), r};
 }
 
 namespace {
@@ -152,8 +149,8 @@ inline void putPixels16(uint16_t* out, const uint32_t* index, const uint16_t* co
 // are short on camera footage (half of them under five pairs), so the last group of eight is
 // taken whole too, with the lanes past the end masked off. The 17-bit indices are assembled in
 // the registers; only the table look-ups are scalar (SSE2 has no gather).
-int sharingPairsSse2(const SharingPairs& j, int* y) {
-  int left = *y;
+SharingPairsDone sharingPairsSse2(const SharingPairs& j, const uint8_t* symbols, int pairs, int y) {
+  int left = y;
   int k = 0;
   const __m128i zero = _mm_setzero_si128();
   const __m128i seven = _mm_set1_epi16(7), fourteen = _mm_set1_epi16(14);
@@ -161,10 +158,10 @@ int sharingPairsSse2(const SharingPairs& j, int* y) {
   const __m128i five = _mm_set1_epi16(31);
   alignas(16) uint32_t index[16];
   bool skipFirst = j.codedFirst;
-  if (j.pairs <= 0) return 0;
+  if (pairs <= 0) return {0, y};
   for (;;) {
     int64_t bytes;
-    __builtin_memcpy(&bytes, j.symbols + k, 8);
+    __builtin_memcpy(&bytes, symbols + k, 8);
     const __m128i s = _mm_unpacklo_epi8(_mm_cvtsi64_si128(bytes), zero);
     __m128i bad =
         j.edge ? _mm_or_si128(_mm_cmpeq_epi16(s, zero), _mm_cmpeq_epi16(s, fourteen)) : zero;
@@ -190,7 +187,7 @@ int sharingPairsSse2(const SharingPairs& j, int* y) {
     _mm_store_si128(reinterpret_cast<__m128i*>(index + 4), _mm_unpackhi_epi16(lo0, hi0));
     _mm_store_si128(reinterpret_cast<__m128i*>(index + 8), _mm_unpacklo_epi16(lo1, hi1));
     _mm_store_si128(reinterpret_cast<__m128i*>(index + 12), _mm_unpackhi_epi16(lo1, hi1));
-    const int rest = j.pairs - k;
+    const int rest = pairs - k;
     const int lanes = std::min(rest, 8);
     alignas(16) int16_t sums[8];
     _mm_store_si128(reinterpret_cast<__m128i*>(sums), d);
@@ -225,8 +222,7 @@ int sharingPairsSse2(const SharingPairs& j, int* y) {
     k += lanes;
     if (rest <= 8) break;
   }
-  *y = left;
-  return k;
+  return {k, left};
 }
 
 #endif

@@ -274,24 +274,24 @@ class YcWalk {
 
   int sharedPairs(int x, int pairs, bool codedFirst, uint32_t& r) {
     fillC12();
-    const SharingPairs job{p, pairs, x, Edge, c12, colours, pic + rowIdx, codedFirst, w};
-    int y = yOf(r);
-    const int done = sharingPairs(job, &y);
+    const SharingPairs job{x, Edge, c12, colours, pic + rowIdx, codedFirst, w};
+    const SharingPairsDone d = sharingPairs(job, p, pairs, yOf(r));
+    const int done = d.pairs;
     if (done == 0) return 0;
     const uint8_t last = p[done - 1];
     p += done;
-    r = uint32_t(y) << 16 | chroma[(x + 2 * done - 1) >> groupShift];
+    r = uint32_t(d.y) << 16 | chroma[(x + 2 * done - 1) >> groupShift];
     st = (st & ~1u) | uint32_t(last == 0 || last == 14);
     return done;
   }
 
   // The same in a carrying row (coded pixels in the even columns, x odd).
   int carriedPairs(int x, int pairs, bool codedFirst, uint32_t& r) {
-    const CarryingPairs job{p, pairs, x, groupShift, chroma, colours, pic + rowIdx, codedFirst};
-    int used = 0;
-    const int done = carryingPairs(job, &r, &used);
-    p += used;
-    return done;
+    const CarryingPairs job{x, groupShift, chroma, colours, pic + rowIdx, codedFirst};
+    const CarryingPairsDone d = carryingPairs(job, p, pairs, r);
+    p += d.used;
+    r = d.value;
+    return d.pairs;
   }
 
   // Decodes the Entropy run starting at x (and any Entropy run that directly continues it);
