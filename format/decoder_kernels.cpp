@@ -163,14 +163,14 @@ SharingPairsDone sharingPairsSse2(const SharingPairs& j, const uint8_t* symbols,
     int64_t bytes;
     __builtin_memcpy(&bytes, symbols + k, 8);
     const __m128i s = _mm_unpacklo_epi8(_mm_cvtsi64_si128(bytes), zero);
-    __m128i bad =
+    const __m128i extended =
         j.edge ? _mm_or_si128(_mm_cmpeq_epi16(s, zero), _mm_cmpeq_epi16(s, fourteen)) : zero;
     __m128i d = _mm_sub_epi16(s, seven);
     d = _mm_add_epi16(d, _mm_slli_si128(d, 2));
     d = _mm_add_epi16(d, _mm_slli_si128(d, 4));
     d = _mm_add_epi16(d, _mm_slli_si128(d, 8));
     const __m128i r = _mm_add_epi16(d, _mm_set1_epi16(static_cast<int16_t>(left)));
-    bad = _mm_or_si128(bad, _mm_or_si128(_mm_cmplt_epi16(r, low), _mm_cmpgt_epi16(r, high)));
+    const __m128i outside = _mm_or_si128(_mm_cmplt_epi16(r, low), _mm_cmpgt_epi16(r, high));
     const __m128i l = _mm_insert_epi16(_mm_slli_si128(r, 2), left, 0);
     const __m128i m = _mm_add_epi16(l, _mm_srai_epi16(_mm_sub_epi16(r, l), 1));
     // Columns in order: interpolated, coded, interpolated, ...; index = c12 << 5 | Y.
@@ -192,8 +192,9 @@ SharingPairsDone sharingPairsSse2(const SharingPairs& j, const uint8_t* symbols,
     alignas(16) int16_t sums[8];
     _mm_store_si128(reinterpret_cast<__m128i*>(sums), d);
     uint16_t* out = j.row + x0;
-    const unsigned stops =
-        static_cast<unsigned>(_mm_movemask_epi8(bad)) & ((1u << (2 * lanes)) - 1);
+    const unsigned inRun = (1u << (2 * lanes)) - 1;
+    const unsigned extendedStops = static_cast<unsigned>(_mm_movemask_epi8(extended)) & inRun;
+    const unsigned rangeStops = static_cast<unsigned>(_mm_movemask_epi8(outside)) & inRun;
     const auto write = [&](int n) {
       if (x0 + 16 <= j.width) {
         putPixels16(out, index, j.colours, skipFirst, 2 * n);
@@ -205,11 +206,21 @@ SharingPairsDone sharingPairsSse2(const SharingPairs& j, const uint8_t* symbols,
         for (int i = 1; i < 2 * n; ++i) out[i] = j.colours[index[i]];
       }
     };
-    if (stops != 0) [[unlikely]] {  // an extended step or a fault in the group
+    const auto stop = [&](unsigned stops) {
       const int n = __builtin_ctz(stops) / 2;
       write(n);
       left += n ? sums[n - 1] : 0;
       k += n;
+    };
+    // An extended step in the group is found from the symbols alone, before the luminances
+    // that depend on the run so far: that branch, the one taken now and then, is settled
+    // early. A luminance out of range (a damaged stream) is tested apart.
+    if (extendedStops != 0) [[unlikely]] {
+      stop(extendedStops | rangeStops);
+      break;
+    }
+    if (rangeStops != 0) [[unlikely]] {
+      stop(rangeStops);
       break;
     }
     // Otherwise the pairs written follow from the run's length alone, so that the walk's next
