@@ -78,18 +78,20 @@ CarryingPairsDone carryingPairsScalar(const CarryingPairs& j, const uint8_t* sym
   uint32_t r = value;
   const uint16_t* line = colours + chromaPart(r);
   uint32_t yLeft = r >> 16;
+  // A run that starts at a coded pixel: its interpolated pixel (the one before the run) is
+  // written like any other and put back at the end, so the loop has no test for it.
+  const uint16_t before = row[j.x];
   int xc = j.x + 1;
   int k = 0;
   for (; k < pairs; ++k, xc += 2) {
     uint32_t next;
-    const bool interpolated = k > 0 || !j.codedFirst;
     if ((xc & groupMask) == 0) {
       next = r + kStepY.step[p[0]] + kStepCr.step[p[1]] + kStepCb.step[p[2]];
       if ((next & kStopMask) != kCheckExpected) break;
       chroma[xc >> shift] = next & 0xFFFF;
       p += 3;
       const uint32_t y = next >> 16;
-      if (interpolated) row[xc - 1] = line[((yLeft + y) >> 1) & 31];
+      row[xc - 1] = line[((yLeft + y) >> 1) & 31];
       line = colours + chromaPart(next);
       row[xc] = line[y & 31];
       yLeft = y;
@@ -98,12 +100,14 @@ CarryingPairsDone carryingPairsScalar(const CarryingPairs& j, const uint8_t* sym
       if ((next & kStopMask) != kCheckExpected) break;
       p += 1;
       const uint32_t y = next >> 16;
-      if (interpolated) row[xc - 1] = line[((yLeft + y) >> 1) & 31];
+      row[xc - 1] = line[((yLeft + y) >> 1) & 31];
       row[xc] = line[y & 31];
       yLeft = y;
     }
     r = next;
   }
+  const uint16_t put = row[j.x];
+  row[j.x] = j.codedFirst ? before : put;
   return {k, int(p - symbols), r};
 }
 

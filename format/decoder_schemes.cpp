@@ -278,10 +278,12 @@ class YcWalk {
     const SharingPairsDone d = sharingPairs(job, p, pairs, yOf(r));
     const int done = d.pairs;
     if (done == 0) return 0;
-    const uint8_t last = p[done - 1];
+    if constexpr (!Edge) {  // the extended-range code has no step states
+      const uint8_t last = p[done - 1];
+      st = (st & ~1u) | uint32_t(last == 0 || last == 14);
+    }
     p += done;
     r = uint32_t(d.y) << 16 | chroma[(x + 2 * done - 1) >> groupShift];
-    st = (st & ~1u) | uint32_t(last == 0 || last == 14);
     return done;
   }
 
