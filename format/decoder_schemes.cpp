@@ -438,7 +438,32 @@ class YcWalk {
       if (bm[x] == 0) {
         // An uncovered run: found eight map bytes at a time, then decoded without map tests.
         const int end = uncoveredEnd(bm, x, w);
-        for (; x < end; ++x) plainPixel<kind>(x, r);
+        if constexpr (kind == RowKind::Sharing) {
+          // The pixels' colour differences come from the chroma store (c12 holds their part of
+          // the look-up index per column) or, before the run's first group start, from the
+          // running value; so each pixel's look-up index is one OR, and the running value's
+          // luminance is the only chain from pixel to pixel. The stored colour differences and
+          // the running value's lie in range in any row that has not failed, so only the
+          // luminances are tested, all together at the run's end.
+          fillC12();
+          const int from = x, groupMask = (1 << groupShift) - 1;
+          uint32_t yr = r & ~kChromaMask, index = toChromaMajor(r & kChromaMask);
+          uint32_t any = 0, all = ~0u;
+          for (; x < end; ++x) {
+            const uint32_t take = 0u - uint32_t((x & groupMask) == 0);
+            index = (uint32_t(c12[x]) << 5 & take) | (index & ~take);
+            stepY(yr);
+            any |= yr;
+            all &= yr;
+            pic[rowIdx + x] = colours[index | (yr >> 16 & 31)];
+          }
+          err |= (any & 0xA00000) | (~all & 0x400000);  // every luminance byte reads 010xxxxx
+          const int last = x - 1;
+          const uint32_t takeLast = 0u - uint32_t(last >= from && (last & ~groupMask) >= from);
+          r = yr | (chroma[last >> groupShift] & takeLast) | (r & kChromaMask & ~takeLast);
+        } else {
+          for (; x < end; ++x) plainPixel<kind>(x, r);
+        }
       } else if (em[x] != 0) {
         x = entropyRun<kind>(x, r);
       } else {
