@@ -11,18 +11,17 @@
 
 namespace zov {
 
-int sharingPairsScalar(const SharingPairs& j, int* y) {
+SharingPairsDone sharingPairsScalar(const SharingPairs& j, const uint8_t* symbols, int pairs,
+                                    int y) {
   // Step per symbol; with `edge`, symbols 0 and 14 step far out of range instead, so one range
   // test per pair stops before them as well.
   static constexpr int kPlain[16] = {-7, -6, -5, -4, -3, -2, -1, 0, 1, 2, 3, 4, 5, 6, 7, 8};
   static constexpr int kEdge[16] = {256, -6, -5, -4, -3, -2, -1, 0, 1, 2, 3, 4, 5, 6, 256, 8};
   const int* const step = j.edge ? kEdge : kPlain;
-  const uint8_t* const symbols = j.symbols;
   const uint16_t* const c12 = j.c12 + j.x;
   const uint16_t* const colours = j.colours;
   uint16_t* const row = j.row + j.x;
-  const int pairs = j.pairs;
-  int left = *y;
+  int left = y;
   int k = 0;
   for (; k < pairs; ++k) {
     const int right = left + step[symbols[k]];
@@ -32,8 +31,7 @@ int sharingPairsScalar(const SharingPairs& j, int* y) {
     row[2 * k + 1] = colours[uint32_t(c12[2 * k + 1]) << 5 | uint32_t(right & 31)];
     left = right;
   }
-  *y = left;
-  return k;
+  return {k, left};
 }
 
 namespace {
@@ -69,28 +67,31 @@ inline uint32_t chromaPart(uint32_t r) {
 // The walk keeps, beside the running value, the row of the colour table its colour difference
 // selects, so each pixel is one look-up by its luminance; the interpolated pixel's luminance is
 // the mean of its neighbours', rounded down.
-int carryingPairsScalar(const CarryingPairs& j, uint32_t* value, int* used) {
+CarryingPairsDone carryingPairsScalar(const CarryingPairs& j, const uint8_t* symbols, int pairs,
+                                      uint32_t value) {
   // The job's fields in locals: the stores to the chroma store could alias them.
-  const uint8_t* p = j.symbols;
-  const int pairs = j.pairs, shift = j.groupShift, groupMask = (1 << shift) - 1;
+  const uint8_t* p = symbols;
+  const int shift = j.groupShift, groupMask = (1 << shift) - 1;
   uint32_t* const chroma = j.chroma;
   const uint16_t* const colours = j.colours;
   uint16_t* const row = j.row;
-  uint32_t r = *value;
+  uint32_t r = value;
   const uint16_t* line = colours + chromaPart(r);
   uint32_t yLeft = r >> 16;
+  // A run that starts at a coded pixel: its interpolated pixel (the one before the run) is
+  // written like any other and put back at the end, so the loop has no test for it.
+  const uint16_t before = row[j.x];
   int xc = j.x + 1;
   int k = 0;
   for (; k < pairs; ++k, xc += 2) {
     uint32_t next;
-    const bool interpolated = k > 0 || !j.codedFirst;
     if ((xc & groupMask) == 0) {
       next = r + kStepY.step[p[0]] + kStepCr.step[p[1]] + kStepCb.step[p[2]];
       if ((next & kStopMask) != kCheckExpected) break;
       chroma[xc >> shift] = next & 0xFFFF;
       p += 3;
       const uint32_t y = next >> 16;
-      if (interpolated) row[xc - 1] = line[((yLeft + y) >> 1) & 31];
+      row[xc - 1] = line[((yLeft + y) >> 1) & 31];
       line = colours + chromaPart(next);
       row[xc] = line[y & 31];
       yLeft = y;
@@ -99,15 +100,15 @@ int carryingPairsScalar(const CarryingPairs& j, uint32_t* value, int* used) {
       if ((next & kStopMask) != kCheckExpected) break;
       p += 1;
       const uint32_t y = next >> 16;
-      if (interpolated) row[xc - 1] = line[((yLeft + y) >> 1) & 31];
+      row[xc - 1] = line[((yLeft + y) >> 1) & 31];
       row[xc] = line[y & 31];
       yLeft = y;
     }
     r = next;
   }
-  *value = r;
-  *used = int(p - j.symbols);
-  return k;
+  const uint16_t put = row[j.x];
+  row[j.x] = j.codedFirst ? before : put;
+  return {k, int(p - symbols), r};
 }
 
 namespace {
@@ -152,8 +153,8 @@ inline void putPixels16(uint16_t* out, const uint32_t* index, const uint16_t* co
 // are short on camera footage (half of them under five pairs), so the last group of eight is
 // taken whole too, with the lanes past the end masked off. The 17-bit indices are assembled in
 // the registers; only the table look-ups are scalar (SSE2 has no gather).
-int sharingPairsSse2(const SharingPairs& j, int* y) {
-  int left = *y;
+SharingPairsDone sharingPairsSse2(const SharingPairs& j, const uint8_t* symbols, int pairs, int y) {
+  int left = y;
   int k = 0;
   const __m128i zero = _mm_setzero_si128();
   const __m128i seven = _mm_set1_epi16(7), fourteen = _mm_set1_epi16(14);
@@ -161,18 +162,19 @@ int sharingPairsSse2(const SharingPairs& j, int* y) {
   const __m128i five = _mm_set1_epi16(31);
   alignas(16) uint32_t index[16];
   bool skipFirst = j.codedFirst;
-  while (k < j.pairs) {
+  if (pairs <= 0) return {0, y};
+  for (;;) {
     int64_t bytes;
-    __builtin_memcpy(&bytes, j.symbols + k, 8);
+    __builtin_memcpy(&bytes, symbols + k, 8);
     const __m128i s = _mm_unpacklo_epi8(_mm_cvtsi64_si128(bytes), zero);
-    __m128i bad =
+    const __m128i extended =
         j.edge ? _mm_or_si128(_mm_cmpeq_epi16(s, zero), _mm_cmpeq_epi16(s, fourteen)) : zero;
     __m128i d = _mm_sub_epi16(s, seven);
     d = _mm_add_epi16(d, _mm_slli_si128(d, 2));
     d = _mm_add_epi16(d, _mm_slli_si128(d, 4));
     d = _mm_add_epi16(d, _mm_slli_si128(d, 8));
     const __m128i r = _mm_add_epi16(d, _mm_set1_epi16(static_cast<int16_t>(left)));
-    bad = _mm_or_si128(bad, _mm_or_si128(_mm_cmplt_epi16(r, low), _mm_cmpgt_epi16(r, high)));
+    const __m128i outside = _mm_or_si128(_mm_cmplt_epi16(r, low), _mm_cmpgt_epi16(r, high));
     const __m128i l = _mm_insert_epi16(_mm_slli_si128(r, 2), left, 0);
     const __m128i m = _mm_add_epi16(l, _mm_srai_epi16(_mm_sub_epi16(r, l), 1));
     // Columns in order: interpolated, coded, interpolated, ...; index = c12 << 5 | Y.
@@ -189,34 +191,53 @@ int sharingPairsSse2(const SharingPairs& j, int* y) {
     _mm_store_si128(reinterpret_cast<__m128i*>(index + 4), _mm_unpackhi_epi16(lo0, hi0));
     _mm_store_si128(reinterpret_cast<__m128i*>(index + 8), _mm_unpacklo_epi16(lo1, hi1));
     _mm_store_si128(reinterpret_cast<__m128i*>(index + 12), _mm_unpackhi_epi16(lo1, hi1));
-    const int rest = j.pairs - k;
-    unsigned stops = static_cast<unsigned>(_mm_movemask_epi8(bad));
-    // The lanes past the run, by a mask rather than a branch (whether a group is the run's last
-    // follows no pattern); bit 16 always set stands for "all eight". The lanes are counted by a
-    // minimum, which compiles to a conditional move (a conditional expression became a branch).
-    stops |= ~0u << (2 * std::min(rest, 8));
-    const int n = __builtin_ctz(stops) / 2;
+    const int rest = pairs - k;
+    const int lanes = std::min(rest, 8);
+    alignas(16) int16_t sums[8];
+    _mm_store_si128(reinterpret_cast<__m128i*>(sums), d);
     uint16_t* out = j.row + x0;
-    if (x0 + 16 <= j.width) {
-      putPixels16(out, index, j.colours, skipFirst, 2 * n);
-    } else {
-      // The first pixel goes to a scratch word when it is not to be written (without a
-      // branch: the loop below then always starts at the second).
-      uint16_t scratch;
-      *(skipFirst || n == 0 ? &scratch : out) = j.colours[index[0]];
-      for (int i = 1; i < 2 * n; ++i) out[i] = j.colours[index[i]];
+    const unsigned inRun = (1u << (2 * lanes)) - 1;
+    const unsigned extendedStops = static_cast<unsigned>(_mm_movemask_epi8(extended)) & inRun;
+    const unsigned rangeStops = static_cast<unsigned>(_mm_movemask_epi8(outside)) & inRun;
+    const auto write = [&](int n) {
+      if (x0 + 16 <= j.width) {
+        putPixels16(out, index, j.colours, skipFirst, 2 * n);
+      } else {
+        // The first pixel goes to a scratch word when it is not to be written (without a
+        // branch: the loop below then always starts at the second).
+        uint16_t scratch;
+        *(skipFirst || n == 0 ? &scratch : out) = j.colours[index[0]];
+        for (int i = 1; i < 2 * n; ++i) out[i] = j.colours[index[i]];
+      }
+    };
+    const auto stop = [&](unsigned stops) {
+      const int n = __builtin_ctz(stops) / 2;
+      write(n);
+      left += n ? sums[n - 1] : 0;
+      k += n;
+    };
+    // An extended step in the group is found from the symbols alone, before the luminances
+    // that depend on the run so far: that branch, the one taken now and then, is settled
+    // early. A luminance out of range (a damaged stream) is tested apart.
+    if (extendedStops != 0) [[unlikely]] {
+      stop(extendedStops | rangeStops);
+      break;
     }
+    if (rangeStops != 0) [[unlikely]] {
+      stop(rangeStops);
+      break;
+    }
+    // Otherwise the pairs written follow from the run's length alone, so that the walk's next
+    // symbols, the next group and the luminance after it wait only for the steps' sum, not for
+    // the compare mask; and the run's end, a branch no predictor foresees, is known as soon as
+    // the group starts.
+    write(lanes);
     skipFirst = false;
-    if (n) {
-      alignas(16) int16_t rights[8];
-      _mm_store_si128(reinterpret_cast<__m128i*>(rights), r);
-      left = rights[n - 1];
-    }
-    k += n;
-    if (n < 8) break;
+    left += sums[lanes - 1];
+    k += lanes;
+    if (rest <= 8) break;
   }
-  *y = left;
-  return k;
+  return {k, left};
 }
 
 #endif

@@ -14,14 +14,12 @@ namespace zov {
 // neighbours. Both take the colour difference of their group: c12[column] holds it in the low
 // 12 bits of the 17-bit luminance value (the caller keeps 16 entries of slack past the row).
 //
-// `y` is the running luminance with its bias of 64 (in 64..95), updated. With `edge` set,
-// symbols 0 and 14 begin an extended-range step, which the kernel leaves to its caller. Stops
-// before the first pair whose symbol does that or whose luminance leaves 64..95, and returns the
-// pairs written (at most `pairs`). May read up to seven symbols past symbols[pairs - 1] (the
-// decoder's symbol buffer keeps that slack) but never uses them.
+// `y` is the running luminance with its bias of 64 (in 64..95). With `edge` set, symbols 0 and
+// 14 begin an extended-range step, which the kernel leaves to its caller. Stops before the first
+// pair whose symbol does that or whose luminance leaves 64..95, and returns the pairs written
+// (at most `pairs`) and the luminance after them. May read up to seven symbols past
+// symbols[pairs - 1] (the decoder's symbol buffer keeps that slack) but never uses them.
 struct SharingPairs {
-  const uint8_t* symbols;
-  int pairs;
   int x;
   bool edge;
   const uint16_t* c12;
@@ -35,7 +33,15 @@ struct SharingPairs {
   // within it; the row is read and written only within [0, width).
   int width;
 };
-using SharingPairsFn = int (*)(const SharingPairs& job, int* y);
+// The pairs written and the running luminance after them. The symbols, the pairs and the
+// luminance go in and come out in registers: they are the walk's chain from run to run, which
+// a trip through memory (the job, an output pointer) would lengthen by a store and a load each.
+struct SharingPairsDone {
+  int pairs;
+  int y;
+};
+using SharingPairsFn = SharingPairsDone (*)(const SharingPairs& job, const uint8_t* symbols,
+                                            int pairs, int y);
 
 // The inside of an Entropy run in a row that carries colour difference (the coded columns are
 // the even ones): pairs of an interpolated pixel at column x + 2k (x odd) and a coded pixel at
@@ -44,13 +50,11 @@ using SharingPairsFn = int (*)(const SharingPairs& job, int* y);
 // any other coded pixel reads the Y step only. The interpolated pixel takes its left
 // neighbour's colour difference and the luminance halfway (rounded down) between its neighbours.
 //
-// `value` is the running value (running_value.h), updated. Stops before the first pair one of
-// whose symbols is 0 or 14 (an extended-range step or a doubled step: left to the caller, in
-// either code) or whose coded pixel leaves the range; returns the pairs written (at most `pairs`)
-// and the symbols they took in *used. Reads at most 3 * pairs symbols.
+// `value` is the running value (running_value.h). Stops before the first pair one of whose
+// symbols is 0 or 14 (an extended-range step or a doubled step: left to the caller, in either
+// code) or whose coded pixel leaves the range; returns the pairs written (at most `pairs`), the
+// symbols they took and the value after them. Reads at most 3 * pairs symbols.
 struct CarryingPairs {
-  const uint8_t* symbols;
-  int pairs;
   int x;
   int groupShift;           // 1 or 2
   uint32_t* chroma;         // the chroma store: colour differences of the running value, per group
@@ -58,7 +62,15 @@ struct CarryingPairs {
   uint16_t* row;            // the picture row
   bool codedFirst;          // as in SharingPairs
 };
-using CarryingPairsFn = int (*)(const CarryingPairs& job, uint32_t* value, int* used);
+// The pairs written, the symbols they took and the running value after them (in registers, as
+// for SharingPairsDone).
+struct CarryingPairsDone {
+  int pairs;
+  int used;
+  uint32_t value;
+};
+using CarryingPairsFn = CarryingPairsDone (*)(const CarryingPairs& job, const uint8_t* symbols,
+                                              int pairs, uint32_t value);
 
 struct DecoderKernels {
   SharingPairsFn sharingPairs;
@@ -66,8 +78,10 @@ struct DecoderKernels {
 };
 
 // The plain C++ references.
-int sharingPairsScalar(const SharingPairs& job, int* y);
-int carryingPairsScalar(const CarryingPairs& job, uint32_t* value, int* used);
+SharingPairsDone sharingPairsScalar(const SharingPairs& job, const uint8_t* symbols, int pairs,
+                                    int y);
+CarryingPairsDone carryingPairsScalar(const CarryingPairs& job, const uint8_t* symbols, int pairs,
+                                      uint32_t value);
 
 // The table for the given processor flags (references where a flag is missing).
 DecoderKernels decoderKernelsFor(unsigned cpuFlags);

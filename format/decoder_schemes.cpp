@@ -253,42 +253,47 @@ class YcWalk {
   // The pairs of an interpolated pixel at x + 2k and a coded one after it, inside an Entropy
   // run of a sharing row, through the kernel table; returns the pairs decoded (the kernel stops
   // where the pixel-by-pixel rules have something to say: extended steps, values out of range).
-  int sharedPairs(int x, int pairs, bool codedFirst, uint32_t& r) {
-    if (!c12Ready) {  // the store changed in a carrying row since the last sharing row
-      // The group's value in each of its 2 or 4 columns, one store of a fixed size (a size
-      // known only at run time would make every store a call of memcpy).
-      const int groups = ((w - 1) >> groupShift) + 1;
-      if (groupShift == 2) {
-        for (int g = 0; g < groups; ++g) {
-          const uint64_t v = (toYc(chroma[g]) & 0xFFF) * 0x0001000100010001u;
-          std::memcpy(c12 + 4 * g, &v, 8);
-        }
-      } else {
-        for (int g = 0; g < groups; ++g) {
-          const uint32_t v = (toYc(chroma[g]) & 0xFFF) * 0x00010001u;
-          std::memcpy(c12 + 2 * g, &v, 4);
-        }
+  void fillC12() {
+    if (c12Ready) return;  // the store changed in a carrying row since the last sharing row
+    // The group's value in each of its 2 or 4 columns, one store of a fixed size (a size
+    // known only at run time would make every store a call of memcpy).
+    const int groups = ((w - 1) >> groupShift) + 1;
+    if (groupShift == 2) {
+      for (int g = 0; g < groups; ++g) {
+        const uint64_t v = (toYc(chroma[g]) & 0xFFF) * 0x0001000100010001u;
+        std::memcpy(c12 + 4 * g, &v, 8);
       }
-      c12Ready = true;
+    } else {
+      for (int g = 0; g < groups; ++g) {
+        const uint32_t v = (toYc(chroma[g]) & 0xFFF) * 0x00010001u;
+        std::memcpy(c12 + 2 * g, &v, 4);
+      }
     }
-    const SharingPairs job{p, pairs, x, Edge, c12, colours, pic + rowIdx, codedFirst, w};
-    int y = yOf(r);
-    const int done = sharingPairs(job, &y);
+    c12Ready = true;
+  }
+
+  int sharedPairs(int x, int pairs, bool codedFirst, uint32_t& r) {
+    fillC12();
+    const SharingPairs job{x, Edge, c12, colours, pic + rowIdx, codedFirst, w};
+    const SharingPairsDone d = sharingPairs(job, p, pairs, yOf(r));
+    const int done = d.pairs;
     if (done == 0) return 0;
-    const uint8_t last = p[done - 1];
+    if constexpr (!Edge) {  // the extended-range code has no step states
+      const uint8_t last = p[done - 1];
+      st = (st & ~1u) | uint32_t(last == 0 || last == 14);
+    }
     p += done;
-    r = uint32_t(y) << 16 | chroma[(x + 2 * done - 1) >> groupShift];
-    st = (st & ~1u) | uint32_t(last == 0 || last == 14);
+    r = uint32_t(d.y) << 16 | chroma[(x + 2 * done - 1) >> groupShift];
     return done;
   }
 
   // The same in a carrying row (coded pixels in the even columns, x odd).
   int carriedPairs(int x, int pairs, bool codedFirst, uint32_t& r) {
-    const CarryingPairs job{p, pairs, x, groupShift, chroma, colours, pic + rowIdx, codedFirst};
-    int used = 0;
-    const int done = carryingPairs(job, &r, &used);
-    p += used;
-    return done;
+    const CarryingPairs job{x, groupShift, chroma, colours, pic + rowIdx, codedFirst};
+    const CarryingPairsDone d = carryingPairs(job, p, pairs, r);
+    p += d.used;
+    r = d.value;
+    return d.pairs;
   }
 
   // Decodes the Entropy run starting at x (and any Entropy run that directly continues it);
@@ -309,13 +314,31 @@ class YcWalk {
     };
     end = link(link(end));
     while (end < w && em[end] != 0) end += bm[end];
+    // With the extended-range code, the uncovered pixel after the run (the right neighbour of
+    // a last interpolated pixel) reads one Y step like a coded pixel of the run, and in
+    // carrying rows also its colour difference at a group start, so the kernels take it as one
+    // more pair: the pixel-by-pixel rules below then have nothing left at most runs' ends. In
+    // a sharing row that holds where the pixel's colour difference (its group's at a group
+    // start, otherwise that of the running value: the run's last coded pixel's, or what came
+    // before a run of one interpolated pixel) is its group's. One more pixel when the run ends
+    // with a coded one changes no count of pairs.
+    int follow = 0;
+    if constexpr (Edge && kind != RowKind::Own) {
+      const int at = end < w ? end : w - 1;
+      follow = int(end < w) & int(bm[at] == 0);
+      if constexpr (kind == RowKind::Sharing) {
+        fillC12();
+        const int start = (at & ((1 << groupShift) - 1)) == 0;
+        follow &= start | (int(at - 2 >= x) & int(c12[at] == c12[at >= 2 ? at - 2 : at]));
+      }
+    }
     if constexpr (kind != RowKind::Own) {
       // The kernel takes the run from its start, a coded pixel there standing as the second
       // pixel of a pair whose first is not written; what it leaves (an extended step, a value
       // out of range, the last interpolated pixel) goes pixel by pixel below.
       const bool codedFirst = ((x & 1) == 0) == oddRow;
       const int from = x - int(codedFirst);
-      const int pairs = (end - from) >> 1;
+      const int pairs = (end + follow - from) >> 1;
       int done = 0;
       if constexpr (kind == RowKind::Sharing) {
         if (err == 0) done = sharedPairs(from, pairs, codedFirst, r);
@@ -333,7 +356,7 @@ class YcWalk {
       }
       // After an extended step the kernel takes the run up again.
       if constexpr (kind != RowKind::Own) {
-        const int pairs = (end - x) >> 1;
+        const int pairs = (end + follow - x) >> 1;
         int done = 0;
         if constexpr (kind == RowKind::Sharing) {
           if (err == 0 && pairs > 0) done = sharedPairs(x, pairs, false, r);
@@ -415,7 +438,32 @@ class YcWalk {
       if (bm[x] == 0) {
         // An uncovered run: found eight map bytes at a time, then decoded without map tests.
         const int end = uncoveredEnd(bm, x, w);
-        for (; x < end; ++x) plainPixel<kind>(x, r);
+        if constexpr (kind == RowKind::Sharing) {
+          // The pixels' colour differences come from the chroma store (c12 holds their part of
+          // the look-up index per column) or, before the run's first group start, from the
+          // running value; so each pixel's look-up index is one OR, and the running value's
+          // luminance is the only chain from pixel to pixel. The stored colour differences and
+          // the running value's lie in range in any row that has not failed, so only the
+          // luminances are tested, all together at the run's end.
+          fillC12();
+          const int from = x, groupMask = (1 << groupShift) - 1;
+          uint32_t yr = r & ~kChromaMask, index = toChromaMajor(r & kChromaMask);
+          uint32_t any = 0, all = ~0u;
+          for (; x < end; ++x) {
+            const uint32_t take = 0u - uint32_t((x & groupMask) == 0);
+            index = (uint32_t(c12[x]) << 5 & take) | (index & ~take);
+            stepY(yr);
+            any |= yr;
+            all &= yr;
+            pic[rowIdx + x] = colours[index | (yr >> 16 & 31)];
+          }
+          err |= (any & 0xA00000) | (~all & 0x400000);  // every luminance byte reads 010xxxxx
+          const int last = x - 1;
+          const uint32_t takeLast = 0u - uint32_t(last >= from && (last & ~groupMask) >= from);
+          r = yr | (chroma[last >> groupShift] & takeLast) | (r & kChromaMask & ~takeLast);
+        } else {
+          for (; x < end; ++x) plainPixel<kind>(x, r);
+        }
       } else if (em[x] != 0) {
         x = entropyRun<kind>(x, r);
       } else {

@@ -18,19 +18,19 @@ bool pairsSame(unsigned flags) {
 
 // One job through the reference and through `f` on copies of the same row; compares the count,
 // the final luminance and every pixel of the row (also those the kernels must not touch).
-bool pairsOne(SharingPairsFn f, const SharingPairs& job, int y, std::string& why) {
+bool pairsOne(SharingPairsFn f, const SharingPairs& job, const uint8_t* symbols, int pairs, int y,
+              std::string& why) {
   std::vector<uint16_t> refRow(kRow, 0xBEEF), row(kRow, 0xBEEF);
   SharingPairs a = job, b = job;
   a.row = refRow.data();
   b.row = row.data();
-  int yRef = y, yGot = y;
-  const int nRef = sharingPairsScalar(a, &yRef);
-  const int n = f(b, &yGot);
-  if (n == nRef && yGot == yRef && row == refRow) return true;
-  why = "x " + std::to_string(job.x) + " pairs " + std::to_string(job.pairs) + " edge " +
+  const SharingPairsDone ref = sharingPairsScalar(a, symbols, pairs, y);
+  const SharingPairsDone got = f(b, symbols, pairs, y);
+  if (got.pairs == ref.pairs && got.y == ref.y && row == refRow) return true;
+  why = "x " + std::to_string(job.x) + " pairs " + std::to_string(pairs) + " edge " +
         std::to_string(job.edge) + " coded first " + std::to_string(job.codedFirst) + ": " +
-        std::to_string(n) + " pairs, luminance " + std::to_string(yGot) + ", reference " +
-        std::to_string(nRef) + " " + std::to_string(yRef);
+        std::to_string(got.pairs) + " pairs, luminance " + std::to_string(got.y) + ", reference " +
+        std::to_string(ref.pairs) + " " + std::to_string(ref.y);
   for (int i = 0; i < kRow; ++i)
     if (row[i] != refRow[i]) {
       why += ", first pixel apart at column " + std::to_string(i);
@@ -72,22 +72,25 @@ bool pairsCheck(unsigned flags, KernelInputs& in, std::string& why) {
   const ColourTables& t = colourTables(PixelKind::Rgb555);
   std::uniform_int_distribution<int> column(0, kRow - 2), luminance(64, 95), coin(0, 1);
   // Half the jobs start at a coded pixel (the first interpolated pixel left unwritten).
-  auto job = [&](const PairsInput& p, int x, int pairs, bool edge) {
+  auto job = [&](const PairsInput& p, int x, bool edge) {
     return SharingPairs{
-        p.symbols.data(),     pairs, x, edge, p.c12.data(), t.ycToRgbByChroma.data(), nullptr,
-        coin(in.random) == 1, kRow};
+        x, edge, p.c12.data(), t.ycToRgbByChroma.data(), nullptr, coin(in.random) == 1, kRow};
   };
   for (size_t at = 0; at + kRow < in.footageColours.size(); at += 997) {
     const PairsInput p = footageInput(in, at);
     const int x = column(in.random) | 1;
     const int pairs = std::min((kRow - x) / 2, int(at % 41));
-    if (!pairsOne(f, job(p, x, pairs, coin(in.random)), luminance(in.random), why)) return false;
+    if (!pairsOne(f, job(p, x, coin(in.random)), p.symbols.data(), pairs, luminance(in.random),
+                  why))
+      return false;
   }
   for (int n = 0; n < 20000; ++n) {
     const PairsInput p = randomInput(in);
     const int x = column(in.random);
     const int pairs = std::uniform_int_distribution<int>(0, (kRow - x) / 2)(in.random) >> (n % 4);
-    if (!pairsOne(f, job(p, x, pairs, coin(in.random)), luminance(in.random), why)) return false;
+    if (!pairsOne(f, job(p, x, coin(in.random)), p.symbols.data(), pairs, luminance(in.random),
+                  why))
+      return false;
   }
   return true;
 }
@@ -105,10 +108,10 @@ uint64_t pairsBench(unsigned flags, KernelInputs& in) {
       // Runs as long as they come on camera footage: a few pairs up to a few dozen.
       for (int x = 1; x + 64 < kRow; x += 48) {
         const int pairs = 2 + (x + pass) % 23;
-        SharingPairs j{p.symbols.data() + x / 2, pairs,      x,     true, p.c12.data(),
-                       t.ycToRgbByChroma.data(), row.data(), false, kRow};
-        int y = 80;
-        sink += uint64_t(f(j, &y)) + uint64_t(y);
+        const SharingPairs j{x,          true,  p.c12.data(), t.ycToRgbByChroma.data(),
+                             row.data(), false, kRow};
+        const SharingPairsDone d = f(j, p.symbols.data() + x / 2, pairs, 80);
+        sink += uint64_t(d.pairs) + uint64_t(d.y);
         ++calls;
       }
   if (sink == 1) std::printf(" ");
@@ -136,20 +139,18 @@ bool carryingCheck(unsigned flags, KernelInputs& in, std::string& why) {
     std::vector<uint16_t> refRow(kRow, 0xBEEF), row(kRow, 0xBEEF);
     std::vector<uint32_t> refStore(kRow / 2 + 2, 7), store(kRow / 2 + 2, 7);
     const int shift = 1 + n % 2;
-    CarryingPairs a{symbols.data(),           pairs,         x,         shift, refStore.data(),
-                    t.ycToRgbByChroma.data(), refRow.data(), n % 3 == 0};
+    CarryingPairs a{x, shift, refStore.data(), t.ycToRgbByChroma.data(), refRow.data(), n % 3 == 0};
     CarryingPairs b = a;
     b.chroma = store.data();
     b.row = row.data();
-    uint32_t vRef = start, v = start;
-    int usedRef = 0, used = 0;
-    const int kRef = carryingPairsScalar(a, &vRef, &usedRef);
-    const int k = f(b, &v, &used);
-    if (k != kRef || used != usedRef || v != vRef || row != refRow || store != refStore) {
+    const CarryingPairsDone ref = carryingPairsScalar(a, symbols.data(), pairs, start);
+    const CarryingPairsDone got = f(b, symbols.data(), pairs, start);
+    if (got.pairs != ref.pairs || got.used != ref.used || got.value != ref.value || row != refRow ||
+        store != refStore) {
       why = "x " + std::to_string(x) + " pairs " + std::to_string(pairs) + " group shift " +
             std::to_string(shift) + " coded first " + std::to_string(a.codedFirst) + ": " +
-            std::to_string(k) + " pairs, " + std::to_string(used) + " symbols, reference " +
-            std::to_string(kRef) + ", " + std::to_string(usedRef);
+            std::to_string(got.pairs) + " pairs, " + std::to_string(got.used) +
+            " symbols, reference " + std::to_string(ref.pairs) + ", " + std::to_string(ref.used);
       return false;
     }
   }
@@ -170,11 +171,9 @@ uint64_t carryingBench(unsigned flags, KernelInputs& in) {
       // The footage's luminance steps, read as the symbols of a 16:1:1 carrying row; runs as long
       // as they come on camera footage.
       for (int x = 1; x + 64 < kRow; x += 48) {
-        CarryingPairs j{p.symbols.data() + x / 4, 2 + (x + pass) % 23, x,    2, store.data(),
-                        t.ycToRgbByChroma.data(), row.data(),          false};
-        uint32_t v = 0x505050;
-        int used = 0;
-        sink += uint64_t(f(j, &v, &used)) + v;
+        const CarryingPairs j{x, 2, store.data(), t.ycToRgbByChroma.data(), row.data(), false};
+        const CarryingPairsDone d = f(j, p.symbols.data() + x / 4, 2 + (x + pass) % 23, 0x505050);
+        sink += uint64_t(d.pairs) + d.value;
         ++calls;
       }
   if (sink == 1) std::printf(" ");
