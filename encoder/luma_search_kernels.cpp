@@ -1083,6 +1083,255 @@ __attribute__((target("avx2"))) uint32_t voteCellAvx2(const VoteCellContext& ctx
   return best;
 }
 
+// AVX-512 (F, BW, VL): the same vote with the lane masks in mask registers. The cell's
+// sixteen-bit lanes stay in 256-bit registers; the distances take one 512-bit register in
+// lane order, so the walks of undone lanes write their answers straight into it.
+// (The masked forms of some intrinsics below, under a full mask, keep GCC from warning about
+// the undefined register its headers start the plain forms from.)
+#define ZOV_TARGET_AVX512 __attribute__((target("avx2,avx512f,avx512bw,avx512vl,popcnt")))
+
+struct CellLanes512 {
+  __m256i r, g, b, start;
+  __m256i parts[8];
+};
+
+// The answer for one chroma: lumas (sixteen-bit lanes), distances (zero where not done), and
+// the lanes done and left to the caller.
+struct Proposal512 {
+  __m256i y;
+  __m512i d;
+  __mmask16 done, undone;
+};
+
+ZOV_TARGET_AVX512 inline __m256i mulDiv512(__m256i x, __m256i magic, __m256i scale) {
+  return _mm256_sub_epi16(_mm256_mulhi_epu16(_mm256_mulhi_epu16(x, magic), scale),
+                          _mm256_set1_epi16(64));
+}
+
+// The distances of lanes `done` from their errors: the squares and their weighted sums fit
+// sixteen bits as 30 er^2 + 20 eb^2 and 59 eg^2, added in 32 bits.
+ZOV_TARGET_AVX512 inline __m512i distances512(__m256i er, __m256i eg, __m256i eb, __mmask16 done) {
+  const __m256i rb =
+      _mm256_add_epi16(_mm256_mullo_epi16(_mm256_mullo_epi16(er, er), _mm256_set1_epi16(30)),
+                       _mm256_mullo_epi16(_mm256_mullo_epi16(eb, eb), _mm256_set1_epi16(20)));
+  const __m256i gg = _mm256_mullo_epi16(_mm256_mullo_epi16(eg, eg), _mm256_set1_epi16(59));
+  return _mm512_maskz_add_epi32(done, _mm512_maskz_cvtepu16_epi32(0xFFFF, rb),
+                                _mm512_maskz_cvtepu16_epi32(0xFFFF, gg));
+}
+
+ZOV_TARGET_AVX512 inline Proposal512 proposalAvx512(const LumaRowModel& m, const CellLanes512& c,
+                                                    __mmask16 valid) {
+  const __m256i start = c.start;
+  const __m256i lo = _mm256_set1_epi16(m.lo), hi = _mm256_set1_epi16(m.hi);
+  const LumaRowModel::Stretch &up = m.upper, &down = m.lower;
+  // As in AVX2: lanes starting beyond the line take the stretch there (a lane of a row that is
+  // no line counts as above).
+  const __mmask16 above = _mm256_cmpgt_epi16_mask(start, hi);
+  const __mmask16 below = _mm256_mask_cmpgt_epi16_mask(__mmask16(~above), lo, start);
+  // Each lane's entry of the model's tables (0 the line, 1 the upper stretch, 2 the lower),
+  // read by word permutes from rows 0 and 1 (t01) and 2 and 3 (t23).
+  const __m256i entry = _mm256_mask_mov_epi16(_mm256_maskz_mov_epi16(above, _mm256_set1_epi16(1)),
+                                              below, _mm256_set1_epi16(2));
+  const __m256i t01 = _mm256_load_si256(reinterpret_cast<const __m256i*>(m.pick[0]));
+  const __m256i t23 = _mm256_load_si256(reinterpret_cast<const __m256i*>(m.pick[2]));
+  const __m256i three = _mm256_set1_epi16(3), eight = _mm256_set1_epi16(8);
+  const __m256i entry3 = _mm256_add_epi16(entry, three), entry8 = _mm256_add_epi16(entry, eight);
+  const __m256i x = _mm256_add_epi16(
+      _mm256_mask_mov_epi16(_mm256_mask_mov_epi16(c.parts[7], above, c.parts[up.active]), below,
+                            c.parts[down.active]),
+      _mm256_permutexvar_epi16(entry8, t23));
+  const __m256i magic = _mm256_permutexvar_epi16(entry, t01);
+  const __m256i scale = _mm256_permutexvar_epi16(entry3, t01);
+  const __m256i fall = mulDiv512(x, magic, scale);
+  const __m256i rise = mulDiv512(_mm256_sub_epi16(x, _mm256_set1_epi16(1)), magic, scale);
+  const __mmask16 moved = _mm256_cmpgt_epi16_mask(start, fall);
+  const __m256i from = _mm256_permutexvar_epi16(entry8, t01);
+  const __m256i to = _mm256_permutexvar_epi16(_mm256_add_epi16(entry8, three), t01);
+  __m256i y =
+      _mm256_mask_max_epi16(_mm256_min_epi16(_mm256_max_epi16(rise, start), to), moved, fall, from);
+  const __m256i first = _mm256_min_epi16(y, start), last = _mm256_max_epi16(y, start);
+  __mmask16 slowLow = _mm256_cmpgt_epi16_mask(_mm256_permutexvar_epi16(entry, t23), first);
+  __mmask16 slowHigh = _mm256_cmpgt_epi16_mask(last, _mm256_permutexvar_epi16(entry3, t23));
+  const __mmask16 atLo = _mm256_mask_cmpeq_epi16_mask(slowLow, first, lo);
+  const __mmask16 atHi = _mm256_mask_cmpeq_epi16_mask(slowHigh, last, hi);
+  {  // lanes at lo: on into the lower stretch where the luma below is closer
+    const __mmask16 belowLo =
+        _mm256_cmpgt_epi16_mask(c.parts[m.pick[1][6]], _mm256_set1_epi16(m.lowLimit));
+    const __mmask16 on = __mmask16(atLo & moved & ~belowLo);
+    const __m256i xs = _mm256_add_epi16(c.parts[down.active], _mm256_set1_epi16(down.bias));
+    const __m256i ys = _mm256_max_epi16(
+        mulDiv512(xs, _mm256_set1_epi16(down.magic), _mm256_set1_epi16(down.scale)),
+        _mm256_set1_epi16(down.from));
+    y = _mm256_mask_mov_epi16(y, on, ys);
+    slowLow = __mmask16((slowLow & ~(belowLo & atLo) & ~on) |
+                        _mm256_mask_cmpgt_epi16_mask(on, _mm256_set1_epi16(down.below), ys));
+  }
+  {  // lanes at hi, not having gone down: on into the upper stretch likewise
+    const __mmask16 aboveHi =
+        _mm256_cmpgt_epi16_mask(c.parts[m.pick[1][7]], _mm256_set1_epi16(m.highLimit));
+    const __mmask16 on = __mmask16(atHi & aboveHi & ~moved);
+    const __m256i xs =
+        _mm256_add_epi16(c.parts[up.active], _mm256_set1_epi16(int16_t(up.bias - 1)));
+    const __m256i ys = _mm256_min_epi16(
+        _mm256_max_epi16(mulDiv512(xs, _mm256_set1_epi16(up.magic), _mm256_set1_epi16(up.scale)),
+                         _mm256_add_epi16(hi, _mm256_set1_epi16(1))),
+        _mm256_set1_epi16(up.to));
+    y = _mm256_mask_mov_epi16(y, on, ys);
+    slowHigh = __mmask16((slowHigh & ~(atHi & ~aboveHi) & ~on) |
+                         _mm256_mask_cmpgt_epi16_mask(on, ys, _mm256_set1_epi16(up.above)));
+  }
+  const __mmask16 slow = __mmask16(slowLow | slowHigh);
+  const __m256i zero = _mm256_setzero_si256(), top = _mm256_set1_epi16(31);
+  Proposal512 p;
+  p.y = y;
+  p.done = __mmask16(valid & ~slow);
+  p.undone = __mmask16(valid & slow);
+  p.d = distances512(clampedError(c.r, y, m.r, zero, top), clampedError(c.g, y, m.g, zero, top),
+                     clampedError(c.b, y, m.b, zero, top), p.done);
+  return p;
+}
+
+// Lane u of `p` takes a walk's answer (the distance times 32 and the luma).
+ZOV_TARGET_AVX512 inline void setLane512(Proposal512& p, int u, uint32_t found) {
+  const __mmask16 at = __mmask16(1u << u);
+  p.d = _mm512_mask_set1_epi32(p.d, at, int(found >> 5));
+  p.y = _mm256_mask_set1_epi16(p.y, at, int16_t(found & 31));
+}
+
+// The next proposal: the chroma of the first pixel not yet proposed, whose pixels then all
+// leave `unproposed`.
+ZOV_TARGET_AVX512 inline uint32_t nextProposal512(__m256i chromas, const uint16_t* chromaOf,
+                                                  uint32_t& unproposed) {
+  const uint32_t chroma = chromaOf[__builtin_ctz(unproposed)];
+  unproposed &= ~unsigned(_mm256_cmpeq_epi16_mask(chromas, _mm256_set1_epi16(int16_t(chroma))));
+  return chroma;
+}
+
+ZOV_TARGET_AVX512 inline uint32_t sum512(__m512i d) {
+  const __m256i s = _mm256_add_epi32(_mm512_maskz_extracti64x4_epi64(0xFF, d, 0),
+                                     _mm512_maskz_extracti64x4_epi64(0xFF, d, 1));
+  __m128i h = _mm_add_epi32(_mm256_castsi256_si128(s), _mm256_extracti128_si256(s, 1));
+  h = _mm_add_epi32(h, _mm_shuffle_epi32(h, 0x4E));
+  h = _mm_add_epi32(h, _mm_shuffle_epi32(h, 0xB1));
+  return uint32_t(_mm_cvtsi128_si32(h));
+}
+
+ZOV_TARGET_AVX512 uint32_t voteCellAvx512(const VoteCellContext& ctx, const uint16_t* colours,
+                                          const uint32_t* ycs, int n, uint8_t* lumas) {
+  const __mmask16 valid = __mmask16(n >= 16 ? 0xFFFFu : (1u << n) - 1);
+  CellLanes512 c;
+  const __m256i five = _mm256_set1_epi16(31);
+  const __m256i v = _mm256_maskz_loadu_epi16(valid, colours);
+  c.r = _mm256_and_si256(_mm256_srli_epi16(v, 10), five);
+  c.g = _mm256_and_si256(_mm256_srli_epi16(v, 5), five);
+  c.b = _mm256_and_si256(v, five);
+  const __m512i yc = _mm512_maskz_loadu_epi32(valid, ycs);
+  c.start = _mm512_maskz_cvtepi32_epi16(
+      0xFFFF, _mm512_and_si512(_mm512_maskz_srli_epi32(0xFFFF, yc, 12), _mm512_set1_epi32(31)));
+  const __m256i chromas =
+      _mm512_maskz_cvtepi32_epi16(0xFFFF, _mm512_and_si512(yc, _mm512_set1_epi32(0xFFF)));
+  {
+    const __m256i r = _mm256_mullo_epi16(c.r, _mm256_set1_epi16(60));
+    const __m256i g = _mm256_mullo_epi16(c.g, _mm256_set1_epi16(118));
+    const __m256i b = _mm256_mullo_epi16(c.b, _mm256_set1_epi16(40));
+    c.parts[0] = _mm256_setzero_si256();
+    c.parts[1] = r;
+    c.parts[2] = g;
+    c.parts[3] = _mm256_add_epi16(r, g);
+    c.parts[4] = b;
+    c.parts[5] = _mm256_add_epi16(r, b);
+    c.parts[6] = _mm256_add_epi16(g, b);
+    c.parts[7] = _mm256_add_epi16(c.parts[3], b);
+  }
+  // The colours as the cache's keys (above the chroma's twelve bits), lane by lane.
+  alignas(64) uint32_t key[16];
+  _mm512_store_si512(key,
+                     _mm512_maskz_slli_epi32(0xFFFF, _mm512_maskz_cvtepu16_epi32(0xFFFF, v), 12));
+  alignas(32) uint16_t chromaOf[16];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(chromaOf), chromas);
+  alignas(64) uint32_t than[16];
+  uint64_t* const cache = ctx.cache;
+  const uint16_t* const rows = ctx.rows;
+  const uint32_t* const rgbToYc = ctx.rgbToYc;
+  const BestLumaInRowFn search = ctx.search;
+  // A lane left undone, walked through the cache, its answer put in its lanes of `p`.
+  auto walk = [&](Proposal512& p, uint32_t chroma, int u) {
+    const uint32_t found = lumaCacheSearchKey(cache, rows, rgbToYc, search, key[u] | chroma);
+    setLane512(p, u, found);
+    return found >> 5;
+  };
+  uint32_t unproposed = valid;
+  uint32_t best = nextProposal512(chromas, chromaOf, unproposed);
+  Proposal512 bp = proposalAvx512(ctx.models[best], c, valid);
+  for (uint32_t left = bp.undone; left; left &= left - 1) walk(bp, best, __builtin_ctz(left));
+  __m512i bestD = bp.d;
+  __m256i bestY = bp.y;
+  if (unproposed) {
+    uint32_t bestSum = sum512(bestD);
+    // Lanes whose best distance is above zero: only they can come closer (lanes from n on have
+    // zero distances). Counts below are doubled, as they are compared with n.
+    uint32_t open = _mm512_test_epi32_mask(bestD, bestD);
+    while (unproposed) {
+      // More than half of the pixels are matched exactly: no later proposal can win.
+      if (2 * __builtin_popcount(open) < n) break;
+      const uint32_t chroma = nextProposal512(chromas, chromaOf, unproposed);
+      Proposal512 p = proposalAvx512(ctx.models[chroma], c, valid);
+      int closer =
+          2 * __builtin_popcount(unsigned(_mm512_mask_cmpgt_epu32_mask(p.done, bestD, p.d)));
+      if (__builtin_expect(p.undone == 0, 1)) {
+        // Every lane is known: taken or not without a branch, as in AVX2.
+        const uint32_t whole = sum512(p.d);
+        const int take = int(closer > n) | (int(closer == n) & int(whole < bestSum));
+        const __mmask16 taken = __mmask16(-take);
+        best = take ? chroma : best;
+        bestSum = take ? whole : bestSum;
+        bestD = _mm512_mask_mov_epi32(bestD, taken, p.d);
+        bestY = _mm256_mask_mov_epi16(bestY, taken, p.y);
+        open = _mm512_test_epi32_mask(bestD, bestD);
+        continue;
+      }
+      int most = closer + 2 * __builtin_popcount(p.undone & open);
+      if (most < n) continue;
+      uint32_t sum = 0;
+      if (most == n) {
+        sum = sum512(p.d);
+        if (sum >= bestSum) continue;
+      }
+      _mm512_store_si512(than, bestD);
+      bool lost = false;
+      for (uint32_t hopeful = p.undone & open; hopeful; hopeful &= hopeful - 1) {
+        const int u = __builtin_ctz(hopeful);
+        const uint32_t d = walk(p, chroma, u);
+        sum += d;
+        most -= 2 * int(d >= than[u]);
+        if (most <= n && (most < n || sum >= bestSum)) {
+          lost = true;
+          break;
+        }
+      }
+      if (lost) continue;
+      closer = most;
+      for (uint32_t rest = p.undone & ~open; rest; rest &= rest - 1) {
+        sum += walk(p, chroma, __builtin_ctz(rest));
+        if (most == n && sum >= bestSum) {
+          lost = true;
+          break;
+        }
+      }
+      if (lost) continue;
+      sum = sum512(p.d);
+      if (closer < n || (closer == n && sum >= bestSum)) continue;
+      best = chroma;
+      bestSum = sum;
+      bestD = p.d;
+      bestY = p.y;
+      open = _mm512_test_epi32_mask(bestD, bestD);
+    }
+  }
+  _mm256_mask_cvtepi16_storeu_epi8(lumas, valid, bestY);
+  return best;
+}
+
 #endif
 
 }  // namespace
@@ -1106,6 +1355,7 @@ LumaSearchKernels lumaSearchKernelsFor(unsigned flags) {
     k.voteTally = voteTallyAvx2;
     k.voteCell = voteCellAvx2;
   }
+  if ((flags & kCpuAvx2) && (flags & kCpuAvx512)) k.voteCell = voteCellAvx512;
 #else
   (void)flags;
 #endif
