@@ -498,6 +498,10 @@ __attribute__((target("avx2"))) inline uint32_t laneBits(__m256i mask) {
 struct CellLanes {
   __m256i r, g, b, start, weighted, valid;
   __m256i parts[8];
+  // Constants the proposals use (64, 1 and 31 in every lane), kept as values: with the
+  // registers all taken, the compiler would otherwise build each again for every proposal from
+  // a general register (two vector operations) where a reload costs none.
+  __m256i bias, one, top;
 };
 
 // The parts of `l` from its components.
@@ -513,6 +517,10 @@ __attribute__((target("avx2"))) inline void setParts(CellLanes& l) {
   l.parts[5] = _mm256_add_epi16(r, b);
   l.parts[6] = _mm256_add_epi16(g, b);
   l.parts[7] = _mm256_add_epi16(l.parts[3], b);
+  l.bias = _mm256_set1_epi16(64);
+  l.one = _mm256_set1_epi16(1);
+  l.top = _mm256_set1_epi16(31);
+  __asm__("" : "+x"(l.bias), "+x"(l.one), "+x"(l.top));
 }
 
 // The answer for one chroma. 32-bit values come in two registers whose lanes are the cell's
@@ -569,13 +577,11 @@ __attribute__((target("avx2"))) inline ProposalLanes proposalAvx2(const LumaRowM
                        _mm256_shuffle_epi8(pickTable(m, 3), entry));
   const __m256i magic = _mm256_shuffle_epi8(quotient, entry);
   const __m256i scale = _mm256_shuffle_epi8(quotient, second);
-  const __m256i bias = _mm256_set1_epi16(64);
+  const __m256i bias = c.bias;
   const __m256i fall =
       _mm256_sub_epi16(_mm256_mulhi_epu16(_mm256_mulhi_epu16(x, magic), scale), bias);
   const __m256i rise = _mm256_sub_epi16(
-      _mm256_mulhi_epu16(_mm256_mulhi_epu16(_mm256_sub_epi16(x, _mm256_set1_epi16(1)), magic),
-                         scale),
-      bias);
+      _mm256_mulhi_epu16(_mm256_mulhi_epu16(_mm256_sub_epi16(x, c.one), magic), scale), bias);
   const __m256i zero = _mm256_setzero_si256();
   const __m256i moved = _mm256_cmpgt_epi16(start, fall);
   const __m256i from = _mm256_shuffle_epi8(limits, entry), to = _mm256_shuffle_epi8(limits, second);
@@ -613,14 +619,14 @@ __attribute__((target("avx2"))) inline ProposalLanes proposalAvx2(const LumaRowM
     const __m256i aboveHi =
         _mm256_cmpgt_epi16(c.parts[m.pick[1][7]], _mm256_set1_epi16(m.highLimit));
     const __m256i on = _mm256_andnot_si256(moved, _mm256_and_si256(atHi, aboveHi));
-    const __m256i xs = _mm256_sub_epi16(
-        _mm256_add_epi16(c.parts[up.active], _mm256_set1_epi16(up.bias)), _mm256_set1_epi16(1));
+    const __m256i xs =
+        _mm256_sub_epi16(_mm256_add_epi16(c.parts[up.active], _mm256_set1_epi16(up.bias)), c.one);
     const __m256i ys = _mm256_min_epi16(
         _mm256_max_epi16(
             _mm256_sub_epi16(_mm256_mulhi_epu16(_mm256_mulhi_epu16(xs, _mm256_set1_epi16(up.magic)),
                                                 _mm256_set1_epi16(up.scale)),
                              bias),
-            _mm256_add_epi16(hi, _mm256_set1_epi16(1))),
+            _mm256_add_epi16(hi, c.one)),
         _mm256_set1_epi16(up.to));
     y = _mm256_blendv_epi8(y, ys, on);
     slowHigh = _mm256_blendv_epi8(_mm256_andnot_si256(_mm256_andnot_si256(aboveHi, atHi), slowHigh),
@@ -628,7 +634,7 @@ __attribute__((target("avx2"))) inline ProposalLanes proposalAvx2(const LumaRowM
   }
   const __m256i slow = _mm256_or_si256(slowLow, slowHigh);
   // Beyond the line the components are clamped.
-  const __m256i top = _mm256_set1_epi16(31);
+  const __m256i top = c.top;
   const __m256i er = clampedError(r, y, m.r, zero, top);
   const __m256i eg = clampedError(g, y, m.g, zero, top);
   const __m256i eb = clampedError(b, y, m.b, zero, top);
