@@ -502,6 +502,7 @@ struct CellLanes {
   // registers all taken, the compiler would otherwise build each again for every proposal from
   // a general register (two vector operations) where a reload costs none.
   __m256i bias, one, top;
+  __m256i fifteen, ten;  // (kept as values too, else multiplications become shifts and adds)
 };
 
 // The parts of `l` from its components.
@@ -520,17 +521,18 @@ __attribute__((target("avx2"))) inline void setParts(CellLanes& l) {
   l.bias = _mm256_set1_epi16(64);
   l.one = _mm256_set1_epi16(1);
   l.top = _mm256_set1_epi16(31);
-  __asm__("" : "+x"(l.bias), "+x"(l.one), "+x"(l.top));
+  l.fifteen = _mm256_set1_epi16(15);
+  l.ten = _mm256_set1_epi16(10);
+  __asm__("" : "+x"(l.bias), "+x"(l.one), "+x"(l.top), "+x"(l.fifteen), "+x"(l.ten));
 }
 
 // The answer for one chroma. 32-bit values come in two registers whose lanes are the cell's
 // lanes 0-3 and 8-11 (`low`) and 4-7 and 12-15 (`high`), as unpacking leaves them: stored one
 // after the other, lane u sits at slot(u) (bits 2 and 3 swapped).
 struct ProposalLanes {
-  __m256i y;                  // the best lumas, sixteen-bit lanes in order
-  __m256i dLow, dHigh;        // distances, zero where not done
-  __m256i done, undone;       // lanes done and left to the caller, sixteen-bit lanes in order
-  __m256i doneLow, doneHigh;  // lanes done, by slot
+  __m256i y;             // the best lumas, sixteen-bit lanes in order
+  __m256i dLow, dHigh;   // distances, zero where not done
+  __m256i done, undone;  // lanes done and left to the caller, sixteen-bit lanes in order
 };
 
 inline int slot(int u) {
@@ -644,12 +646,16 @@ __attribute__((target("avx2"))) inline ProposalLanes proposalAvx2(const LumaRowM
   p.done = done;
   p.undone = _mm256_and_si256(slow, c.valid);
   p.y = y;
-  p.doneLow = _mm256_unpacklo_epi16(done, done);
-  p.doneHigh = _mm256_unpackhi_epi16(done, done);
-  p.dLow = _mm256_and_si256(
-      p.doneLow, pairDistancesAvx2(_mm256_unpacklo_epi16(er, eg), _mm256_unpacklo_epi16(eb, zero)));
-  p.dHigh = _mm256_and_si256(p.doneHigh, pairDistancesAvx2(_mm256_unpackhi_epi16(er, eg),
-                                                           _mm256_unpackhi_epi16(eb, zero)));
+  // 30 er^2 + 59 eg^2 + 20 eb^2 = 2 (15 er^2 + 10 eb^2) + 59 eg^2: the squares and the first
+  // part fit a signed sixteen-bit lane (at most 961 and 24025), so one multiply-add of each pair
+  // gives the distance; lanes not done are zero.
+  const __m256i sr = _mm256_mullo_epi16(er, er), sb = _mm256_mullo_epi16(eb, eb);
+  const __m256i rb = _mm256_and_si256(
+      done, _mm256_add_epi16(_mm256_mullo_epi16(sr, c.fifteen), _mm256_mullo_epi16(sb, c.ten)));
+  const __m256i gg = _mm256_and_si256(done, _mm256_mullo_epi16(eg, eg));
+  const __m256i weights = _mm256_set1_epi32(2 | 59 << 16);
+  p.dLow = _mm256_madd_epi16(_mm256_unpacklo_epi16(rb, gg), weights);
+  p.dHigh = _mm256_madd_epi16(_mm256_unpackhi_epi16(rb, gg), weights);
   return p;
 }
 
@@ -673,7 +679,9 @@ __attribute__((target("avx2"))) uint32_t lumaDistancesAvx2(const LumaRowModel& m
                                                            const uint32_t* than, uint8_t* lumas,
                                                            uint32_t* distances, VoteTally* tally) {
   const ProposalLanes p = proposalAvx2(m, cellLanesAvx2(c));
-  const __m256i dLow = p.dLow, dHigh = p.dHigh, doneLow = p.doneLow, doneHigh = p.doneHigh;
+  const __m256i dLow = p.dLow, dHigh = p.dHigh;
+  const __m256i doneLow = _mm256_unpacklo_epi16(p.done, p.done);
+  const __m256i doneHigh = _mm256_unpackhi_epi16(p.done, p.done);
   const __m256i undone = p.undone, y = p.y;
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(distances),
                       _mm256_permute2x128_si256(dLow, dHigh, 0x20));
