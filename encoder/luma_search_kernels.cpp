@@ -1002,6 +1002,7 @@ __attribute__((target("avx2"))) uint32_t voteCellAvx2(const VoteCellContext& ctx
   // The best's distances and lumas in registers.
   __m256i bestLow = bp.dLow, bestHigh = bp.dHigh, bestY = bp.y;
   if (unproposed) {
+    uint32_t bestSum = sumOf(bestLow, bestHigh);
     // Lanes whose best distance is above zero: only they can come closer (lanes from n on have
     // zero distances). The counts are taken on masks of two bits per lane, so they come out
     // doubled, as they are compared with n.
@@ -1019,13 +1020,12 @@ __attribute__((target("avx2"))) uint32_t voteCellAvx2(const VoteCellContext& ctx
       const uint32_t undone = unsigned(_mm256_movemask_epi8(p.undone));
       if (__builtin_expect(undone == 0, 1)) {
         // Every lane is known: the proposal is taken or not without a branch (whether it wins
-        // follows the footage and is as good as random). The sums decide only at exactly half
-        // (one proposal in thirteen on camera footage), so they are summed only then.
-        int take = int(closer > n);
-        if (__builtin_expect(closer == n, 0))
-          take = int(sumOf(p.dLow, p.dHigh) < sumOf(bestLow, bestHigh));
+        // follows the footage and is as good as random).
+        const uint32_t whole = sumOf(p.dLow, p.dHigh);
+        const int take = int(closer > n) | (int(closer == n) & int(whole < bestSum));
         const __m256i taken = _mm256_set1_epi32(-take);
         best = take ? chroma : best;
+        bestSum = take ? whole : bestSum;
         bestLow = _mm256_blendv_epi8(bestLow, p.dLow, taken);
         bestHigh = _mm256_blendv_epi8(bestHigh, p.dHigh, taken);
         bestY = _mm256_blendv_epi8(bestY, p.y, taken);
@@ -1034,7 +1034,6 @@ __attribute__((target("avx2"))) uint32_t voteCellAvx2(const VoteCellContext& ctx
       }
       int most = closer + __builtin_popcount(undone & open);
       if (most < n) continue;
-      const uint32_t bestSum = sumOf(bestLow, bestHigh);
       // The sum decides only at exactly half; until the end `sum` is a part of it (the
       // distances are never negative), enough to drop a proposal.
       uint32_t sum = 0;
@@ -1080,6 +1079,7 @@ __attribute__((target("avx2"))) uint32_t voteCellAvx2(const VoteCellContext& ctx
       sum = sumOf(p.dLow, p.dHigh);
       if (closer < n || (closer == n && sum >= bestSum)) continue;
       best = chroma;
+      bestSum = sum;
       bestLow = p.dLow;
       bestHigh = p.dHigh;
       bestY = p.y;
