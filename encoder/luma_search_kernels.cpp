@@ -315,6 +315,13 @@ void buildLumaRowModels(const uint16_t* rows, LumaRowModel* models) {
     }
     m.pick[1][6] = int16_t((m.lowR ? 1 : 0) | (m.lowG ? 2 : 0) | (m.lowB ? 4 : 0));
     m.pick[1][7] = int16_t((m.highR ? 1 : 0) | (m.highG ? 2 : 0) | (m.highB ? 4 : 0));
+    m.pick[kPickR[0]][kPickR[1]] = m.r;
+    m.pick[kPickG[0]][kPickG[1]] = m.g;
+    m.pick[kPickB[0]][kPickB[1]] = m.b;
+    m.pick[kPickLowLimit[0]][kPickLowLimit[1]] = m.lowLimit;
+    m.pick[kPickHighLimit[0]][kPickHighLimit[1]] = m.highLimit;
+    m.pick[kPickUpperActive[0]][kPickUpperActive[1]] = m.upper.active;
+    m.pick[kPickLowerActive[0]][kPickLowerActive[1]] = m.lower.active;
     models[k] = m;
   }
 }
@@ -555,10 +562,13 @@ __attribute__((target("avx2"))) inline __m256i clampedError(__m256i v, __m256i y
 __attribute__((target("avx2"))) inline ProposalLanes proposalAvx2(const LumaRowModel& m,
                                                                   const CellLanes& c) {
   const __m256i r = c.r, g = c.g, b = c.b, start = c.start;
-  const __m256i lo = _mm256_set1_epi16(m.lo), hi = _mm256_set1_epi16(m.hi);
+  // Everything is read from the model's first cache line, pick (see kPick*).
+  const auto field = [&m](const int(&at)[2]) { return m.pick[at[0]][at[1]]; };
+  const __m256i lo = _mm256_set1_epi16(m.pick[1][0]), hi = _mm256_set1_epi16(m.pick[1][3]);
   // Lanes starting beyond the line take the stretch there (where there is none, or where the
   // start lies beyond the stretch too, the bounds below leave them to the caller).
-  const LumaRowModel::Stretch &up = m.upper, &down = m.lower;
+  // The stretches' fields: entry 1 of the tables is the upper's, entry 2 the lower's.
+  const int upActive = field(kPickUpperActive), downActive = field(kPickLowerActive);
   // (A lane of a row that is no line counts as above: that row has no stretches.)
   const __m256i above = _mm256_cmpgt_epi16(start, hi);
   const __m256i below = _mm256_andnot_si256(above, _mm256_cmpgt_epi16(lo, start));
@@ -574,8 +584,8 @@ __attribute__((target("avx2"))) inline ProposalLanes proposalAvx2(const LumaRowM
   // the two quotients floor((2 S + 109) / 218) and ceil((2 S - 109) / 218) =
   // floor((2 S + 108) / 218) are the same number.
   const __m256i x =
-      _mm256_add_epi16(_mm256_blendv_epi8(_mm256_blendv_epi8(c.parts[7], c.parts[up.active], above),
-                                          c.parts[down.active], below),
+      _mm256_add_epi16(_mm256_blendv_epi8(_mm256_blendv_epi8(c.parts[7], c.parts[upActive], above),
+                                          c.parts[downActive], below),
                        _mm256_shuffle_epi8(pickTable(m, 3), entry));
   const __m256i magic = _mm256_shuffle_epi8(quotient, entry);
   const __m256i scale = _mm256_shuffle_epi8(quotient, second);
@@ -605,41 +615,42 @@ __attribute__((target("avx2"))) inline ProposalLanes proposalAvx2(const LumaRowM
   const __m256i atHi = _mm256_and_si256(slowHigh, _mm256_cmpeq_epi16(last, hi));
   {  // lanes at lo
     const __m256i belowLo =
-        _mm256_cmpgt_epi16(c.parts[m.pick[1][6]], _mm256_set1_epi16(m.lowLimit));
+        _mm256_cmpgt_epi16(c.parts[m.pick[1][6]], _mm256_set1_epi16(field(kPickLowLimit)));
     const __m256i on = _mm256_andnot_si256(belowLo, _mm256_and_si256(atLo, moved));
-    const __m256i xs = _mm256_add_epi16(c.parts[down.active], _mm256_set1_epi16(down.bias));
+    const __m256i xs = _mm256_add_epi16(c.parts[downActive], _mm256_set1_epi16(m.pick[3][2]));
     const __m256i ys = _mm256_max_epi16(
-        _mm256_sub_epi16(_mm256_mulhi_epu16(_mm256_mulhi_epu16(xs, _mm256_set1_epi16(down.magic)),
-                                            _mm256_set1_epi16(down.scale)),
+        _mm256_sub_epi16(_mm256_mulhi_epu16(_mm256_mulhi_epu16(xs, _mm256_set1_epi16(m.pick[0][2])),
+                                            _mm256_set1_epi16(m.pick[0][5])),
                          bias),
-        _mm256_set1_epi16(down.from));
+        _mm256_set1_epi16(m.pick[1][2]));
     y = _mm256_blendv_epi8(y, ys, on);
     slowLow = _mm256_blendv_epi8(_mm256_andnot_si256(_mm256_and_si256(belowLo, atLo), slowLow),
-                                 _mm256_cmpgt_epi16(_mm256_set1_epi16(down.below), ys), on);
+                                 _mm256_cmpgt_epi16(_mm256_set1_epi16(m.pick[2][2]), ys), on);
   }
   {  // lanes at hi
     const __m256i aboveHi =
-        _mm256_cmpgt_epi16(c.parts[m.pick[1][7]], _mm256_set1_epi16(m.highLimit));
+        _mm256_cmpgt_epi16(c.parts[m.pick[1][7]], _mm256_set1_epi16(field(kPickHighLimit)));
     const __m256i on = _mm256_andnot_si256(moved, _mm256_and_si256(atHi, aboveHi));
-    const __m256i xs =
-        _mm256_sub_epi16(_mm256_add_epi16(c.parts[up.active], _mm256_set1_epi16(up.bias)), c.one);
+    const __m256i xs = _mm256_sub_epi16(
+        _mm256_add_epi16(c.parts[upActive], _mm256_set1_epi16(m.pick[3][1])), c.one);
     const __m256i ys = _mm256_min_epi16(
         _mm256_max_epi16(
-            _mm256_sub_epi16(_mm256_mulhi_epu16(_mm256_mulhi_epu16(xs, _mm256_set1_epi16(up.magic)),
-                                                _mm256_set1_epi16(up.scale)),
-                             bias),
+            _mm256_sub_epi16(
+                _mm256_mulhi_epu16(_mm256_mulhi_epu16(xs, _mm256_set1_epi16(m.pick[0][1])),
+                                   _mm256_set1_epi16(m.pick[0][4])),
+                bias),
             _mm256_add_epi16(hi, c.one)),
-        _mm256_set1_epi16(up.to));
+        _mm256_set1_epi16(m.pick[1][4]));
     y = _mm256_blendv_epi8(y, ys, on);
     slowHigh = _mm256_blendv_epi8(_mm256_andnot_si256(_mm256_andnot_si256(aboveHi, atHi), slowHigh),
-                                  _mm256_cmpgt_epi16(ys, _mm256_set1_epi16(up.above)), on);
+                                  _mm256_cmpgt_epi16(ys, _mm256_set1_epi16(m.pick[2][4])), on);
   }
   const __m256i slow = _mm256_or_si256(slowLow, slowHigh);
   // Beyond the line the components are clamped.
   const __m256i top = c.top;
-  const __m256i er = clampedError(r, y, m.r, zero, top);
-  const __m256i eg = clampedError(g, y, m.g, zero, top);
-  const __m256i eb = clampedError(b, y, m.b, zero, top);
+  const __m256i er = clampedError(r, y, field(kPickR), zero, top);
+  const __m256i eg = clampedError(g, y, field(kPickG), zero, top);
+  const __m256i eb = clampedError(b, y, field(kPickB), zero, top);
   // The lanes done: below the count and on the line; the others are the caller's.
   ProposalLanes p;
   const __m256i done = _mm256_andnot_si256(slow, c.valid);
