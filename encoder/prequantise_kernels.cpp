@@ -147,13 +147,14 @@ inline void lumaLineBlocks(const LumaLineJob& job, Block block) {
   for (; x + 16 <= blocksEnd; x += 16) {
     int taken = 0;
     if (Extended || !doubled) {
-      j.wanted[x > 0 ? x - 1 : 0] = uint8_t(pred);
       const __m128i cur = _mm_loadu_si128(reinterpret_cast<const __m128i*>(j.wanted + x));
-      // Pixel 0 stands for itself (the step into pixel 1 is from its luma).
-      taken = x == 0 ? takenAsWanted<Extended>(j, x, cur, _mm_slli_si128(cur, 1)) | 1
-                     : takenAsWanted<Extended>(
-                           j, x, cur,
-                           _mm_loadu_si128(reinterpret_cast<const __m128i*>(j.wanted + x - 1)));
+      // Each lane's luma before it: the block shifted by one, the luma before the block in
+      // lane 0 (put in the register: stored beside the block and read back with it, it waited
+      // for the store on every block). Pixel 0 stands for itself (the step into pixel 1 is from
+      // its luma).
+      const __m128i before =
+          _mm_or_si128(_mm_slli_si128(cur, 1), _mm_cvtsi32_si128(x > 0 ? pred & 0xFF : 0));
+      taken = takenAsWanted<Extended>(j, x, cur, before) | (x == 0 ? 1 : 0);
     }
     // The lanes before the first that is not taken are done.
     const int done = __builtin_ctz(~unsigned(taken) | 0x10000u);
