@@ -315,6 +315,13 @@ void buildLumaRowModels(const uint16_t* rows, LumaRowModel* models) {
     }
     m.pick[1][6] = int16_t((m.lowR ? 1 : 0) | (m.lowG ? 2 : 0) | (m.lowB ? 4 : 0));
     m.pick[1][7] = int16_t((m.highR ? 1 : 0) | (m.highG ? 2 : 0) | (m.highB ? 4 : 0));
+    m.pick[kPickR[0]][kPickR[1]] = m.r;
+    m.pick[kPickG[0]][kPickG[1]] = m.g;
+    m.pick[kPickB[0]][kPickB[1]] = m.b;
+    m.pick[kPickLowLimit[0]][kPickLowLimit[1]] = m.lowLimit;
+    m.pick[kPickHighLimit[0]][kPickHighLimit[1]] = m.highLimit;
+    m.pick[kPickUpperActive[0]][kPickUpperActive[1]] = m.upper.active;
+    m.pick[kPickLowerActive[0]][kPickLowerActive[1]] = m.lower.active;
     models[k] = m;
   }
 }
@@ -498,6 +505,11 @@ __attribute__((target("avx2"))) inline uint32_t laneBits(__m256i mask) {
 struct CellLanes {
   __m256i r, g, b, start, weighted, valid;
   __m256i parts[8];
+  // Constants the proposals use (64, 1 and 31 in every lane), kept as values: with the
+  // registers all taken, the compiler would otherwise build each again for every proposal from
+  // a general register (two vector operations) where a reload costs none.
+  __m256i bias, one, top;
+  __m256i fifteen, ten;  // (kept as values too, else multiplications become shifts and adds)
 };
 
 // The parts of `l` from its components.
@@ -513,16 +525,21 @@ __attribute__((target("avx2"))) inline void setParts(CellLanes& l) {
   l.parts[5] = _mm256_add_epi16(r, b);
   l.parts[6] = _mm256_add_epi16(g, b);
   l.parts[7] = _mm256_add_epi16(l.parts[3], b);
+  l.bias = _mm256_set1_epi16(64);
+  l.one = _mm256_set1_epi16(1);
+  l.top = _mm256_set1_epi16(31);
+  l.fifteen = _mm256_set1_epi16(15);
+  l.ten = _mm256_set1_epi16(10);
+  __asm__("" : "+x"(l.bias), "+x"(l.one), "+x"(l.top), "+x"(l.fifteen), "+x"(l.ten));
 }
 
 // The answer for one chroma. 32-bit values come in two registers whose lanes are the cell's
 // lanes 0-3 and 8-11 (`low`) and 4-7 and 12-15 (`high`), as unpacking leaves them: stored one
 // after the other, lane u sits at slot(u) (bits 2 and 3 swapped).
 struct ProposalLanes {
-  __m256i y;                  // the best lumas, sixteen-bit lanes in order
-  __m256i dLow, dHigh;        // distances, zero where not done
-  __m256i done, undone;       // lanes done and left to the caller, sixteen-bit lanes in order
-  __m256i doneLow, doneHigh;  // lanes done, by slot
+  __m256i y;             // the best lumas, sixteen-bit lanes in order
+  __m256i dLow, dHigh;   // distances, zero where not done
+  __m256i done, undone;  // lanes done and left to the caller, sixteen-bit lanes in order
 };
 
 inline int slot(int u) {
@@ -545,10 +562,13 @@ __attribute__((target("avx2"))) inline __m256i clampedError(__m256i v, __m256i y
 __attribute__((target("avx2"))) inline ProposalLanes proposalAvx2(const LumaRowModel& m,
                                                                   const CellLanes& c) {
   const __m256i r = c.r, g = c.g, b = c.b, start = c.start;
-  const __m256i lo = _mm256_set1_epi16(m.lo), hi = _mm256_set1_epi16(m.hi);
+  // Everything is read from the model's first cache line, pick (see kPick*).
+  const auto field = [&m](const int(&at)[2]) { return m.pick[at[0]][at[1]]; };
+  const __m256i lo = _mm256_set1_epi16(m.pick[1][0]), hi = _mm256_set1_epi16(m.pick[1][3]);
   // Lanes starting beyond the line take the stretch there (where there is none, or where the
   // start lies beyond the stretch too, the bounds below leave them to the caller).
-  const LumaRowModel::Stretch &up = m.upper, &down = m.lower;
+  // The stretches' fields: entry 1 of the tables is the upper's, entry 2 the lower's.
+  const int upActive = field(kPickUpperActive), downActive = field(kPickLowerActive);
   // (A lane of a row that is no line counts as above: that row has no stretches.)
   const __m256i above = _mm256_cmpgt_epi16(start, hi);
   const __m256i below = _mm256_andnot_si256(above, _mm256_cmpgt_epi16(lo, start));
@@ -564,18 +584,16 @@ __attribute__((target("avx2"))) inline ProposalLanes proposalAvx2(const LumaRowM
   // the two quotients floor((2 S + 109) / 218) and ceil((2 S - 109) / 218) =
   // floor((2 S + 108) / 218) are the same number.
   const __m256i x =
-      _mm256_add_epi16(_mm256_blendv_epi8(_mm256_blendv_epi8(c.parts[7], c.parts[up.active], above),
-                                          c.parts[down.active], below),
+      _mm256_add_epi16(_mm256_blendv_epi8(_mm256_blendv_epi8(c.parts[7], c.parts[upActive], above),
+                                          c.parts[downActive], below),
                        _mm256_shuffle_epi8(pickTable(m, 3), entry));
   const __m256i magic = _mm256_shuffle_epi8(quotient, entry);
   const __m256i scale = _mm256_shuffle_epi8(quotient, second);
-  const __m256i bias = _mm256_set1_epi16(64);
+  const __m256i bias = c.bias;
   const __m256i fall =
       _mm256_sub_epi16(_mm256_mulhi_epu16(_mm256_mulhi_epu16(x, magic), scale), bias);
   const __m256i rise = _mm256_sub_epi16(
-      _mm256_mulhi_epu16(_mm256_mulhi_epu16(_mm256_sub_epi16(x, _mm256_set1_epi16(1)), magic),
-                         scale),
-      bias);
+      _mm256_mulhi_epu16(_mm256_mulhi_epu16(_mm256_sub_epi16(x, c.one), magic), scale), bias);
   const __m256i zero = _mm256_setzero_si256();
   const __m256i moved = _mm256_cmpgt_epi16(start, fall);
   const __m256i from = _mm256_shuffle_epi8(limits, entry), to = _mm256_shuffle_epi8(limits, second);
@@ -597,53 +615,58 @@ __attribute__((target("avx2"))) inline ProposalLanes proposalAvx2(const LumaRowM
   const __m256i atHi = _mm256_and_si256(slowHigh, _mm256_cmpeq_epi16(last, hi));
   {  // lanes at lo
     const __m256i belowLo =
-        _mm256_cmpgt_epi16(c.parts[m.pick[1][6]], _mm256_set1_epi16(m.lowLimit));
+        _mm256_cmpgt_epi16(c.parts[m.pick[1][6]], _mm256_set1_epi16(field(kPickLowLimit)));
     const __m256i on = _mm256_andnot_si256(belowLo, _mm256_and_si256(atLo, moved));
-    const __m256i xs = _mm256_add_epi16(c.parts[down.active], _mm256_set1_epi16(down.bias));
+    const __m256i xs = _mm256_add_epi16(c.parts[downActive], _mm256_set1_epi16(m.pick[3][2]));
     const __m256i ys = _mm256_max_epi16(
-        _mm256_sub_epi16(_mm256_mulhi_epu16(_mm256_mulhi_epu16(xs, _mm256_set1_epi16(down.magic)),
-                                            _mm256_set1_epi16(down.scale)),
+        _mm256_sub_epi16(_mm256_mulhi_epu16(_mm256_mulhi_epu16(xs, _mm256_set1_epi16(m.pick[0][2])),
+                                            _mm256_set1_epi16(m.pick[0][5])),
                          bias),
-        _mm256_set1_epi16(down.from));
+        _mm256_set1_epi16(m.pick[1][2]));
     y = _mm256_blendv_epi8(y, ys, on);
     slowLow = _mm256_blendv_epi8(_mm256_andnot_si256(_mm256_and_si256(belowLo, atLo), slowLow),
-                                 _mm256_cmpgt_epi16(_mm256_set1_epi16(down.below), ys), on);
+                                 _mm256_cmpgt_epi16(_mm256_set1_epi16(m.pick[2][2]), ys), on);
   }
   {  // lanes at hi
     const __m256i aboveHi =
-        _mm256_cmpgt_epi16(c.parts[m.pick[1][7]], _mm256_set1_epi16(m.highLimit));
+        _mm256_cmpgt_epi16(c.parts[m.pick[1][7]], _mm256_set1_epi16(field(kPickHighLimit)));
     const __m256i on = _mm256_andnot_si256(moved, _mm256_and_si256(atHi, aboveHi));
     const __m256i xs = _mm256_sub_epi16(
-        _mm256_add_epi16(c.parts[up.active], _mm256_set1_epi16(up.bias)), _mm256_set1_epi16(1));
+        _mm256_add_epi16(c.parts[upActive], _mm256_set1_epi16(m.pick[3][1])), c.one);
     const __m256i ys = _mm256_min_epi16(
         _mm256_max_epi16(
-            _mm256_sub_epi16(_mm256_mulhi_epu16(_mm256_mulhi_epu16(xs, _mm256_set1_epi16(up.magic)),
-                                                _mm256_set1_epi16(up.scale)),
-                             bias),
-            _mm256_add_epi16(hi, _mm256_set1_epi16(1))),
-        _mm256_set1_epi16(up.to));
+            _mm256_sub_epi16(
+                _mm256_mulhi_epu16(_mm256_mulhi_epu16(xs, _mm256_set1_epi16(m.pick[0][1])),
+                                   _mm256_set1_epi16(m.pick[0][4])),
+                bias),
+            _mm256_add_epi16(hi, c.one)),
+        _mm256_set1_epi16(m.pick[1][4]));
     y = _mm256_blendv_epi8(y, ys, on);
     slowHigh = _mm256_blendv_epi8(_mm256_andnot_si256(_mm256_andnot_si256(aboveHi, atHi), slowHigh),
-                                  _mm256_cmpgt_epi16(ys, _mm256_set1_epi16(up.above)), on);
+                                  _mm256_cmpgt_epi16(ys, _mm256_set1_epi16(m.pick[2][4])), on);
   }
   const __m256i slow = _mm256_or_si256(slowLow, slowHigh);
   // Beyond the line the components are clamped.
-  const __m256i top = _mm256_set1_epi16(31);
-  const __m256i er = clampedError(r, y, m.r, zero, top);
-  const __m256i eg = clampedError(g, y, m.g, zero, top);
-  const __m256i eb = clampedError(b, y, m.b, zero, top);
+  const __m256i top = c.top;
+  const __m256i er = clampedError(r, y, field(kPickR), zero, top);
+  const __m256i eg = clampedError(g, y, field(kPickG), zero, top);
+  const __m256i eb = clampedError(b, y, field(kPickB), zero, top);
   // The lanes done: below the count and on the line; the others are the caller's.
   ProposalLanes p;
   const __m256i done = _mm256_andnot_si256(slow, c.valid);
   p.done = done;
   p.undone = _mm256_and_si256(slow, c.valid);
   p.y = y;
-  p.doneLow = _mm256_unpacklo_epi16(done, done);
-  p.doneHigh = _mm256_unpackhi_epi16(done, done);
-  p.dLow = _mm256_and_si256(
-      p.doneLow, pairDistancesAvx2(_mm256_unpacklo_epi16(er, eg), _mm256_unpacklo_epi16(eb, zero)));
-  p.dHigh = _mm256_and_si256(p.doneHigh, pairDistancesAvx2(_mm256_unpackhi_epi16(er, eg),
-                                                           _mm256_unpackhi_epi16(eb, zero)));
+  // 30 er^2 + 59 eg^2 + 20 eb^2 = 2 (15 er^2 + 10 eb^2) + 59 eg^2: the squares and the first
+  // part fit a signed sixteen-bit lane (at most 961 and 24025), so one multiply-add of each pair
+  // gives the distance; lanes not done are zero.
+  const __m256i sr = _mm256_mullo_epi16(er, er), sb = _mm256_mullo_epi16(eb, eb);
+  const __m256i rb = _mm256_and_si256(
+      done, _mm256_add_epi16(_mm256_mullo_epi16(sr, c.fifteen), _mm256_mullo_epi16(sb, c.ten)));
+  const __m256i gg = _mm256_and_si256(done, _mm256_mullo_epi16(eg, eg));
+  const __m256i weights = _mm256_set1_epi32(2 | 59 << 16);
+  p.dLow = _mm256_madd_epi16(_mm256_unpacklo_epi16(rb, gg), weights);
+  p.dHigh = _mm256_madd_epi16(_mm256_unpackhi_epi16(rb, gg), weights);
   return p;
 }
 
@@ -667,7 +690,9 @@ __attribute__((target("avx2"))) uint32_t lumaDistancesAvx2(const LumaRowModel& m
                                                            const uint32_t* than, uint8_t* lumas,
                                                            uint32_t* distances, VoteTally* tally) {
   const ProposalLanes p = proposalAvx2(m, cellLanesAvx2(c));
-  const __m256i dLow = p.dLow, dHigh = p.dHigh, doneLow = p.doneLow, doneHigh = p.doneHigh;
+  const __m256i dLow = p.dLow, dHigh = p.dHigh;
+  const __m256i doneLow = _mm256_unpacklo_epi16(p.done, p.done);
+  const __m256i doneHigh = _mm256_unpackhi_epi16(p.done, p.done);
   const __m256i undone = p.undone, y = p.y;
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(distances),
                       _mm256_permute2x128_si256(dLow, dHigh, 0x20));

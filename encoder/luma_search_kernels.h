@@ -22,6 +22,14 @@ using BestLumaInRowFn = int (*)(const uint16_t* row, uint16_t colour, int start,
 // between lo - 1 and lo, zero for the others); the luma above hi does not when
 // 2 (highR R + highG G + highB B) <= highLimit. Where there is no such luma the compare fails.
 struct alignas(64) LumaRowModel {
+  // The same per walk, for the vector kernels to pick by lane: entry 0 the line's, 1 the upper
+  // stretch's, 2 the lower's, of: magic, scale (row 0, entries 0-2 and 3-5), from, to (row 1),
+  // below, above (row 2) and bias (row 3; the line's x is 2 (30 R + 59 G + 20 B) + bias too).
+  // Row 1 entries 6 and 7: the components that change between lo - 1 and lo, and between hi and
+  // hi + 1 (bit 0 red, bit 1 green, bit 2 blue), whose doubled weights are lowR.. and highR..
+  // The other free entries repeat what else the AVX2 vote reads (kPick*), so that a proposal
+  // reads one cache line of the model: the 4096 rows are 512 KiB, their first lines half that.
+  alignas(64) int16_t pick[4][8] = {};
   int16_t r = 0, g = 0, b = 0;
   int16_t lo = 32, hi = -1;
   int16_t weighted = 0;
@@ -46,13 +54,13 @@ struct alignas(64) LumaRowModel {
     int16_t below = 33, above = -2;
   };
   Stretch upper, lower;
-  // The same per walk, for the vector kernels to pick by lane: entry 0 the line's, 1 the upper
-  // stretch's, 2 the lower's, of: magic, scale (row 0, entries 0-2 and 3-5), from, to (row 1),
-  // below, above (row 2) and bias (row 3; the line's x is 2 (30 R + 59 G + 20 B) + bias too).
-  // Row 1 entries 6 and 7: the components that change between lo - 1 and lo, and between hi and
-  // hi + 1 (bit 0 red, bit 1 green, bit 2 blue), whose doubled weights are lowR.. and highR..
-  alignas(16) int16_t pick[4][8] = {};
 };
+
+// Where pick repeats the model's other fields (row, entry): the line's offsets, the limits of
+// the steps beyond its ends, the stretches' components. lo and hi are the line's from and to.
+inline constexpr int kPickR[2] = {0, 6}, kPickG[2] = {0, 7}, kPickB[2] = {2, 6};
+inline constexpr int kPickLowLimit[2] = {2, 7}, kPickHighLimit[2] = {3, 3};
+inline constexpr int kPickUpperActive[2] = {3, 4}, kPickLowerActive[2] = {3, 5};
 
 // The model of each of the 4096 chroma rows (`rows` as buildLumaRows lays them out), each
 // checked against the table: a row that does not follow its line keeps lo > hi.
@@ -100,8 +108,11 @@ using VoteFillFn = void (*)(VoteColours& c, const uint16_t* colours, const uint3
 using VoteTallyFn = int (*)(const uint32_t* distances, const uint32_t* than, int n, uint32_t* sum);
 
 // The best lumas already found, per worker: a direct-mapped cache of 2^kLumaCacheBits entries,
-// each key + 1 above the distance (times 32) and the luma (zero: empty).
-inline constexpr int kLumaCacheBits = 16;
+// each key + 1 above the distance (times 32) and the luma (zero: empty). Since the vote answers
+// almost every colour in registers, the cache serves few questions (on the pan about 20,000 a
+// frame); 64 KiB of it keeps those near and leaves the second-level cache to the tables and
+// pictures every pixel reads (at 512 KiB it missed less and took longer).
+inline constexpr int kLumaCacheBits = 13;
 
 // Walks `colour` under `chroma` on `rows` (the luma rows of all chromas) from the colour's own
 // luma (`rgbToYc`) and keeps the answer in `entry`; returns it as the cache holds it.

@@ -262,8 +262,15 @@ void quantiseLine(EncoderBuffers& b, uint64_t* cache, const uint16_t* source, ui
     wantedLumas<2, 2>(b, cache, sourceRow, chromaRow, votedRow, lumaRow, wanted);
   else
     wantedLumas<2, 1>(b, cache, sourceRow, chromaRow, votedRow, lumaRow, wanted);
-  const LumaLineJob job{
-      wanted, yrow, row, chromaRow, b.tables->ycToRgb.data(), w, __builtin_ctz(unsigned(cw)), edge};
+  const LumaLineJob job{wanted,
+                        yrow,
+                        row,
+                        chromaRow,
+                        b.tables->ycToRgb.data(),
+                        w,
+                        __builtin_ctz(unsigned(cw)),
+                        edge,
+                        b.lumaRows.data()};
   prequantiseKernels().lumaLine(job);
 }
 

@@ -114,18 +114,23 @@ __attribute__((target("avx2"))) inline void blockAvx2(const LumaLineJob& j, int 
   const __m256i c = four ? _mm256_broadcastsi128_si256(
                                _mm_loadu_si128(reinterpret_cast<const __m128i*>(j.chroma + x / 4)))
                          : _mm256_loadu_si256(reinterpret_cast<const __m256i*>(j.chroma + x / 2));
-  const __m256i lo = _mm256_or_si256(_mm256_slli_epi32(_mm256_cvtepu8_epi32(lumas), 12),
-                                     _mm256_permutevar8x32_epi32(c, pickLo));
-  const __m256i hi =
-      _mm256_or_si256(_mm256_slli_epi32(_mm256_cvtepu8_epi32(_mm_srli_si128(lumas, 8)), 12),
-                      _mm256_permutevar8x32_epi32(c, pickHi));
+  const __m256i chromaLo = _mm256_permutevar8x32_epi32(c, pickLo);
+  const __m256i chromaHi = _mm256_permutevar8x32_epi32(c, pickHi);
+  const __m256i yLo = _mm256_cvtepu8_epi32(lumas),
+                yHi = _mm256_cvtepu8_epi32(_mm_srli_si128(lumas, 8));
+  const __m256i lo = _mm256_or_si256(_mm256_slli_epi32(yLo, 12), chromaLo);
+  const __m256i hi = _mm256_or_si256(_mm256_slli_epi32(yHi, 12), chromaHi);
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(j.yc + x), lo);
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(j.yc + x + 8), hi);
-  // Each colour as the low half of the 32 bits at its entry.
-  const int* table = reinterpret_cast<const int*>(j.ycToRgb);
+  // Each colour as the low half of the 32 bits at its entry, from the table by chroma where
+  // given (a cell's four colours in one cache line).
+  const bool byChroma = j.rows != nullptr;
+  const int* table = reinterpret_cast<const int*>(byChroma ? j.rows : j.ycToRgb);
+  const __m256i atLo = byChroma ? _mm256_or_si256(_mm256_slli_epi32(chromaLo, 5), yLo) : lo;
+  const __m256i atHi = byChroma ? _mm256_or_si256(_mm256_slli_epi32(chromaHi, 5), yHi) : hi;
   const __m256i low16 = _mm256_set1_epi32(0xFFFF);
-  const __m256i clo = _mm256_and_si256(_mm256_i32gather_epi32(table, lo, 2), low16);
-  const __m256i chi = _mm256_and_si256(_mm256_i32gather_epi32(table, hi, 2), low16);
+  const __m256i clo = _mm256_and_si256(_mm256_i32gather_epi32(table, atLo, 2), low16);
+  const __m256i chi = _mm256_and_si256(_mm256_i32gather_epi32(table, atHi, 2), low16);
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(j.pic + x),
                       _mm256_permute4x64_epi64(_mm256_packus_epi32(clo, chi), 0xD8));
 }
@@ -147,13 +152,14 @@ inline void lumaLineBlocks(const LumaLineJob& job, Block block) {
   for (; x + 16 <= blocksEnd; x += 16) {
     int taken = 0;
     if (Extended || !doubled) {
-      j.wanted[x > 0 ? x - 1 : 0] = uint8_t(pred);
       const __m128i cur = _mm_loadu_si128(reinterpret_cast<const __m128i*>(j.wanted + x));
-      // Pixel 0 stands for itself (the step into pixel 1 is from its luma).
-      taken = x == 0 ? takenAsWanted<Extended>(j, x, cur, _mm_slli_si128(cur, 1)) | 1
-                     : takenAsWanted<Extended>(
-                           j, x, cur,
-                           _mm_loadu_si128(reinterpret_cast<const __m128i*>(j.wanted + x - 1)));
+      // Each lane's luma before it: the block shifted by one, the luma before the block in
+      // lane 0 (put in the register: stored beside the block and read back with it, it waited
+      // for the store on every block). Pixel 0 stands for itself (the step into pixel 1 is from
+      // its luma).
+      const __m128i before =
+          _mm_or_si128(_mm_slli_si128(cur, 1), _mm_cvtsi32_si128(x > 0 ? pred & 0xFF : 0));
+      taken = takenAsWanted<Extended>(j, x, cur, before) | (x == 0 ? 1 : 0);
     }
     // The lanes before the first that is not taken are done.
     const int done = __builtin_ctz(~unsigned(taken) | 0x10000u);

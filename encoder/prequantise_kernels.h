@@ -14,6 +14,9 @@ namespace zov {
 // that luma << 12 | the chroma of its cell (chroma[x >> cellShift]), pic[x] the table colour
 // ycToRgb[yc[x]]. `wanted` is scratch afterwards. Cells are 2 or 4 pixels wide (cellShift 1 or
 // 2). The table needs two bytes of room after its last entry (ColourTables has them).
+// `rows`, where given, is the same table by chroma (rows[chroma * 32 + y], as buildLumaRows lays
+// it out, also with two bytes of room after it): a version may read the colours there, where a
+// cell's pixels find theirs in one cache line instead of lines 8 KiB apart.
 struct LumaLineJob {
   uint8_t* wanted;
   uint32_t* yc;
@@ -23,6 +26,7 @@ struct LumaLineJob {
   int width;
   int cellShift;
   bool extended;
+  const uint16_t* rows = nullptr;
 };
 
 using LumaLineFn = void (*)(const LumaLineJob& job);

@@ -304,7 +304,7 @@ bool StartEncoder(CompressionSettings& s, const EncoderSetup& setup) {
   b->voteLumas.assign(cells * size_t(b->cellW * b->cellH), 0);
   b->voteResult.assign(cells, 0);
   b->voteKnown.assign(cells, 0);
-  b->lumaRows.assign(size_t(kYcValues), 0);
+  b->lumaRows.assign(size_t(kYcValues) + 2, 0);  // room for the line kernels' 4-byte reads
   buildLumaRows(*b->tables, b->lumaRows.data());
   b->lumaModels.resize(4096);
   buildLumaRowModels(b->lumaRows.data(), b->lumaModels.data());

@@ -25,7 +25,7 @@ std::string hex(uint32_t v) {
 const std::vector<uint16_t>& lumaRows() {
   static const std::vector<uint16_t> rows = [] {
     const ColourTables& t = colourTables(PixelKind::Rgb555);
-    std::vector<uint16_t> r(static_cast<size_t>(kYcValues));
+    std::vector<uint16_t> r(static_cast<size_t>(kYcValues) + 2);  // as the encoder keeps it
     for (uint32_t c = 0; c < 4096; ++c)
       for (uint32_t y = 0; y < 32; ++y) r[c * 32 + y] = t.ycToRgb[y << 12 | c];
     return r;
@@ -473,33 +473,38 @@ ChainLine chainLine(const uint16_t* colours, int w, int cellShift) {
   return c;
 }
 
-// The chain of one line through the reference and f; the entries after the line must stay.
+// The chain of one line through the reference and f (reading the colours from the table as it
+// is and from the table by chroma); the entries after the line must stay.
 bool lumaLineOne(LumaLineFn f, const ChainLine& c, bool extended, std::string& why) {
   const ColourTables& t = colourTables(PixelKind::Rgb555);
   const size_t w = size_t(c.width);
-  std::vector<uint8_t> wanted[2];
-  std::vector<uint32_t> yc[2];
-  std::vector<uint16_t> pic[2];
-  for (int k = 0; k < 2; ++k) {
+  std::vector<uint8_t> wanted[3];
+  std::vector<uint32_t> yc[3];
+  std::vector<uint16_t> pic[3];
+  for (int k = 0; k < 3; ++k) {
     wanted[k] = c.wanted;
     yc[k] = c.yc;
     yc[k].push_back(0xDEADBEEF);
     pic[k].assign(w + 1, 0xBEEF);
-    const LumaLineJob job{wanted[k].data(), yc[k].data(), pic[k].data(), c.chroma.data(),
-                          t.ycToRgb.data(), c.width,      c.cellShift,   extended};
+    const LumaLineJob job{wanted[k].data(), yc[k].data(),     pic[k].data(),
+                          c.chroma.data(),  t.ycToRgb.data(), c.width,
+                          c.cellShift,      extended,         k == 2 ? lumaRows().data() : nullptr};
     (k == 0 ? lumaLineScalar : f)(job);
   }
-  if (yc[1] == yc[0] && pic[1] == pic[0]) return true;
-  const size_t i =
-      yc[1] != yc[0]
-          ? size_t(std::mismatch(yc[1].begin(), yc[1].end(), yc[0].begin()).first - yc[1].begin())
-          : size_t(std::mismatch(pic[1].begin(), pic[1].end(), pic[0].begin()).first -
-                   pic[1].begin());
-  why = std::string(extended ? "extended" : "doubling") + " width " + std::to_string(w) +
-        " cell shift " + std::to_string(c.cellShift) + " pixel " + std::to_string(i) + ": " +
-        hex(yc[1][i]) + "/" + hex(pic[1][i]) + ", reference " + hex(yc[0][i]) + "/" +
-        hex(pic[0][i]);
-  return false;
+  for (int k = 1; k < 3; ++k) {
+    if (yc[k] == yc[0] && pic[k] == pic[0]) continue;
+    const size_t i =
+        yc[k] != yc[0]
+            ? size_t(std::mismatch(yc[k].begin(), yc[k].end(), yc[0].begin()).first - yc[k].begin())
+            : size_t(std::mismatch(pic[k].begin(), pic[k].end(), pic[0].begin()).first -
+                     pic[k].begin());
+    why = std::string(extended ? "extended" : "doubling") + (k == 2 ? ", by chroma," : "") +
+          " width " + std::to_string(w) + " cell shift " + std::to_string(c.cellShift) + " pixel " +
+          std::to_string(i) + ": " + hex(yc[k][i]) + "/" + hex(pic[k][i]) + ", reference " +
+          hex(yc[0][i]) + "/" + hex(pic[0][i]);
+    return false;
+  }
+  return true;
 }
 
 // Lines of footage (their own lumas wanted, and lumas a step or two off as under another
@@ -548,7 +553,8 @@ uint64_t lumaLineBench(unsigned flags, KernelInputs& in) {
     for (const ChainLine& c : lines) {
       std::copy(c.wanted.begin(), c.wanted.end(), wanted.begin());
       std::copy(c.yc.begin(), c.yc.end(), yc.begin());
-      f({wanted.data(), yc.data(), pic.data(), c.chroma.data(), t.ycToRgb.data(), kW, 2, true});
+      f({wanted.data(), yc.data(), pic.data(), c.chroma.data(), t.ycToRgb.data(), kW, 2, true,
+         lumaRows().data()});
       ++calls;
     }
   if (pic[123] == 1) std::printf(" ");
