@@ -37,15 +37,25 @@ class HuffmanTable {
 
   // Decodes `count` symbols into out (one symbol per byte). Writes up to 7 bytes past
   // out[count - 1]; the caller keeps that slack.
-  void decode(BitReader& reader, uint8_t* out, uint32_t count) const;
+  void decode(BitReader& reader, uint8_t* out, uint32_t count);
 
  private:
+  void decodeSerial(BitReader& reader, uint8_t* out, uint32_t count) const;
+  bool decodePaired(BitReader& reader, uint8_t* out, uint32_t count);
+
   int width_ = 0;
   // Per window: the bits taken by all complete codes from its first bit on (bits 0-4), their
   // symbols (bytes 1-7) and count (bits 61-63); see build.
   std::vector<uint64_t> multi_;
   // Per window: the first code's symbol (bits 0-7) and length (bits 8-15).
   std::vector<uint16_t> single_;
+  // The second half's symbols and its reader every block of look-ups (see decodePaired).
+  std::vector<uint8_t> second_;
+  struct Mark {
+    BitReader::Run run;
+    uint32_t symbols;  // in second_ before it
+  };
+  std::vector<Mark> marks_;
 };
 
 }  // namespace zov
