@@ -143,14 +143,15 @@ class BitReader {
     run.finish(*this);
   }
 
-  // A reader of the same chunk from bit `bit` on (a multiple of 32, within the chunk).
-  BitReader from(uint64_t bit) const {
+  // A reader of the same chunk from bit `bit` on (within the chunk).
+  BitReader at(uint64_t bit) const {
     BitReader r = *this;
-    r.p_ = begin_ + bit / 8;
-    r.consumed_ = bit;
+    r.p_ = begin_ + bit / 32 * 4;
+    r.consumed_ = bit / 32 * 32;
     r.cache_ = 0;
     r.cacheBits_ = 0;
     r.refill();
+    r.skip(static_cast<int>(bit % 32));
     return r;
   }
 

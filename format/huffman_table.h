@@ -28,6 +28,12 @@ enum class TreeStatus { Ok, TooFewLeaves, TooManyLeaves, TooLong };
 TreeStatus readTreeShape(BitReader& reader, const std::vector<uint8_t>& symbols, int maxLength,
                          std::vector<CodeLeaf>& leaves);
 
+// Where a chain of look-ups stood: its bit and the symbols it had written (see decode).
+struct ChainMark {
+  uint64_t bit;
+  uint32_t symbols;
+};
+
 class HuffmanTable {
  public:
   // Builds the tables for a complete prefix code whose codes are at most `width` bits long and
@@ -51,11 +57,8 @@ class HuffmanTable {
   std::vector<uint16_t> single_;
   // The second half's symbols and its reader every block of look-ups (see decodePaired).
   std::vector<uint8_t> second_;
-  struct Mark {
-    BitReader::Run run;
-    uint32_t symbols;  // in second_ before it
-  };
-  std::vector<Mark> marks_;
+  std::vector<uint8_t> bytes_;  // the stream's words with their bytes in reading order
+  std::vector<ChainMark> marks_;
 };
 
 }  // namespace zov
