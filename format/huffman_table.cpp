@@ -75,7 +75,11 @@ void HuffmanTable::build(const std::vector<CodeLeaf>& leaves, int width) {
 }
 
 void HuffmanTable::decode(BitReader& reader, uint8_t* out, uint32_t count) {
-  if (!decodePaired(reader, out, count)) decodeSerial(reader, out, count);
+  decode(reader, out, count, cpuFlags());
+}
+
+void HuffmanTable::decode(BitReader& reader, uint8_t* out, uint32_t count, unsigned flags) {
+  if (!decodePaired(reader, out, count, flags)) decodeSerial(reader, out, count);
 }
 
 void HuffmanTable::decodeSerial(BitReader& reader, uint8_t* out, uint32_t count) const {
@@ -235,7 +239,7 @@ PairedFn pairedBlocks(int width, unsigned flags) {
 // The second chain decodes into second_ and notes where it was after every block of look-ups (a
 // mark): it may run past the end of the stream, which only the meeting point tells, and is then
 // taken back to the last mark before that end and finishes from there as a single chain does.
-bool HuffmanTable::decodePaired(BitReader& reader, uint8_t* out, uint32_t count) {
+bool HuffmanTable::decodePaired(BitReader& reader, uint8_t* out, uint32_t count, unsigned flags) {
   constexpr uint32_t kMinCount = 8192;        // below this the set-up does not pay
   constexpr uint64_t kMinBits = 64 * 32 * 2;  // bits each chain must have at least
   const uint64_t start = reader.bitPosition();
@@ -321,7 +325,7 @@ bool HuffmanTable::decodePaired(BitReader& reader, uint8_t* out, uint32_t count)
   }
   marks_.assign(1, {split - base, 0});
   marks_.push_back({b.consumedFrom(bytes), static_cast<uint32_t>(outB - bBase)});
-  const PairedFn paired = pairedBlocks(width_, cpuFlags());
+  const PairedFn paired = pairedBlocks(width_, flags);
   for (size_t n; (n = blocksThatFit()) > 0;) {
     const size_t have = marks_.size();
     marks_.resize(have + n);

@@ -44,10 +44,13 @@ class HuffmanTable {
   // Decodes `count` symbols into out (one symbol per byte). Writes up to 7 bytes past
   // out[count - 1]; the caller keeps that slack.
   void decode(BitReader& reader, uint8_t* out, uint32_t count);
+  // The same for the given processor flags (format/cpu_features.h): without kCpuBmi2 the plain
+  // loop, the reference that kernel_check compares the BMI2 one with.
+  void decode(BitReader& reader, uint8_t* out, uint32_t count, unsigned cpuFlags);
 
  private:
   void decodeSerial(BitReader& reader, uint8_t* out, uint32_t count) const;
-  bool decodePaired(BitReader& reader, uint8_t* out, uint32_t count);
+  bool decodePaired(BitReader& reader, uint8_t* out, uint32_t count, unsigned cpuFlags);
 
   int width_ = 0;
   // Per window: the bits taken by all complete codes from its first bit on (bits 0-4), their
