@@ -58,6 +58,13 @@ void HuffmanTable::build(const std::vector<CodeLeaf>& leaves, int width) {
     const uint16_t entry = static_cast<uint16_t>(leaf.symbol | leaf.length << 8);
     for (uint32_t v = first; v < last; ++v) single_[v] = entry;
   }
+  int shortest = kMaxLookupWidth;
+  for (const CodeLeaf& leaf : leaves) shortest = std::min(shortest, leaf.length);
+  if (width < (kMaxSymbolsPerLookup + 1) * shortest) {
+    buildByPrefix(leaves, width, shortest);
+    return;
+  }
+  // Windows that may hold more codes than an entry takes: code by code, up to seven.
   const uint32_t mask = size - 1;
   for (uint32_t v = 0; v < size; ++v) {
     uint64_t symbols = 0;
@@ -71,6 +78,37 @@ void HuffmanTable::build(const std::vector<CodeLeaf>& leaves, int width) {
       ++count;
     }
     multi_[v] = uint64_t(used) | symbols << 8 | uint64_t(count) << kEntryCountShift;
+  }
+}
+
+// No window holds more than seven codes: every entry is its first code before the entry of the
+// narrower window that follows that code. The tables of all narrower windows that occur (k bits,
+// from 0 to width - shortest; the table of k bits at k_[1 << k]) are built from the narrowest
+// up, each code's range of windows from the table its rest falls in, one add and two masks an
+// entry, without a branch on the stream's codes.
+void HuffmanTable::buildByPrefix(const std::vector<CodeLeaf>& leaves, int width, int shortest) {
+  const int top = width - shortest;
+  if (narrower_.size() < size_t(2) << top) narrower_.resize(size_t(2) << top);
+  auto table = [&](int k) {
+    return k == width ? multi_.data() : narrower_.data() + (size_t(1) << k);
+  };
+  // The rest's symbols move up a byte (it holds at most six), its bits and count stay in place
+  // and grow by the code's.
+  constexpr uint64_t kSymbols = 0x00FFFFFFFFFFFF00;
+  constexpr uint64_t kBitsAndCount = ~uint64_t{0} << kEntryCountShift | 31;
+  for (int k = 0; k <= width; k = k == top ? width : k + 1) {
+    uint64_t* const t = table(k);
+    std::memset(t, 0, sizeof(uint64_t) << k);  // windows whose first code runs past them
+    for (const CodeLeaf& leaf : leaves) {
+      if (leaf.length > k) continue;
+      const int spare = k - leaf.length;
+      const uint64_t* const rest = table(spare);
+      uint64_t* const range = t + (size_t(leaf.code) << spare);
+      const uint64_t add =
+          uint64_t(leaf.symbol) << 8 | uint64_t(leaf.length) | uint64_t{1} << kEntryCountShift;
+      for (size_t r = 0; r < size_t(1) << spare; ++r)
+        range[r] = ((rest[r] & kSymbols) << 8) + (rest[r] & kBitsAndCount) + add;
+    }
   }
 }
 

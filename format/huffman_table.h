@@ -49,6 +49,7 @@ class HuffmanTable {
   void decode(BitReader& reader, uint8_t* out, uint32_t count, unsigned cpuFlags);
 
  private:
+  void buildByPrefix(const std::vector<CodeLeaf>& leaves, int width, int shortest);
   void decodeSerial(BitReader& reader, uint8_t* out, uint32_t count) const;
   bool decodePaired(BitReader& reader, uint8_t* out, uint32_t count, unsigned cpuFlags);
 
@@ -58,6 +59,8 @@ class HuffmanTable {
   std::vector<uint64_t> multi_;
   // Per window: the first code's symbol (bits 0-7) and length (bits 8-15).
   std::vector<uint16_t> single_;
+  // The build's tables of narrower windows (see buildByPrefix).
+  std::vector<uint64_t> narrower_;
   // The second half's symbols and its reader every block of look-ups (see decodePaired).
   std::vector<uint8_t> second_;
   std::vector<uint8_t> bytes_;  // the stream's words with their bytes in reading order
