@@ -303,13 +303,15 @@ bool FrameDecoder::readList(BlockList list) {
   const int li = static_cast<int>(list);
   info_.present[li] = true;
   const bool rle = list == BlockList::Rle;
-  auto entries = [&](uint32_t base, uint32_t n, int posBits, int sizeBits, bool isLong) {
+  // `read(n)` reads an n-bit field, `overrun()` tells whether the chunk ran out.
+  auto entries = [&](auto&& read, auto&& overrun, uint32_t base, uint32_t n, int posBits,
+                     int sizeBits, bool isLong) {
     for (uint32_t i = 0; i < n; ++i) {
-      const uint32_t pos = base + in.read(posBits);
-      const int bw = static_cast<int>(in.read(sizeBits)) + 1;
-      const int bh = static_cast<int>(in.read(sizeBits)) + 1;
-      const uint16_t colour = rle ? static_cast<uint16_t>(in.read(15)) : 0;
-      if (in.overrun()) return fail("frame shorter than its block lists"), false;
+      const uint32_t pos = base + read(posBits);
+      const int bw = static_cast<int>(read(sizeBits)) + 1;
+      const int bh = static_cast<int>(read(sizeBits)) + 1;
+      const uint16_t colour = rle ? static_cast<uint16_t>(read(15)) : 0;
+      if (overrun()) return fail("frame shorter than its block lists"), false;
       if (isLong && (bw > 255 || bh > 255)) return fail("block size 255 stored"), false;
       if (!placeBlock(list, pos, bw, bh, colour)) return false;
     }
@@ -317,14 +319,31 @@ bool FrameDecoder::readList(BlockList list) {
     return true;
   };
   if (v4_) {
-    for (int k = 0; k < segments_; ++k) {
-      const uint32_t nLong = in.read(8), nShort = in.read(8);
+    // No field of a segment is wider than 15 bits, so they are read through a Run, whose next
+    // word joins without a branch (the reader's refill comes every few fields, at no pattern).
+    BitReader::Run run(in);
+    const uint64_t total = in.totalBits();
+    auto read = [&](int n) {
+      const uint32_t v = static_cast<uint32_t>(run.window() >> (64 - n));
+      run.step(static_cast<uint64_t>(n));
+      return v;
+    };
+    auto overrun = [&] { return run.position() > total; };
+    bool ok = true;
+    for (int k = 0; k < segments_ && ok; ++k) {
+      const uint32_t nLong = read(8), nShort = read(8);
       const uint32_t base = uint32_t(k) * kSegmentPositions;
-      if (!entries(base, nLong, 13, 8, true) || !entries(base, nShort, 13, 4, false)) return false;
+      ok = entries(read, overrun, base, nLong, 13, 8, true) &&
+           entries(read, overrun, base, nShort, 13, 4, false);
     }
+    run.finish(in);
+    if (!ok) return false;
   } else {
+    auto read = [&](int n) { return in.read(n); };
+    auto overrun = [&] { return in.overrun(); };
     const uint32_t nLong = in.read(12), nShort = in.read(12);
-    if (!entries(0, nLong, posBits_, 8, true) || !entries(0, nShort, posBits_, 4, false))
+    if (!entries(read, overrun, 0, nLong, posBits_, 8, true) ||
+        !entries(read, overrun, 0, nShort, posBits_, 4, false))
       return false;
   }
   if (in.overrun()) return fail("frame shorter than its block lists"), false;
