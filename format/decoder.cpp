@@ -380,12 +380,31 @@ bool FrameDecoder::placeBlock(BlockList list, uint32_t pos, int bw, int bh, uint
     markCount_ += size_t(bh);
     return true;
   };
+  // The map lists: their rows' bytes were 0 before the block (the maps were cleared where the
+  // last frame set them, and no block of this frame covered these pixels), so a block that
+  // meets an earlier one is taken back by clearing them again.
+  auto mapRows = [&](uint8_t * also, uint8_t value) __attribute__((always_inline)) {
+    const bool claimed = cover_.claimOrUndo(
+        firstRow, rowStep, bh, col, bw,
+        [&](int r) {
+          const size_t i = first + size_t(r) * stride;
+          block[i] = width;
+          mark[r] = static_cast<uint32_t>(i);
+          also[i] = value;
+        },
+        [&](int r) {
+          const size_t i = first + size_t(r) * stride;
+          block[i] = 0;
+          also[i] = 0;
+        });
+    if (!claimed) return fail("overlapping blocks"), false;
+    markCount_ += size_t(bh);
+    return true;
+  };
   switch (list) {
-    case BlockList::Interframe: {
+    case BlockList::Interframe:
       // A map not maintained is stood in for by the block map (the same byte written twice).
-      uint8_t* const kept = unchangedMapMaintained() ? unchangedMap_.data() : block;
-      return rows([&](size_t i) { kept[i] = width; });
-    }
+      return mapRows(unchangedMapMaintained() ? unchangedMap_.data() : block, width);
     case BlockList::Chroma: {
       uint16_t* const picture = picture_.data();
       const uint16_t* const background = background_.data();
@@ -396,10 +415,8 @@ bool FrameDecoder::placeBlock(BlockList list, uint32_t pos, int bw, int bh, uint
       uint16_t* const picture = picture_.data();
       return rows([&](size_t i) { std::fill_n(picture + i, bw, fill); });
     }
-    case BlockList::Entropy: {
-      uint8_t* const entropy = entropyMap_.data();
-      return rows([&](size_t i) { entropy[i] = 1; });
-    }
+    case BlockList::Entropy:
+      return mapRows(entropyMap_.data(), 1);
   }
   return true;
 }
