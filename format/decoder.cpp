@@ -264,10 +264,17 @@ bool FrameDecoder::readLists() {
   // maintained, the Entropy map while Entropy runs may occur.
   clearMaps();
 
-  if (!info_.key && !readList(BlockList::Interframe)) return false;
-  if (usesBackground() && !readList(BlockList::Chroma)) return false;
-  if (!readList(BlockList::Rle)) return false;
-  if (enpy_ && !readList(BlockList::Entropy)) return false;
+  // Each list's marks, also those of a list cut short by a fault, for clearMaps.
+  auto read = [&](BlockList list) {
+    const size_t begin = markCount_;
+    const bool ok = readList(list);
+    listMarks_[int(list)] = {begin, markCount_};
+    return ok;
+  };
+  if (!info_.key && !read(BlockList::Interframe)) return false;
+  if (usesBackground() && !read(BlockList::Chroma)) return false;
+  if (!read(BlockList::Rle)) return false;
+  if (enpy_ && !read(BlockList::Entropy)) return false;
   return true;
 }
 
@@ -282,18 +289,33 @@ void FrameDecoder::clearMaps() {
     if (enpy_) std::memset(entropyMap_.data() + start, 0, count);
     clearAll_ = false;
   } else {
-    // One walk of the list for the three maps; a map not maintained is stood in for by the
-    // block map (the same byte cleared twice).
+    // The marks come list by list: each pixel's byte of the block map, and of the unchanged or
+    // Entropy map only for the marks of their lists, so that no line of a map the block did not
+    // write is fetched. A map not maintained is stood in for by the block map (the same byte
+    // cleared twice).
     uint8_t* const block = blockMap_.data();
     uint8_t* const kept = unchanged ? unchangedMap_.data() : block;
     uint8_t* const entropy = enpy_ ? entropyMap_.data() : block;
-    for (const uint32_t i : std::span(marks_.data(), markCount_)) {
-      block[i] = 0;
-      kept[i] = 0;
-      entropy[i] = 0;
+    const uint32_t* const marks = marks_.data();
+    auto clear = [&](size_t from, size_t to, uint8_t* also) {
+      for (size_t k = from; k < to; ++k) {
+        block[marks[k]] = 0;
+        also[marks[k]] = 0;
+      }
+    };
+    size_t at = 0;
+    for (const auto& [list, also] :
+         {std::pair{BlockList::Interframe, kept}, std::pair{BlockList::Entropy, entropy}}) {
+      const MarkRange r = listMarks_[int(list)];
+      if (r.end == r.begin) continue;  // the list was not read, or placed nothing
+      clear(at, r.begin, block);
+      clear(r.begin, r.end, also);
+      at = r.end;
     }
+    clear(at, markCount_, block);
   }
   markCount_ = 0;
+  listMarks_ = {};
   marksUnchanged_ = unchanged;
   marksEntropy_ = enpy_;
 }
