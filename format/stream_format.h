@@ -32,12 +32,8 @@ inline constexpr uint32_t kSField = 0x8000;
 inline constexpr uint32_t kZov1Tag = uint32_t('v') << 16 | uint32_t('1') << 24;
 inline constexpr uint32_t kZov2Tag = uint32_t('v') << 16 | uint32_t('2') << 24;
 
-constexpr uint32_t defaultScheme(uint32_t formatWord) {
-  return formatWord & stream_flag::kSchemeMask;
-}
-constexpr bool hasFlag(uint32_t formatWord, uint32_t flag) {
-  return (formatWord & flag) != 0;
-}
+constexpr uint32_t defaultScheme(uint32_t formatWord) { return formatWord & stream_flag::kSchemeMask; }
+constexpr bool hasFlag(uint32_t formatWord, uint32_t flag) { return (formatWord & flag) != 0; }
 
 // Pixel layout of the decoder's picture: 5-5-5, or 5-6-5 with the low green bit 0.
 enum class PixelKind : uint8_t { Rgb555, Rgb565 };
