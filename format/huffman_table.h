@@ -44,14 +44,15 @@ class HuffmanTable {
   // Decodes `count` symbols into out (one symbol per byte). Writes up to 7 bytes past
   // out[count - 1]; the caller keeps that slack.
   void decode(BitReader& reader, uint8_t* out, uint32_t count);
-  // The same for the given processor flags (format/cpu_features.h): without kCpuBmi2 the plain
-  // loop, the reference that kernel_check compares the BMI2 one with.
+  // The same for the given processor flags (format/cpu_features.h): without kCpuSse2
+  // (ZOV_CPU=scalar) as one chain of look-ups, the reference that kernel_check compares the
+  // two chains with.
   void decode(BitReader& reader, uint8_t* out, uint32_t count, unsigned cpuFlags);
 
  private:
   void buildByPrefix(const std::vector<CodeLeaf>& leaves, int width, int shortest);
   void decodeSerial(BitReader& reader, uint8_t* out, uint32_t count) const;
-  bool decodePaired(BitReader& reader, uint8_t* out, uint32_t count, unsigned cpuFlags);
+  bool decodePaired(BitReader& reader, uint8_t* out, uint32_t count);
 
   int width_ = 0;
   // Per window: the bits taken by all complete codes from its first bit on (bits 0-4), their
