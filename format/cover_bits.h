@@ -60,6 +60,38 @@ class CoverBits {
     }
     return true;
   }
+  // claim in one pass for callers whose per-row work can be undone: each row is tested and
+  // covered in turn; at a covered pixel undoRow(r) is called for each row done and it returns
+  // false. The rows done stay covered: a frame is given up at its first fault, and the next one
+  // clears the cover bits. One loop, so one end a predictor must guess.
+  template <class PerRow, class UndoRow>
+  bool claimOrUndo(int row, int step, int rows, int x, int n, PerRow&& perRow, UndoRow&& undoRow) {
+    const int a = x >> 6, b = (x + n - 1) >> 6;
+    auto fail = [&](int r) {
+      for (int u = 0; u < r; ++u) undoRow(u);
+      return false;
+    };
+    if (a == b) {
+      const uint64_t mask =
+          (~uint64_t{0} << (x & 63)) & (~uint64_t{0} >> (63 - ((x + n - 1) & 63)));
+      const size_t stride = size_t(step) * size_t(words_);
+      uint64_t* const w = bits_.data() + size_t(row) * words_ + a;
+      for (int r = 0; r < rows; ++r) {
+        if (w[r * stride] & mask) [[unlikely]]
+          return fail(r);
+        w[r * stride] |= mask;
+        perRow(r);
+      }
+      return true;
+    }
+    for (int r = 0; r < rows; ++r) {
+      if (any(row + r * step, x, n)) [[unlikely]]
+        return fail(r);
+      cover(row + r * step, x, n);
+      perRow(r);
+    }
+    return true;
+  }
   void cover(int row, int x, int n) {
     uint64_t* w = bits_.data() + size_t(row) * words_;
     const int a = x >> 6, b = (x + n - 1) >> 6;

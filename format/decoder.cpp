@@ -264,10 +264,17 @@ bool FrameDecoder::readLists() {
   // maintained, the Entropy map while Entropy runs may occur.
   clearMaps();
 
-  if (!info_.key && !readList(BlockList::Interframe)) return false;
-  if (usesBackground() && !readList(BlockList::Chroma)) return false;
-  if (!readList(BlockList::Rle)) return false;
-  if (enpy_ && !readList(BlockList::Entropy)) return false;
+  // Each list's marks, also those of a list cut short by a fault, for clearMaps.
+  auto read = [&](BlockList list) {
+    const size_t begin = markCount_;
+    const bool ok = readList(list);
+    listMarks_[int(list)] = {begin, markCount_};
+    return ok;
+  };
+  if (!info_.key && !read(BlockList::Interframe)) return false;
+  if (usesBackground() && !read(BlockList::Chroma)) return false;
+  if (!read(BlockList::Rle)) return false;
+  if (enpy_ && !read(BlockList::Entropy)) return false;
   return true;
 }
 
@@ -282,18 +289,33 @@ void FrameDecoder::clearMaps() {
     if (enpy_) std::memset(entropyMap_.data() + start, 0, count);
     clearAll_ = false;
   } else {
-    // One walk of the list for the three maps; a map not maintained is stood in for by the
-    // block map (the same byte cleared twice).
+    // The marks come list by list: each pixel's byte of the block map, and of the unchanged or
+    // Entropy map only for the marks of their lists, so that no line of a map the block did not
+    // write is fetched. A map not maintained is stood in for by the block map (the same byte
+    // cleared twice).
     uint8_t* const block = blockMap_.data();
     uint8_t* const kept = unchanged ? unchangedMap_.data() : block;
     uint8_t* const entropy = enpy_ ? entropyMap_.data() : block;
-    for (const uint32_t i : std::span(marks_.data(), markCount_)) {
-      block[i] = 0;
-      kept[i] = 0;
-      entropy[i] = 0;
+    const uint32_t* const marks = marks_.data();
+    auto clear = [&](size_t from, size_t to, uint8_t* also) {
+      for (size_t k = from; k < to; ++k) {
+        block[marks[k]] = 0;
+        also[marks[k]] = 0;
+      }
+    };
+    size_t at = 0;
+    for (const auto& [list, also] :
+         {std::pair{BlockList::Interframe, kept}, std::pair{BlockList::Entropy, entropy}}) {
+      const MarkRange r = listMarks_[int(list)];
+      if (r.end == r.begin) continue;  // the list was not read, or placed nothing
+      clear(at, r.begin, block);
+      clear(r.begin, r.end, also);
+      at = r.end;
     }
+    clear(at, markCount_, block);
   }
   markCount_ = 0;
+  listMarks_ = {};
   marksUnchanged_ = unchanged;
   marksEntropy_ = enpy_;
 }
@@ -303,13 +325,15 @@ bool FrameDecoder::readList(BlockList list) {
   const int li = static_cast<int>(list);
   info_.present[li] = true;
   const bool rle = list == BlockList::Rle;
-  auto entries = [&](uint32_t base, uint32_t n, int posBits, int sizeBits, bool isLong) {
+  // `read(n)` reads an n-bit field, `overrun()` tells whether the chunk ran out.
+  auto entries = [&](auto&& read, auto&& overrun, uint32_t base, uint32_t n, int posBits,
+                     int sizeBits, bool isLong) {
     for (uint32_t i = 0; i < n; ++i) {
-      const uint32_t pos = base + in.read(posBits);
-      const int bw = static_cast<int>(in.read(sizeBits)) + 1;
-      const int bh = static_cast<int>(in.read(sizeBits)) + 1;
-      const uint16_t colour = rle ? static_cast<uint16_t>(in.read(15)) : 0;
-      if (in.overrun()) return fail("frame shorter than its block lists"), false;
+      const uint32_t pos = base + read(posBits);
+      const int bw = static_cast<int>(read(sizeBits)) + 1;
+      const int bh = static_cast<int>(read(sizeBits)) + 1;
+      const uint16_t colour = rle ? static_cast<uint16_t>(read(15)) : 0;
+      if (overrun()) return fail("frame shorter than its block lists"), false;
       if (isLong && (bw > 255 || bh > 255)) return fail("block size 255 stored"), false;
       if (!placeBlock(list, pos, bw, bh, colour)) return false;
     }
@@ -317,14 +341,31 @@ bool FrameDecoder::readList(BlockList list) {
     return true;
   };
   if (v4_) {
-    for (int k = 0; k < segments_; ++k) {
-      const uint32_t nLong = in.read(8), nShort = in.read(8);
+    // No field of a segment is wider than 15 bits, so they are read through a Run, whose next
+    // word joins without a branch (the reader's refill comes every few fields, at no pattern).
+    BitReader::Run run(in);
+    const uint64_t total = in.totalBits();
+    auto read = [&](int n) {
+      const uint32_t v = static_cast<uint32_t>(run.window() >> (64 - n));
+      run.step(static_cast<uint64_t>(n));
+      return v;
+    };
+    auto overrun = [&] { return run.position() > total; };
+    bool ok = true;
+    for (int k = 0; k < segments_ && ok; ++k) {
+      const uint32_t nLong = read(8), nShort = read(8);
       const uint32_t base = uint32_t(k) * kSegmentPositions;
-      if (!entries(base, nLong, 13, 8, true) || !entries(base, nShort, 13, 4, false)) return false;
+      ok = entries(read, overrun, base, nLong, 13, 8, true) &&
+           entries(read, overrun, base, nShort, 13, 4, false);
     }
+    run.finish(in);
+    if (!ok) return false;
   } else {
+    auto read = [&](int n) { return in.read(n); };
+    auto overrun = [&] { return in.overrun(); };
     const uint32_t nLong = in.read(12), nShort = in.read(12);
-    if (!entries(0, nLong, posBits_, 8, true) || !entries(0, nShort, posBits_, 4, false))
+    if (!entries(read, overrun, 0, nLong, posBits_, 8, true) ||
+        !entries(read, overrun, 0, nShort, posBits_, 4, false))
       return false;
   }
   if (in.overrun()) return fail("frame shorter than its block lists"), false;
@@ -361,12 +402,31 @@ bool FrameDecoder::placeBlock(BlockList list, uint32_t pos, int bw, int bh, uint
     markCount_ += size_t(bh);
     return true;
   };
+  // The map lists: their rows' bytes were 0 before the block (the maps were cleared where the
+  // last frame set them, and no block of this frame covered these pixels), so a block that
+  // meets an earlier one is taken back by clearing them again.
+  auto mapRows = [&](uint8_t * also, uint8_t value) __attribute__((always_inline)) {
+    const bool claimed = cover_.claimOrUndo(
+        firstRow, rowStep, bh, col, bw,
+        [&](int r) {
+          const size_t i = first + size_t(r) * stride;
+          block[i] = width;
+          mark[r] = static_cast<uint32_t>(i);
+          also[i] = value;
+        },
+        [&](int r) {
+          const size_t i = first + size_t(r) * stride;
+          block[i] = 0;
+          also[i] = 0;
+        });
+    if (!claimed) return fail("overlapping blocks"), false;
+    markCount_ += size_t(bh);
+    return true;
+  };
   switch (list) {
-    case BlockList::Interframe: {
+    case BlockList::Interframe:
       // A map not maintained is stood in for by the block map (the same byte written twice).
-      uint8_t* const kept = unchangedMapMaintained() ? unchangedMap_.data() : block;
-      return rows([&](size_t i) { kept[i] = width; });
-    }
+      return mapRows(unchangedMapMaintained() ? unchangedMap_.data() : block, width);
     case BlockList::Chroma: {
       uint16_t* const picture = picture_.data();
       const uint16_t* const background = background_.data();
@@ -377,10 +437,8 @@ bool FrameDecoder::placeBlock(BlockList list, uint32_t pos, int bw, int bh, uint
       uint16_t* const picture = picture_.data();
       return rows([&](size_t i) { std::fill_n(picture + i, bw, fill); });
     }
-    case BlockList::Entropy: {
-      uint8_t* const entropy = entropyMap_.data();
-      return rows([&](size_t i) { entropy[i] = 1; });
-    }
+    case BlockList::Entropy:
+      return mapRows(entropyMap_.data(), 1);
   }
   return true;
 }

@@ -195,6 +195,11 @@ class FrameDecoder {
   // done only when the letterbox changed or the unchanged or Entropy map came into or out of use.
   std::vector<uint32_t> marks_;  // room for one per pixel and the seed
   size_t markCount_ = 0;
+  // Where each list's marks lie among them (the lists come in order, the seed last).
+  struct MarkRange {
+    size_t begin = 0, end = 0;
+  };
+  std::array<MarkRange, kBlockListCount> listMarks_{};
   bool clearAll_ = true;
   bool marksUnchanged_ = false, marksEntropy_ = false;  // maps maintained when last cleared
   Impl* impl_ = nullptr;  // reader, symbol buffer, code tables, stores

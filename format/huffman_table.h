@@ -28,6 +28,12 @@ enum class TreeStatus { Ok, TooFewLeaves, TooManyLeaves, TooLong };
 TreeStatus readTreeShape(BitReader& reader, const std::vector<uint8_t>& symbols, int maxLength,
                          std::vector<CodeLeaf>& leaves);
 
+// Where a chain of look-ups stood: its bit and the symbols it had written (see decode).
+struct ChainMark {
+  uint64_t bit;
+  uint32_t symbols;
+};
+
 class HuffmanTable {
  public:
   // Builds the tables for a complete prefix code whose codes are at most `width` bits long and
@@ -37,15 +43,29 @@ class HuffmanTable {
 
   // Decodes `count` symbols into out (one symbol per byte). Writes up to 7 bytes past
   // out[count - 1]; the caller keeps that slack.
-  void decode(BitReader& reader, uint8_t* out, uint32_t count) const;
+  void decode(BitReader& reader, uint8_t* out, uint32_t count);
+  // The same for the given processor flags (format/cpu_features.h): without kCpuSse2
+  // (ZOV_CPU=scalar) as one chain of look-ups, the reference that kernel_check compares the
+  // two chains with.
+  void decode(BitReader& reader, uint8_t* out, uint32_t count, unsigned cpuFlags);
 
  private:
+  void buildByPrefix(const std::vector<CodeLeaf>& leaves, int width, int shortest);
+  void decodeSerial(BitReader& reader, uint8_t* out, uint32_t count) const;
+  bool decodePaired(BitReader& reader, uint8_t* out, uint32_t count);
+
   int width_ = 0;
   // Per window: the bits taken by all complete codes from its first bit on (bits 0-4), their
   // symbols (bytes 1-7) and count (bits 61-63); see build.
   std::vector<uint64_t> multi_;
   // Per window: the first code's symbol (bits 0-7) and length (bits 8-15).
   std::vector<uint16_t> single_;
+  // The build's tables of narrower windows (see buildByPrefix).
+  std::vector<uint64_t> narrower_;
+  // The second half's symbols and its reader every block of look-ups (see decodePaired).
+  std::vector<uint8_t> second_;
+  std::vector<uint8_t> bytes_;  // the stream's words with their bytes in reading order
+  std::vector<ChainMark> marks_;
 };
 
 }  // namespace zov

@@ -88,6 +88,18 @@ TEST(DecoderMalformed, BlocksOutsideTheActiveAreaOrOverlapping) {
   f.key = false;
   f.interframe = {{1, 1, 1}};  // an Interframe block under an Rle block
   EXPECT_EQ(fx.decode(f), DecodeStatus::Damaged);
+  // A block meeting an earlier one in its third row leaves neither its first rows in the maps
+  // nor their pixels covered: the next frame may place it.
+  f.rle.clear();
+  f.interframe = {{13, 1, 1}, {1, 2, 3}};
+  EXPECT_EQ(fx.decode(f), DecodeStatus::Damaged);
+  for (int i : {1, 7}) {
+    EXPECT_EQ(fx.dec.blockMap()[i], 0) << i;
+    EXPECT_EQ(fx.dec.unchangedMap()[i], 0) << i;
+  }
+  f.interframe = {{1, 2, 3}};
+  EXPECT_EQ(fx.decode(f), DecodeStatus::Ok) << fx.fault();
+  EXPECT_EQ(fx.dec.blockMap()[13], 2);
   // With a letterbox the last rows are outside.
   FrameSpec g;
   g.lbox = true;

@@ -156,5 +156,60 @@ TEST(HuffmanTable, LookupDecodingEqualsPlainPrefixDecoding) {
   }
 }
 
+// Long streams are decoded as two chains, the second starting mid-chunk on a bit that need not
+// begin a code. Whatever follows the codes (zeros, other data, or nothing: a chunk cut short) and
+// whether or not the second chain falls into step (codes of one length never do), the symbols,
+// the bits consumed and the overrun must be those of decoding code by code.
+TEST(HuffmanTable, LongStreamsDecodeAsCodeByCode) {
+  std::mt19937 rng(23);
+  for (int round = 0; round < 40; ++round) {
+    const int maxLength = 1 + int(rng() % 15);
+    // Every few rounds a code of one length: 2, 4, 8 or 16 leaves at depth 1..4.
+    const int depth = 1 + round % 4;
+    auto leaves = round % 5 == 0 ? randomCode(rng, 1 << depth, depth)
+                                 : randomCode(rng, 2 + int(rng() % 14), maxLength);
+    const int n = int(leaves.size());
+    int longest = 0;
+    for (auto& l : leaves) longest = std::max(longest, l.length);
+    const uint32_t count = 8192 + rng() % 50000;
+    BitWriter w;
+    for (uint32_t i = 0; i < count; ++i) {
+      // Skewed towards the first leaves, as residuals are.
+      const CodeLeaf& l = leaves[std::min(rng() % n, std::min(rng() % n, rng() % n))];
+      w.write(l.code, l.length);
+    }
+    const int tail = round % 3;
+    if (tail == 0) w.writeZeros(size_t(longest));
+    if (tail == 1)
+      for (uint32_t i = rng() % (round % 2 ? count / 8 : 3 * count); i > 0; --i)
+        w.write(rng() & 0xFF, 8);
+    w.finishWord();
+    auto bytes = w.bytes();
+    if (tail == 2) bytes.resize(bytes.size() - std::min(bytes.size(), size_t(1 + rng() % 64)));
+    for (int width : {longest, 16}) {
+      HuffmanTable table;
+      table.build(leaves, width);
+      std::vector<uint8_t> got(count + 8, 0xEE);
+      BitReader r(bytes.data(), bytes.size()), plain = r;
+      table.decode(r, got.data(), count);
+      for (uint32_t i = 0; i < count; ++i) {
+        uint32_t code = 0;
+        int length = 0;
+        const CodeLeaf* leaf = nullptr;
+        while (!leaf) {
+          code = code << 1 | uint32_t(plain.readBit());
+          ++length;
+          for (const CodeLeaf& l : leaves)
+            if (l.length == length && l.code == code) leaf = &l;
+        }
+        ASSERT_EQ(got[i], leaf->symbol) << "round " << round << " symbol " << i;
+      }
+      ASSERT_EQ(r.bitPosition(), plain.bitPosition()) << "round " << round;
+      EXPECT_EQ(r.overrun(), plain.overrun());
+      EXPECT_EQ(r.read(32), plain.read(32));
+    }
+  }
+}
+
 }  // namespace
 }  // namespace zov

@@ -1,10 +1,13 @@
 // The decoder's kernels against their references: the Entropy-run pairs of sharing rows and of
-// rows that carry colour difference.
+// rows that carry colour difference, and the symbol look-ups.
 #include <algorithm>
 #include <cstdio>
 
+#include "format/bit_writer.h"
 #include "format/colour_tables.h"
+#include "format/cpu_features.h"
 #include "format/decoder_kernels.h"
+#include "format/huffman_table.h"
 #include "kernel_cases.h"
 
 namespace zov::test {
@@ -180,7 +183,103 @@ uint64_t carryingBench(unsigned flags, KernelInputs& in) {
   return calls;
 }
 
+bool symbolsSame(unsigned flags) {
+  return (flags & kCpuSse2) == 0;
+}
+
+// A random complete code of 2..15 leaves, at most maxLength bits, and a stream of `count` of its
+// codes (skewed towards the first leaves, as residuals are) followed by zero padding.
+struct SymbolStream {
+  std::vector<CodeLeaf> leaves;
+  int width = 0;
+  std::vector<uint8_t> bytes;
+  uint32_t count = 0;
+};
+
+SymbolStream symbolStream(std::mt19937& rng, uint32_t count, size_t minLeaves = 2, int minWidth = 1,
+                          int maxWidth = 16) {
+  SymbolStream s;
+  do {
+    const int maxLength = 1 + int(rng() % 15);
+    const size_t wanted = 2 + rng() % 14;
+    s.leaves = {{0, 0, 0}};
+    while (s.leaves.size() < wanted) {
+      std::vector<size_t> open;
+      for (size_t i = 0; i < s.leaves.size(); ++i)
+        if (s.leaves[i].length < maxLength) open.push_back(i);
+      if (open.empty()) break;
+      const CodeLeaf l = s.leaves[open[rng() % open.size()]];
+      s.leaves.erase(std::find_if(s.leaves.begin(), s.leaves.end(), [&](const CodeLeaf& x) {
+        return x.code == l.code && x.length == l.length;
+      }));
+      s.leaves.push_back({l.code << 1, l.length + 1, 0});
+      s.leaves.push_back({l.code << 1 | 1, l.length + 1, 0});
+    }
+    s.width = 0;
+    for (size_t i = 0; i < s.leaves.size(); ++i) {
+      s.leaves[i].symbol = uint8_t(i);
+      s.width = std::max(s.width, s.leaves[i].length);
+    }
+    s.width = std::min(16, s.width + int(rng() % 4));
+  } while (s.leaves.size() < minLeaves || s.width < minWidth || s.width > maxWidth);
+  BitWriter w;
+  const uint32_t n = uint32_t(s.leaves.size());
+  for (uint32_t i = 0; i < count; ++i) {
+    const CodeLeaf& l = s.leaves[std::min(rng() % n, rng() % n)];
+    w.write(l.code, l.length);
+  }
+  w.writeZeros(16);
+  w.finishWord();
+  s.bytes = w.bytes();
+  s.count = count;
+  return s;
+}
+
+// Long streams as one chain and as two: the same symbols and the same bits read.
+bool symbolsCheck(unsigned flags, KernelInputs& in, std::string& why) {
+  for (int n = 0; n < 300; ++n) {
+    const SymbolStream s = symbolStream(in.random, 8192 + in.random() % 30000);
+    HuffmanTable table;
+    table.build(s.leaves, s.width);
+    std::vector<uint8_t> want(s.count + 8), got(s.count + 8);
+    BitReader r(s.bytes.data(), s.bytes.size()), g = r;
+    table.decode(r, want.data(), s.count, 0);
+    table.decode(g, got.data(), s.count, flags);
+    want.resize(s.count);
+    got.resize(s.count);
+    if (want == got && r.bitPosition() == g.bitPosition()) continue;
+    why = "stream " + std::to_string(n) + " width " + std::to_string(s.width) + ": bits read " +
+          std::to_string(g.bitPosition()) + ", reference " + std::to_string(r.bitPosition());
+    return false;
+  }
+  return true;
+}
+
+uint64_t symbolsBench(unsigned flags, KernelInputs& in) {
+  std::mt19937 rng(20261209);  // the same streams for every path
+  (void)in;
+  std::vector<SymbolStream> streams;
+  // Codes like those of camera footage: 12 or more values, windows of 11 to 13 bits.
+  while (streams.size() < 8) streams.push_back(symbolStream(rng, 100000, 12, 11, 13));
+  std::vector<uint8_t> out(100008);
+  uint64_t calls = 0, sink = 0;
+  HuffmanTable table;  // its buffers kept from call to call, as in a decoder
+  for (int pass = 0; pass < 100; ++pass)
+    for (const SymbolStream& s : streams) {
+      table.build(s.leaves, s.width);
+      BitReader r(s.bytes.data(), s.bytes.size());
+      table.decode(r, out.data(), s.count, flags);
+      sink += out[s.count / 2];
+      ++calls;
+    }
+  return calls + (sink & 0);
+}
+
 }  // namespace
+
+KernelCase symbolDecodingCase() {
+  return {"Symbol look-ups, two chains", symbolsSame, symbolsCheck, symbolsBench};
+}
 
 KernelCase carryingPairsCase() {
   return {"Entropy pairs, carrying rows", carryingSame, carryingCheck, carryingBench};

@@ -756,6 +756,7 @@ const std::vector<KernelCase>& kernelCases() {
         {"common chroma vote (cell)", voteSame, voteCheck, voteBench},
         sharingPairsCase(),
         carryingPairsCase(),
+        symbolDecodingCase(),
         smoothLineCase(),
         {"24-bit to 15-bit colour (line)", rgb15Same, rgb15Check, rgb15Bench},
         {"luma chain (pre-quantisation line)", lumaLineSame, lumaLineCheck, lumaLineBench},

@@ -31,6 +31,7 @@ const std::vector<KernelCase>& kernelCases();
 // The decoder's cases (decoder_kernel_cases.cpp).
 KernelCase sharingPairsCase();
 KernelCase carryingPairsCase();
+KernelCase symbolDecodingCase();
 // The unchanged analysis's cases (unchanged_kernel_cases.cpp).
 std::vector<KernelCase> unchangedCases();
 // The smooth-luma candidate marking (smooth_kernel_cases.cpp).
