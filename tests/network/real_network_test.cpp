@@ -47,8 +47,8 @@ struct RealNetwork : Source {
     }
     return drops;
   }
-  void expectWholeMovie(const ZevMovie& movie) {
-    for (uint32_t v = 0; v < movie.frames; ++v) ASSERT_EQ(frame(v), movie.chunks[v]) << v;
+  void expectWholeMovie(const ZevMovie& movie, int waitMs = 5000) {
+    for (uint32_t v = 0; v < movie.frames; ++v) ASSERT_EQ(frame(v, waitMs), movie.chunks[v]) << v;
   }
 };
 
@@ -81,7 +81,9 @@ TEST_F(RealNetwork, AnswersLongerOrShorterThanAskedAreFailedRequestsNotShiftedDa
     });
     usePort(proxy.port());
     ASSERT_NE(accessZEV(nullptr), nullptr);
-    expectWholeMovie(movie);
+    // An answer 16 bytes short is told from a slow one only when no further answer follows
+    // and the receive time limit (5 s here) runs out: the frame behind it may take that long.
+    expectWholeMovie(movie, 15000);
     EXPECT_EQ(proxy.connections(), 2) << "the worker should have connected again";
     EXPECT_TRUE(boxes.texts().empty()) << boxes.texts()[0];
     network::freeZEV();

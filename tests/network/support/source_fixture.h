@@ -76,9 +76,9 @@ struct Source : ::testing::Test {
   size_t tempFiles() {
     return size_t(std::distance(fs::directory_iterator(root / "tmp"), fs::directory_iterator{}));
   }
-  // Waits (bounded) until the source hands out video frame v, and returns it.
-  std::vector<uint8_t> frame(uint32_t v) {
-    for (int i = 0; i < 500; ++i) {
+  // Waits (bounded, `waitMs`) until the source hands out video frame v, and returns it.
+  std::vector<uint8_t> frame(uint32_t v, int waitMs = 5000) {
+    for (int i = 0; i < waitMs / 10; ++i) {
       size_t size = 0;
       if (const uint8_t* p = network::frameData(v, &size)) return {p, p + size};
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
