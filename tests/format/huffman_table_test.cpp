@@ -98,6 +98,16 @@ std::vector<CodeLeaf> randomCode(std::mt19937& rng, int leavesWanted, int maxLen
   return leaves;
 }
 
+// The next symbol read one bit at a time, the way the format defines a code.
+uint8_t symbolBitByBit(BitReader& r, const std::vector<CodeLeaf>& leaves) {
+  uint32_t code = 0;
+  for (int length = 1;; ++length) {
+    code = code << 1 | uint32_t(r.readBit());
+    for (const CodeLeaf& l : leaves)
+      if (l.length == length && l.code == code) return l.symbol;
+  }
+}
+
 TEST(HuffmanTable, LookupDecodingEqualsPlainPrefixDecoding) {
   std::mt19937 rng(11);
   for (int round = 0; round < 300; ++round) {
@@ -138,18 +148,8 @@ TEST(HuffmanTable, LookupDecodingEqualsPlainPrefixDecoding) {
     std::vector<uint8_t> got(count + 8, 0xEE);
     BitReader r(bytes.data(), bytes.size()), plain = r;
     table.decode(r, got.data(), count);
-    for (uint32_t i = 0; i < count; ++i) {
-      uint32_t code = 0;
-      int length = 0;
-      const CodeLeaf* leaf = nullptr;
-      while (!leaf) {
-        code = code << 1 | uint32_t(plain.readBit());
-        ++length;
-        for (const CodeLeaf& l : leaves)
-          if (l.length == length && l.code == code) leaf = &l;
-      }
-      ASSERT_EQ(got[i], leaf->symbol) << "round " << round << " symbol " << i;
-    }
+    for (uint32_t i = 0; i < count; ++i)
+      ASSERT_EQ(got[i], symbolBitByBit(plain, leaves)) << "round " << round << " symbol " << i;
     EXPECT_EQ(r.bitPosition(), plain.bitPosition());
     EXPECT_EQ(r.overrun(), plain.overrun());
     EXPECT_EQ(r.read(32), plain.read(32));
@@ -192,18 +192,8 @@ TEST(HuffmanTable, LongStreamsDecodeAsCodeByCode) {
       std::vector<uint8_t> got(count + 8, 0xEE);
       BitReader r(bytes.data(), bytes.size()), plain = r;
       table.decode(r, got.data(), count);
-      for (uint32_t i = 0; i < count; ++i) {
-        uint32_t code = 0;
-        int length = 0;
-        const CodeLeaf* leaf = nullptr;
-        while (!leaf) {
-          code = code << 1 | uint32_t(plain.readBit());
-          ++length;
-          for (const CodeLeaf& l : leaves)
-            if (l.length == length && l.code == code) leaf = &l;
-        }
-        ASSERT_EQ(got[i], leaf->symbol) << "round " << round << " symbol " << i;
-      }
+      for (uint32_t i = 0; i < count; ++i)
+        ASSERT_EQ(got[i], symbolBitByBit(plain, leaves)) << "round " << round << " symbol " << i;
       ASSERT_EQ(r.bitPosition(), plain.bitPosition()) << "round " << round;
       EXPECT_EQ(r.overrun(), plain.overrun());
       EXPECT_EQ(r.read(32), plain.read(32));
