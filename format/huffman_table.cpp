@@ -19,6 +19,16 @@ static_assert(std::endian::native == std::endian::little);
 // modulo 64): no instruction between a look-up and the next one's index.
 constexpr int kEntryCountShift = 61;
 
+// Writes the symbols of multi-symbol entry `e` at o and moves o past them; returns e, whose low
+// bits are the bits its codes take. Bytes 0-6 are the symbols; byte 7 is overwritten by the
+// next entry or the slack.
+[[gnu::always_inline]] static inline uint64_t putSymbols(uint64_t e, uint8_t*& o) {
+  const uint64_t symbols = e << (64 - kEntryCountShift) >> 11;
+  std::memcpy(o, &symbols, 8);
+  o += e >> kEntryCountShift;
+  return e;
+}
+
 TreeStatus readTreeShape(BitReader& reader, const std::vector<uint8_t>& symbols, int maxLength,
                          std::vector<CodeLeaf>& leaves) {
   leaves.clear();
@@ -133,14 +143,7 @@ void HuffmanTable::decodeSerial(BitReader& reader, uint8_t* out, uint32_t count)
                                 ? reinterpret_cast<uintptr_t>(out + (count - kMaxSymbolsPerLookup))
                                 : 0;
   in.takeCodes([&] { return reinterpret_cast<uintptr_t>(out) <= bulkEnd; },
-               [&](uint64_t window) {
-                 const uint64_t e = multi[window >> drop];
-                 // Bytes 0-6 the symbols; byte 7 is overwritten by the next entry or the slack.
-                 const uint64_t symbols = e << (64 - kEntryCountShift) >> 11;
-                 std::memcpy(out, &symbols, 8);
-                 out += e >> kEntryCountShift;
-                 return e;  // its low bits are the bits its codes take
-               });
+               [&](uint64_t window) { return putSymbols(multi[window >> drop], out); });
   count -= static_cast<uint32_t>(out - start);
   // The tail one code at a time, so that no bit past the last code is consumed.
   for (; count > 0; --count) {
@@ -206,12 +209,7 @@ void pairedBlocksOf(const uint64_t* multi, Chain& ca, uint8_t*& oa, Chain& cb, u
   uint8_t* outA = oa;
   uint8_t* outB = ob;
   auto look = [&](const Chain& c, uint8_t*& o) {
-    const uint64_t e = multi[c.window >> (64 - kWidth)];
-    // Bytes 0-6 the symbols; byte 7 is overwritten by the next entry or the slack.
-    const uint64_t symbols = e << (64 - kEntryCountShift) >> 11;
-    std::memcpy(o, &symbols, 8);
-    o += e >> kEntryCountShift;
-    return e;
+    return putSymbols(multi[c.window >> (64 - kWidth)], o);
   };
   for (size_t k = 0; k < blocks; ++k) {
     for (int i = 0; i < kBlock; i += 2) {
@@ -328,13 +326,7 @@ bool HuffmanTable::decodePaired(BitReader& reader, uint8_t* out, uint32_t count)
   uint32_t before[kBlock];
   if (blocksThatFit() == 0) return false;
   for (int i = 0; i < kBlock; i += 2) {
-    auto look = [&](Chain& c, uint8_t*& o) {
-      const uint64_t e = multi[c.window >> drop];
-      const uint64_t symbols = e << (64 - kEntryCountShift) >> 11;
-      std::memcpy(o, &symbols, 8);
-      o += e >> kEntryCountShift;
-      return e;
-    };
+    auto look = [&](Chain& c, uint8_t*& o) { return putSymbols(multi[c.window >> drop], o); };
     begun[i] = base + b.consumedFrom(bytes);
     before[i] = static_cast<uint32_t>(outB - bBase);
     a.take<false>(look(a, outA));
@@ -360,11 +352,7 @@ bool HuffmanTable::decodePaired(BitReader& reader, uint8_t* out, uint32_t count)
   BitReader::Run run(first);
   while (reinterpret_cast<uintptr_t>(outA) <= bulkEnd &&
          run.position() + kMaxLookupWidth <= split) {
-    const uint64_t e = multi[run.window() >> drop];
-    const uint64_t symbols = e << (64 - kEntryCountShift) >> 11;
-    std::memcpy(outA, &symbols, 8);
-    outA += e >> kEntryCountShift;
-    run.step(e);
+    run.step(putSymbols(multi[run.window() >> drop], outA));
   }
   run.finish(first);
   // ... then one code at a time until it meets a look-up of the second chain.
