@@ -30,42 +30,16 @@ void encodeClip(benchmark::State& state, uint32_t threads) {
   size_t bytes = 0;
   for (auto _ : state) {
     state.PauseTiming();
-    CompressionSettings s = presetSettings(preset);
-    s.threads = threads;
-    s.LossyActive = !s.FastCompression && s.CompressionType != 0 && s.Lossy;
-    s.KeyCountdown = s.FastCompression || s.KeyRate == 0 ? 0 : s.KeyRate + 1;
-    s.FrameRate = 15;
+    CompressionSettings s = runSettings(preset, threads);
     zov::EncoderSetup setup{w, h, uint32_t(count), nullptr};
     zov::StartEncoder(s, setup);
-    bytes = 0;
     state.ResumeTiming();
-    size_t coded = 0;
-    auto call = [&](size_t n, const Picture* pic) {
-      bool key = n < 2;
-      if (!key && s.KeyCountdown != 0 && --s.KeyCountdown == 0) {
-        s.KeyCountdown = s.KeyRate + 1;
-        key = true;
-      }
-      s.KeyFrame = key;
-      s.FinalCall = pic == nullptr;
-      bool first = s.EnhancedInterframe && s.FirstCall;
-      zov::CompressParams p{pic ? pic->data() : nullptr, out.data(), capacity, 0};
-      // The picture of the next call, as the compression run hands it in.
-      if (pic && pic + 1 < clip.pictures.data() + count) p.next = (pic + 1)->data();
-      zov::EncodeFrame(s, p);
-      if (first) return;
-      bytes += p.outputLength;
+    bytes = codeClip(s, clip, out, [&](size_t n, size_t) {
       state.PauseTiming();
       const uint16_t* rec = zov::encoderReconstruction(s);
-      rebuilt[coded++].assign(rec, rec + size_t(w) * h);
+      rebuilt[n].assign(rec, rec + size_t(w) * h);
       state.ResumeTiming();
-    };
-    if (s.EnhancedInterframe) {
-      call(0, &clip.pictures[0]);
-      for (size_t i = 0; i < count; ++i) call(i, i + 1 < count ? &clip.pictures[i + 1] : nullptr);
-    } else {
-      for (size_t i = 0; i < count; ++i) call(i, &clip.pictures[i]);
-    }
+    });
     state.PauseTiming();
     zov::EndEncoder(s);
     state.ResumeTiming();

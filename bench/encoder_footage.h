@@ -5,6 +5,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,8 +25,12 @@ struct Clip {
   std::vector<Picture> pictures;  // 15-bit, bottom-up
 };
 
-// The first frames of a clip at the given size (cached; empty when the file can't be read).
-const Clip& footage(ClipKind kind, int width, int height);
+// Frames per clip in every benchmark.
+inline constexpr int kClipFrames = 30;
+
+// The first `frames` frames of a clip at the given size (cached; empty when the file can't be
+// read or is shorter).
+const Clip& footage(ClipKind kind, int width, int height, int frames = kClipFrames);
 
 // The settings of a preset, as zovcomp --preset sets them; kFast is "Video" with
 // FastCompression.
@@ -33,8 +39,16 @@ CompressionSettings presetSettings(PresetKind preset);
 // "Video teapot 640x480" and the like.
 std::string caseLabel(PresetKind preset, ClipKind kind, int width, int height);
 
-// Frames per clip in every benchmark.
-inline constexpr int kClipFrames = 30;
+// The settings of `preset` on `threads` threads, as the compression
+// run prepares them for the encoder.
+CompressionSettings runSettings(PresetKind preset, uint32_t threads);
+
+// Codes the clip's pictures once as the compression run hands them to the encoder (periodic
+// key frames, enhanced interframe mode one call late), between StartEncoder and EndEncoder,
+// which the caller makes. `coded(index, bytes)` follows every call that gave a frame. Returns
+// the bytes of all frames.
+size_t codeClip(CompressionSettings& s, const Clip& clip, std::vector<uint8_t>& out,
+                const std::function<void(size_t, size_t)>& coded);
 
 // The cases of the tables: both clips at 320 x 240 and 640 x 480 (the pan is 640 x 480 at its
 // own size), for every preset. Args: width, height, preset, clip, then each of `extra` (none

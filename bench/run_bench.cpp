@@ -4,19 +4,30 @@
 // write_ms) from the run's own stage timers (--times). Reading includes decoding the source
 // (Motion-JPEG for the pan), cropping and colour conversion; filtering is the filter list applied
 // to each frame.
+//
+// The pan's cases also time the bare encoder on the same frames with the same settings and
+// threads, alternating with the command so that both see the same moments of the machine:
+// counters bare_fps and of_bare (the command's frames per second over the bare encoder's).
+// The bare encoder's frames are the same bytes as the command's (checked).
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "compressor/zovcomp_cli.h"
+#include "encoder/zov2_encoder.h"
+#include "encoder_footage.h"
+#include "media/avi_container.h"
 
 namespace zov {
 namespace {
@@ -53,16 +64,54 @@ bool runOnce(std::vector<std::string> args, StageTimes& t, std::string& error) {
   return true;
 }
 
+// The bare encoder on `clip` (only its calls timed, as encoder_bench times them): seconds, and
+// the bytes of the frames.
+double bareSeconds(bench::PresetKind preset, uint32_t threads, const bench::Clip& clip,
+                   size_t& bytes) {
+  CompressionSettings s = bench::runSettings(preset, threads);
+  EncoderSetup setup{clip.width, clip.height, uint32_t(clip.pictures.size()), nullptr};
+  StartEncoder(s, setup);
+  std::vector<uint8_t> out(maxFrameBytes(clip.width, clip.height));
+  const auto start = std::chrono::steady_clock::now();
+  bytes = bench::codeClip(s, clip, out, [](size_t, size_t) {});
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EndEncoder(s);
+  return seconds;
+}
+
+// The command's threads: one per core, as its default.
+uint32_t commandThreads() {
+  return std::max(1u, std::min(std::thread::hardware_concurrency(), 64u));
+}
+
+struct Bare {
+  bench::PresetKind preset;
+};
+
 void compressClip(benchmark::State& state, const char* clip, uint32_t frames,
-                  std::vector<std::string> extra) {
+                  std::vector<std::string> extra, std::optional<Bare> bare = std::nullopt) {
   const std::string input = std::string(ZOV_TEST_DATA_DIR) + "/" + clip;
   const std::string output = (std::filesystem::temp_directory_path() /
                               ("zov-run-bench-" + std::to_string(getpid()) + ".avi"))
                                  .string();
-  std::vector<std::string> args = {"compress", input,    "-o",
-                                   output,     "--last", std::to_string(frames)};
+  const uint32_t threads = commandThreads();
+  std::vector<std::string> args = {"compress",  input,
+                                   "-o",        output,
+                                   "--last",    std::to_string(frames),
+                                   "--threads", std::to_string(threads)};
   args.insert(args.end(), extra.begin(), extra.end());
+  const bench::Clip* pictures = nullptr;
+  if (bare) {
+    pictures = &bench::footage(bench::kPan, 640, 480, int(frames));
+    if (pictures->pictures.empty()) {
+      state.SkipWithError("footage missing");
+      return;
+    }
+  }
   StageTimes sum;
+  double bareSum = 0;
+  size_t bareBytes = 0;
   for (auto _ : state) {
     StageTimes t;
     std::string error;
@@ -73,6 +122,20 @@ void compressClip(benchmark::State& state, const char* clip, uint32_t frames,
     state.SetIterationTime(t.wall);
     sum.read += t.read, sum.filter += t.filter, sum.encode += t.encode, sum.write += t.write;
     sum.total += t.total, sum.wall += t.wall;
+    if (bare) bareSum += bareSeconds(bare->preset, threads, *pictures, bareBytes);
+  }
+  // The command's frames must be what the bare encoder made: else the two did not code alike.
+  if (bare && bareSum > 0) {
+    int64_t bytes = 0;
+    std::string error;
+    if (auto movie = AviContainer::open(output, &error))
+      for (uint32_t i = 0; i < movie->frameCount(); ++i) bytes += movie->frameSize(i);
+    if (bytes != int64_t(bareBytes)) {
+      state.SkipWithError(("the command's frames are " + std::to_string(bytes) +
+                           " bytes, the bare encoder's " + std::to_string(bareBytes))
+                              .c_str());
+      bareSum = 0;
+    }
   }
   std::filesystem::remove(output);
   const double n = double(state.iterations()) * frames;
@@ -85,6 +148,10 @@ void compressClip(benchmark::State& state, const char* clip, uint32_t frames,
   // Opening the source, starting the encoder, reporting and the rest outside the four stages.
   state.counters["other_ms"] =
       1000 * (sum.wall - sum.read - sum.filter - sum.encode - sum.write) / n;
+  if (bare && bareSum > 0) {
+    state.counters["bare_fps"] = n / bareSum;
+    state.counters["of_bare"] = bareSum / sum.wall;
+  }
 }
 
 void BM_TeapotRgb24(benchmark::State& state) {
@@ -94,7 +161,7 @@ void BM_TeapotRgb24MedianFilter(benchmark::State& state) {
   compressClip(state, "teapot-256x256-rgb24.avi", 45, {"--filter", "Smoothen: Median"});
 }
 void BM_PanMjpegWithAudio(benchmark::State& state) {
-  compressClip(state, "pan-640x480-mjpeg-pcm.avi", 60, {});
+  compressClip(state, "pan-640x480-mjpeg-pcm.avi", 60, {}, Bare{bench::kVideo});
 }
 // The pan with FastCompression on, over `frames` frames.
 void compressPanFast(benchmark::State& state, uint32_t frames) {
@@ -104,7 +171,7 @@ void compressPanFast(benchmark::State& state, uint32_t frames) {
                            ("zov-run-bench-" + std::to_string(getpid()) + ".ini"))
                               .string();
   std::ofstream(ini) << "[General]\nFastCompression=1\n";
-  compressClip(state, "pan-640x480-mjpeg-pcm.avi", frames, {"--settings", ini});
+  compressClip(state, "pan-640x480-mjpeg-pcm.avi", frames, {"--settings", ini}, Bare{bench::kFast});
   std::filesystem::remove(ini);
 }
 void BM_PanMjpegWithAudioFast(benchmark::State& state) {
@@ -113,7 +180,7 @@ void BM_PanMjpegWithAudioFast(benchmark::State& state) {
 // The whole clip (150 frames): the start of the command (opening the source, setting up the
 // encoder, the first frames) weighs less than in the 60 frames above, as in a longer movie.
 void BM_PanMjpegWithAudioWhole(benchmark::State& state) {
-  compressClip(state, "pan-640x480-mjpeg-pcm.avi", 150, {});
+  compressClip(state, "pan-640x480-mjpeg-pcm.avi", 150, {}, Bare{bench::kVideo});
 }
 void BM_PanMjpegWithAudioWholeFast(benchmark::State& state) {
   compressPanFast(state, 150);
