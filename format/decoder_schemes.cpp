@@ -348,13 +348,10 @@ class YcWalk {
       }
       if (done > 0) x = from + 2 * done;
     }
-    while (x < end) {
-      if (((x & 1) == 0) == oddRow) {  // odd rows code even columns, even rows odd columns
-        codedPixel<kind>(x, r);
-        ++x;
-        continue;
-      }
-      // After an extended step the kernel takes the run up again.
+    // After a pixel-by-pixel step the kernel takes the run up again. Where it stopped (an
+    // extended step, a value out of range) the pair goes pixel by pixel at once: the kernel
+    // would only stop there again.
+    const auto resume = [&]() __attribute__((always_inline)) {
       if constexpr (kind != RowKind::Own) {
         const int pairs = (end + follow - x) >> 1;
         int done = 0;
@@ -363,10 +360,15 @@ class YcWalk {
         } else if (err == 0 && pairs > 0 && (Edge || st == 0)) {
           done = carriedPairs(x, pairs, false, r);
         }
-        if (done > 0) {
-          x += 2 * done;
-          continue;
-        }
+        x += 2 * done;
+      }
+    };
+    while (x < end) {
+      if (((x & 1) == 0) == oddRow) {  // odd rows code even columns, even rows odd columns
+        codedPixel<kind>(x, r);
+        ++x;
+        if (x < end) resume();
+        continue;
       }
       const uint32_t left = r;
       const int xr = x + 1;
@@ -375,6 +377,7 @@ class YcWalk {
         codedPixel<kind>(xr, r);
         interpolated<kind>(x, left, yOf(r));
         x += 2;
+        if (x < end) resume();
       } else if (xr < w && bm[xr] != 0) {
         interpolated<kind>(x, left, yOf(covered(rowIdx + xr)));
         ++x;
