@@ -111,6 +111,73 @@ CarryingPairsDone carryingPairsScalar(const CarryingPairs& j, const uint8_t* sym
   return {k, int(p - symbols), r};
 }
 
+// The same a group at a time where a group is two pairs (16:1:1 and 8:1:1): its full pair and
+// the pair that reads a Y step only are taken together, with one range test for both, so the
+// loop neither tests where a group starts nor stops twice a group. Pairs before the first group
+// start and a group that holds a stop go through the reference's steps.
+CarryingPairsDone carryingPairsGrouped(const CarryingPairs& j, const uint8_t* symbols, int pairs,
+                                       uint32_t value) {
+  if (j.groupShift != 2) return carryingPairsScalar(j, symbols, pairs, value);
+  const uint8_t* p = symbols;
+  uint32_t* const chroma = j.chroma;
+  const uint16_t* const colours = j.colours;
+  uint16_t* const row = j.row;
+  uint32_t r = value;
+  const uint16_t* line = colours + chromaPart(r);
+  uint32_t yLeft = r >> 16;
+  const uint16_t before = row[j.x];
+  int xc = j.x + 1;
+  int k = 0;
+  // One pair by the reference's rule; false where the reference stops.
+  const auto pair = [&]() __attribute__((always_inline)) {
+    uint32_t next;
+    if ((xc & 3) == 0) {
+      next = r + kStepY.step[p[0]] + kStepCr.step[p[1]] + kStepCb.step[p[2]];
+      if ((next & kStopMask) != kCheckExpected) return false;
+      chroma[xc >> 2] = next & 0xFFFF;
+      p += 3;
+      const uint32_t y = next >> 16;
+      row[xc - 1] = line[((yLeft + y) >> 1) & 31];
+      line = colours + chromaPart(next);
+      row[xc] = line[y & 31];
+      yLeft = y;
+    } else {
+      next = r + kStepY.step[p[0]];
+      if ((next & kStopMask) != kCheckExpected) return false;
+      p += 1;
+      const uint32_t y = next >> 16;
+      row[xc - 1] = line[((yLeft + y) >> 1) & 31];
+      row[xc] = line[y & 31];
+      yLeft = y;
+    }
+    r = next;
+    ++k;
+    xc += 2;
+    return true;
+  };
+  if ((xc & 3) != 0 && k < pairs && !pair()) pairs = k;
+  for (; k + 2 <= pairs; k += 2, xc += 4) {
+    const uint32_t a = r + kStepY.step[p[0]] + kStepCr.step[p[1]] + kStepCb.step[p[2]];
+    const uint32_t b = a + kStepY.step[p[3]];
+    if ((((a & kStopMask) ^ kCheckExpected) | ((b & kStopMask) ^ kCheckExpected)) != 0) break;
+    chroma[xc >> 2] = a & 0xFFFF;
+    p += 4;
+    const uint32_t ya = a >> 16, yb = b >> 16;
+    row[xc - 1] = line[((yLeft + ya) >> 1) & 31];
+    line = colours + chromaPart(a);
+    row[xc] = line[ya & 31];
+    row[xc + 1] = line[((ya + yb) >> 1) & 31];
+    row[xc + 2] = line[yb & 31];
+    yLeft = yb;
+    r = b;
+  }
+  while (k < pairs && pair()) {
+  }
+  const uint16_t put = row[j.x];
+  row[j.x] = j.codedFirst ? before : put;
+  return {k, int(p - symbols), r};
+}
+
 namespace {
 
 #ifdef ZOV_SSE2
@@ -191,6 +258,9 @@ SharingPairsDone sharingPairsSse2(const SharingPairs& j, const uint8_t* symbols,
     _mm_store_si128(reinterpret_cast<__m128i*>(index + 4), _mm_unpackhi_epi16(lo0, hi0));
     _mm_store_si128(reinterpret_cast<__m128i*>(index + 8), _mm_unpacklo_epi16(lo1, hi1));
     _mm_store_si128(reinterpret_cast<__m128i*>(index + 12), _mm_unpackhi_epi16(lo1, hi1));
+    // The indices stay in memory: read back, a lane's index is one load, where taking it out of
+    // the registers costs two or three instructions a lane.
+    asm volatile("" : : "r"(index) : "memory");
     const int rest = pairs - k;
     const int lanes = std::min(rest, 8);
     alignas(16) int16_t sums[8];
@@ -247,7 +317,7 @@ SharingPairsDone sharingPairsSse2(const SharingPairs& j, const uint8_t* symbols,
 DecoderKernels decoderKernelsFor(unsigned flags) {
   DecoderKernels k{sharingPairsScalar, carryingPairsScalar};
 #ifdef ZOV_SSE2
-  if (flags & kCpuSse2) k.sharingPairs = sharingPairsSse2;
+  if (flags & kCpuSse2) k = {sharingPairsSse2, carryingPairsGrouped};
 #else
   (void)flags;
 #endif

@@ -82,6 +82,10 @@ SharingPairsDone sharingPairsScalar(const SharingPairs& job, const uint8_t* symb
                                     int y);
 CarryingPairsDone carryingPairsScalar(const CarryingPairs& job, const uint8_t* symbols, int pairs,
                                       uint32_t value);
+// carryingPairs a group of two pairs at a time where groups are four columns (plain C++; the
+// table holds it from SSE2 on, so that the reference stays what ZOV_CPU=scalar runs).
+CarryingPairsDone carryingPairsGrouped(const CarryingPairs& job, const uint8_t* symbols, int pairs,
+                                       uint32_t value);
 
 // The table for the given processor flags (references where a flag is missing).
 DecoderKernels decoderKernelsFor(unsigned cpuFlags);

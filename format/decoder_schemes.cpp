@@ -348,13 +348,10 @@ class YcWalk {
       }
       if (done > 0) x = from + 2 * done;
     }
-    while (x < end) {
-      if (((x & 1) == 0) == oddRow) {  // odd rows code even columns, even rows odd columns
-        codedPixel<kind>(x, r);
-        ++x;
-        continue;
-      }
-      // After an extended step the kernel takes the run up again.
+    // After a pixel-by-pixel step the kernel takes the run up again. Where it stopped (an
+    // extended step, a value out of range) the pair goes pixel by pixel at once: the kernel
+    // would only stop there again.
+    const auto resume = [&]() __attribute__((always_inline)) {
       if constexpr (kind != RowKind::Own) {
         const int pairs = (end + follow - x) >> 1;
         int done = 0;
@@ -363,10 +360,15 @@ class YcWalk {
         } else if (err == 0 && pairs > 0 && (Edge || st == 0)) {
           done = carriedPairs(x, pairs, false, r);
         }
-        if (done > 0) {
-          x += 2 * done;
-          continue;
-        }
+        x += 2 * done;
+      }
+    };
+    while (x < end) {
+      if (((x & 1) == 0) == oddRow) {  // odd rows code even columns, even rows odd columns
+        codedPixel<kind>(x, r);
+        ++x;
+        if (x < end) resume();
+        continue;
       }
       const uint32_t left = r;
       const int xr = x + 1;
@@ -375,6 +377,7 @@ class YcWalk {
         codedPixel<kind>(xr, r);
         interpolated<kind>(x, left, yOf(r));
         x += 2;
+        if (x < end) resume();
       } else if (xr < w && bm[xr] != 0) {
         interpolated<kind>(x, left, yOf(covered(rowIdx + xr)));
         ++x;
@@ -436,8 +439,9 @@ class YcWalk {
     int x = bm[0] > 1 ? 0 : 1;
     while (x < w) {
       if (bm[x] == 0) {
-        // An uncovered run: found eight map bytes at a time, then decoded without map tests.
-        const int end = uncoveredEnd(bm, x, w);
+        // An uncovered run, decoded up to the next block in the map: one test of the map per
+        // pixel, so the run's end costs one mispredicted branch (finding the end beforehand,
+        // eight map bytes at a time, cost a second one at every run of eight pixels or more).
         if constexpr (kind == RowKind::Sharing) {
           // The pixels' colour differences come from the chroma store (c12 holds their part of
           // the look-up index per column) or, before the run's first group start, from the
@@ -449,20 +453,22 @@ class YcWalk {
           const int from = x, groupMask = (1 << groupShift) - 1;
           uint32_t yr = r & ~kChromaMask, index = toChromaMajor(r & kChromaMask);
           uint32_t any = 0, all = ~0u;
-          for (; x < end; ++x) {
+          do {
             const uint32_t take = 0u - uint32_t((x & groupMask) == 0);
             index = (uint32_t(c12[x]) << 5 & take) | (index & ~take);
             stepY(yr);
             any |= yr;
             all &= yr;
             pic[rowIdx + x] = colours[index | (yr >> 16 & 31)];
-          }
+            ++x;
+          } while (x < w && bm[x] == 0);
           err |= (any & 0xA00000) | (~all & 0x400000);  // every luminance byte reads 010xxxxx
           const int last = x - 1;
           const uint32_t takeLast = 0u - uint32_t(last >= from && (last & ~groupMask) >= from);
           r = yr | (chroma[last >> groupShift] & takeLast) | (r & kChromaMask & ~takeLast);
         } else {
-          for (; x < end; ++x) plainPixel<kind>(x, r);
+          do plainPixel<kind>(x++, r);
+          while (x < w && bm[x] == 0);
         }
       } else if (em[x] != 0) {
         x = entropyRun<kind>(x, r);
