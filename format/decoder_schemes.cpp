@@ -305,7 +305,8 @@ class YcWalk {
     // Entropy runs that directly follow each other continue one pattern: walked as one run.
     // The first two links are followed without a branch (nine runs in ten have at most two; a
     // loop's end would be mispredicted at most runs), any further ones by the loop. An Entropy
-    // map byte is set only where the block map holds a width.
+    // map byte is set only where the block map holds a width; the loop tests the width too, so
+    // that maps out of step with each other end the run instead of holding the walk in place.
     int end = x + bm[x];
     const auto link = [&](int e) {
       const int at = e < w ? e : w - 1;
@@ -313,7 +314,7 @@ class YcWalk {
       return e + (int(bm[at]) & -more);
     };
     end = link(link(end));
-    while (end < w && em[end] != 0) end += bm[end];
+    while (end < w && em[end] != 0 && bm[end] != 0) end += bm[end];
     // With the extended-range code, the uncovered pixel after the run (the right neighbour of
     // a last interpolated pixel) reads one Y step like a coded pixel of the run, and in
     // carrying rows also its colour difference at a group start, so the kernels take it as one
