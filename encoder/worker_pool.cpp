@@ -2,6 +2,10 @@
 
 #include <algorithm>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
 namespace zov {
 
 WorkerPool::WorkerPool(int threads)
@@ -11,12 +15,22 @@ WorkerPool::WorkerPool(int threads)
     helpers_.emplace_back([this, w, threads] { helperLoop(w, w == threads - 1); });
 }
 
+int WorkerPool::spinFor(uint64_t seen, int spins) const {
+  for (; spins > 0; --spins) {
+    if (events_.load(std::memory_order_acquire) != seen) return spins;
+#if defined(__x86_64__) || defined(__i386__)
+    _mm_pause();
+#endif
+  }
+  return 0;
+}
+
 WorkerPool::~WorkerPool() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     quit_ = true;
+    signal();
   }
-  changed_.notify_all();
   for (std::thread& t : helpers_) t.join();
 }
 
@@ -36,7 +50,7 @@ void WorkerPool::join(Job& job, std::unique_lock<std::mutex>& lock, int worker, 
   lock.lock();
   job.done += mine;
   --job.inside;
-  changed_.notify_all();
+  signal();
 }
 
 void WorkerPool::serve(int worker) {
@@ -51,7 +65,7 @@ void WorkerPool::serve(int worker) {
 void WorkerPool::helperLoop(int worker, bool asideHelper) {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    changed_.wait(lock, [&] {
+    wait(lock, [&] {
       return quit_ || frontOpen(worker) || (asideHelper && asideFn_ && !asideTaken_) ||
              (batch_.fn && batch_.generation != seenBatch_[size_t(worker)]);
     });
@@ -68,7 +82,7 @@ void WorkerPool::helperLoop(int worker, bool asideHelper) {
       lock.lock();
       asideFn_ = nullptr;
       asideTaken_ = false;
-      changed_.notify_all();
+      signal();
     } else {
       seenBatch_[size_t(worker)] = batch_.generation;
       join(batch_, lock, worker, worker);
@@ -89,8 +103,8 @@ void WorkerPool::runTasks(int count, TaskFn fn, void* context) {
     front_.next.store(0);
     front_.done = 0;
     frontPosted_.store(++front_.generation, std::memory_order_release);
+    signal();
   }
-  changed_.notify_all();
   // Helpers busy with the aside join between two of its tasks; the caller does not wait for
   // them, only for tasks already taken.
   int mine = 0;
@@ -98,7 +112,7 @@ void WorkerPool::runTasks(int count, TaskFn fn, void* context) {
     fn(context, k, 0);
   std::unique_lock<std::mutex> lock(mutex_);
   front_.done += mine;
-  changed_.wait(lock, [&] { return front_.done == front_.count && front_.inside == 0; });
+  wait(lock, [&] { return front_.done == front_.count && front_.inside == 0; });
   front_.fn = nullptr;
 }
 
@@ -108,15 +122,14 @@ void WorkerPool::startAsideFn(void (*fn)(void*), void* context) {
     asideFn_ = fn;
     asideContext_ = context;
     asideTaken_ = false;
+    signal();
   }
-  changed_.notify_all();
 }
 
 void WorkerPool::waitAside() {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    changed_.wait(lock,
-                  [&] { return !asideFn_ || (batch_.fn && batch_.generation != seenBatch_[0]); });
+    wait(lock, [&] { return !asideFn_ || (batch_.fn && batch_.generation != seenBatch_[0]); });
     if (!asideFn_) return;
     seenBatch_[0] = batch_.generation;
     join(batch_, lock, 0, 0);
@@ -133,8 +146,8 @@ void WorkerPool::runBatch(int count, TaskFn fn, void* context) {
     batch_.next.store(0);
     batch_.done = 0;
     seenBatch_[size_t(me)] = ++batch_.generation;
+    signal();
   }
-  changed_.notify_all();
   int mine = 0;
   for (int k = batch_.next.fetch_add(1); k < count; k = batch_.next.fetch_add(1)) {
     fn(context, k, threads());
@@ -144,8 +157,8 @@ void WorkerPool::runBatch(int count, TaskFn fn, void* context) {
   std::unique_lock<std::mutex> lock(mutex_);
   batch_.done += mine;
   for (;;) {
-    changed_.wait(
-        lock, [&] { return (batch_.done == batch_.count && batch_.inside == 0) || frontOpen(me); });
+    wait(lock,
+         [&] { return (batch_.done == batch_.count && batch_.inside == 0) || frontOpen(me); });
     if (batch_.done == batch_.count && batch_.inside == 0) break;
     seenFront_[size_t(me)] = front_.generation;
     join(front_, lock, me, me);

@@ -79,6 +79,32 @@ class WorkerPool {
   void join(Job& job, std::unique_lock<std::mutex>& lock, int worker, int asWorker);
   // On a helper between two tasks of the aside: runs the caller's job if one is open.
   void serve(int worker);
+  // Wakes the threads waiting in wait(); called with the lock held.
+  void signal() {
+    events_.fetch_add(1, std::memory_order_release);
+    changed_.notify_all();
+  }
+  // changed_.wait(lock, ready), after a short spin without the lock: the threads hand each
+  // other work many times a frame, and putting a thread to sleep and waking it costs more on
+  // a virtual machine than the few microseconds the other usually needs.
+  template <class Ready>
+  void wait(std::unique_lock<std::mutex>& lock, Ready ready) {
+    for (int spins = kSpins; !ready();) {
+      if (spins == 0) {
+        changed_.wait(lock, ready);
+        return;
+      }
+      const uint64_t seen = events_.load(std::memory_order_relaxed);
+      lock.unlock();
+      spins = spinFor(seen, spins);
+      lock.lock();
+    }
+  }
+  // About 20 to 40 microseconds of pause instructions: longer than most hand-overs, short
+  // against a frame.
+  static constexpr int kSpins = 1024;
+  // Spins until events_ moves on from `seen` or `spins` run out; returns the spins left.
+  int spinFor(uint64_t seen, int spins) const;
   bool frontOpen(int worker) const {
     return front_.fn && front_.generation != seenFront_[size_t(worker)];
   }
@@ -90,6 +116,7 @@ class WorkerPool {
   Job batch_;                                    // the aside's current batch (runAside)
   std::vector<uint64_t> seenFront_, seenBatch_;  // per worker: the last job / batch joined
   std::atomic<uint64_t> frontPosted_{0};         // front_.generation, read without the lock
+  std::atomic<uint64_t> events_{0};              // counts signal()s, read without the lock
   void (*asideFn_)(void*) = nullptr;             // set from startAside until the aside ends
   void* asideContext_ = nullptr;
   bool asideTaken_ = false;
