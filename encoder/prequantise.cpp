@@ -318,8 +318,21 @@ void prequantise(EncoderBuffers& b, const uint16_t* source, uint16_t* pic, uint3
   // worker that voted on it, whose cache still holds what the vote wrote: a row is claimed
   // once, from state[cellRow] (the voter plus one while unclaimed, 0 once claimed). Any
   // worker may take any row, so the result does not depend on who does what.
+  // The vote's rows are claimed from both ends: the worker that opened the batch (the aside's
+  // own helper, or the caller) from the top, those that join it from the bottom, so that each
+  // keeps a stretch of rows, and mostly the same one from frame to frame (the memo of the
+  // colours voted on, the vote's lumas).
   std::atomic<uint8_t> state[kMaxHeight];
-  forEach(cellRows, [&](int cellRow, int worker) {
+  std::atomic<uint32_t> ends{uint32_t(cellRows)};  // first row << 16 | end of the rows left
+  const int opener = aside ? b.pool->threads() : 0;
+  forEach(cellRows, [&](int, int worker) {
+    uint32_t e = ends.load(std::memory_order_relaxed), taken;
+    int cellRow;
+    do {
+      const uint32_t top = e >> 16, end = e & 0xFFFF;
+      cellRow = int(worker == opener ? top : end - 1);
+      taken = worker == opener ? e + 0x10000 : e - 1;
+    } while (!ends.compare_exchange_weak(e, taken, std::memory_order_relaxed));
     voteCellRow(b, b.lumaCaches[size_t(worker)].data(), source, yc, cellRow);
     state[cellRow].store(uint8_t(std::min(worker, 254) + 1), std::memory_order_relaxed);
   });
