@@ -317,22 +317,11 @@ void prequantise(EncoderBuffers& b, const uint16_t* source, uint16_t* pic, uint3
   // Each cell row's later work (its chromas after the first, its lines) goes preferably to the
   // worker that voted on it, whose cache still holds what the vote wrote: a row is claimed
   // once, from state[cellRow] (the voter plus one while unclaimed, 0 once claimed). Any
-  // worker may take any row, so the result does not depend on who does what.
-  // The vote's rows are claimed from both ends: the worker that opened the batch (the aside's
-  // own helper, or the caller) from the top, those that join it from the bottom, so that each
-  // keeps a stretch of rows, and mostly the same one from frame to frame (the memo of the
-  // colours voted on, the vote's lumas).
+  // worker may take any row, so the result does not depend on who does what. (The pool hands
+  // the caller its tasks from the end and the helpers theirs from the start, so each worker
+  // votes on a stretch of rows, mostly the same one from frame to frame.)
   std::atomic<uint8_t> state[kMaxHeight];
-  std::atomic<uint32_t> ends{uint32_t(cellRows)};  // first row << 16 | end of the rows left
-  const int opener = aside ? b.pool->threads() : 0;
-  forEach(cellRows, [&](int, int worker) {
-    uint32_t e = ends.load(std::memory_order_relaxed), taken;
-    int cellRow;
-    do {
-      const uint32_t top = e >> 16, end = e & 0xFFFF;
-      cellRow = int(worker == opener ? top : end - 1);
-      taken = worker == opener ? e + 0x10000 : e - 1;
-    } while (!ends.compare_exchange_weak(e, taken, std::memory_order_relaxed));
+  forEach(cellRows, [&](int cellRow, int worker) {
     voteCellRow(b, b.lumaCaches[size_t(worker)].data(), source, yc, cellRow);
     state[cellRow].store(uint8_t(std::min(worker, 254) + 1), std::memory_order_relaxed);
   });
@@ -355,12 +344,15 @@ void prequantise(EncoderBuffers& b, const uint16_t* source, uint16_t* pic, uint3
     pic[i] = t.ycToRgb[yc[i]];
   }
   // One task per cell row; a task takes the first unclaimed row its worker voted on, else the
-  // first unclaimed row.
+  // first unclaimed row, looking from the worker's end of the picture (the caller's is the
+  // bottom).
   forEach(cellRows, [&](int, int worker) {
     const uint8_t mine = uint8_t(std::min(worker, 254) + 1);
+    const int step = worker == 0 ? -1 : 1;
+    const int first = worker == 0 ? cellRows - 1 : 0;
     int row = -1;
     for (int pass = 0; pass < 2 && row < 0; ++pass)
-      for (int r = 0; r < cellRows; ++r) {
+      for (int r = first; r >= 0 && r < cellRows; r += step) {
         uint8_t v = state[r].load(std::memory_order_relaxed);
         if (v == 0 || (pass == 0 && v != mine)) continue;
         if (state[r].compare_exchange_strong(v, 0, std::memory_order_relaxed)) {

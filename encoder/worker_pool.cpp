@@ -38,11 +38,10 @@ void WorkerPool::join(Job& job, std::unique_lock<std::mutex>& lock, int worker, 
   ++job.inside;
   const TaskFn fn = job.fn;
   void* const context = job.context;
-  const int count = job.count;
   const bool batch = &job == &batch_;
   lock.unlock();
   int mine = 0;
-  for (int k = job.next.fetch_add(1); k < count; k = job.next.fetch_add(1)) {
+  for (int k = job.take(worker); k >= 0; k = job.take(worker)) {
     fn(context, k, asWorker);
     ++mine;
     if (batch && worker != 0) serve(worker);
@@ -100,7 +99,7 @@ void WorkerPool::runTasks(int count, TaskFn fn, void* context) {
     front_.fn = fn;
     front_.context = context;
     front_.count = count;
-    front_.next.store(0);
+    front_.open(count);
     front_.done = 0;
     frontPosted_.store(++front_.generation, std::memory_order_release);
     signal();
@@ -108,8 +107,7 @@ void WorkerPool::runTasks(int count, TaskFn fn, void* context) {
   // Helpers busy with the aside join between two of its tasks; the caller does not wait for
   // them, only for tasks already taken.
   int mine = 0;
-  for (int k = front_.next.fetch_add(1); k < count; k = front_.next.fetch_add(1), ++mine)
-    fn(context, k, 0);
+  for (int k = front_.take(0); k >= 0; k = front_.take(0), ++mine) fn(context, k, 0);
   std::unique_lock<std::mutex> lock(mutex_);
   front_.done += mine;
   wait(lock, [&] { return front_.done == front_.count && front_.inside == 0; });
@@ -143,13 +141,13 @@ void WorkerPool::runBatch(int count, TaskFn fn, void* context) {
     batch_.fn = fn;
     batch_.context = context;
     batch_.count = count;
-    batch_.next.store(0);
+    batch_.open(count);
     batch_.done = 0;
     seenBatch_[size_t(me)] = ++batch_.generation;
     signal();
   }
   int mine = 0;
-  for (int k = batch_.next.fetch_add(1); k < count; k = batch_.next.fetch_add(1)) {
+  for (int k = batch_.take(me); k >= 0; k = batch_.take(me)) {
     fn(context, k, threads());
     ++mine;
     serve(me);
