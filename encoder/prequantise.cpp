@@ -344,12 +344,14 @@ void prequantise(EncoderBuffers& b, const uint16_t* source, uint16_t* pic, uint3
     pic[i] = t.ycToRgb[yc[i]];
   }
   // One task per cell row; a task takes the first unclaimed row its worker voted on, else the
-  // first unclaimed row, looking from the worker's end of the picture (the caller's is the
-  // bottom).
+  // first unclaimed row, looking from the worker's end of the picture (with helpers the
+  // caller's is the bottom; alone it goes down the picture).
+  const bool shared = b.pool->threads() > 1;
   forEach(cellRows, [&](int, int worker) {
     const uint8_t mine = uint8_t(std::min(worker, 254) + 1);
-    const int step = worker == 0 ? -1 : 1;
-    const int first = worker == 0 ? cellRows - 1 : 0;
+    const bool up = shared && worker == 0;
+    const int step = up ? -1 : 1;
+    const int first = up ? cellRows - 1 : 0;
     int row = -1;
     for (int pass = 0; pass < 2 && row < 0; ++pass)
       for (int r = first; r >= 0 && r < cellRows; r += step) {
