@@ -18,6 +18,12 @@ WorkerPool::WorkerPool(int threads)
 int WorkerPool::spinFor(uint64_t seen, int spins) const {
   for (; spins > 0; --spins) {
     if (events_.load(std::memory_order_acquire) != seen) return spins;
+    // Now and then the core goes to whatever else wants it: on a busy machine the thread
+    // waited for may be the one waiting for this core.
+    if ((spins & 127) == 0) {
+      std::this_thread::yield();
+      continue;
+    }
 #if defined(__x86_64__) || defined(__i386__)
     _mm_pause();
 #endif
