@@ -118,8 +118,8 @@ class WorkerPool {
       lock.lock();
     }
   }
-  // About 20 to 40 microseconds of pause instructions: longer than most hand-overs, short
-  // against a frame.
+  // About 20 to 40 microseconds of pause instructions and a few yields: longer than most
+  // hand-overs, short against a frame.
   static constexpr int kSpins = 1024;
   // Spins until events_ moves on from `seen` or `spins` run out; returns the spins left.
   int spinFor(uint64_t seen, int spins) const;
