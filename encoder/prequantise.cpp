@@ -1,6 +1,7 @@
 #include "encoder/prequantise.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <type_traits>
 
@@ -182,24 +183,40 @@ void voteCellRow(EncoderBuffers& b, uint64_t* cache, const uint16_t* pic, uint32
   }
 }
 
-// Quantises the voted chromas of one cell row, each against the cell to its left (the first
-// column against the cell above).
-void quantiseCellRow(EncoderBuffers& b, int cellRow, bool edge) {
-  const int cellCols = b.width / b.cellW;
+// Quantises the voted chroma of cell (cellRow, cx) against `pred` (the cell to its left, or
+// above for the first column; none for the first cell) with the row's step-doubling flags.
+inline uint32_t quantiseCell(const EncoderBuffers& b, size_t cell, const uint32_t* pred, bool& fcr,
+                             bool& fcb, bool edge) {
+  const uint32_t best = b.voteResult[cell];
+  if (!pred) return best;
+  const int cr = quantise(int(best >> 6), int(*pred >> 6), false, 0, fcr, edge);
+  const int cb = quantise(int(best & 63), int(*pred & 63), false, 0, fcb, edge);
+  return uint32_t(cr) << 6 | uint32_t(cb);
+}
+
+// The first column of cells, a chain down the picture: each against the cell above.
+void quantiseFirstColumn(EncoderBuffers& b, int cellRows, bool edge) {
+  const size_t cellCols = size_t(b.width / b.cellW);
   uint32_t* cellChroma = b.cellChroma.data();
-  bool fcr = false, fcb = false;
-  for (int cx = 0; cx < cellCols; ++cx) {
-    const size_t cell = size_t(cellRow) * cellCols + cx;
-    const uint32_t best = b.voteResult[cell];
-    uint32_t* slot = cellChroma + cell;
-    const uint32_t* pred = cx > 0 ? slot - 1 : (cellRow > 0 ? slot - cellCols : nullptr);
-    *slot = best;
-    if (pred) {
-      int cr = quantise(int(best >> 6), int(*pred >> 6), false, 0, fcr, edge);
-      int cb = quantise(int(best & 63), int(*pred & 63), false, 0, fcb, edge);
-      *slot = uint32_t(cr) << 6 | uint32_t(cb);
-    }
+  for (int r = 0; r < cellRows; ++r) {
+    bool fcr = false, fcb = false;
+    const size_t cell = size_t(r) * cellCols;
+    cellChroma[cell] =
+        quantiseCell(b, cell, r > 0 ? cellChroma + cell - cellCols : nullptr, fcr, fcb, edge);
   }
+}
+
+// The rest of one cell row once the first column is known, each cell against the one to its
+// left. The first cell is quantised again only for the flags it leaves (it is not written: the
+// task of the row below may be reading it).
+void quantiseCellRow(EncoderBuffers& b, int cellRow, bool edge) {
+  const size_t cellCols = size_t(b.width / b.cellW);
+  uint32_t* cellChroma = b.cellChroma.data();
+  const size_t first = size_t(cellRow) * cellCols;
+  bool fcr = false, fcb = false;
+  quantiseCell(b, first, cellRow > 0 ? cellChroma + first - cellCols : nullptr, fcr, fcb, edge);
+  for (size_t cell = first + 1; cell < first + cellCols; ++cell)
+    cellChroma[cell] = quantiseCell(b, cell, cellChroma + cell - 1, fcr, fcb, edge);
 }
 
 // The best luma of every pixel of one line under its cell's chroma (`Cw` pixels wide): where
@@ -297,10 +314,18 @@ void prequantise(EncoderBuffers& b, const uint16_t* source, uint16_t* pic, uint3
     else
       b.pool->run(count, task);
   };
+  // Each cell row's later work (its chromas after the first, its lines) goes preferably to the
+  // worker that voted on it, whose cache still holds what the vote wrote: a row is claimed
+  // once, from state[cellRow] (the voter plus one while unclaimed, 0 once claimed). Any
+  // worker may take any row, so the result does not depend on who does what. (The pool hands
+  // the caller its tasks from the end and the helpers theirs from the start, so each worker
+  // votes on a stretch of rows, mostly the same one from frame to frame.)
+  std::atomic<uint8_t> state[kMaxHeight];
   forEach(cellRows, [&](int cellRow, int worker) {
     voteCellRow(b, b.lumaCaches[size_t(worker)].data(), source, yc, cellRow);
+    state[cellRow].store(uint8_t(std::min(worker, 254) + 1), std::memory_order_relaxed);
   });
-  for (int r = 0; r < cellRows; ++r) quantiseCellRow(b, r, edge);
+  quantiseFirstColumn(b, cellRows, edge);
   uint64_t* cache0 = b.lumaCaches[size_t(aside ? asideCache : 0)].data();
   // The step-doubling flags start clear on every line, also for the first column's luma
   // (against the pixel above) and the first cell's chroma (against the cell above): each is
@@ -318,8 +343,29 @@ void prequantise(EncoderBuffers& b, const uint16_t* source, uint16_t* pic, uint3
     yc[i] = uint32_t(y) << 12 | chroma;
     pic[i] = t.ycToRgb[yc[i]];
   }
-  forEach(lines, [&](int l, int worker) {
-    quantiseLine(b, b.lumaCaches[size_t(worker)].data(), source, pic, yc, l, edge);
+  // One task per cell row; a task takes the first unclaimed row its worker voted on, else the
+  // first unclaimed row, looking from the worker's end of the picture (with helpers the
+  // caller's is the bottom; alone it goes down the picture).
+  const bool shared = b.pool->threads() > 1;
+  forEach(cellRows, [&](int, int worker) {
+    const uint8_t mine = uint8_t(std::min(worker, 254) + 1);
+    const bool up = shared && worker == 0;
+    const int step = up ? -1 : 1;
+    const int first = up ? cellRows - 1 : 0;
+    int row = -1;
+    for (int pass = 0; pass < 2 && row < 0; ++pass)
+      for (int r = first; r >= 0 && r < cellRows; r += step) {
+        uint8_t v = state[r].load(std::memory_order_relaxed);
+        if (v == 0 || (pass == 0 && v != mine)) continue;
+        if (state[r].compare_exchange_strong(v, 0, std::memory_order_relaxed)) {
+          row = r;
+          break;
+        }
+      }
+    quantiseCellRow(b, row, edge);
+    uint64_t* cache = b.lumaCaches[size_t(worker)].data();
+    const int end = std::min(lines, (row + 1) * ch);
+    for (int l = row * ch; l < end; ++l) quantiseLine(b, cache, source, pic, yc, l, edge);
   });
 }
 

@@ -2,6 +2,10 @@
 
 #include <algorithm>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
 namespace zov {
 
 WorkerPool::WorkerPool(int threads)
@@ -11,12 +15,28 @@ WorkerPool::WorkerPool(int threads)
     helpers_.emplace_back([this, w, threads] { helperLoop(w, w == threads - 1); });
 }
 
+int WorkerPool::spinFor(uint64_t seen, int spins) const {
+  for (; spins > 0; --spins) {
+    if (events_.load(std::memory_order_acquire) != seen) return spins;
+    // Now and then the core goes to whatever else wants it: on a busy machine the thread
+    // waited for may be the one waiting for this core.
+    if ((spins & 127) == 0) {
+      std::this_thread::yield();
+      continue;
+    }
+#if defined(__x86_64__) || defined(__i386__)
+    _mm_pause();
+#endif
+  }
+  return 0;
+}
+
 WorkerPool::~WorkerPool() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     quit_ = true;
+    signal();
   }
-  changed_.notify_all();
   for (std::thread& t : helpers_) t.join();
 }
 
@@ -24,11 +44,10 @@ void WorkerPool::join(Job& job, std::unique_lock<std::mutex>& lock, int worker, 
   ++job.inside;
   const TaskFn fn = job.fn;
   void* const context = job.context;
-  const int count = job.count;
   const bool batch = &job == &batch_;
   lock.unlock();
   int mine = 0;
-  for (int k = job.next.fetch_add(1); k < count; k = job.next.fetch_add(1)) {
+  for (int k = job.take(worker); k >= 0; k = job.take(worker)) {
     fn(context, k, asWorker);
     ++mine;
     if (batch && worker != 0) serve(worker);
@@ -36,7 +55,7 @@ void WorkerPool::join(Job& job, std::unique_lock<std::mutex>& lock, int worker, 
   lock.lock();
   job.done += mine;
   --job.inside;
-  changed_.notify_all();
+  signal();
 }
 
 void WorkerPool::serve(int worker) {
@@ -51,7 +70,7 @@ void WorkerPool::serve(int worker) {
 void WorkerPool::helperLoop(int worker, bool asideHelper) {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    changed_.wait(lock, [&] {
+    wait(lock, [&] {
       return quit_ || frontOpen(worker) || (asideHelper && asideFn_ && !asideTaken_) ||
              (batch_.fn && batch_.generation != seenBatch_[size_t(worker)]);
     });
@@ -68,7 +87,7 @@ void WorkerPool::helperLoop(int worker, bool asideHelper) {
       lock.lock();
       asideFn_ = nullptr;
       asideTaken_ = false;
-      changed_.notify_all();
+      signal();
     } else {
       seenBatch_[size_t(worker)] = batch_.generation;
       join(batch_, lock, worker, worker);
@@ -86,19 +105,18 @@ void WorkerPool::runTasks(int count, TaskFn fn, void* context) {
     front_.fn = fn;
     front_.context = context;
     front_.count = count;
-    front_.next.store(0);
+    front_.open(count);
     front_.done = 0;
     frontPosted_.store(++front_.generation, std::memory_order_release);
+    signal();
   }
-  changed_.notify_all();
   // Helpers busy with the aside join between two of its tasks; the caller does not wait for
   // them, only for tasks already taken.
   int mine = 0;
-  for (int k = front_.next.fetch_add(1); k < count; k = front_.next.fetch_add(1), ++mine)
-    fn(context, k, 0);
+  for (int k = front_.take(0); k >= 0; k = front_.take(0), ++mine) fn(context, k, 0);
   std::unique_lock<std::mutex> lock(mutex_);
   front_.done += mine;
-  changed_.wait(lock, [&] { return front_.done == front_.count && front_.inside == 0; });
+  wait(lock, [&] { return front_.done == front_.count && front_.inside == 0; });
   front_.fn = nullptr;
 }
 
@@ -108,15 +126,14 @@ void WorkerPool::startAsideFn(void (*fn)(void*), void* context) {
     asideFn_ = fn;
     asideContext_ = context;
     asideTaken_ = false;
+    signal();
   }
-  changed_.notify_all();
 }
 
 void WorkerPool::waitAside() {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    changed_.wait(lock,
-                  [&] { return !asideFn_ || (batch_.fn && batch_.generation != seenBatch_[0]); });
+    wait(lock, [&] { return !asideFn_ || (batch_.fn && batch_.generation != seenBatch_[0]); });
     if (!asideFn_) return;
     seenBatch_[0] = batch_.generation;
     join(batch_, lock, 0, 0);
@@ -130,13 +147,13 @@ void WorkerPool::runBatch(int count, TaskFn fn, void* context) {
     batch_.fn = fn;
     batch_.context = context;
     batch_.count = count;
-    batch_.next.store(0);
+    batch_.open(count);
     batch_.done = 0;
     seenBatch_[size_t(me)] = ++batch_.generation;
+    signal();
   }
-  changed_.notify_all();
   int mine = 0;
-  for (int k = batch_.next.fetch_add(1); k < count; k = batch_.next.fetch_add(1)) {
+  for (int k = batch_.take(me); k >= 0; k = batch_.take(me)) {
     fn(context, k, threads());
     ++mine;
     serve(me);
@@ -144,8 +161,8 @@ void WorkerPool::runBatch(int count, TaskFn fn, void* context) {
   std::unique_lock<std::mutex> lock(mutex_);
   batch_.done += mine;
   for (;;) {
-    changed_.wait(
-        lock, [&] { return (batch_.done == batch_.count && batch_.inside == 0) || frontOpen(me); });
+    wait(lock,
+         [&] { return (batch_.done == batch_.count && batch_.inside == 0) || frontOpen(me); });
     if (batch_.done == batch_.count && batch_.inside == 0) break;
     seenFront_[size_t(me)] = front_.generation;
     join(front_, lock, me, me);
