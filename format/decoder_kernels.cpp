@@ -62,79 +62,40 @@ inline uint32_t chromaPart(uint32_t r) {
   return (r << 3 & 0x1F800) | (r << 5 & 0x7E0);
 }
 
-}  // namespace
-
-// The walk keeps, beside the running value, the row of the colour table its colour difference
-// selects, so each pixel is one look-up by its luminance; the interpolated pixel's luminance is
-// the mean of its neighbours', rounded down.
-CarryingPairsDone carryingPairsScalar(const CarryingPairs& j, const uint8_t* symbols, int pairs,
-                                      uint32_t value) {
-  // The job's fields in locals: the stores to the chroma store could alias them.
-  const uint8_t* p = symbols;
-  const int shift = j.groupShift, groupMask = (1 << shift) - 1;
-  uint32_t* const chroma = j.chroma;
-  const uint16_t* const colours = j.colours;
-  uint16_t* const row = j.row;
-  uint32_t r = value;
-  const uint16_t* line = colours + chromaPart(r);
-  uint32_t yLeft = r >> 16;
-  // A run that starts at a coded pixel: its interpolated pixel (the one before the run) is
-  // written like any other and put back at the end, so the loop has no test for it.
-  const uint16_t before = row[j.x];
-  int xc = j.x + 1;
+// A carrying-row walk over pairs of an interpolated and a coded pixel. Beside the running value
+// it keeps the row of the colour table its colour difference selects, so each pixel is one
+// look-up by its luminance; the interpolated pixel's luminance is the mean of its neighbours',
+// rounded down. The job's fields are held in locals: the stores to the chroma store could alias
+// them.
+struct CarryingWalk {
+  const uint8_t* p;
+  uint32_t* const chroma;
+  const uint16_t* const colours;
+  uint16_t* const row;
+  uint32_t r;
+  const uint16_t* line;
+  uint32_t yLeft;
+  int xc;  // the pair's coded pixel
   int k = 0;
-  for (; k < pairs; ++k, xc += 2) {
-    uint32_t next;
-    if ((xc & groupMask) == 0) {
-      next = r + kStepY.step[p[0]] + kStepCr.step[p[1]] + kStepCb.step[p[2]];
-      if ((next & kStopMask) != kCheckExpected) break;
-      chroma[xc >> shift] = next & 0xFFFF;
-      p += 3;
-      const uint32_t y = next >> 16;
-      row[xc - 1] = line[((yLeft + y) >> 1) & 31];
-      line = colours + chromaPart(next);
-      row[xc] = line[y & 31];
-      yLeft = y;
-    } else {
-      next = r + kStepY.step[p[0]];
-      if ((next & kStopMask) != kCheckExpected) break;
-      p += 1;
-      const uint32_t y = next >> 16;
-      row[xc - 1] = line[((yLeft + y) >> 1) & 31];
-      row[xc] = line[y & 31];
-      yLeft = y;
-    }
-    r = next;
-  }
-  const uint16_t put = row[j.x];
-  row[j.x] = j.codedFirst ? before : put;
-  return {k, int(p - symbols), r};
-}
 
-// The same a group at a time where a group is two pairs (16:1:1 and 8:1:1): its full pair and
-// the pair that reads a Y step only are taken together, with one range test for both, so the
-// loop neither tests where a group starts nor stops twice a group. Pairs before the first group
-// start and a group that holds a stop go through the reference's steps.
-CarryingPairsDone carryingPairsGrouped(const CarryingPairs& j, const uint8_t* symbols, int pairs,
-                                       uint32_t value) {
-  if (j.groupShift != 2) return carryingPairsScalar(j, symbols, pairs, value);
-  const uint8_t* p = symbols;
-  uint32_t* const chroma = j.chroma;
-  const uint16_t* const colours = j.colours;
-  uint16_t* const row = j.row;
-  uint32_t r = value;
-  const uint16_t* line = colours + chromaPart(r);
-  uint32_t yLeft = r >> 16;
-  const uint16_t before = row[j.x];
-  int xc = j.x + 1;
-  int k = 0;
-  // One pair by the reference's rule; false where the reference stops.
-  const auto pair = [&]() __attribute__((always_inline)) {
+  CarryingWalk(const CarryingPairs& j, const uint8_t* symbols, uint32_t value)
+      : p(symbols),
+        chroma(j.chroma),
+        colours(j.colours),
+        row(j.row),
+        r(value),
+        line(j.colours + chromaPart(value)),
+        yLeft(value >> 16),
+        xc(j.x + 1) {}
+
+  // One pair, a group's full pair where the coded pixel starts a group; false where the
+  // symbols or the value call for the pixel-by-pixel rules.
+  [[gnu::always_inline]] bool pair(int shift) {
     uint32_t next;
-    if ((xc & 3) == 0) {
+    if ((xc & ((1 << shift) - 1)) == 0) {
       next = r + kStepY.step[p[0]] + kStepCr.step[p[1]] + kStepCb.step[p[2]];
       if ((next & kStopMask) != kCheckExpected) return false;
-      chroma[xc >> 2] = next & 0xFFFF;
+      chroma[xc >> shift] = next & 0xFFFF;
       p += 3;
       const uint32_t y = next >> 16;
       row[xc - 1] = line[((yLeft + y) >> 1) & 31];
@@ -154,28 +115,59 @@ CarryingPairsDone carryingPairsGrouped(const CarryingPairs& j, const uint8_t* sy
     ++k;
     xc += 2;
     return true;
-  };
-  if ((xc & 3) != 0 && k < pairs && !pair()) pairs = k;
-  for (; k + 2 <= pairs; k += 2, xc += 4) {
-    const uint32_t a = r + kStepY.step[p[0]] + kStepCr.step[p[1]] + kStepCb.step[p[2]];
+  }
+
+  // A run that starts at a coded pixel: its interpolated pixel (the one before the run) is
+  // written like any other and put back at the end, so the loops have no test for it.
+  CarryingPairsDone done(const CarryingPairs& j, const uint8_t* symbols, uint16_t before) {
+    const uint16_t put = row[j.x];
+    row[j.x] = j.codedFirst ? before : put;
+    return {k, int(p - symbols), r};
+  }
+};
+
+}  // namespace
+
+CarryingPairsDone carryingPairsScalar(const CarryingPairs& j, const uint8_t* symbols, int pairs,
+                                      uint32_t value) {
+  CarryingWalk walk(j, symbols, value);
+  const uint16_t before = j.row[j.x];
+  while (walk.k < pairs && walk.pair(j.groupShift)) {
+  }
+  return walk.done(j, symbols, before);
+}
+
+// The same a group at a time where a group is two pairs (16:1:1 and 8:1:1): its full pair and
+// the pair that reads a Y step only are taken together, with one range test for both, so the
+// loop neither tests where a group starts nor stops twice a group. Pairs before the first group
+// start and a group that holds a stop go through the reference's steps.
+CarryingPairsDone carryingPairsGrouped(const CarryingPairs& j, const uint8_t* symbols, int pairs,
+                                       uint32_t value) {
+  if (j.groupShift != 2) return carryingPairsScalar(j, symbols, pairs, value);
+  CarryingWalk w(j, symbols, value);
+  const uint16_t before = j.row[j.x];
+  if ((w.xc & 3) != 0 && w.k < pairs && !w.pair(2)) pairs = w.k;
+  for (; w.k + 2 <= pairs; w.k += 2, w.xc += 4) {
+    const uint8_t* p = w.p;
+    const uint32_t a = w.r + kStepY.step[p[0]] + kStepCr.step[p[1]] + kStepCb.step[p[2]];
     const uint32_t b = a + kStepY.step[p[3]];
     if ((((a & kStopMask) ^ kCheckExpected) | ((b & kStopMask) ^ kCheckExpected)) != 0) break;
-    chroma[xc >> 2] = a & 0xFFFF;
-    p += 4;
+    w.chroma[w.xc >> 2] = a & 0xFFFF;
+    w.p = p + 4;
     const uint32_t ya = a >> 16, yb = b >> 16;
-    row[xc - 1] = line[((yLeft + ya) >> 1) & 31];
-    line = colours + chromaPart(a);
-    row[xc] = line[ya & 31];
-    row[xc + 1] = line[((ya + yb) >> 1) & 31];
-    row[xc + 2] = line[yb & 31];
-    yLeft = yb;
-    r = b;
+    uint16_t* const row = w.row;
+    const int xc = w.xc;
+    row[xc - 1] = w.line[((w.yLeft + ya) >> 1) & 31];
+    w.line = w.colours + chromaPart(a);
+    row[xc] = w.line[ya & 31];
+    row[xc + 1] = w.line[((ya + yb) >> 1) & 31];
+    row[xc + 2] = w.line[yb & 31];
+    w.yLeft = yb;
+    w.r = b;
   }
-  while (k < pairs && pair()) {
+  while (w.k < pairs && w.pair(2)) {
   }
-  const uint16_t put = row[j.x];
-  row[j.x] = j.codedFirst ? before : put;
-  return {k, int(p - symbols), r};
+  return w.done(j, symbols, before);
 }
 
 namespace {
