@@ -82,7 +82,7 @@ double bareSeconds(bench::PresetKind preset, uint32_t threads, const bench::Clip
 
 // The command's threads: one per core, as its default.
 uint32_t commandThreads() {
-  return std::max(1u, std::min(std::thread::hardware_concurrency(), 64u));
+  return std::clamp<uint32_t>(std::thread::hardware_concurrency(), 1, kMaxEncoderThreads);
 }
 
 struct Bare {
