@@ -317,13 +317,33 @@ std::unique_lock<std::mutex> CompressionRun::sourceLock() {
 }
 
 bool CompressionRun::getSourceFrame(uint32_t n, std::vector<uint8_t>& bitmap) {
-  return ahead_ ? ahead_->get(n, bitmap) : readSourceFrame(n, bitmap);
+  if (!ahead_) return readSourceFrame(n, bitmap);
+  if (ahead_->get(n, bitmap)) return true;
+  // A frame the read-ahead could not locate is read again here, so that "not located" comes
+  // in the run's order (or a streamed source that has grown since delivers it).
+  std::lock_guard<std::mutex> lock(sourceMutex_);
+  const auto at = std::find(unlocated_.begin(), unlocated_.end(), n);
+  if (at == unlocated_.end()) return false;  // the source's own failure, reported as it was read
+  unlocated_.erase(at);
+  return readSourceFrame(n, bitmap);
 }
 
 bool CompressionRun::readSourceFrame(uint32_t n, std::vector<uint8_t>& bitmap) {
   size_t f;
   uint32_t l;
   if (!locate(n, &f, &l, "CTR0001E")) return false;
+  RunStageTimes::Scope timer(times_, RunStage::Read);
+  return req_.sources[f]->frame(l, bitmap);
+}
+
+bool CompressionRun::readAheadFrame(uint32_t n, std::vector<uint8_t>& bitmap) {
+  size_t f;
+  uint32_t l;
+  if (!locate(n, &f, &l)) {
+    // Not reported yet: the run may stop before it gets there.
+    unlocated_.push_back(n);
+    return false;
+  }
   RunStageTimes::Scope timer(times_, RunStage::Read);
   return req_.sources[f]->frame(l, bitmap);
 }
@@ -712,11 +732,12 @@ bool CompressionRun::startEncoder(ZeroedBuffer<uint8_t>& out) {
 }
 
 void CompressionRun::startReadAhead() {
-  // With more than one thread the next frame is read while this one is coded. Started before
+  // The next frames are read on a thread of their own while this one is coded (on one encoder
+  // thread as on several: the reading is not the encoder's work). Started before
   // the first frame is read, so that frames 1 and 2 are decoded while the encoder starts.
-  if (coding() && req_.settings->threads > 1)
+  if (coding())
     ahead_ = std::make_unique<FrameReadAhead>(
-        [this](uint32_t n, std::vector<uint8_t>& bitmap) { return readSourceFrame(n, bitmap); },
+        [this](uint32_t n, std::vector<uint8_t>& bitmap) { return readAheadFrame(n, bitmap); },
         sourceMutex_, frameCount_);
 }
 

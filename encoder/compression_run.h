@@ -202,6 +202,8 @@ class CompressionRun {
   bool locate(uint32_t n, size_t* file, uint32_t* local, const char* code);
   bool getSourceFrame(uint32_t n, std::vector<uint8_t>& bitmap);
   bool readSourceFrame(uint32_t n, std::vector<uint8_t>& bitmap);
+  // The read-ahead's read (under sourceMutex_): a frame it cannot locate goes to unlocated_.
+  bool readAheadFrame(uint32_t n, std::vector<uint8_t>& bitmap);
   // Held around every call on the sources while frames are read ahead (else empty).
   std::unique_lock<std::mutex> sourceLock();
   bool getCompressedFrame(uint32_t n, std::vector<uint8_t>& data, bool* key);
@@ -259,7 +261,8 @@ class CompressionRun {
   bool firstFrameHeld_ = false;  // sourceBitmap_ holds frame 0, read for the movie's format
   RunStageTimes times_;
   std::mutex sourceMutex_;
-  std::unique_ptr<FrameReadAhead> ahead_;  // runs with more than one thread
+  std::vector<uint32_t> unlocated_;        // frames the read-ahead could not locate (sourceMutex_)
+  std::unique_ptr<FrameReadAhead> ahead_;  // while coding
 };
 
 }  // namespace zov

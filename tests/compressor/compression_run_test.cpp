@@ -369,11 +369,12 @@ TEST(CompressionRun, BatchOfTwoSourcesAndFrameBeyondTheBatch) {
   };
   CompressionSettings s2;
   s2.KeyRate = 0;
-  s2.FastCompression = true;  // no look-ahead: frames are fetched in order
+  s2.FastCompression = true;  // no look-ahead in the encoder (the reading still runs ahead)
   Result bad = runWith({&c}, s2, CompressorOptions{}, out);
   EXPECT_EQ(bad.rc, -1);
   ASSERT_FALSE(bad.boxes.empty());
-  // The input window's display of the frame fails first, then the fetch that ends the run.
+  // The input window's display of the frame fails first, then the fetch that ends the run: the
+  // read-ahead, which met the end first, leaves the report to the run.
   EXPECT_EQ(bad.boxes.front(), "CTR0007E Effective frame not located");
   EXPECT_EQ(bad.boxes.back(), "CTR0001E Effective frame not located");
   EXPECT_EQ(bad.lines.back(), "Compression aborted");

@@ -44,8 +44,8 @@ TEST(RunBatch, ThreeSegmentsOfThePanReadBackFrameKeyAndAudioExact) {
   }
   ASSERT_TRUE(saveEditList(list, raw));
 
-  // One thread: the stages then follow each other and their times add up to at most the total
-  // (with more, the next frame is read while one is coded).
+  // One encoder thread; the next frames are read on a thread of their own, so the reading
+  // overlaps the coding and only the stages on the run's thread add up to at most the total.
   test::CliResult r =
       test::runZovcomp({"compress", list, "-o", out, "--verify", "--times", "--threads", "1"});
   ASSERT_EQ(r.rc, 0) << r.err;
@@ -62,7 +62,8 @@ TEST(RunBatch, ThreeSegmentsOfThePanReadBackFrameKeyAndAudioExact) {
   EXPECT_EQ(filter, 0);
   EXPECT_GT(encode, 0);
   EXPECT_GT(write, 0);
-  EXPECT_LE(read + encode + write, total * 1.01);
+  EXPECT_LE(read, total * 1.01);
+  EXPECT_LE(encode + write, total * 1.01);
   const uint32_t frames = 6 + 8 + 6;
   EXPECT_NE(r.out.find("Wrote " + out + ": 20 frames"), std::string::npos) << r.out;
   const size_t at = r.out.find("Verified 20 frames, PSNR ");
