@@ -20,6 +20,7 @@ if command -v setarch >/dev/null && setarch "$(uname -m)" -R true 2>/dev/null; t
 fi
 "${run[@]}" "$build/tests/codec/instance_threads" "$build/codec/libzovcod32.so" "${ROUNDS:-150}" \
   "$build/tests/codec/fake_zov32_good.so"
-# The encoder's worker pool: the caller's jobs and the next picture's intake on shared helpers.
+# The encoder's worker pool (the caller's jobs and the next picture's intake on shared helpers)
+# and the compression run's read-ahead of source frames.
 "${run[@]}" "$build/tests/encoder/encoder_tests" \
-  --gtest_filter='WorkerPool.*:EncoderInvariant.TwoThreadsAndNextPictureHints*'
+  --gtest_filter='WorkerPool.*:FrameReadAhead.*:EncoderInvariant.TwoThreadsAndNextPictureHints*'
