@@ -735,6 +735,7 @@ void CompressionRun::startReadAhead() {
   // The next frames are read on a thread of their own while this one is coded (on one encoder
   // thread as on several: the reading is not the encoder's work). Started before
   // the first frame is read, so that frames 1 and 2 are decoded while the encoder starts.
+  unlocated_.clear();
   if (coding())
     ahead_ = std::make_unique<FrameReadAhead>(
         [this](uint32_t n, std::vector<uint8_t>& bitmap) { return readAheadFrame(n, bitmap); },
