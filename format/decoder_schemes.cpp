@@ -453,17 +453,14 @@ class YcWalk {
           fillC12();
           const int from = x, groupMask = (1 << groupShift) - 1;
           uint32_t yr = r & ~kChromaMask, index = toChromaMajor(r & kChromaMask);
-          uint32_t any = 0, all = ~0u;
           do {
             const uint32_t take = 0u - uint32_t((x & groupMask) == 0);
             index = (uint32_t(c12[x]) << 5 & take) | (index & ~take);
             stepY(yr);
-            any |= yr;
-            all &= yr;
+            err |= (yr & 0xE00000) ^ 0x400000;  // the luminance byte reads 010xxxxx
             pic[rowIdx + x] = colours[index | (yr >> 16 & 31)];
             ++x;
           } while (x < w && bm[x] == 0);
-          err |= (any & 0xA00000) | (~all & 0x400000);  // every luminance byte reads 010xxxxx
           const int last = x - 1;
           const uint32_t takeLast = 0u - uint32_t(last >= from && (last & ~groupMask) >= from);
           r = yr | (chroma[last >> groupShift] & takeLast) | (r & kChromaMask & ~takeLast);

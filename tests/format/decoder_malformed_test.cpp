@@ -250,19 +250,23 @@ TEST(DecoderMalformed, SymbolCountsThatDoNotMatchThePixels) {
 TEST(DecoderMalformed, ComponentsCarriedOutOfRange) {
   for (bool edge : {false, true}) {
     for (Scheme scheme : {Scheme::Rgb, Scheme::Yc422, Scheme::Yc1611}) {
-      Fixture fx;
-      FrameSpec f = validRgb(6, 4);
-      f.scheme = scheme;
-      f.edge = edge;
-      f.seed = 0x7FFF;  // white: red 31 (or Y 31)
-      if (scheme != Scheme::Rgb) {
-        // Luminance schemes read fewer symbols; any count will do, the fault comes first.
-        f.part1.assign(40, 7);
-        f.part2.assign(40, 7);
+      // The step out of range in the column pass (row 1), or in the first pixel after it of the
+      // first row of part 2 (row 2: in 1611 a plain pixel of a row that shares colour difference).
+      for (bool inPart2 : {false, true}) {
+        Fixture fx;
+        FrameSpec f = validRgb(6, 4);
+        f.scheme = scheme;
+        f.edge = edge;
+        f.seed = 0x7FFF;  // white: red 31 (or Y 31)
+        if (scheme != Scheme::Rgb) {
+          // Luminance schemes read fewer symbols; any count will do, the fault comes first.
+          f.part1.assign(40, 7);
+          f.part2.assign(40, 7);
+        }
+        (inPart2 ? f.part2 : f.part1)[0] = 14;  // +7 on the first component
+        EXPECT_EQ(fx.decode(f), DecodeStatus::Damaged) << int(scheme) << edge << inPart2;
+        EXPECT_NE(fx.fault().find("range"), std::string::npos) << fx.fault();
       }
-      f.part1[0] = 14;  // column pass row 1: +7 on the first component
-      EXPECT_EQ(fx.decode(f), DecodeStatus::Damaged) << int(scheme) << edge;
-      EXPECT_NE(fx.fault().find("range"), std::string::npos) << fx.fault();
     }
   }
 }
