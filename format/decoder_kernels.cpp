@@ -6,6 +6,8 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+
+#include "format/decoder_kernels_sharing.h"
 #define ZOV_SSE2 1
 #endif
 
@@ -207,41 +209,13 @@ inline void putPixels16(uint16_t* out, const uint32_t* index, const uint16_t* co
   _mm_storeu_si128(o + 1, _mm_or_si128(_mm_and_si128(mB, b), _mm_andnot_si128(mB, oldB)));
 }
 
-// Eight pairs at a time: the luminances are a running sum of the steps, found in three
-// shift-and-add rounds; one compare mask finds the first pair the reference would stop at. Runs
-// are short on camera footage (half of them under five pairs), so the last group of eight is
-// taken whole too, with the lanes past the end masked off. The 17-bit indices are assembled in
-// the registers; only the table look-ups are scalar (SSE2 has no gather).
+// The SSE2 version: the 17-bit indices are assembled in the registers and the look-ups are
+// scalar (SSE2 has no gather). The indices are read back from memory, one load a lane, where
+// taking them out of the registers costs two or three instructions a lane.
 SharingPairsDone sharingPairsSse2(const SharingPairs& j, const uint8_t* symbols, int pairs, int y) {
-  int left = y;
-  int k = 0;
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i seven = _mm_set1_epi16(7), fourteen = _mm_set1_epi16(14);
-  const __m128i low = _mm_set1_epi16(64), high = _mm_set1_epi16(95);
-  const __m128i five = _mm_set1_epi16(31);
   alignas(16) uint32_t index[16];
-  bool skipFirst = j.codedFirst;
-  if (pairs <= 0) return {0, y};
-  for (;;) {
-    int64_t bytes;
-    __builtin_memcpy(&bytes, symbols + k, 8);
-    const __m128i s = _mm_unpacklo_epi8(_mm_cvtsi64_si128(bytes), zero);
-    const __m128i extended =
-        j.edge ? _mm_or_si128(_mm_cmpeq_epi16(s, zero), _mm_cmpeq_epi16(s, fourteen)) : zero;
-    __m128i d = _mm_sub_epi16(s, seven);
-    d = _mm_add_epi16(d, _mm_slli_si128(d, 2));
-    d = _mm_add_epi16(d, _mm_slli_si128(d, 4));
-    d = _mm_add_epi16(d, _mm_slli_si128(d, 8));
-    const __m128i r = _mm_add_epi16(d, _mm_set1_epi16(static_cast<int16_t>(left)));
-    const __m128i outside = _mm_or_si128(_mm_cmplt_epi16(r, low), _mm_cmpgt_epi16(r, high));
-    const __m128i l = _mm_insert_epi16(_mm_slli_si128(r, 2), left, 0);
-    const __m128i m = _mm_add_epi16(l, _mm_srai_epi16(_mm_sub_epi16(r, l), 1));
-    // Columns in order: interpolated, coded, interpolated, ...; index = c12 << 5 | Y.
-    const int x0 = j.x + 2 * k;
-    const __m128i y0 = _mm_and_si128(_mm_unpacklo_epi16(m, r), five);
-    const __m128i y1 = _mm_and_si128(_mm_unpackhi_epi16(m, r), five);
-    const __m128i c0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(j.c12 + x0));
-    const __m128i c1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(j.c12 + x0 + 8));
+  const auto put = [&](uint16_t * out, __m128i c0, __m128i c1, __m128i y0, __m128i y1, int from,
+                       int count) __attribute__((always_inline)) {
     // c12 << 5 spans 17 bits: its low 16 join Y in the low half, the top bit goes high.
     const __m128i lo0 = _mm_or_si128(_mm_slli_epi16(c0, 5), y0);
     const __m128i lo1 = _mm_or_si128(_mm_slli_epi16(c1, 5), y1);
@@ -250,56 +224,13 @@ SharingPairsDone sharingPairsSse2(const SharingPairs& j, const uint8_t* symbols,
     _mm_store_si128(reinterpret_cast<__m128i*>(index + 4), _mm_unpackhi_epi16(lo0, hi0));
     _mm_store_si128(reinterpret_cast<__m128i*>(index + 8), _mm_unpacklo_epi16(lo1, hi1));
     _mm_store_si128(reinterpret_cast<__m128i*>(index + 12), _mm_unpackhi_epi16(lo1, hi1));
-    // The indices stay in memory: read back, a lane's index is one load, where taking it out of
-    // the registers costs two or three instructions a lane.
     asm volatile("" : : "r"(index) : "memory");
-    const int rest = pairs - k;
-    const int lanes = std::min(rest, 8);
-    alignas(16) int16_t sums[8];
-    _mm_store_si128(reinterpret_cast<__m128i*>(sums), d);
-    uint16_t* out = j.row + x0;
-    const unsigned inRun = (1u << (2 * lanes)) - 1;
-    const unsigned extendedStops = static_cast<unsigned>(_mm_movemask_epi8(extended)) & inRun;
-    const unsigned rangeStops = static_cast<unsigned>(_mm_movemask_epi8(outside)) & inRun;
-    const auto write = [&](int n) {
-      if (x0 + 16 <= j.width) {
-        putPixels16(out, index, j.colours, skipFirst, 2 * n);
-      } else {
-        // The first pixel goes to a scratch word when it is not to be written (without a
-        // branch: the loop below then always starts at the second).
-        uint16_t scratch;
-        *(skipFirst || n == 0 ? &scratch : out) = j.colours[index[0]];
-        for (int i = 1; i < 2 * n; ++i) out[i] = j.colours[index[i]];
-      }
-    };
-    const auto stop = [&](unsigned stops) {
-      const int n = __builtin_ctz(stops) / 2;
-      write(n);
-      left += n ? sums[n - 1] : 0;
-      k += n;
-    };
-    // An extended step in the group is found from the symbols alone, before the luminances
-    // that depend on the run so far: that branch, the one taken now and then, is settled
-    // early. A luminance out of range (a damaged stream) is tested apart.
-    if (extendedStops != 0) [[unlikely]] {
-      stop(extendedStops | rangeStops);
-      break;
-    }
-    if (rangeStops != 0) [[unlikely]] {
-      stop(rangeStops);
-      break;
-    }
-    // Otherwise the pairs written follow from the run's length alone, so that the walk's next
-    // symbols, the next group and the luminance after it wait only for the steps' sum, not for
-    // the compare mask; and the run's end, a branch no predictor foresees, is known as soon as
-    // the group starts.
-    write(lanes);
-    skipFirst = false;
-    left += sums[lanes - 1];
-    k += lanes;
-    if (rest <= 8) break;
-  }
-  return {k, left};
+    if (out - j.row + 16 <= j.width)
+      putPixels16(out, index, j.colours, from, count);
+    else
+      putPixelsAtRowEnd(out, index, j.colours, from, count);
+  };
+  return sharingPairsVector(j, symbols, pairs, y, put);
 }
 
 #endif
@@ -310,6 +241,9 @@ DecoderKernels decoderKernelsFor(unsigned flags) {
   DecoderKernels k{sharingPairsScalar, carryingPairsScalar};
 #ifdef ZOV_SSE2
   if (flags & kCpuSse2) k = {sharingPairsSse2, carryingPairsGrouped};
+#ifdef ZOV_DECODER_AVX2
+  if (flags & kCpuAvx2) k.sharingPairs = sharingPairsAvx2;
+#endif
 #else
   (void)flags;
 #endif

@@ -82,6 +82,11 @@ SharingPairsDone sharingPairsScalar(const SharingPairs& job, const uint8_t* symb
                                     int y);
 CarryingPairsDone carryingPairsScalar(const CarryingPairs& job, const uint8_t* symbols, int pairs,
                                       uint32_t value);
+#ifdef ZOV_DECODER_AVX2
+// The sharing-row kernel with its look-ups gathered (decoder_kernels_avx2.cpp, built for AVX2).
+SharingPairsDone sharingPairsAvx2(const SharingPairs& job, const uint8_t* symbols, int pairs,
+                                  int y);
+#endif
 // carryingPairs a group of two pairs at a time where groups are four columns (plain C++; the
 // table holds it from SSE2 on, so that the reference stays what ZOV_CPU=scalar runs).
 CarryingPairsDone carryingPairsGrouped(const CarryingPairs& job, const uint8_t* symbols, int pairs,
