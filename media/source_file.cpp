@@ -132,8 +132,8 @@ class OpenFileTable {
 SourceFile::SourceFile(const std::string& path, const std::string& audioPath)
     : Path(path), AudioPath(audioPath) {
   // 2. Open the file.
-  if (!openFile(true)) return;
-  StatePtr st = currentState();
+  StatePtr st = openFile(true);
+  if (!st) return;
   if (!st) return;
   MediaFile& f = *st->file;
 
@@ -176,7 +176,7 @@ SourceFile::SourceFile(const std::string& path, const std::string& audioPath)
       report("AVC0007E Unable to determine video bitcount");
       return;
     }
-    heldFrame_ = 0;
+    st->heldFrame = 0;
     Width = uint32_t(frame.header.width);
     Height = uint32_t(frame.header.height);
     BitCount = frame.header.bitCount == 8 ? 24 : frame.header.bitCount;
@@ -271,7 +271,7 @@ SourceFile::~SourceFile() {
   closeFile();
 }
 
-bool SourceFile::openFile(bool firstOpen) {
+SourceFile::StatePtr SourceFile::openFile(bool firstOpen) {
   std::unique_ptr<MediaFile> file;
   for (;;) {
     std::string why;
@@ -283,18 +283,18 @@ bool SourceFile::openFile(bool firstOpen) {
     if (file) break;
     int answer =
         showSourceMessage("AVC0016Q Unable to open file\n" + why, SourceMessageStyle::RetryCancel);
-    if (answer != kSourceAnswerRetry) return false;
+    if (answer != kSourceAnswerRetry) return nullptr;
   }
   if (!file->hasVideo()) {
     report("AVC0017E Unable to open video stream");
-    return false;
+    return nullptr;
   }
   auto st = std::make_shared<OpenState>();
   std::string why;
   std::unique_ptr<VideoDecoder> decoder = createVideoDecoder(file->videoFormat(), &why);
   if (!decoder) {
     showSourceMessage("AVC0018E Unable to prepare video stream\n" + why);
-    return false;
+    return nullptr;
   }
   st->decoder = std::move(decoder);
   SourceEnvironment env = environment();
@@ -307,11 +307,9 @@ bool SourceFile::openFile(bool firstOpen) {
   {
     std::lock_guard<std::mutex> lock(stateMutex_);
     state_ = st;
-    lastDecoded_ = -1;
-    heldFrame_ = -1;
   }
   OpenFileTable::instance().enter(this);
-  return true;
+  return st;
 }
 
 SourceFile::StatePtr SourceFile::currentState() const {
@@ -335,9 +333,9 @@ bool SourceFile::fileIsOpen() const {
 
 SourceFile::StatePtr SourceFile::ensureOpen() {
   if (StatePtr st = currentState()) return st;
-  if (openFile(false)) {
-    if (StatePtr st = currentState()) return st;
-  }
+  // The opening itself is returned: entering the table may already have closed it again for
+  // another source's opening, and this reader still needs it.
+  if (StatePtr st = openFile(false)) return st;
   SourceEnvironment env = environment();
   if (env.reopenFailed) env.reopenFailed();
   return nullptr;
@@ -355,12 +353,12 @@ bool SourceFile::decodeFrame(const StatePtr& st, uint32_t frame, DecodedFrame& o
   // A delta-coded source decodes from its key frame unless the decoder already holds the frame
   // before this one.
   uint32_t from = f.previousKeyFrame(frame);
-  if (lastDecoded_ >= int64_t(from) && lastDecoded_ < int64_t(frame))
-    from = uint32_t(lastDecoded_ + 1);
+  if (st->lastDecoded >= int64_t(from) && st->lastDecoded < int64_t(frame))
+    from = uint32_t(st->lastDecoded + 1);
   bool ok = true;
   for (uint32_t n = from; n <= frame && ok; ++n)
     ok = f.readFrame(n, data) && st->decoder->decode(data.data(), data.size(), out);
-  lastDecoded_ = ok ? int64_t(frame) : -1;
+  st->lastDecoded = ok ? int64_t(frame) : -1;
   return ok;
 }
 
@@ -390,13 +388,13 @@ bool SourceFile::getFrameLocked(const StatePtr& st, uint32_t frame, std::vector<
   // sources start from an empty frame as before; the others reuse the last frame's buffer.
   // A frame asked for again (frame 0 after the opening's look at it) is not decoded again.
   DecodedFrame& decoded = decoded_;
-  bool ok = heldFrame_ == int64_t(frame) && !st->decoder->needsSequence();
+  bool ok = st->heldFrame == int64_t(frame) && !st->decoder->needsSequence();
   if (!ok) {
     if (st->decoder->needsSequence()) decoded = DecodedFrame{};
     ok = decodeFrame(st, frame, decoded) && uint32_t(decoded.header.width) == Width &&
          uint32_t(decoded.header.height) == Height;
   }
-  heldFrame_ = ok ? int64_t(frame) : -1;
+  st->heldFrame = ok ? int64_t(frame) : -1;
   if (!ok) {
     report("AVC0021E Unable to get video frame");
     try {

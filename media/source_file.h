@@ -153,14 +153,21 @@ class SourceFile {
   bool fileIsOpen() const;
 
  private:
+  // One opening of the file. A reader keeps the state it took until it is done, even when the
+  // open-file table closes the file meanwhile or the other stream's reader opens it again.
   struct OpenState {
     std::shared_ptr<MediaFile> file;
     std::shared_ptr<VideoDecoder> decoder;
     bool audio = false;
+    // Under videoLock_: the frame this opening's decoder holds (delta-coded sources), and the
+    // frame whose picture decoded_ holds from this opening.
+    int64_t lastDecoded = -1;
+    int64_t heldFrame = -1;
   };
   using StatePtr = std::shared_ptr<OpenState>;
 
-  bool openFile(bool firstOpen);
+  // The new opening, or null when the file can't be opened.
+  StatePtr openFile(bool firstOpen);
   StatePtr ensureOpen();
   StatePtr currentState() const;
   void releaseState();
@@ -178,8 +185,6 @@ class SourceFile {
   std::mutex audioLock_;
   mutable std::mutex stateMutex_;
   StatePtr state_;
-  int64_t lastDecoded_ = -1;  // for delta-coded sources: the frame the decoder holds
-  int64_t heldFrame_ = -1;    // the frame whose picture decoded_ holds, valid for this opening
   // Kept from frame to frame (under videoLock_) so that reading a frame allocates nothing.
   DecodedFrame decoded_;
   std::vector<uint8_t> stored_;
