@@ -134,7 +134,6 @@ SourceFile::SourceFile(const std::string& path, const std::string& audioPath)
   // 2. Open the file.
   StatePtr st = openFile(true);
   if (!st) return;
-  if (!st) return;
   MediaFile& f = *st->file;
 
   // 3. Timing.
