@@ -214,8 +214,8 @@ inline void putPixels16(uint16_t* out, const uint32_t* index, const uint16_t* co
 // taking them out of the registers costs two or three instructions a lane.
 SharingPairsDone sharingPairsSse2(const SharingPairs& j, const uint8_t* symbols, int pairs, int y) {
   alignas(16) uint32_t index[16];
-  const auto put = [&](uint16_t * out, __m128i c0, __m128i c1, __m128i y0, __m128i y1, int from,
-                       int count) __attribute__((always_inline)) {
+  const auto put = [&](uint16_t * out, bool fits, __m128i c0, __m128i c1, __m128i y0, __m128i y1,
+                       int from, int count) __attribute__((always_inline)) {
     // c12 << 5 spans 17 bits: its low 16 join Y in the low half, the top bit goes high.
     const __m128i lo0 = _mm_or_si128(_mm_slli_epi16(c0, 5), y0);
     const __m128i lo1 = _mm_or_si128(_mm_slli_epi16(c1, 5), y1);
@@ -225,7 +225,7 @@ SharingPairsDone sharingPairsSse2(const SharingPairs& j, const uint8_t* symbols,
     _mm_store_si128(reinterpret_cast<__m128i*>(index + 8), _mm_unpacklo_epi16(lo1, hi1));
     _mm_store_si128(reinterpret_cast<__m128i*>(index + 12), _mm_unpackhi_epi16(lo1, hi1));
     asm volatile("" : : "r"(index) : "memory");
-    if (out - j.row + 16 <= j.width)
+    if (fits)
       putPixels16(out, index, j.colours, from, count);
     else
       putPixelsAtRowEnd(out, index, j.colours, from, count);

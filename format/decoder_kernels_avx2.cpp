@@ -25,13 +25,13 @@ SharingPairsDone sharingPairsAvx2(const SharingPairs& j, const uint8_t* symbols,
   const __m256i lanes = _mm256_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
   const __m256i lowHalf = _mm256_set1_epi32(0xFFFF);
   const int* const table = reinterpret_cast<const int*>(j.colours);
-  const auto put = [&](uint16_t * out, __m128i c0, __m128i c1, __m128i y0, __m128i y1, int from,
-                       int count) __attribute__((always_inline)) {
+  const auto put = [&](uint16_t * out, bool fits, __m128i c0, __m128i c1, __m128i y0, __m128i y1,
+                       int from, int count) __attribute__((always_inline)) {
     const __m256i i0 =
         _mm256_or_si256(_mm256_slli_epi32(_mm256_cvtepu16_epi32(c0), 5), _mm256_cvtepu16_epi32(y0));
     const __m256i i1 =
         _mm256_or_si256(_mm256_slli_epi32(_mm256_cvtepu16_epi32(c1), 5), _mm256_cvtepu16_epi32(y1));
-    if (out - j.row + 16 <= j.width) {
+    if (fits) {
       const __m256i a = _mm256_and_si256(_mm256_i32gather_epi32(table, i0, 2), lowHalf);
       const __m256i b = _mm256_and_si256(_mm256_i32gather_epi32(table, i1, 2), lowHalf);
       const __m256i px = _mm256_permute4x64_epi64(_mm256_packus_epi32(a, b), 0xD8);

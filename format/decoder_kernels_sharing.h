@@ -1,7 +1,8 @@
 // The vector sharing-row kernel's walk, shared by the SSE2 and AVX2 versions, which differ only
 // in how the sixteen colours of a group of eight pairs are looked up and written. Included by
-// one source file per instruction set, each compiled for it: the template has internal linkage,
-// so every file keeps its own copy.
+// one source file per instruction set, each compiled for it: everything here has internal
+// linkage and calls no out-of-line function, so no code built for AVX2 can be linked into a
+// caller on another path.
 #pragma once
 
 #include <emmintrin.h>
@@ -18,10 +19,10 @@ namespace {
 // are short on camera footage (half of them under five pairs), so the last group of eight is
 // taken whole too, with the lanes past the end masked off.
 //
-// `put(out, c0, c1, y0, y1, from, count)` writes pixels [from, count) of the group at out, the
-// sixteen pixels' colour differences (c12) in c0 and c1 and their luminances in y0 and y1 (the
-// index of pixel i in the chroma-first table is c12 << 5 | Y); it may write the sixteen pixels
-// with wider stores where the row holds them (x0 + 16 <= width), keeping the values outside
+// `put(out, fits, c0, c1, y0, y1, from, count)` writes pixels [from, count) of the group at out,
+// the sixteen pixels' colour differences (c12) in c0 and c1 and their luminances in y0 and y1
+// (the index of pixel i in the chroma-first table is c12 << 5 | Y); where the row holds all
+// sixteen (`fits`) it may write them with wider stores, keeping the values outside
 // [from, count).
 template <class Put>
 [[gnu::always_inline]] inline SharingPairsDone sharingPairsVector(const SharingPairs& j,
@@ -60,12 +61,13 @@ template <class Put>
     alignas(16) int16_t sums[8];
     _mm_store_si128(reinterpret_cast<__m128i*>(sums), d);
     uint16_t* out = j.row + x0;
+    const bool fits = x0 + 16 <= j.width;
     const unsigned inRun = (1u << (2 * lanes)) - 1;
     const unsigned extendedStops = static_cast<unsigned>(_mm_movemask_epi8(extended)) & inRun;
     const unsigned rangeStops = static_cast<unsigned>(_mm_movemask_epi8(outside)) & inRun;
     const auto stop = [&](unsigned stops) __attribute__((always_inline)) {
       const int n = __builtin_ctz(stops) / 2;
-      put(out, c0, c1, y0, y1, int(skipFirst), 2 * n);
+      put(out, fits, c0, c1, y0, y1, int(skipFirst), 2 * n);
       left += n ? sums[n - 1] : 0;
       k += n;
     };
@@ -84,7 +86,7 @@ template <class Put>
     // symbols, the next group and the luminance after it wait only for the steps' sum, not for
     // the compare mask; and the run's end, a branch no predictor foresees, is known as soon as
     // the group starts.
-    put(out, c0, c1, y0, y1, int(skipFirst), 2 * lanes);
+    put(out, fits, c0, c1, y0, y1, int(skipFirst), 2 * lanes);
     skipFirst = false;
     left += sums[lanes - 1];
     k += lanes;
