@@ -131,6 +131,7 @@ void FrameDecoder::setLetterbox(int top, int bottom) {
   codedRows_ = sfield_ ? activeRows / 2 : activeRows;
   areaA_ = uint32_t(width_) * uint32_t(activeRows);
   positions_ = uint32_t(width_) * uint32_t(codedRows_);
+  rowScale_ = ((uint64_t{1} << 40) + uint64_t(width_) - 1) / uint64_t(width_);
   posBits_ = std::bit_width(sfield_ ? areaA_ / 2 : areaA_);
   countBits_ = areaA_ > uint32_t(kSmallPixels) ? 19 : 18;
   segments_ = static_cast<int>((areaA_ + kSegmentPositions - 1) / kSegmentPositions);
@@ -288,6 +289,21 @@ void FrameDecoder::clearMaps() {
     if (unchanged) std::memset(unchangedMap_.data() + start, 0, count);
     if (enpy_) std::memset(entropyMap_.data() + start, 0, count);
     clearAll_ = false;
+  } else if (markCount_ * 32 > areaA_) {
+    // Marks in more than half the lines of the map: clearing a map whole, line after line, costs
+    // less than a store to each mark's line at no pattern. The unchanged map was written only by
+    // the Interframe list.
+    const size_t start = size_t(bottomRows_) * width_;
+    const size_t count = size_t(areaA_);
+    std::memset(blockMap_.data() + start, 0, count);
+    if (enpy_) std::memset(entropyMap_.data() + start, 0, count);
+    if (unchanged) {
+      const MarkRange r = listMarks_[int(BlockList::Interframe)];
+      if ((r.end - r.begin) * 32 > areaA_)
+        std::memset(unchangedMap_.data() + start, 0, count);
+      else
+        for (size_t k = r.begin; k < r.end; ++k) unchangedMap_[marks_[k]] = 0;
+    }
   } else {
     // The marks come list by list: each pixel's byte of the block map, and of the unchanged or
     // Entropy map only for the marks of their lists, so that no line of a map the block did not
@@ -374,8 +390,8 @@ bool FrameDecoder::readList(BlockList list) {
 
 bool FrameDecoder::placeBlock(BlockList list, uint32_t pos, int bw, int bh, uint16_t colour) {
   if (pos >= positions_) return fail("block outside the active area"), false;
-  const int row = static_cast<int>(pos / uint32_t(width_));
-  const int col = static_cast<int>(pos % uint32_t(width_));
+  const int row = static_cast<int>((uint64_t(pos) * rowScale_) >> 40);
+  const int col = static_cast<int>(pos - uint32_t(row) * uint32_t(width_));
   if (col + bw > width_ || row + bh > codedRows_)
     return fail("block outside the active area"), false;
   if (list == BlockList::Entropy && (scheme_ == Scheme::Rgb || col == 0))

@@ -177,7 +177,9 @@ class FrameDecoder {
   int topRows_ = 0, bottomRows_ = 0;
   int codedRows_ = 0;       // rows of the active area that carry data
   uint32_t positions_ = 0;  // positions a block may start at: w * codedRows
-  uint32_t areaA_ = 0;      // w * active height
+  // ceil(2^40 / w): a position's row is (pos * rowScale_) >> 40, exact for pos < 2^20.
+  uint64_t rowScale_ = 0;
+  uint32_t areaA_ = 0;  // w * active height
   int posBits_ = 0, countBits_ = 0, segments_ = 0;
   // Header state.
   Scheme scheme_ = Scheme::Rgb;
