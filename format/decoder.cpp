@@ -290,9 +290,9 @@ void FrameDecoder::clearMaps() {
     if (enpy_) std::memset(entropyMap_.data() + start, 0, count);
     clearAll_ = false;
   } else if (markCount_ * 32 > areaA_) {
-    // Marks in more than half the lines of the map: clearing a map whole, line after line, costs
-    // less than a store to each mark's line at no pattern. The unchanged map was written only by
-    // the Interframe list.
+    // Marks in more than half the lines of the maps: clearing a map whole, line after line,
+    // costs less than a store to each mark's line at no pattern. The unchanged map, written
+    // only by the Interframe list, is judged by that list's marks alone.
     const size_t start = size_t(bottomRows_) * width_;
     const size_t count = size_t(areaA_);
     std::memset(blockMap_.data() + start, 0, count);

@@ -196,6 +196,32 @@ TEST(DecoderLists, InterframeChromaRleAndTheirMaps) {
   EXPECT_TRUE(s.dec.unchangedMapMaintained());
 }
 
+TEST(DecoderLists, TheNextFrameClearsTheMapsOfTheLast) {
+  // Blocks in most lines of the maps (cleared whole), in most of the block map's but few of the
+  // unchanged map's, and in few of either (cleared block row by block row).
+  for (const auto& [w, h] : {std::pair{8, 4}, std::pair{16, 64}, std::pair{640, 480}}) {
+    Stream s(w, h, kV4);
+    FrameSpec key;
+    key.residuals = false;
+    ASSERT_EQ(s.decode(key), DecodeStatus::Ok);
+    FrameSpec f;
+    f.key = false;
+    f.interframe.push_back({0, 4, 2});
+    f.rle.push_back({uint32_t(2 * w), 3, std::min(h - 2, 200), rgb(31, 0, 0)});
+    f.residuals = false;
+    ASSERT_EQ(s.decode(f), DecodeStatus::Ok) << s.dec.lastFrame().fault;
+    ASSERT_EQ(s.dec.unchangedMap()[w], 4);
+    FrameSpec g = f;
+    g.interframe.clear();
+    g.rle = {{uint32_t(w + 4), 2, 1, rgb(1, 1, 1)}};
+    ASSERT_EQ(s.decode(g), DecodeStatus::Ok) << s.dec.lastFrame().fault;
+    for (int i = 0; i < w * h; ++i) {
+      ASSERT_EQ(s.dec.blockMap()[i], i == w + 4 ? 2 : 0) << w << " " << i;
+      ASSERT_EQ(s.dec.unchangedMap()[i], 0) << w << " " << i;
+    }
+  }
+}
+
 TEST(DecoderLists, LongEntriesAndSegmentsOfA640x480Stream) {
   // 38 segments per list; a block in the last segment and a long block across many rows.
   Stream s(640, 480, kV4);
