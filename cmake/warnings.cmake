@@ -1,4 +1,6 @@
 # Warnings every target of ours gets: zov_warnings(target)
 function(zov_warnings target)
-  target_compile_options(${target} PRIVATE -Wall -Wextra -Wshadow=local -Wno-missing-field-initializers)
+  # -Wshadow=local is GCC's; clang knows no such form.
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wno-missing-field-initializers
+                                           $<$<CXX_COMPILER_ID:GNU>:-Wshadow=local>)
 endfunction()

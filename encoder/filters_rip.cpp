@@ -96,7 +96,7 @@ void filterRip(uint16_t* pixels, uint8_t* work, int w, int h) {
       const int differing =
           (cu[x - 1] != c) + (cu[x + 1] != c) + (cd[x - 1] != c) + (cd[x + 1] != c);
       const uint16_t smoothed = average4(up[x], dn[x], mid[x - 1], mid[x + 1]);
-      o[x] = direct & (differing <= 1) ? smoothed : mid[x];
+      o[x] = (direct & (differing <= 1)) ? smoothed : mid[x];
     }
   }
   std::copy(out, out + n, pixels);

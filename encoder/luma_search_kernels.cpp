@@ -487,12 +487,6 @@ __attribute__((target("sse2"))) uint32_t lumaDistancesSse2(const LumaRowModel& m
   return slow;
 }
 
-__attribute__((target("avx2"))) inline __m256i pairDistancesAvx2(__m256i rg, __m256i b0) {
-  const __m256i wrg = _mm256_set1_epi32(30 | 59 << 16), wb = _mm256_set1_epi32(20);
-  return _mm256_add_epi32(_mm256_madd_epi16(rg, _mm256_mullo_epi16(rg, wrg)),
-                          _mm256_madd_epi16(b0, _mm256_mullo_epi16(b0, wb)));
-}
-
 // Bit u of the result: 16-bit lane u of `mask` is set.
 __attribute__((target("avx2"))) inline uint32_t laneBits(__m256i mask) {
   const unsigned bytes = unsigned(_mm256_movemask_epi8(_mm256_packs_epi16(mask, mask)));
@@ -535,16 +529,12 @@ __attribute__((target("avx2"))) inline void setParts(CellLanes& l) {
 
 // The answer for one chroma. 32-bit values come in two registers whose lanes are the cell's
 // lanes 0-3 and 8-11 (`low`) and 4-7 and 12-15 (`high`), as unpacking leaves them: stored one
-// after the other, lane u sits at slot(u) (bits 2 and 3 swapped).
+// after the other, lane u sits at (u & 3) | (u & 4) << 1 | (u & 8) >> 1 (bits 2 and 3 swapped).
 struct ProposalLanes {
   __m256i y;             // the best lumas, sixteen-bit lanes in order
   __m256i dLow, dHigh;   // distances, zero where not done
   __m256i done, undone;  // lanes done and left to the caller, sixteen-bit lanes in order
 };
-
-inline int slot(int u) {
-  return (u & 3) | (u & 4) << 1 | (u & 8) >> 1;
-}
 
 // Row `row` of the model's tables in both halves.
 __attribute__((target("avx2"))) inline __m256i pickTable(const LumaRowModel& m, int row) {
