@@ -282,24 +282,23 @@ bool FrameDecoder::readLists() {
 void FrameDecoder::clearMaps() {
   const bool unchanged = unchangedMapMaintained();
   cover_.clearRows(bottomRows_, activeHeight());
+  const size_t start = size_t(bottomRows_) * width_;
+  const size_t count = size_t(areaA_);
+  // Marks in more than half the lines of a map: clearing it whole, line after line, costs less
+  // than a store to each mark's line at no pattern.
+  const auto dense = [&](size_t marks) { return marks * 32 > count; };
   if (clearAll_ || unchanged != marksUnchanged_ || enpy_ != marksEntropy_) {
-    const size_t start = size_t(bottomRows_) * width_;
-    const size_t count = size_t(areaA_);
     std::memset(blockMap_.data() + start, 0, count);
     if (unchanged) std::memset(unchangedMap_.data() + start, 0, count);
     if (enpy_) std::memset(entropyMap_.data() + start, 0, count);
     clearAll_ = false;
-  } else if (markCount_ * 32 > areaA_) {
-    // Marks in more than half the lines of the maps: clearing a map whole, line after line,
-    // costs less than a store to each mark's line at no pattern. The unchanged map, written
-    // only by the Interframe list, is judged by that list's marks alone.
-    const size_t start = size_t(bottomRows_) * width_;
-    const size_t count = size_t(areaA_);
+  } else if (dense(markCount_)) {
+    // The unchanged map, written only by the Interframe list, is judged by that list's marks.
     std::memset(blockMap_.data() + start, 0, count);
     if (enpy_) std::memset(entropyMap_.data() + start, 0, count);
     if (unchanged) {
       const MarkRange r = listMarks_[int(BlockList::Interframe)];
-      if ((r.end - r.begin) * 32 > areaA_)
+      if (dense(r.end - r.begin))
         std::memset(unchangedMap_.data() + start, 0, count);
       else
         for (size_t k = r.begin; k < r.end; ++k) unchangedMap_[marks_[k]] = 0;
