@@ -238,11 +238,14 @@ SharingPairsDone sharingPairsSse2(const SharingPairs& j, const uint8_t* symbols,
 }  // namespace
 
 DecoderKernels decoderKernelsFor(unsigned flags) {
-  DecoderKernels k{sharingPairsScalar, carryingPairsScalar};
+  DecoderKernels k{sharingPairsScalar, carryingPairsScalar, nullptr};
 #ifdef ZOV_SSE2
-  if (flags & kCpuSse2) k = {sharingPairsSse2, carryingPairsGrouped};
+  if (flags & kCpuSse2) k = {sharingPairsSse2, carryingPairsGrouped, nullptr};
 #ifdef ZOV_DECODER_AVX2
   if (flags & kCpuAvx2) k.sharingPairs = sharingPairsAvx2;
+#endif
+#ifdef ZOV_DECODER_AVX512
+  if (flags & kCpuAvx512) k.sharingRow = sharingRowAvx512;
 #endif
 #else
   (void)flags;

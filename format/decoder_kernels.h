@@ -72,9 +72,30 @@ struct CarryingPairsDone {
 using CarryingPairsFn = CarryingPairsDone (*)(const CarryingPairs& job, const uint8_t* symbols,
                                               int pairs, uint32_t value);
 
+// A whole row that shares its colour difference, in the extended-range code, walked in vectors
+// rather than pixel by pixel (decoder_sharing_row_avx512.cpp tells how): the same pixels as the
+// walk. The caller has set the row's column 0 and filled c12 from the chroma store.
+struct SharingRow {
+  const uint8_t* bm;  // the row's block map bytes
+  const uint8_t* em;  // the row's Entropy map bytes
+  const uint16_t* c12;
+  const uint16_t* colours;  // ColourTables::ycToRgbByChroma
+  const uint32_t* rgbToYc;  // ColourTables::rgbToYc, for the covered pixels
+  uint16_t* row;            // the picture row
+  int width;
+  int groupShift;  // log2 of the column group: 1 (411) or 2 (811, 1611)
+  bool oddRow;     // odd rows code the even columns of Entropy runs
+  uint32_t start;  // the running value of column 0
+};
+// Returns the symbols the row took; or -1, having written nothing, where it leaves the row to
+// the walk (an extended step of three or more symbols, a luminance out of range). Reads up to 31
+// symbols past those it takes (the decoder's symbol buffer keeps that slack).
+using SharingRowFn = int (*)(const SharingRow& job, const uint8_t* symbols);
+
 struct DecoderKernels {
   SharingPairsFn sharingPairs;
   CarryingPairsFn carryingPairs;
+  SharingRowFn sharingRow;  // null where the processor has no vector version
 };
 
 // The plain C++ references.
@@ -86,6 +107,10 @@ CarryingPairsDone carryingPairsScalar(const CarryingPairs& job, const uint8_t* s
 // The sharing-row kernel with its look-ups gathered (decoder_kernels_avx2.cpp, built for AVX2).
 SharingPairsDone sharingPairsAvx2(const SharingPairs& job, const uint8_t* symbols, int pairs,
                                   int y);
+#endif
+#ifdef ZOV_DECODER_AVX512
+// decoder_sharing_row_avx512.cpp, built for AVX-512 with VBMI2.
+int sharingRowAvx512(const SharingRow& job, const uint8_t* symbols);
 #endif
 // carryingPairs a group of two pairs at a time where groups are four columns (plain C++; the
 // table holds it from SSE2 on, so that the reference stays what ZOV_CPU=scalar runs).

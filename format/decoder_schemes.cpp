@@ -171,6 +171,7 @@ class YcWalk {
   bool own;        // 422: group starts where w - x is even
   SharingPairsFn sharingPairs;
   CarryingPairsFn carryingPairs;
+  SharingRowFn sharingRow;  // the whole row in vectors, or null
   uint16_t* c12;  // per column: its group's stored colour difference as a 17-bit value's low bits
   const uint8_t* p = nullptr;
   uint32_t err = 0;
@@ -432,6 +433,18 @@ class YcWalk {
       chroma[0] = r & kChromaMask;
       const uint16_t first = static_cast<uint16_t>(toYc(chroma[0]) & 0xFFF);
       for (int col = 0; col < 1 << groupShift; ++col) c12[col] = first;
+      if constexpr (Edge) {
+        if (sharingRow != nullptr) {
+          fillC12();
+          const SharingRow job{bm,           em, c12,        colours, rgbToYc,
+                               pic + rowIdx, w,  groupShift, oddRow,  start};
+          const int used = sharingRow(job, p);
+          if (used >= 0) {
+            p += used;
+            return;
+          }
+        }
+      }
     } else {
       c12Ready = false;
     }
@@ -540,6 +553,7 @@ bool reconstructYc(Scheme scheme, uint16_t* pic, const uint8_t* bmap, const uint
                     scheme == Scheme::Yc422,
                     decoderKernels().sharingPairs,
                     decoderKernels().carryingPairs,
+                    decoderKernels().sharingRow,
                     c12};
   // Column pass: column 0 of every coded row, its value kept as the row's predictor.
   walk.p = parts.p[0];
