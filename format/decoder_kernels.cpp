@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "format/stream_format.h"
+
 #include "format/cpu_features.h"
 
 #if defined(__SSE2__)
@@ -34,6 +36,68 @@ SharingPairsDone sharingPairsScalar(const SharingPairs& j, const uint8_t* symbol
     left = right;
   }
   return {k, left};
+}
+
+int sharingRowScalar(const SharingRow& j, const uint8_t* symbols) {
+  const int w = j.width;
+  // Each pixel's kind from the blocks' widths.
+  enum Kind : uint8_t { Plain, Covered, Entropy };
+  Kind kind[kMaxWidth];
+  for (int x = 0; x < w;) {
+    if (j.bm[x] == 0) {
+      kind[x++] = Plain;
+      continue;
+    }
+    const Kind k = j.em[x] != 0 ? Entropy : Covered;
+    for (const int end = std::min(w, x + j.bm[x]); x < end; ++x) kind[x] = k;
+  }
+  const auto coveredY = [&](int x) { return int(j.rgbToYc[j.row[x]] >> 12 & 31) + 64; };
+  const auto coveredC = [&](int x) { return int(j.rgbToYc[j.row[x]] & 0xFFF); };
+  const auto ext = [](uint8_t s) { return s == 0 || s == 14; };
+  // Luminance and colour difference per pixel; interpolated pixels are settled afterwards.
+  int ys[kMaxWidth + 1], cs[kMaxWidth];
+  bool between[kMaxWidth] = {};
+  int y = int(j.start >> 16 & 0xFF);
+  int c = int((j.start >> 2 & 0xFC0) | (j.start & 0x3F));
+  int p = 0;
+  ys[0] = y;
+  for (int x = 1; x < w; ++x) {
+    if (kind[x] == Covered) {
+      ys[x] = coveredY(x);
+      if (x + 1 == w || kind[x + 1] != Covered) {
+        y = ys[x];
+        c = coveredC(x);
+      }
+      continue;
+    }
+    const bool entropy = kind[x] == Entropy;
+    if (entropy && ((x & 1) == 0) != j.oddRow && x + 1 < w) {
+      between[x] = true;
+      ys[x] = y;
+      cs[x] = j.c12[x];
+      continue;
+    }
+    // A step: its symbol, and while the last one read was 0 or 14, one more at twice its step.
+    uint8_t s = symbols[p++];
+    int step = s - 7, streak = ext(s);
+    while (ext(s)) {
+      s = symbols[p++];
+      streak = ext(s) ? streak + 1 : 0;
+      if (streak >= 3) return -1;
+      step += 2 * (s - 7);
+    }
+    y += step;
+    if (y < 64 || y > 95) return -1;
+    ys[x] = y;
+    if (entropy || (x & ((1 << j.groupShift) - 1)) == 0) c = j.c12[x];
+    cs[x] = c;
+  }
+  for (int x = 1; x < w; ++x) {
+    if (kind[x] == Covered) continue;
+    const int v = between[x] ? ys[x - 1] + ((ys[x + 1] - ys[x - 1]) >> 1) : ys[x];
+    j.row[x] = j.colours[uint32_t(cs[x]) << 5 | uint32_t(v & 31)];
+  }
+  return p;
 }
 
 namespace {

@@ -101,6 +101,7 @@ struct DecoderKernels {
 // The plain C++ references.
 SharingPairsDone sharingPairsScalar(const SharingPairs& job, const uint8_t* symbols, int pairs,
                                     int y);
+int sharingRowScalar(const SharingRow& job, const uint8_t* symbols);
 CarryingPairsDone carryingPairsScalar(const CarryingPairs& job, const uint8_t* symbols, int pairs,
                                       uint32_t value);
 #ifdef ZOV_DECODER_AVX2

@@ -98,19 +98,25 @@ int stepSums(const Lanes& l, const uint8_t* symbols, int n, int16_t* sums) {
         _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(symbols + used)));
     const __mmask32 ext =
         _mm512_cmpeq_epi16_mask(s, _mm512_setzero_si512()) | _mm512_cmpeq_epi16_mask(s, fourteen);
-    const uint64_t e = uint64_t(ext) << 2 | before;
+    uint64_t e = uint64_t(ext) << 2 | before;
+    __mmask32 ends = ~ext;
+    const int count = std::popcount(uint32_t(ends));
+    const bool last = have + count >= n;
+    int taken = 32;
+    if (last) {
+      // Only the symbols up to the last step's end count, also for the test below.
+      ends = __mmask32(_pdep_u32(uint32_t((uint64_t{1} << (n - have)) - 1), ends));
+      taken = 32 - std::countl_zero(uint32_t(ends));
+      e &= (uint64_t{4} << taken) - 1;
+    }
     if ((e & e >> 1 & e >> 2) != 0) return -1;
     // A symbol after a 0 or 14 continues that step with twice its own.
     const __mmask32 more = __mmask32(e >> 1);
     __m512i w = _mm512_sub_epi16(s, seven);
     w = _mm512_mask_add_epi16(w, more, w, w);
     const __m512i run = _mm512_add_epi16(prefixSum(l, w), sum);
-    __mmask32 ends = ~ext;
-    const int count = std::popcount(uint32_t(ends));
-    const bool last = have + count >= n;
-    if (last) ends = __mmask32(_pdep_u32(uint32_t((uint64_t{1} << (n - have)) - 1), ends));
     _mm512_storeu_si512(sums + have, _mm512_maskz_compress_epi16(ends, run));
-    if (last) return used + 32 - std::countl_zero(uint32_t(ends));
+    if (last) return used + taken;
     have += count;
     sum = lastLane(run);
     before = e >> 32;
@@ -153,6 +159,7 @@ int sharingRowAvx512(const SharingRow& j, const uint8_t* symbols) {
       e = entropy[k] >> 63;
     }
   }
+  entropy[0] &= ~uint64_t{1};  // column 0 is the column pass's (no Entropy run starts there)
   const uint64_t codedColumns = j.oddRow ? 0x5555555555555555u : 0xAAAAAAAAAAAAAAAAu;
   const uint64_t groupStarts = j.groupShift == 1 ? 0x5555555555555555u : 0x1111111111111111u;
   uint64_t stepping[kWords] = {}, interpolated[kWords] = {}, restart[kWords] = {},

@@ -183,6 +183,109 @@ uint64_t carryingBench(unsigned flags, KernelInputs& in) {
   return calls;
 }
 
+bool rowSame(unsigned flags) {
+  return decoderKernelsFor(flags).sharingRow == nullptr;
+}
+
+// A sharing row: its blocks (covered and Entropy runs between plain ones, at most one block
+// from column 0, no Entropy run there), the pictures' colours under them, the chroma store's
+// colour differences and the symbols, from footage or at random.
+struct RowInput {
+  int width = kRow;
+  std::vector<uint8_t> bm = std::vector<uint8_t>(kRow), em = std::vector<uint8_t>(kRow);
+  std::vector<uint16_t> row = std::vector<uint16_t>(kRow, 0xBEEF);
+  std::vector<uint16_t> c12 = std::vector<uint16_t>(kRow, 0);
+  std::vector<uint8_t> symbols = std::vector<uint8_t>(4 * kRow, 7);
+  uint32_t start = 0x505050;
+  bool oddRow = false;
+  int groupShift = 2;
+};
+
+RowInput rowInput(KernelInputs& in, int width, size_t at, bool footage) {
+  const ColourTables& t = colourTables(PixelKind::Rgb555);
+  const std::vector<uint16_t>& f = in.footageColours;
+  std::uniform_int_distribution<int> any(0, 14), near(5, 9), pick(0, 7), chroma(0, 0xFFF);
+  std::uniform_int_distribution<int> gap(0, 12), block(1, 40), coin(0, 1), colour(0, 0x7FFF);
+  std::uniform_int_distribution<uint32_t> y(64, 95), c(64, 127);
+  RowInput r;
+  r.width = width;
+  for (int x = int(coin(in.random)); x < width;) {
+    x += x == 0 ? 0 : gap(in.random);  // plain pixels
+    if (x >= width) break;
+    const int n = std::min(width - x, block(in.random));
+    r.bm[size_t(x)] = uint8_t(n);
+    r.em[size_t(x)] = uint8_t(x > 0 && coin(in.random));
+    x += n;
+  }
+  for (int x = 0; x < width; ++x) {
+    const size_t i = (at + size_t(x)) % f.size();
+    r.row[size_t(x)] = footage ? f[i] : uint16_t(colour(in.random));
+    r.c12[size_t(x)] = uint16_t(footage ? t.rgbToYc[f[i]] & 0xFFF : uint32_t(chroma(in.random)));
+  }
+  for (size_t k = 0; k < r.symbols.size(); ++k) {
+    const size_t i = (at + k) % (f.size() - 1);
+    const int d = int(t.rgbToYc[f[i + 1]] >> 12) - int(t.rgbToYc[f[i]] >> 12);
+    r.symbols[k] = uint8_t(footage ? std::clamp(d + 7, 0, 14)
+                                   : (pick(in.random) ? near(in.random) : any(in.random)));
+  }
+  r.start = y(in.random) << 16 | c(in.random) << 8 | c(in.random);
+  r.oddRow = coin(in.random);
+  r.groupShift = 1 + coin(in.random);
+  return r;
+}
+
+SharingRow rowJob(const RowInput& r, uint16_t* row) {
+  const ColourTables& t = colourTables(PixelKind::Rgb555);
+  return SharingRow{r.bm.data(),      r.em.data(), r.c12.data(), t.ycToRgbByChroma.data(),
+                    t.rgbToYc.data(), row,         r.width,      r.groupShift,
+                    r.oddRow,         r.start};
+}
+
+// The reference and the kernel on copies of the row: the symbols taken (or both leaving the
+// row to the walk) and every pixel must agree.
+bool rowCheck(unsigned flags, KernelInputs& in, std::string& why) {
+  const SharingRowFn f = decoderKernelsFor(flags).sharingRow;
+  std::uniform_int_distribution<int> width(1, kRow);
+  for (int n = 0; n < 20000; ++n) {
+    const bool footage = n % 2 == 0;
+    const RowInput r = rowInput(in, n % 3 ? kRow : width(in.random), size_t(n) * 997, footage);
+    std::vector<uint16_t> refRow = r.row, row = r.row;
+    const int ref = sharingRowScalar(rowJob(r, refRow.data()), r.symbols.data());
+    const int got = f(rowJob(r, row.data()), r.symbols.data());
+    if (got == ref && row == refRow) continue;
+    why = std::string(footage ? "footage" : "random") + " row " + std::to_string(n) + ", width " +
+          std::to_string(r.width) + ": " + std::to_string(got) + " symbols, reference " +
+          std::to_string(ref);
+    for (int i = 0; i < r.width; ++i)
+      if (row[size_t(i)] != refRow[size_t(i)]) {
+        why += ", first pixel apart at column " + std::to_string(i);
+        break;
+      }
+    return false;
+  }
+  return true;
+}
+
+uint64_t rowBench(unsigned flags, KernelInputs& in) {
+  const SharingRowFn f = flags ? decoderKernelsFor(flags).sharingRow : sharingRowScalar;
+  std::mt19937 keep = in.random;
+  in.random.seed(20261210);  // the same rows for every path
+  std::vector<RowInput> inputs;
+  for (size_t at = 0; inputs.size() < 64; at += 4099)
+    inputs.push_back(rowInput(in, kRow, at, true));
+  in.random = keep;
+  std::vector<uint16_t> row(kRow);
+  uint64_t calls = 0, sink = 0;
+  for (int pass = 0; pass < 100; ++pass)
+    for (const RowInput& r : inputs) {
+      row = r.row;
+      sink += uint64_t(f(rowJob(r, row.data()), r.symbols.data()));
+      ++calls;
+    }
+  if (sink == 1) std::printf(" ");
+  return calls;
+}
+
 bool symbolsSame(unsigned flags) {
   return (flags & kCpuSse2) == 0;
 }
@@ -283,6 +386,10 @@ KernelCase symbolDecodingCase() {
 
 KernelCase carryingPairsCase() {
   return {"Entropy pairs, carrying rows", carryingSame, carryingCheck, carryingBench};
+}
+
+KernelCase sharingRowCase() {
+  return {"Sharing rows, whole", rowSame, rowCheck, rowBench};
 }
 
 KernelCase sharingPairsCase() {

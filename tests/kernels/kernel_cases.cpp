@@ -755,6 +755,7 @@ const std::vector<KernelCase>& kernelCases() {
         {"vote bookkeeping (cell)", bookkeepingSame, bookkeepingCheck, bookkeepingBench},
         {"common chroma vote (cell)", voteSame, voteCheck, voteBench},
         sharingPairsCase(),
+        sharingRowCase(),
         carryingPairsCase(),
         symbolDecodingCase(),
         smoothLineCase(),

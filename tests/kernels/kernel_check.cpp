@@ -1,6 +1,6 @@
 // kernel_check [--bench] [DATA_DIR]: compares every vector kernel with its plain C++ reference
-// on random and real input for each processor path this machine has (SSE2, AVX2); exits 1 on the
-// first difference. With --bench it also times each path against the reference.
+// on random and real input for each processor path this machine has (SSE2, AVX2, AVX-512); exits 1
+// on the first difference. With --bench it also times each path against the reference.
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -55,7 +55,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   const unsigned detected = zov::detectCpuFlags();
-  const unsigned paths[] = {zov::kCpuSse2, zov::kCpuSse2 | zov::kCpuAvx2 | zov::kCpuBmi2};
+  const unsigned paths[] = {zov::kCpuSse2, zov::kCpuSse2 | zov::kCpuAvx2 | zov::kCpuBmi2,
+                            zov::kCpuSse2 | zov::kCpuAvx2 | zov::kCpuBmi2 | zov::kCpuAvx512};
   int failures = 0, compared = 0;
   for (const KernelCase& c : zov::test::kernelCases()) {
     uint64_t refCalls = 0;
