@@ -38,8 +38,13 @@ SharingPairsDone sharingPairsScalar(const SharingPairs& j, const uint8_t* symbol
   return {k, left};
 }
 
-int sharingRowScalar(const SharingRow& j, const uint8_t* symbols) {
-  const int w = j.width;
+namespace {
+
+// The whole-row reference for both kinds of row: the walk's rules, pixel by pixel, without its
+// shortcuts. The carrying rows' colour differences are kept as their components (Cr, Cb, biased
+// by 64), the sharing rows' as the twelve index bits.
+int rowReference(const RowJob& j, const uint8_t* symbols, bool carrying) {
+  const int w = j.width, groupMask = (1 << j.groupShift) - 1;
   // Each pixel's kind from the blocks' widths.
   enum Kind : uint8_t { Plain, Covered, Entropy };
   Kind kind[kMaxWidth];
@@ -51,22 +56,39 @@ int sharingRowScalar(const SharingRow& j, const uint8_t* symbols) {
     const Kind k = j.em[x] != 0 ? Entropy : Covered;
     for (const int end = std::min(w, x + j.bm[x]); x < end; ++x) kind[x] = k;
   }
-  const auto coveredY = [&](int x) { return int(j.rgbToYc[j.row[x]] >> 12 & 31) + 64; };
-  const auto coveredC = [&](int x) { return int(j.rgbToYc[j.row[x]] & 0xFFF); };
+  const auto coveredYc = [&](int x) { return j.rgbToYc[j.row[x]]; };
+  // One step: its symbol, and while the last one read was 0 or 14 one more at twice its step.
+  // A third 0 or 14 in a row leaves the row to the walk.
+  int p = 0;
   const auto ext = [](uint8_t s) { return s == 0 || s == 14; };
-  // Luminance and colour difference per pixel; interpolated pixels are settled afterwards.
+  const auto readStep = [&](int& step) {
+    uint8_t s = symbols[p++];
+    int streak = ext(s);
+    step = s - 7;
+    while (ext(s)) {
+      s = symbols[p++];
+      streak = ext(s) ? streak + 1 : 0;
+      if (streak >= 3) return false;
+      step += 2 * (s - 7);
+    }
+    return true;
+  };
   int ys[kMaxWidth + 1], cs[kMaxWidth];
   bool between[kMaxWidth] = {};
-  int y = int(j.start >> 16 & 0xFF);
-  int c = int((j.start >> 2 & 0xFC0) | (j.start & 0x3F));
-  int p = 0;
+  int y = int(j.start >> 16 & 0xFF), cr = int(j.start >> 8 & 0xFF), cb = int(j.start & 0xFF);
+  int c = ((cr & 63) << 6) | (cb & 63);
+  const auto index = [&] { return carrying ? ((cr & 63) << 6) | (cb & 63) : c; };
+  uint32_t stored[kMaxWidth] = {};  // carrying rows: what each group start stores (0: nothing)
   ys[0] = y;
   for (int x = 1; x < w; ++x) {
     if (kind[x] == Covered) {
-      ys[x] = coveredY(x);
+      const uint32_t yc = coveredYc(x);
+      ys[x] = int(yc >> 12 & 31) + 64;
       if (x + 1 == w || kind[x + 1] != Covered) {
         y = ys[x];
-        c = coveredC(x);
+        cr = int(yc >> 6 & 63) + 64;
+        cb = int(yc & 63) + 64;
+        c = int(yc & 0xFFF);
       }
       continue;
     }
@@ -74,30 +96,58 @@ int sharingRowScalar(const SharingRow& j, const uint8_t* symbols) {
     if (entropy && ((x & 1) == 0) != j.oddRow && x + 1 < w) {
       between[x] = true;
       ys[x] = y;
-      cs[x] = j.c12[x];
+      cs[x] = carrying ? index() : j.c12[x];
       continue;
     }
-    // A step: its symbol, and while the last one read was 0 or 14, one more at twice its step.
-    uint8_t s = symbols[p++];
-    int step = s - 7, streak = ext(s);
-    while (ext(s)) {
-      s = symbols[p++];
-      streak = ext(s) ? streak + 1 : 0;
-      if (streak >= 3) return -1;
-      step += 2 * (s - 7);
-    }
+    const bool groupStart = (x & groupMask) == 0;
+    int step = 0;
+    if (!readStep(step)) return -1;
     y += step;
-    if (y < 64 || y > 95) return -1;
+    if (carrying && groupStart) {
+      if (!readStep(step)) return -1;
+      cr += step;
+      if (!readStep(step)) return -1;
+      cb += step;
+      stored[x] = uint32_t(cr) << 8 | uint32_t(cb);
+    }
+    if (y < 64 || y > 95 || cr < 64 || cr > 127 || cb < 64 || cb > 127) return -1;
     ys[x] = y;
-    if (entropy || (x & ((1 << j.groupShift) - 1)) == 0) c = j.c12[x];
-    cs[x] = c;
+    if (!carrying && (entropy || groupStart)) c = j.c12[x];
+    cs[x] = index();
   }
   for (int x = 1; x < w; ++x) {
     if (kind[x] == Covered) continue;
     const int v = between[x] ? ys[x - 1] + ((ys[x + 1] - ys[x - 1]) >> 1) : ys[x];
     j.row[x] = j.colours[uint32_t(cs[x]) << 5 | uint32_t(v & 31)];
   }
+  if (!carrying) return p;
+  for (int x = 1; x < w; ++x)
+    if (stored[x] != 0) j.chroma[x >> j.groupShift] = stored[x];
+  // A covered block's colour differences at its group starts, unless every row that shares
+  // them has an equally long covered block at the same column (a block at column 0 only where
+  // it covers more than column 0).
+  for (int x = j.bm[0] > 1 ? 0 : 1; x < w; x += j.bm[x] ? j.bm[x] : 1) {
+    const int n = j.bm[x];
+    if (n == 0 || j.em[x] != 0) continue;
+    bool needed = false;
+    for (int i = 0; i < j.partners; ++i) needed |= j.partnerBm[i][x] < n || j.partnerEm[i][x] != 0;
+    if (!needed) continue;
+    for (int g = (x + groupMask) & ~groupMask; g < x + n; g += groupMask + 1) {
+      const uint32_t yc = coveredYc(g);
+      j.chroma[g >> j.groupShift] = ((yc >> 6 & 63) + 64) << 8 | ((yc & 63) + 64);
+    }
+  }
   return p;
+}
+
+}  // namespace
+
+int sharingRowScalar(const RowJob& j, const uint8_t* symbols) {
+  return rowReference(j, symbols, false);
+}
+
+int carryingRowScalar(const RowJob& j, const uint8_t* symbols) {
+  return rowReference(j, symbols, true);
 }
 
 namespace {
@@ -302,14 +352,17 @@ SharingPairsDone sharingPairsSse2(const SharingPairs& j, const uint8_t* symbols,
 }  // namespace
 
 DecoderKernels decoderKernelsFor(unsigned flags) {
-  DecoderKernels k{sharingPairsScalar, carryingPairsScalar, nullptr};
+  DecoderKernels k{sharingPairsScalar, carryingPairsScalar, nullptr, nullptr};
 #ifdef ZOV_SSE2
-  if (flags & kCpuSse2) k = {sharingPairsSse2, carryingPairsGrouped, nullptr};
+  if (flags & kCpuSse2) k = {sharingPairsSse2, carryingPairsGrouped, nullptr, nullptr};
 #ifdef ZOV_DECODER_AVX2
   if (flags & kCpuAvx2) k.sharingPairs = sharingPairsAvx2;
 #endif
 #ifdef ZOV_DECODER_AVX512
-  if (flags & kCpuAvx512) k.sharingRow = sharingRowAvx512;
+  if (flags & kCpuAvx512) {
+    k.sharingRow = sharingRowAvx512;
+    k.carryingRow = carryingRowAvx512;
+  }
 #endif
 #else
   (void)flags;

@@ -72,13 +72,14 @@ struct CarryingPairsDone {
 using CarryingPairsFn = CarryingPairsDone (*)(const CarryingPairs& job, const uint8_t* symbols,
                                               int pairs, uint32_t value);
 
-// A whole row that shares its colour difference, in the extended-range code, walked in vectors
-// rather than pixel by pixel (decoder_sharing_row_avx512.cpp tells how): the same pixels as the
-// walk. The caller has set the row's column 0 and filled c12 from the chroma store.
-struct SharingRow {
-  const uint8_t* bm;  // the row's block map bytes
-  const uint8_t* em;  // the row's Entropy map bytes
-  const uint16_t* c12;
+// A whole row in the extended-range code, in vectors rather than pixel by pixel
+// (decoder_sharing_row_avx512.cpp tells how): the same pixels, symbols and chroma store as the
+// walk. For a row that shares its colour difference the caller has set the row's column 0 and
+// filled c12 from the chroma store; a row that carries it writes the chroma store.
+struct RowJob {
+  const uint8_t* bm;        // the row's block map bytes
+  const uint8_t* em;        // the row's Entropy map bytes
+  const uint16_t* c12;      // sharing rows: the store's colour differences per column
   const uint16_t* colours;  // ColourTables::ycToRgbByChroma
   const uint32_t* rgbToYc;  // ColourTables::rgbToYc, for the covered pixels
   uint16_t* row;            // the picture row
@@ -86,22 +87,30 @@ struct SharingRow {
   int groupShift;  // log2 of the column group: 1 (411) or 2 (811, 1611)
   bool oddRow;     // odd rows code the even columns of Entropy runs
   uint32_t start;  // the running value of column 0
+  // Carrying rows: the chroma store, and the block and Entropy maps of the rows that share
+  // what this one carries (whether a covered block's colour differences are stored).
+  uint32_t* chroma = nullptr;
+  const uint8_t* partnerBm[3] = {};
+  const uint8_t* partnerEm[3] = {};
+  int partners = 0;
 };
 // Returns the symbols the row took; or -1, having written nothing, where it leaves the row to
-// the walk (an extended step of three or more symbols, a luminance out of range). Reads up to 31
-// symbols past those it takes (the decoder's symbol buffer keeps that slack).
-using SharingRowFn = int (*)(const SharingRow& job, const uint8_t* symbols);
+// the walk (an extended step of three or more symbols, a component out of range). Reads up to
+// 31 symbols past those it takes (the decoder's symbol buffer keeps that slack).
+using RowFn = int (*)(const RowJob& job, const uint8_t* symbols);
 
 struct DecoderKernels {
   SharingPairsFn sharingPairs;
   CarryingPairsFn carryingPairs;
-  SharingRowFn sharingRow;  // null where the processor has no vector version
+  RowFn sharingRow;   // null where the processor has no vector version
+  RowFn carryingRow;  // the same
 };
 
 // The plain C++ references.
 SharingPairsDone sharingPairsScalar(const SharingPairs& job, const uint8_t* symbols, int pairs,
                                     int y);
-int sharingRowScalar(const SharingRow& job, const uint8_t* symbols);
+int sharingRowScalar(const RowJob& job, const uint8_t* symbols);
+int carryingRowScalar(const RowJob& job, const uint8_t* symbols);
 CarryingPairsDone carryingPairsScalar(const CarryingPairs& job, const uint8_t* symbols, int pairs,
                                       uint32_t value);
 #ifdef ZOV_DECODER_AVX2
@@ -111,7 +120,8 @@ SharingPairsDone sharingPairsAvx2(const SharingPairs& job, const uint8_t* symbol
 #endif
 #ifdef ZOV_DECODER_AVX512
 // decoder_sharing_row_avx512.cpp, built for AVX-512 with VBMI2.
-int sharingRowAvx512(const SharingRow& job, const uint8_t* symbols);
+int sharingRowAvx512(const RowJob& job, const uint8_t* symbols);
+int carryingRowAvx512(const RowJob& job, const uint8_t* symbols);
 #endif
 // carryingPairs a group of two pairs at a time where groups are four columns (plain C++; the
 // table holds it from SSE2 on, so that the reference stays what ZOV_CPU=scalar runs).

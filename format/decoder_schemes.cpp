@@ -171,7 +171,8 @@ class YcWalk {
   bool own;        // 422: group starts where w - x is even
   SharingPairsFn sharingPairs;
   CarryingPairsFn carryingPairs;
-  SharingRowFn sharingRow;  // the whole row in vectors, or null
+  RowFn sharingRow;   // the whole row in vectors, or null
+  RowFn carryingRow;  // the same
   uint16_t* c12;  // per column: its group's stored colour difference as a 17-bit value's low bits
   const uint8_t* p = nullptr;
   uint32_t err = 0;
@@ -423,6 +424,21 @@ class YcWalk {
     c12Ready = local.c12Ready;
   }
 
+  // The row as a whole through a vector kernel; false where it leaves the row to the walk.
+  bool wholeRow(RowFn f, const uint8_t* bm, const uint8_t* em, uint32_t start) {
+    RowJob job{bm, em, c12, colours, rgbToYc, pic + rowIdx, w, groupShift, oddRow, start};
+    job.chroma = chroma;
+    job.partners = partnerCount;
+    for (int i = 0; i < partnerCount; ++i) {
+      job.partnerBm[i] = bmap + partners[i];
+      job.partnerEm[i] = emap + partners[i];
+    }
+    const int used = f(job, p);
+    if (used < 0) return false;
+    p += used;
+    return true;
+  }
+
   template <RowKind kind>
   [[gnu::always_inline]] void walkRow(uint32_t start) {
     const uint8_t* bm = bmap + rowIdx;
@@ -436,17 +452,14 @@ class YcWalk {
       if constexpr (Edge) {
         if (sharingRow != nullptr) {
           fillC12();
-          const SharingRow job{bm,           em, c12,        colours, rgbToYc,
-                               pic + rowIdx, w,  groupShift, oddRow,  start};
-          const int used = sharingRow(job, p);
-          if (used >= 0) {
-            p += used;
-            return;
-          }
+          if (wholeRow(sharingRow, bm, em, r)) return;
         }
       }
     } else {
       c12Ready = false;
+      if constexpr (Edge && kind == RowKind::Carrying) {
+        if (carryingRow != nullptr && wholeRow(carryingRow, bm, em, r)) return;
+      }
     }
     // Column 0 comes from the column pass; a block starting there covers the row further on
     // and is skipped (and stores colour differences) like any covered run.
@@ -554,6 +567,7 @@ bool reconstructYc(Scheme scheme, uint16_t* pic, const uint8_t* bmap, const uint
                     decoderKernels().sharingPairs,
                     decoderKernels().carryingPairs,
                     decoderKernels().sharingRow,
+                    decoderKernels().carryingRow,
                     c12};
   // Column pass: column 0 of every coded row, its value kept as the row's predictor.
   walk.p = parts.p[0];

@@ -124,129 +124,122 @@ int stepSums(const Lanes& l, const uint8_t* symbols, int n, int16_t* sums) {
   }
 }
 
-}  // namespace
+// The row's pixels by kind, a bit each (bits from the row's width on are clear).
+struct RowMasks {
+  int words = 0, chunks = 0;
+  uint64_t covered[kWords + 1] = {}, entropy[kWords + 1] = {};
+  uint64_t plain[kWords] = {}, coded[kWords] = {};
+  uint64_t stepping[kWords] = {};      // read a step: plain pixels and coded Entropy pixels
+  uint64_t interpolated[kWords] = {};  // Entropy pixels between two others
+  uint64_t restart[kWords] = {};       // column 0 and the first and last pixel of covered runs
+  uint64_t written[kWords] = {};       // every pixel but column 0 and the covered ones
+  uint64_t startAll[kWords + 1] = {}, startE[kWords + 1] = {};  // the blocks' first columns
 
-int sharingRowAvx512(const SharingRow& j, const uint8_t* symbols) {
-  const Lanes l;
-  const int w = j.width, words = (w + 63) / 64, chunks = (w + 31) / 32;
+  __mmask32 bits(const uint64_t* m, int chunk) const {
+    return __mmask32(m[chunk >> 1] >> (chunk & 1) * 32);
+  }
+};
 
-  // 1. The row's pixels by kind, a bit each.
-  uint64_t startAll[kWords + 1] = {}, startE[kWords + 1] = {}, endAll[kWords + 1] = {},
-                             endE[kWords + 1] = {};
-  for (int k = 0; k < words; ++k) {
+void classify(const RowJob& j, RowMasks& m) {
+  const int w = j.width;
+  m.words = (w + 63) / 64;
+  m.chunks = (w + 31) / 32;
+  uint64_t endAll[kWords + 1] = {}, endE[kWords + 1] = {};
+  for (int k = 0; k < m.words; ++k) {
     const int left = w - 64 * k;
     const __mmask64 valid = left >= 64 ? ~__mmask64{0} : (__mmask64{1} << left) - 1;
     const __m512i b = _mm512_maskz_loadu_epi8(valid, j.bm + 64 * k);
     const __m512i e = _mm512_maskz_loadu_epi8(valid, j.em + 64 * k);
-    startAll[k] = _mm512_test_epi8_mask(b, b);
-    startE[k] = startAll[k] & _mm512_test_epi8_mask(e, e);
+    m.startAll[k] = _mm512_test_epi8_mask(b, b);
+    m.startE[k] = m.startAll[k] & _mm512_test_epi8_mask(e, e);
   }
-  for (int k = 0; k < words; ++k) {
-    for (uint64_t s = startAll[k]; s != 0; s &= s - 1) {
+  // The blocks of a row do not overlap, so their ends come in order: each word of ends is
+  // gathered in a register and stored whole, with no load of what the last block stored.
+  uint64_t all = 0, entropy = 0;
+  int word = 0;
+  for (int k = 0; k < m.words; ++k) {
+    for (uint64_t s = m.startAll[k]; s != 0; s &= s - 1) {
       const int x = 64 * k + std::countr_zero(s);
       const int end = x + j.bm[x];
-      endAll[end >> 6] |= uint64_t{1} << (end & 63);
-      endE[end >> 6] |= uint64_t(startE[k] >> (x & 63) & 1) << (end & 63);
+      const uint64_t same = 0 - uint64_t((end >> 6) == word);
+      const uint64_t bit = uint64_t{1} << (end & 63);
+      all = (all & same) | bit;
+      entropy = (entropy & same) | (uint64_t(m.startE[k] >> (x & 63) & 1) << (end & 63));
+      word = end >> 6;
+      endAll[word] = all;
+      endE[word] = entropy;
     }
   }
-  uint64_t covered[kWords + 1] = {}, entropy[kWords + 1] = {};
-  {
-    uint64_t c = 0, e = 0;
-    for (int k = 0; k < words; ++k) {
-      covered[k] = prefixXor(startAll[k] ^ endAll[k]) ^ (0 - c);
-      entropy[k] = prefixXor(startE[k] ^ endE[k]) ^ (0 - e);
-      c = covered[k] >> 63;
-      e = entropy[k] >> 63;
-    }
+  uint64_t c = 0, e = 0;
+  for (int k = 0; k < m.words; ++k) {
+    m.covered[k] = prefixXor(m.startAll[k] ^ endAll[k]) ^ (0 - c);
+    m.entropy[k] = prefixXor(m.startE[k] ^ endE[k]) ^ (0 - e);
+    c = m.covered[k] >> 63;
+    e = m.entropy[k] >> 63;
   }
-  entropy[0] &= ~uint64_t{1};  // column 0 is the column pass's (no Entropy run starts there)
+  m.entropy[0] &= ~uint64_t{1};  // column 0 is the column pass's (no Entropy run starts there)
   const uint64_t codedColumns = j.oddRow ? 0x5555555555555555u : 0xAAAAAAAAAAAAAAAAu;
-  const uint64_t groupStarts = j.groupShift == 1 ? 0x5555555555555555u : 0x1111111111111111u;
-  uint64_t stepping[kWords] = {}, interpolated[kWords] = {}, restart[kWords] = {},
-           setsColour[kWords] = {}, written[kWords] = {};
-  int steps = 0;
-  for (int k = 0; k < words; ++k) {
+  for (int k = 0; k < m.words; ++k) {
     const int left = w - 64 * k;
     const uint64_t valid = left >= 64 ? ~uint64_t{0} : (uint64_t{1} << left) - 1;
     // The last pixel of a row has no right neighbour: coded even where it would be interpolated.
     const uint64_t lastPixel = left <= 64 ? uint64_t{1} << (left - 1) : 0;
-    const uint64_t plain = ~covered[k] & valid & (k == 0 ? ~uint64_t{1} : ~uint64_t{0});
-    const uint64_t coded = entropy[k] & (codedColumns | lastPixel);
-    const uint64_t blocked = covered[k] & ~entropy[k];
-    const uint64_t blockedBelow = k > 0 ? (covered[k - 1] & ~entropy[k - 1]) >> 63 : 0;
-    const uint64_t blockedAbove = covered[k + 1] & ~entropy[k + 1] & 1;
+    m.plain[k] = ~m.covered[k] & valid & (k == 0 ? ~uint64_t{1} : ~uint64_t{0});
+    m.coded[k] = m.entropy[k] & (codedColumns | lastPixel);
+    const uint64_t blocked = m.covered[k] & ~m.entropy[k];
+    const uint64_t blockedBelow = k > 0 ? (m.covered[k - 1] & ~m.entropy[k - 1]) >> 63 : 0;
+    const uint64_t blockedAbove = m.covered[k + 1] & ~m.entropy[k + 1] & 1;
     const uint64_t firstBlocked = blocked & ~(blocked << 1 | blockedBelow);
     const uint64_t lastBlocked = blocked & ~(blocked >> 1 | blockedAbove << 63);
-    stepping[k] = plain | coded;
-    interpolated[k] = entropy[k] & ~coded;
-    restart[k] = firstBlocked | lastBlocked | (k == 0 ? 1 : 0);
-    setsColour[k] = coded | (plain & groupStarts) | restart[k];
-    written[k] = plain | entropy[k];
-    steps += std::popcount(stepping[k]);
+    m.stepping[k] = m.plain[k] | m.coded[k];
+    m.interpolated[k] = m.entropy[k] & ~m.coded[k];
+    m.restart[k] = firstBlocked | lastBlocked | (k == 0 ? 1 : 0);
+    m.written[k] = m.plain[k] | m.entropy[k];
   }
+}
 
-  // Restarts: the value of column 0, and of the covered pixels at covered runs' ends.
-  alignas(64) int16_t restartY[kMaxWidth + 32], restartC[kMaxWidth + 32];
-  for (int k = 0; k < words; ++k) {
-    for (uint64_t s = restart[k] & (k == 0 ? ~uint64_t{1} : ~uint64_t{0}); s != 0; s &= s - 1) {
+// The components at the restarts, biased by 64: column 0's from the row's start, the covered
+// pixels' from the picture.
+struct Restarts {
+  alignas(64) int16_t y[kMaxWidth + 32], cr[kMaxWidth + 32], cb[kMaxWidth + 32];
+};
+
+void fillRestarts(const RowJob& j, const RowMasks& m, Restarts& r) {
+  for (int k = 0; k < m.words; ++k) {
+    for (uint64_t s = m.restart[k] & (k == 0 ? ~uint64_t{1} : ~uint64_t{0}); s != 0; s &= s - 1) {
       const int x = 64 * k + std::countr_zero(s);
       const uint32_t yc = j.rgbToYc[j.row[x]];
-      restartY[x] = int16_t((yc >> 12 & 31) + 64);
-      restartC[x] = int16_t(yc & 0xFFF);
+      r.y[x] = int16_t((yc >> 12 & 31) + 64);
+      r.cr[x] = int16_t((yc >> 6 & 63) + 64);
+      r.cb[x] = int16_t((yc & 63) + 64);
     }
   }
-  restartY[0] = int16_t(j.start >> 16 & 0xFF);
-  restartC[0] = int16_t((j.start >> 2 & 0xFC0) | (j.start & 0x3F));
+  r.y[0] = int16_t(j.start >> 16 & 0xFF);
+  r.cr[0] = int16_t(j.start >> 8 & 0xFF);
+  r.cb[0] = int16_t(j.start & 0xFF);
+}
 
-  // 2. The steps' running sums.
-  alignas(64) int16_t sums[kMaxWidth + 64];
-  const int used = stepSums(l, symbols, steps, sums);
-  if (used < 0) return -1;
+// The colour difference's twelve bits of the look-up index from the biased components.
+__m512i chromaIndex(__m512i cr, __m512i cb) {
+  const __m512i six = _mm512_set1_epi16(63);
+  return _mm512_or_si512(_mm512_slli_epi16(_mm512_and_si512(cr, six), 6),
+                         _mm512_and_si512(cb, six));
+}
 
-  // 3. Luminances and colour differences, before interpolation.
-  alignas(64) int16_t ys[kMaxWidth + 64];  // ys[1 + x]: pixel x
-  alignas(64) int16_t cs[kMaxWidth + 32];
-  const auto bits = [](const uint64_t* m, int c) { return __mmask32(m[c >> 1] >> (c & 1) * 32); };
-  __m512i sumBefore = _mm512_setzero_si512(), baseBefore = sumBefore, colourBefore = sumBefore;
-  __mmask32 outside = 0;
-  int at = 0;
-  for (int c = 0; c < chunks; ++c) {
-    const int x0 = 32 * c;
-    const __mmask32 valid = w - x0 >= 32 ? ~__mmask32{0} : (__mmask32{1} << (w - x0)) - 1;
-    const __mmask32 step = bits(stepping, c), re = bits(restart, c);
-    const __m512i own = _mm512_maskz_expand_epi16(step, _mm512_loadu_si512(sums + at));
-    at += std::popcount(uint32_t(step));
-    const __m512i sum = carry(l, own, step, sumBefore);
-    const __m512i restartAt = _mm512_maskz_loadu_epi16(re, restartY + x0);
-    const __m512i base = carry(l, _mm512_sub_epi16(restartAt, sum), re, baseBefore);
-    const __m512i y = _mm512_add_epi16(base, sum);
-    outside |= _mm512_mask_cmplt_epi16_mask(step, y, _mm512_set1_epi16(64)) |
-               _mm512_mask_cmpgt_epi16_mask(step, y, _mm512_set1_epi16(95));
-    _mm512_storeu_si512(ys + 1 + x0, y);
-    const __m512i group = _mm512_maskz_loadu_epi16(valid, j.c12 + x0);
-    const __m512i set =
-        _mm512_mask_blend_epi16(re, group, _mm512_maskz_loadu_epi16(re, restartC + x0));
-    const __m512i colour = carry(l, set, bits(setsColour, c), colourBefore);
-    // Entropy pixels take their group's colour difference whatever came before.
-    _mm512_storeu_si512(cs + x0, _mm512_mask_blend_epi16(bits(entropy, c), colour, group));
-    sumBefore = lastLane(sum);
-    baseBefore = lastLane(base);
-    colourBefore = lastLane(colour);
-  }
-  if (outside != 0) return -1;
-  ys[1 + 32 * chunks] = 0;
-
-  // 4. Interpolation and the colours.
+// Interpolation and the colours: ys[1 + x] holds pixel x's luminance, cs[x] its colour
+// difference's index bits; writes every pixel of `written`.
+void putRow(const RowJob& j, const RowMasks& m, int16_t* ys, const int16_t* cs) {
+  ys[1 + 32 * m.chunks] = 0;
   const int* const table = reinterpret_cast<const int*>(j.colours);
-  for (int c = 0; c < chunks; ++c) {
+  for (int c = 0; c < m.chunks; ++c) {
     const int x0 = 32 * c;
-    const __mmask32 out = bits(written, c);
+    const __mmask32 out = m.bits(m.written, c);
     const __m512i left = _mm512_loadu_si512(ys + x0);
     const __m512i right = _mm512_loadu_si512(ys + 2 + x0);
     const __m512i mean =
         _mm512_add_epi16(left, _mm512_srai_epi16(_mm512_sub_epi16(right, left), 1));
     const __m512i y =
-        _mm512_mask_blend_epi16(bits(interpolated, c), _mm512_loadu_si512(ys + 1 + x0), mean);
+        _mm512_mask_blend_epi16(m.bits(m.interpolated, c), _mm512_loadu_si512(ys + 1 + x0), mean);
     // The look-up index c12 << 5 | Y has 17 bits: put together in 32-bit lanes.
     const __m512i colour = _mm512_loadu_si512(cs + x0);
     const __m512i low = _mm512_and_si512(y, _mm512_set1_epi16(31));
@@ -257,15 +250,186 @@ int sharingRowAvx512(const SharingRow& j, const uint8_t* symbols) {
       return _mm512_or_si512(_mm512_slli_epi32(_mm512_cvtepu16_epi32(cd), 5),
                              _mm512_cvtepu16_epi32(v));
     };
-    const __m512i lo = index(0), hi = index(1);
     const __m512i a =
-        _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), __mmask16(out), lo, table, 2);
-    const __m512i b =
-        _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), __mmask16(out >> 16), hi, table, 2);
+        _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), __mmask16(out), index(0), table, 2);
+    const __m512i b = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), __mmask16(out >> 16),
+                                                  index(1), table, 2);
     const __m512i px = _mm512_inserti64x4(_mm512_castsi256_si512(_mm512_cvtepi32_epi16(a)),
                                           _mm512_cvtepi32_epi16(b), 1);
     _mm512_mask_storeu_epi16(j.row + x0, out, px);
   }
+}
+
+uint64_t groupStartColumns(int groupShift) {
+  return groupShift == 1 ? 0x5555555555555555u : 0x1111111111111111u;
+}
+
+}  // namespace
+
+int sharingRowAvx512(const RowJob& j, const uint8_t* symbols) {
+  const Lanes l;
+  RowMasks m;
+  classify(j, m);
+  const uint64_t groupStarts = groupStartColumns(j.groupShift);
+  uint64_t setsColour[kWords] = {};
+  int steps = 0;
+  for (int k = 0; k < m.words; ++k) {
+    setsColour[k] = m.coded[k] | (m.plain[k] & groupStarts) | m.restart[k];
+    steps += std::popcount(m.stepping[k]);
+  }
+  Restarts r;
+  fillRestarts(j, m, r);
+
+  // The steps' running sums.
+  alignas(64) int16_t sums[kMaxWidth + 64];
+  const int used = stepSums(l, symbols, steps, sums);
+  if (used < 0) return -1;
+
+  // Luminances and colour differences, before interpolation.
+  alignas(64) int16_t ys[kMaxWidth + 64];  // ys[1 + x]: pixel x
+  alignas(64) int16_t cs[kMaxWidth + 32];
+  __m512i sumBefore = _mm512_setzero_si512(), baseBefore = sumBefore, colourBefore = sumBefore;
+  __mmask32 outside = 0;
+  int at = 0;
+  for (int c = 0; c < m.chunks; ++c) {
+    const int x0 = 32 * c;
+    const __mmask32 valid =
+        j.width - x0 >= 32 ? ~__mmask32{0} : (__mmask32{1} << (j.width - x0)) - 1;
+    const __mmask32 step = m.bits(m.stepping, c), re = m.bits(m.restart, c);
+    const __m512i own = _mm512_maskz_expand_epi16(step, _mm512_loadu_si512(sums + at));
+    at += std::popcount(uint32_t(step));
+    const __m512i sum = carry(l, own, step, sumBefore);
+    const __m512i restartAt = _mm512_maskz_loadu_epi16(re, r.y + x0);
+    const __m512i base = carry(l, _mm512_sub_epi16(restartAt, sum), re, baseBefore);
+    const __m512i y = _mm512_add_epi16(base, sum);
+    outside |= _mm512_mask_cmplt_epi16_mask(step, y, _mm512_set1_epi16(64)) |
+               _mm512_mask_cmpgt_epi16_mask(step, y, _mm512_set1_epi16(95));
+    _mm512_storeu_si512(ys + 1 + x0, y);
+    const __m512i group = _mm512_maskz_loadu_epi16(valid, j.c12 + x0);
+    const __m512i restartColour = chromaIndex(_mm512_maskz_loadu_epi16(re, r.cr + x0),
+                                              _mm512_maskz_loadu_epi16(re, r.cb + x0));
+    const __m512i set = _mm512_mask_blend_epi16(re, group, restartColour);
+    const __m512i colour = carry(l, set, m.bits(setsColour, c), colourBefore);
+    // Entropy pixels take their group's colour difference whatever came before.
+    _mm512_storeu_si512(cs + x0, _mm512_mask_blend_epi16(m.bits(m.entropy, c), colour, group));
+    sumBefore = lastLane(sum);
+    baseBefore = lastLane(base);
+    colourBefore = lastLane(colour);
+  }
+  if (outside != 0) return -1;
+  putRow(j, m, ys, cs);
+  return used;
+}
+
+int carryingRowAvx512(const RowJob& j, const uint8_t* symbols) {
+  const Lanes l;
+  RowMasks m;
+  classify(j, m);
+  // Full pixels read three steps (Y, Cr, Cb) and store their colour difference: the pixels
+  // that read a step at the groups' first columns.
+  const uint64_t groupStarts = groupStartColumns(j.groupShift);
+  uint64_t full[kWords] = {};
+  int steps = 0;
+  for (int k = 0; k < m.words; ++k) {
+    full[k] = m.stepping[k] & groupStarts;
+    steps += std::popcount(m.stepping[k]) + 2 * std::popcount(full[k]);
+  }
+  Restarts r;
+  fillRestarts(j, m, r);
+
+  // The steps' running sums, then each step's own value (sums[0] stays 0).
+  alignas(64) int16_t sums[3 * kMaxWidth + 64];
+  alignas(64) int16_t own[3 * kMaxWidth + 160];
+  sums[0] = 0;
+  const int used = stepSums(l, symbols, steps, sums + 1);
+  if (used < 0) return -1;
+  for (int k = 0; k < steps; k += 32)
+    _mm512_storeu_si512(
+        own + k, _mm512_sub_epi16(_mm512_loadu_si512(sums + 1 + k), _mm512_loadu_si512(sums + k)));
+
+  // Each pixel's steps from its first step's place among the chunk's: a prefix count of the
+  // steps (one per pixel, three per full one). A chunk takes at most 96 steps, looked up in
+  // two tables of 64.
+  alignas(64) int16_t ys[kMaxWidth + 64];
+  alignas(64) int16_t cs[kMaxWidth + 32];
+  alignas(64) int16_t store[kMaxWidth + 32];  // the colour difference as the store holds it
+  const __m512i one = _mm512_set1_epi16(1), two = _mm512_set1_epi16(2);
+  __m512i cumBefore[3] = {_mm512_setzero_si512(), _mm512_setzero_si512(), _mm512_setzero_si512()};
+  __m512i baseBefore[3] = {cumBefore[0], cumBefore[0], cumBefore[0]};
+  const int16_t* const restartOf[3] = {r.y, r.cr, r.cb};
+  __mmask32 outside = 0;
+  int at = 0;
+  for (int c = 0; c < m.chunks; ++c) {
+    const int x0 = 32 * c;
+    const __mmask32 step = m.bits(m.stepping, c), fullHere = m.bits(full, c);
+    const __mmask32 re = m.bits(m.restart, c);
+    const __m512i count =
+        _mm512_add_epi16(_mm512_maskz_mov_epi16(step, one), _mm512_maskz_mov_epi16(fullHere, two));
+    const __m512i first = _mm512_sub_epi16(prefixSum(l, count), count);
+    const __m512i t0 = _mm512_loadu_si512(own + at), t1 = _mm512_loadu_si512(own + at + 32);
+    const __m512i t2 = _mm512_loadu_si512(own + at + 64), t3 = _mm512_loadu_si512(own + at + 96);
+    at += std::popcount(uint32_t(step)) + 2 * std::popcount(uint32_t(fullHere));
+    // The restarts' place, once for the three components.
+    __m512i last = _mm512_maskz_mov_epi16(re, l.iota32);
+    last = _mm512_max_epu16(last, shiftUp<1>(l, last));
+    last = _mm512_max_epu16(last, shiftUp<2>(l, last));
+    last = _mm512_max_epu16(last, shiftUp<4>(l, last));
+    last = _mm512_max_epu16(last, shiftUp<8>(l, last));
+    last = _mm512_max_epu16(last, shiftUp<16>(l, last));
+    __m512i value[3];
+    for (int k = 0; k < 3; ++k) {
+      const __m512i place = _mm512_add_epi16(first, _mm512_set1_epi16(int16_t(k)));
+      const __m512i low = _mm512_permutex2var_epi16(t0, place, t1);
+      const __m512i high = _mm512_permutex2var_epi16(t2, place, t3);
+      const __mmask32 upper = _mm512_test_epi16_mask(place, _mm512_set1_epi16(64));
+      const __m512i d = _mm512_maskz_mov_epi16(k == 0 ? step : fullHere,
+                                               _mm512_mask_blend_epi16(upper, low, high));
+      const __m512i cum = _mm512_add_epi16(prefixSum(l, d), cumBefore[k]);
+      const __m512i restartAt = _mm512_maskz_loadu_epi16(re, restartOf[k] + x0);
+      const __m512i base =
+          _mm512_permutex2var_epi16(baseBefore[k], last, _mm512_sub_epi16(restartAt, cum));
+      value[k] = _mm512_add_epi16(base, cum);
+      cumBefore[k] = lastLane(cum);
+      baseBefore[k] = lastLane(base);
+    }
+    const __m512i low = _mm512_set1_epi16(64);
+    outside |= _mm512_mask_cmplt_epi16_mask(step, value[0], low) |
+               _mm512_mask_cmpgt_epi16_mask(step, value[0], _mm512_set1_epi16(95)) |
+               _mm512_mask_cmplt_epi16_mask(step, value[1], low) |
+               _mm512_mask_cmpgt_epi16_mask(step, value[1], _mm512_set1_epi16(127)) |
+               _mm512_mask_cmplt_epi16_mask(step, value[2], low) |
+               _mm512_mask_cmpgt_epi16_mask(step, value[2], _mm512_set1_epi16(127));
+    _mm512_storeu_si512(ys + 1 + x0, value[0]);
+    _mm512_storeu_si512(cs + x0, chromaIndex(value[1], value[2]));
+    _mm512_storeu_si512(store + x0, _mm512_or_si512(_mm512_slli_epi16(value[1], 8), value[2]));
+  }
+  if (outside != 0) return -1;
+  putRow(j, m, ys, cs);
+
+  // The chroma store: every full pixel's colour difference, at its group.
+  const int shift = j.groupShift;
+  for (int k = 0; k < m.words; ++k)
+    for (uint64_t s = full[k]; s != 0; s &= s - 1) {
+      const int x = 64 * k + std::countr_zero(s);
+      j.chroma[x >> shift] = uint16_t(store[x]);
+    }
+  // And the covered pixels' at the group starts of each covered block, unless every row that
+  // shares the colour difference has an equally long covered block (not an Entropy run) at the
+  // same column. A block at column 0 counts only where it covers more than column 0.
+  for (int k = 0; k < m.words; ++k)
+    for (uint64_t s = m.startAll[k] & ~m.startE[k]; s != 0; s &= s - 1) {
+      const int x = 64 * k + std::countr_zero(s), n = j.bm[x];
+      if (x == 0 && n == 1) continue;
+      bool needed = false;
+      for (int i = 0; i < j.partners && !needed; ++i)
+        needed = j.partnerBm[i][x] < n || j.partnerEm[i][x] != 0;
+      if (!needed) continue;
+      const int g = 1 << shift;
+      for (int gs = (x + g - 1) & ~(g - 1); gs < x + n; gs += g) {
+        const uint32_t yc = j.rgbToYc[j.row[gs]];
+        j.chroma[gs >> shift] = ((yc >> 6 & 63) + 64) << 8 | ((yc & 63) + 64);
+      }
+    }
   return used;
 }
 

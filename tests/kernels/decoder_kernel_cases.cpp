@@ -183,19 +183,30 @@ uint64_t carryingBench(unsigned flags, KernelInputs& in) {
   return calls;
 }
 
-bool rowSame(unsigned flags) {
-  return decoderKernelsFor(flags).sharingRow == nullptr;
+template <bool Carrying>
+RowFn rowKernel(unsigned flags) {
+  const DecoderKernels k = decoderKernelsFor(flags);
+  return Carrying ? k.carryingRow : k.sharingRow;
 }
 
-// A sharing row: its blocks (covered and Entropy runs between plain ones, at most one block
-// from column 0, no Entropy run there), the pictures' colours under them, the chroma store's
-// colour differences and the symbols, from footage or at random.
+template <bool Carrying>
+bool rowSame(unsigned flags) {
+  return rowKernel<Carrying>(flags) == nullptr;
+}
+
+// A whole row: its blocks (covered and Entropy runs between plain ones, at most one block from
+// column 0, no Entropy run there), the pictures' colours under them, the chroma store's colour
+// differences, the symbols, from footage or at random; for carrying rows also the store itself
+// and the maps of the rows that share it (mostly this row's blocks, some of them changed).
 struct RowInput {
   int width = kRow;
   std::vector<uint8_t> bm = std::vector<uint8_t>(kRow), em = std::vector<uint8_t>(kRow);
   std::vector<uint16_t> row = std::vector<uint16_t>(kRow, 0xBEEF);
   std::vector<uint16_t> c12 = std::vector<uint16_t>(kRow, 0);
   std::vector<uint8_t> symbols = std::vector<uint8_t>(4 * kRow, 7);
+  std::vector<uint32_t> store = std::vector<uint32_t>(kRow / 2 + 2, 7);
+  std::vector<uint8_t> partnerBm[3], partnerEm[3];
+  int partners = 0;
   uint32_t start = 0x505050;
   bool oddRow = false;
   int groupShift = 2;
@@ -231,31 +242,51 @@ RowInput rowInput(KernelInputs& in, int width, size_t at, bool footage) {
   r.start = y(in.random) << 16 | c(in.random) << 8 | c(in.random);
   r.oddRow = coin(in.random);
   r.groupShift = 1 + coin(in.random);
+  r.partners = r.groupShift == 1 ? 1 : 3;
+  for (int i = 0; i < r.partners; ++i) {
+    r.partnerBm[i] = r.bm;
+    r.partnerEm[i] = r.em;
+    for (int x = 0; x < width; ++x)
+      if (r.bm[size_t(x)] != 0 && pick(in.random) == 0) {
+        r.partnerBm[i][size_t(x)] = uint8_t(block(in.random));
+        r.partnerEm[i][size_t(x)] = uint8_t(coin(in.random));
+      }
+  }
   return r;
 }
 
-SharingRow rowJob(const RowInput& r, uint16_t* row) {
+RowJob rowJob(RowInput& r, uint16_t* row, uint32_t* store) {
   const ColourTables& t = colourTables(PixelKind::Rgb555);
-  return SharingRow{r.bm.data(),      r.em.data(), r.c12.data(), t.ycToRgbByChroma.data(),
-                    t.rgbToYc.data(), row,         r.width,      r.groupShift,
-                    r.oddRow,         r.start};
+  RowJob j{r.bm.data(),      r.em.data(), r.c12.data(), t.ycToRgbByChroma.data(),
+           t.rgbToYc.data(), row,         r.width,      r.groupShift,
+           r.oddRow,         r.start};
+  j.chroma = store;
+  j.partners = r.partners;
+  for (int i = 0; i < r.partners; ++i) {
+    j.partnerBm[i] = r.partnerBm[i].data();
+    j.partnerEm[i] = r.partnerEm[i].data();
+  }
+  return j;
 }
 
-// The reference and the kernel on copies of the row: the symbols taken (or both leaving the
-// row to the walk) and every pixel must agree.
+// The reference and the kernel on copies of the row and the chroma store: the symbols taken
+// (or both leaving the row to the walk), every pixel and every stored colour difference.
+template <bool Carrying>
 bool rowCheck(unsigned flags, KernelInputs& in, std::string& why) {
-  const SharingRowFn f = decoderKernelsFor(flags).sharingRow;
+  const RowFn f = rowKernel<Carrying>(flags);
+  const RowFn reference = Carrying ? carryingRowScalar : sharingRowScalar;
   std::uniform_int_distribution<int> width(1, kRow);
   for (int n = 0; n < 20000; ++n) {
     const bool footage = n % 2 == 0;
-    const RowInput r = rowInput(in, n % 3 ? kRow : width(in.random), size_t(n) * 997, footage);
+    RowInput r = rowInput(in, n % 3 ? kRow : width(in.random), size_t(n) * 997, footage);
     std::vector<uint16_t> refRow = r.row, row = r.row;
-    const int ref = sharingRowScalar(rowJob(r, refRow.data()), r.symbols.data());
-    const int got = f(rowJob(r, row.data()), r.symbols.data());
-    if (got == ref && row == refRow) continue;
+    std::vector<uint32_t> refStore = r.store, store = r.store;
+    const int ref = reference(rowJob(r, refRow.data(), refStore.data()), r.symbols.data());
+    const int got = f(rowJob(r, row.data(), store.data()), r.symbols.data());
+    if (got == ref && row == refRow && store == refStore) continue;
     why = std::string(footage ? "footage" : "random") + " row " + std::to_string(n) + ", width " +
           std::to_string(r.width) + ": " + std::to_string(got) + " symbols, reference " +
-          std::to_string(ref);
+          std::to_string(ref) + (store == refStore ? "" : ", the stores apart");
     for (int i = 0; i < r.width; ++i)
       if (row[size_t(i)] != refRow[size_t(i)]) {
         why += ", first pixel apart at column " + std::to_string(i);
@@ -266,8 +297,10 @@ bool rowCheck(unsigned flags, KernelInputs& in, std::string& why) {
   return true;
 }
 
+template <bool Carrying>
 uint64_t rowBench(unsigned flags, KernelInputs& in) {
-  const SharingRowFn f = flags ? decoderKernelsFor(flags).sharingRow : sharingRowScalar;
+  const RowFn f =
+      flags ? rowKernel<Carrying>(flags) : (Carrying ? carryingRowScalar : sharingRowScalar);
   std::mt19937 keep = in.random;
   in.random.seed(20261210);  // the same rows for every path
   std::vector<RowInput> inputs;
@@ -275,11 +308,12 @@ uint64_t rowBench(unsigned flags, KernelInputs& in) {
     inputs.push_back(rowInput(in, kRow, at, true));
   in.random = keep;
   std::vector<uint16_t> row(kRow);
+  std::vector<uint32_t> store(kRow / 2 + 2);
   uint64_t calls = 0, sink = 0;
   for (int pass = 0; pass < 100; ++pass)
-    for (const RowInput& r : inputs) {
+    for (RowInput& r : inputs) {
       row = r.row;
-      sink += uint64_t(f(rowJob(r, row.data()), r.symbols.data()));
+      sink += uint64_t(f(rowJob(r, row.data(), store.data()), r.symbols.data()));
       ++calls;
     }
   if (sink == 1) std::printf(" ");
@@ -389,7 +423,11 @@ KernelCase carryingPairsCase() {
 }
 
 KernelCase sharingRowCase() {
-  return {"Sharing rows, whole", rowSame, rowCheck, rowBench};
+  return {"Sharing rows, whole", rowSame<false>, rowCheck<false>, rowBench<false>};
+}
+
+KernelCase carryingRowCase() {
+  return {"Carrying rows, whole", rowSame<true>, rowCheck<true>, rowBench<true>};
 }
 
 KernelCase sharingPairsCase() {

@@ -756,6 +756,7 @@ const std::vector<KernelCase>& kernelCases() {
         {"common chroma vote (cell)", voteSame, voteCheck, voteBench},
         sharingPairsCase(),
         sharingRowCase(),
+        carryingRowCase(),
         carryingPairsCase(),
         symbolDecodingCase(),
         smoothLineCase(),
