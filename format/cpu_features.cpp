@@ -13,7 +13,8 @@ unsigned detectCpuFlags() {
   if (__builtin_cpu_supports("avx2")) flags |= kCpuAvx2;
   if (__builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2")) flags |= kCpuBmi2;
   if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-      __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi2") &&
+      __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi") &&
+      __builtin_cpu_supports("avx512vbmi2") &&
       (flags & kCpuBmi2))
     flags |= kCpuAvx512;
 #endif

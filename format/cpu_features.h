@@ -13,7 +13,8 @@ enum CpuFlag : unsigned {
   kCpuSse2 = 1u << 0,
   kCpuAvx2 = 1u << 1,
   kCpuBmi2 = 1u << 2,  // bit deposit and friends; the AVX2 path takes it where present
-  // AVX-512 F, BW and VL with VBMI2 (compress and expand of 16-bit lanes) and BMI2.
+  // AVX-512 F, BW and VL with VBMI (byte permutes), VBMI2 (compress and expand of 16-bit
+  // lanes) and BMI2.
   kCpuAvx512 = 1u << 3,
 };
 

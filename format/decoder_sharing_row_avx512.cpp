@@ -6,8 +6,8 @@
 // The pixel-by-pixel walk pays a branch the predictor cannot foresee at most runs' ends (about
 // forty runs a row on camera footage). Here the row is taken apart by kind first, as bit masks
 // of the whole row, and then every stage is a pass over the row with no branch on the pixels:
-//  1. the block map's widths become masks of covered and Entropy pixels (a prefix XOR of the
-//     blocks' starts and ends), and from them the pixels that read a step (plain pixels and the
+//  1. the block map's widths become masks of covered and Entropy pixels (a prefix maximum of
+//     how far the blocks reach), and from them the pixels that read a step (plain pixels and the
 //     coded pixels of Entropy runs), the interpolated ones, and those whose value restarts the
 //     running value (the ends of covered runs and column 0);
 //  2. the symbols become the running sums of their steps, one per step, an extended step's
@@ -23,6 +23,7 @@
 
 #include <immintrin.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 
@@ -73,15 +74,6 @@ __m512i carry(const Lanes& l, __m512i v, __mmask32 flags, __m512i before) {
 
 __m512i lastLane(__m512i v) {
   return _mm512_permutexvar_epi16(_mm512_set1_epi16(31), v);
-}
-
-uint64_t prefixXor(uint64_t x) {
-  x ^= x << 1;
-  x ^= x << 2;
-  x ^= x << 4;
-  x ^= x << 8;
-  x ^= x << 16;
-  return x ^ (x << 32);
 }
 
 // The running sums of the first n steps of the symbols at `symbols`, into sums[0 .. n). Returns
@@ -144,38 +136,43 @@ void classify(const RowJob& j, RowMasks& m) {
   const int w = j.width;
   m.words = (w + 63) / 64;
   m.chunks = (w + 31) / 32;
-  uint64_t endAll[kWords + 1] = {}, endE[kWords + 1] = {};
+  // A pixel is covered when a block starting at or before it reaches past it: within a word of
+  // 64 pixels a prefix maximum of the starts' reach (in bytes, saturated: only reaches within
+  // the word matter), and from the words before, the last block's end (blocks do not overlap,
+  // so the last to start reaches furthest).
+  const __m512i iota = _mm512_set_epi8(
+      63, 62, 61, 60, 59, 58, 57, 56, 55, 54, 53, 52, 51, 50, 49, 48, 47, 46, 45, 44, 43, 42, 41,
+      40, 39, 38, 37, 36, 35, 34, 33, 32, 31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19, 18,
+      17, 16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
+  const auto prefixMax = [&](__m512i v) __attribute__((always_inline)) {
+    for (int k = 1; k < 64; k *= 2)
+      v = _mm512_max_epu8(
+          v, _mm512_maskz_permutexvar_epi8(~__mmask64{0} << k,
+                                           _mm512_sub_epi8(iota, _mm512_set1_epi8(char(k))), v));
+    return v;
+  };
+  int lastEnd = 0;
+  bool lastEntropy = false;
   for (int k = 0; k < m.words; ++k) {
     const int left = w - 64 * k;
     const __mmask64 valid = left >= 64 ? ~__mmask64{0} : (__mmask64{1} << left) - 1;
     const __m512i b = _mm512_maskz_loadu_epi8(valid, j.bm + 64 * k);
     const __m512i e = _mm512_maskz_loadu_epi8(valid, j.em + 64 * k);
-    m.startAll[k] = _mm512_test_epi8_mask(b, b);
-    m.startE[k] = m.startAll[k] & _mm512_test_epi8_mask(e, e);
-  }
-  // The blocks of a row do not overlap, so their ends come in order: each word of ends is
-  // gathered in a register and stored whole, with no load of what the last block stored.
-  uint64_t all = 0, entropy = 0;
-  int word = 0;
-  for (int k = 0; k < m.words; ++k) {
-    for (uint64_t s = m.startAll[k]; s != 0; s &= s - 1) {
-      const int x = 64 * k + std::countr_zero(s);
-      const int end = x + j.bm[x];
-      const uint64_t same = 0 - uint64_t((end >> 6) == word);
-      const uint64_t bit = uint64_t{1} << (end & 63);
-      all = (all & same) | bit;
-      entropy = (entropy & same) | (uint64_t(m.startE[k] >> (x & 63) & 1) << (end & 63));
-      word = end >> 6;
-      endAll[word] = all;
-      endE[word] = entropy;
+    const __mmask64 starts = _mm512_test_epi8_mask(b, b);
+    const __mmask64 startsE = starts & _mm512_test_epi8_mask(e, e);
+    m.startAll[k] = starts;
+    m.startE[k] = startsE;
+    const __m512i reach = _mm512_maskz_adds_epu8(starts, iota, b);
+    const int before = std::clamp(lastEnd - 64 * k, 0, 64);
+    const uint64_t fromBefore = before == 64 ? ~uint64_t{0} : (uint64_t{1} << before) - 1;
+    m.covered[k] = _mm512_cmpgt_epu8_mask(prefixMax(reach), iota) | fromBefore;
+    m.entropy[k] = _mm512_cmpgt_epu8_mask(prefixMax(_mm512_maskz_mov_epi8(startsE, reach)), iota) |
+                   (lastEntropy ? fromBefore : 0);
+    if (starts != 0) {
+      const int x = 64 * k + 63 - std::countl_zero(uint64_t(starts));
+      lastEnd = x + j.bm[x];
+      lastEntropy = (uint64_t(startsE) >> (x & 63) & 1) != 0;
     }
-  }
-  uint64_t c = 0, e = 0;
-  for (int k = 0; k < m.words; ++k) {
-    m.covered[k] = prefixXor(m.startAll[k] ^ endAll[k]) ^ (0 - c);
-    m.entropy[k] = prefixXor(m.startE[k] ^ endE[k]) ^ (0 - e);
-    c = m.covered[k] >> 63;
-    e = m.entropy[k] >> 63;
   }
   m.entropy[0] &= ~uint64_t{1};  // column 0 is the column pass's (no Entropy run starts there)
   const uint64_t codedColumns = j.oddRow ? 0x5555555555555555u : 0xAAAAAAAAAAAAAAAAu;

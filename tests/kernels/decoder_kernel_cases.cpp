@@ -216,14 +216,15 @@ RowInput rowInput(KernelInputs& in, int width, size_t at, bool footage) {
   const ColourTables& t = colourTables(PixelKind::Rgb555);
   const std::vector<uint16_t>& f = in.footageColours;
   std::uniform_int_distribution<int> any(0, 14), near(5, 9), pick(0, 7), chroma(0, 0xFFF);
-  std::uniform_int_distribution<int> gap(0, 12), block(1, 40), coin(0, 1), colour(0, 0x7FFF);
+  std::uniform_int_distribution<int> gap(0, 12), block(1, 40), wide(1, 255), coin(0, 1);
+  std::uniform_int_distribution<int> colour(0, 0x7FFF);
   std::uniform_int_distribution<uint32_t> y(64, 95), c(64, 127);
   RowInput r;
   r.width = width;
   for (int x = int(coin(in.random)); x < width;) {
     x += x == 0 ? 0 : gap(in.random);  // plain pixels
     if (x >= width) break;
-    const int n = std::min(width - x, block(in.random));
+    const int n = std::min(width - x, pick(in.random) ? block(in.random) : wide(in.random));
     r.bm[size_t(x)] = uint8_t(n);
     r.em[size_t(x)] = uint8_t(x > 0 && coin(in.random));
     x += n;
