@@ -201,15 +201,23 @@ struct Restarts {
   alignas(64) int16_t y[kMaxWidth + 32], cr[kMaxWidth + 32], cb[kMaxWidth + 32];
 };
 
-void fillRestarts(const RowJob& j, const RowMasks& m, Restarts& r) {
-  for (int k = 0; k < m.words; ++k) {
-    for (uint64_t s = m.restart[k] & (k == 0 ? ~uint64_t{1} : ~uint64_t{0}); s != 0; s &= s - 1) {
-      const int x = 64 * k + std::countr_zero(s);
-      const uint32_t yc = j.rgbToYc[j.row[x]];
-      r.y[x] = int16_t((yc >> 12 & 31) + 64);
-      r.cr[x] = int16_t((yc >> 6 & 63) + 64);
-      r.cb[x] = int16_t((yc & 63) + 64);
-    }
+void fillRestarts(const Lanes& l, const RowJob& j, const RowMasks& m, Restarts& r) {
+  // Their columns listed first, so that one loop with one end takes them all.
+  alignas(64) int16_t at[kMaxWidth + 32];
+  int n = 0;
+  for (int c = 0; c < m.chunks; ++c) {
+    const __mmask32 re = m.bits(m.restart, c) & (c == 0 ? ~__mmask32{1} : ~__mmask32{0});
+    _mm512_storeu_si512(at + n,
+                        _mm512_maskz_compress_epi16(
+                            re, _mm512_add_epi16(l.iota, _mm512_set1_epi16(int16_t(32 * c)))));
+    n += std::popcount(uint32_t(re));
+  }
+  for (int i = 0; i < n; ++i) {
+    const int x = at[i];
+    const uint32_t yc = j.rgbToYc[j.row[x]];
+    r.y[x] = int16_t((yc >> 12 & 31) + 64);
+    r.cr[x] = int16_t((yc >> 6 & 63) + 64);
+    r.cb[x] = int16_t((yc & 63) + 64);
   }
   r.y[0] = int16_t(j.start >> 16 & 0xFF);
   r.cr[0] = int16_t(j.start >> 8 & 0xFF);
@@ -275,7 +283,7 @@ int sharingRowAvx512(const RowJob& j, const uint8_t* symbols) {
     steps += std::popcount(m.stepping[k]);
   }
   Restarts r;
-  fillRestarts(j, m, r);
+  fillRestarts(l, j, m, r);
 
   // The steps' running sums.
   alignas(64) int16_t sums[kMaxWidth + 64];
@@ -332,7 +340,7 @@ int carryingRowAvx512(const RowJob& j, const uint8_t* symbols) {
     steps += std::popcount(m.stepping[k]) + 2 * std::popcount(full[k]);
   }
   Restarts r;
-  fillRestarts(j, m, r);
+  fillRestarts(l, j, m, r);
 
   // The steps' running sums, then each step's own value (sums[0] stays 0).
   alignas(64) int16_t sums[3 * kMaxWidth + 64];
@@ -403,13 +411,17 @@ int carryingRowAvx512(const RowJob& j, const uint8_t* symbols) {
   if (outside != 0) return -1;
   putRow(j, m, ys, cs);
 
-  // The chroma store: every full pixel's colour difference, at its group.
+  // The chroma store: every full pixel's colour difference, at its group (the groups' first
+  // lanes of each chunk picked out and widened to the store's 32 bits).
   const int shift = j.groupShift;
-  for (int k = 0; k < m.words; ++k)
-    for (uint64_t s = full[k]; s != 0; s &= s - 1) {
-      const int x = 64 * k + std::countr_zero(s);
-      j.chroma[x >> shift] = uint16_t(store[x]);
-    }
+  const uint32_t firstLanes = shift == 1 ? 0x55555555u : 0x11111111u;
+  const __m512i pickFirst = _mm512_slli_epi16(l.iota, shift);
+  for (int c = 0; c < m.chunks; ++c) {
+    const __mmask16 groups = __mmask16(_pext_u32(m.bits(full, c), firstLanes));
+    const __m512i picked = _mm512_permutexvar_epi16(pickFirst, _mm512_loadu_si512(store + 32 * c));
+    _mm512_mask_storeu_epi32(j.chroma + (32 * c >> shift), groups,
+                             _mm512_cvtepu16_epi32(_mm512_castsi512_si256(picked)));
+  }
   // And the covered pixels' at the group starts of each covered block, unless every row that
   // shares the colour difference has an equally long covered block (not an Entropy run) at the
   // same column. A block at column 0 counts only where it covers more than column 0.
