@@ -151,6 +151,8 @@ void classify(const RowJob& j, RowMasks& m) {
                                            _mm512_sub_epi8(iota, _mm512_set1_epi8(char(k))), v));
     return v;
   };
+  const __m512i word = _mm512_set1_epi8(64), one = _mm512_set1_epi8(1);
+  const __m512i oddIota = _mm512_add_epi8(_mm512_add_epi8(iota, iota), one);  // 2 x + 1
   int lastEnd = 0;
   bool lastEntropy = false;
   for (int k = 0; k < m.words; ++k) {
@@ -162,12 +164,17 @@ void classify(const RowJob& j, RowMasks& m) {
     const __mmask64 startsE = starts & _mm512_test_epi8_mask(e, e);
     m.startAll[k] = starts;
     m.startE[k] = startsE;
-    const __m512i reach = _mm512_maskz_adds_epu8(starts, iota, b);
+    // One prefix maximum serves both: a start's reach (at most 64: only one block of a word
+    // reaches past it, the last) doubled, plus one for an Entropy run. Ends grow from block to
+    // block, so the maximum is the last block's, with its kind in the low bit.
+    const __m512i reach = _mm512_min_epu8(_mm512_maskz_adds_epu8(starts, iota, b), word);
+    const __m512i twice = _mm512_add_epi8(reach, reach);
+    const __m512i last = prefixMax(_mm512_mask_add_epi8(twice, startsE, twice, one));
     const int before = std::clamp(lastEnd - 64 * k, 0, 64);
     const uint64_t fromBefore = before == 64 ? ~uint64_t{0} : (uint64_t{1} << before) - 1;
-    m.covered[k] = _mm512_cmpgt_epu8_mask(prefixMax(reach), iota) | fromBefore;
-    m.entropy[k] = _mm512_cmpgt_epu8_mask(prefixMax(_mm512_maskz_mov_epi8(startsE, reach)), iota) |
-                   (lastEntropy ? fromBefore : 0);
+    const uint64_t within = _mm512_cmpgt_epu8_mask(last, oddIota);
+    m.covered[k] = within | fromBefore;
+    m.entropy[k] = (within & _mm512_test_epi8_mask(last, one)) | (lastEntropy ? fromBefore : 0);
     if (starts != 0) {
       const int x = 64 * k + 63 - std::countl_zero(uint64_t(starts));
       lastEnd = x + j.bm[x];
