@@ -60,16 +60,20 @@ __m512i prefixSum(const Lanes& l, __m512i v) {
   return _mm512_add_epi16(v, shiftUp<16>(l, v));
 }
 
-// Each lane takes v at the last lane of `flags` at or below it, or `before` (every lane the
-// same) where there is none.
-__m512i carry(const Lanes& l, __m512i v, __mmask32 flags, __m512i before) {
+// For each lane, 32 + the last lane of `flags` at or below it, or 0 where there is none.
+__m512i lastFlagged(const Lanes& l, __mmask32 flags) {
   __m512i at = _mm512_maskz_mov_epi16(flags, l.iota32);
   at = _mm512_max_epu16(at, shiftUp<1>(l, at));
   at = _mm512_max_epu16(at, shiftUp<2>(l, at));
   at = _mm512_max_epu16(at, shiftUp<4>(l, at));
   at = _mm512_max_epu16(at, shiftUp<8>(l, at));
-  at = _mm512_max_epu16(at, shiftUp<16>(l, at));
-  return _mm512_permutex2var_epi16(before, at, v);
+  return _mm512_max_epu16(at, shiftUp<16>(l, at));
+}
+
+// Each lane takes v at the last lane of `flags` at or below it, or `before` (every lane the
+// same) where there is none.
+__m512i carry(const Lanes& l, __m512i v, __mmask32 flags, __m512i before) {
+  return _mm512_permutex2var_epi16(before, lastFlagged(l, flags), v);
 }
 
 __m512i lastLane(__m512i v) {
@@ -276,21 +280,39 @@ uint64_t groupStartColumns(int groupShift) {
   return groupShift == 1 ? 0x5555555555555555u : 0x1111111111111111u;
 }
 
+// What both kinds of row start from: the pixels by kind, the values at the restarts, and the
+// pixels at the groups' first columns that read a step. In a sharing row those take their
+// group's colour difference; in a carrying row they are full pixels, which read three steps
+// (Y, Cr, Cb) and store theirs.
+struct Row {
+  RowMasks m;
+  Restarts r;
+  uint64_t atGroupStart[kWords] = {};
+  int stepping = 0, full = 0;  // the pixels that read a step, and those at group starts
+  Row(const Lanes& l, const RowJob& j) {
+    classify(j, m);
+    fillRestarts(l, j, m, r);
+    const uint64_t groupStarts = groupStartColumns(j.groupShift);
+    for (int k = 0; k < m.words; ++k) {
+      atGroupStart[k] = m.stepping[k] & groupStarts;
+      stepping += std::popcount(m.stepping[k]);
+      full += std::popcount(atGroupStart[k]);
+    }
+  }
+};
+
 }  // namespace
 
 int sharingRowAvx512(const RowJob& j, const uint8_t* symbols) {
   const Lanes l;
-  RowMasks m;
-  classify(j, m);
-  const uint64_t groupStarts = groupStartColumns(j.groupShift);
+  const Row row(l, j);
+  const RowMasks& m = row.m;
+  const Restarts& r = row.r;
+  // The pixels that set the colour difference later pixels keep: coded Entropy pixels, plain
+  // pixels at group starts (their group's) and restarts (their own).
   uint64_t setsColour[kWords] = {};
-  int steps = 0;
-  for (int k = 0; k < m.words; ++k) {
-    setsColour[k] = m.coded[k] | (m.plain[k] & groupStarts) | m.restart[k];
-    steps += std::popcount(m.stepping[k]);
-  }
-  Restarts r;
-  fillRestarts(l, j, m, r);
+  for (int k = 0; k < m.words; ++k) setsColour[k] = m.coded[k] | row.atGroupStart[k] | m.restart[k];
+  const int steps = row.stepping;
 
   // The steps' running sums.
   alignas(64) int16_t sums[kMaxWidth + 64];
@@ -335,19 +357,11 @@ int sharingRowAvx512(const RowJob& j, const uint8_t* symbols) {
 
 int carryingRowAvx512(const RowJob& j, const uint8_t* symbols) {
   const Lanes l;
-  RowMasks m;
-  classify(j, m);
-  // Full pixels read three steps (Y, Cr, Cb) and store their colour difference: the pixels
-  // that read a step at the groups' first columns.
-  const uint64_t groupStarts = groupStartColumns(j.groupShift);
-  uint64_t full[kWords] = {};
-  int steps = 0;
-  for (int k = 0; k < m.words; ++k) {
-    full[k] = m.stepping[k] & groupStarts;
-    steps += std::popcount(m.stepping[k]) + 2 * std::popcount(full[k]);
-  }
-  Restarts r;
-  fillRestarts(l, j, m, r);
+  const Row row(l, j);
+  const RowMasks& m = row.m;
+  const Restarts& r = row.r;
+  const uint64_t* const full = row.atGroupStart;
+  const int steps = row.stepping + 2 * row.full;
 
   // The steps' running sums, then each step's own value (sums[0] stays 0).
   alignas(64) int16_t sums[3 * kMaxWidth + 64];
@@ -382,12 +396,7 @@ int carryingRowAvx512(const RowJob& j, const uint8_t* symbols) {
     const __m512i t2 = _mm512_loadu_si512(own + at + 64), t3 = _mm512_loadu_si512(own + at + 96);
     at += std::popcount(uint32_t(step)) + 2 * std::popcount(uint32_t(fullHere));
     // The restarts' place, once for the three components.
-    __m512i last = _mm512_maskz_mov_epi16(re, l.iota32);
-    last = _mm512_max_epu16(last, shiftUp<1>(l, last));
-    last = _mm512_max_epu16(last, shiftUp<2>(l, last));
-    last = _mm512_max_epu16(last, shiftUp<4>(l, last));
-    last = _mm512_max_epu16(last, shiftUp<8>(l, last));
-    last = _mm512_max_epu16(last, shiftUp<16>(l, last));
+    const __m512i last = lastFlagged(l, re);
     __m512i value[3];
     for (int k = 0; k < 3; ++k) {
       const __m512i place = _mm512_add_epi16(first, _mm512_set1_epi16(int16_t(k)));
