@@ -2,9 +2,8 @@
 
 #include <algorithm>
 
-#include "format/stream_format.h"
-
 #include "format/cpu_features.h"
+#include "format/stream_format.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>

@@ -73,7 +73,7 @@ using CarryingPairsFn = CarryingPairsDone (*)(const CarryingPairs& job, const ui
                                               int pairs, uint32_t value);
 
 // A whole row in the extended-range code, in vectors rather than pixel by pixel
-// (decoder_sharing_row_avx512.cpp tells how): the same pixels, symbols and chroma store as the
+// (decoder_rows_avx512.cpp tells how): the same pixels, symbols and chroma store as the
 // walk. For a row that shares its colour difference the caller has set the row's column 0 and
 // filled c12 from the chroma store; a row that carries it writes the chroma store.
 struct RowJob {
@@ -119,7 +119,7 @@ SharingPairsDone sharingPairsAvx2(const SharingPairs& job, const uint8_t* symbol
                                   int y);
 #endif
 #ifdef ZOV_DECODER_AVX512
-// decoder_sharing_row_avx512.cpp, built for AVX-512 with VBMI2.
+// decoder_rows_avx512.cpp, built for AVX-512 with VBMI and VBMI2.
 int sharingRowAvx512(const RowJob& job, const uint8_t* symbols);
 int carryingRowAvx512(const RowJob& job, const uint8_t* symbols);
 #endif

@@ -1,7 +1,8 @@
-// A whole sharing row in vectors (AVX-512 with VBMI2). This file alone is compiled for it
-// (format/CMakeLists.txt); the table in decoder_kernels.cpp calls it only where the processor
-// has it. Nothing here is inline with external linkage, so no code built for AVX-512 can be
-// linked into a caller on another path.
+// Whole rows in vectors (AVX-512 with VBMI and VBMI2): the rows that share their colour
+// difference and those that carry it, in the extended-range code. This file alone is compiled
+// for it (format/CMakeLists.txt); the table in decoder_kernels.cpp calls it only where the
+// processor has it. Nothing here is inline with external linkage, so no code built for AVX-512
+// can be linked into a caller on another path.
 //
 // The pixel-by-pixel walk pays a branch the predictor cannot foresee at most runs' ends (about
 // forty runs a row on camera footage). Here the row is taken apart by kind first, as bit masks
@@ -12,11 +13,13 @@
 //     running value (the ends of covered runs and column 0);
 //  2. the symbols become the running sums of their steps, one per step, an extended step's
 //     further symbols counted twice into the step they extend;
-//  3. each pixel's luminance is the running sum at its step, less that at the last restart,
-//     plus the restart's luminance; its colour difference that of the last pixel that set it;
+//  3. each pixel's components are the running sums of their steps from the last restart, plus
+//     the restart's; in a sharing row the colour difference is instead that of the last pixel
+//     that set it (its group's or a restart's); a carrying row's full pixels (three steps at a
+//     group's first column) store theirs;
 //  4. interpolated pixels take the mean of their neighbours, and the colours are gathered.
 // What the vector passes cannot settle at once, an extended step of three or more symbols and a
-// luminance out of range, is left to the walk: it then decodes the row again from its start.
+// component out of range, is left to the walk: it then decodes the row again from its start.
 #include "format/decoder_kernels.h"
 
 #ifdef ZOV_DECODER_AVX512
