@@ -21,6 +21,6 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 ctest --test-dir "$build" --output-on-failure -j"$(nproc)"
 # Where AVX-512 takes the decoder's rows as a whole, the walk it stands in for runs the
 # decoder's tests once more, on the AVX2 kernels.
-if [ -z "${ZOV_CPU:-}" ] && grep -qw avx512vbmi2 /proc/cpuinfo; then
+if [ -z "${ZOV_CPU:-}" ] && grep -qw avx512_vbmi2 /proc/cpuinfo; then
   ZOV_CPU=avx2 ctest --test-dir "$build" --output-on-failure -j"$(nproc)" -R 'Decoder|Zov|Footage'
 fi
