@@ -329,6 +329,18 @@ TEST_F(SettingsFileTest, ABadTypeAnywhereLoadsNoEntriesAtAll) {
   EXPECT_EQ(shown[0].title, "ZOV Compressor");
   EXPECT_EQ(shown[0].style & MB_ICONMASK, uint32_t(MB_ICONSTOP));
   EXPECT_EQ(shown[0].owner, nullptr);
+
+  // A file damaged in two places reports both: an over-long text, then the list.
+  writeFile("[General]\nChromaBackground=/" + std::string(100, 'b') +
+            "\n[Filtering]\nTotalFilters=1\nFilterType0=12\n");
+  boxes_.clear();
+  load();
+  EXPECT_EQ(s_.ChromaBackground, "");
+  EXPECT_TRUE(o_.Filters.empty());
+  shown = boxes_.boxes();
+  ASSERT_EQ(shown.size(), 2u);
+  EXPECT_EQ(shown[0].text.rfind("\"ChromaBackground\" in", 0), 0u);
+  EXPECT_EQ(shown[1].text, kCfg0002);
 }
 
 TEST_F(SettingsFileTest, MissingOrZeroTypesAndBadLevelsAreReported) {
