@@ -549,9 +549,16 @@ __attribute__((target("avx2"))) inline __m256i clampedError(__m256i v, __m256i y
                           top));
 }
 
-__attribute__((target("avx2"))) inline ProposalLanes proposalAvx2(const LumaRowModel& m,
-                                                                  const CellLanes& c) {
-  const __m256i r = c.r, g = c.g, b = c.b, start = c.start;
+// A proposal in two halves, so that the vote can work out the next proposal's first half before
+// it judges the last one: the judging then waits on a shorter chain, and more of both is in flight
+// at once. The first half: each lane's best luma and whether the lane is left to the walk.
+struct ProposalEnds {
+  __m256i y, slow;
+};
+
+__attribute__((target("avx2"))) inline ProposalEnds proposalEndsAvx2(const LumaRowModel& m,
+                                                                     const CellLanes& c) {
+  const __m256i start = c.start;
   // Everything is read from the model's first cache line, pick (see kPick*).
   const auto field = [&m](const int(&at)[2]) { return m.pick[at[0]][at[1]]; };
   const __m256i lo = _mm256_set1_epi16(m.pick[1][0]), hi = _mm256_set1_epi16(m.pick[1][3]);
@@ -584,13 +591,14 @@ __attribute__((target("avx2"))) inline ProposalLanes proposalAvx2(const LumaRowM
       _mm256_sub_epi16(_mm256_mulhi_epu16(_mm256_mulhi_epu16(x, magic), scale), bias);
   const __m256i rise = _mm256_sub_epi16(
       _mm256_mulhi_epu16(_mm256_mulhi_epu16(_mm256_sub_epi16(x, c.one), magic), scale), bias);
-  const __m256i zero = _mm256_setzero_si256();
   const __m256i moved = _mm256_cmpgt_epi16(start, fall);
   const __m256i from = _mm256_shuffle_epi8(limits, entry), to = _mm256_shuffle_epi8(limits, second);
   // The walk stops at the ends of its stretch at the latest (whether it stops there is checked
-  // below).
-  __m256i y = _mm256_blendv_epi8(_mm256_min_epi16(_mm256_max_epi16(rise, start), to),
-                                 _mm256_max_epi16(fall, from), moved);
+  // below). It ends at fall when it moved down (fall < start), else at max(rise, start), and
+  // rise <= fall: both are min(fall, max(rise, start)), which takes no blend. (Lanes that start
+  // outside their stretch may come out otherwise; they are left to the walk.)
+  __m256i y = _mm256_min_epi16(
+      _mm256_max_epi16(_mm256_min_epi16(fall, _mm256_max_epi16(rise, start)), from), to);
   const __m256i first = _mm256_min_epi16(y, start), last = _mm256_max_epi16(y, start);
   // The walks that compare a luma beyond their stretch; of them, one that ends at lo or hi is
   // done when the luma beyond is not closer. When it is closer, a walk that reached lo going
@@ -635,12 +643,21 @@ __attribute__((target("avx2"))) inline ProposalLanes proposalAvx2(const LumaRowM
     slowHigh = _mm256_blendv_epi8(_mm256_andnot_si256(_mm256_andnot_si256(aboveHi, atHi), slowHigh),
                                   _mm256_cmpgt_epi16(ys, _mm256_set1_epi16(m.pick[2][4])), on);
   }
-  const __m256i slow = _mm256_or_si256(slowLow, slowHigh);
+  return {y, _mm256_or_si256(slowLow, slowHigh)};
+}
+
+// The second half: the distances of the lanes done, under the model's offsets.
+__attribute__((target("avx2"))) inline ProposalLanes proposalDistancesAvx2(const LumaRowModel& m,
+                                                                           const CellLanes& c,
+                                                                           ProposalEnds e) {
+  const auto field = [&m](const int(&at)[2]) { return m.pick[at[0]][at[1]]; };
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i y = e.y, slow = e.slow;
   // Beyond the line the components are clamped.
   const __m256i top = c.top;
-  const __m256i er = clampedError(r, y, field(kPickR), zero, top);
-  const __m256i eg = clampedError(g, y, field(kPickG), zero, top);
-  const __m256i eb = clampedError(b, y, field(kPickB), zero, top);
+  const __m256i er = clampedError(c.r, y, field(kPickR), zero, top);
+  const __m256i eg = clampedError(c.g, y, field(kPickG), zero, top);
+  const __m256i eb = clampedError(c.b, y, field(kPickB), zero, top);
   // The lanes done: below the count and on the line; the others are the caller's.
   ProposalLanes p;
   const __m256i done = _mm256_andnot_si256(slow, c.valid);
@@ -658,6 +675,11 @@ __attribute__((target("avx2"))) inline ProposalLanes proposalAvx2(const LumaRowM
   p.dLow = _mm256_madd_epi16(_mm256_unpacklo_epi16(rb, gg), weights);
   p.dHigh = _mm256_madd_epi16(_mm256_unpackhi_epi16(rb, gg), weights);
   return p;
+}
+
+__attribute__((target("avx2"))) inline ProposalLanes proposalAvx2(const LumaRowModel& m,
+                                                                  const CellLanes& c) {
+  return proposalDistancesAvx2(m, c, proposalEndsAvx2(m, c));
 }
 
 __attribute__((target("avx2"))) inline CellLanes cellLanesAvx2(const VoteColours& c) {
@@ -1009,11 +1031,19 @@ __attribute__((target("avx2"))) uint32_t voteCellAvx2(const VoteCellContext& ctx
     // doubled, as they are compared with n.
     uint32_t open =
         ~laneBits2(_mm256_cmpeq_epi32(bestLow, zero), _mm256_cmpeq_epi32(bestHigh, zero));
-    while (unproposed) {
+    uint32_t following = nextProposal(chromas, chromaOf, unproposed);
+    ProposalEnds followingEnds = proposalEndsAvx2(ctx.models[following], c);
+    for (bool more = true; more;) {
       // More than half of the pixels are matched exactly: no later proposal can win.
       if (__builtin_popcount(open) < n) break;
-      const uint32_t chroma = nextProposal(chromas, chromaOf, unproposed);
-      ProposalLanes p = proposalAvx2(ctx.models[chroma], c);
+      const uint32_t chroma = following;
+      const ProposalEnds ends = followingEnds;
+      more = unproposed != 0;
+      if (more) {
+        following = nextProposal(chromas, chromaOf, unproposed);
+        followingEnds = proposalEndsAvx2(ctx.models[following], c);
+      }
+      ProposalLanes p = proposalDistancesAvx2(ctx.models[chroma], c, ends);
       // Twice the lanes done and closer, and twice the most that could be closer.
       int closer = __builtin_popcount(unsigned(_mm256_movemask_epi8(
           _mm256_and_si256(p.done, _mm256_packs_epi32(_mm256_cmpgt_epi32(bestLow, p.dLow),
